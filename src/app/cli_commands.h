@@ -1,0 +1,13 @@
+#pragma once
+// The subcommands of plumadex-cli. Each lives in its own cli_<name>.cpp and returns the
+// process exit status; args holds the arguments after the subcommand's name.
+#include <string>
+#include <vector>
+
+namespace px::cli {
+
+using Args = std::vector<std::string>;
+
+int runList(const Args& args);
+
+}  // namespace px::cli

@@ -1,0 +1,41 @@
+// plumadex-cli: the desk's core, headless, for scripts and benchmarks.
+#include "app/cli_commands.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const px::cli::Args&);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"list", px::cli::runList, "list FOLDER [--sort N]   print the folder's documents in listing order"},
+};
+
+int usage(FILE* out) {
+  std::fprintf(out, "usage: plumadex-cli COMMAND [ARGS]\n\ncommands:\n");
+  for (const auto& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+  std::fprintf(out, "\nPLUMADEX_HOME=DIR puts the data root at DIR/data and the documents at DIR/Documents.\n");
+  return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  if (argc < 2) return usage(stderr);
+  std::string cmd = argv[1];
+  if (cmd == "-h" || cmd == "--help" || cmd == "help") return usage(stdout);
+  px::cli::Args args(argv + 2, argv + argc);
+  for (const auto& c : kCommands)
+    if (cmd == c.name) return c.run(args);
+  std::fprintf(stderr, "plumadex-cli: unknown command \"%s\"\n", cmd.c_str());
+  return usage(stderr);
+}
