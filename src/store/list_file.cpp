@@ -1,0 +1,90 @@
+#include "store/list_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace px::store {
+
+StringList ReadListFile(const std::string& path) {
+  StringList out;
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return out;
+  std::ostringstream s;
+  s << f.rdbuf();
+  const std::string text = s.str();
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    out.emplace_back(text, start, i - start);
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) out.emplace_back(text, start);
+  return out;
+}
+
+namespace {
+
+ListFileStatus failure(const std::string& path, int err) {
+  ListFileStatus st;
+  st.error = err ? err : EIO;
+  st.message = "Cannot write " + path + "\r\rError " + std::to_string(st.error) + ": " +
+               std::strerror(st.error);
+  return st;
+}
+
+}  // namespace
+
+ListFileStatus SaveListFile(const std::string& path, const StringList& lines) {
+  std::string text;
+  for (const auto& l : lines) {
+    text += l;
+    text += "\r\n";
+  }
+  std::string tmp = path + ".XXXXXX";
+  const size_t slash = path.rfind('/');
+  // The temporary file is hidden so a listing of the folder never shows it.
+  if (slash != std::string::npos)
+    tmp = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
+  std::string buf = tmp;
+  int fd = mkstemp(buf.data());
+  if (fd < 0) return failure(path, errno);
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      ::unlink(buf.c_str());
+      return failure(path, err);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0) {
+    int err = errno;
+    ::close(fd);
+    ::unlink(buf.c_str());
+    return failure(path, err);
+  }
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(buf.c_str());
+    return failure(path, err);
+  }
+  if (std::rename(buf.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(buf.c_str());
+    return failure(path, err);
+  }
+  return {};
+}
+
+}  // namespace px::store

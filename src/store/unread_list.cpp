@@ -1,0 +1,120 @@
+#include "store/unread_list.h"
+
+#include <charconv>
+#include <sys/stat.h>
+
+namespace px::store {
+
+std::string UnreadKeyOf(std::string_view folder) {
+  std::string key(folder);
+  if (!key.empty() && key.back() != '/') key += '/';
+  return key;
+}
+
+namespace {
+
+bool folderExists(const std::string& key) {
+  std::string path = key;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool parseCount(std::string_view text, int64_t& out) {
+  if (text.empty()) return false;
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && p == text.data() + text.size();
+}
+
+}  // namespace
+
+void UnreadList::Load(const std::string& file) {
+  counts_.clear();
+  changed_ = false;
+  for (const auto& line : ReadListFile(file)) {
+    const size_t eq = line.rfind('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    int64_t n = 0;
+    if (!parseCount(std::string_view(line).substr(eq + 1), n) || n <= 0) continue;
+    std::string key = line.substr(0, eq);
+    // Only absolute paths ending in "/" are ours; Windows paths from old files are not.
+    if (key.front() != '/' || key.back() != '/') continue;
+    if (!folderExists(key)) continue;
+    counts_.emplace(std::move(key), n);  // the first line of a folder wins
+  }
+}
+
+ListFileStatus UnreadList::Save(const std::string& file, bool force) {
+  if (!changed_ && !force) return {};
+  StringList lines;
+  lines.reserve(counts_.size());
+  for (const auto& [folder, n] : counts_) lines.push_back(folder + "=" + std::to_string(n));
+  ListFileStatus st = SaveListFile(file, lines);
+  if (st.ok()) changed_ = false;
+  return st;
+}
+
+UnreadCount UnreadList::GetUnreadCount(std::string_view folder) const {
+  const std::string key = UnreadKeyOf(folder);
+  UnreadCount c;
+  if (key.empty()) return c;
+  for (auto it = counts_.lower_bound(key); it != counts_.end(); ++it) {
+    if (it->first.compare(0, key.size(), key) != 0) break;
+    if (it->first.size() == key.size()) c.own = it->second;
+    c.total += it->second;
+  }
+  return c;
+}
+
+void UnreadList::ChangeUnreadCount(std::string_view folder, int64_t value, bool relative) {
+  const std::string key = UnreadKeyOf(folder);
+  if (key.empty()) return;
+  auto it = counts_.find(key);
+  if (it == counts_.end()) {
+    if (relative && value < 0) return;
+    if (!relative && value <= 0) return;  // nothing to record and nothing changes
+    it = counts_.emplace(key, 0).first;
+  }
+  const int64_t next = relative ? it->second + value : value;
+  if (next == it->second) return;
+  if (next <= 0) counts_.erase(it);
+  else it->second = next;
+  changed_ = true;
+  notify(key);
+}
+
+void UnreadList::MoveFolder(std::string_view oldFolder, std::string_view newFolder) {
+  const std::string from = UnreadKeyOf(oldFolder), to = UnreadKeyOf(newFolder);
+  if (from.empty() || to.empty() || from == to) return;
+  std::map<std::string, int64_t> moved;
+  for (auto it = counts_.lower_bound(from); it != counts_.end();) {
+    if (it->first.compare(0, from.size(), from) != 0) break;
+    moved.emplace(to + it->first.substr(from.size()), it->second);
+    it = counts_.erase(it);
+  }
+  if (moved.empty()) return;
+  for (auto& [k, n] : moved) counts_[k] += n;
+  changed_ = true;
+  notify(from);
+  notify(to);
+}
+
+void UnreadList::ResetTree(std::string_view folder) {
+  const std::string key = UnreadKeyOf(folder);
+  if (key.empty()) return;
+  bool any = false;
+  for (auto it = counts_.lower_bound(key); it != counts_.end();) {
+    if (it->first.compare(0, key.size(), key) != 0) break;
+    it = counts_.erase(it);
+    any = true;
+  }
+  if (!any) return;
+  changed_ = true;
+  notify(key);
+}
+
+void UnreadList::notify(const std::string& folder) const {
+  if (refresh_) refresh_(folder);
+}
+
+}  // namespace px::store
