@@ -1,0 +1,65 @@
+#pragma once
+// The desk's process-wide state: one object, created by the desk and passed explicitly to
+// whatever needs it. Subsystems add their own members here as they are built (keep it a plain
+// aggregate of owned objects and non-owning pointers).
+#include "foundation/locations.h"
+#include "foundation/message_queue.h"
+#include "foundation/settings.h"
+#include "platform/registry.h"
+#include "store/ini_file.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace px::store {
+class UnreadList;
+class NewMailList;
+}  // namespace px::store
+namespace px::contacts {
+class AddressMap;
+}
+namespace px::skins {
+class SkinEngine;
+}
+
+namespace px::desk {
+
+struct DeskState {
+  DeskState() = default;
+  DeskState(const DeskState&) = delete;
+  DeskState& operator=(const DeskState&) = delete;
+
+  // Data locations, fixed at start-up.
+  Locations locations;
+  // User.ini, open for the whole run.
+  Settings settings;
+  // The message window's queue (its presenter is set by the widget layer).
+  MessageQueue messages;
+  // Open index files and their aliases.
+  store::IniRegistry indexRegistry;
+  // Registry values (INI-backed); set at start-up, tests may use a MemoryRegistry.
+  std::unique_ptr<platform::Registry> registry;
+
+  // Start-up facts.
+  std::vector<std::string> arguments;      // command-line arguments without the program name
+  std::string previousVersion;             // `Version` found in the registry at start-up
+  bool checkVersionMarker = false;         // `Check Version` was present at start-up
+  std::string userId;                      // User/ID, cleared at shutdown
+  std::string ownFromAddress;              // see OwnFromAddress; recomputed after options
+
+  // Run state.
+  bool initialised = false;  // InitDesk has finished
+  bool closing = false;      // the close query was accepted
+  bool busy = false;         // a long operation runs (close refused)
+
+  // Lists and engines other subsystems build; owned by the desk, set during start-up.
+  store::UnreadList* unreadList = nullptr;
+  store::NewMailList* newMailList = nullptr;
+  store::TPXIniFile* sentIni = nullptr;    // sent.ini, open for the whole run
+  std::vector<std::string> pendingFolders; // folders holding pending mail
+  contacts::AddressMap* addressMap = nullptr;
+  skins::SkinEngine* skinEngine = nullptr;
+};
+
+}  // namespace px::desk
