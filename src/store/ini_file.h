@@ -1,0 +1,261 @@
+#pragma once
+// The folder index file (`Plumadex.ini`) and the program's own INI class.
+//
+// An INI file is held whole in memory by a TPXIniBase: sections sorted without regard to case
+// (duplicates ignored, the first one wins), each with its key=value lines kept verbatim and in
+// their stored order. Keys and section names compare without regard to case; values are
+// returned as stored (not trimmed).
+//
+// Folder indexes are opened through handles (TPXIniFile) created from an IniRegistry: every
+// handle of one file shares one base, so a change made through one handle is seen at once by
+// the others. Releasing a handle saves pending changes; the last release also drops the base,
+// so the next open re-reads the file.
+//
+// Locking: the registry has one mutex (open-file table and alias table); every base has its own
+// mutex that serialises all reads and writes of that base. Lock order is registry, then base.
+// Handles themselves are not shared between threads: each thread opens its own.
+//
+// Saving is atomic (temporary file in the same folder, flushed, renamed over the old one); the
+// mode of an existing file is kept. A failed save leaves the old file untouched and is reported
+// through IniStatus.
+#include "foundation/types.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace px::store {
+
+// Name of the index file of a folder; any letter case is accepted on disk.
+inline constexpr std::string_view kIndexFileName = "Plumadex.ini";
+// Index of the desktop folder, kept in the data root (no index is written into the desktop).
+inline constexpr std::string_view kDesktopIndexName = "WinDesktop.ini";
+
+// Outcome of a save. ok() is true when nothing failed.
+struct IniStatus {
+  int error = 0;        // errno of the failure, 0 when it succeeded
+  std::string message;  // "Cannot write <path>\r\rError <n>: <system text>", empty when ok
+  bool ok() const { return error == 0 && message.empty(); }
+  static IniStatus Ok() { return {}; }
+};
+
+// Atomic save and whole-file read (also for other files the program rewrites).
+// SaveFileAtomic writes a temporary file beside `path`, flushes it to disk and renames it over
+// `path`, keeping the mode of an existing file; on failure the old file is left as it was.
+IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes);
+// Reads the whole file; error ENOENT when it does not exist.
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Index file of folder `folder` (which ends in "/"). When the folder already holds an index
+// under another letter case ("PLUMADEX.INI", "plumadex.ini") that file is returned.
+std::string IndexPathOf(std::string_view folder);
+// True when `fileName` (a bare name, no folder) names an index file, in any letter case.
+bool IsIndexFileName(std::string_view fileName);
+
+// The abstract INI interface, with the typed readers and writers built on the string ones, so
+// code that reads settings can take either a shared handle or a standalone base.
+class TPXCustomIni {
+public:
+  virtual ~TPXCustomIni() = default;
+
+  virtual std::string FileName() const = 0;
+  // Value of the first line of `section` whose key equals `key`; `def` when there is none.
+  virtual std::string ReadString(std::string_view section, std::string_view key,
+                                 std::string_view def) const = 0;
+  // CR, LF and NUL in section, key or value become blanks.
+  virtual void WriteString(std::string_view section, std::string_view key, std::string_view value) = 0;
+  // Key names of the section's lines, in stored order.
+  virtual void ReadSection(std::string_view section, StringList& keys) const = 0;
+  // All section names in ascending case-insensitive order (also sections without lines).
+  virtual void ReadSections(StringList& sections) const = 0;
+  // The section's raw key=value lines.
+  virtual void ReadSectionValues(std::string_view section, StringList& lines) const = 0;
+  virtual void DeleteKey(std::string_view section, std::string_view key) = 0;
+  virtual void EraseSection(std::string_view section) = 0;
+  // True only when the section exists and has at least one line.
+  virtual bool SectionExists(std::string_view section) const = 0;
+  virtual bool ValueExists(std::string_view section, std::string_view key) const = 0;
+  // Saves now when modified.
+  virtual IniStatus UpdateFile() = 0;
+  // The whole file as it would be saved: per section "[name]", its lines, one empty line.
+  virtual void GetStrings(StringList& out) const = 0;
+  // Calls fn for every section in sorted order with its lines. The file stays locked meanwhile:
+  // fn may read this file but must not change it.
+  virtual void ForEachSection(
+      const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
+      const = 0;
+
+  // Typed forms. Integers are decimal ("0x"/"$" hex accepted on reading); booleans are written
+  // "0"/"1" and any non-zero integer reads as true; a value that does not parse gives the default.
+  int64_t ReadInteger(std::string_view section, std::string_view key, int64_t def) const;
+  void WriteInteger(std::string_view section, std::string_view key, int64_t value);
+  bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+  void WriteBool(std::string_view section, std::string_view key, bool value);
+  // Dates as "yyyy-mm-dd", times as "hh:nn:ss", date-times as "yyyy-mm-dd hh:nn:ss"; readers also
+  // accept "mm/dd/yy[yy] [hh:nn[:ss]]". Floats use "." and the shortest exact form.
+  DateTime ReadDate(std::string_view section, std::string_view key, DateTime def) const;
+  void WriteDate(std::string_view section, std::string_view key, DateTime value);
+  DateTime ReadTime(std::string_view section, std::string_view key, DateTime def) const;
+  void WriteTime(std::string_view section, std::string_view key, DateTime value);
+  DateTime ReadDateTime(std::string_view section, std::string_view key, DateTime def) const;
+  void WriteDateTime(std::string_view section, std::string_view key, DateTime value);
+  double ReadFloat(std::string_view section, std::string_view key, double def) const;
+  void WriteFloat(std::string_view section, std::string_view key, double value);
+  // Binary data as upper-case hex digits.
+  std::string ReadBinary(std::string_view section, std::string_view key) const;
+  void WriteBinary(std::string_view section, std::string_view key, std::string_view bytes);
+};
+
+// One INI file held in memory.
+//
+// Constructed directly from a path it is a standalone INI object (used for `User.ini` and the
+// other settings files): it loads the file at once (a missing file reads as empty), and
+// UpdateFile rewrites the whole file. Folder indexes are instead opened through TPXIniFile so
+// that all users of one file share one base.
+class TPXIniBase final : public TPXCustomIni {
+public:
+  explicit TPXIniBase(std::string path);
+  // Standalone use only: the destructor does not save. Call UpdateFile and look at its status.
+  ~TPXIniBase() override;
+  TPXIniBase(const TPXIniBase&) = delete;
+  TPXIniBase& operator=(const TPXIniBase&) = delete;
+
+  // Replaces the contents with the parsed text (CR LF, LF or CR line ends). Sets modified.
+  void SetText(std::string_view text);
+  // The file text as written (CR LF line ends).
+  std::string Text() const;
+  // Load status: error of reading the file, ok when it was read or does not exist.
+  IniStatus LoadStatus() const;
+  bool Modified() const;
+  // Re-reads the file from disk, dropping unsaved changes.
+  IniStatus Reload();
+  size_t SectionCount() const;
+
+  std::string FileName() const override;
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const override;
+  void WriteString(std::string_view section, std::string_view key, std::string_view value) override;
+  void ReadSection(std::string_view section, StringList& keys) const override;
+  void ReadSections(StringList& sections) const override;
+  void ReadSectionValues(std::string_view section, StringList& lines) const override;
+  void DeleteKey(std::string_view section, std::string_view key) override;
+  void EraseSection(std::string_view section) override;
+  bool SectionExists(std::string_view section) const override;
+  bool ValueExists(std::string_view section, std::string_view key) const override;
+  IniStatus UpdateFile() override;
+  void GetStrings(StringList& out) const override;
+  void ForEachSection(
+      const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
+      const override;
+
+private:
+  friend class IniRegistry;
+  friend class TPXIniFile;
+  struct Section {
+    std::string name;   // as first written or loaded
+    std::string lines;  // the lines joined by '\n' (no line ever holds one), kept compact
+    uint32_t count = 0; // number of lines
+  };
+  using SectionMap = std::map<std::string, Section>;  // folded name -> section
+
+  void loadLocked();
+  IniStatus saveLocked();
+  void parseLocked(std::string_view text);
+  const Section* findLocked(std::string_view section) const;
+
+  mutable std::recursive_mutex mutex_;
+  std::string fileName_;
+  SectionMap sections_;
+  bool modified_ = false;
+  IniStatus loadStatus_;
+  int refCount_ = 0;  // handles open on this base (guarded by the registry's mutex)
+};
+
+// The open-file registry and the index alias table of one running desk. Owned by the desk's
+// state and passed to whoever opens index files; safe to use from several threads.
+class IniRegistry {
+public:
+  IniRegistry();
+  ~IniRegistry();
+  IniRegistry(const IniRegistry&) = delete;
+  IniRegistry& operator=(const IniRegistry&) = delete;
+
+  // Index file `indexPath` is kept at `target` instead (both full paths).
+  void SetAlias(std::string_view indexPath, std::string_view target);
+  void RemoveAlias(std::string_view indexPath);
+  // The path that is really used for `indexPath` (itself when it has no alias).
+  std::string MapPath(std::string_view indexPath) const;
+  // Keeps the index of the desktop folder as `WinDesktop.ini` in the data root.
+  void SetDesktopAlias(std::string_view desktopFolder, std::string_view dataRoot);
+
+  // Failed saves of handles released by their destructors, oldest first; the list is emptied.
+  // An operation that lets handles go out of scope asks here before it reports success.
+  std::vector<IniStatus> TakeSaveErrors();
+
+  // Number of files with open handles (for tests and diagnostics).
+  size_t OpenCount() const;
+  bool IsOpen(std::string_view indexPath) const;
+
+private:
+  friend class TPXIniFile;
+  std::shared_ptr<TPXIniBase> acquire(std::string_view path);
+  IniStatus release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor);
+  std::string keyOf(std::string_view path) const;
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::string> aliases_;                   // key of index path -> target
+  std::map<std::string, std::shared_ptr<TPXIniBase>> open_;      // key of real path -> base
+  std::vector<IniStatus> saveErrors_;
+};
+
+// A handle on a shared index file: opened from the registry, released by Release() or the
+// destructor. Every release saves pending changes; the last one also drops the base. Release()
+// returns the save status and LastError() keeps the last failed save of UpdateFile or Release;
+// a save that fails in the destructor is logged and queued in IniRegistry::TakeSaveErrors().
+class TPXIniFile final : public TPXCustomIni {
+public:
+  // Opens the index file at `path` (an index path, not a folder; see IndexPathOf).
+  TPXIniFile(IniRegistry& registry, std::string_view path);
+  ~TPXIniFile() override;
+  TPXIniFile(const TPXIniFile&) = delete;
+  TPXIniFile& operator=(const TPXIniFile&) = delete;
+
+  // Saves pending changes and gives up the handle; later calls on it do nothing (reads give
+  // the defaults). Returns the save status.
+  IniStatus Release();
+  bool IsOpen() const { return base_ != nullptr; }
+  // The last failed save through this handle (ok when none failed).
+  const IniStatus& LastError() const { return lastError_; }
+  // Error of reading the file when it was first opened.
+  IniStatus LoadStatus() const;
+
+  std::string FileName() const override;
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const override;
+  void WriteString(std::string_view section, std::string_view key, std::string_view value) override;
+  void ReadSection(std::string_view section, StringList& keys) const override;
+  void ReadSections(StringList& sections) const override;
+  void ReadSectionValues(std::string_view section, StringList& lines) const override;
+  void DeleteKey(std::string_view section, std::string_view key) override;
+  void EraseSection(std::string_view section) override;
+  bool SectionExists(std::string_view section) const override;
+  bool ValueExists(std::string_view section, std::string_view key) const override;
+  IniStatus UpdateFile() override;
+  void GetStrings(StringList& out) const override;
+  void ForEachSection(
+      const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
+      const override;
+
+private:
+  IniRegistry* registry_;
+  std::shared_ptr<TPXIniBase> base_;
+  IniStatus lastError_;
+};
+
+}  // namespace px::store

@@ -1,0 +1,133 @@
+// Whole-file reading and atomic rewriting of the files the program keeps.
+#include "store/ini_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace px::store {
+namespace {
+
+IniStatus failure(const char* verb, const std::string& path, int err) {
+  IniStatus st;
+  st.error = err ? err : EIO;
+  st.message = std::string("Cannot ") + verb + " " + path + "\r\rError " + std::to_string(st.error) +
+               ": " + std::error_code(st.error, std::generic_category()).message();
+  return st;
+}
+
+std::string dirOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failure("read", path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      return failure("read", path, EISDIR);
+    }
+    if (st.st_size > 0) bytes.reserve(size_t(st.st_size));
+  }
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      bytes.clear();
+      return failure("read", path, err);
+    }
+    if (n == 0) break;
+    bytes.append(buf, size_t(n));
+  }
+  ::close(fd);
+  return IniStatus::Ok();
+}
+
+IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
+  // Write through a symbolic link to the file it names, so the link stays in place.
+  std::string target = path;
+  struct stat lst;
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  struct stat old;
+  bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) return failure("write", path, EISDIR);
+
+  std::string dir = dirOf(target);
+  std::string base = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
+  // A dot-name keeps the temporary file out of every listing.
+  std::random_device rd;
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    tmp = dir + "/." + base + ".tmp" + std::to_string(rd() % 1000000000u);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return failure("write", path, errno);
+
+  auto abandon = [&](int err) {
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    return failure("write", path, err);
+  };
+  if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    // Not fatal: a file of another owner may refuse; it is rewritten with the default mode.
+  }
+  if (!writeAll(fd, bytes)) return abandon(errno);
+  if (::fdatasync(fd) != 0) return abandon(errno);
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    return failure("write", path, err);
+  }
+  if (::rename(tmp.c_str(), target.c_str()) != 0) {
+    int err = errno;
+    ::unlink(tmp.c_str());
+    return failure("write", path, err);
+  }
+  // Make the rename itself durable; a failure here does not undo a completed save.
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return IniStatus::Ok();
+}
+
+}  // namespace px::store
