@@ -470,8 +470,10 @@ void QPDecoder::Finish(std::string& out) {
 std::string UUDecodeLine(std::string_view line) {
   std::string out;
   if (line.empty()) return out;
-  int count = (static_cast<unsigned char>(line[0]) - 32) & 63;
-  if (count <= 0) return out;
+  auto first = static_cast<unsigned char>(line[0]);
+  if (first < 32 || first > 96) return out;
+  int count = (first - 32) & 63;  // "`" is a zero count
+  if (count == 0) return out;
   // Six-bit values of the data characters ("`" counts as a blank).
   unsigned char vals[4];
   int have = 0;

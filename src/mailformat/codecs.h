@@ -118,8 +118,8 @@ private:
 
 // ---- uuencode ---------------------------------------------------------------------------------
 
-// Decodes one uuencoded line: the first character gives the byte count; never yields more bytes
-// than the line's characters carry.
+// Decodes one uuencoded line: the first character gives the byte count (at most 63); characters
+// missing at the end of the line count as blanks (some mailers strip them). Reads only the line.
 std::string UUDecodeLine(std::string_view line);
 
 // Decodes a uuencoded body fed in chunks of any size: lines before "begin" are skipped, data lines
