@@ -1,0 +1,107 @@
+#include "mailformat/line_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace px::mailformat {
+
+LineReader::LineReader(size_t bufferSize) : buf_(bufferSize < 16 ? 16 : bufferSize) {}
+
+LineReader::~LineReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool LineReader::OpenFile(const std::string& path) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = errno;
+    failed_ = true;
+    return false;
+  }
+  data_ = buf_.data();
+  pos_ = end_ = 0;
+  eof_ = failed_ = false;
+  atLineStart_ = true;
+  return true;
+}
+
+void LineReader::OpenMemory(std::string_view data) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  data_ = data.data();
+  pos_ = 0;
+  end_ = data.size();
+  eof_ = true;
+  failed_ = false;
+  atLineStart_ = true;
+}
+
+bool LineReader::Fill() {
+  if (eof_ || fd_ < 0) return false;
+  if (pos_ > 0) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+  }
+  if (end_ == buf_.size()) return false;
+  for (;;) {
+    ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      failed_ = true;
+      eof_ = true;
+      return false;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += size_t(n);
+    return true;
+  }
+}
+
+bool LineReader::Next(LinePiece& piece) {
+  for (;;) {
+    const char* start = data_ + pos_;
+    const char* nl = static_cast<const char*>(std::memchr(start, '\n', end_ - pos_));
+    if (nl) {
+      size_t len = size_t(nl - start);
+      size_t textLen = (len > 0 && start[len - 1] == '\r') ? len - 1 : len;
+      piece.text = std::string_view(start, textLen);
+      piece.first = atLineStart_;
+      piece.last = true;
+      atLineStart_ = true;
+      pos_ += len + 1;
+      return true;
+    }
+    if (Fill()) continue;
+    size_t avail = end_ - pos_;
+    if (avail == 0) return false;
+    if (eof_) {
+      // The last line has no line end.
+      size_t textLen = (data_[end_ - 1] == '\r') ? avail - 1 : avail;
+      piece.text = std::string_view(start, textLen);
+      piece.first = atLineStart_;
+      piece.last = true;
+      atLineStart_ = true;
+      pos_ = end_;
+      return true;
+    }
+    // The buffer is full without a line end: hand out a piece, keeping a trailing CR back so
+    // that a CR LF is never split between two pieces.
+    size_t take = (data_[end_ - 1] == '\r' && avail > 1) ? avail - 1 : avail;
+    piece.text = std::string_view(start, take);
+    piece.first = atLineStart_;
+    piece.last = false;
+    atLineStart_ = false;
+    pos_ += take;
+    return true;
+  }
+}
+
+}  // namespace px::mailformat

@@ -1,0 +1,411 @@
+#include "mailformat/mhtml_reader.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QMimeDatabase>
+
+#include "foundation/random.h"
+#include "foundation/strings.h"
+#include "foundation/text_case.h"
+#include "mailformat/codecs.h"
+#include "mailformat/line_reader.h"
+#include "mailformat/mime_header.h"
+
+namespace px::mailformat {
+
+namespace {
+
+constexpr size_t kMaxHeader = 64 * 1024;
+constexpr size_t kMaxResources = 10000;
+constexpr size_t kMaxHtml = 256u << 20;
+constexpr int kMaxDepth = 100;
+
+std::string Lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return r;
+}
+
+struct Stop {
+  enum Kind { None, Eof, Delim, Close } kind = None;
+  size_t level = 0;
+};
+
+// Where a decoded body goes.
+class BodyOut {
+public:
+  virtual ~BodyOut() = default;
+  virtual bool Put(std::string_view bytes) = 0;
+};
+
+class StringOut : public BodyOut {
+public:
+  explicit StringOut(std::string& s) : s_(s) { s_.clear(); }
+  bool Put(std::string_view b) override {
+    if (s_.size() + b.size() > kMaxHtml) return false;
+    s_.append(b);
+    return true;
+  }
+private:
+  std::string& s_;
+};
+
+class FileOut : public BodyOut {
+public:
+  explicit FileOut(int fd) : fd_(fd) {}
+  bool Put(std::string_view b) override {
+    const char* p = b.data();
+    size_t left = b.size();
+    while (left) {
+      ssize_t n = ::write(fd_, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      p += n;
+      left -= size_t(n);
+    }
+    return true;
+  }
+private:
+  int fd_;
+};
+
+class NullOut : public BodyOut {
+public:
+  bool Put(std::string_view) override { return true; }
+};
+
+class Reader {
+public:
+  Reader(LineReader& in, const std::string& tempFolder, RandomSource& random, MhtmlDocument& doc)
+      : in_(in), tempFolder_(tempFolder), random_(random), doc_(doc) {}
+
+  bool Run() {
+    ReadHeader(doc_.header);
+    std::string type = Lower(doc_.header.contentType);
+    if (type.starts_with("text")) {
+      StringOut out(doc_.html);
+      doc_.plainText = type.starts_with("text/plain");
+      Decode(doc_.header, out);
+    } else if (type.starts_with("multipart/related")) {
+      doc_.readWithResources = true;
+      Walk(doc_.header.boundary, /*related=*/true, 0);
+    } else if (type.starts_with("multipart/alternative")) {
+      Walk(doc_.header.boundary, /*related=*/false, 0);
+    }
+    return !failed_ && !in_.failed();
+  }
+
+private:
+  Stop Classify(const LinePiece& p) const {
+    if (!p.first || !p.last || bounds_.empty()) return {};
+    std::string_view t = p.text;
+    if (t.size() < 2 || t[0] != '-' || t[1] != '-') return {};
+    for (size_t i = bounds_.size(); i-- > 0;) {
+      const std::string& b = bounds_[i];
+      if (!t.starts_with(b)) continue;
+      std::string_view rest = TrimRightView(t.substr(b.size()));
+      if (rest.empty()) return {Stop::Delim, i};
+      if (rest == "--") return {Stop::Close, i};
+    }
+    return {};
+  }
+
+  // Reads a header block up to its empty line (or a boundary, or the end).
+  Stop ReadHeader(TMsgHeader& h) {
+    std::string cur;
+    bool have = false;
+    LinePiece p;
+    Stop result{Stop::Eof, 0};
+    while (in_.Next(p)) {
+      if (!p.first) {
+        if (have && cur.size() < kMaxHeader) cur.append(p.text.substr(0, kMaxHeader - cur.size()));
+        continue;
+      }
+      Stop s = Classify(p);
+      if (s.kind != Stop::None) {
+        result = s;
+        break;
+      }
+      if (p.text.empty() && p.last) {
+        result = {};
+        break;
+      }
+      if (have && (p.text[0] == ' ' || p.text[0] == '\t')) {
+        if (cur.size() < kMaxHeader) {
+          cur += ' ';
+          cur.append(p.text.substr(0, kMaxHeader - cur.size()));
+        }
+        continue;
+      }
+      if (have) ReadMsgHeaderLine(cur, h);
+      cur.assign(p.text.substr(0, kMaxHeader));
+      have = true;
+    }
+    if (have) ReadMsgHeaderLine(cur, h);
+    return result;
+  }
+
+  // Decodes a body up to the next boundary line (or the end) into out.
+  Stop Decode(const TMsgHeader& h, BodyOut& out) {
+    std::string enc = Lower(TrimView(h.transferEncoding));
+    enum { Plain, QP, B64, UU } mode = Plain;
+    if (enc == "quoted-printable") mode = QP;
+    else if (enc == "base64") mode = B64;
+    else if (enc == "uuencode" || enc == "x-uuencode" || enc == "uue" || enc == "x-uue") mode = UU;
+    Base64Decoder b64;
+    QPDecoder qp("\r\n");
+    UUDecoder uu;
+    std::string buf;
+    bool firstLine = true;
+    bool writeOk = true;
+    Stop s{Stop::Eof, 0};
+    LinePiece p;
+    while (in_.Next(p)) {
+      if (p.first) {
+        Stop c = Classify(p);
+        if (c.kind != Stop::None) {
+          s = c;
+          break;
+        }
+      }
+      switch (mode) {
+        case B64: b64.Feed(p.text, buf); break;
+        case UU:
+          uu.Feed(p.text, buf);
+          if (p.last) uu.Feed("\n", buf);
+          break;
+        case QP:
+          if (p.first && !firstLine) qp.Feed("\n", buf);
+          qp.Feed(p.text, buf);
+          break;
+        case Plain:
+          if (p.first && !firstLine) buf += "\r\n";
+          buf.append(p.text);
+          break;
+      }
+      firstLine = false;
+      if (buf.size() >= (256u << 10)) {
+        if (writeOk && !out.Put(buf)) writeOk = false;
+        buf.clear();
+      }
+    }
+    if (mode == B64) b64.Finish(buf);
+    if (mode == UU) uu.Finish(buf);
+    if (mode == QP) qp.Finish(buf);
+    if (writeOk && !out.Put(buf)) writeOk = false;
+    if (!writeOk) failed_ = true;
+    return s;
+  }
+
+  Stop Skip() {
+    NullOut n;
+    TMsgHeader none;
+    return Decode(none, n);
+  }
+
+  // Walks the parts of a multipart entity; returns the stop that ended it (the end of the
+  // input or a boundary of an enclosing entity).
+  Stop Walk(const std::string& boundary, bool related, int depth) {
+    if (boundary.size() <= 2 || depth > kMaxDepth) return Skip();
+    bounds_.push_back(boundary);
+    const size_t my = bounds_.size() - 1;
+    Stop s = Skip();  // preamble
+    bool done = false;
+    while (!failed_ && s.kind == Stop::Delim && s.level == my) {
+      TMsgHeader h;
+      s = ReadHeader(h);
+      if (s.kind != Stop::None) continue;
+      std::string type = Lower(h.contentType);
+      if (done) {
+        s = Skip();
+      } else if (type.starts_with("multipart/alternative") || type.starts_with("multipart/related")) {
+        s = Walk(h.boundary, type.starts_with("multipart/related") && related, depth + 1);
+        if (s.kind == Stop::Eof) break;
+        // The nested walk ended at one of our boundaries (or an outer one).
+      } else if (type.starts_with("text/html")) {
+        StringOut out(doc_.html);
+        doc_.plainText = false;
+        s = Decode(h, out);
+        if (!related) done = true;  // HTML wins over plain text
+      } else if (type.starts_with("text/plain") && (!related || doc_.html.empty())) {
+        if (doc_.html.empty() || doc_.plainText) {
+          StringOut out(doc_.html);
+          doc_.plainText = true;
+          s = Decode(h, out);
+        } else {
+          s = Skip();
+        }
+      } else if (related && (type.starts_with("image") || type.starts_with("text/css"))) {
+        s = Extract(h);
+      } else {
+        s = Skip();
+      }
+    }
+    if (s.kind == Stop::Close && s.level == my) {
+      bounds_.pop_back();
+      return Skip();  // epilogue, up to an enclosing boundary
+    }
+    bounds_.pop_back();
+    return s;
+  }
+
+  bool EnsureResourceFolder() {
+    if (!doc_.resourceFolder.empty()) return true;
+    std::string name = "PX" +
+                       QDateTime::currentDateTime().toString("yyyyMMddhhmmsszzz").toStdString() +
+                       std::to_string(random_.Below(1000000)) + "/";
+    std::string folder = tempFolder_;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    folder += name;
+    if (!QDir().mkpath(QString::fromStdString(folder))) return false;
+    doc_.resourceFolder = folder;
+    return true;
+  }
+
+  static std::string CleanName(std::string_view raw) {
+    std::string name(TrimView(raw));
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':') c = '_';
+    name = SafeFileName(name);
+    std::string_view t = TrimView(name);
+    if (t.empty() || t == "." || t == "..") name = "resource";
+    if (name[0] == '.') name[0] = '_';
+    if (name.starts_with("$$")) name[0] = '_';
+    if (SameText(name, "Plumadex.ini")) name.insert(name.begin(), '_');
+    if (name.size() > 200) name.resize(200);
+    return name;
+  }
+
+  // Opens a new file in the resource folder under the cleaned name, made unique.
+  int CreateResource(const std::string& wanted, std::string& path) {
+    std::string stem = wanted, ext;
+    size_t dot = wanted.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+      stem = wanted.substr(0, dot);
+      ext = wanted.substr(dot);
+    }
+    for (int n = 1; n < 100000; ++n) {
+      path = doc_.resourceFolder + (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ext;
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+      if (fd >= 0) return fd;
+      if (errno != EEXIST) return -1;
+    }
+    return -1;
+  }
+
+  Stop Extract(const TMsgHeader& h) {
+    if (doc_.references.size() >= kMaxResources) return Skip();
+    if (!EnsureResourceFolder()) {
+      failed_ = true;
+      return Skip();
+    }
+    std::string key, wanted;
+    if (!h.contentLocation.empty()) {
+      key = SlashesToBackslashes(h.contentLocation);
+      size_t cut = key.find_last_of('\\');
+      wanted = CleanName(cut == std::string::npos ? key : key.substr(cut + 1));
+    } else {
+      key = "cid:" + h.contentId;
+      std::string ext;
+      QMimeDatabase db;
+      QMimeType mt = db.mimeTypeForName(QString::fromStdString(Lower(h.contentType)));
+      if (mt.isValid() && !mt.preferredSuffix().isEmpty())
+        ext = "." + mt.preferredSuffix().toStdString();
+      else if (h.contentType.size() > 6)
+        ext = "." + h.contentType.substr(6);
+      wanted = CleanName(h.contentId + ext);
+    }
+    std::string path;
+    int fd = CreateResource(wanted, path);
+    if (fd < 0) {
+      failed_ = true;
+      return Skip();
+    }
+    FileOut out(fd);
+    Stop s = Decode(h, out);
+    if (::close(fd) != 0) failed_ = true;
+    bool known = false;
+    for (const auto& r : doc_.references)
+      if (r.first == key) known = true;
+    if (!known) doc_.references.emplace_back(key, path);
+    return s;
+  }
+
+  LineReader& in_;
+  const std::string& tempFolder_;
+  RandomSource& random_;
+  MhtmlDocument& doc_;
+  std::vector<std::string> bounds_;
+  bool failed_ = false;
+};
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+}  // namespace
+
+bool ReadMsgHeaderLine(std::string_view header, TMsgHeader& h) {
+  static const std::string_view kNames[] = {"Content-Type", "Content-ID", "Content-Location",
+                                            "Content-Transfer-Encoding", "X-MimeOLE", "MIME-Version"};
+  for (int i = 0; i < 6; ++i) {
+    if (!HeaderNameMatches(header, kNames[i])) continue;
+    std::string value = CleanHeaderValue(header.substr(kNames[i].size()), nullptr);
+    switch (i) {
+      case 0:
+        h.contentType = HeaderParam(value, "");
+        h.type = HeaderParam(value, "type=");
+        h.charset = HeaderParam(value, "charset=");
+        {
+          std::string b = HeaderParam(value, "boundary=");
+          h.boundary = b.empty() ? std::string() : "--" + b;
+        }
+        break;
+      case 1:
+        h.contentId = value.size() >= 2 && value.front() == '<' && value.back() == '>'
+                          ? value.substr(1, value.size() - 2)
+                          : value;
+        break;
+      case 2: h.contentLocation = value; break;
+      case 3: h.transferEncoding = value; break;
+      case 4: h.mimeOle = value; break;
+      case 5: h.mimeVersion = value; break;
+    }
+    return true;
+  }
+  return false;
+}
+
+MhtmlDocument ReadMhtmlDocument(const std::string& path, const std::string& tempFolder,
+                                RandomSource& random) {
+  MhtmlDocument doc;
+  if (!EndsWithNoCase(path, ".mht") && !EndsWithNoCase(path, ".eml")) {
+    doc.ok = true;
+    doc.passThrough = true;
+    return doc;
+  }
+  LineReader in;
+  bool ok = in.OpenFile(path);
+  if (ok) {
+    Reader reader(in, tempFolder, random, doc);
+    ok = reader.Run();
+  }
+  if (!ok) {
+    if (!doc.resourceFolder.empty()) QDir(QString::fromStdString(doc.resourceFolder)).removeRecursively();
+    MhtmlDocument failed;
+    failed.error = std::string(kMhtmlReadError);
+    return failed;
+  }
+  doc.ok = true;
+  return doc;
+}
+
+}  // namespace px::mailformat
