@@ -22,6 +22,15 @@ std::string cleanText(std::string_view s) {
   return r;
 }
 
+bool hasBreaks(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Folded lookup key of a section name, cleaned the way the writers clean names.
+std::string sectionKey(std::string_view section) {
+  return hasBreaks(section) ? FoldCase(cleanText(section)) : FoldCase(section);
+}
+
 // Splits a section's joined lines; calls fn(line) for each.
 template <typename Fn>
 void forEachLine(const std::string& joined, uint32_t count, Fn&& fn) {
@@ -42,6 +51,7 @@ void forEachLine(const std::string& joined, uint32_t count, Fn&& fn) {
 bool lineMatchesKey(std::string_view line, std::string_view key) {
   size_t eq = line.find('=');
   if (eq == std::string_view::npos) return false;
+  if (hasBreaks(key)) return SameText(line.substr(0, eq), cleanText(key));
   return SameText(line.substr(0, eq), key);
 }
 
@@ -140,7 +150,7 @@ void TPXIniBase::parseLocked(std::string_view text) {
 }
 
 const TPXIniBase::Section* TPXIniBase::findLocked(std::string_view section) const {
-  auto it = sections_.find(FoldCase(section));
+  auto it = sections_.find(sectionKey(section));
   return it == sections_.end() ? nullptr : &it->second;
 }
 
@@ -266,7 +276,7 @@ void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) 
 
 void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
-  auto it = sections_.find(FoldCase(section));
+  auto it = sections_.find(sectionKey(section));
   if (it == sections_.end()) return;
   Section& s = it->second;
   std::string rebuilt;
@@ -289,7 +299,7 @@ void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
 
 void TPXIniBase::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
-  if (sections_.erase(FoldCase(section))) modified_ = true;
+  if (sections_.erase(sectionKey(section))) modified_ = true;
 }
 
 bool TPXIniBase::SectionExists(std::string_view section) const {

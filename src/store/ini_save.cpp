@@ -121,12 +121,6 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
     ::unlink(tmp.c_str());
     return failure("write", path, err);
   }
-  // Make the rename itself durable; a failure here does not undo a completed save.
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
   return IniStatus::Ok();
 }
 
