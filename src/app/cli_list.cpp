@@ -1,12 +1,154 @@
+// plumadex-cli list FOLDER [--sort N]: the folder's records in listing order, one per line,
+// tab-separated: title, file name, extension, date (ISO 8601), size, flags, shown address,
+// msgid. Tabs, line breaks and backslashes inside a field are written as \t, \n, \r and \\ so
+// that every record stays on one line.
 #include "app/cli_commands.h"
 
+#include "foundation/dates.h"
+#include "foundation/locations.h"
+#include "foundation/settings.h"
+#include "store/folder_listing.h"
+#include "store/ini_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace px::cli {
 
+namespace {
+
+void AppendField(std::string& out, std::string_view s) {
+  for (char c : s) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+}
+
+void AppendIsoDate(std::string& out, DateTime t) {
+  if (t == 0) return;
+  DateTimeParts p = SplitDateTime(t);
+  char b[32];
+  int n = std::snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                        p.minute, p.second);
+  if (n > 0) out.append(b, static_cast<size_t>(n));
+}
+
+std::string AbsoluteFolder(const std::string& arg) {
+  std::string f = arg;
+  if (f.empty() || f.front() != '/') {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd)) {
+      std::string base = cwd;
+      if (base.back() != '/') base += '/';
+      f = base + (f == "." ? std::string() : f);
+    }
+  }
+  if (f.back() != '/') f += '/';
+  return f;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: plumadex-cli list FOLDER [--sort N]   (N: -7..7, not 0)\n");
+  return 2;
+}
+
+}  // namespace
+
 int runList(const Args& args) {
-  std::fprintf(stderr, "plumadex-cli list: not available yet\n");
-  return 1;
+  std::string folderArg;
+  bool haveSort = false;
+  int sort = -1;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--sort" || a.rfind("--sort=", 0) == 0) {
+      std::string v;
+      if (a == "--sort") {
+        if (i + 1 >= args.size()) return Usage();
+        v = args[++i];
+      } else {
+        v = a.substr(7);
+      }
+      auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), sort);
+      if (ec != std::errc() || p != v.data() + v.size() || sort == 0 || sort < -7 || sort > 7) {
+        std::fprintf(stderr, "plumadex-cli list: --sort takes -7..7 (not 0), not \"%s\"\n", v.c_str());
+        return 2;
+      }
+      haveSort = true;
+    } else if (!a.empty() && a.front() == '-' && a != "-") {
+      return Usage();
+    } else if (folderArg.empty()) {
+      folderArg = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (folderArg.empty()) return Usage();
+
+  const Locations loc = ComputeLocations();
+  const std::string folder = AbsoluteFolder(folderArg);
+
+  store::IniRegistry registry;
+  store::ListingContext ctx;
+  ctx.registry = &registry;
+  ctx.documentsFolder = loc.documents;
+  ctx.contactsFolder = loc.contacts;
+  ctx.dataRoot = loc.dataRoot;
+  if (haveSort) {
+    ctx.sorting = sort;
+  } else {
+    Settings settings(loc.UserIni());
+    ctx.sorting = settings.Sorting();
+  }
+
+  store::DocRows rows;
+  store::ListingResult res = store::FetchDocs(ctx, false, folder, rows);
+  if (res.folderError != 0) {
+    std::fprintf(stderr, "plumadex-cli list: cannot read %s: %s\n", folder.c_str(),
+                 std::strerror(res.folderError));
+    return 1;
+  }
+  if (!res.saveStatus.ok())
+    std::fprintf(stderr, "plumadex-cli list: %s\n", res.saveStatus.message.c_str());
+
+  std::string out;
+  out.reserve(1 << 16);
+  for (const store::DocRecord& r : rows) {
+    AppendField(out, r.title);
+    out += '\t';
+    AppendField(out, r.name);
+    out += '\t';
+    AppendField(out, r.ext);
+    out += '\t';
+    AppendIsoDate(out, r.date);
+    out += '\t';
+    out += std::to_string(r.size);
+    out += '\t';
+    out += std::to_string(r.flags);
+    out += '\t';
+    AppendField(out, r.shownAddress);
+    out += '\t';
+    AppendField(out, r.msgId);
+    out += '\n';
+    if (out.size() >= (1 << 16)) {
+      if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return 1;
+      out.clear();
+    }
+  }
+  if (!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) return 1;
+  if (std::fflush(stdout) != 0) return 1;
+  return res.saveStatus.ok() ? 0 : 1;
 }
 
 }  // namespace px::cli
