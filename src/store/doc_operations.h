@@ -1,0 +1,198 @@
+#pragma once
+// The document operations: every change the user makes to documents and folders (copy, move,
+// rename, retitle, delete, trash, empty the trash, create a folder, store a new file, put into the
+// outbox, and the small index edits) runs through DocOperations, which keeps the folder indexes,
+// the unread counts, `sent.ini`, the Quickboard references and the sorting rules consistent.
+//
+// Per document the file and its index entry change together: a file that cannot be moved keeps
+// its entry, and when a changed index cannot be saved the documents handled since the last save
+// are put back and the error is reported.
+#include "foundation/types.h"
+#include "store/collision_choice.h"
+#include "store/doc_record.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace px {
+class MessageQueue;
+class RandomSource;
+}  // namespace px
+
+namespace px::store {
+
+class IniRegistry;
+class TPXCustomIni;
+class UnreadList;
+class NewMailList;
+
+enum DocOpCode : int {
+  opCreateFolder = 1,
+  opStoreCopy = 2,
+  opCopy = 3,
+  opMove = 4,
+  opRename = 5,
+  opSetTitle = 6,
+  opStoreMove = 7,
+  opOutbox = 8,
+  opWriteFlags = 9,
+  opWriteCharset = 10,
+  opDelete = 11,
+  opDeleteFolder = 12,
+  opWriteSticker = 13,
+  opUpdateContact = 14,
+  opCreateContact = 15,
+  opStampContact = 16,
+};
+
+// Quickboard buttons refer to documents and folders by path; they follow moves and renames.
+class QuickboardLinks {
+public:
+  virtual ~QuickboardLinks() = default;
+  virtual void PathMoved(const std::string& oldPath, const std::string& newPath, bool folder) = 0;
+  virtual void PathRemoved(const std::string& path, bool folder) = 0;
+  virtual void CaptionChanged(const std::string& path, const std::string& title) = 0;
+};
+
+// Mail sorting rules name folders; a moved or renamed folder rewrites them.
+class SortingRuleLinks {
+public:
+  virtual ~SortingRuleLinks() = default;
+  // Rewrites every rule whose folder lies in oldFolder and saves the rules when one changed.
+  // Returns the names of the changed rules.
+  virtual std::vector<std::string> FolderMoved(const std::string& oldFolder,
+                                               const std::string& newFolder) = 0;
+};
+
+// The documents opened as temporary copies; operations never touch them.
+class OpenDocuments {
+public:
+  virtual ~OpenDocuments() = default;
+  virtual bool IsOpen(const std::string& path) const = 0;
+  virtual bool AnyOpenBelow(const std::string& folder) const = 0;
+  virtual void BringForward(const std::string& path) = 0;
+};
+
+// What the operations work with. Pointers that are null switch the matching bookkeeping off.
+struct OpServices {
+  IniRegistry* registry = nullptr;       // required
+  RandomSource* random = nullptr;        // required
+  MessageQueue* messages = nullptr;
+  UnreadList* unread = nullptr;
+  NewMailList* newMail = nullptr;
+  TPXCustomIni* sent = nullptr;          // sent.ini, open for the run
+  QuickboardLinks* quickboard = nullptr;
+  SortingRuleLinks* rules = nullptr;
+  OpenDocuments* openDocs = nullptr;
+  CollisionResolver* resolver = nullptr;  // null: never replace, take the proposed name
+  std::string documentsFolder;           // all folders end in "/"
+  std::string trashFolder;
+  std::string contactsFolder;
+  std::string ownFromAddress;
+  std::function<void()> rearmWatch;      // re-arms the shown folder's change notification
+  std::function<void(bool on)> busy;     // the busy display
+};
+
+// The current item of an operation: one selected row plus what the operation needs.
+struct OpItem {
+  std::string folder;       // source folder ("/" at the end)
+  std::string name;         // file name (for a folder: its name), without tag prefix
+  std::string prefix;       // tag prefix of the index section
+  std::string title;
+  std::string ext;          // extension without the dot ("" for folders)
+  int flags = 0;
+  std::string address, cc, bcc, to, excludeTo, msgId, charset, sticker;
+  DateTime date = 0;
+  size_t row = 0;
+  std::string refFolder;    // the folder showing the row (differs for links and contact refs)
+  std::string refPrefix;    // the row's own prefix ("$$$AB.", "$$$LNK.")
+
+  std::string targetFolder;  // copy, move, store, create folder
+  std::string sourceFile;    // store (codes 2, 7): the file to take
+  std::string newTitle;      // rename (code 5)
+  std::string addresses;     // contacts (codes 14, 15): further addresses, ", " joined
+  // Outbox (code 8).
+  std::string seriesId;      // MsgID to give; RunOnSelection fills it
+  DateTime time = 0;         // compose time (0: now)
+  bool encrypt = false;
+  bool draft = false;
+  bool reuseSection = false; // a message being sent from the compose window, or a card
+  std::string original;      // "R," / "F," + path of the message answered or forwarded
+  std::string dropAddress;   // pending message: address dropped on it
+  bool removeAddress = false;  // pending message: remove dropAddress instead of adding it
+  // A child row selected without its message: the message's title and text become its sticker
+  // when it is copied or moved.
+  bool orphanAttachment = false;
+  std::string messageTitle, messageText, messageCharset;
+
+  std::string Path() const { return folder + name; }
+  std::string Section() const { return prefix + name; }
+};
+
+// The current item made from a selected row: a link is resolved to its target, a contact
+// reference to the contacts folder.
+OpItem ItemFromSelection(const SelectionRecord& rec, const std::string& contactsFolder);
+
+// The sticker an attachment gets when it leaves its message.
+std::string AttachmentSticker(std::string_view messageTitle, std::string_view messageText,
+                              std::string_view charset);
+
+// Rename refusal of the desk: the text to show when the cleaned new name already exists as
+// another file or folder, "" when the rename may go ahead.
+std::string RenameRefusal(const std::string& folder, std::string_view currentName,
+                          std::string_view newTitle, std::string_view ext);
+
+class DocOperations {
+public:
+  explicit DocOperations(OpServices services);
+  ~DocOperations();
+  DocOperations(const DocOperations&) = delete;
+  DocOperations& operator=(const DocOperations&) = delete;
+
+  // RunDocOperation: runs code on one item; after runs when it succeeded. The item is updated to
+  // where the document now is (folder, name, prefix, title). Returns success.
+  bool RunDocOperation(int code, OpItem& item, const std::function<void()>& after = {});
+
+  // RunOnSelection: runs code on every item, keeping the indexes involved open (read once) and
+  // the collision choice for the whole run. perItem runs after each item (with its success);
+  // after runs once at the end when no item failed. Returns the number of items that succeeded.
+  size_t RunOnSelection(int code, std::vector<OpItem>& items,
+                        const std::function<void(OpItem&, bool ok)>& perItem = {},
+                        const std::function<void()>& after = {});
+
+  // How many items the last run skipped because the user cancelled a collision.
+  size_t Skipped() const { return skipped_; }
+  const OpServices& Services() const { return svc_; }
+
+private:
+  struct Run;
+  bool runOne(Run& run, int code, OpItem& item);
+  bool transfer(Run& run, OpItem& it, bool move);
+  bool transferFolder(Run& run, OpItem& it, bool move);
+  bool transferContact(Run& run, OpItem& it, bool move);
+  bool createFolder(Run& run, OpItem& it);
+  bool storeFile(Run& run, OpItem& it, bool move);
+  bool renameDoc(Run& run, OpItem& it);
+  bool setTitle(Run& run, OpItem& it);
+  bool outbox(Run& run, OpItem& it);
+  bool writeKey(Run& run, OpItem& it, int code);
+  bool deleteDoc(Run& run, OpItem& it);
+  bool deleteFolder(Run& run, OpItem& it);
+  bool updateContact(Run& run, OpItem& it);
+  bool createContact(Run& run, OpItem& it);
+  bool stampContact(Run& run, OpItem& it);
+  bool checkpoint(Run& run);
+  void finish(Run& run);
+  void folderMoved(const std::string& oldFolder, const std::string& newFolder);
+  void refuse(std::string_view text);
+  void absent();
+
+  OpServices svc_;
+  size_t skipped_ = 0;
+};
+
+}  // namespace px::store
