@@ -1,12 +1,55 @@
 // plumadex: the desktop program.
+#include "desk/desk_state.h"
+#include "desk/ui/frm_desk.h"
+#include "foundation/ui/message_box_presenter.h"
+
 #include <QApplication>
-#include <QMainWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Qt aborts without a display; say so in one line instead.
+bool HaveDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const bool x11 = std::getenv("DISPLAY") && *std::getenv("DISPLAY");
+  const bool wayland = std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY");
+  if (platform && *platform) {
+    if (std::strncmp(platform, "xcb", 3) == 0) return x11;
+    if (std::strncmp(platform, "wayland", 7) == 0) return wayland;
+    return true;  // offscreen, vnc, ...
+  }
+  return x11 || wayland;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (!HaveDisplay()) {
+    std::fprintf(stderr, "plumadex: no display (set DISPLAY or WAYLAND_DISPLAY to start the desk)\n");
+    return 1;
+  }
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Plumadex");
-  QMainWindow w;
-  w.setWindowTitle("Plumadex");
-  w.show();
-  return app.exec();
+  QApplication::setApplicationName(QStringLiteral("Plumadex"));
+  QApplication::setOrganizationName(QStringLiteral("Kavenstow"));
+  QApplication::setQuitOnLastWindowClosed(true);
+
+  px::desk::DeskState state;
+  for (int i = 1; i < argc; ++i) state.arguments.emplace_back(argv[i]);
+  px::ui::MessageBoxPresenter presenter;
+  state.messages.SetPresenter(&presenter);
+
+  px::desk::DeskOptions options;
+  options.eventLog = qEnvironmentVariable("PLUMADEX_EVENT_LOG").toStdString();
+  px::desk::TfrmDesk desk(state, std::move(options));
+  if (desk.startResult() != px::desk::DeskController::StartResult::Run) {
+    state.messages.ShowQueuedMessages();
+    return 0;
+  }
+  desk.showMaximized();
+  const int rc = app.exec();
+  state.messages.SetPresenter(nullptr);
+  return rc;
 }

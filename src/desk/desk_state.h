@@ -47,6 +47,7 @@ struct DeskState {
   bool checkVersionMarker = false;         // `Check Version` was present at start-up
   std::string userId;                      // User/ID, cleared at shutdown
   std::string ownFromAddress;              // see OwnFromAddress; recomputed after options
+  std::string tlsRoots;                    // plumadex.pem of the program folder
 
   // Run state.
   bool initialised = false;  // InitDesk has finished

@@ -45,7 +45,7 @@ void MessageQueue::QueueMessage(MessageKind kind, std::string_view text) {
 }
 
 void MessageQueue::ShowQueuedMessages() {
-  if (!presenter_) return;
+  if (!presenter_ || held_) return;
   if (boxOnScreen_ || showing_) {
     if (boxOnScreen_) presenter_->RaiseBox();
     return;

@@ -60,6 +60,14 @@ public:
   const std::deque<std::string>& Pending() const { return queue_; }
   // The entry shown last or being shown (empty before the first).
   const std::string& Current() const { return current_; }
+  // While held (the desk is still starting), messages are queued but not shown; Release shows
+  // what has gathered.
+  void Hold() { held_ = true; }
+  void Release() {
+    held_ = false;
+    ShowQueuedMessages();
+  }
+  bool Held() const { return held_; }
   // Drops everything waiting (shutdown).
   void Clear() { queue_.clear(); }
 
@@ -74,6 +82,7 @@ private:
   bool boxOnScreen_ = false;
   bool busy_ = false;
   bool showing_ = false;  // the show loop is running (re-entry guard)
+  bool held_ = false;
 };
 
 }  // namespace px

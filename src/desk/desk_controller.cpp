@@ -1,0 +1,498 @@
+#include "desk/desk_controller.h"
+
+#include "platform/single_instance.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <exception>
+#include <fstream>
+
+namespace px::desk {
+
+namespace {
+
+template <typename R>
+R CallOr(const std::function<R()>& fn, R def) {
+  return fn ? fn() : def;
+}
+void Call(const std::function<void()>& fn) {
+  if (fn) fn();
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = s[i], b = prefix[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+// The request of this start, when its first argument is one.
+std::string RequestOf(const std::vector<std::string>& args) {
+  if (args.empty()) return {};
+  const std::string& a = args.front();
+  if (StartsWithNoCase(a, "mailto:")) return a;
+  if (a.size() > 5 && StartsWithNoCase(a, "/web:")) return a;
+  return {};
+}
+
+constexpr const char* kAlreadyRunning = "Plumadex is already running";
+constexpr const char* kNoAddress =
+    "Your Plumadex address has not been set up. You will not be able to send or receive mail in "
+    "Plumadex. To set up your address, restart Plumadex.";
+constexpr const char* kCloseFilesFirst = "Sorry, but you must close all opened files before exiting from Plumadex.";
+
+}  // namespace
+
+// --- Clock ---
+
+QtDeskClock::QtDeskClock() { timer_.start(); }
+
+int64_t QtDeskClock::NowMs() const { return timer_.elapsed(); }
+
+void QtDeskClock::After(int ms, std::function<void()> fn) {
+  QTimer::singleShot(ms < 0 ? 0 : ms, &context_, std::move(fn));
+}
+
+// --- Timers ---
+
+DeskTimers::DeskTimers() {
+  auto init = [](QTimer& t, int ms) {
+    t.setInterval(ms);
+    t.setSingleShot(false);
+  };
+  init(tmrApp, 100);
+  init(tmrClock, 1000);
+  init(tmrTraffic, 30000);
+  init(tmrCheckMail, 900000);
+  init(tmrIP, 500);
+  init(tmrMouse, 200);
+  init(tmrRun, 1000);
+  init(tmrHint, 500);
+  init(tmrAutoExpand, 500);
+  init(tmrTypeAddr, 500);
+  init(tmrFilterType, 500);
+  init(tmrFilterMove, 500);
+}
+
+// --- Controller ---
+
+DeskController::DeskController(DeskState& state, DeskHooks& hooks, std::unique_ptr<DeskClock> clock,
+                               QObject* parent)
+    : QObject(parent), state_(state), hooks_(hooks), clock_(std::move(clock)) {
+  if (!clock_) clock_ = std::make_unique<QtDeskClock>();
+  connect(&timers_.tmrApp, &QTimer::timeout, this, &DeskController::OnApp);
+  connect(&timers_.tmrClock, &QTimer::timeout, this, &DeskController::OnClock);
+  connect(&timers_.tmrTraffic, &QTimer::timeout, this, &DeskController::OnTraffic);
+  connect(&timers_.tmrCheckMail, &QTimer::timeout, this, &DeskController::OnCheckMail);
+  auto forward = [this](QTimer& t, std::function<void()> DeskHooks::*hook) {
+    connect(&t, &QTimer::timeout, this, [this, hook] { Call(hooks_.*hook); });
+  };
+  forward(timers_.tmrIP, &DeskHooks::pollTransfer);
+  forward(timers_.tmrMouse, &DeskHooks::mouseHousekeeping);
+  forward(timers_.tmrRun, &DeskHooks::watchOpenedDocuments);
+  forward(timers_.tmrHint, &DeskHooks::hintTick);
+  forward(timers_.tmrAutoExpand, &DeskHooks::autoExpand);
+  forward(timers_.tmrTypeAddr, &DeskHooks::clearTypeAhead);
+  forward(timers_.tmrFilterType, &DeskHooks::filterType);
+  forward(timers_.tmrFilterMove, &DeskHooks::filterMove);
+}
+
+DeskController::~DeskController() = default;
+
+void DeskController::Log(const std::string& line) {
+  if (eventLog_.empty()) return;
+  std::ofstream f(eventLog_, std::ios::app | std::ios::binary);
+  f << line << '\n';
+}
+
+void DeskController::guarded(int n, const std::function<void()>& fn) {
+  try {
+    if (fn) fn();
+  } catch (const std::exception& e) {
+    Log("step " + std::to_string(n) + " failed: " + e.what());
+  } catch (...) {
+    Log("step " + std::to_string(n) + " failed");
+  }
+}
+
+DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
+  Locations& loc = state_.locations;
+  if (loc.dataRoot.empty()) loc = ComputeLocations();
+
+  // 5. Temporary folder, private to this run.
+  step(5);
+  MakeTempFolder(loc);
+
+  // 6. A mailto argument of this start goes to the hand-over file.
+  step(6);
+  const std::string request = RequestOf(state_.arguments);
+  if (StartsWithNoCase(request, "mailto:") && platform::SingleInstance::IsAcceptableRequest(request)) {
+    std::ofstream f(loc.HandOverFile(), std::ios::binary | std::ios::trunc);
+    f << request << "\r\n";
+  }
+
+  // 7. Single instance: the lock decides.
+  step(7);
+  if (singleInstance) {
+    instance_ = std::make_unique<platform::SingleInstance>(loc.runtimeFolder);
+    const auto role = instance_->Claim();
+    if (role == platform::SingleInstance::Role::Second) {
+      const bool handed = !request.empty() && instance_->Send(request);
+      // A second start never keeps data files or its own temporary folder.
+      RemoveTempFolder(loc);
+      instance_.reset();
+      if (handed) {
+        Log("handed over: " + request);
+        return StartResult::HandedOver;
+      }
+      state_.messages.QueueMessage(MessageKind::Information, kAlreadyRunning);
+      Log("already running");
+      return StartResult::AlreadyRunning;
+    }
+    if (role == platform::SingleInstance::Role::First) {
+      connect(instance_.get(), &platform::SingleInstance::requestReceived, this,
+              [this](const QString& r) {
+                Log("request received: " + r.toStdString());
+                HandleRequest(r.toStdString());
+              });
+      Log("listening");
+    }
+  }
+
+  // 8. (The window installs its message hook.)
+  step(8);
+
+  // 9. Registry values.
+  step(9);
+  if (!state_.registry)
+    state_.registry = std::make_unique<platform::IniRegistryStore>(platform::RegistryFilePath());
+  state_.previousVersion = platform::UpdateProgramVersion(*state_.registry);
+
+  // 10. Data locations and User.ini.
+  step(10);
+  MakeDataFolders(loc);
+  state_.settings.Open(loc.UserIni());
+
+  // 11. Trusted roots of the TLS connections.
+  step(11);
+  state_.tlsRoots = loc.programFolder + "plumadex.pem";
+
+  // 12. The initialisation runs from the event loop.
+  step(12);
+  RequestApp(kTagInitDesk);
+  return StartResult::Run;
+}
+
+void DeskController::RequestApp(int tag) {
+  timers_.appTag = tag;
+  timers_.tmrApp.start();
+}
+
+void DeskController::OnApp() {
+  timers_.tmrApp.stop();
+  const int tag = timers_.appTag;
+  timers_.appTag = 0;
+  switch (tag) {
+    case kTagInitDesk:
+      InitDesk();
+      break;
+    case kTagTerminate:
+      Call(hooks_.terminate);
+      break;
+    case kTagServerPreview:
+      Call(hooks_.showServerPreview);
+      break;
+    case kTagReapplySkin:
+      guarded(0, hooks_.reapplySkin);
+      break;
+    default:
+      break;
+  }
+}
+
+void DeskController::InitDesk() {
+  if (initRunning_ || state_.initialised) return;
+  initRunning_ = true;
+  // Messages raised while the desk starts wait until it is up, so they never stall the start.
+  state_.messages.Hold();
+  platform::Registry& reg = *state_.registry;
+  Settings& s = state_.settings;
+
+  step(13);
+  guarded(13, hooks_.applySkin);
+
+  step(14);
+  state_.checkVersionMarker = reg.ValueExists(platform::kProgramKey, platform::kCheckVersionValue);
+  state_.userId = s.ID();
+
+  step(15);
+  if (state_.userId.empty() || state_.checkVersionMarker) {
+    Call(hooks_.runAddressSetup);
+    state_.userId = s.ID();
+  }
+
+  step(16);
+  if (state_.userId.empty()) state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
+
+  step(17);
+  if (state_.checkVersionMarker && !state_.userId.empty() && CallOr(hooks_.runVersionCheck, false))
+    reg.DeleteValue(platform::kProgramKey, platform::kCheckVersionValue);
+
+  step(18);
+  state_.ownFromAddress = OwnFromAddress(s);
+
+  step(19);
+  if (hooks_.playSound) hooks_.playSound("SystemStart");
+
+  step(20);
+  Call(hooks_.showSplash);
+  splashShownAt_ = clock_->NowMs();
+
+  step(21);
+  Call(hooks_.createLists);
+  step(22);
+  Call(hooks_.startThreads);
+  step(23);
+  Call(hooks_.openSentRegister);
+  step(24);
+  Call(hooks_.bindShellFolders);
+
+  step(25);
+  guarded(25, hooks_.loadUnreadList);
+  guarded(25, hooks_.buildTrees);
+  guarded(25, hooks_.syncContacts);
+  guarded(25, hooks_.loadQuickboard);
+  guarded(25, hooks_.initEncryption);
+
+  step(26);
+  Call(hooks_.readLayout);
+  step(27);
+  Call(hooks_.initLayout);
+  step(28);
+  ApplyCheckMailSettings();
+  step(29);
+  Call(hooks_.readMailSettings);
+
+  // 30. The splash stays at least its minimum time; the rest runs when it is over.
+  const int64_t shown = clock_->NowMs() - splashShownAt_;
+  if (shown < kSplashMinimumMs) {
+    clock_->After(static_cast<int>(kSplashMinimumMs - shown), [this] {
+      if (!state_.closing && !destroyed_) finishInit();
+    });
+  } else {
+    finishInit();
+  }
+}
+
+void DeskController::finishInit() {
+  step(30);
+  Call(hooks_.removeSplash);
+
+  step(31);
+  timers_.tmrClock.start();
+  OnClock();
+  Call(hooks_.repaint);
+
+  step(32);
+  Call(hooks_.selectFirstNode);
+
+  step(33);
+  runTraffic(false);
+  timers_.tmrMouse.start();
+  timers_.tmrTraffic.start();
+
+  step(34);
+  if (!state_.arguments.empty()) {
+    const std::string& a = state_.arguments.front();
+    if (a.size() > 5 && StartsWithNoCase(a, "/web:") && a[5] >= '0' && a[5] <= '9' && hooks_.saveBrowserPage)
+      hooks_.saveBrowserPage(a[5] - '0');
+  }
+
+  step(35);
+  ProcessHandOverFile();
+
+  step(36);
+  Call(hooks_.checkDefaultMailProgram);
+
+  step(37);
+  if (state_.settings.NewInstall()) {
+    state_.settings.ClearNewInstall();
+    state_.settings.UpdateFile();
+    Call(hooks_.openWizard);
+  }
+
+  state_.initialised = true;
+  initRunning_ = false;
+  Log("initialised");
+  emit initialised();
+
+  // Requests that arrived while the desk was starting.
+  std::vector<std::string> waiting;
+  waiting.swap(deferred_);
+  for (const std::string& r : waiting) handleNow(r);
+  state_.messages.Release();
+}
+
+void DeskController::HandleRequest(const std::string& request) {
+  if (!platform::SingleInstance::IsAcceptableRequest(request)) return;
+  if (!state_.initialised) {
+    deferred_.push_back(request);
+    return;
+  }
+  handleNow(request);
+}
+
+void DeskController::handleNow(const std::string& request) {
+  if (state_.closing) return;
+  if (StartsWithNoCase(request, "mailto:")) {
+    Log("mailto: " + request);
+    if (EndsWithNoCase(request, kWelcomeQuery)) fileWelcomeMessages();
+    else if (hooks_.openMailto) hooks_.openMailto(request);
+    Call(hooks_.bringToFront);
+  } else if (request.size() > 5 && request[5] >= '0' && request[5] <= '9') {
+    Log("web: " + request.substr(5, 1));
+    if (hooks_.saveBrowserPage) hooks_.saveBrowserPage(request[5] - '0');
+  }
+}
+
+void DeskController::ProcessHandOverFile() {
+  const std::string path = state_.locations.HandOverFile();
+  QFile file(QString::fromStdString(path));
+  if (state_.locations.tempFolder.empty() || !file.exists()) return;
+  std::string line;
+  if (file.open(QIODevice::ReadOnly)) {
+    QByteArray first = file.read(platform::SingleInstance::kMaxRequest + 2);
+    const qsizetype nl = first.indexOf('\n');
+    if (nl >= 0) first.truncate(nl);
+    if (first.endsWith('\r')) first.chop(1);
+    line = first.toStdString();
+    file.close();
+  }
+  file.remove();
+  if (!StartsWithNoCase(line, "mailto:") || !platform::SingleInstance::IsAcceptableRequest(line)) return;
+  Log("mailto: " + line);
+  if (EndsWithNoCase(line, kWelcomeQuery)) fileWelcomeMessages();
+  else if (hooks_.openMailto) hooks_.openMailto(line);
+}
+
+void DeskController::fileWelcomeMessages() {
+  const Locations& loc = state_.locations;
+  for (const char* name : {"Getting Started Tutorial.msg_", "Welcome to Plumadex!.msg_"}) {
+    const QString from = QString::fromStdString(loc.programFolder + name);
+    const QString to = QString::fromStdString(loc.inbox + name);
+    if (QFileInfo::exists(from)) {
+      QFile::remove(to);
+      QFile::copy(from, to);
+    }
+  }
+  runTraffic(true);
+}
+
+// --- Timers ---
+
+void DeskController::OnClock() {
+  Call(hooks_.showClock);
+  if (CallOr(hooks_.filesTabShown, false) && timers_.tmrTraffic.isActive()) Call(hooks_.checkFolderChanges);
+}
+
+void DeskController::runTraffic(bool reportErrors) {
+  try {
+    bool changed = CallOr(hooks_.fileReceivedMail, false);
+    changed = CallOr(hooks_.commitSentMail, false) || changed;
+    if (changed && CallOr(hooks_.folderSelected, false)) Call(hooks_.relistFolder);
+    lastTrafficError_.clear();
+  } catch (const std::exception& e) {
+    const std::string text = e.what();
+    Log("traffic failed: " + text);
+    // One box per kind of failure, not one every 30 seconds.
+    if (reportErrors && !text.empty() && text != lastTrafficError_)
+      state_.messages.QueueMessage(MessageKind::Error, text);
+    lastTrafficError_ = text;
+  } catch (...) {
+    Log("traffic failed");
+  }
+}
+
+void DeskController::OnTraffic() {
+  timers_.tmrTraffic.stop();
+  // Whatever happens in the work below, mail filing goes on at the next interval.
+  struct Reenable {
+    DeskController& c;
+    ~Reenable() {
+      if (!c.state_.closing && !c.destroyed_) c.timers_.tmrTraffic.start();
+    }
+  } reenable{*this};
+  runTraffic(true);
+}
+
+void DeskController::OnCheckMail() {
+  if (timers_.tmrIP.isActive()) return;
+  if (!CallOr(hooks_.internetAvailable, true)) return;
+  if (hooks_.startTransfer) hooks_.startTransfer(TransferKind::Receive);
+}
+
+void DeskController::ApplyCheckMailSettings() {
+  const Settings& s = state_.settings;
+  timers_.tmrCheckMail.stop();
+  timers_.tmrCheckMail.setInterval(s.MailCheckInterval() * 60000);
+  if (s.AutoCheckMail()) timers_.tmrCheckMail.start();
+}
+
+// --- Shutdown ---
+
+bool DeskController::CanClose() {
+  if (state_.busy || state_.messages.Busy() || timers_.tmrIP.isActive()) return false;
+  if (CallOr(hooks_.openedDocumentsStillOpen, false)) {
+    Call(hooks_.bringOpenedDocumentToFront);
+    state_.messages.QueueMessage(MessageKind::Warning, kCloseFilesFirst);
+    return false;
+  }
+  if (hooks_.playSound) hooks_.playSound("SystemExit");
+  Call(hooks_.hideOptionsPanels);
+  Call(hooks_.removeSkin);
+  state_.closing = true;
+  return true;
+}
+
+void DeskController::Destroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  state_.closing = true;
+  for (QTimer* t : {&timers_.tmrMouse, &timers_.tmrHint, &timers_.tmrRun, &timers_.tmrApp, &timers_.tmrTraffic,
+                    &timers_.tmrIP, &timers_.tmrClock, &timers_.tmrCheckMail, &timers_.tmrAutoExpand,
+                    &timers_.tmrTypeAddr, &timers_.tmrFilterType, &timers_.tmrFilterMove})
+    t->stop();
+  // Each part frees its own; one failure must not keep the rest (lists, User.ini) unsaved.
+  guarded(0, hooks_.restoreMailProgram);
+  guarded(0, hooks_.closeChangeNotification);
+  guarded(0, hooks_.stopThreads);
+  guarded(0, hooks_.freeQuickboard);
+  guarded(0, hooks_.rememberTopRow);
+  guarded(0, hooks_.saveComposeSize);
+  state_.settings.UpdateFile();
+  guarded(0, hooks_.clearGrid);
+  guarded(0, hooks_.deleteImportScratch);
+  state_.userId.clear();
+  guarded(0, hooks_.closeSentRegister);
+  guarded(0, hooks_.freeLists);
+  guarded(0, hooks_.saveUnreadList);
+  guarded(0, hooks_.saveNewMailList);
+  RemoveTempFolder(state_.locations);
+  guarded(0, hooks_.closeHelp);
+  instance_.reset();
+  Log("closed");
+}
+
+}  // namespace px::desk

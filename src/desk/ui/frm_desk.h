@@ -1,0 +1,90 @@
+#pragma once
+// The desk window: the Quickboard bar at the top with the clock, the folder trees and the
+// document grid side by side, and the status bar. While the desk initialises, a curtain with
+// the splash covers it. The work is done by DeskController; this class is its window side.
+#include "desk/desk_controller.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QMainWindow>
+
+#include <memory>
+
+class QLabel;
+class QSplitter;
+class QFrame;
+class QTabWidget;
+
+namespace px::desk {
+
+struct DeskOptions {
+  bool singleInstance = true;
+  std::string eventLog;                // PLUMADEX_EVENT_LOG
+  std::unique_ptr<DeskClock> clock;    // null: the real clock
+};
+
+class TfrmDesk : public QMainWindow {
+  Q_OBJECT
+public:
+  // Runs the start-up (FormCreate); look at startResult() before showing the window.
+  TfrmDesk(DeskState& state, DeskOptions options = {}, QWidget* parent = nullptr);
+  ~TfrmDesk() override;
+
+  DeskController::StartResult startResult() const { return startResult_; }
+  DeskController& controller() { return *controller_; }
+  DeskHooks& hooks() { return hooks_; }
+
+  // The two lines of the clock: time, three blanks and weekday; then the date. Day-name
+  // patterns of the locale formats are left out.
+  static QString ClockText(const QDateTime& now, const QLocale& locale);
+
+  // Widgets other parts fill in.
+  QFrame* pnlQuickboard() const { return pnlQuickboard_; }
+  QTabWidget* pnlTrees() const { return pnlTrees_; }
+  QFrame* pnlGrid() const { return pnlGrid_; }
+  QLabel* lblClock() const { return lblClock_; }
+  QSplitter* splDesk() const { return splDesk_; }
+  QLabel* statusPanel(int i) const { return status_[i]; }
+  bool CurtainShown() const;
+
+  // Tree width in per mille of the client width, as the splitter shows it now.
+  int TreeWidthPerMille() const;
+  void ApplyTreeWidth(int perMille);
+
+protected:
+  void closeEvent(QCloseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  // The application-wide message hook (wheel over the grid, drag housekeeping).
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+  void buildFrame();
+  void wireHooks();
+  void showSplash();
+  void removeSplash();
+  void updateClock();
+  void layoutClock();
+  void onSplitterMoved();
+  void updateSplitterLimits();
+
+  DeskState& state_;
+  DeskHooks hooks_;
+  std::unique_ptr<DeskController> controller_;
+  DeskController::StartResult startResult_ = DeskController::StartResult::Run;
+
+  QWidget* central_ = nullptr;
+  QFrame* pnlTop_ = nullptr;
+  QFrame* pnlQuickboard_ = nullptr;
+  QLabel* lblClock_ = nullptr;
+  QSplitter* splDesk_ = nullptr;
+  QTabWidget* pnlTrees_ = nullptr;
+  QFrame* pnlGrid_ = nullptr;
+  QLabel* status_[3] = {nullptr, nullptr, nullptr};
+  QWidget* pnlCurtain_ = nullptr;
+  QLabel* lblSplash_ = nullptr;
+  bool waitCursor_ = false;
+  int treeWidth_ = 200;
+};
+
+}  // namespace px::desk
