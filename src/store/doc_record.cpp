@@ -9,25 +9,55 @@
 namespace px::store {
 
 namespace {
-const std::string kEmpty;
+
+constexpr size_t kEntryHead = 5;
+
+uint32_t LengthAt(const std::string& b, size_t pos) {
+  uint32_t n = 0;
+  for (int i = 0; i < 4; ++i) n |= uint32_t(static_cast<unsigned char>(b[pos + 1 + i])) << (8 * i);
+  return n;
 }
 
-const std::string& DocRecord::Get(DocKey key) const {
-  for (const auto& [k, v] : extras_)
-    if (k == key) return v;
-  return kEmpty;
+void AppendEntry(std::string& b, DocKey key, std::string_view value) {
+  const auto n = static_cast<uint32_t>(value.size());
+  b += static_cast<char>(key);
+  for (int i = 0; i < 4; ++i) b += static_cast<char>((n >> (8 * i)) & 0xFF);
+  b.append(value);
 }
 
-void DocRecord::Set(DocKey key, std::string value) {
-  for (auto it = extras_.begin(); it != extras_.end(); ++it) {
-    if (it->first != key) continue;
-    if (value.empty())
-      extras_.erase(it);
-    else
-      it->second = std::move(value);
-    return;
+}  // namespace
+
+std::string_view DocRecord::Get(DocKey key) const {
+  for (size_t pos = 0; pos + kEntryHead <= extras_.size();) {
+    uint32_t n = LengthAt(extras_, pos);
+    if (static_cast<DocKey>(extras_[pos]) == key) return std::string_view(extras_).substr(pos + kEntryHead, n);
+    pos += kEntryHead + n;
   }
-  if (!value.empty()) extras_.emplace_back(key, std::move(value));
+  return {};
+}
+
+void DocRecord::Set(DocKey key, std::string_view value) {
+  std::string next;
+  next.reserve(extras_.size() + value.size() + kEntryHead);
+  for (size_t pos = 0; pos + kEntryHead <= extras_.size();) {
+    uint32_t n = LengthAt(extras_, pos);
+    if (static_cast<DocKey>(extras_[pos]) != key)
+      AppendEntry(next, static_cast<DocKey>(extras_[pos]), std::string_view(extras_).substr(pos + kEntryHead, n));
+    pos += kEntryHead + n;
+  }
+  if (!value.empty()) AppendEntry(next, key, value);
+  extras_ = std::move(next);
+}
+
+void DocRecord::SetExtras(std::span<const std::pair<DocKey, std::string_view>> values) {
+  size_t total = 0;
+  for (const auto& [k, v] : values)
+    if (!v.empty()) total += kEntryHead + v.size();
+  std::string next;
+  next.reserve(total);
+  for (const auto& [k, v] : values)
+    if (!v.empty()) AppendEntry(next, k, v);
+  extras_ = std::move(next);
 }
 
 std::string DocRecord::FilePath() const {
@@ -56,11 +86,11 @@ SelectionRecord MakeSelectionRecord(const DocRecord& rec, size_t row) {
   s.flags = rec.flags;
   s.address = rec.address;
   s.msgId = rec.msgId;
-  s.cc = rec.cc();
-  s.bcc = rec.bcc();
-  s.to = rec.to();
-  s.excludeTo = rec.excludeTo();
-  s.charset = rec.charset();
+  s.cc = std::string(rec.cc());
+  s.bcc = std::string(rec.bcc());
+  s.to = std::string(rec.to());
+  s.excludeTo = std::string(rec.excludeTo());
+  s.charset = std::string(rec.charset());
   s.sticker = rec.sticker;
   s.target = rec.target;
   return s;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -84,22 +85,24 @@ struct DocRecord {
   int searchState = 0;       // rs* bits
   std::string detail;        // contacts: the detail line shown under the name
 
-  // The rarer keys (Cc, Bcc, ... Charset); "" when absent.
-  const std::string& Get(DocKey key) const;
-  void Set(DocKey key, std::string value);
-  const std::vector<std::pair<DocKey, std::string>>& Extras() const { return extras_; }
+  // The rarer keys (Cc, Bcc, ... Charset); "" when absent. They are packed into one buffer
+  // (a listing holds 100,000 records); a view stays valid until the record's next Set.
+  std::string_view Get(DocKey key) const;
+  void Set(DocKey key, std::string_view value);
+  // Replaces all the rarer keys at once.
+  void SetExtras(std::span<const std::pair<DocKey, std::string_view>> values);
 
-  const std::string& cc() const { return Get(DocKey::Cc); }
-  const std::string& bcc() const { return Get(DocKey::Bcc); }
-  const std::string& excludeTo() const { return Get(DocKey::ExcludeTo); }
-  const std::string& to() const { return Get(DocKey::To); }
-  const std::string& from() const { return Get(DocKey::From); }
-  const std::string& sent() const { return Get(DocKey::Sent); }
-  const std::string& delivered() const { return Get(DocKey::Delivered); }
-  const std::string& replied() const { return Get(DocKey::Replied); }
-  const std::string& forwarded() const { return Get(DocKey::Forwarded); }
-  const std::string& original() const { return Get(DocKey::Original); }
-  const std::string& charset() const { return Get(DocKey::Charset); }
+  std::string_view cc() const { return Get(DocKey::Cc); }
+  std::string_view bcc() const { return Get(DocKey::Bcc); }
+  std::string_view excludeTo() const { return Get(DocKey::ExcludeTo); }
+  std::string_view to() const { return Get(DocKey::To); }
+  std::string_view from() const { return Get(DocKey::From); }
+  std::string_view sent() const { return Get(DocKey::Sent); }
+  std::string_view delivered() const { return Get(DocKey::Delivered); }
+  std::string_view replied() const { return Get(DocKey::Replied); }
+  std::string_view forwarded() const { return Get(DocKey::Forwarded); }
+  std::string_view original() const { return Get(DocKey::Original); }
+  std::string_view charset() const { return Get(DocKey::Charset); }
 
   // Name of the record's index section (prefix + name).
   std::string SectionName() const { return prefix + name; }
@@ -111,7 +114,8 @@ struct DocRecord {
   bool Visible() const { return (searchState & rsInvisible) == 0; }
 
 private:
-  std::vector<std::pair<DocKey, std::string>> extras_;
+  // Entries: key byte, 4-byte length, bytes.
+  std::string extras_;
 };
 
 using DocRows = std::vector<DocRecord>;

@@ -10,42 +10,60 @@
 #include <numeric>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace px::store {
 
 namespace {
 
+// A span of folded text in the key arena.
+struct Text {
+  uint32_t off = 0;
+  uint32_t len = 0;
+};
+
 // One record's prepared key. Fields compare in declaration order; unused ones stay equal.
 struct Key {
-  uint8_t cls = 1;       // 0 sorts before, 2 after the ordinary documents
+  uint8_t cls = 1;      // 0 sorts before, 2 after the ordinary documents
+  uint32_t folder = 0;  // rank of the folded folder path
+  uint32_t index = 0;   // the record
   int64_t num1 = 0;
-  std::string text1;     // folded
   int64_t num2 = 0;
-  std::string text2;     // folded
-  uint32_t folder = 0;   // rank of the folded folder path
-  std::string tail;      // folded; contacts view: the row key
-  const std::string* msgId = nullptr;  // tie-break for bundles (ascending in both directions)
-  size_t index = 0;
+  Text text1;
+  Text text2;
+  Text tail;            // contacts view: the row key
+};
+
+// All folded key texts of one sort, in one buffer.
+class Arena {
+public:
+  Text Add(std::string_view s) {
+    Text t{static_cast<uint32_t>(buf_.size()), 0};
+    bool ascii = true;
+    for (char c : s)
+      if (static_cast<unsigned char>(c) >= 0x80) {
+        ascii = false;
+        break;
+      }
+    if (ascii) {
+      for (char c : s) buf_ += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    } else {
+      buf_ += FoldCase(s);
+    }
+    t.len = static_cast<uint32_t>(buf_.size() - t.off);
+    return t;
+  }
+  std::string_view View(Text t) const { return std::string_view(buf_).substr(t.off, t.len); }
+  void Reserve(size_t n) { buf_.reserve(n); }
+
+private:
+  std::string buf_;
 };
 
 int64_t DateSeconds(DateTime d) {
   // Whole seconds, as the "yyyymmddhhnnss" form keeps them; half a millisecond absorbs the
   // rounding of the day fraction.
   return static_cast<int64_t>(std::floor(d * 86400.0 + 0.0005));
-}
-
-int CompareMain(const Key& a, const Key& b) {
-  if (a.cls != b.cls) return a.cls < b.cls ? -1 : 1;
-  if (a.num1 != b.num1) return a.num1 < b.num1 ? -1 : 1;
-  if (int c = a.text1.compare(b.text1)) return c;
-  if (a.num2 != b.num2) return a.num2 < b.num2 ? -1 : 1;
-  if (int c = a.text2.compare(b.text2)) return c;
-  if (a.folder != b.folder) return a.folder < b.folder ? -1 : 1;
-  return a.tail.compare(b.tail);
-}
-
-std::string FormattedContact(const DocRecord& r, bool firstFirst) {
-  return FoldCase(FormatPersonName(r.title, firstFirst) + r.address);
 }
 
 }  // namespace
@@ -67,9 +85,13 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
   std::unordered_map<std::string, uint32_t> folderRank;
   {
     std::vector<std::pair<std::string, std::string>> folders;  // folded, raw
-    std::unordered_map<std::string, bool> seen;
-    for (size_t i = first; i < rows.size(); ++i)
-      if (seen.emplace(rows[i].folder, true).second) folders.emplace_back(FoldCase(rows[i].folder), rows[i].folder);
+    std::unordered_set<std::string_view> seen;
+    const std::string* last = nullptr;
+    for (size_t i = first; i < rows.size(); ++i) {
+      if (last && *last == rows[i].folder) continue;
+      last = &rows[i].folder;
+      if (seen.insert(rows[i].folder).second) folders.emplace_back(FoldCase(rows[i].folder), rows[i].folder);
+    }
     std::sort(folders.begin(), folders.end());
     uint32_t rank = 0;
     for (size_t i = 0; i < folders.size(); ++i) {
@@ -78,84 +100,60 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
     }
   }
 
+  Arena arena;
   std::vector<Key> keys(n);
   const std::string* lastFolder = nullptr;
   uint32_t lastRank = 0;
+  auto contactText = [&](const DocRecord& r) {
+    return arena.Add(FormatPersonName(r.title, options.firstNameFirst) + r.address);
+  };
   for (size_t k = 0; k < n; ++k) {
     const DocRecord& r = rows[first + k];
     Key& key = keys[k];
-    key.index = first + k;
-    key.msgId = &r.msgId;
+    key.index = static_cast<uint32_t>(first + k);
     if (!lastFolder || *lastFolder != r.folder) {
       lastFolder = &r.folder;
       lastRank = folderRank[r.folder];
     }
     key.folder = lastRank;
     const bool apart = !options.contactsTab && SortsAsContact(r);
+    if (apart && code != 7) {
+      // "0000" + name + address before every date; 0xFE + name + address after everything.
+      key.cls = code == 1 ? 0 : 2;
+      key.text1 = contactText(r);
+      key.folder = 0;
+      continue;
+    }
     switch (code) {
       case 1:
-        if (apart) {
-          key.cls = 0;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
-        } else {
-          key.num1 = DateSeconds(r.date);
-        }
+        key.num1 = DateSeconds(r.date);
         break;
       case 2:
-        if (options.contactsTab) {
-          key.text1 = FoldCase(r.shownAddress);
+        key.text1 = arena.Add(r.shownAddress);
+        if (options.contactsTab)
           key.folder = 0;
-        } else if (apart) {
-          key.cls = 2;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
-        } else {
-          key.text1 = FoldCase(r.shownAddress);
+        else
           key.num2 = DateSeconds(r.date);
-        }
         break;
       case 3:
-        if (apart) {
-          key.cls = 2;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
-        } else {
-          key.text1 = FoldCase(r.ext);
-          key.text2 = FoldCase(r.title);
-        }
+        key.text1 = arena.Add(r.ext);
+        key.text2 = arena.Add(r.title);
         break;
       case 4:
-        if (options.contactsTab && r.ext != std::string(1, kGroupMarkerExt) && IsContactExt(r.ext)) {
-          key.text1 = FoldCase(FormatPersonName(r.title, options.firstNameFirst));
-          key.tail = FoldCase(r.msgId);
-        } else if (apart) {
-          key.cls = 2;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
+        if (options.contactsTab && IsContactExt(r.ext) && r.ext != std::string_view(&kGroupMarkerExt, 1)) {
+          key.text1 = arena.Add(FormatPersonName(r.title, options.firstNameFirst));
+          key.tail = arena.Add(r.msgId);
         } else {
-          key.text1 = FoldCase(r.title);
+          key.text1 = arena.Add(r.title);
         }
         break;
       case 5:
-        if (apart) {
-          key.cls = 2;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
-        } else {
-          key.num1 = ColourOfFlags(r.flags);
-          key.text1 = FoldCase(r.title);
-        }
+        key.num1 = ColourOfFlags(r.flags);
+        key.text1 = arena.Add(r.title);
         break;
       case 6:
-        if (apart) {
-          key.cls = 2;
-          key.text1 = FormattedContact(r, options.firstNameFirst);
-          key.folder = 0;
-        } else {
-          key.num1 = (r.flags >> 12) & 3;
-          key.num2 = DateSeconds(r.date);
-        }
+        key.num1 = (r.flags >> 12) & 3;
+        key.num2 = DateSeconds(r.date);
         break;
       default:  // 7: size; contacts have size 0 and sort with empty files
         key.num1 = apart ? 0 : static_cast<int64_t>(std::min<uint64_t>(r.size, INT64_MAX));
@@ -163,11 +161,21 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
     }
   }
 
+  auto compareMain = [&](const Key& a, const Key& b) -> int {
+    if (a.cls != b.cls) return a.cls < b.cls ? -1 : 1;
+    if (a.num1 != b.num1) return a.num1 < b.num1 ? -1 : 1;
+    if (int c = arena.View(a.text1).compare(arena.View(b.text1))) return c;
+    if (a.num2 != b.num2) return a.num2 < b.num2 ? -1 : 1;
+    if (int c = arena.View(a.text2).compare(arena.View(b.text2))) return c;
+    if (a.folder != b.folder) return a.folder < b.folder ? -1 : 1;
+    return arena.View(a.tail).compare(arena.View(b.tail));
+  };
   const bool msgTieBreak = code == 1 || code == 2 || code == 6;
   std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
-    int c = CompareMain(a, b);
+    int c = compareMain(a, b);
     if (c != 0) return descending ? c > 0 : c < 0;
-    if (msgTieBreak) return a.msgId->compare(*b.msgId) < 0;  // machine-made ids
+    // Bundle parts keep their order in both directions; ids are machine-made.
+    if (msgTieBreak) return rows[a.index].msgId < rows[b.index].msgId;
     return false;
   });
 

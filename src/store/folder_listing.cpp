@@ -165,6 +165,95 @@ StringList SplitAddresses(std::string_view value) {
   return out;
 }
 
+bool IsAsciiText(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Finds the files of a folder by name without regard to case, without building a folded copy
+// of every name: ASCII names (nearly all) are folded on the fly.
+class NameTable {
+public:
+  static constexpr size_t npos = SIZE_MAX;
+
+  explicit NameTable(const std::vector<FolderFile>& files) : files_(files) {
+    size_t cap = 16;
+    while (cap < files.size() * 2) cap <<= 1;
+    slots_.assign(cap, Slot{});
+    next_.assign(files.size(), npos);
+    tail_.assign(files.size(), npos);
+    folded_.resize(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::string& name = files[i].name;
+      if (!IsAsciiText(name)) folded_[i] = FoldCase(name);
+      std::string_view key = keyOf(i);
+      const uint32_t h = Hash(key);
+      for (size_t p = h & (cap - 1);; p = (p + 1) & (cap - 1)) {
+        Slot& s = slots_[p];
+        if (s.index1 == 0) {
+          s = Slot{h, static_cast<uint32_t>(i + 1)};
+          tail_[i] = i;
+          break;
+        }
+        if (s.hash == h && Same(keyOf(s.index1 - 1), key)) {
+          const size_t head = s.index1 - 1;
+          next_[tail_[head]] = i;
+          tail_[head] = i;
+          break;
+        }
+      }
+    }
+  }
+
+  // The first file of that name, or npos; Next gives the others of the same name.
+  size_t Find(std::string_view name) const {
+    std::string folded;
+    std::string_view key = name;
+    if (!IsAsciiText(name)) {
+      folded = FoldCase(name);
+      key = folded;
+    }
+    const uint32_t h = Hash(key);
+    const size_t mask = slots_.size() - 1;
+    for (size_t p = h & mask;; p = (p + 1) & mask) {
+      const Slot& s = slots_[p];
+      if (s.index1 == 0) return npos;
+      if (s.hash == h && Same(keyOf(s.index1 - 1), key)) return s.index1 - 1;
+    }
+  }
+  size_t Next(size_t i) const { return next_[i]; }
+
+private:
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t index1 = 0;  // file index + 1; 0 = empty
+  };
+  std::string_view keyOf(size_t i) const {
+    return folded_[i].empty() ? std::string_view(files_[i].name) : std::string_view(folded_[i]);
+  }
+  // Keys are folded text or raw ASCII; ASCII letters compare in lower case either way.
+  static uint32_t Hash(std::string_view k) {
+    uint32_t h = 2166136261u;
+    for (char c : k) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 16777619u;
+    return h;
+  }
+  static bool Same(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+  }
+
+  const std::vector<FolderFile>& files_;
+  std::vector<Slot> slots_;
+  std::vector<size_t> next_;
+  std::vector<size_t> tail_;
+  std::vector<std::string> folded_;  // "" for ASCII names
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -263,6 +352,13 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
   r.date = fileDate;
 
   std::optional<std::string_view> time;
+  constexpr size_t kExtraKeys = static_cast<size_t>(DocKey::Charset) + 1;
+  std::string_view extra[kExtraKeys];
+  bool anyExtra = false;
+  auto keep = [&](DocKey k, std::string_view v) {
+    extra[static_cast<size_t>(k)] = v;
+    anyExtra = true;
+  };
   for (std::string_view line : lines) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
@@ -270,16 +366,16 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
     std::string_view value = TrimView(line.substr(eq + 1));
     switch (key.size()) {
       case 2:
-        if (EqualsNoCase(key, "cc")) r.Set(DocKey::Cc, std::string(value));
-        else if (EqualsNoCase(key, "to")) r.Set(DocKey::To, std::string(value));
+        if (EqualsNoCase(key, "cc")) keep(DocKey::Cc, value);
+        else if (EqualsNoCase(key, "to")) keep(DocKey::To, value);
         break;
       case 3:
-        if (EqualsNoCase(key, "bcc")) r.Set(DocKey::Bcc, std::string(value));
+        if (EqualsNoCase(key, "bcc")) keep(DocKey::Bcc, value);
         break;
       case 4:
         if (EqualsNoCase(key, "time")) time = value;
-        else if (EqualsNoCase(key, "from")) r.Set(DocKey::From, std::string(value));
-        else if (EqualsNoCase(key, "sent")) r.Set(DocKey::Sent, std::string(value));
+        else if (EqualsNoCase(key, "from")) keep(DocKey::From, value);
+        else if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
         break;
       case 5:
         if (EqualsNoCase(key, "title")) r.title = std::string(value);
@@ -289,20 +385,27 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
       case 7:
         if (EqualsNoCase(key, "address")) r.address = std::string(value);
         else if (EqualsNoCase(key, "sticker")) r.sticker = std::string(value);
-        else if (EqualsNoCase(key, "replied")) r.Set(DocKey::Replied, std::string(value));
-        else if (EqualsNoCase(key, "charset")) r.Set(DocKey::Charset, std::string(value));
+        else if (EqualsNoCase(key, "replied")) keep(DocKey::Replied, value);
+        else if (EqualsNoCase(key, "charset")) keep(DocKey::Charset, value);
         break;
       case 8:
-        if (EqualsNoCase(key, "original")) r.Set(DocKey::Original, std::string(value));
+        if (EqualsNoCase(key, "original")) keep(DocKey::Original, value);
         break;
       case 9:
-        if (EqualsNoCase(key, "excludeto")) r.Set(DocKey::ExcludeTo, std::string(value));
-        else if (EqualsNoCase(key, "delivered")) r.Set(DocKey::Delivered, std::string(value));
-        else if (EqualsNoCase(key, "forwarded")) r.Set(DocKey::Forwarded, std::string(value));
+        if (EqualsNoCase(key, "excludeto")) keep(DocKey::ExcludeTo, value);
+        else if (EqualsNoCase(key, "delivered")) keep(DocKey::Delivered, value);
+        else if (EqualsNoCase(key, "forwarded")) keep(DocKey::Forwarded, value);
         break;
       default:
         break;
     }
+  }
+  if (anyExtra) {
+    std::pair<DocKey, std::string_view> present[kExtraKeys];
+    size_t n = 0;
+    for (size_t k = 0; k < kExtraKeys; ++k)
+      if (!extra[k].empty()) present[n++] = {static_cast<DocKey>(k), extra[k]};
+    r.SetExtras(std::span<const std::pair<DocKey, std::string_view>>(present, n));
   }
   if (r.title.empty()) r.title = StripExtension(name);
   if ((r.flags & dfMailMask) && time) r.date = ParseShortDate(*time);
@@ -518,19 +621,13 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
 
   // 4. The files of the folder, and a case-insensitive lookup of their names.
   std::vector<FolderFile> files = EnumerateFolderFiles(folder, &result.folderError);
-  std::unordered_map<std::string, size_t> byName;  // folded name -> first file of that name
-  std::vector<size_t> sameName(files.size(), SIZE_MAX);  // next file with the same folded name
-  byName.reserve(files.size());
-  for (size_t i = files.size(); i-- > 0;) {
-    auto [it, fresh] = byName.try_emplace(FoldCase(files[i].name), i);
-    if (!fresh) {
-      sameName[i] = it->second;
-      it->second = i;
-    }
-  }
+  std::optional<NameTable> nameTable(std::in_place, files);
+  const NameTable& byName = *nameTable;
 
   // 2., 5. One pass over the index: each section gives its lines to the files of its name.
   TPXIniFile ini(*registry, IndexPathOf(folder));
+  // Room for the tagged sections' rows too, so appending them does not move every record.
+  rows.reserve(first + files.size() + files.size() / 16 + 64);
   rows.resize(first + files.size());
   std::vector<bool> built(files.size(), false);
   std::vector<TaggedSection> tagged;
@@ -549,9 +646,9 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
       return;
     }
     if (files.empty()) return;
-    auto it = byName.find(FoldCase(name));
-    if (it == byName.end()) return;  // a section whose file is gone stays in the index
-    for (size_t i = it->second; i != SIZE_MAX; i = sameName[i]) {
+    const size_t found = byName.Find(name);
+    if (found == NameTable::npos) return;  // a section whose file is gone stays in the index
+    for (size_t i = found; i != NameTable::npos; i = byName.Next(i)) {
       const FolderFile& f = files[i];
       rows[first + i] = BuildDocRecord(folder, f.name, {}, {}, f.size, f.date, lines, ctx.addressLookup);
       built[i] = true;
@@ -643,12 +740,12 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
 
     // A document of this folder stored under a tag prefix.
     if (!IsPlainFileName(split.rest)) continue;
-    auto it = byName.find(FoldCase(split.rest));
-    if (it == byName.end()) {
+    const size_t found = byName.Find(split.rest);
+    if (found == NameTable::npos) {
       if (result.folderError == 0 && PathIsGone(folder + split.rest)) erase.push_back(t.name);
       continue;
     }
-    const FolderFile& f = files[it->second];
+    const FolderFile& f = files[found];
     extra.push_back(BuildDocRecord(folder, split.rest, split.prefix, {}, f.size, f.date, own,
                                    ctx.addressLookup));
   }
@@ -659,8 +756,8 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   if (contactsIni) contactsIni->Release();
   others.ReleaseAll();
   result.saveStatus = ini.Release();
-  files.clear();
-  files.shrink_to_fit();
+  nameTable.reset();
+  files = {};
 
   // Search: records are offered in listing order.
   if (searching && !ctx.contactsTabShown) {
