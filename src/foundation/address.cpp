@@ -81,9 +81,10 @@ StringList ParseAddressList(std::string_view text) {
     if (!element.empty()) {
       if (element.back() == '.' && element.find(',') == std::string::npos) {
         element.pop_back();
-        element = TrimRight(element) + std::string(kGroupSuffix);
+        element = TrimRight(element);
+        if (!element.empty()) element += kGroupSuffix;  // a lone "." names no group
       }
-      out.push_back(std::move(element));
+      if (!element.empty()) out.push_back(std::move(element));
     }
     a = sep + 1;
     while (a < n && isBlank(text[a])) ++a;

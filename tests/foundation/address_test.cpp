@@ -18,6 +18,7 @@ TEST(AddressList, ParsesQuotedNamesSeparatorsAndGroups) {
       {"\"   spaced\"    <s@x.com>", {"\"   spaced\" <s@x.com>"}},
       {"\"unterminated, name", {"\"unterminated, name"}},
       {"Team (group), Family .", {"Team (group)", "Family (GROUP)"}},
+      {"a, . ;b", {"a", "b"}},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseAddressList(c.text), c.elements) << c.text;
 }
