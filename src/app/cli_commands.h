@@ -9,5 +9,7 @@ namespace px::cli {
 using Args = std::vector<std::string>;
 
 int runList(const Args& args);
+int runSplit(const Args& args);
+int runExtract(const Args& args);
 
 }  // namespace px::cli

@@ -17,6 +17,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"list", px::cli::runList, "list FOLDER [--sort N]   print the folder's documents in listing order"},
+    {"split", px::cli::runSplit, "split MESSAGE SPOOLDIR [--trust network|receiver|trusted] [--no-sync]   split a raw message into part pairs"},
+    {"extract", px::cli::runExtract, "extract MESSAGE   print the plain text of a message"},
 };
 
 int usage(FILE* out) {

@@ -7,7 +7,7 @@
 
 namespace px::mailformat {
 
-LineReader::LineReader(size_t bufferSize) : buf_(bufferSize < 16 ? 16 : bufferSize) {}
+LineReader::LineReader(size_t bufferSize) : bufferSize_(bufferSize < 16 ? 16 : bufferSize) {}
 
 LineReader::~LineReader() {
   if (fd_ >= 0) ::close(fd_);
@@ -21,6 +21,7 @@ bool LineReader::OpenFile(const std::string& path) {
     failed_ = true;
     return false;
   }
+  if (buf_.size() != bufferSize_) buf_.resize(bufferSize_);
   data_ = buf_.data();
   pos_ = end_ = 0;
   eof_ = failed_ = false;

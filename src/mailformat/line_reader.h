@@ -37,7 +37,8 @@ public:
 private:
   bool Fill();
   int fd_ = -1;
-  std::vector<char> buf_;
+  size_t bufferSize_;
+  std::vector<char> buf_;  // allocated when a file is opened
   const char* data_ = nullptr;  // current window: buf_ or external memory
   size_t pos_ = 0, end_ = 0;
   bool eof_ = false, failed_ = false, atLineStart_ = true;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QMimeDatabase>
 
+#include "foundation/charset.h"
 #include "foundation/random.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
@@ -21,9 +22,7 @@ namespace px::mailformat {
 namespace {
 
 constexpr size_t kMaxHeader = 64 * 1024;
-constexpr size_t kMaxResources = 10000;
 constexpr size_t kMaxHtml = 256u << 20;
-constexpr int kMaxDepth = 100;
 
 std::string Lower(std::string_view s) {
   std::string r(s);
@@ -77,6 +76,8 @@ private:
   int fd_;
 };
 
+std::string PlainToHtml(std::string_view text);
+
 class NullOut : public BodyOut {
 public:
   bool Put(std::string_view) override { return true; }
@@ -84,23 +85,29 @@ public:
 
 class Reader {
 public:
-  Reader(LineReader& in, const std::string& tempFolder, RandomSource& random, MhtmlDocument& doc)
-      : in_(in), tempFolder_(tempFolder), random_(random), doc_(doc) {}
+  Reader(LineReader& in, const std::string& tempFolder, RandomSource& random, MhtmlDocument& doc,
+         const MhtmlLimits& limits)
+      : in_(in), tempFolder_(tempFolder), random_(random), doc_(doc), limits_(limits) {}
 
   bool Run() {
     ReadHeader(doc_.header);
     std::string type = Lower(doc_.header.contentType);
     if (type.starts_with("text")) {
       StringOut out(doc_.html);
-      doc_.plainText = type.starts_with("text/plain");
+      plainText_ = type.starts_with("text/plain");
+      htmlCharset_ = doc_.header.charset;
       Decode(doc_.header, out);
     } else if (type.starts_with("multipart/related")) {
-      doc_.readWithResources = true;
+      doc_.related = true;
       Walk(doc_.header.boundary, /*related=*/true, 0);
     } else if (type.starts_with("multipart/alternative")) {
       Walk(doc_.header.boundary, /*related=*/false, 0);
     }
-    return !failed_ && !in_.failed();
+    if (failed_ || in_.failed()) return false;
+    doc_.charset = htmlCharset_;
+    if (!htmlCharset_.empty()) doc_.html = DecodeFromCharset(doc_.html, htmlCharset_);
+    if (plainText_) doc_.html = PlainToHtml(doc_.html);
+    return true;
   }
 
 private:
@@ -214,7 +221,7 @@ private:
   // Walks the parts of a multipart entity; returns the stop that ended it (the end of the
   // input or a boundary of an enclosing entity).
   Stop Walk(const std::string& boundary, bool related, int depth) {
-    if (boundary.size() <= 2 || depth > kMaxDepth) return Skip();
+    if (boundary.size() <= 2 || depth > limits_.maxDepth) return Skip();
     bounds_.push_back(boundary);
     const size_t my = bounds_.size() - 1;
     Stop s = Skip();  // preamble
@@ -232,13 +239,15 @@ private:
         // The nested walk ended at one of our boundaries (or an outer one).
       } else if (type.starts_with("text/html")) {
         StringOut out(doc_.html);
-        doc_.plainText = false;
+        plainText_ = false;
+        htmlCharset_ = h.charset;
         s = Decode(h, out);
         if (!related) done = true;  // HTML wins over plain text
       } else if (type.starts_with("text/plain") && (!related || doc_.html.empty())) {
-        if (doc_.html.empty() || doc_.plainText) {
+        if (doc_.html.empty() || plainText_) {
           StringOut out(doc_.html);
-          doc_.plainText = true;
+          plainText_ = true;
+          htmlCharset_ = h.charset;
           s = Decode(h, out);
         } else {
           s = Skip();
@@ -302,14 +311,14 @@ private:
   }
 
   Stop Extract(const TMsgHeader& h) {
-    if (doc_.references.size() >= kMaxResources) return Skip();
+    if (doc_.references.size() >= limits_.maxResources) return Skip();
     if (!EnsureResourceFolder()) {
       failed_ = true;
       return Skip();
     }
     std::string key, wanted;
     if (!h.contentLocation.empty()) {
-      key = SlashesToBackslashes(h.contentLocation);
+      key = SlashesToBackslashes(FileUrlToPath(h.contentLocation));
       size_t cut = key.find_last_of('\\');
       wanted = CleanName(cut == std::string::npos ? key : key.substr(cut + 1));
     } else {
@@ -332,10 +341,7 @@ private:
     FileOut out(fd);
     Stop s = Decode(h, out);
     if (::close(fd) != 0) failed_ = true;
-    bool known = false;
-    for (const auto& r : doc_.references)
-      if (r.first == key) known = true;
-    if (!known) doc_.references.emplace_back(key, path);
+    doc_.references.emplace(key, path);  // the first resource of a reference wins
     return s;
   }
 
@@ -343,12 +349,27 @@ private:
   const std::string& tempFolder_;
   RandomSource& random_;
   MhtmlDocument& doc_;
+  const MhtmlLimits& limits_;
   std::vector<std::string> bounds_;
   bool failed_ = false;
+  bool plainText_ = false;
+  std::string htmlCharset_;
 };
 
-bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
+// Plain text shown by the HTML editor: escaped, one line per line.
+std::string PlainToHtml(std::string_view text) {
+  std::string r;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t nl = text.find('\n', start);
+    std::string_view l = text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    r += HtmlEscape(l);
+    if (nl == std::string_view::npos) break;
+    r += "<BR>\r\n";
+    start = nl + 1;
+  }
+  return r;
 }
 
 }  // namespace
@@ -384,28 +405,35 @@ bool ReadMsgHeaderLine(std::string_view header, TMsgHeader& h) {
   return false;
 }
 
-MhtmlDocument ReadMhtmlDocument(const std::string& path, const std::string& tempFolder,
-                                RandomSource& random) {
-  MhtmlDocument doc;
-  if (!EndsWithNoCase(path, ".mht") && !EndsWithNoCase(path, ".eml")) {
-    doc.ok = true;
-    doc.passThrough = true;
-    return doc;
-  }
+namespace {
+
+bool ReadWith(LineReader& in, const std::string& tempFolder, RandomSource& random,
+              MhtmlDocument& doc, const MhtmlLimits& limits) {
+  doc = MhtmlDocument();
+  Reader reader(in, tempFolder, random, doc, limits);
+  if (reader.Run()) return true;
+  if (!doc.resourceFolder.empty()) QDir(QString::fromStdString(doc.resourceFolder)).removeRecursively();
+  doc = MhtmlDocument();
+  return false;
+}
+
+}  // namespace
+
+bool ReadMhtmlFile(const std::string& path, const std::string& tempFolder, RandomSource& random,
+                   MhtmlDocument& doc, const MhtmlLimits& limits) {
   LineReader in;
-  bool ok = in.OpenFile(path);
-  if (ok) {
-    Reader reader(in, tempFolder, random, doc);
-    ok = reader.Run();
+  if (!in.OpenFile(path)) {
+    doc = MhtmlDocument();
+    return false;
   }
-  if (!ok) {
-    if (!doc.resourceFolder.empty()) QDir(QString::fromStdString(doc.resourceFolder)).removeRecursively();
-    MhtmlDocument failed;
-    failed.error = std::string(kMhtmlReadError);
-    return failed;
-  }
-  doc.ok = true;
-  return doc;
+  return ReadWith(in, tempFolder, random, doc, limits);
+}
+
+bool ReadMhtmlMemory(std::string_view bytes, const std::string& tempFolder, RandomSource& random,
+                     MhtmlDocument& doc, const MhtmlLimits& limits) {
+  LineReader in(16);
+  in.OpenMemory(bytes);
+  return ReadWith(in, tempFolder, random, doc, limits);
 }
 
 }  // namespace px::mailformat
