@@ -91,7 +91,7 @@ void TPXIniBase::loadLocked() {
   modified_ = false;
   loadStatus_ = IniStatus::Ok();
   std::string text;
-  IniStatus st = ReadWholeFile(fileName_, text);
+  IniStatus st = ReadWholeFile(fileName_, text, kMaxIniFileSize);
   if (st.error == ENOENT) return;  // a missing index reads as empty
   if (!st.ok()) {
     loadStatus_ = st;
@@ -103,6 +103,9 @@ void TPXIniBase::loadLocked() {
 
 void TPXIniBase::parseLocked(std::string_view text) {
   sections_.clear();
+  // A file saved by a text editor may start with a UTF-8 byte order mark; without this the
+  // first header would not be seen and its section lost on the next save.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   Section* cur = nullptr;   // null before the first header and under a repeated header
   std::string body;         // lines of the current section, assigned once it is complete
   uint32_t count = 0;

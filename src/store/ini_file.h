@@ -49,8 +49,12 @@ struct IniStatus {
 // SaveFileAtomic writes a temporary file beside `path`, flushes it to disk and renames it over
 // `path`, keeping the mode of an existing file; on failure the old file is left as it was.
 IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes);
-// Reads the whole file; error ENOENT when it does not exist.
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes);
+// Reads the whole file; error ENOENT when it does not exist, EFBIG when it is larger than
+// `maxSize` bytes.
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX);
+// Largest INI file that is loaded (a 100,000-entry mail folder needs about 30 MB). A bigger
+// file reads as empty, reports EFBIG and is never overwritten.
+inline constexpr uint64_t kMaxIniFileSize = 512ull << 20;
 
 // Index file of folder `folder` (which ends in "/"). When the folder already holds an index
 // under another letter case ("PLUMADEX.INI", "plumadex.ini") that file is returned.

@@ -45,7 +45,7 @@ bool writeAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes) {
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize) {
   bytes.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return failure("read", path, errno);
@@ -54,6 +54,10 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes) {
     if (S_ISDIR(st.st_mode)) {
       ::close(fd);
       return failure("read", path, EISDIR);
+    }
+    if (uint64_t(st.st_size) > maxSize) {
+      ::close(fd);
+      return failure("read", path, EFBIG);
     }
     if (st.st_size > 0) bytes.reserve(size_t(st.st_size));
   }
@@ -68,6 +72,11 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes) {
       return failure("read", path, err);
     }
     if (n == 0) break;
+    if (bytes.size() + size_t(n) > maxSize) {  // grew while being read
+      ::close(fd);
+      bytes.clear();
+      return failure("read", path, EFBIG);
+    }
     bytes.append(buf, size_t(n));
   }
   ::close(fd);

@@ -61,6 +61,13 @@ TEST(IniParse, RepeatedSectionIsIgnoredWithItsLines) {
   EXPECT_EQ(linesOf(ini, "mail.txt"), StringList{"Title=first"});
 }
 
+TEST(IniParse, LeadingByteOrderMarkIsSkipped) {
+  TPXIniBase ini("");
+  ini.SetText("\xEF\xBB\xBF[first]\r\nk=1\r\n");
+  EXPECT_EQ(ini.ReadString("first", "k", "-"), "1");
+  EXPECT_EQ(ini.Text(), "[first]\r\nk=1\r\n\r\n");
+}
+
 TEST(IniParse, HeaderNameIsTakenUnchanged) {
   TPXIniBase ini("");
   ini.SetText("[ spaced ]\r\na=1\r\n[[nested]]\r\nb=2\r\n[]\r\nc=3\r\n[x\r\nd=4\r\n");
