@@ -1,0 +1,359 @@
+#include "desk/desk_controller.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <numeric>
+#include <stdexcept>
+
+using namespace px;
+using namespace px::desk;
+
+namespace {
+
+class FakeClock : public DeskClock {
+public:
+  int64_t now = 1000;
+  std::vector<std::pair<int64_t, std::function<void()>>> due;
+  int64_t NowMs() const override { return now; }
+  void After(int ms, std::function<void()> fn) override { due.emplace_back(now + ms, std::move(fn)); }
+  void Advance(int64_t ms) {
+    now += ms;
+    auto ready = std::move(due);
+    due.clear();
+    for (auto& [at, fn] : ready) {
+      if (at <= now) fn();
+      else due.emplace_back(at, std::move(fn));
+    }
+  }
+};
+
+class DeskStartupTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::makeDirs(home.path("prog"));
+    test::writeFile(home.path("prog/user0.ini"), "[User]\r\nID=anna\r\n");
+    qputenv("PLUMADEX_PROGRAM_DIR", QByteArray::fromStdString(home.path("prog")));
+    state.registry = std::make_unique<platform::MemoryRegistry>();
+    auto c = std::make_unique<FakeClock>();
+    clock = c.get();
+    controller = std::make_unique<DeskController>(state, hooks, std::move(c));
+    RecordAll();
+  }
+  void TearDown() override {
+    if (controller) controller->Destroy();  // removes the run's temporary folder
+    controller.reset();
+    qunsetenv("PLUMADEX_PROGRAM_DIR");
+  }
+
+  // Every start-up hook records its name.
+  void RecordAll() {
+    auto rec = [this](const char* name) { return [this, name] { calls.push_back(name); }; };
+    hooks.applySkin = rec("applySkin");
+    hooks.runAddressSetup = rec("runAddressSetup");
+    hooks.showSplash = rec("showSplash");
+    hooks.createLists = rec("createLists");
+    hooks.startThreads = rec("startThreads");
+    hooks.openSentRegister = rec("openSentRegister");
+    hooks.bindShellFolders = rec("bindShellFolders");
+    hooks.loadUnreadList = rec("loadUnreadList");
+    hooks.buildTrees = rec("buildTrees");
+    hooks.syncContacts = rec("syncContacts");
+    hooks.loadQuickboard = rec("loadQuickboard");
+    hooks.initEncryption = rec("initEncryption");
+    hooks.readLayout = rec("readLayout");
+    hooks.initLayout = rec("initLayout");
+    hooks.readMailSettings = rec("readMailSettings");
+    hooks.removeSplash = rec("removeSplash");
+    hooks.showClock = rec("showClock");
+    hooks.selectFirstNode = rec("selectFirstNode");
+    hooks.checkDefaultMailProgram = rec("checkDefaultMailProgram");
+    hooks.openWizard = rec("openWizard");
+    hooks.fileReceivedMail = [this] {
+      calls.push_back("fileReceivedMail");
+      return false;
+    };
+    hooks.openMailto = [this](const std::string& url) { mailtos.push_back(url); };
+    hooks.saveBrowserPage = [this](int n) { webPages.push_back(n); };
+  }
+
+  // FormCreate and the initialisation up to its end (the splash wait included).
+  void StartFully() {
+    ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
+    ASSERT_TRUE(controller->timers().tmrApp.isActive());
+    controller->OnApp();
+    clock->Advance(kSplashMinimumMs);
+    ASSERT_TRUE(controller->Initialised());
+  }
+
+  test::TempHome home;
+  DeskState state;
+  DeskHooks hooks;
+  FakeClock* clock = nullptr;
+  std::unique_ptr<DeskController> controller;
+  std::vector<std::string> calls;
+  std::vector<std::string> mailtos;
+  std::vector<int> webPages;
+};
+
+}  // namespace
+
+TEST_F(DeskStartupTest, StepsRunInTheirOrder) {
+  StartFully();
+  std::vector<int> expected(37 - 5 + 1);
+  std::iota(expected.begin(), expected.end(), 5);
+  EXPECT_EQ(controller->Trace(), expected);
+  const std::vector<std::string> order = {
+      "applySkin",        "showSplash",     "createLists",     "startThreads",   "openSentRegister",
+      "bindShellFolders", "loadUnreadList", "buildTrees",      "syncContacts",   "loadQuickboard",
+      "initEncryption",   "readLayout",     "initLayout",      "readMailSettings", "removeSplash",
+      "showClock",        "selectFirstNode", "fileReceivedMail", "checkDefaultMailProgram"};
+  EXPECT_EQ(calls, order);
+  EXPECT_TRUE(controller->timers().tmrClock.isActive());
+  EXPECT_TRUE(controller->timers().tmrTraffic.isActive());
+  EXPECT_TRUE(controller->timers().tmrMouse.isActive());
+  EXPECT_FALSE(controller->timers().tmrIP.isActive());
+  EXPECT_EQ(state.previousVersion, "3.01");
+  EXPECT_EQ(state.ownFromAddress, "anna");
+}
+
+TEST_F(DeskStartupTest, GuardedStepsDoNotStopTheStart) {
+  hooks.applySkin = [] { throw std::runtime_error("broken skin"); };
+  hooks.buildTrees = [] { throw std::runtime_error("no trees"); };
+  hooks.fileReceivedMail = []() -> bool { throw std::runtime_error("spool unreadable"); };
+  StartFully();
+  const auto has = [&](const char* n) { return std::find(calls.begin(), calls.end(), n) != calls.end(); };
+  EXPECT_TRUE(has("loadUnreadList"));
+  EXPECT_TRUE(has("syncContacts"));  // the rest of step 25 still runs
+  EXPECT_TRUE(has("loadQuickboard"));
+  EXPECT_TRUE(has("showSplash"));
+  EXPECT_TRUE(has("checkDefaultMailProgram"));
+  EXPECT_TRUE(controller->timers().tmrTraffic.isActive());
+  EXPECT_TRUE(state.messages.Pending().empty());  // step 33 failures are not reported
+}
+
+TEST_F(DeskStartupTest, SplashStaysAtLeastItsMinimum) {
+  ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
+  controller->OnApp();
+  const auto removed = [&] { return std::count(calls.begin(), calls.end(), "removeSplash"); };
+  EXPECT_EQ(removed(), 0);
+  EXPECT_FALSE(controller->Initialised());
+  clock->Advance(kSplashMinimumMs - 1);
+  EXPECT_EQ(removed(), 0);
+  clock->Advance(1);
+  EXPECT_EQ(removed(), 1);
+  EXPECT_TRUE(controller->Initialised());
+}
+
+TEST_F(DeskStartupTest, SlowStartRemovesTheSplashAtOnce) {
+  hooks.readLayout = [this] { clock->now += 5000; };
+  ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
+  controller->OnApp();
+  EXPECT_TRUE(controller->Initialised());
+  EXPECT_TRUE(clock->due.empty());
+}
+
+TEST_F(DeskStartupTest, AddressSetupAndVersionMarker) {
+  struct Case {
+    bool idSet, marker, checkOk;
+    bool setupRuns, warned, markerLeft;
+  } cases[] = {
+      {true, false, false, false, false, false},
+      {false, false, false, true, true, false},
+      {true, true, true, true, false, false},
+      {true, true, false, true, false, true},
+  };
+  for (const Case& c : cases) {
+    TearDown();
+    calls.clear();
+    test::TempHome h;
+    test::makeDirs(h.path("prog"));
+    test::writeFile(h.path("prog/user0.ini"), c.idSet ? "[User]\r\nID=anna\r\n" : "");
+    qputenv("PLUMADEX_PROGRAM_DIR", QByteArray::fromStdString(h.path("prog")));
+    DeskState st;
+    st.registry = std::make_unique<platform::MemoryRegistry>();
+    if (c.marker) st.registry->WriteString(platform::kProgramKey, platform::kCheckVersionValue, "");
+    int checks = 0;
+    hooks.runVersionCheck = [&] {
+      ++checks;
+      return c.checkOk;
+    };
+    auto fc = std::make_unique<FakeClock>();
+    FakeClock* raw = fc.get();
+    DeskController dc(st, hooks, std::move(fc));
+    ASSERT_EQ(dc.FormCreate(false), DeskController::StartResult::Run);
+    dc.OnApp();
+    raw->Advance(kSplashMinimumMs);
+    const bool setup = std::count(calls.begin(), calls.end(), "runAddressSetup") > 0;
+    EXPECT_EQ(setup, c.setupRuns) << c.idSet << c.marker;
+    const bool warned = !st.messages.Pending().empty() &&
+                        st.messages.Pending().front().find("has not been set up") != std::string::npos;
+    EXPECT_EQ(warned, c.warned) << c.idSet << c.marker;
+    EXPECT_EQ(checks, c.marker && c.idSet ? 1 : 0);
+    EXPECT_EQ(st.registry->ValueExists(platform::kProgramKey, platform::kCheckVersionValue), c.markerLeft);
+    dc.Destroy();
+    qunsetenv("PLUMADEX_PROGRAM_DIR");
+  }
+}
+
+TEST_F(DeskStartupTest, CheckMailTimerFollowsItsSettings) {
+  StartFully();
+  QTimer& t = controller->timers().tmrCheckMail;
+  struct Case {
+    const char* autoCheck;
+    const char* interval;
+    bool active;
+    int ms;
+  } cases[] = {{"0", "5", false, 300000}, {"1", "5", true, 300000}, {"yes", "15", false, 900000},
+               {"1", nullptr, true, 900000}};
+  for (const Case& c : cases) {
+    state.settings.WriteString("User", "Auto Check Mail", c.autoCheck);
+    if (c.interval) state.settings.WriteString("User", "Mail Check Interval", c.interval);
+    else state.settings.DeleteKey("User", "Mail Check Interval");
+    controller->ApplyCheckMailSettings();
+    EXPECT_EQ(t.isActive(), c.active) << c.autoCheck;
+    EXPECT_EQ(t.interval(), c.ms) << c.autoCheck;
+  }
+  // No receive run while a transfer runs or without a connection.
+  int starts = 0;
+  bool online = true;
+  hooks.startTransfer = [&](TransferKind k) {
+    EXPECT_EQ(k, TransferKind::Receive);
+    ++starts;
+  };
+  hooks.internetAvailable = [&] { return online; };
+  controller->OnCheckMail();
+  controller->timers().tmrIP.start();
+  controller->OnCheckMail();
+  controller->timers().tmrIP.stop();
+  online = false;
+  controller->OnCheckMail();
+  EXPECT_EQ(starts, 1);
+}
+
+TEST_F(DeskStartupTest, TrafficReenablesItselfWhenItsWorkFails) {
+  StartFully();
+  int runs = 0;
+  bool relisted = false;
+  hooks.fileReceivedMail = [&]() -> bool {
+    if (++runs <= 2) throw std::runtime_error("Cannot read the inbox");
+    return true;
+  };
+  hooks.folderSelected = [] { return true; };
+  hooks.relistFolder = [&] { relisted = true; };
+  QTimer& t = controller->timers().tmrTraffic;
+  controller->OnTraffic();
+  EXPECT_TRUE(t.isActive());
+  controller->OnTraffic();
+  EXPECT_TRUE(t.isActive());
+  // The same failure is reported once, not every 30 seconds.
+  EXPECT_EQ(state.messages.Pending().size(), 1u);
+  controller->OnTraffic();
+  EXPECT_TRUE(relisted);
+  EXPECT_TRUE(t.isActive());
+}
+
+TEST_F(DeskStartupTest, RequestsWaitForTheEndOfInitialisation) {
+  ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
+  controller->OnApp();  // now waiting for the splash
+  controller->HandleRequest("mailto:bob@example.org");
+  controller->HandleRequest("rm -rf /");
+  controller->HandleRequest("/web:2");
+  EXPECT_TRUE(mailtos.empty());
+  EXPECT_TRUE(webPages.empty());
+  clock->Advance(kSplashMinimumMs);
+  EXPECT_EQ(mailtos, std::vector<std::string>{"mailto:bob@example.org"});
+  EXPECT_EQ(webPages, std::vector<int>{2});
+  controller->HandleRequest("mailto:carl@example.org");
+  EXPECT_EQ(mailtos.size(), 2u);
+}
+
+TEST_F(DeskStartupTest, OwnArgumentsGoThroughTheHandOverFile) {
+  state.arguments = {"mailto:dora@example.org?subject=Hi"};
+  ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
+  const std::string handOver = state.locations.HandOverFile();
+  EXPECT_EQ(test::readFile(handOver), "mailto:dora@example.org?subject=Hi\r\n");
+  controller->OnApp();
+  clock->Advance(kSplashMinimumMs);
+  EXPECT_EQ(mailtos, std::vector<std::string>{"mailto:dora@example.org?subject=Hi"});
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(handOver)));
+
+  state.arguments = {"/web:7"};
+  DeskState other;
+  other.registry = std::make_unique<platform::MemoryRegistry>();
+  other.arguments = {"/web:7"};
+  auto fc = std::make_unique<FakeClock>();
+  FakeClock* raw = fc.get();
+  DeskController dc(other, hooks, std::move(fc));
+  dc.FormCreate(false);
+  dc.OnApp();
+  raw->Advance(kSplashMinimumMs);
+  EXPECT_EQ(webPages, std::vector<int>{7});
+  dc.Destroy();
+}
+
+TEST_F(DeskStartupTest, WelcomeRequestFilesTheWelcomeMessages) {
+  test::writeFile(home.path("prog/Getting Started Tutorial.msg_"), "tutorial");
+  test::writeFile(home.path("prog/Welcome to Plumadex!.msg_"), "welcome");
+  int traffic = 0;
+  hooks.fileReceivedMail = [&] {
+    ++traffic;
+    return false;
+  };
+  StartFully();
+  const int before = traffic;
+  controller->HandleRequest(std::string("mailto:support@plumadex.com") + std::string(kWelcomeQuery));
+  EXPECT_TRUE(mailtos.empty());
+  EXPECT_EQ(test::readFile(state.locations.inbox + "Welcome to Plumadex!.msg_"), "welcome");
+  EXPECT_EQ(test::readFile(state.locations.inbox + "Getting Started Tutorial.msg_"), "tutorial");
+  EXPECT_EQ(traffic, before + 1);
+}
+
+TEST_F(DeskStartupTest, NewInstallOpensTheWizardOnce) {
+  test::writeFile(home.path("prog/user0.ini"), "[User]\r\nID=anna\r\nNew Install=1\r\n");
+  StartFully();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "openWizard"), 1);
+  EXPECT_FALSE(Settings(state.locations.UserIni()).ValueExists("User", "New Install"));
+}
+
+TEST_F(DeskStartupTest, CloseRefusedWhileBusyOrTransferring) {
+  StartFully();
+  bool opened = false;
+  hooks.openedDocumentsStillOpen = [&] { return opened; };
+  state.busy = true;
+  EXPECT_FALSE(controller->CanClose());
+  state.busy = false;
+  controller->timers().tmrIP.start();
+  EXPECT_FALSE(controller->CanClose());
+  controller->timers().tmrIP.stop();
+  opened = true;
+  EXPECT_FALSE(controller->CanClose());
+  ASSERT_EQ(state.messages.Pending().size(), 1u);
+  EXPECT_EQ(state.messages.Pending().front().rfind("Sorry, but you must close all opened files", 0), 0u);
+  EXPECT_FALSE(state.closing);
+  opened = false;
+  EXPECT_TRUE(controller->CanClose());
+  EXPECT_TRUE(state.closing);
+}
+
+TEST_F(DeskStartupTest, DestroyStopsTimersSavesAndRemovesTheTemporaryFolder) {
+  StartFully();
+  bool savedUnread = false, savedNewMail = false;
+  hooks.stopThreads = [] { throw std::runtime_error("thread hung"); };
+  hooks.saveUnreadList = [&] { savedUnread = true; };
+  hooks.saveNewMailList = [&] { savedNewMail = true; };
+  const std::string temp = state.locations.tempFolder;
+  ASSERT_TRUE(QFile::exists(QString::fromStdString(temp)));
+  controller->Destroy();
+  EXPECT_FALSE(controller->timers().tmrTraffic.isActive());
+  EXPECT_FALSE(controller->timers().tmrClock.isActive());
+  EXPECT_TRUE(savedUnread);
+  EXPECT_TRUE(savedNewMail);
+  EXPECT_TRUE(state.userId.empty());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(temp)));
+  // A traffic run that ends after the close does not start its timer again.
+  controller->OnTraffic();
+  EXPECT_FALSE(controller->timers().tmrTraffic.isActive());
+}
