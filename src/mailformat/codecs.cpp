@@ -35,6 +35,14 @@ struct B64Table {
 };
 constexpr B64Table kB64;
 
+struct QPSpecialTable {
+  bool v[256];
+  constexpr QPSpecialTable() : v() {
+    v[static_cast<unsigned char>('=')] = v[static_cast<unsigned char>('\r')] = v[static_cast<unsigned char>('\n')] = true;
+  }
+};
+constexpr QPSpecialTable kQPSpecial;
+
 }  // namespace
 
 // ---- URLs -------------------------------------------------------------------------------------
@@ -278,6 +286,22 @@ void Base64Encoder::Feed(std::string_view bytes, std::string& out) {
     EmitQuad(pending_, out);
     pendingCount_ = 0;
   }
+  // Whole lines at once: 57 bytes make one line of 76 characters.
+  while (column_ == 0 && i + 57 <= n) {
+    char line[78];
+    for (int k = 0; k < 19; ++k) {
+      const unsigned char* in = p + i + 3 * k;
+      unsigned v = (in[0] << 16) | (in[1] << 8) | in[2];
+      line[4 * k] = kB64Alphabet[v >> 18];
+      line[4 * k + 1] = kB64Alphabet[(v >> 12) & 63];
+      line[4 * k + 2] = kB64Alphabet[(v >> 6) & 63];
+      line[4 * k + 3] = kB64Alphabet[v & 63];
+    }
+    line[76] = '\r';
+    line[77] = '\n';
+    out.append(line, 78);
+    i += 57;
+  }
   for (; i + 3 <= n; i += 3) EmitQuad(p + i, out);
   while (i < n) pending_[pendingCount_++] = p[i++];
 }
@@ -451,7 +475,7 @@ void QPDecoder::Feed(std::string_view chunk, std::string& out) {
     }
     // Plain run up to the next special character.
     size_t j = i + 1;
-    while (j < n && chunk[j] != '=' && chunk[j] != '\r' && chunk[j] != '\n') ++j;
+    while (j < n && !kQPSpecial.v[static_cast<unsigned char>(chunk[j])]) ++j;
     out.append(chunk.data() + i, j - i);
     i = j;
   }
