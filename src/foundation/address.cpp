@@ -32,7 +32,7 @@ size_t afterQuoted(std::string_view t) {
 
 constexpr size_t kMaxGroupDepth = 8;
 
-void expandInto(const std::string& element, std::string_view exclude,
+void expandInto(const std::string& element, const std::set<std::string>& excluded,
                 const GroupMembersFn& membersOf, std::set<std::string>& seenAddresses,
                 std::set<std::string>& openGroups, size_t depth, StringList& out) {
   std::string name = FoldCase(DisplayNameOf(element));
@@ -40,15 +40,12 @@ void expandInto(const std::string& element, std::string_view exclude,
   if (depth > kMaxGroupDepth || !openGroups.insert(name).second) return;
   for (const std::string& member : membersOf(DisplayNameOf(element))) {
     if (IsGroupAddress(member)) {
-      expandInto(Trim(member), exclude, membersOf, seenAddresses, openGroups, depth + 1, out);
+      expandInto(Trim(member), excluded, membersOf, seenAddresses, openGroups, depth + 1, out);
       continue;
     }
     std::string bare = FoldCase(BareAddressOf(member));
     if (bare.empty()) continue;
-    bool excluded = false;
-    for (const std::string& ex : SplitCommaList(exclude))
-      if (!ex.empty() && FoldCase(BareAddressOf(ex)) == bare) excluded = true;
-    if (excluded || !seenAddresses.insert(bare).second) continue;
+    if (excluded.count(bare) || !seenAddresses.insert(bare).second) continue;
     out.push_back(Trim(member));
   }
 }
@@ -193,6 +190,9 @@ std::string ExpandGroups(std::string_view listText, std::string_view exclude,
   std::set<std::string> seen;
   for (const std::string& e : elements)
     if (!IsGroupAddress(e)) seen.insert(FoldCase(BareAddressOf(e)));
+  std::set<std::string> excluded;
+  for (const std::string& ex : SplitCommaList(exclude))
+    if (!ex.empty()) excluded.insert(FoldCase(BareAddressOf(ex)));
   StringList out;
   for (const std::string& e : elements) {
     if (!IsGroupAddress(e) || !membersOf) {
@@ -200,7 +200,7 @@ std::string ExpandGroups(std::string_view listText, std::string_view exclude,
       continue;
     }
     std::set<std::string> openGroups;
-    expandInto(e, exclude, membersOf, seen, openGroups, 0, out);
+    expandInto(e, excluded, membersOf, seen, openGroups, 0, out);
   }
   return JoinAddressList(out);
 }

@@ -110,6 +110,11 @@ StringList SplitCommaList(std::string_view text) {
 
 bool StartsWithText(std::string_view s, std::string_view prefix) {
   if (prefix.empty()) return true;
+  if (s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix)) return true;
+  // Folding may change byte lengths (e.g. the Kelvin sign), so compare the folded forms.
+  bool ascii = std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+               std::all_of(prefix.begin(), prefix.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return false;
   return FoldCase(s).starts_with(FoldCase(prefix));
 }
 
