@@ -203,6 +203,7 @@ DateTimeParts SplitDateTime(DateTime t) {
 DateTime NowDateTime() { return DateTimeFromQDateTime(QDateTime::currentDateTime()); }
 
 DateTime DateTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+  if (seconds > 1000000000000LL || seconds < -1000000000000LL) return 0;  // beyond any calendar
   return DateTimeFromQDateTime(
       QDateTime::fromMSecsSinceEpoch(seconds * 1000 + nanoseconds / 1000000, Qt::LocalTime));
 }

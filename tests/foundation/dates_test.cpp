@@ -50,6 +50,7 @@ TEST(DateTime, QtAndUnixConversions) {
   EXPECT_DOUBLE_EQ(DateTimeFromQDateTime(utc), DateTimeFromQDateTime(utc.toLocalTime()));
   EXPECT_DOUBLE_EQ(DateTimeFromUnix(utc.toSecsSinceEpoch()), DateTimeFromQDateTime(utc));
   EXPECT_NEAR(NowDateTime(), DateTimeFromQDateTime(QDateTime::currentDateTime()), 1.0 / 86400);
+  EXPECT_EQ(DateTimeFromUnix(INT64_MAX), 0.0);
 }
 
 TEST(ShortDate, FormatsAndParses) {
