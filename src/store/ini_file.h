@@ -222,6 +222,8 @@ private:
 // destructor. Every release saves pending changes; the last one also drops the base. Release()
 // returns the save status and LastError() keeps the last failed save of UpdateFile or Release;
 // a save that fails in the destructor is logged and queued in IniRegistry::TakeSaveErrors().
+// When the last release fails, the old file stays and the unsaved changes are dropped with the
+// base. Handles must not outlive their registry.
 class TPXIniFile final : public TPXCustomIni {
 public:
   // Opens the index file at `path` (an index path, not a folder; see IndexPathOf).
