@@ -39,6 +39,11 @@ public:
   void SetRows(store::DocRows rows, const GridOptions& options);
   // The options changed (sort order, filter, tab, name order): re-sort and re-index.
   void SetOptions(const GridOptions& options);
+  // Only the view filter (or the search state) changed: filter again, keeping the order.
+  void SetOptionsKeepOrder(const GridOptions& options) {
+    options_ = options;
+    Refilter();
+  }
   // Sort, filter, group, index (SortAndFilterRows).
   void SortAndFilter();
   // Filter, group and index without sorting again (the rows' order is kept).

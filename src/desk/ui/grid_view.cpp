@@ -1,0 +1,815 @@
+#include "desk/ui/grid_view.h"
+
+#include "desk/ui/icon_worker.h"
+#include "foundation/address.h"
+#include "foundation/charset.h"
+#include "foundation/dates.h"
+#include "foundation/settings.h"
+#include "foundation/strings.h"
+#include "foundation/text_case.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace px::desk {
+
+using store::DocRecord;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+
+// Text of a record in its own charset, for display.
+QString Shown(const DocRecord& r, const std::string& text) {
+  const std::string cs(r.charset());
+  if (cs.empty() || IsUnicodeCharset(cs)) return Q(text);
+  return Q(DecodeFromCharset(text, cs));
+}
+
+QColor Selected(const QPalette& pal) {
+  QColor c = pal.color(QPalette::Dark);
+  float h, s, l, a;
+  c.getHslF(&h, &s, &l, &a);
+  l = std::min(1.0f, l * 1.2f);
+  c.setHslF(h, s, l, a);
+  return c;
+}
+
+QString DateText(const DocRecord& r, bool showSize) {
+  QString formatted;
+  if (!showSize && r.date != 0) {
+    const QDateTime dt = DateTimeToQDateTime(r.date);
+    formatted = QLocale().toString(dt, QLocale::ShortFormat);
+  }
+  return Q(DateColumnText(r, showSize, formatted.toStdString()));
+}
+
+QString TypeIconKey(const DocRecord& r, MessageIcon m) {
+  switch (m) {
+    case MessageIcon::Draft: return IconWorker::NameKey("mail-message-new");
+    case MessageIcon::Pending: return IconWorker::NameKey("mail-send");
+    case MessageIcon::AwaitingConfirmation: return IconWorker::NameKey("mail-send-receive");
+    case MessageIcon::Delivered: return IconWorker::NameKey("mail-replied");
+    case MessageIcon::Unread: return IconWorker::NameKey("mail-unread");
+    case MessageIcon::Read: return IconWorker::NameKey("mail-read");
+    case MessageIcon::None: break;
+  }
+  if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) return IconWorker::NameKey("system-users");
+  if (SameText(r.ext, "vcf")) return IconWorker::NameKey("x-office-address-book");
+  if (r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt) {
+    // Rows of tool pages: the item's own extension, else a generic application icon.
+    if (r.name.ends_with(".desktop")) return IconWorker::NameKey("application-x-executable");
+    if (r.name.ends_with("/")) return IconWorker::NameKey("drive-harddisk");
+    const std::string ext = store::ExtensionOf(r.name);
+    if (!ext.empty()) return IconWorker::ExtKey(ext);
+    return IconWorker::NameKey("preferences-system");
+  }
+  return IconWorker::ExtKey(r.ext);
+}
+
+}  // namespace
+
+QColor LabelColour(int colour) {
+  static const QColor table[16] = {
+      QColor(),           QColor(230, 60, 60),  QColor(240, 150, 40), QColor(235, 210, 50),
+      QColor(90, 180, 80), QColor(60, 190, 200), QColor(70, 120, 220), QColor(160, 90, 200),
+      QColor(130, 130, 130), QColor(200, 120, 160), QColor(150, 110, 70), QColor(100, 160, 140),
+      QColor(180, 180, 60), QColor(120, 100, 180), QColor(200, 80, 120), QColor(40, 40, 40)};
+  return colour > 0 && colour < 16 ? table[colour] : QColor();
+}
+
+// ---------------- header ----------------
+
+GridHeader::GridHeader(GridPanel& panel) : QWidget(&panel), panel_(panel) {
+  setObjectName(QStringLiteral("hcSort"));
+  setMouseTracking(true);
+}
+
+QSize GridHeader::sizeHint() const { return {100, fontMetrics().height() + 4 + 4}; }
+
+int GridHeader::sectionAt(int x) const {
+  int left = 0;
+  const auto& s = panel_.columns().sections;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (x >= left && x < left + s[i]) return static_cast<int>(i);
+    left += s[i];
+  }
+  return -1;
+}
+
+int GridHeader::resizableEdgeAt(int x) const {
+  int right = 0;
+  const auto& s = panel_.columns().sections;
+  const GridTab tab = panel_.tab();
+  for (size_t i = 0; i < s.size(); ++i) {
+    right += s[i];
+    const bool resizable = tab == GridTab::Files ? i == fsName : (i == csLast || i == csPhone);
+    if (resizable && std::abs(x - right) <= 3) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void GridHeader::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const QPalette& pal = palette();
+  p.fillRect(rect(), pal.color(QPalette::Button));
+  const GridTab tab = panel_.tab();
+  if (tab == GridTab::Tools) return;
+  const auto look = HeaderLook(tab, panel_.CurrentSorting(), panel_.look().showSize,
+                               panel_.model().options().firstNameFirst);
+  const auto& s = panel_.columns().sections;
+  int left = 0;
+  for (size_t i = 0; i < s.size() && i < look.size(); ++i) {
+    const QRect r(left, 0, s[i], height());
+    left += s[i];
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(pal.color(QPalette::Dark));
+    p.drawLine(r.topRight(), r.bottomRight());
+    p.drawLine(r.bottomLeft(), r.bottomRight());
+    QRect text = r.adjusted(4, 0, -4, 0);
+    const HeaderPicture pic = look[i].picture;
+    if (pic == HeaderPicture::Ascending || pic == HeaderPicture::Descending) {
+      const int cx = text.right() - 5, cy = r.center().y();
+      QPolygon tri;
+      if (pic == HeaderPicture::Ascending)
+        tri << QPoint(cx - 4, cy + 2) << QPoint(cx + 4, cy + 2) << QPoint(cx, cy - 3);
+      else
+        tri << QPoint(cx - 4, cy - 2) << QPoint(cx + 4, cy - 2) << QPoint(cx, cy + 3);
+      p.setBrush(pal.color(QPalette::ButtonText));
+      p.setPen(Qt::NoPen);
+      p.drawPolygon(tri);
+      text.setRight(text.right() - 12);
+    } else if (pic != HeaderPicture::None) {
+      p.setPen(pal.color(QPalette::ButtonText));
+      const QString glyph = pic == HeaderPicture::Type ? QStringLiteral("\u25A4")
+                            : pic == HeaderPicture::Colour ? QStringLiteral("\u25CF")
+                                                           : QStringLiteral("\u2709");
+      p.drawText(r, Qt::AlignCenter, glyph);
+    }
+    p.setPen(pal.color(QPalette::ButtonText));
+    p.drawText(text, Qt::AlignVCenter | Qt::AlignLeft,
+               fontMetrics().elidedText(Q(look[i].caption), Qt::ElideRight, text.width()));
+  }
+}
+
+void GridHeader::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) return;
+  const int x = e->position().toPoint().x();
+  resizing_ = resizableEdgeAt(x);
+  if (resizing_ >= 0) {
+    pressX_ = x;
+    startWidth_ = panel_.columns().sections[resizing_];
+    return;
+  }
+  const int s = sectionAt(x);
+  if (s >= 0) emit sectionClicked(s);
+}
+
+void GridHeader::mouseMoveEvent(QMouseEvent* e) {
+  const int x = e->position().toPoint().x();
+  if (resizing_ >= 0) {
+    emit sectionResized(resizing_, startWidth_ + x - pressX_, false);
+    return;
+  }
+  setCursor(resizableEdgeAt(x) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
+}
+
+void GridHeader::mouseReleaseEvent(QMouseEvent* e) {
+  if (resizing_ < 0) return;
+  const int x = e->position().toPoint().x();
+  const int s = resizing_;
+  resizing_ = -1;
+  emit sectionResized(s, startWidth_ + x - pressX_, true);
+}
+
+// ---------------- rows ----------------
+
+TheGrid::TheGrid(GridPanel& panel) : QAbstractScrollArea(&panel), panel_(panel) {
+  setObjectName(QStringLiteral("TheGrid"));
+  verticalScrollBar()->setObjectName(QStringLiteral("scrDocs"));
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setFrameShape(QFrame::NoFrame);
+  viewport()->setMouseTracking(true);
+  viewport()->setAutoFillBackground(true);
+  viewport()->setBackgroundRole(QPalette::Base);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+int TheGrid::rowsShown() const { return std::max(1, viewport()->height() / std::max(1, rowHeight_)); }
+int TheGrid::topRow() const { return verticalScrollBar()->value(); }
+
+void TheGrid::setTopRow(int row) { verticalScrollBar()->setValue(std::max(0, row)); }
+
+void TheGrid::updateRange() {
+  const int count = static_cast<int>(panel_.model().visibleCount());
+  const int shown = rowsShown();
+  QScrollBar* sb = verticalScrollBar();
+  sb->setRange(0, std::max(0, count - shown));
+  sb->setPageStep(shown);
+  sb->setSingleStep(1);
+}
+
+void TheGrid::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TheGrid::resizeEvent(QResizeEvent* e) {
+  QAbstractScrollArea::resizeEvent(e);
+  updateRange();
+}
+
+int TheGrid::visibleRowAt(int y) const {
+  if (y < 0) return -1;
+  const int row = topRow() + y / std::max(1, rowHeight_);
+  return row < static_cast<int>(panel_.model().visibleCount()) ? row : -1;
+}
+
+void TheGrid::setHotRow(int row) {
+  if (row == hotRow_) return;
+  const int old = hotRow_;
+  hotRow_ = row;
+  for (int r : {old, row}) {
+    if (r < 0) continue;
+    viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
+  }
+}
+
+void TheGrid::ensureVisible(int row) {
+  if (row < topRow())
+    setTopRow(row);
+  else if (row >= topRow() + rowsShown())
+    setTopRow(row - rowsShown() + 1);
+}
+
+void TheGrid::paintEvent(QPaintEvent* e) {
+  ++paints_;
+  QPainter p(viewport());
+  const QPalette& pal = palette();
+  const QRect clip = e->rect();
+  p.fillRect(clip, pal.color(QPalette::Base));
+  const GridModel& m = panel_.model();
+  const int count = static_cast<int>(m.visibleCount());
+  const int top = topRow();
+  const int first = std::max(0, clip.top() / rowHeight_);
+  const int last = clip.bottom() / rowHeight_;
+  for (int i = first; i <= last; ++i) {
+    const int v = top + i;
+    if (v >= count) {
+      if (v == count) {
+        // Closing line below the last record.
+        const int y = i * rowHeight_;
+        p.setPen(pal.color(QPalette::Light));
+        p.drawLine(0, y, viewport()->width(), y);
+        p.setPen(pal.color(QPalette::Dark));
+        p.drawLine(0, y + 1, viewport()->width(), y + 1);
+      }
+      break;
+    }
+    paintRow(p, static_cast<size_t>(v), i * rowHeight_);
+  }
+  if (count == 0 && !panel_.EmptyText().isEmpty()) {
+    QFont f = font();
+    f.setPointSize(10);
+    if (QFontMetrics(f).horizontalAdvance(panel_.EmptyText()) > viewport()->width()) f.setPointSize(8);
+    p.setFont(f);
+    p.setPen(pal.color(QPalette::Text));
+    p.drawText(viewport()->rect(), Qt::AlignCenter, panel_.EmptyText());
+  }
+}
+
+void TheGrid::paintRow(QPainter& p, size_t v, int y) {
+  const GridModel& m = panel_.model();
+  const size_t rec = m.recordOfVisible(v);
+  const DocRecord& r = m.rows()[rec];
+  const QPalette& pal = palette();
+  const int w = viewport()->width();
+  const QRect row(0, y, w, rowHeight_);
+  QColor bg = pal.color(QPalette::Base);
+  if (static_cast<int>(v) == hotRow_)
+    bg = pal.color(QPalette::Button);
+  else if (r.selected)
+    bg = Selected(pal);
+  p.fillRect(row, bg);
+  if (m.continuesAbove(v)) {
+    p.setPen(bg);
+    p.drawLine(0, y, w, y);
+  } else {
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(0, y, w, y);
+    p.setPen(pal.color(QPalette::Dark));
+    p.drawLine(0, y + 1, w, y + 1);
+  }
+
+  const GridColumns& cols = panel_.columns();
+  const ZoneFrame frame = MakeZoneFrame(cols, rowHeight_);
+  const GridTab tab = panel_.tab();
+  const bool child = r.searchState & store::rsChild;
+  auto zone = [&](int z) {
+    ZoneRect zr = ZoneRectOf(z, frame);
+    zr.top += y;
+    zr.bottom += y;
+    return zr;
+  };
+  auto rectOf = [](const ZoneRect& z) { return QRect(z.left, z.top, z.right - z.left, z.bottom - z.top); };
+
+  // Type icon.
+  if (!(tab == GridTab::Contacts && child)) {
+    const MessageIcon mi = MessageIconOf(r, nullptr);
+    QPixmap icon = panel_.icons() ? panel_.icons()->Icon(TypeIconKey(r, mi)) : QPixmap();
+    const QRect ir = rectOf(zone(gzTypeIcon));
+    if (!icon.isNull()) {
+      p.drawPixmap(ir.left() + (ir.width() - 16) / 2, ir.top() + (ir.height() - 16) / 2, icon);
+    } else {
+      p.setPen(pal.color(QPalette::Mid));
+      p.drawRect(ir.adjusted(4, 3, -4, -3));
+    }
+  }
+  // Expander or pending mark.
+  const QRect ex = rectOf(zone(gzExpander));
+  if ((r.searchState & store::rsHasChildren) && !child) {
+    const QRect box(ex.center().x() - 5, ex.center().y() - 5, 10, 10);
+    p.setPen(pal.color(QPalette::Dark));
+    p.setBrush(pal.color(QPalette::Base));
+    p.drawRect(box);
+    p.drawLine(box.left() + 2, box.center().y(), box.right() - 2, box.center().y());
+    if (r.flags & store::dfCollapsed) p.drawLine(box.center().x(), box.top() + 2, box.center().x(), box.bottom() - 2);
+    p.setBrush(Qt::NoBrush);
+  } else if (store::IsPendingFlags(r.flags) && !IsMessageExt(r.ext)) {
+    p.setPen(QColor(200, 120, 0));
+    p.drawText(ex, Qt::AlignCenter, QStringLiteral("\u2709"));
+  }
+  // Sticker and colour marks.
+  if (tab == GridTab::Files && m.showsStickerMark(rec)) {
+    p.fillRect(rectOf(zone(gzSticker)).adjusted(1, 1, -1, -1), QColor(250, 230, 90));
+  }
+  const int colour = store::ColourOfFlags(r.flags);
+  if (colour) {
+    const QRect cr = rectOf(zone(gzColour)).adjusted(1, 1, -1, -1);
+    p.setPen(Qt::NoPen);
+    p.setBrush(LabelColour(colour));
+    p.drawEllipse(cr);
+    p.setBrush(Qt::NoBrush);
+  }
+  // Text.
+  QFont f = font();
+  const bool hl = m.highlighted(rec);
+  if (hl && panel_.look().highlightBold) f.setBold(true);
+  p.setFont(f);
+  QColor text = pal.color(QPalette::Text);
+  if (hl && panel_.look().useHighlightColor) text = panel_.look().highlightColor;
+  p.setPen(text);
+  const QFontMetrics fm(f);
+  auto drawText = [&](int left, int right, const QString& s) {
+    if (right - left < 4) return;
+    const QRect tr(left + 2, y + 2, right - left - 4, rowHeight_ - 2);
+    p.drawText(tr, Qt::AlignVCenter | Qt::AlignLeft, fm.elidedText(s, Qt::ElideRight, tr.width()));
+  };
+  QString title;
+  if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt))
+    title = Shown(r, FormatPersonName(r.title, panel_.model().options().firstNameFirst));
+  else
+    title = Shown(r, r.title);
+  if (r.flags & store::dfDraft) title.prepend(QStringLiteral("DRAFT: "));
+  if (child && tab == GridTab::Contacts) title.clear();
+  drawText(71 + (child && tab == GridTab::Files ? 12 : 0), cols.N, title);
+  if (tab == GridTab::Files) {
+    p.setFont(font());
+    p.setPen(pal.color(QPalette::Text));
+    drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+    // Mail kind.
+    const QRect mk = rectOf(zone(gzMailKind));
+    if (r.flags & store::dfReceived)
+      p.drawText(mk, Qt::AlignCenter, QStringLiteral("\u2193"));
+    else if (r.flags & store::dfOutgoing)
+      p.drawText(mk, Qt::AlignCenter, QStringLiteral("\u2191"));
+  } else if (tab == GridTab::Contacts) {
+    p.setFont(font());
+    drawText(cols.N + 2, cols.A - 21, Q(r.detail));
+  }
+  if (tab != GridTab::Tools) {
+    p.setFont(font());
+    p.setPen(pal.color(QPalette::Text));
+    drawText(cols.A + 2, w, Shown(r, r.shownAddress));
+  }
+  if (verticalScrollBar()->isVisible()) {
+    p.setPen(pal.color(QPalette::Light));
+    p.drawLine(w - 1, y, w - 1, y + rowHeight_);
+  }
+}
+
+void TheGrid::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint pos = e->position().toPoint();
+  const int v = visibleRowAt(pos.y());
+  setHotRow(v);
+  if (v >= 0) {
+    const size_t rec = panel_.model().recordOfVisible(v);
+    const ZoneFrame frame = MakeZoneFrame(panel_.columns(), rowHeight_);
+    const int zone = HitZone(pos.x(), pos.y() - (v - topRow()) * rowHeight_, frame, panel_.FactsOf(rec));
+    viewport()->setCursor(zone != gzNone && zone != gzName ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  }
+}
+
+void TheGrid::leaveEvent(QEvent*) { setHotRow(-1); }
+
+void TheGrid::mousePressEvent(QMouseEvent* e) {
+  setFocus();
+  const QPoint pos = e->position().toPoint();
+  const int v = visibleRowAt(pos.y());
+  if (v < 0) {
+    if (e->button() == Qt::LeftButton && !(e->modifiers() & Qt::ControlModifier)) {
+      panel_.model().ClearSelection();
+      panel_.SelectionTouched();
+    }
+    return;
+  }
+  const size_t rec = panel_.model().recordOfVisible(v);
+  const ZoneFrame frame = MakeZoneFrame(panel_.columns(), rowHeight_);
+  const int zone = HitZone(pos.x(), pos.y() - (v - topRow()) * rowHeight_, frame, panel_.FactsOf(rec));
+  if (e->button() == Qt::RightButton) {
+    if (!panel_.model().rows()[rec].selected) {
+      panel_.model().SelectOnly(rec);
+      panel_.SelectionTouched();
+    }
+    emit panel_.contextMenuRequested(static_cast<int>(rec), e->globalPosition().toPoint());
+    return;
+  }
+  if (e->button() != Qt::LeftButton) return;
+  if (e->modifiers() & (Qt::ShiftModifier | Qt::AltModifier)) {
+    // Extend the selection from the anchor to this row.
+    const int from = anchor_ >= 0 ? std::min(anchor_, v) : v;
+    const int to = anchor_ >= 0 ? std::max(anchor_, v) : v;
+    for (int i = from; i <= to; ++i) panel_.model().SetSelected(panel_.model().recordOfVisible(i), true);
+    panel_.SelectionTouched();
+    return;
+  }
+  anchor_ = v;
+  panel_.ZoneClicked(rec, zone, e->modifiers());
+}
+
+void TheGrid::mouseDoubleClickEvent(QMouseEvent* e) {
+  const int v = visibleRowAt(e->position().toPoint().y());
+  if (v >= 0 && e->button() == Qt::LeftButton)
+    emit panel_.openRecord(static_cast<int>(panel_.model().recordOfVisible(v)));
+}
+
+void TheGrid::keyPressEvent(QKeyEvent* e) {
+  GridModel& m = panel_.model();
+  const int count = static_cast<int>(m.visibleCount());
+  int row = hotRow_ >= 0 ? hotRow_ : topRow();
+  auto moveTo = [&](int r) {
+    if (count == 0) return;
+    r = std::clamp(r, 0, count - 1);
+    ensureVisible(r);
+    setHotRow(r);
+  };
+  switch (e->key()) {
+    case Qt::Key_Up: moveTo(row - 1); return;
+    case Qt::Key_Down: moveTo(hotRow_ < 0 ? topRow() : row + 1); return;
+    case Qt::Key_PageUp: moveTo(row - rowsShown()); return;
+    case Qt::Key_PageDown: moveTo(row + rowsShown()); return;
+    case Qt::Key_Home: moveTo(0); return;
+    case Qt::Key_End: moveTo(count - 1); return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.recordOfVisible(hotRow_), gzTypeIcon, {});
+      return;
+    case Qt::Key_Space:
+      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.recordOfVisible(hotRow_), gzName, {});
+      return;
+    case Qt::Key_Insert:
+      if (hotRow_ >= 0 && hotRow_ < count) {
+        m.SetSelected(m.recordOfVisible(hotRow_), true);
+        panel_.SelectionTouched();
+        moveTo(hotRow_ + 1);
+      }
+      return;
+    case Qt::Key_Delete:
+      emit panel_.deleteRequested();
+      return;
+    case Qt::Key_Escape:
+      m.ClearSelection();
+      panel_.SelectionTouched();
+      return;
+    default:
+      break;
+  }
+  if (e->matches(QKeySequence::SelectAll)) {
+    m.SelectAllVisible();
+    panel_.SelectionTouched();
+    return;
+  }
+  if (panel_.tab() == GridTab::Contacts && !e->text().isEmpty() && e->text().at(0).isPrint()) {
+    panel_.TypeAheadKey(e->text());
+    return;
+  }
+  QAbstractScrollArea::keyPressEvent(e);
+}
+
+// ---------------- panel ----------------
+
+GridPanel::GridPanel(Settings* settings, IconWorker* icons, QWidget* parent)
+    : QWidget(parent), settings_(settings), icons_(icons) {
+  setObjectName(QStringLiteral("pnlFiles"));
+  auto* lay = new QVBoxLayout(this);
+  lay->setContentsMargins(0, 0, 0, 0);
+  lay->setSpacing(0);
+  tabs_ = new QTabBar(this);
+  tabs_->setObjectName(QStringLiteral("tsViewFilter"));
+  tabs_->setDrawBase(false);
+  tabs_->setExpanding(false);
+  const QFontMetrics fm(font());
+  for (const auto& c : PadViewFilterCaptions([&](const std::string& s) { return fm.horizontalAdvance(Q(s)); }))
+    tabs_->addTab(Q(c));
+  header_ = new GridHeader(*this);
+  grid_ = new TheGrid(*this);
+  lay->addWidget(tabs_);
+  lay->addWidget(header_);
+  lay->addWidget(grid_, 1);
+  connect(tabs_, &QTabBar::currentChanged, this, [this](int i) { onFilterTab(i); });
+  connect(header_, &GridHeader::sectionClicked, this, [this](int s) { onHeaderClicked(s); });
+  connect(header_, &GridHeader::sectionResized, this,
+          [this](int s, int w, bool final) { onHeaderResized(s, w, final); });
+  connect(grid_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { RefreshLayout(); });
+  tmrTypeAddr_.setSingleShot(true);
+  tmrTypeAddr_.setInterval(500);
+  connect(&tmrTypeAddr_, &QTimer::timeout, this, [this] {
+    typeAhead_.Clear();
+    emit statusTextChanged(QString::fromStdString(StatusText()));
+  });
+  if (icons_)
+    connect(icons_, &IconWorker::iconReady, this, [this](const QString&) { grid_->viewport()->update(); });
+  ReloadLook();
+  model_.SetOptions(currentOptions());
+}
+
+GridPanel::~GridPanel() = default;
+
+void GridPanel::ReloadLook() {
+  if (settings_) {
+    look_.highlightBold = settings_->HighlightFontBold();
+    look_.useHighlightColor = settings_->UseHighlightFontColor();
+    const auto c = settings_->HighlightFontColor();
+    look_.highlightColor = QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+    look_.showSize = settings_->ShowSize();
+  }
+  QFont bi = font();
+  bi.setBold(true);
+  bi.setItalic(true);
+  const QDateTime sample(QDate(2000, 12, 30), QTime(22, 22, 22));
+  dateWidth_ = QFontMetrics(bi).horizontalAdvance(QLocale().toString(sample, QLocale::ShortFormat));
+  const GridHeights h = ComputeHeights(fontMetrics().height(), fontMetrics().height(),
+                                       fontMetrics().height(), height(), tab_ == GridTab::Files);
+  grid_->setRowHeight(h.row);
+  header_->setFixedHeight(h.header + 2);
+  RefreshLayout();
+}
+
+ColumnWidths GridPanel::widths() const {
+  if (resizingLive_) return liveWidths_;
+  ColumnWidths w;
+  if (settings_) {
+    w.fileAddress = settings_->FileAddressWidth();
+    w.contactAddress = settings_->ContactAddressWidth();
+    w.contactPhone = settings_->ContactPhoneWidth();
+  }
+  return ClampWidths(w);
+}
+
+void GridPanel::RefreshLayout() {
+  GridGeometryInput in;
+  in.tab = tab_;
+  in.panelWidth = width();
+  in.scrollBarWidth = grid_->verticalScrollBar()->sizeHint().width();
+  in.scrollBarVisible = grid_->verticalScrollBar()->isVisible() ||
+                        static_cast<int>(model_.visibleCount()) > grid_->rowsShown();
+  in.dateTextWidth = dateWidth_;
+  in.widths = widths();
+  columns_ = ComputeColumns(in);
+  header_->update();
+  grid_->viewport()->update();
+}
+
+void GridPanel::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  RefreshLayout();
+  grid_->updateRange();
+}
+
+int GridPanel::CurrentSorting() const {
+  if (fixedSorting_) return fixedSorting_;
+  if (!settings_) return tab_ == GridTab::Contacts ? 4 : -1;
+  if (tab_ == GridTab::Contacts) return settings_->AddressSorting();
+  if (tab_ == GridTab::Tools) return 4;
+  return settings_->Sorting();
+}
+
+GridOptions GridPanel::currentOptions() const {
+  GridOptions o;
+  o.tab = tab_;
+  o.sorting = CurrentSorting();
+  o.firstNameFirst = settings_ ? settings_->FirstNameFirst() : true;
+  o.searchActive = searchActive_;
+  o.filter = ViewFilterFromIndex(tabs_->currentIndex());
+  return o;
+}
+
+void GridPanel::applyOptions(bool resort) {
+  const GridOptions o = currentOptions();
+  if (resort) {
+    model_.SetOptions(o);
+  } else {
+    // Only the filter changed: the order stays, the view is rebuilt.
+    model_.SetOptionsKeepOrder(o);
+  }
+  grid_->updateRange();
+  RefreshLayout();
+  emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+void GridPanel::SetTab(GridTab tab) {
+  tab_ = tab;
+  fixedSorting_ = 0;
+  tabs_->setVisible(tab == GridTab::Files);
+  header_->setVisible(tab != GridTab::Tools);
+  header_->setObjectName(tab == GridTab::Contacts ? QStringLiteral("hcContacts") : QStringLiteral("hcSort"));
+  typeAhead_.Clear();
+  ReloadLook();
+}
+
+void GridPanel::TakeModel(GridModel&& model) {
+  model_ = std::move(model);
+  grid_->setHotRow(-1);
+  grid_->updateRange();
+  RefreshLayout();
+  emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+void GridPanel::SetRows(store::DocRows rows) {
+  model_.SetRows(std::move(rows), currentOptions());
+  grid_->setHotRow(-1);
+  grid_->updateRange();
+  RefreshLayout();
+  emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+void GridPanel::Clear() {
+  model_.Clear();
+  grid_->setHotRow(-1);
+  grid_->updateRange();
+  grid_->viewport()->update();
+}
+
+void GridPanel::SetSearchActive(bool on) { searchActive_ = on; }
+
+void GridPanel::SetBusy(bool on) {
+  if (on == busy_) return;
+  busy_ = on;
+  if (on)
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void GridPanel::SetEmptyText(QString text) {
+  emptyText_ = std::move(text);
+  grid_->viewport()->update();
+}
+
+ZoneRowFacts GridPanel::FactsOf(size_t record) const {
+  ZoneRowFacts f;
+  const DocRecord& r = model_.rows()[record];
+  f.tab = tab_;
+  f.hasChildren = r.searchState & store::rsHasChildren;
+  f.isChild = r.searchState & store::rsChild;
+  f.isContact = r.IsContact();
+  f.pendingNonMessage = (r.flags & store::dfPending) && !IsMessageExt(r.ext);
+  f.hasDetail = !r.detail.empty();
+  f.selected = r.selected;
+  f.pending = store::IsPendingFlags(r.flags);
+  f.hasAddress = !r.shownAddress.empty();
+  f.recipientKindSet = false;
+  f.handHoldsSnapshotOrSticker = handHoldsSnapshotOrSticker && handHoldsSnapshotOrSticker();
+  return f;
+}
+
+std::string GridPanel::StatusText() const {
+  if (tab_ == GridTab::Contacts && !typeAhead_.typed().empty()) return TypeAheadStatusText(typeAhead_.typed());
+  return SelectionStatusText(model_.rows());
+}
+
+void GridPanel::SelectionTouched() {
+  grid_->viewport()->update();
+  emit selectionChanged();
+  emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+void GridPanel::ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods) {
+  if (record >= model_.size()) return;
+  if (zone == gzName) {
+    // The name zone adds or removes the row.
+    model_.SetSelected(record, !model_.rows()[record].selected);
+    SelectionTouched();
+    return;
+  }
+  if (zone != gzExpander || !(model_.rows()[record].searchState & store::rsHasChildren)) {
+    model_.SelectOnly(record);
+    SelectionTouched();
+  }
+  const int rec = static_cast<int>(record);
+  switch (zone) {
+    case gzTypeIcon: emit openRecord(rec); break;
+    case gzExpander: {
+      const DocRecord& r = model_.rows()[record];
+      if (r.searchState & store::rsHasChildren) {
+        if (auto flags = model_.ToggleCollapse(record)) {
+          grid_->updateRange();
+          grid_->viewport()->update();
+          if (tab_ == GridTab::Files) emit collapseToggled(rec, *flags);
+        }
+      } else if (r.IsContact()) {
+        emit composeTo(rec);
+      } else {
+        emit openCoverNote(rec);
+      }
+      break;
+    }
+    case gzSticker: emit openSticker(rec); break;
+    case gzColour: emit colourClicked(rec); break;
+    case gzAddress:
+      if (tab_ == GridTab::Contacts) emit composeTo(rec);
+      break;
+    default: break;
+  }
+}
+
+void GridPanel::TypeAheadKey(const QString& text) {
+  typeAhead_.Add(text.toStdString());
+  tmrTypeAddr_.start();
+  const int v = typeAhead_.Find(model_);
+  if (v >= 0) {
+    if (v < grid_->topRow() || v >= grid_->topRow() + grid_->rowsShown()) grid_->setTopRow(v);
+    grid_->setHotRow(v);
+  }
+  emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+void GridPanel::onHeaderClicked(int section) {
+  const bool firstFirst = settings_ ? settings_->FirstNameFirst() : true;
+  const HeaderClickResult r = HeaderSortClick(tab_, section, CurrentSorting(), firstFirst, sortLocked_ || fixedSorting_ != 0);
+  if (r.ignored) return;
+  if (settings_) {
+    if (r.swapNameOrder) settings_->SetNameOrder(firstFirst ? 2 : 1);
+    if (tab_ == GridTab::Contacts)
+      settings_->SetAddressSorting(r.sorting);
+    else
+      settings_->SetSorting(r.sorting);
+    if (r.showSize) settings_->SetShowSize(*r.showSize);
+  }
+  ReloadLook();
+  applyOptions(true);
+  grid_->setTopRow(0);
+  if (r.swapNameOrder) emit nameOrderChanged(!firstFirst);
+  emit sortChanged(r.sorting);
+}
+
+void GridPanel::onHeaderResized(int section, int newWidth, bool final) {
+  GridGeometryInput in;
+  in.tab = tab_;
+  in.panelWidth = width();
+  in.scrollBarWidth = grid_->verticalScrollBar()->sizeHint().width();
+  in.scrollBarVisible = grid_->verticalScrollBar()->isVisible();
+  in.dateTextWidth = dateWidth_;
+  resizingLive_ = false;
+  in.widths = widths();
+  const ColumnWidths w = ApplySectionResize(in, section, newWidth);
+  if (final) {
+    if (settings_) {
+      if (tab_ == GridTab::Files) {
+        settings_->SetFileAddressWidth(w.fileAddress);
+      } else {
+        settings_->SetContactAddressWidth(w.contactAddress);
+        settings_->SetContactPhoneWidth(w.contactPhone);
+      }
+    }
+    resizingLive_ = false;
+  } else {
+    liveWidths_ = w;
+    resizingLive_ = true;
+  }
+  RefreshLayout();
+}
+
+void GridPanel::onFilterTab(int) {
+  applyOptions(false);
+  grid_->setTopRow(0);
+}
+
+}  // namespace px::desk

@@ -1,0 +1,195 @@
+#pragma once
+// The document grid: the view-filter tabs, the header (hcSort on the files tab, hcContacts on
+// the contacts tab) and the rows (TheGrid). The rows are painted straight from the grid model's
+// visible-row index, only those on screen; everything the rows mean lives in GridModel.
+#include "desk/grid_layout.h"
+#include "desk/grid_model.h"
+#include "desk/grid_zones.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+class QTabBar;
+
+namespace px {
+class Settings;
+}
+
+namespace px::desk {
+
+class IconWorker;
+class GridPanel;
+
+struct GridLook {
+  bool highlightBold = true;
+  bool useHighlightColor = false;
+  QColor highlightColor = QColor(0, 0, 255);
+  bool showSize = false;
+};
+
+// The colour of a colour label 1..15 (0: none).
+QColor LabelColour(int colour);
+
+class GridHeader : public QWidget {
+  Q_OBJECT
+public:
+  explicit GridHeader(GridPanel& panel);
+  QSize sizeHint() const override;
+
+signals:
+  void sectionClicked(int section);
+  void sectionResized(int section, int newWidth, bool final);
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  void mousePressEvent(QMouseEvent*) override;
+  void mouseMoveEvent(QMouseEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
+
+private:
+  int sectionAt(int x) const;
+  int resizableEdgeAt(int x) const;  // section whose right edge is under x, or -1
+  GridPanel& panel_;
+  int resizing_ = -1;
+  int pressX_ = 0;
+  int startWidth_ = 0;
+};
+
+class TheGrid : public QAbstractScrollArea {
+  Q_OBJECT
+public:
+  explicit TheGrid(GridPanel& panel);
+  int rowHeight() const { return rowHeight_; }
+  int rowsShown() const;
+  int topRow() const;
+  void setTopRow(int row);
+  int hotRow() const { return hotRow_; }  // visible row under the pointer, -1
+  void setHotRow(int row);
+  void updateRange();
+  void setRowHeight(int h) { rowHeight_ = h; }
+  // Paint count since creation (the smoke benchmark waits for the first paint).
+  int paints() const { return paints_; }
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void mouseMoveEvent(QMouseEvent*) override;
+  void mousePressEvent(QMouseEvent*) override;
+  void mouseDoubleClickEvent(QMouseEvent*) override;
+  void leaveEvent(QEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+private:
+  int visibleRowAt(int y) const;
+  void paintRow(QPainter& p, size_t visibleRow, int y);
+  void ensureVisible(int row);
+  GridPanel& panel_;
+  int rowHeight_ = 24;
+  int hotRow_ = -1;
+  int anchor_ = -1;
+  int paints_ = 0;
+};
+
+class GridPanel : public QWidget {
+  Q_OBJECT
+public:
+  GridPanel(Settings* settings, IconWorker* icons, QWidget* parent = nullptr);
+  ~GridPanel() override;
+
+  GridModel& model() { return model_; }
+  const GridModel& model() const { return model_; }
+  TheGrid* grid() const { return grid_; }
+  GridHeader* header() const { return header_; }
+  QTabBar* viewFilterTabs() const { return tabs_; }
+  const GridColumns& columns() const { return columns_; }
+  GridTab tab() const { return model_.options().tab; }
+  const GridLook& look() const { return look_; }
+  IconWorker* icons() const { return icons_; }
+
+  // The tab whose rows are shown: header, sort order and column widths follow it.
+  void SetTab(GridTab tab);
+  // A new listing is shown (the model is taken over whole).
+  void TakeModel(GridModel&& model);
+  void SetRows(store::DocRows rows);
+  void Clear();
+  // The sort order of the shown tab (reads the settings).
+  int CurrentSorting() const;
+  void SetSearchActive(bool on);
+  // "My Computer" and "Network" ignore header clicks.
+  void SetSortLocked(bool on) { sortLocked_ = on; }
+  // Tool pages sort by name whatever the setting says.
+  void SetFixedSorting(int sorting) { fixedSorting_ = sorting; }
+  void SetBusy(bool on);
+  bool Busy() const { return busy_; }
+  void SetEmptyText(QString text);
+  const QString& EmptyText() const { return emptyText_; }
+
+  int TopRow() const { return grid_->topRow(); }
+  void SetTopRow(int row) { grid_->setTopRow(row); }
+  void RefreshLayout();
+  void RepaintRows() { grid_->viewport()->update(); }
+  void ReloadLook();
+
+  // Click-zone facts of a record.
+  ZoneRowFacts FactsOf(size_t record) const;
+  std::string StatusText() const;
+
+  // Called by the rows.
+  void ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods);
+  void SelectionTouched();
+  void TypeAheadKey(const QString& text);
+
+  std::function<bool()> handHoldsSnapshotOrSticker;
+
+signals:
+  void openRecord(int record);
+  void openCoverNote(int record);
+  void openSticker(int record);
+  void colourClicked(int record);
+  void composeTo(int record);
+  void collapseToggled(int record, int flags);
+  void contextMenuRequested(int record, const QPoint& globalPos);
+  void deleteRequested();
+  void selectionChanged();
+  void statusTextChanged(const QString& text);
+  void sortChanged(int sorting);
+  void nameOrderChanged(bool firstNameFirst);
+
+protected:
+  void resizeEvent(QResizeEvent*) override;
+
+private:
+  void onHeaderClicked(int section);
+  void onHeaderResized(int section, int newWidth, bool final);
+  void onFilterTab(int index);
+  void applyOptions(bool resort);
+  GridOptions currentOptions() const;
+  ColumnWidths widths() const;
+
+  Settings* settings_;
+  IconWorker* icons_;
+  GridModel model_;
+  GridColumns columns_;
+  GridLook look_;
+  QTabBar* tabs_ = nullptr;
+  GridHeader* header_ = nullptr;
+  TheGrid* grid_ = nullptr;
+  ColumnWidths liveWidths_;
+  bool resizingLive_ = false;
+  bool sortLocked_ = false;
+  int fixedSorting_ = 0;
+  bool searchActive_ = false;
+  bool busy_ = false;
+  int dateWidth_ = 0;
+  QString emptyText_;
+  TypeAhead typeAhead_;
+  QTimer tmrTypeAddr_;
+  GridTab tab_ = GridTab::Files;
+};
+
+}  // namespace px::desk

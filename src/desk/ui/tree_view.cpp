@@ -1,0 +1,843 @@
+#include "desk/ui/tree_view.h"
+
+#include "desk/desk_state.h"
+#include "desk/ui/frm_desk.h"
+#include "desk/ui/grid_view.h"
+#include "desk/ui/icon_worker.h"
+#include "foundation/strings.h"
+#include "store/doc_operations.h"
+#include "store/newmail_list.h"
+#include "store/unread_list.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTabWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+namespace px::desk {
+
+using store::DocRecord;
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+
+constexpr int kNodeRole = Qt::UserRole + 1;
+
+bool SetHasBelow(const std::set<std::string>& set, const std::string& folder) {
+  auto it = set.lower_bound(folder);
+  return it != set.end() && it->starts_with(folder);
+}
+
+std::string ParentFolder(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
+}
+
+std::string FolderName(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? f : f.substr(slash + 1);
+}
+
+}  // namespace
+
+// ---------------- tree view ----------------
+
+TPXTreeView::TPXTreeView(int tab, QWidget* parent) : QTreeWidget(parent), tab_(tab) {
+  static const char* const kNames[] = {"FileTree", "AddrTree", "ToolTree"};
+  setObjectName(QLatin1String(kNames[tab]));
+  setHeaderHidden(true);
+  setColumnCount(1);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setUniformRowHeights(true);
+  setMouseTracking(true);
+  setItemDelegate(new TreeItemDelegate(this));
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    TreeNode* n = NodeOf(item);
+    if (!n) return;
+    n->expanded = true;
+    if (!n->childrenLoaded && loadChildren) {
+      loadChildren(*n);
+      Rebuild(n);
+    }
+    viewport()->update();
+  });
+  connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
+    if (TreeNode* n = NodeOf(item)) n->expanded = false;
+    viewport()->update();
+  });
+}
+
+TreeNode* TPXTreeView::NodeOf(QTreeWidgetItem* item) const {
+  return item ? reinterpret_cast<TreeNode*>(item->data(0, kNodeRole).value<quintptr>()) : nullptr;
+}
+
+QTreeWidgetItem* TPXTreeView::ItemOf(const TreeNode* node) const {
+  if (!node) return nullptr;
+  QTreeWidgetItemIterator it(const_cast<TPXTreeView*>(this));
+  for (; *it; ++it)
+    if (NodeOf(*it) == node) return *it;
+  return nullptr;
+}
+
+QIcon TPXTreeView::iconOf(const TreeNode& node) const {
+  const char* name = "folder";
+  switch (node.image) {
+    case niRoot: name = "folder-documents"; break;
+    case niTrashFull: name = "user-trash-full"; break;
+    case niTrashEmpty: name = "user-trash"; break;
+    case niOptions: name = "preferences-system"; break;
+    case niDesktop: case niDesktopTools: name = "user-desktop"; break;
+    case niNewDocuments: name = "document-new"; break;
+    case niStartMenu: name = "applications-other"; break;
+    case niContacts: name = "x-office-address-book"; break;
+    case niGroup: name = "system-users"; break;
+    case niComputer: name = "computer"; break;
+    case niDrive: case niDrive2: case niDrive3: name = "drive-harddisk"; break;
+    case niNetwork: name = "network-workgroup"; break;
+    case niFavorites: name = "user-bookmarks"; break;
+    default: break;
+  }
+  QIcon icon = QIcon::fromTheme(QLatin1String(name));
+  if (icon.isNull()) icon = QIcon::fromTheme(QStringLiteral("folder"));
+  if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DirIcon);
+  return icon;
+}
+
+void TPXTreeView::fill(QTreeWidgetItem* item, TreeNode* node) {
+  item->setText(0, Q(node->caption));
+  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+  item->setIcon(0, iconOf(*node));
+  item->setChildIndicatorPolicy(node->childrenLoaded ? QTreeWidgetItem::DontShowIndicatorWhenChildless
+                                : node->hasSubfolders ? QTreeWidgetItem::ShowIndicator
+                                                      : QTreeWidgetItem::DontShowIndicator);
+  for (auto& c : node->children) {
+    auto* ci = new QTreeWidgetItem(item);
+    fill(ci, c.get());
+  }
+  item->setExpanded(node->expanded && node->childrenLoaded);
+}
+
+void TPXTreeView::SetRoot(TreeNode* root) {
+  clear();
+  if (!root) return;
+  auto* item = new QTreeWidgetItem(this);
+  fill(item, root);
+}
+
+void TPXTreeView::Rebuild(TreeNode* node) {
+  QTreeWidgetItem* item = ItemOf(node);
+  if (!item) return;
+  const bool blocked = blockSignals(true);
+  qDeleteAll(item->takeChildren());
+  for (auto& c : node->children) {
+    auto* ci = new QTreeWidgetItem(item);
+    fill(ci, c.get());
+  }
+  item->setText(0, Q(node->caption));
+  item->setIcon(0, iconOf(*node));
+  item->setChildIndicatorPolicy(node->children.empty() && !node->hasSubfolders
+                                    ? QTreeWidgetItem::DontShowIndicator
+                                    : QTreeWidgetItem::ShowIndicator);
+  item->setExpanded(node->expanded);
+  blockSignals(blocked);
+}
+
+void TPXTreeView::SelectNode(TreeNode* node) {
+  if (QTreeWidgetItem* item = ItemOf(node)) {
+    setCurrentItem(item);
+    scrollToItem(item);
+  }
+}
+
+void TreeItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyleOptionViewItem opt(option);
+  initStyleOption(&opt, index);
+  const TreeNode* node = reinterpret_cast<TreeNode*>(index.data(kNodeRole).value<quintptr>());
+  NodeLook look;
+  if (node && view_->lookOf) look = view_->lookOf(*node);
+  QString count = Q(look.count);
+  QFont small = opt.font;
+  small.setPointSize(8);
+  const QFontMetrics sfm(small);
+  const int countWidth = count.isEmpty() ? 0 : sfm.horizontalAdvance(count);
+  const int markWidth = look.mark == NodeMark::None ? 0 : 14;
+  // Leave room at the right for the count and the mark.
+  const QRect full = opt.rect;
+  const int textRight = opt.rect.left() + opt.decorationSize.width() + 6 + opt.fontMetrics.horizontalAdvance(opt.text) + 6;
+  QStyledItemDelegate::paint(p, opt, index);
+  if (!countWidth && !markWidth) return;
+  const int right = std::max(textRight + markWidth + countWidth, full.right());
+  p->save();
+  if (countWidth) {
+    p->setFont(small);
+    QFont f = small;
+    f.setBold(true);
+    p->setFont(f);
+    const bool selected = opt.state & QStyle::State_Selected;
+    p->setPen(selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Link));
+    p->drawText(QRect(right - countWidth - 2, full.top(), countWidth, full.height()), Qt::AlignVCenter | Qt::AlignRight, count);
+  }
+  if (markWidth) {
+    const QRect mr(right - countWidth - markWidth - 2, full.top(), markWidth, full.height());
+    QString glyph;
+    QColor colour;
+    switch (look.mark) {
+      case NodeMark::NewMail: glyph = QStringLiteral("\u2709"); colour = QColor(30, 90, 200); break;
+      case NodeMark::Pending: glyph = QStringLiteral("\u2191"); colour = QColor(210, 120, 0); break;
+      case NodeMark::NewMailAndPending: glyph = QStringLiteral("\u2709"); colour = QColor(200, 40, 40); break;
+      default: break;
+    }
+    p->setPen(colour);
+    p->setFont(opt.font);
+    p->drawText(mr, Qt::AlignCenter, glyph);
+  }
+  p->restore();
+}
+
+// ---------------- browser ----------------
+
+DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost, QLabel* status, QObject* parent)
+    : QObject(parent), state_(state), tabs_(trees), status_(status) {
+  icons_ = std::make_unique<IconWorker>(16);
+  grid_ = new GridPanel(&state_.settings, icons_.get(), gridHost);
+  if (gridHost) {
+    auto* lay = gridHost->layout() ? gridHost->layout() : new QVBoxLayout(gridHost);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(grid_);
+  }
+  for (int t = 0; t < 3; ++t) {
+    QWidget* page = trees ? trees->widget(t) : nullptr;
+    trees_[t] = new TPXTreeView(t, page);
+    if (page) {
+      auto* lay = page->layout() ? page->layout() : new QVBoxLayout(page);
+      lay->setContentsMargins(0, 0, 0, 0);
+      lay->addWidget(trees_[t]);
+    }
+    trees_[t]->loadChildren = [this](TreeNode& n) { LoadTreeChildren(n, env_); };
+    trees_[t]->lookOf = [this](const TreeNode& n) {
+      const std::set<std::string> empty;
+      const std::set<std::string>& mail = state_.newMailList ? state_.newMailList->Folders() : empty;
+      const auto& pending = state_.pendingFolders;
+      auto pendingIn = [&pending](const std::string& f) {
+        return std::find(pending.begin(), pending.end(), f) != pending.end();
+      };
+      auto pendingBelow = [&pending](const std::string& f) {
+        for (const auto& p : pending)
+          if (p.starts_with(f)) return true;
+        return false;
+      };
+      return LookOfNode(
+          n, false, [&mail](const std::string& f) { return mail.count(f) > 0; }, pendingIn,
+          [&mail](const std::string& f) { return SetHasBelow(mail, f); }, pendingBelow);
+    };
+    connect(trees_[t], &QTreeWidget::currentItemChanged, this,
+            [this, t](QTreeWidgetItem* cur, QTreeWidgetItem*) {
+              if (t == tab_) onTreeSelected(t, trees_[t]->NodeOf(cur));
+            });
+    connect(trees_[t], &QWidget::customContextMenuRequested, this,
+            [this, t](const QPoint& pos) { onTreeContextMenu(t, pos); });
+  }
+  if (trees) {
+    connect(trees, &QTabWidget::currentChanged, this, [this](int index) {
+      if (!SwitchTab(index)) {
+        const bool blocked = tabs_->blockSignals(true);
+        tabs_->setCurrentIndex(tab_);
+        tabs_->blockSignals(blocked);
+      }
+    });
+  }
+  connect(grid_, &GridPanel::statusTextChanged, this, [this](const QString& s) {
+    if (status_) status_->setText(s);
+  });
+  connect(grid_, &GridPanel::openRecord, this, [this](int r) { openRecord(r); });
+  connect(grid_, &GridPanel::colourClicked, this, [this](int r) { ColourClick(r); });
+  connect(grid_, &GridPanel::collapseToggled, this, [this](int r, int flags) { writeCollapse(r, flags); });
+  connect(grid_, &GridPanel::contextMenuRequested, this, [this](int r, const QPoint& p) { onContextMenu(r, p); });
+  connect(grid_, &GridPanel::deleteRequested, this, [this] { DeleteAction(); });
+
+}
+
+
+DeskBrowser::~DeskBrowser() {
+  worker_.Cancel();
+  worker_.WaitIdle();
+  if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
+  if (ownUnread_ && !state_.locations.dataRoot.empty()) ownUnread_->Save(state_.locations.UnreadList());
+  if (ownNewMail_ && !state_.locations.dataRoot.empty()) ownNewMail_->Save(state_.locations.NewMailList());
+  if (state_.unreadList == ownUnread_.get()) state_.unreadList = nullptr;
+  if (state_.newMailList == ownNewMail_.get()) state_.newMailList = nullptr;
+}
+
+void DeskBrowser::initServices() {
+  if (ops_) return;
+  // The desk owns the unread and new-mail lists; until it makes them, they live here.
+  if (!state_.unreadList) {
+    ownUnread_ = std::make_unique<store::UnreadList>();
+    if (!state_.locations.dataRoot.empty()) ownUnread_->Load(state_.locations.UnreadList());
+    state_.unreadList = ownUnread_.get();
+  }
+  if (!state_.newMailList) {
+    ownNewMail_ = std::make_unique<store::NewMailList>();
+    if (!state_.locations.dataRoot.empty()) ownNewMail_->Load(state_.locations.NewMailList());
+    state_.newMailList = ownNewMail_.get();
+  }
+  state_.unreadList->SetNodeRefresh([this](const std::string& folder) { refreshCounts(folder); });
+
+  store::OpServices svc;
+  svc.registry = &state_.indexRegistry;
+  svc.random = &random_;
+  svc.messages = &state_.messages;
+  svc.unread = state_.unreadList;
+  svc.newMail = state_.newMailList;
+  svc.sent = state_.sentIni;
+  svc.documentsFolder = state_.locations.documents;
+  svc.trashFolder = state_.locations.trash;
+  svc.contactsFolder = state_.locations.contacts;
+  svc.ownFromAddress = state_.ownFromAddress;
+  svc.busy = [this](bool on) { grid_->SetBusy(on); };
+  ops_ = std::make_unique<store::DocOperations>(std::move(svc));
+}
+
+void DeskBrowser::BuildTrees() {
+  initServices();
+  const Locations& loc = state_.locations;
+  env_ = SystemTreeEnvironment(loc.documents, loc.trash, loc.contacts, loc.dataRoot);
+  env_.registry = &state_.indexRegistry;
+  env_.firstNameFirst = state_.settings.FirstNameFirst();
+  env_.unreadOf = [this](const std::string& f) {
+    return state_.unreadList ? state_.unreadList->GetUnreadCount(f) : store::UnreadCount{};
+  };
+  // The desktop's index lives in the data root, as the desk's alias table says.
+  if (!env_.desktopFolder.empty()) state_.indexRegistry.SetDesktopAlias(env_.desktopFolder, loc.dataRoot);
+  roots_[0] = MakeFilesRoot(env_);
+  roots_[1] = MakeContactsRoot(env_);
+  roots_[2] = MakeToolsRoot(env_);
+  for (int t = 0; t < 3; ++t) {
+    const bool blocked = trees_[t]->blockSignals(true);
+    trees_[t]->SetRoot(roots_[t].get());
+    trees_[t]->blockSignals(blocked);
+  }
+}
+
+void DeskBrowser::SelectFirstNode() {
+  if (!roots_[0]) BuildTrees();
+  tab_ = tabs_ ? tabs_->currentIndex() : 0;
+  if (tab_ < 0) tab_ = 0;
+  grid_->SetTab(static_cast<GridTab>(tab_));
+  TreeNode* node = trees_[tab_]->CurrentNode();
+  if (!node) node = roots_[tab_].get();
+  ShowNode(node);
+}
+
+bool DeskBrowser::FolderSelected() const { return tab_ == 0 && shown_ && !shown_->path.empty(); }
+
+void DeskBrowser::RememberTopRow() {
+  if (!shownFolder_.empty()) positions_.Remember(shownFolder_, grid_->TopRow(), grid_->CurrentSorting());
+}
+
+void DeskBrowser::ClearGrid() { grid_->Clear(); }
+
+bool DeskBrowser::SwitchTab(int tab) {
+  if (tab < 0 || tab > 2) return false;
+  if (tab == tab_) return true;
+  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, tab_)) return false;
+  RememberTopRow();
+  tab_ = tab;
+  grid_->SetTab(static_cast<GridTab>(tab));
+  if (!roots_[tab]) return true;
+  TreeNode* node = trees_[tab]->CurrentNode();
+  if (!node) node = roots_[tab].get();
+  ShowNode(node);
+  return true;
+}
+
+void DeskBrowser::onTreeSelected(int, TreeNode* node) {
+  if (node && node != shown_) ShowNode(node);
+}
+
+void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
+  if (!node) return;
+  RememberTopRow();
+  worker_.Cancel();
+  grid_->SetBusy(false);
+  grid_->Clear();
+  shown_ = node;
+  {
+    const bool blocked = trees_[tab_]->blockSignals(true);
+    trees_[tab_]->SelectNode(node);
+    trees_[tab_]->blockSignals(blocked);
+  }
+  if (expand && !node->expanded) {
+    if (!node->childrenLoaded) LoadTreeChildren(*node, env_);
+    node->expanded = true;
+    trees_[tab_]->Rebuild(node);
+  }
+  grid_->SetSortLocked(node->image == niComputer || node->image == niNetwork);
+  grid_->SetFixedSorting(IsToolImage(node->image) ? 4 : 0);
+  if (IsToolImage(node->image)) {
+    shownFolder_.clear();
+    showToolRows(node);
+    return;
+  }
+  const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
+  shownFolder_ = folder;
+  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[tab_]->viewport()->update();
+  listFolder(node, folder);
+}
+
+store::ListingContext DeskBrowser::listingContext() const {
+  store::ListingContext ctx;
+  ctx.registry = &state_.indexRegistry;
+  ctx.documentsFolder = state_.locations.documents;
+  ctx.contactsFolder = state_.locations.contacts;
+  ctx.dataRoot = state_.locations.dataRoot;
+  ctx.tempFolder = state_.locations.tempFolder;
+  ctx.sorting = state_.settings.Sorting();
+  ctx.addressSorting = state_.settings.AddressSorting();
+  ctx.firstNameFirst = state_.settings.FirstNameFirst();
+  ctx.contactsTabShown = tab_ == 1;
+  return ctx;
+}
+
+void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
+  ListingRequest req;
+  req.folder = folder;
+  req.contacts = tab_ == 1;
+  req.ctx = listingContext();
+  req.options.tab = static_cast<GridTab>(tab_);
+  req.options.sorting = grid_->CurrentSorting();
+  req.options.firstNameFirst = state_.settings.FirstNameFirst();
+  req.options.filter = grid_->model().options().filter;
+  req.options.filter = ViewFilterFromIndex(grid_->viewFilterTabs()->currentIndex());
+  const auto restore = positions_.Restore(folder, req.options.sorting);
+  pendingTopRow_ = restore ? *restore : 0;
+  if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
+    // A large folder is listed in a worker; the window stays responsive meanwhile.
+    grid_->SetBusy(true);
+    worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
+      grid_->SetBusy(false);
+      swapIn(out, folder);
+    });
+    return;
+  }
+  ListingOutcome out = RunListing(req);
+  swapIn(out, folder);
+}
+
+void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
+  if (folder != shownFolder_) return;
+  grid_->TakeModel(std::move(out.model));
+  grid_->SetTopRow(pendingTopRow_);
+  if (out.unread >= 0 && state_.unreadList && tab_ == 0 &&
+      state_.unreadList->GetUnreadCount(folder).own != out.unread)
+    state_.unreadList->ChangeUnreadCount(folder, out.unread, false);
+  if (listed) listed();
+}
+
+void DeskBrowser::refreshCounts(const std::string& folder) {
+  if (roots_[0]) RefreshUnreadCounts(*roots_[0], folder, env_);
+  trees_[0]->viewport()->update();
+}
+
+void DeskBrowser::Relist() {
+  if (!shown_) return;
+  const int top = grid_->TopRow();
+  TreeNode* node = shown_;
+  positions_.Remember(shownFolder_, top, grid_->CurrentSorting());
+  shown_ = nullptr;
+  ShowNode(node);
+}
+
+void DeskBrowser::showToolRows(TreeNode* node) {
+  store::DocRows rows;
+  auto row = [&](const std::string& title, const std::string& path) {
+    DocRecord r;
+    r.title = title;
+    r.name = path;
+    r.ext = std::string(1, kFolderMarkerExt);
+    r.folder = "";
+    rows.push_back(std::move(r));
+  };
+  if (node->image == niOptions) {
+    for (const auto& [caption, picture] : OptionPages()) row(caption, "");
+  } else if (node->image != niNewDocuments) {
+    for (const auto& item : ShellItemsOf(*node, env_)) row(item.title, item.path);
+  }
+  if (node->image == niOptions) {
+    // The pages keep their order.
+    GridModel m;
+    GridOptions o;
+    o.tab = static_cast<GridTab>(tab_);
+    o.sorting = 4;
+    m.SetRows({}, o);
+    m.mutableRows() = std::move(rows);
+    m.Refilter();
+    grid_->TakeModel(std::move(m));
+  } else {
+    grid_->SetRows(std::move(rows));
+  }
+  if (listed) listed();
+}
+
+bool DeskBrowser::shownRestricted() const { return !shown_ || shown_->Restricted(); }
+
+bool DeskBrowser::inTrash(const std::string& folder) const {
+  return !state_.locations.trash.empty() && folder.starts_with(state_.locations.trash);
+}
+
+std::vector<store::OpItem> DeskBrowser::selectedItems() const {
+  std::vector<store::OpItem> items;
+  for (const auto& rec : store::SnapshotSelection(grid_->model().rows()))
+    items.push_back(store::ItemFromSelection(rec, state_.locations.contacts));
+  return items;
+}
+
+void DeskBrowser::afterOperation(bool relistTree) {
+  for (const auto& status : state_.indexRegistry.TakeSaveErrors()) (void)status;
+  CheckTrash();
+  if (relistTree && shown_) {
+    if (shown_->childrenLoaded) {
+      LoadTreeChildren(*shown_, env_);
+      trees_[tab_]->Rebuild(shown_);
+    }
+  }
+  Relist();
+  state_.messages.ShowQueuedMessages();
+}
+
+void DeskBrowser::CheckTrash() {
+  if (!roots_[0]) return;
+  for (auto& c : roots_[0]->children) {
+    if (c->image != niTrashFull && c->image != niTrashEmpty) continue;
+    std::error_code ec;
+    bool full = false;
+    for (auto it = std::filesystem::directory_iterator(c->path, ec); !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+      if (!store::IsIndexFileName(it->path().filename().string())) {
+        full = true;
+        break;
+      }
+    }
+    const int image = full ? niTrashFull : niTrashEmpty;
+    if (image != c->image) {
+      c->image = image;
+      c->hasSubfolders = full;
+      if (!full) {
+        c->children.clear();
+        c->childrenLoaded = false;
+      }
+      trees_[0]->Rebuild(c.get());
+    }
+  }
+}
+
+void DeskBrowser::DeleteAction() {
+  auto items = selectedItems();
+  if (items.empty()) {
+    // Nothing selected: offer to empty a full trash.
+    TreeNode* trash = nullptr;
+    if (roots_[0])
+      for (auto& c : roots_[0]->children)
+        if (c->image == niTrashFull) trash = c.get();
+    if (!trash || tab_ != 0) return;
+    if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), QStringLiteral("Empty trash bin?"),
+                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return;
+    store::OpItem item;
+    item.folder = state_.locations.documents;
+    item.name = "TRASH";
+    ops().RunDocOperation(store::opDeleteFolder, item);
+    afterOperation(false);
+    return;
+  }
+  if (tab_ == 2 || (tab_ == 0 && shownRestricted())) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete files in this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  if (tab_ == 1 || inTrash(shownFolder_)) {
+    ops().RunOnSelection(store::opDelete, items);
+  } else {
+    for (auto& it : items) it.targetFolder = state_.locations.trash;
+    ops().RunOnSelection(store::opMove, items);
+  }
+  afterOperation(false);
+}
+
+void DeskBrowser::RenameAction() {
+  auto items = selectedItems();
+  if (items.size() != 1) return;
+  if (tab_ == 2 || shownRestricted()) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename files in this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  store::OpItem& item = items.front();
+  bool ok = false;
+  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+                                              QLineEdit::Normal, Q(item.title), &ok);
+  if (!ok || title.trimmed().isEmpty() || title.toStdString() == item.title) return;
+  const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
+  if (!refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  item.newTitle = title.toStdString();
+  ops().RunDocOperation(store::opRename, item);
+  afterOperation(false);
+}
+
+void DeskBrowser::CreateTreeNode(TreeNode* parent) {
+  if (!parent || parent->path.empty() || parent->Restricted() || tab_ == 2) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot create new files in this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  const bool contacts = tab_ == 1;
+  bool ok = false;
+  const QString name = QInputDialog::getText(
+      grid_, contacts ? QStringLiteral("New Address Group") : QStringLiteral("New Folder"),
+      contacts ? QStringLiteral("Enter name for new address group") : QStringLiteral("Enter name for new folder"),
+      QLineEdit::Normal, QString(), &ok);
+  if (!ok || name.trimmed().isEmpty()) return;
+  store::OpItem item;
+  item.folder = parent->path;
+  item.targetFolder = parent->path;
+  item.title = name.trimmed().toStdString();
+  if (!ops().RunDocOperation(store::opCreateFolder, item)) {
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  LoadTreeChildren(*parent, env_);
+  parent->expanded = true;
+  trees_[tab_]->Rebuild(parent);
+}
+
+void DeskBrowser::deleteFolderNode(TreeNode* node) {
+  if (!node || !node->parent ||
+      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  if (node->Restricted()) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  TreeNode* parent = node->parent;
+  store::OpItem item;
+  item.folder = ParentFolder(node->path);
+  item.name = FolderName(node->path);
+  item.title = node->caption;
+  if (tab_ == 1 || inTrash(node->path)) {
+    ops().RunDocOperation(store::opDeleteFolder, item);
+  } else {
+    item.targetFolder = state_.locations.trash;
+    ops().RunDocOperation(store::opMove, item);
+  }
+  const bool wasShown = shown_ && shown_->path.starts_with(node->path);
+  LoadTreeChildren(*parent, env_);
+  trees_[tab_]->Rebuild(parent);
+  CheckTrash();
+  state_.messages.ShowQueuedMessages();
+  if (wasShown) {
+    shown_ = nullptr;
+    ShowNode(parent);
+  }
+}
+
+void DeskBrowser::renameFolderNode(TreeNode* node) {
+  if (!node || !node->parent || node->Restricted() ||
+      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  bool ok = false;
+  const QString title = QInputDialog::getText(trees_[tab_], QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+                                              QLineEdit::Normal, Q(node->caption), &ok);
+  if (!ok || title.trimmed().isEmpty() || title.toStdString() == node->caption) return;
+  store::OpItem item;
+  item.folder = ParentFolder(node->path);
+  item.name = FolderName(node->path);
+  item.title = node->caption;
+  item.newTitle = title.trimmed().toStdString();
+  const std::string refusal = store::RenameRefusal(item.folder, item.name, item.newTitle, "");
+  if (!refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  const bool wasShown = shown_ == node;
+  ops().RunDocOperation(store::opRename, item);
+  positions_.MoveFolder(node->path, item.folder + item.name + "/");
+  TreeNode* parent = node->parent;
+  LoadTreeChildren(*parent, env_);
+  trees_[tab_]->Rebuild(parent);
+  state_.messages.ShowQueuedMessages();
+  if (wasShown) {
+    shown_ = nullptr;
+    TreeNode* renamed = FindTreeNode(*parent, item.folder + item.name + "/", &env_);
+    ShowNode(renamed ? renamed : parent);
+  }
+}
+
+void DeskBrowser::ColourClick(int record) {
+  if (record < 0 || static_cast<size_t>(record) >= grid_->model().size()) return;
+  const int rowColour = store::ColourOfFlags(grid_->model().rows()[record].flags);
+  const ColourClickDecision d = DecideColourClick(rowColour, state_.settings.LastColour());
+  if (d.applyColour >= 0) {
+    ApplyColour(d.applyColour);
+    return;
+  }
+  // The chooser: colours 1 to 8 and "None".
+  QMenu menu(grid_);
+  for (int c = 1; c <= 8; ++c) {
+    QPixmap swatch(12, 12);
+    swatch.fill(LabelColour(c));
+    QAction* a = menu.addAction(QIcon(swatch), QStringLiteral("Colour %1").arg(c));
+    a->setData(c);
+    a->setCheckable(true);
+    a->setChecked(c == d.lastColour);
+  }
+  menu.addAction(QStringLiteral("None"))->setData(0);
+  QAction* chosen = menu.exec(QCursor::pos());
+  if (!chosen) return;
+  const int colour = chosen->data().toInt();
+  state_.settings.SetLastColour(colour);
+  const int apply = ColourAfterChooser(rowColour, true, colour);
+  if (apply >= 0) ApplyColour(apply);
+}
+
+void DeskBrowser::ApplyColour(int colour) {
+  auto items = selectedItems();
+  if (items.empty()) return;
+  for (auto& it : items) it.flags = FlagsWithColour(it.flags, colour);
+  ops().RunOnSelection(store::opWriteFlags, items);
+  auto& rows = grid_->model().mutableRows();
+  for (auto& r : rows)
+    if (r.selected) r.flags = FlagsWithColour(r.flags, colour);
+  const int sorting = grid_->CurrentSorting();
+  if (sorting == 5 || sorting == -5) {
+    grid_->model().SortAndFilter();
+    grid_->grid()->updateRange();
+  }
+  grid_->RepaintRows();
+  state_.messages.ShowQueuedMessages();
+}
+
+void DeskBrowser::writeCollapse(int record, int flags) {
+  const auto& rows = grid_->model().rows();
+  if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
+  store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
+  item.flags = flags;
+  ops().RunDocOperation(store::opWriteFlags, item);
+}
+
+void DeskBrowser::openRecord(int record) {
+  const auto& rows = grid_->model().rows();
+  if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
+  const DocRecord& r = rows[record];
+  if (openDocument) {
+    openDocument(r);
+    return;
+  }
+  if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
+    if (TreeNode* n = FindTreeNode(*roots_[1], r.folder + r.name + "/", &env_)) ShowNode(n);
+    return;
+  }
+  const std::string path = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt ? r.name : r.FilePath();
+  if (path.empty()) return;
+  const QFileInfo fi(Q(path));
+  // Documents are opened by the desktop's default application; nothing is ever executed.
+  if (!fi.exists() || (fi.isFile() && fi.isExecutable() && !path.ends_with(".desktop"))) return;
+  if (path.ends_with(".desktop")) return;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(fi.absoluteFilePath()));
+}
+
+void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
+  if (tab_ == 2) return;
+  QMenu menu(grid_);
+  QAction* open = menu.addAction(QStringLiteral("Open"));
+  QAction* rename = menu.addAction(QStringLiteral("Rename..."));
+  QAction* del = menu.addAction(QStringLiteral("Delete"));
+  QMenu* colours = menu.addMenu(QStringLiteral("Colour"));
+  for (int c = 1; c <= 8; ++c) {
+    QPixmap swatch(12, 12);
+    swatch.fill(LabelColour(c));
+    colours->addAction(QIcon(swatch), QStringLiteral("Colour %1").arg(c))->setData(c);
+  }
+  colours->addAction(QStringLiteral("None"))->setData(0);
+  menu.addSeparator();
+  QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
+  const bool restricted = shownRestricted();
+  rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
+  del->setEnabled(!restricted || tab_ == 1);
+  newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
+  QAction* chosen = menu.exec(pos);
+  if (!chosen) return;
+  if (chosen == open) openRecord(record);
+  else if (chosen == rename) RenameAction();
+  else if (chosen == del) DeleteAction();
+  else if (chosen == newFolder) CreateTreeNode(shown_);
+  else if (chosen->parent() == colours || colours->actions().contains(chosen)) ApplyColour(chosen->data().toInt());
+}
+
+void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
+  TPXTreeView* view = trees_[tab];
+  TreeNode* node = view->NodeOf(view->itemAt(pos));
+  if (!node || tab == 2) return;
+  QMenu menu(view);
+  QAction* newFolder = menu.addAction(tab == 1 ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
+  QAction* rename = menu.addAction(QStringLiteral("Rename..."));
+  QAction* del = menu.addAction(QStringLiteral("Delete"));
+  QAction* empty = nullptr;
+  if (node->image == niTrashFull) empty = menu.addAction(QStringLiteral("Empty trash bin"));
+  const bool movable = (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub) &&
+                       !node->Restricted();
+  newFolder->setEnabled(!node->Restricted() && !node->path.empty());
+  rename->setEnabled(movable);
+  del->setEnabled(movable);
+  QAction* chosen = menu.exec(view->viewport()->mapToGlobal(pos));
+  if (!chosen) return;
+  if (chosen == newFolder) CreateTreeNode(node);
+  else if (chosen == rename) renameFolderNode(node);
+  else if (chosen == del) deleteFolderNode(node);
+  else if (chosen == empty) {
+    grid_->model().ClearSelection();
+    DeleteAction();
+  }
+}
+
+DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
+  auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.statusPanel(2), &desk);
+  DeskHooks& hooks = desk.hooks();
+  hooks.buildTrees = [browser] { browser->BuildTrees(); };
+  hooks.selectFirstNode = [browser] { browser->SelectFirstNode(); };
+  hooks.relistFolder = [browser] { browser->Relist(); };
+  hooks.folderSelected = [browser] { return browser->FolderSelected(); };
+  hooks.filesTabShown = [browser] { return browser->FilesTabShown(); };
+  hooks.rememberTopRow = [browser] { browser->RememberTopRow(); };
+  hooks.clearGrid = [browser] { browser->ClearGrid(); };
+  return browser;
+}
+
+}  // namespace px::desk

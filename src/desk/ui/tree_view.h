@@ -1,0 +1,161 @@
+#pragma once
+// The folder trees (TPXTreeView) and DeskBrowser, which ties the three trees, the document grid,
+// the listing worker and the document operations together inside the desk window.
+#include "desk/folder_pos.h"
+#include "desk/grid_listing.h"
+#include "desk/tree_model.h"
+#include "foundation/random.h"
+
+#include <QObject>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QTabWidget;
+
+namespace px::store {
+class DocOperations;
+struct OpItem;
+class UnreadList;
+class NewMailList;
+}  // namespace px::store
+
+namespace px::desk {
+
+struct DeskState;
+class GridPanel;
+class IconWorker;
+class TfrmDesk;
+
+class TPXTreeView : public QTreeWidget {
+  Q_OBJECT
+public:
+  TPXTreeView(int tab, QWidget* parent = nullptr);
+  int tab() const { return tab_; }
+
+  // Shows root and its loaded children (the model keeps ownership).
+  void SetRoot(TreeNode* root);
+  TreeNode* NodeOf(QTreeWidgetItem* item) const;
+  QTreeWidgetItem* ItemOf(const TreeNode* node) const;
+  TreeNode* CurrentNode() const { return NodeOf(currentItem()); }
+  // Rebuilds the items below node after its children changed.
+  void Rebuild(TreeNode* node);
+  void SelectNode(TreeNode* node);
+
+  std::function<void(TreeNode&)> loadChildren;
+  // Look of a node's count and mark.
+  std::function<NodeLook(const TreeNode&)> lookOf;
+
+private:
+  void fill(QTreeWidgetItem* item, TreeNode* node);
+  QIcon iconOf(const TreeNode& node) const;
+  int tab_;
+};
+
+class TreeItemDelegate : public QStyledItemDelegate {
+public:
+  explicit TreeItemDelegate(TPXTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+  TPXTreeView* view_;
+};
+
+class DeskBrowser : public QObject {
+  Q_OBJECT
+public:
+  // trees: the tab widget whose three pages take the files, contacts and tools trees;
+  // gridHost: the frame the grid fills; status: the status-bar label for the grid's texts.
+  DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost, QLabel* status,
+              QObject* parent = nullptr);
+  ~DeskBrowser() override;
+
+  void BuildTrees();
+  void SelectFirstNode();
+  void Relist();
+  bool FolderSelected() const;
+  bool FilesTabShown() const { return tab_ == 0; }
+  void RememberTopRow();
+  void ClearGrid();
+
+  // TreeChange: selects and shows the node.
+  void ShowNode(TreeNode* node, bool expand = false);
+  // Tab switching; returns false when refused.
+  bool SwitchTab(int tab);
+  int CurrentTab() const { return tab_; }
+  TreeNode* ShownNode() const { return shown_; }
+  const std::string& ShownFolder() const { return shownFolder_; }
+
+  // Actions on the grid's selection and the tree.
+  void DeleteAction();
+  void RenameAction();
+  void CreateTreeNode(TreeNode* parent);
+  void ColourClick(int record);
+  void ApplyColour(int colour);
+  void CheckTrash();
+
+  GridPanel* grid() const { return grid_; }
+  TPXTreeView* tree(int tab) const { return trees_[tab]; }
+  TreeNode* root(int tab) const { return roots_[tab].get(); }
+  ListingWorker& listing() { return worker_; }
+  const TreeEnvironment& environment() const { return env_; }
+  TreeEnvironment& environment() { return env_; }
+
+  // Opening documents belongs to the desk's document opener; without one, files open with the
+  // desktop's default application (never an executable).
+  std::function<void(const store::DocRecord&)> openDocument;
+  // Called when a listing has been swapped in (tests and the smoke benchmark).
+  std::function<void()> listed;
+
+private:
+  // Lists and operations need the data locations, known once the desk has started.
+  void initServices();
+  store::DocOperations& ops() {
+    initServices();
+    return *ops_;
+  }
+  void onTreeSelected(int tab, TreeNode* node);
+  void listFolder(TreeNode* node, const std::string& folder);
+  void showToolRows(TreeNode* node);
+  void swapIn(ListingOutcome& outcome, const std::string& folder);
+  void refreshCounts(const std::string& folder);
+  void onContextMenu(int record, const QPoint& pos);
+  void onTreeContextMenu(int tab, const QPoint& pos);
+  void openRecord(int record);
+  void writeCollapse(int record, int flags);
+  store::ListingContext listingContext() const;
+  std::vector<store::OpItem> selectedItems() const;
+  void afterOperation(bool relistTree);
+  bool shownRestricted() const;
+  bool inTrash(const std::string& folder) const;
+  void deleteFolderNode(TreeNode* node);
+  void renameFolderNode(TreeNode* node);
+
+  DeskState& state_;
+  QTabWidget* tabs_;
+  QLabel* status_;
+  std::unique_ptr<IconWorker> icons_;
+  GridPanel* grid_ = nullptr;
+  TPXTreeView* trees_[3] = {nullptr, nullptr, nullptr};
+  std::unique_ptr<TreeNode> roots_[3];
+  TreeEnvironment env_;
+  ListingWorker worker_;
+  FolderPositions positions_;
+  RandomSource random_;
+  std::unique_ptr<store::DocOperations> ops_;
+  // Lists made here when the desk has none yet.
+  std::unique_ptr<store::UnreadList> ownUnread_;
+  std::unique_ptr<store::NewMailList> ownNewMail_;
+  int tab_ = 0;
+  TreeNode* shown_ = nullptr;
+  std::string shownFolder_;
+  int pendingTopRow_ = -1;
+};
+
+// Puts the trees and the grid into the desk window and plugs them into its hooks.
+DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state);
+
+}  // namespace px::desk
