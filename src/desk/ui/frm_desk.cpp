@@ -1,4 +1,5 @@
 #include "desk/ui/frm_desk.h"
+#include "desk/ui/tree_view.h"  // grid and trees
 
 #include "platform/registry.h"
 
@@ -98,6 +99,8 @@ TfrmDesk::TfrmDesk(DeskState& state, DeskOptions options, QWidget* parent)
   // 4. Captions.
   setWindowTitle(QStringLiteral("Plumadex"));
   wireHooks();
+  // --- grid and trees: the folder trees and the document grid fill pnlTrees and pnlGrid ---
+  InstallDeskBrowser(*this, state_);
 
   startResult_ = controller_->FormCreate(options.singleInstance);
   if (startResult_ != DeskController::StartResult::Run) {
