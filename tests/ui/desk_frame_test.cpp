@@ -1,0 +1,152 @@
+#include "desk/ui/frm_desk.h"
+#include "foundation/ui/message_box_presenter.h"
+#include "support/test_support.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QApplication>
+#include <QSplitter>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace px;
+using namespace px::desk;
+
+namespace {
+
+class ManualClock : public DeskClock {
+public:
+  int64_t now = 0;
+  std::vector<std::pair<int64_t, std::function<void()>>> due;
+  int64_t NowMs() const override { return now; }
+  void After(int ms, std::function<void()> fn) override { due.emplace_back(now + ms, std::move(fn)); }
+  void Advance(int64_t ms) {
+    now += ms;
+    auto ready = std::move(due);
+    due.clear();
+    for (auto& [at, fn] : ready) {
+      if (at <= now) fn();
+      else due.emplace_back(at, std::move(fn));
+    }
+  }
+};
+
+class DeskFrameTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    state.registry = std::make_unique<platform::MemoryRegistry>();
+    DeskOptions options;
+    options.singleInstance = false;
+    auto c = std::make_unique<ManualClock>();
+    clock = c.get();
+    options.clock = std::move(c);
+    desk = std::make_unique<TfrmDesk>(state, std::move(options));
+    desk->resize(1000, 700);
+    desk->show();
+    QApplication::processEvents();
+  }
+  void TearDown() override { desk.reset(); }
+
+  void Initialise() {
+    desk->controller().OnApp();
+    clock->Advance(kSplashMinimumMs);
+    QApplication::processEvents();
+  }
+
+  test::TempHome home;
+  DeskState state;
+  ManualClock* clock = nullptr;
+  std::unique_ptr<TfrmDesk> desk;
+};
+
+}  // namespace
+
+TEST_F(DeskFrameTest, CurtainCoversTheDeskUntilTheSplashMinimumHasPassed) {
+  ASSERT_EQ(desk->startResult(), DeskController::StartResult::Run);
+  desk->controller().OnApp();
+  EXPECT_TRUE(desk->CurtainShown());
+  clock->Advance(kSplashMinimumMs - 1);
+  EXPECT_TRUE(desk->CurtainShown());
+  clock->Advance(1);
+  EXPECT_FALSE(desk->CurtainShown());
+  EXPECT_FALSE(desk->lblClock()->text().isEmpty());
+  EXPECT_GE(desk->lblClock()->width(), 120);
+}
+
+TEST_F(DeskFrameTest, SplitterKeepsTreeWidthWithinLimitsAndSavesIt) {
+  Initialise();
+  EXPECT_NEAR(desk->TreeWidthPerMille(), 200, 5);
+  QSplitter* spl = desk->splDesk();
+  const int total = spl->width();
+  // Dragged far to the right: the grid keeps half the width, the tree gets 500 per mille.
+  spl->setSizes({total - 10, 10});
+  emit spl->splitterMoved(total - 10, 1);
+  EXPECT_NEAR(desk->TreeWidthPerMille(), 500, 10);
+  EXPECT_NEAR(Settings(state.locations.UserIni()).TreeWidth(), 500, 10);
+  spl->setSizes({10, total - 10});
+  emit spl->splitterMoved(10, 1);
+  EXPECT_NEAR(desk->TreeWidthPerMille(), 100, 10);
+  EXPECT_NEAR(Settings(state.locations.UserIni()).TreeWidth(), 100, 10);
+}
+
+TEST_F(DeskFrameTest, SavedTreeWidthIsClampedWhenRead) {
+  desk.reset();
+  test::makeDirs(home.path("data"));
+  test::writeFile(home.path("data/User.ini"), "[Settings]\r\nTreeWidth=900\r\n");
+  SetUp();
+  Initialise();
+  EXPECT_NEAR(desk->TreeWidthPerMille(), 500, 10);
+}
+
+TEST(DeskClockText, TimeWithWeekdayThenDateWithoutDayNames) {
+  const QDateTime at(QDate(2026, 12, 10), QTime(9, 5));
+  for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
+                                QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::C)}) {
+    const QStringList lines = TfrmDesk::ClockText(at, locale).split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    const QString weekday = locale.dayName(4);
+    EXPECT_TRUE(lines[0].endsWith("   " + weekday)) << lines[0].toStdString();
+    EXPECT_TRUE(lines[0].contains("9")) << lines[0].toStdString();
+    EXPECT_FALSE(lines[1].contains(locale.dayName(4, QLocale::ShortFormat))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains("10")) << lines[1].toStdString();
+  }
+}
+
+TEST(DeskMessageBox, TitledPlumadexWithOneOkButtonAndPlainText) {
+  ui::MessageBoxPresenter presenter(false);
+  MessageQueue queue(&presenter);
+  QString title, text;
+  int buttons = 0;
+  Qt::TextFormat format = Qt::AutoText;
+  QTimer::singleShot(0, [&] {
+    QMessageBox* box = presenter.Box();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    buttons = box->buttons().size();
+    format = box->textFormat();
+    // A second message waits until this box is closed.
+    queue.QueueMessage(MessageKind::Information, "next");
+    EXPECT_EQ(queue.Pending().size(), 1u);
+    presenter.CloseBox();
+  });
+  // The second box is closed whenever it appears (no waiting on a fixed delay).
+  bool sawSecond = false;
+  QTimer closer;
+  closer.setInterval(5);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (presenter.Box() && presenter.Box()->text() == "next") {
+      sawSecond = true;
+      presenter.CloseBox();
+    }
+  });
+  closer.start();
+  queue.QueueMessage(MessageKind::Warning, "Cannot delete <b>x</b>\r\rError 13: denied");
+  EXPECT_EQ(title, "Plumadex");
+  EXPECT_EQ(buttons, 1);
+  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(text, "Cannot delete <b>x</b>\n\nError 13: denied");
+  EXPECT_TRUE(sawSecond);
+  EXPECT_FALSE(queue.Busy());
+}
