@@ -49,10 +49,9 @@ struct MhtmlLimits {
 // The message shown for any document that cannot be read.
 inline constexpr const char* kMhtmlReadError = "Could not read MHTML message: Unrecognized format";
 
-// Reads an ".mht" or ".eml" document. Resources go into a new folder
-// tempFolder + "PX" + time + random + "/", created when the first one is written; their file
-// names are cleaned and made unique. On failure the resource folder is removed and false
-// returned. Documents of any other extension are read as HTML unchanged.
+// Reads a document for the editor: ".mht" and ".eml" through the MHTML reader (mhtml_reader.h:
+// resources go into a new folder under `tempFolder`, with cleaned, unique names; on failure the
+// folder is removed and false returned), any other extension as HTML in its META charset.
 bool ReadMhtmlDocument(const std::string& path, const std::string& tempFolder, RandomSource& random,
                        MhtmlDocument& doc, const MhtmlLimits& limits = {});
 // The same for a document already in memory (`name` gives the extension).

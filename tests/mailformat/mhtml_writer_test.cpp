@@ -9,6 +9,10 @@
 #include "mailformat/codecs.h"
 #include "mailformat/mhtml_loader.h"
 #include "mailformat/mhtml_writer.h"
+#include "mailformat/mime_reader.h"
+#include "mailformat/part_descriptor.h"
+#include "mailformat/spool.h"
+#include "mailformat/text_extract.h"
 #include "support/test_support.h"
 
 using namespace px;
@@ -202,4 +206,40 @@ TEST_F(MhtmlWriter, NothingToSaveToIsAnError) {
   wrap.LoadSource("<P>x");
   EXPECT_FALSE(wrap.Save(home.path("no/such/folder/x.eml")));
   EXPECT_FALSE(wrap.LastError().empty());
+}
+
+// A saved message goes into the mail spool whole (the editor opens it again with its picture),
+// and the search finds its text.
+TEST_F(MhtmlWriter, SavedMessageReadsBackThroughTheSplitterAndTextExtraction) {
+  std::string pic = tmp + "pic.png";
+  test::writeFile(pic, kPng);
+  TDHTMLEditWrap wrap(editor, tmp, random);
+  wrap.LoadSource("<HTML><BODY><P>Hello there</P><IMG src=\"" + FileUrl(pic) + "\"></BODY></HTML>");
+  wrap.SetDocumentCharset("iso-8859-1");
+  std::string path = home.path("docs/spooled.eml");
+  ASSERT_TRUE(wrap.Save(path));
+  std::string mime = test::readFile(path);
+
+  RandomSource spoolRandom(5);
+  MailSpool spool(home.path("Inbox"), spoolRandom);
+  spool.setSync(false);
+  SplitResult r = SplitMessageBytes(mime, spool, SplitOptions{});
+  ASSERT_TRUE(r.ok()) << r.error;
+  ASSERT_EQ(r.parts.size(), 1u);
+  PartDescriptor d = ParsePartDescriptor(test::readFile(spool.PathOf(r.parts[0], kDescriptorExt)));
+  EXPECT_EQ(d.kind, "eml");
+  std::string content = test::readFile(spool.PathOf(r.parts[0], kContentExt));
+  EXPECT_NE(content.find("Content-ID: <"), std::string::npos);
+
+  MhtmlDocument doc;
+  ASSERT_TRUE(ReadMhtmlBytes(content, "x.eml", tmp, random, doc));
+  ASSERT_EQ(doc.references.size(), 1u);
+  EXPECT_EQ(test::readFile(doc.references.begin()->second), kPng);
+  fs::remove_all(doc.resourceFolder);
+
+  EmlText text = ExtractEmlTextFromBytes(mime);
+  ASSERT_TRUE(text.found);
+  EXPECT_EQ(text.charset, "iso-8859-1");
+  ASSERT_FALSE(text.lines.empty());
+  EXPECT_EQ(text.lines[0], "Hello there");
 }
