@@ -36,13 +36,33 @@ void AppendField(std::string& out, std::string_view s) {
   }
 }
 
+void AppendDigits(std::string& out, int v, int width) {
+  char b[12];
+  int n = 0;
+  unsigned u = v < 0 ? 0u : static_cast<unsigned>(v);
+  do {
+    b[n++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u && n < 11);
+  while (n < width) b[n++] = '0';
+  while (n) out += b[--n];
+}
+
 void AppendIsoDate(std::string& out, DateTime t) {
   if (t == 0) return;
   DateTimeParts p = SplitDateTime(t);
-  char b[32];
-  int n = std::snprintf(b, sizeof b, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                        p.minute, p.second);
-  if (n > 0) out.append(b, static_cast<size_t>(n));
+  if (p.year == 0) return;
+  AppendDigits(out, p.year, 4);
+  out += '-';
+  AppendDigits(out, p.month, 2);
+  out += '-';
+  AppendDigits(out, p.day, 2);
+  out += 'T';
+  AppendDigits(out, p.hour, 2);
+  out += ':';
+  AppendDigits(out, p.minute, 2);
+  out += ':';
+  AppendDigits(out, p.second, 2);
 }
 
 std::string AbsoluteFolder(const std::string& arg) {

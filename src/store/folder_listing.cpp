@@ -23,6 +23,9 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 namespace px::store {
 
@@ -620,12 +623,38 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   const bool readHidden = !background && rows.empty() && ctx.hiddenContacts;
 
   // 4. The files of the folder, and a case-insensitive lookup of their names.
-  std::vector<FolderFile> files = EnumerateFolderFiles(folder, &result.folderError);
+  // The folder is read on a second thread while this one loads the index: one waits on the
+  // file system, the other mostly computes.
+  std::vector<FolderFile> files;
+  std::exception_ptr enumerateFailure;
+  auto enumerate = [&] {
+    try {
+      files = EnumerateFolderFiles(folder, &result.folderError);
+    } catch (...) {
+      enumerateFailure = std::current_exception();
+    }
+  };
+  std::optional<std::thread> lister;
+  try {
+    lister.emplace(enumerate);
+  } catch (const std::system_error&) {
+    enumerate();
+  }
+  // 2. The folder's index.
+  std::optional<TPXIniFile> iniHandle;
+  try {
+    iniHandle.emplace(*registry, IndexPathOf(folder));
+  } catch (...) {
+    if (lister) lister->join();
+    throw;
+  }
+  TPXIniFile& ini = *iniHandle;
+  if (lister) lister->join();
+  if (enumerateFailure) std::rethrow_exception(enumerateFailure);
   std::optional<NameTable> nameTable(std::in_place, files);
   const NameTable& byName = *nameTable;
 
-  // 2., 5. One pass over the index: each section gives its lines to the files of its name.
-  TPXIniFile ini(*registry, IndexPathOf(folder));
+  // 5. One pass over the index: each section gives its lines to the files of its name.
   // Room for the tagged sections' rows too, so appending them does not move every record.
   rows.reserve(first + files.size() + files.size() / 16 + 64);
   rows.resize(first + files.size());
