@@ -4,10 +4,14 @@
 #include "foundation/ui/message_box_presenter.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +26,31 @@ bool HaveDisplay() {
     return true;  // offscreen, vnc, ...
   }
   return x11 || wayland;
+}
+
+// SIGTERM (logout, shutdown) and SIGINT end the run through the normal shutdown, so the lists
+// and settings are saved and the temporary folder is removed.
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &c, 1);
+}
+
+void InstallTerminateHandler(QObject* parent) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+    char c;
+    [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[1], &c, 1);
+    QApplication::quit();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminateSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
 }
 
 }  // namespace
@@ -48,6 +77,7 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  InstallTerminateHandler(&desk);
   desk.showMaximized();
   const int rc = app.exec();
   state.messages.SetPresenter(nullptr);

@@ -1,6 +1,9 @@
 #include "desk/desk_controller.h"
 
 #include "platform/single_instance.h"
+#include "store/ini_file.h"
+#include "store/newmail_list.h"
+#include "store/unread_list.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -261,15 +264,23 @@ void DeskController::InitDesk() {
   splashShownAt_ = clock_->NowMs();
 
   step(21);
+  unread_ = std::make_unique<store::UnreadList>();
+  newMail_ = std::make_unique<store::NewMailList>();
+  newMail_->Load(state_.locations.NewMailList());
+  state_.unreadList = unread_.get();
+  state_.newMailList = newMail_.get();
   Call(hooks_.createLists);
   step(22);
   Call(hooks_.startThreads);
   step(23);
+  sent_ = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
+  state_.sentIni = sent_.get();
   Call(hooks_.openSentRegister);
   step(24);
   Call(hooks_.bindShellFolders);
 
   step(25);
+  guarded(25, [this] { unread_->Load(state_.locations.UnreadList()); });
   guarded(25, hooks_.loadUnreadList);
   guarded(25, hooks_.buildTrees);
   guarded(25, hooks_.syncContacts);
@@ -486,9 +497,21 @@ void DeskController::Destroy() {
   guarded(0, hooks_.deleteImportScratch);
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
+  state_.sentIni = nullptr;
+  if (sent_) {
+    const store::IniStatus st = sent_->Release();
+    if (!st.ok()) Log("sent.ini: " + st.message);
+    sent_.reset();
+  }
   guarded(0, hooks_.freeLists);
   guarded(0, hooks_.saveUnreadList);
   guarded(0, hooks_.saveNewMailList);
+  if (unread_) unread_->Save(state_.locations.UnreadList());
+  if (newMail_) newMail_->Save(state_.locations.NewMailList());
+  state_.unreadList = nullptr;
+  state_.newMailList = nullptr;
+  unread_.reset();
+  newMail_.reset();
   RemoveTempFolder(state_.locations);
   guarded(0, hooks_.closeHelp);
   instance_.reset();

@@ -19,6 +19,11 @@
 namespace px::platform {
 class SingleInstance;
 }
+namespace px::store {
+class UnreadList;
+class NewMailList;
+class TPXIniFile;
+}
 
 namespace px::desk {
 
@@ -140,6 +145,10 @@ private:
   std::unique_ptr<DeskClock> clock_;
   DeskTimers timers_;
   std::unique_ptr<platform::SingleInstance> instance_;
+  // The process-wide lists and the outgoing register, shared through the state.
+  std::unique_ptr<store::UnreadList> unread_;
+  std::unique_ptr<store::NewMailList> newMail_;
+  std::unique_ptr<store::TPXIniFile> sent_;
   std::vector<int> trace_;
   std::vector<std::string> deferred_;
   int64_t splashShownAt_ = 0;

@@ -346,7 +346,13 @@ TEST_F(DeskStartupTest, DestroyStopsTimersSavesAndRemovesTheTemporaryFolder) {
   hooks.saveNewMailList = [&] { savedNewMail = true; };
   const std::string temp = state.locations.tempFolder;
   ASSERT_TRUE(QFile::exists(QString::fromStdString(temp)));
+  ASSERT_NE(state.unreadList, nullptr);
+  ASSERT_NE(state.newMailList, nullptr);
+  ASSERT_NE(state.sentIni, nullptr);
   controller->Destroy();
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(state.locations.NewMailList())));
+  EXPECT_EQ(state.unreadList, nullptr);
+  EXPECT_EQ(state.sentIni, nullptr);
   EXPECT_FALSE(controller->timers().tmrTraffic.isActive());
   EXPECT_FALSE(controller->timers().tmrClock.isActive());
   EXPECT_TRUE(savedUnread);
