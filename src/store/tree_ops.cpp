@@ -285,8 +285,13 @@ FileFailure CopyTree(const std::string& source, const std::string& target, bool 
   // Copying a folder into itself would never end.
   const std::string s = withSlash(src), d = withSlash(dst);
   if (d.compare(0, s.size(), s) == 0) return fail(EINVAL, "copy", s, d);
+  const bool fresh = !PathExists(dst);
   FileFailure f = copyTreeInto(src, dst, st.st_dev);
-  if (f) return f;
+  if (f) {
+    // A copy that stopped half-way is taken away again; the source is untouched.
+    if (fresh) DeleteTree(dst, false);
+    return f;
+  }
   if (move) return deleteTree(src, st.st_dev, false, removed);
   return {};
 }

@@ -113,7 +113,7 @@ UniqueName UniqueFileName(FolderNames& names, std::string_view title, std::strin
     out.error = ENAMETOOLONG;
     return out;
   }
-  if (taken(name + dotExt)) {
+  if (taken(name + suffix + dotExt)) {
     // Numbers below the last one handed out for this name were taken then; start after it.
     n = std::max(n + 1, names.Hint(key) + 1);
     for (;; ++n) {
@@ -123,7 +123,7 @@ UniqueName UniqueFileName(FolderNames& names, std::string_view title, std::strin
         out.error = ENAMETOOLONG;
         return out;
       }
-      if (!taken(name + dotExt)) break;
+      if (!taken(name + suffix + dotExt)) break;
     }
     names.SetHint(key, n);
   }
