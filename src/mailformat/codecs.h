@@ -30,8 +30,9 @@ std::string SlashesToBackslashes(std::string_view text);
 
 std::string XmlEscape(std::string_view text);
 std::string HtmlEscape(std::string_view text);
-// Resolves "&nbsp;", "&lt;", "&gt;", "&amp;", "&quot;" and decimal "&#N;" references in one pass
-// (never twice: "&amp;lt;" gives "&lt;"). A numeric reference becomes its character in `charset`
+// Resolves "&nbsp;" (a blank), "&lt;", "&gt;", "&amp;", "&quot;", the other common named
+// references ("&eacute;", "&euro;" ...) and decimal "&#N;" references in one pass (never twice:
+// "&amp;lt;" gives "&lt;"). A referenced character is written in `charset`
 // (the text's charset; empty means the local code page, UTF-8); one that is malformed or cannot be
 // written in that charset becomes "_". An "&#" without ";" is kept as it stands.
 std::string HtmlUnescape(std::string_view text, std::string_view charset = {});

@@ -66,6 +66,41 @@ bool StartsAt(std::string_view s, size_t pos, std::string_view what) {
   return s.size() - pos >= what.size() && s.compare(pos, what.size(), what) == 0;
 }
 
+// Named character references besides the five above (HTML 4 Latin-1 and the common
+// punctuation), sorted by name for a binary search.
+constexpr std::pair<std::string_view, uint32_t> kEntities[] = {
+    {"AElig", 198}, {"Aacute", 193}, {"Acirc", 194}, {"Agrave", 192}, {"Aring", 197},
+    {"Atilde", 195}, {"Auml", 196}, {"Ccedil", 199}, {"Dagger", 8225}, {"ETH", 208},
+    {"Eacute", 201}, {"Ecirc", 202}, {"Egrave", 200}, {"Euml", 203}, {"Iacute", 205},
+    {"Icirc", 206}, {"Igrave", 204}, {"Iuml", 207}, {"Ntilde", 209}, {"OElig", 338},
+    {"Oacute", 211}, {"Ocirc", 212}, {"Ograve", 210}, {"Oslash", 216}, {"Otilde", 213},
+    {"Ouml", 214}, {"Scaron", 352}, {"THORN", 222}, {"Uacute", 218}, {"Ucirc", 219},
+    {"Ugrave", 217}, {"Uuml", 220}, {"Yacute", 221}, {"Yuml", 376}, {"aacute", 225}, {"acirc", 226},
+    {"acute", 180}, {"aelig", 230}, {"agrave", 224}, {"apos", 39}, {"aring", 229}, {"atilde", 227},
+    {"auml", 228}, {"bdquo", 8222}, {"brvbar", 166}, {"bull", 8226}, {"ccedil", 231},
+    {"cedil", 184}, {"cent", 162}, {"circ", 710}, {"copy", 169}, {"curren", 164}, {"dagger", 8224},
+    {"deg", 176}, {"divide", 247}, {"eacute", 233}, {"ecirc", 234}, {"egrave", 232}, {"emsp", 8195},
+    {"ensp", 8194}, {"eth", 240}, {"euml", 235}, {"euro", 8364}, {"fnof", 402}, {"frac12", 189},
+    {"frac14", 188}, {"frac34", 190}, {"hellip", 8230}, {"iacute", 237}, {"icirc", 238},
+    {"iexcl", 161}, {"igrave", 236}, {"iquest", 191}, {"iuml", 239}, {"laquo", 171},
+    {"ldquo", 8220}, {"lrm", 8206}, {"lsaquo", 8249}, {"lsquo", 8216}, {"macr", 175},
+    {"mdash", 8212}, {"micro", 181}, {"middot", 183}, {"ndash", 8211}, {"not", 172},
+    {"ntilde", 241}, {"oacute", 243}, {"ocirc", 244}, {"oelig", 339}, {"ograve", 242},
+    {"ordf", 170}, {"ordm", 186}, {"oslash", 248}, {"otilde", 245}, {"ouml", 246}, {"para", 182},
+    {"permil", 8240}, {"plusmn", 177}, {"pound", 163}, {"raquo", 187}, {"rdquo", 8221},
+    {"reg", 174}, {"rlm", 8207}, {"rsaquo", 8250}, {"rsquo", 8217}, {"sbquo", 8218},
+    {"scaron", 353}, {"sect", 167}, {"shy", 173}, {"sup1", 185}, {"sup2", 178}, {"sup3", 179},
+    {"szlig", 223}, {"thinsp", 8201}, {"thorn", 254}, {"tilde", 732}, {"times", 215},
+    {"trade", 8482}, {"uacute", 250}, {"ucirc", 251}, {"ugrave", 249}, {"uml", 168}, {"uuml", 252},
+    {"yacute", 253}, {"yen", 165}, {"yuml", 255}, {"zwj", 8205}, {"zwnj", 8204},
+};
+
+uint32_t NamedEntity(std::string_view name) {
+  auto it = std::lower_bound(std::begin(kEntities), std::end(kEntities), name,
+                             [](const auto& e, std::string_view n) { return e.first < n; });
+  return it != std::end(kEntities) && it->first == name ? it->second : 0;
+}
+
 // A numeric reference longer than this, or one holding blanks or markup, is ordinary text.
 constexpr size_t kMaxReference = 10;
 
@@ -118,6 +153,18 @@ std::string HtmlUnescape(std::string_view text, std::string_view charset) {
           out += '_';
         }
         i = semi + 1;
+        continue;
+      }
+    }
+    // Other named references ("&eacute;"): letters and digits, then ";".
+    size_t end = i + 1, limit = std::min(n, i + 1 + kMaxReference);
+    while (end < limit && ((text[end] >= 'a' && text[end] <= 'z') || (text[end] >= 'A' && text[end] <= 'Z') ||
+                           (text[end] >= '0' && text[end] <= '9')))
+      ++end;
+    if (end < n && text[end] == ';' && end > i + 1) {
+      if (uint32_t cp = NamedEntity(text.substr(i + 1, end - i - 1))) {
+        AppendCodePoint(out, cp, charset);
+        i = end + 1;
         continue;
       }
     }

@@ -61,6 +61,9 @@ TEST(CodecEscape, HtmlUnescapeResolvesOneLevelInOnePass) {
       {"&#55296;", "_"},                 // a lone surrogate
       {"&#233;", "\xC3\xA9"},            // UTF-8 text by default
       {"&#8364;", "\xE2\x82\xAC"},
+      {"caf&eacute; &euro;5 &copy;", "caf\xC3\xA9 \xE2\x82\xAC" "5 \xC2\xA9"},
+      {"&Eacute;&eacute", "\xC3\x89&eacute"},   // without ";" a name stays text
+      {"&unknown; &EACUTE;", "&unknown; &EACUTE;"},
   };
   for (const auto& c : cases) EXPECT_EQ(HtmlUnescape(c.in), c.out) << c.in;
 }
@@ -72,6 +75,7 @@ TEST(CodecEscape, HtmlUnescapeNumericReferenceFollowsTheCharset) {
   EXPECT_EQ(HtmlUnescape("&#937;", "iso-8859-1"), "_");
   EXPECT_EQ(HtmlUnescape("&#937;", "no-such-charset"), "_");
   EXPECT_EQ(HtmlUnescape("&#937;", "UTF-8"), "\xCE\xA9");
+  EXPECT_EQ(HtmlUnescape("&eacute;&mdash;", "iso-8859-1"), "\xE9_");
 }
 
 TEST(CodecEscape, HtmlUnescapeIsLinearOnHostileInput) {
