@@ -565,9 +565,10 @@ TreeEnvironment SystemTreeEnvironment(const std::string& documentsFolder,
     env.desktopFolder = Slash(QString::fromUtf8(home)) + "Desktop/";
   } else {
     env.desktopFolder = Slash(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-    for (const QString& f : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
-      env.applicationFolders.push_back(Slash(f));
   }
+  // The applications menu is only read.
+  for (const QString& f : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation))
+    env.applicationFolders.push_back(Slash(f));
   env.volumes = [] {
     std::vector<MountItem> out;
     for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {

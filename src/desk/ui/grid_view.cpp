@@ -17,7 +17,12 @@
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+
 #include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(lcGrid)
 
 namespace px::desk {
 
@@ -283,6 +288,11 @@ void TheGrid::paintEvent(QPaintEvent* e) {
     p.setPen(pal.color(QPalette::Text));
     p.drawText(viewport()->rect(), Qt::AlignCenter, panel_.EmptyText());
   }
+  if (afterNextPaint) {
+    auto fn = std::move(afterNextPaint);
+    afterNextPaint = nullptr;
+    fn();
+  }
 }
 
 void TheGrid::paintRow(QPainter& p, size_t v, int y) {
@@ -373,17 +383,29 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
     p.drawText(tr, Qt::AlignVCenter | Qt::AlignLeft, fm.elidedText(s, Qt::ElideRight, tr.width()));
   };
   QString title;
-  if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt))
+  if (r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt))
     title = Shown(r, FormatPersonName(r.title, panel_.model().options().firstNameFirst));
   else
     title = Shown(r, r.title);
   if (r.flags & store::dfDraft) title.prepend(QStringLiteral("DRAFT: "));
   if (child && tab == GridTab::Contacts) title.clear();
-  drawText(71 + (child && tab == GridTab::Files ? 12 : 0), cols.N, title);
+  if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) &&
+      cols.sections.size() > csLast) {
+    // First and last name in their own columns.
+    if (!title.isEmpty()) {
+      const PersonName n = SplitPersonName(r.title);
+      const int firstEnd = 71 + cols.sections[csFirst];
+      drawText(71, firstEnd, Shown(r, n.first));
+      drawText(firstEnd, cols.N, Shown(r, n.last));
+    }
+  } else {
+    drawText(71 + (child && tab == GridTab::Files ? 12 : 0), cols.N, title);
+  }
   if (tab == GridTab::Files) {
     p.setFont(font());
     p.setPen(pal.color(QPalette::Text));
-    drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+    // Contacts carry a date far in the future only to sort apart: it is not shown.
+    if (!r.IsContact()) drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
     // Mail kind.
     const QRect mk = rectOf(zone(gzMailKind));
     if (r.flags & store::dfReceived)
@@ -773,9 +795,17 @@ void GridPanel::onHeaderClicked(int section) {
       settings_->SetSorting(r.sorting);
     if (r.showSize) settings_->SetShowSize(*r.showSize);
   }
+  QElapsedTimer clock;
+  clock.start();
   ReloadLook();
   applyOptions(true);
   grid_->setTopRow(0);
+  if (lcGrid().isDebugEnabled()) {
+    const qint64 sorted = clock.elapsed();
+    grid_->afterNextPaint = [clock, sorted, n = model_.size()] {
+      qCDebug(lcGrid) << "sorted" << n << "rows in" << sorted << "ms; painted after" << clock.elapsed() << "ms";
+    };
+  }
   if (r.swapNameOrder) emit nameOrderChanged(!firstFirst);
   emit sortChanged(r.sorting);
 }

@@ -73,6 +73,8 @@ public:
   void setRowHeight(int h) { rowHeight_ = h; }
   // Paint count since creation (the smoke benchmark waits for the first paint).
   int paints() const { return paints_; }
+  // Called once, after the next paint (timing of select-to-first-paint).
+  std::function<void()> afterNextPaint;
 
 protected:
   void paintEvent(QPaintEvent*) override;

@@ -23,7 +23,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <QLoggingCategory>
+
 #include <filesystem>
+
+Q_LOGGING_CATEGORY(lcGrid, "plumadex.grid", QtWarningMsg)
 
 namespace px::desk {
 
@@ -374,6 +378,7 @@ void DeskBrowser::onTreeSelected(int, TreeNode* node) {
 
 void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   if (!node) return;
+  selectClock_.start();
   RememberTopRow();
   worker_.Cancel();
   grid_->SetBusy(false);
@@ -445,6 +450,12 @@ void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
   if (folder != shownFolder_) return;
   grid_->TakeModel(std::move(out.model));
   grid_->SetTopRow(pendingTopRow_);
+  if (lcGrid().isDebugEnabled()) {
+    const size_t rows = grid_->model().size();
+    grid_->grid()->afterNextPaint = [this, folder, rows] {
+      qCDebug(lcGrid) << "listed" << Q(folder) << rows << "rows; first paint after" << selectClock_.elapsed() << "ms";
+    };
+  }
   if (out.unread >= 0 && state_.unreadList && tab_ == 0 &&
       state_.unreadList->GetUnreadCount(folder).own != out.unread)
     state_.unreadList->ChangeUnreadCount(folder, out.unread, false);

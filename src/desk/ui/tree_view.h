@@ -6,6 +6,7 @@
 #include "desk/tree_model.h"
 #include "foundation/random.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -153,6 +154,7 @@ private:
   TreeNode* shown_ = nullptr;
   std::string shownFolder_;
   int pendingTopRow_ = -1;
+  QElapsedTimer selectClock_;
 };
 
 // Puts the trees and the grid into the desk window and plugs them into its hooks.
