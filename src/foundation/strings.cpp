@@ -151,7 +151,8 @@ std::string FolderPathOf(std::string_view s) {
   return r;
 }
 
-std::string SafeFileName(std::string_view s) {
+std::string SafeFileName(std::string_view s, size_t maxBytes) {
+  maxBytes = std::max<size_t>(maxBytes, 2);
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
@@ -181,9 +182,9 @@ std::string SafeFileName(std::string_view s) {
   if (SameText(out, "Plumadex.ini") || SameText(out, "$$.Plumadex") || out.starts_with("$$$"))
     out.insert(0, 1, '_');
 
-  // At most 255 bytes, cut on a character boundary.
-  if (out.size() > 255) {
-    size_t cut = 255;
+  // Cut on a character boundary.
+  if (out.size() > maxBytes) {
+    size_t cut = maxBytes;
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
     out.resize(cut);
     out = std::string(trimView(out));

@@ -46,8 +46,9 @@ std::string FolderPathOf(std::string_view s);
 
 // A file name made from a title: never empty, never ".", "..", never starting or ending with
 // ".", never a reserved name (index file, "$$$..." or "$$.Plumadex"), never invalid UTF-8,
-// at most 255 bytes. See strings.cpp for the character mapping.
-std::string SafeFileName(std::string_view s);
+// at most maxBytes bytes (callers that add " (n)" or an extension pass what is left of 255).
+// See strings.cpp for the character mapping.
+std::string SafeFileName(std::string_view s, size_t maxBytes = 255);
 
 // Replaces "%1" ... "%n" by args[0] ... args[n-1] in one pass over the template; inserted
 // arguments are never scanned again. "%" not followed by a valid argument number stays.

@@ -119,6 +119,7 @@ TEST(SafeFileName, CutsLongNamesOnCharacterBoundary) {
   EXPECT_EQ(r.size(), 254u);
   EXPECT_EQ(r, longName.substr(0, 254));
   EXPECT_EQ(SafeFileName(std::string(300, 'a')).size(), 255u);
+  EXPECT_EQ(SafeFileName("\xC3\xA9\xC3\xA9\xC3\xA9", 5), "\xC3\xA9\xC3\xA9");
   // A cut that ends on a dot still obeys the dot rule.
   std::string dotted = std::string(254, 'a') + ".b";
   std::string d = SafeFileName(dotted);
