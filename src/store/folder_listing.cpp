@@ -714,6 +714,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   const DateTime now = NowDateTime();
   for (TaggedSection& t : tagged) {
     TagSplit split = SplitTagPrefix(t.name);
+    if (split.prefix.empty()) continue;  // "$$$" without a dot: not a tag, nothing to resolve
     auto ownLines = Views(t.lines);
     std::span<const std::string_view> own(ownLines);
     if ((++tick & 255) == 0) busy.Tick();

@@ -1,0 +1,92 @@
+// Change notification of the shown folder.
+#include "store/folder_watch.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace px::store {
+namespace {
+
+class WatchFolder : public ::testing::Test {
+protected:
+  void SetUp() override {
+    folder = home.path("Documents/Shown/");
+    test::makeDirs(folder);
+    watch.SetRelist([this](const std::string& f) {
+      relisted.push_back(f);
+      if (touchDuringRelist) test::writeFile(folder + "made-by-listing.tmp", "x");
+    });
+    ASSERT_TRUE(watch.Watch(folder));
+  }
+
+  test::TempHome home;
+  std::string folder;
+  FolderWatch watch;
+  std::vector<std::string> relisted;
+  bool touchDuringRelist = false;
+};
+
+TEST_F(WatchFolder, OwnOperationsAreSwallowed) {
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  test::writeFile(folder + "new.txt", "x");
+  // An operation of the program checks with refresh clear: no second listing follows.
+  EXPECT_TRUE(watch.CheckFolderChanges(false));
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  EXPECT_TRUE(relisted.empty());
+}
+
+TEST_F(WatchFolder, OutsideChangesListAgainOnce) {
+  touchDuringRelist = true;
+  test::writeFile(folder + "a.txt", "x");
+  std::rename((folder + "a.txt").c_str(), (folder + "b.txt").c_str());
+  EXPECT_TRUE(watch.CheckFolderChanges(true));
+  EXPECT_EQ(relisted, std::vector<std::string>{folder});
+  // What the listing itself changed does not list again.
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  EXPECT_EQ(relisted.size(), 1u);
+}
+
+TEST_F(WatchFolder, SubfoldersAreNotWatched) {
+  test::makeDirs(folder + "sub");
+  EXPECT_TRUE(watch.CheckFolderChanges(false));  // the subfolder's name is a change here
+  test::writeFile(folder + "sub/deep.txt", "x");
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+}
+
+TEST_F(WatchFolder, QuietRootsNeverListAgain) {
+  watch.SetQuietRoots(home.path("tmp"), home.path("Documents"));
+  test::writeFile(folder + "a.txt", "x");
+  EXPECT_TRUE(watch.CheckFolderChanges(true));
+  EXPECT_TRUE(relisted.empty());
+}
+
+TEST_F(WatchFolder, SwitchingFoldersDropsTheOldFoldersChanges) {
+  const std::string other = home.path("Documents/Other/");
+  test::makeDirs(other);
+  test::writeFile(folder + "a.txt", "x");
+  ASSERT_TRUE(watch.Watch(other));
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  test::writeFile(folder + "b.txt", "x");
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  test::writeFile(other + "c.txt", "x");
+  EXPECT_TRUE(watch.CheckFolderChanges(true));
+  EXPECT_EQ(relisted, std::vector<std::string>{other});
+  watch.Close();
+  test::writeFile(other + "d.txt", "x");
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  EXPECT_FALSE(watch.Watch(home.path("missing/")));
+  EXPECT_FALSE(watch.Watching());
+}
+
+TEST_F(WatchFolder, RemovedFolderIsReportedOnce) {
+  ASSERT_EQ(std::remove(folder.c_str()), 0);
+  EXPECT_TRUE(watch.CheckFolderChanges(false));
+  EXPECT_FALSE(watch.Watching());
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+}
+
+}  // namespace
+}  // namespace px::store
