@@ -109,16 +109,24 @@ std::string Canonical(const std::string& path) {
   return ec ? std::string() : p.string();
 }
 
-bool ReadFile(const std::string& path, uint64_t cap, std::string& bytes) {
+// Appends the file in base64 lines to `out`, calling `flush` as the text grows; false when the
+// file cannot be read or has grown beyond the cap since it was checked.
+template <class Flush>
+bool EncodeFile(const std::string& path, uint64_t cap, std::string& out, Flush&& flush) {
   std::ifstream f(path, std::ios::binary);
   if (!f) return false;
-  bytes.clear();
-  char buf[65536];
+  Base64Encoder enc;
+  std::vector<char> buf(57 * 1024);
+  uint64_t total = 0;
   while (f) {
-    f.read(buf, sizeof buf);
-    bytes.append(buf, static_cast<size_t>(f.gcount()));
-    if (bytes.size() > cap) return false;
+    f.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    auto got = static_cast<size_t>(f.gcount());
+    total += got;
+    if (total > cap) return false;
+    enc.Feed(std::string_view(buf.data(), got), out);
+    if (out.size() >= (1 << 16)) flush();
   }
+  enc.Finish(out);
   return !f.bad();
 }
 
@@ -178,6 +186,19 @@ std::string ContentTypeOfFile(const std::string& path) {
 MhtmlBuildResult BuildMhtml(std::string_view html, std::string_view text, std::string_view charset,
                             const std::string& baseFolder, const ResourcePolicy& policy, RandomSource& random) {
   MhtmlBuildResult r;
+  std::string mime;
+  WriteMhtml(html, text, charset, baseFolder, policy, random, r, [&mime](std::string_view bytes) {
+    mime.append(bytes);
+    return true;
+  });
+  r.mime = std::move(mime);
+  return r;
+}
+
+bool WriteMhtml(std::string_view html, std::string_view text, std::string_view charset, const std::string& baseFolder,
+                const ResourcePolicy& policy, RandomSource& random, MhtmlBuildResult& r,
+                const std::function<bool(std::string_view)>& sink) {
+  r = MhtmlBuildResult{};
   const std::string outer = Boundary(0, random);
 
   struct Resource { std::string path, cid; };
@@ -212,11 +233,17 @@ MhtmlBuildResult BuildMhtml(std::string_view html, std::string_view text, std::s
   r.charset = cs;
   r.html = rewritten;
 
-  std::string& m = r.mime;
-  m.reserve(htmlBytes.size() * 2 + textBytes.size() + 4096);
-  auto line = [&m](std::string_view s) {
+  // Written in pieces so that large pictures are never held whole.
+  std::string m;
+  bool ok = true;
+  auto flush = [&] {
+    if (ok && !m.empty()) ok = sink(m);
+    m.clear();
+  };
+  auto line = [&](std::string_view s) {
     m.append(s);
     m += "\r\n";
+    if (m.size() >= (1 << 16)) flush();
   };
   auto textAndHtml = [&](const std::string& boundary) {
     line("--" + boundary);
@@ -266,19 +293,18 @@ MhtmlBuildResult BuildMhtml(std::string_view html, std::string_view text, std::s
     line("--" + inner + "--");
     line("");
     for (const auto& res : resources) {
-      std::string bytes;
-      if (!ReadFile(res.path, policy.maxFileSize, bytes)) bytes.clear();
       line("--" + outer);
       line("Content-Type: " + ContentTypeOfFile(res.path));
       line("Content-Transfer-Encoding: base64");
       line("Content-ID: <" + res.cid + ">");
       line("");
-      if (!bytes.empty()) line(Base64Lines(bytes));
+      if (!EncodeFile(res.path, policy.maxFileSize, m, flush)) ok = false;
       line("");
     }
   }
   line("--" + outer + "--");
-  return r;
+  flush();
+  return ok;
 }
 
 // ---- the wrapper ------------------------------------------------------------------------------
@@ -359,11 +385,22 @@ bool TDHTMLEditWrap::Save(const std::string& pathIn) {
     error_ = "No file name was given.";
     return false;
   }
-  std::string ext = QFileInfo(QString::fromStdString(path)).suffix().toStdString();
+  // Any case: an ".EML" written as plain HTML could not be read back as a message.
+  std::string ext = QFileInfo(QString::fromStdString(path)).suffix().toLower().toStdString();
   std::string html = editor_.Html();
   if (ext == "mht" || ext == "eml") {
-    MhtmlBuildResult r = BuildMhtml(html, editor_.Text(), charset_, baseFolder_, Policy(), random_);
-    if (!WriteFile(path, r.mime)) return false;
+    QSaveFile f(QString::fromStdString(path));
+    MhtmlBuildResult r;
+    bool written = f.open(QIODevice::WriteOnly) &&
+                   WriteMhtml(html, editor_.Text(), charset_, baseFolder_, Policy(), random_, r,
+                              [&f](std::string_view bytes) {
+                                return f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+                                       static_cast<qint64>(bytes.size());
+                              });
+    if (!written || !f.commit()) {
+      error_ = "Cannot write " + path + "\r\rError: " + f.errorString().toStdString();
+      return false;
+    }
   } else {
     std::string folder = QFileInfo(QString::fromStdString(path)).absolutePath().toStdString() + "/";
     std::error_code ec;

@@ -2,6 +2,7 @@
 // Writing HTML documents as ".eml"/".mht" files (MIME with the text, the HTML and the embedded
 // pictures) or as ".htm" with a "_files" folder, behind an abstract HTML editor.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -48,6 +49,12 @@ struct MhtmlBuildResult {
 // resolves relative picture references.
 MhtmlBuildResult BuildMhtml(std::string_view html, std::string_view text, std::string_view charset,
                             const std::string& baseFolder, const ResourcePolicy& policy, RandomSource& random);
+
+// The same, written in pieces to `sink` (pictures are read in chunks, never held whole); false
+// when a picture could not be read or the sink failed. `result.mime` stays empty.
+bool WriteMhtml(std::string_view html, std::string_view text, std::string_view charset, const std::string& baseFolder,
+                const ResourcePolicy& policy, RandomSource& random, MhtmlBuildResult& result,
+                const std::function<bool(std::string_view)>& sink);
 
 // A local file path for a picture reference ("file:" URLs, absolute paths, paths relative to
 // `baseFolder`); "" for remote and "cid:" references.

@@ -243,3 +243,12 @@ TEST_F(MhtmlWriter, SavedMessageReadsBackThroughTheSplitterAndTextExtraction) {
   ASSERT_FALSE(text.lines.empty());
   EXPECT_EQ(text.lines[0], "Hello there");
 }
+
+TEST_F(MhtmlWriter, UpperCaseExtensionStillSavesAMessage) {
+  TDHTMLEditWrap wrap(editor, tmp, random);
+  wrap.LoadSource("<HTML><BODY>x</BODY></HTML>");
+  std::string path = home.path("docs/NOTE.EML");
+  ASSERT_TRUE(wrap.Save(path));
+  EXPECT_EQ(test::readFile(path).rfind("MIME-Version: 1.0\r\n", 0), 0u);
+  EXPECT_NE(editor.html.find("x"), std::string::npos);
+}
