@@ -11,5 +11,11 @@ using Args = std::vector<std::string>;
 int runList(const Args& args);
 int runSplit(const Args& args);
 int runExtract(const Args& args);
+int runCopy(const Args& args);
+int runMove(const Args& args);
+int runTrash(const Args& args);
+int runDelete(const Args& args);
+int runRename(const Args& args);
+int runStore(const Args& args);
 
 }  // namespace px::cli

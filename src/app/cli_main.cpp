@@ -19,6 +19,12 @@ const Command kCommands[] = {
     {"list", px::cli::runList, "list FOLDER [--sort N]   print the folder's documents in listing order"},
     {"split", px::cli::runSplit, "split MESSAGE SPOOLDIR [--trust network|receiver|trusted] [--no-sync]   split a raw message into part pairs"},
     {"extract", px::cli::runExtract, "extract MESSAGE   print the plain text of a message"},
+    {"copy", px::cli::runCopy, "copy PATH... FOLDER (or --into FOLDER PATH...) [--replace] [--quiet]   copy documents with their index entries"},
+    {"move", px::cli::runMove, "move PATH... FOLDER (or --into FOLDER PATH...) [--replace] [--quiet]   move documents with their index entries"},
+    {"trash", px::cli::runTrash, "trash PATH... [--quiet]   move documents into the trash"},
+    {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
+    {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
+    {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
 };
 
 int usage(FILE* out) {

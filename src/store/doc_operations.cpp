@@ -174,13 +174,11 @@ struct DocOperations::Run {
   }
   void remember(const std::string& folder, const std::string& section) {
     Undo u{Undo::Section, folder, section, {}, false, 0};
-    StringList keys;
-    auto& ini = *index(folder).ini;
-    ini.ReadSectionValues(section, u.lines);
-    StringList all;
+    Index& ix = index(folder);
+    ix.ini->ReadSectionValues(section, u.lines);
     u.existed = !u.lines.empty() || [&] {
-      ini.ReadSections(all);
-      for (const auto& s : all)
+      // A section without lines (a contact reference): look it up among the known names.
+      for (const auto& s : ix.sectionsOf(SplitTagPrefix(section).rest))
         if (SameText(s, section)) return true;
       return false;
     }();
@@ -352,8 +350,8 @@ void DocOperations::absent() {
 
 bool DocOperations::RunDocOperation(int code, OpItem& item, const std::function<void()>& after) {
   std::vector<OpItem> one{item};
-  bool ok = false;
-  RunOnSelection(code, one, [&](OpItem& it, bool r) { ok = r; }, {});
+  // Success counts only once the indexes are saved.
+  const bool ok = RunOnSelection(code, one) == 1;
   item = one.front();
   if (ok && after) after();
   return ok;

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Document operations against plain mv, timed in the same run on the same machine.
+#  1. move N documents (each with an index entry) between two folders: plumadex-cli move vs mv
+#  2. file M documents all titled "(no subject)" into one folder (" (n)" naming), for M = 1000
+#     and 5000: plumadex-cli store --move vs mv; the per-document time must not grow with M.
+# Usage: bench/operations.sh [N]   (PLUMADEX_BUILD_DIR selects the build, default build/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${PLUMADEX_BUILD_DIR:-build}"
+CLI="$(pwd)/$BUILD_DIR/src/plumadex-cli"
+[ -x "$CLI" ] || { echo "build plumadex-cli first ($CLI)" >&2; exit 2; }
+N="${1:-10000}"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+export PLUMADEX_HOME="$WORK/home"
+mkdir -p "$PLUMADEX_HOME/Documents"
+
+now() { date +%s.%N; }
+secs() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+
+# make_docs DIR COUNT WITH_INDEX: COUNT small files doc1.txt ..., optionally with index entries.
+make_docs() {
+  python3 - "$1" "$2" "$3" <<'PY'
+import os, sys
+d, n, with_index = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "1"
+os.makedirs(d, exist_ok=True)
+ini = []
+for i in range(1, n + 1):
+    with open(os.path.join(d, "doc%d.txt" % i), "wb") as f:
+        f.write(b"document %d\r\n" % i)
+    if with_index:
+        ini.append("[doc%d.txt]\r\nTitle=doc%d\r\nFlags=%d\r\nAddress=sender%d@example.org\r\n\r\n" % (i, i, 4609 if i % 3 == 0 else 4097, i))
+if with_index:
+    with open(os.path.join(d, "Plumadex.ini"), "w", newline="") as f:
+        f.write("".join(ini))
+PY
+}
+
+echo "== move $N documents with index entries =="
+make_docs "$WORK/mv-src" "$N" 0
+mkdir -p "$WORK/mv-dst"
+t0=$(now); (cd "$WORK/mv-src" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 mv -t "$WORK/mv-dst"); t1=$(now)
+MV=$(secs "$t0" "$t1")
+make_docs "$PLUMADEX_HOME/Documents/Src" "$N" 1
+mkdir -p "$PLUMADEX_HOME/Documents/Dst"
+t0=$(now)
+(cd "$PLUMADEX_HOME/Documents/Src" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 "$CLI" move --quiet --into "$PLUMADEX_HOME/Documents/Dst" -- 2>/dev/null) || true
+t1=$(now)
+PX=$(secs "$t0" "$t1")
+moved=$(find "$PLUMADEX_HOME/Documents/Dst" -maxdepth 1 -type f -name 'doc*' | wc -l)
+entries=$(grep -c '^\[doc' "$PLUMADEX_HOME/Documents/Dst/Plumadex.ini" || true)
+left=$(grep -c '^\[doc' "$PLUMADEX_HOME/Documents/Src/Plumadex.ini" || true)
+echo "mv:            ${MV}s"
+echo "plumadex move: ${PX}s   (files moved: $moved, target entries: $entries, source entries left: $left)"
+awk -v a="$PX" -v b="$MV" 'BEGIN { if (b > 0) printf "ratio:         %.2fx mv\n", a / b }'
+
+for M in 1000 5000; do
+  echo "== file $M documents titled \"(no subject)\" into one folder =="
+  make_docs "$WORK/ns-src-$M" "$M" 0
+  mkdir -p "$WORK/ns-mv-$M"
+  t0=$(now); (cd "$WORK/ns-src-$M" && find . -maxdepth 1 -type f -print0 | xargs -0 mv -t "$WORK/ns-mv-$M"); t1=$(now)
+  MV=$(secs "$t0" "$t1")
+  make_docs "$WORK/ns-px-$M" "$M" 0
+  mkdir -p "$PLUMADEX_HOME/Documents/NoSubject$M"
+  t0=$(now)
+  (cd "$WORK/ns-px-$M" && find . -maxdepth 1 -type f -print0 | xargs -0 "$CLI" store --move --quiet --title "(no subject)" --into "$PLUMADEX_HOME/Documents/NoSubject$M" --)
+  t1=$(now)
+  PX=$(secs "$t0" "$t1")
+  last=$(ls "$PLUMADEX_HOME/Documents/NoSubject$M" | grep -c '^(no subject)')
+  echo "mv:             ${MV}s"
+  echo "plumadex store: ${PX}s   ($last files named \"(no subject)...\")"
+  awk -v a="$PX" -v m="$M" 'BEGIN { printf "per document:   %.1f us\n", a / m * 1e6 }'
+done

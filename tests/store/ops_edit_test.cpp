@@ -1,0 +1,215 @@
+#include "ops_fixture.h"
+
+#include "store/tree_ops.h"
+
+#include <unistd.h>
+
+using namespace px::store;
+using namespace px::store::test;
+using px::test::readFile;
+using px::test::writeFile;
+
+TEST_F(OpsFixture, DeleteRemovesFileEntryAndUnreadCount) {
+  const std::string a = dir("A");
+  doc(a, "d.txt", "x", {"Flags=512"});
+  unread.ChangeUnreadCount(a, 1, false);
+  OpItem it = item(a, "d.txt", "d");
+  ASSERT_TRUE(ops->RunDocOperation(opDelete, it));
+  EXPECT_FALSE(exists(a + "d.txt"));
+  EXPECT_FALSE(hasSection(a, "d.txt"));
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 0);
+}
+
+TEST_F(OpsFixture, EmptyingTheTrashKeepsItAndNeverFollowsLinks) {
+  const std::string precious = dir("Precious");
+  writeFile(precious + "keep.txt", "keep");
+  px::test::makeDirs(trash + "old/deeper");
+  writeFile(trash + "old/deeper/f.txt", "f");
+  writeFile(trash + "t.txt", "t");
+  ASSERT_EQ(symlink(precious.c_str(), (trash + "link-to-precious").c_str()), 0);
+  ASSERT_EQ(symlink(precious.c_str(), (trash + "old/link").c_str()), 0);
+  unread.ChangeUnreadCount(trash + "old/", 2, false);
+  OpItem it;
+  it.folder = trash;
+  ASSERT_TRUE(ops->RunDocOperation(opDeleteFolder, it));
+  EXPECT_TRUE(exists(trash));
+  EXPECT_FALSE(IsTrashFull(trash));
+  EXPECT_EQ(readFile(precious + "keep.txt"), "keep");
+  EXPECT_EQ(unread.GetUnreadCount(trash).total, 0);
+}
+
+TEST_F(OpsFixture, DeleteFolderErasesItsEntryInTheParent) {
+  const std::string a = dir("A"), sub = dir("A/Sub");
+  writeFile(sub + "x.txt", "x");
+  {
+    TPXIniFile ini(registry, IndexPathOf(a));
+    ini.WriteString("Sub.", "Title", "Sub folder");
+  }
+  OpItem it = item(a, "Sub", "Sub folder");
+  ASSERT_TRUE(ops->RunDocOperation(opDeleteFolder, it));
+  EXPECT_FALSE(exists(sub));
+  EXPECT_FALSE(hasSection(a, "Sub."));
+}
+
+TEST_F(OpsFixture, RenameRenamesFileAndEverySectionOfIt) {
+  const std::string a = dir("A");
+  doc(a, "old.txt", "o", {"Title=old", "Flags=512"});
+  doc(a, "old.txt", "o", {"Flags=9216", "MsgID=r:001/001"}, "$$$7.");
+  sent->WriteString("$$$LNK.r:001/001", "ID", "$$$7.old.txt");
+  OpItem it = item(a, "old.txt", "old");
+  it.newTitle = "New: name?";
+  ASSERT_TRUE(ops->RunDocOperation(opRename, it));
+  EXPECT_EQ(it.name, "New_ name_.txt");
+  EXPECT_TRUE(exists(a + "New_ name_.txt"));
+  EXPECT_FALSE(exists(a + "old.txt"));
+  EXPECT_EQ(value(a, "New_ name_.txt", "Title"), "New: name?");
+  EXPECT_EQ(value(a, "New_ name_.txt", "Flags"), "512");
+  EXPECT_EQ(value(a, "$$$7.New_ name_.txt", "MsgID"), "r:001/001");
+  EXPECT_EQ(value(a, "$$$7.New_ name_.txt", "Title"), "New: name?");
+  EXPECT_EQ(sent->ReadString("$$$LNK.r:001/001", "ID", ""), "$$$7.New_ name_.txt");
+  // Only a change of letter case: the file itself takes it.
+  OpItem again = it;
+  again.newTitle = "NEW_ NAME_";
+  ASSERT_TRUE(ops->RunDocOperation(opRename, again));
+  EXPECT_EQ(again.name, "NEW_ NAME_.txt");
+  EXPECT_TRUE(exists(a + "NEW_ NAME_.txt"));
+  EXPECT_FALSE(exists(a + "New_ name_.txt"));
+  EXPECT_EQ(value(a, "NEW_ NAME_.txt", "Title"), "<none>");
+}
+
+TEST_F(OpsFixture, RenameRefusalNamesTheExistingFile) {
+  const std::string a = dir("A");
+  writeFile(a + "One.txt", "1");
+  writeFile(a + "Two.txt", "2");
+  EXPECT_EQ(RenameRefusal(a, "One.txt", "two", "txt"), "Sorry, but you cannot rename this file to\rtwo.txt");
+  EXPECT_EQ(RenameRefusal(a, "One.txt", "ONE", "txt"), "");
+  EXPECT_EQ(RenameRefusal(a, "One.txt", "Three", "txt"), "");
+}
+
+TEST_F(OpsFixture, RenameFolderCarriesItsCount) {
+  const std::string a = dir("A"), sub = dir("A/Old");
+  unread.ChangeUnreadCount(sub, 3, false);
+  OpItem it = item(a, "Old", "Old");
+  it.ext.clear();
+  it.newTitle = "Renamed";
+  ASSERT_TRUE(ops->RunDocOperation(opRename, it));
+  EXPECT_TRUE(IsDirectory(a + "Renamed"));
+  EXPECT_EQ(unread.GetUnreadCount(a + "Renamed/").own, 3);
+  EXPECT_EQ(unread.GetUnreadCount(a).total, 3);
+}
+
+TEST_F(OpsFixture, CreateFolderAndStoreFilesNameThemAfterTheirTitles) {
+  const std::string a = dir("A");
+  OpItem f = item(a, "", "Projects");
+  ASSERT_TRUE(ops->RunDocOperation(opCreateFolder, f));
+  OpItem f2 = item(a, "", "projects");
+  ASSERT_TRUE(ops->RunDocOperation(opCreateFolder, f2));
+  EXPECT_TRUE(IsDirectory(a + "Projects"));
+  EXPECT_EQ(f2.name, "projects (2)");
+  EXPECT_EQ(value(a, "projects (2).", "Title"), "<none>");
+  OpItem g = item(contacts, "", "Friends");
+  ASSERT_TRUE(ops->RunDocOperation(opCreateFolder, g));
+  EXPECT_EQ(value(contacts, "Friends.", "Title"), "Friends");  // an address group
+
+  const std::string src = home.path("incoming.bin");
+  writeFile(src, "payload");
+  OpItem s = item(a, "", "Invoice: March");
+  s.sourceFile = src;
+  s.ext = "pdf";
+  s.charset = "utf-8";
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, s));
+  EXPECT_EQ(readFile(a + "Invoice_ March.pdf"), "payload");
+  EXPECT_EQ(value(a, "Invoice_ March.pdf", "Title"), "Invoice: March");
+  EXPECT_EQ(value(a, "Invoice_ March.pdf", "Charset"), "utf-8");
+  EXPECT_TRUE(exists(src));
+
+  // Store by moving: a name that exists is asked about and may be replaced.
+  resolver.answers.push_back({CollisionAction::Replace, "", false});
+  OpItem m = item(a, "", "Invoice: March");
+  m.sourceFile = src;
+  m.ext = "pdf";
+  writeFile(src, "newer");
+  ASSERT_TRUE(ops->RunDocOperation(opStoreMove, m));
+  ASSERT_EQ(resolver.asked.size(), 1u);
+  EXPECT_FALSE(resolver.asked[0].severalItems);
+  EXPECT_EQ(readFile(a + "Invoice_ March.pdf"), "newer");
+  EXPECT_FALSE(exists(src));
+}
+
+TEST_F(OpsFixture, SmallIndexEditsKeepUnreadCountsRight) {
+  const std::string a = dir("A");
+  doc(a, "m.txt", "m", {"Flags=4609"});
+  unread.ChangeUnreadCount(a, 1, false);
+  OpItem it = item(a, "m.txt", "m");
+  it.flags = 0x1001;  // read
+  ASSERT_TRUE(ops->RunDocOperation(opWriteFlags, it));
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 0);
+  it.flags = 0x1201;
+  ASSERT_TRUE(ops->RunDocOperation(opWriteFlags, it));
+  ASSERT_TRUE(ops->RunDocOperation(opWriteFlags, it));  // unchanged: counted once
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
+  it.sticker = "note~line";
+  ASSERT_TRUE(ops->RunDocOperation(opWriteSticker, it));
+  EXPECT_EQ(value(a, "m.txt", "Sticker"), "note~line");
+  it.sticker.clear();
+  ASSERT_TRUE(ops->RunDocOperation(opWriteSticker, it));
+  EXPECT_EQ(value(a, "m.txt", "Sticker"), "<none>");
+  it.charset = "koi8-r";
+  ASSERT_TRUE(ops->RunDocOperation(opWriteCharset, it));
+  EXPECT_EQ(value(a, "m.txt", "Charset"), "koi8-r");
+  it.newTitle = "Retitled";
+  ASSERT_TRUE(ops->RunDocOperation(opSetTitle, it));
+  EXPECT_EQ(value(a, "m.txt", "Title"), "Retitled");
+  EXPECT_TRUE(exists(a + "m.txt"));
+}
+
+TEST_F(OpsFixture, ContactEntriesAreCreatedOnceAndUpdated) {
+  const std::string a = dir("A");
+  OpItem c = item(a, "", "Ann");
+  c.address = "ann@x";
+  ASSERT_TRUE(ops->RunDocOperation(opCreateContact, c));
+  EXPECT_EQ(value(contacts, c.name, "Address"), "ann@x");
+  EXPECT_TRUE(hasSection(a, "$$$AB." + c.name));
+  OpItem again = item(a, "", "Ann B");
+  again.address = "ann@x";
+  ASSERT_TRUE(ops->RunDocOperation(opCreateContact, again));
+  EXPECT_EQ(again.name, c.name);  // the entry with that address is reused
+  EXPECT_EQ(value(contacts, c.name, "Title"), "Ann B");
+  OpItem up = item(contacts, c.name, "Ann C");
+  up.address = "ann@y";
+  up.addresses = "ann@z";
+  ASSERT_TRUE(ops->RunDocOperation(opUpdateContact, up));
+  EXPECT_EQ(value(contacts, c.name, "Addresses"), "ann@z");
+  writeFile(contacts + c.name, "BEGIN:VCARD");
+  ASSERT_TRUE(ops->RunDocOperation(opStampContact, up));
+  EXPECT_NE(value(contacts, c.name, "Time"), "<none>");
+}
+
+TEST_F(OpsFixture, UnknownRequestIsReported) {
+  OpItem it;
+  EXPECT_FALSE(ops->RunDocOperation(99, it));
+  EXPECT_EQ(lastMessage(), "Unknown request (99)");
+}
+
+TEST_F(OpsFixture, OpenDocumentsAreNotTouched) {
+  struct Open : OpenDocuments {
+    std::string path, raised;
+    bool IsOpen(const std::string& p) const override { return p == path; }
+    bool AnyOpenBelow(const std::string& f) const override { return path.rfind(f, 0) == 0; }
+    void BringForward(const std::string& p) override { raised = p; }
+  } open;
+  OpServices s = ops->Services();
+  s.openDocs = &open;
+  DocOperations guarded(s);
+  const std::string a = dir("A");
+  doc(a, "o.txt", "o", {"Flags=0"});
+  open.path = a + "o.txt";
+  std::vector<OpItem> items{item(a, "o.txt", "o")};
+  EXPECT_EQ(guarded.RunOnSelection(opDelete, items), 0u);
+  EXPECT_EQ(open.raised, a + "o.txt");
+  EXPECT_TRUE(exists(a + "o.txt"));
+  OpItem t;
+  t.folder = a;
+  EXPECT_FALSE(guarded.RunDocOperation(opDeleteFolder, t));
+  EXPECT_TRUE(exists(a + "o.txt"));
+}

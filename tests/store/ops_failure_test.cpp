@@ -1,0 +1,191 @@
+#include "ops_fixture.h"
+
+#include "foundation/dates.h"
+#include "store/file_errors.h"
+#include "store/tree_ops.h"
+#include "store/unique_names.h"
+
+#include <cstdio>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace px::store;
+using namespace px::store::test;
+using px::test::readFile;
+using px::test::writeFile;
+
+namespace {
+
+// A small tmpfs mounted inside the test's home; skipped where mounting is not permitted.
+struct SmallDisk {
+  std::string path;
+  bool mounted = false;
+  SmallDisk(const std::string& where, const char* size) : path(where) {
+    px::test::makeDirs(path);
+    std::string opts = std::string("size=") + size;
+    mounted = ::mount("tmpfs", path.c_str(), "tmpfs", 0, opts.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+  }
+};
+
+}  // namespace
+
+TEST_F(OpsFixture, VanishedSourceIsReportedAndLosesNothing) {
+  const std::string a = dir("A"), b = dir("B");
+  doc(a, "gone.txt", "g", {"Title=Gone", "Flags=512"});
+  ::unlink((a + "gone.txt").c_str());
+  for (int code : {opMove, opCopy, opRename}) {
+    messages.Clear();
+    OpItem it = item(a, "gone.txt", "Gone", b);
+    it.newTitle = "x";
+    EXPECT_FALSE(ops->RunDocOperation(code, it)) << code;
+    EXPECT_EQ(lastMessage(), kAbsentFileText) << code;
+    EXPECT_EQ(value(a, "gone.txt", "Title"), "Gone") << code;
+  }
+  EXPECT_TRUE(sections(b).empty());
+}
+
+TEST_F(OpsFixture, MailTitlesNeverEscapeTheTargetFolder) {
+  const std::string a = dir("A"), b = dir("B");
+  const std::string titles[] = {"../../escape", std::string(1000, 'T'), "tab\there\x7f", "Plumadex.ini",
+                                "$$$LNK.evil", "/etc/passwd"};
+  int n = 0;
+  for (const auto& t : titles) {
+    const std::string name = "m" + std::to_string(n++) + ".txt";
+    doc(a, name, t.substr(0, 10), {"Flags=4609"});
+    OpItem it = item(a, name, t, b);
+    ASSERT_TRUE(ops->RunDocOperation(opMove, it)) << t << " " << lastMessage();
+    EXPECT_EQ(it.folder, b);
+    EXPECT_EQ(it.name.find('/'), std::string::npos);
+    EXPECT_TRUE(exists(b + it.name)) << it.name;
+    EXPECT_FALSE(IsIndexFileName(it.name));
+    EXPECT_LE(it.name.size(), kMaxNameBytes);
+    EXPECT_EQ(value(b, it.name, "Flags"), "4609");
+    EXPECT_EQ(value(b, it.name, "Title"), t.size() > 200 ? t : value(b, it.name, "Title"));
+  }
+  EXPECT_EQ(sections(a).size(), 0u);
+  EXPECT_EQ(sections(b).size(), std::size(titles));
+}
+
+TEST_F(OpsFixture, ReadOnlyTargetKeepsTheDocumentWhereItWas) {
+  const std::string a = dir("A"), b = dir("B");
+  doc(a, "r.txt", "r", {"Title=R", "Flags=512"});
+  ::chmod(b.c_str(), 0555);
+  if (::access(b.c_str(), W_OK) == 0) {
+    ::chmod(b.c_str(), 0755);
+    GTEST_SKIP() << "permissions are not enforced for this user";
+  }
+  OpItem it = item(a, "r.txt", "R", b);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, it));
+  ::chmod(b.c_str(), 0755);
+  EXPECT_EQ(lastMessage().rfind("Cannot move " + a + "r.txt\rto " + b + "R.txt\r\rError 13: ", 0), 0u)
+      << lastMessage();
+  EXPECT_TRUE(exists(a + "r.txt"));
+  EXPECT_EQ(value(a, "r.txt", "Title"), "R");
+}
+
+TEST_F(OpsFixture, FullDiskKeepsSourceAndTarget) {
+  SmallDisk disk(home.path("small"), "64k");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string a = dir("A");
+  const std::string small = disk.path + "/";
+  doc(a, "big.bin", std::string(200 * 1024, 'x'), {"Title=Big", "Flags=512"});
+  writeFile(small + "Big.bin", "old contents");
+  unread.ChangeUnreadCount(a, 1, false);
+  resolver.answers.push_back({CollisionAction::Replace, "", false});
+  OpItem it = item(a, "big.bin", "Big", small);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, it));
+  EXPECT_NE(lastMessage().find("Error 28: "), std::string::npos) << lastMessage();
+  EXPECT_EQ(px::FileSizeOf(a + "big.bin"), 200 * 1024);
+  EXPECT_EQ(readFile(small + "Big.bin"), "old contents");  // the replaced file is intact
+  EXPECT_EQ(value(a, "big.bin", "Title"), "Big");
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
+  EXPECT_FALSE(IsTrashFull(small) && exists(small + ".px-copy"));
+
+  // A folder moved onto the small disk: the copy fails half-way, the source stays whole.
+  const std::string tree = dir("Tree");
+  writeFile(tree + "a.txt", "small");
+  writeFile(tree + "b.bin", std::string(200 * 1024, 'y'));
+  {
+    TPXIniFile ini(registry, IndexPathOf(docs));
+    ini.WriteString("Tree.", "Title", "Tree");
+  }
+  OpItem t = item(docs, "Tree", "Tree", small);
+  t.ext.clear();
+  EXPECT_FALSE(ops->RunDocOperation(opMove, t));
+  EXPECT_EQ(readFile(tree + "a.txt"), "small");
+  EXPECT_EQ(px::FileSizeOf(tree + "b.bin"), 200 * 1024);
+  EXPECT_TRUE(hasSection(docs, "Tree."));
+  EXPECT_FALSE(exists(small + "Tree"));
+}
+
+TEST_F(OpsFixture, FullDiskWhileSavingTheIndexPutsTheDocumentBack) {
+  SmallDisk disk(home.path("small"), "16k");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string a = dir("A");
+  const std::string small = disk.path + "/";
+  doc(a, "note.txt", "n", {"Title=Note", "Flags=512", "Sticker=" + std::string(8000, 's')});
+  // Fill the disk, then free one page: the document fits but its index entry does not.
+  int pages = 0;
+  for (;; ++pages) {
+    const std::string f = small + "filler" + std::to_string(pages);
+    FILE* out = std::fopen(f.c_str(), "wb");
+    if (!out) break;
+    std::string page(4096, 'f');
+    bool full = std::fwrite(page.data(), 1, page.size(), out) != page.size();
+    full = (std::fclose(out) != 0) || full;
+    if (full) {
+      ::unlink(f.c_str());
+      break;
+    }
+  }
+  ASSERT_GT(pages, 0);
+  ::unlink((small + "filler0").c_str());
+  unread.ChangeUnreadCount(a, 1, false);
+  OpItem it = item(a, "note.txt", "Note", small);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, it));
+  EXPECT_NE(lastMessage().find("Error 28"), std::string::npos) << lastMessage();
+  EXPECT_EQ(readFile(a + "note.txt"), "n");
+  EXPECT_FALSE(exists(small + "Note.txt"));
+  EXPECT_EQ(value(a, "note.txt", "Title"), "Note");
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(small).own, 0);
+}
+
+TEST_F(OpsFixture, MoveAcrossFileSystemsCopiesWithTimeThenRemoves) {
+  char tmpl[] = "/dev/shm/pxops-XXXXXX";
+  if (!::mkdtemp(tmpl)) GTEST_SKIP() << "no /dev/shm";
+  const std::string other = std::string(tmpl) + "/";
+  struct stat s1{}, s2{};
+  ::stat(other.c_str(), &s1);
+  ::stat(docs.c_str(), &s2);
+  if (s1.st_dev == s2.st_dev) {
+    DeleteTree(other, false);
+    GTEST_SKIP() << "/dev/shm is on the same file system";
+  }
+  const std::string a = dir("A");
+  doc(a, "x.txt", "cross", {"Title=Cross"});
+  const px::DateTime before = px::FileTimeOf(a + "x.txt");
+  OpItem it = item(a, "x.txt", "Cross", other);
+  EXPECT_TRUE(ops->RunDocOperation(opMove, it));
+  EXPECT_FALSE(exists(a + "x.txt"));
+  EXPECT_EQ(readFile(other + "Cross.txt"), "cross");
+  EXPECT_EQ(px::FileTimeOf(other + "Cross.txt"), before);
+  // A folder across file systems, with a link inside that must stay a link.
+  const std::string tree = dir("T");
+  writeFile(tree + "f.txt", "f");
+  ASSERT_EQ(::symlink(docs.c_str(), (tree + "up").c_str()), 0);
+  OpItem t = item(docs, "T", "T", other);
+  t.ext.clear();
+  EXPECT_TRUE(ops->RunDocOperation(opMove, t)) << lastMessage();
+  EXPECT_FALSE(exists(tree));
+  EXPECT_EQ(readFile(other + "T/f.txt"), "f");
+  struct stat ls{};
+  EXPECT_EQ(::lstat((other + "T/up").c_str(), &ls), 0);
+  EXPECT_TRUE(S_ISLNK(ls.st_mode));
+  DeleteTree(other, false);
+  EXPECT_TRUE(exists(docs));  // the link was removed, not followed
+}
