@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# GUI smoke benchmark: the desk, offscreen, lists a folder of N documents (default 100,000) as
+# its first node and reports the time from selecting the node to the first paint of the grid.
+#
+#   bench/gui_grid_smoke.sh [N]        (PLUMADEX_BUILD_DIR selects the build, default build/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD="${PLUMADEX_BUILD_DIR:-build}"
+N="${1:-100000}"
+home="$(mktemp -d)"
+log="$home/desk.log"
+pid=""
+cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null || true; rm -rf "$home"; }
+trap cleanup EXIT
+
+"$BUILD/bench/make_folder" "$home" "$N" >/dev/null
+# The generated folder becomes the documents folder itself, so the desk lists it first.
+find "$home/Documents/Archive" -mindepth 1 -maxdepth 1 -exec mv -t "$home/Documents/" {} +
+rmdir "$home/Documents/Archive"
+
+QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="plumadex.grid.debug=true" PLUMADEX_HOME="$home" \
+  "$BUILD/src/plumadex" >"$log" 2>&1 &
+pid=$!
+for _ in $(seq 1 600); do
+  if grep -q "first paint" "$log" 2>/dev/null; then break; fi
+  sleep 0.1
+done
+grep "first paint" "$log" || { echo "no paint seen"; cat "$log"; exit 1; }
