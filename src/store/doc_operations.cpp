@@ -380,7 +380,9 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
   }
   Run run(*this, svc_.resolver);
   run.several = items.size() > 1;
-  if (svc_.busy) svc_.busy(true);
+  const auto started = Clock::now();
+  bool busyShown = false;
+  bool pendingAmong = false;
 
   std::string seriesBase;
   if (code == opOutbox) seriesBase = NewUniqueId(*svc_.random);
@@ -392,6 +394,12 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
       it.seriesId = FormatSeriesId(seriesBase, static_cast<int>(i + 1), static_cast<int>(items.size()));
     if ((code == opCopy || code == opMove) && it.orphanAttachment)
       it.sticker = AttachmentSticker(it.messageTitle, it.messageText, it.messageCharset);
+    if (!busyShown && svc_.busy && Clock::now() - started >= std::chrono::milliseconds(250)) {
+      svc_.busy(true);
+      busyShown = true;
+    }
+    if ((code == opCopy || code == opMove || code == opDelete) && IsPendingFlags(it.flags))
+      pendingAmong = true;
     bool ok = false;
     try {
       ok = runOne(run, code, it);
@@ -420,7 +428,8 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     allOk = false;
   }
   finish(run);
-  if (svc_.busy) svc_.busy(false);
+  if (busyShown) svc_.busy(false);
+  if ((pendingAmong || code == opOutbox) && svc_.refreshPending) svc_.refreshPending();
   if (svc_.rearmWatch) svc_.rearmWatch();
   if (allOk && after) after();
   return done;

@@ -94,7 +94,8 @@ struct OpServices {
   std::string contactsFolder;
   std::string ownFromAddress;
   std::function<void()> rearmWatch;      // re-arms the shown folder's change notification
-  std::function<void(bool on)> busy;     // the busy display
+  std::function<void(bool on)> busy;     // the busy display, shown once a run passes 250 ms
+  std::function<void()> refreshPending;  // rebuilds the pending-folder list from sent.ini
 };
 
 // The current item of an operation: one selected row plus what the operation needs.
