@@ -142,6 +142,11 @@ public:
     Entity top;
     top.topLevel = true;
     ParseEntity(top, 0);
+    if (parts_ == 0 && !Stopped() && !in_.failed()) {
+      // A message without any part (an empty multipart) still arrives: its headers are kept.
+      top.eml = true;
+      EmitEmpty(top);
+    }
     SplitSummary s;
     s.outbound = top.outbound;
     s.to = top.v[kTo];
