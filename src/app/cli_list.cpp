@@ -25,15 +25,17 @@ namespace px::cli {
 namespace {
 
 void AppendField(std::string& out, std::string_view s) {
-  for (char c : s) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
+  size_t start = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c != '\\' && (static_cast<unsigned char>(c) >= 0x20 || (c != '\t' && c != '\n' && c != '\r')))
+      continue;
+    out.append(s.substr(start, i - start));
+    out += '\\';
+    out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
+    start = i + 1;
   }
+  out.append(s.substr(start));
 }
 
 void AppendDigits(std::string& out, int v, int width) {

@@ -161,14 +161,18 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
     }
   }
 
+  auto compareText = [&](Text a, Text b) -> int {
+    if ((a.len | b.len) == 0) return 0;  // the usual case for unused fields
+    return arena.View(a).compare(arena.View(b));
+  };
   auto compareMain = [&](const Key& a, const Key& b) -> int {
     if (a.cls != b.cls) return a.cls < b.cls ? -1 : 1;
     if (a.num1 != b.num1) return a.num1 < b.num1 ? -1 : 1;
-    if (int c = arena.View(a.text1).compare(arena.View(b.text1))) return c;
+    if (int c = compareText(a.text1, b.text1)) return c;
     if (a.num2 != b.num2) return a.num2 < b.num2 ? -1 : 1;
-    if (int c = arena.View(a.text2).compare(arena.View(b.text2))) return c;
+    if (int c = compareText(a.text2, b.text2)) return c;
     if (a.folder != b.folder) return a.folder < b.folder ? -1 : 1;
-    return arena.View(a.tail).compare(arena.View(b.tail));
+    return compareText(a.tail, b.tail);
   };
   const bool msgTieBreak = code == 1 || code == 2 || code == 6;
   std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {

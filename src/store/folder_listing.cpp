@@ -188,10 +188,13 @@ public:
     slots_.assign(cap, Slot{});
     next_.assign(files.size(), npos);
     tail_.assign(files.size(), npos);
-    folded_.resize(files.size());
+    isFolded_.assign(files.size(), false);
     for (size_t i = 0; i < files.size(); ++i) {
       const std::string& name = files[i].name;
-      if (!IsAsciiText(name)) folded_[i] = FoldCase(name);
+      if (!IsAsciiText(name)) {
+        isFolded_[i] = true;
+        folded_.emplace(i, FoldCase(name));
+      }
       std::string_view key = keyOf(i);
       const uint32_t h = Hash(key);
       for (size_t p = h & (cap - 1);; p = (p + 1) & (cap - 1)) {
@@ -235,7 +238,7 @@ private:
     uint32_t index1 = 0;  // file index + 1; 0 = empty
   };
   std::string_view keyOf(size_t i) const {
-    return folded_[i].empty() ? std::string_view(files_[i].name) : std::string_view(folded_[i]);
+    return isFolded_[i] ? std::string_view(folded_.at(i)) : std::string_view(files_[i].name);
   }
   // Keys are folded text or raw ASCII; ASCII letters compare in lower case either way.
   static uint32_t Hash(std::string_view k) {
@@ -254,7 +257,8 @@ private:
   std::vector<Slot> slots_;
   std::vector<size_t> next_;
   std::vector<size_t> tail_;
-  std::vector<std::string> folded_;  // "" for ASCII names
+  std::vector<bool> isFolded_;                      // the name is not ASCII
+  std::unordered_map<size_t, std::string> folded_;  // folded forms of those names
 };
 
 }  // namespace
@@ -335,14 +339,13 @@ bool StatListableFile(const std::string& folder, std::string_view name, FolderFi
 // ---------------------------------------------------------------------------------------------
 // Records
 
-DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::string_view prefix,
-                         std::string_view target, uint64_t size, DateTime fileDate,
-                         std::span<const std::string_view> lines, const AddressLookup& lookup) {
-  DocRecord r;
-  r.folder = std::string(folder);
-  r.name = std::string(name);
-  r.prefix = std::string(prefix);
-  r.target = std::string(target);
+void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name, std::string_view prefix,
+                   std::string_view target, uint64_t size, DateTime fileDate,
+                   std::span<const std::string_view> lines, const AddressLookup& lookup) {
+  r.folder.assign(folder);
+  r.name.assign(name);
+  r.prefix.assign(prefix);
+  r.target.assign(target);
   if (!target.empty()) {
     std::string_view t = target;
     auto slash = t.rfind('/');
@@ -381,13 +384,13 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
         else if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
         break;
       case 5:
-        if (EqualsNoCase(key, "title")) r.title = std::string(value);
+        if (EqualsNoCase(key, "title")) r.title.assign(value);
         else if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
-        else if (EqualsNoCase(key, "msgid")) r.msgId = std::string(value);
+        else if (EqualsNoCase(key, "msgid")) r.msgId.assign(value);
         break;
       case 7:
-        if (EqualsNoCase(key, "address")) r.address = std::string(value);
-        else if (EqualsNoCase(key, "sticker")) r.sticker = std::string(value);
+        if (EqualsNoCase(key, "address")) r.address.assign(value);
+        else if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
         else if (EqualsNoCase(key, "replied")) keep(DocKey::Replied, value);
         else if (EqualsNoCase(key, "charset")) keep(DocKey::Charset, value);
         break;
@@ -413,6 +416,13 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
   if (r.title.empty()) r.title = StripExtension(name);
   if ((r.flags & dfMailMask) && time) r.date = ParseShortDate(*time);
   ComputeShownAddress(r, lookup);
+}
+
+DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::string_view prefix,
+                         std::string_view target, uint64_t size, DateTime fileDate,
+                         std::span<const std::string_view> lines, const AddressLookup& lookup) {
+  DocRecord r;
+  FillDocRecord(r, folder, name, prefix, target, size, fileDate, lines, lookup);
   return r;
 }
 
@@ -438,10 +448,10 @@ DocRecord BuildContactRecord(std::string_view folder, std::string_view prefix, s
     if (eq == std::string_view::npos) continue;
     std::string_view key = TrimView(line.substr(0, eq));
     std::string_view value = TrimView(line.substr(eq + 1));
-    if (EqualsNoCase(key, "title")) r.title = std::string(value);
+    if (EqualsNoCase(key, "title")) r.title.assign(value);
     else if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
-    else if (EqualsNoCase(key, "sticker")) r.sticker = std::string(value);
-    else if (EqualsNoCase(key, "address")) r.address = std::string(value);
+    else if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
+    else if (EqualsNoCase(key, "address")) r.address.assign(value);
     else if (furtherAddresses && EqualsNoCase(key, "addresses")) *furtherAddresses = SplitAddresses(value);
   }
   if (IsGroupAddress(name)) {
@@ -679,7 +689,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
     if (found == NameTable::npos) return;  // a section whose file is gone stays in the index
     for (size_t i = found; i != NameTable::npos; i = byName.Next(i)) {
       const FolderFile& f = files[i];
-      rows[first + i] = BuildDocRecord(folder, f.name, {}, {}, f.size, f.date, lines, ctx.addressLookup);
+      FillDocRecord(rows[first + i], folder, f.name, {}, {}, f.size, f.date, lines, ctx.addressLookup);
       built[i] = true;
       if ((++tick & 255) == 0) busy.Tick();
     }
@@ -701,8 +711,8 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   for (size_t i = 0; i < files.size(); ++i) {
     if (built[i]) continue;
     const FolderFile& f = files[i];
-    rows[first + i] = BuildDocRecord(folder, f.name, {}, {}, f.size, f.date,
-                                     std::span<const std::string_view>(), ctx.addressLookup);
+    FillDocRecord(rows[first + i], folder, f.name, {}, {}, f.size, f.date,
+                  std::span<const std::string_view>(), ctx.addressLookup);
     if ((++tick & 255) == 0) busy.Tick();
   }
 

@@ -64,6 +64,10 @@ DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::st
 DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::string_view prefix,
                          std::string_view target, uint64_t size, DateTime fileDate,
                          const StringList& lines, const AddressLookup& lookup);
+// The same into a fresh (default) record, for building rows in place.
+void FillDocRecord(DocRecord& rec, std::string_view folder, std::string_view name, std::string_view prefix,
+                   std::string_view target, uint64_t size, DateTime fileDate,
+                   std::span<const std::string_view> lines, const AddressLookup& lookup);
 
 // A contact row from the contacts index's lines: folder = the folder shown, dated now + 100000
 // days, size 0; an address group (name ending in ".") gets the group marker extension and the
