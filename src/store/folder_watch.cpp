@@ -1,5 +1,7 @@
 #include "store/folder_watch.h"
 
+#include "store/folder_listing.h"
+
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -73,6 +75,10 @@ bool FolderWatch::drain() {
         changed = true;
         continue;
       }
+      // Hidden files are never listed: index saves (a dot-file renamed over the index) are
+      // not changes of what the folder shows.
+      if (ev->len > 0 && IsHiddenFileName(std::string_view(ev->name, ::strnlen(ev->name, ev->len))))
+        continue;
       changed = true;
     }
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Change notification on the folder being shown: file-name changes in the folder itself (not
-// its subtree), over inotify.
+// its subtree), over inotify. Hidden files (dot-files, the index file) do not count: they are
+// never listed, and the index is rewritten by every operation.
 //
 // The notification is polled, never waited for: CheckFolderChanges reads whatever is queued
 // without blocking. The desk calls it with refresh set from its clock tick, which lists the

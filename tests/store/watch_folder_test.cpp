@@ -49,6 +49,14 @@ TEST_F(WatchFolder, OutsideChangesListAgainOnce) {
   EXPECT_EQ(relisted.size(), 1u);
 }
 
+TEST_F(WatchFolder, IndexSavesAndHiddenFilesAreNotChanges) {
+  test::writeFile(folder + ".Plumadex.ini.tmp1", "[a]\r\n");
+  std::rename((folder + ".Plumadex.ini.tmp1").c_str(), (folder + "Plumadex.ini").c_str());
+  test::writeFile(folder + ".hidden", "x");
+  EXPECT_FALSE(watch.CheckFolderChanges(true));
+  EXPECT_TRUE(relisted.empty());
+}
+
 TEST_F(WatchFolder, SubfoldersAreNotWatched) {
   test::makeDirs(folder + "sub");
   EXPECT_TRUE(watch.CheckFolderChanges(false));  // the subfolder's name is a change here
