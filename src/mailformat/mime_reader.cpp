@@ -116,6 +116,7 @@ struct Entity {
   std::vector<std::string> lines;  // own header lines
   size_t linesBytes = 0;
   std::string fileName;
+  std::string fileNameCharset;  // charset of the encoded words the file name came from
   bool nameFromParam = false;
   std::string wordCharset;
   std::string type;  // main content type, lower case
@@ -199,8 +200,10 @@ private:
       ++headerNo;
       int h = MatchHeader(cur);
       if (h < 0) return;
+      std::string headerCharset;
       std::string value = CleanHeaderValue(std::string_view(cur).substr(kHeaderNames[h].size()),
-                                           &e.wordCharset);
+                                           &headerCharset);
+      if (!headerCharset.empty()) e.wordCharset = headerCharset;
       if (IsPseudo(h)) {
         pseudoLines.emplace_back(curLine, h);
         if (e.topLevel && opt_.trust == SourceTrust::Trusted) {
@@ -212,7 +215,7 @@ private:
         }
         return;
       }
-      ApplyHeader(e, h, value);
+      ApplyHeader(e, h, value, headerCharset);
     };
 
     Stop result{Stop::Eof, 0};
@@ -279,7 +282,25 @@ private:
     }
   }
 
-  void ApplyHeader(Entity& e, int h, std::string& value) {
+  // The file name of a Content-Type or Content-Disposition value: "name=" (also found inside
+  // "filename="), else an RFC 2231 "name*=" value (charset'language'percent-encoded text).
+  static void TakeFileName(Entity& e, const std::string& value, const std::string& headerCharset) {
+    e.fileName = HeaderParam(value, "name=");
+    e.fileNameCharset = headerCharset;
+    if (e.fileName.empty()) {
+      std::string ext = HeaderParam(value, "name*=");
+      size_t q1 = ext.find('\''), q2 = q1 == std::string::npos ? q1 : ext.find('\'', q1 + 1);
+      if (q2 != std::string::npos) {
+        e.fileNameCharset = ext.substr(0, q1);
+        e.fileName = UrlDecode(ext.substr(q2 + 1));
+      } else {
+        e.fileName = UrlDecode(ext);
+      }
+    }
+    e.nameFromParam = !e.fileName.empty();
+  }
+
+  void ApplyHeader(Entity& e, int h, std::string& value, const std::string& headerCharset) {
     switch (h) {
       case kReceived:
         if (!e.hasReceived && StartsWithNoCase(value, "from")) {
@@ -297,18 +318,12 @@ private:
           e.boundary = "--" + HeaderParam(value, "boundary=");
         }
         e.v[kCharset] = HeaderParam(value, "charset=");
-        if (e.fileName.empty()) {
-          e.fileName = HeaderParam(value, "name=");
-          e.nameFromParam = !e.fileName.empty();
-        }
+        if (e.fileName.empty()) TakeFileName(e, value, headerCharset);
         e.v[kContentType] = std::move(value);
         return;
       }
       case kDisposition:
-        if (e.fileName.empty()) {
-          e.fileName = HeaderParam(value, "name=");
-          e.nameFromParam = !e.fileName.empty();
-        }
+        if (e.fileName.empty()) TakeFileName(e, value, headerCharset);
         break;
       case kLocation:
         if (e.fileName.empty()) {
@@ -609,7 +624,7 @@ private:
     PartDescriptor d;
     d.to = e.v[kTo];
     d.from = e.v[kFrom];
-    std::string name = CleanAttachmentName(e.fileName, e.wordCharset);
+    std::string name = CleanAttachmentName(e.fileName, e.fileNameCharset);
     std::string kind = KindOfName(name);
     if (kind.empty()) {
       if (asEml) {

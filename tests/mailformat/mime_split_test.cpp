@@ -169,6 +169,20 @@ TEST(MimeSplit, EncodedWordsInSubjectAndFileName) {
   EXPECT_EQ(parts[1].content, "Hallo");
 }
 
+TEST(MimeSplit, ExtendedParameterFileNames) {
+  SpoolFixture f;
+  auto parts = f.Split(Crlf(
+      "Subject: =?iso-8859-1?Q?caf=E9?=\nContent-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: application/pdf\nContent-Disposition: attachment;\n filename*=utf-8''M%C3%BCller%20CV.pdf\n\nx\n"
+      "--b\nContent-Type: application/pdf\nContent-Disposition: attachment; filename*=iso-8859-1'de'M%FCller.pdf\n\nx\n"
+      "--b\nContent-Type: text/plain; name=\"plain.txt\"\n\nx\n--b--\n"));
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[0].d.name, "M\xC3\xBCller CV.pdf");
+  EXPECT_EQ(parts[1].d.name, "M\xC3\xBCller.pdf");
+  // A plain name is not converted with the charset of the subject's encoded word.
+  EXPECT_EQ(parts[2].d.name, "plain.txt");
+}
+
 TEST(MimeSplit, HtmlBodyIsKeptAsEmlButANamedHtmlAttachmentIsDecoded) {
   SpoolFixture f;
   auto parts = f.Split(Crlf(
