@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace px::store::listing_test {
@@ -68,8 +69,24 @@ TEST_F(ListingFetch, FolderWithoutIndexListsDefaultTitles) {
   EXPECT_EQ(rows[0].ext, "pdf");
   EXPECT_EQ(rows[0].size, 5u);
   EXPECT_EQ(rows[0].folder, docs);
-  EXPECT_NE(rows[0].date, 0);
+  // The same local time as the program's other file-date readers, to the millisecond.
+  EXPECT_NEAR(rows[0].date, FileTimeOf(docs + "Report 2024.final.pdf"), 1.0 / 86400000);
   EXPECT_FALSE(test::readFile(docs + "Plumadex.ini").size());  // nothing written
+}
+
+TEST_F(ListingFetch, FileDatesAreLocalTimeAcrossTheYear) {
+  // Winter, summer, and the hours around a change of the clocks share the offset cache.
+  const int64_t stamps[] = {1700000000, 1690000000, 1711846800, 1711850400, 1729990800, 1729994400, 0, 4102444800};
+  for (int64_t t : stamps) {
+    const std::string path = docs + "t" + std::to_string(t) + ".txt";
+    touch(path);
+    timespec times[2] = {{static_cast<time_t>(t), 500000000}, {static_cast<time_t>(t), 500000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  DocRows rows = list(docs);
+  ASSERT_EQ(rows.size(), std::size(stamps));
+  for (const DocRecord& r : rows)
+    EXPECT_NEAR(r.date, FileTimeOf(docs + r.name), 1.0 / 86400000) << r.name;
 }
 
 TEST_F(ListingFetch, NamesMatchSectionsWithoutRegardToCase) {
