@@ -37,13 +37,17 @@ void OnTerminateSignal(int) {
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &c, 1);
 }
 
-void InstallTerminateHandler(QObject* parent) {
+void InstallTerminateHandler(QObject* parent, px::desk::DeskState& state) {
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, parent);
-  QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+  QObject::connect(notifier, &QSocketNotifier::activated, parent, [&state] {
     char c;
     [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[1], &c, 1);
-    QApplication::quit();
+    // The session is ending: no close query, no message waits for an answer.
+    state.closing = true;
+    state.messages.Clear();
+    if (auto* presenter = state.messages.Presenter()) presenter->CloseBox();
+    QApplication::exit(0);
   });
   struct sigaction sa {};
   sa.sa_handler = OnTerminateSignal;
@@ -77,7 +81,7 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
-  InstallTerminateHandler(&desk);
+  InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
   state.messages.SetPresenter(nullptr);
