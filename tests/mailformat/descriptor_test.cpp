@@ -7,6 +7,7 @@
 #include "foundation/dates.h"
 #include "mailformat/message_id.h"
 #include "mailformat/part_descriptor.h"
+#include "mailformat/stored_part.h"
 
 namespace px::mailformat {
 namespace {
@@ -107,6 +108,31 @@ TEST(MessageIdTest, ParseFormatAndGrouping) {
   EXPECT_TRUE(SameMessage("123:001/002", "123:002/002"));
   EXPECT_FALSE(SameMessage("123", "1234:001"));
   EXPECT_TRUE(SameMessage("123", "123:005"));
+}
+
+}  // namespace
+}  // namespace px::mailformat
+
+namespace px::mailformat {
+namespace {
+
+TEST(StoredPart, FlagWords) {
+  auto tags = [](std::vector<std::string> lines) {
+    PartDescriptor d;
+    d.tagged = std::move(lines);
+    return ReadDescriptorTags(d);
+  };
+  EXPECT_EQ(FiledFlags(tags({}), "txt"), 0x1201);
+  EXPECT_EQ(FiledFlags(tags({}), "VCF"), 0x1200);
+  EXPECT_EQ(FiledFlags(tags({"_Read"}), "txt"), 0x1001);
+  EXPECT_EQ(FiledFlags(tags({"_Outbound"}), "txt"), 0x2001);
+  EXPECT_EQ(FiledFlags(tags({"_Draft"}), "eml"), 0x6400);
+  EXPECT_EQ(FiledFlags(tags({"_Outbound", "_Encrypted"}), "txt"), 0x2041);
+  EXPECT_EQ(FiledFlags(tags({"_Encrypted"}), "pdf"), 0x1241);
+  EXPECT_EQ(ComposedFlags(false, false), 0x2400);
+  EXPECT_EQ(ComposedFlags(true, true), 0x6440);
+  EXPECT_EQ(DeliveredFlags(0x2400, "txt"), 0x2001);
+  EXPECT_EQ(DeliveredFlags(0x2440, "vcf"), 0x2040);
 }
 
 }  // namespace
