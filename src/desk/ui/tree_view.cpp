@@ -316,6 +316,12 @@ void DeskBrowser::initServices() {
   svc.contactsFolder = state_.locations.contacts;
   svc.ownFromAddress = state_.ownFromAddress;
   svc.busy = [this](bool on) { grid_->SetBusy(on); };
+  // Changes the program makes itself do not cause a second listing.
+  svc.rearmWatch = [this] { watch_.CheckFolderChanges(false); };
+  watch_.SetQuietRoots(state_.locations.tempFolder, state_.locations.dataRoot);
+  watch_.SetRelist([this](const std::string& folder) {
+    if (folder == shownFolder_) Relist();
+  });
   ops_ = std::make_unique<store::DocOperations>(std::move(svc));
 }
 
@@ -358,6 +364,10 @@ void DeskBrowser::RememberTopRow() {
 
 void DeskBrowser::ClearGrid() { grid_->Clear(); }
 
+void DeskBrowser::CheckFolderChanges() {
+  if (tab_ == 0 && state_.initialised && !worker_.Running()) watch_.CheckFolderChanges(true);
+}
+
 bool DeskBrowser::SwitchTab(int tab) {
   if (tab < 0 || tab > 2) return false;
   if (tab == tab_) return true;
@@ -382,7 +392,9 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   RememberTopRow();
   worker_.Cancel();
   grid_->SetBusy(false);
-  grid_->Clear();
+  // A new listing of the same folder keeps the old rows on screen until the new ones are in.
+  relisting_ = node == shown_;
+  if (!relisting_) grid_->Clear();
   shown_ = node;
   {
     const bool blocked = trees_[tab_]->blockSignals(true);
@@ -398,11 +410,16 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   grid_->SetFixedSorting(IsToolImage(node->image) ? 4 : 0);
   if (IsToolImage(node->image)) {
     shownFolder_.clear();
+    watch_.Close();
     showToolRows(node);
     return;
   }
   const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
   shownFolder_ = folder;
+  if (tab_ == 0)
+    watch_.Watch(folder);
+  else
+    watch_.Close();
   if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[tab_]->viewport()->update();
   listFolder(node, folder);
 }
@@ -469,11 +486,8 @@ void DeskBrowser::refreshCounts(const std::string& folder) {
 
 void DeskBrowser::Relist() {
   if (!shown_) return;
-  const int top = grid_->TopRow();
-  TreeNode* node = shown_;
-  positions_.Remember(shownFolder_, top, grid_->CurrentSorting());
-  shown_ = nullptr;
-  ShowNode(node);
+  grid_->model().ClearSelection();
+  ShowNode(shown_);
 }
 
 void DeskBrowser::showToolRows(TreeNode* node) {
@@ -507,6 +521,32 @@ void DeskBrowser::showToolRows(TreeNode* node) {
   if (listed) listed();
 }
 
+bool DeskBrowser::shownBelow(const TreeNode* parent) const {
+  for (const TreeNode* n = shown_; n; n = n->parent)
+    if (n->parent == parent) return true;
+  return false;
+}
+
+void DeskBrowser::reloadChildren(TreeNode* parent) {
+  // The shown node may be among the children being replaced: find it again by its path.
+  const bool below = shownBelow(parent);
+  const std::string path = below ? shown_->path : std::string();
+  LoadTreeChildren(*parent, env_);
+  trees_[tab_]->Rebuild(parent);
+  if (!below) return;
+  TreeNode* again = path.empty() ? nullptr : FindTreeNode(*parent, path, &env_);
+  if (again) {
+    shown_ = again;
+    trees_[tab_]->Rebuild(parent);
+    const bool blocked = trees_[tab_]->blockSignals(true);
+    trees_[tab_]->SelectNode(again);
+    trees_[tab_]->blockSignals(blocked);
+  } else {
+    shown_ = nullptr;
+    ShowNode(parent);
+  }
+}
+
 bool DeskBrowser::shownRestricted() const { return !shown_ || shown_->Restricted(); }
 
 bool DeskBrowser::inTrash(const std::string& folder) const {
@@ -523,12 +563,7 @@ std::vector<store::OpItem> DeskBrowser::selectedItems() const {
 void DeskBrowser::afterOperation(bool relistTree) {
   for (const auto& status : state_.indexRegistry.TakeSaveErrors()) (void)status;
   CheckTrash();
-  if (relistTree && shown_) {
-    if (shown_->childrenLoaded) {
-      LoadTreeChildren(*shown_, env_);
-      trees_[tab_]->Rebuild(shown_);
-    }
-  }
+  if (relistTree && shown_ && shown_->childrenLoaded) reloadChildren(shown_);
   Relist();
   state_.messages.ShowQueuedMessages();
 }
@@ -549,11 +584,16 @@ void DeskBrowser::CheckTrash() {
     if (image != c->image) {
       c->image = image;
       c->hasSubfolders = full;
+      const bool below = shownBelow(c.get());
       if (!full) {
         c->children.clear();
         c->childrenLoaded = false;
       }
       trees_[0]->Rebuild(c.get());
+      if (below) {
+        shown_ = nullptr;
+        ShowNode(c.get());
+      }
     }
   }
 }
@@ -636,9 +676,8 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
     state_.messages.ShowQueuedMessages();
     return;
   }
-  LoadTreeChildren(*parent, env_);
   parent->expanded = true;
-  trees_[tab_]->Rebuild(parent);
+  reloadChildren(parent);
 }
 
 void DeskBrowser::deleteFolderNode(TreeNode* node) {
@@ -664,15 +703,9 @@ void DeskBrowser::deleteFolderNode(TreeNode* node) {
     item.targetFolder = state_.locations.trash;
     ops().RunDocOperation(store::opMove, item);
   }
-  const bool wasShown = shown_ && shown_->path.starts_with(node->path);
-  LoadTreeChildren(*parent, env_);
-  trees_[tab_]->Rebuild(parent);
+  reloadChildren(parent);
   CheckTrash();
   state_.messages.ShowQueuedMessages();
-  if (wasShown) {
-    shown_ = nullptr;
-    ShowNode(parent);
-  }
 }
 
 void DeskBrowser::renameFolderNode(TreeNode* node) {
@@ -697,17 +730,24 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
     state_.messages.ShowQueuedMessages();
     return;
   }
-  const bool wasShown = shown_ == node;
-  ops().RunDocOperation(store::opRename, item);
-  positions_.MoveFolder(node->path, item.folder + item.name + "/");
+  const std::string oldPath = node->path;
+  if (!ops().RunDocOperation(store::opRename, item)) {
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  const std::string newPath = item.folder + item.name + "/";
+  positions_.MoveFolder(oldPath, newPath);
   TreeNode* parent = node->parent;
+  const bool below = shownBelow(parent) && shown_->path.starts_with(oldPath);
+  const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
+  if (below) shown_ = parent;  // the old node goes away with the reload
   LoadTreeChildren(*parent, env_);
   trees_[tab_]->Rebuild(parent);
   state_.messages.ShowQueuedMessages();
-  if (wasShown) {
+  if (below) {
     shown_ = nullptr;
-    TreeNode* renamed = FindTreeNode(*parent, item.folder + item.name + "/", &env_);
-    ShowNode(renamed ? renamed : parent);
+    TreeNode* again = FindTreeNode(*parent, shownPath, &env_);
+    ShowNode(again ? again : parent);
   }
 }
 
@@ -848,6 +888,7 @@ DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   hooks.filesTabShown = [browser] { return browser->FilesTabShown(); };
   hooks.rememberTopRow = [browser] { browser->RememberTopRow(); };
   hooks.clearGrid = [browser] { browser->ClearGrid(); };
+  hooks.checkFolderChanges = [browser] { browser->CheckFolderChanges(); };
   return browser;
 }
 

@@ -5,6 +5,7 @@
 #include "desk/grid_listing.h"
 #include "desk/tree_model.h"
 #include "foundation/random.h"
+#include "store/folder_watch.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -81,6 +82,8 @@ public:
   bool FilesTabShown() const { return tab_ == 0; }
   void RememberTopRow();
   void ClearGrid();
+  // The clock tick: lists the shown folder again when it changed on disk.
+  void CheckFolderChanges();
 
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
@@ -131,6 +134,8 @@ private:
   std::vector<store::OpItem> selectedItems() const;
   void afterOperation(bool relistTree);
   bool shownRestricted() const;
+  bool shownBelow(const TreeNode* parent) const;
+  void reloadChildren(TreeNode* parent);
   bool inTrash(const std::string& folder) const;
   void deleteFolderNode(TreeNode* node);
   void renameFolderNode(TreeNode* node);
@@ -154,6 +159,8 @@ private:
   TreeNode* shown_ = nullptr;
   std::string shownFolder_;
   int pendingTopRow_ = -1;
+  store::FolderWatch watch_;
+  bool relisting_ = false;
   QElapsedTimer selectClock_;
 };
 

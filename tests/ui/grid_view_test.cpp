@@ -1,0 +1,224 @@
+// The grid and tree widgets over their models: clicks in row zones, header clicks and
+// resizes, type-ahead, and the desk browser listing, deleting into the trash and colouring.
+#include "desk/desk_state.h"
+#include "desk/ui/grid_view.h"
+#include "desk/ui/tree_view.h"
+#include "foundation/settings.h"
+#include "store/ini_file.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTest>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+using namespace px;
+using namespace px::desk;
+
+namespace {
+
+store::DocRecord Rec(std::string title, std::string ext, double date, int flags, std::string msgId) {
+  store::DocRecord r;
+  r.folder = "/d/";
+  r.title = std::move(title);
+  r.ext = std::move(ext);
+  r.name = r.title + "." + r.ext;
+  r.date = date;
+  r.flags = flags;
+  r.msgId = std::move(msgId);
+  return r;
+}
+
+class GridPanelTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    panel = std::make_unique<GridPanel>(&settings, nullptr);
+    panel->resize(1000, 600);
+    panel->show();
+    QApplication::processEvents();
+  }
+  QPoint RowPoint(int visibleRow, int x) const {
+    const int h = panel->grid()->rowHeight();
+    return {x, visibleRow * h + h / 2};
+  }
+  Settings settings;
+  std::unique_ptr<GridPanel> panel;
+};
+
+TEST_F(GridPanelTest, ExpanderCollapsesTheBundleAndReportsTheFlags) {
+  store::DocRows rows;
+  rows.push_back(Rec("Hello", "txt", 200, 0x1001, "B:001/003"));
+  rows.push_back(Rec("a", "pdf", 200, 0x1001, "B:002/003"));
+  rows.push_back(Rec("b", "pdf", 200, 0x1001, "B:003/003"));
+  panel->SetRows(std::move(rows));
+  ASSERT_EQ(panel->model().visibleCount(), 3u);
+  int toggled = -1, flags = 0;
+  QObject::connect(panel.get(), &GridPanel::collapseToggled, [&](int r, int f) {
+    toggled = r;
+    flags = f;
+  });
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 32));
+  EXPECT_EQ(toggled, 0);
+  EXPECT_TRUE(flags & store::dfCollapsed);
+  EXPECT_EQ(panel->model().visibleCount(), 1u);
+
+  // The name zone adds and removes rows; the type icon opens.
+  int opened = -1;
+  QObject::connect(panel.get(), &GridPanel::openRecord, [&](int r) { opened = r; });
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 200));
+  EXPECT_TRUE(panel->model().rows()[0].selected);
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 200));
+  EXPECT_FALSE(panel->model().rows()[0].selected);
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 8));
+  EXPECT_EQ(opened, 0);
+  EXPECT_TRUE(panel->model().rows()[0].selected);
+}
+
+TEST_F(GridPanelTest, HeaderClicksSortAndSaveTheOrder) {
+  store::DocRows rows;
+  rows.push_back(Rec("b", "doc", 2, 0, ""));
+  rows.push_back(Rec("a", "doc", 1, 0, ""));
+  panel->SetRows(std::move(rows));
+  auto sectionX = [&](int section) {
+    int x = 0;
+    for (int i = 0; i < section; ++i) x += panel->columns().sections[i];
+    return x + panel->columns().sections[section] / 2;
+  };
+  const int y = panel->header()->height() / 2;
+  QTest::mouseClick(panel->header(), Qt::LeftButton, {}, QPoint(sectionX(fsName), y));
+  EXPECT_EQ(settings.Sorting(), 4);
+  EXPECT_EQ(panel->model().rows()[0].title, "a");
+  QTest::mouseClick(panel->header(), Qt::LeftButton, {}, QPoint(sectionX(fsSize), y));
+  EXPECT_EQ(settings.Sorting(), -7);
+  EXPECT_TRUE(settings.ShowSize());
+  QTest::mouseClick(panel->header(), Qt::LeftButton, {}, QPoint(sectionX(fsDate), y));
+  EXPECT_EQ(settings.Sorting(), -1);
+  EXPECT_FALSE(settings.ShowSize());
+  EXPECT_EQ(panel->model().rows()[0].title, "b");
+}
+
+TEST_F(GridPanelTest, DraggingTheNameEdgeFarStaysWithinClamps) {
+  const int edge = panel->columns().sections[fsType] + panel->columns().sections[fsColour] +
+                   panel->columns().sections[fsName];
+  const int y = panel->header()->height() / 2;
+  QTest::mousePress(panel->header(), Qt::LeftButton, {}, QPoint(edge, y));
+  QMouseEvent move(QEvent::MouseMove, QPointF(edge + 5000, y), panel->header()->mapToGlobal(QPointF(edge + 5000, y)),
+                   Qt::LeftButton, Qt::LeftButton, {});
+  QApplication::sendEvent(panel->header(), &move);
+  QTest::mouseRelease(panel->header(), Qt::LeftButton, {}, QPoint(edge + 5000, y));
+  EXPECT_EQ(settings.FileAddressWidth(), 100);
+  QTest::mousePress(panel->header(), Qt::LeftButton, {},
+                    QPoint(panel->columns().sections[0] + panel->columns().sections[1] + panel->columns().sections[2], y));
+  QTest::mouseRelease(panel->header(), Qt::LeftButton, {}, QPoint(0, y));
+  EXPECT_LE(settings.FileAddressWidth(), 500);
+  EXPECT_GE(panel->columns().sections[fsName], kMinNameWidth);
+}
+
+TEST_F(GridPanelTest, TypeAheadOnTheContactsTab) {
+  panel->SetTab(GridTab::Contacts);
+  store::DocRows rows;
+  for (const char* n : {"Adler, Anna", "Berg, Bob", "Cole, Carl"}) rows.push_back(Rec(n, "vcf", 0, 0, ""));
+  panel->SetRows(std::move(rows));
+  QString status;
+  QObject::connect(panel.get(), &GridPanel::statusTextChanged, [&](const QString& s) { status = s; });
+  panel->grid()->setFocus();
+  QTest::keyClicks(panel->grid(), "bo");
+  EXPECT_EQ(status, QStringLiteral("  Looking for:  bo"));
+  ASSERT_GE(panel->grid()->hotRow(), 0);
+  EXPECT_EQ(panel->model().rows()[panel->model().recordOfVisible(panel->grid()->hotRow())].title, "Berg, Bob");
+}
+
+class BrowserTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    state.locations = ComputeLocations();
+    MakeDataFolders(state.locations);
+    docs = state.locations.documents;
+    test::makeDirs(docs + "Work");
+    test::writeFile(docs + "Work/report.doc", "report");
+    test::writeFile(docs + "Work/notes.txt", "notes");
+    trees = new QTabWidget(&host);
+    for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
+    gridHost = new QWidget(&host);
+    status = new QLabel(&host);
+    browser = std::make_unique<DeskBrowser>(state, trees, gridHost, status);
+    browser->BuildTrees();
+  }
+  void TearDown() override { browser.reset(); }
+
+  TreeNode* Work() { return FindTreeNode(*browser->root(0), docs + "Work/", &browser->environment()); }
+
+  test::TempHome home;
+  DeskState state;
+  std::string docs;
+  QWidget host;
+  QTabWidget* trees = nullptr;
+  QWidget* gridHost = nullptr;
+  QLabel* status = nullptr;
+  std::unique_ptr<DeskBrowser> browser;
+};
+
+TEST_F(BrowserTest, SelectingANodeListsIt) {
+  ASSERT_NE(Work(), nullptr);
+  browser->ShowNode(Work());
+  EXPECT_EQ(browser->ShownFolder(), docs + "Work/");
+  EXPECT_EQ(browser->grid()->model().size(), 2u);
+  // The tools tab lists the option pages in page order.
+  ASSERT_TRUE(browser->SwitchTab(2));
+  EXPECT_EQ(browser->grid()->model().size(), 8u);
+  EXPECT_EQ(browser->grid()->model().rows()[0].title, "Personal settings");
+  ASSERT_TRUE(browser->SwitchTab(0));
+}
+
+TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
+  browser->ShowNode(Work());
+  auto& model = browser->grid()->model();
+  const int r = model.FindRecord(docs + "Work/", "report.doc");
+  ASSERT_GE(r, 0);
+  model.SelectOnly(r);
+  browser->DeleteAction();
+  EXPECT_FALSE(std::filesystem::exists(docs + "Work/report.doc"));
+  EXPECT_TRUE(std::filesystem::exists(state.locations.trash + "report.doc"));
+  EXPECT_EQ(model.size(), 1u);
+  bool trashFull = false;
+  for (auto& c : browser->root(0)->children) trashFull |= c->image == niTrashFull;
+  EXPECT_TRUE(trashFull);
+}
+
+TEST_F(BrowserTest, ColourLabelIsWrittenToTheIndex) {
+  browser->ShowNode(Work());
+  auto& model = browser->grid()->model();
+  const int r = model.FindRecord(docs + "Work/", "notes.txt");
+  ASSERT_GE(r, 0);
+  model.SelectOnly(r);
+  browser->ApplyColour(3);
+  store::IniRegistry reg;
+  store::TPXIniFile ini(reg, store::IndexPathOf(docs + "Work/"));
+  EXPECT_EQ(store::ColourOfFlags(std::stoi(ini.ReadString("notes.txt", "Flags", "0"))), 3);
+}
+
+TEST_F(BrowserTest, LargeFoldersAreListedInAWorker) {
+  const std::string big = docs + "Big/";
+  test::makeDirs(big);
+  for (size_t i = 0; i < kWorkerListingThreshold + 10; ++i) test::writeFile(big + "f" + std::to_string(i) + ".txt", "x");
+  LoadTreeChildren(*browser->root(0), browser->environment());
+  browser->tree(0)->Rebuild(browser->root(0));
+  TreeNode* node = FindTreeNode(*browser->root(0), big, &browser->environment());
+  ASSERT_NE(node, nullptr);
+  bool listed = false;
+  browser->listed = [&] { listed = true; };
+  browser->ShowNode(node);
+  EXPECT_TRUE(browser->listing().Running() || listed);
+  QElapsedTimer t;
+  t.start();
+  while (!listed && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(browser->grid()->model().size(), kWorkerListingThreshold + 10);
+}
+
+}  // namespace
