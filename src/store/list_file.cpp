@@ -18,7 +18,11 @@ StringList ReadListFile(const std::string& path) {
   if (!f) return out;
   std::ostringstream s;
   s << f.rdbuf();
-  const std::string text = s.str();
+  return SplitListText(s.str());
+}
+
+StringList SplitListText(const std::string& text) {
+  StringList out;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\r' && text[i] != '\n') continue;

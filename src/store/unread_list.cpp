@@ -28,10 +28,12 @@ bool parseCount(std::string_view text, int64_t& out) {
 
 }  // namespace
 
-void UnreadList::Load(const std::string& file) {
+void UnreadList::Load(const std::string& file) { LoadLines(ReadListFile(file)); }
+
+void UnreadList::LoadLines(const StringList& lines) {
   counts_.clear();
   changed_ = false;
-  for (const auto& line : ReadListFile(file)) {
+  for (const auto& line : lines) {
     const size_t eq = line.rfind('=');
     if (eq == std::string::npos || eq == 0) continue;
     int64_t n = 0;

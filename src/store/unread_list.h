@@ -36,6 +36,8 @@ public:
   // gives an empty list; lines without "=", with a count that is not a number above 0, or for a
   // folder that no longer exists are dropped. The list counts as unchanged afterwards.
   void Load(const std::string& file);
+  // The same from lines already read.
+  void LoadLines(const StringList& lines);
   // DeInitUnreadList: writes the list back when it changed since Load (always when force).
   ListFileStatus Save(const std::string& file, bool force = false);
 
