@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -299,6 +300,34 @@ OpItem ItemFromSelection(const SelectionRecord& rec, const std::string& contacts
     it.prefix.clear();
   }
   return it;
+}
+
+void MarkOrphanAttachments(const DocRows& rows, std::vector<OpItem>& items) {
+  std::unordered_map<std::string, const DocRecord*> messages;  // series base -> part 1 row
+  for (const auto& r : rows) {
+    if (r.msgId.empty()) continue;
+    SeriesId id = ParseSeriesId(r.msgId);
+    if (id.part == 1) messages.emplace(id.base, &r);
+  }
+  if (messages.empty()) return;
+  for (auto& it : items) {
+    if (it.msgId.empty()) continue;
+    SeriesId id = ParseSeriesId(it.msgId);
+    if (id.part < 2) continue;
+    auto m = messages.find(id.base);
+    if (m == messages.end() || m->second->selected) continue;
+    const DocRecord& msg = *m->second;
+    std::string text;
+    if (FILE* f = std::fopen(msg.FilePath().c_str(), "rb")) {
+      text.resize(64 * 1024);
+      text.resize(std::fread(text.data(), 1, text.size(), f));
+      std::fclose(f);
+    }
+    it.orphanAttachment = true;
+    it.messageTitle = msg.title;
+    it.messageCharset = msg.charset();
+    it.messageText = std::move(text);
+  }
 }
 
 std::string AttachmentSticker(std::string_view messageTitle, std::string_view messageText,

@@ -138,6 +138,11 @@ struct OpItem {
 // reference to the contacts folder.
 OpItem ItemFromSelection(const SelectionRecord& rec, const std::string& contactsFolder);
 
+// Marks the items that are attachments selected without their message (a part 2 or higher
+// whose part 1 is among rows but not selected) and gives them the message's title, charset
+// and text, read from the message's file (at most 64 KB of it).
+void MarkOrphanAttachments(const DocRows& rows, std::vector<OpItem>& items);
+
 // The sticker an attachment gets when it leaves its message.
 std::string AttachmentSticker(std::string_view messageTitle, std::string_view messageText,
                               std::string_view charset);

@@ -189,13 +189,28 @@ TEST_F(OpsFixture, MoveOfATaggedEntryWhileAnotherUsesTheFileCopiesIt) {
 
 TEST_F(OpsFixture, AttachmentLeavingItsMessageCarriesTheMessageText) {
   const std::string a = dir("A"), b = dir("B");
+  doc(a, "Holiday.txt", "Hi,\r\nsee the picture.\r\n\r\n", {"Flags=4097", "MsgID=m:001/002"});
   doc(a, "pic.png", "png", {"Flags=4097", "MsgID=m:002/002"});
-  OpItem it = item(a, "pic.png", "pic", b);
-  it.orphanAttachment = true;
-  it.messageTitle = "Holiday";
-  it.messageText = "Hi,\r\nsee the picture.\r\n\r\n";
-  ASSERT_TRUE(ops->RunDocOperation(opCopy, it));
+  doc(a, "other.png", "png", {"Flags=4097", "MsgID=n:002/002"});
+  DocRows rows(3);
+  rows[0].folder = a, rows[0].name = "Holiday.txt", rows[0].title = "Holiday", rows[0].msgId = "m:001/002";
+  rows[1].folder = a, rows[1].name = "pic.png", rows[1].msgId = "m:002/002", rows[1].selected = true;
+  rows[2].folder = a, rows[2].name = "other.png", rows[2].msgId = "n:002/002", rows[2].selected = true;
+  std::vector<OpItem> items{item(a, "pic.png", "pic", b), item(a, "other.png", "other", b)};
+  items[0].msgId = rows[1].msgId;
+  items[1].msgId = rows[2].msgId;
+  MarkOrphanAttachments(rows, items);
+  EXPECT_TRUE(items[0].orphanAttachment);
+  EXPECT_FALSE(items[1].orphanAttachment);  // its message is not in this folder
+  ASSERT_EQ(ops->RunOnSelection(opCopy, items), 2u);
   EXPECT_EQ(value(b, "pic.png", "Sticker"), "Subject: : Holiday~~Hi,~see the picture.");
+  EXPECT_EQ(value(b, "other.png", "Sticker"), "<none>");
+  // Selected together with its message, the attachment stays plain.
+  rows[0].selected = true;
+  std::vector<OpItem> both{item(a, "pic.png", "pic", b)};
+  both[0].msgId = rows[1].msgId;
+  MarkOrphanAttachments(rows, both);
+  EXPECT_FALSE(both[0].orphanAttachment);
 }
 
 TEST_F(OpsFixture, FolderMoveCarriesCountsAndRewritesRules) {
