@@ -339,25 +339,12 @@ bool StatListableFile(const std::string& folder, std::string_view name, FolderFi
 // ---------------------------------------------------------------------------------------------
 // Records
 
-void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name, std::string_view prefix,
-                   std::string_view target, uint64_t size, DateTime fileDate,
-                   std::span<const std::string_view> lines, const AddressLookup& lookup) {
-  r.folder.assign(folder);
-  r.name.assign(name);
-  r.prefix.assign(prefix);
-  r.target.assign(target);
-  if (!target.empty()) {
-    std::string_view t = target;
-    auto slash = t.rfind('/');
-    if (slash != std::string_view::npos) t.remove_prefix(slash + 1);
-    r.ext = ExtensionOf(SplitTagPrefix(t).rest);
-  } else {
-    r.ext = ExtensionOf(name);
-  }
-  r.size = size;
-  r.date = fileDate;
+namespace {
 
-  std::optional<std::string_view> time;
+// The part of a record that comes from its index section. `time` receives the `Time` key when
+// there is one (it dates mail).
+void ParseSectionLines(DocRecord& r, std::span<const std::string_view> lines,
+                       std::optional<DateTime>& time, const AddressLookup& lookup) {
   constexpr size_t kExtraKeys = static_cast<size_t>(DocKey::Charset) + 1;
   std::string_view extra[kExtraKeys];
   bool anyExtra = false;
@@ -365,6 +352,7 @@ void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name,
     extra[static_cast<size_t>(k)] = v;
     anyExtra = true;
   };
+  std::optional<std::string_view> timeText;
   for (std::string_view line : lines) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
@@ -379,7 +367,7 @@ void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name,
         if (EqualsNoCase(key, "bcc")) keep(DocKey::Bcc, value);
         break;
       case 4:
-        if (EqualsNoCase(key, "time")) time = value;
+        if (EqualsNoCase(key, "time")) timeText = value;
         else if (EqualsNoCase(key, "from")) keep(DocKey::From, value);
         else if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
         break;
@@ -413,9 +401,40 @@ void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name,
       if (!extra[k].empty()) present[n++] = {static_cast<DocKey>(k), extra[k]};
     r.SetExtras(std::span<const std::pair<DocKey, std::string_view>>(present, n));
   }
-  if (r.title.empty()) r.title = StripExtension(name);
-  if ((r.flags & dfMailMask) && time) r.date = ParseShortDate(*time);
+  time.reset();
+  if (timeText) time = ParseShortDate(*timeText);
   ComputeShownAddress(r, lookup);
+}
+
+// The part of a record that comes from its file.
+void CompleteWithFile(DocRecord& r, std::string_view folder, std::string_view name, std::string_view prefix,
+                      std::string_view target, uint64_t size, DateTime fileDate,
+                      const std::optional<DateTime>& time) {
+  r.folder.assign(folder);
+  r.name.assign(name);
+  r.prefix.assign(prefix);
+  r.target.assign(target);
+  if (!target.empty()) {
+    std::string_view t = target;
+    auto slash = t.rfind('/');
+    if (slash != std::string_view::npos) t.remove_prefix(slash + 1);
+    r.ext = ExtensionOf(SplitTagPrefix(t).rest);
+  } else {
+    r.ext = ExtensionOf(name);
+  }
+  r.size = size;
+  r.date = (r.flags & dfMailMask) && time ? *time : fileDate;
+  if (r.title.empty()) r.title = StripExtension(name);
+}
+
+}  // namespace
+
+void FillDocRecord(DocRecord& r, std::string_view folder, std::string_view name, std::string_view prefix,
+                   std::string_view target, uint64_t size, DateTime fileDate,
+                   std::span<const std::string_view> lines, const AddressLookup& lookup) {
+  std::optional<DateTime> time;
+  ParseSectionLines(r, lines, time, lookup);
+  CompleteWithFile(r, folder, name, prefix, target, size, fileDate, time);
 }
 
 DocRecord BuildDocRecord(std::string_view folder, std::string_view name, std::string_view prefix,
@@ -632,9 +651,8 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   const bool searching = ctx.SearchActive();
   const bool readHidden = !background && rows.empty() && ctx.hiddenContacts;
 
-  // 4. The files of the folder, and a case-insensitive lookup of their names.
-  // The folder is read on a second thread while this one loads the index: one waits on the
-  // file system, the other mostly computes.
+  // 4. The files of the folder are read on a second thread meanwhile: that one waits on the
+  // file system while this one loads and parses the index.
   std::vector<FolderFile> files;
   std::exception_ptr enumerateFailure;
   auto enumerate = [&] {
@@ -650,26 +668,32 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   } catch (const std::system_error&) {
     enumerate();
   }
-  // 2. The folder's index.
-  std::optional<TPXIniFile> iniHandle;
-  try {
-    iniHandle.emplace(*registry, IndexPathOf(folder));
-  } catch (...) {
-    if (lister) lister->join();
-    throw;
-  }
-  TPXIniFile& ini = *iniHandle;
-  if (lister) lister->join();
-  if (enumerateFailure) std::rethrow_exception(enumerateFailure);
-  std::optional<NameTable> nameTable(std::in_place, files);
-  const NameTable& byName = *nameTable;
+  struct Joiner {
+    std::optional<std::thread>& t;
+    void Join() {
+      if (t && t->joinable()) t->join();
+    }
+    ~Joiner() { Join(); }
+  } joiner{lister};
 
-  // 5. One pass over the index: each section gives its lines to the files of its name.
-  // Room for the tagged sections' rows too, so appending them does not move every record.
-  rows.reserve(first + files.size() + files.size() / 16 + 64);
-  rows.resize(first + files.size());
-  std::vector<bool> built(files.size(), false);
+  // 2. The folder's index.
+  TPXIniFile ini(*registry, IndexPathOf(folder));
+
+  // 5. Every plain section that can name a file becomes a record now; its file is attached
+  // once the folder has been read. Counted first, so the rows are allocated once.
+  size_t plainCount = 0;
+  size_t taggedCount = 0;
+  ini.ForEachSection([&](std::string_view name, std::span<const std::string_view>) {
+    if (StartsWithDollars(name))
+      ++taggedCount;
+    else
+      ++plainCount;
+  });
+  rows.reserve(first + plainCount + taggedCount + 64);
+  std::vector<std::optional<DateTime>> times;
+  times.reserve(plainCount);
   std::vector<TaggedSection> tagged;
+  tagged.reserve(taggedCount);
   std::optional<std::string> hideContacts;
   size_t tick = 0;
   ini.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
@@ -684,15 +708,11 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
       if (readHidden) hideContacts = FindKey(lines, "hide contacts");
       return;
     }
-    if (files.empty()) return;
-    const size_t found = byName.Find(name);
-    if (found == NameTable::npos) return;  // a section whose file is gone stays in the index
-    for (size_t i = found; i != NameTable::npos; i = byName.Next(i)) {
-      const FolderFile& f = files[i];
-      FillDocRecord(rows[first + i], folder, f.name, {}, {}, f.size, f.date, lines, ctx.addressLookup);
-      built[i] = true;
-      if ((++tick & 255) == 0) busy.Tick();
-    }
+    if (!IsPlainFileName(name) || IsHiddenFileName(name)) return;  // never a listed file
+    DocRecord& r = rows.emplace_back();
+    r.name.assign(name);  // the section's name until the file is attached
+    ParseSectionLines(r, lines, times.emplace_back(), ctx.addressLookup);
+    if ((++tick & 255) == 0) busy.Tick();
   });
 
   // 3. The hidden contacts of this folder.
@@ -707,11 +727,46 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
     }
   }
 
+  joiner.Join();
+  if (enumerateFailure) std::rethrow_exception(enumerateFailure);
+  std::optional<NameTable> nameTable(std::in_place, files);
+  const NameTable& byName = *nameTable;
+
+  // Attach each file to its section's record. A section whose file is gone stays in the index
+  // but shows nothing; files differing only in letter case share one section.
+  std::vector<bool> used(files.size(), false);
+  DocRows sameSection;
+  size_t kept = first;
+  for (size_t k = first; k < rows.size(); ++k) {
+    const size_t found = byName.Find(rows[k].name);
+    if (found == NameTable::npos) continue;
+    const std::optional<DateTime>& time = times[k - first];
+    DocRecord& r = rows[kept];
+    if (kept != k) r = std::move(rows[k]);
+    DocRecord parsed;
+    if (byName.Next(found) != NameTable::npos) parsed = r;
+    for (size_t i = found; i != NameTable::npos; i = byName.Next(i)) {
+      const FolderFile& f = files[i];
+      used[i] = true;
+      DocRecord& target = i == found ? r : sameSection.emplace_back(parsed);
+      CompleteWithFile(target, folder, f.name, {}, {}, f.size, f.date, time);
+    }
+    ++kept;
+    if ((++tick & 255) == 0) busy.Tick();
+  }
+  rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(kept), rows.end());
+  times = {};
+  size_t unused = 0;
+  for (bool u : used) unused += u ? 0 : 1;
+  rows.reserve(rows.size() + sameSection.size() + unused + taggedCount + 64);
+  for (DocRecord& r : sameSection) rows.push_back(std::move(r));
+  sameSection = {};
+
   // Files without a section of their own.
   for (size_t i = 0; i < files.size(); ++i) {
-    if (built[i]) continue;
+    if (used[i]) continue;
     const FolderFile& f = files[i];
-    FillDocRecord(rows[first + i], folder, f.name, {}, {}, f.size, f.date,
+    FillDocRecord(rows.emplace_back(), folder, f.name, {}, {}, f.size, f.date,
                   std::span<const std::string_view>(), ctx.addressLookup);
     if ((++tick & 255) == 0) busy.Tick();
   }
