@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace px::mailformat {
@@ -15,11 +16,22 @@ LineReader::~LineReader() {
 
 bool LineReader::OpenFile(const std::string& path) {
   if (fd_ >= 0) ::close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so a FIFO in place of a message cannot hang the reader (it fails instead).
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     error_ = errno;
     failed_ = true;
     return false;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Not a file (a folder, a FIFO, a device): reading it fails rather than hangs or lies.
+    error_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    failed_ = true;
+    eof_ = true;
+    data_ = buf_.data();
+    pos_ = end_ = 0;
+    return true;
   }
   if (buf_.size() != bufferSize_) buf_.resize(bufferSize_);
   data_ = buf_.data();

@@ -157,7 +157,7 @@ public:
   }
 
 private:
-  bool Stopped() const { return sinkFailed_ || sink_.Done(); }
+  bool Stopped() const { return sinkFailed_ || sink_.Done() || in_.failed(); }
 
   Stop Classify(const LinePiece& p) const {
     if (swallow_ || !p.first || !p.last || bounds_.empty()) return {};
@@ -590,6 +590,10 @@ private:
         if (!WritePart(out)) return {Stop::Eof, 0};
         out.clear();
       }
+    }
+    if (in_.failed()) {
+      sink_.Abort();  // a part cut short by a read error is not kept
+      return {Stop::Eof, 0};
     }
     if (mode == Mode::Base64) b64.Finish(out);
     if (mode == Mode::UUEncode) uu.Finish(out);

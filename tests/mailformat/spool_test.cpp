@@ -106,6 +106,17 @@ TEST(Spool, MessageThatFailsToSplitIsKeptAsErr) {
   EXPECT_EQ(::stat(s.PathOf("bad", kFailedExt).c_str(), &st), 0);
 }
 
+TEST(Spool, FifoInPlaceOfAMessageFailsWithoutHanging) {
+  SpoolFixture f;
+  MailSpool& s = f.spool();
+  ASSERT_EQ(::mkfifo(s.PathOf("fifo", kRawExt).c_str(), 0600), 0);
+  SplitResult r = SplitSpoolMessage(s, "fifo", {});
+  EXPECT_EQ(r.status, SplitStatus::Failed);
+  EXPECT_TRUE(r.parts.empty());
+  struct stat st;
+  EXPECT_EQ(::lstat(s.PathOf("fifo", kFailedExt).c_str(), &st), 0);
+}
+
 TEST(Spool, MessageThatCannotBeOpenedIsLeftForTheNextRun) {
   SpoolFixture f;
   SplitResult r = SplitSpoolMessage(f.spool(), "missing", {});
