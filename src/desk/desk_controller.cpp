@@ -230,12 +230,35 @@ void DeskController::InitDesk() {
   initRunning_ = true;
   // Messages raised while the desk starts wait until it is up, so they never stall the start.
   state_.messages.Hold();
-  platform::Registry& reg = *state_.registry;
-  Settings& s = state_.settings;
 
   step(13);
   guarded(13, hooks_.applySkin);
 
+  // A failure in a step that is not guarded is reported; the desk still comes up, so the user
+  // is never left in front of the curtain.
+  try {
+    initSteps();
+  } catch (const std::exception& e) {
+    reportInitFailure(e.what());
+  } catch (...) {
+    reportInitFailure({});
+  }
+  if (splashShownAt_ < 0) splashShownAt_ = clock_->NowMs();
+
+  // 30. The splash stays at least its minimum time; the rest runs when it is over.
+  const int64_t shown = clock_->NowMs() - splashShownAt_;
+  if (shown < kSplashMinimumMs) {
+    clock_->After(static_cast<int>(kSplashMinimumMs - shown), [this] {
+      if (!state_.closing && !destroyed_) finishInit();
+    });
+  } else {
+    finishInit();
+  }
+}
+
+void DeskController::initSteps() {
+  platform::Registry& reg = *state_.registry;
+  Settings& s = state_.settings;
   step(14);
   state_.checkVersionMarker = reg.ValueExists(platform::kProgramKey, platform::kCheckVersionValue);
   state_.userId = s.ID();
@@ -296,52 +319,54 @@ void DeskController::InitDesk() {
   step(29);
   Call(hooks_.readMailSettings);
 
-  // 30. The splash stays at least its minimum time; the rest runs when it is over.
-  const int64_t shown = clock_->NowMs() - splashShownAt_;
-  if (shown < kSplashMinimumMs) {
-    clock_->After(static_cast<int>(kSplashMinimumMs - shown), [this] {
-      if (!state_.closing && !destroyed_) finishInit();
-    });
-  } else {
-    finishInit();
-  }
+}
+
+void DeskController::reportInitFailure(const std::string& what) {
+  Log("start-up failed: " + what);
+  state_.messages.QueueMessage(MessageKind::Error, what.empty() ? std::string("The desk could not be fully set up.") : what);
 }
 
 void DeskController::finishInit() {
   step(30);
   Call(hooks_.removeSplash);
 
-  step(31);
-  timers_.tmrClock.start();
-  OnClock();
-  Call(hooks_.repaint);
+  try {
+    step(31);
+    timers_.tmrClock.start();
+    OnClock();
+    Call(hooks_.repaint);
 
-  step(32);
-  Call(hooks_.selectFirstNode);
+    step(32);
+    Call(hooks_.selectFirstNode);
 
-  step(33);
-  runTraffic(false);
-  timers_.tmrMouse.start();
-  timers_.tmrTraffic.start();
+    step(33);
+    runTraffic(false);
+    timers_.tmrMouse.start();
+    timers_.tmrTraffic.start();
 
-  step(34);
-  if (!state_.arguments.empty()) {
-    const std::string& a = state_.arguments.front();
-    if (a.size() > 5 && StartsWithNoCase(a, "/web:") && a[5] >= '0' && a[5] <= '9' && hooks_.saveBrowserPage)
-      hooks_.saveBrowserPage(a[5] - '0');
-  }
+    step(34);
+    if (!state_.arguments.empty()) {
+      const std::string& a = state_.arguments.front();
+      if (a.size() > 5 && StartsWithNoCase(a, "/web:") && a[5] >= '0' && a[5] <= '9' && hooks_.saveBrowserPage)
+        hooks_.saveBrowserPage(a[5] - '0');
+    }
 
-  step(35);
-  ProcessHandOverFile();
+    step(35);
+    ProcessHandOverFile();
 
-  step(36);
-  Call(hooks_.checkDefaultMailProgram);
+    step(36);
+    Call(hooks_.checkDefaultMailProgram);
 
-  step(37);
-  if (state_.settings.NewInstall()) {
-    state_.settings.ClearNewInstall();
-    state_.settings.UpdateFile();
-    Call(hooks_.openWizard);
+    step(37);
+    if (state_.settings.NewInstall()) {
+      state_.settings.ClearNewInstall();
+      state_.settings.UpdateFile();
+      Call(hooks_.openWizard);
+    }
+  } catch (const std::exception& e) {
+    reportInitFailure(e.what());
+  } catch (...) {
+    reportInitFailure({});
   }
 
   state_.initialised = true;

@@ -135,7 +135,9 @@ private:
   void step(int n) { trace_.push_back(n); }
   // Runs fn; any exception is swallowed (a guarded step leaves its feature uninitialised).
   void guarded(int n, const std::function<void()>& fn);
+  void initSteps();   // steps 14-29
   void finishInit();  // steps 30-37
+  void reportInitFailure(const std::string& what);
   void runTraffic(bool reportErrors);
   void handleNow(const std::string& request);
   void fileWelcomeMessages();
@@ -151,7 +153,7 @@ private:
   std::unique_ptr<store::TPXIniFile> sent_;
   std::vector<int> trace_;
   std::vector<std::string> deferred_;
-  int64_t splashShownAt_ = 0;
+  int64_t splashShownAt_ = -1;  // not yet shown
   bool initRunning_ = false;
   bool destroyed_ = false;
   std::string lastTrafficError_;

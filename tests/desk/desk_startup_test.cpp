@@ -134,6 +134,16 @@ TEST_F(DeskStartupTest, GuardedStepsDoNotStopTheStart) {
   EXPECT_TRUE(state.messages.Pending().empty());  // step 33 failures are not reported
 }
 
+TEST_F(DeskStartupTest, FailureOfAnUnguardedStepIsReportedAndTheDeskComesUp) {
+  hooks.createLists = [] { throw std::runtime_error("Cannot read newmail.lst"); };
+  StartFully();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "removeSplash"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "selectFirstNode"), 1);
+  ASSERT_FALSE(state.messages.Pending().empty());
+  EXPECT_EQ(state.messages.Pending().back().rfind("Cannot read newmail.lst", 0), 0u);
+  EXPECT_TRUE(controller->timers().tmrTraffic.isActive());
+}
+
 TEST_F(DeskStartupTest, SplashStaysAtLeastItsMinimum) {
   ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
   controller->OnApp();

@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSysInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -80,6 +81,26 @@ TEST(SingleInstance, LockDecidesAndRequestsArriveFiltered) {
   ASSERT_TRUE(WaitFor([&] { return !got.isEmpty(); }));
   QCoreApplication::processEvents();
   EXPECT_EQ(got, QStringList{"mailto:bob@example.org"});
+}
+
+TEST(SingleInstance, LockAndSocketLeftByADeadDeskDoNotBlockTheNext) {
+  px::test::TempHome home;
+  px::test::makeDirs(home.path("run"));
+  {
+    SingleInstance probe(home.path("run"));
+    // A lock of a process that no longer exists, and a socket file nobody listens on.
+    px::test::writeFile(probe.LockPath(), "2147480000\nplumadex\n" + QSysInfo::machineHostName().toStdString() + "\n");
+    px::test::writeFile(probe.SocketPath(), "");
+  }
+  SingleInstance next(home.path("run"));
+  EXPECT_EQ(next.Claim(), SingleInstance::Role::First);
+  SingleInstance other(home.path("run"));
+  EXPECT_EQ(other.Claim(), SingleInstance::Role::Second);
+  QStringList got;
+  QObject::connect(&next, &SingleInstance::requestReceived, [&](const QString& r) { got << r; });
+  ASSERT_TRUE(other.Send("/web:1"));
+  ASSERT_TRUE(WaitFor([&] { return !got.isEmpty(); }));
+  EXPECT_EQ(got, QStringList{"/web:1"});
 }
 
 // Two real desks under the offscreen platform, on a private home.
