@@ -262,7 +262,7 @@ void LoadTreeChildren(TreeNode& node, const TreeEnvironment& env) {
   node.childrenLoaded = true;
   switch (node.image) {
     case niRoot: {
-      node.AddChild(Node("My Computer", "", niComputer));
+      node.AddChild(Node("My Computer", "", niComputer))->hasSubfolders = true;  // "Network" at least
       auto fav = Node("Favorites", IsDir(env.favoritesFolder) ? env.favoritesFolder : "", niFavorites);
       fav->hasSubfolders = !fav->path.empty() && HasSubfolder(fav->path);
       node.AddChild(std::move(fav));
@@ -279,13 +279,17 @@ void LoadTreeChildren(TreeNode& node, const TreeEnvironment& env) {
     case niOptions: {
       node.AddChild(Node("New documents", "", niNewDocuments));
       auto menu = Node("Start Menu", "", niStartMenu);
-      for (const auto& f : env.applicationFolders)
-        if (IsDir(f)) menu->shellFolders.push_back(f);
+      for (const auto& f : env.applicationFolders) {
+        if (!IsDir(f)) continue;
+        menu->shellFolders.push_back(f);
+        menu->hasSubfolders = menu->hasSubfolders || HasSubfolder(f);
+      }
       menu->restricted = true;
       node.AddChild(std::move(menu));
       if (IsDir(env.desktopFolder)) {
         auto desk = Node("Desktop", "", niDesktopTools);
         desk->shellFolders = {env.desktopFolder};
+        desk->hasSubfolders = HasSubfolder(env.desktopFolder);
         desk->restricted = true;
         node.AddChild(std::move(desk));
       }

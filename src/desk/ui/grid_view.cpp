@@ -405,7 +405,8 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
     p.setFont(font());
     p.setPen(pal.color(QPalette::Text));
     // Contacts carry a date far in the future only to sort apart: it is not shown.
-    if (!r.IsContact()) drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+    const bool shellRow = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt;
+    if (!r.IsContact() && !shellRow) drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
     // Mail kind.
     const QRect mk = rectOf(zone(gzMailKind));
     if (r.flags & store::dfReceived)

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
@@ -190,12 +191,16 @@ void TreeItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
   const int right = std::max(textRight + markWidth + countWidth, full.right());
   p->save();
   if (countWidth) {
-    p->setFont(small);
     QFont f = small;
-    f.setBold(true);
+    f.setBold(view_->countBold);
     p->setFont(f);
     const bool selected = opt.state & QStyle::State_Selected;
-    p->setPen(selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Link));
+    QColor colour = opt.palette.color(QPalette::Text);
+    if (selected)
+      colour = opt.palette.color(QPalette::HighlightedText);
+    else if (view_->countColour.isValid())
+      colour = view_->countColour;
+    p->setPen(colour);
     p->drawText(QRect(right - countWidth - 2, full.top(), countWidth, full.height()), Qt::AlignVCenter | Qt::AlignRight, count);
   }
   if (markWidth) {
@@ -219,6 +224,9 @@ void TreeItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, co
 
 DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost, QLabel* status, QObject* parent)
     : QObject(parent), state_(state), tabs_(trees), status_(status) {
+  // Without a desktop session there is no icon theme; the stock one keeps the trees readable.
+  if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
   icons_ = std::make_unique<IconWorker>(16);
   grid_ = new GridPanel(&state_.settings, icons_.get(), gridHost);
   if (gridHost) {
@@ -336,6 +344,13 @@ void DeskBrowser::BuildTrees() {
   };
   // The desktop's index lives in the data root, as the desk's alias table says.
   if (!env_.desktopFolder.empty()) state_.indexRegistry.SetDesktopAlias(env_.desktopFolder, loc.dataRoot);
+  for (auto* tree : trees_) {
+    tree->countBold = state_.settings.HighlightFontBold();
+    const auto c = state_.settings.HighlightFontColor();
+    tree->countColour = state_.settings.UseHighlightFontColor()
+                            ? QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF))
+                            : QColor();
+  }
   roots_[0] = MakeFilesRoot(env_);
   roots_[1] = MakeContactsRoot(env_);
   roots_[2] = MakeToolsRoot(env_);

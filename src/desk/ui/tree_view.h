@@ -8,6 +8,7 @@
 #include "store/folder_watch.h"
 
 #include <QElapsedTimer>
+#include <QColor>
 #include <QObject>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -50,6 +51,9 @@ public:
   std::function<void(TreeNode&)> loadChildren;
   // Look of a node's count and mark.
   std::function<NodeLook(const TreeNode&)> lookOf;
+  // Highlighting of the counts (Highlight Font Bold, Use Highlight Font Color).
+  bool countBold = true;
+  QColor countColour;  // invalid: the text colour
 
 private:
   void fill(QTreeWidgetItem* item, TreeNode* node);
