@@ -600,8 +600,12 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
       ReportFileError(svc_.messages, move ? "move" : "copy", src, dst, f.error);
       return false;
     }
-    if (!move || othersUse) run.fileCreated(dst);
-    else run.fileMoved(src, dst);
+    // A replaced file cannot be brought back, so a copy over it is not undone either.
+    if (!move || othersUse) {
+      if (!replace) run.fileCreated(dst);
+    } else {
+      run.fileMoved(src, dst);
+    }
     if (replace && existing != newName) {
       ::unlink(existingPath.c_str());
       tn.Remove(existing);
@@ -649,7 +653,10 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
   } else {
     // The name is new in the target (or replaces a file there): entries left behind for an
     // earlier file of that name must not describe this one.
-    for (const auto& s : run.index(target).sectionsOf(newName)) run.erase(target, s);
+    for (const auto& s : run.index(target).sectionsOf(newName)) {
+      if (replace && (flagsOf(run.lines(target, s), 0) & dfUnread)) run.unread(target, -1);
+      run.erase(target, s);
+    }
   }
   run.remember(target, targetSection);
   run.writeLines(target, targetSection, lines);

@@ -75,6 +75,11 @@ TEST_F(OpsFixture, CollisionChoicesReplaceRenameAndCancel) {
     doc(a, n, std::string("new ") + n, {"Flags=0"});
     writeFile(b + n, std::string("old ") + n);
   }
+  {
+    TPXIniFile ini(registry, IndexPathOf(b));
+    ini.WriteString("one.txt", "Flags", "512");  // the replaced document was unread
+  }
+  unread.ChangeUnreadCount(b, 1, false);
   resolver.answers = {{CollisionAction::Replace, "", false},
                       {CollisionAction::Rename, "second", false},
                       {CollisionAction::Skip, "", false}};
@@ -87,6 +92,8 @@ TEST_F(OpsFixture, CollisionChoicesReplaceRenameAndCancel) {
   EXPECT_EQ(resolver.asked[0].proposedTitle, "one (2)");
   EXPECT_TRUE(resolver.asked[0].severalItems);
   EXPECT_EQ(readFile(b + "one.txt"), "new one.txt");
+  EXPECT_EQ(value(b, "one.txt", "Flags"), "0");
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 0);
   EXPECT_EQ(readFile(b + "two.txt"), "old two.txt");
   EXPECT_EQ(readFile(b + "second.txt"), "new two.txt");
   EXPECT_EQ(readFile(b + "three.txt"), "old three.txt");
