@@ -92,10 +92,23 @@ TEST_F(ListingFetch, FileDatesAreLocalTimeAcrossTheYear) {
 TEST_F(ListingFetch, NamesMatchSectionsWithoutRegardToCase) {
   touch(docs + "Mixed.TXT");
   touch(docs + "Ünïcode.txt");
-  writeIndex(docs, "[mixed.txt]\nTitle=Found\n\n[üNÏCODE.TXT]\nTitle=Found too\n");
+  touch(docs + "Same.txt");
+  touch(docs + "same.txt");
+  touch(docs + "plain.txt");
+  writeIndex(docs, "[mixed.txt]\nTitle=Found\n\n[üNÏCODE.TXT]\nTitle=Found too\n\n"
+                   "[SAME.TXT]\nTitle=Shared\nFlags=4096\nTime=01/02/03 04:05:06\n\n[stale.txt]\nTitle=x\n");
   DocRows rows = list(docs);
+  ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(find(rows, "Mixed.TXT")->title, "Found");
   EXPECT_EQ(find(rows, "Ünïcode.txt")->title, "Found too");
+  // Names that differ only in letter case share their section.
+  for (const char* n : {"Same.txt", "same.txt"}) {
+    const DocRecord* r = find(rows, n);
+    ASSERT_NE(r, nullptr) << n;
+    EXPECT_EQ(r->title, "Shared");
+    EXPECT_DOUBLE_EQ(r->date, MakeDateTime(2003, 1, 2, 4, 5, 6));
+  }
+  EXPECT_EQ(find(rows, "plain.txt")->title, "plain");
 }
 
 TEST_F(ListingFetch, ContactReferences) {
