@@ -1,8 +1,14 @@
-// plumadex-cli extract: prints the plain text of a message as the search and the viewer see it.
+// plumadex-cli extract: prints the plain text of a message as the search and the viewer see it:
+// its first plain-text part, or, for a message that has only HTML, the text of that HTML.
 #include "app/cli_commands.h"
 
 #include <cstdio>
 
+#include <QTemporaryDir>
+
+#include "foundation/random.h"
+#include "mailformat/codecs.h"
+#include "mailformat/mhtml_reader.h"
 #include "mailformat/text_extract.h"
 
 namespace px::cli {
@@ -12,13 +18,26 @@ int runExtract(const Args& args) {
     std::fprintf(stderr, "usage: plumadex-cli extract MESSAGE\n");
     return 2;
   }
+  std::vector<std::string> lines;
   mailformat::EmlText t = mailformat::ExtractEmlText(args[0]);
-  if (!t.found) {
-    std::fprintf(stderr, "plumadex-cli extract: %s has no plain text part\n", args[0].c_str());
-    return 1;
+  if (t.found) {
+    if (!t.charset.empty()) std::fprintf(stderr, "Charset: %s\n", t.charset.c_str());
+    lines = std::move(t.lines);
+  } else {
+    // Pictures the reader extracts on the way go to a folder removed on return.
+    QTemporaryDir temp;
+    RandomSource random;
+    mailformat::MhtmlDocument doc;
+    if (!temp.isValid() ||
+        !mailformat::ReadMhtmlFile(args[0], temp.path().toStdString() + "/", random, doc) ||
+        doc.html.empty()) {
+      std::fprintf(stderr, "plumadex-cli extract: %s has no text\n", args[0].c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "Charset: UTF-8\n");
+    lines = mailformat::HtmlToText(doc.html, "UTF-8").lines;
   }
-  if (!t.charset.empty()) std::fprintf(stderr, "Charset: %s\n", t.charset.c_str());
-  for (const auto& l : t.lines) {
+  for (const auto& l : lines) {
     std::fwrite(l.data(), 1, l.size(), stdout);
     std::fputc('\n', stdout);
   }
