@@ -388,6 +388,7 @@ bool DeskBrowser::SwitchTab(int tab) {
   if (tab == tab_) return true;
   if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, tab_)) return false;
   RememberTopRow();
+  shownFolder_.clear();  // remembered under the old tab's sort order
   tab_ = tab;
   grid_->SetTab(static_cast<GridTab>(tab));
   if (!roots_[tab]) return true;
