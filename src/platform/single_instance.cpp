@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace px::platform {
 
@@ -47,7 +48,16 @@ bool SingleInstance::IsAcceptableRequest(std::string_view r) {
 SingleInstance::Role SingleInstance::Claim() {
   const QString folder = QString::fromStdString(folder_);
   QDir().mkpath(folder);
-  ::chmod(folder_.c_str(), 0700);
+  // The folder may sit in a shared temporary folder: use it only when it is our own private
+  // directory (not a link, not someone else's), so nobody can plant a socket or a lock in it.
+  std::string bare = folder_;
+  while (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  struct stat st {};
+  if (::lstat(bare.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) {
+    role_ = Role::Failed;
+    return role_;
+  }
+  if ((st.st_mode & 077) != 0) ::chmod(bare.c_str(), 0700);
 
   lock_ = std::make_unique<QLockFile>(QString::fromStdString(LockPath()));
   // Never stale by age: a desk runs for days. A lock left by a dead process is still detected.
