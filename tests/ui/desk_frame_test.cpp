@@ -99,6 +99,19 @@ TEST_F(DeskFrameTest, SavedTreeWidthIsClampedWhenRead) {
   EXPECT_NEAR(desk->TreeWidthPerMille(), 500, 10);
 }
 
+TEST_F(DeskFrameTest, WindowStaysOpenWhileATransferRunsOrTheDeskIsBusy) {
+  Initialise();
+  desk->controller().timers().tmrIP.start();
+  EXPECT_FALSE(desk->close());
+  EXPECT_TRUE(desk->isVisible());
+  desk->controller().timers().tmrIP.stop();
+  state.busy = true;
+  EXPECT_FALSE(desk->close());
+  state.busy = false;
+  EXPECT_TRUE(desk->close());
+  EXPECT_TRUE(state.closing);
+}
+
 TEST(DeskClockText, TimeWithWeekdayThenDateWithoutDayNames) {
   const QDateTime at(QDate(2026, 12, 10), QTime(9, 5));
   for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),
