@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   list.LoadLines(lines);
   int64_t sum = 0;
   for (const auto& [folder, n] : list.Entries()) {
-    if (n <= 0 || folder.empty() || folder.back() != '/') __builtin_trap();
+    if (n <= 0 || folder.empty() || (folder.back() != '/' && folder.back() != '\\')) __builtin_trap();
     sum += list.GetUnreadCount(folder).own;
   }
   (void)sum;

@@ -7,7 +7,8 @@ namespace px::store {
 
 std::string UnreadKeyOf(std::string_view folder) {
   std::string key(folder);
-  if (!key.empty() && key.back() != '/') key += '/';
+  // A foreign (Windows) path keeps its own separator.
+  if (!key.empty() && key.back() != '/' && key.back() != '\\') key += '/';
   return key;
 }
 
@@ -39,9 +40,9 @@ void UnreadList::LoadLines(const StringList& lines) {
     int64_t n = 0;
     if (!parseCount(std::string_view(line).substr(eq + 1), n) || n <= 0) continue;
     std::string key = line.substr(0, eq);
-    // Only absolute paths ending in "/" are ours; Windows paths from old files are not.
-    if (key.front() != '/' || key.back() != '/') continue;
-    if (!folderExists(key)) continue;
+    // A path this program cannot check (a Windows path from an old file) is kept as it stands;
+    // only a folder known to be gone loses its line.
+    if (key.front() == '/' && !folderExists(key)) continue;
     counts_.emplace(std::move(key), n);  // the first line of a folder wins
   }
 }

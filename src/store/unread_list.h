@@ -34,7 +34,8 @@ public:
 
   // InitUnreadList: replaces the list with the file's usable lines. A missing or unreadable file
   // gives an empty list; lines without "=", with a count that is not a number above 0, or for a
-  // folder that no longer exists are dropped. The list counts as unchanged afterwards.
+  // folder that no longer exists are dropped (a foreign path such as "C:\..." cannot be checked
+  // and is kept). The list counts as unchanged afterwards.
   void Load(const std::string& file);
   // The same from lines already read.
   void LoadLines(const StringList& lines);

@@ -37,7 +37,8 @@ TEST_F(UnreadFixture, LoadDropsUnusableLinesAndKeepsFolderNamesWithEquals) {
                         "C:\\WINDOWS\\=5\r\n");
   UnreadList list;
   list.Load(file());
-  EXPECT_EQ(list.Size(), 3u);
+  EXPECT_EQ(list.Size(), 4u);
+  EXPECT_EQ(list.GetUnreadCount("C:\\WINDOWS\\").own, 5);  // foreign: kept, not judged
   EXPECT_EQ(list.GetUnreadCount(a).own, 4);
   EXPECT_EQ(list.GetUnreadCount(b).own, 2);  // the first line of a folder wins
   EXPECT_EQ(list.GetUnreadCount(lower).own, 1);
