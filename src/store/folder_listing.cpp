@@ -678,6 +678,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
 
   // 2. The folder's index.
   TPXIniFile ini(*registry, IndexPathOf(folder));
+  const bool indexRead = ini.LoadStatus().ok();
 
   // 5. Every plain section that can name a file becomes a record now; its file is attached
   // once the folder has been read. Counted first, so the rows are allocated once.
@@ -881,7 +882,8 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   result.added = rows.size() - first;
   // Counted before sorting, while this folder's records are still together.
   const int64_t unread =
-      !background && !searching && ctx.unread && result.folderError == 0 ? CountUnread(rows, first) : -1;
+      // An unreadable folder or index shows too little to count.
+      !background && !searching && ctx.unread && result.folderError == 0 && indexRead ? CountUnread(rows, first) : -1;
 
   // 8. The search thread only filters; the desk sorts and filters.
   if (background) {

@@ -249,6 +249,19 @@ TEST_F(ListingFetch, UnreadCountIsReconciled) {
   EXPECT_EQ(unread.GetUnreadCount(docs).own, 5);
 }
 
+TEST_F(ListingFetch, UnreadableIndexLeavesTheUnreadCountAlone) {
+  touch(docs + "msg.txt");
+  test::makeDirs(docs + "Plumadex.ini");  // cannot be read as a file
+  UnreadList unread;
+  unread.ChangeUnreadCount(docs, 3, false);
+  UnreadListCounter counter(unread);
+  ctx.unread = &counter;
+  DocRows rows = list(docs);
+  EXPECT_EQ(rows.size(), 1u);
+  EXPECT_EQ(last.unread, -1);
+  EXPECT_EQ(unread.GetUnreadCount(docs).own, 3);
+}
+
 TEST_F(ListingFetch, HiddenContactsAreRead) {
   writeIndex(docs, "[$$.Plumadex]\nHide Contacts=Ann@X.org, bob ,ann@x.org\n");
   StringList hidden = {"stale"};
