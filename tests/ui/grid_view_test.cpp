@@ -2,6 +2,7 @@
 // resizes, type-ahead, and the desk browser listing, deleting into the trash and colouring.
 #include "desk/desk_state.h"
 #include "desk/ui/grid_view.h"
+#include "desk/ui/icon_worker.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/settings.h"
 #include "store/ini_file.h"
@@ -219,6 +220,28 @@ TEST_F(BrowserTest, LargeFoldersAreListedInAWorker) {
   while (!listed && t.elapsed() < 20000) QApplication::processEvents(QEventLoop::AllEvents, 20);
   ASSERT_TRUE(listed);
   EXPECT_EQ(browser->grid()->model().size(), kWorkerListingThreshold + 10);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IconWorkerTest, MakesEachIconOnceAndHandsItOver) {
+  IconWorker icons(16);
+  QStringList ready;
+  QObject::connect(&icons, &IconWorker::iconReady, [&](const QString& k) { ready << k; });
+  const QString key = IconWorker::ExtKey("TXT");
+  EXPECT_EQ(key, QStringLiteral("ext:txt"));
+  EXPECT_TRUE(icons.Icon(key).isNull());  // not made yet
+  icons.Icon(key);                        // asked again while pending: no second request
+  EXPECT_EQ(icons.Pending(), 1);
+  QElapsedTimer t;
+  t.start();
+  while (ready.isEmpty() && t.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_EQ(ready, QStringList{key});
+  EXPECT_EQ(icons.Pending(), 0);
+  icons.Icon(key);  // cached (with or without an image): never asked again
+  EXPECT_EQ(icons.Pending(), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
@@ -894,8 +895,52 @@ void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
   }
 }
 
+namespace {
+
+// Status panels 0 "Copy" and 1 "Move": a two-state switch for the drag default; the pressed
+// panel is drawn lowered.
+class CopyMoveSwitch : public QObject {
+public:
+  CopyMoveSwitch(DeskState& state, QLabel* copy, QLabel* move, QObject* parent)
+      : QObject(parent), state_(state), copy_(copy), move_(move) {
+    copy_->setText(QStringLiteral("Copy"));
+    move_->setText(QStringLiteral("Move"));
+    for (QLabel* l : {copy_, move_}) {
+      l->setAlignment(Qt::AlignCenter);
+      l->setLineWidth(1);
+      l->installEventFilter(this);
+    }
+    Show();
+  }
+  void Show() {
+    const bool move = state_.settings.CopyMove() == 1;
+    copy_->setFrameStyle(QFrame::Panel | (move ? QFrame::Raised : QFrame::Sunken));
+    move_->setFrameStyle(QFrame::Panel | (move ? QFrame::Sunken : QFrame::Raised));
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonPress && (watched == copy_ || watched == move_)) {
+      state_.settings.SetCopyMove(watched == move_ ? 1 : 0);
+      Show();
+      return true;
+    }
+    if (e->type() == QEvent::Show) Show();
+    return false;
+  }
+
+private:
+  DeskState& state_;
+  QLabel* copy_;
+  QLabel* move_;
+};
+
+}  // namespace
+
 DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.statusPanel(2), &desk);
+  if (desk.statusPanel(0) && desk.statusPanel(1))
+    new CopyMoveSwitch(state, desk.statusPanel(0), desk.statusPanel(1), browser);
   DeskHooks& hooks = desk.hooks();
   hooks.buildTrees = [browser] { browser->BuildTrees(); };
   hooks.selectFirstNode = [browser] { browser->SelectFirstNode(); };
