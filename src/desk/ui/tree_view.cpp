@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QTabWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -468,8 +469,11 @@ void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
   const auto restore = positions_.Restore(folder, req.options.sorting);
   pendingTopRow_ = restore ? *restore : 0;
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
-    // A large folder is listed in a worker; the window stays responsive meanwhile.
-    grid_->SetBusy(true);
+    // A large folder is listed in a worker; the window stays responsive meanwhile, and the busy
+    // cursor shows only when the listing takes longer than 250 ms.
+    QTimer::singleShot(250, grid_, [this] {
+      if (worker_.Running()) grid_->SetBusy(true);
+    });
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
       grid_->SetBusy(false);
       swapIn(out, folder);
