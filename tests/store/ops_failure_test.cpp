@@ -196,3 +196,16 @@ TEST_F(OpsFixture, MoveAcrossFileSystemsCopiesWithTimeThenRemoves) {
   DeleteTree(other, false);
   EXPECT_TRUE(exists(docs));  // the link was removed, not followed
 }
+
+TEST_F(OpsFixture, EmptyingTheTrashNeverEntersAnotherFileSystem) {
+  SmallDisk disk(trash + "mounted", "64k");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  writeFile(disk.path + "/elsewhere.txt", "keep");
+  writeFile(trash + "junk.txt", "junk");
+  OpItem it;
+  it.folder = trash;
+  EXPECT_FALSE(ops->RunDocOperation(opDeleteFolder, it));
+  EXPECT_EQ(readFile(disk.path + "/elsewhere.txt"), "keep");
+  EXPECT_NE(lastMessage().find("Error 18: "), std::string::npos) << lastMessage();
+  EXPECT_TRUE(exists(trash));
+}
