@@ -471,15 +471,18 @@ void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
     // A large folder is listed in a worker; the window stays responsive meanwhile, and the busy
     // cursor shows only when the listing takes longer than 250 ms.
-    QTimer::singleShot(250, grid_, [this] {
-      if (worker_.Running()) grid_->SetBusy(true);
+    const uint64_t gen = ++listingGen_;
+    QTimer::singleShot(250, grid_, [this, gen] {
+      if (gen == listingGen_ && worker_.Running()) grid_->SetBusy(true);
     });
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
+      ++listingGen_;
       grid_->SetBusy(false);
       swapIn(out, folder);
     });
     return;
   }
+  ++listingGen_;
   ListingOutcome out = RunListing(req);
   swapIn(out, folder);
 }

@@ -165,6 +165,7 @@ private:
   int pendingTopRow_ = -1;
   store::FolderWatch watch_;
   bool relisting_ = false;
+  uint64_t listingGen_ = 0;  // the busy cursor belongs to the latest listing only
   QElapsedTimer selectClock_;
 };
 
