@@ -1,5 +1,6 @@
 #include "ops_fixture.h"
 
+#include "store/desk_actions.h"
 #include "store/tree_ops.h"
 
 #include <unistd.h>
@@ -212,4 +213,43 @@ TEST_F(OpsFixture, OpenDocumentsAreNotTouched) {
   t.folder = a;
   EXPECT_FALSE(guarded.RunDocOperation(opDeleteFolder, t));
   EXPECT_TRUE(exists(a + "o.txt"));
+}
+
+TEST(OpsDeskActions, DeletePlans) {
+  struct Case {
+    DeleteRequest r;
+    DeleteAction action;
+    int code;
+    std::string_view refusal;
+  };
+  auto req = [](auto f) {
+    DeleteRequest r;
+    f(r);
+    return r;
+  };
+  const Case cases[] = {
+      {req([](DeleteRequest& r) { r.onQuickboardButton = true; r.anySelected = true; }), DeleteAction::ClearQuickboardButton, 0, ""},
+      {req([](DeleteRequest& r) { r.trashFull = true; }), DeleteAction::AskEmptyTrash, opDeleteFolder, ""},
+      {req([](DeleteRequest& r) { r.trashFull = true; r.openInTrash = true; }), DeleteAction::Refuse, 0, kOpenInTrash},
+      {req([](DeleteRequest&) {}), DeleteAction::Nothing, 0, ""},
+      {req([](DeleteRequest& r) { r.onFolder = true; r.folderDeletable = false; }), DeleteAction::Refuse, 0, kCannotDeleteFolder},
+      {req([](DeleteRequest& r) { r.onFolder = true; r.openBelowFolder = true; }), DeleteAction::Refuse, 0, kOpenBelowFolder},
+      {req([](DeleteRequest& r) { r.onFolder = true; }), DeleteAction::MoveToTrash, opMove, ""},
+      {req([](DeleteRequest& r) { r.onFolder = true; r.insideTrash = true; }), DeleteAction::DeleteFinal, opDeleteFolder, ""},
+      {req([](DeleteRequest& r) { r.anySelected = true; r.filesDeletable = false; }), DeleteAction::Refuse, 0, kCannotDeleteFiles},
+      {req([](DeleteRequest& r) { r.anySelected = true; r.onSticker = true; }), DeleteAction::RemoveSticker, opWriteSticker, ""},
+      {req([](DeleteRequest& r) { r.anySelected = true; }), DeleteAction::MoveToTrash, opMove, ""},
+      {req([](DeleteRequest& r) { r.anySelected = true; r.contactsTab = true; }), DeleteAction::DeleteFinal, opDelete, ""},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    DeletePlan p = PlanDelete(c.r);
+    EXPECT_EQ(p.action, c.action) << i;
+    EXPECT_EQ(p.code, c.code) << i;
+    EXPECT_EQ(p.refusal, c.refusal) << i;
+    ++i;
+  }
+  EXPECT_EQ(TrashImagesFor(true).toolbarImage, 5);
+  EXPECT_EQ(TrashImagesFor(false).treeImage, 5);
+  EXPECT_FALSE(TrashImagesFor(false).expandButton);
 }
