@@ -81,7 +81,8 @@ bool LineReader::Fill() {
 bool LineReader::Next(LinePiece& piece) {
   for (;;) {
     const char* start = data_ + pos_;
-    const char* nl = static_cast<const char*>(std::memchr(start, '\n', end_ - pos_));
+    const char* nl =
+        end_ > pos_ ? static_cast<const char*>(std::memchr(start, '\n', end_ - pos_)) : nullptr;
     if (nl) {
       size_t len = size_t(nl - start);
       size_t textLen = (len > 0 && start[len - 1] == '\r') ? len - 1 : len;
