@@ -72,7 +72,10 @@ ListFileStatus SaveListFile(const std::string& path, const StringList& lines) {
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::fchmod(fd, 0644) != 0) {
+  // The lists name the user's folders: private unless the old file says otherwise.
+  struct stat old{};
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
+  if (::fsync(fd) != 0 || ::fchmod(fd, mode) != 0) {
     int err = errno;
     ::close(fd);
     ::unlink(buf.c_str());
