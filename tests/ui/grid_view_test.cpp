@@ -176,6 +176,28 @@ TEST_F(BrowserTest, SelectingANodeListsIt) {
   ASSERT_TRUE(browser->SwitchTab(0));
 }
 
+TEST_F(BrowserTest, ReturningToAFolderRestoresItsTopRowUnderTheSameOrder) {
+  for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
+  host.resize(900, 500);
+  gridHost->resize(700, 400);
+  browser->grid()->resize(700, 400);
+  host.show();
+  QApplication::processEvents();
+  TreeNode* other = browser->root(0);
+  browser->ShowNode(Work());
+  browser->grid()->SetTopRow(50);
+  ASSERT_EQ(browser->grid()->TopRow(), 50);
+  browser->ShowNode(other);
+  browser->ShowNode(Work());
+  EXPECT_EQ(browser->grid()->TopRow(), 50);
+  // Under another order the list starts at the top.
+  browser->grid()->SetTopRow(40);
+  browser->ShowNode(other);
+  state.settings.SetSorting(4);
+  browser->ShowNode(Work());
+  EXPECT_EQ(browser->grid()->TopRow(), 0);
+}
+
 TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
   browser->ShowNode(Work());
   auto& model = browser->grid()->model();
