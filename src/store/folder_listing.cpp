@@ -662,11 +662,17 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
       enumerateFailure = std::current_exception();
     }
   };
+  const std::string indexPath = IndexPathOf(folder);
   std::optional<std::thread> lister;
-  try {
-    lister.emplace(enumerate);
-  } catch (const std::system_error&) {
-    enumerate();
+  {
+    // Only a large index is worth a thread (the search lists many small folders).
+    struct stat st;
+    const bool large = ::stat(indexPath.c_str(), &st) == 0 && st.st_size > 256 * 1024;
+    try {
+      if (large) lister.emplace(enumerate);
+    } catch (const std::system_error&) {
+    }
+    if (!lister) enumerate();
   }
   struct Joiner {
     std::optional<std::thread>& t;
@@ -677,7 +683,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   } joiner{lister};
 
   // 2. The folder's index.
-  TPXIniFile ini(*registry, IndexPathOf(folder));
+  TPXIniFile ini(*registry, indexPath);
   const bool indexRead = ini.LoadStatus().ok();
 
   // 5. Every plain section that can name a file becomes a record now; its file is attached

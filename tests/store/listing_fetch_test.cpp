@@ -262,6 +262,27 @@ TEST_F(ListingFetch, UnreadableIndexLeavesTheUnreadCountAlone) {
   EXPECT_EQ(unread.GetUnreadCount(docs).own, 3);
 }
 
+TEST_F(ListingFetch, LargeIndexIsReadBesideTheFolder) {
+  // An index this size is loaded while another thread reads the folder.
+  std::string index;
+  for (int i = 0; i < 3000; ++i) {
+    index += "[f" + std::to_string(i) + ".txt]\nTitle=Title " + std::to_string(i) + "\nFlags=4609\nAddress=" +
+             std::string(80, 'a') + "@x.org\nMsgID=m" + std::to_string(i) + ":001/001\n\n";
+    if (i % 60 == 0) touch(docs + "f" + std::to_string(i) + ".txt");
+  }
+  touch(docs + "no-section.txt");
+  writeIndex(docs, index);
+  ASSERT_GT(test::readFile(docs + "Plumadex.ini").size(), 256u * 1024);
+  UnreadList unread;
+  UnreadListCounter counter(unread);
+  ctx.unread = &counter;
+  DocRows rows = list(docs);
+  ASSERT_EQ(rows.size(), 51u);
+  EXPECT_EQ(find(rows, "f120.txt")->title, "Title 120");
+  EXPECT_EQ(find(rows, "no-section.txt")->title, "no-section");
+  EXPECT_EQ(unread.GetUnreadCount(docs).own, 50);
+}
+
 TEST_F(ListingFetch, HiddenContactsAreRead) {
   writeIndex(docs, "[$$.Plumadex]\nHide Contacts=Ann@X.org, bob ,ann@x.org\n");
   StringList hidden = {"stale"};
