@@ -498,7 +498,8 @@ std::string UUDecodeLine(std::string_view line) {
   if (first < 32 || first > 96) return out;
   int count = (first - 32) & 63;  // "`" is a zero count
   if (count == 0) return out;
-  // Six-bit values of the data characters ("`" counts as a blank).
+  // Six-bit values of the data characters. Older encoders write zero as a blank, newer ones as
+  // "`": both count, or every group after a blank would shift.
   unsigned char vals[4];
   int have = 0;
   size_t groups = static_cast<size_t>((count - 1) / 3 + 1);
@@ -510,7 +511,7 @@ std::string UUDecodeLine(std::string_view line) {
     while (have < 4) {
       if (i < line.size()) {
         auto c = static_cast<unsigned char>(line[i++]);
-        if (c < 33 || c > 96) continue;
+        if (c < 32 || c > 96) continue;
         vals[have++] = c == '`' ? 0 : static_cast<unsigned char>(c - 32);
       } else {
         vals[have++] = 0;  // padded with blanks

@@ -91,7 +91,8 @@ public:
 
   bool Run() {
     ReadHeader(doc_.header);
-    std::string type = Lower(doc_.header.contentType);
+    std::string type = Lower(TrimView(doc_.header.contentType));
+    if (type.empty()) type = "text/plain";  // a message without MIME headers is plain text
     if (type.starts_with("text")) {
       StringOut out(doc_.html);
       plainText_ = type.starts_with("text/plain");

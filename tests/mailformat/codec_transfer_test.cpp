@@ -163,6 +163,9 @@ TEST(CodecUuencode, LineDecoder) {
   // A count larger than the data: missing characters are blanks, nothing beyond is read.
   EXPECT_EQ(UUDecodeLine("&86)C"), std::string("abc\0\0\0", 6));
   EXPECT_EQ(UUDecodeLine("M").size(), 45u);
+  // Zero bytes written as blanks (classic encoders) or as "`" decode alike.
+  EXPECT_EQ(UUDecodeLine(")86)C    9&5F"), std::string("abc\0\0\0def", 9));
+  EXPECT_EQ(UUDecodeLine(")86)C````9&5F"), std::string("abc\0\0\0def", 9));
 }
 
 TEST(CodecUuencode, StreamDecoderSkipsToBeginAndStopsAtEnd) {

@@ -75,6 +75,11 @@ TEST(MimeMhtml, SinglePartDocumentsAndOtherTypes) {
   EXPECT_EQ(doc.html, "<b>hi</b>");
   ASSERT_TRUE(f.Read(Crlf("Content-Type: application/pdf\n\nxx\n"), doc));
   EXPECT_EQ(doc.html, "");
+  // Without a Content-Type a message is plain text, also when it is quoted-printable.
+  ASSERT_TRUE(f.Read(Crlf("From: a@b.example\nSubject: hi\n\nfish & chips\nbye\n"), doc));
+  EXPECT_EQ(doc.html, "fish &amp; chips<BR>\r\nbye");
+  ASSERT_TRUE(f.Read(Crlf("Subject: hi\nContent-Transfer-Encoding: quoted-printable\n\ncaf=C3=A9\n"), doc));
+  EXPECT_EQ(doc.html, "caf\xC3\xA9");
 }
 
 TEST(MimeMhtml, HostileNamesStayInsideTheResourceFolder) {
