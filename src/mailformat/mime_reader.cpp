@@ -340,8 +340,10 @@ private:
 
   void FinishHeaders(Entity& e, int depth) {
     if (e.v[kContentType].empty()) {
-      e.v[kContentType] = "text/plain";
-      e.type = "text/plain";
+      // The parts of a digest are messages unless they say otherwise.
+      bool digest = e.parent && e.parent->type.starts_with("multipart/digest");
+      e.v[kContentType] = digest ? "message/rfc822" : "text/plain";
+      e.type = e.v[kContentType];
       e.multipart = false;
     }
     if (e.v[kEncoding].empty()) e.v[kEncoding] = "7bit";
