@@ -5,6 +5,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include <QMimeDatabase>
+
 #include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
@@ -107,6 +109,41 @@ std::string KindOfName(std::string_view name) {
     for (char& c : kind)
       if (c == '$') c = '_';
   return kind;
+}
+
+// The kind of an unnamed part: "txt" for text, else the type's usual extension, so a picture or
+// a document without a file name does not become a text file.
+std::string KindOfType(const std::string& type) {
+  if (type.empty() || type.starts_with("text/") || type.starts_with("message/")) return "txt";
+  static const std::pair<std::string_view, std::string_view> kCommon[] = {
+      {"application/pdf", "pdf"},  {"image/jpeg", "jpg"},       {"image/pjpeg", "jpg"},
+      {"image/png", "png"},        {"image/gif", "gif"},        {"image/bmp", "bmp"},
+      {"image/tiff", "tif"},       {"application/zip", "zip"},  {"application/msword", "doc"},
+      {"audio/mpeg", "mp3"},       {"video/mp4", "mp4"},        {"application/rtf", "rtf"},
+      {"application/octet-stream", "bin"}};
+  for (auto [t, k] : kCommon)
+    if (type == t) return std::string(k);
+  QString suffix = QMimeDatabase().mimeTypeForName(QString::fromStdString(type)).preferredSuffix();
+  std::string k = suffix.toStdString();
+  if (k.empty() || k.size() > kMaxKindLength ||
+      k.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") != std::string::npos)
+    return "bin";
+  return k;
+}
+
+// A numbered piece of a split parameter: like HeaderParam, but the blanks inside quotes are
+// kept, since they may join two words of the whole value.
+std::string PieceParam(std::string_view value, std::string_view param) {
+  for (size_t i = 0; i + param.size() <= value.size(); ++i) {
+    if (!StartsWithNoCase(value.substr(i), param)) continue;
+    std::string_view rest = TrimView(value.substr(i + param.size()));
+    if (!rest.empty() && rest[0] == '"') {
+      rest.remove_prefix(1);
+      return std::string(rest.substr(0, rest.find('"')));
+    }
+    return std::string(TrimView(rest.substr(0, rest.find(';'))));
+  }
+  return {};
 }
 
 struct Entity {
@@ -287,14 +324,29 @@ private:
   static void TakeFileName(Entity& e, const std::string& value, const std::string& headerCharset) {
     e.fileName = HeaderParam(value, "name=");
     e.fileNameCharset = headerCharset;
-    if (e.fileName.empty()) {
-      std::string ext = HeaderParam(value, "name*=");
+    auto takeExtended = [&e](const std::string& ext, bool first) {
       size_t q1 = ext.find('\''), q2 = q1 == std::string::npos ? q1 : ext.find('\'', q1 + 1);
-      if (q2 != std::string::npos) {
+      if (first && q2 != std::string::npos) {
         e.fileNameCharset = ext.substr(0, q1);
-        e.fileName = UrlDecode(ext.substr(q2 + 1));
+        e.fileName += UrlDecode(ext.substr(q2 + 1));
       } else {
-        e.fileName = UrlDecode(ext);
+        e.fileName += UrlDecode(ext);
+      }
+    };
+    if (e.fileName.empty()) takeExtended(HeaderParam(value, "name*="), true);
+    if (e.fileName.empty()) {
+      // A long name split into numbered pieces: "name*0*=utf-8''...; name*1*=..." (or unencoded
+      // "name*0=...").
+      for (int k = 0; k < 100; ++k) {
+        std::string n = "name*" + std::to_string(k);
+        std::string encoded = HeaderParam(value, n + "*=");
+        if (!encoded.empty()) {
+          takeExtended(encoded, k == 0);
+          continue;
+        }
+        std::string plain = PieceParam(value, n + "=");
+        if (plain.empty()) break;
+        e.fileName += plain;
       }
     }
     e.nameFromParam = !e.fileName.empty();
@@ -639,7 +691,7 @@ private:
                  e.type.starts_with("text/rtf")) {
         kind = "rtf";
       } else {
-        kind = "txt";
+        kind = KindOfType(e.type);
       }
     }
     d.kind = kind;

@@ -175,12 +175,38 @@ TEST(MimeSplit, ExtendedParameterFileNames) {
       "Subject: =?iso-8859-1?Q?caf=E9?=\nContent-Type: multipart/mixed; boundary=b\n\n"
       "--b\nContent-Type: application/pdf\nContent-Disposition: attachment;\n filename*=utf-8''M%C3%BCller%20CV.pdf\n\nx\n"
       "--b\nContent-Type: application/pdf\nContent-Disposition: attachment; filename*=iso-8859-1'de'M%FCller.pdf\n\nx\n"
-      "--b\nContent-Type: text/plain; name=\"plain.txt\"\n\nx\n--b--\n"));
-  ASSERT_EQ(parts.size(), 3u);
+      "--b\nContent-Type: text/plain; name=\"plain.txt\"\n\nx\n"
+      // Long names come in numbered pieces, encoded or not.
+      "--b\nContent-Type: application/pdf\nContent-Disposition: attachment;\n"
+      " filename*0*=utf-8''Quartalsbericht%20M%C3%BC;\n filename*1*=nchen%202026.pdf\n\nx\n"
+      "--b\nContent-Type: application/pdf\nContent-Disposition: attachment;\n"
+      " filename*0=\"Annual report \"; filename*1=\"2026.pdf\"\n\nx\n--b--\n"));
+  ASSERT_EQ(parts.size(), 5u);
   EXPECT_EQ(parts[0].d.name, "M\xC3\xBCller CV.pdf");
   EXPECT_EQ(parts[1].d.name, "M\xC3\xBCller.pdf");
   // A plain name is not converted with the charset of the subject's encoded word.
   EXPECT_EQ(parts[2].d.name, "plain.txt");
+  EXPECT_EQ(parts[3].d.name, "Quartalsbericht M\xC3\xBCnchen 2026.pdf");
+  EXPECT_EQ(parts[3].d.kind, "pdf");
+  EXPECT_EQ(parts[4].d.name, "Annual report 2026.pdf");
+}
+
+TEST(MimeSplit, UnnamedPartsTakeTheKindOfTheirType) {
+  // Text stays "txt"; a picture or document without a file name keeps a matching extension.
+  SpoolFixture f;
+  auto parts = f.Split(Crlf(
+      "Subject: Scan\nContent-Type: multipart/mixed; boundary=b\n\n"
+      "--b\n\nbody\n"
+      "--b\nContent-Type: image/jpeg\nContent-Transfer-Encoding: base64\n\n/9j/\n"
+      "--b\nContent-Type: application/pdf\n\n%PDF\n"
+      "--b\nContent-Type: message/delivery-status\n\nStatus: 5.0.0\n"
+      "--b\nContent-Type: application/x-unheard-of\n\nx\n--b--\n"));
+  ASSERT_EQ(parts.size(), 5u);
+  const char* kinds[] = {"txt", "jpg", "pdf", "txt", "bin"};
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(parts[i].d.kind, kinds[i]) << i;
+    EXPECT_EQ(parts[i].d.name, "Scan") << i;
+  }
 }
 
 TEST(MimeSplit, HtmlBodyIsKeptAsEmlButANamedHtmlAttachmentIsDecoded) {
@@ -336,13 +362,13 @@ TEST(MimeSplit, ProgramMarkMakesSentOrReadMail) {
 TEST(MimeSplit, AttachmentNamesAreCleanedBeforeTheyNameAFile) {
   struct Case { const char* header; const char* kind; };
   const Case cases[] = {
-      {"name=\"../../etc/passwd\"", "txt"},
+      {"name=\"../../etc/passwd\"", "bin"},
       {"name=\"C:\\\\Windows\\\\evil.exe\"", "exe"},
       {"name=\"x.$$$_\"", "____"},
       {"name=\"x.$$$r\"", "___r"},
       {"name=\"Plumadex.ini\"", "ini"},
       {"name=\"$$$AB.x\"", "x"},
-      {"name=\"..\"", "txt"},
+      {"name=\"..\"", "bin"},
       {"name=\"a=0D=0Ab.txt\"", "txt"},
   };
   for (const Case& c : cases) {
