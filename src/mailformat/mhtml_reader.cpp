@@ -103,6 +103,9 @@ public:
       Walk(doc_.header.boundary, /*related=*/true, 0);
     } else if (type.starts_with("multipart/alternative")) {
       Walk(doc_.header.boundary, /*related=*/false, 0);
+    } else if (type.starts_with("multipart/")) {
+      // A message with attachments (or a signed one): its text is its first part that has one.
+      Walk(doc_.header.boundary, /*related=*/false, 0, /*mixed=*/true);
     }
     if (failed_ || in_.failed()) return false;
     doc_.charset = htmlCharset_;
@@ -221,7 +224,7 @@ private:
 
   // Walks the parts of a multipart entity; returns the stop that ended it (the end of the
   // input or a boundary of an enclosing entity).
-  Stop Walk(const std::string& boundary, bool related, int depth) {
+  Stop Walk(const std::string& boundary, bool related, int depth, bool mixed = false) {
     if (boundary.size() <= 2 || depth > limits_.maxDepth) return Skip();
     bounds_.push_back(boundary);
     const size_t my = bounds_.size() - 1;
@@ -234,8 +237,13 @@ private:
       std::string type = Lower(h.contentType);
       if (done) {
         s = Skip();
-      } else if (type.starts_with("multipart/alternative") || type.starts_with("multipart/related")) {
-        s = Walk(h.boundary, type.starts_with("multipart/related") && related, depth + 1);
+      } else if (type.starts_with("multipart/alternative") || type.starts_with("multipart/related") ||
+                 (mixed && type.starts_with("multipart/"))) {
+        bool childRelated = type.starts_with("multipart/related") && (related || mixed);
+        bool childMixed = mixed && !type.starts_with("multipart/alternative") && !childRelated;
+        if (childRelated) doc_.related = true;
+        s = Walk(h.boundary, childRelated, depth + 1, childMixed);
+        if (mixed && !doc_.html.empty()) done = true;
         if (s.kind == Stop::Eof) break;
         // The nested walk ended at one of our boundaries (or an outer one).
       } else if (type.starts_with("text/html")) {
@@ -250,6 +258,7 @@ private:
           plainText_ = true;
           htmlCharset_ = h.charset;
           s = Decode(h, out);
+          if (mixed) done = true;  // later text parts are attachments
         } else {
           s = Skip();
         }

@@ -56,6 +56,24 @@ TEST(MimeRealWorld, OutlookRelatedMessageIsOneEmlWithItsPicturesBesideTheAttachm
   EXPECT_EQ(px::test::readFile(gif->second), "GIF89a" + Bytes(200, 256));
 }
 
+TEST(MimeRealWorld, MessageWithAttachmentsOpensWithItsText) {
+  // A whole message of another program opened as a document shows its body and pictures.
+  QTemporaryDir tmp;
+  RandomSource random(4);
+  MhtmlDocument doc;
+  ASSERT_TRUE(ReadMhtmlMemory(Fixture("outlook_related.eml"), tmp.path().toStdString() + "/", random, doc));
+  EXPECT_NE(doc.html.find("Two photos from the site below:"), std::string::npos);
+  EXPECT_TRUE(doc.related);
+  EXPECT_EQ(doc.references.size(), 2u);
+  // The first text wins; a later text part (a list footer, an attached page) does not.
+  ASSERT_TRUE(ReadMhtmlMemory(Fixture("digest.eml"), tmp.path().toStdString() + "/", random, doc));
+  EXPECT_EQ(doc.html.find("Today&#39;s Topics"), std::string::npos);
+  EXPECT_NE(doc.html.find("Today's Topics:"), std::string::npos);
+  EXPECT_EQ(doc.html.find("mailing list"), std::string::npos);
+  ASSERT_TRUE(ReadMhtmlMemory(Fixture("disposition_name.eml"), tmp.path().toStdString() + "/", random, doc));
+  EXPECT_TRUE(doc.html.starts_with("The photo."));
+}
+
 TEST(MimeRealWorld, AppleMailAlternativeWithInlineAttachmentIsKeptWhole) {
   // The attachment sits inside the HTML alternative, so it travels inside the kept message; the
   // message's text is its plain alternative.
