@@ -31,6 +31,24 @@ std::string Lower(std::string_view s) {
   return r;
 }
 
+bool IsUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  size_t n = s.size(), i = 0;
+  while (i < n) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || c == 0xC0 || c == 0xC1 || c > 0xF4 || i + len > n) return false;
+    for (size_t k = 1; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
 struct Stop {
   enum Kind { None, Eof, Delim, Close } kind = None;
   size_t level = 0;
@@ -109,7 +127,10 @@ public:
     }
     if (failed_ || in_.failed()) return false;
     doc_.charset = htmlCharset_;
-    if (!htmlCharset_.empty()) doc_.html = DecodeFromCharset(doc_.html, htmlCharset_);
+    // Undeclared 8-bit text that is not UTF-8 is in the mail default charset.
+    std::string cs = htmlCharset_;
+    if (cs.empty() && !IsUtf8(doc_.html)) cs = DefaultCharsetName();
+    if (!cs.empty()) doc_.html = DecodeFromCharset(doc_.html, cs);
     if (plainText_) doc_.html = PlainToHtml(doc_.html);
     return true;
   }

@@ -121,6 +121,13 @@ TEST(MimeRealWorld, EightBitMessageWithoutMimeKeepsItsBytes) {
   // No charset was declared: the part is in the default charset.
   EXPECT_EQ(parts[0].Tag("Charset: "), "");
   EXPECT_EQ(parts[0].Tag("X-DATE-RECEIVED: "), "X-DATE-RECEIVED: 12/07/26 07:00:00");
+
+  // Opened as a document it reads in the mail default charset, not as broken UTF-8.
+  QTemporaryDir tmp;
+  RandomSource random(5);
+  MhtmlDocument doc;
+  ASSERT_TRUE(ReadMhtmlMemory(Fixture("latin1_no_mime.eml"), tmp.path().toStdString() + "/", random, doc));
+  EXPECT_TRUE(doc.html.starts_with("Gr\xC3\xBC\xC3\x9F Gott,<BR>")) << doc.html;
 }
 
 TEST(MimeRealWorld, DispositionFileNameNamesAPictureWithoutContentTypeName) {
