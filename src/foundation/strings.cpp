@@ -178,16 +178,20 @@ std::string SafeFileName(std::string_view s, size_t maxBytes) {
   }
   out = std::string(trimView(out));
 
-  // Names that would be hidden, special or the program's own files.
-  if (SameText(out, "Plumadex.ini") || SameText(out, "$$.Plumadex") || out.starts_with("$$$"))
-    out.insert(0, 1, '_');
-
   // Cut on a character boundary.
-  if (out.size() > maxBytes) {
-    size_t cut = maxBytes;
+  auto cutTo = [&out](size_t max) {
+    if (out.size() <= max) return;
+    size_t cut = max;
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
     out.resize(cut);
     out = std::string(trimView(out));
+  };
+  cutTo(maxBytes);
+  // Names that would be hidden, special or the program's own files; checked after the cut,
+  // which could otherwise leave exactly such a name.
+  if (SameText(out, "Plumadex.ini") || SameText(out, "$$.Plumadex") || out.starts_with("$$$")) {
+    out.insert(0, 1, '_');
+    cutTo(maxBytes);
   }
   if (out.empty()) return "_";
   if (out.front() == '.') out.front() = '_';

@@ -120,6 +120,13 @@ TEST(SafeFileName, CutsLongNamesOnCharacterBoundary) {
   EXPECT_EQ(r, longName.substr(0, 254));
   EXPECT_EQ(SafeFileName(std::string(300, 'a')).size(), 255u);
   EXPECT_EQ(SafeFileName("\xC3\xA9\xC3\xA9\xC3\xA9", 5), "\xC3\xA9\xC3\xA9");
+  // A cut that leaves a reserved name still gets it refused.
+  struct Cut { const char* in; size_t max; const char* out; } cuts[] = {
+      {"Plumadex.ini (2)", 12, "_Plumadex.in"},
+      {"$$.Plumadex copy", 11, "_$$.Plumade"},
+      {"  $$$Red.Note", 5, "_$$$R"},
+  };
+  for (const auto& c : cuts) EXPECT_EQ(SafeFileName(c.in, c.max), c.out) << c.in;
   // A cut that ends on a dot still obeys the dot rule.
   std::string dotted = std::string(254, 'a') + ".b";
   std::string d = SafeFileName(dotted);
