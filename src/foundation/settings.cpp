@@ -1,5 +1,8 @@
 #include "foundation/settings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <vector>
@@ -38,8 +41,6 @@ std::vector<std::string_view> SplitComma(std::string_view s) {
   }
 }
 
-// Font names may themselves hold no comma; the colour, size and style are the last three
-// parts, so a name is everything before them.
 }  // namespace
 
 void ApplyFontValue(std::string_view text, FontValue& font) {
@@ -92,6 +93,13 @@ std::string Settings::FileName() const { return ini_->FileName(); }
 
 store::IniStatus Settings::UpdateFile() {
   if (inMemory_) return store::IniStatus::Ok();
+  // The file holds scrambled passwords: when a save creates it, it is created private (the
+  // atomic save keeps the mode of the file it replaces).
+  if (ini_->Modified()) {
+    const std::string path = ini_->FileName();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+  }
   store::IniStatus st = ini_->UpdateFile();
   if (!st.ok()) lastError_ = st;
   return st;

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <functional>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace px;
@@ -223,4 +226,53 @@ TEST(Locations, ProgramFolderOfTheBuildTreeHoldsTheTemplate) {
   const std::string folder = ProgramFolder();
   EXPECT_EQ(folder.back(), '/');
   EXPECT_FALSE(test::readFile(folder + "user0.ini").empty());
+}
+
+TEST(Locations, FirstUseCopyIsWholeOrNothing) {
+  test::TempHome home;
+  test::makeDirs(home.path("prog"));
+  const std::string templ = "[User]\r\nName=" + std::string(8000, 'a') + "\r\n";
+  test::writeFile(home.path("prog/user0.ini"), templ);
+  qputenv("PLUMADEX_PROGRAM_DIR", QByteArray::fromStdString(home.path("prog")));
+  Locations loc = ComputeLocations();
+  qunsetenv("PLUMADEX_PROGRAM_DIR");
+
+  // A disk that fills up during the copy: no cut settings file is left behind.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 1024;
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  MakeDataFolders(loc);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldHandler);
+  struct stat st {};
+  EXPECT_NE(::stat(loc.UserIni().c_str(), &st), 0);
+  int files = 0;
+  if (DIR* d = ::opendir(loc.dataRoot.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_type == DT_REG) ++files;
+    ::closedir(d);
+  }
+  EXPECT_EQ(files, 0);  // no temporary file left either
+
+  // The next start copies the template whole.
+  MakeDataFolders(loc);
+  EXPECT_EQ(test::readFile(loc.UserIni()), templ);
+  ASSERT_EQ(::stat(loc.UserIni().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(Settings, FileMadeByTheFirstSaveIsPrivate) {
+  test::TempHome home;
+  const std::string path = home.path("User.ini");
+  Settings s(path);
+  struct stat st {};
+  s.UpdateFile();  // nothing changed: no file
+  EXPECT_NE(::stat(path.c_str(), &st), 0);
+  s.SetPassword("ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGH");
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Settings(path).Password().size(), 60u);
 }
