@@ -1,5 +1,7 @@
 #include "foundation/ui/message_box_presenter.h"
 
+#include "foundation/ui/standard_font.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -30,7 +32,9 @@ void MessageBoxPresenter::ShowBox(MessageKind kind, const std::string& text) {
   QMessageBox box(icon, QStringLiteral("Plumadex"), DisplayText(text), QMessageBox::Ok,
                   QApplication::activeWindow());
   box.setTextFormat(Qt::PlainText);
-  box.setFont(QApplication::font());
+  QFont font = box.font();
+  ApplyStandardFont(font, true);
+  box.setFont(font);
   box.setDefaultButton(QMessageBox::Ok);
   box_ = &box;
   if (QWidget* w = QApplication::activeWindow()) w->raise();
