@@ -43,6 +43,13 @@ int64_t ReadTyped(const Settings& s, const std::string& key) {
       {"Auto Check Mail", [](const Settings& s) { return s.AutoCheckMail() ? 1 : 0; }},
       {"Keep On Server", [](const Settings& s) { return s.KeepOnServer() ? 1 : 0; }},
       {"Use Alternative From Address", [](const Settings& s) { return s.UseAlternativeFromAddress() ? 1 : 0; }},
+      {"Use Signature", [](const Settings& s) { return s.UseSignature() ? 1 : 0; }},
+      {"No Tags", [](const Settings& s) { return s.NoTags() ? 1 : 0; }},
+      {"Check PGP", [](const Settings& s) { return s.CheckPGP() ? 1 : 0; }},
+      {"Use Local Server", [](const Settings& s) { return s.UseLocalServer() ? 1 : 0; }},
+      {"New Install", [](const Settings& s) { return s.NewInstall() ? 1 : 0; }},
+      {"NextVersionCheck", [](const Settings& s) { return s.NextVersionCheck(); }},
+      {"Use Dashboard Color", [](const Settings& s) { return s.UseDashboardColor() ? 1 : 0; }},
   };
   return readers.at(key)(s);
 }
@@ -74,6 +81,13 @@ TEST(Settings, DefaultsAndClampsAsOneTable) {
       {"User", "Auto Check Mail", nullptr, 0},   {"User", "Auto Check Mail", "1", 1},
       {"User", "Auto Check Mail", "yes", 0},     {"User", "Keep On Server", "2", 0},
       {"User", "Use Alternative From Address", "1", 1},
+      {"User", "Use Signature", nullptr, 0},      {"User", "Use Signature", "1", 1},
+      {"User", "No Tags", nullptr, 0},            {"User", "No Tags", "1", 1},
+      {"User", "Check PGP", nullptr, 0},          {"User", "Check PGP", "1", 1},
+      {"User", "Use Local Server", nullptr, 0},   {"User", "Use Local Server", "1", 1},
+      {"User", "New Install", nullptr, 0},        {"User", "New Install", "1", 1},
+      {"User", "NextVersionCheck", nullptr, 0},   {"User", "NextVersionCheck", "38000", 38000},
+      {"Settings", "Use Dashboard Color", nullptr, 0}, {"Settings", "Use Dashboard Color", "1", 1},
   };
   for (const Case& c : cases) {
     Settings s;
