@@ -101,7 +101,15 @@ store::IniStatus Settings::UpdateFile() {
     if (fd >= 0) ::close(fd);
   }
   store::IniStatus st = ini_->UpdateFile();
-  if (!st.ok()) lastError_ = st;
+  if (st.ok()) {
+    failing_ = false;
+    return st;
+  }
+  lastError_ = st;
+  if (!failing_) {
+    failing_ = true;
+    if (onSaveFailure_) onSaveFailure_(st);
+  }
   return st;
 }
 

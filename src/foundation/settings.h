@@ -9,6 +9,7 @@
 #include "store/ini_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,6 +63,11 @@ public:
   // Saves now when modified; the status of the last failed save is kept in LastError().
   store::IniStatus UpdateFile();
   const store::IniStatus& LastError() const { return lastError_; }
+  // Told when saving starts to fail (once, until a save succeeds again), so the user hears of
+  // settings that will not survive the run; the desk queues the status message.
+  void SetSaveFailureHandler(std::function<void(const store::IniStatus&)> fn) {
+    onSaveFailure_ = std::move(fn);
+  }
 
   // Generic access. Writers save at once.
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def = {}) const;
@@ -178,6 +184,8 @@ private:
   std::unique_ptr<store::TPXIniBase> ini_;
   bool inMemory_ = false;
   store::IniStatus lastError_;
+  bool failing_ = false;
+  std::function<void(const store::IniStatus&)> onSaveFailure_;
 };
 
 // The From address of the user's mail: the alternative address when chosen and set, else

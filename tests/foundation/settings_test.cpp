@@ -290,3 +290,23 @@ TEST(Settings, FileMadeByTheFirstSaveIsPrivate) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(Settings(path).Password().size(), 60u);
 }
+
+TEST(Settings, SaveFailureIsToldOnceUntilASaveSucceeds) {
+  test::TempHome home;
+  const std::string path = home.path("gone/User.ini");
+  Settings s(path);
+  std::vector<std::string> told;
+  s.SetSaveFailureHandler([&](const store::IniStatus& st) { told.push_back(st.message); });
+  s.SetName("Anna");
+  s.SetTreeWidth(300);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_TRUE(told[0].starts_with("Cannot ")) << told[0];
+  EXPECT_FALSE(s.LastError().ok());
+
+  // Nothing written in memory is lost: the next save that works writes it all.
+  test::makeDirs(home.path("gone"));
+  s.SetName("Berit");
+  EXPECT_EQ(Settings(path).Name(), "Berit");
+  EXPECT_EQ(Settings(path).TreeWidth(), 300);
+  EXPECT_EQ(told.size(), 1u);
+}
