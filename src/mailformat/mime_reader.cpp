@@ -1,5 +1,6 @@
 #include "mailformat/mime_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -164,6 +165,7 @@ struct Entity {
   bool hasFolder = false, outbound = false, draft = false, mark = false, hasAccount = false;
   std::string folder, account;
   bool hasReceived = false;
+  bool keptWhole = false;  // a multipart stored whole as one EML part
 };
 
 struct Stop {
@@ -173,14 +175,15 @@ struct Stop {
 
 class Splitter {
 public:
-  Splitter(LineReader& in, PartSink& sink, const SplitOptions& opt, bool textOnly)
-      : in_(in), sink_(sink), opt_(opt), textOnly_(textOnly) {}
+  Splitter(LineReader& in, PartSink& sink, const SplitOptions& opt, bool textOnly,
+           bool attachmentsOnly = false)
+      : in_(in), sink_(sink), opt_(opt), textOnly_(textOnly), attachmentsOnly_(attachmentsOnly) {}
 
   SplitSummary Run() {
     Entity top;
     top.topLevel = true;
     ParseEntity(top, 0);
-    if (parts_ == 0 && !Stopped() && !in_.failed()) {
+    if (parts_ == 0 && !attachmentsOnly_ && !Stopped() && !in_.failed()) {
       // A message without any part (an empty multipart) still arrives: its headers are kept.
       top.eml = true;
       EmitEmpty(top);
@@ -420,9 +423,10 @@ private:
       if (e.boundary.size() <= 2) {
         e.multipart = false;  // no boundary: keep the whole entity as it stands
         e.eml = true;
-      } else if ((e.related || e.alternative) && !textOnly_) {
+      } else if ((e.related || e.alternative) && !textOnly_ && !attachmentsOnly_) {
         e.multipart = false;
         e.eml = true;
+        e.keptWhole = true;
       }
     } else if (e.type.starts_with("message/rfc822")) {
       e.rfc822 = true;
@@ -445,7 +449,7 @@ private:
     if (Stopped()) return {Stop::Eof, 0};
     if (s.kind != Stop::None) {
       // The entity ended with its header block.
-      if (!e.multipart && !e.rfc822) EmitEmpty(e);
+      if (!e.multipart && !e.rfc822 && !attachmentsOnly_) EmitEmpty(e);
       return s;
     }
     if (e.rfc822) {
@@ -479,6 +483,10 @@ private:
       }
       pre.append(p.text);
       if (p.last) pre += "\r\n";
+      if (attachmentsOnly_) {
+        pre.resize(std::min<size_t>(pre.size(), 1));  // only whether there was any text matters
+        continue;
+      }
       if (pre.size() > kMaxPreambleInMemory) {
         if (!spilled) {
           if (!BeginPart()) break;
@@ -498,7 +506,7 @@ private:
         if (spilled) sink_.Abort();
         return {Stop::Eof, 0};
       }
-      bool hasText = spilled || !TrimView(pre).empty();
+      bool hasText = !attachmentsOnly_ && (spilled || !TrimView(pre).empty());
       if (hasText) {
         if (!spilled) {
           if (BeginPart()) {
@@ -584,8 +592,22 @@ private:
 
   enum class Mode { Text, Eml, QuotedPrintable, Base64, UUEncode };
 
+  // Attachments-only pass: skips a body that is not a named file of a multipart/mixed.
+  Stop SkipLeaf() {
+    LinePiece p;
+    while (!Stopped() && in_.Next(p)) {
+      if (!p.first) continue;
+      Stop c = Classify(p);
+      if (c.kind != Stop::None) return c;
+    }
+    return {Stop::Eof, 0};
+  }
+
   Stop ParseLeaf(Entity& e) {
-    if (parts_ + 1 >= opt_.maxParts) {
+    if (attachmentsOnly_ && (e.eml || !e.nameFromParam || !e.parent || parts_ >= opt_.maxParts ||
+                             !e.parent->type.starts_with("multipart/mixed")))
+      return SkipLeaf();
+    if (!attachmentsOnly_ && parts_ + 1 >= opt_.maxParts) {
       // Too many parts: the rest of the message becomes this one part, undecoded.
       swallow_ = true;
       e.eml = true;
@@ -653,6 +675,7 @@ private:
     if (mode == Mode::UUEncode) uu.Finish(out);
     if (mode == Mode::QuotedPrintable) qp.Finish(out);
     if (!WritePart(out)) return {Stop::Eof, 0};
+    if (e.keptWhole) sink_.KeptWhole();
     EndPart(e, mode == Mode::Eml);
     return s;
   }
@@ -724,6 +747,7 @@ private:
   PartSink& sink_;
   const SplitOptions& opt_;
   bool textOnly_;
+  bool attachmentsOnly_;
   std::vector<const std::string*> bounds_;
   size_t parts_ = 0;
   bool swallow_ = false;
@@ -749,9 +773,36 @@ public:
       name_ = spool_.NewName();
     }
     done_.emplace_back(name_, std::move(d));
+    keptWhole_.push_back(nextKeptWhole_);
+    nextKeptWhole_ = false;
     return true;
   }
-  void Abort() override { writer_.Discard(); }
+  void Abort() override {
+    writer_.Discard();
+    nextKeptWhole_ = false;
+  }
+  void KeptWhole() override { nextKeptWhole_ = true; }
+
+  // A multipart/alternative or related entity is stored whole for the HTML viewer; files attached
+  // inside it (Apple Mail puts them into a multipart/mixed within the HTML alternative) also
+  // become parts of their own, so the user finds them beside the message. They take the
+  // message's descriptor lines with their own name and kind.
+  bool ExtractFromKeptWhole(const SplitOptions& options) {
+    const size_t n = done_.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (!keptWhole_[i]) continue;
+      LineReader in;
+      if (!in.OpenFile(spool_.PathOf(done_[i].first, kContentExt))) continue;
+      CoverSink sink(*this, done_[i].second);
+      SplitOptions nested;
+      nested.maxDepth = options.maxDepth;
+      nested.maxParts = options.maxParts > done_.size() ? options.maxParts - done_.size() : 0;
+      Splitter splitter(in, sink, nested, /*textOnly=*/false, /*attachmentsOnly=*/true);
+      SplitSummary s = splitter.Run();
+      if (s.sinkFailed) return false;
+    }
+    return true;
+  }
 
   // Writes the descriptors; with `group` and several parts they get the message ids.
   bool Finish(bool group, std::vector<std::string>& names) {
@@ -783,10 +834,33 @@ private:
     writer_.Discard();
     return false;
   }
+  // Passes an attached file's part on with the lines of the message it was found in.
+  class CoverSink : public PartSink {
+  public:
+    CoverSink(SpoolSink& owner, PartDescriptor cover) : owner_(owner), cover_(std::move(cover)) {}
+    bool Begin() override { return owner_.Begin(); }
+    bool Write(std::string_view bytes) override { return owner_.Write(bytes); }
+    bool End(PartDescriptor d) override {
+      PartDescriptor r = cover_;
+      r.kind = d.kind;
+      r.name = d.name;
+      // The message's charset says nothing about the bytes of a file.
+      std::erase_if(r.tagged, [](const std::string& t) { return StartsWithNoCase(t, "Charset:"); });
+      return owner_.End(std::move(r));
+    }
+    void Abort() override { owner_.Abort(); }
+
+  private:
+    SpoolSink& owner_;
+    PartDescriptor cover_;
+  };
+
   MailSpool& spool_;
   SpoolFileWriter writer_;
   std::string name_;
   std::vector<std::pair<std::string, PartDescriptor>> done_;
+  std::vector<bool> keptWhole_;
+  bool nextKeptWhole_ = false;
   std::string error_;
 };
 
@@ -796,6 +870,7 @@ SplitResult RunSpoolSplit(LineReader& in, MailSpool& spool, const SplitOptions& 
   SpoolSink sink(spool);
   SplitSummary s = SplitMessage(in, sink, options);
   bool ok = !s.readFailed && !s.sinkFailed;
+  if (ok && !sink.ExtractFromKeptWhole(options)) ok = false;
   bool written = sink.Finish(ok, r.parts);
   r.outbound = s.outbound;
   r.to = s.to;

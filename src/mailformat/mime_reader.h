@@ -57,6 +57,8 @@ public:
   virtual bool Write(std::string_view bytes) = 0;    // content bytes
   virtual bool End(PartDescriptor descriptor) = 0;   // the part is complete
   virtual void Abort() = 0;                          // drop the part begun
+  // The part about to end is a multipart (alternative or related) stored whole.
+  virtual void KeptWhole() {}
   virtual bool Done() const { return false; }        // no more parts wanted
 };
 

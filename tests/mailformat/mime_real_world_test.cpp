@@ -74,15 +74,26 @@ TEST(MimeRealWorld, MessageWithAttachmentsOpensWithItsText) {
   EXPECT_TRUE(doc.html.starts_with("The photo."));
 }
 
-TEST(MimeRealWorld, AppleMailAlternativeWithInlineAttachmentIsKeptWhole) {
-  // The attachment sits inside the HTML alternative, so it travels inside the kept message; the
-  // message's text is its plain alternative.
+TEST(MimeRealWorld, AppleMailAttachmentInsideTheHtmlAlternativeBecomesAPartOfItsOwn) {
+  // The alternative is kept whole for the viewer; the file attached inside it is found beside it.
   SpoolFixture f;
-  auto parts = f.Split(Fixture("apple_alternative.eml"));
-  ASSERT_EQ(parts.size(), 1u);
+  SplitResult r;
+  auto parts = f.Split(Fixture("apple_alternative.eml"), {}, &r);
+  ASSERT_TRUE(r.ok());
+  ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0].d.kind, "eml");
   EXPECT_EQ(parts[0].d.name, "Minutes");
   EXPECT_NE(parts[0].content.find("filename=minutes.pdf"), std::string::npos);
+  EXPECT_EQ(parts[1].d.kind, "pdf");
+  EXPECT_EQ(parts[1].d.name, "minutes.pdf");
+  EXPECT_EQ(parts[1].content, "%PDF-1.4\n" + Bytes(0, 256) + Bytes(0, 256));
+  EXPECT_EQ(parts[1].d.from, parts[0].d.from);
+  EXPECT_EQ(parts[1].d.to, "team@example.com");
+  EXPECT_EQ(parts[1].Tag("X-DATE-RECEIVED: "), parts[0].Tag("X-DATE-RECEIVED: "));
+  EXPECT_EQ(parts[1].Tag("Charset: "), "");
+  EXPECT_TRUE(parts[0].Tag("MsgID: ").ends_with(":001"));
+  EXPECT_TRUE(parts[1].Tag("MsgID: ").ends_with(":002"));
+  // Pictures of a related message stay inside it (the Outlook message above has only its PDF).
   EmlText text = ExtractEmlTextFromBytes(Fixture("apple_alternative.eml"));
   ASSERT_TRUE(text.found);
   ASSERT_FALSE(text.lines.empty());
