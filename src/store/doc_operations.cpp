@@ -15,6 +15,7 @@
 #include "store/unique_names.h"
 #include "store/unread_list.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -89,6 +90,16 @@ std::string storedTitle(const std::string& utf8, const std::string& original,
   return EncodeToCharset(utf8, charset);
 }
 
+// ExcludeTo: a comma list of bare addresses.
+std::string JoinExcludeTo(const StringList& list) {
+  std::string out;
+  for (const auto& e : list) {
+    if (!out.empty()) out += ',';
+    out += e;
+  }
+  return out;
+}
+
 }  // namespace
 
 // ---- The state of one run: open indexes, folder name caches, the undo log. ----
@@ -135,10 +146,12 @@ struct DocOperations::Run {
   };
 
   struct Undo {
-    enum Kind { FileMoved, FileCreated, Section, Unread } kind;
-    std::string a, b;      // FileMoved: from, to; FileCreated: path; Section: folder, name
-    StringList lines;      // Section: the lines before (empty: no section)
-    bool existed = false;  // Section: the section existed
+    enum Kind { FileMoved, FileCreated, Section, Unread, SentSection, FolderMoved, FolderCopied } kind;
+    // FileMoved, FolderMoved, FolderCopied: from, to; FileCreated: path; Section: folder, name;
+    // SentSection: -, name
+    std::string a, b;
+    StringList lines;      // Section, SentSection: the lines before (empty: no section)
+    bool existed = false;  // Section, SentSection: the section existed
     int64_t delta = 0;     // Unread: folder a changed by delta
   };
 
@@ -219,6 +232,27 @@ struct DocOperations::Run {
     ops.svc_.unread->ChangeUnreadCount(folder, delta, true);
     undo.push_back(Undo{Undo::Unread, folder, {}, {}, false, delta});
   }
+  // sent.ini is saved with the indexes, so its changes are put back with theirs.
+  void sentWrite(const std::string& section, std::string_view key, std::string_view value) {
+    TPXCustomIni* sent = ops.svc_.sent;
+    if (!sent) return;
+    bool noted = false;
+    for (const auto& u : undo)
+      if (u.kind == Undo::SentSection && u.b == section) noted = true;
+    if (!noted) {
+      Undo u{Undo::SentSection, {}, section, {}, false, 0};
+      sent->ReadSectionValues(section, u.lines);
+      u.existed = !u.lines.empty();
+      undo.push_back(std::move(u));
+    }
+    sent->WriteString(section, key, value);
+  }
+  void folderMoved(const std::string& from, const std::string& to) {
+    undo.push_back(Undo{Undo::FolderMoved, from, to, {}, false, 0});
+  }
+  void folderCopied(const std::string& from, const std::string& to) {
+    undo.push_back(Undo{Undo::FolderCopied, from, to, {}, false, 0});
+  }
   void fileMoved(const std::string& from, const std::string& to) {
     undo.push_back(Undo{Undo::FileMoved, from, to, {}, false, 0});
   }
@@ -256,6 +290,25 @@ struct DocOperations::Run {
         }
         case Undo::Unread:
           if (ops.svc_.unread) ops.svc_.unread->ChangeUnreadCount(it->a, -it->delta, true);
+          break;
+        case Undo::SentSection: {
+          TPXCustomIni* sent = ops.svc_.sent;
+          if (!sent) break;
+          sent->EraseSection(it->b);
+          for (const auto& l : it->lines) {
+            const size_t eq = l.find('=');
+            if (eq != std::string::npos && eq > 0)
+              sent->WriteString(it->b, std::string_view(l).substr(0, eq),
+                                std::string_view(l).substr(eq + 1));
+          }
+          break;
+        }
+        case Undo::FolderMoved:
+          if (ops.svc_.unread) ops.svc_.unread->MoveFolder(it->b, it->a);
+          if (ops.svc_.newMail) ops.svc_.newMail->MoveFolder(it->b, it->a);
+          break;
+        case Undo::FolderCopied:
+          if (ops.svc_.unread) ops.svc_.unread->ResetTree(it->b);
           break;
       }
     }
@@ -553,7 +606,8 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
   if (!identical && !existing.empty() && !sameFolder && !(move && target == svc_.trashFolder)) {
     CollisionQuestion q;
     q.fileName = existing;
-    q.proposedTitle = UniqueFileName(tn, nameTitle, it.ext).title;
+    // The question and its answer carry titles in the item's charset, as the index does.
+    q.proposedTitle = storedTitle(UniqueFileName(tn, nameTitle, it.ext).title, it.title, it.charset);
     q.charset = it.charset;
     q.severalItems = run.several;
     q.offerReplace = IsRegularFile(existingPath);
@@ -563,7 +617,7 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
       return true;
     }
     replace = a.action == CollisionAction::Replace;
-    if (!replace) title = a.title.empty() ? q.proposedTitle : a.title;
+    if (!replace) title = namingTitle(a.title.empty() ? q.proposedTitle : a.title, it.charset);
   }
 
   std::string newName, newTitle;
@@ -687,7 +741,7 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
         const std::string mid = Trim(valueOf(rl, "MsgID"));
         if (svc_.sent && !mid.empty() && (flagsOf(rl, 0) & dfOutgoing)) {
           const std::string link = std::string(kLinkPrefix) + mid;
-          if (svc_.sent->SectionExists(link)) svc_.sent->WriteString(link, "ID", it.name);
+          if (svc_.sent->SectionExists(link)) run.sentWrite(link, "ID", it.name);
         }
       }
     }
@@ -700,9 +754,9 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
     if (svc_.sent && !mid.empty() && (flags & dfOutgoing)) {
       const std::string link = std::string(kLinkPrefix) + mid;
       if (svc_.sent->SectionExists(link) || IsPendingFlags(flags)) {
-        svc_.sent->WriteString(link, "Path", target);
-        svc_.sent->WriteString(link, "ID", targetSection);
-        svc_.sent->WriteString(link, "Flags", std::to_string(newFlags));
+        run.sentWrite(link, "Path", target);
+        run.sentWrite(link, "ID", targetSection);
+        run.sentWrite(link, "Flags", std::to_string(newFlags));
       }
     }
     if (svc_.quickboard && !othersUse) svc_.quickboard->PathMoved(src, dst, false);
@@ -751,6 +805,11 @@ bool DocOperations::transferFolder(Run& run, OpItem& it, bool move) {
     run.namesOf(it.folder).Remove(it.name);
   } else {
     run.fileCreated(dst);
+    // The copy holds the same unread entries as the original.
+    if (svc_.unread) {
+      svc_.unread->CopyFolder(src, dst);
+      run.folderCopied(src, dst);
+    }
   }
   // The folder's own entry lives in its parent's index, named after it with a "." appended.
   const std::string oldSection = it.name + ".", newSection = u.fileName + ".";
@@ -765,6 +824,7 @@ bool DocOperations::transferFolder(Run& run, OpItem& it, bool move) {
   if (move) {
     run.erase(it.folder, oldSection);
     folderMoved(src, dst);
+    run.folderMoved(src, dst);
   }
   it.folder = target;
   it.name = u.fileName;
@@ -856,7 +916,7 @@ bool DocOperations::storeFile(Run& run, OpItem& it, bool move) {
   if (move && !existing.empty()) {
     CollisionQuestion q;
     q.fileName = existing;
-    q.proposedTitle = UniqueFileName(tn, nameTitle, ext).title;
+    q.proposedTitle = storedTitle(UniqueFileName(tn, nameTitle, ext).title, title, it.charset);
     q.charset = it.charset;
     q.severalItems = run.several;
     q.offerReplace = IsRegularFile(target + existing);
@@ -866,7 +926,7 @@ bool DocOperations::storeFile(Run& run, OpItem& it, bool move) {
       return true;
     }
     replace = a.action == CollisionAction::Replace;
-    chosenTitle = replace ? nameTitle : a.title;
+    if (!replace) chosenTitle = namingTitle(a.title.empty() ? q.proposedTitle : a.title, it.charset);
   }
   std::string newName, newTitle;
   if (replace) {
@@ -890,7 +950,10 @@ bool DocOperations::storeFile(Run& run, OpItem& it, bool move) {
   if (move) run.fileMoved(src, dst);
   else run.fileCreated(dst);
   tn.Add(newName);
-  for (const auto& s : run.index(target).sectionsOf(newName)) run.erase(target, s);
+  for (const auto& s : run.index(target).sectionsOf(newName)) {
+    if (replace && (flagsOf(run.lines(target, s), 0) & dfUnread)) run.unread(target, -1);
+    run.erase(target, s);
+  }
   run.remember(target, newName);
   const std::string shownTitle = storedTitle(newTitle, title, it.charset);
   if (newTitle != StripExtension(newName)) run.write(target, newName, "Title", shownTitle);
@@ -957,11 +1020,14 @@ bool DocOperations::renameDoc(Run& run, OpItem& it) {
     const std::string mid = Trim(valueOf(lines, "MsgID"));
     if (svc_.sent && !mid.empty() && (flagsOf(lines, 0) & dfOutgoing)) {
       const std::string link = std::string(kLinkPrefix) + mid;
-      if (svc_.sent->SectionExists(link)) svc_.sent->WriteString(link, "ID", ns);
+      if (svc_.sent->SectionExists(link)) run.sentWrite(link, "ID", ns);
     }
   }
   if (u.fileName != it.name) {
-    if (folder) folderMoved(slashed(path), slashed(newPath));
+    if (folder) {
+      folderMoved(slashed(path), slashed(newPath));
+      run.folderMoved(slashed(path), slashed(newPath));
+    }
     else if (svc_.quickboard) svc_.quickboard->PathMoved(path, newPath, false);
   }
   if (svc_.quickboard) svc_.quickboard->CaptionChanged(folder ? slashed(newPath) : newPath, u.title);
@@ -1042,7 +1108,29 @@ bool DocOperations::outbox(Run& run, OpItem& it) {
       }
       if (changed) run.write(it.folder, section, k, JoinAddressList(kept));
     }
-    if (IsGroupAddress(it.dropAddress) && !groupLeft) run.deleteKey(it.folder, section, "ExcludeTo");
+    // ExcludeTo names members of the groups among the recipients: a removed group takes its
+    // members out of it, and with no group left it has nothing to say.
+    if (!groupLeft) {
+      run.deleteKey(it.folder, section, "ExcludeTo");
+    } else if (IsGroupAddress(it.dropAddress) && !it.dropMembers.empty()) {
+      std::vector<std::string> members;
+      for (const auto& m : it.dropMembers) members.push_back(LowerCase(BareAddressOf(m)));
+      StringList kept;
+      bool changed = false;
+      for (const auto& raw : SplitCommaList(valueOf(lines, "ExcludeTo"))) {
+        const std::string e = Trim(raw);
+        if (e.empty()) continue;
+        if (std::find(members.begin(), members.end(), LowerCase(BareAddressOf(e))) != members.end()) {
+          changed = true;
+          continue;
+        }
+        kept.push_back(e);
+      }
+      if (changed) {
+        if (kept.empty()) run.deleteKey(it.folder, section, "ExcludeTo");
+        else run.write(it.folder, section, "ExcludeTo", JoinExcludeTo(kept));
+      }
+    }
     return true;
   }
   std::string target = section;
@@ -1076,9 +1164,9 @@ bool DocOperations::outbox(Run& run, OpItem& it) {
   put("Original", it.original);
   if (svc_.sent) {
     const std::string link = std::string(kLinkPrefix) + it.seriesId;
-    svc_.sent->WriteString(link, "Path", it.folder);
-    svc_.sent->WriteString(link, "ID", target);
-    svc_.sent->WriteString(link, "Flags", std::to_string(flags));
+    run.sentWrite(link, "Path", it.folder);
+    run.sentWrite(link, "ID", target);
+    run.sentWrite(link, "Flags", std::to_string(flags));
   }
   it.prefix = SplitTagPrefix(target).prefix;
   it.flags = flags;
@@ -1090,6 +1178,8 @@ bool DocOperations::outbox(Run& run, OpItem& it) {
 
 bool DocOperations::deleteDoc(Run& run, OpItem& it) {
   const std::string path = it.Path();
+  // A folder row: its entry is "name." in the parent, and its counts go with it.
+  if (it.prefix.empty() && !it.name.empty() && IsDirectory(path)) return deleteFolder(run, it);
   const std::string section = it.Section();
   bool othersUse = false;
   for (const auto& s : run.index(it.folder).sectionsOf(it.name))
@@ -1103,7 +1193,6 @@ bool DocOperations::deleteDoc(Run& run, OpItem& it) {
         return false;
       }
     } else {
-      ::chmod(path.c_str(), 0644);  // a read-only document is still the user's to delete
       if (::unlink(path.c_str()) != 0) {
         ReportFileError(svc_.messages, "delete", path, {}, errno);
         return false;
@@ -1133,15 +1222,8 @@ bool DocOperations::deleteFolder(Run& run, OpItem& it) {
     if (svc_.quickboard) svc_.quickboard->PathRemoved(p, isFolder);
   };
   FileFailure f = DeleteTree(folder, trash, visitor);
-  if (svc_.unread) {
-    if (trash) {
-      // The trash stays: everything below it is gone (or partly gone) and is counted again on
-      // the next listing.
-      svc_.unread->ResetTree(folder);
-    } else {
-      svc_.unread->ResetTree(folder);
-    }
-  }
+  // Whatever a partial failure left behind is counted again on the next listing.
+  if (svc_.unread) svc_.unread->ResetTree(folder);
   if (f) {
     ReportFileError(svc_.messages, trash && f.path == folder ? "empty" : "delete", f.path, {}, f.error);
     return false;

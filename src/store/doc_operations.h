@@ -125,6 +125,7 @@ struct OpItem {
   std::string original;      // "R," / "F," + path of the message answered or forwarded
   std::string dropAddress;   // pending message: address dropped on it
   bool removeAddress = false;  // pending message: remove dropAddress instead of adding it
+  std::vector<std::string> dropMembers;  // dropAddress is a group: its members' addresses
   // A child row selected without its message: the message's title and text become its sticker
   // when it is copied or moved.
   bool orphanAttachment = false;

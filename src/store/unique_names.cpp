@@ -3,6 +3,7 @@
 #include "foundation/random.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
+#include "store/doc_record.h"
 #include "store/ini_file.h"
 
 #include <cerrno>
@@ -104,6 +105,9 @@ UniqueName UniqueFileName(FolderNames& names, std::string_view title, std::strin
   const std::string key = FoldCase(safe) + '\0' + FoldCase(dotExt);
   const std::string selfFold = FoldCase(self);
   auto taken = [&](const std::string& fileName) {
+    // A title plus its extension can spell the folder's own index or its properties section
+    // ("Plumadex" + ".ini"): such a document would be overwritten by the index.
+    if (IsIndexFileName(fileName) || SameText(fileName, kFolderSection)) return true;
     return names.Contains(fileName) && (self.empty() || FoldCase(fileName) != selfFold);
   };
 

@@ -39,7 +39,8 @@ void UnreadList::LoadLines(const StringList& lines) {
     if (eq == std::string::npos || eq == 0) continue;
     int64_t n = 0;
     if (!parseCount(std::string_view(line).substr(eq + 1), n) || n <= 0) continue;
-    std::string key = line.substr(0, eq);
+    // A line written by hand may lack the final separator; the key form always has it.
+    std::string key = UnreadKeyOf(std::string_view(line).substr(0, eq));
     // A path this program cannot check (a Windows path from an old file) is kept as it stands;
     // only a folder known to be gone loses its line.
     if (key.front() == '/' && !folderExists(key)) continue;
@@ -99,6 +100,20 @@ void UnreadList::MoveFolder(std::string_view oldFolder, std::string_view newFold
   for (auto& [k, n] : moved) counts_[k] += n;
   changed_ = true;
   notify(from);
+  notify(to);
+}
+
+void UnreadList::CopyFolder(std::string_view sourceFolder, std::string_view copyFolder) {
+  const std::string from = UnreadKeyOf(sourceFolder), to = UnreadKeyOf(copyFolder);
+  if (from.empty() || to.empty() || from == to) return;
+  std::map<std::string, int64_t> copied;
+  for (auto it = counts_.lower_bound(from); it != counts_.end(); ++it) {
+    if (it->first.compare(0, from.size(), from) != 0) break;
+    copied.emplace(to + it->first.substr(from.size()), it->second);
+  }
+  if (copied.empty()) return;
+  for (auto& [k, n] : copied) counts_[k] += n;
+  changed_ = true;
   notify(to);
 }
 

@@ -48,6 +48,8 @@ public:
   void ChangeUnreadCount(std::string_view folder, int64_t value, bool relative);
   // A folder moved or renamed: its count and the counts of the folders below it follow.
   void MoveFolder(std::string_view oldFolder, std::string_view newFolder);
+  // A folder copied: the copy starts with the counts of the source folder and those below it.
+  void CopyFolder(std::string_view sourceFolder, std::string_view copyFolder);
   // A folder deleted: its count and the counts below it are dropped.
   void ResetTree(std::string_view folder);
 

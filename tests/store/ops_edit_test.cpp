@@ -135,6 +135,22 @@ TEST_F(OpsFixture, CreateFolderAndStoreFilesNameThemAfterTheirTitles) {
   EXPECT_FALSE(resolver.asked[0].severalItems);
   EXPECT_EQ(readFile(a + "Invoice_ March.pdf"), "newer");
   EXPECT_FALSE(exists(src));
+
+  // Replacing an unread document takes its unread count with it.
+  {
+    TPXIniFile ini(registry, IndexPathOf(a));
+    ini.WriteString("Invoice_ March.pdf", "Flags", "512");
+  }
+  unread.ChangeUnreadCount(a, 1, false);
+  resolver.answers.push_back({CollisionAction::Replace, "", false});
+  OpItem r = item(a, "", "Invoice: March");
+  r.sourceFile = src;
+  r.ext = "pdf";
+  writeFile(src, "newest");
+  ASSERT_TRUE(ops->RunDocOperation(opStoreMove, r));
+  EXPECT_EQ(readFile(a + "Invoice_ March.pdf"), "newest");
+  EXPECT_EQ(value(a, "Invoice_ March.pdf", "Flags"), "<none>");
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 0);
 }
 
 TEST_F(OpsFixture, SmallIndexEditsKeepUnreadCountsRight) {
@@ -252,4 +268,46 @@ TEST(OpsDeskActions, DeletePlans) {
   EXPECT_EQ(TrashImagesFor(true).toolbarImage, 5);
   EXPECT_EQ(TrashImagesFor(false).treeImage, 5);
   EXPECT_FALSE(TrashImagesFor(false).expandButton);
+}
+
+TEST_F(OpsFixture, OutboxFlagsAndRecipientsOfAPendingMessage) {
+  const std::string a = dir("A");
+  // A received message sent on: kept bits, resent, encrypted, draft.
+  doc(a, "m.txt", "m", {"Title=Hello", "Flags=" + std::to_string(0x1201 | 0x0100 | 0x8000)});
+  OpItem it = item(a, "m.txt", "Hello");
+  it.flags = 0x1201 | 0x0100 | 0x8000;
+  it.address = "\"Friends (GROUP)\", bob@x";
+  it.excludeTo = "ann@x,carl@x";
+  it.encrypt = true;
+  it.draft = true;
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, it));
+  const int want = ((0x1201 | 0x0100 | 0x8000) & 0xC921) | 0x2400 | 0x0080 | 0x0040 | 0x4000;
+  EXPECT_EQ(it.flags, want);
+  EXPECT_EQ(value(a, it.Section(), "Flags"), std::to_string(want));
+  EXPECT_EQ(sent->ReadString("$$$LNK." + it.msgId, "Flags", ""), std::to_string(want));
+  EXPECT_EQ(value(a, "m.txt", "Flags"), std::to_string(0x1201 | 0x0100 | 0x8000));  // own entry kept
+
+  // A plain pending message: an address is added once, a removed group takes its members
+  // out of ExcludeTo, and with no group left ExcludeTo goes.
+  doc(a, "p.txt", "p", {"Title=P", "Flags=" + std::to_string(0x2400),
+                         "Address=Friends (GROUP), Team (GROUP), bob@x", "ExcludeTo=ann@x,tom@x"});
+  OpItem add = item(a, "p.txt", "P");
+  add.flags = 0x2400;
+  add.dropAddress = "eve@x";
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, add));
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, add));
+  EXPECT_EQ(value(a, "p.txt", "Address"), "Friends (GROUP), Team (GROUP), bob@x, eve@x");
+  OpItem drop = add;
+  drop.removeAddress = true;
+  drop.dropAddress = "Friends (GROUP)";
+  drop.dropMembers = {"\"Ann\" <ann@x>", "bob@x"};
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, drop));
+  EXPECT_EQ(value(a, "p.txt", "ExcludeTo"), "tom@x");
+  EXPECT_EQ(value(a, "p.txt", "Address").find("Friends"), std::string::npos);
+  drop.dropAddress = "Team (GROUP)";
+  drop.dropMembers = {"tom@x"};
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, drop));
+  EXPECT_EQ(value(a, "p.txt", "ExcludeTo"), "<none>");
+  EXPECT_FALSE(hasSection(a, "$$$1.p.txt"));  // no second outgoing entry was made
+  EXPECT_EQ(sections(a).size(), 3u);
 }

@@ -209,3 +209,50 @@ TEST_F(OpsFixture, EmptyingTheTrashNeverEntersAnotherFileSystem) {
   EXPECT_NE(lastMessage().find("Error 18: "), std::string::npos) << lastMessage();
   EXPECT_TRUE(exists(trash));
 }
+
+// An index that cannot be written (here: a folder where the index file belongs) fails the
+// operation; the document, its entries, the unread counts and sent.ini are all put back.
+TEST_F(OpsFixture, UnwritableTargetIndexPutsBackDocumentAndSentRegister) {
+  const std::string a = dir("A"), b = dir("B");
+  px::test::makeDirs(IndexPathOf(b));
+  doc(a, "Out.txt", "o", {"Title=Out", "Flags=" + std::to_string(0x2600), "MsgID=s:001/001",
+                          "Address=x@y"});
+  sent->WriteString("$$$LNK.s:001/001", "Path", a);
+  sent->WriteString("$$$LNK.s:001/001", "ID", "Out.txt");
+  sent->WriteString("$$$LNK.s:001/001", "Flags", std::to_string(0x2600));
+  unread.ChangeUnreadCount(a, 1, false);
+  OpItem it = item(a, "Out.txt", "Out", b);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, it));
+  EXPECT_EQ(readFile(a + "Out.txt"), "o");
+  EXPECT_FALSE(exists(b + "Out.txt"));
+  EXPECT_EQ(value(a, "Out.txt", "MsgID"), "s:001/001");
+  EXPECT_EQ(sent->ReadString("$$$LNK.s:001/001", "Path", ""), a);
+  EXPECT_EQ(sent->ReadString("$$$LNK.s:001/001", "ID", ""), "Out.txt");
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 0);
+
+  // A folder moved into it goes back with its counts.
+  const std::string sub = dir("A/Sub");
+  doc(sub, "m.txt", "m", {"Flags=512"});
+  {
+    TPXIniFile ini(registry, IndexPathOf(a));
+    ini.WriteString("Sub.", "Flags", "256");  // the folder's entry has to go along
+  }
+  unread.ChangeUnreadCount(sub, 1, false);
+  newMail.Add(sub);
+  OpItem f = item(a, "Sub", "Sub", b);
+  f.ext.clear();
+  EXPECT_FALSE(ops->RunDocOperation(opMove, f));
+  EXPECT_TRUE(exists(sub + "m.txt"));
+  EXPECT_FALSE(exists(b + "Sub"));
+  EXPECT_EQ(unread.GetUnreadCount(sub).own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(b).total, 0);
+  EXPECT_TRUE(newMail.Contains(sub));
+
+  // A folder copied into it leaves no counts behind.
+  OpItem c = item(a, "Sub", "Sub", b);
+  c.ext.clear();
+  EXPECT_FALSE(ops->RunDocOperation(opCopy, c));
+  EXPECT_FALSE(exists(b + "Sub"));
+  EXPECT_EQ(unread.GetUnreadCount(b).total, 0);
+}

@@ -45,6 +45,11 @@ TEST(OpsNaming, UniqueFileNameNumbersCollisionsWithoutRegardToCase) {
       {"(no subject)", "txt", "(no subject).txt", "(no subject)"},
       {"Folder", "", "Folder", "Folder"},
       {"a/b:c?", "txt", "a_b_c_.txt", "a/b:c?"},
+      // A title and extension that spell the index (even before it exists) or its
+      // properties section never name a document.
+      {"Plumadex", "ini", "Plumadex (2).ini", "Plumadex (2)"},
+      {"plumadex", "INI", "plumadex (2).INI", "plumadex (2)"},
+      {"$$", "Plumadex", "$$ (2).Plumadex", "$$ (2)"},
   };
   for (const auto& c : cases) {
     UniqueName u = UniqueFileName(f, c.title, c.ext);

@@ -1,5 +1,6 @@
 #include "ops_fixture.h"
 
+#include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "store/tree_ops.h"
 
@@ -278,4 +279,46 @@ TEST_F(OpsFixture, ContactReferencesAreCopiedAndMoved) {
   ASSERT_TRUE(ops->RunDocOperation(opMove, ref));
   EXPECT_FALSE(hasSection(a, "$$$AB.c1.vcf"));
   EXPECT_TRUE(hasSection(b, "$$$AB.c1.vcf"));
+}
+
+TEST_F(OpsFixture, FolderCopyBringsItsUnreadCountsAlong) {
+  const std::string a = dir("A"), sub = dir("A/Sub"), deep = dir("A/Sub/Deep"), b = dir("B");
+  doc(sub, "m.txt", "m", {"Flags=512"});
+  doc(deep, "n.txt", "n", {"Flags=512"});
+  doc(deep, "o.txt", "o", {"Flags=512"});
+  unread.ChangeUnreadCount(sub, 1, false);
+  unread.ChangeUnreadCount(deep, 2, false);
+  OpItem it = item(a, "Sub", "Sub", b);
+  it.ext.clear();
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, it));
+  EXPECT_TRUE(exists(b + "Sub/Deep/n.txt"));
+  EXPECT_EQ(unread.GetUnreadCount(b + "Sub/").own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(b + "Sub/").total, 3);
+  EXPECT_EQ(unread.GetUnreadCount(sub).total, 3);  // the original keeps its own
+  EXPECT_EQ(unread.GetUnreadCount(docs).total, 6);
+}
+
+TEST_F(OpsFixture, CollisionQuestionAndAnswerUseTheItemsCharset) {
+  const std::string a = dir("A"), b = dir("B");
+  const std::string title = px::EncodeToCharset("Отчёт", "windows-1251");
+  ASSERT_NE(title, "Отчёт");
+  doc(a, "r.txt", "new", {"Title=" + title, "Charset=windows-1251"});
+  writeFile(b + "r.txt", "old");
+  OpItem it = item(a, "r.txt", title, b);
+  it.charset = "windows-1251";
+  // The dialog shows the proposal in the item's charset and returns it so.
+  resolver.answers = {{CollisionAction::Rename, "", false}};
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, it));
+  ASSERT_EQ(resolver.asked.size(), 1u);
+  EXPECT_EQ(px::DecodeFromCharset(resolver.asked[0].proposedTitle, "windows-1251"), "Отчёт");
+  EXPECT_EQ(readFile(b + "Отчёт.txt"), "new");
+  EXPECT_EQ(readFile(b + "r.txt"), "old");
+
+  // A name the user typed in is taken in the same charset.
+  OpItem again = item(a, "r.txt", title, b);
+  again.charset = "windows-1251";
+  resolver.answers = {{CollisionAction::Rename, px::EncodeToCharset("Счёт", "windows-1251"), false}};
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, again));
+  EXPECT_EQ(readFile(b + "Счёт.txt"), "new");
+  EXPECT_EQ(value(b, "Счёт.txt", "Charset"), "windows-1251");
 }

@@ -46,6 +46,18 @@ TEST_F(UnreadFixture, LoadDropsUnusableLinesAndKeepsFolderNamesWithEquals) {
   EXPECT_FALSE(list.Changed());
 }
 
+TEST_F(UnreadFixture, LineWithoutFinalSeparatorStillNamesItsFolder) {
+  std::string a = dir("Docs/A");
+  a.pop_back();
+  writeFile(file(), a + "=2\r\n");
+  UnreadList list;
+  list.Load(file());
+  EXPECT_EQ(list.GetUnreadCount(a + "/").own, 2);
+  list.ChangeUnreadCount(a + "/", -1, true);
+  EXPECT_EQ(list.Size(), 1u);
+  EXPECT_EQ(list.GetUnreadCount(a).own, 1);
+}
+
 TEST_F(UnreadFixture, PathsKeepTheirCase) {
   const std::string upper = dir("Docs/Mail"), lower = dir("Docs/mail");
   UnreadList list;
