@@ -29,7 +29,7 @@ bool plainLines(const StringList& lines) {
 
 bool plainCharset(const std::string& c) {
   for (unsigned char ch : c)
-    if (ch < 0x20 || ch == '~') return false;
+    if (ch < 0x20 || ch == '~' || ch == ';') return false;
   return true;
 }
 

@@ -67,8 +67,10 @@ std::string EncodeIndexValue(const StringList& lines, std::string_view charset) 
   }
   if (!out.empty() && !charset.empty()) {
     std::string name;
+    // A charset name never holds these; a ";" before the "~~" would escape it and merge the
+    // name with the body on reading.
     for (char c : charset)
-      if (c != '~' && c != '\r' && c != '\n' && c != '\0') name += c;
+      if (c != '~' && c != ';' && static_cast<unsigned char>(c) >= 0x20) name += c;
     out = std::string(kCharsetPrefix) + name + "~~" + out;
   }
   return out;

@@ -22,6 +22,8 @@ TEST(IndexValue, Encode) {
       {{"caf\xe9"}, "iso-8859-1", "CHARSET:iso-8859-1~~caf\xe9"},
       {{"one\r\ntwo\nthree\rfour"}, "", "one~two~three~four"},
       {{std::string("nul\0x", 5)}, "", "nul x"},
+      // A charset name read from a damaged value must not escape the separator when written back.
+      {{"A"}, "iso-88x;", "CHARSET:iso-88x~~A"},
   };
   for (const auto& c : cases) EXPECT_EQ(EncodeIndexValue(c.lines, c.charset), c.encoded) << c.encoded;
 }
