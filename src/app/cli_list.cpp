@@ -12,9 +12,12 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,12 +27,18 @@ namespace px::cli {
 
 namespace {
 
+// Bytes written as escapes: tab, line feed, carriage return and the backslash.
+constexpr auto kEscaped = [] {
+  std::array<bool, 256> t{};
+  t['\t'] = t['\n'] = t['\r'] = t['\\'] = true;
+  return t;
+}();
+
 void AppendField(std::string& out, std::string_view s) {
   size_t start = 0;
   for (size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
-    if (c != '\\' && (static_cast<unsigned char>(c) >= 0x20 || (c != '\t' && c != '\n' && c != '\r')))
-      continue;
+    if (!kEscaped[static_cast<unsigned char>(c)]) continue;
     out.append(s.substr(start, i - start));
     out += '\\';
     out += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : '\\';
@@ -38,33 +47,65 @@ void AppendField(std::string& out, std::string_view s) {
   out.append(s.substr(start));
 }
 
-void AppendDigits(std::string& out, int v, int width) {
-  char b[12];
-  int n = 0;
-  unsigned u = v < 0 ? 0u : static_cast<unsigned>(v);
-  do {
-    b[n++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u && n < 11);
-  while (n < width) b[n++] = '0';
-  while (n) out += b[--n];
+void AppendNumber(std::string& out, uint64_t v) {
+  char b[24];
+  auto r = std::to_chars(b, b + sizeof b, v);
+  out.append(b, r.ptr);
 }
 
-void AppendIsoDate(std::string& out, DateTime t) {
-  if (t == 0) return;
-  DateTimeParts p = SplitDateTime(t);
+// Digits of v (negative gives zeros), at least `width` of them, right to left from `end`.
+char* PutDigits(char* end, int v, int width) {
+  unsigned u = v < 0 ? 0u : static_cast<unsigned>(v);
+  int n = 0;
+  do {
+    *--end = static_cast<char>('0' + u % 10);
+    u /= 10;
+    ++n;
+  } while (u && n < 11);
+  while (n < width) {
+    *--end = '0';
+    ++n;
+  }
+  return end;
+}
+
+// The calendar day of the last date written: rows in date order share days.
+struct DayCache {
+  int64_t days = INT64_MIN;
+  DateTimeParts parts;
+};
+
+void AppendIsoDate(std::string& out, DateTime t, DayCache& cache) {
+  if (t == 0 || !std::isfinite(t) || std::fabs(t) > 3.0e6) return;  // no date
+  // Day and time of day as SplitDateTime finds them.
+  const double whole = std::trunc(t);
+  int64_t days = static_cast<int64_t>(whole);
+  int64_t ms = std::llround(std::fabs(t - whole) * 86400000.0);
+  if (ms >= 86400000) {
+    ms -= 86400000;
+    days += t < 0 ? -1 : 1;
+  }
+  if (days != cache.days) {
+    cache.days = days;
+    cache.parts = SplitDateTime(t);
+  }
+  const DateTimeParts& p = cache.parts;
   if (p.year == 0) return;
-  AppendDigits(out, p.year, 4);
-  out += '-';
-  AppendDigits(out, p.month, 2);
-  out += '-';
-  AppendDigits(out, p.day, 2);
-  out += 'T';
-  AppendDigits(out, p.hour, 2);
-  out += ':';
-  AppendDigits(out, p.minute, 2);
-  out += ':';
-  AppendDigits(out, p.second, 2);
+  char b[40];
+  char* const end = b + sizeof b;
+  char* q = end;
+  q = PutDigits(q, static_cast<int>(ms / 1000 % 60), 2);
+  *--q = ':';
+  q = PutDigits(q, static_cast<int>(ms / 60000 % 60), 2);
+  *--q = ':';
+  q = PutDigits(q, static_cast<int>(ms / 3600000), 2);
+  *--q = 'T';
+  q = PutDigits(q, p.day, 2);
+  *--q = '-';
+  q = PutDigits(q, p.month, 2);
+  *--q = '-';
+  q = PutDigits(q, p.year, 4);
+  out.append(q, end);
 }
 
 std::string AbsoluteFolder(const std::string& arg) {
@@ -145,7 +186,8 @@ int runList(const Args& args) {
     std::fprintf(stderr, "plumadex-cli list: %s\n", res.saveStatus.message.c_str());
 
   std::string out;
-  out.reserve(1 << 16);
+  out.reserve((1 << 16) + 4096);
+  DayCache day;
   for (const store::DocRecord& r : rows) {
     AppendField(out, r.title);
     out += '\t';
@@ -153,11 +195,16 @@ int runList(const Args& args) {
     out += '\t';
     AppendField(out, r.ext);
     out += '\t';
-    AppendIsoDate(out, r.date);
+    AppendIsoDate(out, r.date, day);
     out += '\t';
-    out += std::to_string(r.size);
+    AppendNumber(out, r.size);
     out += '\t';
-    out += std::to_string(r.flags);
+    if (r.flags < 0) {
+      out += '-';
+      AppendNumber(out, static_cast<uint64_t>(-static_cast<int64_t>(r.flags)));
+    } else {
+      AppendNumber(out, static_cast<uint64_t>(r.flags));
+    }
     out += '\t';
     AppendField(out, r.shownAddress);
     out += '\t';

@@ -24,8 +24,7 @@ ListingOutcome RunListing(const ListingRequest& request) {
       // Only the shown folder's own entries count for its unread number.
       size_t own = 0;
       while (own < rows.size() && rows[own].folder == request.folder) ++own;
-      store::DocRows mine(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(own));
-      out.unread = store::CountUnread(mine);
+      out.unread = store::CountUnread(rows, 0, own);
     }
   }
   out.model.SetRows(std::move(rows), request.options);

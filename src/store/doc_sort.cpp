@@ -175,16 +175,49 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
     return compareText(a.tail, b.tail);
   };
   const bool msgTieBreak = code == 1 || code == 2 || code == 6;
-  std::stable_sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+  // The full order of two keys, ties last (the caller breaks them by position: a stable sort).
+  auto before = [&](const Key& a, const Key& b) -> int {
     int c = compareMain(a, b);
-    if (c != 0) return descending ? c > 0 : c < 0;
+    if (c != 0) return descending ? -c : c;
     // Bundle parts keep their order in both directions; ids are machine-made.
-    if (msgTieBreak) return rows[a.index].msgId < rows[b.index].msgId;
-    return false;
+    if (msgTieBreak) return rows[a.index].msgId.compare(rows[b.index].msgId);
+    return 0;
+  };
+
+  // Small items are sorted rather than the keys: each carries a 64-bit head that orders as
+  // the key's leading fields (class, then the first number or the first text's first bytes),
+  // so most comparisons look at the head alone.
+  struct Item {
+    uint64_t head;
+    uint32_t key;
+  };
+  const bool textFirst = code == 2 || code == 3 || code == 4;
+  std::vector<Item> items(n);
+  for (size_t k = 0; k < n; ++k) {
+    const Key& key = keys[k];
+    uint64_t rest;
+    if (textFirst) {  // these codes leave the first number unused
+      const std::string_view t = arena.View(key.text1);
+      uint64_t prefix = 0;
+      for (size_t b = 0; b < 8; ++b) prefix = prefix << 8 | (b < t.size() ? static_cast<unsigned char>(t[b]) : 0u);
+      rest = prefix >> 2;
+    } else {
+      // num1 + 2^61, clamped to 62 bits: order-preserving, equal only near the limits.
+      constexpr int64_t kLimit = int64_t(1) << 61;
+      const int64_t v = std::clamp<int64_t>(key.num1, -kLimit, kLimit - 1);
+      rest = static_cast<uint64_t>(v + kLimit);
+    }
+    uint64_t head = static_cast<uint64_t>(key.cls) << 62 | rest;
+    items[k] = {descending ? ~head : head, static_cast<uint32_t>(k)};
+  }
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (int c = before(keys[a.key], keys[b.key])) return c < 0;
+    return a.key < b.key;
   });
 
   std::vector<size_t> order(n);
-  for (size_t k = 0; k < n; ++k) order[k] = keys[k].index;
+  for (size_t k = 0; k < n; ++k) order[k] = keys[items[k].key].index;
   return order;
 }
 

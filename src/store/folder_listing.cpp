@@ -486,16 +486,19 @@ DocRecord BuildContactRecord(std::string_view folder, std::string_view prefix, s
   return r;
 }
 
-int64_t CountUnread(const DocRows& rows, size_t first) {
+int64_t CountUnread(const DocRows& rows, size_t first) { return CountUnread(rows, first, rows.size()); }
+
+int64_t CountUnread(const DocRows& rows, size_t first, size_t last) {
+  last = std::min(last, rows.size());
   std::unordered_set<std::string> messages;  // bases whose part 1 is listed
-  for (size_t i = first; i < rows.size(); ++i) {
+  for (size_t i = first; i < last; ++i) {
     const DocRecord& r = rows[i];
     if (r.msgId.empty() || r.IsLink()) continue;
     SeriesId id = ParseSeriesId(r.msgId);
     if (id.part == 1 && !id.base.empty()) messages.insert(std::move(id.base));
   }
   int64_t unread = 0;
-  for (size_t i = first; i < rows.size(); ++i) {
+  for (size_t i = first; i < last; ++i) {
     const DocRecord& r = rows[i];
     if (!(r.flags & dfUnread) || r.IsLink() || r.IsContactRef()) continue;
     if (!r.msgId.empty() && !messages.empty()) {
@@ -687,19 +690,12 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   const bool indexRead = ini.LoadStatus().ok();
 
   // 5. Every plain section that can name a file becomes a record now; its file is attached
-  // once the folder has been read. Counted first, so the rows are allocated once.
-  size_t plainCount = 0;
-  size_t taggedCount = 0;
-  {
-    StringList names;  // short names stay in place: cheaper than visiting every line
-    ini.ReadSections(names);
-    for (const std::string& name : names) ++(StartsWithDollars(name) ? taggedCount : plainCount);
-  }
-  rows.reserve(first + plainCount + taggedCount + 64);
+  // once the folder has been read. Sections are counted first, so the rows are allocated once.
+  const size_t sectionCount = ini.SectionCount();
+  rows.reserve(first + sectionCount + 64);
   std::vector<std::optional<DateTime>> times;
-  times.reserve(plainCount);
+  times.reserve(sectionCount);
   std::vector<TaggedSection> tagged;
-  tagged.reserve(taggedCount);
   std::optional<std::string> hideContacts;
   size_t tick = 0;
   ini.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
@@ -764,7 +760,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   times = {};
   size_t unused = 0;
   for (bool u : used) unused += u ? 0 : 1;
-  rows.reserve(rows.size() + sameSection.size() + unused + taggedCount + 64);
+  rows.reserve(rows.size() + sameSection.size() + unused + tagged.size() + 64);
   for (DocRecord& r : sameSection) rows.push_back(std::move(r));
   sameSection = {};
 

@@ -96,6 +96,8 @@ void SortAndFilterListing(const ListingContext& ctx, DocRows& rows, bool contact
 // 2 or higher of a bundle whose part 1 is listed counting with its message. Links (rows of
 // another folder's entries) do not count.
 int64_t CountUnread(const DocRows& rows, size_t first = 0);
+// The same over rows[first..last).
+int64_t CountUnread(const DocRows& rows, size_t first, size_t last);
 
 // Folders that hold pending outgoing mail, kept with their letter case.
 class PendingFolders {

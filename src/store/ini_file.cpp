@@ -4,6 +4,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -26,14 +27,60 @@ bool hasBreaks(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// Folded lookup key of a section name, cleaned the way the writers clean names.
-std::string sectionKey(std::string_view section) {
-  return hasBreaks(section) ? FoldCase(cleanText(section)) : FoldCase(section);
+bool isAsciiText(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
 }
+
+inline unsigned char lowerByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + 32) : u;
+}
+
+// Order of map keys: bytewise with ASCII letters in lower case. An ASCII key is its name as
+// written, any other key is already folded, so this is the order of the folded names.
+int compareKeys(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const unsigned char x = lowerByte(a[i]);
+    const unsigned char y = lowerByte(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// Map key of a clean section name: ASCII names need no folded copy.
+std::string mapKeyOf(std::string_view name) { return isAsciiText(name) ? std::string(name) : FoldCase(name); }
+
+// Lookup key of a section name, cleaned the way the writers clean names; no copy is made of
+// the usual clean ASCII name.
+class LookupKey {
+public:
+  explicit LookupKey(std::string_view section) {
+    if (hasBreaks(section)) {
+      store_ = mapKeyOf(cleanText(section));
+      view_ = store_;
+    } else if (!isAsciiText(section)) {
+      store_ = FoldCase(section);
+      view_ = store_;
+    } else {
+      view_ = section;
+    }
+  }
+  LookupKey(const LookupKey&) = delete;
+  LookupKey& operator=(const LookupKey&) = delete;
+  std::string_view view() const { return view_; }
+
+private:
+  std::string store_;
+  std::string_view view_;
+};
 
 // Splits a section's joined lines; calls fn(line) for each.
 template <typename Fn>
-void forEachLine(const std::string& joined, uint32_t count, Fn&& fn) {
+void forEachLine(std::string_view joined, uint32_t count, Fn&& fn) {
   if (count == 0) return;
   std::string_view rest(joined);
   for (;;) {
@@ -60,7 +107,14 @@ bool lineMatchesKey(std::string_view line, std::string_view key) {
 // ---------------------------------------------------------------------------------------------
 // File names
 
-bool IsIndexFileName(std::string_view fileName) { return SameText(fileName, kIndexFileName); }
+bool IsIndexFileName(std::string_view fileName) {
+  // Only ASCII text folds to the ASCII name (the non-ASCII letters that fold to ASCII fold to
+  // "k" and "s", which it lacks), so no name of another length can be it.
+  if (fileName.size() != kIndexFileName.size()) return false;
+  for (size_t i = 0; i < fileName.size(); ++i)
+    if (lowerByte(fileName[i]) != lowerByte(kIndexFileName[i])) return false;
+  return true;
+}
 
 std::string IndexPathOf(std::string_view folder) {
   std::string dir(folder);
@@ -86,8 +140,14 @@ TPXIniBase::TPXIniBase(std::string path) : fileName_(std::move(path)) {
 
 TPXIniBase::~TPXIniBase() = default;
 
+bool TPXIniBase::KeyLess::operator()(std::string_view a, std::string_view b) const {
+  return compareKeys(a, b) < 0;
+}
+
 void TPXIniBase::loadLocked() {
   sections_.clear();
+  loaded_.clear();
+  loaded_.shrink_to_fit();
   modified_ = false;
   loadStatus_ = IniStatus::Ok();
   std::string text;
@@ -98,82 +158,141 @@ void TPXIniBase::loadLocked() {
     qWarning("%s", st.message.c_str());
     return;
   }
-  parseLocked(text);
+  parseLocked(std::move(text));
 }
 
-void TPXIniBase::parseLocked(std::string_view text) {
+void TPXIniBase::parseLocked(std::string&& text) {
   sections_.clear();
+  // The lines are compacted within the text itself (never moving forward): each section's
+  // lines joined by '\n', each header's name before them. Sections refer to their range.
+  loaded_ = std::move(text);
+  char* const buf = loaded_.data();
+  const size_t n = loaded_.size();
+  size_t pos = 0;
   // A file saved by a text editor may start with a UTF-8 byte order mark; without this the
   // first header would not be seen and its section lost on the next save.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  Section* cur = nullptr;   // null before the first header and under a repeated header
-  std::string body;         // lines of the current section, assigned once it is complete
-  uint32_t count = 0;
-  auto finish = [&] {
-    if (cur) {
-      cur->lines.assign(body);  // exact-size copy keeps big indexes compact
-      cur->count = count;
-    }
-    body.clear();
-    count = 0;
+  if (n >= 3 && std::memcmp(buf, "\xEF\xBB\xBF", 3) == 0) pos = 3;
+  struct Loaded {
+    uint32_t nameOff, nameLen;
+    uint32_t off, len, count;
+    int32_t fold;  // index of the folded name of a non-ASCII name, else -1
   };
-  size_t pos = 0;
-  const size_t n = text.size();
+  std::vector<Loaded> found;
+  found.reserve(n / 256 + 16);
+  size_t w = 0;
+  const char* const end = buf + n;
+  const char* lf = nullptr;  // the next line feed at or after pos (end when none)
   while (pos < n) {
-    size_t end = pos;
-    while (end < n && text[end] != '\r' && text[end] != '\n') ++end;
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end;
-    if (pos < n) {
-      if (text[pos] == '\r' && pos + 1 < n && text[pos + 1] == '\n') pos += 2;
-      else ++pos;
+    const char* p = buf + pos;
+    if (lf < p) {
+      lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (!lf) lf = end;
     }
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[' && line.back() == ']' && line.size() >= 2) {
-      finish();
-      std::string_view name = line.substr(1, line.size() - 2);
-      std::string folded = FoldCase(name);
-      // Sections are usually saved sorted: inserting at the end is then constant time.
-      size_t before = sections_.size();
-      auto it = sections_.try_emplace(sections_.end(), std::move(folded));
-      if (sections_.size() != before) {
-        it->second.name.assign(name);
-        cur = &it->second;
-      } else {
-        cur = nullptr;  // a repeated header: the first one wins, these lines are dropped
-      }
+    const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(lf - p)));
+    const char* lineEnd = cr ? cr : lf;
+    const size_t len = static_cast<size_t>(lineEnd - p);
+    const size_t lineStart = pos;
+    if (cr)
+      pos = static_cast<size_t>((cr + 1 < end && cr[1] == '\n' ? cr + 2 : cr + 1) - buf);
+    else
+      pos = lf < end ? static_cast<size_t>(lf + 1 - buf) : n;
+    if (len == 0 || buf[lineStart] == ';') continue;
+    if (buf[lineStart] == '[' && len >= 2 && buf[lineStart + len - 1] == ']') {
+      std::memmove(buf + w, buf + lineStart + 1, len - 2);
+      found.push_back({static_cast<uint32_t>(w), static_cast<uint32_t>(len - 2), 0, 0, 0, -1});
+      w += len - 2;
       continue;
     }
-    if (!cur) continue;
-    if (count) body += '\n';
-    body.append(line);
-    ++count;
+    if (found.empty()) continue;  // lines before the first header are dropped
+    Loaded& cur = found.back();
+    if (cur.count)
+      buf[w++] = '\n';
+    else
+      cur.off = static_cast<uint32_t>(w);
+    std::memmove(buf + w, buf + lineStart, len);
+    w += len;
+    ++cur.count;
+    cur.len = static_cast<uint32_t>(w - cur.off);
   }
-  finish();
+
+  const size_t m = found.size();
+  std::vector<std::string> folds;
+  for (Loaded& f : found) {
+    std::string_view name(buf + f.nameOff, f.nameLen);
+    if (!isAsciiText(name)) {
+      f.fold = static_cast<int32_t>(folds.size());
+      folds.push_back(FoldCase(name));
+    }
+  }
+  auto keyOf = [&](const Loaded& f) {
+    return f.fold < 0 ? std::string_view(buf + f.nameOff, f.nameLen) : std::string_view(folds[f.fold]);
+  };
+  // Saved files are sorted already; anything else is sorted here, repeated headers after the
+  // first one of their name, which wins.
+  bool sorted = true;
+  for (size_t i = 1; i < m && sorted; ++i) sorted = compareKeys(keyOf(found[i - 1]), keyOf(found[i])) < 0;
+  struct Ordered {
+    uint64_t head;  // the key's first 8 bytes (ASCII letters in lower case), zero-padded
+    uint32_t index;
+  };
+  std::vector<Ordered> order;
+  if (!sorted) {
+    order.resize(m);
+    for (size_t i = 0; i < m; ++i) {
+      const std::string_view key = keyOf(found[i]);
+      uint64_t head = 0;
+      for (size_t b = 0; b < 8; ++b) head = head << 8 | (b < key.size() ? lowerByte(key[b]) : 0u);
+      order[i] = {head, static_cast<uint32_t>(i)};
+    }
+    // Equal keys keep their file order, so the first of repeated headers comes first.
+    std::sort(order.begin(), order.end(), [&](const Ordered& a, const Ordered& b) {
+      if (a.head != b.head) return a.head < b.head;
+      if (int c = compareKeys(keyOf(found[a.index]), keyOf(found[b.index]))) return c < 0;
+      return a.index < b.index;
+    });
+  }
+  for (size_t k = 0; k < m; ++k) {
+    const Loaded& f = found[sorted ? k : order[k].index];
+    const std::string_view key = keyOf(f);
+    if (!sections_.empty() && compareKeys(std::prev(sections_.end())->first, key) == 0) continue;
+    const std::string_view name(buf + f.nameOff, f.nameLen);
+    auto it = sections_.emplace_hint(sections_.end(), std::piecewise_construct,
+                                     std::forward_as_tuple(f.fold < 0 ? std::string(name) : std::move(folds[f.fold])),
+                                     std::forward_as_tuple());
+    Section& s = it->second;
+    if (it->first != name) s.name.assign(name);
+    s.off = f.off;
+    s.len = f.len;
+    s.count = f.count;
+    s.shared = true;
+  }
 }
 
 const TPXIniBase::Section* TPXIniBase::findLocked(std::string_view section) const {
-  auto it = sections_.find(sectionKey(section));
+  LookupKey key(section);
+  auto it = sections_.find(key.view());
   return it == sections_.end() ? nullptr : &it->second;
 }
 
 void TPXIniBase::SetText(std::string_view text) {
+  std::string copy(text);
   std::lock_guard lock(mutex_);
-  parseLocked(text);
+  parseLocked(std::move(copy));
   modified_ = true;
 }
 
 std::string TPXIniBase::Text() const {
   std::lock_guard lock(mutex_);
   size_t total = 0;
-  for (const auto& [k, s] : sections_) total += s.name.size() + s.lines.size() + s.count + 8;
+  for (const auto& e : sections_) total += nameOf(e).size() + linesOf(e.second).size() + e.second.count + 8;
   std::string out;
   out.reserve(total + sections_.size() * 2);
-  for (const auto& [k, s] : sections_) {
+  for (const auto& e : sections_) {
+    const Section& s = e.second;
     out += '[';
-    out += s.name;
+    out += nameOf(e);
     out += "]\r\n";
-    forEachLine(s.lines, s.count, [&](std::string_view line) {
+    forEachLine(linesOf(s), s.count, [&](std::string_view line) {
       out.append(line);
       out += "\r\n";
     });
@@ -212,7 +331,7 @@ std::string TPXIniBase::ReadString(std::string_view section, std::string_view ke
   if (!s) return std::string(def);
   std::string result(def);
   bool found = false;
-  forEachLine(s->lines, s->count, [&](std::string_view line) {
+  forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
     if (!found && lineMatchesKey(line, key)) {
       result.assign(line.substr(line.find('=') + 1));
       found = true;
@@ -225,14 +344,16 @@ void TPXIniBase::WriteString(std::string_view section, std::string_view key, std
   std::string name = cleanText(section);
   std::string k = cleanText(key);
   std::string newLine = k + "=" + cleanText(value);
+  std::string sectionKey = mapKeyOf(name);
   std::lock_guard lock(mutex_);
-  auto [it, inserted] = sections_.try_emplace(FoldCase(name));
+  auto [it, inserted] = sections_.try_emplace(std::move(sectionKey));
   Section& s = it->second;
-  if (inserted) s.name = std::move(name);
+  if (inserted && it->first != name) s.name = std::move(name);
+  const std::string_view lines = linesOf(s);
   std::string rebuilt;
-  rebuilt.reserve(s.lines.size() + newLine.size() + 1);
+  rebuilt.reserve(lines.size() + newLine.size() + 1);
   bool replaced = false;
-  forEachLine(s.lines, s.count, [&](std::string_view line) {
+  forEachLine(lines, s.count, [&](std::string_view line) {
     if (!rebuilt.empty() || replaced) rebuilt += '\n';
     if (!replaced && lineMatchesKey(line, k)) {
       rebuilt += newLine;
@@ -246,7 +367,8 @@ void TPXIniBase::WriteString(std::string_view section, std::string_view key, std
     rebuilt += newLine;
     ++s.count;
   }
-  s.lines = std::move(rebuilt);
+  s.own = std::move(rebuilt);
+  s.shared = false;
   modified_ = true;
 }
 
@@ -255,7 +377,7 @@ void TPXIniBase::ReadSection(std::string_view section, StringList& keys) const {
   std::lock_guard lock(mutex_);
   const Section* s = findLocked(section);
   if (!s) return;
-  forEachLine(s->lines, s->count, [&](std::string_view line) {
+  forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
     size_t eq = line.find('=');
     if (eq != std::string_view::npos && eq > 0) keys.emplace_back(line.substr(0, eq));
   });
@@ -265,7 +387,7 @@ void TPXIniBase::ReadSections(StringList& sections) const {
   sections.clear();
   std::lock_guard lock(mutex_);
   sections.reserve(sections_.size());
-  for (const auto& [k, s] : sections_) sections.push_back(s.name);
+  for (const auto& e : sections_) sections.emplace_back(nameOf(e));
 }
 
 void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) const {
@@ -274,18 +396,19 @@ void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) 
   const Section* s = findLocked(section);
   if (!s) return;
   lines.reserve(s->count);
-  forEachLine(s->lines, s->count, [&](std::string_view line) { lines.emplace_back(line); });
+  forEachLine(linesOf(*s), s->count, [&](std::string_view line) { lines.emplace_back(line); });
 }
 
 void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
-  auto it = sections_.find(sectionKey(section));
+  LookupKey lookup(section);
+  auto it = sections_.find(lookup.view());
   if (it == sections_.end()) return;
   Section& s = it->second;
   std::string rebuilt;
   uint32_t kept = 0;
   bool removed = false;
-  forEachLine(s.lines, s.count, [&](std::string_view line) {
+  forEachLine(linesOf(s), s.count, [&](std::string_view line) {
     if (!removed && lineMatchesKey(line, key)) {
       removed = true;
       return;
@@ -295,14 +418,19 @@ void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
     ++kept;
   });
   if (!removed) return;
-  s.lines = std::move(rebuilt);
+  s.own = std::move(rebuilt);
+  s.shared = false;
   s.count = kept;
   modified_ = true;
 }
 
 void TPXIniBase::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
-  if (sections_.erase(sectionKey(section))) modified_ = true;
+  LookupKey lookup(section);
+  auto it = sections_.find(lookup.view());
+  if (it == sections_.end()) return;
+  sections_.erase(it);
+  modified_ = true;
 }
 
 bool TPXIniBase::SectionExists(std::string_view section) const {
@@ -316,7 +444,7 @@ bool TPXIniBase::ValueExists(std::string_view section, std::string_view key) con
   const Section* s = findLocked(section);
   if (!s) return false;
   bool found = false;
-  forEachLine(s->lines, s->count, [&](std::string_view line) {
+  forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
     if (!found && lineMatchesKey(line, key)) found = true;
   });
   return found;
@@ -341,9 +469,9 @@ IniStatus TPXIniBase::UpdateFile() {
 void TPXIniBase::GetStrings(StringList& out) const {
   out.clear();
   std::lock_guard lock(mutex_);
-  for (const auto& [k, s] : sections_) {
-    out.push_back("[" + s.name + "]");
-    forEachLine(s.lines, s.count, [&](std::string_view line) { out.emplace_back(line); });
+  for (const auto& e : sections_) {
+    out.push_back("[" + std::string(nameOf(e)) + "]");
+    forEachLine(linesOf(e.second), e.second.count, [&](std::string_view line) { out.emplace_back(line); });
     out.emplace_back();
   }
 }
@@ -352,10 +480,10 @@ void TPXIniBase::ForEachSection(
     const std::function<void(std::string_view, std::span<const std::string_view>)>& fn) const {
   std::lock_guard lock(mutex_);
   std::vector<std::string_view> lines;
-  for (const auto& [k, s] : sections_) {
+  for (const auto& e : sections_) {
     lines.clear();
-    forEachLine(s.lines, s.count, [&](std::string_view line) { lines.push_back(line); });
-    fn(s.name, std::span<const std::string_view>(lines));
+    forEachLine(linesOf(e.second), e.second.count, [&](std::string_view line) { lines.push_back(line); });
+    fn(nameOf(e), std::span<const std::string_view>(lines));
   }
 }
 
@@ -477,6 +605,8 @@ IniStatus TPXIniFile::Release() {
 }
 
 IniStatus TPXIniFile::LoadStatus() const { return base_ ? base_->LoadStatus() : IniStatus::Ok(); }
+
+size_t TPXIniFile::SectionCount() const { return base_ ? base_->SectionCount() : 0; }
 
 std::string TPXIniFile::FileName() const { return base_ ? base_->FileName() : std::string(); }
 

@@ -161,20 +161,38 @@ public:
 private:
   friend class IniRegistry;
   friend class TPXIniFile;
+  // A section's lines, joined by '\n' (no line ever holds one). As loaded they stay in the
+  // file's own buffer (loaded_); a section that is changed gets its own copy.
   struct Section {
-    std::string name;   // as first written or loaded
-    std::string lines;  // the lines joined by '\n' (no line ever holds one), kept compact
-    uint32_t count = 0; // number of lines
+    std::string name;        // as first written or loaded, when it differs from the map key
+    std::string own;         // the lines once changed
+    uint32_t off = 0;        // the lines as loaded: loaded_[off, off + len)
+    uint32_t len = 0;
+    uint32_t count = 0;      // number of lines
+    bool shared = false;     // the lines are in loaded_
   };
-  using SectionMap = std::map<std::string, Section>;  // folded name -> section
+  // Map keys: an ASCII name as it is, any other name case-folded; keys order as their folded
+  // forms (ASCII letters compare in lower case), so the map is sorted without regard to case.
+  struct KeyLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  using SectionMap = std::map<std::string, Section, KeyLess>;
 
   void loadLocked();
   IniStatus saveLocked();
-  void parseLocked(std::string_view text);
+  void parseLocked(std::string&& text);
   const Section* findLocked(std::string_view section) const;
+  std::string_view linesOf(const Section& s) const {
+    return s.shared ? std::string_view(loaded_).substr(s.off, s.len) : std::string_view(s.own);
+  }
+  static std::string_view nameOf(const SectionMap::value_type& entry) {
+    return entry.second.name.empty() ? std::string_view(entry.first) : std::string_view(entry.second.name);
+  }
 
   mutable std::recursive_mutex mutex_;
   std::string fileName_;
+  std::string loaded_;  // the text as loaded, compacted: the loaded sections' lines
   SectionMap sections_;
   bool modified_ = false;
   IniStatus loadStatus_;
@@ -240,6 +258,8 @@ public:
   const IniStatus& LastError() const { return lastError_; }
   // Error of reading the file when it was first opened.
   IniStatus LoadStatus() const;
+  // Number of sections (also those without lines); 0 when released.
+  size_t SectionCount() const;
 
   std::string FileName() const override;
   std::string ReadString(std::string_view section, std::string_view key,
