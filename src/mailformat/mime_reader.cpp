@@ -636,6 +636,7 @@ private:
     UUDecoder uu;
     Stop s{Stop::Eof, 0};
     LinePiece p;
+    bool holdsMixed = false;  // a kept-whole multipart with files attached inside it
     while (!sinkFailed_ && in_.Next(p)) {
       if (p.first) {
         Stop c = Classify(p);
@@ -643,6 +644,10 @@ private:
           s = c;
           break;
         }
+        if (e.keptWhole && !holdsMixed && !p.text.empty() &&
+            (p.text[0] == ' ' || p.text[0] == '\t' || StartsWithNoCase(p.text, "content-type")) &&
+            ContainsNoCase(p.text, "multipart/mixed"))
+          holdsMixed = true;
       }
       switch (mode) {
         case Mode::Base64:
@@ -675,7 +680,7 @@ private:
     if (mode == Mode::UUEncode) uu.Finish(out);
     if (mode == Mode::QuotedPrintable) qp.Finish(out);
     if (!WritePart(out)) return {Stop::Eof, 0};
-    if (e.keptWhole) sink_.KeptWhole();
+    if (holdsMixed) sink_.KeptWhole();
     EndPart(e, mode == Mode::Eml);
     return s;
   }
