@@ -146,9 +146,11 @@ struct DocOperations::Run {
   };
 
   struct Undo {
-    enum Kind { FileMoved, FileCreated, Section, Unread, SentSection, FolderMoved, FolderCopied } kind;
+    enum Kind {
+      FileMoved, FileCreated, Section, Unread, SentSection, FolderMoved, FolderCopied, TwinRemoved
+    } kind;
     // FileMoved, FolderMoved, FolderCopied: from, to; FileCreated: path; Section: folder, name;
-    // SentSection: -, name
+    // SentSection: -, name; TwinRemoved: the removed file, its byte-identical twin
     std::string a, b;
     StringList lines;      // Section, SentSection: the lines before (empty: no section)
     bool existed = false;  // Section, SentSection: the section existed
@@ -256,6 +258,9 @@ struct DocOperations::Run {
   void fileMoved(const std::string& from, const std::string& to) {
     undo.push_back(Undo{Undo::FileMoved, from, to, {}, false, 0});
   }
+  void twinRemoved(const std::string& path, const std::string& twin) {
+    undo.push_back(Undo{Undo::TwinRemoved, path, twin, {}, false, 0});
+  }
   void fileCreated(const std::string& path) {
     undo.push_back(Undo{Undo::FileCreated, path, {}, {}, false, 0});
   }
@@ -306,6 +311,9 @@ struct DocOperations::Run {
         case Undo::FolderMoved:
           if (ops.svc_.unread) ops.svc_.unread->MoveFolder(it->b, it->a);
           if (ops.svc_.newMail) ops.svc_.newMail->MoveFolder(it->b, it->a);
+          break;
+        case Undo::TwinRemoved:
+          CopyFileKeepTime(it->b, it->a);
           break;
         case Undo::FolderCopied:
           if (ops.svc_.unread) ops.svc_.unread->ResetTree(it->b);
@@ -671,6 +679,8 @@ bool DocOperations::transfer(Run& run, OpItem& it, bool move) {
       ReportFileError(svc_.messages, "delete", src, {}, errno);
       return false;
     }
+    // The twin holds the same bytes, so the source can be made again if the index fails.
+    run.twinRemoved(src, existingPath);
     run.namesOf(it.folder).Remove(it.name);
   }
 

@@ -6,6 +6,7 @@
 #include "store/unique_names.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -230,6 +231,18 @@ TEST_F(OpsFixture, UnwritableTargetIndexPutsBackDocumentAndSentRegister) {
   EXPECT_EQ(sent->ReadString("$$$LNK.s:001/001", "ID", ""), "Out.txt");
   EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
   EXPECT_EQ(unread.GetUnreadCount(b).own, 0);
+
+  // A document whose identical twin waits in the target comes back when the index fails.
+  doc(a, "Twin.txt", "tt", {"Flags=4608", "Address=q@r"});
+  writeFile(b + "Twin.txt", "tt");
+  struct timespec times[2] = {{1200000000, 0}, {1200000000, 0}};
+  ::utimensat(AT_FDCWD, (a + "Twin.txt").c_str(), times, 0);
+  ::utimensat(AT_FDCWD, (b + "Twin.txt").c_str(), times, 0);
+  OpItem twin = item(a, "Twin.txt", "Twin", b);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, twin));
+  EXPECT_EQ(readFile(a + "Twin.txt"), "tt");
+  EXPECT_EQ(px::FileTimeOf(a + "Twin.txt"), px::FileTimeOf(b + "Twin.txt"));
+  EXPECT_EQ(value(a, "Twin.txt", "Address"), "q@r");
 
   // A folder moved into it goes back with its counts.
   const std::string sub = dir("A/Sub");
