@@ -5,12 +5,15 @@
 #include "desk/ui/icon_worker.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/settings.h"
+#include "foundation/strings.h"
 #include "store/ini_file.h"
 #include "support/test_support.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -67,16 +70,62 @@ TEST_F(GridPanelTest, ExpanderCollapsesTheBundleAndReportsTheFlags) {
   EXPECT_EQ(toggled, 0);
   EXPECT_TRUE(flags & store::dfCollapsed);
   EXPECT_EQ(panel->model().visibleCount(), 1u);
+  EXPECT_TRUE(panel->model().rows()[0].selected);
 
-  // The name zone adds and removes rows; the type icon opens.
+  // The name zone removes and adds rows; the type icon opens.
   int opened = -1;
   QObject::connect(panel.get(), &GridPanel::openRecord, [&](int r) { opened = r; });
   QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 200));
-  EXPECT_TRUE(panel->model().rows()[0].selected);
-  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 200));
   EXPECT_FALSE(panel->model().rows()[0].selected);
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 200));
+  EXPECT_TRUE(panel->model().rows()[0].selected);
+  panel->model().ClearSelection();
   QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 8));
   EXPECT_EQ(opened, 0);
+  EXPECT_TRUE(panel->model().rows()[0].selected);
+}
+
+TEST_F(GridPanelTest, ExpanderClickMakesTheParentTheOnlySelection) {
+  store::DocRows rows;
+  rows.push_back(Rec("Hello", "txt", 200, 0x1001, "B:001/002"));
+  rows.push_back(Rec("a", "pdf", 200, 0x1001, "B:002/002"));
+  rows.push_back(Rec("loose", "doc", 100, 0, ""));
+  panel->SetRows(std::move(rows));
+  ASSERT_EQ(panel->model().visibleCount(), 3u);
+  const size_t loose = static_cast<size_t>(panel->model().FindRecord("/d/", "loose.doc"));
+  panel->model().SetSelected(loose, true);
+  QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 32));
+  EXPECT_TRUE(panel->model().rows()[0].selected);
+  EXPECT_FALSE(panel->model().rows()[loose].selected);
+  EXPECT_EQ(panel->model().selectedCount(), 1u);
+}
+
+TEST_F(GridPanelTest, KeyboardDeletesOnlyWhatIsInHandAndIsIdleOnTheToolsTab) {
+  store::DocRows rows;
+  rows.push_back(Rec("one", "doc", 100, 0, ""));
+  rows.push_back(Rec("two", "doc", 200, 0, ""));
+  panel->SetRows(std::move(rows));
+  int deletes = 0, opened = -1;
+  QObject::connect(panel.get(), &GridPanel::deleteRequested, [&] { ++deletes; });
+  QObject::connect(panel.get(), &GridPanel::openRecord, [&](int r) { opened = r; });
+  panel->grid()->setFocus();
+  QTest::keyClick(panel->grid(), Qt::Key_Delete);
+  EXPECT_EQ(deletes, 0);
+  panel->model().SelectOnly(0);
+  QTest::keyClick(panel->grid(), Qt::Key_Delete);
+  EXPECT_EQ(deletes, 1);
+
+  panel->SetTab(GridTab::Tools);
+  store::DocRows tools;
+  tools.push_back(Rec("page", std::string(1, px::kFolderMarkerExt), 0, 0, ""));
+  panel->SetRows(std::move(tools));
+  panel->grid()->setHotRow(0);
+  panel->model().SelectOnly(0);
+  QTest::keyClick(panel->grid(), Qt::Key_Return);
+  QTest::keyClick(panel->grid(), Qt::Key_Delete);
+  QTest::keyClick(panel->grid(), Qt::Key_Escape);
+  EXPECT_EQ(opened, -1);
+  EXPECT_EQ(deletes, 1);
   EXPECT_TRUE(panel->model().rows()[0].selected);
 }
 
@@ -174,6 +223,27 @@ TEST_F(BrowserTest, SelectingANodeListsIt) {
   EXPECT_EQ(browser->grid()->model().size(), 8u);
   EXPECT_EQ(browser->grid()->model().rows()[0].title, "Personal settings");
   ASSERT_TRUE(browser->SwitchTab(0));
+}
+
+TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
+  QPushButton* btn = browser->optionsButton();
+  ASSERT_NE(btn, nullptr);
+  EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
+  EXPECT_FALSE(trees->tabBar()->isTabVisible(2));
+  trees->setCurrentIndex(1);
+  ASSERT_EQ(browser->CurrentTab(), 1);
+  btn->click();
+  EXPECT_EQ(browser->CurrentTab(), 2);
+  EXPECT_EQ(btn->text(), QStringLiteral("<<  Options"));
+  EXPECT_EQ(browser->grid()->model().size(), 8u);
+  btn->click();
+  EXPECT_EQ(browser->CurrentTab(), 1);
+  EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
+  // A tab clicked while the tools tree is shown leaves it as well.
+  btn->click();
+  trees->setCurrentIndex(0);
+  EXPECT_EQ(browser->CurrentTab(), 0);
+  EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
 }
 
 TEST_F(BrowserTest, ReturningToAFolderRestoresItsTopRowUnderTheSameOrder) {

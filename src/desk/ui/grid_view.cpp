@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTabBar>
@@ -388,6 +389,9 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
   else
     title = Shown(r, r.title);
   if (r.flags & store::dfDraft) title.prepend(QStringLiteral("DRAFT: "));
+  if (MessageIconOf(r, nullptr) == MessageIcon::None && !r.IsContact() && !r.ext.empty() &&
+      !(r.ext.size() == 1 && static_cast<unsigned char>(r.ext[0]) < 0x20) && panel_.UnknownFileType(r.ext))
+    title += QLatin1Char('.') + Shown(r, r.ext);
   if (child && tab == GridTab::Contacts) title.clear();
   if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) &&
       cols.sections.size() > csLast) {
@@ -484,6 +488,11 @@ void TheGrid::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void TheGrid::keyPressEvent(QKeyEvent* e) {
+  // The tools tab has no keyboard of its own.
+  if (panel_.tab() == GridTab::Tools) {
+    QAbstractScrollArea::keyPressEvent(e);
+    return;
+  }
   GridModel& m = panel_.model();
   const int count = static_cast<int>(m.visibleCount());
   int row = hotRow_ >= 0 ? hotRow_ : topRow();
@@ -515,7 +524,8 @@ void TheGrid::keyPressEvent(QKeyEvent* e) {
       }
       return;
     case Qt::Key_Delete:
-      emit panel_.deleteRequested();
+      // Only what is in hand is deleted; an empty hand deletes nothing.
+      if (m.selectedCount() > 0) emit panel_.deleteRequested();
       return;
     case Qt::Key_Escape:
       m.ClearSelection();
@@ -706,6 +716,16 @@ void GridPanel::SetEmptyText(QString text) {
   grid_->viewport()->update();
 }
 
+bool GridPanel::UnknownFileType(const std::string& ext) const {
+  const QString key = Q(ext).toLower();
+  auto it = unknownTypes_.constFind(key);
+  if (it != unknownTypes_.constEnd()) return *it;
+  const QMimeDatabase db;
+  const bool unknown = db.mimeTypeForFile(QStringLiteral("x.") + key, QMimeDatabase::MatchExtension).isDefault();
+  unknownTypes_.insert(key, unknown);
+  return unknown;
+}
+
 ZoneRowFacts GridPanel::FactsOf(size_t record) const {
   ZoneRowFacts f;
   const DocRecord& r = model_.rows()[record];
@@ -742,10 +762,8 @@ void GridPanel::ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods)
     SelectionTouched();
     return;
   }
-  if (zone != gzExpander || !(model_.rows()[record].searchState & store::rsHasChildren)) {
-    model_.SelectOnly(record);
-    SelectionTouched();
-  }
+  model_.SelectOnly(record);
+  SelectionTouched();
   const int rec = static_cast<int>(record);
   switch (zone) {
     case gzTypeIcon: emit openRecord(rec); break;

@@ -8,6 +8,7 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QHash>
 #include <QTimer>
 #include <QWidget>
 
@@ -137,6 +138,9 @@ public:
   void RepaintRows() { grid_->viewport()->update(); }
   void ReloadLook();
 
+  // Whether no file type is registered for the extension (such rows show it after the title).
+  bool UnknownFileType(const std::string& ext) const;
+
   // Click-zone facts of a record.
   ZoneRowFacts FactsOf(size_t record) const;
   std::string StatusText() const;
@@ -190,6 +194,7 @@ private:
   int dateWidth_ = 0;
   QString emptyText_;
   TypeAhead typeAhead_;
+  mutable QHash<QString, bool> unknownTypes_;  // lower-case extension -> no registered type
   QTimer tmrTypeAddr_;
   GridTab tab_ = GridTab::Files;
 };

@@ -21,6 +21,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
@@ -268,6 +270,16 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     connect(trees_[t], &QWidget::customContextMenuRequested, this,
             [this, t](const QPoint& pos) { onTreeContextMenu(t, pos); });
   }
+  if (trees && trees->count() > 2) {
+    // The tabs are the files and the contacts tree; the tools tree comes up through the
+    // Options button and leaves no tab selected.
+    trees->tabBar()->setTabVisible(2, false);
+    btnOptions_ = new QPushButton(Q(TabLookOf(0).optionsButton), trees);
+    btnOptions_->setObjectName(QStringLiteral("btnOptions"));
+    btnOptions_->setFlat(true);
+    trees->setCornerWidget(btnOptions_, Qt::TopRightCorner);
+    connect(btnOptions_, &QPushButton::clicked, this, [this] { ToggleOptions(); });
+  }
   if (trees) {
     connect(trees, &QTabWidget::currentChanged, this, [this](int index) {
       if (!SwitchTab(index)) {
@@ -385,13 +397,25 @@ void DeskBrowser::CheckFolderChanges() {
   if (tab_ == 0 && state_.initialised && !worker_.Running()) watch_.CheckFolderChanges(true);
 }
 
+void DeskBrowser::ToggleOptions() {
+  const int to = tab_ == 2 ? tabBeforeOptions_ : 2;
+  if (!tabs_) {
+    SwitchTab(to);
+    return;
+  }
+  // The tab widget's signal runs the switch (and puts the index back when it is refused).
+  tabs_->setCurrentIndex(to);
+}
+
 bool DeskBrowser::SwitchTab(int tab) {
   if (tab < 0 || tab > 2) return false;
   if (tab == tab_) return true;
   if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, tab_)) return false;
   RememberTopRow();
   shownFolder_.clear();  // remembered under the old tab's sort order
+  if (tab == 2) tabBeforeOptions_ = tab_;
   tab_ = tab;
+  if (btnOptions_) btnOptions_->setText(Q(TabLookOf(tab).optionsButton));
   grid_->SetTab(static_cast<GridTab>(tab));
   if (!roots_[tab]) return true;
   TreeNode* node = trees_[tab]->CurrentNode();

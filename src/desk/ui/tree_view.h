@@ -17,6 +17,7 @@
 #include <memory>
 
 class QLabel;
+class QPushButton;
 class QTabWidget;
 
 namespace px::store {
@@ -105,6 +106,11 @@ public:
   void ApplyColour(int colour);
   void CheckTrash();
 
+  // The button that shows the tools tree ("Options  >>"); pressing it again returns to the
+  // tab shown before.
+  QPushButton* optionsButton() const { return btnOptions_; }
+  void ToggleOptions();
+
   GridPanel* grid() const { return grid_; }
   TPXTreeView* tree(int tab) const { return trees_[tab]; }
   TreeNode* root(int tab) const { return roots_[tab].get(); }
@@ -160,6 +166,8 @@ private:
   std::unique_ptr<store::UnreadList> ownUnread_;
   std::unique_ptr<store::NewMailList> ownNewMail_;
   int tab_ = 0;
+  int tabBeforeOptions_ = 0;
+  QPushButton* btnOptions_ = nullptr;
   TreeNode* shown_ = nullptr;
   std::string shownFolder_;
   int pendingTopRow_ = -1;
