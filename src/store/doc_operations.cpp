@@ -163,6 +163,9 @@ struct DocOperations::Run {
   std::map<std::string, std::unique_ptr<Index>> indexes;
   std::map<std::string, std::unique_ptr<FolderNames>> names;
   std::vector<Undo> undo;
+  // Deleted documents wait under a hidden name until their index is saved, so a failed save
+  // can still bring them back.
+  std::vector<std::string> doomed;
   Clock::time_point lastSave = Clock::now();
   size_t sinceSave = 0;
   bool failedSave = false;
@@ -321,6 +324,7 @@ struct DocOperations::Run {
       }
     }
     undo.clear();
+    doomed.clear();
     names.clear();
     for (auto& [f, ix] : indexes) {
       ix->byName.clear();
@@ -534,6 +538,8 @@ bool DocOperations::checkpoint(Run& run) {
   }
   if (failed.ok()) {
     run.undo.clear();
+    for (const auto& p : run.doomed) ::unlink(p.c_str());
+    run.doomed.clear();
     return true;
   }
   // An index could not be written: put the documents of this batch back where their entries
@@ -1203,10 +1209,13 @@ bool DocOperations::deleteDoc(Run& run, OpItem& it) {
         return false;
       }
     } else {
-      if (::unlink(path.c_str()) != 0) {
+      const std::string hidden = it.folder + ".px-deleted-" + NewUniqueId(*svc_.random);
+      if (::rename(path.c_str(), hidden.c_str()) != 0) {
         ReportFileError(svc_.messages, "delete", path, {}, errno);
         return false;
       }
+      run.fileMoved(path, hidden);
+      run.doomed.push_back(hidden);
     }
     run.namesOf(it.folder).Remove(it.name);
     if (svc_.quickboard) svc_.quickboard->PathRemoved(path, false);

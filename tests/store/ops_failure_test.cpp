@@ -269,3 +269,24 @@ TEST_F(OpsFixture, UnwritableTargetIndexPutsBackDocumentAndSentRegister) {
   EXPECT_FALSE(exists(b + "Sub"));
   EXPECT_EQ(unread.GetUnreadCount(b).total, 0);
 }
+
+TEST_F(OpsFixture, DeleteOnAFullDiskKeepsTheDocumentWithItsEntry) {
+  SmallDisk disk(home.path("small"), "64k");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string small = disk.path + "/";
+  doc(small, "gone.txt", "keep me", {"Title=Gone", "Flags=512"});
+  doc(small, "stays.txt", "s", {"Title=" + std::string(2000, 's')});  // the index stays non-empty
+  unread.ChangeUnreadCount(small, 1, false);
+  for (int i = 0;; ++i) {
+    FILE* out = std::fopen((small + ".filler" + std::to_string(i)).c_str(), "wb");
+    if (!out) break;
+    std::string page(4096, 'f');
+    const bool full = std::fwrite(page.data(), 1, page.size(), out) != page.size();
+    if ((std::fclose(out) != 0) || full) break;
+  }
+  OpItem it = item(small, "gone.txt", "Gone");
+  EXPECT_FALSE(ops->RunDocOperation(opDelete, it));
+  EXPECT_EQ(readFile(small + "gone.txt"), "keep me");
+  EXPECT_EQ(value(small, "gone.txt", "Title"), "Gone");
+  EXPECT_EQ(unread.GetUnreadCount(small).own, 1);
+}
