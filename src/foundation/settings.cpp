@@ -87,6 +87,7 @@ void Settings::Open(const std::string& path) {
   ini_ = std::make_unique<store::TPXIniBase>(path);
   inMemory_ = path.empty();
   lastError_ = {};
+  failing_ = false;
 }
 
 std::string Settings::FileName() const { return ini_->FileName(); }
