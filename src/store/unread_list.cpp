@@ -1,6 +1,7 @@
 #include "store/unread_list.h"
 
 #include <charconv>
+#include <cstdint>
 #include <sys/stat.h>
 
 namespace px::store {
@@ -38,7 +39,9 @@ void UnreadList::LoadLines(const StringList& lines) {
     const size_t eq = line.rfind('=');
     if (eq == std::string::npos || eq == 0) continue;
     int64_t n = 0;
-    if (!parseCount(std::string_view(line).substr(eq + 1), n) || n <= 0) continue;
+    // The stored form is a 32-bit number: anything larger is not a count (and could overflow
+    // the totals).
+    if (!parseCount(std::string_view(line).substr(eq + 1), n) || n <= 0 || n > INT32_MAX) continue;
     // A line written by hand may lack the final separator; the key form always has it.
     std::string key = UnreadKeyOf(std::string_view(line).substr(0, eq));
     // A path this program cannot check (a Windows path from an old file) is kept as it stands;

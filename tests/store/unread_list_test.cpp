@@ -49,7 +49,7 @@ TEST_F(UnreadFixture, LoadDropsUnusableLinesAndKeepsFolderNamesWithEquals) {
 TEST_F(UnreadFixture, LineWithoutFinalSeparatorStillNamesItsFolder) {
   std::string a = dir("Docs/A");
   a.pop_back();
-  writeFile(file(), a + "=2\r\n");
+  writeFile(file(), a + "=2\r\n" + dir("Docs/Huge") + "=9223372036854775807\r\n");
   UnreadList list;
   list.Load(file());
   EXPECT_EQ(list.GetUnreadCount(a + "/").own, 2);
