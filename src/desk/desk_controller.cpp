@@ -1,6 +1,7 @@
 #include "desk/desk_controller.h"
 
 #include "platform/single_instance.h"
+#include "store/folder_listing.h"
 #include "store/ini_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -298,6 +299,13 @@ void DeskController::initSteps() {
   step(23);
   sent_ = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
   state_.sentIni = sent_.get();
+  {
+    // The folders the tree marks as holding pending mail.
+    store::PendingFolders pending;
+    const store::IniStatus st = store::RefreshPendingFolders(*sent_, pending);
+    if (!st.ok()) Log("sent.ini: " + st.message);
+    state_.pendingFolders.assign(pending.Folders().begin(), pending.Folders().end());
+  }
   Call(hooks_.openSentRegister);
   step(24);
   Call(hooks_.bindShellFolders);

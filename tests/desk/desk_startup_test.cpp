@@ -119,6 +119,21 @@ TEST_F(DeskStartupTest, StepsRunInTheirOrder) {
   EXPECT_EQ(state.ownFromAddress, "anna");
 }
 
+TEST_F(DeskStartupTest, PendingFoldersAreRebuiltFromTheOutgoingRegister) {
+  state.locations = ComputeLocations();
+  MakeDataFolders(state.locations);
+  const std::string docs = state.locations.documents;
+  test::makeDirs(docs + "Out");
+  test::writeFile(docs + "Out/letter.txt", "hello");
+  test::writeFile(state.locations.SentIni(),
+                  "[$$$LNK.B1:001]\r\nPath=" + docs + "Out/\r\nID=letter.txt\r\nFlags=9216\r\n"
+                  "[$$$LNK.B2:001]\r\nPath=" + docs + "\r\nID=gone.txt\r\nFlags=9216\r\n"
+                  "[$$$LNK.B3:001]\r\nPath=" + docs + "\r\nID=sent.txt\r\nFlags=8192\r\n");
+  test::writeFile(docs + "sent.txt", "done");
+  StartFully();
+  EXPECT_EQ(state.pendingFolders, std::vector<std::string>{docs + "Out/"});
+}
+
 TEST_F(DeskStartupTest, GuardedStepsDoNotStopTheStart) {
   hooks.applySkin = [] { throw std::runtime_error("broken skin"); };
   hooks.buildTrees = [] { throw std::runtime_error("no trees"); };
