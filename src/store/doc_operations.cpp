@@ -532,9 +532,13 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
 bool DocOperations::checkpoint(Run& run) {
   run.lastSave = Clock::now();
   IniStatus failed;
-  for (auto& [folder, ix] : run.indexes) {
-    IniStatus st = ix->ini->UpdateFile();
-    if (!st.ok() && failed.ok()) failed = st;
+  // sent.ini first: the pending mail it points at must never be lost to an index saved alone.
+  if (svc_.sent) failed = svc_.sent->UpdateFile();
+  if (failed.ok()) {
+    for (auto& [folder, ix] : run.indexes) {
+      IniStatus st = ix->ini->UpdateFile();
+      if (!st.ok() && failed.ok()) failed = st;
+    }
   }
   if (failed.ok()) {
     run.undo.clear();
@@ -542,10 +546,11 @@ bool DocOperations::checkpoint(Run& run) {
     run.doomed.clear();
     return true;
   }
-  // An index could not be written: put the documents of this batch back where their entries
+  // An index (or sent.ini) could not be written: put the documents of this batch back where their entries
   // say they are, and write the indexes that were saved back to their former state.
   run.rollback();
   for (auto& [folder, ix] : run.indexes) ix->ini->UpdateFile();
+  if (svc_.sent) svc_.sent->UpdateFile();
   if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, failed.message);
   run.failedSave = true;
   return false;
@@ -560,7 +565,8 @@ void DocOperations::finish(Run& run) {
   run.indexes.clear();
   if (svc_.sent) {
     IniStatus st = svc_.sent->UpdateFile();
-    if (!st.ok() && svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, st.message);
+    if (!st.ok() && !run.failedSave && svc_.messages)
+      svc_.messages->QueueMessage(MessageKind::Error, st.message);
   }
 }
 

@@ -290,3 +290,19 @@ TEST_F(OpsFixture, DeleteOnAFullDiskKeepsTheDocumentWithItsEntry) {
   EXPECT_EQ(value(small, "gone.txt", "Title"), "Gone");
   EXPECT_EQ(unread.GetUnreadCount(small).own, 1);
 }
+
+TEST_F(OpsFixture, UnwritableSentRegisterLeavesNoOutgoingEntry) {
+  // sent.ini in a folder that does not exist cannot be saved.
+  TPXIniBase lost(home.path("missing/sent.ini"));
+  OpServices s = ops->Services();
+  s.sent = &lost;
+  DocOperations withLostSent(s);
+  const std::string a = dir("A");
+  doc(a, "Plan.doc", "p", {"Title=Plan"});
+  OpItem send = item(a, "Plan.doc", "Plan");
+  send.address = "friend@example.org";
+  EXPECT_FALSE(withLostSent.RunDocOperation(opOutbox, send));
+  EXPECT_EQ(sections(a), px::StringList{"Plan.doc"});
+  EXPECT_EQ(value(a, "Plan.doc", "Title"), "Plan");
+  EXPECT_FALSE(messages.Pending().empty());
+}
