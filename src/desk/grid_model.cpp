@@ -85,6 +85,9 @@ void GridModel::Refilter() {
   else
     ApplyViewFilter(rows_, ViewFilter::ShowAll);
   GroupBundles(rows_, options_, &parent_);
+  // Rows the view no longer shows cannot stay in hand (a Delete would reach them unseen).
+  for (auto& r : rows_)
+    if (r.selected && !r.Visible()) r.selected = false;
   Index();
 }
 

@@ -127,6 +127,24 @@ TEST(GridViewFilter, TabsHideByMailKind) {
   EXPECT_EQ(shown(ViewFilter::ShowAll), "1111");
 }
 
+TEST(GridViewFilter, RowsTheFilterHidesLeaveTheSelection) {
+  DocRows rows;
+  rows.push_back(Rec("in", "txt", 1, 0x1001, "A:001"));
+  rows.push_back(Rec("doc", "doc", 2, 0));
+  GridModel m;
+  m.SetRows(std::move(rows), {GridTab::Files, 4});
+  m.SelectAllVisible();
+  ASSERT_EQ(m.selectedCount(), 2u);
+  GridOptions o = m.options();
+  o.filter = ViewFilter::Other;
+  m.SetOptionsKeepOrder(o);
+  EXPECT_EQ(m.selectedCount(), 1u);
+  EXPECT_TRUE(m.rows()[m.recordOfVisible(0)].selected);
+  o.filter = ViewFilter::ShowAll;
+  m.SetOptionsKeepOrder(o);
+  EXPECT_EQ(m.selectedCount(), 1u);
+}
+
 TEST(GridViewFilter, PendingBringsEveryRowOfTheBundleWhereverItIs) {
   DocRows rows;
   rows.push_back(Rec("att1", "pdf", 1, 0x1001, "M:002/003"));          // read, far from its message
