@@ -278,9 +278,21 @@ TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
   EXPECT_FALSE(std::filesystem::exists(docs + "Work/report.doc"));
   EXPECT_TRUE(std::filesystem::exists(state.locations.trash + "report.doc"));
   EXPECT_EQ(model.size(), 1u);
-  bool trashFull = false;
-  for (auto& c : browser->root(0)->children) trashFull |= c->image == niTrashFull;
-  EXPECT_TRUE(trashFull);
+  TreeNode* trash = nullptr;
+  for (auto& c : browser->root(0)->children)
+    if (c->image == niTrashFull || c->image == niTrashEmpty) trash = c.get();
+  ASSERT_NE(trash, nullptr);
+  EXPECT_EQ(trash->image, niTrashFull);
+  // A trash holding only files has nothing to expand; a folder put there shows below it.
+  EXPECT_FALSE(trash->hasSubfolders);
+  test::makeDirs(state.locations.trash + "Old");
+  browser->CheckTrash();
+  EXPECT_TRUE(trash->hasSubfolders);
+  LoadTreeChildren(*trash, browser->environment());
+  test::makeDirs(state.locations.trash + "Older");
+  browser->CheckTrash();
+  ASSERT_EQ(trash->children.size(), 2u);
+  EXPECT_EQ(trash->children[1]->caption, "Older");
 }
 
 TEST_F(BrowserTest, ColourLabelIsWrittenToTheIndex) {

@@ -621,27 +621,35 @@ void DeskBrowser::CheckTrash() {
   for (auto& c : roots_[0]->children) {
     if (c->image != niTrashFull && c->image != niTrashEmpty) continue;
     std::error_code ec;
-    bool full = false;
+    bool full = false, folders = false;
     for (auto it = std::filesystem::directory_iterator(c->path, ec); !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-      if (!store::IsIndexFileName(it->path().filename().string())) {
-        full = true;
+      const std::string name = it->path().filename().string();
+      if (store::IsIndexFileName(name)) continue;
+      full = true;
+      // An expander only when there is a folder to show below the trash.
+      std::error_code e2;
+      if (!name.empty() && name[0] != '.' && !it->is_symlink(e2) && it->is_directory(e2)) {
+        folders = true;
         break;
       }
     }
     const int image = full ? niTrashFull : niTrashEmpty;
-    if (image != c->image) {
-      c->image = image;
-      c->hasSubfolders = full;
-      const bool below = shownBelow(c.get());
-      if (!full) {
-        c->children.clear();
-        c->childrenLoaded = false;
-      }
-      trees_[0]->Rebuild(c.get());
-      if (below) {
-        shown_ = nullptr;
-        ShowNode(c.get());
-      }
+    // Folders moved into the trash show under its node at once.
+    const bool below = shownBelow(c.get());
+    const bool reload = c->childrenLoaded && !below && (folders || !c->children.empty());
+    if (image == c->image && folders == c->hasSubfolders && !reload) continue;
+    c->image = image;
+    if (!full) {
+      c->children.clear();
+      c->childrenLoaded = false;
+    } else if (reload) {
+      LoadTreeChildren(*c, env_);
+    }
+    c->hasSubfolders = folders;
+    trees_[0]->Rebuild(c.get());
+    if (below) {
+      shown_ = nullptr;
+      ShowNode(c.get());
     }
   }
 }
