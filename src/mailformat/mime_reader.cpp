@@ -430,9 +430,9 @@ private:
       }
     } else if (e.type.starts_with("message/rfc822")) {
       e.rfc822 = true;
-    } else if (e.type.starts_with("text/html") && !e.nameFromParam) {
-      // An HTML body is kept as an EML text for the HTML viewer; a named HTML attachment is
-      // an ordinary file and is decoded like one.
+    } else if (e.type.starts_with("text/html") && e.fileName.empty()) {
+      // An HTML body is kept as an EML text for the HTML viewer; a named HTML attachment (also
+      // one named by its Content-Location) is an ordinary file and is decoded like one.
       e.eml = true;
     }
     if (depth >= opt_.maxDepth && (e.multipart || e.rfc822)) {

@@ -214,12 +214,18 @@ TEST(MimeSplit, HtmlBodyIsKeptAsEmlButANamedHtmlAttachmentIsDecoded) {
   auto parts = f.Split(Crlf(
       "Content-Type: multipart/mixed; boundary=b\n\n"
       "--b\nContent-Type: text/html\nContent-Transfer-Encoding: base64\n\nPGI+aGk8L2I+\n"
-      "--b\nContent-Type: text/html; name=page.html\nContent-Transfer-Encoding: base64\n\nPGI+aGk8L2I+\n--b--\n"));
-  ASSERT_EQ(parts.size(), 2u);
+      "--b\nContent-Type: text/html; name=page.html\nContent-Transfer-Encoding: base64\n\nPGI+aGk8L2I+\n"
+      "--b\nContent-Type: text/html\nContent-Location: http://example.com/news/index.htm\n"
+      "Content-Transfer-Encoding: quoted-printable\n\n<p class=3D\"x\">caf=C3=A9</p>\n--b--\n"));
+  ASSERT_EQ(parts.size(), 3u);
   EXPECT_EQ(parts[0].d.kind, "eml");
   EXPECT_NE(parts[0].content.find("Content-Transfer-Encoding: base64\r\n\r\nPGI+aGk8L2I+\r\n"), std::string::npos);
   EXPECT_EQ(parts[1].d.kind, "html");
   EXPECT_EQ(parts[1].content, "<b>hi</b>");
+  // A page named by its location is a file too, not MIME text under an ".htm" name.
+  EXPECT_EQ(parts[2].d.kind, "htm");
+  EXPECT_EQ(parts[2].d.name, "index.htm");
+  EXPECT_EQ(parts[2].content, "<p class=\"x\">caf\xC3\xA9</p>\r\n");
 }
 
 TEST(MimeSplit, ReceivedDateWinsOverDateAndZonesAreApplied) {
