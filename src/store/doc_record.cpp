@@ -5,6 +5,7 @@
 #include "foundation/text_case.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace px::store {
 
@@ -53,10 +54,16 @@ void DocRecord::SetExtras(std::span<const std::pair<DocKey, std::string_view>> v
   size_t total = 0;
   for (const auto& [k, v] : values)
     if (!v.empty()) total += kEntryHead + v.size();
-  std::string next;
-  next.reserve(total);
-  for (const auto& [k, v] : values)
-    if (!v.empty()) AppendEntry(next, k, v);
+  std::string next(total, '\0');  // written in place: records are built by the 100,000
+  char* p = next.data();
+  for (const auto& [k, v] : values) {
+    if (v.empty()) continue;
+    const auto n = static_cast<uint32_t>(v.size());
+    *p++ = static_cast<char>(k);
+    for (int i = 0; i < 4; ++i) *p++ = static_cast<char>((n >> (8 * i)) & 0xFF);
+    std::memcpy(p, v.data(), v.size());
+    p += v.size();
+  }
   extras_ = std::move(next);
 }
 

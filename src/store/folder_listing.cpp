@@ -358,37 +358,59 @@ void ParseSectionLines(DocRecord& r, std::span<const std::string_view> lines,
     if (eq == std::string_view::npos) continue;
     std::string_view key = TrimView(line.substr(0, eq));
     std::string_view value = TrimView(line.substr(eq + 1));
-    switch (key.size()) {
-      case 2:
+    if (key.size() < 2 || key.size() > 9) continue;
+    // The first letter picks the one name a key of this length can be.
+    switch (key.size() * 256 + static_cast<unsigned char>(LowerAscii(key[0]))) {
+      case 2 * 256 + 'c':
         if (EqualsNoCase(key, "cc")) keep(DocKey::Cc, value);
-        else if (EqualsNoCase(key, "to")) keep(DocKey::To, value);
         break;
-      case 3:
+      case 2 * 256 + 't':
+        if (EqualsNoCase(key, "to")) keep(DocKey::To, value);
+        break;
+      case 3 * 256 + 'b':
         if (EqualsNoCase(key, "bcc")) keep(DocKey::Bcc, value);
         break;
-      case 4:
+      case 4 * 256 + 't':
         if (EqualsNoCase(key, "time")) timeText = value;
-        else if (EqualsNoCase(key, "from")) keep(DocKey::From, value);
-        else if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
         break;
-      case 5:
+      case 4 * 256 + 'f':
+        if (EqualsNoCase(key, "from")) keep(DocKey::From, value);
+        break;
+      case 4 * 256 + 's':
+        if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
+        break;
+      case 5 * 256 + 't':
         if (EqualsNoCase(key, "title")) r.title.assign(value);
-        else if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
-        else if (EqualsNoCase(key, "msgid")) r.msgId.assign(value);
         break;
-      case 7:
+      case 5 * 256 + 'f':
+        if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
+        break;
+      case 5 * 256 + 'm':
+        if (EqualsNoCase(key, "msgid")) r.msgId.assign(value);
+        break;
+      case 7 * 256 + 'a':
         if (EqualsNoCase(key, "address")) r.address.assign(value);
-        else if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
-        else if (EqualsNoCase(key, "replied")) keep(DocKey::Replied, value);
-        else if (EqualsNoCase(key, "charset")) keep(DocKey::Charset, value);
         break;
-      case 8:
+      case 7 * 256 + 's':
+        if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
+        break;
+      case 7 * 256 + 'r':
+        if (EqualsNoCase(key, "replied")) keep(DocKey::Replied, value);
+        break;
+      case 7 * 256 + 'c':
+        if (EqualsNoCase(key, "charset")) keep(DocKey::Charset, value);
+        break;
+      case 8 * 256 + 'o':
         if (EqualsNoCase(key, "original")) keep(DocKey::Original, value);
         break;
-      case 9:
+      case 9 * 256 + 'e':
         if (EqualsNoCase(key, "excludeto")) keep(DocKey::ExcludeTo, value);
-        else if (EqualsNoCase(key, "delivered")) keep(DocKey::Delivered, value);
-        else if (EqualsNoCase(key, "forwarded")) keep(DocKey::Forwarded, value);
+        break;
+      case 9 * 256 + 'd':
+        if (EqualsNoCase(key, "delivered")) keep(DocKey::Delivered, value);
+        break;
+      case 9 * 256 + 'f':
+        if (EqualsNoCase(key, "forwarded")) keep(DocKey::Forwarded, value);
         break;
       default:
         break;
