@@ -274,6 +274,7 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     // The tabs are the files and the contacts tree; the tools tree comes up through the
     // Options button and leaves no tab selected.
     trees->tabBar()->setTabVisible(2, false);
+    trees->setTabText(2, QString());  // a hidden current tab must not leave its caption behind
     btnOptions_ = new QPushButton(Q(TabLookOf(0).optionsButton), trees);
     btnOptions_->setObjectName(QStringLiteral("btnOptions"));
     btnOptions_->setFlat(true);
