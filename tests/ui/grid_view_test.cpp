@@ -246,6 +246,24 @@ TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
 }
 
+TEST_F(BrowserTest, FavoritesListTheirOwnFolderNeverTheDocuments) {
+  test::writeFile(docs + "loose.txt", "x");
+  TreeNode* fav = nullptr;
+  for (auto& c : browser->root(0)->children)
+    if (c->image == niFavorites) fav = c.get();
+  ASSERT_NE(fav, nullptr);
+  EXPECT_EQ(fav->path, state.locations.dataRoot + "Favorites/");
+  browser->ShowNode(fav);
+  EXPECT_EQ(browser->ShownFolder(), state.locations.dataRoot + "Favorites/");
+  EXPECT_EQ(browser->grid()->model().size(), 0u);
+  // A favourites node without a folder lists nothing.
+  fav->path.clear();
+  browser->ShowNode(browser->root(0));
+  browser->ShowNode(fav);
+  EXPECT_EQ(browser->grid()->model().size(), 0u);
+  EXPECT_TRUE(browser->ShownFolder().empty());
+}
+
 TEST_F(BrowserTest, ReturningToAFolderRestoresItsTopRowUnderTheSameOrder) {
   for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
   host.resize(900, 500);

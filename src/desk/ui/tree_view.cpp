@@ -352,6 +352,12 @@ void DeskBrowser::BuildTrees() {
   initServices();
   const Locations& loc = state_.locations;
   env_ = SystemTreeEnvironment(loc.documents, loc.trash, loc.contacts, loc.dataRoot);
+  // The favourites are a folder of the data root: made on first use, so the node always
+  // has a folder of its own.
+  if (!env_.favoritesFolder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(env_.favoritesFolder, ec);
+  }
   env_.registry = &state_.indexRegistry;
   env_.firstNameFirst = state_.settings.FirstNameFirst();
   env_.unreadOf = [this](const std::string& f) {
@@ -455,6 +461,14 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
     shownFolder_.clear();
     watch_.Close();
     showToolRows(node);
+    return;
+  }
+  if (node->path.empty() && (node->image == niFavorites || node->image == niFavoritesSub)) {
+    // Favourites without a folder have nothing to list (never the documents instead).
+    shownFolder_.clear();
+    watch_.Close();
+    grid_->Clear();
+    if (listed) listed();
     return;
   }
   const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
