@@ -264,6 +264,39 @@ TEST_F(BrowserTest, FavoritesListTheirOwnFolderNeverTheDocuments) {
   EXPECT_TRUE(browser->ShownFolder().empty());
 }
 
+TEST_F(BrowserTest, MoveDefaultReadsAsCopyOnRestrictedAndFavouritesNodesOnly) {
+  int changes = 0;
+  browser->dragDefaultChanged = [&] { ++changes; };
+  browser->SetDragDefault(true);
+  EXPECT_EQ(state.settings.CopyMove(), 1);
+  browser->ShowNode(Work());
+  EXPECT_TRUE(browser->DragMoves());
+  TreeNode* fav = nullptr;
+  TreeNode* computer = nullptr;
+  for (auto& c : browser->root(0)->children) {
+    if (c->image == niFavorites) fav = c.get();
+    if (c->image == niComputer) computer = c.get();
+  }
+  ASSERT_NE(fav, nullptr);
+  ASSERT_NE(computer, nullptr);
+  const int before = changes;
+  browser->ShowNode(fav);
+  EXPECT_FALSE(browser->DragMoves());
+  EXPECT_EQ(state.settings.CopyMove(), 1);  // the saved setting stays
+  EXPECT_GT(changes, before);
+  browser->ShowNode(computer);
+  EXPECT_FALSE(browser->DragMoves());
+  // The user may pick "move" again on such a node.
+  browser->SetDragDefault(true);
+  EXPECT_TRUE(browser->DragMoves());
+  browser->ShowNode(Work());
+  EXPECT_TRUE(browser->DragMoves());
+  browser->SetDragDefault(false);
+  browser->ShowNode(fav);
+  EXPECT_FALSE(browser->DragMoves());
+  EXPECT_EQ(state.settings.CopyMove(), 0);
+}
+
 TEST_F(BrowserTest, ReturningToAFolderRestoresItsTopRowUnderTheSameOrder) {
   for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
   host.resize(900, 500);

@@ -404,6 +404,14 @@ void DeskBrowser::CheckFolderChanges() {
   if (tab_ == 0 && state_.initialised && !worker_.Running()) watch_.CheckFolderChanges(true);
 }
 
+bool DeskBrowser::DragMoves() const { return state_.settings.CopyMove() == 1 && !copyForNode_; }
+
+void DeskBrowser::SetDragDefault(bool move) {
+  state_.settings.SetCopyMove(move ? 1 : 0);
+  copyForNode_ = false;
+  if (dragDefaultChanged) dragDefaultChanged();
+}
+
 void DeskBrowser::ToggleOptions() {
   const int to = tab_ == 2 ? tabBeforeOptions_ : 2;
   if (!tabs_) {
@@ -454,6 +462,11 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
     if (!node->childrenLoaded) LoadTreeChildren(*node, env_);
     node->expanded = true;
     trees_[tab_]->Rebuild(node);
+  }
+  {
+    const bool before = DragMoves();
+    copyForNode_ = state_.settings.CopyMove() == 1 && !EffectiveMoveDefault(true, *node);
+    if (DragMoves() != before && dragDefaultChanged) dragDefaultChanged();
   }
   grid_->SetSortLocked(node->image == niComputer || node->image == niNetwork);
   grid_->SetFixedSorting(IsToolImage(node->image) ? 4 : 0);
@@ -955,8 +968,8 @@ namespace {
 // panel is drawn lowered.
 class CopyMoveSwitch : public QObject {
 public:
-  CopyMoveSwitch(DeskState& state, QLabel* copy, QLabel* move, QObject* parent)
-      : QObject(parent), state_(state), copy_(copy), move_(move) {
+  CopyMoveSwitch(DeskBrowser& browser, QLabel* copy, QLabel* move, QObject* parent)
+      : QObject(parent), browser_(browser), copy_(copy), move_(move) {
     copy_->setText(QStringLiteral("Copy"));
     move_->setText(QStringLiteral("Move"));
     for (QLabel* l : {copy_, move_}) {
@@ -964,10 +977,11 @@ public:
       l->setLineWidth(1);
       l->installEventFilter(this);
     }
+    browser_.dragDefaultChanged = [this] { Show(); };
     Show();
   }
   void Show() {
-    const bool move = state_.settings.CopyMove() == 1;
+    const bool move = browser_.DragMoves();
     copy_->setFrameStyle(QFrame::Panel | (move ? QFrame::Raised : QFrame::Sunken));
     move_->setFrameStyle(QFrame::Panel | (move ? QFrame::Sunken : QFrame::Raised));
   }
@@ -975,8 +989,7 @@ public:
 protected:
   bool eventFilter(QObject* watched, QEvent* e) override {
     if (e->type() == QEvent::MouseButtonPress && (watched == copy_ || watched == move_)) {
-      state_.settings.SetCopyMove(watched == move_ ? 1 : 0);
-      Show();
+      browser_.SetDragDefault(watched == move_);
       return true;
     }
     if (e->type() == QEvent::Show) Show();
@@ -984,7 +997,7 @@ protected:
   }
 
 private:
-  DeskState& state_;
+  DeskBrowser& browser_;
   QLabel* copy_;
   QLabel* move_;
 };
@@ -994,7 +1007,7 @@ private:
 DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.statusPanel(2), &desk);
   if (desk.statusPanel(0) && desk.statusPanel(1))
-    new CopyMoveSwitch(state, desk.statusPanel(0), desk.statusPanel(1), browser);
+    new CopyMoveSwitch(*browser, desk.statusPanel(0), desk.statusPanel(1), browser);
   DeskHooks& hooks = desk.hooks();
   hooks.buildTrees = [browser] { browser->BuildTrees(); };
   hooks.selectFirstNode = [browser] { browser->SelectFirstNode(); };

@@ -124,6 +124,14 @@ public:
   // Called when a listing has been swapped in (tests and the smoke benchmark).
   std::function<void()> listed;
 
+  // The drag default in force: the saved Copy/Move setting, except that "move" reads as
+  // "copy" while a restricted, desktop or favourites node is shown (until another node is
+  // shown or the user picks the default again).
+  bool DragMoves() const;
+  void SetDragDefault(bool move);
+  // Called when the drag default in force changed (the status-bar switch shows it).
+  std::function<void()> dragDefaultChanged;
+
 private:
   // Lists and operations need the data locations, known once the desk has started.
   void initServices();
@@ -167,6 +175,7 @@ private:
   std::unique_ptr<store::NewMailList> ownNewMail_;
   int tab_ = 0;
   int tabBeforeOptions_ = 0;
+  bool copyForNode_ = false;  // "move" reads as "copy" on the shown node
   QPushButton* btnOptions_ = nullptr;
   TreeNode* shown_ = nullptr;
   std::string shownFolder_;
