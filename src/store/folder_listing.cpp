@@ -510,22 +510,33 @@ DocRecord BuildContactRecord(std::string_view folder, std::string_view prefix, s
 
 int64_t CountUnread(const DocRows& rows, size_t first) { return CountUnread(rows, first, rows.size()); }
 
+namespace {
+
+// Base and part number of a series id, the base left in place.
+std::pair<std::string_view, int> SeriesPartOf(std::string_view id) {
+  const size_t colon = id.find(':');
+  if (colon == std::string_view::npos) return {id, 0};
+  return {id.substr(0, colon), ParseSeriesId(id.substr(colon)).part};
+}
+
+}  // namespace
+
 int64_t CountUnread(const DocRows& rows, size_t first, size_t last) {
   last = std::min(last, rows.size());
-  std::unordered_set<std::string> messages;  // bases whose part 1 is listed
+  std::unordered_set<std::string_view> messages;  // bases whose part 1 is listed
   for (size_t i = first; i < last; ++i) {
     const DocRecord& r = rows[i];
     if (r.msgId.empty() || r.IsLink()) continue;
-    SeriesId id = ParseSeriesId(r.msgId);
-    if (id.part == 1 && !id.base.empty()) messages.insert(std::move(id.base));
+    const auto [base, part] = SeriesPartOf(r.msgId);
+    if (part == 1 && !base.empty()) messages.insert(base);
   }
   int64_t unread = 0;
   for (size_t i = first; i < last; ++i) {
     const DocRecord& r = rows[i];
     if (!(r.flags & dfUnread) || r.IsLink() || r.IsContactRef()) continue;
     if (!r.msgId.empty() && !messages.empty()) {
-      SeriesId id = ParseSeriesId(r.msgId);
-      if (id.part >= 2 && messages.count(id.base)) continue;  // counted with its message
+      const auto [base, part] = SeriesPartOf(r.msgId);
+      if (part >= 2 && messages.count(base)) continue;  // counted with its message
     }
     ++unread;
   }
