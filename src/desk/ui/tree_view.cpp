@@ -984,6 +984,15 @@ public:
     const bool move = browser_.DragMoves();
     copy_->setFrameStyle(QFrame::Panel | (move ? QFrame::Raised : QFrame::Sunken));
     move_->setFrameStyle(QFrame::Panel | (move ? QFrame::Sunken : QFrame::Raised));
+    // The frame alone is faint in most styles: the pressed panel is also shaded.
+    for (QLabel* l : {copy_, move_}) {
+      const bool pressed = (l == move_) == move;
+      l->setAutoFillBackground(pressed);
+      l->setBackgroundRole(pressed ? QPalette::Midlight : QPalette::Window);
+      QFont f = l->font();
+      f.setBold(pressed);
+      l->setFont(f);
+    }
   }
 
 protected:
