@@ -260,7 +260,7 @@ void TPXIniBase::parseLocked(std::string&& text) {
                                      std::forward_as_tuple(f.fold < 0 ? std::string(name) : std::move(folds[f.fold])),
                                      std::forward_as_tuple());
     Section& s = it->second;
-    if (it->first != name) s.name.assign(name);
+    if (it->first != name) s.name = std::make_unique<std::string>(name);
     s.off = f.off;
     s.len = f.len;
     s.count = f.count;
@@ -348,7 +348,7 @@ void TPXIniBase::WriteString(std::string_view section, std::string_view key, std
   std::lock_guard lock(mutex_);
   auto [it, inserted] = sections_.try_emplace(std::move(sectionKey));
   Section& s = it->second;
-  if (inserted && it->first != name) s.name = std::move(name);
+  if (inserted && it->first != name) s.name = std::make_unique<std::string>(std::move(name));
   const std::string_view lines = linesOf(s);
   std::string rebuilt;
   rebuilt.reserve(lines.size() + newLine.size() + 1);
@@ -367,7 +367,7 @@ void TPXIniBase::WriteString(std::string_view section, std::string_view key, std
     rebuilt += newLine;
     ++s.count;
   }
-  s.own = std::move(rebuilt);
+  s.own = std::make_unique<std::string>(std::move(rebuilt));
   s.shared = false;
   modified_ = true;
 }
@@ -418,7 +418,7 @@ void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
     ++kept;
   });
   if (!removed) return;
-  s.own = std::move(rebuilt);
+  s.own = std::make_unique<std::string>(std::move(rebuilt));
   s.shared = false;
   s.count = kept;
   modified_ = true;

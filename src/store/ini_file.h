@@ -163,9 +163,10 @@ private:
   friend class TPXIniFile;
   // A section's lines, joined by '\n' (no line ever holds one). As loaded they stay in the
   // file's own buffer (loaded_); a section that is changed gets its own copy.
+  // A big index holds 100,000 of these: the rare parts are kept apart.
   struct Section {
-    std::string name;        // as first written or loaded, when it differs from the map key
-    std::string own;         // the lines once changed
+    std::unique_ptr<std::string> name;  // as first written or loaded, when it differs from the map key
+    std::unique_ptr<std::string> own;   // the lines once changed
     uint32_t off = 0;        // the lines as loaded: loaded_[off, off + len)
     uint32_t len = 0;
     uint32_t count = 0;      // number of lines
@@ -184,10 +185,11 @@ private:
   void parseLocked(std::string&& text);
   const Section* findLocked(std::string_view section) const;
   std::string_view linesOf(const Section& s) const {
-    return s.shared ? std::string_view(loaded_).substr(s.off, s.len) : std::string_view(s.own);
+    if (s.shared) return std::string_view(loaded_).substr(s.off, s.len);
+    return s.own ? std::string_view(*s.own) : std::string_view();
   }
   static std::string_view nameOf(const SectionMap::value_type& entry) {
-    return entry.second.name.empty() ? std::string_view(entry.first) : std::string_view(entry.second.name);
+    return entry.second.name ? std::string_view(*entry.second.name) : std::string_view(entry.first);
   }
 
   mutable std::recursive_mutex mutex_;
