@@ -1156,7 +1156,9 @@ bool DocOperations::outbox(Run& run, OpItem& it) {
     return true;
   }
   std::string target = section;
-  if (!it.reuseSection) {
+  // A contact card lying in the documents folder is sent as itself, without a second entry.
+  const bool card = SameText(it.ext, "vcf") && it.folder == svc_.documentsFolder;
+  if (!it.reuseSection && !card) {
     auto p = UniqueSectionPrefix(*run.index(it.folder).ini, it.name, false, *svc_.random);
     if (!p) {
       ReportFileError(svc_.messages, "send", path, {}, EEXIST);

@@ -310,4 +310,12 @@ TEST_F(OpsFixture, OutboxFlagsAndRecipientsOfAPendingMessage) {
   EXPECT_EQ(value(a, "p.txt", "ExcludeTo"), "<none>");
   EXPECT_FALSE(hasSection(a, "$$$1.p.txt"));  // no second outgoing entry was made
   EXPECT_EQ(sections(a).size(), 3u);
+
+  // A contact card in the documents folder goes out under its own entry.
+  doc(docs, "Bob.vcf", "BEGIN:VCARD", {"Title=Bob"});
+  OpItem card = item(docs, "Bob.vcf", "Bob");
+  card.address = "ann@x";
+  ASSERT_TRUE(ops->RunDocOperation(opOutbox, card));
+  EXPECT_EQ(card.prefix, "");
+  EXPECT_EQ(value(docs, "Bob.vcf", "Flags"), std::to_string(0x2400));
 }
