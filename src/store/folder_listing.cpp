@@ -739,7 +739,9 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
       tagged.push_back(std::move(t));
       return;
     }
-    if (SameText(name, kFolderSection)) {
+    // Only ASCII text of the same length folds to this name: non-ASCII letters fold to ASCII
+    // only as text with "f", "k" or "s", which it lacks. Other lengths need no comparison.
+    if (name.size() == kFolderSection.size() && SameText(name, kFolderSection)) {
       if (readHidden) hideContacts = FindKey(lines, "hide contacts");
       return;
     }

@@ -108,8 +108,8 @@ bool lineMatchesKey(std::string_view line, std::string_view key) {
 // File names
 
 bool IsIndexFileName(std::string_view fileName) {
-  // Only ASCII text folds to the ASCII name (the non-ASCII letters that fold to ASCII fold to
-  // "k" and "s", which it lacks), so no name of another length can be it.
+  // Only ASCII text folds to this name (non-ASCII letters fold to ASCII only as text with
+  // "f", "k" or "s", which it lacks), so no name of another length can be it.
   if (fileName.size() != kIndexFileName.size()) return false;
   for (size_t i = 0; i < fileName.size(); ++i)
     if (lowerByte(fileName[i]) != lowerByte(kIndexFileName[i])) return false;
