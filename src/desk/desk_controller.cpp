@@ -188,6 +188,10 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
   step(10);
   MakeDataFolders(loc);
   state_.settings.Open(loc.UserIni());
+  // A settings file that cannot be written is said once, not at every change.
+  state_.settings.SetSaveFailureHandler([this](const store::IniStatus& st) {
+    state_.messages.QueueMessage(MessageKind::Error, st.message);
+  });
 
   // 11. Trusted roots of the TLS connections.
   step(11);

@@ -637,7 +637,9 @@ std::vector<store::OpItem> DeskBrowser::selectedItems() const {
 }
 
 void DeskBrowser::afterOperation(bool relistTree) {
-  for (const auto& status : state_.indexRegistry.TakeSaveErrors()) (void)status;
+  // Index saves that failed when a handle was released: the user must hear of them.
+  for (const auto& status : state_.indexRegistry.TakeSaveErrors())
+    if (!status.message.empty()) state_.messages.QueueMessage(MessageKind::Error, status.message);
   CheckTrash();
   if (relistTree && shown_ && shown_->childrenLoaded) reloadChildren(shown_);
   Relist();
@@ -652,7 +654,7 @@ void DeskBrowser::CheckTrash() {
     bool full = false, folders = false;
     for (auto it = std::filesystem::directory_iterator(c->path, ec); !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
       const std::string name = it->path().filename().string();
-      if (store::IsIndexFileName(name)) continue;
+      if (store::IsIndexFileName(name) || (!name.empty() && name[0] == '.')) continue;
       full = true;
       // An expander only when there is a folder to show below the trash.
       std::error_code e2;
@@ -709,6 +711,8 @@ void DeskBrowser::DeleteAction() {
   if (tab_ == 1 || inTrash(shownFolder_)) {
     ops().RunOnSelection(store::opDelete, items);
   } else {
+    // Attachments thrown away without their message keep its text as a sticker.
+    store::MarkOrphanAttachments(grid_->model().rows(), items);
     for (auto& it : items) it.targetFolder = state_.locations.trash;
     ops().RunOnSelection(store::opMove, items);
   }
