@@ -1,5 +1,7 @@
 #include "mailformat/mhtml_reader.h"
 
+#include "foundation/fd_io.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,20 +78,7 @@ private:
 class FileOut : public BodyOut {
 public:
   explicit FileOut(int fd) : fd_(fd) {}
-  bool Put(std::string_view b) override {
-    const char* p = b.data();
-    size_t left = b.size();
-    while (left) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      p += n;
-      left -= size_t(n);
-    }
-    return true;
-  }
+  bool Put(std::string_view b) override { return WriteAllToFd(fd_, b); }
 private:
   int fd_;
 };

@@ -1,5 +1,7 @@
 #include "mailformat/spool.h"
 
+#include "foundation/fd_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -149,17 +151,9 @@ bool SpoolFileWriter::Open(MailSpool& spool, std::string_view name, std::string_
 }
 
 bool SpoolFileWriter::FlushBuffer() {
-  const char* p = buffer_.data();
-  size_t left = buffer_.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      return false;
-    }
-    p += n;
-    left -= size_t(n);
+  if (!WriteAllToFd(fd_, buffer_)) {
+    error_ = errno;
+    return false;
   }
   buffer_.clear();
   return true;
@@ -175,17 +169,9 @@ bool SpoolFileWriter::Write(std::string_view bytes) {
   if (!FlushBuffer()) return false;
   if (bytes.size() >= kWriteBuffer) {
     // Large pieces go straight to the file.
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      ssize_t n = ::write(fd_, p, left);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        error_ = errno;
-        return false;
-      }
-      p += n;
-      left -= size_t(n);
+    if (!WriteAllToFd(fd_, bytes)) {
+      error_ = errno;
+      return false;
     }
     return true;
   }

@@ -1,6 +1,7 @@
 #include "store/tree_ops.h"
 
 #include "store/ini_file.h"
+#include "foundation/fd_io.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -49,19 +50,6 @@ struct Fd {
     return f;
   }
 };
-
-bool writeAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
 
 std::vector<std::string> entriesOf(const std::string& folder, int& err) {
   std::vector<std::string> out;
@@ -151,7 +139,7 @@ FileFailure CopyFileKeepTime(const std::string& source, const std::string& targe
       return abandon(errno);
     }
     if (n == 0) break;
-    if (!writeAll(out.fd, buf.get(), static_cast<size_t>(n))) return abandon(errno);
+    if (!WriteAllToFd(out.fd, std::string_view(buf.get(), static_cast<size_t>(n)))) return abandon(errno);
   }
   if (::fchmod(out.fd, st.st_mode & 07777) != 0) return abandon(errno);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
