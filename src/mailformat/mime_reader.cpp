@@ -542,6 +542,7 @@ private:
     return SkipEpilogue();
   }
 
+  // Skips lines up to the next boundary of an enclosing entity (or the end).
   Stop SkipEpilogue() {
     LinePiece p;
     while (!Stopped() && in_.Next(p)) {
@@ -593,15 +594,7 @@ private:
   enum class Mode { Text, Eml, QuotedPrintable, Base64, UUEncode };
 
   // Attachments-only pass: skips a body that is not a named file of a multipart/mixed.
-  Stop SkipLeaf() {
-    LinePiece p;
-    while (!Stopped() && in_.Next(p)) {
-      if (!p.first) continue;
-      Stop c = Classify(p);
-      if (c.kind != Stop::None) return c;
-    }
-    return {Stop::Eof, 0};
-  }
+  Stop SkipLeaf() { return SkipEpilogue(); }
 
   Stop ParseLeaf(Entity& e) {
     if (attachmentsOnly_ && (e.eml || !e.nameFromParam || !e.parent || parts_ >= opt_.maxParts ||
