@@ -1,5 +1,6 @@
 // Whole-file reading and atomic rewriting of the files the program keeps.
 #include "store/ini_file.h"
+#include "foundation/fd_io.h"
 
 #include <cerrno>
 #include <climits>
@@ -26,21 +27,6 @@ std::string dirOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= size_t(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -118,7 +104,7 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
   if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
     // Not fatal: a file of another owner may refuse; it is rewritten with the default mode.
   }
-  if (!writeAll(fd, bytes)) return abandon(errno);
+  if (!WriteAllToFd(fd, bytes)) return abandon(errno);
   if (::fdatasync(fd) != 0) return abandon(errno);
   if (::close(fd) != 0) {
     int err = errno;
