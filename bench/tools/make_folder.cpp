@@ -134,6 +134,9 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--seed" && i + 1 < argc) {
       seed = std::strtoull(argv[++i], nullptr, 10);
+    } else if (!a.empty() && a[0] == '-') {
+      home.clear();  // an unknown option (such as --help) is never taken for the home folder
+      break;
     } else if (home.empty()) {
       home = a;
     } else {
