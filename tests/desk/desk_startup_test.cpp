@@ -1,4 +1,5 @@
 #include "desk/desk_controller.h"
+#include "support/fake_desk_clock.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,23 +14,6 @@ using namespace px::desk;
 
 namespace {
 
-class FakeClock : public DeskClock {
-public:
-  int64_t now = 1000;
-  std::vector<std::pair<int64_t, std::function<void()>>> due;
-  int64_t NowMs() const override { return now; }
-  void After(int ms, std::function<void()> fn) override { due.emplace_back(now + ms, std::move(fn)); }
-  void Advance(int64_t ms) {
-    now += ms;
-    auto ready = std::move(due);
-    due.clear();
-    for (auto& [at, fn] : ready) {
-      if (at <= now) fn();
-      else due.emplace_back(at, std::move(fn));
-    }
-  }
-};
-
 class DeskStartupTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -37,7 +21,7 @@ protected:
     test::writeFile(home.path("prog/user0.ini"), "[User]\r\nID=anna\r\n");
     qputenv("PLUMADEX_PROGRAM_DIR", QByteArray::fromStdString(home.path("prog")));
     state.registry = std::make_unique<platform::MemoryRegistry>();
-    auto c = std::make_unique<FakeClock>();
+    auto c = std::make_unique<test::FakeDeskClock>(1000);
     clock = c.get();
     controller = std::make_unique<DeskController>(state, hooks, std::move(c));
     RecordAll();
@@ -91,7 +75,7 @@ protected:
   test::TempHome home;
   DeskState state;
   DeskHooks hooks;
-  FakeClock* clock = nullptr;
+  test::FakeDeskClock* clock = nullptr;
   std::unique_ptr<DeskController> controller;
   std::vector<std::string> calls;
   std::vector<std::string> mailtos;
@@ -205,8 +189,8 @@ TEST_F(DeskStartupTest, AddressSetupAndVersionMarker) {
       ++checks;
       return c.checkOk;
     };
-    auto fc = std::make_unique<FakeClock>();
-    FakeClock* raw = fc.get();
+    auto fc = std::make_unique<test::FakeDeskClock>(1000);
+    test::FakeDeskClock* raw = fc.get();
     DeskController dc(st, hooks, std::move(fc));
     ASSERT_EQ(dc.FormCreate(false), DeskController::StartResult::Run);
     dc.OnApp();
@@ -309,8 +293,8 @@ TEST_F(DeskStartupTest, OwnArgumentsGoThroughTheHandOverFile) {
   DeskState other;
   other.registry = std::make_unique<platform::MemoryRegistry>();
   other.arguments = {"/web:7"};
-  auto fc = std::make_unique<FakeClock>();
-  FakeClock* raw = fc.get();
+  auto fc = std::make_unique<test::FakeDeskClock>(1000);
+  test::FakeDeskClock* raw = fc.get();
   DeskController dc(other, hooks, std::move(fc));
   dc.FormCreate(false);
   dc.OnApp();

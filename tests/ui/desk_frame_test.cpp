@@ -1,5 +1,6 @@
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
+#include "support/fake_desk_clock.h"
 #include "support/test_support.h"
 
 #include <QAbstractButton>
@@ -15,30 +16,13 @@ using namespace px::desk;
 
 namespace {
 
-class ManualClock : public DeskClock {
-public:
-  int64_t now = 0;
-  std::vector<std::pair<int64_t, std::function<void()>>> due;
-  int64_t NowMs() const override { return now; }
-  void After(int ms, std::function<void()> fn) override { due.emplace_back(now + ms, std::move(fn)); }
-  void Advance(int64_t ms) {
-    now += ms;
-    auto ready = std::move(due);
-    due.clear();
-    for (auto& [at, fn] : ready) {
-      if (at <= now) fn();
-      else due.emplace_back(at, std::move(fn));
-    }
-  }
-};
-
 class DeskFrameTest : public ::testing::Test {
 protected:
   void SetUp() override {
     state.registry = std::make_unique<platform::MemoryRegistry>();
     DeskOptions options;
     options.singleInstance = false;
-    auto c = std::make_unique<ManualClock>();
+    auto c = std::make_unique<test::FakeDeskClock>(0);
     clock = c.get();
     options.clock = std::move(c);
     desk = std::make_unique<TfrmDesk>(state, std::move(options));
@@ -56,7 +40,7 @@ protected:
 
   test::TempHome home;
   DeskState state;
-  ManualClock* clock = nullptr;
+  test::FakeDeskClock* clock = nullptr;
   std::unique_ptr<TfrmDesk> desk;
 };
 
