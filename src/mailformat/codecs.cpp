@@ -119,38 +119,44 @@ std::string SlashesToBackslashes(std::string_view text) {
 
 // ---- XML and HTML escapes ------------------------------------------------------------------
 
-std::string XmlEscape(std::string_view text) {
+namespace {
+
+// Replaces each character that has an entity in the escape function; others stay as they are.
+template <typename Entity>
+std::string EscapeWith(std::string_view text, Entity entity) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
   for (char c : text) {
-    switch (c) {
-      case '"': out += "&quot;"; break;
-      case '&': out += "&amp;"; break;
-      case '\'': out += "&apos;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '[': out += "&#091;"; break;
-      case ']': out += "&#093;"; break;
-      default: out += c;
-    }
+    if (const char* e = entity(c)) out += e;
+    else out += c;
   }
   return out;
 }
 
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "&quot;"; break;
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
+const char* HtmlEntity(char c) {
+  switch (c) {
+    case '"': return "&quot;";
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    default: return nullptr;
   }
-  return out;
 }
+
+const char* XmlEntity(char c) {
+  switch (c) {
+    case '\'': return "&apos;";
+    case '[': return "&#091;";
+    case ']': return "&#093;";
+    default: return HtmlEntity(c);
+  }
+}
+
+}  // namespace
+
+std::string XmlEscape(std::string_view text) { return EscapeWith(text, XmlEntity); }
+
+std::string HtmlEscape(std::string_view text) { return EscapeWith(text, HtmlEntity); }
 
 // ---- base64 -----------------------------------------------------------------------------------
 
