@@ -8,6 +8,7 @@
 #include "mailformat/mime_reader.h"
 #include "mailformat/part_descriptor.h"
 #include "mailformat/spool.h"
+#include "support/test_paths.h"
 #include "support/test_support.h"
 
 namespace px::mailformat::testing {

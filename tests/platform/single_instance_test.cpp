@@ -1,4 +1,5 @@
 #include "platform/single_instance.h"
+#include "support/test_paths.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,5 @@
 // plumadex-cli copy/move/trash/delete/rename: exit status and messages follow the result.
+#include "support/test_paths.h"
 #include "support/test_support.h"
 
 #include <QFileInfo>
