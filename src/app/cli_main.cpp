@@ -25,6 +25,9 @@ const Command kCommands[] = {
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
+    {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
+    {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
+    {"send", px::cli::runSend, "send   send the queued mail (PLUMADEX_SERVICE_CA names other trusted roots)"},
 };
 
 int usage(FILE* out) {
