@@ -27,6 +27,7 @@
 #include "mailformat/stored_part.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
+#include "store/op_services.h"
 #include "store/ini_file.h"
 #include "store/list_file.h"
 #include "store/newmail_list.h"
@@ -921,7 +922,9 @@ void MailFiler::applySortActions() {
   os.sent = svc_.sent;
   os.documentsFolder = svc_.documentsFolder;
   os.trashFolder = svc_.trashFolder;
-  store::DocOperations ops(os);
+  // Rule actions copy and move fresh mail, which no one has opened yet.
+  store::NullCollaborators none;
+  store::DocOperations ops(os, none.Get());
   const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
   for (const auto& a : actions_) {
     auto found = byBase.find(a.baseId);
