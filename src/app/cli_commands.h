@@ -20,5 +20,9 @@ int runStore(const Args& args);
 int runService(const Args& args);
 int runOutbox(const Args& args);
 int runSend(const Args& args);
+int runFile(const Args& args);
+
+// Files what waits in the mail spool, printing a line per message filed; the exit status.
+int FileWaitingMail(bool quiet);
 
 }  // namespace px::cli

@@ -28,6 +28,7 @@ const Command kCommands[] = {
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
     {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
     {"send", px::cli::runSend, "send   send the queued mail (PLUMADEX_SERVICE_CA names other trusted roots)"},
+    {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
 };
 
 int usage(FILE* out) {
