@@ -7,6 +7,7 @@
 #include "foundation/random.h"
 #include "foundation/settings.h"
 #include "store/doc_operations.h"
+#include "store/op_services.h"
 #include "store/doc_record.h"
 #include "store/folder_listing.h"
 #include "store/ini_file.h"
@@ -91,7 +92,8 @@ int runOutbox(const Args& args) {
     it.address = to;
     items.push_back(std::move(it));
   }
-  DocOperations ops(svc);
+  NullCollaborators none;
+  DocOperations ops(svc, none.Get());
   const size_t done = ops.RunOnSelection(opOutbox, items, [&](OpItem& it, bool ok) {
     if (ok) std::printf("%s%s %s\n", it.folder.c_str(), it.name.c_str(), it.seriesId.c_str());
   });
