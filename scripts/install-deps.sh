@@ -9,6 +9,7 @@ PKGS=(
   libpugixml-dev libicu-dev libgpgme-dev libgsf-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  desktop-file-utils appstream xdg-utils dpkg-dev
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -17,5 +17,6 @@ int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
+int runWhere(const Args& args);
 
 }  // namespace px::cli
