@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +266,81 @@ TEST_F(SendRunPeer, CommandLineQueuesAndSends) {
   EXPECT_NE(rc, 0);
   EXPECT_TRUE(text.startsWith("failed ")) << text.toStdString();
   EXPECT_NE(text.indexOf("An error occurred during communication with Plumadex server"), -1);
+}
+
+}  // namespace
+}  // namespace px::transport
+
+namespace px::transport {
+namespace {
+
+TEST_F(SendRunPeer, StopEndsTheRunWithoutStampingOrACode) {
+  const std::string base = Unique("6");
+  Queue("slow.txt", base + ":001/001", std::string(50000, 'y'));
+  ASSERT_TRUE(peer_->AddFault("putmail", "fault=delay&seconds=8"));
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendSnapshot snap = TakeSendSnapshot(in);
+  ASSERT_EQ(snap.messages.size(), 1u);
+  SendJob job;
+  job.messages = snap.messages;
+  job.service.http = peer_->Settings();
+  job.service.host = peer_->Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  SendContext ctx;
+  ctx.sent = sent.get();
+  ctx.registry = &registry;
+  ctx.random = &random;
+  ctx.crypto = &crypto;
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  QTimer::singleShot(300, &run, [&run] { run.Stop(); });
+  run.Wait();
+  EXPECT_TRUE(run.Stopped());
+  EXPECT_EQ(run.ErrorCode(), teNone);  // the user stopped it: no code message
+  EXPECT_EQ(run.Reports()[0].state, MessageReport::Failed);
+  EXPECT_EQ(Doc("slow.txt", "Sent"), "");
+  EXPECT_TRUE(TempEmpty());
+}
+
+TEST_F(SendRunPeer, KeyIsWithdrawnWhenNoPgpIsAvailable) {
+  const std::string dataRoot = home.path("data/");
+  makeDirs(dataRoot);
+  writeFile(dataRoot + "plumadex.skr", "secret ring");
+  writeFile(dataRoot + "plumadex.pkr", "public ring");
+  const std::string base = Unique("5");
+  Queue("note.txt", base + ":001/001", "n");
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendJob job;
+  job.messages = TakeSendSnapshot(in).messages;
+  job.service.http = peer_->Settings();
+  job.service.host = peer_->Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  job.withdrawKey = true;
+  SendContext ctx;
+  ctx.sent = sent.get();
+  ctx.registry = &registry;
+  ctx.random = &random;
+  ctx.crypto = &crypto;
+  ctx.dataRoot = dataRoot;
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  run.Wait();
+  EXPECT_EQ(run.ErrorCode(), teNone);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.skr")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.pkr")));
+  EXPECT_NE(peer_->Log().find("\"op\": \"delkey\""), std::string::npos);
 }
 
 }  // namespace
