@@ -53,7 +53,7 @@ MB=$(awk -v b="$TOTAL" 'BEGIN { printf "%.1f", b / 1048576 }')
 echo "== packing 200 files, $MB MB =="
 # Both write their output into the same temporary folder; wall and CPU time (user + system)
 # are taken, the ratio on CPU time, which the load of a shared machine disturbs least.
-cpu() { /usr/bin/time -f "%e %U %S" -o "$WORK/time.out" "$@" > "$WORK/cmd.out"; awk '{ printf "%s %.2f", $1, $2 + $3 }' "$WORK/time.out"; }
+cpu() { /usr/bin/time -f "%e %U %S" -o "$WORK/time.out" "$@" > "$WORK/cmd.out"; awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$WORK/time.out"; }
 read -r BZW BZC < <(cpu bash -c 'for f in "$@"; do bzip2 -1 -c "$f" > "$0/bz.out"; done' "$WORK/tmp" "$DOCS"/part*.bin)
 read -r PXW PXC < <(cpu "$PACK" "$WORK/tmp" "$DOCS"/part*.bin)
 read -r _ PXIN PXOUT < "$WORK/cmd.out"
