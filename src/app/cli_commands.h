@@ -17,5 +17,7 @@ int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
+int runAccounts(const Args& args);
+int runReceive(const Args& args);
 
 }  // namespace px::cli
