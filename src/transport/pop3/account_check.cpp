@@ -23,10 +23,10 @@ AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
   client.SetTimeout(timeoutMs);
   if (client.Connect(address->host, address->port, account.security) &&
       client.Login(account.user, account.password)) {
+    r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";
     client.Quit();
     r.works = true;
     r.message = kAccountWorks;
-    r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";
     return r;
   }
   r.detail = client.errorText();
