@@ -9,8 +9,14 @@ PKGS=(
   libpugixml-dev libicu-dev libgpgme-dev libgsf-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
-  dovecot-pop3d openssl
+  python3 openssl bzip2
 )
+# Each part of the program that needs more packages (test servers, viewers) lists them in its own
+# scripts/deps/<part>.list: words are package names, "#" starts a comment.
+for list in "$(dirname "$0")"/deps/*.list; do
+  [ -e "$list" ] || continue
+  PKGS+=( $(sed 's/#.*//' "$list") )
+done
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -31,9 +37,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO chmod 755 "$policy"
     own_policy=1
   fi
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" || status=$?
-  [ "$own_policy" = 1 ] && $SUDO rm -f "$policy"
-  [ "${status:-0}" = 0 ] || exit "$status"
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-install-recommends "${missing[@]}" || status=$?
+  if [ "$own_policy" = 1 ]; then $SUDO rm -f "$policy"; fi
+  [ "$status" = 0 ] || exit "$status"
   # Keep the system's Dovecot off for good where systemd runs.
   if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
     $SUDO systemctl disable --now dovecot.service dovecot.socket >/dev/null 2>&1 || true

@@ -1,17 +1,16 @@
-// plumadex-cli receive: one receive run over the mail accounts, into the spool.
+// plumadex-cli receive: one receive run over the mail accounts into the spool, then the spool is
+// filed.
 #include "app/cli_commands.h"
 
 #include <QObject>
 
 #include <cstdio>
-#include <set>
 
 #include "foundation/locations.h"
 #include "foundation/random.h"
 #include "foundation/settings.h"
-#include "foundation/text_case.h"
+#include "incoming/blocked_senders.h"
 #include "mailformat/spool.h"
-#include "store/list_file.h"
 #include "transport/accounts.h"
 #include "transport/left_on_server.h"
 #include "transport/pop3/thread_recv_pop.h"
@@ -45,15 +44,13 @@ int runReceive(const Args& args) {
   mailformat::MailSpool spool(loc.inbox, random);
   transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
 
-  std::set<std::string> blocked;
-  for (const auto& line : store::ReadListFile(loc.dataRoot + "blacklist.lst"))
-    if (!line.empty()) blocked.insert(FoldCase(line));
+  incoming::BlockedSenders blocked;
+  blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
 
   transport::ChainSetup setup;
   setup.spool = &spool;
   setup.leftOnServer = &leftOnServer;
-  if (!blocked.empty())
-    setup.isBlocked = [&blocked](std::string_view key) { return blocked.count(std::string(key)) > 0; };
+  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
   setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
     std::fprintf(stderr, "plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
     return std::nullopt;
@@ -67,10 +64,6 @@ int runReceive(const Args& args) {
                      std::fprintf(stderr, "plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),
                                   error.toStdString().c_str());
                    });
-  if (!quiet)
-    QObject::connect(&chain, &transport::ThreadRecvChain::messageSpooled, [](const QString& path) {
-      std::printf("received %s\n", path.toStdString().c_str());
-    });
   transport::ChainReport report = chain.Run();
 
   int status = 0;
@@ -89,7 +82,8 @@ int runReceive(const Args& args) {
     status = 1;
   }
   if (report.errorCode != 0) status = 1;
-  if (!quiet) std::printf("%d message(s) received\n", report.messagesSpooled);
+  // What did arrive is filed whatever else failed.
+  if (FileWaitingMail(quiet) != 0) status = 1;
   return status;
 }
 
