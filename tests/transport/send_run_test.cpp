@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -341,6 +342,63 @@ TEST_F(SendRunPeer, KeyIsWithdrawnWhenNoPgpIsAvailable) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.skr")));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.pkr")));
   EXPECT_NE(peer_->Log().find("\"op\": \"delkey\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace px::transport
+
+namespace px::transport {
+namespace {
+
+// The peer's receiving side, as the receive run will use it: listing, getfile, confirm.
+TEST_F(SendRunPeer, PeerListsServesAndConfirmsStoredMail) {
+  ServicePeer peer({"alice:secret", "erin:pw"});
+  ASSERT_TRUE(peer.Running());
+  const std::string base = Unique("4");
+  Queue("hello.txt", base + ":001/001", "Hello Erin\r\n", "erin");
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendJob job;
+  job.messages = TakeSendSnapshot(in).messages;
+  job.service.http = peer.Settings();
+  job.service.host = peer.Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  SendContext ctx{sent.get(), &registry, &random, &crypto, nullptr, {}};
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  run.Wait();
+  ASSERT_EQ(run.ErrorCode(), teNone);
+
+  HttpClient c(peer.Settings());
+  c.SetBasicAuth("erin", "pw");
+  c.SetExtraHeader("Content-Encoding", "deflate");
+  HttpResult listing = c.Get(peer.Url(ListingPath()));
+  ASSERT_TRUE(listing.Ok());
+  const QString xml = QString::fromLatin1(listing.body.data(), static_cast<int>(listing.body.size()));
+  QRegularExpressionMatch m = QRegularExpression("<file name=\"([^\"]+)\" size=\"(\\d+)\"/>").match(xml);
+  ASSERT_TRUE(m.hasMatch()) << listing.body;
+  const std::string name = m.captured(1).toStdString();
+  EXPECT_NE(xml.indexOf("<Subject>hello</Subject>"), -1);
+  EXPECT_NE(xml.indexOf(QString::fromStdString("messageid=\"" + base + "\" currpart=\"1\"")), -1);
+  HttpResult file = c.Get(peer.Url(GetFilePath(name)));
+  ASSERT_TRUE(file.Ok());
+  EXPECT_EQ(std::to_string(file.body.size()), m.captured(2).toStdString());
+  EXPECT_EQ(file.body, px::test::readFile(peer.Mailbox("erin") + name));
+  // Kept on the server, then confirmed with a receipt for the sender.
+  ASSERT_TRUE(c.Get(peer.Url(ConfirmPath(name, true, "", "", ""))).Ok());
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(peer.Mailbox("erin") + name)));
+  ASSERT_TRUE(c.Get(peer.Url(ConfirmPath(name, false, "alice", base, "hello"))).Ok());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(peer.Mailbox("erin") + name)));
+  c.SetBasicAuth("alice", "secret");
+  listing = c.Get(peer.Url(ListingPath()));
+  EXPECT_NE(listing.body.find("ext=\"$$$r\""), std::string::npos);
+  // A name that is not one of the peer's is refused, not looked up.
+  EXPECT_EQ(c.Get(peer.Url(GetFilePath("../../ca.pem"))).status, 404);
 }
 
 }  // namespace
