@@ -6,7 +6,7 @@
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
 #include "platform/registry.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <memory>
 #include <string>

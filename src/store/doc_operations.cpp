@@ -9,7 +9,7 @@
 #include "foundation/text_case.h"
 #include "store/file_errors.h"
 #include "store/index_value.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
 #include "store/unique_names.h"

@@ -15,7 +15,7 @@
 // their sections.
 #include "foundation/types.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/listing_context.h"
 
 #include <cstdint>
