@@ -9,6 +9,7 @@ PKGS=(
   libpugixml-dev libicu-dev libgpgme-dev libgsf-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  python3 openssl bzip2
 )
 missing=()
 for p in "${PKGS[@]}"; do

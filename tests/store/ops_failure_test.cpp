@@ -297,7 +297,7 @@ TEST_F(OpsFixture, UnwritableSentRegisterLeavesNoOutgoingEntry) {
   TPXIniBase lost(home.path("missing/sent.ini"));
   OpServices s = ops->Services();
   s.sent = &lost;
-  DocOperations withLostSent(s);
+  DocOperations withLostSent(s, collaborators());
   const std::string a = dir("A");
   doc(a, "Plan.doc", "p", {"Title=Plan"});
   OpItem send = item(a, "Plan.doc", "Plan");
