@@ -59,11 +59,6 @@ bool IsMarker(const store::DocRecord& r) {
          (!r.prefix.empty() && r.prefix != store::kLinkPrefix);
 }
 
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 // Copies a file without following a link at the target and without replacing anything.
 bool CopyFileExclusive(const std::string& from, const std::string& to, std::string* error) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -114,6 +109,28 @@ DocumentOpener::DocumentOpener(OpenerServices services, platform::AppRegistry ap
     : svc_(std::move(services)), apps_(std::move(apps)), probe_(std::move(probe)) {}
 
 DocumentOpener::~DocumentOpener() = default;
+
+std::int64_t DocumentOpener::SteadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool DocumentOpener::IsOpen(const std::string& path) const {
+  const auto slash = path.rfind('/');
+  return docs_.Find(path.substr(0, slash + 1), path.substr(slash + 1)) != nullptr;
+}
+
+bool DocumentOpener::AnyOpenBelow(const std::string& folder) const {
+  for (const OpenRecord& r : docs_.Records())
+    if (r.folder.rfind(folder, 0) == 0) return true;
+  return false;
+}
+
+void DocumentOpener::BringForward(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const OpenRecord* r = docs_.Find(path.substr(0, slash + 1), path.substr(slash + 1));
+  if (r && r->window && probe_) probe_->Activate(r->window);
+}
 
 void DocumentOpener::queue(int kind, const std::string& text) {
   if (svc_.messages) svc_.messages->QueueMessage(static_cast<MessageKind>(kind), text);
@@ -286,16 +303,16 @@ bool DocumentOpener::launch(OpenRecord rec, const platform::DesktopEntry& entry)
     return true;
   }
   rec.pid = lr.pid;
-  rec.startedMs = NowMs();
+  rec.startedMs = SteadyNowMs();
   docs_.Add(std::move(rec));
   return true;
 }
 
 void DocumentOpener::OnRunTimer(std::int64_t nowMs) {
-  for (const OpenDocuments::Closed& c : docs_.Tick(probe_.get(), nowMs)) finish(c);
+  for (const OpenRecords::Closed& c : docs_.Tick(probe_.get(), nowMs)) finish(c);
 }
 
-void DocumentOpener::finish(const OpenDocuments::Closed& closed) {
+void DocumentOpener::finish(const OpenRecords::Closed& closed) {
   const OpenRecord& r = closed.record;
   const bool privateCopy = r.openedPath.rfind(svc_.privateFolder, 0) == 0;
   const CloseOutcome o = DecideClose(r, StampOf(r.openedPath), svc_.documentsName);

@@ -7,6 +7,7 @@
 #include "desk/opening.h"
 #include "platform/desktop_apps.h"
 #include "platform/window_probe.h"
+#include "store/op_services.h"
 
 #include <functional>
 #include <memory>
@@ -56,10 +57,15 @@ struct NewDocumentTemplate {
   std::string path;  // template file, or "" for an empty file
 };
 
-class DocumentOpener {
+class DocumentOpener final : public store::OpenDocuments {
 public:
   DocumentOpener(OpenerServices services, platform::AppRegistry apps, std::unique_ptr<platform::WindowProbe> probe);
-  ~DocumentOpener();
+  ~DocumentOpener() override;
+
+  // What the document operations ask: they never touch a document that is open.
+  bool IsOpen(const std::string& path) const override;
+  bool AnyOpenBelow(const std::string& folder) const override;
+  void BringForward(const std::string& path) override;
 
   // The grid's open action. restricted: the row's folder is restricted. True when handled
   // (also when refused with a message).
@@ -75,9 +81,11 @@ public:
   bool Print(const store::DocRecord& record);
 
   // tmrRunTimer: once a second while records exist.
-  void OnRunTimer(std::int64_t nowMs);
+  void OnRunTimer() { OnRunTimer(SteadyNowMs()); }
+  void OnRunTimer(std::int64_t nowMs);  // nowMs: the steady clock's milliseconds
+  static std::int64_t SteadyNowMs();
   bool HasOpenDocuments() const { return !docs_.Empty(); }
-  const OpenDocuments& Records() const { return docs_; }
+  const OpenRecords& Records() const { return docs_; }
   // Private copies a crashed run left behind that hold changes are stored as new documents in
   // the documents folder; unchanged ones are removed.
   void RecoverLeftovers();
@@ -88,14 +96,14 @@ public:
 private:
   bool openWithEntry(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted, bool watch);
   bool launch(OpenRecord record, const platform::DesktopEntry& entry);
-  void finish(const OpenDocuments::Closed& closed);
+  void finish(const OpenRecords::Closed& closed);
   std::string makePrivateCopy(const std::string& source, std::string* error);
   void queue(int kind, const std::string& text);
 
   OpenerServices svc_;
   platform::AppRegistry apps_;
   std::unique_ptr<platform::WindowProbe> probe_;
-  OpenDocuments docs_;
+  OpenRecords docs_;
 };
 
 }  // namespace px::desk

@@ -152,20 +152,20 @@ std::vector<std::string> TitleHints(const OpenRecord& r) {
   return hints;
 }
 
-int OpenDocuments::Add(OpenRecord record) {
+int OpenRecords::Add(OpenRecord record) {
   record.id = nextId_++;
   record.lastSeen = record.stamp;
   records_.push_back(std::move(record));
   return records_.back().id;
 }
 
-const OpenRecord* OpenDocuments::Find(const std::string& folder, const std::string& fileName) const {
+const OpenRecord* OpenRecords::Find(const std::string& folder, const std::string& fileName) const {
   for (const OpenRecord& r : records_)
     if (r.folder == folder && r.fileName == fileName) return &r;
   return nullptr;
 }
 
-std::optional<OpenDocuments::Closed> OpenDocuments::CloseInternal(int id) {
+std::optional<OpenRecords::Closed> OpenRecords::CloseInternal(int id) {
   for (auto it = records_.begin(); it != records_.end(); ++it)
     if (it->id == id) {
       Closed c{std::move(*it), false};
@@ -175,7 +175,7 @@ std::optional<OpenDocuments::Closed> OpenDocuments::CloseInternal(int id) {
   return std::nullopt;
 }
 
-std::vector<OpenDocuments::Closed> OpenDocuments::Tick(platform::WindowProbe* probe, std::int64_t nowMs, PollFn poll) {
+std::vector<OpenRecords::Closed> OpenRecords::Tick(platform::WindowProbe* probe, std::int64_t nowMs, PollFn poll) {
   if (!poll) poll = DefaultPoll;
   std::vector<Closed> closed;
   for (auto it = records_.begin(); it != records_.end();) {

@@ -100,7 +100,7 @@ struct CloseOutcome {
 CloseOutcome DecideClose(const OpenRecord& record, const FileStamp& now, const std::string& documentsName);
 
 // The open-document records and the once-a-second watch.
-class OpenDocuments {
+class OpenRecords {
 public:
   struct Closed {
     OpenRecord record;

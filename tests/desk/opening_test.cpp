@@ -108,7 +108,7 @@ OpenRecord Opened(const std::string& path) {
 
 TEST(OpenDocumentsTest, ARecordEndsWhenItsWindowCloses) {
   FakeProbe probe;
-  OpenDocuments docs;
+  OpenRecords docs;
   g_running = true;
   g_quick = false;
   docs.Add(Opened("/docs/report.pdf"));
@@ -125,7 +125,7 @@ TEST(OpenDocumentsTest, ARecordEndsWhenItsWindowCloses) {
 }
 
 TEST(OpenDocumentsTest, WithoutAWindowTheProgramsLifetimeDecides) {
-  OpenDocuments docs;
+  OpenRecords docs;
   g_running = true;
   g_quick = false;
   docs.Add(Opened("/docs/a.odt"));
@@ -135,7 +135,7 @@ TEST(OpenDocumentsTest, WithoutAWindowTheProgramsLifetimeDecides) {
 }
 
 TEST(OpenDocumentsTest, InternalEditorsCloseThemselves) {
-  OpenDocuments docs;
+  OpenRecords docs;
   OpenRecord r = Opened("/docs/note.txt");
   r.pid = -1;
   const int id = docs.Add(r);
