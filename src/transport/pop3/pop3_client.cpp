@@ -45,7 +45,7 @@ std::string OpenSslErrors() {
 
 bool ParseNumber(std::string_view s, int64_t& out) {
   auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-  return r.ec == std::errc() && out >= 0;
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && out >= 0;
 }
 
 // Splits "a b ..." into its first two blank-separated words.
