@@ -626,6 +626,27 @@ bool Pop3Client::Retr(int64_t n, uint64_t maxBytes, const std::function<bool(std
 
 bool Pop3Client::Dele(int64_t n) { return Simple("DELE " + std::to_string(n)); }
 
+bool Pop3Client::DeleMany(const std::vector<int64_t>& messages, std::vector<int>& accepted) {
+  accepted.assign(messages.size(), -1);
+  if (caps_.pipelining) {
+    if (fd_ < 0 || broken_) return Fail(ErrorKind::Closed, "Not connected.");
+    std::string commands;
+    for (int64_t n : messages) commands += "DELE " + std::to_string(n) + "\r\n";
+    if (!WriteAll(commands)) return false;
+  }
+  for (size_t i = 0; i < messages.size(); ++i) {
+    bool ok = caps_.pipelining ? ReadStatus() : Dele(messages[i]);
+    if (ok) {
+      accepted[i] = 1;
+    } else if (error_ == ErrorKind::ServerError) {
+      accepted[i] = 0;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Pop3Client::Quit() {
   bool ok = Simple("QUIT");
   if (ssl_ && ok) SSL_shutdown(ssl_);
