@@ -560,6 +560,21 @@ bool Pop3Client::Connect(const std::string& host, int port, Security security) {
   return true;
 }
 
+bool Pop3Client::Adopt(int fd) {
+  Close();
+  broken_ = false;
+  error_ = ErrorKind::None;
+  errorText_.clear();
+  int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  fd_ = fd;
+  if (!ReadStatus() || !ReadCapa()) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
 bool Pop3Client::Login(const std::string& user, const std::string& password) {
   auto bad = [](const std::string& s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;

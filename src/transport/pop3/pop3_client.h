@@ -79,6 +79,9 @@ public:
 
   // Connects, reads the greeting, asks CAPA, and starts TLS as `security` says.
   bool Connect(const std::string& host, int port, Security security);
+  // Takes a plain socket that is already connected to a POP3 server (a pipe to a local server
+  // program, a replayed session) and reads the greeting and CAPA.
+  bool Adopt(int fd);
   // USER and PASS. A refusal is LoginRejected.
   bool Login(const std::string& user, const std::string& password);
   bool Stat(int64_t& count, int64_t& size);
