@@ -1,5 +1,6 @@
 // plumadex: the desktop program.
 #include "app/document_opener_glue.h"
+#include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   px::app::InstallDocumentOpener(desk, state);
+  px::app::InstallTransfers(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
