@@ -37,7 +37,7 @@ std::string Crlf(std::string_view s) { return mailformat::testing::Crlf(s); }
 
 class InternetMessageTest : public ::testing::Test {
 protected:
-  OutgoingPart File(const std::string& name, const std::string& bytes, const std::string& charset = {}) {
+  MimePart File(const std::string& name, const std::string& bytes, const std::string& charset = {}) {
     std::string path = home.path("docs/") + name;
     test::makeDirs(home.path("docs/"));
     test::writeFile(path, bytes);

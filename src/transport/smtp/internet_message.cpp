@@ -355,7 +355,7 @@ std::string CharsetParam(std::string_view charset) {
 // A text body (plain or HTML) in its own charset: 7bit when it is short-lined ASCII, else
 // quoted-printable. `alone`: the body is the whole message, so a missing final line break can
 // only be kept through a soft break at the end.
-void WriteTextEntity(Writer& w, const OutgoingPart& p, std::string_view subtype, bool alone) {
+void WriteTextEntity(Writer& w, const MimePart& p, std::string_view subtype, bool alone) {
   bool encode = false, endsWithBreak = true, empty = true;
   if (!ForEachLine(p.path, [&](const std::string& line, bool ended) {
         empty = false;
@@ -398,10 +398,12 @@ void WriteTextEntity(Writer& w, const OutgoingPart& p, std::string_view subtype,
 
 // ---- an HTML message stored as ".eml" ------------------------------------------------------
 
-// Walks a stored MIME entity line by line. The first pass finds the leaves whose unencoded
-// content is not fit for SMTP (8-bit bytes, bare CR, lines over 998 octets); the second writes
-// the entity with those leaves re-encoded as quoted-printable. Only the Content-* fields of the
-// top header are kept: the message's own header replaces the rest.
+// Walks a stored MIME entity line by line. The first pass looks at every leaf; the second
+// writes the entity, re-encoding the leaves that SMTP could not carry as they are: unencoded
+// content with 8-bit bytes, bare CR or long lines becomes quoted-printable, base64 and
+// quoted-printable with over-long lines are wrapped anew, anything else is cut at the limit.
+// Only the Content-* fields of the top header are kept: the message's own header replaces
+// the rest.
 class EmlRewriter {
 public:
   explicit EmlRewriter(const std::string& path) : path_(path) {}
@@ -413,10 +415,26 @@ public:
 
 private:
   enum class State { Headers, Container, Leaf };
+  enum class Coding { Identity, Base64, QuotedPrintable, Other };
+  enum class Plan { Keep, ToQp, Rewrap, Requote, Cut };
+  struct Leaf {
+    Coding coding = Coding::Identity;
+    bool unsafe = false;  // 8-bit bytes, NUL, bare CR or a line over the limit
+    bool tooLong = false;
+    Plan plan() const {
+      switch (coding) {
+        case Coding::Identity: return unsafe || tooLong ? Plan::ToQp : Plan::Keep;
+        case Coding::Base64: return unsafe || tooLong ? Plan::Rewrap : Plan::Keep;
+        case Coding::QuotedPrintable: return unsafe || tooLong ? Plan::Requote : Plan::Keep;
+        case Coding::Other: return unsafe || tooLong ? Plan::Cut : Plan::Keep;
+      }
+      return Plan::Keep;
+    }
+  };
   struct HeaderInfo {
     bool multipart = false;
     std::string boundary;
-    bool identity = true;  // no transfer encoding, 7bit, 8bit or binary
+    Coding coding = Coding::Identity;
   };
 
   static std::string Unfolded(const std::vector<std::string>& lines, std::string_view name) {
@@ -444,32 +462,62 @@ private:
       h.multipart = !h.boundary.empty();
     }
     std::string cte(mailformat::TrimView(Unfolded(lines, "Content-Transfer-Encoding")));
-    h.identity = cte.empty() || EqualNoCase(cte, "7bit") || EqualNoCase(cte, "8bit") || EqualNoCase(cte, "binary");
+    if (cte.empty() || EqualNoCase(cte, "7bit") || EqualNoCase(cte, "8bit") || EqualNoCase(cte, "binary"))
+      h.coding = Coding::Identity;
+    else if (EqualNoCase(cte, "base64"))
+      h.coding = Coding::Base64;
+    else if (EqualNoCase(cte, "quoted-printable"))
+      h.coding = Coding::QuotedPrintable;
+    else
+      h.coding = Coding::Other;
     return h;
   }
 
-  void WriteHeaders(Writer& w, const std::vector<std::string>& lines, bool top, bool reencode) {
+  void WriteHeaders(Writer& w, const std::vector<std::string>& lines, bool top, bool toQp) {
     bool keep = false;
     for (const auto& l : lines) {
       bool continuation = !l.empty() && (l[0] == ' ' || l[0] == '\t');
       if (!continuation) {
         keep = !top || StartsNoCase(l, "Content-");
-        if (reencode && mailformat::HeaderNameMatches(l, "Content-Transfer-Encoding")) keep = false;
+        if (toQp && mailformat::HeaderNameMatches(l, "Content-Transfer-Encoding")) keep = false;
       }
-      if (keep) w.Line(std::string_view(l).substr(0, kMaxLine));
+      if (keep) w.Line(OneSafeLine(l));
     }
-    if (reencode) w.Line("Content-Transfer-Encoding: quoted-printable");
+    if (toQp) w.Line("Content-Transfer-Encoding: quoted-printable");
     w.Line("");
+  }
+
+  // A header, preamble or epilogue line as it may go out: no bare CR, within the limit.
+  static std::string OneSafeLine(std::string_view l) {
+    std::string s(l.substr(0, kMaxLine));
+    for (auto& c : s)
+      if (c == '\r' || c == '\0') c = ' ';
+    return s;
   }
 
   bool Walk(Writer* w, bool alone) {
     std::vector<std::string> boundaries;
     std::vector<std::string> headers;
     State state = State::Headers;
-    bool top = true, leafQp = false, leafFirst = true;
+    bool top = true, leafFirst = true;
     size_t leaf = 0;
+    Plan plan = Plan::Keep;
     std::optional<QpWriter> qp;
+    mailformat::QPDecoder qpDecoder;
+    std::string b64;  // base64 characters not yet written (Rewrap)
+    std::string decoded;
 
+    auto flushBase64 = [&](bool all) {
+      size_t pos = 0;
+      while (b64.size() - pos >= 76 || (all && pos < b64.size())) {
+        size_t n = std::min<size_t>(76, b64.size() - pos);
+        if (!leafFirst) w->Put("\r\n");
+        w->Put(std::string_view(b64).substr(pos, n));
+        leafFirst = false;
+        pos += n;
+      }
+      b64.erase(0, pos);
+    };
     auto endHeaders = [&]() {
       HeaderInfo h = Inspect(headers);
       if (top && Unfolded(headers, "Content-Type").empty()) headers.insert(headers.begin(), "Content-Type: text/plain");
@@ -479,13 +527,14 @@ private:
         if (w) WriteHeaders(*w, headers, top, false);
       } else {
         state = State::Leaf;
-        leafQp = false;
         if (!w) {
-          if (h.identity) candidates_.push_back(leaf);
+          leaves_.push_back({h.coding, false, false});
         } else {
-          leafQp = std::binary_search(needsQp_.begin(), needsQp_.end(), leaf);
-          WriteHeaders(*w, headers, top, leafQp);
-          if (leafQp) qp.emplace(w->buffer());
+          plan = leaf < leaves_.size() ? leaves_[leaf].plan() : Plan::Keep;
+          WriteHeaders(*w, headers, top, plan == Plan::ToQp);
+          if (plan == Plan::ToQp || plan == Plan::Requote) qp.emplace(w->buffer());
+          qpDecoder.Reset();
+          b64.clear();
         }
         leafFirst = true;
         ++leaf;
@@ -493,11 +542,62 @@ private:
       headers.clear();
       top = false;
     };
-    auto endLeaf = [&]() {
-      if (w && qp) {
-        qp->Finish(false);
+    // Ends the leaf being written; true when it wrote anything.
+    auto endLeaf = [&](bool softEnd) {
+      if (!w) return;
+      if (plan == Plan::Requote && qp) {
+        decoded.clear();
+        qpDecoder.Finish(decoded);
+        qp->Feed(decoded);
+      }
+      if (plan == Plan::Rewrap) flushBase64(true);
+      if (qp) {
+        qp->Finish(softEnd);
         qp.reset();
       }
+    };
+    auto leafLine = [&](const std::string& line) {
+      if (!w) {
+        Leaf& l = leaves_.back();
+        if (line.size() > kMaxLine) l.tooLong = true;
+        if (LineNeedsEncoding(line)) l.unsafe = true;
+        return;
+      }
+      switch (plan) {
+        case Plan::Keep:
+          if (!leafFirst) w->Put("\r\n");
+          w->Put(line);
+          break;
+        case Plan::ToQp:
+          if (!leafFirst) qp->Feed("\r\n");
+          qp->Feed(line);
+          w->Flush();
+          break;
+        case Plan::Requote:
+          decoded.clear();
+          qpDecoder.Feed(line, decoded);
+          qpDecoder.Feed("\r\n", decoded);
+          qp->Feed(decoded);
+          w->Flush();
+          break;
+        case Plan::Rewrap:
+          for (char c : line)
+            if (std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '=') b64 += c;
+          flushBase64(false);
+          w->Flush();
+          return;  // leafFirst follows what was written
+        case Plan::Cut: {
+          size_t pos = 0;
+          do {
+            if (!leafFirst) w->Put("\r\n");
+            w->Put(OneSafeLine(std::string_view(line).substr(pos)));
+            leafFirst = false;
+            pos += kMaxLine;
+          } while (pos < line.size());
+          break;
+        }
+      }
+      leafFirst = false;
     };
 
     bool ok = ForEachLine(path_, [&](const std::string& line, bool) {
@@ -513,11 +613,11 @@ private:
           if (!rest.starts_with(boundaries[k])) continue;
           std::string_view tail = mailformat::TrimView(rest.substr(boundaries[k].size()));
           if (!tail.empty() && tail != "--") continue;
-          if (state == State::Leaf) endLeaf();
+          if (state == State::Leaf) endLeaf(false);
           boundaries.resize(k + 1);
           if (w) {
             if (state == State::Leaf && !leafFirst) w->Put("\r\n");
-            w->Line(line.substr(0, std::min(line.size(), kMaxLine)));
+            w->Line(OneSafeLine(line));
           }
           if (tail == "--") {
             boundaries.pop_back();
@@ -528,34 +628,15 @@ private:
           return !w || w->ok();
         }
       }
-      if (state == State::Leaf) {
-        if (!w) {
-          if (!candidates_.empty() && candidates_.back() == leaf - 1 && LineNeedsEncoding(line) &&
-              (needsQp_.empty() || needsQp_.back() != leaf - 1))
-            needsQp_.push_back(leaf - 1);
-        } else if (qp) {
-          if (!leafFirst) qp->Feed("\r\n");
-          qp->Feed(line);
-          w->Flush();
-        } else {
-          if (!leafFirst) w->Put("\r\n");
-          w->Put(line);
-        }
-        leafFirst = false;
-      } else if (w) {
-        // Preamble and epilogue text: kept, within the line limit.
-        w->Line(std::string_view(line).substr(0, kMaxLine));
-      }
+      if (state == State::Leaf) leafLine(line);
+      else if (w) w->Line(OneSafeLine(line));  // preamble and epilogue text
       return !w || w->ok();
     });
     if (state == State::Headers && (top || !headers.empty())) endHeaders();
     if (w && state == State::Leaf) {
-      if (qp) {
-        qp->Finish(alone);
-        qp.reset();
-      } else if (alone && !leafFirst) {
-        w->Put("\r\n");
-      }
+      bool encoded = plan == Plan::ToQp || plan == Plan::Requote;
+      endLeaf(alone);
+      if (alone && !encoded && !leafFirst) w->Put("\r\n");
     } else if (w && state == State::Container && !alone) {
       w->DropFinalBreak();
     }
@@ -563,11 +644,10 @@ private:
   }
 
   std::string path_;
-  std::vector<size_t> candidates_;
-  std::vector<size_t> needsQp_;
+  std::vector<Leaf> leaves_;
 };
 
-void WriteAttachment(Writer& w, const OutgoingPart& p) {
+void WriteAttachment(Writer& w, const MimePart& p) {
   std::string type = mailformat::ContentTypeOfFile(p.path.empty() ? p.name : p.path);
   // A message or multipart may not be sent base64-encoded: it goes as plain bytes.
   if (type.starts_with("message/") || type.starts_with("multipart/")) type = "application/octet-stream";
@@ -710,7 +790,7 @@ bool WriteInternetMessage(const InternetMessage& m, RandomSource& random, const 
   w.Line("MIME-Version: 1.0");
   w.Line("X-Mailer: Plumadex");
 
-  const OutgoingPart* body = nullptr;
+  const MimePart* body = nullptr;
   size_t firstAttachment = 0;
   if (!m.parts.empty() && IsBodyExt(m.parts[0].ext)) {
     body = &m.parts[0];

@@ -20,7 +20,7 @@ class RandomSource;
 
 namespace px::transport {
 
-struct OutgoingPart {
+struct MimePart {
   std::string path;      // the document's file
   std::string name;      // the name the recipient sees, with its extension (UTF-8)
   std::string ext;       // lower-case extension without the dot
@@ -38,7 +38,7 @@ struct InternetMessage {
   std::string references;
   // Part 1 is the body when its extension is "txt", "eml", "htm" or "html"; every other part
   // (and part 1 of any other kind) goes as an attachment.
-  std::vector<OutgoingPart> parts;
+  std::vector<MimePart> parts;
 };
 
 // The envelope: the bare sender and every recipient of To, Cc and Bcc once (service users with
