@@ -177,6 +177,31 @@ TEST_F(SmtpRouteTest, WithoutAnOutgoingServerTheMessageWaitsAndSaysWhatToSetUp) 
   EXPECT_TRUE(sent->ReadString("$$$LNK.701:001/001", "Sent", "").empty());
 }
 
+TEST_F(SmtpRouteTest, AMessageMarkedForEncryptionNeverGoesOutInClear) {
+  SmtpTestServer server;
+  Queue("secret.txt", "704:001/001", "for your eyes\r\n");
+  {
+    store::TPXIniFile ix(registry, store::IndexPathOf(docs));
+    ix.WriteInteger("secret.txt", "Flags", 0x2440);
+  }
+  SmtpRouteSettings smtp = Smtp(&server);
+  OutgoingMessage m;
+  m.base = "704";
+  OutgoingPart p;
+  p.fileName = "secret.txt";
+  p.filePath = docs + "secret.txt";
+  p.flags = 0x2440;
+  m.parts.push_back(p);
+  m.to = {"bob@example.net"};
+  RandomSource r;
+  SmtpRoute route(smtp, r);
+  RouteOutcome out = route.Deliver(m, nullptr);
+  EXPECT_FALSE(out.accepted);
+  EXPECT_TRUE(out.messageOnly);
+  EXPECT_NE(out.text.find("encrypted"), std::string::npos);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
 TEST_F(SmtpRouteTest, ADropAfterTheDataLeavesItPendingAndTheNextRunSendsIt) {
   Queue("note.txt", "702:001/001", "hi\r\n");
   {

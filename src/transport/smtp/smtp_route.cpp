@@ -134,6 +134,16 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
     return out;
   }
 
+  // Encryption works between users of the service only: what was to be encrypted never goes
+  // out in clear.
+  for (const auto& p : m.parts) {
+    if (p.flags & store::dfEncrypted) {
+      out.text = "The message \"" + (m.parts.empty() ? std::string() : TitleOf(m.parts[0])) +
+                 "\" is marked to be encrypted, which works only for users of the mail service; it was not sent. "
+                 "Turn encryption off for it to send it to an Internet address.";
+      return out;
+    }
+  }
   InternetMessage im = MessageOf(m, from);
   Envelope env = EnvelopeOf(im);
   const std::string subject = im.subject;
