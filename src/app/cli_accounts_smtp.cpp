@@ -102,11 +102,7 @@ int runAccountsSmtp(const Args& args) {
     std::fprintf(stderr, "plumadex-cli accounts smtp: %s\n", settings.LastError().message.c_str());
     return 1;
   }
-  std::string from;
-  for (const auto& a : s.fromAddresses) from += (from.empty() ? "" : ",") + a;
-  std::printf("%s: outgoing server %s:%d %s, user %s%s%s\n", s.account.c_str(), s.host.c_str(), s.EffectivePort(),
-              std::string(transport::SecurityName(s.security)).c_str(), s.user.c_str(),
-              s.password.empty() ? ", no password saved" : "", from.empty() ? "" : (", for " + from).c_str());
+  std::printf("%s\n", transport::DescribeSmtpSetting(s).c_str());
   return 0;
 }
 

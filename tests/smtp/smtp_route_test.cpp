@@ -10,7 +10,8 @@
 #include "foundation/dates.h"
 #include "foundation/random.h"
 #include "smtp/smtp_fixture.h"
-#include "store/ini_file.h"
+#include "foundation/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 #include "transport/crypto_seam.h"
 #include "transport/outgoing.h"
@@ -29,7 +30,7 @@ protected:
   void SetUp() override {
     docs = home.path("Documents/");
     test::makeDirs(docs);
-    sent = std::make_unique<store::TPXIniBase>(home.path("sent.ini"));
+    sent = std::make_unique<TPXIniBase>(home.path("sent.ini"));
   }
 
   // Queues one part of a message; the first part carries the lists.
@@ -113,7 +114,7 @@ protected:
   store::IniRegistry registry;
   RandomSource random;
   NoCrypto crypto;
-  std::unique_ptr<store::TPXIniBase> sent;
+  std::unique_ptr<TPXIniBase> sent;
 };
 
 std::string Pdf() {

@@ -183,6 +183,14 @@ void DeleteSmtpSetting(Settings& settings, std::string_view account) {
   settings.DeleteKey(kOutgoingServersSection, account);
 }
 
+std::string DescribeSmtpSetting(const SmtpServerSetting& s) {
+  std::string from;
+  for (const auto& a : s.fromAddresses) from += (from.empty() ? "" : ",") + a;
+  return s.account + ": outgoing server " + s.host + ":" + std::to_string(s.EffectivePort()) + " " +
+         std::string(SecurityName(s.security)) + ", user " + (s.user.empty() ? std::string("(none)") : s.user) +
+         (s.password.empty() ? ", no password saved" : "") + (from.empty() ? "" : ", for " + from);
+}
+
 const SmtpServerSetting* FindSmtpServerFor(const std::vector<SmtpServerSetting>& all, std::string_view fromAddress) {
   std::string bare = CleanAddress(fromAddress);
   if (bare.empty()) return nullptr;

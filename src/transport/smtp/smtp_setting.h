@@ -57,6 +57,10 @@ std::optional<SmtpServerSetting> ReadSmtpSetting(const Settings& settings, std::
 void WriteSmtpSetting(Settings& settings, const SmtpServerSetting& s, RandomSource& random);
 void DeleteSmtpSetting(Settings& settings, std::string_view account);
 
+// One line for listings: "NAME: outgoing server HOST:PORT SECURITY, user USER ..." (never the
+// password).
+std::string DescribeSmtpSetting(const SmtpServerSetting& s);
+
 // The server that sends mail from `fromAddress` (any form; compared by bare address without
 // regard to case): a setting that lists the address among its senders, else the setting of the
 // account whose name is that address. nullptr when there is none.
