@@ -7,6 +7,7 @@
 #include "foundation/locations.h"
 #include "foundation/random.h"
 #include "foundation/settings.h"
+#include "transport/accounts.h"
 #include "transport/smtp/smtp_setting.h"
 
 namespace px::cli {
@@ -26,6 +27,10 @@ int SmtpUsage() {
 
 int runAccountsSmtp(const Args& args) {
   if (args.empty() || args[0].empty() || args[0].starts_with("--")) return SmtpUsage();
+  if (!transport::IsValidAccountName(args[0])) {
+    std::fprintf(stderr, "plumadex-cli accounts smtp: \"%s\" cannot be an account name\n", args[0].c_str());
+    return 2;
+  }
   transport::SmtpServerSetting s;
   s.account = args[0];
   std::string server, security;

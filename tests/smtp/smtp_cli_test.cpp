@@ -49,7 +49,8 @@ TEST(SmtpCli, QueuedDocumentsArriveAsOneMimeMessage) {
   ASSERT_EQ(rc, 0) << text;
   const std::string userIni = test::readFile(root.path().toStdString() + "/data/User.ini");
   EXPECT_EQ(userIni.find("secret"), std::string::npos);
-  EXPECT_NE(userIni.find("[Outgoing Servers]"), std::string::npos);
+  EXPECT_NE(userIni.find("[External Account Settings]"), std::string::npos);
+  EXPECT_NE(userIni.find("smtp-security=starttls"), std::string::npos);
   EXPECT_EQ(text.find("secret"), std::string::npos);
   std::tie(rc, text) = cli({"accounts", "list"});
   EXPECT_NE(text.find("ann@example.org: outgoing server 127.0.0.1:"), std::string::npos) << text;

@@ -7,6 +7,7 @@
 #include "foundation/password.h"
 #include "foundation/settings.h"
 #include "foundation/strings.h"
+#include "transport/accounts.h"
 
 namespace px::transport {
 namespace {
@@ -118,15 +119,30 @@ bool ParseServerAddress(std::string_view text, std::string& host, int& port) {
   return true;
 }
 
-std::string FormatSmtpSetting(const SmtpServerSetting& s, RandomSource& random) {
-  std::string v;
+namespace {
+
+bool IsSmtpWord(std::string_view w) { return w.starts_with("smtp=") || w.starts_with("smtp-"); }
+
+// The value's words other than ours, in order.
+std::string OtherWords(std::string_view value) {
+  std::string out;
+  for (auto w : SplitBlanks(value)) {
+    if (IsSmtpWord(w)) continue;
+    if (!out.empty()) out += ' ';
+    out.append(w);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatSmtpWords(const SmtpServerSetting& s, RandomSource& random) {
+  std::string v = "smtp=";
   v += s.host.find(':') != std::string::npos ? "[" + s.host + "]" : s.host;
   v += ":" + std::to_string(s.EffectivePort());
-  v += " ";
+  v += " smtp-security=";
   v += SecurityName(s.security);
-  v += " ";
-  v += s.user.empty() ? std::string("-") : EncodeUser(s.user);
-  v += " ";
+  if (!s.user.empty()) v += " smtp-user=" + EncodeUser(s.user);
   std::string from;
   for (const auto& a : s.fromAddresses) {
     std::string c = CleanAddress(a);
@@ -134,53 +150,71 @@ std::string FormatSmtpSetting(const SmtpServerSetting& s, RandomSource& random) 
     if (!from.empty()) from += ",";
     from += c;
   }
-  v += from.empty() ? std::string("-") : from;
-  if (!s.password.empty()) v += " " + ScramblePassword(s.password, random);
+  if (!from.empty()) v += " smtp-from=" + from;
+  if (!s.password.empty()) v += " smtp-password=" + ScramblePassword(s.password, random);
   return v;
 }
 
-std::optional<SmtpServerSetting> ParseSmtpSetting(std::string_view account, std::string_view value) {
-  auto f = SplitBlanks(value);
-  if (f.size() < 4 || f.size() > 5) return std::nullopt;
+std::optional<SmtpServerSetting> ParseSmtpWords(std::string_view account, std::string_view value) {
   SmtpServerSetting s;
   s.account = std::string(account);
-  if (!ParseServerAddress(f[0], s.host, s.port)) return std::nullopt;
-  auto sec = ParseSecurity(f[1]);
-  if (!sec) return std::nullopt;
-  s.security = *sec;
-  if (f[2] != "-") s.user = DecodeUser(f[2]);
-  if (f[3] != "-")
-    for (const auto& a : SplitCommaList(f[3]))
-      if (!a.empty()) s.fromAddresses.push_back(a);
-  if (f.size() == 5) {
-    std::string_view scrambled = f[4];
-    if (!std::all_of(scrambled.begin(), scrambled.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
-      return std::nullopt;
-    s.password = UnscramblePassword(scrambled);
+  bool hasServer = false, hasSecurity = false;
+  for (auto w : SplitBlanks(value)) {
+    if (!IsSmtpWord(w)) continue;
+    size_t eq = w.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    std::string_view k = w.substr(0, eq), v = w.substr(eq + 1);
+    if (k == "smtp") {
+      if (!ParseServerAddress(v, s.host, s.port)) return std::nullopt;
+      hasServer = true;
+    } else if (k == "smtp-security") {
+      auto sec = ParseSecurity(v);
+      if (!sec) return std::nullopt;
+      s.security = *sec;
+      hasSecurity = true;
+    } else if (k == "smtp-user") {
+      s.user = DecodeUser(v);
+    } else if (k == "smtp-from") {
+      for (const auto& a : SplitCommaList(v))
+        if (!a.empty()) s.fromAddresses.push_back(a);
+    } else if (k == "smtp-password") {
+      if (v.empty() || !std::all_of(v.begin(), v.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return std::nullopt;
+      s.password = UnscramblePassword(v);
+    }
+    // Later versions' smtp words are left alone.
   }
+  // Without a stated protection nothing is sent: plain text is never assumed.
+  if (!hasServer || !hasSecurity) return std::nullopt;
   return s;
 }
 
 std::vector<SmtpServerSetting> ReadSmtpSettings(const Settings& settings) {
   std::vector<SmtpServerSetting> out;
   StringList keys;
-  settings.Ini().ReadSection(kOutgoingServersSection, keys);
+  settings.Ini().ReadSection(kAccountSettingsSection, keys);
   for (const auto& k : keys)
-    if (auto s = ParseSmtpSetting(k, settings.ReadString(kOutgoingServersSection, k))) out.push_back(std::move(*s));
+    if (auto s = ParseSmtpWords(k, settings.ReadString(kAccountSettingsSection, k))) out.push_back(std::move(*s));
   return out;
 }
 
 std::optional<SmtpServerSetting> ReadSmtpSetting(const Settings& settings, std::string_view account) {
-  if (!settings.ValueExists(kOutgoingServersSection, account)) return std::nullopt;
-  return ParseSmtpSetting(account, settings.ReadString(kOutgoingServersSection, account));
+  if (!settings.ValueExists(kAccountSettingsSection, account)) return std::nullopt;
+  return ParseSmtpWords(account, settings.ReadString(kAccountSettingsSection, account));
 }
 
 void WriteSmtpSetting(Settings& settings, const SmtpServerSetting& s, RandomSource& random) {
-  settings.WriteString(kOutgoingServersSection, s.account, FormatSmtpSetting(s, random));
+  std::string words = OtherWords(settings.ReadString(kAccountSettingsSection, s.account));
+  if (!words.empty()) words += ' ';
+  words += FormatSmtpWords(s, random);
+  settings.WriteString(kAccountSettingsSection, s.account, words);
 }
 
 void DeleteSmtpSetting(Settings& settings, std::string_view account) {
-  settings.DeleteKey(kOutgoingServersSection, account);
+  if (!settings.ValueExists(kAccountSettingsSection, account)) return;
+  std::string words = OtherWords(settings.ReadString(kAccountSettingsSection, account));
+  if (words.empty()) settings.DeleteKey(kAccountSettingsSection, account);
+  else settings.WriteString(kAccountSettingsSection, account, words);
 }
 
 std::string DescribeSmtpSetting(const SmtpServerSetting& s) {

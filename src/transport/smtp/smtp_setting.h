@@ -1,14 +1,13 @@
 #pragma once
-// The outgoing (SMTP) server of an external account, kept in User.ini beside the account
-// records in a section of its own, keyed by the account's name. Settings files written before
-// outgoing servers existed simply have no such section; the account records themselves are
-// left untouched, so older readers of them keep working.
-//
-// Value: fields separated by single blanks:
-//   host:port  security ("tls", "starttls" or "plain")  user ("-" when empty)
-//   sender addresses (comma list, "-" when none)  [scrambled password]
+// The outgoing (SMTP) server of an external account. It is kept with the account's other
+// settings that the classic record has no room for: words of the section "External Account
+// Settings" under the account's name (accounts.h), which older settings files simply lack and
+// whose other words are left as they are:
+//   smtp=HOST:PORT smtp-security=tls|starttls|plain [smtp-user=USER] [smtp-from=A,B,...]
+//   [smtp-password=SCRAMBLED]
 // Blanks and "%" inside the user name are written as "%20" and "%25". An IPv6 host is written
-// in brackets ("[::1]:587").
+// in brackets ("smtp=[::1]:587"). A user who has no incoming account can still have an
+// outgoing server under a name of its own.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +19,6 @@ class Settings;
 }  // namespace px
 
 namespace px::transport {
-
-inline constexpr std::string_view kOutgoingServersSection = "Outgoing Servers";
 
 enum class SmtpSecurity { Tls, StartTls, Plain };
 
@@ -47,9 +44,11 @@ struct SmtpServerSetting {
 // not belong in a host name.
 bool ParseServerAddress(std::string_view text, std::string& host, int& port);
 
-std::string FormatSmtpSetting(const SmtpServerSetting& s, RandomSource& random);
-// nullopt when the value is not a setting this program wrote (nothing is guessed).
-std::optional<SmtpServerSetting> ParseSmtpSetting(std::string_view account, std::string_view value);
+// The smtp words of a setting, blank-separated.
+std::string FormatSmtpWords(const SmtpServerSetting& s, RandomSource& random);
+// The setting in the words of an account's settings value (other words are skipped); nullopt
+// when there is no server or a word is not one this program wrote (nothing is guessed).
+std::optional<SmtpServerSetting> ParseSmtpWords(std::string_view account, std::string_view value);
 
 // Every readable setting, in file order.
 std::vector<SmtpServerSetting> ReadSmtpSettings(const Settings& settings);
