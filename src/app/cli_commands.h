@@ -18,6 +18,7 @@ int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
 int runFile(const Args& args);
+int runReceive(const Args& args);
 
 // Files what waits in the mail spool, printing a line per message filed; the exit status.
 int FileWaitingMail(bool quiet);

@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
+    {"receive", px::cli::runReceive, "receive [--quiet]   fetch the waiting mail of every account, then file it"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
 };
 
