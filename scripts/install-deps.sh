@@ -11,6 +11,12 @@ PKGS=(
   xvfb xauth imagemagick fonts-dejavu-core
   python3 openssl bzip2
 )
+# Each part of the program that needs more packages (test servers, viewers) lists them in its own
+# scripts/deps/<part>.list: words are package names, "#" starts a comment.
+for list in "$(dirname "$0")"/deps/*.list; do
+  [ -e "$list" ] || continue
+  PKGS+=( $(sed 's/#.*//' "$list") )
+done
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -22,5 +22,6 @@ int runReceive(const Args& args);
 
 // Files what waits in the mail spool, printing a line per message filed; the exit status.
 int FileWaitingMail(bool quiet);
+int runWhere(const Args& args);
 
 }  // namespace px::cli

@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"receive", px::cli::runReceive, "receive [--quiet]   fetch the waiting mail of every account, then file it"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
+    {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 
 int usage(FILE* out) {
