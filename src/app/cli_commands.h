@@ -17,6 +17,8 @@ int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
+int runAccounts(const Args& args);
+int runReceive(const Args& args);
 int runService(const Args& args);
 int runOutbox(const Args& args);
 int runSend(const Args& args);

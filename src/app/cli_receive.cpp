@@ -1,10 +1,10 @@
-// plumadex-cli receive: one receive run (the mail service's account, then the other accounts),
-// then the filing of what arrived. A line per message filed; non-zero when the run failed.
+// plumadex-cli receive: one receive run over the mail accounts (the mail service's first, then
+// the POP3 accounts) into the spool, then the spool is filed.
 #include "app/cli_commands.h"
 
+#include <QObject>
+
 #include <cstdio>
-#include <memory>
-#include <string>
 
 #include "foundation/locations.h"
 #include "foundation/password.h"
@@ -12,20 +12,31 @@
 #include "foundation/settings.h"
 #include "incoming/blocked_senders.h"
 #include "mailformat/spool.h"
+#include "transport/accounts.h"
 #include "transport/left_on_server.h"
+#include "transport/pop3/thread_recv_pop.h"
 #include "transport/receive_chain.h"
 #include "transport/service_protocol.h"
 #include "transport/service_receive.h"
 
 namespace px::cli {
 
+namespace {
+
+constexpr const char* kUsage = "usage: plumadex-cli receive [--timeout SECONDS] [--quiet]\n";
+
+}  // namespace
+
 int runReceive(const Args& args) {
+  int timeoutMs = 180000;
   bool quiet = false;
-  for (const auto& a : args) {
-    if (a == "--quiet") {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--timeout" && i + 1 < args.size()) {
+      timeoutMs = std::max(1, std::atoi(args[++i].c_str())) * 1000;
+    } else if (args[i] == "--quiet") {
       quiet = true;
     } else {
-      std::fprintf(stderr, "plumadex-cli: usage: receive [--quiet]\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
   }
@@ -35,13 +46,18 @@ int runReceive(const Args& args) {
   RandomSource random;
   mailformat::MailSpool spool(loc.inbox, random);
   transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
+
   incoming::BlockedSenders blocked;
   blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
 
   transport::ChainSetup setup;
   setup.spool = &spool;
   setup.leftOnServer = &leftOnServer;
-  setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
+  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
+  setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
+    std::fprintf(stderr, "plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
+    return std::nullopt;
+  };
   transport::ThreadRecvChain chain(setup);
   if (!settings.ID().empty()) {
     transport::ServiceAccount account;
@@ -52,27 +68,40 @@ int runReceive(const Args& args) {
     account.keepOnServer = settings.KeepOnServer();
     chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
   }
+  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs);
+
+  QObject::connect(&chain, &transport::ThreadRecvChain::accountFinished,
+                   [&](int index, int status, const QString& error) {
+                     if (error.isEmpty()) return;
+                     std::fprintf(stderr, "plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),
+                                  error.toStdString().c_str());
+                   });
+  transport::ChainReport report = chain.Run();
+
   int status = 0;
-  if (chain.LinkCount() == 0) {
-    std::fprintf(stderr, "plumadex-cli: no mail account is set up\n");
+  if (!report.connectFailures.empty()) {
+    std::fprintf(stderr, "Cannot connect to %s. Please check external e-mail settings.\n",
+                 report.connectFailures.c_str());
     status = 1;
-  } else {
-    const transport::ChainReport& r = chain.Run();
-    for (const auto& v : r.visits)
-      if (v.visited && !v.result.error.empty())
-        std::fprintf(stderr, "plumadex-cli: %s: %s\n", v.account.c_str(), v.result.error.c_str());
-    if (!r.listSaveError.empty()) std::fprintf(stderr, "plumadex-cli: %s\n", r.listSaveError.c_str());
-    if (r.errorCode != 0 || !r.connectFailures.empty() || !r.receiveFailures.empty() || !r.listSaveError.empty())
-      status = 1;
-    if (r.errorCode == transport::teAuthorisation) {
-      // A refused password is forgotten, as the desk does.
-      settings.SetPassword("");
-      settings.UpdateFile();
-    }
   }
-  // What did arrive is filed even when the run failed part-way.
-  const int filing = FileWaitingMail(quiet);
-  return status != 0 ? status : filing;
+  if (!report.receiveFailures.empty()) {
+    std::fprintf(stderr, "An error occurred during communication with %s. Try connecting again.\n",
+                 report.receiveFailures.c_str());
+    status = 1;
+  }
+  if (!report.listSaveError.empty()) {
+    std::fprintf(stderr, "plumadex-cli receive: %s\n", report.listSaveError.c_str());
+    status = 1;
+  }
+  if (report.errorCode != 0) status = 1;
+  if (report.errorCode == transport::teAuthorisation) {
+    // The service refused the password: it is forgotten, as the desk does.
+    settings.SetPassword("");
+    settings.UpdateFile();
+  }
+  // What did arrive is filed whatever else failed.
+  if (FileWaitingMail(quiet) != 0) status = 1;
+  return status;
 }
 
 }  // namespace px::cli
