@@ -231,6 +231,52 @@ TEST_F(ServiceReceive, DamagedRecordsAreKeptAsideAndDoNotHoldUpTheRest) {
   EXPECT_EQ(mailboxCount("r18"), 0u);
 }
 
+TEST_F(ServiceReceive, PreviewListsThenActsOnTickedRows) {
+  message("r17", "Look", "ann", "41");
+  message("r17", "Drop", "ann");
+  EnvelopeSpec receipt;
+  receipt.ext = "$$$r";
+  store("r17", Container(Envelope(receipt), ""), "ann", "receipt", "&ext=$$$r");
+  std::vector<transport::TMailPreviewItem> items;
+  transport::ServiceAccount a;
+  a.user = "r17";
+  a.password = "pw";
+  a.host = peer_->Host();
+  a.http = peer_->Settings();
+  a.sync = false;
+  left->LoadIfNeeded();
+  transport::ReceiveContext ctx{*spool, *left, {}, events};
+  {
+    transport::ServiceReceiveLink link(a);
+    link.SetPreviewListing(&items);
+    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
+  }
+  // Receipts are never listed; nothing was fetched or confirmed.
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].account, "Plumadex server");
+  EXPECT_TRUE(spoolFiles().empty());
+  EXPECT_EQ(mailboxCount("r17"), 3u);
+  for (auto& it : items) it.ticked = it.subject == "Drop";
+  {
+    transport::ServiceReceiveLink link(a);
+    link.SetPreviewAction(&items, true);
+    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
+  }
+  EXPECT_EQ(items.size(), 1u);
+  EXPECT_EQ(mailboxCount("r17"), 2u);
+  EXPECT_TRUE(spoolFiles().empty());
+  items[0].ticked = true;
+  {
+    transport::ServiceReceiveLink link(a);
+    link.SetPreviewAction(&items, false);
+    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
+  }
+  EXPECT_TRUE(items.empty());
+  runFiler();
+  EXPECT_TRUE(exists(docs + "Look.txt"));
+  EXPECT_FALSE(exists(docs + "Drop.txt"));
+}
+
 TEST_F(ServiceReceive, StopEndsASlowDownloadUnconfirmed) {
   message("r19", "Slow");
   ASSERT_TRUE(peer_->AddFault("getfile", "fault=trickle&rate=5"));
