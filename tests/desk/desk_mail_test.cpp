@@ -12,7 +12,7 @@
 #include "desk/desk_mail.h"
 #include "foundation/locations.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/list_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"

@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/list_file.h"
 #include "support/test_paths.h"
 #include "support/test_support.h"
@@ -46,7 +46,7 @@ public:
     return r;
   }
   std::string Value(const std::string& folder, const std::string& section, const std::string& key) {
-    store::TPXIniBase ini(store::IndexPathOf(folder));
+    TPXIniBase ini(store::IndexPathOf(folder));
     return ini.ReadString(section, key, "<none>");
   }
 
@@ -95,7 +95,7 @@ TEST(EndToEnd, SentByOneUserFiledByTheOtherWithAReceiptBack) {
   ASSERT_EQ(c.status, 0) << c.err;
   const std::string delivered = ann.Value(ann.docs(), "Lunch on Friday.txt", "Delivered");
   EXPECT_NE(delivered.find(" bob"), std::string::npos) << delivered;
-  store::TPXIniBase sent(ann.data() + "sent.ini");
+  TPXIniBase sent(ann.data() + "sent.ini");
   EXPECT_FALSE(sent.ReadString("$$$LNK." + id, "Sent", "").empty());
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ann.docs() + "Lunch on Friday (2).txt")));
 }
