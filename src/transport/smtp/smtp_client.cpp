@@ -157,7 +157,8 @@ struct SmtpClient::Impl {
 
   static int Debug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     auto* t = static_cast<Impl*>(user);
-    if (type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT) t->Touch();
+    // Any traffic, the TLS handshake included, shows the server is still there.
+    if (type != CURLINFO_TEXT) t->Touch();
     if (type == CURLINFO_HEADER_IN) t->Incoming(std::string_view(data, size));
     else if (type == CURLINFO_HEADER_OUT) t->Outgoing(std::string_view(data, size));
     return 0;
