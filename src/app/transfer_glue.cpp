@@ -1,5 +1,6 @@
 #include "app/transfer_glue.h"
 
+#include "desk/desk_mail.h"
 #include "desk/desk_state.h"
 #include "desk/transfer_run.h"
 #include "desk/ui/frm_desk.h"
@@ -17,7 +18,10 @@
 #include "transport/outgoing.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/sent_stamp.h"
+#include "transport/send_route.h"
 #include "transport/service_protocol.h"
+#include "transport/service_receive.h"
+#include "transport/smtp/smtp_route.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -50,6 +54,7 @@ public:
         leftOnServer_(state.locations.dataRoot + "msgid.lst") {}
 
   desk::TransferRun* Make() {
+    mail_ = desk_.findChild<desk::DeskMail*>();
     desk::TransferSetup s;
     s.messages = &state_.messages;
     s.sendContext.sent = &sent_;
@@ -58,13 +63,16 @@ public:
     s.sendContext.crypto = &crypto_;
     s.sendContext.messages = &state_.messages;
     s.sendContext.dataRoot = state_.locations.dataRoot;
-    s.hasUser = [this] { return !state_.settings.ID().empty(); };
+    s.hasUser = [this] {
+      return !state_.settings.ID().empty() || !transport::ReadSmtpRouteSettings(state_.settings, {}).servers.empty();
+    };
     s.prepareSend = [this] { return PrepareSend(); };
     s.prepareReceive = [this] { return PrepareReceive(); };
     s.fileMail = [this] {
-      const int n = FileMail();
       CommitSent();
-      return n;
+      if (!mail_) return 0;
+      mail_->StartFiling();
+      return mail_->Filing() ? -1 : 0;
     };
     s.saveSentRegister = [this] {
       if (sent_.Modified()) sent_.UpdateFile();
@@ -77,6 +85,13 @@ public:
       if (t.isActive()) t.start();
     };
     s.ended = [this] {
+      if (run_->SendErrorCode() == transport::teAuthorisation ||
+          run_->ReceiveErrorCode() == transport::teAuthorisation) {
+        // The service refused the password: it is asked again next time.
+        password_.clear();
+        state_.settings.SetPassword("");
+        state_.settings.UpdateFile();
+      }
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
     };
@@ -89,7 +104,6 @@ public:
       run_->Start(false, kind != desk::TransferKind::Send, kind != desk::TransferKind::Receive);
     };
     hooks.pollTransfer = [this] { run_->OnEndTimer(); };
-    hooks.fileReceivedMail = [this] { return FileMail() > 0 || filedAny_; };
     hooks.commitSentMail = [this] { return CommitSent(); };
     hooks.internetAvailable = [] {
       // Unknown (no backend, or it has not decided) counts as online.
@@ -98,6 +112,12 @@ public:
       return info->reachability() != QNetworkInformation::Reachability::Disconnected;
     };
     QNetworkInformation::loadDefaultBackend();
+    // Filing belongs to the desk's mail part; it waits while a run adds files to the spool.
+    if (mail_) {
+      mail_->transferRunning = [this] { return run_->Sending() || run_->Receiving(); };
+      connect(mail_, &desk::DeskMail::filingFinished, this,
+              [this](qint64 fresh, bool) { run_->FilingFinished(static_cast<int>(fresh)); });
+    }
 
     BuildIndicators();
     connect(run_, &desk::TransferRun::changed, this, [this] { Refresh(); });
@@ -122,15 +142,7 @@ private:
     in.trashFolder = state_.locations.trash;
     in.ownFromAddress = OwnFromAddress(state_.settings);
     if (!transport::HasPendingMail(sent_)) return std::nullopt;
-    if (password_.empty()) password_ = UnscramblePassword(state_.settings.Password());
-    if (password_.empty()) {
-      bool ok = false;
-      const QString answer = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
-                                                   QStringLiteral("Enter password for Plumadex server"),
-                                                   QLineEdit::Password, QString(), &ok);
-      if (!ok || answer.isEmpty()) return std::nullopt;
-      password_ = answer.toStdString();
-    }
+    transport::SmtpRouteSettings smtp = transport::ReadSmtpRouteSettings(state_.settings, state_.locations.tempFolder);
     transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
     for (const auto& w : snap.warnings) state_.messages.QueueMessage(MessageKind::Warning, w);
     if (!snap.saveError.empty()) {
@@ -138,6 +150,10 @@ private:
       return std::nullopt;
     }
     if (snap.messages.empty()) return std::nullopt;
+    bool needService = false;
+    for (const auto& m : snap.messages)
+      needService = needService || transport::RouteOf(m, smtp) == transport::SendRoute::Service;
+    if (needService && !ServicePassword()) return std::nullopt;
     transport::SendJob job;
     job.messages = std::move(snap.messages);
     job.service.http = transport::ServiceHttpSettings(state_.locations);
@@ -147,8 +163,24 @@ private:
     job.service.ownFromAddress = in.ownFromAddress;
     job.service.tempFolder = state_.locations.tempFolder;
     job.service.noTags = state_.settings.NoTags();
-    job.withdrawKey = state_.settings.CheckPGP() && !crypto_.Available();
+    job.withdrawKey = needService && state_.settings.CheckPGP() && !crypto_.Available();
+    job.smtp = std::move(smtp);
+    job.smtp.tempFolder = state_.locations.tempFolder;
     return job;
+  }
+
+  // The service password: in memory, else saved, else asked. False when the user gave none.
+  bool ServicePassword() {
+    if (password_.empty()) password_ = UnscramblePassword(state_.settings.Password());
+    if (password_.empty()) {
+      bool ok = false;
+      const QString answer = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
+                                                   QStringLiteral("Enter password for Plumadex server"),
+                                                   QLineEdit::Password, QString(), &ok);
+      if (!ok || answer.isEmpty()) return false;
+      password_ = answer.toStdString();
+    }
+    return true;
   }
 
   std::unique_ptr<transport::ThreadRecvChain> PrepareReceive() {
@@ -177,29 +209,18 @@ private:
       return answer;
     };
     auto chain = std::make_unique<transport::ThreadRecvChain>(cs);
+    // The mail service's account first; its password is asked now, on the main thread.
+    if (!state_.settings.ID().empty() && ServicePassword()) {
+      transport::ServiceAccount account;
+      account.user = state_.settings.ID();
+      account.password = password_;
+      account.host = transport::ServiceHost(state_.settings);
+      account.http = transport::ServiceHttpSettings(state_.locations);
+      account.keepOnServer = state_.settings.KeepOnServer();
+      chain->AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
+    }
     transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
     return chain;
-  }
-
-  // Files what waits in the spool; the number of new messages.
-  int FileMail() {
-    filedAny_ = false;
-    incoming::FilingServices f;
-    f.registry = &state_.indexRegistry;
-    f.random = &random_;
-    f.unread = state_.unreadList;
-    f.newMail = state_.newMailList;
-    f.sent = &sent_;
-    f.messages = &state_.messages;
-    f.spoolFolder = state_.locations.inbox;
-    f.documentsFolder = state_.locations.documents;
-    f.quarantineFolder = incoming::QuarantineFolderOf(state_.locations.dataRoot);
-    f.trashFolder = state_.locations.trash;
-    incoming::MailFiler filer(f);
-    const incoming::FilingReport& r = filer.Run();
-    filedAny_ = r.documents > 0 || r.receipts > 0;
-    if (sent_.Modified()) sent_.UpdateFile();
-    return static_cast<int>(r.newMessages);
   }
 
   bool CommitSent() {
@@ -290,7 +311,7 @@ private:
   transport::LeftOnServerList leftOnServer_;
   std::unique_ptr<incoming::BlockedSenders> blocked_;
   std::string password_;
-  bool filedAny_ = false;
+  desk::DeskMail* mail_ = nullptr;
   desk::TransferRun* run_ = nullptr;
   QTimer refresh_;
   QWidget* sendBox_ = nullptr;

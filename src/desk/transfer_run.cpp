@@ -72,7 +72,10 @@ bool TransferRun::Start(bool manual, bool receive, bool send) {
   } else if (!sending_) {
     sendCode_ = 0;
   }
-  if (!endTimer_->isActive()) endTimer_->start();
+  if (!endTimer_->isActive()) {
+    statusBefore_ = snap_.status;
+    endTimer_->start();
+  }
   emit started();
   emit changed();
   return true;
@@ -191,7 +194,6 @@ bool TransferRun::OnEndTimer() {
   chain_.reset();
   if (setup_.saveSentRegister) setup_.saveSentRegister();
   const int filed = setup_.fileMail ? setup_.fileMail() : 0;
-  lastNew_ = filed;
 
   if (!stopReceive_ && !stopSend_ && setup_.messages) {
     for (const auto& text : ErrorNotices(receiveCode_, sendCode_))
@@ -207,20 +209,34 @@ bool TransferRun::OnEndTimer() {
   if (!lastReport_.listSaveError.empty() && setup_.messages)
     setup_.messages->QueueMessage(MessageKind::Error, lastReport_.listSaveError);
 
-  newMailTotal_ += filed;
-  if (reportEvenZero_ || filed > 0) {
-    if (filed > 0 && setup_.playSound) setup_.playSound("MailBeep");
-    setStatus(NewMailStatus(newMailTotal_));
-  } else {
-    setStatus(QString());
-  }
   snap_.sending = snap_.receiving = false;
   snap_.sendPosition = snap_.sendMaximum = snap_.receivePosition = snap_.receiveMaximum = 0;
+  awaitingFiling_ = filed < 0;
+  if (filed >= 0) countNewMail(filed);
   if (setup_.rearmAutoCheck) setup_.rearmAutoCheck();
   if (setup_.ended) setup_.ended();
   emit changed();
   emit ended();
   return true;
+}
+
+void TransferRun::countNewMail(int filed) {
+  lastNew_ = filed;
+  newMailTotal_ += filed;
+  if (reportEvenZero_ || filed > 0) {
+    if (filed > 0 && setup_.playSound) setup_.playSound("MailBeep");
+    setStatus(NewMailStatus(newMailTotal_));
+  } else {
+    // An automatic check that found nothing leaves the status as it was before the run.
+    setStatus(statusBefore_);
+  }
+}
+
+void TransferRun::FilingFinished(int newMessages) {
+  if (!awaitingFiling_) return;
+  awaitingFiling_ = false;
+  countNewMail(newMessages);
+  emit changed();
 }
 
 bool TransferRun::WaitEnded(int ms) {

@@ -39,7 +39,7 @@ struct TransferSetup {
   // The chain of this receive run, its links added; null when there is nothing to visit.
   std::function<std::unique_ptr<transport::ThreadRecvChain>()> prepareReceive;
   // The transfer timer's work at once: filing and the sent bookkeeping. Returns the number of
-  // new messages filed.
+  // new messages filed, or -1 when filing goes on from the event loop (FilingFinished follows).
   std::function<int()> fileMail;
   std::function<void()> saveSentRegister;
   std::function<void(const std::string&)> playSound;
@@ -87,6 +87,8 @@ public:
   bool Receiving() const { return receiving_; }
   // The end-of-run tick (500 ms); does nothing while a side runs. True when the run ended.
   bool OnEndTimer();
+  // Filing that the end of the run started has ended with `newMessages` new messages.
+  void FilingFinished(int newMessages);
   // Waits, running the event loop, until the run has ended or ms have passed.
   bool WaitEnded(int ms);
 
@@ -116,6 +118,7 @@ private:
   void setStatus(const QString& text);
   void onSendFinished(int code);
   void onChainFinished();
+  void countNewMail(int filed);
 
   TransferSetup setup_;
   QTimer* endTimer_ = nullptr;
@@ -131,8 +134,10 @@ private:
   int receiveCode_ = 0;
   int newMailTotal_ = 0;
   int lastNew_ = 0;
+  bool awaitingFiling_ = false;
   transport::ChainReport lastReport_;
   TransferSnapshot snap_;
+  QString statusBefore_;
 };
 
 }  // namespace px::desk

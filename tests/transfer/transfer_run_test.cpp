@@ -155,6 +155,19 @@ TEST_F(TransferRunTest, NewMessagesAddUpAndBeep) {
   EXPECT_EQ(sounds, (std::vector<std::string>{"MailBeep", "MailBeep"}));
 }
 
+TEST_F(TransferRunTest, FilingThatGoesOnAfterTheRunIsCountedWhenItEnds) {
+  TransferRun run(setup);
+  filedNow = -1;  // filing runs on from the event loop
+  run.Start(true, true, false);
+  ASSERT_TRUE(run.WaitEnded(3000));
+  EXPECT_EQ(run.NewMailTotal(), 0);
+  run.FilingFinished(4);
+  EXPECT_EQ(run.NewMailTotal(), 4);
+  EXPECT_EQ(run.Snapshot().status, QStringLiteral(" 4 new message(s)"));
+  run.FilingFinished(7);  // filing of the transfer timer: not this run's
+  EXPECT_EQ(run.NewMailTotal(), 4);
+}
+
 TEST_F(TransferRunTest, FailedAccountsAreNamedAfterTheRun) {
   links.push_back(std::make_unique<ScriptedLink>(
       "work", transport::LinkResult{transport::LinkStatus::ConnectFailed, 0, "refused", 0}));
