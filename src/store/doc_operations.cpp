@@ -1181,7 +1181,7 @@ bool DocOperations::outbox(Run& run, OpItem& it) {
   put("Cc", it.cc);
   put("Bcc", it.bcc);
   put("ExcludeTo", it.excludeTo);
-  put("From", svc_.ownFromAddress);
+  put("From", it.from.empty() ? svc_.ownFromAddress : it.from);
   run.write(it.folder, target, "Time", FormatShortDate(it.time != 0 ? it.time : NowDateTime()));
   put("Charset", it.charset);
   run.write(it.folder, target, "MsgID", it.seriesId);
