@@ -5,6 +5,7 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev llvm-14
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-webengine-dev libqt6webenginecore6-bin
   libcurl4-openssl-dev libssl-dev libbz2-dev libzip-dev libjpeg62-turbo-dev
   libpugixml-dev libicu-dev libgpgme-dev libgsf-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev

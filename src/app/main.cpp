@@ -1,4 +1,5 @@
 // plumadex: the desktop program.
+#include "app/message_windows_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumadex: no display (set DISPLAY or WAYLAND_DISPLAY to start the desk)\n");
     return 1;
   }
+  // The message window's web view shares its graphics context with the rest of the program.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Plumadex"));
   QApplication::setOrganizationName(QStringLiteral("Kavenstow"));
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  px::app::InstallMessageWindows(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();

@@ -73,6 +73,8 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
   store::IniRegistry* registry = ops.Services().registry;
 
   // 1. The folder of the document the window was opened on, else the data root.
+  // A new message opened on no document names the folder it belongs in.
+  const bool noDocument = rec.Document.empty() || rec.Document.back() == '/';
   std::string folder = rec.Document.empty() ? svc.documentsFolder : FolderOf(rec.Document);
   if (!CanCreateIn(folder)) {
     std::string rootName = svc.dataRoot;
@@ -87,7 +89,7 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
   result.folder = folder;
 
   const bool replaces = !rec.ReplacesMsgID.empty();
-  const bool modified = rec.modified || replaces || rec.Document.empty();
+  const bool modified = rec.modified || replaces || noDocument;
 
   // 2. The message's documents: body first, then the attachments in list order.
   std::vector<store::OpItem> items;
@@ -175,7 +177,7 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
         old.push_back(it);
         oldIds.push_back(p.msgId);
       }
-    } else if (!rec.Document.empty() && !reused(NameOf(rec.Document)) && store::IsRegularFile(rec.Document)) {
+    } else if (!noDocument && !reused(NameOf(rec.Document)) && store::IsRegularFile(rec.Document)) {
       store::OpItem it;
       it.folder = oldFolder;
       it.name = NameOf(rec.Document);

@@ -895,10 +895,7 @@ void DeskBrowser::openRecord(int record) {
   const auto& rows = grid_->model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   const DocRecord& r = rows[record];
-  if (openDocument) {
-    openDocument(r);
-    return;
-  }
+  if (openDocument && openDocument(r)) return;
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
     if (TreeNode* n = FindTreeNode(*roots_[1], r.folder + r.name + "/", &env_)) ShowNode(n);
     return;

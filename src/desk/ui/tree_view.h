@@ -118,9 +118,9 @@ public:
   const TreeEnvironment& environment() const { return env_; }
   TreeEnvironment& environment() { return env_; }
 
-  // Opening documents belongs to the desk's document opener; without one, files open with the
-  // desktop's default application (never an executable).
-  std::function<void(const store::DocRecord&)> openDocument;
+  // Opening documents belongs to the desk's document opener (true when it took the row);
+  // otherwise files open with the desktop's default application (never an executable).
+  std::function<bool(const store::DocRecord&)> openDocument;
   // Called when a listing has been swapped in (tests and the smoke benchmark).
   std::function<void()> listed;
 
