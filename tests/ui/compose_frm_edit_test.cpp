@@ -31,6 +31,14 @@
 namespace px::compose::ui {
 namespace {
 
+// Set before the application starts: CI runs the tests as root, where Chromium's sandbox
+// cannot start. Only the tests switch it off; the program keeps it.
+const bool kSandboxOff = [] {
+  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+  return true;
+}();
+
 // Runs the event loop until `done` holds or `ms` have passed.
 template <typename F>
 bool WaitFor(F done, int ms = 5000) {
