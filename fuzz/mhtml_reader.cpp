@@ -1,5 +1,5 @@
 // Reads arbitrary bytes as an MHTML document. It must end and write only inside its own
-// resource folder.
+// resource folder. The input's second byte picks the read size.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "foundation/random.h"
+#include "mailformat/line_reader.h"
 #include "mailformat/mhtml_reader.h"
 
 using namespace px::mailformat;
@@ -21,7 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MhtmlLimits limits;
   limits.maxResources = 50;
   MhtmlDocument doc;
-  if (ReadMhtmlMemory(bytes, temp, random, doc, limits)) {
+  const size_t chunk = size > 1 ? 1 + data[1] % 64 : 1;
+  LineReader in(chunk);
+  in.OpenMemoryInChunks(bytes, chunk);
+  if (ReadMhtmlStream(in, temp, random, doc, limits)) {
     for (const auto& [key, path] : doc.references) {
       if (!path.starts_with(doc.resourceFolder)) std::abort();
       std::string name = path.substr(doc.resourceFolder.size());

@@ -1,21 +1,62 @@
 // Splits arbitrary bytes into a private spool. It must end, write nothing outside the spool,
-// leave no temporary file behind and pair every descriptor with its content file.
+// leave no temporary file behind and pair every descriptor with its content file. The input's
+// second byte picks a read size: split in chunks of that size, the message must give exactly
+// what the whole buffer gives.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include "foundation/random.h"
+#include "mailformat/line_reader.h"
 #include "mailformat/mime_reader.h"
 #include "mailformat/part_descriptor.h"
 #include "mailformat/spool.h"
 #include "mailformat/text_extract.h"
 
 using namespace px::mailformat;
+
+namespace {
+
+class MemorySink : public PartSink {
+public:
+  bool Begin() override {
+    content_.clear();
+    return true;
+  }
+  bool Write(std::string_view bytes) override {
+    content_.append(bytes);
+    return true;
+  }
+  bool End(PartDescriptor d) override {
+    parts.push_back(FormatPartDescriptor(d) + "\n----\n" + content_);
+    return true;
+  }
+  void Abort() override { content_.clear(); }
+  std::vector<std::string> parts;
+
+private:
+  std::string content_;
+};
+
+std::vector<std::string> SplitInChunks(std::string_view bytes, size_t chunk, const SplitOptions& options,
+                                       bool textOnly) {
+  LineReader in(chunk == 0 ? LineReader::kDefaultBuffer : chunk);
+  if (chunk == 0)
+    in.OpenMemory(bytes);
+  else
+    in.OpenMemoryInChunks(bytes, chunk);
+  MemorySink sink;
+  SplitMessage(in, sink, options, textOnly);
+  return sink.parts;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static QTemporaryDir root;
@@ -58,5 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   EmlText t = ExtractEmlTextFromBytes(bytes);
   (void)t;
+
+  const size_t chunk = size > 1 ? 1 + data[1] % 64 : 1;
+  for (bool textOnly : {false, true})
+    if (SplitInChunks(bytes, chunk, options, textOnly) != SplitInChunks(bytes, 0, options, textOnly))
+      std::abort();
   return 0;
 }

@@ -5,12 +5,18 @@ set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev llvm-14
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-webengine-dev libqt6webenginecore6-bin
   libcurl4-openssl-dev libssl-dev libbz2-dev libzip-dev libjpeg62-turbo-dev
   libpugixml-dev libicu-dev libgpgme-dev libgsf-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick fonts-dejavu-core
+  python3 openssl bzip2
 )
+# Each part of the program that needs more packages (test servers, viewers) lists them in its own
+# scripts/deps/<part>.list: words are package names, "#" starts a comment.
+for list in "$(dirname "$0")"/deps/*.list; do
+  [ -e "$list" ] || continue
+  PKGS+=( $(sed 's/#.*//' "$list") )
+done
 missing=()
 for p in "${PKGS[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

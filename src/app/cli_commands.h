@@ -17,5 +17,10 @@ int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
+int runFile(const Args& args);
+
+// Files what waits in the mail spool, printing a line per message filed; the exit status.
+int FileWaitingMail(bool quiet);
+int runWhere(const Args& args);
 
 }  // namespace px::cli

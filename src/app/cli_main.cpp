@@ -25,6 +25,8 @@ const Command kCommands[] = {
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
+    {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
+    {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 
 int usage(FILE* out) {

@@ -69,6 +69,11 @@ struct Store {
   UnreadList unread;
   std::unique_ptr<TPXIniBase> sent;
   std::unique_ptr<FixedCollisionResolver> resolver;
+  // The command line has no open documents, Quickboard, sorting rules or pending list.
+  NoOpenDocuments noOpenDocs;
+  NoQuickboard noQuickboard;
+  NoSortingRules noRules;
+  NoPendingRefresh noPending;
   // Index handles kept open while the items are read and the operation runs (read once).
   std::map<std::string, std::unique_ptr<TPXIniFile>> open;
 
@@ -92,11 +97,13 @@ struct Store {
     s.messages = &messages;
     s.unread = &unread;
     s.sent = sent.get();
-    s.resolver = resolver.get();
     s.documentsFolder = loc.documents;
     s.trashFolder = loc.trash;
     s.contactsFolder = loc.contacts;
     return s;
+  }
+  OpCollaborators collaborators() {
+    return {*resolver, noOpenDocs, noQuickboard, noRules, noPending};
   }
 
   // The current item for a path, from the index entry of its plain name.
@@ -203,7 +210,7 @@ int runTransfer(const Args& args, int code, bool toTrash) {
     it.targetFolder = target;
     items.push_back(std::move(it));
   }
-  DocOperations ops(store.services());
+  DocOperations ops(store.services(), store.collaborators());
   size_t done = ops.RunOnSelection(code, items, [&](OpItem& it, bool ok) {
     if (ok && !o.quiet) std::printf("%s%s\n", it.folder.c_str(), it.name.c_str());
   });
@@ -221,7 +228,7 @@ int runDelete(const Args& args) {
   Options o;
   if (!parse(args, o) || o.rest.empty()) return usageError("usage: delete PATH...");
   Store store(CollisionAction::Rename);
-  DocOperations ops(store.services());
+  DocOperations ops(store.services(), store.collaborators());
   size_t done = 0, total = 0;
   bool bad = false;
   for (const auto& p : o.rest) {
@@ -252,7 +259,7 @@ int runRename(const Args& args) {
     return 1;
   }
   it.newTitle = o.rest[1];
-  DocOperations ops(store.services());
+  DocOperations ops(store.services(), store.collaborators());
   std::vector<OpItem> one{std::move(it)};
   size_t done = ops.RunOnSelection(opRename, one);
   if (done && !o.quiet) std::printf("%s%s\n", one[0].folder.c_str(), one[0].name.c_str());
@@ -276,7 +283,7 @@ int runStore(const Args& args) {
     it.ext = ExtensionOf(nameOf(it.sourceFile));
     items.push_back(std::move(it));
   }
-  DocOperations ops(store.services());
+  DocOperations ops(store.services(), store.collaborators());
   size_t done = ops.RunOnSelection(o.move ? opStoreMove : opStoreCopy, items, [&](OpItem& it, bool ok) {
     if (ok && !o.quiet) std::printf("%s%s\n", it.folder.c_str(), it.name.c_str());
   });

@@ -2,6 +2,7 @@
 
 #include "platform/single_instance.h"
 #include "store/folder_listing.h"
+#include "store/pending_register.h"
 #include "store/ini_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"

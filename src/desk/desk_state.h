@@ -5,10 +5,12 @@
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
+#include "platform/mail_client.h"
 #include "platform/registry.h"
 #include "store/ini_file.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,9 @@ struct DeskState {
   bool initialised = false;  // InitDesk has finished
   bool closing = false;      // the close query was accepted
   bool busy = false;         // a long operation runs (close refused)
+
+  // The mailto handler taken over at start-up and given back at exit.
+  std::optional<platform::DefaultMailClient> mailClient;
 
   // Lists and engines other subsystems build; owned by the desk, set during start-up.
   store::UnreadList* unreadList = nullptr;

@@ -13,7 +13,6 @@ ListingOutcome RunListing(const ListingRequest& request) {
   ctx.unread = nullptr;                   // reconciled by the main thread
   ctx.hiddenContacts = &out.hiddenContacts;
   ctx.sortAndFilter = [](store::DocRows&) {};  // the grid model sorts once, below
-  ctx.busy = nullptr;
   store::DocRows rows;
   if (request.contacts) {
     out.result = store::FetchContacts(ctx, request.folder, rows);

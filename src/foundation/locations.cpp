@@ -97,7 +97,7 @@ std::string ProgramFolder() {
     const QString relocated = QDir::cleanPath(appDir + "/../share/plumadex");
     const QString prefixBin = QDir::cleanPath(QString::fromStdString(installed) + "/../../bin");
     if (appDir == prefixBin && IsDir(installed)) return installed;
-    if (QFileInfo(relocated + "/user0.ini").isFile() && !IsDir(source)) return WithSlash(relocated.toStdString());
+    if (QFileInfo(relocated + "/user0.ini").isFile()) return WithSlash(relocated.toStdString());
   }
   // Run from the build tree (or tests): the source tree's data folder.
   if (IsDir(source)) return source;

@@ -1,5 +1,6 @@
 #include "mailformat/line_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,7 +9,8 @@
 
 namespace px::mailformat {
 
-LineReader::LineReader(size_t bufferSize) : bufferSize_(bufferSize < 16 ? 16 : bufferSize) {}
+// Two bytes at least, so that a CR LF is never split between two pieces.
+LineReader::LineReader(size_t bufferSize) : bufferSize_(bufferSize < 2 ? 2 : bufferSize) {}
 
 LineReader::~LineReader() {
   if (fd_ >= 0) ::close(fd_);
@@ -16,6 +18,7 @@ LineReader::~LineReader() {
 
 bool LineReader::OpenFile(const std::string& path) {
   if (fd_ >= 0) ::close(fd_);
+  chunk_ = 0;
   // Non-blocking so a FIFO in place of a message cannot hang the reader (it fails instead).
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
@@ -44,6 +47,7 @@ bool LineReader::OpenFile(const std::string& path) {
 void LineReader::OpenMemory(std::string_view data) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  chunk_ = 0;
   data_ = data.data();
   pos_ = 0;
   end_ = data.size();
@@ -52,14 +56,37 @@ void LineReader::OpenMemory(std::string_view data) {
   atLineStart_ = true;
 }
 
+void LineReader::OpenMemoryInChunks(std::string_view data, size_t chunk) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (buf_.size() != bufferSize_) buf_.resize(bufferSize_);
+  data_ = buf_.data();
+  pos_ = end_ = 0;
+  chunked_ = data;
+  chunk_ = chunk == 0 ? 1 : chunk;
+  eof_ = failed_ = false;
+  atLineStart_ = true;
+}
+
 bool LineReader::Fill() {
-  if (eof_ || fd_ < 0) return false;
+  if (eof_ || (fd_ < 0 && chunk_ == 0)) return false;
   if (pos_ > 0) {
     std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
     end_ -= pos_;
     pos_ = 0;
   }
   if (end_ == buf_.size()) return false;
+  if (chunk_ > 0) {
+    size_t n = std::min({chunk_, buf_.size() - end_, chunked_.size()});
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    std::memcpy(buf_.data() + end_, chunked_.data(), n);
+    chunked_.remove_prefix(n);
+    end_ += n;
+    return true;
+  }
   for (;;) {
     ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (n < 0) {
@@ -89,6 +116,7 @@ bool LineReader::Next(LinePiece& piece) {
       piece.text = std::string_view(start, textLen);
       piece.first = atLineStart_;
       piece.last = true;
+      piece.ended = true;
       atLineStart_ = true;
       pos_ += len + 1;
       return true;
@@ -97,11 +125,12 @@ bool LineReader::Next(LinePiece& piece) {
     size_t avail = end_ - pos_;
     if (avail == 0) return false;
     if (eof_) {
-      // The last line has no line end.
+      // The last line has no line end (a lone CR still counts as one).
       size_t textLen = (data_[end_ - 1] == '\r') ? avail - 1 : avail;
       piece.text = std::string_view(start, textLen);
       piece.first = atLineStart_;
       piece.last = true;
+      piece.ended = textLen != avail;
       atLineStart_ = true;
       pos_ = end_;
       return true;
@@ -112,6 +141,7 @@ bool LineReader::Next(LinePiece& piece) {
     piece.text = std::string_view(start, take);
     piece.first = atLineStart_;
     piece.last = false;
+    piece.ended = false;
     atLineStart_ = false;
     pos_ += take;
     return true;

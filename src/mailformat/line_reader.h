@@ -13,6 +13,7 @@ struct LinePiece {
   std::string_view text;  // valid until the next call of Next()
   bool first = true;      // the piece starts a line
   bool last = true;       // the piece ends its line
+  bool ended = true;      // with `last`: a line end followed (false only for the input's last line)
 };
 
 class LineReader {
@@ -28,6 +29,9 @@ public:
   bool OpenFile(const std::string& path);
   // Reads from memory that outlives the reader.
   void OpenMemory(std::string_view data);
+  // Reads from memory as from a file that gives at most `chunk` bytes per read (through the
+  // buffer), so tests and the fuzzer can try every way a message may arrive.
+  void OpenMemoryInChunks(std::string_view data, size_t chunk);
 
   // The next piece; false at the end of the input or on a read error (see failed()).
   bool Next(LinePiece& piece);
@@ -38,6 +42,8 @@ private:
   bool Fill();
   int fd_ = -1;
   size_t bufferSize_;
+  std::string_view chunked_;  // memory still to be read in chunks
+  size_t chunk_ = 0;
   std::vector<char> buf_;  // allocated when a file is opened
   const char* data_ = nullptr;  // current window: buf_ or external memory
   size_t pos_ = 0, end_ = 0;

@@ -18,6 +18,7 @@
 #include "mailformat/codecs.h"
 #include "mailformat/line_reader.h"
 #include "mailformat/mime_header.h"
+#include "mailformat/mime_walker.h"
 
 namespace px::mailformat {
 
@@ -33,28 +34,7 @@ std::string Lower(std::string_view s) {
   return r;
 }
 
-bool IsUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  size_t n = s.size(), i = 0;
-  while (i < n) {
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (len == 0 || c == 0xC0 || c == 0xC1 || c > 0xF4 || i + len > n) return false;
-    for (size_t k = 1; k < len; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
-}
-
-struct Stop {
-  enum Kind { None, Eof, Delim, Close } kind = None;
-  size_t level = 0;
-};
+using Stop = MimeStop;
 
 // Where a decoded body goes.
 class BodyOut {
@@ -85,16 +65,11 @@ private:
 
 std::string PlainToHtml(std::string_view text);
 
-class NullOut : public BodyOut {
-public:
-  bool Put(std::string_view) override { return true; }
-};
-
 class Reader {
 public:
   Reader(LineReader& in, const std::string& tempFolder, RandomSource& random, MhtmlDocument& doc,
          const MhtmlLimits& limits)
-      : in_(in), tempFolder_(tempFolder), random_(random), doc_(doc), limits_(limits) {}
+      : in_(in), walker_(in), tempFolder_(tempFolder), random_(random), doc_(doc), limits_(limits) {}
 
   bool Run() {
     ReadHeader(doc_.header);
@@ -105,6 +80,8 @@ public:
       plainText_ = type.starts_with("text/plain");
       htmlCharset_ = doc_.header.charset;
       Decode(doc_.header, out);
+      // The document's last line break ends the file, not the text shown.
+      if (doc_.html.ends_with("\r\n")) doc_.html.resize(doc_.html.size() - 2);
     } else if (type.starts_with("multipart/related")) {
       doc_.related = true;
       Walk(doc_.header.boundary, /*related=*/true, 0);
@@ -118,126 +95,43 @@ public:
     doc_.charset = htmlCharset_;
     // Undeclared 8-bit text that is not UTF-8 is in the mail default charset.
     std::string cs = htmlCharset_;
-    if (cs.empty() && !IsUtf8(doc_.html)) cs = DefaultCharsetName();
+    if (cs.empty() && !IsValidUtf8(doc_.html)) cs = DefaultCharsetName();
     if (!cs.empty()) doc_.html = DecodeFromCharset(doc_.html, cs);
     if (plainText_) doc_.html = PlainToHtml(doc_.html);
     return true;
   }
 
 private:
-  Stop Classify(const LinePiece& p) const {
-    if (!p.first || !p.last || bounds_.empty()) return {};
-    std::string_view t = p.text;
-    if (t.size() < 2 || t[0] != '-' || t[1] != '-') return {};
-    for (size_t i = bounds_.size(); i-- > 0;) {
-      const std::string& b = bounds_[i];
-      if (!t.starts_with(b)) continue;
-      std::string_view rest = TrimRightView(t.substr(b.size()));
-      if (rest.empty()) return {Stop::Delim, i};
-      if (rest == "--") return {Stop::Close, i};
-    }
-    return {};
-  }
+  class MsgHeaderSink : public HeaderSink {
+  public:
+    explicit MsgHeaderSink(TMsgHeader& h) : h_(h) {}
+    void Header(std::string_view header) override { ReadMsgHeaderLine(header, h_); }
+  private:
+    TMsgHeader& h_;
+  };
 
   // Reads a header block up to its empty line (or a boundary, or the end).
   Stop ReadHeader(TMsgHeader& h) {
-    std::string cur;
-    bool have = false;
-    LinePiece p;
-    Stop result{Stop::Eof, 0};
-    while (in_.Next(p)) {
-      if (!p.first) {
-        if (have && cur.size() < kMaxHeader) cur.append(p.text.substr(0, kMaxHeader - cur.size()));
-        continue;
-      }
-      Stop s = Classify(p);
-      if (s.kind != Stop::None) {
-        result = s;
-        break;
-      }
-      if (p.text.empty() && p.last) {
-        result = {};
-        break;
-      }
-      if (have && (p.text[0] == ' ' || p.text[0] == '\t')) {
-        if (cur.size() < kMaxHeader) {
-          cur += ' ';
-          cur.append(p.text.substr(0, kMaxHeader - cur.size()));
-        }
-        continue;
-      }
-      if (have) ReadMsgHeaderLine(cur, h);
-      cur.assign(p.text.substr(0, kMaxHeader));
-      have = true;
-    }
-    if (have) ReadMsgHeaderLine(cur, h);
-    return result;
+    MsgHeaderSink sink(h);
+    return walker_.ReadHeaderBlock(sink, kMaxHeader);
   }
 
   // Decodes a body up to the next boundary line (or the end) into out.
   Stop Decode(const TMsgHeader& h, BodyOut& out) {
-    std::string enc = Lower(TrimView(h.transferEncoding));
-    enum { Plain, QP, B64, UU } mode = Plain;
-    if (enc == "quoted-printable") mode = QP;
-    else if (enc == "base64") mode = B64;
-    else if (enc == "uuencode" || enc == "x-uuencode" || enc == "uue" || enc == "x-uue") mode = UU;
-    Base64Decoder b64;
-    QPDecoder qp("\r\n");
-    UUDecoder uu;
-    std::string buf;
-    bool firstLine = true;
-    bool writeOk = true;
-    Stop s{Stop::Eof, 0};
-    LinePiece p;
-    while (in_.Next(p)) {
-      if (p.first) {
-        Stop c = Classify(p);
-        if (c.kind != Stop::None) {
-          s = c;
-          break;
-        }
-      }
-      switch (mode) {
-        case B64: b64.Feed(p.text, buf); break;
-        case UU:
-          uu.Feed(p.text, buf);
-          if (p.last) uu.Feed("\n", buf);
-          break;
-        case QP:
-          if (p.first && !firstLine) qp.Feed("\n", buf);
-          qp.Feed(p.text, buf);
-          break;
-        case Plain:
-          if (p.first && !firstLine) buf += "\r\n";
-          buf.append(p.text);
-          break;
-      }
-      firstLine = false;
-      if (buf.size() >= (256u << 10)) {
-        if (writeOk && !out.Put(buf)) writeOk = false;
-        buf.clear();
-      }
-    }
-    if (mode == B64) b64.Finish(buf);
-    if (mode == UU) uu.Finish(buf);
-    if (mode == QP) qp.Finish(buf);
-    if (writeOk && !out.Put(buf)) writeOk = false;
-    if (!writeOk) failed_ = true;
+    BodyDecoder decoder(TransferEncodingOf(h.transferEncoding),
+                        [&out](std::string_view b) { return out.Put(b); });
+    Stop s = walker_.ReadBody(decoder);
+    if (!decoder.Finish()) failed_ = true;
     return s;
   }
 
-  Stop Skip() {
-    NullOut n;
-    TMsgHeader none;
-    return Decode(none, n);
-  }
+  Stop Skip() { return walker_.Skip(); }
 
   // Walks the parts of a multipart entity; returns the stop that ended it (the end of the
   // input or a boundary of an enclosing entity).
   Stop Walk(const std::string& boundary, bool related, int depth, bool mixed = false) {
     if (boundary.size() <= 2 || depth > limits_.maxDepth) return Skip();
-    bounds_.push_back(boundary);
-    const size_t my = bounds_.size() - 1;
+    const size_t my = walker_.Open(boundary);
     Stop s = Skip();  // preamble
     bool done = false;
     while (!failed_ && s.kind == Stop::Delim && s.level == my) {
@@ -278,11 +172,8 @@ private:
         s = Skip();
       }
     }
-    if (s.kind == Stop::Close && s.level == my) {
-      bounds_.pop_back();
-      return Skip();  // epilogue, up to an enclosing boundary
-    }
-    bounds_.pop_back();
+    walker_.Close();
+    if (s.kind == Stop::Close && s.level == my) return Skip();  // epilogue, up to an enclosing boundary
     return s;
   }
 
@@ -366,11 +257,11 @@ private:
   }
 
   LineReader& in_;
+  MimeWalker walker_;
   const std::string& tempFolder_;
   RandomSource& random_;
   MhtmlDocument& doc_;
   const MhtmlLimits& limits_;
-  std::vector<std::string> bounds_;
   bool failed_ = false;
   bool plainText_ = false;
   std::string htmlCharset_;
@@ -446,6 +337,11 @@ bool ReadMhtmlFile(const std::string& path, const std::string& tempFolder, Rando
     doc = MhtmlDocument();
     return false;
   }
+  return ReadWith(in, tempFolder, random, doc, limits);
+}
+
+bool ReadMhtmlStream(LineReader& in, const std::string& tempFolder, RandomSource& random,
+                     MhtmlDocument& doc, const MhtmlLimits& limits) {
   return ReadWith(in, tempFolder, random, doc, limits);
 }
 

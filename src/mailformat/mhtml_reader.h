@@ -14,6 +14,8 @@ class RandomSource;
 
 namespace px::mailformat {
 
+class LineReader;
+
 // Reads the document at `path` (which must be an ".eml" or ".mht" document; the caller handles
 // other extensions). Resources go into tempFolder + "PX" + time + random + "/", made when the
 // first one is written. The HTML comes back in UTF-8 (converted from its part's charset, which
@@ -22,6 +24,10 @@ namespace px::mailformat {
 bool ReadMhtmlFile(const std::string& path, const std::string& tempFolder, RandomSource& random,
                    MhtmlDocument& doc, const MhtmlLimits& limits = {});
 bool ReadMhtmlMemory(std::string_view bytes, const std::string& tempFolder, RandomSource& random,
+                     MhtmlDocument& doc, const MhtmlLimits& limits = {});
+
+// The same from a reader already opened.
+bool ReadMhtmlStream(LineReader& in, const std::string& tempFolder, RandomSource& random,
                      MhtmlDocument& doc, const MhtmlLimits& limits = {});
 
 // Fills a TMsgHeader from one complete header (continuations joined); false when the header is

@@ -26,6 +26,9 @@ std::string HeaderParam(std::string_view value, std::string_view param);
 // CR, LF and NUL become blanks: a value written as one line of a stored file.
 std::string OneLine(std::string_view s);
 
+// The bytes are well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
+
 // Case-free ASCII prefix test.
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 

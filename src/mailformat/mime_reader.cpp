@@ -17,6 +17,7 @@
 #include "mailformat/mail_date.h"
 #include "mailformat/message_id.h"
 #include "mailformat/mime_header.h"
+#include "mailformat/mime_walker.h"
 #include "mailformat/spool.h"
 
 namespace px::mailformat {
@@ -71,6 +72,24 @@ int MatchHeader(std::string_view line) {
 }
 
 bool IsPseudo(int h) { return h >= kFolder && h <= kProgram; }
+
+bool SameCharset(std::string_view a, std::string_view b) {
+  if (SameText(a, b)) return true;
+  int ca = CodePageOfCharset(a);
+  return ca != 0 && ca == CodePageOfCharset(b);
+}
+
+// Header text read in charset `from`, written in charset `to` ("" = UTF-8). Text in a charset
+// nobody knows, and plain ASCII, stays as it is.
+std::string Recode(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty() || SameCharset(from, to) || CodePageOfCharset(from) == 0) return std::string(text);
+  if (!to.empty() && CodePageOfCharset(to) == 0) return std::string(text);
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(text);
+  std::string utf8 = DecodeFromCharset(text, from);
+  if (to.empty() || CodePageOfCharset(to) == kCodePageUtf8) return utf8;
+  return EncodeToCharset(utf8, to);
+}
 
 // A file name from outside made safe to name a file: no folders, no line breaks, no reserved
 // names, no marker extensions.
@@ -156,6 +175,8 @@ struct Entity {
   std::string fileName;
   std::string fileNameCharset;  // charset of the encoded words the file name came from
   bool nameFromParam = false;
+  bool nameFromDisposition = false;
+  std::array<std::string, kHeaderCount> cs;  // charset of the encoded words of each value
   std::string wordCharset;
   std::string type;  // main content type, lower case
   bool multipart = false, related = false, alternative = false;
@@ -168,16 +189,14 @@ struct Entity {
   bool keptWhole = false;  // a multipart stored whole as one EML part
 };
 
-struct Stop {
-  enum Kind { None, Eof, Delim, Close } kind = None;
-  size_t level = 0;
-};
+using Stop = MimeStop;
 
 class Splitter {
 public:
   Splitter(LineReader& in, PartSink& sink, const SplitOptions& opt, bool textOnly,
            bool attachmentsOnly = false)
-      : in_(in), sink_(sink), opt_(opt), textOnly_(textOnly), attachmentsOnly_(attachmentsOnly) {}
+      : in_(in), walker_(in), sink_(sink), opt_(opt), textOnly_(textOnly),
+        attachmentsOnly_(attachmentsOnly) {}
 
   SplitSummary Run() {
     Entity top;
@@ -199,24 +218,12 @@ public:
 private:
   bool Stopped() const { return sinkFailed_ || sink_.Done() || in_.failed(); }
 
-  Stop Classify(const LinePiece& p) const {
-    if (swallow_ || !p.first || !p.last || bounds_.empty()) return {};
-    std::string_view t = p.text;
-    if (t.size() < 2 || t[0] != '-' || t[1] != '-') return {};
-    for (size_t i = bounds_.size(); i-- > 0;) {
-      const std::string& b = *bounds_[i];
-      if (!t.starts_with(b)) continue;
-      std::string_view rest = TrimRightView(t.substr(b.size()));
-      if (rest.empty()) return {Stop::Delim, i};
-      if (rest == "--") return {Stop::Close, i};
-    }
-    return {};
-  }
-
   // ---- header block ----
 
-  void StoreLine(Entity& e, std::string_view text, bool continuation) {
-    if (e.linesBytes + text.size() > kMaxHeaderLinesBytes) return;
+  static void StoreLine(Entity& e, std::string_view text, bool continuation) {
+    // Cut at the limit rather than dropped, so what is kept never depends on how lines arrive.
+    if (e.linesBytes >= kMaxHeaderLinesBytes) return;
+    text = text.substr(0, kMaxHeaderLinesBytes - e.linesBytes);
     e.linesBytes += text.size();
     if (continuation && !e.lines.empty())
       e.lines.back().append(text);
@@ -224,84 +231,66 @@ private:
       e.lines.emplace_back(text);
   }
 
-  Stop ReadHeaders(Entity& e) {
-    std::string cur;
-    bool have = false;
-    size_t headerNo = 0;
-    size_t curLine = 0;
-    std::vector<std::pair<size_t, int>> pseudoLines;  // line index, header
-    size_t accountHeaderNo = 0;
-    std::string tentativeAccount;
-    bool tentative = false;
+  // Collects one entity's header block.
+  class EntityHeaders : public HeaderSink {
+  public:
+    EntityHeaders(Splitter& s, Entity& e) : s_(s), e_(e) {}
 
-    auto finish = [&]() {
-      if (!have) return;
-      have = false;
-      ++headerNo;
-      int h = MatchHeader(cur);
+    void Line(std::string_view text, LineKind kind) override {
+      if (kind == LineKind::NewHeader) curLine_ = e_.lines.size();
+      StoreLine(e_, text, kind == LineKind::Rest);
+    }
+
+    void Header(std::string_view header) override {
+      ++headerNo_;
+      int h = MatchHeader(header);
       if (h < 0) return;
       std::string headerCharset;
-      std::string value = CleanHeaderValue(std::string_view(cur).substr(kHeaderNames[h].size()),
-                                           &headerCharset);
-      if (!headerCharset.empty()) e.wordCharset = headerCharset;
+      std::string value = CleanHeaderValue(header.substr(kHeaderNames[h].size()), &headerCharset);
+      if (!headerCharset.empty()) e_.wordCharset = headerCharset;
       if (IsPseudo(h)) {
-        pseudoLines.emplace_back(curLine, h);
-        if (e.topLevel && opt_.trust == SourceTrust::Trusted) {
-          ApplyPseudo(e, h, value);
-        } else if (e.topLevel && opt_.trust == SourceTrust::Receiver && h == kAccount) {
-          tentative = true;
-          tentativeAccount = value;
-          accountHeaderNo = headerNo;
+        pseudoLines_.emplace_back(curLine_, h);
+        if (e_.topLevel && s_.opt_.trust == SourceTrust::Trusted) {
+          s_.ApplyPseudo(e_, h, value);
+        } else if (e_.topLevel && s_.opt_.trust == SourceTrust::Receiver && h == kAccount) {
+          tentative_ = true;
+          tentativeAccount_ = value;
+          accountHeaderNo_ = headerNo_;
         }
         return;
       }
-      ApplyHeader(e, h, value, headerCharset);
-    };
+      s_.ApplyHeader(e_, h, value, headerCharset);
+    }
 
-    Stop result{Stop::Eof, 0};
-    LinePiece p;
-    while (!Stopped() && in_.Next(p)) {
-      if (!p.first) {
-        if (have && cur.size() < kMaxHeaderValue)
-          cur.append(p.text.substr(0, kMaxHeaderValue - cur.size()));
-        StoreLine(e, p.text, true);
-        continue;
+    // After the block: pseudo-headers that do not count are neutralised in the kept lines.
+    void Finish() {
+      // The receiver's account line counts only when it is the last header of the block.
+      bool accountHonoured = tentative_ && accountHeaderNo_ == headerNo_;
+      if (accountHonoured) s_.ApplyPseudo(e_, kAccount, tentativeAccount_);
+      bool trusted = e_.topLevel && s_.opt_.trust == SourceTrust::Trusted;
+      for (size_t i = 0; i < pseudoLines_.size(); ++i) {
+        auto [line, h] = pseudoLines_[i];
+        bool honoured = trusted || (accountHonoured && h == kAccount && i + 1 == pseudoLines_.size() &&
+                                    line + 1 >= e_.lines.size());
+        if (!honoured && line < e_.lines.size()) e_.lines[line].insert(0, kNeutralisedPrefix);
       }
-      Stop s = Classify(p);
-      if (s.kind != Stop::None) {
-        result = s;
-        break;
-      }
-      if (p.text.empty() && p.last) {
-        result = Stop{};
-        break;
-      }
-      if (have && (p.text[0] == ' ' || p.text[0] == '\t')) {
-        if (cur.size() < kMaxHeaderValue) {
-          cur += ' ';
-          cur.append(p.text.substr(0, kMaxHeaderValue - cur.size()));
-        }
-      } else {
-        finish();
-        cur.assign(p.text.substr(0, kMaxHeaderValue));
-        have = true;
-        curLine = e.lines.size();
-      }
-      StoreLine(e, p.text, false);
     }
-    finish();
-    // The receiver's account line counts only when it is the last header of the block.
-    bool accountHonoured = tentative && accountHeaderNo == headerNo;
-    if (accountHonoured) ApplyPseudo(e, kAccount, tentativeAccount);
-    bool trusted = e.topLevel && opt_.trust == SourceTrust::Trusted;
-    for (size_t i = 0; i < pseudoLines.size(); ++i) {
-      auto [line, h] = pseudoLines[i];
-      bool honoured = trusted || (accountHonoured && h == kAccount && i + 1 == pseudoLines.size() &&
-                                  line + 1 >= e.lines.size());
-      if (!honoured && line < e.lines.size())
-        e.lines[line].insert(0, kNeutralisedPrefix);
-    }
-    return result;
+
+  private:
+    Splitter& s_;
+    Entity& e_;
+    size_t headerNo_ = 0, curLine_ = 0, accountHeaderNo_ = 0;
+    std::vector<std::pair<size_t, int>> pseudoLines_;  // line index, header
+    std::string tentativeAccount_;
+    bool tentative_ = false;
+  };
+
+  Stop ReadHeaders(Entity& e) {
+    if (Stopped()) return {Stop::Eof, 0};
+    EntityHeaders headers(*this, e);
+    Stop s = walker_.ReadHeaderBlock(headers, kMaxHeaderValue);
+    headers.Finish();
+    return s;
   }
 
   void ApplyPseudo(Entity& e, int h, const std::string& value) {
@@ -324,20 +313,21 @@ private:
 
   // The file name of a Content-Type or Content-Disposition value: "name=" (also found inside
   // "filename="), else an RFC 2231 "name*=" value (charset'language'percent-encoded text).
-  static void TakeFileName(Entity& e, const std::string& value, const std::string& headerCharset) {
-    e.fileName = HeaderParam(value, "name=");
-    e.fileNameCharset = headerCharset;
-    auto takeExtended = [&e](const std::string& ext, bool first) {
+  // False, and the entity unchanged, when the value names no file.
+  static bool TakeFileName(Entity& e, const std::string& value, const std::string& headerCharset) {
+    std::string name = HeaderParam(value, "name=");
+    std::string charset = headerCharset;
+    auto takeExtended = [&](const std::string& ext, bool first) {
       size_t q1 = ext.find('\''), q2 = q1 == std::string::npos ? q1 : ext.find('\'', q1 + 1);
       if (first && q2 != std::string::npos) {
-        e.fileNameCharset = ext.substr(0, q1);
-        e.fileName += UrlDecode(ext.substr(q2 + 1));
+        charset = ext.substr(0, q1);
+        name += UrlDecode(ext.substr(q2 + 1));
       } else {
-        e.fileName += UrlDecode(ext);
+        name += UrlDecode(ext);
       }
     };
-    if (e.fileName.empty()) takeExtended(HeaderParam(value, "name*="), true);
-    if (e.fileName.empty()) {
+    if (name.empty()) takeExtended(HeaderParam(value, "name*="), true);
+    if (name.empty()) {
       // A long name split into numbered pieces: "name*0*=utf-8''...; name*1*=..." (or unencoded
       // "name*0=...").
       for (int k = 0; k < 100; ++k) {
@@ -349,10 +339,14 @@ private:
         }
         std::string plain = PieceParam(value, n + "=");
         if (plain.empty()) break;
-        e.fileName += plain;
+        name += plain;
       }
     }
-    e.nameFromParam = !e.fileName.empty();
+    if (name.empty()) return false;
+    e.fileName = std::move(name);
+    e.fileNameCharset = std::move(charset);
+    e.nameFromParam = true;
+    return true;
   }
 
   void ApplyHeader(Entity& e, int h, std::string& value, const std::string& headerCharset) {
@@ -378,7 +372,9 @@ private:
         return;
       }
       case kDisposition:
-        if (e.fileName.empty()) TakeFileName(e, value, headerCharset);
+        // The disposition's file name wins over the type's name: senders put other things
+        // there ("clock.bmp,69c" beside the file name "clock.bmp").
+        if (!e.nameFromDisposition && TakeFileName(e, value, headerCharset)) e.nameFromDisposition = true;
         break;
       case kLocation:
         if (e.fileName.empty()) {
@@ -390,6 +386,7 @@ private:
       default:
         break;
     }
+    e.cs[h] = headerCharset;
     e.v[h] = std::move(value);
   }
 
@@ -405,7 +402,10 @@ private:
     if (e.v[kCharset].empty()) e.v[kCharset] = e.wordCharset;
     if (const Entity* p = e.parent) {
       for (int i = 0; i < kHeaderCount; ++i)
-        if (i != kContentType && i != kEncoding && e.v[i].empty()) e.v[i] = p->v[i];
+        if (i != kContentType && i != kEncoding && e.v[i].empty()) {
+          e.v[i] = p->v[i];
+          e.cs[i] = p->cs[i];
+        }
       if (!e.hasReceived) e.hasReceived = p->hasReceived;
       if (!e.hasFolder && p->hasFolder) {
         e.hasFolder = true;
@@ -461,96 +461,92 @@ private:
     return ParseLeaf(e);
   }
 
-  Stop ParseMultipart(Entity& e, int depth) {
-    bounds_.push_back(&e.boundary);
-    const size_t my = bounds_.size() - 1;
-    // Preamble: kept aside in case the boundary never comes (then it is the rest of the entity).
-    std::string pre;
-    bool spilled = false, found = false;
-    Stop s{Stop::Eof, 0};
-    LinePiece p;
-    while (!Stopped() && in_.Next(p)) {
-      if (p.first) {
-        Stop c = Classify(p);
-        if (c.kind == Stop::Delim && c.level == my) {
-          found = true;
-          break;
-        }
-        if (c.kind != Stop::None) {
-          s = c;
-          break;
-        }
-      }
-      pre.append(p.text);
-      if (p.last) pre += "\r\n";
-      if (attachmentsOnly_) {
-        pre.resize(std::min<size_t>(pre.size(), 1));  // only whether there was any text matters
-        continue;
-      }
-      if (pre.size() > kMaxPreambleInMemory) {
-        if (!spilled) {
-          if (!BeginPart()) break;
-          std::string head;
-          HeaderChain(e, head);
-          head += "\r\n";
-          if (!WritePart(head)) break;
-          spilled = true;
-        }
-        if (!WritePart(pre)) break;
-        pre.clear();
-      }
+  // The preamble of a multipart: kept aside in case the boundary never comes (then it is the
+  // rest of the entity, stored whole); a long one goes to a part of its own as it is read.
+  class Preamble : public BodySink {
+  public:
+    Preamble(Splitter& s, const Entity& e) : s_(s), e_(e) {}
+    bool Text(std::string_view text, bool) override {
+      if (!TrimView(text).empty()) nonBlank_ = true;
+      return Add(text);
     }
-    if (!found) {
-      bounds_.pop_back();
+    bool Break() override { return Add("\r\n"); }
+
+    // The boundary never came: the text is the entity, kept whole.
+    void Keep() {
+      if (s_.attachmentsOnly_ || !nonBlank_) {
+        Drop();
+        return;
+      }
+      if (!spilled_ && !Start()) return;
+      if (!s_.WritePart(pre_)) return;
+      s_.EndPart(e_, true);
+    }
+    void Drop() {
+      if (spilled_) s_.sink_.Abort();
+      spilled_ = false;
+      pre_.clear();
+      pre_.shrink_to_fit();
+    }
+
+  private:
+    bool Start() {
+      if (!s_.BeginPart()) return false;
+      std::string head;
+      HeaderChain(e_, head);
+      head += "\r\n";
+      spilled_ = true;
+      return s_.WritePart(head);
+    }
+    bool Add(std::string_view bytes) {
+      if (s_.attachmentsOnly_) return true;  // only whether there was any text matters
+      pre_.append(bytes);
+      if (pre_.size() <= kMaxPreambleInMemory) return true;
+      if (!spilled_ && !Start()) return false;
+      if (!s_.WritePart(pre_)) return false;
+      pre_.clear();
+      return true;
+    }
+    Splitter& s_;
+    const Entity& e_;
+    std::string pre_;
+    bool spilled_ = false, nonBlank_ = false;
+  };
+
+  Stop ParseMultipart(Entity& e, int depth) {
+    const size_t my = walker_.Open(e.boundary);
+    Stop s;
+    {
+      Preamble pre(*this, e);
+      s = walker_.ReadBody(pre);
       if (Stopped()) {
-        if (spilled) sink_.Abort();
+        pre.Drop();
+        walker_.Close();
         return {Stop::Eof, 0};
       }
-      bool hasText = !attachmentsOnly_ && (spilled || !TrimView(pre).empty());
-      if (hasText) {
-        if (!spilled) {
-          if (BeginPart()) {
-            std::string head;
-            HeaderChain(e, head);
-            head += "\r\n";
-            WritePart(head);
-          }
-        }
-        if (!Stopped()) WritePart(pre);
-        EndPart(e, true);
+      if (s.kind != Stop::Delim || s.level != my) {
+        walker_.Close();
+        pre.Keep();
+        if (s.kind == Stop::Close && s.level == my) return walker_.Skip();
+        return s;
       }
-      if (s.kind == Stop::Close && s.level == my) return SkipEpilogue();
-      return s;
+      pre.Drop();
     }
-    if (spilled) sink_.Abort();
-    pre.clear();
-    pre.shrink_to_fit();
     for (;;) {
       Entity child;
       child.parent = &e;
       s = ParseEntity(child, depth + 1);
       if (Stopped()) {
-        bounds_.pop_back();
+        walker_.Close();
         return {Stop::Eof, 0};
       }
       if (s.kind == Stop::Delim && s.level == my) continue;
       if (s.kind == Stop::Close && s.level == my) break;
-      bounds_.pop_back();
+      walker_.Close();
       return s;  // end of input, or an enclosing boundary
     }
-    bounds_.pop_back();
-    return SkipEpilogue();
-  }
-
-  // Skips lines up to the next boundary of an enclosing entity (or the end).
-  Stop SkipEpilogue() {
-    LinePiece p;
-    while (!Stopped() && in_.Next(p)) {
-      if (!p.first) continue;
-      Stop c = Classify(p);
-      if (c.kind != Stop::None) return c;
-    }
-    return {Stop::Eof, 0};
+    walker_.Close();
+    return walker_.Skip();  // the epilogue, up to an enclosing boundary
   }
 
   bool BeginPart() {
@@ -591,90 +587,53 @@ private:
     EndPart(e, e.eml);
   }
 
-  enum class Mode { Text, Eml, QuotedPrintable, Base64, UUEncode };
+  // A leaf body decoded into its part; notes whether a multipart kept whole holds attached
+  // files inside it.
+  class LeafBody : public BodySink {
+  public:
+    LeafBody(BodyDecoder& decoder, const Entity& e) : decoder_(decoder), e_(e) {}
+    bool Text(std::string_view text, bool lineStart) override {
+      if (lineStart && e_.keptWhole && !holdsMixed && !text.empty() &&
+          (text[0] == ' ' || text[0] == '\t' || StartsWithNoCase(text, "content-type")) &&
+          ContainsNoCase(text, "multipart/mixed"))
+        holdsMixed = true;
+      return decoder_.Text(text, lineStart);
+    }
+    bool Break() override { return decoder_.Break(); }
+    bool holdsMixed = false;
 
-  // Attachments-only pass: skips a body that is not a named file of a multipart/mixed.
-  Stop SkipLeaf() { return SkipEpilogue(); }
+  private:
+    BodyDecoder& decoder_;
+    const Entity& e_;
+  };
 
   Stop ParseLeaf(Entity& e) {
     if (attachmentsOnly_ && (e.eml || !e.nameFromParam || !e.parent || parts_ >= opt_.maxParts ||
                              !e.parent->type.starts_with("multipart/mixed")))
-      return SkipLeaf();
+      return walker_.Skip();
     if (!attachmentsOnly_ && parts_ + 1 >= opt_.maxParts) {
       // Too many parts: the rest of the message becomes this one part, undecoded.
-      swallow_ = true;
+      walker_.IgnoreBoundaries();
       e.eml = true;
     }
-    Mode mode = Mode::Text;
-    if (e.eml) {
-      mode = Mode::Eml;
-    } else {
-      std::string enc = AsciiLowerCopy(TrimView(e.v[kEncoding]));
-      if (enc == "base64")
-        mode = Mode::Base64;
-      else if (enc == "uue" || enc == "uuencode" || enc == "x-uue" || enc == "x-uuencode")
-        mode = Mode::UUEncode;
-      else if (enc == "quoted-printable")
-        mode = Mode::QuotedPrintable;
-    }
+    TransferEncoding encoding = e.eml ? TransferEncoding::Identity : TransferEncodingOf(e.v[kEncoding]);
     if (!BeginPart()) return {Stop::Eof, 0};
-    std::string out;
-    out.reserve(kOutChunk + 4096);
-    if (mode == Mode::Eml) {
-      HeaderChain(e, out);
-      out += "\r\n";
+    BodyDecoder decoder(encoding, [this](std::string_view b) { return WritePart(b); }, kOutChunk);
+    if (e.eml) {
+      std::string head;
+      HeaderChain(e, head);
+      head += "\r\n";
+      decoder.Raw(head);
     }
-    Base64Decoder b64;
-    QPDecoder qp("\r\n");
-    UUDecoder uu;
-    Stop s{Stop::Eof, 0};
-    LinePiece p;
-    bool holdsMixed = false;  // a kept-whole multipart with files attached inside it
-    while (!sinkFailed_ && in_.Next(p)) {
-      if (p.first) {
-        Stop c = Classify(p);
-        if (c.kind != Stop::None) {
-          s = c;
-          break;
-        }
-        if (e.keptWhole && !holdsMixed && !p.text.empty() &&
-            (p.text[0] == ' ' || p.text[0] == '\t' || StartsWithNoCase(p.text, "content-type")) &&
-            ContainsNoCase(p.text, "multipart/mixed"))
-          holdsMixed = true;
-      }
-      switch (mode) {
-        case Mode::Base64:
-          b64.Feed(p.text, out);
-          break;
-        case Mode::UUEncode:
-          uu.Feed(p.text, out);
-          if (p.last) uu.Feed("\n", out);
-          break;
-        case Mode::QuotedPrintable:
-          qp.Feed(p.text, out);
-          if (p.last) qp.Feed("\n", out);
-          break;
-        case Mode::Text:
-        case Mode::Eml:
-          out.append(p.text);
-          if (p.last) out += "\r\n";
-          break;
-      }
-      if (out.size() >= kOutChunk) {
-        if (!WritePart(out)) return {Stop::Eof, 0};
-        out.clear();
-      }
-    }
+    LeafBody body(decoder, e);
+    Stop s = walker_.ReadBody(body);
     if (in_.failed()) {
-      sink_.Abort();  // a part cut short by a read error is not kept
+      if (!sinkFailed_) sink_.Abort();  // a part cut short by a read error is not kept
       return {Stop::Eof, 0};
     }
-    if (mode == Mode::Base64) b64.Finish(out);
-    if (mode == Mode::UUEncode) uu.Finish(out);
-    if (mode == Mode::QuotedPrintable) qp.Finish(out);
-    if (!WritePart(out)) return {Stop::Eof, 0};
-    if (holdsMixed) sink_.KeptWhole();
-    EndPart(e, mode == Mode::Eml);
+    if (!decoder.Finish() || sinkFailed_) return {Stop::Eof, 0};
+    if (body.holdsMixed) sink_.KeptWhole();
+    EndPart(e, e.eml);
     return s;
   }
 
@@ -700,10 +659,21 @@ private:
   }
 
   PartDescriptor Describe(const Entity& e, bool asEml) const {
+    // The descriptor's text is in the charset its "Charset:" line names (part_descriptor.h): a
+    // text part keeps its own charset; a named part that is not text has none, and its text
+    // goes in UTF-8.
+    const std::string& partCharset = e.v[kCharset];
+    std::string nameCharset = e.fileNameCharset;
+    if (nameCharset.empty() && !IsValidUtf8(e.fileName))
+      nameCharset = partCharset.empty() ? DefaultCharsetName() : partCharset;
+    std::string name = CleanAttachmentName(e.fileName, nameCharset);
+    const bool named = !name.empty();
+    const std::string target = named && !asEml && !e.type.starts_with("text/") ? std::string() : partCharset;
+    auto text = [&](int h) { return Recode(e.v[h], e.cs[h].empty() ? partCharset : e.cs[h], target); };
+
     PartDescriptor d;
-    d.to = e.v[kTo];
-    d.from = e.v[kFrom];
-    std::string name = CleanAttachmentName(e.fileName, e.fileNameCharset);
+    d.to = text(kTo);
+    d.from = text(kFrom);
     std::string kind = KindOfName(name);
     if (kind.empty()) {
       if (asEml) {
@@ -716,12 +686,12 @@ private:
       }
     }
     d.kind = kind;
-    d.name = name.empty() ? e.v[kSubject] : name;
+    d.name = named ? Recode(name, "utf-8", target) : text(kSubject);
     static const std::pair<int, std::string_view> kTags[] = {
-        {kTo, "To: "}, {kDate, "Date: "}, {kReplyTo, "Reply-To: "}, {kCC, "CC: "},
-        {kCharset, "Charset: "}};
+        {kTo, "To: "}, {kDate, "Date: "}, {kReplyTo, "Reply-To: "}, {kCC, "CC: "}};
     for (auto [h, tag] : kTags)
-      if (!e.v[h].empty()) d.AddTag(tag, e.v[h]);
+      if (!e.v[h].empty()) d.AddTag(tag, h == kDate ? e.v[h] : text(h));
+    if (!target.empty()) d.AddTag("Charset: ", target);
     DateTime received = e.v[kReceived].empty() ? 0 : ParseMailDate(e.v[kReceived]);
     if (received == 0 && !e.v[kDate].empty()) received = ParseMailDate(e.v[kDate]);
     if (received != 0) {
@@ -742,13 +712,12 @@ private:
   }
 
   LineReader& in_;
+  MimeWalker walker_;
   PartSink& sink_;
   const SplitOptions& opt_;
   bool textOnly_;
   bool attachmentsOnly_;
-  std::vector<const std::string*> bounds_;
   size_t parts_ = 0;
-  bool swallow_ = false;
   bool sinkFailed_ = false;
 };
 
@@ -839,11 +808,22 @@ private:
     bool Begin() override { return owner_.Begin(); }
     bool Write(std::string_view bytes) override { return owner_.Write(bytes); }
     bool End(PartDescriptor d) override {
+      // The message's lines, with the file's own name, kind and charset (a file's text lines
+      // follow its charset, which is not the message's).
       PartDescriptor r = cover_;
       r.kind = d.kind;
       r.name = d.name;
-      // The message's charset says nothing about the bytes of a file.
-      std::erase_if(r.tagged, [](const std::string& t) { return StartsWithNoCase(t, "Charset:"); });
+      r.to = d.to;
+      r.from = d.from;
+      auto charsetBound = [](const std::string& t) {
+        return StartsWithNoCase(t, "To:") || StartsWithNoCase(t, "CC:") ||
+               StartsWithNoCase(t, "Reply-To:") || StartsWithNoCase(t, "Charset:");
+      };
+      std::erase_if(r.tagged, charsetBound);
+      std::vector<std::string> own;
+      for (const std::string& t : d.tagged)
+        if (charsetBound(t)) own.push_back(t);
+      r.tagged.insert(r.tagged.begin(), own.begin(), own.end());
       return owner_.End(std::move(r));
     }
     void Abort() override { owner_.Abort(); }

@@ -1,5 +1,6 @@
 #include "mailformat/part_descriptor.h"
 
+#include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "mailformat/mail_date.h"
 #include "mailformat/mime_header.h"
@@ -100,6 +101,12 @@ DescriptorTags ReadDescriptorTags(const PartDescriptor& d) {
     }
   }
   return t;
+}
+
+std::string DescriptorTextToUtf8(std::string_view text, std::string_view charset) {
+  if (!charset.empty()) return DecodeFromCharset(text, charset);
+  if (IsValidUtf8(text)) return std::string(text);
+  return DecodeFromCharset(text, DefaultCharsetName());
 }
 
 bool IsMarkerKind(std::string_view kind) { return kind.starts_with("$$$"); }

@@ -1,6 +1,20 @@
 #pragma once
 // The part descriptor (".$$1"): one message part's header data on its way from a mail source to
 // the filer. Six positional lines, then tagged lines; CR LF line ends.
+//
+// Charset rule. The text of lines 1 (recipients), 2 (sender) and 4 (name) and of the "To:",
+// "CC:" and "Reply-To:" lines is in the charset that the descriptor's "Charset:" line names.
+// A descriptor without a "Charset:" line has that text in UTF-8; bytes that are not valid UTF-8
+// there are in the default charset (windows-1252: 8-bit headers of mail that declares nothing).
+// The splitter writes it so:
+//  - a text part (and a message kept whole) keeps its own charset on the "Charset:" line, and
+//    its name and addresses are written in that charset;
+//  - a named part that is not text (a picture, a PDF) gets no "Charset:" line, and its name
+//    and addresses are written in UTF-8.
+// Whoever files a descriptor converts once, at its edge: the file name is made from
+// DescriptorTextToUtf8(line 4, charset); the index keeps `Title` and the addresses as written,
+// with `Charset` = the "Charset:" value, or, when there is none, in UTF-8 (converted with the
+// same function) and without a `Charset` key.
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +58,10 @@ struct DescriptorTags {
   std::string Key(std::string_view name) const;  // last value of a key, "" when absent
 };
 DescriptorTags ReadDescriptorTags(const PartDescriptor& d);
+
+// Descriptor text (lines 1, 2, 4, the address lines) in UTF-8, by the charset rule above;
+// `charset` is the value of the descriptor's "Charset:" line ("" when it has none).
+std::string DescriptorTextToUtf8(std::string_view text, std::string_view charset);
 
 // A kind is a marker kind ("$$$" + anything). Only the program's own unpacker writes those.
 bool IsMarkerKind(std::string_view kind);

@@ -8,8 +8,8 @@
 // its entry, and when a changed index cannot be saved the documents handled since the last save
 // are put back and the error is reported.
 #include "foundation/types.h"
-#include "store/collision_choice.h"
 #include "store/doc_record.h"
+#include "store/op_services.h"
 
 #include <functional>
 #include <map>
@@ -18,17 +18,9 @@
 #include <string_view>
 #include <vector>
 
-namespace px {
-class MessageQueue;
-class RandomSource;
-}  // namespace px
-
 namespace px::store {
 
-class IniRegistry;
-class TPXCustomIni;
-class UnreadList;
-class NewMailList;
+struct OpContext;
 
 enum DocOpCode : int {
   opCreateFolder = 1,
@@ -47,55 +39,6 @@ enum DocOpCode : int {
   opUpdateContact = 14,
   opCreateContact = 15,
   opStampContact = 16,
-};
-
-// Quickboard buttons refer to documents and folders by path; they follow moves and renames.
-class QuickboardLinks {
-public:
-  virtual ~QuickboardLinks() = default;
-  virtual void PathMoved(const std::string& oldPath, const std::string& newPath, bool folder) = 0;
-  virtual void PathRemoved(const std::string& path, bool folder) = 0;
-  virtual void CaptionChanged(const std::string& path, const std::string& title) = 0;
-};
-
-// Mail sorting rules name folders; a moved or renamed folder rewrites them.
-class SortingRuleLinks {
-public:
-  virtual ~SortingRuleLinks() = default;
-  // Rewrites every rule whose folder lies in oldFolder and saves the rules when one changed.
-  // Returns the names of the changed rules.
-  virtual std::vector<std::string> FolderMoved(const std::string& oldFolder,
-                                               const std::string& newFolder) = 0;
-};
-
-// The documents opened as temporary copies; operations never touch them.
-class OpenDocuments {
-public:
-  virtual ~OpenDocuments() = default;
-  virtual bool IsOpen(const std::string& path) const = 0;
-  virtual bool AnyOpenBelow(const std::string& folder) const = 0;
-  virtual void BringForward(const std::string& path) = 0;
-};
-
-// What the operations work with. Pointers that are null switch the matching bookkeeping off.
-struct OpServices {
-  IniRegistry* registry = nullptr;       // required
-  RandomSource* random = nullptr;        // required
-  MessageQueue* messages = nullptr;
-  UnreadList* unread = nullptr;
-  NewMailList* newMail = nullptr;
-  TPXCustomIni* sent = nullptr;          // sent.ini, open for the run
-  QuickboardLinks* quickboard = nullptr;
-  SortingRuleLinks* rules = nullptr;
-  OpenDocuments* openDocs = nullptr;
-  CollisionResolver* resolver = nullptr;  // null: never replace, take the proposed name
-  std::string documentsFolder;           // all folders end in "/"
-  std::string trashFolder;
-  std::string contactsFolder;
-  std::string ownFromAddress;
-  std::function<void()> rearmWatch;      // re-arms the shown folder's change notification
-  std::function<void(bool on)> busy;     // the busy display, shown once a run passes 250 ms
-  std::function<void()> refreshPending;  // rebuilds the pending-folder list from sent.ini
 };
 
 // The current item of an operation: one selected row plus what the operation needs.
@@ -156,7 +99,8 @@ std::string RenameRefusal(const std::string& folder, std::string_view currentNam
 
 class DocOperations {
 public:
-  explicit DocOperations(OpServices services);
+  // The collaborators must outlive the operations.
+  DocOperations(OpServices services, OpCollaborators collaborators);
   ~DocOperations();
   DocOperations(const DocOperations&) = delete;
   DocOperations& operator=(const DocOperations&) = delete;
@@ -175,31 +119,14 @@ public:
   // How many items the last run skipped because the user cancelled a collision.
   size_t Skipped() const { return skipped_; }
   const OpServices& Services() const { return svc_; }
+  const OpCollaborators& Collaborators() const { return co_; }
 
 private:
-  struct Run;
-  bool runOne(Run& run, int code, OpItem& item);
-  bool transfer(Run& run, OpItem& it, bool move);
-  bool transferFolder(Run& run, OpItem& it, bool move);
-  bool transferContact(Run& run, OpItem& it, bool move);
-  bool createFolder(Run& run, OpItem& it);
-  bool storeFile(Run& run, OpItem& it, bool move);
-  bool renameDoc(Run& run, OpItem& it);
-  bool setTitle(Run& run, OpItem& it);
-  bool outbox(Run& run, OpItem& it);
-  bool writeKey(Run& run, OpItem& it, int code);
-  bool deleteDoc(Run& run, OpItem& it);
-  bool deleteFolder(Run& run, OpItem& it);
-  bool updateContact(Run& run, OpItem& it);
-  bool createContact(Run& run, OpItem& it);
-  bool stampContact(Run& run, OpItem& it);
-  bool checkpoint(Run& run);
-  void finish(Run& run);
-  void folderMoved(const std::string& oldFolder, const std::string& newFolder);
-  void refuse(std::string_view text);
-  void absent();
+  bool RunOne(OpContext& cx, int code, OpItem& item);
+  bool Checkpoint(OpContext& cx);
 
   OpServices svc_;
+  OpCollaborators co_;
   size_t skipped_ = 0;
 };
 

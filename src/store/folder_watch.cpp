@@ -1,5 +1,7 @@
 #include "store/folder_watch.h"
 
+#include "store/folder_files.h"
+
 #include "store/folder_listing.h"
 
 #include <sys/inotify.h>
@@ -17,11 +19,6 @@ constexpr uint32_t kNameChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOV
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
   return !prefix.empty() && s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string WithSlash(std::string s) {
-  if (!s.empty() && s.back() != '/') s += '/';
-  return s;
 }
 
 }  // namespace

@@ -82,13 +82,6 @@ struct ListingContext {
   // The Contacts tab is shown (contact references are listed even while a search is active).
   bool contactsTabShown = false;
 
-  // Busy display: switched on once when a foreground listing runs longer than 250 ms
-  // (searching tells to show "Searching..."), and off at its end.
-  std::function<void(bool on, bool searching)> busy;
-  // The background search thread: running, and stop-and-wait before a foreground listing.
-  std::function<bool()> searchThreadRunning;
-  std::function<void()> stopSearchThread;
-
   // Details of a contact's card for its rows on the Contacts tab.
   ContactDetailsFn contactDetails;
 

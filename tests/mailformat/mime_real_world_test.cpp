@@ -4,9 +4,14 @@
 
 #include <QTemporaryDir>
 
+#include <list>
+#include <map>
+#include <sstream>
+
 #include "foundation/random.h"
 #include "mailformat/codecs.h"
 #include "mailformat/mhtml_reader.h"
+#include "mailformat/part_descriptor.h"
 #include "mailformat/text_extract.h"
 #include "mime_test_util.h"
 #include "support/test_support.h"
@@ -110,12 +115,12 @@ TEST(MimeRealWorld, DigestMessagesBecomePartsNamedAfterTheirOwnSubjects) {
   EXPECT_EQ(parts[1].d.kind, "txt");
   EXPECT_EQ(parts[1].d.name, "Frost cloth");
   EXPECT_EQ(parts[1].d.from, "Ben <ben@example.com>");
-  EXPECT_EQ(parts[1].content, "Does anyone use frost cloth on raised beds?\r\n\r\n");
+  EXPECT_EQ(parts[1].content, "Does anyone use frost cloth on raised beds?\r\n");
   EXPECT_EQ(parts[1].Tag("Date: "), "Date: Thu, 3 Dec 2026 20:01:00 +0000");
   EXPECT_EQ(parts[2].d.name, "Re: Frost cloth");
   EXPECT_EQ(parts[2].d.from, "Cara <cara@example.com>");
   EXPECT_EQ(parts[2].Tag("Charset: "), "Charset: utf-8");
-  EXPECT_EQ(parts[2].content, "Yes, it works well down to \xE2\x88\x92" "5 \xC2\xB0" "C.\r\n\r\n");
+  EXPECT_EQ(parts[2].content, "Yes, it works well down to \xE2\x88\x92" "5 \xC2\xB0" "C.\r\n");
   EXPECT_EQ(parts[3].d.name, "Gardening Digest, Vol 12, Issue 3");
   EXPECT_NE(parts[3].content.find("Gardening mailing list"), std::string::npos);
   for (const Part& p : parts) EXPECT_FALSE(p.Tag("MsgID: ").empty());
@@ -151,6 +156,113 @@ TEST(MimeRealWorld, DispositionFileNameNamesAPictureWithoutContentTypeName) {
   EXPECT_EQ(parts[1].d.name, "beach day.jpg");
   EXPECT_EQ(parts[1].content, "\xFF\xD8\xFF\xE0" + Bytes(0, 100) + "\xFF\xD9");
   EXPECT_EQ(parts[1].Tag("X-DATE-RECEIVED: "), "X-DATE-RECEIVED: 12/08/26 17:00:00");
+}
+
+
+// Messages written the way other mail programs write them (tests/data/mime/real, made with
+// Python's email package): every attached file comes out byte for byte as it was attached, under
+// its own name, decoded once.
+TEST(MimeRealWorld, AttachmentsOfOtherProgramsComeOutByteForByte) {
+  const std::string dir = std::string(PX_TEST_DATA) + "/mime/real/";
+  std::istringstream table(px::test::readFile(dir + "expected.tsv"));
+  std::map<std::string, std::vector<Part>> split;
+  std::list<SpoolFixture> spools;
+  std::string row;
+  int rows = 0;
+  while (std::getline(table, row)) {
+    if (row.empty() || row[0] == '#') continue;
+    std::vector<std::string> col;
+    std::istringstream cells(row);
+    for (std::string c; std::getline(cells, c, '\t');) col.push_back(c);
+    col.resize(5);
+    const std::string& message = col[0];
+    if (!split.count(message)) {
+      SplitResult r;
+      split[message] = spools.emplace_back().Split(px::test::readFile(dir + message), {}, &r);
+      EXPECT_TRUE(r.ok()) << message;
+    }
+    const auto& parts = split[message];
+    size_t index = std::stoul(col[1]);
+    ASSERT_LE(index, parts.size()) << message;
+    const Part& p = parts[index - 1];
+    std::string charset = p.Tag("Charset: ").empty() ? "" : p.Tag("Charset: ").substr(9);
+    EXPECT_EQ(p.d.kind, col[2]) << message << " part " << index;
+    EXPECT_EQ(DescriptorTextToUtf8(p.d.name, charset), col[3]) << message << " part " << index;
+    if (!col[4].empty())
+      EXPECT_EQ(p.content, px::test::readFile(dir + "originals/" + col[4])) << message << " " << col[4];
+    ++rows;
+  }
+  EXPECT_GE(rows, 15);
+  // Nothing more than the listed parts: the epilogue after "--b-->" is not an attachment.
+  EXPECT_EQ(split["office_client.eml"].size(), 4u);
+  EXPECT_EQ(split["flowed_client.eml"].size(), 5u);
+  EXPECT_EQ(split["signed.eml"].size(), 2u);
+}
+
+TEST(MimeRealWorld, DispositionFileNameWinsOverTheTypeName) {
+  for (bool dispositionFirst : {false, true}) {
+    std::string type = "Content-Type: image/bmp; name=\"clock.bmp,69c\"\n";
+    std::string disposition = "Content-Disposition: attachment; filename=\"clock.bmp\"\n";
+    SpoolFixture f;
+    auto parts = f.Split(testing::Crlf("Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\n" +
+                                       (dispositionFirst ? disposition + type : type + disposition) +
+                                       "Content-Transfer-Encoding: base64\n\nQk0=\n--b--\n"));
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[1].d.name, "clock.bmp") << dispositionFirst;
+    EXPECT_EQ(parts[1].d.kind, "bmp");
+  }
+  // Without a file name in the disposition the type's name stays.
+  SpoolFixture f;
+  auto parts = f.Split(testing::Crlf("Content-Type: image/png; name=\"a.png\"\n"
+                                     "Content-Disposition: inline\n\nx\n"));
+  EXPECT_EQ(parts[0].d.name, "a.png");
+}
+
+TEST(MimeRealWorld, NamesAreInTheDescriptorsCharsetAndDecodeOnce) {
+  // The message's text is ISO-8859-1 (its subject says so), its attachments named every way.
+  struct Case { const char* headers; const char* name; const char* charset; };
+  const Case cases[] = {
+      {"Content-Type: application/pdf; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.pdf?=\"", "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"Content-Type: application/pdf; name=\"=?iso-8859-1?Q?r=E9sum=E9.pdf?=\"", "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"Content-Type: application/pdf; name=\"=?UTF-8?B?csOpc3Vtw6kucGRm?=\"", "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"Content-Type: application/pdf\nContent-Disposition: attachment; filename*=utf-8''r%C3%A9sum%C3%A9.pdf",
+       "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"Content-Type: application/pdf\nContent-Disposition: attachment; filename*=iso-8859-1'fr'r%E9sum%E9.pdf",
+       "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      {"Content-Type: application/pdf; name=\"resume.pdf\"", "resume.pdf", ""},
+      // Raw 8-bit bytes in the part's charset.
+      {"Content-Type: application/pdf; charset=iso-8859-1; name=\"r\xE9sum\xE9.pdf\"", "r\xC3\xA9sum\xC3\xA9.pdf", ""},
+      // A named text file keeps its charset, and its name is written in it.
+      {"Content-Type: text/plain; charset=iso-8859-1; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.txt?=\"",
+       "r\xC3\xA9sum\xC3\xA9.txt", "iso-8859-1"},
+      {"Content-Type: text/plain; charset=utf-8; name=\"=?iso-8859-1?Q?r=E9sum=E9.txt?=\"",
+       "r\xC3\xA9sum\xC3\xA9.txt", "utf-8"},
+  };
+  for (const Case& c : cases) {
+    SpoolFixture f;
+    auto parts = f.Split(testing::Crlf(std::string("From: =?utf-8?Q?Ren=C3=A9?= <r@x>\n"
+                                                   "Subject: =?iso-8859-1?Q?Lebenslauf_f=FCr_Anna?=\n"
+                                                   "Content-Type: multipart/mixed; boundary=b\n\n"
+                                                   "--b\nContent-Type: text/plain; charset=iso-8859-1\n\nHallo\n--b\n") +
+                                       c.headers + "\n\nx\n--b--\n"));
+    ASSERT_EQ(parts.size(), 2u) << c.headers;
+    auto charsetOf = [](const Part& p) {
+      std::string t = p.Tag("Charset: ");
+      return t.empty() ? t : t.substr(9);
+    };
+    // The body: its subject and sender in its own charset.
+    EXPECT_EQ(charsetOf(parts[0]), "iso-8859-1");
+    EXPECT_EQ(parts[0].d.name, "Lebenslauf f\xFCr Anna");
+    EXPECT_EQ(DescriptorTextToUtf8(parts[0].d.name, charsetOf(parts[0])), "Lebenslauf f\xC3\xBCr Anna");
+    EXPECT_EQ(DescriptorTextToUtf8(parts[0].d.from, charsetOf(parts[0])), "Ren\xC3\xA9 <r@x>");
+    // The attachment: decoded once, whichever way it was named.
+    EXPECT_EQ(charsetOf(parts[1]), c.charset) << c.headers;
+    EXPECT_EQ(DescriptorTextToUtf8(parts[1].d.name, charsetOf(parts[1])), c.name) << c.headers;
+    EXPECT_EQ(DescriptorTextToUtf8(parts[1].d.from, charsetOf(parts[1])), "Ren\xC3\xA9 <r@x>") << c.headers;
+  }
+  // Without a "Charset:" line, 8-bit text that is not UTF-8 is in the default charset.
+  EXPECT_EQ(DescriptorTextToUtf8("Gr\xFC\xDF" "e", ""), "Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(DescriptorTextToUtf8("Gr\xC3\xBC\xC3\x9F" "e", ""), "Gr\xC3\xBC\xC3\x9F" "e");
 }
 
 }  // namespace

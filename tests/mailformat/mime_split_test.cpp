@@ -50,7 +50,7 @@ TEST(MimeSplit, AlternativeInsideMixedIsKeptAsOneEmlPartBesideTheAttachment) {
   EXPECT_EQ(parts[0].content,
             Crlf("From: a@x\nTo: b@y\nSubject: S\nMIME-Version: 1.0\n"
                  "Content-Type: multipart/alternative; boundary=\"a\"\n\n"
-                 "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<b>html</b>\n--a--\n"));
+                 "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<b>html</b>\n--a--"));
   EXPECT_EQ(parts[1].d.kind, "png");
   EXPECT_EQ(parts[1].d.name, "p.png");
   EXPECT_EQ(parts[1].content, std::string("\x00\x01\x02", 3));
@@ -68,7 +68,7 @@ TEST(MimeSplit, Base64AttachmentDecodesToTheOriginalBytes) {
   auto parts = f.Split(Fixture("base64_attachment.eml"));
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0].d.kind, "txt");
-  EXPECT_EQ(parts[0].content, "The report is attached.\r\n");
+  EXPECT_EQ(parts[0].content, "The report is attached.");
   EXPECT_EQ(parts[0].Tag("Charset: "), "Charset: utf-8");
   EXPECT_EQ(parts[1].d.kind, "pdf");
   EXPECT_EQ(parts[1].d.name, "report.pdf");
@@ -82,13 +82,13 @@ TEST(MimeSplit, ForwardedMessageJoinsTheGroupWithItsOwnHeaders) {
   auto parts = f.Split(Fixture("forwarded.eml"));
   ASSERT_EQ(parts.size(), 3u);
   EXPECT_EQ(parts[0].d.name, "Fwd: Minutes");
-  EXPECT_EQ(parts[0].content, "See the message below.\r\n");
+  EXPECT_EQ(parts[0].content, "See the message below.");
   EXPECT_EQ(parts[1].d.from, "Ivan <ivan@example.com>");
   EXPECT_EQ(parts[1].d.name, "Minutes");
-  EXPECT_EQ(parts[1].content, "The minutes are attached.\r\n");
+  EXPECT_EQ(parts[1].content, "The minutes are attached.");
   EXPECT_EQ(parts[2].d.kind, "txt");
   EXPECT_EQ(parts[2].d.name, "minutes.txt");
-  EXPECT_EQ(parts[2].content, "1. Budget\r\n2. Dates\r\n");
+  EXPECT_EQ(parts[2].content, "1. Budget\r\n2. Dates");
   for (const Part& p : parts) EXPECT_FALSE(p.Tag("MsgID: ").empty());
 }
 
@@ -98,9 +98,9 @@ TEST(MimeSplit, BrokenBoundariesStillYieldEveryPart) {
   SpoolFixture f;
   auto parts = f.Split(Fixture("broken_boundary.eml"));
   ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[0].content, "first\r\n");
+  EXPECT_EQ(parts[0].content, "first");
   EXPECT_EQ(parts[1].d.name, "second.txt");
-  EXPECT_EQ(parts[1].content, "second\r\n");
+  EXPECT_EQ(parts[1].content, "second");
 }
 
 TEST(MimeSplit, MissingBoundaryMakesTheRestOnePart) {
@@ -124,8 +124,8 @@ TEST(MimeSplit, BoundaryThatExtendsAnotherDoesNotEndIt) {
       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: multipart/mixed; boundary=b2\n\n"
       "--b2\n\ninner\n--b2--\n--b\n\nouter\n--b--\n"));
   ASSERT_EQ(parts.size(), 2u);
-  EXPECT_EQ(parts[0].content, "inner\r\n");
-  EXPECT_EQ(parts[1].content, "outer\r\n");
+  EXPECT_EQ(parts[0].content, "inner");
+  EXPECT_EQ(parts[1].content, "outer");
 }
 
 TEST(MimeSplit, SubPartWithoutContentTypeIsPlainTextAndInheritsTheMessageValues) {
@@ -161,11 +161,15 @@ TEST(MimeSplit, EncodedWordsInSubjectAndFileName) {
   SpoolFixture f;
   auto parts = f.Split(Fixture("encoded_words.eml"));
   ASSERT_EQ(parts.size(), 2u);
-  // The subject stays in its own charset (adjacent words joined without the blank).
+  // The text part's lines are in its charset (adjacent words joined without the blank); the
+  // sender's UTF-8 name is written in it too.
+  EXPECT_EQ(parts[0].Tag("Charset: "), "Charset: iso-8859-1");
   EXPECT_EQ(parts[0].d.name, "R\xE9sum\xE9 attached");
-  EXPECT_EQ(parts[0].d.from, "J\xC3\xBCrgen M\xC3\xBCller <juergen@example.de>");
-  // A file name becomes a UTF-8 file name.
+  EXPECT_EQ(parts[0].d.from, "J\xFCrgen M\xFCller <juergen@example.de>");
+  // A named file that is not text has no charset: its lines are UTF-8.
+  EXPECT_EQ(parts[1].Tag("Charset: "), "");
   EXPECT_EQ(parts[1].d.name, "Lebenslauf M\xC3\xBCller.txt");
+  EXPECT_EQ(parts[1].d.from, "J\xC3\xBCrgen M\xC3\xBCller <juergen@example.de>");
   EXPECT_EQ(parts[1].content, "Hallo");
 }
 
@@ -219,13 +223,13 @@ TEST(MimeSplit, HtmlBodyIsKeptAsEmlButANamedHtmlAttachmentIsDecoded) {
       "Content-Transfer-Encoding: quoted-printable\n\n<p class=3D\"x\">caf=C3=A9</p>\n--b--\n"));
   ASSERT_EQ(parts.size(), 3u);
   EXPECT_EQ(parts[0].d.kind, "eml");
-  EXPECT_NE(parts[0].content.find("Content-Transfer-Encoding: base64\r\n\r\nPGI+aGk8L2I+\r\n"), std::string::npos);
+  EXPECT_NE(parts[0].content.find("Content-Transfer-Encoding: base64\r\n\r\nPGI+aGk8L2I+"), std::string::npos);
   EXPECT_EQ(parts[1].d.kind, "html");
   EXPECT_EQ(parts[1].content, "<b>hi</b>");
   // A page named by its location is a file too, not MIME text under an ".htm" name.
   EXPECT_EQ(parts[2].d.kind, "htm");
   EXPECT_EQ(parts[2].d.name, "index.htm");
-  EXPECT_EQ(parts[2].content, "<p class=\"x\">caf\xC3\xA9</p>\r\n");
+  EXPECT_EQ(parts[2].content, "<p class=\"x\">caf\xC3\xA9</p>");
 }
 
 TEST(MimeSplit, ReceivedDateWinsOverDateAndZonesAreApplied) {

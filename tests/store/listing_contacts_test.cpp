@@ -1,5 +1,6 @@
 // Listing the contacts folder and its address groups; the pending-folder list.
 #include "listing_fixture.h"
+#include "store/pending_register.h"
 
 namespace px::store::listing_test {
 namespace {

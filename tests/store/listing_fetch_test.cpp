@@ -390,19 +390,5 @@ TEST_F(ListingFetch, BackgroundSearchHoldsBackBundleMembersUntilOneMatches) {
   EXPECT_THAT(names(rows), ElementsAre("att.pdf"));
 }
 
-TEST_F(ListingFetch, ForegroundListingStopsTheSearchThreadFirst) {
-  bool running = true;
-  int stops = 0;
-  ctx.searchThreadRunning = [&] { return running; };
-  ctx.stopSearchThread = [&] {
-    ++stops;
-    running = false;
-  };
-  list(docs, true);
-  EXPECT_EQ(stops, 0);
-  list(docs);
-  EXPECT_EQ(stops, 1);
-}
-
 }  // namespace
 }  // namespace px::store::listing_test

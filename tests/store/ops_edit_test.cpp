@@ -215,9 +215,7 @@ TEST_F(OpsFixture, OpenDocumentsAreNotTouched) {
     bool AnyOpenBelow(const std::string& f) const override { return path.rfind(f, 0) == 0; }
     void BringForward(const std::string& p) override { raised = p; }
   } open;
-  OpServices s = ops->Services();
-  s.openDocs = &open;
-  DocOperations guarded(s);
+  DocOperations guarded(ops->Services(), {resolver, open, noQuickboard, noRules, noPending});
   const std::string a = dir("A");
   doc(a, "o.txt", "o", {"Flags=0"});
   open.path = a + "o.txt";

@@ -42,6 +42,10 @@ struct OpsFixture : ::testing::Test {
   NewMailList newMail;
   std::unique_ptr<TPXIniBase> sent;
   ScriptedResolver resolver;
+  NoOpenDocuments noOpenDocs;
+  NoQuickboard noQuickboard;
+  NoSortingRules noRules;
+  NoPendingRefresh noPending;
   std::unique_ptr<DocOperations> ops;
 
   void SetUp() override {
@@ -58,12 +62,16 @@ struct OpsFixture : ::testing::Test {
     s.unread = &unread;
     s.newMail = &newMail;
     s.sent = sent.get();
-    s.resolver = &resolver;
     s.documentsFolder = docs;
     s.trashFolder = trash;
     s.contactsFolder = contacts;
     s.ownFromAddress = "me@example.org";
-    ops = std::make_unique<DocOperations>(std::move(s));
+    ops = std::make_unique<DocOperations>(std::move(s), collaborators());
+  }
+
+  // The fixture's collaborators: the scripted resolver, nothing else present.
+  OpCollaborators collaborators() {
+    return {resolver, noOpenDocs, noQuickboard, noRules, noPending};
   }
 
   std::string dir(const std::string& rel) {

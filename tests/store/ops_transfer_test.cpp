@@ -230,9 +230,7 @@ TEST_F(OpsFixture, FolderMoveCarriesCountsAndRewritesRules) {
     }
     std::string from, to;
   } rules;
-  OpServices s = ops->Services();
-  s.rules = &rules;
-  DocOperations withRules(s);
+  DocOperations withRules(ops->Services(), {resolver, noOpenDocs, noQuickboard, rules, noPending});
   const std::string a = dir("A"), sub = dir("A/Sub"), b = dir("B");
   doc(sub, "m.txt", "m", {"Flags=512"});
   {

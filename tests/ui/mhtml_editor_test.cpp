@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "foundation/random.h"
+#include "mailformat/codecs.h"
 #include "mailformat/mhtml_writer.h"
 #include "mailformat/ui/text_document_editor.h"
 #include "support/test_support.h"
@@ -77,6 +78,19 @@ TEST_F(MhtmlEditor, PictureSurvivesSaveAndReload) {
   // A second save writes the picture once more, not twice.
   ASSERT_TRUE(wrap.Save());
   EXPECT_EQ(Count(test::readFile(path), "Content-ID: <"), 1u);
+}
+
+TEST_F(MhtmlEditor, TextIsTheSourceConvertedToPlainText) {
+  QTextEdit edit;
+  TextDocumentEditor editor(&edit);
+  editor.SetHtml("<p>one</p><p>two &amp; three</p><table><tr><td>a</td><td>b</td></tr></table>", "");
+  const auto lines = HtmlToText(editor.Html()).lines;
+  std::string expected;
+  for (size_t i = 0; i < lines.size(); ++i) expected += (i ? "\r\n" : "") + lines[i];
+  EXPECT_EQ(editor.Text(), expected);
+  // Paragraphs stay apart by an empty line and table cells by tabs, as in every converted body.
+  EXPECT_NE(editor.Text().find("\r\n\r\ntwo & three"), std::string::npos) << editor.Text();
+  EXPECT_NE(editor.Text().find("a\t"), std::string::npos) << editor.Text();
 }
 
 TEST_F(MhtmlEditor, TabInsertsNonBreakingSpaces) {

@@ -202,6 +202,13 @@ void TfrmDesk::wireHooks() {
   };
   hooks_.initLayout = [this] { layoutClock(); };
   hooks_.terminate = [] { QApplication::quit(); };
+  hooks_.checkDefaultMailProgram = [this] {
+    state_.mailClient.emplace(platform::MailClientEnv::FromSystem());
+    state_.mailClient->ClaimMailClient();
+  };
+  hooks_.restoreMailProgram = [this] {
+    if (state_.mailClient) state_.mailClient->ReleaseMailClient();
+  };
   hooks_.bringToFront = [this] {
     if (isMinimized()) showMaximized();
     raise();

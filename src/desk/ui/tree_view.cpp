@@ -345,7 +345,7 @@ void DeskBrowser::initServices() {
   watch_.SetRelist([this](const std::string& folder) {
     if (folder == shownFolder_) Relist();
   });
-  ops_ = std::make_unique<store::DocOperations>(std::move(svc));
+  ops_ = std::make_unique<store::DocOperations>(std::move(svc), absent_.Get());
 }
 
 void DeskBrowser::BuildTrees() {

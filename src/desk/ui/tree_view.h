@@ -5,6 +5,7 @@
 #include "desk/grid_listing.h"
 #include "desk/tree_model.h"
 #include "foundation/random.h"
+#include "store/op_services.h"
 #include "store/folder_watch.h"
 
 #include <QElapsedTimer>
@@ -169,6 +170,9 @@ private:
   ListingWorker worker_;
   FolderPositions positions_;
   RandomSource random_;
+  // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
+  // Quickboard, no sorting rules, no pending list refresh.
+  store::NullCollaborators absent_;
   std::unique_ptr<store::DocOperations> ops_;
   // Lists made here when the desk has none yet.
   std::unique_ptr<store::UnreadList> ownUnread_;

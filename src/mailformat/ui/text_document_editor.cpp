@@ -42,15 +42,6 @@ void TextDocumentEditor::PasteHtml(std::string_view html) {
   }
 }
 
-std::string TextDocumentEditor::Text() const {
-  QTextDocument* d = document();
-  if (!d) return {};
-  QString t = d->toPlainText();
-  t.replace(QChar::Nbsp, QLatin1Char(' '));
-  t.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-  return t.toStdString();
-}
-
 HtmlEditKeys::HtmlEditKeys(QTextEdit* edit) : QObject(edit), edit_(edit) { edit->installEventFilter(this); }
 
 bool HtmlEditKeys::eventFilter(QObject* watched, QEvent* event) {

@@ -22,7 +22,8 @@ public:
   std::string Html() const override;
   void SetHtml(std::string_view html, const std::string& baseFolder) override;
   void PasteHtml(std::string_view html) override;
-  std::string Text() const override;
+  // Text() is the editor's default, the HTML-to-text conversion of the source: it is what a
+  // saved message carries as its text alternative, the same as for every converted body.
 
   QTextDocument* document() const;
 

@@ -1,0 +1,1002 @@
+#include "incoming/mail_filer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+#include "foundation/charset.h"
+#include "foundation/dates.h"
+#include "foundation/fd_io.h"
+#include "foundation/message_queue.h"
+#include "foundation/locations.h"
+#include "foundation/random.h"
+#include "foundation/text_case.h"
+#include "foundation/strings.h"
+#include "incoming/service_envelope.h"
+#include "mailformat/message_id.h"
+#include "mailformat/mime_header.h"
+#include "mailformat/mime_reader.h"
+#include "mailformat/pseudo_headers.h"
+#include "mailformat/spool.h"
+#include "mailformat/stored_part.h"
+#include "store/doc_operations.h"
+#include "store/doc_record.h"
+#include "store/op_services.h"
+#include "store/ini_file.h"
+#include "store/list_file.h"
+#include "store/newmail_list.h"
+#include "store/tree_ops.h"
+#include "store/unique_names.h"
+#include "store/unread_list.h"
+
+namespace px::incoming {
+
+namespace mf = px::mailformat;
+using store::TPXCustomIni;
+using store::TPXIniFile;
+
+namespace {
+
+constexpr int kReceived = 0x1000;
+constexpr int kUnread = 0x0200;
+constexpr int kOutgoing = 0x2000;
+constexpr size_t kMaxBatch = 2000;
+constexpr uint64_t kMaxDescriptorBytes = 1u << 20;
+constexpr uint64_t kMaxMarkerBytes = 64u << 10;
+constexpr std::string_view kUnknownLine = "---Unknown---";
+constexpr std::string_view kJournalName = ".filing.journal";
+constexpr std::string_view kLockName = ".filing.lock";
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string SysError(std::string_view verb, const std::string& path, int err,
+                     const std::string& target = {}) {
+  std::string s = "Cannot " + std::string(verb) + " " + path;
+  if (!target.empty()) s += "\rto " + target;
+  s += "\r\rError " + std::to_string(err) + ": " + std::strerror(err);
+  return s;
+}
+
+std::string TabsToBlanks(std::string s) {
+  std::replace(s.begin(), s.end(), '\t', ' ');
+  return s;
+}
+
+// Tabs become blanks, each pair of blanks one blank (one pass), then trimmed.
+std::string PrepareTagLine(const std::string& line) {
+  std::string t = TabsToBlanks(line), out;
+  out.reserve(t.size());
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == ' ' && i + 1 < t.size() && t[i + 1] == ' ') {
+      out += ' ';
+      ++i;
+    } else {
+      out += t[i];
+    }
+  }
+  return Trim(out);
+}
+
+// Extension from the network made safe for a file name.
+std::string SafeExtension(std::string ext) {
+  if (!ext.empty() && static_cast<unsigned char>(ext[0]) < 0x20) ext[0] = '_';
+  std::string out;
+  for (size_t i = 0; i < ext.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(ext[i]);
+    if (c < 0x20 || c == 0x7F || std::strchr("!*/:?\\|", c)) {
+      out += '_';
+    } else if (c == '"') {
+      out += '\'';
+    } else if (c == '<') {
+      out += '(';
+    } else if (c == '>') {
+      out += ')';
+    } else if (c == 0xC2 && i + 1 < ext.size() && static_cast<unsigned char>(ext[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(ext[i + 1]) <= 0xBF) {
+      out += '_';  // U+0080 to U+00BF
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out = Trim(out);
+  // A name never ends in "." and an extension never names a folder level.
+  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+  while (!out.empty() && out.front() == '.') out.erase(0, 1);
+  return store::CutUtf8(out, 32);
+}
+
+bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && SameText(s.substr(s.size() - suffix.size()), suffix);
+}
+
+std::string ReadSmall(const std::string& path, uint64_t cap, int* err = nullptr) {
+  std::string bytes;
+  store::IniStatus st = store::ReadWholeFile(path, bytes, cap);
+  if (err) *err = st.error;
+  return st.ok() ? bytes : std::string();
+}
+
+// The "sender  (Subject:  subject)" line of a report.
+std::string ReportLine(std::string sender, std::string subject) {
+  return sender + "  (" + "Subject: " + " " + subject + ")";
+}
+
+// A directory and not a link to one (a trailing "/" would make lstat follow the link).
+bool IsRealDir(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void SyncDir(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Moves a file into place without replacing anything; across file systems it is copied to a
+// hidden file beside the target, flushed and renamed into place, then the source goes.
+int MoveNoReplace(const std::string& src, const std::string& dst, bool sync) {
+  if (mf::RenameNoReplace(src, dst)) return 0;
+  if (errno != EXDEV) return errno;
+  int in = ::open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return errno;
+  const size_t slash = dst.rfind('/');
+  const std::string tmp = dst.substr(0, slash + 1) + ".px-filing-" + std::to_string(::getpid()) + ".tmp";
+  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (out < 0) {
+    int e = errno;
+    ::close(in);
+    return e;
+  }
+  std::string buf(256 * 1024, '\0');
+  int err = 0;
+  for (;;) {
+    ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      break;
+    }
+    if (n == 0) break;
+    if (!WriteAllToFd(out, std::string_view(buf.data(), static_cast<size_t>(n)))) {
+      err = errno;
+      break;
+    }
+  }
+  if (!err && sync && ::fsync(out) != 0) err = errno;
+  ::close(in);
+  if (::close(out) != 0 && !err) err = errno;
+  if (!err && !mf::RenameNoReplace(tmp, dst)) err = errno;
+  if (err) {
+    ::unlink(tmp.c_str());
+    return err;
+  }
+  ::unlink(src.c_str());
+  return 0;
+}
+
+std::string BaseOf(std::string_view msgId) { return mf::ParseMessageId(msgId).base; }
+
+std::string MsgIdOfLines(std::span<const std::string_view> lines) {
+  for (auto l : lines)
+    if (l.size() > 6 && SameText(l.substr(0, 6), "MsgID=")) return std::string(l.substr(6));
+  return {};
+}
+
+std::string TimeOfLines(std::span<const std::string_view> lines) {
+  for (auto l : lines)
+    if (l.size() > 5 && SameText(l.substr(0, 5), "Time=")) return std::string(l.substr(5));
+  return {};
+}
+
+}  // namespace
+
+std::string NormaliseSender(std::string_view sender) {
+  std::string s(sender);
+  const size_t lt = s.find('<');
+  if (lt == std::string::npos || lt == 0) return s;
+  std::string name = Trim(std::string_view(s).substr(0, lt));
+  if (name.empty() || name.front() != '"') name = "\"" + name + "\"";
+  std::string addr = s.substr(lt);
+  const size_t gt = addr.find('>');
+  if (gt == std::string::npos) addr += '>';
+  else addr.erase(gt + 1);
+  return name + " " + addr;
+}
+
+void HarmoniseMessageTimes(TPXCustomIni& index, std::string_view msgId) {
+  const std::string base = BaseOf(msgId);
+  if (base.empty()) return;
+  std::vector<std::pair<std::string, std::string>> parts;  // section, Time
+  index.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
+    std::string id = MsgIdOfLines(lines);
+    if (!id.empty() && BaseOf(id) == base) parts.emplace_back(std::string(name), TimeOfLines(lines));
+  });
+  if (parts.size() < 2) return;
+  DateTime latest = 0;
+  std::string latestText;
+  for (const auto& [s, t] : parts) {
+    DateTime v = ParseShortDate(Trim(t));
+    if (v > latest) {
+      latest = v;
+      latestText = FormatShortDate(v);
+    }
+  }
+  if (latestText.empty()) return;
+  for (const auto& [s, t] : parts)
+    if (t != latestText) index.WriteString(s, "Time", latestText);
+}
+
+// ---- state ----------------------------------------------------------------------------------
+
+struct MailFiler::Planned {
+  std::string name;  // spool name
+  mf::PartDescriptor d;
+  mf::DescriptorTags tags;
+  std::string line1, sender, ext, subject, sticker, charset;
+  int flags = 0;
+  DateTime time = 0;
+  bool unpacked = false;
+  bool receipt = false;
+  bool folderMarker = false;
+  std::string msgId;
+  bool addedMsgId = false;
+  std::string folder;    // target folder, "/" at the end
+  std::string fileName;  // chosen name in it
+  std::string title;     // the Title key ("" when the file's name says it)
+  std::string shown;     // the title shown
+  bool counted = false;
+  bool moved = false;
+  bool deferred = false;
+};
+
+struct MailFiler::Batch {
+  std::vector<Planned> entries;
+};
+
+struct MailFiler::FolderState {
+  explicit FolderState(const std::string& folder) : names(folder) {}
+  store::FolderNames names;
+  bool scanned = false;
+  // Sections by message-id base, so the parts of a message are found without a scan each.
+  std::unordered_map<std::string, std::vector<std::string>> byBase;
+};
+
+MailFiler::MailFiler(FilingServices services) : svc_(std::move(services)) {
+  for (std::string* f : {&svc_.spoolFolder, &svc_.documentsFolder, &svc_.quarantineFolder, &svc_.trashFolder})
+    *f = WithSlash(*f);
+}
+
+MailFiler::~MailFiler() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+}
+
+std::string MailFiler::journalPath() const { return svc_.spoolFolder + std::string(kJournalName); }
+
+void MailFiler::error(std::string text) { report_.errors.push_back(std::move(text)); }
+
+bool MailFiler::Begin() {
+  report_ = FilingReport{};
+  actions_.clear();
+  folders_.clear();
+  batch_ = std::make_unique<Batch>();
+  rootGotNew_ = false;
+  spool_ = std::make_unique<mf::MailSpool>(svc_.spoolFolder, *svc_.random);
+  spool_->setSync(svc_.sync);
+  const std::string lockPath = svc_.spoolFolder + std::string(kLockName);
+  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (lockFd_ < 0) {
+    error(SysError("open", lockPath, errno));
+    state_ = State::Done;
+    return false;
+  }
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lockFd_);
+    lockFd_ = -1;
+    report_.busy = true;
+    state_ = State::Done;
+    return false;
+  }
+  recoverJournal();
+  state_ = State::Working;
+  phase_ = 1;
+  listPhase();
+  return true;
+}
+
+void MailFiler::listPhase() {
+  items_.clear();
+  next_ = 0;
+  switch (phase_) {
+    case 1: items_ = spool_->List(mf::kContainerDoneExt); break;
+    case 2:
+      items_ = spool_->List(mf::kEncryptedExt);
+      if (!items_.empty() && !(svc_.decryptor && svc_.decryptor->Available())) report_.noDecryption = true;
+      break;
+    case 3: items_ = spool_->List(mf::kRawExt); break;
+    case 4:
+      // What the phases before deleted is gone for good before any document appears.
+      if (svc_.sync) spool_->SyncFolder();
+      items_ = spool_->List(mf::kDescriptorExt);
+      break;
+    default: break;
+  }
+}
+
+FilingProgress MailFiler::Progress() const {
+  if (state_ != State::Working) return {};
+  return {phase_, next_, items_.size()};
+}
+
+bool MailFiler::Step(int budgetMs) {
+  if (state_ != State::Working) return false;
+  const int64_t deadline = NowMs() + std::max(budgetMs, 1);
+  while (state_ == State::Working && NowMs() < deadline) {
+    if (!stepPhase(deadline)) break;
+  }
+  if (phase_ == 4 && state_ == State::Working && !commitBatch()) state_ = State::Done;
+  return state_ == State::Working;
+}
+
+// Works on the current phase until the deadline; false when the deadline stopped it.
+bool MailFiler::stepPhase(int64_t deadline) {
+  while (next_ < items_.size()) {
+    const std::string name = items_[next_++];
+    switch (phase_) {
+      case 1: unpackOne(name); break;
+      case 2: decryptOne(name); break;
+      case 3: splitOne(name); break;
+      case 4:
+        planOne(name);
+        if (batch_->entries.size() >= kMaxBatch && !commitBatch()) {
+          state_ = State::Done;
+          return false;
+        }
+        break;
+    }
+    if (NowMs() >= deadline && next_ < items_.size()) return false;
+  }
+  if (phase_ == 4) {
+    if (!commitBatch()) {
+      state_ = State::Done;
+      return false;
+    }
+    applySortActions();
+    finish();
+    return false;
+  }
+  ++phase_;
+  listPhase();
+  return true;
+}
+
+const FilingReport& MailFiler::Run() {
+  if (Begin())
+    while (Step(1000)) {
+    }
+  QueueReports();
+  return report_;
+}
+
+// ---- phase 1: service downloads ---------------------------------------------------------------
+
+void MailFiler::unpackOne(const std::string& name) {
+  if (!spool_->Exists(name, mf::kContainerExt) && !spool_->Exists(name, mf::kDescriptorExt) &&
+      !spool_->Exists(RawSpoolName(name, mf::SourceTrust::Network), mf::kRawExt)) {
+    StringList lines = store::SplitListText(ReadSmall(spool_->PathOf(name, mf::kContainerDoneExt), kMaxMarkerBytes));
+    while (lines.size() < 2) lines.emplace_back(kUnknownLine);
+    report_.corrupted.push_back(ReportLine(lines[0], lines[1]));
+    quarantine(name, {mf::kContainerDoneExt}, "download without its file");
+    return;
+  }
+  UnpackResult r = UnpackContainer(*spool_, name);
+  if (r.status == UnpackStatus::Transient) {
+    error(r.error);
+    return;  // both files stay for the next run
+  }
+  if (r.status == UnpackStatus::Corrupt) {
+    StringList lines = store::SplitListText(ReadSmall(spool_->PathOf(name, mf::kContainerDoneExt), kMaxMarkerBytes));
+    while (lines.size() < 2) lines.emplace_back(kUnknownLine);
+    report_.corrupted.push_back(ReportLine(lines[0], lines[1]));
+    quarantine(name, {mf::kContainerExt, mf::kContainerDoneExt}, r.error);
+    return;
+  }
+  // The download goes before its marker: a marker left alone by a crash finds the pair done.
+  spool_->Remove(name, mf::kContainerExt);
+  spool_->Remove(name, mf::kContainerDoneExt);
+}
+
+// ---- phase 2: encrypted contents ----------------------------------------------------------------
+
+void MailFiler::decryptOne(const std::string& name) {
+  const std::string in = spool_->PathOf(name, mf::kEncryptedExt);
+  std::string why = "no decryption";
+  if (svc_.decryptor && svc_.decryptor->Available()) {
+    const std::string tmp = svc_.spoolFolder + "." + name + ".decrypt.tmp";
+    ::unlink(tmp.c_str());
+    std::string err;
+    if (svc_.decryptor->Decrypt(in, tmp, &err)) {
+      if (mf::RenameNoReplace(tmp, spool_->PathOf(name, mf::kContentExt))) {
+        spool_->Remove(name, mf::kEncryptedExt);
+        return;
+      }
+      err = SysError("rename", tmp, errno, spool_->PathOf(name, mf::kContentExt));
+    }
+    ::unlink(tmp.c_str());
+    why = err;
+  }
+  mf::PartDescriptor d = mf::ParsePartDescriptor(ReadSmall(spool_->PathOf(name, mf::kDescriptorExt), kMaxDescriptorBytes));
+  std::string sender = d.from.empty() ? std::string(kUnknownLine) : d.from;
+  std::string subject = d.name.empty() ? std::string(kUnknownLine) : d.name;
+  report_.undecryptable.push_back(ReportLine(sender, subject));
+  quarantine(name, {mf::kEncryptedExt, mf::kDescriptorExt}, why);
+}
+
+// ---- phase 3: raw messages -------------------------------------------------------------------
+
+void MailFiler::splitOne(const std::string& name) {
+  mf::SplitOptions opt;
+  opt.trust = TrustOfRawName(name);
+  mf::SplitResult r = mf::SplitSpoolMessage(*spool_, name, opt);
+  if (r.ok()) return;
+  if (r.status == mf::SplitStatus::CannotOpen) {
+    error(r.error.empty() ? SysError("open", spool_->PathOf(name, mf::kRawExt), EIO) : r.error);
+    return;
+  }
+  report_.unreadable.push_back(name + mf::kRawExt.data());
+  if (spool_->Exists(name, mf::kFailedExt)) quarantine(name, {mf::kFailedExt}, r.error);
+}
+
+// ---- quarantine --------------------------------------------------------------------------------
+
+void MailFiler::quarantine(const std::string& name, std::initializer_list<std::string_view> exts,
+                           const std::string& why) {
+  if (svc_.quarantineFolder.empty() || svc_.quarantineFolder == "/") {
+    error("No quarantine folder for " + name + ": " + why);
+    return;
+  }
+  ::mkdir(svc_.quarantineFolder.c_str(), 0700);
+  for (auto ext : exts) {
+    const std::string src = spool_->PathOf(name, ext);
+    if (!spool_->Exists(name, ext)) continue;
+    std::string dst = svc_.quarantineFolder + name + std::string(ext);
+    int err = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      err = MoveNoReplace(src, dst, svc_.sync);
+      if (err != EEXIST) break;
+      dst = svc_.quarantineFolder + name + "_" + std::to_string(svc_.random->Below(1000000)) + std::string(ext);
+    }
+    if (err) error(SysError("move", src, err, dst));
+    else report_.quarantined.push_back(dst);
+  }
+  if (svc_.sync) SyncDir(svc_.quarantineFolder);
+}
+
+// ---- phase 4: filing ---------------------------------------------------------------------------
+
+bool MailFiler::buildPlan(const std::string& name, Planned& p, std::string& err) {
+  const std::string path = spool_->PathOf(name, mf::kDescriptorExt);
+  std::string bytes;
+  store::IniStatus st = store::ReadWholeFile(path, bytes, kMaxDescriptorBytes);
+  if (!st.ok()) {
+    err = st.error == EFBIG ? "the part descriptor is too large" : SysError("read", path, st.error);
+    return false;
+  }
+  p.name = name;
+  mf::PartDescriptor raw = mf::ParsePartDescriptor(bytes);
+  p.d.to = Trim(TabsToBlanks(raw.to));
+  p.d.from = Trim(TabsToBlanks(raw.from));
+  p.d.kind = Trim(TabsToBlanks(raw.kind));
+  p.d.name = Trim(TabsToBlanks(raw.name));
+  p.d.sticker = raw.sticker;
+  for (const auto& t : raw.tagged) {
+    std::string line = PrepareTagLine(t);
+    if (line == kUnpackedLine) p.unpacked = true;
+    p.d.tagged.push_back(std::move(line));
+  }
+  p.time = FileTimeOf(path);
+  p.line1 = p.d.to;
+  p.sender = NormaliseSender(p.d.from);
+  p.ext = SafeExtension(p.d.kind);
+  p.tags = mf::ReadDescriptorTags(p.d);
+  p.charset = p.tags.Key("Charset");
+  p.sticker = p.d.sticker;
+  // Marker kinds count only from where they can come: a receipt from the service's unpacker,
+  // a folder marker from the program's own writers.
+  p.receipt = p.ext == mf::kReceiptKind && p.unpacked;
+  p.folderMarker = p.ext == mf::kFolderMarkerKind && !p.unpacked;
+  if (!p.receipt && !p.folderMarker && mf::IsMarkerKind(p.ext))
+    for (char& c : p.ext)
+      if (c == '$') c = '_';
+  p.subject = p.d.name.empty() ? "(no subject)" : p.d.name;
+  if (!p.ext.empty() && EndsWithNoCase(p.subject, "." + p.ext) && p.subject.size() > p.ext.size() + 1)
+    p.subject.erase(p.subject.size() - p.ext.size() - 1);
+  p.flags = mf::FiledFlags(p.tags, p.ext);
+  if (p.tags.time != 0) p.time = p.tags.time;
+  else if (spool_->Exists(name, mf::kContentExt)) p.time = FileTimeOf(spool_->PathOf(name, mf::kContentExt));
+  p.msgId = p.tags.Key("MsgID");
+  return true;
+}
+
+void MailFiler::fileReceipt(Planned& p) {
+  spool_->Remove(p.name, mf::kContentExt);
+  const std::string base = BaseOf(p.msgId);
+  if (svc_.sent && !base.empty()) {
+    StringList sections;
+    svc_.sent->ReadSections(sections);
+    const std::string record = FormatShortDate(p.time) + " " + p.sender;
+    for (const auto& s : sections) {
+      if (!StartsWithText(s, "$$$LNK.")) continue;
+      if (BaseOf(std::string_view(s).substr(7)) != base) continue;
+      std::string folder = WithSlash(svc_.sent->ReadString(s, "Path", svc_.documentsFolder));
+      if (folder.empty()) folder = svc_.documentsFolder;
+      const std::string id = svc_.sent->ReadString(s, "ID", "");
+      if (id.empty() || folder.front() != '/') continue;
+      TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
+      if (!index.SectionExists(id)) continue;
+      std::string list = index.ReadString(id, "Delivered", "");
+      if (!CommaListAdd(record, list)) continue;
+      index.WriteString(id, "Delivered", list);
+      store::IniStatus st = index.Release();
+      if (!st.ok()) {
+        error(st.message);
+        continue;
+      }
+      if (svc_.deliveryRecorded) svc_.deliveryRecorded(folder, id);
+    }
+  }
+  ++report_.receipts;
+  spool_->Remove(p.name, mf::kDescriptorExt);
+}
+
+std::string MailFiler::targetFolderOf(const Planned& p) {
+  const std::string& root = svc_.documentsFolder;
+  if (!p.tags.hasFolder) return root;
+  std::optional<std::string> safe = mf::SafeFolderValue(p.tags.folder);
+  if (!safe) return root;
+  std::string folder = root;
+  size_t start = 0;
+  while (start < safe->size()) {
+    size_t end = safe->find('\\', start);
+    if (end == std::string::npos) end = safe->size();
+    const std::string piece = safe->substr(start, end - start);
+    start = end + 1;
+    if (piece.empty()) continue;
+    // A level must be a name the folder can hold: no index file, no program file, not too long.
+    if (piece.size() > store::kMaxNameBytes || store::IsIndexFileName(piece) || piece.starts_with("$$") ||
+        piece.find('/') != std::string::npos)
+      return root;
+    struct stat st;
+    if (::lstat((folder + piece).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return root;  // a link or a file
+    folder += piece + "/";
+  }
+  if (folder.size() > store::kMaxPathBytes - 256) return root;
+  return folder;
+}
+
+// Creates the folder's missing levels below the documents root, never through a link.
+static bool MakeFolders(const std::string& root, const std::string& folder) {
+  if (folder.size() < root.size()) return false;
+  size_t pos = root.size();
+  while (pos < folder.size()) {
+    size_t slash = folder.find('/', pos);
+    if (slash == std::string::npos) slash = folder.size();
+    const std::string level = folder.substr(0, slash);
+    if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (!IsRealDir(level)) return false;
+    pos = slash + 1;
+  }
+  return true;
+}
+
+MailFiler::FolderState& MailFiler::folderState(const std::string& folder) {
+  auto& slot = folders_[folder];
+  if (!slot) slot = std::make_unique<FolderState>(folder);
+  return *slot;
+}
+
+void MailFiler::planOne(const std::string& name) {
+  Planned p;
+  std::string err;
+  if (!buildPlan(name, p, err)) {
+    error(err);
+    quarantine(name, {mf::kDescriptorExt, mf::kContentExt}, err);
+    return;
+  }
+  if (p.receipt) {
+    fileReceipt(p);
+    return;
+  }
+  const bool received = (p.flags & kReceived) != 0;
+  if (!p.tags.hasFolder && received) {
+    if (p.msgId.empty()) {
+      p.msgId = mf::FormatMessageId(NewUniqueId(*svc_.random), 1);
+      p.addedMsgId = true;
+    }
+    if (svc_.rules) {
+      SortInput in{&p.d, &p.tags, p.sender, p.subject, BaseOf(p.msgId)};
+      svc_.rules->Evaluate(in, actions_);
+    }
+  }
+  p.folder = targetFolderOf(p);
+  if (p.folderMarker) {
+    if (!MakeFolders(svc_.documentsFolder, p.folder)) error(SysError("create", p.folder, errno));
+    spool_->Remove(name, mf::kContentExt);
+    spool_->Remove(name, mf::kDescriptorExt);
+    return;
+  }
+  if (!spool_->Exists(name, mf::kContentExt)) {
+    // Content files go into place before their descriptors: this one lost its content.
+    error("The part " + name + " has no content and was kept aside.");
+    quarantine(name, {mf::kDescriptorExt}, "no content");
+    return;
+  }
+  if (!IsRealDir(p.folder) && !MakeFolders(svc_.documentsFolder, p.folder)) {
+    error(SysError("create", p.folder, errno));
+    p.folder = svc_.documentsFolder;
+  }
+  FolderState& fs = folderState(p.folder);
+  // The name of the file comes from the subject in its own charset.
+  const bool convert = !p.charset.empty() && !IsUnicodeCharset(p.charset) && CharsetIndex(p.charset) >= 0;
+  const std::string naming = convert ? DecodeFromCharset(p.subject, p.charset) : p.subject;
+  store::UniqueName u;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    u = store::UniqueFileName(fs.names, naming, p.ext);
+    if (!u.ok) break;
+    struct stat st;
+    if (::lstat((p.folder + u.fileName).c_str(), &st) != 0) break;
+    fs.names.Add(u.fileName);  // appeared since the folder was read
+  }
+  if (!u.ok) {
+    error(SysError("file", spool_->PathOf(name, mf::kContentExt), u.error ? u.error : ENAMETOOLONG, p.folder));
+    quarantine(name, {mf::kDescriptorExt, mf::kContentExt}, "no file name");
+    return;
+  }
+  fs.names.Add(u.fileName);
+  p.fileName = u.fileName;
+  p.shown = u.title;
+  if (u.title != u.name) {
+    if (u.title == naming) p.title = p.subject;
+    else if (convert) p.title = EncodeToCharset(u.title, p.charset);
+    else p.title = u.title;
+  }
+  const mf::MessageId id = mf::ParseMessageId(p.msgId);
+  p.counted = received && id.part <= 1;
+  batch_->entries.push_back(std::move(p));
+}
+
+void MailFiler::writeEntry(TPXCustomIni& index, const Planned& p) {
+  const std::string& s = p.fileName;
+  index.EraseSection(s);  // an entry left by a file that is gone
+  if (!p.title.empty()) index.WriteString(s, mf::kKeyTitle, p.title);
+  index.WriteString(s, mf::kKeyFlags, std::to_string(p.flags));
+  index.WriteString(s, mf::kKeyAddress, (p.flags & kOutgoing) ? p.line1 : p.sender);
+  index.WriteString(s, mf::kKeyTime, FormatShortDate(p.time));
+  if (!p.sticker.empty()) index.WriteString(s, mf::kKeySticker, p.sticker);
+  for (const auto& [k, v] : p.tags.keys) index.WriteString(s, k, v);
+  if (p.addedMsgId) index.WriteString(s, mf::kKeyMsgID, p.msgId);
+  if (p.folder == svc_.documentsFolder) {
+    const auto parts = SplitDateTime(NowDateTime());
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d", parts.year, parts.month, parts.day);
+    index.WriteString(s, mf::kKeyRecv, buf);
+  }
+}
+
+void MailFiler::harmonise(TPXCustomIni& index, FolderState& fs, const std::string& base) {
+  auto it = fs.byBase.find(base);
+  if (it == fs.byBase.end() || it->second.size() < 2) return;
+  DateTime latest = 0;
+  for (const auto& s : it->second) latest = std::max(latest, ParseShortDate(Trim(index.ReadString(s, "Time", ""))));
+  if (latest == 0) return;
+  const std::string text = FormatShortDate(latest);
+  for (const auto& s : it->second)
+    if (index.ReadString(s, "Time", "") != text && index.SectionExists(s)) index.WriteString(s, "Time", text);
+}
+
+bool MailFiler::commitBatch() {
+  auto& entries = batch_->entries;
+  if (entries.empty()) return true;
+  // 1. The intent: a crash from here on is finished by the next run.
+  std::string journal;
+  for (const auto& p : entries)
+    journal += p.name + "\t" + p.folder + "\t" + p.fileName + "\t" + p.msgId + "\t" + p.title + "\n";
+  store::IniStatus js = store::SaveFileAtomic(journalPath(), journal);
+  if (!js.ok()) {
+    error(js.message);
+    entries.clear();
+    return false;
+  }
+  // 2. The contents move into their folders.
+  std::set<std::string> folders;
+  for (auto& p : entries) {
+    const std::string src = spool_->PathOf(p.name, mf::kContentExt);
+    const std::string dst = p.folder + p.fileName;
+    int err = MoveNoReplace(src, dst, svc_.sync);
+    if (err == EEXIST) {
+      p.deferred = true;  // the name was taken meanwhile: filed again next time
+      continue;
+    }
+    if (err) {
+      error(SysError("move", src, err, dst));
+      quarantine(p.name, {mf::kDescriptorExt, mf::kContentExt}, "cannot move");
+      continue;
+    }
+    p.moved = true;
+    folders.insert(p.folder);
+  }
+  if (svc_.sync)
+    for (const auto& f : folders) SyncDir(f);
+  // 3. The index entries, one save per folder.
+  bool saved = true;
+  for (const auto& folder : folders) {
+    FolderState& fs = folderState(folder);
+    TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
+    bool needScan = false;
+    for (const auto& p : entries) {
+      if (!p.moved || p.folder != folder || p.msgId.empty()) continue;
+      const mf::MessageId id = mf::ParseMessageId(p.msgId);
+      if (id.part > 1 || id.total > 1) needScan = true;
+    }
+    if (needScan && !fs.scanned) {
+      fs.byBase.clear();
+      index.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
+        std::string id = MsgIdOfLines(lines);
+        if (!id.empty()) fs.byBase[BaseOf(id)].emplace_back(name);
+      });
+      fs.scanned = true;
+    }
+    std::set<std::string> bases;
+    for (const auto& p : entries) {
+      if (!p.moved || p.folder != folder) continue;
+      writeEntry(index, p);
+      if (p.msgId.empty()) continue;
+      const std::string base = BaseOf(p.msgId);
+      auto& list = fs.byBase[base];
+      if (std::find(list.begin(), list.end(), p.fileName) == list.end()) list.push_back(p.fileName);
+      bases.insert(base);
+    }
+    for (const auto& b : bases) harmonise(index, fs, b);
+    store::IniStatus st = index.Release();
+    if (!st.ok()) {
+      error(st.message);
+      saved = false;
+    }
+  }
+  if (!saved) {
+    // The journal stays: the next run writes the entries of the documents already in place.
+    entries.clear();
+    return false;
+  }
+  // 4. The descriptors go, then the intent.
+  for (const auto& p : entries)
+    if (p.moved) spool_->Remove(p.name, mf::kDescriptorExt);
+  if (svc_.sync) spool_->SyncFolder();
+  ::unlink(journalPath().c_str());
+  // 5. Counts and marks.
+  const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
+  for (const auto& p : entries) {
+    if (!p.moved) continue;
+    ++report_.documents;
+    report_.changedFolders.insert(p.folder);
+    if (p.counted) {
+      ++report_.newMessages;
+      if (svc_.unread && (p.flags & kUnread)) svc_.unread->ChangeUnreadCount(p.folder, 1, true);
+      if (p.folder == svc_.documentsFolder) rootGotNew_ = true;
+      else if (svc_.newMail && p.folder != shown) svc_.newMail->Add(p.folder);
+    }
+    if (onFiled) {
+      FiledDocument doc{p.folder, p.fileName, p.shown,
+                        (p.flags & kOutgoing) ? p.line1 : p.sender, p.msgId, p.counted};
+      onFiled(doc);
+    }
+  }
+  entries.clear();
+  return true;
+}
+
+void MailFiler::recoverJournal() {
+  const std::string path = journalPath();
+  int rerr = 0;
+  const std::string text = ReadSmall(path, 64u << 20, &rerr);
+  if (rerr == ENOENT) return;
+  std::map<std::string, std::vector<Planned>> byFolder;
+  for (const auto& line : store::SplitListText(text)) {
+    std::vector<std::string> f;
+    size_t start = 0;
+    for (;;) {
+      size_t tab = line.find('\t', start);
+      f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (f.size() < 5) continue;
+    const std::string& name = f[0];
+    if (!spool_->Exists(name, mf::kDescriptorExt)) continue;  // filed to the end
+    if (spool_->Exists(name, mf::kContentExt)) continue;      // never moved: filed again below
+    Planned p;
+    std::string err;
+    const std::string target = f[1] + f[2];
+    if (!f[1].starts_with(svc_.documentsFolder) || f[2].find('/') != std::string::npos ||
+        !store::PathExists(target) || !buildPlan(name, p, err)) {
+      quarantine(name, {mf::kDescriptorExt}, "interrupted filing left no document");
+      continue;
+    }
+    p.folder = f[1];
+    p.fileName = f[2];
+    if (p.msgId.empty() && !f[3].empty()) {
+      p.msgId = f[3];
+      p.addedMsgId = true;
+    }
+    p.title = f[4];
+    p.shown = f[4].empty() ? store::StripExtension(f[2]) : f[4];
+    p.counted = (p.flags & kReceived) && mf::ParseMessageId(p.msgId).part <= 1;
+    p.moved = true;
+    byFolder[p.folder].push_back(std::move(p));
+  }
+  for (auto& [folder, list] : byFolder) {
+    TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
+    std::vector<Planned*> written;
+    for (auto& p : list) {
+      // The index was saved before the crash when the entry is there with this id.
+      if (index.SectionExists(p.fileName) && index.ReadString(p.fileName, "MsgID", "") == p.msgId) {
+        spool_->Remove(p.name, mf::kDescriptorExt);
+        continue;
+      }
+      writeEntry(index, p);
+      if (!p.msgId.empty()) HarmoniseMessageTimes(index, p.msgId);
+      written.push_back(&p);
+    }
+    store::IniStatus st = index.Release();
+    if (!st.ok()) {
+      error(st.message);
+      return;  // the journal stays for the next run
+    }
+    for (Planned* p : written) {
+      spool_->Remove(p->name, mf::kDescriptorExt);
+      ++report_.documents;
+      report_.changedFolders.insert(folder);
+      if (p->counted) {
+        ++report_.newMessages;
+        if (svc_.unread && (p->flags & kUnread)) svc_.unread->ChangeUnreadCount(folder, 1, true);
+        if (folder == svc_.documentsFolder) rootGotNew_ = true;
+        else if (svc_.newMail) svc_.newMail->Add(folder);
+      }
+    }
+  }
+  if (svc_.sync) spool_->SyncFolder();
+  ::unlink(path.c_str());
+}
+
+// ---- sorting actions ---------------------------------------------------------------------------
+
+void MailFiler::applySortActions() {
+  if (actions_.empty()) return;
+  std::sort(actions_.begin(), actions_.end());
+  actions_.erase(std::unique(actions_.begin(), actions_.end()), actions_.end());
+  const std::string& root = svc_.documentsFolder;
+  std::unordered_map<std::string, std::vector<store::OpItem>> byBase;
+  {
+    TPXIniFile index(*svc_.registry, store::IndexPathOf(root));
+    index.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
+      std::string id = MsgIdOfLines(lines);
+      if (id.empty()) return;
+      store::OpItem it;
+      it.folder = root;
+      it.refFolder = root;
+      it.name = std::string(name);
+      it.ext = store::ExtensionOf(it.name);
+      it.msgId = id;
+      for (auto l : lines) {
+        const size_t eq = l.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string_view k = l.substr(0, eq), v = l.substr(eq + 1);
+        if (SameText(k, "Title")) it.title = std::string(v);
+        else if (SameText(k, "Flags")) it.flags = std::atoi(std::string(v).c_str());
+        else if (SameText(k, "Address")) it.address = std::string(v);
+        else if (SameText(k, "Charset")) it.charset = std::string(v);
+      }
+      if (it.title.empty()) it.title = store::StripExtension(it.name);
+      byBase[BaseOf(id)].push_back(std::move(it));
+    });
+  }
+  store::OpServices os;
+  os.registry = svc_.registry;
+  os.random = svc_.random;
+  os.messages = svc_.messages;
+  os.unread = svc_.unread;
+  os.newMail = svc_.newMail;
+  os.sent = svc_.sent;
+  os.documentsFolder = svc_.documentsFolder;
+  os.trashFolder = svc_.trashFolder;
+  // Rule actions copy and move fresh mail, which no one has opened yet.
+  store::NullCollaborators none;
+  store::DocOperations ops(os, none.Get());
+  const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
+  for (const auto& a : actions_) {
+    auto found = byBase.find(a.baseId);
+    if (found == byBase.end()) continue;
+    std::vector<store::OpItem> items;
+    for (const auto& it : found->second)
+      if (store::PathExists(root + it.name)) items.push_back(it);
+    if (items.empty()) continue;
+    if (a.kind == SortAction::Copy) {
+      const std::string folder = WithSlash(a.folder);
+      if (!IsRealDir(folder)) continue;
+      for (auto& it : items) it.targetFolder = folder;
+      if (ops.RunOnSelection(store::opCopy, items) > 0) {
+        if (svc_.newMail && folder != shown) svc_.newMail->Add(folder);
+        TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
+        HarmoniseMessageTimes(index, a.baseId + ":");
+        report_.changedFolders.insert(folder);
+      }
+    } else {
+      if (!a.onlyIfFolderExists.empty() && !IsRealDir(WithSlash(a.onlyIfFolderExists))) continue;
+      // A rule's deletion goes to the trash, where the user can still find the message.
+      size_t counted = 0;
+      for (auto& it : items) {
+        it.targetFolder = svc_.trashFolder;
+        if ((it.flags & kReceived) && mf::ParseMessageId(it.msgId).part <= 1) ++counted;
+      }
+      if (ops.RunOnSelection(store::opMove, items) > 0) {
+        report_.newMessages -= std::min(report_.newMessages, counted);
+        report_.changedFolders.insert(root);
+      }
+    }
+  }
+  actions_.clear();
+}
+
+void MailFiler::finish() {
+  if (rootGotNew_ && svc_.newMail) {
+    const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
+    if (svc_.documentsFolder != shown) svc_.newMail->Add(svc_.documentsFolder);
+  }
+  state_ = State::Done;
+  phase_ = 0;
+  if (lockFd_ >= 0) {
+    ::close(lockFd_);
+    lockFd_ = -1;
+  }
+}
+
+// ---- reports -----------------------------------------------------------------------------------
+
+void MailFiler::QueueReports() const {
+  if (!svc_.messages) return;
+  auto inTens = [this](const std::string& heading, const std::vector<std::string>& list) {
+    for (size_t i = 0; i < list.size(); i += 10) {
+      std::string text = heading;
+      for (size_t j = i; j < std::min(list.size(), i + 10); ++j) text += "\r" + list[j];
+      svc_.messages->QueueMessage(MessageKind::Warning, text);
+    }
+  };
+  if (report_.noDecryption)
+    svc_.messages->QueueMessage(MessageKind::Warning,
+                                "You have encrypted messages, but Plumadex cannot decrypt them, because "
+                                "encryption software is not found on this computer.");
+  inTens("Messages from these addresses were corrupted in transit and could not be recovered:",
+         report_.corrupted);
+  inTens("Encrypted messages from these addresses could not be decrypted. Please check your encryption settings:",
+         report_.undecryptable);
+  inTens("These received messages could not be read:", report_.unreadable);
+  if (!report_.quarantined.empty())
+    svc_.messages->QueueMessage(MessageKind::Warning,
+                                "The files of these messages were kept in " + svc_.quarantineFolder + ".");
+  for (const auto& e : report_.errors) svc_.messages->QueueMessage(MessageKind::Error, e);
+}
+
+}  // namespace px::incoming

@@ -1,0 +1,178 @@
+#pragma once
+// Filing received mail: what the mail sources dropped into the spool becomes documents.
+//
+//   1. service downloads (".$$8" markers) are unpacked into descriptor and content pairs;
+//   2. encrypted contents (".$$3") are decrypted;
+//   3. raw messages (".msg_") are split by the MIME reader;
+//   4. every descriptor (".$$1") is filed: its content moves into the target folder under a
+//      unique name, the folder's index gets the entry, the unread count and the new-mail mark
+//      follow; receipts become delivery records on the user's sent mail.
+//
+// The work runs in slices (Step) so the desk's event loop keeps running during a large burst.
+// Phase 4 works in batches whose intent is written first: move the contents, save the indexes,
+// then delete the descriptors. A crash at any point leaves either the spool pair or the filed
+// document, and the next run finishes the batch. Only one process files a spool at a time.
+//
+// Nothing that cannot be unpacked, decrypted or split is deleted: it goes to the quarantine
+// folder and is reported.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "incoming/filing_seams.h"
+#include "mailformat/part_descriptor.h"
+
+namespace px {
+class MessageQueue;
+class RandomSource;
+}  // namespace px
+namespace px::store {
+class IniRegistry;
+class TPXCustomIni;
+class UnreadList;
+class NewMailList;
+}  // namespace px::store
+namespace px::mailformat {
+class MailSpool;
+}
+
+namespace px::incoming {
+
+inline constexpr std::string_view kQuarantineFolderName = "Quarantine";
+// Where filing keeps what it could not file: the data root's "Quarantine/".
+inline std::string QuarantineFolderOf(const std::string& dataRoot) {
+  return dataRoot + std::string(kQuarantineFolderName) + "/";
+}
+
+struct FilingServices {
+  store::IniRegistry* registry = nullptr;  // required
+  RandomSource* random = nullptr;          // required
+  store::UnreadList* unread = nullptr;
+  store::NewMailList* newMail = nullptr;
+  store::TPXCustomIni* sent = nullptr;     // sent.ini: receipts become delivery records there
+  MessageQueue* messages = nullptr;        // the reports at the end
+  Decryptor* decryptor = nullptr;          // null: no decryption
+  SortingRules* rules = nullptr;           // null: no rules
+  std::string spoolFolder;                 // all folders end in "/"
+  std::string documentsFolder;
+  std::string quarantineFolder;
+  std::string trashFolder;
+  // The folder the grid shows ("" when none): it gets no new-mail mark.
+  std::function<std::string()> shownFolder;
+  // A delivery record was added to an entry of a folder (the grid updates the row when shown).
+  std::function<void(const std::string& folder, const std::string& section)> deliveryRecorded;
+  // Flush files and folders before going on (tests and benchmarks of a throw-away tree may
+  // switch it off).
+  bool sync = true;
+};
+
+// One document filed.
+struct FiledDocument {
+  std::string folder;    // "/" at the end
+  std::string fileName;
+  std::string title;     // the title shown (the file's base name when no Title was written)
+  std::string sender;    // normalised sender (recipients for outgoing mail)
+  std::string msgId;
+  bool newMessage = false;  // counted as a new message (a received message's first part)
+};
+
+struct FilingReport {
+  size_t newMessages = 0;
+  size_t documents = 0;
+  size_t receipts = 0;
+  std::vector<std::string> corrupted;      // "sender  (Subject:  subject)"
+  std::vector<std::string> undecryptable;  // the same form
+  std::vector<std::string> unreadable;     // raw messages the MIME reader could not split
+  std::vector<std::string> quarantined;    // paths of the files kept aside
+  std::vector<std::string> errors;         // file-system failures, for the user
+  bool noDecryption = false;               // encrypted mail came while no decryption exists
+  std::set<std::string> changedFolders;    // folders that received documents
+  bool busy = false;                       // another process was filing this spool
+  bool failed() const { return !errors.empty(); }
+};
+
+struct FilingProgress {
+  int phase = 0;      // 1 to 4 while filing, 5 for the sorting actions, 0 when idle or done
+  size_t done = 0;    // files done in this phase
+  size_t total = 0;   // files of this phase
+};
+
+class MailFiler {
+public:
+  explicit MailFiler(FilingServices services);
+  ~MailFiler();
+  MailFiler(const MailFiler&) = delete;
+  MailFiler& operator=(const MailFiler&) = delete;
+
+  // Starts a run: takes the spool's filing lock and finishes what an interrupted run left.
+  // False when another process is filing the spool now (Report().busy) or it cannot be read.
+  bool Begin();
+  // Works for about budgetMs milliseconds; true while work remains.
+  bool Step(int budgetMs);
+  // Begin, then Step until done; the reports are queued. Returns the report.
+  const FilingReport& Run();
+  bool Done() const { return state_ == State::Done; }
+
+  const FilingReport& Report() const { return report_; }
+  FilingProgress Progress() const;
+  // Queues the warnings of the run (corrupted, undecryptable, unreadable, errors).
+  void QueueReports() const;
+
+  // Called for every document filed, on the calling thread.
+  std::function<void(const FiledDocument&)> onFiled;
+
+private:
+  enum class State { Idle, Working, Done };
+  struct Planned;
+  struct Batch;
+  struct FolderState;
+
+  bool stepPhase(int64_t deadline);
+  void listPhase();
+  void unpackOne(const std::string& name);
+  void decryptOne(const std::string& name);
+  void splitOne(const std::string& name);
+  // Files one descriptor, adding it to the batch when it moves a document.
+  void planOne(const std::string& name);
+  bool commitBatch();
+  void recoverJournal();
+  void applySortActions();
+  void finish();
+
+  bool buildPlan(const std::string& name, Planned& p, std::string& error);
+  void fileReceipt(Planned& p);
+  FolderState& folderState(const std::string& folder);
+  std::string targetFolderOf(const Planned& p);
+  void quarantine(const std::string& name, std::initializer_list<std::string_view> exts,
+                  const std::string& why);
+  void writeEntry(store::TPXCustomIni& index, const Planned& p);
+  void harmonise(store::TPXCustomIni& index, FolderState& fs, const std::string& base);
+  std::string journalPath() const;
+  void error(std::string text);
+
+  FilingServices svc_;
+  std::unique_ptr<mailformat::MailSpool> spool_;
+  FilingReport report_;
+  State state_ = State::Idle;
+  int phase_ = 0;
+  std::vector<std::string> items_;
+  size_t next_ = 0;
+  int lockFd_ = -1;
+  bool rootGotNew_ = false;
+  std::unique_ptr<Batch> batch_;
+  std::map<std::string, std::unique_ptr<FolderState>> folders_;
+  std::vector<SortAction> actions_;
+};
+
+// Brings the Time of every section of the index whose MsgID has the same base as msgId to the
+// latest of them. Used by the sent bookkeeping too.
+void HarmoniseMessageTimes(store::TPXCustomIni& index, std::string_view msgId);
+
+// The sender as filed: "name" <address>, or the value as it is when it has no "<".
+std::string NormaliseSender(std::string_view sender);
+
+}  // namespace px::incoming

@@ -1,0 +1,204 @@
+#include "transport/receive_chain.h"
+
+#include <QThread>
+
+#include <chrono>
+
+#include "transport/left_on_server.h"
+
+namespace px::transport {
+
+namespace {
+
+void AppendName(std::string& list, const std::string& name) {
+  if (!list.empty()) list += ", ";
+  list += name;
+}
+
+}  // namespace
+
+// Turns a link's reports into the chain's signals. Progress is sent at most every 50 ms, so a
+// fast download does not flood the main thread's queue.
+class ThreadRecvChain::Events : public ReceiveEvents {
+public:
+  Events(ThreadRecvChain& chain, int index) : chain_(chain), index_(index) {}
+  void ShowSkip() override { emit chain_.showSkip(index_); }
+  void ReceiveStarting(int64_t total) override { emit chain_.receiveStarting(index_, total); }
+  void Progress(int64_t position) override {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastProgress_ < std::chrono::milliseconds(50)) {
+      pending_ = position;
+      return;
+    }
+    lastProgress_ = now;
+    pending_ = -1;
+    emit chain_.progress(index_, position);
+  }
+  void ReceiveFinished() override {
+    if (pending_ >= 0) emit chain_.progress(index_, pending_);
+    pending_ = -1;
+    emit chain_.receiveFinished(index_);
+  }
+  void MessageSpooled(const std::string& path) override {
+    emit chain_.messageSpooled(QString::fromStdString(path));
+  }
+
+private:
+  ThreadRecvChain& chain_;
+  int index_;
+  std::chrono::steady_clock::time_point lastProgress_{};
+  int64_t pending_ = -1;
+};
+
+ThreadRecvChain::ThreadRecvChain(ChainSetup setup, QObject* parent)
+    : QObject(parent), setup_(std::move(setup)) {}
+
+ThreadRecvChain::~ThreadRecvChain() {
+  if (thread_) {
+    Stop();
+    thread_->wait();
+    delete thread_;
+  }
+}
+
+void ThreadRecvChain::AddLink(std::unique_ptr<ReceiveLink> link) {
+  links_.push_back(std::move(link));
+  auto ticks = std::make_unique<std::atomic<bool>[]>(links_.size());
+  for (size_t i = 0; i < links_.size(); ++i)
+    ticks[i] = i < tickedSize_ ? ticked_[i].load() : true;
+  ticked_ = std::move(ticks);
+  tickedSize_ = links_.size();
+}
+
+std::string ThreadRecvChain::AccountName(int index) const {
+  if (index < 0 || index >= LinkCount()) return {};
+  return links_[index]->AccountName();
+}
+
+void ThreadRecvChain::SetTicked(int index, bool ticked) {
+  if (index < 0 || static_cast<size_t>(index) >= tickedSize_) return;
+  // The service account cannot be unticked.
+  if (links_[index]->IsService()) return;
+  ticked_[index] = ticked;
+}
+
+bool ThreadRecvChain::IsTicked(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= tickedSize_) return false;
+  return ticked_[index];
+}
+
+void ThreadRecvChain::Start() {
+  if (running_ || thread_) return;
+  running_ = true;
+  thread_ = QThread::create([this] { Body(); });
+  connect(thread_, &QThread::finished, this, [this] {
+    running_ = false;
+    emit finished();
+  });
+  thread_->start(QThread::LowestPriority);
+}
+
+ChainReport ThreadRecvChain::Run() {
+  running_ = true;
+  Body();
+  running_ = false;
+  emit finished();
+  return report_;
+}
+
+void ThreadRecvChain::Stop() {
+  stopReceive_ = true;
+  std::lock_guard lock(currentMutex_);
+  if (current_) current_->Stop();
+}
+
+void ThreadRecvChain::Skip() {
+  std::lock_guard lock(currentMutex_);
+  if (current_) current_->Stop();
+}
+
+bool ThreadRecvChain::Wait(unsigned long ms) {
+  if (!thread_) return true;
+  return thread_->wait(ms);
+}
+
+void ThreadRecvChain::Body() {
+  report_ = ChainReport{};
+  LeftOnServerList scratch;
+  LeftOnServerList& list = setup_.leftOnServer ? *setup_.leftOnServer : scratch;
+  list.LoadIfNeeded();
+
+  for (int i = 0; i < LinkCount(); ++i) {
+    ReceiveLink& link = *links_[i];
+    ChainVisit visit;
+    visit.account = link.AccountName();
+    if (stopReceive_ || !IsTicked(i) || !setup_.spool) {
+      report_.visits.push_back(std::move(visit));
+      continue;
+    }
+    bool asked = false;
+    if (link.NeedsPassword()) {
+      asked = true;
+      std::optional<std::string> answer;
+      if (setup_.askPassword) answer = setup_.askPassword(visit.account);
+      if (!answer || answer->empty()) {
+        report_.visits.push_back(std::move(visit));
+        continue;
+      }
+      link.SetPassword(*answer);
+    }
+    if (stopReceive_) {
+      report_.visits.push_back(std::move(visit));
+      continue;
+    }
+    emit accountStarted(i, QString::fromStdString(visit.account));
+    Events events(*this, i);
+    ReceiveContext context{*setup_.spool, list, setup_.isBlocked, events};
+    {
+      std::lock_guard lock(currentMutex_);
+      current_ = &link;
+    }
+    visit.visited = true;
+    visit.result = link.Run(context);
+    {
+      std::lock_guard lock(currentMutex_);
+      current_ = nullptr;
+    }
+    // Forget a password that was only asked for this run.
+    if (asked) link.SetPassword({});
+    const LinkResult& r = visit.result;
+    report_.messagesSpooled += r.messagesSpooled;
+    report_.errorCode = std::max(report_.errorCode, r.errorCode);
+    switch (r.status) {
+      case LinkStatus::ConnectFailed:
+      case LinkStatus::WrongPassword:
+        if (!link.IsService()) AppendName(report_.connectFailures, visit.account);
+        break;
+      case LinkStatus::ReceiveFailed:
+        if (!link.IsService()) AppendName(report_.receiveFailures, visit.account);
+        break;
+      case LinkStatus::Ok:
+      case LinkStatus::Stopped:
+        break;
+    }
+    emit accountFinished(i, static_cast<int>(r.status), QString::fromStdString(r.error));
+    bool wrongServicePassword =
+        link.IsService() && (r.status == LinkStatus::WrongPassword || r.errorCode == 3);
+    report_.visits.push_back(std::move(visit));
+    // A wrong service password ends the run: the external accounts are not visited.
+    if (wrongServicePassword) {
+      for (int j = i + 1; j < LinkCount(); ++j) {
+        ChainVisit skipped;
+        skipped.account = links_[j]->AccountName();
+        report_.visits.push_back(std::move(skipped));
+      }
+      break;
+    }
+  }
+  report_.stopped = stopReceive_;
+  std::string error;
+  if (!list.SaveIfModified(&error)) report_.listSaveError = error;
+  else list.Release();
+}
+
+}  // namespace px::transport
