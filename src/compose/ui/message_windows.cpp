@@ -23,7 +23,7 @@ void MessageWindows::makeOperations() {
   if (!s.messages) s.messages = cfg_.messages;
   if (s.documentsFolder.empty()) s.documentsFolder = cfg_.documentsFolder;
   if (s.ownFromAddress.empty() && cfg_.settings) s.ownFromAddress = OwnFromAddress(*cfg_.settings);
-  ops_ = std::make_unique<store::DocOperations>(std::move(s));
+  ops_ = std::make_unique<store::DocOperations>(std::move(s), collaborators_.Get());
 }
 
 MessageWindows::~MessageWindows() = default;

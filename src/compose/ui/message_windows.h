@@ -68,6 +68,8 @@ private:
   MessageWindowsConfig cfg_;
   RandomSource random_;
   NewMessageList outbox_;
+  // Filing never asks: names that are taken get a new one.
+  store::NullCollaborators collaborators_;
   std::unique_ptr<store::DocOperations> ops_;
   std::vector<QPointer<TfrmEdit>> windows_;
   std::vector<FiledMessage> filed_;
