@@ -112,6 +112,17 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
         it.ext = ExtOf(it.name);
         it.title = registry ? IndexTitleOf(*registry, att) : std::string();
         if (it.title.empty()) it.title = WithoutExt(it.name);
+        // A part of a draft that is now sent must lose the draft mark, which putting it in the
+        // outbox keeps, or the message would go without it.
+        if (!rec.Draft && registry) {
+          store::TPXIniFile ini(*registry, store::IndexPathOf(folder));
+          const int flags = static_cast<int>(ini.ReadInteger(it.name, "Flags", 0));
+          ini.Release();
+          if (flags & store::dfDraft) {
+            it.flags = flags & ~store::dfDraft;
+            if (!ops.RunDocOperation(store::opWriteFlags, it)) return result;
+          }
+        }
         items.push_back(it);
         continue;
       }

@@ -139,6 +139,9 @@ TEST_F(FilerTest, ReEditedDraftIsReplacedOnlyAfterTheNewVersionIsFiled) {
   EXPECT_EQ(px::test::readFile(folder + v2.documents[0]), "Hi again\r\n");
   EXPECT_TRUE(exists(folder + "keep.pdf"));
   EXPECT_EQ(SeriesBase(value(folder, "keep.pdf", "MsgID")), v2.seriesBase);
+  // Sent now, not a draft any more: every part is pending, the reused one too.
+  EXPECT_EQ(std::stoi(value(folder, "keep.pdf", "Flags")) & 0x4400, 0x0400);
+  EXPECT_EQ(value(folder, v2.documents[0], "Flags"), "9216");
   EXPECT_FALSE(this->sent->SectionExists(std::string(store::kLinkPrefix) + oldId));
 
   // When the new version cannot be filed the old one stays.

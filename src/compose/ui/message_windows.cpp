@@ -26,7 +26,10 @@ void MessageWindows::makeOperations() {
   ops_ = std::make_unique<store::DocOperations>(std::move(s), collaborators_.Get());
 }
 
-MessageWindows::~MessageWindows() = default;
+MessageWindows::~MessageWindows() {
+  // Windows still open go first: their web views must not outlive the program's web engine.
+  for (auto& w : windows_) delete w.data();
+}
 
 EditServices MessageWindows::ServicesForWindow() {
   EditServices e;
