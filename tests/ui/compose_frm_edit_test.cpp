@@ -296,6 +296,19 @@ TEST_F(ComposeWindowTest, LinksGoThroughTheCheck) {
   EXPECT_EQ(opened.size(), 2u);
 }
 
+TEST_F(ComposeWindowTest, PrintsTextMessagesAndComposedHtmlToPdf) {
+  const std::string folder = Received();
+  settings.SetMessageFormat(0);  // replies in HTML
+  TfrmEdit* w = windows->OpenDocument(folder, "hello.txt");
+  ASSERT_NE(w, nullptr);
+  const QString pdf = QString::fromStdString(temp + "hello.pdf");
+  ASSERT_TRUE(w->ExportPdf(pdf));
+  EXPECT_EQ(px::test::readFile(temp + "hello.pdf").substr(0, 5), "%PDF-");
+  w->Reply(false);
+  ASSERT_EQ(w->Mode(), emHtmlEditor);
+  ASSERT_TRUE(w->ExportPdf(QString::fromStdString(temp + "reply.pdf")));
+}
+
 TEST_F(ComposeWindowTest, HtmlMailBlocksRemoteContentUntilAllowed) {
   const std::string folder = docs + "Mail/";
   Entry(folder, "news.htm",
