@@ -7,7 +7,7 @@
 #include "store/collision_choice.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 

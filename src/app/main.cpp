@@ -1,4 +1,5 @@
 // plumadex: the desktop program.
+#include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   px::app::InstallMessageWindows(desk, state);
+  px::app::InstallDocumentOpener(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();

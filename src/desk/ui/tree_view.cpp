@@ -928,6 +928,10 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == 1);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
+  if (extendContextMenu) {
+    const auto& rows = grid_->model().rows();
+    extendContextMenu(menu, record >= 0 && static_cast<size_t>(record) < rows.size() ? &rows[record] : nullptr);
+  }
   QAction* chosen = menu.exec(pos);
   if (!chosen) return;
   if (chosen == open) openRecord(record);
