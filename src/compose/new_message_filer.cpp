@@ -5,7 +5,7 @@
 #include "foundation/text_case.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/tree_ops.h"
 
 #include <unistd.h>
@@ -196,7 +196,7 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
       old.push_back(it);
     }
     if (!old.empty()) ops.RunOnSelection(store::opDelete, old);
-    if (store::TPXCustomIni* sent = ops.Services().sent) {
+    if (TPXCustomIni* sent = ops.Services().sent) {
       for (const std::string& id : oldIds) sent->EraseSection(std::string(store::kLinkPrefix) + id);
       sent->UpdateFile();
     }

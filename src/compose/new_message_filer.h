@@ -16,7 +16,6 @@ class MessageQueue;
 namespace px::store {
 class DocOperations;
 class IniRegistry;
-class TPXCustomIni;
 }  // namespace px::store
 
 namespace px::compose {

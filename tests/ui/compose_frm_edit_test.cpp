@@ -8,7 +8,7 @@
 #include "foundation/strings.h"
 #include "mailformat/mhtml_writer.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -58,7 +58,7 @@ struct ComposeWindowTest : ::testing::Test {
   store::IniRegistry registry;
   MessageQueue messages;
   Settings settings;
-  std::unique_ptr<store::TPXIniBase> sent;
+  std::unique_ptr<TPXIniBase> sent;
   std::vector<QUrl> opened;
   std::vector<QString> asked;
   int answer = QMessageBox::No;
@@ -74,7 +74,7 @@ struct ComposeWindowTest : ::testing::Test {
     settings.SetID("me");
     settings.SetName("Me");
     settings.SetMessageFormat(1);
-    sent = std::make_unique<store::TPXIniBase>(home.path("data/sent.ini"));
+    sent = std::make_unique<TPXIniBase>(home.path("data/sent.ini"));
     MessageWindowsConfig cfg;
     cfg.settings = &settings;
     cfg.messages = &messages;
