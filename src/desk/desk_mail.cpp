@@ -43,7 +43,7 @@ void DeskMail::Block(const std::string& storedForm) { blocked_.Block(storedForm)
 void DeskMail::Unblock(const std::string& storedForm) { blocked_.Unblock({storedForm}); }
 
 bool DeskMail::StartFiling() {
-  if (filer_) return false;
+  if (filer_ || (transferRunning && transferRunning())) return false;
   incoming::FilingServices s;
   s.registry = &state_.indexRegistry;
   s.random = &random_;

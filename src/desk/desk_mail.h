@@ -50,6 +50,8 @@ public:
   // Milliseconds of work per slice.
   void SetSliceMs(int ms) { sliceMs_ = ms; }
 
+  // A transfer run is going on: filing waits for its end (the receivers are still adding files).
+  std::function<bool()> transferRunning;
   // The folder the grid shows (no new-mail mark there).
   std::function<std::string()> shownFolder;
   // A delivery record was added to an entry (the grid updates the row when shown).

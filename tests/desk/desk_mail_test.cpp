@@ -56,6 +56,10 @@ TEST_F(DeskMailTest, FilesFromTheEventLoopAndReportsTheEnd) {
   for (int i = 0; i < 40; ++i) rawMessage(i);
   DeskMail mail(state);
   mail.SetSliceMs(1);
+  bool transfer = true;
+  mail.transferRunning = [&transfer] { return transfer; };
+  EXPECT_FALSE(mail.StartFiling());  // not while the receivers still add files
+  transfer = false;
   mail.shownFolder = [this] { return state.locations.documents; };
   ASSERT_TRUE(mail.StartFiling());
   EXPECT_TRUE(mail.Filing());
