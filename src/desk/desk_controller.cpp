@@ -4,9 +4,11 @@
 #include "store/folder_listing.h"
 #include "store/pending_register.h"
 #include "store/index_file.h"
+#include "store/leftover_sweep.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 
+#include <ctime>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -293,6 +295,8 @@ void DeskController::initSteps() {
   splashShownAt_ = clock_->NowMs();
 
   step(21);
+  // What an earlier run left behind when it was stopped half-way.
+  store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
   unread_ = std::make_unique<store::UnreadList>();
   newMail_ = std::make_unique<store::NewMailList>();
   newMail_->Load(state_.locations.NewMailList());
