@@ -60,6 +60,8 @@ void TransferRun::setStatus(const QString& text) {
 
 bool TransferRun::Start(bool manual, bool receive, bool send) {
   if (setup_.hasUser && !setup_.hasUser()) return false;
+  // The status to go back to when the run has nothing to say at its end.
+  if (!endTimer_->isActive()) statusBefore_ = snap_.status;
   if (send && !sending_) stopSend_ = false;
   reportEvenZero_ = manual && receive;
   if (receive) {
@@ -72,10 +74,7 @@ bool TransferRun::Start(bool manual, bool receive, bool send) {
   } else if (!sending_) {
     sendCode_ = 0;
   }
-  if (!endTimer_->isActive()) {
-    statusBefore_ = snap_.status;
-    endTimer_->start();
-  }
+  if (!endTimer_->isActive()) endTimer_->start();
   emit started();
   emit changed();
   return true;

@@ -296,6 +296,14 @@ TEST_F(TransferSendPeer, SendAndReceiveEndTogetherAndTheMessageIsStamped) {
   again.Start(true, false, true);
   EXPECT_FALSE(again.Sending());
   ASSERT_TRUE(again.WaitEnded(3000));
+
+  // A send-only run leaves the status as it found it, not at "Connecting...".
+  Queue("second.txt", "1A2B3C4D.00000003");
+  TransferRun sendOnly(setup);
+  sendOnly.Start(true, false, true);
+  ASSERT_TRUE(sendOnly.WaitEnded(20000));
+  EXPECT_FALSE(Doc("second.txt", "Sent").empty());
+  EXPECT_TRUE(sendOnly.Snapshot().status.isEmpty()) << sendOnly.Snapshot().status.toStdString();
 }
 
 TEST_F(TransferSendPeer, AWrongPasswordIsNotHiddenBehindAReceiveFailure) {
