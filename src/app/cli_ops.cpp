@@ -78,6 +78,8 @@ struct Store {
   std::map<std::string, std::unique_ptr<TPXIniFile>> open;
 
   explicit Store(CollisionAction onCollision) {
+    // No event loop and no timers here: a message is printed as soon as it is queued.
+    messages.SetWakeUp([this] { messages.ShowQueuedMessages(); });
     MakeDataFolders(loc);
     unread.Load(loc.UnreadList());
     sent = std::make_unique<TPXIniBase>(loc.SentIni());

@@ -453,10 +453,19 @@ void DeskController::fileWelcomeMessages() {
 
 void DeskController::OnClock() {
   Call(hooks_.showClock);
-  if (CallOr(hooks_.filesTabShown, false) && timers_.tmrTraffic.isActive()) Call(hooks_.checkFolderChanges);
+  // The folder watch waits while an operation or a run changes the folders.
+  if (!state_.busy && CallOr(hooks_.filesTabShown, false) && timers_.tmrTraffic.isActive())
+    Call(hooks_.checkFolderChanges);
 }
 
 void DeskController::runTraffic(bool reportErrors) {
+  // Filing waits while an operation runs; the next interval tries again.
+  if (state_.busy) return;
+  state_.busy = true;
+  struct Busy {
+    bool& flag;
+    ~Busy() { flag = false; }
+  } busy{state_.busy};
   try {
     bool changed = CallOr(hooks_.fileReceivedMail, false);
     changed = CallOr(hooks_.commitSentMail, false) || changed;

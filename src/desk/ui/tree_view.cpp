@@ -339,6 +339,7 @@ void DeskBrowser::initServices() {
   svc.contactsFolder = state_.locations.contacts;
   svc.ownFromAddress = state_.ownFromAddress;
   svc.busy = [this](bool on) { grid_->SetBusy(on); };
+  svc.running = &state_.busy;
   // Changes the program makes itself do not cause a second listing.
   svc.rearmWatch = [this] { watch_.CheckFolderChanges(false); };
   watch_.SetQuietRoots(state_.locations.tempFolder, state_.locations.dataRoot);
@@ -401,7 +402,8 @@ void DeskBrowser::RememberTopRow() {
 void DeskBrowser::ClearGrid() { grid_->Clear(); }
 
 void DeskBrowser::CheckFolderChanges() {
-  if (tab_ == 0 && state_.initialised && !worker_.Running()) watch_.CheckFolderChanges(true);
+  if (tab_ == 0 && state_.initialised && !state_.busy && !worker_.Running())
+    watch_.CheckFolderChanges(true);
 }
 
 bool DeskBrowser::DragMoves() const { return state_.settings.CopyMove() == 1 && !copyForNode_; }
