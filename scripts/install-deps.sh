@@ -27,6 +27,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  # Servers installed for the tests (Dovecot) must not start as system services: the tests start
+  # their own on a free loopback port. A policy-rc.d refuses every service start during the install.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee "$policy" >/dev/null
+    $SUDO chmod 755 "$policy"
+    own_policy=1
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-install-recommends "${missing[@]}" || status=$?
+  if [ "$own_policy" = 1 ]; then $SUDO rm -f "$policy"; fi
+  [ "$status" = 0 ] || exit "$status"
+  # Keep the system's Dovecot off for good where systemd runs.
+  if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now dovecot.service dovecot.socket >/dev/null 2>&1 || true
+  fi
 fi

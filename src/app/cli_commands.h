@@ -17,6 +17,11 @@ int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
 int runStore(const Args& args);
+int runAccounts(const Args& args);
+int runReceive(const Args& args);
+int runService(const Args& args);
+int runOutbox(const Args& args);
+int runSend(const Args& args);
 int runFile(const Args& args);
 
 // Files what waits in the mail spool, printing a line per message filed; the exit status.

@@ -24,7 +24,12 @@ const Command kCommands[] = {
     {"trash", px::cli::runTrash, "trash PATH... [--quiet]   move documents into the trash"},
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
+    {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] | remove NAME | test NAME   manage the external mail accounts"},
+    {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--quiet]   fetch the mail of every enabled account into the spool"},
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
+    {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
+    {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
+    {"send", px::cli::runSend, "send   send the queued mail (PLUMADEX_SERVICE_CA names other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };

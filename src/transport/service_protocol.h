@@ -7,6 +7,7 @@
 // self-hosted services and tests. Trusted roots: the file PLUMADEX_SERVICE_CA names, else
 // plumadex.pem in the program folder.
 #include "foundation/message_queue.h"
+#include "platform/registry.h"
 #include "transport/http_client.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ namespace px::transport {
 
 inline constexpr std::string_view kDefaultServiceHost = "mail.plumadex.net";
 inline constexpr std::string_view kServiceDisplayName = "Plumadex server";
-inline constexpr std::string_view kProgramVersion = "3.01";
+using platform::kProgramVersion;
 // Coded notices begin with this character: the message window merges repeated ones.
 inline constexpr char kCodedNotice = '\x13';
 

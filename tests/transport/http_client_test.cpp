@@ -2,6 +2,13 @@
 #include "transport/http_client.h"
 #include "transport/peer_fixture.h"
 #include "transport/service_protocol.h"
+#include "transport/service_requests.h"
+
+#include "foundation/dates.h"
+#include "foundation/password.h"
+#include "foundation/random.h"
+#include "foundation/settings.h"
+#include "platform/registry.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -191,6 +198,71 @@ TEST(HttpClientTls, RefusesWrongRootHostAndExpiredCertificates) {
 TEST(HttpClient, LoggableUrlDropsQueryAndCredentials) {
   EXPECT_EQ(HttpClient::LoggableUrl("https://h:1/newuser/pass.phtml?id=a&pass=secret"), "https://h:1/newuser/pass.phtml");
   EXPECT_EQ(HttpClient::LoggableUrl("https://u:pw@h/x"), "https://h/x");
+}
+
+}  // namespace
+}  // namespace px::transport
+
+namespace px::transport {
+namespace {
+
+TEST_F(HttpClientPeer, PasswordChangeSavesOrForgetsTheNewPassword) {
+  Settings settings;
+  RandomSource random(1);
+  HttpClient c(peer_->Settings());
+  EXPECT_EQ(CheckNewPassword("12345"), kPasswordTooShort);
+  EXPECT_EQ(CheckNewPassword("123456"), "");
+  settings.SetPassword("SOMETHING");
+  PasswordChangeOutcome o = ChangeServicePassword(c, peer_->Host(), "bob", "nope", "newsecret", true, settings, random);
+  EXPECT_EQ(o.reply, PasswordChangeReply::WrongOldPassword);
+  EXPECT_TRUE(o.clearOldPassword);
+  EXPECT_EQ(settings.Password(), "SOMETHING");
+  o = ChangeServicePassword(c, peer_->Host(), "bob", "pw", "newsecret", true, settings, random);
+  EXPECT_EQ(o.reply, PasswordChangeReply::Changed);
+  EXPECT_EQ(o.kind, MessageKind::Information);
+  EXPECT_EQ(UnscramblePassword(settings.Password()), "newsecret");
+  o = ChangeServicePassword(c, peer_->Host(), "bob", "newsecret", "pw", false, settings, random);
+  EXPECT_EQ(o.reply, PasswordChangeReply::Changed);
+  EXPECT_EQ(settings.Password(), "");
+  // A failed request is the technical problem, shown as an error.
+  ASSERT_TRUE(peer_->AddFault("pass", "fault=status&status=500"));
+  o = ChangeServicePassword(c, peer_->Host(), "bob", "pw", "another1", true, settings, random);
+  EXPECT_EQ(o.reply, PasswordChangeReply::Failed);
+  EXPECT_EQ(o.kind, MessageKind::Error);
+  // The log of the peer never saw a password in a form the client wrote to it.
+  EXPECT_EQ(peer_->Log().find("newsecret"), std::string::npos);
+}
+
+TEST_F(HttpClientPeer, VersionReportDeletesTheMarkerOnlyOnOk) {
+  platform::MemoryRegistry registry;
+  HttpClient c(peer_->Settings());
+  EXPECT_FALSE(ReportVersionOnce(c, peer_->Host(), "bob", registry));  // no marker: no request
+  registry.WriteString(platform::kProgramKey, platform::kCheckVersionValue, "1");
+  ASSERT_TRUE(peer_->AddFault("version", "fault=status&status=500"));
+  EXPECT_FALSE(ReportVersionOnce(c, peer_->Host(), "bob", registry));
+  EXPECT_TRUE(registry.ReadString(platform::kProgramKey, platform::kCheckVersionValue).has_value());
+  EXPECT_TRUE(ReportVersionOnce(c, peer_->Host(), "bob", registry));
+  EXPECT_FALSE(registry.ReadString(platform::kProgramKey, platform::kCheckVersionValue).has_value());
+}
+
+TEST(PublishedVersion, OncePerDayAndTheAnswers) {
+  Settings settings;
+  HttpSettings hs;
+  hs.caFile = "/nonexistent";
+  hs.connectTimeoutSec = 2;
+  HttpClient c(hs);
+  const DateTime now = MakeDateTime(2026, 12, 10, 15, 0, 0);
+  settings.SetNextVersionCheck(DayNumber(now) + 1);
+  EXPECT_EQ(CheckPublishedVersion(c, "127.0.0.1:1", settings, now).step, PublishedVersionStep::NotDue);
+  settings.SetNextVersionCheck(DayNumber(now));
+  EXPECT_EQ(CheckPublishedVersion(c, "127.0.0.1:1", settings, now).step, PublishedVersionStep::Failed);
+  AnswerNewVersion(true, settings, now);
+  EXPECT_EQ(settings.NextVersionCheck(), DayNumber(now));
+  AnswerNewVersion(false, settings, now);
+  EXPECT_EQ(settings.NextVersionCheck(), DayNumber(now) + 3);
+  EXPECT_EQ(NewVersionQuestion("3.1"),
+            "New version of Plumadex is available for download!\r\rCurrent version: 3.01\rNew version: 3.1\r\rWould "
+            "you like to download the new version?");
 }
 
 }  // namespace

@@ -1,0 +1,23 @@
+#pragma once
+// Messages of headless commands go to stderr, one line per message box.
+#include "foundation/message_queue.h"
+
+#include <cstdio>
+#include <string>
+
+namespace px::cli {
+
+class StderrPresenter final : public MessagePresenter {
+public:
+  void ShowBox(MessageKind kind, const std::string& text) override {
+    std::string t = text;
+    if (!t.empty() && t[0] == '\x13') t.erase(0, 1);  // the coded-notice mark
+    for (auto& c : t)
+      if (c == '\r') c = '\n';
+    const char* what = kind == MessageKind::Error ? "error" : kind == MessageKind::Warning ? "warning" : "note";
+    std::fprintf(stderr, "plumadex-cli: %s: %s\n", what, t.c_str());
+  }
+  void CloseBox() override {}
+};
+
+}  // namespace px::cli

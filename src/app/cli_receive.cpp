@@ -1,0 +1,90 @@
+// plumadex-cli receive: one receive run over the mail accounts into the spool, then the spool is
+// filed.
+#include "app/cli_commands.h"
+
+#include <QObject>
+
+#include <cstdio>
+
+#include "foundation/locations.h"
+#include "foundation/random.h"
+#include "foundation/settings.h"
+#include "incoming/blocked_senders.h"
+#include "mailformat/spool.h"
+#include "transport/accounts.h"
+#include "transport/left_on_server.h"
+#include "transport/pop3/thread_recv_pop.h"
+#include "transport/receive_chain.h"
+
+namespace px::cli {
+
+namespace {
+
+constexpr const char* kUsage = "usage: plumadex-cli receive [--timeout SECONDS] [--quiet]\n";
+
+}  // namespace
+
+int runReceive(const Args& args) {
+  int timeoutMs = 180000;
+  bool quiet = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--timeout" && i + 1 < args.size()) {
+      timeoutMs = std::max(1, std::atoi(args[++i].c_str())) * 1000;
+    } else if (args[i] == "--quiet") {
+      quiet = true;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  Locations loc = ComputeLocations();
+  MakeDataFolders(loc);
+  Settings settings(loc.UserIni());
+  RandomSource random;
+  mailformat::MailSpool spool(loc.inbox, random);
+  transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
+
+  incoming::BlockedSenders blocked;
+  blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
+
+  transport::ChainSetup setup;
+  setup.spool = &spool;
+  setup.leftOnServer = &leftOnServer;
+  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
+  setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
+    std::fprintf(stderr, "plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
+    return std::nullopt;
+  };
+  transport::ThreadRecvChain chain(setup);
+  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs);
+
+  QObject::connect(&chain, &transport::ThreadRecvChain::accountFinished,
+                   [&](int index, int status, const QString& error) {
+                     if (error.isEmpty()) return;
+                     std::fprintf(stderr, "plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),
+                                  error.toStdString().c_str());
+                   });
+  transport::ChainReport report = chain.Run();
+
+  int status = 0;
+  if (!report.connectFailures.empty()) {
+    std::fprintf(stderr, "Cannot connect to %s. Please check external e-mail settings.\n",
+                 report.connectFailures.c_str());
+    status = 1;
+  }
+  if (!report.receiveFailures.empty()) {
+    std::fprintf(stderr, "An error occurred during communication with %s. Try connecting again.\n",
+                 report.receiveFailures.c_str());
+    status = 1;
+  }
+  if (!report.listSaveError.empty()) {
+    std::fprintf(stderr, "plumadex-cli receive: %s\n", report.listSaveError.c_str());
+    status = 1;
+  }
+  if (report.errorCode != 0) status = 1;
+  // What did arrive is filed whatever else failed.
+  if (FileWaitingMail(quiet) != 0) status = 1;
+  return status;
+}
+
+}  // namespace px::cli

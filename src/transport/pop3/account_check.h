@@ -1,0 +1,30 @@
+#pragma once
+// "Check if this account works": connect, log in and leave, and say what happened in the words
+// the options window shows.
+#include <functional>
+#include <string>
+
+#include "transport/accounts.h"
+
+namespace px::transport::pop3 {
+
+struct AccountCheck {
+  bool works = false;
+  // "This account works.", "Cannot find this e-mail server.", "Invalid user name or password."
+  // or "Cannot connect to this e-mail server."
+  std::string message;
+  std::string detail;  // what the server or the system said
+};
+
+inline constexpr const char* kAccountWorks = "This account works.";
+inline constexpr const char* kServerNotFound = "Cannot find this e-mail server.";
+inline constexpr const char* kInvalidLogin = "Invalid user name or password.";
+inline constexpr const char* kCannotConnect = "Cannot connect to this e-mail server.";
+
+// Checks a POP3 account. An account on the mail service (server "plumadex") is checked by
+// `serviceCheck` (user, password) when given; without it the check fails.
+AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs = 180000,
+                          const std::function<AccountCheck(const std::string& user,
+                                                           const std::string& password)>& serviceCheck = {});
+
+}  // namespace px::transport::pop3

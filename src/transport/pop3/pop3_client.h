@@ -1,0 +1,146 @@
+#pragma once
+// A POP3 client on a socket of its own, with TLS through OpenSSL. It exists because the result
+// of QUIT matters (that is where the server commits deletions) and because the log-in must be
+// plain USER/PASS inside TLS. Every wait is bounded by a time-out, every reply by a size cap,
+// and Stop() from any thread ends a wait at once.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+
+namespace px::transport::pop3 {
+
+// How an account protects its connection.
+enum class Security {
+  Auto,      // TLS on 995; when that port refuses, STLS on 110. Never plain text.
+  Tls,       // POP3S: TLS from the first byte (port 995 unless given)
+  StartTls,  // STLS on the plain port (110 unless given); fails when the server lacks it
+  Plain,     // no encryption at all: only when the account says so
+};
+std::string_view SecurityName(Security s);  // "auto", "tls", "starttls", "plain"
+std::optional<Security> ParseSecurity(std::string_view text);
+
+inline constexpr int kPop3Port = 110;
+inline constexpr int kPop3sPort = 995;
+
+// "host", "host:port" or "[v6-address]:port". port 0 when not given.
+struct ServerAddress {
+  std::string host;
+  int port = 0;
+};
+std::optional<ServerAddress> ParseServerAddress(std::string_view text);
+
+enum class ErrorKind {
+  None,
+  HostNotFound,
+  Refused,
+  ConnectFailed,
+  Timeout,
+  TlsFailed,
+  CertificateRejected,
+  NoTls,           // the server offers no STLS and plain text is not allowed
+  LoginRejected,   // -ERR after USER or PASS
+  ServerError,     // -ERR to another command
+  Protocol,        // a reply that is not POP3
+  LineTooLong,
+  ReplyTooLong,    // a message or header far longer than announced or allowed
+  Closed,          // the server closed the connection
+  Stopped,
+};
+
+struct Capabilities {
+  bool known = false;  // CAPA answered
+  bool stls = false;
+  bool uidl = false;
+  bool top = false;
+  bool pipelining = false;
+};
+
+// Limits on what the server may send.
+inline constexpr size_t kMaxLine = 1024 * 1024;
+inline constexpr size_t kMaxHeader = 1024 * 1024;
+
+class Pop3Client {
+public:
+  Pop3Client();
+  ~Pop3Client();
+  Pop3Client(const Pop3Client&) = delete;
+  Pop3Client& operator=(const Pop3Client&) = delete;
+
+  // Time-out of the connection and of every wait for the server, in milliseconds.
+  void SetTimeout(int ms) { timeoutMs_ = ms; }
+
+  // Connects, reads the greeting, asks CAPA, and starts TLS as `security` says.
+  bool Connect(const std::string& host, int port, Security security);
+  // USER and PASS. A refusal is LoginRejected.
+  bool Login(const std::string& user, const std::string& password);
+  bool Stat(int64_t& count, int64_t& size);
+  // Sizes by message number (index 0 unused), for messages 1..count.
+  bool List(int64_t count, std::vector<int64_t>& sizes);
+  // Unique ids by message number; false with ServerError when the server has no UIDL.
+  bool Uidl(int64_t count, std::vector<std::string>& ids);
+  // The header of message n (TOP n 0), dot-unstuffed, at most kMaxHeader bytes.
+  bool Top(int64_t n, std::string& header);
+  // Streams message n: `line` gets each line with its line end, dot-unstuffed, and may return
+  // false to abandon the message (the rest is read and dropped). More than `maxBytes` bytes ends
+  // the message with ReplyTooLong.
+  bool Retr(int64_t n, uint64_t maxBytes, const std::function<bool(std::string_view line)>& line);
+  bool Dele(int64_t n);
+  // QUIT; true only when the server acknowledged it, which is when deletions are committed.
+  bool Quit();
+  void Close();
+  bool IsConnected() const { return fd_ >= 0; }
+  // Whether the session can still take commands after the last failure.
+  bool IsUsable() const { return fd_ >= 0 && !broken_; }
+
+  // Any thread: ends the current wait with Stopped and closes nothing else.
+  void Stop();
+  bool IsStopped() const { return stopped_; }
+
+  const Capabilities& caps() const { return caps_; }
+  bool encrypted() const { return ssl_ != nullptr; }
+  ErrorKind error() const { return error_; }
+  // What went wrong, in words (for reports and logs; never holds the password).
+  const std::string& errorText() const { return errorText_; }
+
+private:
+  bool Fail(ErrorKind kind, std::string text);
+  bool ConnectSocket(const std::string& host, int port);
+  bool StartTls(const std::string& host);
+  bool WaitFor(bool write);
+  bool ReadMore();
+  bool ReadLine(std::string_view& line, size_t cap);
+  bool WriteAll(std::string_view data);
+  bool Command(std::string_view cmd);
+  bool ReadStatus(std::string* text = nullptr);
+  bool Simple(std::string_view cmd, std::string* text = nullptr);
+  bool ReadCapa();
+  // Reads a multi-line body; `line` gets unstuffed lines (with their ends) until it returns
+  // false, then the rest is dropped. `maxBytes` bounds the body.
+  bool ReadBody(uint64_t maxBytes, const std::function<bool(std::string_view)>& line);
+  bool DropBody(uint64_t maxBytes);
+
+  int fd_ = -1;
+  int stopFd_ = -1;
+  SSL_CTX* ctx_ = nullptr;
+  SSL* ssl_ = nullptr;
+  std::atomic<bool> stopped_{false};
+  bool broken_ = false;
+  int timeoutMs_ = 180000;
+  std::string rbuf_;
+  size_t rpos_ = 0;   // start of unread data
+  size_t rscan_ = 0;  // no line end before this offset
+  Capabilities caps_;
+  ErrorKind error_ = ErrorKind::None;
+  std::string errorText_;
+  std::string host_;
+};
+
+}  // namespace px::transport::pop3

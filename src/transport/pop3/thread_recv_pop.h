@@ -1,0 +1,49 @@
+#pragma once
+// ThreadRecvPOP: the receive chain's link for one POP3 account. It fetches every message the
+// account has not fetched before into the spool, stamped with the account's name, and deletes
+// it on the server unless the account keeps its mail there.
+//
+// Nothing is marked for deletion before it is safely on disk, and a fetched message is
+// remembered in the left-on-server list (by its UIDL) until the server has acknowledged QUIT,
+// which is when it really deletes: a connection lost before then means the next run finds the
+// messages again, deletes them without fetching them twice, and loses nothing.
+#include "transport/accounts.h"
+#include "transport/pop3/pop3_client.h"
+#include "transport/receive_link.h"
+
+namespace px::transport::pop3 {
+
+class ThreadRecvPOP : public ReceiveLink {
+public:
+  explicit ThreadRecvPOP(ExternalAccount account, int timeoutMs = 180000);
+
+  std::string AccountName() const override { return account_.name; }
+  bool NeedsPassword() const override { return account_.password.empty(); }
+  void SetPassword(const std::string& password) override { account_.password = password; }
+  LinkResult Run(ReceiveContext& context) override;
+  void Stop() override { client_.Stop(); }
+
+  // The left-on-server line prefix of this account: user + "@" + server + " ".
+  static std::string KeyPrefix(const ExternalAccount& account);
+
+private:
+  ExternalAccount account_;
+  int timeoutMs_;
+  Pop3Client client_;
+};
+
+}  // namespace px::transport::pop3
+
+namespace px::transport {
+class ThreadRecvChain;
+}
+
+namespace px::transport::pop3 {
+
+// Adds a link for every POP3 account in `accounts`, in order, ticked when the account is
+// enabled and has a server and a user. Accounts on the mail service itself are left to the
+// service's own link.
+void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts,
+                  int timeoutMs = 180000);
+
+}  // namespace px::transport::pop3

@@ -1,0 +1,38 @@
+#pragma once
+// How one outgoing message leaves: the route is chosen per message by RouteOf, and each route
+// delivers a whole message or fails it. Whatever the route, an accepted message is stamped by
+// the main thread through StampSent (sent_stamp.h), so stamping and bookkeeping are shared.
+//
+// Adding a route: a MessageRoute implementation, a SendRoute value, a case in RouteOf and
+// one in SendWorker::routeFor (send_thread.cpp).
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace px::transport {
+
+struct OutgoingMessage;
+
+enum class SendRoute { Service, Smtp };
+
+// The route of a message. Every message goes to the mail service for now; a message whose
+// recipients are not all users of the service is the one that will take SMTP.
+SendRoute RouteOf(const OutgoingMessage& message);
+
+struct RouteOutcome {
+  bool accepted = false;  // the far end has the message: stamp it
+  int code = 0;           // transfer error code when not accepted
+  std::string text;       // what went wrong (never a password or a secret URL)
+};
+
+class MessageRoute {
+public:
+  virtual ~MessageRoute() = default;
+  // Bytes handled so far of the message's estimate; returning false stops the delivery.
+  using Progress = std::function<bool(uint64_t done)>;
+  virtual RouteOutcome Deliver(const OutgoingMessage& message, const Progress& progress) = 0;
+  // Stops a running delivery (from another thread).
+  virtual void Abort() = 0;
+};
+
+}  // namespace px::transport

@@ -1,0 +1,166 @@
+#include "transport/send_thread.h"
+
+#include "foundation/dates.h"
+#include "foundation/message_queue.h"
+#include "transport/crypto_seam.h"
+#include "transport/sent_stamp.h"
+#include "transport/service_protocol.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <chrono>
+#include <cstdio>
+
+namespace px::transport {
+
+SendWorker::SendWorker(SendJob job, RandomSource& random, Crypto& crypto)
+    : job_(std::move(job)), random_(random), crypto_(crypto) {}
+
+SendWorker::~SendWorker() = default;
+
+void SendWorker::Stop() {
+  stop_.store(true);
+  std::lock_guard<std::mutex> lock(routeMutex_);
+  if (current_) current_->Abort();
+}
+
+MessageRoute& SendWorker::routeFor(SendRoute route) {
+  std::lock_guard<std::mutex> lock(routeMutex_);
+  switch (route) {
+    case SendRoute::Service:
+    case SendRoute::Smtp:  // no SMTP route yet: the service carries everything
+    default:
+      if (!service_) service_ = std::make_unique<ServiceRoute>(job_.service, random_, crypto_);
+      current_ = service_.get();
+      return *service_;
+  }
+}
+
+void SendWorker::Run() {
+  int code = teNone;
+  if (job_.withdrawKey) {
+    HttpClient c(job_.service.http);
+    c.SetBasicAuth(job_.service.user, job_.service.password);
+    const HttpResult r = c.PostForm(ServiceUrl(job_.service.host, KeyServerPath()), {{"type", "delkey"}});
+    emit keyWithdrawn(r.Ok() && !r.body.empty());
+  }
+  uint64_t total = 0;
+  for (const auto& m : job_.messages) total += m.estimate;
+  uint64_t base = 0;
+  auto lastReport = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+  for (size_t i = 0; i < job_.messages.size(); ++i) {
+    if (stop_.load()) break;
+    if (code != teNone && code != teNoKey) break;
+    const OutgoingMessage& m = job_.messages[i];
+    emit uploadStarting(static_cast<int>(i), static_cast<qint64>(m.estimate));
+    MessageRoute& route = routeFor(RouteOf(m));
+    if (stop_.load()) break;
+    const RouteOutcome out = route.Deliver(m, [&](uint64_t done) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastReport >= std::chrono::milliseconds(100)) {
+        lastReport = now;
+        emit progress(static_cast<qint64>(base + std::min(done, m.estimate)), static_cast<qint64>(total));
+      }
+      return !stop_.load();
+    });
+    base += m.estimate;
+    if (out.accepted) {
+      emit messageAccepted(static_cast<int>(i));
+    } else {
+      if (!stop_.load()) code = out.code ? out.code : teCommunication;
+      emit messageFailed(static_cast<int>(i), out.code ? out.code : teCommunication, QString::fromStdString(out.text));
+    }
+  }
+  emit progress(static_cast<qint64>(total), static_cast<qint64>(total));
+  {
+    std::lock_guard<std::mutex> lock(routeMutex_);
+    current_ = nullptr;
+    service_.reset();
+  }
+  emit finished(code, stop_.load());
+}
+
+SendRun::SendRun(SendContext context, QObject* parent) : QObject(parent), ctx_(std::move(context)) {}
+
+SendRun::~SendRun() {
+  Stop();
+  if (thread_) {
+    thread_->quit();
+    thread_->wait();
+    delete worker_;
+    delete thread_;
+  }
+}
+
+bool SendRun::Start(SendJob job) {
+  if (thread_ || job.messages.empty()) return false;
+  messages_ = job.messages;
+  reports_.assign(messages_.size(), MessageReport{});
+  code_ = 0;
+  stopped_ = false;
+  thread_ = new QThread;
+  worker_ = new SendWorker(std::move(job), *ctx_.random, *ctx_.crypto);
+  worker_->moveToThread(thread_);
+  connect(thread_, &QThread::started, worker_, &SendWorker::Run);
+  connect(worker_, &SendWorker::messageAccepted, this, &SendRun::onAccepted, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::messageFailed, this, &SendRun::onFailed, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::keyWithdrawn, this, &SendRun::onKeyWithdrawn, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::progress, this, &SendRun::progress, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::finished, this, &SendRun::onFinished, Qt::QueuedConnection);
+  thread_->start(QThread::LowPriority);
+  return true;
+}
+
+void SendRun::Stop() {
+  if (worker_) worker_->Stop();
+}
+
+void SendRun::Wait() {
+  if (!thread_) return;
+  QEventLoop loop;
+  connect(this, &SendRun::finished, &loop, &QEventLoop::quit);
+  if (thread_) loop.exec();
+}
+
+void SendRun::onAccepted(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= messages_.size()) return;
+  reports_[index].state = MessageReport::Sent;
+  const std::string err = StampSent(messages_[index], NowDateTime(), *ctx_.sent, *ctx_.registry);
+  if (!err.empty()) {
+    reports_[index].text = err;
+    if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Error, err);
+  }
+  emit messageDone(index);
+}
+
+void SendRun::onFailed(int index, int code, const QString& text) {
+  if (index < 0 || static_cast<size_t>(index) >= messages_.size()) return;
+  reports_[index].state = MessageReport::Failed;
+  reports_[index].code = code;
+  reports_[index].text = text.toStdString();
+  emit messageDone(index);
+}
+
+void SendRun::onKeyWithdrawn(bool deleteKeyRings) {
+  if (deleteKeyRings && !ctx_.dataRoot.empty()) {
+    std::remove((ctx_.dataRoot + "plumadex.skr").c_str());
+    std::remove((ctx_.dataRoot + "plumadex.pkr").c_str());
+  }
+}
+
+void SendRun::onFinished(int code, bool stopped) {
+  code_ = code;
+  stopped_ = stopped;
+  if (thread_) {
+    thread_->quit();
+    thread_->wait();
+    delete worker_;
+    delete thread_;
+    worker_ = nullptr;
+    thread_ = nullptr;
+  }
+  emit finished(code);
+}
+
+}  // namespace px::transport

@@ -1,0 +1,259 @@
+// Receiving from a real POP3 server: Dovecot on 127.0.0.1, started for these tests, with TLS
+// from a test CA and Maildirs the tests fill.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include "mailformat/pseudo_headers.h"
+#include "pop3/receive_fixture.h"
+#include "support/test_paths.h"
+#include "transport/pop3/account_check.h"
+
+namespace px::test {
+namespace {
+
+using transport::LinkStatus;
+using transport::pop3::Security;
+
+class DovecotTest : public ::testing::Test, public ReceiveFixture {
+protected:
+  static void SetUpTestSuite() {
+    server_ = new DovecotServer;
+    if (!server_->Start(&startError_)) {
+      delete server_;
+      server_ = nullptr;
+    }
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    if (!server_) {
+      if (::getuid() != 0) GTEST_SKIP() << startError_;
+      FAIL() << startError_;
+    }
+    trust_ = std::make_unique<ScopedCertFile>(server_->ca().caFile);
+    user_ = server_->NewUser();
+    ASSERT_FALSE(user_.empty());
+  }
+  DovecotServer& server() { return *server_; }
+  transport::ExternalAccount Tls(bool keep = false) {
+    return Account(user_ + "@example.org", "localhost:" + std::to_string(server_->pop3sPort()), user_, "pw-" + user_,
+                   Security::Tls, keep);
+  }
+  static std::string Expected(const std::string& original, const std::string& account) {
+    return mailformat::InsertAccountHeader(original, account);
+  }
+
+  static DovecotServer* server_;
+  static std::string startError_;
+  std::unique_ptr<ScopedCertFile> trust_;
+  std::string user_;
+};
+
+DovecotServer* DovecotTest::server_ = nullptr;
+std::string DovecotTest::startError_;
+
+TEST_F(DovecotTest, TlsReceiveEmptiesTheMailboxByteForByte) {
+  std::vector<std::string> originals = {
+      MakeMessage("plain", "<a@x>"),
+      MakeMessage("dots", "<b@x>", ".leading dot\r\n..two dots\r\n.\r\nafter a lone dot\r\n"),
+      // Headers that would steer filing are neutralised; the receiver's own line comes last.
+      "From: mallory@example.org\r\nSubject: forged\r\n_Folder: ../../etc\r\nX-Plumadex-Account: someone\r\n"
+      "$$$Plumadex$$$\r\n\r\nbody\r\n",
+      // No empty line at all: the account line follows the last line.
+      "From: x@example.org\r\nSubject: header only\r\n",
+      MakeMessage("big", "<c@x>", [] {
+        std::string body;
+        for (int i = 0; i < 3000; ++i) body += std::string(998, 'a' + i % 26) + "\r\n";
+        return body;
+      }()),
+  };
+  for (const auto& m : originals) server().PutMessage(user_, m);
+  auto account = Tls();
+  auto report = Receive(account);
+  ASSERT_EQ(report.visits.size(), 1u);
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::Ok) << report.visits[0].result.error;
+  EXPECT_EQ(report.messagesSpooled, 5);
+  EXPECT_TRUE(server().Messages(user_).empty());
+
+  auto got = Spooled();
+  ASSERT_EQ(got.size(), originals.size());
+  std::sort(got.begin(), got.end(), [](auto& a, auto& b) { return SubjectOf(a) < SubjectOf(b); });
+  std::sort(originals.begin(), originals.end(), [](auto& a, auto& b) { return SubjectOf(a) < SubjectOf(b); });
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(SubjectOf(originals[i]));
+    if (SubjectOf(originals[i]) == "forged") {
+      EXPECT_EQ(got[i],
+                "From: mallory@example.org\r\nSubject: forged\r\nX-Neutralised-_Folder: ../../etc\r\n"
+                "X-Neutralised-X-Plumadex-Account: someone\r\nX-Neutralised-$$$Plumadex$$$\r\n"
+                "X-Plumadex-Account: " + account.name + "\r\n\r\nbody\r\n");
+    } else {
+      // Byte for byte, dots unstuffed, with the account line at the end of the header.
+      EXPECT_TRUE(got[i] == Expected(originals[i], account.name)) << got[i].substr(0, 300);
+    }
+  }
+  // Nothing is remembered once the server acknowledged the deletions.
+  leftOnServer.LoadIfNeeded();
+  EXPECT_EQ(leftOnServer.size(), 0u);
+  EXPECT_EQ(readFile(home.path("msgid.lst")), "");
+}
+
+TEST_F(DovecotTest, StartTlsPlainAndCertificateChecks) {
+  server().PutMessage(user_, MakeMessage("one", "<1@x>"));
+  const std::string plainPort = std::to_string(server().pop3Port());
+  const std::string tlsPort = std::to_string(server().pop3sPort());
+  struct Case {
+    const char* what;
+    std::string server;
+    Security security;
+    std::string trust;
+    bool works;
+  };
+  const Case cases[] = {
+      {"STLS to an IP address in the certificate", "127.0.0.1:" + plainPort, Security::StartTls, server().ca().caFile, true},
+      {"POP3S by host name", "localhost:" + tlsPort, Security::Tls, server().ca().caFile, true},
+      {"auto on a plain port means STLS", "localhost:" + plainPort, Security::Auto, server().ca().caFile, true},
+      {"plain text when the account says so", "127.0.0.1:" + plainPort, Security::Plain, server().ca().caFile, true},
+      {"a certificate from another CA", "localhost:" + tlsPort, Security::Tls, server().ca().otherCaFile, false},
+      {"STLS with a certificate from another CA", "localhost:" + plainPort, Security::StartTls, server().ca().otherCaFile, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedCertFile trust(c.trust);
+    auto a = Account("x", c.server, user_, "pw-" + user_, c.security);
+    auto check = transport::pop3::CheckAccount(a, 5000);
+    EXPECT_EQ(check.works, c.works) << check.detail;
+    if (c.works) {
+      EXPECT_EQ(check.message, "This account works.");
+      EXPECT_EQ(check.detail.starts_with("Encrypted"), c.security != Security::Plain);
+    } else {
+      EXPECT_EQ(check.message, "Cannot connect to this e-mail server.");
+      EXPECT_NE(check.detail.find("certificate"), std::string::npos) << check.detail;
+    }
+  }
+  // A rejected certificate fetches nothing and deletes nothing.
+  ScopedCertFile wrong(server().ca().otherCaFile);
+  auto report = Receive(Tls());
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::ConnectFailed);
+  EXPECT_EQ(report.connectFailures, user_ + "@example.org");
+  EXPECT_TRUE(Spooled().empty());
+  EXPECT_EQ(server().Messages(user_).size(), 1u);
+}
+
+TEST_F(DovecotTest, KeepOnServerByUidlWithMissingAndDuplicateMessageIds) {
+  server().PutMessage(user_, MakeMessage("m1", "<same@x>"));
+  server().PutMessage(user_, MakeMessage("m2", "<same@x>"));
+  server().PutMessage(user_, MakeMessage("m3", ""));
+  server().PutMessage(user_, MakeMessage("m4", ""));
+  auto keep = Tls(true);
+  auto r1 = Receive(keep);
+  ASSERT_EQ(r1.messagesSpooled, 4) << r1.visits[0].result.error << " status " << int(r1.visits[0].result.status) << " visited " << r1.visits[0].visited << " on server " << server().Messages(user_).size();
+  EXPECT_EQ(server().Messages(user_).size(), 4u);
+  // A second run fetches nothing new.
+  auto r2 = Receive(keep);
+  EXPECT_EQ(r2.messagesSpooled, 0);
+  server().PutMessage(user_, MakeMessage("m5", "<same@x>"));
+  auto r3 = Receive(keep);
+  EXPECT_EQ(r3.messagesSpooled, 1);
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"m1", "m2", "m3", "m4", "m5"}));
+  leftOnServer.LoadIfNeeded();
+  EXPECT_EQ(leftOnServer.WithPrefix(transport::pop3::ThreadRecvPOP::KeyPrefix(keep)).size(), 5u);
+  // Keep turned off: the remembered messages are deleted without being fetched again.
+  auto r4 = Receive(Tls(false));
+  EXPECT_EQ(r4.messagesSpooled, 0);
+  EXPECT_TRUE(server().Messages(user_).empty());
+  EXPECT_EQ(Spooled().size(), 5u);
+  leftOnServer.LoadIfNeeded();
+  EXPECT_EQ(leftOnServer.size(), 0u);
+}
+
+TEST_F(DovecotTest, BlockedSendersAreNotFetched) {
+  server().PutMessage(user_, MakeMessage("wanted", "<w@x>"));
+  server().PutMessage(user_, MakeMessage("spam", "<s@x>", "buy\r\n", "\"Spam\" <SPAM@Example.org>"));
+  isBlocked = [](std::string_view key) { return key == "spam@example.org"; };
+  // Kept on the server: the blocked message stays there and is not remembered.
+  auto r1 = Receive(Tls(true));
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"wanted"}));
+  EXPECT_EQ(server().Messages(user_).size(), 2u);
+  leftOnServer.LoadIfNeeded();
+  EXPECT_EQ(leftOnServer.size(), 1u);
+  // Not kept: it is deleted unread.
+  auto r2 = Receive(Tls(false));
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"wanted"}));
+  EXPECT_TRUE(server().Messages(user_).empty());
+}
+
+TEST_F(DovecotTest, BadAccountsAreReportedAndTheChainGoesOn) {
+  server().PutMessage(user_, MakeMessage("good", "<g@x>"));
+  auto wrongPassword = Tls();
+  wrongPassword.name = "wrong@example.org";
+  wrongPassword.password = "not it";
+  auto refused = Account("refused@example.org", "127.0.0.1:1", "u", "p", Security::Tls);
+  auto unknown = Account("unknown@example.org", "no-such-host.invalid", "u", "p", Security::Tls);
+  auto good = Tls();
+  auto report = Receive({wrongPassword, refused, unknown, good});
+  EXPECT_EQ(report.connectFailures, "wrong@example.org, refused@example.org, unknown@example.org");
+  EXPECT_EQ(report.receiveFailures, "");
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::WrongPassword);
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"good"}));
+
+  struct Case {
+    transport::ExternalAccount account;
+    const char* message;
+  };
+  for (const auto& c : {Case{wrongPassword, "Invalid user name or password."},
+                        Case{refused, "Cannot connect to this e-mail server."},
+                        Case{unknown, "Cannot find this e-mail server."}}) {
+    SCOPED_TRACE(c.account.name);
+    auto check = transport::pop3::CheckAccount(c.account, 5000);
+    EXPECT_FALSE(check.works);
+    EXPECT_EQ(check.message, c.message);
+  }
+}
+
+TEST_F(DovecotTest, CommandLineAddsTestsAndReceives) {
+  server().PutMessage(user_, MakeMessage("via cli 1", "<c1@x>"));
+  server().PutMessage(user_, MakeMessage("via cli 2", "<c2@x>"));
+  auto cli = [&](const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PLUMADEX_HOME", QString::fromStdString(home.root()));
+    env.insert("SSL_CERT_FILE", QString::fromStdString(server().ca().caFile));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), args);
+    p.waitForStarted();
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+  };
+  const QString name = QString::fromStdString(user_) + "@example.org";
+  const QString srv = "localhost:" + QString::number(server().pop3sPort());
+  auto add = cli({"accounts", "add", name, "--server", srv, "--user", QString::fromStdString(user_),
+                  "--password-stdin", "--security", "tls"},
+                 QByteArray::fromStdString("pw-" + user_ + "\n"));
+  EXPECT_EQ(add.first, 0) << add.second.toStdString();
+  auto list = cli({"accounts", "list"});
+  EXPECT_EQ(list.first, 0);
+  EXPECT_TRUE(list.second.contains(name));
+  EXPECT_TRUE(list.second.contains("password saved"));
+  EXPECT_FALSE(list.second.contains(QString::fromStdString("pw-" + user_)));
+  EXPECT_FALSE(readFile(home.path("data/User.ini")).find("pw-" + user_) != std::string::npos);
+  auto test = cli({"accounts", "test", name, "--timeout", "10"});
+  EXPECT_EQ(test.first, 0) << test.second.toStdString();
+  EXPECT_TRUE(test.second.startsWith("This account works."));
+  auto receive = cli({"receive", "--timeout", "10"});
+  EXPECT_EQ(receive.first, 0) << receive.second.toStdString();
+  // Received and then filed: a line per message, nothing left in the spool.
+  EXPECT_EQ(receive.second.count("sender@example.org"), 2) << receive.second.toStdString();
+  EXPECT_TRUE(SpoolMessages(home.path("data/Inbox")).empty());
+  EXPECT_TRUE(server().Messages(user_).empty());
+  auto remove = cli({"accounts", "remove", name});
+  EXPECT_EQ(remove.first, 0);
+  EXPECT_FALSE(cli({"accounts", "list"}).second.contains(name));
+}
+
+}  // namespace
+}  // namespace px::test
