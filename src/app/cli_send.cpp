@@ -31,6 +31,7 @@ int runSend(const Args& args) {
   MakeDataFolders(loc);
   StderrPresenter presenter;
   MessageQueue messages(&presenter);
+  PrintAsQueued(messages);
   Settings settings(loc.UserIni());
   store::IniRegistry registry;
   RandomSource random;
