@@ -293,21 +293,18 @@ void DeskController::initSteps() {
   splashShownAt_ = clock_->NowMs();
 
   step(21);
-  unread_ = std::make_unique<store::UnreadList>();
-  newMail_ = std::make_unique<store::NewMailList>();
-  newMail_->Load(state_.locations.NewMailList());
-  state_.unreadList = unread_.get();
-  state_.newMailList = newMail_.get();
+  state_.unreadList = std::make_unique<store::UnreadList>();
+  state_.newMailList = std::make_unique<store::NewMailList>();
+  state_.newMailList->Load(state_.locations.NewMailList());
   Call(hooks_.createLists);
   step(22);
   Call(hooks_.startThreads);
   step(23);
-  sent_ = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
-  state_.sentIni = sent_.get();
+  state_.sentIni = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
   {
     // The folders the tree marks as holding pending mail.
     store::PendingFolders pending;
-    const store::IniStatus st = store::RefreshPendingFolders(*sent_, pending);
+    const store::IniStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.pendingFolders.assign(pending.Folders().begin(), pending.Folders().end());
   }
@@ -316,7 +313,7 @@ void DeskController::initSteps() {
   Call(hooks_.bindShellFolders);
 
   step(25);
-  guarded(25, [this] { unread_->Load(state_.locations.UnreadList()); });
+  guarded(25, [this] { state_.unreadList->Load(state_.locations.UnreadList()); });
   guarded(25, hooks_.loadUnreadList);
   guarded(25, hooks_.buildTrees);
   guarded(25, hooks_.syncContacts);
@@ -544,21 +541,18 @@ void DeskController::Destroy() {
   guarded(0, hooks_.deleteImportScratch);
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
-  state_.sentIni = nullptr;
-  if (sent_) {
-    const store::IniStatus st = sent_->Release();
+  if (state_.sentIni) {
+    const store::IniStatus st = state_.sentIni->Release();
     if (!st.ok()) Log("sent.ini: " + st.message);
-    sent_.reset();
+    state_.sentIni.reset();
   }
   guarded(0, hooks_.freeLists);
   guarded(0, hooks_.saveUnreadList);
   guarded(0, hooks_.saveNewMailList);
-  if (unread_) unread_->Save(state_.locations.UnreadList());
-  if (newMail_) newMail_->Save(state_.locations.NewMailList());
-  state_.unreadList = nullptr;
-  state_.newMailList = nullptr;
-  unread_.reset();
-  newMail_.reset();
+  if (state_.unreadList) state_.unreadList->Save(state_.locations.UnreadList());
+  if (state_.newMailList) state_.newMailList->Save(state_.locations.NewMailList());
+  state_.unreadList.reset();
+  state_.newMailList.reset();
   RemoveTempFolder(state_.locations);
   guarded(0, hooks_.closeHelp);
   instance_.reset();

@@ -5,6 +5,7 @@
 #include "desk/ui/grid_view.h"
 #include "desk/ui/icon_worker.h"
 #include "foundation/strings.h"
+#include "store/desk_actions.h"
 #include "store/doc_operations.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -306,24 +307,27 @@ DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
-  if (ownUnread_ && !state_.locations.dataRoot.empty()) ownUnread_->Save(state_.locations.UnreadList());
-  if (ownNewMail_ && !state_.locations.dataRoot.empty()) ownNewMail_->Save(state_.locations.NewMailList());
-  if (state_.unreadList == ownUnread_.get()) state_.unreadList = nullptr;
-  if (state_.newMailList == ownNewMail_.get()) state_.newMailList = nullptr;
+  // Lists made here (a browser without the desk's start-up) are saved here; the desk state
+  // keeps owning them.
+  if (madeLists_ && !state_.locations.dataRoot.empty()) {
+    if (state_.unreadList) (void)state_.unreadList->Save(state_.locations.UnreadList());
+    if (state_.newMailList) (void)state_.newMailList->Save(state_.locations.NewMailList());
+  }
 }
 
 void DeskBrowser::initServices() {
   if (ops_) return;
-  // The desk owns the unread and new-mail lists; until it makes them, they live here.
+  // The desk state owns the unread and new-mail lists; a browser started without the desk's
+  // start-up makes them there itself.
   if (!state_.unreadList) {
-    ownUnread_ = std::make_unique<store::UnreadList>();
-    if (!state_.locations.dataRoot.empty()) ownUnread_->Load(state_.locations.UnreadList());
-    state_.unreadList = ownUnread_.get();
+    state_.unreadList = std::make_unique<store::UnreadList>();
+    if (!state_.locations.dataRoot.empty()) state_.unreadList->Load(state_.locations.UnreadList());
+    madeLists_ = true;
   }
   if (!state_.newMailList) {
-    ownNewMail_ = std::make_unique<store::NewMailList>();
-    if (!state_.locations.dataRoot.empty()) ownNewMail_->Load(state_.locations.NewMailList());
-    state_.newMailList = ownNewMail_.get();
+    state_.newMailList = std::make_unique<store::NewMailList>();
+    if (!state_.locations.dataRoot.empty()) state_.newMailList->Load(state_.locations.NewMailList());
+    madeLists_ = true;
   }
   state_.unreadList->SetNodeRefresh([this](const std::string& folder) { refreshCounts(folder); });
 
@@ -331,9 +335,9 @@ void DeskBrowser::initServices() {
   svc.registry = &state_.indexRegistry;
   svc.random = &random_;
   svc.messages = &state_.messages;
-  svc.unread = state_.unreadList;
-  svc.newMail = state_.newMailList;
-  svc.sent = state_.sentIni;
+  svc.unread = state_.unreadList.get();
+  svc.newMail = state_.newMailList.get();
+  svc.sent = state_.sentIni.get();
   svc.documentsFolder = state_.locations.documents;
   svc.trashFolder = state_.locations.trash;
   svc.contactsFolder = state_.locations.contacts;
@@ -688,35 +692,43 @@ void DeskBrowser::CheckTrash() {
 
 void DeskBrowser::DeleteAction() {
   auto items = selectedItems();
-  if (items.empty()) {
-    // Nothing selected: offer to empty a full trash.
-    TreeNode* trash = nullptr;
-    if (roots_[0])
-      for (auto& c : roots_[0]->children)
-        if (c->image == niTrashFull) trash = c.get();
-    if (!trash || tab_ != 0) return;
-    if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), QStringLiteral("Empty trash bin?"),
-                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+  TreeNode* trash = nullptr;
+  if (roots_[0])
+    for (auto& c : roots_[0]->children)
+      if (c->image == niTrashFull) trash = c.get();
+  store::DeleteRequest request;
+  request.anySelected = !items.empty();
+  request.filesDeletable = !(tab_ == 2 || (tab_ == 0 && shownRestricted()));
+  request.trashFull = trash && tab_ == 0;
+  request.contactsTab = tab_ == 1;
+  request.insideTrash = inTrash(shownFolder_);
+  const store::DeletePlan plan = store::PlanDelete(request);
+  switch (plan.action) {
+    case store::DeleteAction::Refuse:
+      state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
+      state_.messages.ShowQueuedMessages();
       return;
-    store::OpItem item;
-    item.folder = state_.locations.documents;
-    item.name = "TRASH";
-    ops().RunDocOperation(store::opDeleteFolder, item);
-    afterOperation(false);
-    return;
-  }
-  if (tab_ == 2 || (tab_ == 0 && shownRestricted())) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete files in this folder.");
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (tab_ == 1 || inTrash(shownFolder_)) {
-    ops().RunOnSelection(store::opDelete, items);
-  } else {
-    // Attachments thrown away without their message keep its text as a sticker.
-    store::MarkOrphanAttachments(grid_->model().rows(), items);
-    for (auto& it : items) it.targetFolder = state_.locations.trash;
-    ops().RunOnSelection(store::opMove, items);
+    case store::DeleteAction::AskEmptyTrash: {
+      if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kEmptyTrashQuestion)),
+                                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+      store::OpItem item;
+      item.folder = state_.locations.documents;
+      item.name = "TRASH";
+      ops().RunDocOperation(plan.code, item);
+      break;
+    }
+    case store::DeleteAction::DeleteFinal:
+      ops().RunOnSelection(plan.code, items);
+      break;
+    case store::DeleteAction::MoveToTrash:
+      // Attachments thrown away without their message keep its text as a sticker.
+      store::MarkOrphanAttachments(grid_->model().rows(), items);
+      for (auto& it : items) it.targetFolder = state_.locations.trash;
+      ops().RunOnSelection(plan.code, items);
+      break;
+    default:
+      return;
   }
   afterOperation(false);
 }
@@ -724,14 +736,16 @@ void DeskBrowser::DeleteAction() {
 void DeskBrowser::RenameAction() {
   auto items = selectedItems();
   if (items.size() != 1) return;
-  if (tab_ == 2 || shownRestricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename files in this folder.");
+  store::RenameRequest request;
+  request.allowed = !(tab_ == 2 || shownRestricted());
+  if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
   store::OpItem& item = items.front();
   bool ok = false;
-  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
                                               QLineEdit::Normal, Q(item.title), &ok);
   if (!ok || title.trimmed().isEmpty() || title.toStdString() == item.title) return;
   const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
@@ -747,7 +761,7 @@ void DeskBrowser::RenameAction() {
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
   if (!parent || parent->path.empty() || parent->Restricted() || tab_ == 2) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot create new files in this folder.");
+    state_.messages.QueueMessage(MessageKind::Warning, store::kCannotCreateFiles);
     state_.messages.ShowQueuedMessages();
     return;
   }
@@ -771,14 +785,15 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
 }
 
 void DeskBrowser::deleteFolderNode(TreeNode* node) {
-  if (!node || !node->parent ||
-      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (node->Restricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
+  store::DeleteRequest request;
+  request.onFolder = true;
+  request.folderDeletable = node && node->parent && !node->Restricted() &&
+                            (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  request.contactsTab = tab_ == 1;
+  request.insideTrash = node && inTrash(node->path);
+  const store::DeletePlan plan = store::PlanDelete(request);
+  if (plan.action == store::DeleteAction::Refuse) {
+    state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
@@ -787,26 +802,25 @@ void DeskBrowser::deleteFolderNode(TreeNode* node) {
   item.folder = ParentFolder(node->path);
   item.name = FolderName(node->path);
   item.title = node->caption;
-  if (tab_ == 1 || inTrash(node->path)) {
-    ops().RunDocOperation(store::opDeleteFolder, item);
-  } else {
-    item.targetFolder = state_.locations.trash;
-    ops().RunDocOperation(store::opMove, item);
-  }
+  if (plan.action == store::DeleteAction::MoveToTrash) item.targetFolder = state_.locations.trash;
+  ops().RunDocOperation(plan.code, item);
   reloadChildren(parent);
   CheckTrash();
   state_.messages.ShowQueuedMessages();
 }
 
 void DeskBrowser::renameFolderNode(TreeNode* node) {
-  if (!node || !node->parent || node->Restricted() ||
-      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename this folder.");
+  store::RenameRequest request;
+  request.onFolder = true;
+  request.allowed = node && node->parent && !node->Restricted() &&
+                    (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
   bool ok = false;
-  const QString title = QInputDialog::getText(trees_[tab_], QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+  const QString title = QInputDialog::getText(trees_[tab_], QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
                                               QLineEdit::Normal, Q(node->caption), &ok);
   if (!ok || title.trimmed().isEmpty() || title.toStdString() == node->caption) return;
   store::OpItem item;

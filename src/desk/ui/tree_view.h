@@ -174,9 +174,8 @@ private:
   // Quickboard, no sorting rules, no pending list refresh.
   store::NullCollaborators absent_;
   std::unique_ptr<store::DocOperations> ops_;
-  // Lists made here when the desk has none yet.
-  std::unique_ptr<store::UnreadList> ownUnread_;
-  std::unique_ptr<store::NewMailList> ownNewMail_;
+  // The lists were made here (into the desk state) for want of the desk's start-up.
+  bool madeLists_ = false;
   int tab_ = 0;
   int tabBeforeOptions_ = 0;
   bool copyForNode_ = false;  // "move" reads as "copy" on the shown node
