@@ -3,6 +3,7 @@
 // listing and the outgoing register. Keys compare without regard to ASCII case.
 #include "foundation/strings.h"
 #include "foundation/types.h"
+#include "store/doc_record.h"
 
 #include <charconv>
 #include <cstdint>
@@ -58,7 +59,7 @@ inline int ParseFlags(std::string_view v) {
   auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n, base);
   if (ec != std::errc() || p != v.data() + v.size()) return 0;
   if (neg) n = -n;
-  return static_cast<int>(static_cast<uint64_t>(n) & 0xFFFF);
+  return static_cast<int>(static_cast<uint64_t>(n) & dfStoredMask);
 }
 
 // The lines of a section as views (for the StringList form of the builders).

@@ -266,7 +266,7 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     };
     connect(trees_[t], &QTreeWidget::currentItemChanged, this,
             [this, t](QTreeWidgetItem* cur, QTreeWidgetItem*) {
-              if (t == tab_) onTreeSelected(t, trees_[t]->NodeOf(cur));
+              if (t == Ix(tab_)) onTreeSelected(t, trees_[t]->NodeOf(cur));
             });
     connect(trees_[t], &QWidget::customContextMenuRequested, this,
             [this, t](const QPoint& pos) { onTreeContextMenu(t, pos); });
@@ -284,9 +284,9 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
   }
   if (trees) {
     connect(trees, &QTabWidget::currentChanged, this, [this](int index) {
-      if (!SwitchTab(index)) {
+      if (index < 0 || index > Ix(GridTab::Tools) || !SwitchTab(static_cast<GridTab>(index))) {
         const bool blocked = tabs_->blockSignals(true);
-        tabs_->setCurrentIndex(tab_);
+        tabs_->setCurrentIndex(Ix(tab_));
         tabs_->blockSignals(blocked);
       }
     });
@@ -389,15 +389,15 @@ void DeskBrowser::BuildTrees() {
 
 void DeskBrowser::SelectFirstNode() {
   if (!roots_[0]) BuildTrees();
-  tab_ = tabs_ ? tabs_->currentIndex() : 0;
-  if (tab_ < 0) tab_ = 0;
-  grid_->SetTab(static_cast<GridTab>(tab_));
-  TreeNode* node = trees_[tab_]->CurrentNode();
-  if (!node) node = roots_[tab_].get();
+  const int index = tabs_ ? tabs_->currentIndex() : 0;
+  tab_ = index > 0 && index <= Ix(GridTab::Tools) ? static_cast<GridTab>(index) : GridTab::Files;
+  grid_->SetTab(tab_);
+  TreeNode* node = trees_[Ix(tab_)]->CurrentNode();
+  if (!node) node = roots_[Ix(tab_)].get();
   ShowNode(node);
 }
 
-bool DeskBrowser::FolderSelected() const { return tab_ == 0 && shown_ && !shown_->path.empty(); }
+bool DeskBrowser::FolderSelected() const { return tab_ == GridTab::Files && shown_ && !shown_->path.empty(); }
 
 void DeskBrowser::RememberTopRow() {
   if (!shownFolder_.empty()) positions_.Remember(shownFolder_, grid_->TopRow(), grid_->CurrentSorting());
@@ -406,7 +406,7 @@ void DeskBrowser::RememberTopRow() {
 void DeskBrowser::ClearGrid() { grid_->Clear(); }
 
 void DeskBrowser::CheckFolderChanges() {
-  if (tab_ == 0 && state_.initialised && !state_.busy && !worker_.Running())
+  if (tab_ == GridTab::Files && state_.initialised && !state_.busy && !worker_.Running())
     watch_.CheckFolderChanges(true);
 }
 
@@ -419,28 +419,27 @@ void DeskBrowser::SetDragDefault(bool move) {
 }
 
 void DeskBrowser::ToggleOptions() {
-  const int to = tab_ == 2 ? tabBeforeOptions_ : 2;
+  const GridTab to = tab_ == GridTab::Tools ? tabBeforeOptions_ : GridTab::Tools;
   if (!tabs_) {
     SwitchTab(to);
     return;
   }
   // The tab widget's signal runs the switch (and puts the index back when it is refused).
-  tabs_->setCurrentIndex(to);
+  tabs_->setCurrentIndex(Ix(to));
 }
 
-bool DeskBrowser::SwitchTab(int tab) {
-  if (tab < 0 || tab > 2) return false;
+bool DeskBrowser::SwitchTab(GridTab tab) {
   if (tab == tab_) return true;
-  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, tab_)) return false;
+  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, Ix(tab_))) return false;
   RememberTopRow();
   shownFolder_.clear();  // remembered under the old tab's sort order
-  if (tab == 2) tabBeforeOptions_ = tab_;
+  if (tab == GridTab::Tools) tabBeforeOptions_ = tab_;
   tab_ = tab;
-  if (btnOptions_) btnOptions_->setText(Q(TabLookOf(tab).optionsButton));
-  grid_->SetTab(static_cast<GridTab>(tab));
-  if (!roots_[tab]) return true;
-  TreeNode* node = trees_[tab]->CurrentNode();
-  if (!node) node = roots_[tab].get();
+  if (btnOptions_) btnOptions_->setText(Q(TabLookOf(Ix(tab)).optionsButton));
+  grid_->SetTab(tab);
+  if (!roots_[Ix(tab)]) return true;
+  TreeNode* node = trees_[Ix(tab)]->CurrentNode();
+  if (!node) node = roots_[Ix(tab)].get();
   ShowNode(node);
   return true;
 }
@@ -460,14 +459,14 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   if (!relisting_) grid_->Clear();
   shown_ = node;
   {
-    const bool blocked = trees_[tab_]->blockSignals(true);
-    trees_[tab_]->SelectNode(node);
-    trees_[tab_]->blockSignals(blocked);
+    const bool blocked = trees_[Ix(tab_)]->blockSignals(true);
+    trees_[Ix(tab_)]->SelectNode(node);
+    trees_[Ix(tab_)]->blockSignals(blocked);
   }
   if (expand && !node->expanded) {
     if (!node->childrenLoaded) LoadTreeChildren(*node, env_);
     node->expanded = true;
-    trees_[tab_]->Rebuild(node);
+    trees_[Ix(tab_)]->Rebuild(node);
   }
   {
     const bool before = DragMoves();
@@ -492,11 +491,11 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   }
   const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
   shownFolder_ = folder;
-  if (tab_ == 0)
+  if (tab_ == GridTab::Files)
     watch_.Watch(folder);
   else
     watch_.Close();
-  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[tab_]->viewport()->update();
+  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[Ix(tab_)]->viewport()->update();
   listFolder(node, folder);
 }
 
@@ -510,16 +509,16 @@ store::ListingContext DeskBrowser::listingContext() const {
   ctx.sorting = state_.settings.Sorting();
   ctx.addressSorting = state_.settings.AddressSorting();
   ctx.firstNameFirst = state_.settings.FirstNameFirst();
-  ctx.contactsTabShown = tab_ == 1;
+  ctx.contactsTabShown = tab_ == GridTab::Contacts;
   return ctx;
 }
 
 void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
   ListingRequest req;
   req.folder = folder;
-  req.contacts = tab_ == 1;
+  req.contacts = tab_ == GridTab::Contacts;
   req.ctx = listingContext();
-  req.options.tab = static_cast<GridTab>(tab_);
+  req.options.tab = tab_;
   req.options.sorting = grid_->CurrentSorting();
   req.options.firstNameFirst = state_.settings.FirstNameFirst();
   req.options.filter = grid_->model().options().filter;
@@ -555,7 +554,7 @@ void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
       qCDebug(lcGrid) << "listed" << Q(folder) << rows << "rows; first paint after" << selectClock_.elapsed() << "ms";
     };
   }
-  if (out.unread >= 0 && state_.unreadList && tab_ == 0 &&
+  if (out.unread >= 0 && state_.unreadList && tab_ == GridTab::Files &&
       state_.unreadList->GetUnreadCount(folder).own != out.unread)
     state_.unreadList->ChangeUnreadCount(folder, out.unread, false);
   if (listed) listed();
@@ -591,7 +590,7 @@ void DeskBrowser::showToolRows(TreeNode* node) {
     // The pages keep their order.
     GridModel m;
     GridOptions o;
-    o.tab = static_cast<GridTab>(tab_);
+    o.tab = tab_;
     o.sorting = 4;
     m.SetRows({}, o);
     m.mutableRows() = std::move(rows);
@@ -614,15 +613,15 @@ void DeskBrowser::reloadChildren(TreeNode* parent) {
   const bool below = shownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
   LoadTreeChildren(*parent, env_);
-  trees_[tab_]->Rebuild(parent);
+  trees_[Ix(tab_)]->Rebuild(parent);
   if (!below) return;
   TreeNode* again = path.empty() ? nullptr : FindTreeNode(*parent, path, &env_);
   if (again) {
     shown_ = again;
-    trees_[tab_]->Rebuild(parent);
-    const bool blocked = trees_[tab_]->blockSignals(true);
-    trees_[tab_]->SelectNode(again);
-    trees_[tab_]->blockSignals(blocked);
+    trees_[Ix(tab_)]->Rebuild(parent);
+    const bool blocked = trees_[Ix(tab_)]->blockSignals(true);
+    trees_[Ix(tab_)]->SelectNode(again);
+    trees_[Ix(tab_)]->blockSignals(blocked);
   } else {
     shown_ = nullptr;
     ShowNode(parent);
@@ -698,9 +697,9 @@ void DeskBrowser::DeleteAction() {
       if (c->image == niTrashFull) trash = c.get();
   store::DeleteRequest request;
   request.anySelected = !items.empty();
-  request.filesDeletable = !(tab_ == 2 || (tab_ == 0 && shownRestricted()));
-  request.trashFull = trash && tab_ == 0;
-  request.contactsTab = tab_ == 1;
+  request.filesDeletable = !(tab_ == GridTab::Tools || (tab_ == GridTab::Files && shownRestricted()));
+  request.trashFull = trash && tab_ == GridTab::Files;
+  request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = inTrash(shownFolder_);
   const store::DeletePlan plan = store::PlanDelete(request);
   switch (plan.action) {
@@ -737,7 +736,7 @@ void DeskBrowser::RenameAction() {
   auto items = selectedItems();
   if (items.size() != 1) return;
   store::RenameRequest request;
-  request.allowed = !(tab_ == 2 || shownRestricted());
+  request.allowed = !(tab_ == GridTab::Tools || shownRestricted());
   if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
@@ -760,12 +759,12 @@ void DeskBrowser::RenameAction() {
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
-  if (!parent || parent->path.empty() || parent->Restricted() || tab_ == 2) {
+  if (!parent || parent->path.empty() || parent->Restricted() || tab_ == GridTab::Tools) {
     state_.messages.QueueMessage(MessageKind::Warning, store::kCannotCreateFiles);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  const bool contacts = tab_ == 1;
+  const bool contacts = tab_ == GridTab::Contacts;
   bool ok = false;
   const QString name = QInputDialog::getText(
       grid_, contacts ? QStringLiteral("New Address Group") : QStringLiteral("New Folder"),
@@ -789,7 +788,7 @@ void DeskBrowser::deleteFolderNode(TreeNode* node) {
   request.onFolder = true;
   request.folderDeletable = node && node->parent && !node->Restricted() &&
                             (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
-  request.contactsTab = tab_ == 1;
+  request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = node && inTrash(node->path);
   const store::DeletePlan plan = store::PlanDelete(request);
   if (plan.action == store::DeleteAction::Refuse) {
@@ -820,7 +819,7 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
     return;
   }
   bool ok = false;
-  const QString title = QInputDialog::getText(trees_[tab_], QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
+  const QString title = QInputDialog::getText(trees_[Ix(tab_)], QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
                                               QLineEdit::Normal, Q(node->caption), &ok);
   if (!ok || title.trimmed().isEmpty() || title.toStdString() == node->caption) return;
   store::OpItem item;
@@ -846,7 +845,7 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
   LoadTreeChildren(*parent, env_);
-  trees_[tab_]->Rebuild(parent);
+  trees_[Ix(tab_)]->Rebuild(parent);
   state_.messages.ShowQueuedMessages();
   if (below) {
     shown_ = nullptr;
@@ -929,7 +928,7 @@ void DeskBrowser::openRecord(int record) {
 }
 
 void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
-  if (tab_ == 2) return;
+  if (tab_ == GridTab::Tools) return;
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
@@ -945,7 +944,7 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
-  del->setEnabled(!restricted || tab_ == 1);
+  del->setEnabled(!restricted || tab_ == GridTab::Contacts);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
   QAction* chosen = menu.exec(pos);
   if (!chosen) return;
@@ -959,9 +958,9 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
 void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
   TPXTreeView* view = trees_[tab];
   TreeNode* node = view->NodeOf(view->itemAt(pos));
-  if (!node || tab == 2) return;
+  if (!node || tab == Ix(GridTab::Tools)) return;
   QMenu menu(view);
-  QAction* newFolder = menu.addAction(tab == 1 ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
+  QAction* newFolder = menu.addAction(tab == Ix(GridTab::Contacts) ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
   QAction* del = menu.addAction(QStringLiteral("Delete"));
   QAction* empty = nullptr;
