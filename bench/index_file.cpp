@@ -1,5 +1,5 @@
 // Index file of a big mail folder: 100,000 sections of about ten keys (about 20 MB).
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +14,7 @@
 
 using px::StringList;
 using px::store::IniRegistry;
-using px::store::TPXIniBase;
+using px::TPXIniBase;
 using px::store::TPXIniFile;
 
 namespace {
@@ -147,7 +147,7 @@ void BM_Save(benchmark::State& state) {
     state.ResumeTiming();
     // One changed flag, then the whole file is written (as after a single operation).
     copy.WriteString(sectionName(n++ % kSections), "Flags", "4097");
-    benchmark::DoNotOptimize(px::store::SaveFileAtomic(path, copy.Text()).ok());
+    benchmark::DoNotOptimize(px::SaveFileAtomic(path, copy.Text()).ok());
   }
 }
 BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);

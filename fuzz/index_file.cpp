@@ -2,7 +2,7 @@
 // load -> save -> load must give the same sections with the same lines.
 #include "foundation/text_case.h"
 #include "store/index_value.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include <string_view>
 
 using px::StringList;
-using px::store::TPXIniBase;
+using px::TPXIniBase;
 
 namespace {
 

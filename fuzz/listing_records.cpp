@@ -2,13 +2,14 @@
 // building them, their shown addresses and their order must hold for any bytes.
 #include "store/doc_sort.h"
 #include "store/folder_listing.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+using namespace px;
 using namespace px::store;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -17,7 +17,7 @@
 #include "incoming/mail_filer.h"
 #include "incoming/service_envelope.h"
 #include "mailformat/spool.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 
@@ -79,7 +79,7 @@ int FileWaitingMail(bool quiet) {
   unread.Load(loc.UnreadList());
   store::NewMailList newMail;
   newMail.Load(loc.NewMailList());
-  store::TPXIniBase sent(loc.SentIni());
+  TPXIniBase sent(loc.SentIni());
 
   incoming::FilingServices s;
   s.registry = &registry;

@@ -8,7 +8,7 @@
 #include "foundation/locations.h"
 #include "foundation/settings.h"
 #include "store/folder_listing.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <unistd.h>
 

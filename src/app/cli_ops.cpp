@@ -7,7 +7,8 @@
 #include "store/collision_choice.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_entry.h"
+#include "store/index_file.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
@@ -125,7 +126,7 @@ struct Store {
     it.ext = dir ? std::string() : ExtensionOf(it.name);
     it.title = ix.ReadString(section, "Title", "");
     if (it.title.empty()) it.title = dir ? it.name : StripExtension(it.name);
-    it.flags = static_cast<int>(ix.ReadInteger(section, "Flags", 0));
+    it.flags = store::ReadEntryFlags(ix, section, 0);
     it.charset = ix.ReadString(section, "Charset", "");
     it.address = ix.ReadString(section, "Address", "");
     it.msgId = ix.ReadString(section, "MsgID", "");

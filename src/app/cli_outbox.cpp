@@ -10,7 +10,7 @@
 #include "store/op_services.h"
 #include "store/doc_record.h"
 #include "store/folder_listing.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 

@@ -20,16 +20,19 @@ namespace px::cli {
 
 namespace {
 
-constexpr const char* kUsage = "usage: plumadex-cli receive [--timeout SECONDS] [--quiet]\n";
+constexpr const char* kUsage = "usage: plumadex-cli receive [--timeout SECONDS] [--no-file] [--quiet]\n";
 
 }  // namespace
 
 int runReceive(const Args& args) {
   int timeoutMs = 180000;
   bool quiet = false;
+  bool file = true;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--timeout" && i + 1 < args.size()) {
       timeoutMs = std::max(1, std::atoi(args[++i].c_str())) * 1000;
+    } else if (args[i] == "--no-file") {
+      file = false;  // leave what arrived in the spool for the desk
     } else if (args[i] == "--quiet") {
       quiet = true;
     } else {
@@ -83,7 +86,7 @@ int runReceive(const Args& args) {
   }
   if (report.errorCode != 0) status = 1;
   // What did arrive is filed whatever else failed.
-  if (FileWaitingMail(quiet) != 0) status = 1;
+  if (file && FileWaitingMail(quiet) != 0) status = 1;
   return status;
 }
 

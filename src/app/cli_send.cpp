@@ -8,7 +8,7 @@
 #include "foundation/password.h"
 #include "foundation/random.h"
 #include "foundation/settings.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "transport/crypto_seam.h"
 #include "transport/outgoing.h"
 #include "transport/send_thread.h"
@@ -36,7 +36,7 @@ int runSend(const Args& args) {
   store::IniRegistry registry;
   RandomSource random;
   NoCrypto crypto;
-  store::TPXIniBase sent(loc.SentIni());
+  TPXIniBase sent(loc.SentIni());
 
   const std::string user = settings.ID();
   std::string password = UnscramblePassword(settings.Password());

@@ -3,7 +3,7 @@
 #include "platform/single_instance.h"
 #include "store/folder_listing.h"
 #include "store/pending_register.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 
@@ -190,7 +190,7 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
   MakeDataFolders(loc);
   state_.settings.Open(loc.UserIni());
   // A settings file that cannot be written is said once, not at every change.
-  state_.settings.SetSaveFailureHandler([this](const store::IniStatus& st) {
+  state_.settings.SetSaveFailureHandler([this](const IniStatus& st) {
     state_.messages.QueueMessage(MessageKind::Error, st.message);
   });
 
@@ -304,7 +304,7 @@ void DeskController::initSteps() {
   {
     // The folders the tree marks as holding pending mail.
     store::PendingFolders pending;
-    const store::IniStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
+    const IniStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.pendingFolders.assign(pending.Folders().begin(), pending.Folders().end());
   }
@@ -542,7 +542,7 @@ void DeskController::Destroy() {
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
   if (state_.sentIni) {
-    const store::IniStatus st = state_.sentIni->Release();
+    const IniStatus st = state_.sentIni->Release();
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.sentIni.reset();
   }

@@ -7,7 +7,7 @@
 #include "foundation/settings.h"
 #include "platform/mail_client.h"
 #include "platform/registry.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 

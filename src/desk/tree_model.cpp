@@ -2,7 +2,7 @@
 
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <QStandardPaths>
 #include <QStorageInfo>

@@ -77,14 +77,14 @@ std::string FormatFontValue(const FontValue& font) {
   return s;
 }
 
-Settings::Settings() : ini_(std::make_unique<store::TPXIniBase>(std::string())), inMemory_(true) {}
+Settings::Settings() : ini_(std::make_unique<TPXIniBase>(std::string())), inMemory_(true) {}
 
 Settings::Settings(const std::string& path) { Open(path); }
 
 Settings::~Settings() = default;
 
 void Settings::Open(const std::string& path) {
-  ini_ = std::make_unique<store::TPXIniBase>(path);
+  ini_ = std::make_unique<TPXIniBase>(path);
   inMemory_ = path.empty();
   lastError_ = {};
   failing_ = false;
@@ -92,8 +92,8 @@ void Settings::Open(const std::string& path) {
 
 std::string Settings::FileName() const { return ini_->FileName(); }
 
-store::IniStatus Settings::UpdateFile() {
-  if (inMemory_) return store::IniStatus::Ok();
+IniStatus Settings::UpdateFile() {
+  if (inMemory_) return IniStatus::Ok();
   // The file holds scrambled passwords: when a save creates it, it is created private (the
   // atomic save keeps the mode of the file it replaces).
   if (ini_->Modified()) {
@@ -101,7 +101,7 @@ store::IniStatus Settings::UpdateFile() {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
   }
-  store::IniStatus st = ini_->UpdateFile();
+  IniStatus st = ini_->UpdateFile();
   if (st.ok()) {
     failing_ = false;
     return st;

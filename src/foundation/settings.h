@@ -6,7 +6,7 @@
 // User.ini goes through the program's own INI class: sections and keys compare without regard
 // to case and values are kept verbatim (a Windows-written file stays readable).
 #include "foundation/types.h"
-#include "store/ini_file.h"
+#include "foundation/ini_file.h"
 
 #include <cstdint>
 #include <functional>
@@ -58,14 +58,14 @@ public:
   void Open(const std::string& path);
   std::string FileName() const;
   // The INI object itself, for readers of sections not covered below (External Accounts).
-  store::TPXIniBase& Ini() { return *ini_; }
-  const store::TPXIniBase& Ini() const { return *ini_; }
+  TPXIniBase& Ini() { return *ini_; }
+  const TPXIniBase& Ini() const { return *ini_; }
   // Saves now when modified; the status of the last failed save is kept in LastError().
-  store::IniStatus UpdateFile();
-  const store::IniStatus& LastError() const { return lastError_; }
+  IniStatus UpdateFile();
+  const IniStatus& LastError() const { return lastError_; }
   // Told when saving starts to fail (once, until a save succeeds again), so the user hears of
   // settings that will not survive the run; the desk queues the status message.
-  void SetSaveFailureHandler(std::function<void(const store::IniStatus&)> fn) {
+  void SetSaveFailureHandler(std::function<void(const IniStatus&)> fn) {
     onSaveFailure_ = std::move(fn);
   }
 
@@ -181,11 +181,11 @@ public:
 
 private:
   void afterWrite();
-  std::unique_ptr<store::TPXIniBase> ini_;
+  std::unique_ptr<TPXIniBase> ini_;
   bool inMemory_ = false;
-  store::IniStatus lastError_;
+  IniStatus lastError_;
   bool failing_ = false;
-  std::function<void(const store::IniStatus&)> onSaveFailure_;
+  std::function<void(const IniStatus&)> onSaveFailure_;
 };
 
 // The From address of the user's mail: the alternative address when chosen and set, else

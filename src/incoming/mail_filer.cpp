@@ -28,7 +28,7 @@
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
 #include "store/op_services.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/list_file.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
@@ -38,7 +38,6 @@
 namespace px::incoming {
 
 namespace mf = px::mailformat;
-using store::TPXCustomIni;
 using store::TPXIniFile;
 
 namespace {
@@ -122,7 +121,7 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
 
 std::string ReadSmall(const std::string& path, uint64_t cap, int* err = nullptr) {
   std::string bytes;
-  store::IniStatus st = store::ReadWholeFile(path, bytes, cap);
+  IniStatus st = ReadWholeFile(path, bytes, cap);
   if (err) *err = st.error;
   return st.ok() ? bytes : std::string();
 }
@@ -490,7 +489,7 @@ void MailFiler::quarantine(const std::string& name, std::initializer_list<std::s
 bool MailFiler::buildPlan(const std::string& name, Planned& p, std::string& err) {
   const std::string path = spool_->PathOf(name, mf::kDescriptorExt);
   std::string bytes;
-  store::IniStatus st = store::ReadWholeFile(path, bytes, kMaxDescriptorBytes);
+  IniStatus st = ReadWholeFile(path, bytes, kMaxDescriptorBytes);
   if (!st.ok()) {
     err = st.error == EFBIG ? "the part descriptor is too large" : SysError("read", path, st.error);
     return false;
@@ -550,7 +549,7 @@ void MailFiler::fileReceipt(Planned& p) {
       std::string list = index.ReadString(id, "Delivered", "");
       if (!CommaListAdd(record, list)) continue;
       index.WriteString(id, "Delivered", list);
-      store::IniStatus st = index.Release();
+      IniStatus st = index.Release();
       if (!st.ok()) {
         error(st.message);
         continue;
@@ -714,7 +713,7 @@ bool MailFiler::commitBatch() {
   std::string journal;
   for (const auto& p : entries)
     journal += p.name + "\t" + p.folder + "\t" + p.fileName + "\t" + p.msgId + "\t" + p.title + "\n";
-  store::IniStatus js = store::SaveFileAtomic(journalPath(), journal);
+  IniStatus js = SaveFileAtomic(journalPath(), journal);
   if (!js.ok()) {
     error(js.message);
     entries.clear();
@@ -770,7 +769,7 @@ bool MailFiler::commitBatch() {
       bases.insert(base);
     }
     for (const auto& b : bases) harmonise(index, fs, b);
-    store::IniStatus st = index.Release();
+    IniStatus st = index.Release();
     if (!st.ok()) {
       error(st.message);
       saved = false;
@@ -860,7 +859,7 @@ void MailFiler::recoverJournal() {
       if (!p.msgId.empty()) HarmoniseMessageTimes(index, p.msgId);
       written.push_back(&p);
     }
-    store::IniStatus st = index.Release();
+    IniStatus st = index.Release();
     if (!st.ok()) {
       error(st.message);
       return;  // the journal stays for the next run

@@ -29,10 +29,10 @@
 namespace px {
 class MessageQueue;
 class RandomSource;
+class TPXCustomIni;
 }  // namespace px
 namespace px::store {
 class IniRegistry;
-class TPXCustomIni;
 class UnreadList;
 class NewMailList;
 }  // namespace px::store
@@ -53,7 +53,7 @@ struct FilingServices {
   RandomSource* random = nullptr;          // required
   store::UnreadList* unread = nullptr;
   store::NewMailList* newMail = nullptr;
-  store::TPXCustomIni* sent = nullptr;     // sent.ini: receipts become delivery records there
+  TPXCustomIni* sent = nullptr;     // sent.ini: receipts become delivery records there
   MessageQueue* messages = nullptr;        // the reports at the end
   Decryptor* decryptor = nullptr;          // null: no decryption
   SortingRules* rules = nullptr;           // null: no rules
@@ -149,8 +149,8 @@ private:
   std::string targetFolderOf(const Planned& p);
   void quarantine(const std::string& name, std::initializer_list<std::string_view> exts,
                   const std::string& why);
-  void writeEntry(store::TPXCustomIni& index, const Planned& p);
-  void harmonise(store::TPXCustomIni& index, FolderState& fs, const std::string& base);
+  void writeEntry(TPXCustomIni& index, const Planned& p);
+  void harmonise(TPXCustomIni& index, FolderState& fs, const std::string& base);
   std::string journalPath() const;
   void error(std::string text);
 
@@ -170,7 +170,7 @@ private:
 
 // Brings the Time of every section of the index whose MsgID has the same base as msgId to the
 // latest of them. Used by the sent bookkeeping too.
-void HarmoniseMessageTimes(store::TPXCustomIni& index, std::string_view msgId);
+void HarmoniseMessageTimes(TPXCustomIni& index, std::string_view msgId);
 
 // The sender as filed: "name" <address>, or the value as it is when it has no "<".
 std::string NormaliseSender(std::string_view sender);

@@ -122,6 +122,7 @@ bool LineReader::Next(LinePiece& piece) {
       return true;
     }
     if (Fill()) continue;
+    start = data_ + pos_;  // Fill may have moved the unread bytes to the front
     size_t avail = end_ - pos_;
     if (avail == 0) return false;
     if (eof_) {

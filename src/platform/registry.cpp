@@ -1,14 +1,14 @@
 #include "platform/registry.h"
 
 #include "foundation/text_case.h"
-#include "store/ini_file.h"
+#include "foundation/ini_file.h"
 
 #include <QDir>
 #include <QStandardPaths>
 
 namespace px::platform {
 
-IniRegistryStore::IniRegistryStore(const std::string& path) : ini_(std::make_unique<store::TPXIniBase>(path)) {}
+IniRegistryStore::IniRegistryStore(const std::string& path) : ini_(std::make_unique<TPXIniBase>(path)) {}
 IniRegistryStore::~IniRegistryStore() = default;
 
 std::string IniRegistryStore::FileName() const { return ini_->FileName(); }

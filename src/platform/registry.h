@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace px::store {
+namespace px {
 class TPXIniBase;
 }
 
@@ -50,7 +50,7 @@ public:
 
 private:
   bool save();
-  std::unique_ptr<store::TPXIniBase> ini_;
+  std::unique_ptr<TPXIniBase> ini_;
 };
 
 // In-memory registry for tests.

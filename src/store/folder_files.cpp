@@ -1,7 +1,7 @@
 #include "store/folder_files.h"
 
 #include "foundation/dates.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -412,7 +412,7 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
       }
       DocRecord rec = BuildContactRecord(folder, kContactRefPrefix, split.rest, lines, now);
       int ownFlags = 0;
-      if (auto f = FindKey(own, "flags")) ownFlags = ParseFlags(*f);
+      if (auto f = FindKey(own, "flags")) ownFlags = ParseEntryFlags(*f);
       rec.flags = (ownFlags & dfColourMask) | (rec.flags & dfEncrypted);
       rec.sticker = FindKey(own, "sticker").value_or(std::string());
       extra.push_back(std::move(rec));

@@ -17,7 +17,7 @@
 #include "store/doc_record.h"
 #include "store/folder_files.h"
 #include "store/record_builder.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/listing_context.h"
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #include "store/op_context.h"
 
+#include "store/index_entry.h"
+
 #include "foundation/charset.h"
 #include "foundation/message_queue.h"
 #include "foundation/strings.h"
@@ -50,23 +52,11 @@ bool IsBelow(const std::string& path, const std::string& folder) {
 }
 
 std::string ValueOf(const StringList& lines, std::string_view key) {
-  for (const auto& l : lines) {
-    const size_t eq = l.find('=');
-    if (eq == std::string::npos) continue;
-    if (SameText(Trim(std::string_view(l).substr(0, eq)), key)) return l.substr(eq + 1);
-  }
-  return {};
+  auto v = EntryValue(lines, key);
+  return v ? std::string(*v) : std::string();
 }
 
-int FlagsOf(const StringList& lines, int def) {
-  const std::string v = Trim(ValueOf(lines, "Flags"));
-  if (v.empty()) return def;
-  try {
-    return std::stoi(v);
-  } catch (...) {
-    return 0;
-  }
-}
+int FlagsOf(const StringList& lines, int def) { return EntryFlags(lines, def); }
 
 std::string NamingTitle(const std::string& title, const std::string& charset) {
   if (charset.empty() || IsUnicodeCharset(charset)) return title;

@@ -1,5 +1,6 @@
 // The operations that change documents in place: new folders, names, titles, index keys, the
 // outbox, deleting, and the contact entries.
+#include "store/index_entry.h"
 #include "store/op_context.h"
 
 #include "foundation/address.h"
@@ -148,7 +149,7 @@ bool WriteKey(OpContext& cx, OpItem& it, int code) {
   cx.tx.Remember(folder, section);
   switch (code) {
     case opWriteFlags: {
-      const int old = static_cast<int>(cx.tx.Index(folder).ReadInteger(section, "Flags", 0));
+      const int old = ReadEntryFlags(cx.tx.Index(folder), section, 0);
       cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & dfStoredMask));
       if ((old ^ it.flags) & dfUnread) cx.tx.ChangeUnread(folder, (it.flags & dfUnread) ? 1 : -1);
       break;
@@ -274,7 +275,7 @@ bool DeleteDoc(OpContext& cx, OpItem& it) {
   bool othersUse = false;
   for (const auto& s : cx.tx.SectionsOf(it.folder, it.name))
     if (!SameText(s, section)) othersUse = true;
-  const int flags = static_cast<int>(cx.tx.Index(it.folder).ReadInteger(section, "Flags", it.flags));
+  const int flags = ReadEntryFlags(cx.tx.Index(it.folder), section, it.flags);
   if (!othersUse && PathExists(path)) {
     if (IsDirectory(path)) {
       FileFailure f = DeleteTree(path, false);

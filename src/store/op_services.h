@@ -12,12 +12,12 @@
 namespace px {
 class MessageQueue;
 class RandomSource;
+class TPXCustomIni;
 }  // namespace px
 
 namespace px::store {
 
 class IniRegistry;
-class TPXCustomIni;
 class UnreadList;
 class NewMailList;
 

@@ -7,7 +7,7 @@
 // put back (files moved back, entries restored, counts undone, parked files returned) and the
 // restored indexes are written again, so a failed save leaves the folders as they were.
 #include "foundation/types.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/unique_names.h"
 
 #include <cstdint>

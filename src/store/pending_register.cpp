@@ -23,7 +23,7 @@ IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending) 
   sentIni.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
     Entry e;
     e.name = std::string(name);
-    if (auto f = FindKey(lines, "flags")) e.flags = ParseFlags(*f);
+    if (auto f = FindKey(lines, "flags")) e.flags = ParseEntryFlags(*f);
     if (!IsPendingFlags(e.flags)) return;
     e.path = FindKey(lines, "path").value_or(std::string());
     e.id = FindKey(lines, "id").value_or(std::string());

@@ -1,6 +1,6 @@
 #pragma once
 // The outgoing register (`sent.ini`) as the desk reads it: which folders hold pending mail.
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <set>
 #include <string>

@@ -21,6 +21,14 @@ void ParseSectionLines(DocRecord& r, std::span<const std::string_view> lines,
     anyExtra = true;
   };
   std::optional<std::string_view> timeText;
+  // A key given twice counts once, at its first line, as the INI class reads it.
+  uint32_t seen = 0;
+  auto first = [&seen](int bit) {
+    const uint32_t m = 1u << bit;
+    if (seen & m) return false;
+    seen |= m;
+    return true;
+  };
   for (std::string_view line : lines) {
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
@@ -30,55 +38,55 @@ void ParseSectionLines(DocRecord& r, std::span<const std::string_view> lines,
     // The first letter picks the one name a key of this length can be.
     switch (key.size() * 256 + static_cast<unsigned char>(LowerAscii(key[0]))) {
       case 2 * 256 + 'c':
-        if (EqualsNoCase(key, "cc")) keep(DocKey::Cc, value);
+        if (EqualsNoCase(key, "cc") && first(0)) keep(DocKey::Cc, value);
         break;
       case 2 * 256 + 't':
-        if (EqualsNoCase(key, "to")) keep(DocKey::To, value);
+        if (EqualsNoCase(key, "to") && first(1)) keep(DocKey::To, value);
         break;
       case 3 * 256 + 'b':
-        if (EqualsNoCase(key, "bcc")) keep(DocKey::Bcc, value);
+        if (EqualsNoCase(key, "bcc") && first(2)) keep(DocKey::Bcc, value);
         break;
       case 4 * 256 + 't':
-        if (EqualsNoCase(key, "time")) timeText = value;
+        if (EqualsNoCase(key, "time") && first(3)) timeText = value;
         break;
       case 4 * 256 + 'f':
-        if (EqualsNoCase(key, "from")) keep(DocKey::From, value);
+        if (EqualsNoCase(key, "from") && first(4)) keep(DocKey::From, value);
         break;
       case 4 * 256 + 's':
-        if (EqualsNoCase(key, "sent")) keep(DocKey::Sent, value);
+        if (EqualsNoCase(key, "sent") && first(5)) keep(DocKey::Sent, value);
         break;
       case 5 * 256 + 't':
-        if (EqualsNoCase(key, "title")) r.title.assign(value);
+        if (EqualsNoCase(key, "title") && first(6)) r.title.assign(value);
         break;
       case 5 * 256 + 'f':
-        if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
+        if (EqualsNoCase(key, "flags") && first(7)) r.flags = ParseEntryFlags(value);
         break;
       case 5 * 256 + 'm':
-        if (EqualsNoCase(key, "msgid")) r.msgId.assign(value);
+        if (EqualsNoCase(key, "msgid") && first(8)) r.msgId.assign(value);
         break;
       case 7 * 256 + 'a':
-        if (EqualsNoCase(key, "address")) r.address.assign(value);
+        if (EqualsNoCase(key, "address") && first(9)) r.address.assign(value);
         break;
       case 7 * 256 + 's':
-        if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
+        if (EqualsNoCase(key, "sticker") && first(10)) r.sticker.assign(value);
         break;
       case 7 * 256 + 'r':
-        if (EqualsNoCase(key, "replied")) keep(DocKey::Replied, value);
+        if (EqualsNoCase(key, "replied") && first(11)) keep(DocKey::Replied, value);
         break;
       case 7 * 256 + 'c':
-        if (EqualsNoCase(key, "charset")) keep(DocKey::Charset, value);
+        if (EqualsNoCase(key, "charset") && first(12)) keep(DocKey::Charset, value);
         break;
       case 8 * 256 + 'o':
-        if (EqualsNoCase(key, "original")) keep(DocKey::Original, value);
+        if (EqualsNoCase(key, "original") && first(13)) keep(DocKey::Original, value);
         break;
       case 9 * 256 + 'e':
-        if (EqualsNoCase(key, "excludeto")) keep(DocKey::ExcludeTo, value);
+        if (EqualsNoCase(key, "excludeto") && first(14)) keep(DocKey::ExcludeTo, value);
         break;
       case 9 * 256 + 'd':
-        if (EqualsNoCase(key, "delivered")) keep(DocKey::Delivered, value);
+        if (EqualsNoCase(key, "delivered") && first(15)) keep(DocKey::Delivered, value);
         break;
       case 9 * 256 + 'f':
-        if (EqualsNoCase(key, "forwarded")) keep(DocKey::Forwarded, value);
+        if (EqualsNoCase(key, "forwarded") && first(16)) keep(DocKey::Forwarded, value);
         break;
       default:
         break;
@@ -149,17 +157,30 @@ DocRecord BuildContactRecord(std::string_view folder, std::string_view prefix, s
   r.name = std::string(name);
   r.date = now + kContactDateOffset;
   r.size = 0;
+  uint32_t seen = 0;  // the first line of a repeated key wins
+  auto first = [&seen](int bit) {
+    const uint32_t m = 1u << bit;
+    if (seen & m) return false;
+    seen |= m;
+    return true;
+  };
   for (const std::string& l : lines) {
     std::string_view line = l;
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
     std::string_view key = TrimView(line.substr(0, eq));
     std::string_view value = TrimView(line.substr(eq + 1));
-    if (EqualsNoCase(key, "title")) r.title.assign(value);
-    else if (EqualsNoCase(key, "flags")) r.flags = ParseFlags(value);
-    else if (EqualsNoCase(key, "sticker")) r.sticker.assign(value);
-    else if (EqualsNoCase(key, "address")) r.address.assign(value);
-    else if (furtherAddresses && EqualsNoCase(key, "addresses")) *furtherAddresses = SplitAddresses(value);
+    if (EqualsNoCase(key, "title")) {
+      if (first(0)) r.title.assign(value);
+    } else if (EqualsNoCase(key, "flags")) {
+      if (first(1)) r.flags = ParseEntryFlags(value);
+    } else if (EqualsNoCase(key, "sticker")) {
+      if (first(2)) r.sticker.assign(value);
+    } else if (EqualsNoCase(key, "address")) {
+      if (first(3)) r.address.assign(value);
+    } else if (EqualsNoCase(key, "addresses")) {
+      if (first(4) && furtherAddresses) *furtherAddresses = SplitAddresses(value);
+    }
   }
   if (IsGroupAddress(name)) {
     r.ext = std::string(1, kGroupMarkerExt);

@@ -3,15 +3,13 @@
 // listing and the outgoing register. Keys compare without regard to ASCII case.
 #include "foundation/strings.h"
 #include "foundation/types.h"
-#include "store/doc_record.h"
+#include "store/index_entry.h"
 
-#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace px::store {
@@ -36,46 +34,17 @@ inline bool EqualsNoCase(std::string_view a, std::string_view lowerAscii) {
 
 inline bool StartsWithDollars(std::string_view s) { return s.size() >= 3 && s.substr(0, 3) == "$$$"; }
 
-// A decimal integer (or "$"/"0x" hexadecimal, as the program's INI readers accept); invalid
-// text gives 0. Only the low 16 bits are flag bits.
-inline int ParseFlags(std::string_view v) {
-  v = TrimView(v);
-  if (v.empty()) return 0;
-  int base = 10;
-  bool neg = false;
-  if (v.front() == '-' || v.front() == '+') {
-    neg = v.front() == '-';
-    v.remove_prefix(1);
-  }
-  if (!v.empty() && v.front() == '$') {
-    base = 16;
-    v.remove_prefix(1);
-  } else if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
-    base = 16;
-    v.remove_prefix(2);
-  }
-  if (v.empty()) return 0;
-  int64_t n = 0;
-  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n, base);
-  if (ec != std::errc() || p != v.data() + v.size()) return 0;
-  if (neg) n = -n;
-  return static_cast<int>(static_cast<uint64_t>(n) & dfStoredMask);
-}
-
 // The lines of a section as views (for the StringList form of the builders).
 inline std::vector<std::string_view> Views(const StringList& lines) {
   return std::vector<std::string_view>(lines.begin(), lines.end());
 }
 
-// Value of `key` in a section's lines (keys without regard to case, trimmed); the last line wins.
-inline std::optional<std::string> FindKey(std::span<const std::string_view> lines, std::string_view keyLower) {
-  std::optional<std::string> out;
-  for (std::string_view line : lines) {
-    size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
-    if (EqualsNoCase(TrimView(line.substr(0, eq)), keyLower)) out = std::string(TrimView(line.substr(eq + 1)));
-  }
-  return out;
+// Value of `key` in a section's lines (keys without regard to case, trimmed), trimmed; the first
+// line wins.
+inline std::optional<std::string> FindKey(std::span<const std::string_view> lines, std::string_view key) {
+  auto v = EntryValue(lines, key);
+  if (!v) return std::nullopt;
+  return std::string(TrimView(*v));
 }
 
 inline StringList SplitAddresses(std::string_view value) {

@@ -1,6 +1,6 @@
 #include "store/tree_ops.h"
 
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>

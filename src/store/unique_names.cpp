@@ -4,7 +4,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include <cerrno>
 #include <dirent.h>

@@ -9,11 +9,10 @@
 
 namespace px {
 class RandomSource;
+class TPXCustomIni;
 }
 
 namespace px::store {
-
-class TPXCustomIni;
 
 // Longest file name the file systems here accept, in bytes.
 inline constexpr size_t kMaxNameBytes = 255;

@@ -5,7 +5,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "transport/crypto_seam.h"
 #include "transport/upload_record.h"
 
@@ -19,7 +19,6 @@ namespace px::transport {
 namespace {
 
 using store::IniRegistry;
-using store::TPXCustomIni;
 using store::TPXIniFile;
 
 std::string IdOf(std::string_view section) {
@@ -212,11 +211,11 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
 
   // The register first: the documents it points at must never be lost to an index saved alone.
   if (registerChanged) {
-    const store::IniStatus st = sent.UpdateFile();
+    const IniStatus st = sent.UpdateFile();
     if (!st.ok()) snap.saveError = st.message;
   }
   for (auto& [folder, h] : indexes) {
-    const store::IniStatus st = h->Release();
+    const IniStatus st = h->Release();
     if (!st.ok() && snap.saveError.empty()) snap.saveError = st.message;
   }
   // Nothing is sent from a store that could not be saved.

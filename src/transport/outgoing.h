@@ -17,8 +17,10 @@
 namespace px {
 class RandomSource;
 }
-namespace px::store {
+namespace px {
 class TPXCustomIni;
+}  // namespace px
+namespace px::store {
 class IniRegistry;
 }  // namespace px::store
 
@@ -58,7 +60,7 @@ struct SendSnapshot {
 };
 
 struct SnapshotInputs {
-  store::TPXCustomIni* sent = nullptr;
+  TPXCustomIni* sent = nullptr;
   store::IniRegistry* registry = nullptr;
   RandomSource* random = nullptr;
   const Crypto* crypto = nullptr;
@@ -69,7 +71,7 @@ struct SnapshotInputs {
 };
 
 // Some register section waits: no `Sent` and its Flags pending (the start check of a run).
-bool HasPendingMail(const store::TPXCustomIni& sent);
+bool HasPendingMail(const TPXCustomIni& sent);
 
 SendSnapshot TakeSendSnapshot(const SnapshotInputs& in);
 

@@ -24,8 +24,10 @@ namespace px {
 class RandomSource;
 class MessageQueue;
 }  // namespace px
-namespace px::store {
+namespace px {
 class TPXCustomIni;
+}  // namespace px
+namespace px::store {
 class IniRegistry;
 }  // namespace px::store
 
@@ -77,7 +79,7 @@ struct MessageReport {
 };
 
 struct SendContext {
-  store::TPXCustomIni* sent = nullptr;
+  TPXCustomIni* sent = nullptr;
   store::IniRegistry* registry = nullptr;
   RandomSource* random = nullptr;
   Crypto* crypto = nullptr;

@@ -5,7 +5,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "transport/outgoing.h"
 
 #include <algorithm>
@@ -18,7 +18,6 @@ namespace px::transport {
 namespace {
 
 using store::IniRegistry;
-using store::TPXCustomIni;
 using store::TPXIniFile;
 
 class IndexCache {
@@ -32,7 +31,7 @@ public:
   std::string ReleaseAll() {
     std::string err;
     for (auto& [f, h] : open_) {
-      const store::IniStatus st = h->Release();
+      const IniStatus st = h->Release();
       if (!st.ok() && err.empty()) err = st.message;
     }
     open_.clear();
@@ -91,7 +90,7 @@ std::string StampSent(const OutgoingMessage& m, DateTime now, TPXCustomIni& sent
   }
   // The register first, flushed: from here on the message counts as sent.
   std::string err;
-  const store::IniStatus st = sent.UpdateFile();
+  const IniStatus st = sent.UpdateFile();
   if (!st.ok()) err = st.message;
   const std::string ie = index.ReleaseAll();
   if (err.empty()) err = ie;
@@ -167,7 +166,7 @@ CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime 
     }
   }
   if (result.changed) {
-    const store::IniStatus st = sent.UpdateFile();
+    const IniStatus st = sent.UpdateFile();
     if (!st.ok()) result.saveError = st.message;
   }
   const std::string ie = index.ReleaseAll();

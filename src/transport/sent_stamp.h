@@ -6,8 +6,10 @@
 
 #include <string>
 
-namespace px::store {
+namespace px {
 class TPXCustomIni;
+}  // namespace px
+namespace px::store {
 class IniRegistry;
 }  // namespace px::store
 
@@ -20,7 +22,7 @@ struct OutgoingMessage;
 // answered messages (and removes `Original`), then saves the register and the indexes at
 // once, so an accepted message is never sent again. Returns the first save error ("" when all
 // was saved).
-std::string StampSent(const OutgoingMessage& message, DateTime now, store::TPXCustomIni& sent,
+std::string StampSent(const OutgoingMessage& message, DateTime now, TPXCustomIni& sent,
                       store::IniRegistry& registry);
 
 // The record appended to `Replied` / `Forwarded`: time + " " + Address [", cc: " Cc]
@@ -37,7 +39,7 @@ struct CommitResult {
 // contact cards excepted; without PGP they lose the encrypted bit), take the send time as
 // `Time` (all parts of the message in that folder take the latest), and their register
 // section's Flags become 8192. Finished sections older than 60 days are erased.
-CommitResult CommitSentMail(store::TPXCustomIni& sent, store::IniRegistry& registry, DateTime now,
+CommitResult CommitSentMail(TPXCustomIni& sent, store::IniRegistry& registry, DateTime now,
                             bool cryptoAvailable);
 
 }  // namespace px::transport

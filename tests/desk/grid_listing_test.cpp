@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "desk/grid_listing.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "desk/tree_model.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 
 #include <set>

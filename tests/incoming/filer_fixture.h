@@ -14,7 +14,7 @@
 #include "incoming/mail_filer.h"
 #include "mailformat/part_descriptor.h"
 #include "mailformat/spool.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 #include "support/test_support.h"
@@ -84,7 +84,7 @@ struct FilerFixture : ::testing::Test {
   MessageQueue messages;
   store::UnreadList unread;
   store::NewMailList newMail;
-  std::unique_ptr<store::TPXIniBase> sent;
+  std::unique_ptr<TPXIniBase> sent;
   std::unique_ptr<mailformat::MailSpool> spool;
   std::string shown;
   std::vector<FiledDocument> filed;
@@ -99,7 +99,7 @@ struct FilerFixture : ::testing::Test {
     quarantine = QuarantineFolderOf(data);
     px::test::makeDirs(trash);
     px::test::makeDirs(spoolDir);
-    sent = std::make_unique<store::TPXIniBase>(data + "sent.ini");
+    sent = std::make_unique<TPXIniBase>(data + "sent.ini");
     spool = std::make_unique<mailformat::MailSpool>(spoolDir, random);
     spool->setSync(false);
   }

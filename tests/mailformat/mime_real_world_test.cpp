@@ -192,11 +192,13 @@ TEST(MimeRealWorld, AttachmentsOfOtherProgramsComeOutByteForByte) {
       EXPECT_EQ(p.content, px::test::readFile(dir + "originals/" + col[4])) << message << " " << col[4];
     ++rows;
   }
-  EXPECT_GE(rows, 15);
+  EXPECT_GE(rows, 20);
   // Nothing more than the listed parts: the epilogue after "--b-->" is not an attachment.
   EXPECT_EQ(split["office_client.eml"].size(), 4u);
   EXPECT_EQ(split["flowed_client.eml"].size(), 5u);
   EXPECT_EQ(split["signed.eml"].size(), 2u);
+  EXPECT_EQ(split["forwarded_whole.eml"].size(), 3u);
+  EXPECT_EQ(split["html_related.eml"].size(), 2u);  // the picture stays inside the message
 }
 
 TEST(MimeRealWorld, DispositionFileNameWinsOverTheTypeName) {

@@ -170,13 +170,16 @@ std::vector<std::pair<std::string, std::string>> EveryMessage() {
                                       "\nContent-Type: multipart/mixed; boundary=b\n\n"
                                       "--b\n\n--b" + longLine + "\nbody\n--b" +
                                       std::string(MimeWalker::kWholeLine, ' ') + "\n\nsecond\n--b--\n"));
+  all.emplace_back("no final line break",
+                   Crlf("Content-Type: multipart/mixed; boundary=b\n\n--b\n\none\n--b\n"
+                        "Content-Type: multipart/alternative; boundary=c\n\n--c\n\ntwo, and the last line is long"));
   all.emplace_back("bare line feeds", "Content-Type: multipart/mixed; boundary=b\n\n--b\n\none\n\n--b\n\ntwo\r\n--b--\n");
   return all;
 }
 
 TEST(MimeWalker, ChunkedInputGivesTheSameResultAsTheWholeBuffer) {
   const auto messages = EveryMessage();
-  ASSERT_GE(messages.size(), 18u);
+  ASSERT_GE(messages.size(), 19u);
   for (const auto& [name, bytes] : messages) {
     for (bool textOnly : {false, true}) {
       LineReader whole;
@@ -229,6 +232,24 @@ TEST(MimeWalker, LongLinesComeAsAFirstPieceOfTheWholeLineLimitThenTheRest) {
     EXPECT_EQ(p.text, "end");
     EXPECT_FALSE(p.ended);
   }
+}
+
+TEST(MimeWalker, LastLineWithoutLineEndIsReadWhole) {
+  // The unread rest is moved to the front of the buffer before the end is found: the last line
+  // must be taken from where it was moved to.
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/m";
+  px::test::writeFile(path, "01\r\nabcdefghijkl");
+  LineReader in(16);
+  ASSERT_TRUE(in.OpenFile(path));
+  LinePiece p;
+  ASSERT_TRUE(in.Next(p));
+  EXPECT_EQ(p.text, "01");
+  ASSERT_TRUE(in.Next(p));
+  EXPECT_EQ(p.text, "abcdefghijkl");
+  EXPECT_TRUE(p.first && p.last);
+  EXPECT_FALSE(p.ended);
+  EXPECT_FALSE(in.Next(p));
 }
 
 }  // namespace

@@ -271,7 +271,8 @@ bool FakePop3Server::Start(const std::string& fault, int at, std::string* error)
   process_.setProgram("/usr/bin/python3");
   process_.setArguments({QStringLiteral(PX_TEST_DATA "/../pop3/fake_pop3.py"), "--mailbox", mailbox,
                          "--password", QString::fromStdString(password_), "--fault",
-                         QString::fromStdString(fault), "--at", QString::number(at)});
+                         QString::fromStdString(fault), "--at", QString::number(at), "--port",
+                         QString::number(port_)});
   process_.start();
   if (!process_.waitForStarted(10000) || !process_.waitForReadyRead(15000)) {
     *error = "cannot start the fake POP3 server: " + process_.readAllStandardError().toStdString();

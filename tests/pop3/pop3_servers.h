@@ -72,7 +72,7 @@ public:
   ~FakePop3Server();
   // fault: see fake_pop3.py; at: the message it concerns.
   bool Start(const std::string& fault, int at, std::string* error);
-  // Starts the server again over the same mailbox with another fault (a new port).
+  // Starts the server again over the same mailbox and port with another fault.
   bool Restart(const std::string& fault, int at, std::string* error);
   int port() const { return port_; }
   const std::string& password() const { return password_; }

@@ -1,4 +1,4 @@
-#include "store/ini_file.h"
+#include "store/index_file.h"
 
 #include "support/test_support.h"
 

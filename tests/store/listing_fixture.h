@@ -1,7 +1,7 @@
 #pragma once
 // Small on-disk folders for the listing tests.
 #include "store/folder_listing.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>

@@ -15,15 +15,15 @@ DocRecord Build(const StringList& lines, std::string_view name = "file.txt", Dat
   return BuildDocRecord("/f/", name, "", "", 10, fileDate, lines, lookup);
 }
 
-TEST(ListingRecords, KeysAreTrimmedCaseInsensitiveAndTheLastWins) {
+TEST(ListingRecords, KeysAreTrimmedCaseInsensitiveAndTheFirstWins) {
   DocRecord r = Build({"  TITLE  =  Hello  ", "flags=4", "garbage line", "Flags= 512 ", "msgid=abc:001/002",
                        "CC=x@y.z", "charset=utf-8", "Sticker=a~b", "Unknown=1", "To=first", "to=second"});
   EXPECT_EQ(r.title, "Hello");
-  EXPECT_EQ(r.flags, 512);
+  EXPECT_EQ(r.flags, 4);  // as the INI class reads a repeated key
   EXPECT_EQ(r.msgId, "abc:001/002");
   EXPECT_EQ(r.cc(), "x@y.z");
   EXPECT_EQ(r.charset(), "utf-8");
-  EXPECT_EQ(r.to(), "second");
+  EXPECT_EQ(r.to(), "first");
   EXPECT_EQ(r.sticker, "a~b");
   EXPECT_EQ(r.ext, "txt");
   EXPECT_EQ(r.rowKind, kRowListed);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+using namespace px;
 using namespace px::store;
 using px::test::readFile;
 using px::test::writeFile;

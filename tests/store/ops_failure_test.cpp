@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace px;
 using namespace px::store;
 using namespace px::store::test;
 using px::test::readFile;

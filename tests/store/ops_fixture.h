@@ -4,7 +4,7 @@
 #include "foundation/message_queue.h"
 #include "foundation/random.h"
 #include "store/doc_operations.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 #include "support/test_support.h"

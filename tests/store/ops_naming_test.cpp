@@ -1,6 +1,6 @@
 #include "foundation/random.h"
 #include "store/collision_choice.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "store/unique_names.h"
 #include "support/test_support.h"
 
@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+using namespace px;
 using namespace px::store;
 using px::test::TempHome;
 using px::test::makeDirs;

@@ -4,7 +4,7 @@
 
 #include "foundation/dates.h"
 #include "foundation/random.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 #include "transport/crypto_seam.h"
 
@@ -26,7 +26,7 @@ protected:
     trash = docs + "TRASH/";
     makeDirs(docs);
     makeDirs(trash);
-    sent = std::make_unique<store::TPXIniBase>(home.path("sent.ini"));
+    sent = std::make_unique<TPXIniBase>(home.path("sent.ini"));
   }
   // A pending document queued as id in the register.
   void Queue(const std::string& folder, const std::string& name, const std::string& id, int flags = 0x2400,
@@ -64,7 +64,7 @@ protected:
   store::IniRegistry registry;
   RandomSource random{3};
   NoCrypto crypto;
-  std::unique_ptr<store::TPXIniBase> sent;
+  std::unique_ptr<TPXIniBase> sent;
 };
 
 TEST_F(Register, PartsAreRenumberedInDocumentsAndRegister) {
@@ -93,7 +93,7 @@ TEST_F(Register, PartsAreRenumberedInDocumentsAndRegister) {
   EXPECT_TRUE(m.sameService);
   EXPECT_EQ(m.estimate, m.parts[0].fileSize + m.parts[1].fileSize + m.parts[2].fileSize + 3000);
   // Saved at once.
-  store::TPXIniBase reread(home.path("sent.ini"));
+  TPXIniBase reread(home.path("sent.ini"));
   EXPECT_TRUE(reread.SectionExists("$$$LNK.555:002/003"));
 }
 
@@ -179,7 +179,7 @@ TEST_F(Register, StampingRecordsRepliesAndCommitFinishesTheParts) {
   EXPECT_EQ(Doc(docs + "In/", "question.txt", "Replied"), "12/02/26 09:30:00 bob; carol; cc: dave");
   EXPECT_FALSE(HasPendingMail(*sent));
   // Saved at once: another reader sees the stamp.
-  store::TPXIniBase reread(home.path("sent.ini"));
+  TPXIniBase reread(home.path("sent.ini"));
   EXPECT_EQ(reread.ReadString("$$$LNK.300:002/002", "Sent", ""), "12/02/26 09:30:00");
 
   const CommitResult c = CommitSentMail(*sent, registry, when + 0.01, false);

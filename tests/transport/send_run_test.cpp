@@ -4,7 +4,7 @@
 #include "transport/send_thread.h"
 
 #include "foundation/random.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_paths.h"
 #include "support/test_support.h"
 #include "transport/crypto_seam.h"
@@ -43,7 +43,7 @@ protected:
     peer_->ClearFaults();
     docs = home.path("Documents/");
     makeDirs(docs);
-    sent = std::make_unique<store::TPXIniBase>(home.path("sent.ini"));
+    sent = std::make_unique<TPXIniBase>(home.path("sent.ini"));
   }
 
   void Queue(const std::string& name, const std::string& id, const std::string& content,
@@ -124,7 +124,7 @@ protected:
   store::IniRegistry registry;
   RandomSource random;
   NoCrypto crypto;
-  std::unique_ptr<store::TPXIniBase> sent;
+  std::unique_ptr<TPXIniBase> sent;
 };
 ServicePeer* SendRunPeer::peer_ = nullptr;
 
@@ -249,7 +249,7 @@ TEST_F(SendRunPeer, CommandLineQueuesAndSends) {
   EXPECT_TRUE(text.startsWith("sent ")) << text.toStdString();
   EXPECT_NE(text.indexOf("(2 parts)"), -1);
   // Sent, sealed and no longer pending once the command ends.
-  store::TPXIniBase index(docsDir + "Plumadex.ini");
+  TPXIniBase index(docsDir + "Plumadex.ini");
   StringList sections;
   index.ReadSections(sections);
   for (const auto& s : sections) EXPECT_EQ(index.ReadInteger(s, "Flags", 0), 0x2001) << s;

@@ -6,7 +6,7 @@
 #include "desk/ui/tree_view.h"
 #include "foundation/settings.h"
 #include "foundation/strings.h"
-#include "store/ini_file.h"
+#include "store/index_file.h"
 #include "support/test_support.h"
 
 #include <QApplication>

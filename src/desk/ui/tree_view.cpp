@@ -910,10 +910,7 @@ void DeskBrowser::openRecord(int record) {
   const auto& rows = grid_->model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   const DocRecord& r = rows[record];
-  if (openDocument) {
-    openDocument(r);
-    return;
-  }
+  if (openDocument && openDocument(r)) return;
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
     if (TreeNode* n = FindTreeNode(*roots_[1], r.folder + r.name + "/", &env_)) ShowNode(n);
     return;
@@ -946,6 +943,10 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == GridTab::Contacts);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
+  if (extendContextMenu) {
+    const auto& rows = grid_->model().rows();
+    extendContextMenu(menu, record >= 0 && static_cast<size_t>(record) < rows.size() ? &rows[record] : nullptr);
+  }
   QAction* chosen = menu.exec(pos);
   if (!chosen) return;
   if (chosen == open) openRecord(record);

@@ -29,6 +29,8 @@ class UnreadList;
 class NewMailList;
 }  // namespace px::store
 
+class QMenu;
+
 namespace px::desk {
 
 struct DeskState;
@@ -123,9 +125,14 @@ public:
   const TreeEnvironment& environment() const { return env_; }
   TreeEnvironment& environment() { return env_; }
 
-  // Opening documents belongs to the desk's document opener; without one, files open with the
-  // desktop's default application (never an executable).
-  std::function<void(const store::DocRecord&)> openDocument;
+  // Opening documents belongs to the desk's document opener (true when it took the row);
+  // otherwise files open with the desktop's default application (never an executable).
+  std::function<bool(const store::DocRecord&)> openDocument;
+  // Adds the document opener's entries (Open with, Print, New) to a row's context menu; row is
+  // null over empty space. Actions added here run their own slots.
+  std::function<void(QMenu&, const store::DocRecord* row)> extendContextMenu;
+  // Nothing may be created in the shown folder.
+  bool ShownRestricted() const { return shownRestricted(); }
   // Called when a listing has been swapped in (tests and the smoke benchmark).
   std::function<void()> listed;
 

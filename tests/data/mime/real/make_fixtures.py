@@ -12,6 +12,7 @@ from email.mime.text import MIMEText
 HERE = os.path.dirname(os.path.abspath(__file__))
 ORIG = os.path.join(HERE, "originals")
 rng = random.Random(2026)
+random.seed(2026)  # the boundaries the generator picks, so the fixtures come out the same each run
 rows = []
 
 def original(name, data):
@@ -157,6 +158,44 @@ rows += [("laptop_client.eml", 1, "txt", "Data", None),
          ("laptop_client.eml", 2, "csv", "data.csv", original("data.csv", crlf(csv))),
          ("laptop_client.eml", 3, "txt", "readme.txt", original("readme.txt", crlf(longtext))),
          ("laptop_client.eml", 4, "sh", "hello.sh", original("hello.sh", script))]
+
+# A forwarded message attached whole: its own body and its attachment join the group.
+inner = MIMEMultipart("mixed")
+headers(inner, "Eve <eve@example.com>", "Dora <dora@example.com>", "Budget", "Mon, 30 Nov 2026 08:00:00 +0000")
+inner_body = "Budget attached.\n"
+inner.attach(text_part(inner_body, charset="us-ascii"))
+xls = bytes(rng.randrange(256) for _ in range(1200))
+inner.attach(attach(binary("application", "vnd.ms-excel", xls, "budget.xls"), "budget.xls"))
+m = MIMEMultipart("mixed")
+headers(m, "Dora <dora@example.com>", "Ben <ben@example.com>", "Fwd: Budget", "Sat, 05 Dec 2026 10:00:00 +0100")
+m.attach(text_part("See below.\n", charset="us-ascii"))
+from email.mime.message import MIMEMessage
+fwd = MIMEMessage(inner)
+fwd.add_header("Content-Disposition", "attachment")
+m.attach(fwd)
+write("forwarded_whole.eml", m)
+rows += [("forwarded_whole.eml", 1, "txt", "Fwd: Budget", None),
+         ("forwarded_whole.eml", 2, "txt", "Budget", original("budget-body.txt", crlf(inner_body))),
+         ("forwarded_whole.eml", 3, "xls", "budget.xls", original("budget.xls", xls))]
+
+# An HTML message with a picture in its text and a file attached beside it: the HTML with its
+# picture stays one message document, the file comes out on its own.
+m = MIMEMultipart("mixed")
+headers(m, "Ben <ben@example.com>", "Anna <anna@example.org>", "Plan", "Sun, 06 Dec 2026 20:00:00 +0100")
+rel = MIMEMultipart("related", type="multipart/alternative")
+alt = MIMEMultipart("alternative")
+alt.attach(text_part("The plan.\n", charset="utf-8", cte="quoted-printable"))
+alt.attach(text_part('<p>The plan.</p><img src="cid:plan@x">\n', subtype="html", charset="utf-8", cte="quoted-printable"))
+rel.attach(alt)
+img = binary("image", "png", png, "plan.png")
+img["Content-ID"] = "<plan@x>"
+rel.attach(img)
+m.attach(rel)
+zipdata = b"PK\x03\x04" + bytes(rng.randrange(256) for _ in range(640))
+m.attach(attach(binary("application", "zip", zipdata, "plan.zip"), "plan.zip"))
+write("html_related.eml", m)
+rows += [("html_related.eml", 1, "eml", "Plan", None),
+         ("html_related.eml", 2, "zip", "plan.zip", original("plan.zip", zipdata))]
 
 with open(os.path.join(HERE, "expected.tsv"), "w", encoding="utf-8") as f:
     f.write("# message\tpart\tkind\tname\toriginal\n")

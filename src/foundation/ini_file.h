@@ -1,19 +1,11 @@
 #pragma once
-// The folder index file (`Plumadex.ini`) and the program's own INI class.
+// The program's own INI class, its typed readers and the whole-file read and atomic rewrite.
 //
 // An INI file is held whole in memory by a TPXIniBase: sections sorted without regard to case
 // (duplicates ignored, the first one wins), each with its key=value lines kept verbatim and in
 // their stored order. Keys and section names compare without regard to case; values are
-// returned as stored (not trimmed).
-//
-// Folder indexes are opened through handles (TPXIniFile) created from an IniRegistry: every
-// handle of one file shares one base, so a change made through one handle is seen at once by
-// the others. Releasing a handle saves pending changes; the last release also drops the base,
-// so the next open re-reads the file.
-//
-// Locking: the registry has one mutex (open-file table and alias table); every base has its own
-// mutex that serialises all reads and writes of that base. Lock order is registry, then base.
-// Handles themselves are not shared between threads: each thread opens its own.
+// returned as stored (not trimmed). Every base has its own mutex that serialises all reads and
+// writes of it.
 //
 // Saving is atomic (temporary file in the same folder, flushed, renamed over the old one); the
 // mode of an existing file is kept. A failed save leaves the old file untouched and is reported
@@ -30,12 +22,7 @@
 #include <string_view>
 #include <vector>
 
-namespace px::store {
-
-// Name of the index file of a folder; any letter case is accepted on disk.
-inline constexpr std::string_view kIndexFileName = "Plumadex.ini";
-// Index of the desktop folder, kept in the data root (no index is written into the desktop).
-inline constexpr std::string_view kDesktopIndexName = "WinDesktop.ini";
+namespace px {
 
 // Outcome of a save. ok() is true when nothing failed.
 struct IniStatus {
@@ -55,12 +42,6 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t ma
 // Largest INI file that is loaded (a 100,000-entry mail folder needs about 30 MB). A bigger
 // file reads as empty, reports EFBIG and is never overwritten.
 inline constexpr uint64_t kMaxIniFileSize = 512ull << 20;
-
-// Index file of folder `folder` (which ends in "/"). When the folder already holds an index
-// under another letter case ("PLUMADEX.INI", "plumadex.ini") that file is returned.
-std::string IndexPathOf(std::string_view folder);
-// True when `fileName` (a bare name, no folder) names an index file, in any letter case.
-bool IsIndexFileName(std::string_view fileName);
 
 // The abstract INI interface, with the typed readers and writers built on the string ones, so
 // code that reads settings can take either a shared handle or a standalone base.
@@ -118,10 +99,9 @@ public:
 
 // One INI file held in memory.
 //
-// Constructed directly from a path it is a standalone INI object (used for `User.ini` and the
-// other settings files): it loads the file at once (a missing file reads as empty), and
-// UpdateFile rewrites the whole file. Folder indexes are instead opened through TPXIniFile so
-// that all users of one file share one base.
+// Constructed from a path it loads the file at once (a missing file reads as empty), and
+// UpdateFile rewrites the whole file. Used alone for `User.ini` and the other settings files;
+// folder indexes share one base per file through the store's registry.
 class TPXIniBase final : public TPXCustomIni {
 public:
   explicit TPXIniBase(std::string path);
@@ -159,8 +139,6 @@ public:
       const override;
 
 private:
-  friend class IniRegistry;
-  friend class TPXIniFile;
   // A section's lines, joined by '\n' (no line ever holds one). As loaded they stay in the
   // file's own buffer (loaded_); a section that is changed gets its own copy.
   // A big index holds 100,000 of these: the rare parts are kept apart.
@@ -198,92 +176,6 @@ private:
   SectionMap sections_;
   bool modified_ = false;
   IniStatus loadStatus_;
-  int refCount_ = 0;  // handles open on this base (guarded by the registry's mutex)
 };
 
-// The open-file registry and the index alias table of one running desk. Owned by the desk's
-// state and passed to whoever opens index files; safe to use from several threads.
-class IniRegistry {
-public:
-  IniRegistry();
-  ~IniRegistry();
-  IniRegistry(const IniRegistry&) = delete;
-  IniRegistry& operator=(const IniRegistry&) = delete;
-
-  // Index file `indexPath` is kept at `target` instead (both full paths).
-  void SetAlias(std::string_view indexPath, std::string_view target);
-  void RemoveAlias(std::string_view indexPath);
-  // The path that is really used for `indexPath` (itself when it has no alias).
-  std::string MapPath(std::string_view indexPath) const;
-  // Keeps the index of the desktop folder as `WinDesktop.ini` in the data root.
-  void SetDesktopAlias(std::string_view desktopFolder, std::string_view dataRoot);
-
-  // Failed saves of handles released by their destructors, oldest first; the list is emptied.
-  // An operation that lets handles go out of scope asks here before it reports success.
-  std::vector<IniStatus> TakeSaveErrors();
-
-  // Number of files with open handles (for tests and diagnostics).
-  size_t OpenCount() const;
-  bool IsOpen(std::string_view indexPath) const;
-
-private:
-  friend class TPXIniFile;
-  std::shared_ptr<TPXIniBase> acquire(std::string_view path);
-  IniStatus release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor);
-  std::string keyOf(std::string_view path) const;
-
-  mutable std::mutex mutex_;
-  std::map<std::string, std::string> aliases_;                   // key of index path -> target
-  std::map<std::string, std::shared_ptr<TPXIniBase>> open_;      // key of real path -> base
-  std::vector<IniStatus> saveErrors_;
-};
-
-// A handle on a shared index file: opened from the registry, released by Release() or the
-// destructor. Every release saves pending changes; the last one also drops the base. Release()
-// returns the save status and LastError() keeps the last failed save of UpdateFile or Release;
-// a save that fails in the destructor is logged and queued in IniRegistry::TakeSaveErrors().
-// When the last release fails, the old file stays and the unsaved changes are dropped with the
-// base. Handles must not outlive their registry.
-class TPXIniFile final : public TPXCustomIni {
-public:
-  // Opens the index file at `path` (an index path, not a folder; see IndexPathOf).
-  TPXIniFile(IniRegistry& registry, std::string_view path);
-  ~TPXIniFile() override;
-  TPXIniFile(const TPXIniFile&) = delete;
-  TPXIniFile& operator=(const TPXIniFile&) = delete;
-
-  // Saves pending changes and gives up the handle; later calls on it do nothing (reads give
-  // the defaults). Returns the save status.
-  IniStatus Release();
-  bool IsOpen() const { return base_ != nullptr; }
-  // The last failed save through this handle (ok when none failed).
-  const IniStatus& LastError() const { return lastError_; }
-  // Error of reading the file when it was first opened.
-  IniStatus LoadStatus() const;
-  // Number of sections (also those without lines); 0 when released.
-  size_t SectionCount() const;
-
-  std::string FileName() const override;
-  std::string ReadString(std::string_view section, std::string_view key,
-                         std::string_view def) const override;
-  void WriteString(std::string_view section, std::string_view key, std::string_view value) override;
-  void ReadSection(std::string_view section, StringList& keys) const override;
-  void ReadSections(StringList& sections) const override;
-  void ReadSectionValues(std::string_view section, StringList& lines) const override;
-  void DeleteKey(std::string_view section, std::string_view key) override;
-  void EraseSection(std::string_view section) override;
-  bool SectionExists(std::string_view section) const override;
-  bool ValueExists(std::string_view section, std::string_view key) const override;
-  IniStatus UpdateFile() override;
-  void GetStrings(StringList& out) const override;
-  void ForEachSection(
-      const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
-      const override;
-
-private:
-  IniRegistry* registry_;
-  std::shared_ptr<TPXIniBase> base_;
-  IniStatus lastError_;
-};
-
-}  // namespace px::store
+}  // namespace px

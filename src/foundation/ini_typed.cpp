@@ -1,5 +1,5 @@
 // Typed readers and writers of the INI interface, all in their text forms.
-#include "store/ini_file.h"
+#include "foundation/ini_file.h"
 
 #include "foundation/text_case.h"
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace px::store {
+namespace px {
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -267,4 +267,4 @@ void TPXCustomIni::WriteBinary(std::string_view section, std::string_view key, s
   WriteString(section, key, out);
 }
 
-}  // namespace px::store
+}  // namespace px

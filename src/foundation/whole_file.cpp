@@ -1,5 +1,5 @@
 // Whole-file reading and atomic rewriting of the files the program keeps.
-#include "store/ini_file.h"
+#include "foundation/ini_file.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace px::store {
+namespace px {
 namespace {
 
 IniStatus failure(const char* verb, const std::string& path, int err) {
@@ -119,4 +119,4 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
   return IniStatus::Ok();
 }
 
-}  // namespace px::store
+}  // namespace px

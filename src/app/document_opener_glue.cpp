@@ -1,0 +1,178 @@
+#include "app/document_opener_glue.h"
+
+#include "desk/desk_state.h"
+#include "desk/document_opener.h"
+#include "desk/ui/frm_desk.h"
+#include "desk/ui/open_with_dialog.h"
+#include "desk/ui/tree_view.h"
+#include "foundation/random.h"
+#include "store/doc_operations.h"
+#include "store/doc_record.h"
+
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLocale>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+namespace px::app {
+
+namespace {
+
+// Owns the opener and what it needs for storing changed copies; lives as long as the desk.
+class OpenerHost : public QObject {
+public:
+  OpenerHost(desk::TfrmDesk& desk, desk::DeskState& state) : QObject(&desk), desk_(desk), state_(state) {
+    tmrRun_.setInterval(1000);
+    connect(&tmrRun_, &QTimer::timeout, this, [this] {
+      opener_->OnRunTimer();
+      if (!opener_->HasOpenDocuments()) tmrRun_.stop();
+    });
+  }
+
+  void Make() {
+    desk::OpenerServices svc;
+    svc.messages = &state_.messages;
+    svc.privateFolder = state_.locations.dataRoot + ".opened/";
+    svc.documentsFolder = state_.locations.documents;
+    svc.documentsName = QFileInfo(QString::fromStdString(state_.locations.documents).chopped(1)).fileName().toStdString();
+    const platform::XdgDirs dirs = platform::XdgDirs::FromSystem();
+    svc.templatesFolder = dirs.templates;
+    svc.askName = [this](const std::string& proposed) -> std::optional<std::string> {
+      bool ok = false;
+      const QString name = QInputDialog::getText(&desk_, QStringLiteral("New document"),
+                                                 QStringLiteral("Enter name for new file"), QLineEdit::Normal,
+                                                 QString::fromStdString(proposed), &ok);
+      if (!ok || name.trimmed().isEmpty()) return std::nullopt;
+      return name.trimmed().toStdString();
+    };
+    svc.askYesNo = [this](const std::string& question) {
+      return QMessageBox::question(&desk_, QStringLiteral("Plumadex"), QString::fromStdString(question).replace('\r', '\n')) ==
+             QMessageBox::Yes;
+    };
+    svc.chooseApplication = [this](const std::string& fileName, const std::string& type,
+                                   const std::vector<platform::DesktopEntry>& forType,
+                                   const std::vector<platform::DesktopEntry>& others) {
+      desk::TfrmOpenWith dlg(fileName, type, forType, others, &desk_);
+      dlg.exec();
+      return dlg.Chosen();
+    };
+    svc.storeNew = [this](const std::string& file, const std::string& folder, const std::string& title, bool move) {
+      store::OpServices ops;
+      ops.registry = &state_.indexRegistry;
+      ops.random = &random_;
+      ops.messages = &state_.messages;
+      ops.unread = state_.unreadList.get();
+      ops.newMail = state_.newMailList.get();
+      ops.sent = state_.sentIni.get();
+      ops.running = &state_.busy;
+      ops.documentsFolder = state_.locations.documents;
+      ops.trashFolder = state_.locations.trash;
+      ops.contactsFolder = state_.locations.contacts;
+      store::NullCollaborators none;
+      store::DocOperations operations(ops, none.Get());
+      store::OpItem item;
+      item.sourceFile = file;
+      item.targetFolder = folder;
+      item.title = title;
+      item.name = QFileInfo(QString::fromStdString(file)).fileName().toStdString();
+      item.ext = QFileInfo(QString::fromStdString(file)).suffix().toStdString();
+      const bool ok = operations.RunDocOperation(move ? store::opStoreMove : store::opStoreCopy, item);
+      if (browser()) browser()->Relist();
+      return ok;
+    };
+    svc.changedInPlace = [this](const std::string&, const std::string&) {
+      if (browser()) browser()->Relist();
+    };
+    svc.openInMessageWindow = [this](const store::DocRecord& r) {
+      return previousOpen_ && previousOpen_(r);
+    };
+    opener_ = std::make_unique<desk::DocumentOpener>(std::move(svc), platform::AppRegistry(dirs),
+                                                     platform::MakeSystemWindowProbe());
+    opener_->RecoverLeftovers();
+  }
+
+  void Wire() {
+    desk::DeskBrowser* b = browser();
+    if (b) {
+      previousOpen_ = b->openDocument;
+      b->openDocument = [this, b](const store::DocRecord& r) {
+        // The message window takes ".txt" and ".eml"; everything else is the opener's.
+        if (previousOpen_ && previousOpen_(r)) return true;
+        const bool handled = opener_->OpenDocument(r, b->ShownRestricted());
+        afterOpen();
+        return handled;
+      };
+      b->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
+    }
+    desk_.hooks().openedDocumentsStillOpen = [this] { return opener_->HasOpenDocuments(); };
+    desk_.hooks().watchOpenedDocuments = [this] { opener_->OnRunTimer(); };
+  }
+
+  desk::DocumentOpener* Opener() const { return opener_.get(); }
+
+private:
+  desk::DeskBrowser* browser() const { return desk_.findChild<desk::DeskBrowser*>(); }
+
+  void afterOpen() {
+    state_.messages.ShowQueuedMessages();
+    if (opener_->HasOpenDocuments() && !tmrRun_.isActive()) tmrRun_.start();
+  }
+
+  void extendMenu(QMenu& menu, const store::DocRecord* row, desk::DeskBrowser* b) {
+    menu.addSeparator();
+    if (row) {
+      const store::DocRecord r = *row;
+      menu.addAction(QStringLiteral("Open With..."), this, [this, r, b] {
+        opener_->OpenWith(r, b->ShownRestricted());
+        afterOpen();
+      });
+      menu.addAction(QStringLiteral("Print"), this, [this, r] {
+        opener_->Print(r);
+        state_.messages.ShowQueuedMessages();
+      });
+    }
+    QMenu* newMenu = menu.addMenu(QStringLiteral("New"));
+    desk::TreeNode* node = b->ShownNode();
+    const bool restricted = b->ShownRestricted();
+    newMenu->setEnabled(node && !node->path.empty() && !restricted);
+    for (const desk::NewDocumentTemplate& t : opener_->Templates()) {
+      const std::string folder = node ? node->path : std::string();
+      newMenu->addAction(QString::fromStdString(t.name), this, [this, t, folder, restricted] {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QLocale locale;
+        const std::string when = (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                                  locale.toString(now.time(), QLocale::LongFormat))
+                                     .toStdString();
+        opener_->NewDocument(t, folder, restricted, when);
+        afterOpen();
+      });
+    }
+  }
+
+  desk::TfrmDesk& desk_;
+  desk::DeskState& state_;
+  RandomSource random_;
+  std::unique_ptr<desk::DocumentOpener> opener_;
+  std::function<bool(const store::DocRecord&)> previousOpen_;
+  QTimer tmrRun_;
+};
+
+}  // namespace
+
+px::desk::DocumentOpener* InstallDocumentOpener(px::desk::TfrmDesk& desk, px::desk::DeskState& state) {
+  auto* host = new OpenerHost(desk, state);
+  host->Make();
+  // Wired once the event loop runs, after every other part has set its own open handler, so
+  // that the message window keeps ".txt" and ".eml" and the opener takes the rest.
+  QTimer::singleShot(0, host, [host] { host->Wire(); });
+  return host->Opener();
+}
+
+}  // namespace px::app
