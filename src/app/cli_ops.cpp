@@ -9,9 +9,11 @@
 #include "store/doc_record.h"
 #include "store/index_entry.h"
 #include "store/index_file.h"
+#include "store/leftover_sweep.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
+#include <ctime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -82,6 +84,8 @@ struct Store {
     // No event loop and no timers here: a message is printed as soon as it is queued.
     messages.SetWakeUp([this] { messages.ShowQueuedMessages(); });
     MakeDataFolders(loc);
+    // What an earlier run left behind when it was stopped half-way.
+    SweepLeftovers(loc.documents, registry, std::time(nullptr));
     unread.Load(loc.UnreadList());
     sent = std::make_unique<TPXIniBase>(loc.SentIni());
     resolver = std::make_unique<FixedCollisionResolver>(onCollision);

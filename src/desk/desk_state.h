@@ -19,6 +19,9 @@
 namespace px::contacts {
 class AddressMap;
 }
+namespace px::incoming {
+class BlockedSenders;
+}
 namespace px::skins {
 class SkinEngine;
 }
@@ -65,6 +68,7 @@ struct DeskState {
   std::vector<std::string> pendingFolders; // folders holding pending mail
   // Engines other subsystems build; owned by them, set during start-up.
   contacts::AddressMap* addressMap = nullptr;
+  incoming::BlockedSenders* blockedSenders = nullptr;  // read by the receive workers too
   skins::SkinEngine* skinEngine = nullptr;
 };
 

@@ -299,6 +299,26 @@ std::vector<std::string> FakePop3Server::Messages() const {
   return r;
 }
 
+CutProxy::~CutProxy() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished(5000);
+  }
+}
+
+bool CutProxy::Start(int targetPort, long cutAfter, std::string* error) {
+  QStringList args = {QStringLiteral(PX_TEST_DATA "/../pop3/cut_proxy.py"), "--target", QString::number(targetPort)};
+  if (cutAfter > 0) args << "--cut-after" << QString::number(cutAfter);
+  else args << "--drop-quit";
+  process_.start("/usr/bin/python3", args);
+  if (!process_.waitForStarted(10000) || !process_.waitForReadyRead(15000)) {
+    *error = "cannot start the relay: " + process_.readAllStandardError().toStdString();
+    return false;
+  }
+  port_ = process_.readLine().trimmed().toInt();
+  return port_ > 0;
+}
+
 std::vector<std::string> SpoolMessages(const std::string& folder) {
   std::vector<std::string> r;
   for (const auto& n : FilesIn(folder))

@@ -87,6 +87,19 @@ private:
   std::string password_ = "secret";
 };
 
+// A relay in front of a real server that cuts the connection on purpose (cut_proxy.py).
+class CutProxy {
+public:
+  ~CutProxy();
+  // Cut once the server has sent `cutAfter` bytes, or (cutAfter 0) swallow a plain QUIT.
+  bool Start(int targetPort, long cutAfter, std::string* error);
+  int port() const { return port_; }
+
+private:
+  QProcess process_;
+  int port_ = 0;
+};
+
 // The raw messages in a spool folder (".msg_" files), by name.
 std::vector<std::string> SpoolMessages(const std::string& folder);
 

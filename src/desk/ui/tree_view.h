@@ -81,6 +81,8 @@ public:
   // The tab's page in the tab widget and its slot in the trees and roots.
   static int Ix(GridTab tab) { return static_cast<int>(tab); }
 
+  // Block Sender (with the question) or Unblock Sender on the grid's menu: the stored form.
+  void BlockSenderAction(const std::string& sender);
   // trees: the tab widget whose three pages take the files, contacts and tools trees;
   // gridHost: the frame the grid fills; status: the status-bar label for the grid's texts.
   DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost, QLabel* status,

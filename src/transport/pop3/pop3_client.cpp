@@ -1,5 +1,6 @@
 #include "transport/pop3/pop3_client.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
@@ -26,6 +27,7 @@ constexpr size_t kReadChunk = 256 * 1024;
 // Bytes dropped while skipping the rest of a reply that was given up on; past this the
 // session is abandoned instead.
 constexpr uint64_t kMaxDrop = 64ull * 1024 * 1024;
+constexpr int kQuitTimeoutMs = 30000;
 
 bool IsIpAddress(const std::string& host) {
   unsigned char buf[sizeof(in6_addr)];
@@ -663,7 +665,11 @@ bool Pop3Client::DeleMany(const std::vector<int64_t>& messages, std::vector<int>
 }
 
 bool Pop3Client::Quit() {
+  // A server that never answers QUIT is not waited for as long as for a message.
+  const int saved = timeoutMs_;
+  timeoutMs_ = std::min(timeoutMs_, kQuitTimeoutMs);
   bool ok = Simple("QUIT");
+  timeoutMs_ = saved;
   if (ssl_ && ok) SSL_shutdown(ssl_);
   Close();
   return ok;
