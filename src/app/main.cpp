@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) state.arguments.emplace_back(argv[i]);
   px::ui::MessageBoxPresenter presenter;
   state.messages.SetPresenter(&presenter);
+  px::ui::ShowFromEventLoop(state.messages, &app);
 
   px::desk::DeskOptions options;
   options.eventLog = qEnvironmentVariable("PLUMADEX_EVENT_LOG").toStdString();
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
+  state.messages.SetWakeUp(nullptr);
   state.messages.SetPresenter(nullptr);
   return rc;
 }

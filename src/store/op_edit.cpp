@@ -151,7 +151,7 @@ bool WriteKey(OpContext& cx, OpItem& it, int code) {
   switch (code) {
     case opWriteFlags: {
       const int old = ReadEntryFlags(cx.tx.Index(folder), section, 0);
-      cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & 0xFFFF));
+      cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & dfStoredMask));
       if ((old ^ it.flags) & dfUnread) cx.tx.ChangeUnread(folder, (it.flags & dfUnread) ? 1 : -1);
       break;
     }
@@ -239,7 +239,7 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
     }
     target = *p + it.name;
   }
-  int flags = (old & 0xC921) | 0x2400;
+  int flags = (old & dfKeptForOutbox) | dfQueuedOutgoing;
   if (old & dfMailMask) flags |= dfResent;
   if (it.encrypt) flags |= dfEncrypted;
   if (it.draft) flags |= dfDraft;
@@ -342,7 +342,7 @@ bool UpdateContact(OpContext& cx, OpItem& it) {
   cx.tx.Write(folder, section, "Address", it.address);
   if (it.addresses.empty()) cx.tx.DeleteKey(folder, section, "Addresses");
   else cx.tx.Write(folder, section, "Addresses", it.addresses);
-  cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & 0xFFFF));
+  cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & dfStoredMask));
   return true;
 }
 
@@ -367,7 +367,7 @@ bool CreateContact(OpContext& cx, OpItem& it) {
   cx.tx.Write(contacts, section, "Address", it.address);
   if (it.addresses.empty()) cx.tx.DeleteKey(contacts, section, "Addresses");
   else cx.tx.Write(contacts, section, "Addresses", it.addresses);
-  cx.tx.Write(contacts, section, "Flags", std::to_string(it.flags & 0xFFFF));
+  cx.tx.Write(contacts, section, "Flags", std::to_string(it.flags & dfStoredMask));
   const std::string shown = it.targetFolder.empty() ? it.folder : it.targetFolder;
   if (!shown.empty() && shown != contacts) {
     const std::string ref = std::string(kContactRefPrefix) + section;
