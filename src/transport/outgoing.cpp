@@ -97,8 +97,14 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
       continue;
     }
     if (!in.onlyBases.empty() && !in.onlyBases.count(base)) continue;
-    if (folder.empty() || docSection.empty()) continue;
+    // A path written by the Windows program ("C:\...") is foreign: kept, never sent from here.
+    if (folder.empty() || docSection.empty() || folder[0] != '/') continue;
     TPXIniFile& ix = index(folder);
+    // An index that could not be read says nothing about its entries: keep the section.
+    if (!ix.LoadStatus().ok()) {
+      snap.warnings.push_back(ix.LoadStatus().message);
+      continue;
+    }
     if (!ix.SectionExists(docSection)) {
       sent.EraseSection(section);
       registerChanged = true;

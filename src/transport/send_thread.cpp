@@ -107,6 +107,7 @@ bool SendRun::Start(SendJob job) {
   connect(worker_, &SendWorker::messageFailed, this, &SendRun::onFailed, Qt::QueuedConnection);
   connect(worker_, &SendWorker::keyWithdrawn, this, &SendRun::onKeyWithdrawn, Qt::QueuedConnection);
   connect(worker_, &SendWorker::progress, this, &SendRun::progress, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::uploadStarting, this, &SendRun::uploadStarting, Qt::QueuedConnection);
   connect(worker_, &SendWorker::finished, this, &SendRun::onFinished, Qt::QueuedConnection);
   thread_->start(QThread::LowPriority);
   return true;

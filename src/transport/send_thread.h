@@ -106,6 +106,7 @@ public:
   const std::vector<MessageReport>& Reports() const { return reports_; }
 
 signals:
+  void uploadStarting(int index, qint64 estimate);
   void messageDone(int index);
   void progress(qint64 done, qint64 total);
   void finished(int code);

@@ -132,7 +132,7 @@ std::string PublishedVersionUrl(std::string_view host) {
 }
 
 std::string DownloadPageUrl(std::string_view host) {
-  return "http://" + std::string(host) + "/plumadex_setup.exe";
+  return "https://" + std::string(host) + "/download/";
 }
 
 std::string StatusText(std::string_view body) {

@@ -59,7 +59,8 @@ std::string PasswordChangePath(std::string_view user, std::string_view oldPasswo
 // 8: the password value is a fixed placeholder, never the user's password.
 std::string VersionReportPath(std::string_view user, std::string_view version = kProgramVersion);
 std::string PublishedVersionUrl(std::string_view host);  // 9, plain http
-std::string DownloadPageUrl(std::string_view host);      // 10, handed to the browser
+// 10: the download page, opened in the browser; a downloaded program is never run by us.
+std::string DownloadPageUrl(std::string_view host);
 
 // --- Replies ---
 // Upper-cased; cut to the <TITLE> text when there is one; trimmed.

@@ -14,8 +14,6 @@
 
 namespace px::transport {
 
-SendRoute RouteOf(const OutgoingMessage&) { return SendRoute::Service; }
-
 std::string ContentTypeOf(std::string_view ext) {
   if (ext.empty()) return {};
   static const QMimeDatabase db;

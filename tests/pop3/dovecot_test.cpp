@@ -257,3 +257,56 @@ TEST_F(DovecotTest, CommandLineAddsTestsAndReceives) {
 
 }  // namespace
 }  // namespace px::test
+
+namespace px::test {
+namespace {
+
+TEST_F(DovecotTest, ConnectionsCutByARelayLoseAndDuplicateNothing) {
+  struct Case {
+    const char* what;
+    long cutAfter;  // 0: the QUIT is swallowed
+    Security security;
+  };
+  // A TLS session cut in the middle of a RETR (about the fourth message), and a plain session
+  // whose QUIT never reaches the server.
+  for (const Case& c : {Case{"cut mid-RETR over TLS", 70000, Security::Tls},
+                        Case{"QUIT never arrives", 0, Security::Plain}}) {
+    SCOPED_TRACE(c.what);
+    const std::string user = server().NewUser();
+    std::vector<std::string> subjects;
+    for (int i = 1; i <= 6; ++i) {
+      subjects.push_back("cut " + std::to_string(i));
+      server().PutMessage(user, MakeMessage(subjects.back(), "<cut" + std::to_string(i) + "@x>",
+                                            std::string(20000, char('a' + i)) + "\r\n"));
+    }
+    ReceiveFixture run;
+    CutProxy proxy;
+    std::string error;
+    ASSERT_TRUE(proxy.Start(c.security == Security::Tls ? server().pop3sPort() : server().pop3Port(), c.cutAfter,
+                            &error))
+        << error;
+    auto account = Account(user + "@example.org", "localhost:" + std::to_string(proxy.port()), user, "pw-" + user,
+                           c.security);
+    auto r1 = run.Receive(account);
+    EXPECT_EQ(r1.visits[0].result.status, LinkStatus::ReceiveFailed) << r1.visits[0].result.error;
+    // Nothing was deleted: the server never saw QUIT.
+    EXPECT_EQ(server().Messages(user).size(), 6u);
+    auto first = run.SpooledSubjects();
+    if (c.cutAfter) {
+      EXPECT_GE(first.size(), 1u);
+      EXPECT_LT(first.size(), 6u);
+    } else {
+      EXPECT_EQ(first, subjects);
+    }
+    // The next run (the relay now passes everything): each message once, the mailbox empty.
+    auto r2 = run.Receive(account);
+    EXPECT_EQ(r2.visits[0].result.status, LinkStatus::Ok) << r2.visits[0].result.error;
+    EXPECT_EQ(run.SpooledSubjects(), subjects);
+    EXPECT_TRUE(server().Messages(user).empty());
+    // Every message in the spool is whole.
+    for (const auto& m : run.Spooled()) EXPECT_TRUE(m.ends_with(std::string(20000, m[m.size() - 3]) + "\r\n"));
+  }
+}
+
+}  // namespace
+}  // namespace px::test

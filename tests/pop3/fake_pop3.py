@@ -17,7 +17,7 @@ Faults (--fault NAME, --at K for the message it concerns):
   long-line       RETR K holds a 3 MiB line, then ends properly
   long-retr       RETR K sends far more than LIST said, then ends properly
   big-top         TOP K sends a header of 3 MiB
-  slow            every reply line after log-in waits 0.3 s
+  slow            every RETR waits 0.5 s before it answers
   bad-pass        PASS is always refused
 """
 import argparse
@@ -56,13 +56,7 @@ def serve(conn, args):
     slow = False
 
     def send(text):
-        if slow:
-            for line in text.split("\r\n"):
-                if line:
-                    time.sleep(0.3)
-                    conn.sendall((line + "\r\n").encode("latin-1"))
-        else:
-            conn.sendall(text.encode("latin-1"))
+        conn.sendall(text.encode("latin-1"))
 
     messages = load(args.mailbox)
     deleted = set()
@@ -114,6 +108,8 @@ def serve(conn, args):
             send("+OK\r\n" + stuffed(head) + ".\r\n")
         elif cmd == "RETR":
             data = messages[arg - 1]["data"]
+            if slow:
+                time.sleep(0.5)
             if arg == args.at and args.fault == "cut-retr":
                 send("+OK\r\n" + stuffed(data)[: len(data) // 2])
                 conn.shutdown(socket.SHUT_RDWR)
@@ -164,10 +160,11 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--fault", default="none")
     p.add_argument("--at", type=int, default=0)
+    p.add_argument("--port", type=int, default=0)
     args = p.parse_args()
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    srv.bind(("127.0.0.1", 0))
+    srv.bind(("127.0.0.1", args.port))
     srv.listen(4)
     print(srv.getsockname()[1], flush=True)
     while True:

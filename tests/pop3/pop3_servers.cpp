@@ -271,7 +271,8 @@ bool FakePop3Server::Start(const std::string& fault, int at, std::string* error)
   process_.setProgram("/usr/bin/python3");
   process_.setArguments({QStringLiteral(PX_TEST_DATA "/../pop3/fake_pop3.py"), "--mailbox", mailbox,
                          "--password", QString::fromStdString(password_), "--fault",
-                         QString::fromStdString(fault), "--at", QString::number(at)});
+                         QString::fromStdString(fault), "--at", QString::number(at), "--port",
+                         QString::number(port_)});
   process_.start();
   if (!process_.waitForStarted(10000) || !process_.waitForReadyRead(15000)) {
     *error = "cannot start the fake POP3 server: " + process_.readAllStandardError().toStdString();
@@ -296,6 +297,26 @@ std::vector<std::string> FakePop3Server::Messages() const {
   std::vector<std::string> r;
   for (const auto& n : FilesIn(box)) r.push_back(readFile(box + n));
   return r;
+}
+
+CutProxy::~CutProxy() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished(5000);
+  }
+}
+
+bool CutProxy::Start(int targetPort, long cutAfter, std::string* error) {
+  QStringList args = {QStringLiteral(PX_TEST_DATA "/../pop3/cut_proxy.py"), "--target", QString::number(targetPort)};
+  if (cutAfter > 0) args << "--cut-after" << QString::number(cutAfter);
+  else args << "--drop-quit";
+  process_.start("/usr/bin/python3", args);
+  if (!process_.waitForStarted(10000) || !process_.waitForReadyRead(15000)) {
+    *error = "cannot start the relay: " + process_.readAllStandardError().toStdString();
+    return false;
+  }
+  port_ = process_.readLine().trimmed().toInt();
+  return port_ > 0;
 }
 
 std::vector<std::string> SpoolMessages(const std::string& folder) {

@@ -72,7 +72,7 @@ public:
   ~FakePop3Server();
   // fault: see fake_pop3.py; at: the message it concerns.
   bool Start(const std::string& fault, int at, std::string* error);
-  // Starts the server again over the same mailbox with another fault (a new port).
+  // Starts the server again over the same mailbox and port with another fault.
   bool Restart(const std::string& fault, int at, std::string* error);
   int port() const { return port_; }
   const std::string& password() const { return password_; }
@@ -85,6 +85,19 @@ private:
   int port_ = 0;
   int sequence_ = 0;
   std::string password_ = "secret";
+};
+
+// A relay in front of a real server that cuts the connection on purpose (cut_proxy.py).
+class CutProxy {
+public:
+  ~CutProxy();
+  // Cut once the server has sent `cutAfter` bytes, or (cutAfter 0) swallow a plain QUIT.
+  bool Start(int targetPort, long cutAfter, std::string* error);
+  int port() const { return port_; }
+
+private:
+  QProcess process_;
+  int port_ = 0;
 };
 
 // The raw messages in a spool folder (".msg_" files), by name.

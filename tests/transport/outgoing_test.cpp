@@ -108,8 +108,11 @@ TEST_F(Register, HousekeepingAndWhatIsNotSent) {
   Queue(docs, "done.txt", "106:001/001");
   sent->WriteString("$$$LNK.106:001/001", "Sent", "12/01/26 11:00:00");
   Queue(docs, "nobody.txt", "107:001/001", 0x2400, "");
+  sent->WriteString("$$$LNK.108:001/001", "Path", "C:\\Users\\me\\Documents\\");
+  sent->WriteString("$$$LNK.108:001/001", "ID", "old.txt");
+  sent->WriteInteger("$$$LNK.108:001/001", "Flags", 0x2400);
 
-  SendSnapshot snap = Take({"103", "105", "107", "101", "100"});
+  SendSnapshot snap = Take({"103", "105", "107", "101", "100", "108"});
   ASSERT_EQ(snap.messages.size(), 1u);
   EXPECT_EQ(snap.messages[0].base, "103");
   EXPECT_FALSE(sent->SectionExists("$$$LNK.100:001/001"));  // in the trash
@@ -118,6 +121,7 @@ TEST_F(Register, HousekeepingAndWhatIsNotSent) {
   EXPECT_TRUE(sent->SectionExists("$$$LNK.102:001/001"));   // a draft waits
   EXPECT_TRUE(sent->SectionExists("$$$LNK.104:001/001"));   // not in the filter
   EXPECT_TRUE(sent->SectionExists("$$$LNK.107:001/001"));   // no recipients: reported, kept
+  EXPECT_TRUE(sent->SectionExists("$$$LNK.108:001/001"));   // a foreign path is never erased
   ASSERT_EQ(snap.warnings.size(), 2u);
   EXPECT_NE(snap.warnings[0].find("gone.txt"), std::string::npos);
   EXPECT_NE(snap.warnings[1].find("no recipients"), std::string::npos);

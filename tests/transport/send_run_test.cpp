@@ -18,7 +18,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +267,138 @@ TEST_F(SendRunPeer, CommandLineQueuesAndSends) {
   EXPECT_NE(rc, 0);
   EXPECT_TRUE(text.startsWith("failed ")) << text.toStdString();
   EXPECT_NE(text.indexOf("An error occurred during communication with Plumadex server"), -1);
+}
+
+}  // namespace
+}  // namespace px::transport
+
+namespace px::transport {
+namespace {
+
+TEST_F(SendRunPeer, StopEndsTheRunWithoutStampingOrACode) {
+  const std::string base = Unique("6");
+  Queue("slow.txt", base + ":001/001", std::string(50000, 'y'));
+  ASSERT_TRUE(peer_->AddFault("putmail", "fault=delay&seconds=8"));
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendSnapshot snap = TakeSendSnapshot(in);
+  ASSERT_EQ(snap.messages.size(), 1u);
+  SendJob job;
+  job.messages = snap.messages;
+  job.service.http = peer_->Settings();
+  job.service.host = peer_->Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  SendContext ctx;
+  ctx.sent = sent.get();
+  ctx.registry = &registry;
+  ctx.random = &random;
+  ctx.crypto = &crypto;
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  QTimer::singleShot(300, &run, [&run] { run.Stop(); });
+  run.Wait();
+  EXPECT_TRUE(run.Stopped());
+  EXPECT_EQ(run.ErrorCode(), teNone);  // the user stopped it: no code message
+  EXPECT_EQ(run.Reports()[0].state, MessageReport::Failed);
+  EXPECT_EQ(Doc("slow.txt", "Sent"), "");
+  EXPECT_TRUE(TempEmpty());
+}
+
+TEST_F(SendRunPeer, KeyIsWithdrawnWhenNoPgpIsAvailable) {
+  const std::string dataRoot = home.path("data/");
+  makeDirs(dataRoot);
+  writeFile(dataRoot + "plumadex.skr", "secret ring");
+  writeFile(dataRoot + "plumadex.pkr", "public ring");
+  const std::string base = Unique("5");
+  Queue("note.txt", base + ":001/001", "n");
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendJob job;
+  job.messages = TakeSendSnapshot(in).messages;
+  job.service.http = peer_->Settings();
+  job.service.host = peer_->Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  job.withdrawKey = true;
+  SendContext ctx;
+  ctx.sent = sent.get();
+  ctx.registry = &registry;
+  ctx.random = &random;
+  ctx.crypto = &crypto;
+  ctx.dataRoot = dataRoot;
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  run.Wait();
+  EXPECT_EQ(run.ErrorCode(), teNone);
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.skr")));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.pkr")));
+  EXPECT_NE(peer_->Log().find("\"op\": \"delkey\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace px::transport
+
+namespace px::transport {
+namespace {
+
+// The peer's receiving side, as the receive run will use it: listing, getfile, confirm.
+TEST_F(SendRunPeer, PeerListsServesAndConfirmsStoredMail) {
+  ServicePeer peer({"alice:secret", "erin:pw"});
+  ASSERT_TRUE(peer.Running());
+  const std::string base = Unique("4");
+  Queue("hello.txt", base + ":001/001", "Hello Erin\r\n", "erin");
+  SnapshotInputs in;
+  in.sent = sent.get();
+  in.registry = &registry;
+  in.random = &random;
+  in.crypto = &crypto;
+  SendJob job;
+  job.messages = TakeSendSnapshot(in).messages;
+  job.service.http = peer.Settings();
+  job.service.host = peer.Host();
+  job.service.user = "alice";
+  job.service.password = "secret";
+  job.service.tempFolder = temp.path().toStdString() + "/";
+  SendContext ctx{sent.get(), &registry, &random, &crypto, nullptr, {}};
+  SendRun run(ctx);
+  ASSERT_TRUE(run.Start(std::move(job)));
+  run.Wait();
+  ASSERT_EQ(run.ErrorCode(), teNone);
+
+  HttpClient c(peer.Settings());
+  c.SetBasicAuth("erin", "pw");
+  c.SetExtraHeader("Content-Encoding", "deflate");
+  HttpResult listing = c.Get(peer.Url(ListingPath()));
+  ASSERT_TRUE(listing.Ok());
+  const QString xml = QString::fromLatin1(listing.body.data(), static_cast<int>(listing.body.size()));
+  QRegularExpressionMatch m = QRegularExpression("<file name=\"([^\"]+)\" size=\"(\\d+)\"/>").match(xml);
+  ASSERT_TRUE(m.hasMatch()) << listing.body;
+  const std::string name = m.captured(1).toStdString();
+  EXPECT_NE(xml.indexOf("<Subject>hello</Subject>"), -1);
+  EXPECT_NE(xml.indexOf(QString::fromStdString("messageid=\"" + base + "\" currpart=\"1\"")), -1);
+  HttpResult file = c.Get(peer.Url(GetFilePath(name)));
+  ASSERT_TRUE(file.Ok());
+  EXPECT_EQ(std::to_string(file.body.size()), m.captured(2).toStdString());
+  EXPECT_EQ(file.body, px::test::readFile(peer.Mailbox("erin") + name));
+  // Kept on the server, then confirmed with a receipt for the sender.
+  ASSERT_TRUE(c.Get(peer.Url(ConfirmPath(name, true, "", "", ""))).Ok());
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(peer.Mailbox("erin") + name)));
+  ASSERT_TRUE(c.Get(peer.Url(ConfirmPath(name, false, "alice", base, "hello"))).Ok());
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(peer.Mailbox("erin") + name)));
+  c.SetBasicAuth("alice", "secret");
+  listing = c.Get(peer.Url(ListingPath()));
+  EXPECT_NE(listing.body.find("ext=\"$$$r\""), std::string::npos);
+  // A name that is not one of the peer's is refused, not looked up.
+  EXPECT_EQ(c.Get(peer.Url(GetFilePath("../../ca.pem"))).status, 404);
 }
 
 }  // namespace

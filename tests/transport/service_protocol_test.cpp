@@ -1,7 +1,11 @@
 // Request forms and reply rules of the mail service.
 #include "transport/service_protocol.h"
 
+#include "foundation/locations.h"
 #include "foundation/settings.h"
+
+#include <QByteArray>
+#include <QtGlobal>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +22,19 @@ TEST(ServiceHost, LocalServerSwitchAndBlankValue) {
   EXPECT_EQ(ServiceHost(s), "mail.example.org:8443");
   s.SetUseLocalServer(false);
   EXPECT_EQ(ServiceHost(s), kDefaultServiceHost);
+}
+
+TEST(ServiceHost, TrustedRootsFromTheEnvironmentOrTheProgramFolder) {
+  Locations loc;
+  loc.programFolder = "/opt/px/";
+  const QByteArray old = qgetenv("PLUMADEX_SERVICE_CA");
+  qunsetenv("PLUMADEX_SERVICE_CA");
+  EXPECT_EQ(ServiceCaFile(loc), "/opt/px/plumadex.pem");
+  qputenv("PLUMADEX_SERVICE_CA", "/tmp/ca.pem");
+  EXPECT_EQ(ServiceHttpSettings(loc).caFile, "/tmp/ca.pem");
+  if (old.isEmpty()) qunsetenv("PLUMADEX_SERVICE_CA");
+  else qputenv("PLUMADEX_SERVICE_CA", old);
+  EXPECT_EQ(DownloadPageUrl("h").find(".exe"), std::string::npos);
 }
 
 TEST(ServiceRequests, QueryValuesAreEncoded) {

@@ -1,5 +1,6 @@
 #include "transport/pop3/pop3_client.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
@@ -26,6 +27,7 @@ constexpr size_t kReadChunk = 256 * 1024;
 // Bytes dropped while skipping the rest of a reply that was given up on; past this the
 // session is abandoned instead.
 constexpr uint64_t kMaxDrop = 64ull * 1024 * 1024;
+constexpr int kQuitTimeoutMs = 30000;
 
 bool IsIpAddress(const std::string& host) {
   unsigned char buf[sizeof(in6_addr)];
@@ -45,7 +47,7 @@ std::string OpenSslErrors() {
 
 bool ParseNumber(std::string_view s, int64_t& out) {
   auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-  return r.ec == std::errc() && out >= 0;
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && out >= 0;
 }
 
 // Splits "a b ..." into its first two blank-separated words.
@@ -560,6 +562,21 @@ bool Pop3Client::Connect(const std::string& host, int port, Security security) {
   return true;
 }
 
+bool Pop3Client::Adopt(int fd) {
+  Close();
+  broken_ = false;
+  error_ = ErrorKind::None;
+  errorText_.clear();
+  int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  fd_ = fd;
+  if (!ReadStatus() || !ReadCapa()) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
 bool Pop3Client::Login(const std::string& user, const std::string& password) {
   auto bad = [](const std::string& s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
@@ -626,8 +643,33 @@ bool Pop3Client::Retr(int64_t n, uint64_t maxBytes, const std::function<bool(std
 
 bool Pop3Client::Dele(int64_t n) { return Simple("DELE " + std::to_string(n)); }
 
+bool Pop3Client::DeleMany(const std::vector<int64_t>& messages, std::vector<int>& accepted) {
+  accepted.assign(messages.size(), -1);
+  if (caps_.pipelining) {
+    if (fd_ < 0 || broken_) return Fail(ErrorKind::Closed, "Not connected.");
+    std::string commands;
+    for (int64_t n : messages) commands += "DELE " + std::to_string(n) + "\r\n";
+    if (!WriteAll(commands)) return false;
+  }
+  for (size_t i = 0; i < messages.size(); ++i) {
+    bool ok = caps_.pipelining ? ReadStatus() : Dele(messages[i]);
+    if (ok) {
+      accepted[i] = 1;
+    } else if (error_ == ErrorKind::ServerError) {
+      accepted[i] = 0;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Pop3Client::Quit() {
+  // A server that never answers QUIT is not waited for as long as for a message.
+  const int saved = timeoutMs_;
+  timeoutMs_ = std::min(timeoutMs_, kQuitTimeoutMs);
   bool ok = Simple("QUIT");
+  timeoutMs_ = saved;
   if (ssl_ && ok) SSL_shutdown(ssl_);
   Close();
   return ok;

@@ -79,6 +79,9 @@ public:
 
   // Connects, reads the greeting, asks CAPA, and starts TLS as `security` says.
   bool Connect(const std::string& host, int port, Security security);
+  // Takes a plain socket that is already connected to a POP3 server (a pipe to a local server
+  // program, a replayed session) and reads the greeting and CAPA.
+  bool Adopt(int fd);
   // USER and PASS. A refusal is LoginRejected.
   bool Login(const std::string& user, const std::string& password);
   bool Stat(int64_t& count, int64_t& size);
@@ -93,6 +96,10 @@ public:
   // the message with ReplyTooLong.
   bool Retr(int64_t n, uint64_t maxBytes, const std::function<bool(std::string_view line)>& line);
   bool Dele(int64_t n);
+  // DELE for each of `messages`, in one write when the server takes pipelined commands.
+  // accepted[i] is 1 when message i was marked, 0 when the server refused it, -1 when no answer
+  // came (the session broke: false is returned).
+  bool DeleMany(const std::vector<int64_t>& messages, std::vector<int>& accepted);
   // QUIT; true only when the server acknowledged it, which is when deletions are committed.
   bool Quit();
   void Close();

@@ -1,8 +1,12 @@
 #include "transport/pop3/thread_recv_pop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
+#include <unistd.h>
 #include <unordered_set>
 
 #include "foundation/address.h"
@@ -36,6 +40,36 @@ std::string Hex(uint64_t v) {
 std::string SenderKey(const std::string& from) {
   return FoldCase(BareAddressOf(from));
 }
+
+// Messages are written without a flush each and made durable together before their DELE goes
+// out: one flush of the spool's file system per batch instead of two per message.
+constexpr size_t kBatchMessages = 64;
+constexpr uint64_t kBatchBytes = 32ull * 1024 * 1024;
+
+bool SyncSpool(const mailformat::MailSpool& spool, std::string& error) {
+  int fd = ::open(spool.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::syncfs(fd) != 0) {
+    error = "Cannot flush " + spool.folder() + " to the disk\r\rError " + std::to_string(errno) + ": " +
+            std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+// Turns the spool's flush of every file off while one account is received (batches are flushed
+// together instead), and back on afterwards.
+class BatchedSync {
+public:
+  explicit BatchedSync(mailformat::MailSpool& spool) : spool_(spool), was_(spool.sync()) { spool.setSync(false); }
+  ~BatchedSync() { spool_.setSync(was_); }
+  bool enabled() const { return was_; }
+
+private:
+  mailformat::MailSpool& spool_;
+  bool was_;
+};
 
 }  // namespace
 
@@ -129,6 +163,48 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
     ctx.events.ReceiveStarting(total);
     int64_t base = 0;
 
+    BatchedSync batched(ctx.spool);
+    struct Doomed {
+      int64_t n;
+      std::string key;
+    };
+    std::vector<Doomed> doomed;  // to be deleted once what was fetched is on the disk
+    bool unsynced = false;
+    uint64_t batchBytes = 0;
+    // Flushes the batch to the disk, then marks its messages for deletion. False when the
+    // session or the disk failed.
+    auto flush = [&]() -> bool {
+      batchBytes = 0;
+      if (unsynced && batched.enabled()) {
+        std::string error;
+        if (!SyncSpool(ctx.spool, error)) {
+          note(LinkStatus::ReceiveFailed, error);
+          for (const auto& d : doomed) keys[d.n] = d.key;
+          doomed.clear();
+          return false;
+        }
+      }
+      unsynced = false;
+      if (doomed.empty()) return true;
+      std::vector<int64_t> numbers;
+      for (const auto& d : doomed) numbers.push_back(d.n);
+      std::vector<int> accepted;
+      bool ok = client_.DeleMany(numbers, accepted);
+      for (size_t i = 0; i < doomed.size(); ++i) {
+        const Doomed& d = doomed[i];
+        if (accepted[i] == 1) {
+          if (!d.key.empty()) deleted.push_back(prefix + d.key);
+          continue;
+        }
+        if (accepted[i] == 0)
+          note(LinkStatus::ReceiveFailed, "Message " + std::to_string(d.n) + ": the server refused to delete it.");
+        if (d.key.empty()) allKeysKnown = false;
+        keys[d.n] = d.key;
+      }
+      doomed.clear();
+      return ok;
+    };
+
     int64_t n = 1;
     for (; n <= count; ++n) {
       if (client_.IsStopped() || !client_.IsUsable()) break;
@@ -179,8 +255,8 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
           return true;
         });
         if (ok && !diskFailed && writer.Commit()) {
-          // The rename must reach the disk before the message may go from the server.
-          ctx.spool.SyncFolder();
+          unsynced = true;
+          batchBytes += writer.size();
           fetched = true;
           ++result.messagesSpooled;
           ctx.events.MessageSpooled(writer.Path());
@@ -210,15 +286,21 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
       base += std::max<int64_t>(listed, 0);
       ctx.events.Progress(base);
       if ((fetched || blocked || seen) && !account_.keep) {
-        if (client_.Dele(n)) {
-          if (!key.empty()) deleted.push_back(prefix + key);
-          continue;
-        }
-        if (!client_.IsUsable()) break;
-        note(LinkStatus::ReceiveFailed, "Message " + std::to_string(n) + ": " + client_.errorText());
+        doomed.push_back({n, key});
+      } else {
+        if (key.empty()) allKeysKnown = false;
+        keys[n] = key;
       }
-      if (key.empty()) allKeysKnown = false;
-      keys[n] = key;
+      if ((doomed.size() >= kBatchMessages || batchBytes >= kBatchBytes) && !flush()) break;
+    }
+    // What was fetched reaches the disk (and its deletions the server) even after a failure,
+    // as long as the session still works.
+    if (client_.IsUsable()) {
+      if (!flush()) n = std::min(n, count);
+    } else if (unsynced && batched.enabled()) {
+      std::string error;
+      SyncSpool(ctx.spool, error);
+      for (const auto& d : doomed) keys[d.n] = d.key;
     }
     completed = n > count;
     ctx.events.ReceiveFinished();

@@ -23,7 +23,8 @@ public:
   LinkResult Run(ReceiveContext& context) override;
   void Stop() override { client_.Stop(); }
 
-  // The left-on-server line prefix of this account: user + "@" + server + " ".
+  // The left-on-server line prefix of this account: user + "@" + server + " ". The server as
+  // written, port and all: two mailboxes of one user on one host never share their lines.
   static std::string KeyPrefix(const ExternalAccount& account);
 
 private:
