@@ -1,4 +1,5 @@
 // plumadex: the desktop program.
+#include "app/contacts_glue.h"
 #include "app/document_opener_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  px::app::InstallContacts(desk, state);
   px::app::InstallDocumentOpener(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();

@@ -26,12 +26,13 @@ bool IsGroupSection(std::string_view section) {
 
 void AddressMap::Add(std::string key, AddrAliasRec rec) {
   if (key.empty()) return;
+  if (map_.use_count() > 1) map_ = std::make_shared<Map>(*map_);  // a look-up holds the old one
   // The first contact met keeps an address that two contacts share.
-  map_.try_emplace(std::move(key), std::move(rec));
+  map_->try_emplace(std::move(key), std::move(rec));
 }
 
 void AddressMap::Build(const TPXCustomIni& index, bool firstNameFirst) {
-  map_.clear();
+  map_ = std::make_shared<Map>();
   index.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
     if (name.starts_with("$$")) return;  // the folder's own section and tagged entries
     std::string title = store::FindKey(lines, "title").value_or(std::string());
@@ -51,8 +52,8 @@ void AddressMap::Build(const TPXCustomIni& index, bool firstNameFirst) {
 }
 
 const AddrAliasRec* AddressMap::Find(std::string_view key) const {
-  auto it = map_.find(std::string(key));
-  return it == map_.end() ? nullptr : &it->second;
+  auto it = map_->find(std::string(key));
+  return it == map_->end() ? nullptr : &it->second;
 }
 
 const AddrAliasRec* AddressMap::FindAddress(std::string_view element) const {
@@ -64,16 +65,17 @@ const AddrAliasRec* AddressMap::FindAddress(std::string_view element) const {
 }
 
 std::vector<std::pair<std::string, AddrAliasRec>> AddressMap::Sorted() const {
-  std::vector<std::pair<std::string, AddrAliasRec>> out(map_.begin(), map_.end());
+  std::vector<std::pair<std::string, AddrAliasRec>> out(map_->begin(), map_->end());
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   return out;
 }
 
 store::AddressLookup AddressMap::Lookup() const {
-  return [this](std::string_view bareLower, std::string& name) {
-    const AddrAliasRec* r = Find(bareLower);
-    if (!r) return false;
-    name = r->displayName;
+  std::shared_ptr<const Map> snapshot = map_;
+  return [snapshot](std::string_view bareLower, std::string& name) {
+    auto it = snapshot->find(std::string(bareLower));
+    if (it == snapshot->end()) return false;
+    name = it->second.displayName;
     return true;
   };
 }

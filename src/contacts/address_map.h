@@ -2,6 +2,7 @@
 // The address map: every address of every contact, and every group, of the Contacts folder,
 // looked up by its lower-case key. Rebuilt from the Contacts folder's index whenever a contact
 // or group changes; the compose window, filing and the grid resolve addresses through it.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,7 +35,7 @@ class AddressMap {
 public:
   // Rebuilds the map from the Contacts folder's index.
   void Build(const TPXCustomIni& contactsIndex, bool firstNameFirst);
-  void Clear() { map_.clear(); }
+  void Clear() { map_ = std::make_shared<Map>(); }
   // Adds one entry (a key already there keeps its entry).
   void Insert(std::string key, AddrAliasRec rec) { Add(std::move(key), std::move(rec)); }
 
@@ -43,17 +44,19 @@ public:
   const AddrAliasRec* Find(std::string_view key) const;
   // The entry of any address-list element ("Name" <addr>, addr, a group).
   const AddrAliasRec* FindAddress(std::string_view element) const;
-  size_t Size() const { return map_.size(); }
+  size_t Size() const { return map_->size(); }
 
   // The entries sorted by key, for the lists of the contact dialogs.
   std::vector<std::pair<std::string, AddrAliasRec>> Sorted() const;
 
-  // The grid's look-up: a contact's name by lower-case bare address. The map must outlive it.
+  // The grid's look-up: a contact's name by lower-case bare address. It holds the map as it
+  // is now, so a listing on a worker thread is not disturbed by a later rebuild.
   store::AddressLookup Lookup() const;
 
 private:
+  using Map = std::unordered_map<std::string, AddrAliasRec>;
   void Add(std::string key, AddrAliasRec rec);
-  std::unordered_map<std::string, AddrAliasRec> map_;
+  std::shared_ptr<Map> map_ = std::make_shared<Map>();
 };
 
 // The addresses mail is always encrypted to: the lower-case address of every contact whose

@@ -194,3 +194,20 @@ ImportResult ImportContactCards(const std::string& contactsFolder, std::string_v
 }
 
 }  // namespace px::contacts
+
+namespace px::contacts {
+
+store::ContactCardDetails CardDetailsOf(const std::string& cardPath) {
+  store::ContactCardDetails d;
+  std::optional<AddrRec> rec = ReadContactFile(cardPath);
+  if (!rec) return d;
+  for (uint8_t kind : rec->shownPhoneKinds) {
+    if (kind >= kPhoneKinds || rec->phones[kind].empty()) continue;
+    d.detailLines.push_back(std::string(PhoneKindName(kind)) + ": " + rec->phones[kind]);
+  }
+  d.furtherAddresses = rec->OtherEmailList();
+  d.hasFurtherAddresses = true;
+  return d;
+}
+
+}  // namespace px::contacts

@@ -10,6 +10,7 @@
 #include "foundation/ini_file.h"
 #include "foundation/random.h"
 #include "store/index_file.h"
+#include "store/listing_context.h"
 
 namespace px::contacts {
 
@@ -64,5 +65,13 @@ struct ImportResult {
 ImportResult ImportContactCards(const std::string& contactsFolder, std::string_view text,
                                 store::IniRegistry& registry, AddressMap& map,
                                 bool firstNameFirst, RandomSource& random);
+
+}  // namespace px::contacts
+
+namespace px::contacts {
+
+// What a contact's card adds to its rows on the Contacts tab: a detail line per shown phone
+// that is set, and the further addresses.
+store::ContactCardDetails CardDetailsOf(const std::string& cardPath);
 
 }  // namespace px::contacts
