@@ -28,5 +28,7 @@ int runFile(const Args& args);
 int FileWaitingMail(bool quiet);
 int runWhere(const Args& args);
 int runImportContacts(const Args& args);
+// "accounts smtp NAME ...": args start with NAME.
+int runAccountsSmtp(const Args& args);
 
 }  // namespace px::cli
