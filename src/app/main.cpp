@@ -2,6 +2,7 @@
 #include "app/contacts_glue.h"
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
+#include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
   px::app::InstallContacts(desk, state);
   px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
+  px::app::InstallTransfers(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
