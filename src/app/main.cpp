@@ -1,4 +1,5 @@
 // plumadex: the desktop program.
+#include "app/contacts_glue.h"
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/transfer_glue.h"
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  px::app::InstallContacts(desk, state);
   px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
   px::app::InstallTransfers(desk, state);

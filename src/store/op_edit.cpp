@@ -269,6 +269,20 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
 // ---- Delete ----
 
 bool DeleteDoc(OpContext& cx, OpItem& it) {
+  // A contact shown in another folder (a group, the trash) through its link: only the link
+  // goes; the card and its entry in the Contacts folder stay.
+  if (it.refPrefix == kContactRefPrefix && !it.refFolder.empty() &&
+      Slashed(it.refFolder) != Slashed(it.folder)) {
+    cx.tx.Erase(Slashed(it.refFolder), std::string(kContactRefPrefix) + it.name);
+    return true;
+  }
+  // A group row carries its section name, the folder name + ".".
+  if (it.prefix.empty() && it.name.size() > 1 && it.name.back() == '.' &&
+      IsDirectory(it.folder + it.name.substr(0, it.name.size() - 1))) {
+    OpItem group = it;
+    group.name.pop_back();
+    return DeleteFolder(cx, group);
+  }
   const std::string path = it.Path();
   // A folder row: its entry is "name." in the parent, and its counts go with it.
   if (it.prefix.empty() && !it.name.empty() && IsDirectory(path)) return DeleteFolder(cx, it);

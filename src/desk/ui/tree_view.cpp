@@ -1,5 +1,7 @@
 #include "desk/ui/tree_view.h"
 
+#include "contacts/address_map.h"
+#include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
@@ -514,6 +516,11 @@ store::ListingContext DeskBrowser::listingContext() const {
   ctx.addressSorting = state_.settings.AddressSorting();
   ctx.firstNameFirst = state_.settings.FirstNameFirst();
   ctx.contactsTabShown = tab_ == GridTab::Contacts;
+  if (state_.addressMap) ctx.addressLookup = state_.addressMap->Lookup();
+  // A link row's card lies in the Contacts folder itself.
+  ctx.contactDetails = [root = state_.locations.contacts](const store::DocRecord& r) {
+    return contacts::CardDetailsOf((r.prefix.empty() ? r.folder : root) + r.name);
+  };
   return ctx;
 }
 
