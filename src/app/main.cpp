@@ -1,4 +1,5 @@
 // plumadex: the desktop program.
+#include "app/address_setup_glue.h"
 #include "app/document_opener_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   px::desk::DeskOptions options;
   options.eventLog = qEnvironmentVariable("PLUMADEX_EVENT_LOG").toStdString();
   px::desk::TfrmDesk desk(state, std::move(options));
+  px::app::InstallAddressSetup(desk, state);  // before the start-up timer fires
   if (desk.startResult() != px::desk::DeskController::StartResult::Run) {
     state.messages.ShowQueuedMessages();
     return 0;

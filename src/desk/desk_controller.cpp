@@ -6,6 +6,7 @@
 #include "store/index_file.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
+#include "transport/address_setup.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -270,13 +271,15 @@ void DeskController::initSteps() {
   state_.userId = s.ID();
 
   step(15);
-  if (state_.userId.empty() || state_.checkVersionMarker) {
+  if (transport::NeedsAddressSetup(s, state_.checkVersionMarker)) {
     Call(hooks_.runAddressSetup);
     state_.userId = s.ID();
   }
 
   step(16);
-  if (state_.userId.empty()) state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
+  // A user of their own mail accounts only has chosen to go without a service address.
+  if (state_.userId.empty() && !transport::OwnAccountsOnly(s))
+    state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
 
   step(17);
   if (state_.checkVersionMarker && !state_.userId.empty() && CallOr(hooks_.runVersionCheck, false))

@@ -1,0 +1,39 @@
+#include "app/address_setup_glue.h"
+
+#include "desk/desk_state.h"
+#include "desk/ui/frm_desk.h"
+#include "foundation/random.h"
+#include "transport/address_setup.h"
+#include "transport/http_client.h"
+#include "transport/service_protocol.h"
+#include "transport/ui/frm_reg.h"
+
+namespace px::app {
+
+void InstallAddressSetup(desk::TfrmDesk& desk, desk::DeskState& state) {
+  desk.hooks().runAddressSetup = [&desk, &state] {
+    using namespace px::transport;
+    if (!NeedsAddressSetup(state.settings, state.checkVersionMarker)) return;
+    auto notify = [&state](MessageKind kind, const std::string& text) {
+      state.messages.QueueMessage(kind, text);
+      state.messages.ShowQueuedMessages();
+    };
+    auto openAddressWindow = [&](RegMode mode) {
+      const std::string host = ServiceHost(state.settings);
+      auto request = [&state, host](RegMode m, const RegFields& f) {
+        // The host is chosen afresh and the client lives only for this request.
+        HttpClient client(ServiceHttpSettings(state.locations));
+        RandomSource random;
+        return RunRegistration(client, ServiceHost(state.settings), m, f, state.settings, random);
+      };
+      TfrmReg dlg(mode, request, notify, host, &desk);
+      dlg.exec();
+      return dlg.Completed();
+    };
+    TfrmReg2 welcome(MakeWelcomeView(state.settings), openAddressWindow, &desk);
+    welcome.exec();
+    if (welcome.Chosen() == WelcomeChoice::OwnAccountsOnly) SetOwnAccountsOnly(state.settings, true);
+  };
+}
+
+}  // namespace px::app
