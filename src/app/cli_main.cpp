@@ -25,7 +25,7 @@ const Command kCommands[] = {
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] | remove NAME | test NAME   manage the external mail accounts"},
-    {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--no-file] [--quiet]   fetch the mail of every enabled account, then file it"},
+    {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it"},
     {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
     {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},

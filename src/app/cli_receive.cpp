@@ -1,5 +1,5 @@
-// plumadex-cli receive: one receive run over the mail accounts into the spool, then the spool is
-// filed.
+// plumadex-cli receive: one receive run over the mail accounts (the mail service's first, then
+// the POP3 accounts) into the spool, then the spool is filed.
 #include "app/cli_commands.h"
 
 #include <QObject>
@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "foundation/locations.h"
+#include "foundation/password.h"
 #include "foundation/random.h"
 #include "foundation/settings.h"
 #include "incoming/blocked_senders.h"
@@ -15,6 +16,8 @@
 #include "transport/left_on_server.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/receive_chain.h"
+#include "transport/service_protocol.h"
+#include "transport/service_receive.h"
 
 namespace px::cli {
 
@@ -59,6 +62,15 @@ int runReceive(const Args& args) {
     return std::nullopt;
   };
   transport::ThreadRecvChain chain(setup);
+  if (!settings.ID().empty()) {
+    transport::ServiceAccount account;
+    account.user = settings.ID();
+    account.password = UnscramblePassword(settings.Password());
+    account.host = transport::ServiceHost(settings);
+    account.http = transport::ServiceHttpSettings(loc);
+    account.keepOnServer = settings.KeepOnServer();
+    chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
+  }
   transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs);
 
   QObject::connect(&chain, &transport::ThreadRecvChain::accountFinished,
@@ -85,6 +97,11 @@ int runReceive(const Args& args) {
     status = 1;
   }
   if (report.errorCode != 0) status = 1;
+  if (report.errorCode == transport::teAuthorisation) {
+    // The service refused the password: it is forgotten, as the desk does.
+    settings.SetPassword("");
+    settings.UpdateFile();
+  }
   // What did arrive is filed whatever else failed.
   if (file && FileWaitingMail(quiet) != 0) status = 1;
   return status;

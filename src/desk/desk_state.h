@@ -21,6 +21,9 @@ class NewMailList;
 namespace px::contacts {
 class AddressMap;
 }
+namespace px::incoming {
+class BlockedSenders;
+}
 namespace px::skins {
 class SkinEngine;
 }
@@ -65,6 +68,7 @@ struct DeskState {
   store::TPXIniFile* sentIni = nullptr;    // sent.ini, open for the whole run
   std::vector<std::string> pendingFolders; // folders holding pending mail
   contacts::AddressMap* addressMap = nullptr;
+  incoming::BlockedSenders* blockedSenders = nullptr;  // read by the receive workers too
   skins::SkinEngine* skinEngine = nullptr;
 };
 

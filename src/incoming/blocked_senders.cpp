@@ -30,6 +30,16 @@ void BlockedSenders::Load(const std::string& file) {
   }
   std::lock_guard lock(mutex_);
   entries_ = std::move(fresh);
+  file_ = file;
+}
+
+void BlockedSenders::saveToOwnFile() const {
+  std::string file;
+  {
+    std::lock_guard lock(mutex_);
+    file = file_;
+  }
+  if (!file.empty()) Save(file);  // write errors are ignored, as for every small list
 }
 
 bool BlockedSenders::Save(const std::string& file) const {
@@ -47,15 +57,21 @@ bool BlockedSenders::IsBlocked(std::string_view sender) const {
 std::string BlockedSenders::Block(std::string_view sender) {
   std::string key = BlockedForm(sender);
   if (key.empty()) return key;
-  std::lock_guard lock(mutex_);
-  entries_.insert(key);
+  {
+    std::lock_guard lock(mutex_);
+    entries_.insert(key);
+  }
+  saveToOwnFile();
   return key;
 }
 
 size_t BlockedSenders::Unblock(const StringList& entries) {
   size_t n = 0;
-  std::lock_guard lock(mutex_);
-  for (const auto& e : entries) n += entries_.erase(BlockedForm(e));
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& e : entries) n += entries_.erase(BlockedForm(e));
+  }
+  if (n > 0) saveToOwnFile();
   return n;
 }
 

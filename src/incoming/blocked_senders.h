@@ -22,7 +22,8 @@ class BlockedSenders {
 public:
   BlockedSenders() = default;
 
-  // A missing or unreadable file gives an empty list; empty lines are dropped.
+  // A missing or unreadable file gives an empty list; empty lines are dropped. The list then
+  // belongs to the file: Block and Unblock save it at once.
   void Load(const std::string& file);
   // Writes the whole list (atomically); errors are ignored as the list files' errors are, but
   // reported for whoever wants to know. The list in memory is never changed by a failure.
@@ -37,8 +38,10 @@ public:
   size_t Size() const;
 
 private:
+  void saveToOwnFile() const;
   mutable std::mutex mutex_;
   std::set<std::string> entries_;
+  std::string file_;
 };
 
 }  // namespace px::incoming

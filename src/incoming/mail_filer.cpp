@@ -507,11 +507,20 @@ bool MailFiler::buildPlan(const std::string& name, Planned& p, std::string& err)
     p.d.tagged.push_back(std::move(line));
   }
   p.time = FileTimeOf(path);
-  p.line1 = p.d.to;
-  p.sender = NormaliseSender(p.d.from);
   p.ext = SafeExtension(p.d.kind);
   p.tags = mf::ReadDescriptorTags(p.d);
   p.charset = p.tags.Key("Charset");
+  // Without a charset the names and addresses are UTF-8 (8-bit text from mail that declared
+  // nothing is converted here, once); with one they stay as written, beside their charset.
+  if (p.charset.empty()) {
+    p.d.to = mf::DescriptorTextToUtf8(p.d.to, "");
+    p.d.from = mf::DescriptorTextToUtf8(p.d.from, "");
+    p.d.name = mf::DescriptorTextToUtf8(p.d.name, "");
+    for (auto& [k, v] : p.tags.keys)
+      if (k == "To" || k == "Cc" || k == "Bcc") v = mf::DescriptorTextToUtf8(v, "");
+  }
+  p.line1 = p.d.to;
+  p.sender = NormaliseSender(p.d.from);
   p.sticker = p.d.sticker;
   // Marker kinds count only from where they can come: a receipt from the service's unpacker,
   // a folder marker from the program's own writers.
@@ -649,8 +658,8 @@ void MailFiler::planOne(const std::string& name) {
   }
   FolderState& fs = folderState(p.folder);
   // The name of the file comes from the subject in its own charset.
-  const bool convert = !p.charset.empty() && !IsUnicodeCharset(p.charset) && CharsetIndex(p.charset) >= 0;
-  const std::string naming = convert ? DecodeFromCharset(p.subject, p.charset) : p.subject;
+  const bool convert = !p.charset.empty() && !IsUnicodeCharset(p.charset);
+  const std::string naming = mf::DescriptorTextToUtf8(p.subject, p.charset);
   store::UniqueName u;
   for (int attempt = 0; attempt < 1000; ++attempt) {
     u = store::UniqueFileName(fs.names, naming, p.ext);
@@ -667,11 +676,10 @@ void MailFiler::planOne(const std::string& name) {
   fs.names.Add(u.fileName);
   p.fileName = u.fileName;
   p.shown = u.title;
-  if (u.title != u.name) {
-    if (u.title == naming) p.title = p.subject;
-    else if (convert) p.title = EncodeToCharset(u.title, p.charset);
-    else p.title = u.title;
-  }
+  // The title as the index keeps it (in the entry's charset), written when it is not simply
+  // the file's name.
+  std::string stored = u.title == naming ? p.subject : convert ? EncodeToCharset(u.title, p.charset) : u.title;
+  if (stored != u.name) p.title = std::move(stored);
   const mf::MessageId id = mf::ParseMessageId(p.msgId);
   p.counted = received && id.part <= 1;
   batch_->entries.push_back(std::move(p));

@@ -43,6 +43,9 @@ TEST(BlockedSenders, BlockUnblockAndTheFile) {
   EXPECT_TRUE(again.IsBlocked("BOB@plumadex.net"));
   EXPECT_EQ(again.Unblock({"bob", "nobody"}), 1u);
   EXPECT_FALSE(again.IsBlocked("bob"));
+  // A list loaded from its file saves every change at once.
+  again.Block("\"Dee\" <dee@example.org>");
+  EXPECT_EQ(store::ReadListFile(file), (StringList{"ann@example.org", "dee@example.org"}));
 
   BlockedSenders missing;
   missing.Load(home.path("none.lst"));

@@ -247,7 +247,17 @@ TEST_F(FilerFixture, SubjectInItsOwnCharsetNamesTheFile) {
   EXPECT_TRUE(exists(docs + "Caf\xc3\xa9 (2).txt"));
   EXPECT_TRUE(exists(docs + "Caf\xc3\xa9.txt"));
   EXPECT_TRUE(exists(docs + "Caf\xc3\xa9 (3).txt"));
-  EXPECT_EQ(value(docs, "Caf\xc3\xa9.txt", "Title"), "<none>");
+  EXPECT_EQ(value(docs, "Caf\xc3\xa9.txt", "Title"), "Caf\xe9");
+  EXPECT_EQ(value(docs, "Caf\xc3\xa9 (3).txt", "Title"), "Caf\xe9 (3)");
+}
+
+TEST_F(FilerFixture, EightBitTextWithoutACharsetIsConvertedOnce) {
+  pair("J\xfcrgen <j@example.org>", "txt", "Men\xfc", {"To: K\xe4the <k@example.org>"}, "x");
+  runFiler();
+  EXPECT_TRUE(exists(docs + "Men\xc3\xbc.txt"));
+  EXPECT_EQ(value(docs, "Men\xc3\xbc.txt", "Address"), "\"J\xc3\xbcrgen\" <j@example.org>");
+  EXPECT_EQ(value(docs, "Men\xc3\xbc.txt", "To"), "K\xc3\xa4the <k@example.org>");
+  EXPECT_EQ(value(docs, "Men\xc3\xbc.txt", "Charset"), "<none>");
 }
 
 TEST_F(FilerFixture, WorksInSlicesWithProgress) {

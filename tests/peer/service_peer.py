@@ -16,6 +16,14 @@ FAULT is one of:
     status         reply with HTTP STATUS (401, 404, 500, ...) and do nothing
     delay          wait SECONDS, then answer normally
     trickle        send the reply at RATE bytes per second
+    listing        (index only) reply with a hostile listing, VARIANT one of:
+                     nodecl  the listing without its XML declaration
+                     names   the listing with extra entries whose names hold "&", "../", CR LF
+                     huge    a listing of BYTES bytes (default 70 MiB) of padding
+                     badxml  a listing that does not parse
+Stored records can also be put into a mailbox as they are (damaged ones included):
+    POST /_test/store?user=NAME[&from=..][&subject=..][&ext=..][&messageid=..][&currpart=..]
+         [&size=N]   the body is the record; SIZE overrides the size the listing gives
 Each fault applies COUNT times (default 1), in the order they were added for that kind. New
 kinds of request add a handler and an entry in HANDLERS; faults then work for them unchanged.
 """
@@ -230,7 +238,7 @@ class Service:
                     m = json.load(f)
             except OSError:
                 continue
-            size = os.path.getsize(os.path.join(box, name))
+            size = m.get("listed_size", os.path.getsize(os.path.join(box, name)))
             out.append("<message>")
             out.append("<From addr=\"%s\"/>" % xml_attr(m.get("from", "")))
             out.append("<To addr=\"%s\"/>" % xml_attr(m.get("to", "")))
@@ -394,9 +402,19 @@ class Handler(BaseHTTPRequestHandler):
                 else:
                     f = {"fault": q["fault"], "count": int(q.get("count", 1)), "bytes": int(q.get("bytes", 0)),
                          "status": int(q.get("status", 500)), "seconds": float(q.get("seconds", 1)),
-                         "rate": int(q.get("rate", 100))}
+                         "rate": int(q.get("rate", 100)), "variant": q.get("variant", "")}
                     self.service.faults.setdefault(q["kind"], []).append(f)
             return self.refuse(200, "OK")
+        if path == "/_test/store":
+            body = self.read_body(None)
+            meta = {"from": q.get("from", "sender"), "to": q.get("user", ""), "subject": q.get("subject", ""),
+                    "ext": q.get("ext", "txt"), "charset": "", "messageid": q.get("messageid", ""),
+                    "currpart": q.get("currpart", ""),
+                    "received": time.strftime("%m/%d/%y %H:%M:%S", time.gmtime())}
+            if "size" in q:
+                meta["listed_size"] = int(q["size"])
+            name = self.service.store(q.get("user", ""), body, meta)
+            return self.refuse(200, name)
         if path == "/_test/log":
             with self.service.lock:
                 body = json.dumps(self.service.log)
@@ -448,7 +466,11 @@ class Handler(BaseHTTPRequestHandler):
             return self.refuse(401)
         entry["user"] = user
         self.service.record(entry)
-        self.reply(200, self.service.listing(user), fault, "text/xml")
+        body = self.service.listing(user)
+        if fault and fault["fault"] == "listing":
+            body = hostile_listing(body, fault.get("variant", ""), fault.get("bytes", 0))
+            fault = None
+        self.reply(200, body, fault, "text/xml")
 
     def stored_path(self, user, query):
         name = query.get("filename", [""])[0]
@@ -544,6 +566,25 @@ class Handler(BaseHTTPRequestHandler):
                      password_is_placeholder=q.get("password", "") != self.service.users.get(q.get("username", ""), None))
         self.service.record(entry)
         self.reply(200, "OK", fault)
+
+
+def hostile_listing(listing, variant, size):
+    """A listing as a broken or malicious service might send it."""
+    if variant == "nodecl":
+        return listing.split(b"\r\n", 1)[1]
+    if variant == "names":
+        extra = []
+        for name in ("1.pxm&nodel=1", "../../etc/passwd", "12.pxm\r\nX: y", "&lt;&amp;"):
+            extra.append("<message><From addr=\"evil\"/><file name=\"%s\" size=\"10\"/>"
+                         "<Fileinfo ext=\"txt\"/><Subject>a\r\nb</Subject>"
+                         "<msgid messageid=\"1&amp;nodel=1\" currpart=\"1\"/></message>" % xml_attr(name))
+        return listing.replace(b"<mail>", b"<mail>" + "".join(extra).encode("latin-1"), 1)
+    if variant == "huge":
+        size = size or 70 * 1024 * 1024
+        return b"<?xml version=\"1.0\"?><mail><!--" + b"x" * size + b"--></mail>"
+    if variant == "badxml":
+        return b"<?xml version=\"1.0\"?><mail><message><From addr=\"a\"></mail>"
+    return listing
 
 
 def parse_form(content_type, body):

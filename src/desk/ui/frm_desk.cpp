@@ -1,5 +1,6 @@
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/tree_view.h"  // grid and trees
+#include "desk/ui/desk_mail_view.h"  // received mail
 
 #include "platform/registry.h"
 
@@ -100,7 +101,9 @@ TfrmDesk::TfrmDesk(DeskState& state, DeskOptions options, QWidget* parent)
   setWindowTitle(QStringLiteral("Plumadex"));
   wireHooks();
   // --- grid and trees: the folder trees and the document grid fill pnlTrees and pnlGrid ---
-  InstallDeskBrowser(*this, state_);
+  DeskBrowser* browser = InstallDeskBrowser(*this, state_);
+  // --- received mail: tmrTraffic files the spool, blocked senders ---
+  InstallDeskMail(*this, state_, browser);
 
   startResult_ = controller_->FormCreate(options.singleInstance);
   if (startResult_ != DeskController::StartResult::Run) {

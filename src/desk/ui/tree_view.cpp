@@ -1,10 +1,12 @@
 #include "desk/ui/tree_view.h"
 
+#include "desk/desk_mail.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/icon_worker.h"
 #include "foundation/strings.h"
+#include "incoming/blocked_senders.h"
 #include "store/doc_operations.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -922,6 +924,17 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
     colours->addAction(QIcon(swatch), QStringLiteral("Colour %1").arg(c))->setData(c);
   }
   colours->addAction(QStringLiteral("None"))->setData(0);
+  // Received mail offers to block its sender (or to lift the block).
+  QAction* block = nullptr;
+  std::string sender;
+  const auto& rows = grid_->model().rows();
+  if (state_.blockedSenders && record >= 0 && static_cast<size_t>(record) < rows.size())
+    sender = DeskMail::BlockableSender(rows[record]);
+  if (!sender.empty()) {
+    menu.addSeparator();
+    block = menu.addAction(state_.blockedSenders->IsBlocked(sender) ? QStringLiteral("Unblock Sender")
+                                                                    : QStringLiteral("Block Sender"));
+  }
   menu.addSeparator();
   QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
@@ -938,7 +951,20 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   else if (chosen == rename) RenameAction();
   else if (chosen == del) DeleteAction();
   else if (chosen == newFolder) CreateTreeNode(shown_);
+  else if (block && chosen == block) BlockSenderAction(sender);
   else if (chosen->parent() == colours || colours->actions().contains(chosen)) ApplyColour(chosen->data().toInt());
+}
+
+void DeskBrowser::BlockSenderAction(const std::string& sender) {
+  if (!state_.blockedSenders || sender.empty()) return;
+  if (state_.blockedSenders->IsBlocked(sender)) {
+    state_.blockedSenders->Unblock({sender});
+    return;
+  }
+  const QString text = QString::fromStdString(DeskMail::BlockQuestion(sender));
+  if (QMessageBox::information(grid_, QStringLiteral("Plumadex"), text, QMessageBox::Ok | QMessageBox::Cancel) ==
+      QMessageBox::Ok)
+    state_.blockedSenders->Block(sender);
 }
 
 void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {

@@ -77,6 +77,8 @@ private:
 class DeskBrowser : public QObject {
   Q_OBJECT
 public:
+  // Block Sender (with the question) or Unblock Sender on the grid's menu: the stored form.
+  void BlockSenderAction(const std::string& sender);
   // trees: the tab widget whose three pages take the files, contacts and tools trees;
   // gridHost: the frame the grid fills; status: the status-bar label for the grid's texts.
   DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost, QLabel* status,

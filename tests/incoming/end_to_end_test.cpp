@@ -1,0 +1,104 @@
+// Two users of one loopback service, each with a data root of their own, driven through the
+// command line: one queues and sends, the other receives and files; the receipt comes back.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "store/index_file.h"
+#include "store/list_file.h"
+#include "support/test_paths.h"
+#include "support/test_support.h"
+#include "transport/peer_fixture.h"
+
+namespace px::incoming::test {
+namespace {
+
+struct Cli {
+  int status = -1;
+  std::string out, err;
+};
+
+class User {
+public:
+  explicit User(const px::test::ServicePeer& peer) : peer_(peer) {}
+  std::string root() const { return dir_.path().toStdString() + "/"; }
+  std::string docs() const { return root() + "Documents/"; }
+  std::string data() const { return root() + "data/"; }
+
+  Cli Run(const QStringList& args, const std::string& input = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PLUMADEX_HOME", dir_.path());
+    env.insert("PLUMADEX_SERVICE_CA", QString::fromStdString(peer_.CaFile()));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), args);
+    p.waitForStarted();
+    if (!input.empty()) p.write(input.data(), static_cast<qint64>(input.size()));
+    p.closeWriteChannel();
+    Cli r;
+    if (!p.waitForFinished(120000)) p.kill();
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+  }
+  std::string Value(const std::string& folder, const std::string& section, const std::string& key) {
+    TPXIniBase ini(store::IndexPathOf(folder));
+    return ini.ReadString(section, key, "<none>");
+  }
+
+private:
+  const px::test::ServicePeer& peer_;
+  QTemporaryDir dir_;
+};
+
+TEST(EndToEnd, SentByOneUserFiledByTheOtherWithAReceiptBack) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"))) GTEST_SKIP();
+  px::test::ServicePeer peer({"ann:annpw", "bob:bobpw"});
+  ASSERT_TRUE(peer.Running());
+  User ann(peer), bob(peer);
+  const QString server = QString::fromStdString(peer.Host());
+  ASSERT_EQ(ann.Run({"service", "set", "--user", "ann", "--server", server, "--password-stdin"}, "annpw\n").status, 0);
+  ASSERT_EQ(bob.Run({"service", "set", "--user", "bob", "--server", server, "--password-stdin"}, "bobpw\n").status, 0);
+
+  px::test::makeDirs(ann.docs());
+  px::test::writeFile(ann.docs() + "Lunch on Friday.txt", "Shall we meet at noon?\r\n");
+  Cli c = ann.Run({"outbox", QString::fromStdString(ann.docs() + "Lunch on Friday.txt"), "--to", "bob"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  c = ann.Run({"send"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const std::string id = ann.Value(ann.docs(), "Lunch on Friday.txt", "MsgID");
+  const std::string base = id.substr(0, id.find(':'));
+  ASSERT_FALSE(base.empty());
+
+  c = bob.Run({"receive"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_NE(c.out.find("Lunch on Friday.txt"), std::string::npos) << c.out;
+  EXPECT_EQ(px::test::readFile(bob.docs() + "Lunch on Friday.txt"), "Shall we meet at noon?\r\n");
+  EXPECT_EQ(bob.Value(bob.docs(), "Lunch on Friday.txt", "Flags"), "4609");
+  EXPECT_EQ(bob.Value(bob.docs(), "Lunch on Friday.txt", "MsgID").substr(0, base.size() + 1), "0" + base);
+  EXPECT_NE(bob.Value(bob.docs(), "Lunch on Friday.txt", "Address").find("ann"), std::string::npos);
+  EXPECT_EQ(bob.Value(bob.docs(), "Lunch on Friday.txt", "To"), "bob");
+  EXPECT_EQ(store::ReadListFile(bob.data() + "unread.lst"), (StringList{bob.docs() + "=1"}));
+  c = bob.Run({"list", QString::fromStdString(bob.docs())});
+  EXPECT_NE(c.out.find("Lunch on Friday"), std::string::npos) << c.out;
+  // Receiving again brings nothing new.
+  c = bob.Run({"receive"});
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(c.out, "");
+
+  // Bob's confirmation asked the service for a receipt: Ann's copy records the delivery.
+  c = ann.Run({"receive"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const std::string delivered = ann.Value(ann.docs(), "Lunch on Friday.txt", "Delivered");
+  EXPECT_NE(delivered.find(" bob"), std::string::npos) << delivered;
+  TPXIniBase sent(ann.data() + "sent.ini");
+  EXPECT_FALSE(sent.ReadString("$$$LNK." + id, "Sent", "").empty());
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ann.docs() + "Lunch on Friday (2).txt")));
+}
+
+}  // namespace
+}  // namespace px::incoming::test
