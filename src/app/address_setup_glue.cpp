@@ -1,5 +1,6 @@
 #include "app/address_setup_glue.h"
 
+#include "app/options_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/random.h"
@@ -32,7 +33,10 @@ void InstallAddressSetup(desk::TfrmDesk& desk, desk::DeskState& state) {
     };
     TfrmReg2 welcome(MakeWelcomeView(state.settings), openAddressWindow, &desk);
     welcome.exec();
-    if (welcome.Chosen() == WelcomeChoice::OwnAccountsOnly) SetOwnAccountsOnly(state.settings, true);
+    if (welcome.Chosen() == WelcomeChoice::OwnAccountsOnly) {
+      SetOwnAccountsOnly(state.settings, true);
+      OpenAccountsPage(desk, state);
+    }
   };
 }
 

@@ -1,6 +1,7 @@
 // plumadex: the desktop program.
 #include "app/address_setup_glue.h"
 #include "app/document_opener_glue.h"
+#include "app/options_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   px::app::InstallDocumentOpener(desk, state);
+  px::app::InstallOptions(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
