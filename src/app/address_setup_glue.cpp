@@ -9,15 +9,23 @@
 #include "transport/service_protocol.h"
 #include "transport/ui/frm_reg.h"
 
+#include <QMessageBox>
+
 namespace px::app {
 
 void InstallAddressSetup(desk::TfrmDesk& desk, desk::DeskState& state) {
   desk.hooks().runAddressSetup = [&desk, &state] {
     using namespace px::transport;
     if (!NeedsAddressSetup(state.settings, state.checkVersionMarker)) return;
-    auto notify = [&state](MessageKind kind, const std::string& text) {
-      state.messages.QueueMessage(kind, text);
-      state.messages.ShowQueuedMessages();
+    // Shown at once: the message window holds its queue while the desk starts.
+    auto notify = [&desk](MessageKind kind, const std::string& text) {
+      const QString t = QString::fromStdString(text), title = QStringLiteral("Plumadex");
+      if (kind == MessageKind::Error)
+        QMessageBox::critical(&desk, title, t);
+      else if (kind == MessageKind::Warning)
+        QMessageBox::warning(&desk, title, t);
+      else
+        QMessageBox::information(&desk, title, t);
     };
     auto openAddressWindow = [&](RegMode mode) {
       const std::string host = ServiceHost(state.settings);

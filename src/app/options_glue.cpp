@@ -11,6 +11,8 @@
 #include "store/doc_record.h"
 #include "transport/pop3/account_check.h"
 
+#include <QMessageBox>
+
 namespace px::app {
 
 namespace {
@@ -22,9 +24,9 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
   desk::AccountEditor editor(state.settings, random);
   desk::TfrmAccounts dlg(
       editor, [](const transport::ExternalAccount& a) { return transport::pop3::CheckAccount(a, 60000); },
-      [&state](const std::string& text) {
-        state.messages.QueueMessage(MessageKind::Warning, text);
-        state.messages.ShowQueuedMessages();
+      [&desk](const std::string& text) {
+        // Shown at once: the message window holds its queue while the desk starts.
+        QMessageBox::warning(&desk, QStringLiteral("Plumadex"), QString::fromStdString(text));
       },
       &desk);
   dlg.exec();
