@@ -8,6 +8,7 @@
 #include "foundation/random.h"
 #include "foundation/settings.h"
 #include "transport/accounts.h"
+#include "transport/smtp/smtp_setting.h"
 #include "transport/pop3/account_check.h"
 
 namespace px::cli {
@@ -19,7 +20,9 @@ constexpr const char* kUsage =
     "       plumadex-cli accounts add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep]"
     " [--security tls|starttls|plain]\n"
     "       plumadex-cli accounts remove NAME\n"
-    "       plumadex-cli accounts test NAME [--timeout SECONDS]\n";
+    "       plumadex-cli accounts test NAME [--timeout SECONDS]\n"
+    "       plumadex-cli accounts smtp NAME --server HOST[:PORT] --user USER [--password-stdin]"
+    " [--security tls|starttls|plain] [--from ADDRESS...]\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -41,6 +44,8 @@ bool CheckSaved(const Settings& settings) {
 int List(const Settings& settings) {
   for (const auto& a : transport::ReadAccounts(settings))
     std::printf("%s\n", transport::DescribeAccount(a).c_str());
+  for (const auto& s : transport::ReadSmtpSettings(settings))
+    std::printf("%s\n", transport::DescribeSmtpSetting(s).c_str());
   return 0;
 }
 
@@ -114,6 +119,7 @@ int Remove(Settings& settings, const Args& args) {
     std::fprintf(stderr, "plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
     return 1;
   }
+  transport::DeleteSmtpSetting(settings, args[1]);  // its outgoing server goes with it
   return CheckSaved(settings) ? 0 : 1;
 }
 
@@ -146,6 +152,7 @@ int Test(const Settings& settings, const Args& args) {
 
 int runAccounts(const Args& args) {
   if (args.empty()) return Usage();
+  if (args[0] == "smtp") return runAccountsSmtp(Args(args.begin() + 1, args.end()));
   Locations loc = ComputeLocations();
   MakeDataFolders(loc);
   Settings settings(loc.UserIni());

@@ -9,9 +9,11 @@
 #include "store/doc_record.h"
 #include "store/index_entry.h"
 #include "store/index_file.h"
+#include "store/leftover_sweep.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
+#include <ctime>
 #include <QDir>
 #include <QFileInfo>
 
@@ -80,6 +82,8 @@ struct Store {
 
   explicit Store(CollisionAction onCollision) {
     MakeDataFolders(loc);
+    // What an earlier run left behind when it was stopped half-way.
+    SweepLeftovers(loc.documents, registry, std::time(nullptr));
     unread.Load(loc.UnreadList());
     sent = std::make_unique<TPXIniBase>(loc.SentIni());
     resolver = std::make_unique<FixedCollisionResolver>(onCollision);

@@ -14,6 +14,7 @@
 #include "transport/send_thread.h"
 #include "transport/sent_stamp.h"
 #include "transport/service_protocol.h"
+#include "transport/smtp/smtp_route.h"
 
 #include <cstdio>
 #include <string>
@@ -39,8 +40,10 @@ int runSend(const Args& args) {
 
   const std::string user = settings.ID();
   std::string password = UnscramblePassword(settings.Password());
-  if (user.empty()) {
-    std::fprintf(stderr, "plumadex-cli: no service user is set up (plumadex-cli service set --user ID)\n");
+  SmtpRouteSettings smtp = ReadSmtpRouteSettings(settings, {});
+  if (user.empty() && smtp.servers.empty()) {
+    std::fprintf(stderr, "plumadex-cli: no service user and no outgoing mail server is set up (plumadex-cli service "
+                         "set --user ID, or plumadex-cli accounts smtp NAME --server HOST --user USER)\n");
     return 1;
   }
 
@@ -58,9 +61,14 @@ int runSend(const Args& args) {
     return 1;
   }
   int status = snap.warnings.empty() ? 0 : 1;
+  bool needService = false;
+  for (const auto& m : snap.messages) needService = needService || RouteOf(m, smtp) == SendRoute::Service;
   if (snap.messages.empty()) {
     std::printf("nothing to send\n");
-  } else if (password.empty()) {
+  } else if (needService && user.empty()) {
+    std::fprintf(stderr, "plumadex-cli: no service user is set up (plumadex-cli service set --user ID)\n");
+    return 1;
+  } else if (needService && password.empty()) {
     std::fprintf(stderr, "plumadex-cli: no password is saved (plumadex-cli service set --password-stdin)\n");
     return 1;
   } else {
@@ -74,7 +82,9 @@ int runSend(const Args& args) {
     job.service.ownFromAddress = in.ownFromAddress;
     job.service.tempFolder = loc.tempFolder;
     job.service.noTags = settings.NoTags();
-    job.withdrawKey = settings.CheckPGP() && !crypto.Available();
+    job.withdrawKey = needService && settings.CheckPGP() && !crypto.Available();
+    job.smtp = std::move(smtp);
+    job.smtp.tempFolder = loc.tempFolder;
     std::fill(password.begin(), password.end(), '\0');
 
     SendContext ctx;
@@ -87,7 +97,7 @@ int runSend(const Args& args) {
     SendRun run(ctx);
     run.Start(std::move(job));
     run.Wait();
-    if (settings.CheckPGP()) settings.ClearCheckPGP();
+    if (needService && settings.CheckPGP()) settings.ClearCheckPGP();
     RemoveTempFolder(loc);
 
     const auto& reports = run.Reports();
@@ -98,7 +108,7 @@ int runSend(const Args& args) {
         case MessageReport::Sent:
           std::printf("sent %s \"%s\" (%zu part%s)\n", m.base.c_str(), title.c_str(), m.parts.size(),
                       m.parts.size() == 1 ? "" : "s");
-          if (!reports[i].text.empty()) status = 1;
+          if (!reports[i].text.empty() || !reports[i].notice.empty()) status = 1;
           break;
         case MessageReport::Failed:
           std::printf("failed %s \"%s\": %s\n", m.base.c_str(), title.c_str(), reports[i].text.c_str());

@@ -3,6 +3,7 @@
 #include "desk/desk_state.h"
 #include "desk/document_opener.h"
 #include "desk/ui/frm_desk.h"
+#include "desk/ui/grid_view.h"
 #include "desk/ui/open_with_dialog.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/random.h"
@@ -10,6 +11,10 @@
 #include "store/doc_record.h"
 
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -64,27 +69,13 @@ public:
       return dlg.Chosen();
     };
     svc.storeNew = [this](const std::string& file, const std::string& folder, const std::string& title, bool move) {
-      store::OpServices ops;
-      ops.registry = &state_.indexRegistry;
-      ops.random = &random_;
-      ops.messages = &state_.messages;
-      ops.unread = state_.unreadList;
-      ops.newMail = state_.newMailList;
-      ops.sent = state_.sentIni;
-      ops.documentsFolder = state_.locations.documents;
-      ops.trashFolder = state_.locations.trash;
-      ops.contactsFolder = state_.locations.contacts;
-      store::NullCollaborators none;
-      store::DocOperations operations(ops, none.Get());
       store::OpItem item;
       item.sourceFile = file;
       item.targetFolder = folder;
       item.title = title;
       item.name = QFileInfo(QString::fromStdString(file)).fileName().toStdString();
       item.ext = QFileInfo(QString::fromStdString(file)).suffix().toStdString();
-      const bool ok = operations.RunDocOperation(move ? store::opStoreMove : store::opStoreCopy, item);
-      if (browser()) browser()->Relist();
-      return ok;
+      return runOperation(move ? store::opStoreMove : store::opStoreCopy, item);
     };
     svc.changedInPlace = [this](const std::string&, const std::string&) {
       if (browser()) browser()->Relist();
@@ -110,11 +101,63 @@ public:
       };
       b->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
     }
+    if (auto* grid = desk_.findChild<desk::GridPanel*>())
+      connect(grid, &desk::GridPanel::openSticker, this, [this, grid](int record) { editSticker(grid, record); });
     desk_.hooks().openedDocumentsStillOpen = [this] { return opener_->HasOpenDocuments(); };
     desk_.hooks().watchOpenedDocuments = [this] { opener_->OnRunTimer(); };
   }
 
   desk::DocumentOpener* Opener() const { return opener_.get(); }
+
+  // One document operation with the desk's lists; the folder is listed again afterwards.
+  bool runOperation(int code, store::OpItem& item) {
+    store::OpServices ops;
+    ops.registry = &state_.indexRegistry;
+    ops.random = &random_;
+    ops.messages = &state_.messages;
+    ops.unread = state_.unreadList;
+    ops.newMail = state_.newMailList;
+    ops.sent = state_.sentIni;
+    ops.documentsFolder = state_.locations.documents;
+    ops.trashFolder = state_.locations.trash;
+    ops.contactsFolder = state_.locations.contacts;
+    store::NullCollaborators none;
+    store::DocOperations operations(ops, none.Get());
+    const bool ok = operations.RunDocOperation(code, item);
+    state_.messages.ShowQueuedMessages();
+    if (browser()) browser()->Relist();
+    return ok;
+  }
+
+  // The sticker mark of a row: the note in a small editor, written back with its entry.
+  void editSticker(desk::GridPanel* grid, int record) {
+    const auto& rows = grid->model().rows();
+    if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
+    const store::DocRecord r = rows[static_cast<size_t>(record)];
+    QDialog dlg(&desk_);
+    dlg.setObjectName(QStringLiteral("TfrmSticker"));
+    dlg.setWindowTitle(QStringLiteral("Sticker note for %1").arg(QString::fromStdString(r.title)));
+    auto* layout = new QVBoxLayout(&dlg);
+    auto* edit = new QPlainTextEdit(&dlg);
+    edit->setObjectName(QStringLiteral("memSticker"));
+    edit->setPlainText(QString::fromStdString(desk::StickerTextForEditing(r.sticker)));
+    layout->addWidget(edit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, &dlg);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    dlg.resize(360, 260);
+    if (dlg.exec() != QDialog::Accepted) return;
+    store::OpItem item;
+    item.folder = r.folder;
+    item.name = r.name;
+    item.prefix = r.prefix;
+    item.title = r.title;
+    item.ext = r.ext;
+    item.flags = r.flags;
+    item.sticker = desk::StickerValueFromText(edit->toPlainText().toStdString());
+    runOperation(store::opWriteSticker, item);
+  }
 
 private:
   desk::DeskBrowser* browser() const { return desk_.findChild<desk::DeskBrowser*>(); }

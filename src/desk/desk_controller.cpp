@@ -4,10 +4,12 @@
 #include "store/folder_listing.h"
 #include "store/pending_register.h"
 #include "store/index_file.h"
+#include "store/leftover_sweep.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 #include "transport/address_setup.h"
 
+#include <ctime>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -155,7 +157,8 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
     instance_ = std::make_unique<platform::SingleInstance>(loc.runtimeFolder);
     const auto role = instance_->Claim();
     if (role == platform::SingleInstance::Role::Second) {
-      const bool handed = !request.empty() && instance_->Send(request);
+      // Without a request of its own, a second start asks the running desk to come forward.
+      const bool handed = instance_->Send(request.empty() ? platform::SingleInstance::kShowRequest : request);
       // A second start never keeps data files or its own temporary folder.
       RemoveTempFolder(loc);
       instance_.reset();
@@ -296,6 +299,8 @@ void DeskController::initSteps() {
   splashShownAt_ = clock_->NowMs();
 
   step(21);
+  // What an earlier run left behind when it was stopped half-way.
+  store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
   unread_ = std::make_unique<store::UnreadList>();
   newMail_ = std::make_unique<store::NewMailList>();
   newMail_->Load(state_.locations.NewMailList());
@@ -408,7 +413,10 @@ void DeskController::HandleRequest(const std::string& request) {
 
 void DeskController::handleNow(const std::string& request) {
   if (state_.closing) return;
-  if (StartsWithNoCase(request, "mailto:")) {
+  if (request == platform::SingleInstance::kShowRequest) {
+    Log("show");
+    Call(hooks_.bringToFront);
+  } else if (StartsWithNoCase(request, "mailto:")) {
     Log("mailto: " + request);
     if (EndsWithNoCase(request, kWelcomeQuery)) fileWelcomeMessages();
     else if (hooks_.openMailto) hooks_.openMailto(request);

@@ -3,6 +3,7 @@
 #include "platform/process_launch.h"
 #include "platform/window_probe.h"
 #include "store/doc_record.h"
+#include "store/index_value.h"
 
 #include <algorithm>
 #include <array>
@@ -227,6 +228,26 @@ std::vector<OpenRecords::Closed> OpenRecords::Tick(platform::WindowProbe* probe,
     }
   }
   return closed;
+}
+
+std::string StickerTextForEditing(std::string_view storedValue) {
+  return store::DecodeIndexText(storedValue).text;
+}
+
+std::string StickerValueFromText(const std::string& text) {
+  StringList lines;
+  std::string line;
+  for (char c : text) {
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+    } else if (c != '\r') {
+      line.push_back(c);
+    }
+  }
+  lines.push_back(line);
+  while (!lines.empty() && lines.back().find_first_not_of(" \t") == std::string::npos) lines.pop_back();
+  return lines.empty() ? std::string() : store::EncodeIndexValue(lines);
 }
 
 bool LpPrints(const std::string& mimeType, const std::vector<std::string>& ancestors) {

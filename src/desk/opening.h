@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -127,6 +128,11 @@ private:
 // The hints tmrRun looks for in window titles, in order: the hint, the full path, the file name,
 // the file name without its extension.
 std::vector<std::string> TitleHints(const OpenRecord& record);
+
+// A sticker note as the editor shows it (UTF-8, "\n" between lines) and the `Sticker` value
+// written back (empty text removes the note).
+std::string StickerTextForEditing(std::string_view storedValue);
+std::string StickerValueFromText(const std::string& text);
 
 // `lp` prints these types as they are; others get the desk's message.
 bool LpPrints(const std::string& mimeType, const std::vector<std::string>& ancestors);

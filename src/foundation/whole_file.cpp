@@ -1,12 +1,11 @@
 // Whole-file reading and atomic rewriting of the files the program keeps.
 #include "foundation/ini_file.h"
-#include "foundation/fd_io.h"
+#include "foundation/atomic_file.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -83,39 +82,13 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
   bool exists = ::stat(target.c_str(), &old) == 0;
   if (exists && S_ISDIR(old.st_mode)) return failure("write", path, EISDIR);
 
-  std::string dir = dirOf(target);
-  std::string base = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
-  // A dot-name keeps the temporary file out of every listing.
-  std::random_device rd;
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    tmp = dir + "/." + base + ".tmp" + std::to_string(rd() % 1000000000u);
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return failure("write", path, errno);
-
-  auto abandon = [&](int err) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    return failure("write", path, err);
-  };
-  if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
+  AtomicFile file(target);
+  if (int err = file.Open(exists ? (old.st_mode & 07777) : 0666)) return failure("write", path, err);
+  if (exists && ::fchmod(file.fd(), old.st_mode & 07777) != 0) {
     // Not fatal: a file of another owner may refuse; it is rewritten with the default mode.
   }
-  if (!WriteAllToFd(fd, bytes)) return abandon(errno);
-  if (::fdatasync(fd) != 0) return abandon(errno);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return failure("write", path, err);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return failure("write", path, err);
-  }
+  file.Write(bytes);
+  if (int err = file.Commit(true)) return failure("write", path, err);
   return IniStatus::Ok();
 }
 

@@ -31,12 +31,9 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 }  // namespace
 
 bool RenameNoReplace(const std::string& src, const std::string& dst) {
-  if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without RENAME_NOREPLACE: link() refuses an existing target just as well.
-  if (::link(src.c_str(), dst.c_str()) != 0) return false;
-  ::unlink(src.c_str());
-  return true;
+  const int err = px::RenameNoReplace(src, dst);
+  errno = err;
+  return err == 0;
 }
 
 MailSpool::MailSpool(std::string folder, RandomSource& random)
@@ -137,22 +134,17 @@ bool SpoolFileWriter::Open(MailSpool& spool, std::string_view name, std::string_
   error_ = 0;
   retryable_ = false;
   size_ = 0;
-  // Hidden and with its own extension: no spool reader ever picks it up.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tmpPath_ = spool.folder() + "." + name_ + ext_ + "." +
-               std::to_string(spool.random().Below(1000000)) + ".tmp";
-    fd_ = ::open(tmpPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) return true;
-    if (errno != EEXIST) break;
-  }
-  error_ = errno;
-  tmpPath_.clear();
-  return false;
+  // Hidden and with a name of its own: no spool reader ever picks it up.
+  file_ = std::make_unique<AtomicFile>(spool.PathOf(name_, ext_));
+  file_->SetSync(spool.sync());
+  error_ = file_->Open();
+  if (error_) file_.reset();
+  return error_ == 0;
 }
 
 bool SpoolFileWriter::FlushBuffer() {
-  if (!WriteAllToFd(fd_, buffer_)) {
-    error_ = errno;
+  if (!file_->Write(buffer_)) {
+    error_ = file_->Error();
     return false;
   }
   buffer_.clear();
@@ -160,7 +152,7 @@ bool SpoolFileWriter::FlushBuffer() {
 }
 
 bool SpoolFileWriter::Write(std::string_view bytes) {
-  if (fd_ < 0 || error_) return false;
+  if (!file_ || file_->fd() < 0 || error_) return false;
   size_ += bytes.size();
   if (buffer_.size() + bytes.size() <= kWriteBuffer) {
     buffer_.append(bytes);
@@ -169,8 +161,8 @@ bool SpoolFileWriter::Write(std::string_view bytes) {
   if (!FlushBuffer()) return false;
   if (bytes.size() >= kWriteBuffer) {
     // Large pieces go straight to the file.
-    if (!WriteAllToFd(fd_, bytes)) {
-      error_ = errno;
+    if (!file_->Write(bytes)) {
+      error_ = file_->Error();
       return false;
     }
     return true;
@@ -187,49 +179,26 @@ bool SpoolFileWriter::CommitAs(std::string_view name) {
     retryable_ = false;
     error_ = 0;
   }
-  if (fd_ < 0) {
+  if (!file_ || !file_->IsOpen()) {
     if (!error_) error_ = EBADF;
     return false;
   }
-  if (error_ || !FlushBuffer()) return false;
-  if (spool_->sync() && ::fdatasync(fd_) != 0) {
-    error_ = errno;
-    return false;
-  }
-  if (::close(fd_) != 0) {
-    fd_ = -1;
-    error_ = errno;
-    return false;
-  }
-  fd_ = -1;
-  std::string dst = spool_->PathOf(name, ext_);
-  if (!RenameNoReplace(tmpPath_, dst)) {
-    error_ = errno;
-    // Keep the temporary file so a retry under another name can still use it.
-    fd_ = ::open(tmpPath_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    int saved = error_;
-    if (fd_ < 0) {
-      ::unlink(tmpPath_.c_str());
-      tmpPath_.clear();
-    }
-    error_ = saved;
-    retryable_ = fd_ >= 0;
+  if (error_ || (file_->fd() >= 0 && !FlushBuffer())) return false;
+  file_->SetPath(spool_->PathOf(name, ext_));
+  error_ = file_->Commit(false);
+  if (error_) {
+    // A taken name keeps the written file, so a retry under another name can still use it.
+    retryable_ = file_->IsOpen();
+    if (!retryable_) file_.reset();
     return false;
   }
   name_ = std::string(name);
-  tmpPath_.clear();
+  file_.reset();
   return true;
 }
 
 void SpoolFileWriter::Discard() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (!tmpPath_.empty()) {
-    ::unlink(tmpPath_.c_str());
-    tmpPath_.clear();
-  }
+  file_.reset();
   buffer_.clear();
 }
 

@@ -2,7 +2,10 @@
 // The mail spool: a plain folder of work files between the mail sources and the folders.
 // Every file is written under a hidden temporary name and renamed into place without replacing
 // anything, so a reader of the spool never sees half a file and no file is ever overwritten.
+#include "foundation/atomic_file.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,7 +77,7 @@ public:
   // Commits under another name (used after a name collision).
   bool CommitAs(std::string_view name);
   void Discard();
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_ && file_->IsOpen(); }
   int error() const { return error_; }
   std::string errorText() const;
   uint64_t size() const { return size_; }
@@ -82,9 +85,9 @@ public:
 private:
   bool FlushBuffer();
   MailSpool* spool_ = nullptr;
-  std::string name_, ext_, tmpPath_;
+  std::string name_, ext_;
   std::string buffer_;
-  int fd_ = -1;
+  std::unique_ptr<AtomicFile> file_;
   int error_ = 0;
   bool retryable_ = false;  // the last commit met a taken name; the data is still there
   uint64_t size_ = 0;

@@ -285,7 +285,9 @@ AppRegistry::AppRegistry(XdgDirs dirs) : dirs_(std::move(dirs)) { index(); }
 void AppRegistry::index() {
   std::vector<std::string> appDirs{dirs_.dataHome + "applications/"};
   for (const std::string& d : dirs_.dataDirs) appDirs.push_back(d + "applications/");
-  for (const std::string& dir : appDirs) {
+  cache_.resize(appDirs.size());
+  for (std::size_t dirIndex = 0; dirIndex < appDirs.size(); ++dirIndex) {
+    const std::string& dir = appDirs[dirIndex];
     const QString base = QString::fromStdString(dir);
     QDirIterator it(base, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -298,12 +300,13 @@ void AppRegistry::index() {
       e->id = id;
       e->path = path.toStdString();
       byId_.emplace(id, *e);
+      dirOf_[id] = static_cast<int>(dirIndex);
       order_.push_back(id);
     }
     ForEachKey(ReadSmallFile(dir + "mimeinfo.cache"), [&](const std::string& group, const std::string& key,
                                                           const std::string& value) {
       if (group != "MIME Cache") return;
-      auto& ids = cache_[key];
+      auto& ids = cache_[dirIndex][key];
       for (const std::string& id : SplitList(value, ';'))
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     });
@@ -369,17 +372,23 @@ std::optional<DesktopEntry> AppRegistry::DefaultFor(const std::string& mimeType,
       if (auto e = Find(id)) return e;
     for (const std::string& id : a.added)
       if (auto e = Find(id)) return e;
-    auto it = cache_.find(type);
-    if (it != cache_.end())
-      for (const std::string& id : it->second)
-        if (std::find(a.removed.begin(), a.removed.end(), id) == a.removed.end())
-          if (auto e = Find(id)) return e;
-    // Entries that declare the type but are missing from a stale cache.
-    for (const std::string& id : order_) {
-      const DesktopEntry& e = byId_.at(id);
-      if (usable(e) && std::find(e.mimeTypes.begin(), e.mimeTypes.end(), type) != e.mimeTypes.end() &&
-          std::find(a.removed.begin(), a.removed.end(), id) == a.removed.end())
-        return e;
+    auto notRemoved = [&](const std::string& id) {
+      return std::find(a.removed.begin(), a.removed.end(), id) == a.removed.end();
+    };
+    // Folder by folder in order of precedence: its cache, then its entries that declare the
+    // type (a folder without a cache, such as the user's own, still counts first).
+    for (std::size_t d = 0; d < cache_.size(); ++d) {
+      auto it = cache_[d].find(type);
+      if (it != cache_[d].end())
+        for (const std::string& id : it->second)
+          if (notRemoved(id))
+            if (auto e = Find(id)) return e;
+      for (const std::string& id : order_) {
+        if (dirOf_.at(id) != static_cast<int>(d)) continue;
+        const DesktopEntry& e = byId_.at(id);
+        if (usable(e) && std::find(e.mimeTypes.begin(), e.mimeTypes.end(), type) != e.mimeTypes.end() && notRemoved(id))
+          return e;
+      }
     }
   }
   return std::nullopt;

@@ -77,7 +77,9 @@ private:
   XdgDirs dirs_;
   std::map<std::string, DesktopEntry> byId_;  // first data folder wins
   std::vector<std::string> order_;            // ids in the order they were found
-  std::map<std::string, std::vector<std::string>> cache_;  // mimeinfo.cache: type -> ids
+  std::map<std::string, int> dirOf_;          // id -> index of the data folder it came from
+  // mimeinfo.cache per data folder, in the folders' order: type -> ids.
+  std::vector<std::map<std::string, std::vector<std::string>>> cache_;
 };
 
 }  // namespace px::platform

@@ -1,5 +1,7 @@
 #include "store/list_file.h"
 
+#include "foundation/atomic_file.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,45 +54,14 @@ ListFileStatus SaveListFile(const std::string& path, const StringList& lines) {
     text += l;
     text += "\r\n";
   }
-  std::string tmp = path + ".XXXXXX";
-  const size_t slash = path.rfind('/');
-  // The temporary file is hidden so a listing of the folder never shows it.
-  if (slash != std::string::npos)
-    tmp = path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".XXXXXX";
-  std::string buf = tmp;
-  int fd = mkstemp(buf.data());
-  if (fd < 0) return failure(path, errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      ::unlink(buf.c_str());
-      return failure(path, err);
-    }
-    done += static_cast<size_t>(n);
-  }
   // The lists name the user's folders: private unless the old file says otherwise.
   struct stat old{};
   const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0600;
-  if (::fsync(fd) != 0 || ::fchmod(fd, mode) != 0) {
-    int err = errno;
-    ::close(fd);
-    ::unlink(buf.c_str());
-    return failure(path, err);
-  }
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(buf.c_str());
-    return failure(path, err);
-  }
-  if (std::rename(buf.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(buf.c_str());
-    return failure(path, err);
-  }
+  AtomicFile file(path);
+  if (int err = file.Open(mode)) return failure(path, err);
+  if (::fchmod(file.fd(), mode) != 0) return failure(path, errno);
+  file.Write(text);
+  if (int err = file.Commit(true)) return failure(path, err);
   return {};
 }
 

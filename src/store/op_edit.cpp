@@ -1,6 +1,7 @@
 // The operations that change documents in place: new folders, names, titles, index keys, the
 // outbox, deleting, and the contact entries.
 #include "store/index_entry.h"
+#include "store/leftover_sweep.h"
 #include "store/op_context.h"
 
 #include "foundation/address.h"
@@ -284,7 +285,7 @@ bool DeleteDoc(OpContext& cx, OpItem& it) {
         return false;
       }
     } else {
-      const std::string hidden = it.folder + ".px-deleted-" + NewUniqueId(*cx.svc.random);
+      const std::string hidden = it.folder + ParkedName(it.name, NewUniqueId(*cx.svc.random));
       if (::rename(path.c_str(), hidden.c_str()) != 0) {
         cx.FileError("delete", path, {}, errno);
         return false;

@@ -1,6 +1,7 @@
 #include "store/tree_ops.h"
 
 #include "store/index_file.h"
+#include "foundation/atomic_file.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>
@@ -121,40 +122,22 @@ FileFailure CopyFileKeepTime(const std::string& source, const std::string& targe
   if (::fstat(in.fd, &st) != 0) return fail(errno, "copy", source, target);
   if (!S_ISREG(st.st_mode)) return fail(EINVAL, "copy", source, target);
 
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string tmp = dir + ".px-copy-XXXXXX";
-  Fd out(::mkstemp(tmp.data()));
-  if (out.fd < 0) return fail(errno, "copy", source, target);
-  auto abandon = [&](int err) {
-    ::close(out.release());
-    ::unlink(tmp.c_str());
-    return fail(err, "copy", source, target);
-  };
+  AtomicFile out(target);
+  if (int err = out.Open(0600)) return fail(err, "copy", source, target);
   std::unique_ptr<char[]> buf(new char[1 << 20]);
   for (;;) {
     ssize_t n = ::read(in.fd, buf.get(), 1 << 20);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return abandon(errno);
+      return fail(errno, "copy", source, target);
     }
     if (n == 0) break;
-    if (!WriteAllToFd(out.fd, std::string_view(buf.get(), static_cast<size_t>(n)))) return abandon(errno);
+    if (!out.Write(std::string_view(buf.get(), static_cast<size_t>(n)))) return fail(out.Error(), "copy", source, target);
   }
-  if (::fchmod(out.fd, st.st_mode & 07777) != 0) return abandon(errno);
+  if (::fchmod(out.fd(), st.st_mode & 07777) != 0) return fail(errno, "copy", source, target);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  if (::futimens(out.fd, times) != 0) return abandon(errno);
-  if (::fsync(out.fd) != 0) return abandon(errno);
-  if (::close(out.release()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return fail(err, "copy", source, target);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return fail(err, "copy", source, target);
-  }
+  if (::futimens(out.fd(), times) != 0) return fail(errno, "copy", source, target);
+  if (int err = out.Commit(true)) return fail(err, "copy", source, target);
   return {};
 }
 

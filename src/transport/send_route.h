@@ -12,17 +12,22 @@
 namespace px::transport {
 
 struct OutgoingMessage;
+struct SmtpRouteSettings;
 
 enum class SendRoute { Service, Smtp };
 
-// The route of a message. Every message goes to the mail service for now; a message whose
-// recipients are not all users of the service is the one that will take SMTP.
-SendRoute RouteOf(const OutgoingMessage& message);
+// The route of a message: the service for mail to its users, the sender's outgoing (SMTP)
+// server for anything else (smtp/smtp_route.h).
+SendRoute RouteOf(const OutgoingMessage& message, const SmtpRouteSettings& smtp);
 
 struct RouteOutcome {
   bool accepted = false;  // the far end has the message: stamp it
   int code = 0;           // transfer error code when not accepted
   std::string text;       // what went wrong (never a password or a secret URL)
+  // The failure concerns this message alone: it stays pending, its text is shown, and the run
+  // goes on with the next message without a run error code.
+  bool messageOnly = false;
+  std::string notice;     // shown to the user although the message was accepted
 };
 
 class MessageRoute {

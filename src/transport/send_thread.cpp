@@ -28,8 +28,11 @@ void SendWorker::Stop() {
 MessageRoute& SendWorker::routeFor(SendRoute route) {
   std::lock_guard<std::mutex> lock(routeMutex_);
   switch (route) {
+    case SendRoute::Smtp:
+      if (!smtp_) smtp_ = std::make_unique<SmtpRoute>(job_.smtp, random_);
+      current_ = smtp_.get();
+      return *smtp_;
     case SendRoute::Service:
-    case SendRoute::Smtp:  // no SMTP route yet: the service carries everything
     default:
       if (!service_) service_ = std::make_unique<ServiceRoute>(job_.service, random_, crypto_);
       current_ = service_.get();
@@ -54,7 +57,7 @@ void SendWorker::Run() {
     if (code != teNone && code != teNoKey) break;
     const OutgoingMessage& m = job_.messages[i];
     emit uploadStarting(static_cast<int>(i), static_cast<qint64>(m.estimate));
-    MessageRoute& route = routeFor(RouteOf(m));
+    MessageRoute& route = routeFor(RouteOf(m, job_.smtp));
     if (stop_.load()) break;
     const RouteOutcome out = route.Deliver(m, [&](uint64_t done) {
       const auto now = std::chrono::steady_clock::now();
@@ -66,7 +69,9 @@ void SendWorker::Run() {
     });
     base += m.estimate;
     if (out.accepted) {
-      emit messageAccepted(static_cast<int>(i));
+      emit messageAccepted(static_cast<int>(i), QString::fromStdString(out.notice));
+    } else if (out.messageOnly && !stop_.load()) {
+      emit messageFailed(static_cast<int>(i), 0, QString::fromStdString(out.text));
     } else {
       if (!stop_.load()) code = out.code ? out.code : teCommunication;
       emit messageFailed(static_cast<int>(i), out.code ? out.code : teCommunication, QString::fromStdString(out.text));
@@ -77,6 +82,7 @@ void SendWorker::Run() {
     std::lock_guard<std::mutex> lock(routeMutex_);
     current_ = nullptr;
     service_.reset();
+    smtp_.reset();
   }
   emit finished(code, stop_.load());
 }
@@ -95,6 +101,7 @@ SendRun::~SendRun() {
 
 bool SendRun::Start(SendJob job) {
   if (thread_ || job.messages.empty()) return false;
+  shown_.clear();
   messages_ = job.messages;
   reports_.assign(messages_.size(), MessageReport{});
   code_ = 0;
@@ -124,9 +131,13 @@ void SendRun::Wait() {
   if (thread_) loop.exec();
 }
 
-void SendRun::onAccepted(int index) {
+void SendRun::onAccepted(int index, const QString& notice) {
   if (index < 0 || static_cast<size_t>(index) >= messages_.size()) return;
   reports_[index].state = MessageReport::Sent;
+  if (!notice.isEmpty()) {
+    reports_[index].notice = notice.toStdString();
+    if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Warning, reports_[index].notice);
+  }
   const std::string err = StampSent(messages_[index], NowDateTime(), *ctx_.sent, *ctx_.registry);
   if (!err.empty()) {
     reports_[index].text = err;
@@ -140,6 +151,9 @@ void SendRun::onFailed(int index, int code, const QString& text) {
   reports_[index].state = MessageReport::Failed;
   reports_[index].code = code;
   reports_[index].text = text.toStdString();
+  // A failure of this message alone (code 0) is not summed up by the run's error code: say it.
+  if (code == 0 && ctx_.messages && shown_.insert(reports_[index].text).second)
+    ctx_.messages->QueueMessage(MessageKind::Error, reports_[index].text);
   emit messageDone(index);
 }
 

@@ -9,6 +9,7 @@
 #include "transport/outgoing.h"
 #include "transport/send_route.h"
 #include "transport/service_route.h"
+#include "transport/smtp/smtp_route.h"
 
 #include <QObject>
 #include <QString>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ class Crypto;
 struct SendJob {
   std::vector<OutgoingMessage> messages;
   ServiceRouteSettings service;
+  SmtpRouteSettings smtp;
   bool withdrawKey = false;  // `Check PGP` is set and no PGP is available: withdraw the key
 };
 
@@ -55,7 +58,7 @@ public slots:
 signals:
   void uploadStarting(int index, qint64 estimate);
   void progress(qint64 done, qint64 total);
-  void messageAccepted(int index);
+  void messageAccepted(int index, QString notice);
   void messageFailed(int index, int code, QString text);
   void keyWithdrawn(bool deleteKeyRings);
   void finished(int code, bool stopped);
@@ -69,13 +72,15 @@ private:
   std::atomic<bool> stop_{false};
   std::mutex routeMutex_;
   std::unique_ptr<ServiceRoute> service_;
+  std::unique_ptr<SmtpRoute> smtp_;
   MessageRoute* current_ = nullptr;
 };
 
 struct MessageReport {
   enum State { Waiting, Sent, Failed } state = Waiting;
-  int code = 0;
+  int code = 0;           // 0 with a text: the message failed alone, the run went on
   std::string text;
+  std::string notice;     // a sent message's warning (recipients the server refused)
 };
 
 struct SendContext {
@@ -112,7 +117,7 @@ signals:
   void finished(int code);
 
 private:
-  void onAccepted(int index);
+  void onAccepted(int index, const QString& notice);
   void onFailed(int index, int code, const QString& text);
   void onKeyWithdrawn(bool deleteKeyRings);
   void onFinished(int code, bool stopped);
@@ -124,6 +129,7 @@ private:
   std::vector<MessageReport> reports_;
   int code_ = 0;
   bool stopped_ = false;
+  std::set<std::string> shown_;  // texts already queued in this run
 };
 
 }  // namespace px::transport

@@ -77,6 +77,17 @@ TEST(OpenRulesTest, ClosingDecidesByChangeAndEditability) {
   EXPECT_EQ(DecideClose(r, changed, "Documents").action, CloseAction::StoreAsNew);
 }
 
+TEST(OpenRulesTest, StickerNotesReadBackAsTheyWereWritten) {
+  for (const std::string text : {std::string("one line"), std::string("two\nlines ~ with ;~ tildes"),
+                                 std::string("caf\xc3\xa9 \xe2\x82\xac")}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(StickerTextForEditing(StickerValueFromText(text)), text);
+  }
+  EXPECT_EQ(StickerValueFromText(""), "");
+  EXPECT_EQ(StickerValueFromText("  \n\n"), "");
+  EXPECT_EQ(StickerValueFromText("kept\r\n\n"), StickerValueFromText("kept"));
+}
+
 class FakeProbe : public platform::WindowProbe {
 public:
   std::map<std::uint32_t, std::string> windows;  // id -> title

@@ -127,6 +127,10 @@ TEST_F(AppRegistryTest, TheDefaultFollowsMimeappsListThenTheCacheThenTheEntries)
   }
   write("usr/applications/mimeinfo.cache", "[MIME Cache]\nimage/png=gallery.desktop;viewer.desktop;\n");
   EXPECT_EQ(AppRegistry(dirs_).DefaultFor("image/png")->id, "gallery.desktop");
+  // A program of the user's own data folder comes before the system's cache.
+  app("home/", "mine.desktop", "Mine", "image/png;");
+  EXPECT_EQ(AppRegistry(dirs_).DefaultFor("image/png")->id, "mine.desktop");
+  QFile::remove(QString::fromStdString(root_ + "home/applications/mine.desktop"));
   write("etc/mimeapps.list", "[Default Applications]\nimage/png=viewer.desktop\n");
   EXPECT_EQ(AppRegistry(dirs_).DefaultFor("image/png")->id, "viewer.desktop");
   // The user's own file wins; an id that is not installed is passed over.

@@ -117,9 +117,9 @@ TEST_F(OpsFixture, FullDiskKeepsSourceAndTarget) {
   EXPECT_EQ(value(a, "big.bin", "Title"), "Big");
   EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
   auto noCopyLeft = [&small] {
-    // A copy cut short leaves no temporary file (".px-copy-XXXXXX") behind.
+    // A copy cut short leaves no temporary file (".px-tmp-XXXXXXXXXXXXXXXX") behind.
     for (const auto& entry : std::filesystem::directory_iterator(small))
-      EXPECT_FALSE(entry.path().filename().string().starts_with(".px-copy")) << entry.path();
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".px-tmp-")) << entry.path();
   };
   noCopyLeft();
 
