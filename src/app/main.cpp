@@ -3,6 +3,7 @@
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
+#include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
   }
   px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
+  px::app::InstallTransfers(desk, state);
   px::app::InstallOptions(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
