@@ -7,6 +7,7 @@
 #include "store/leftover_sweep.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
+#include "transport/address_setup.h"
 
 #include <ctime>
 #include <QDateTime>
@@ -273,13 +274,15 @@ void DeskController::initSteps() {
   state_.userId = s.ID();
 
   step(15);
-  if (state_.userId.empty() || state_.checkVersionMarker) {
+  if (transport::NeedsAddressSetup(s, state_.checkVersionMarker)) {
     Call(hooks_.runAddressSetup);
     state_.userId = s.ID();
   }
 
   step(16);
-  if (state_.userId.empty()) state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
+  // A user of their own mail accounts only has chosen to go without a service address.
+  if (state_.userId.empty() && !transport::OwnAccountsOnly(s))
+    state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
 
   step(17);
   if (state_.checkVersionMarker && !state_.userId.empty() && CallOr(hooks_.runVersionCheck, false))
