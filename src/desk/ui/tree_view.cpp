@@ -661,7 +661,7 @@ std::vector<store::OpItem> DeskBrowser::selectedItemsWithParts() const {
 
 void DeskBrowser::CarryToAction(bool move) {
   auto items = selectedItemsWithParts();
-  if (items.empty() || tab_ != 0) return;
+  if (items.empty() || tab_ != GridTab::Files) return;
   if (move && shownRestricted()) {
     state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
     state_.messages.ShowQueuedMessages();
