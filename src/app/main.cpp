@@ -1,5 +1,7 @@
 // plumadex: the desktop program.
 #include "app/document_opener_glue.h"
+#include "app/message_windows_glue.h"
+#include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumadex: no display (set DISPLAY or WAYLAND_DISPLAY to start the desk)\n");
     return 1;
   }
+  // The message window's web view shares its graphics context with the rest of the program.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Plumadex"));
   QApplication::setOrganizationName(QStringLiteral("Kavenstow"));
@@ -82,7 +86,9 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
+  px::app::InstallTransfers(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();

@@ -156,7 +156,8 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
     instance_ = std::make_unique<platform::SingleInstance>(loc.runtimeFolder);
     const auto role = instance_->Claim();
     if (role == platform::SingleInstance::Role::Second) {
-      const bool handed = !request.empty() && instance_->Send(request);
+      // Without a request of its own, a second start asks the running desk to come forward.
+      const bool handed = instance_->Send(request.empty() ? platform::SingleInstance::kShowRequest : request);
       // A second start never keeps data files or its own temporary folder.
       RemoveTempFolder(loc);
       instance_.reset();
@@ -409,7 +410,10 @@ void DeskController::HandleRequest(const std::string& request) {
 
 void DeskController::handleNow(const std::string& request) {
   if (state_.closing) return;
-  if (StartsWithNoCase(request, "mailto:")) {
+  if (request == platform::SingleInstance::kShowRequest) {
+    Log("show");
+    Call(hooks_.bringToFront);
+  } else if (StartsWithNoCase(request, "mailto:")) {
     Log("mailto: " + request);
     if (EndsWithNoCase(request, kWelcomeQuery)) fileWelcomeMessages();
     else if (hooks_.openMailto) hooks_.openMailto(request);

@@ -41,7 +41,7 @@ bool SingleInstance::IsAcceptableRequest(std::string_view r) {
   if (r.empty() || static_cast<qsizetype>(r.size()) > kMaxRequest) return false;
   for (unsigned char c : r)
     if (c < 0x20 || c == 0x7F) return false;
-  if (StartsWithNoCase(r, "mailto:")) return true;
+  if (StartsWithNoCase(r, "mailto:") || r == kShowRequest) return true;
   return r.size() > 5 && StartsWithNoCase(r, "/web:") && r[5] >= '0' && r[5] <= '9';
 }
 

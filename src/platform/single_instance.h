@@ -23,6 +23,8 @@ class SingleInstance : public QObject {
   Q_OBJECT
 public:
   static constexpr qsizetype kMaxRequest = 64 * 1024;
+  // What a second start without arguments sends: the running desk comes forward.
+  static constexpr const char* kShowRequest = "/show";
 
   enum class Role { First, Second, Failed };
 

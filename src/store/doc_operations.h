@@ -66,6 +66,7 @@ struct OpItem {
   bool draft = false;
   bool reuseSection = false; // a message being sent from the compose window, or a card
   std::string original;      // "R," / "F," + path of the message answered or forwarded
+  std::string from;          // the sender chosen in the compose window ("" = the own address)
   std::string dropAddress;   // pending message: address dropped on it
   bool removeAddress = false;  // pending message: remove dropAddress instead of adding it
   std::vector<std::string> dropMembers;  // dropAddress is a group: its members' addresses

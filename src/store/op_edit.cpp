@@ -254,7 +254,7 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
   put("Cc", it.cc);
   put("Bcc", it.bcc);
   put("ExcludeTo", it.excludeTo);
-  put("From", cx.svc.ownFromAddress);
+  put("From", it.from.empty() ? cx.svc.ownFromAddress : it.from);
   cx.tx.Write(it.folder, target, "Time", FormatShortDate(it.time != 0 ? it.time : NowDateTime()));
   put("Charset", it.charset);
   cx.tx.Write(it.folder, target, "MsgID", it.seriesId);

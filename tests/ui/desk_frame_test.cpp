@@ -96,6 +96,16 @@ TEST_F(DeskFrameTest, WindowStaysOpenWhileATransferRunsOrTheDeskIsBusy) {
   EXPECT_TRUE(state.closing);
 }
 
+TEST(DeskSplash, TheQuillStaysClearOfTheTitle) {
+  for (int size : {8, 10, 14, 20}) {
+    QFont f = QApplication::font();
+    f.setPointSize(size);
+    const TfrmDesk::LogoLayout lay = TfrmDesk::LayOutLogo(f);
+    EXPECT_FALSE(lay.quill.intersects(QRectF(lay.title))) << size;
+    EXPECT_LE(lay.title.right(), lay.size.width()) << size;
+  }
+}
+
 TEST(DeskClockText, TimeWithWeekdayThenDateWithoutDayNames) {
   const QDateTime at(QDate(2026, 12, 10), QTime(9, 5));
   for (const QLocale& locale : {QLocale(QLocale::English, QLocale::UnitedStates),

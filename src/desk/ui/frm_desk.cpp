@@ -36,8 +36,24 @@ QString WithoutDayNames(QString fmt) {
   return fmt.trimmed();
 }
 
+QPainterPath QuillPath() {
+  QPainterPath quill;
+  quill.moveTo(40, 150);
+  quill.cubicTo(60, 90, 100, 50, 150, 30);
+  quill.cubicTo(130, 80, 100, 120, 40, 150);
+  return quill;
+}
+
+QFont LogoTitleFont(const QFont& base) {
+  QFont title = base;
+  title.setPointSize(28);
+  title.setBold(true);
+  return title;
+}
+
 QPixmap MakeLogo(const QFont& base) {
-  const int w = 400, h = 200;
+  const TfrmDesk::LogoLayout lay = TfrmDesk::LayOutLogo(base);
+  const int w = lay.size.width(), h = lay.size.height();
   QPixmap pm(w, h);
   pm.fill(Qt::transparent);
   QPainter p(&pm);
@@ -48,33 +64,41 @@ QPixmap MakeLogo(const QFont& base) {
   QPainterPath frame;
   frame.addRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 14, 14);
   p.fillPath(frame, g);
-  // A quill: the mark of the program.
-  QPainterPath quill;
-  quill.moveTo(40, 150);
-  quill.cubicTo(60, 90, 100, 50, 150, 30);
-  quill.cubicTo(130, 80, 100, 120, 40, 150);
-  p.fillPath(quill, QColor(0xf2, 0xc1, 0x4e));
+  // A quill: the mark of the program, left of the text.
+  p.fillPath(QuillPath(), QColor(0xf2, 0xc1, 0x4e));
   p.setPen(QPen(QColor(0xf2, 0xc1, 0x4e), 2));
   p.drawLine(QPointF(40, 150), QPointF(30, 165));
-  QFont title = base;
-  title.setPointSize(28);
-  title.setBold(true);
-  p.setFont(title);
+  p.setFont(LogoTitleFont(base));
   p.setPen(Qt::white);
-  p.drawText(QRect(120, 60, w - 130, 60), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Plumadex"));
+  p.drawText(lay.title, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Plumadex"));
   QFont small = base;
   small.setPointSize(11);
   p.setFont(small);
   p.setPen(QColor(0xdd, 0xe6, 0xf5));
-  p.drawText(QRect(124, 115, w - 134, 30), Qt::AlignLeft | Qt::AlignVCenter,
+  const QRect line1(lay.title.left() + 4, 115, w - lay.title.left() - 14, 30);
+  p.drawText(line1, Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("Version %1").arg(QString::fromLatin1(platform::kProgramVersion.data(),
                                                                    platform::kProgramVersion.size())));
-  p.drawText(QRect(124, 140, w - 134, 30), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Documents, mail and contacts"));
+  p.drawText(line1.translated(0, 25), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Documents, mail and contacts"));
   return pm;
 }
 
 }  // namespace
+
+TfrmDesk::LogoLayout TfrmDesk::LayOutLogo(const QFont& base) {
+  LogoLayout lay;
+  lay.quill = QuillPath().boundingRect().adjusted(-12, 0, 0, 24);  // with the nib below it
+  // The text starts clear of the quill, and the logo is as wide as the text needs.
+  const int left = static_cast<int>(std::ceil(lay.quill.right())) + 14;
+  const QFontMetrics fm(LogoTitleFont(base));
+  const int titleWidth = fm.horizontalAdvance(QStringLiteral("Plumadex")) + 8;
+  QFont small = base;
+  small.setPointSize(11);
+  const int lineWidth = QFontMetrics(small).horizontalAdvance(QStringLiteral("Documents, mail and contacts")) + 12;
+  lay.title = QRect(left, 60, std::max(titleWidth, lineWidth), 60);
+  lay.size = QSize(std::max(400, lay.title.right() + 20), 200);
+  return lay;
+}
 
 QString TfrmDesk::ClockText(const QDateTime& now, const QLocale& locale) {
   const QString timeFmt = WithoutDayNames(locale.timeFormat(QLocale::ShortFormat));

@@ -7,6 +7,9 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QMainWindow>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
 
 #include <memory>
 
@@ -37,6 +40,13 @@ public:
   // The two lines of the clock: time, three blanks and weekday; then the date. Day-name
   // patterns of the locale formats are left out.
   static QString ClockText(const QDateTime& now, const QLocale& locale);
+  // Where the splash logo puts its quill and its title.
+  struct LogoLayout {
+    QRectF quill;
+    QRect title;
+    QSize size;
+  };
+  static LogoLayout LayOutLogo(const QFont& base);
 
   // Widgets other parts fill in.
   QFrame* pnlQuickboard() const { return pnlQuickboard_; }

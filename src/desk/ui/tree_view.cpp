@@ -1,7 +1,9 @@
 #include "desk/ui/tree_view.h"
 
+#include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
+#include "desk/ui/folder_chooser.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/icon_worker.h"
@@ -638,6 +640,37 @@ std::vector<store::OpItem> DeskBrowser::selectedItems() const {
   return items;
 }
 
+std::vector<store::OpItem> DeskBrowser::selectedItemsWithParts() const {
+  std::vector<store::OpItem> items;
+  for (const auto& rec : SelectionWithHiddenParts(grid_->model().rows()))
+    items.push_back(store::ItemFromSelection(rec, state_.locations.contacts));
+  return items;
+}
+
+void DeskBrowser::CarryToAction(bool move) {
+  auto items = selectedItemsWithParts();
+  if (items.empty() || tab_ != 0) return;
+  if (move && shownRestricted()) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  std::vector<std::string> sources, folders;
+  for (const auto& it : items) {
+    sources.push_back(it.folder);
+    if (it.ext.empty()) folders.push_back(it.folder + it.name + "/");
+  }
+  const std::string target = ChooseCarryFolder(
+      grid_, move ? QStringLiteral("Move to") : QStringLiteral("Copy to"), env_,
+      [&](const TreeNode* n) { return CarryTargetRefusal(n, sources, folders, move); });
+  if (target.empty()) return;
+  // Attachments carried without their message keep its text as a sticker.
+  store::MarkOrphanAttachments(grid_->model().rows(), items);
+  for (auto& it : items) it.targetFolder = target;
+  ops().RunOnSelection(move ? store::opMove : store::opCopy, items);
+  afterOperation(!folders.empty());
+}
+
 void DeskBrowser::afterOperation(bool relistTree) {
   // Index saves that failed when a handle was released: the user must hear of them.
   for (const auto& status : state_.indexRegistry.TakeSaveErrors())
@@ -687,7 +720,7 @@ void DeskBrowser::CheckTrash() {
 }
 
 void DeskBrowser::DeleteAction() {
-  auto items = selectedItems();
+  auto items = selectedItemsWithParts();
   if (items.empty()) {
     // Nothing selected: offer to empty a full trash.
     TreeNode* trash = nullptr;
@@ -917,6 +950,8 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
   QAction* del = menu.addAction(QStringLiteral("Delete"));
+  QAction* copyTo = menu.addAction(QStringLiteral("Copy to..."));
+  QAction* moveTo = menu.addAction(QStringLiteral("Move to..."));
   QMenu* colours = menu.addMenu(QStringLiteral("Colour"));
   for (int c = 1; c <= 8; ++c) {
     QPixmap swatch(12, 12);
@@ -940,6 +975,9 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == 1);
+  const bool anySelected = grid_->model().selectedCount() > 0 && tab_ == 0;
+  copyTo->setEnabled(anySelected);
+  moveTo->setEnabled(anySelected && !restricted);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
   if (extendContextMenu) {
     const auto& rows = grid_->model().rows();
@@ -950,6 +988,8 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   if (chosen == open) openRecord(record);
   else if (chosen == rename) RenameAction();
   else if (chosen == del) DeleteAction();
+  else if (chosen == copyTo) CarryToAction(false);
+  else if (chosen == moveTo) CarryToAction(true);
   else if (chosen == newFolder) CreateTreeNode(shown_);
   else if (block && chosen == block) BlockSenderAction(sender);
   else if (chosen->parent() == colours || colours->actions().contains(chosen)) ApplyColour(chosen->data().toInt());

@@ -106,6 +106,8 @@ public:
   // Actions on the grid's selection and the tree.
   void DeleteAction();
   void RenameAction();
+  // Copy to... / Move to...: the selection into a folder picked in the folder chooser.
+  void CarryToAction(bool move);
   void CreateTreeNode(TreeNode* parent);
   void ColourClick(int record);
   void ApplyColour(int colour);
@@ -160,6 +162,8 @@ private:
   void writeCollapse(int record, int flags);
   store::ListingContext listingContext() const;
   std::vector<store::OpItem> selectedItems() const;
+  // The selection with the hidden parts of its collapsed messages.
+  std::vector<store::OpItem> selectedItemsWithParts() const;
   void afterOperation(bool relistTree);
   bool shownRestricted() const;
   bool shownBelow(const TreeNode* parent) const;

@@ -1,0 +1,335 @@
+#include "app/transfer_glue.h"
+
+#include "desk/desk_mail.h"
+#include "desk/desk_state.h"
+#include "desk/transfer_run.h"
+#include "desk/ui/frm_desk.h"
+#include "desk/ui/progress_bar.h"
+#include "foundation/dates.h"
+#include "foundation/ini_file.h"
+#include "foundation/password.h"
+#include "foundation/random.h"
+#include "incoming/blocked_senders.h"
+#include "incoming/mail_filer.h"
+#include "mailformat/spool.h"
+#include "transport/accounts.h"
+#include "transport/crypto_seam.h"
+#include "transport/left_on_server.h"
+#include "transport/outgoing.h"
+#include "transport/pop3/thread_recv_pop.h"
+#include "transport/sent_stamp.h"
+#include "transport/send_route.h"
+#include "transport/service_protocol.h"
+#include "transport/service_receive.h"
+#include "transport/smtp/smtp_route.h"
+
+#include <QAction>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QNetworkInformation>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <memory>
+
+namespace px::app {
+
+namespace {
+
+constexpr int kPop3TimeoutMs = 60000;
+
+// Owns what the transfers need for the desk's lifetime.
+class TransferHost : public QObject {
+public:
+  TransferHost(desk::TfrmDesk& desk, desk::DeskState& state)
+      : QObject(&desk),
+        desk_(desk),
+        state_(state),
+        sent_(state.locations.SentIni()),
+        spool_(state.locations.inbox, random_),
+        leftOnServer_(state.locations.dataRoot + "msgid.lst") {}
+
+  desk::TransferRun* Make() {
+    mail_ = desk_.findChild<desk::DeskMail*>();
+    desk::TransferSetup s;
+    s.messages = &state_.messages;
+    s.sendContext.sent = &sent_;
+    s.sendContext.registry = &state_.indexRegistry;
+    s.sendContext.random = &random_;
+    s.sendContext.crypto = &crypto_;
+    s.sendContext.messages = &state_.messages;
+    s.sendContext.dataRoot = state_.locations.dataRoot;
+    s.hasUser = [this] {
+      return !state_.settings.ID().empty() || !transport::ReadSmtpRouteSettings(state_.settings, {}).servers.empty();
+    };
+    s.prepareSend = [this] { return PrepareSend(); };
+    s.prepareReceive = [this] { return PrepareReceive(); };
+    s.fileMail = [this] {
+      CommitSent();
+      if (!mail_) return 0;
+      mail_->StartFiling();
+      return mail_->Filing() ? -1 : 0;
+    };
+    s.saveSentRegister = [this] {
+      if (sent_.Modified()) sent_.UpdateFile();
+    };
+    s.playSound = [this](const std::string& name) {
+      if (desk_.hooks().playSound) desk_.hooks().playSound(name);
+    };
+    s.rearmAutoCheck = [this] {
+      QTimer& t = desk_.controller().timers().tmrCheckMail;
+      if (t.isActive()) t.start();
+    };
+    s.ended = [this] {
+      if (run_->SendErrorCode() == transport::teAuthorisation ||
+          run_->ReceiveErrorCode() == transport::teAuthorisation) {
+        // The service refused the password: it is asked again next time.
+        password_.clear();
+        state_.settings.SetPassword("");
+        state_.settings.UpdateFile();
+      }
+      auto& h = desk_.hooks();
+      if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
+    };
+    s.endTimer = &desk_.controller().timers().tmrIP;
+    run_ = new desk::TransferRun(std::move(s), this);
+
+    auto& hooks = desk_.hooks();
+    hooks.startTransfer = [this](desk::TransferKind kind) {
+      // The automatic check: not manual.
+      run_->Start(false, kind != desk::TransferKind::Send, kind != desk::TransferKind::Receive);
+    };
+    hooks.pollTransfer = [this] { run_->OnEndTimer(); };
+    hooks.commitSentMail = [this] { return CommitSent(); };
+    hooks.internetAvailable = [] {
+      // Unknown (no backend, or it has not decided) counts as online.
+      auto* info = QNetworkInformation::instance();
+      if (!info) return true;
+      return info->reachability() != QNetworkInformation::Reachability::Disconnected;
+    };
+    QNetworkInformation::loadDefaultBackend();
+    // Filing belongs to the desk's mail part; it waits while a run adds files to the spool.
+    if (mail_) {
+      mail_->transferRunning = [this] { return run_->Sending() || run_->Receiving(); };
+      connect(mail_, &desk::DeskMail::filingFinished, this,
+              [this](qint64 fresh, bool) { run_->FilingFinished(static_cast<int>(fresh)); });
+    }
+
+    BuildIndicators();
+    connect(run_, &desk::TransferRun::changed, this, [this] { Refresh(); });
+    // The bars read the run's snapshot ten times a second, however fast data comes.
+    refresh_.setInterval(100);
+    connect(&refresh_, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(run_, &desk::TransferRun::started, this, [this] { refresh_.start(); });
+    connect(run_, &desk::TransferRun::ended, this, [this] {
+      refresh_.stop();
+      Refresh();
+    });
+    return run_;
+  }
+
+private:
+  std::optional<transport::SendJob> PrepareSend() {
+    transport::SnapshotInputs in;
+    in.sent = &sent_;
+    in.registry = &state_.indexRegistry;
+    in.random = &random_;
+    in.crypto = &crypto_;
+    in.trashFolder = state_.locations.trash;
+    in.ownFromAddress = OwnFromAddress(state_.settings);
+    if (!transport::HasPendingMail(sent_)) return std::nullopt;
+    transport::SmtpRouteSettings smtp = transport::ReadSmtpRouteSettings(state_.settings, state_.locations.tempFolder);
+    transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
+    for (const auto& w : snap.warnings) state_.messages.QueueMessage(MessageKind::Warning, w);
+    if (!snap.saveError.empty()) {
+      state_.messages.QueueMessage(MessageKind::Error, snap.saveError);
+      return std::nullopt;
+    }
+    if (snap.messages.empty()) return std::nullopt;
+    bool needService = false;
+    for (const auto& m : snap.messages)
+      needService = needService || transport::RouteOf(m, smtp) == transport::SendRoute::Service;
+    if (needService && !ServicePassword()) return std::nullopt;
+    transport::SendJob job;
+    job.messages = std::move(snap.messages);
+    job.service.http = transport::ServiceHttpSettings(state_.locations);
+    job.service.host = transport::ServiceHost(state_.settings);
+    job.service.user = state_.settings.ID();
+    job.service.password = password_;
+    job.service.ownFromAddress = in.ownFromAddress;
+    job.service.tempFolder = state_.locations.tempFolder;
+    job.service.noTags = state_.settings.NoTags();
+    job.withdrawKey = needService && state_.settings.CheckPGP() && !crypto_.Available();
+    job.smtp = std::move(smtp);
+    job.smtp.tempFolder = state_.locations.tempFolder;
+    return job;
+  }
+
+  // The service password: in memory, else saved, else asked. False when the user gave none.
+  bool ServicePassword() {
+    if (password_.empty()) password_ = UnscramblePassword(state_.settings.Password());
+    if (password_.empty()) {
+      bool ok = false;
+      const QString answer = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
+                                                   QStringLiteral("Enter password for Plumadex server"),
+                                                   QLineEdit::Password, QString(), &ok);
+      if (!ok || answer.isEmpty()) return false;
+      password_ = answer.toStdString();
+    }
+    return true;
+  }
+
+  std::unique_ptr<transport::ThreadRecvChain> PrepareReceive() {
+    blocked_ = std::make_unique<incoming::BlockedSenders>();
+    blocked_->Load(state_.locations.dataRoot + std::string(incoming::kBlockedSendersFile));
+    transport::ChainSetup cs;
+    cs.spool = &spool_;
+    cs.leftOnServer = &leftOnServer_;
+    if (blocked_->Size() > 0) {
+      incoming::BlockedSenders* b = blocked_.get();
+      cs.isBlocked = [b](std::string_view key) { return b->IsBlocked(key); };
+    }
+    // Asked on the chain's thread; the question is shown on the main thread.
+    cs.askPassword = [this](const std::string& account) -> std::optional<std::string> {
+      std::optional<std::string> answer;
+      QMetaObject::invokeMethod(
+          this,
+          [&] {
+            bool ok = false;
+            const QString text = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
+                                                       QStringLiteral("Enter password for ") + QString::fromStdString(account),
+                                                       QLineEdit::Password, QString(), &ok);
+            if (ok && !text.isEmpty()) answer = text.toStdString();
+          },
+          Qt::BlockingQueuedConnection);
+      return answer;
+    };
+    auto chain = std::make_unique<transport::ThreadRecvChain>(cs);
+    // The mail service's account first; its password is asked now, on the main thread.
+    if (!state_.settings.ID().empty() && ServicePassword()) {
+      transport::ServiceAccount account;
+      account.user = state_.settings.ID();
+      account.password = password_;
+      account.host = transport::ServiceHost(state_.settings);
+      account.http = transport::ServiceHttpSettings(state_.locations);
+      account.keepOnServer = state_.settings.KeepOnServer();
+      chain->AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
+    }
+    transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
+    return chain;
+  }
+
+  bool CommitSent() {
+    const transport::CommitResult c =
+        transport::CommitSentMail(sent_, state_.indexRegistry, NowDateTime(), crypto_.Available());
+    if (!c.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, c.saveError);
+    return c.changed;
+  }
+
+  void BuildIndicators() {
+    auto* bar = desk_.addToolBar(QStringLiteral("Mail"));
+    bar->setObjectName(QStringLiteral("tbMail"));
+    auto add = [&](const QString& text, const char* name, bool receive, bool send) {
+      QAction* a = bar->addAction(text);
+      a->setObjectName(QLatin1String(name));
+      connect(a, &QAction::triggered, this, [this, receive, send] { run_->Start(true, receive, send); });
+    };
+    add(QStringLiteral("Send and receive mail"), "actSendReceive", true, true);
+    add(QStringLiteral("Receive only"), "actReceive", true, false);
+    add(QStringLiteral("Send only"), "actSend", false, true);
+
+    QStatusBar* sb = desk_.statusBar();
+    auto side = [&](const QString& caption, const char* barName, const char* stopName, desk::TPXProgressBar*& pb,
+                    QToolButton*& stop, QLabel*& connecting) {
+      auto* box = new QWidget(&desk_);
+      auto* lay = new QHBoxLayout(box);
+      lay->setContentsMargins(0, 0, 0, 0);
+      lay->addWidget(new QLabel(caption, box));
+      pb = new desk::TPXProgressBar(box);
+      pb->setObjectName(QLatin1String(barName));
+      pb->setFixedWidth(160);
+      lay->addWidget(pb);
+      connecting = new QLabel(QStringLiteral("Connecting..."), box);
+      lay->addWidget(connecting);
+      stop = new QToolButton(box);
+      stop->setObjectName(QLatin1String(stopName));
+      stop->setText(QStringLiteral("Stop"));
+      lay->addWidget(stop);
+      box->hide();
+      sb->addPermanentWidget(box);
+      return box;
+    };
+    sendBox_ = side(QStringLiteral("Send"), "pbSend", "btnAbortSending", pbSend_, stopSend_, sendConnecting_);
+    receiveBox_ = side(QStringLiteral("Receive"), "pbReceive", "btnAbortReceiving", pbReceive_, stopReceive_,
+                       receiveConnecting_);
+    stopSend_->setToolTip(QStringLiteral("Abort sending"));
+    stopReceive_->setToolTip(QStringLiteral("Abort receiving"));
+    connect(stopSend_, &QToolButton::clicked, this, [this] {
+      stopSend_->hide();
+      run_->StopSend();
+    });
+    connect(stopReceive_, &QToolButton::clicked, this, [this] {
+      stopReceive_->hide();
+      run_->StopReceive();
+    });
+    lblState_ = new QLabel(&desk_);
+    lblState_->setObjectName(QStringLiteral("stbState"));
+    sb->addPermanentWidget(lblState_);
+  }
+
+  void Refresh() {
+    const desk::TransferSnapshot s = run_->Snapshot();
+    auto show = [](QWidget* box, desk::TPXProgressBar* pb, QLabel* connecting, QToolButton* stop, bool on,
+                   bool isConnecting, int64_t pos, int64_t max) {
+      if (!on) {
+        box->hide();
+        stop->show();
+        return;
+      }
+      box->show();
+      connecting->setVisible(isConnecting);
+      pb->setVisible(!isConnecting);
+      pb->SetRange(0, max);
+      pb->SetPosition(pos);
+    };
+    show(sendBox_, pbSend_, sendConnecting_, stopSend_, s.sending, s.sendConnecting, s.sendPosition, s.sendMaximum);
+    show(receiveBox_, pbReceive_, receiveConnecting_, stopReceive_, s.receiving, s.receiveConnecting,
+         s.receivePosition, s.receiveMaximum);
+    lblState_->setText(s.status);
+  }
+
+  desk::TfrmDesk& desk_;
+  desk::DeskState& state_;
+  RandomSource random_;
+  transport::NoCrypto crypto_;
+  TPXIniBase sent_;
+  mailformat::MailSpool spool_;
+  transport::LeftOnServerList leftOnServer_;
+  std::unique_ptr<incoming::BlockedSenders> blocked_;
+  std::string password_;
+  desk::DeskMail* mail_ = nullptr;
+  desk::TransferRun* run_ = nullptr;
+  QTimer refresh_;
+  QWidget* sendBox_ = nullptr;
+  QWidget* receiveBox_ = nullptr;
+  desk::TPXProgressBar* pbSend_ = nullptr;
+  desk::TPXProgressBar* pbReceive_ = nullptr;
+  QToolButton* stopSend_ = nullptr;
+  QToolButton* stopReceive_ = nullptr;
+  QLabel* sendConnecting_ = nullptr;
+  QLabel* receiveConnecting_ = nullptr;
+  QLabel* lblState_ = nullptr;
+};
+
+}  // namespace
+
+desk::TransferRun* InstallTransfers(desk::TfrmDesk& desk, desk::DeskState& state) {
+  auto* host = new TransferHost(desk, state);
+  return host->Make();
+}
+
+}  // namespace px::app

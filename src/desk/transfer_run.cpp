@@ -1,0 +1,252 @@
+#include "desk/transfer_run.h"
+
+#include "foundation/message_queue.h"
+#include "transport/service_protocol.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace px::desk {
+
+namespace {
+
+const QString kServiceName = QStringLiteral("Plumadex server");
+
+QString Transferring(const QString& account) {
+  return QStringLiteral(" Transferring mail... (") + account + QStringLiteral(")");
+}
+
+}  // namespace
+
+TransferRun::TransferRun(TransferSetup setup, QObject* parent) : QObject(parent), setup_(std::move(setup)) {
+  endTimer_ = setup_.endTimer;
+  if (!endTimer_) {
+    ownTimer_ = std::make_unique<QTimer>();
+    endTimer_ = ownTimer_.get();
+    connect(endTimer_, &QTimer::timeout, this, [this] { OnEndTimer(); });
+  }
+  endTimer_->setInterval(500);
+}
+
+TransferRun::~TransferRun() {
+  // A run still going is stopped; the chain's destructor waits for its thread.
+  if (send_ && send_->Running()) {
+    send_->Stop();
+    send_->Wait();
+  }
+  chain_.reset();
+}
+
+std::vector<std::string> TransferRun::ErrorNotices(int receiveCode, int sendCode) {
+  std::vector<std::string> out;
+  for (int code : {receiveCode, sendCode}) {
+    if (code == 0) continue;
+    const std::string text = transport::TransferErrorNotice(code);
+    if (text.empty()) continue;
+    bool seen = false;
+    for (const auto& t : out) seen = seen || t == text;
+    if (!seen) out.push_back(text);
+  }
+  return out;
+}
+
+QString TransferRun::NewMailStatus(int total) {
+  return QStringLiteral(" %1 new message(s)").arg(total);
+}
+
+void TransferRun::setStatus(const QString& text) {
+  snap_.status = text;
+}
+
+bool TransferRun::Start(bool manual, bool receive, bool send) {
+  if (setup_.hasUser && !setup_.hasUser()) return false;
+  if (send && !sending_) stopSend_ = false;
+  reportEvenZero_ = manual && receive;
+  if (receive) {
+    if (!receiving_) startReceive();
+  } else if (!receiving_) {
+    receiveCode_ = 0;
+  }
+  if (send) {
+    if (!sending_) startSend();
+  } else if (!sending_) {
+    sendCode_ = 0;
+  }
+  if (!endTimer_->isActive()) {
+    statusBefore_ = snap_.status;
+    endTimer_->start();
+  }
+  emit started();
+  emit changed();
+  return true;
+}
+
+void TransferRun::startReceive() {
+  stopReceive_ = false;
+  receiveCode_ = 0;
+  lastReport_ = {};
+  chain_ = setup_.prepareReceive ? setup_.prepareReceive() : nullptr;
+  if (!chain_ || chain_->LinkCount() == 0) {
+    chain_.reset();
+    return;
+  }
+  receiving_ = true;
+  snap_.receiving = true;
+  snap_.receiveConnecting = false;
+  snap_.receivePosition = 0;
+  snap_.receiveMaximum = 0;
+  snap_.receiveAccount = -1;
+  auto* chain = chain_.get();
+  connect(chain, &transport::ThreadRecvChain::accountStarted, this, [this](int index, const QString& account) {
+    snap_.receiveAccount = index;
+    snap_.receiveConnecting = true;
+    snap_.receivePosition = 0;
+    snap_.receiveMaximum = 0;
+    setStatus(QStringLiteral(" Connecting... (") + account + QStringLiteral(")"));
+    emit changed();
+  });
+  connect(chain, &transport::ThreadRecvChain::receiveStarting, this, [this, chain](int index, qint64 total) {
+    snap_.receiveConnecting = false;
+    snap_.receivePosition = 0;
+    snap_.receiveMaximum = total;
+    setStatus(Transferring(QString::fromStdString(chain->AccountName(index))));
+    emit changed();
+  });
+  connect(chain, &transport::ThreadRecvChain::progress, this, [this](int, qint64 position) {
+    snap_.receivePosition = std::min<int64_t>(position, std::max<int64_t>(snap_.receiveMaximum, position));
+  });
+  connect(chain, &transport::ThreadRecvChain::receiveFinished, this, [this](int) {
+    snap_.receiveConnecting = false;
+    emit changed();
+  });
+  connect(chain, &transport::ThreadRecvChain::finished, this, [this] { onChainFinished(); });
+  chain_->Start();
+}
+
+void TransferRun::onChainFinished() {
+  if (!chain_) return;
+  lastReport_ = chain_->Report();
+  receiveCode_ = lastReport_.errorCode;
+  if (lastReport_.stopped) stopReceive_ = true;
+  receiving_ = false;
+  snap_.receiving = false;
+  snap_.receiveConnecting = false;
+  snap_.receiveAccount = -1;
+  emit changed();
+}
+
+void TransferRun::startSend() {
+  std::optional<transport::SendJob> job = setup_.prepareSend ? setup_.prepareSend() : std::nullopt;
+  if (!job || job->messages.empty()) return;
+  send_ = std::make_unique<transport::SendRun>(setup_.sendContext);
+  connect(send_.get(), &transport::SendRun::uploadStarting, this, [this](int, qint64) {
+    snap_.sendConnecting = false;
+    setStatus(Transferring(kServiceName));
+    emit changed();
+  });
+  connect(send_.get(), &transport::SendRun::progress, this, [this](qint64 done, qint64 total) {
+    snap_.sendMaximum = total;
+    snap_.sendPosition = std::min(done, total);
+  });
+  connect(send_.get(), &transport::SendRun::finished, this, [this](int code) { onSendFinished(code); });
+  snap_.sendPosition = 0;
+  snap_.sendMaximum = 0;
+  for (const auto& m : job->messages) snap_.sendMaximum += static_cast<int64_t>(m.estimate);
+  if (!send_->Start(std::move(*job))) {
+    send_.reset();
+    return;
+  }
+  sending_ = true;
+  snap_.sending = true;
+  snap_.sendConnecting = true;
+  setStatus(QStringLiteral(" Connecting... (") + kServiceName + QStringLiteral(")"));
+}
+
+void TransferRun::onSendFinished(int code) {
+  sendCode_ = code;
+  if (send_ && send_->Stopped()) stopSend_ = true;
+  sending_ = false;
+  snap_.sending = false;
+  snap_.sendConnecting = false;
+  emit changed();
+}
+
+void TransferRun::StopSend() {
+  if (!sending_ || !send_) return;
+  stopSend_ = true;
+  send_->Stop();
+}
+
+void TransferRun::StopReceive() {
+  if (!receiving_ || !chain_) return;
+  stopReceive_ = true;
+  chain_->Stop();
+}
+
+void TransferRun::Skip() {
+  if (receiving_ && chain_) chain_->Skip();
+}
+
+bool TransferRun::OnEndTimer() {
+  if (sending_ || receiving_) return false;
+  endTimer_->stop();
+  send_.reset();
+  chain_.reset();
+  if (setup_.saveSentRegister) setup_.saveSentRegister();
+  const int filed = setup_.fileMail ? setup_.fileMail() : 0;
+
+  if (!stopReceive_ && !stopSend_ && setup_.messages) {
+    for (const auto& text : ErrorNotices(receiveCode_, sendCode_))
+      setup_.messages->QueueMessage(MessageKind::Error, text);
+    const std::string mark(1, kConnectionNotice);
+    if (!lastReport_.connectFailures.empty())
+      setup_.messages->QueueMessage(MessageKind::Error, mark + "Cannot connect to " + lastReport_.connectFailures +
+                                                            ". Please check external e-mail settings.");
+    if (!lastReport_.receiveFailures.empty())
+      setup_.messages->QueueMessage(MessageKind::Error, mark + "An error occurred during communication with " +
+                                                            lastReport_.receiveFailures + ". Try connecting again.");
+  }
+  if (!lastReport_.listSaveError.empty() && setup_.messages)
+    setup_.messages->QueueMessage(MessageKind::Error, lastReport_.listSaveError);
+
+  snap_.sending = snap_.receiving = false;
+  snap_.sendPosition = snap_.sendMaximum = snap_.receivePosition = snap_.receiveMaximum = 0;
+  awaitingFiling_ = filed < 0;
+  if (filed >= 0) countNewMail(filed);
+  if (setup_.rearmAutoCheck) setup_.rearmAutoCheck();
+  if (setup_.ended) setup_.ended();
+  emit changed();
+  emit ended();
+  return true;
+}
+
+void TransferRun::countNewMail(int filed) {
+  lastNew_ = filed;
+  newMailTotal_ += filed;
+  if (reportEvenZero_ || filed > 0) {
+    if (filed > 0 && setup_.playSound) setup_.playSound("MailBeep");
+    setStatus(NewMailStatus(newMailTotal_));
+  } else {
+    // An automatic check that found nothing leaves the status as it was before the run.
+    setStatus(statusBefore_);
+  }
+}
+
+void TransferRun::FilingFinished(int newMessages) {
+  if (!awaitingFiling_) return;
+  awaitingFiling_ = false;
+  countNewMail(newMessages);
+  emit changed();
+}
+
+bool TransferRun::WaitEnded(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (Active() && t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!ownTimer_ && !sending_ && !receiving_) OnEndTimer();
+  }
+  return !Active();
+}
+
+}  // namespace px::desk

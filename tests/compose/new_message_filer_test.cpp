@@ -1,0 +1,184 @@
+// Filing a queued message: documents, one message id, flags, sent.ini, Send Now, and the
+// replacement of a re-edited message only after the new version is filed.
+#include "compose/new_message_filer.h"
+#include "foundation/strings.h"
+#include "store/ops_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace px::compose {
+namespace {
+
+using store::test::OpsFixture;
+
+struct FilerTest : OpsFixture {
+  std::string scratch;
+  std::vector<std::string> sendRuns;
+  FilerServices Services() {
+    FilerServices s;
+    s.ops = ops.get();
+    s.messages = &messages;
+    s.dataRoot = home.path("data/");
+    s.documentsFolder = docs;
+    s.defaultSender = "\"Me\" <me>";
+    s.sendNow = [this](const std::string& base) { sendRuns.push_back(base); };
+    return s;
+  }
+  std::string Body(const std::string& name, const std::string& bytes) {
+    scratch = home.path("tmp/");
+    px::test::makeDirs(scratch);
+    px::test::writeFile(scratch + name, bytes);
+    return scratch + name;
+  }
+  TNewMessageRec Record(const std::string& folder) {
+    TNewMessageRec r;
+    r.modified = true;
+    r.Subject = "Hello";
+    r.To = "ann@x.org";
+    r.Charset = "US-ASCII";
+    r.BodyFile = Body("PX1.txt", "Hi Ann\r\n");
+    r.Document = folder + "New message.txt";
+    return r;
+  }
+};
+
+TEST_F(FilerTest, BodyAndAttachmentsBecomeOneOutgoingMessage) {
+  const std::string folder = dir("Mail");
+  doc(folder, "notes.txt", "in the folder already", {"Title=My notes"});
+  const std::string outside = Body("report.pdf", "%PDF");
+  TNewMessageRec r = Record(folder);
+  r.Attachments = {outside, folder + "notes.txt"};
+  r.Cc = "carl@x.org";
+  r.From = "work@x.org";
+  r.Original = "R," + folder + "orig.txt";
+  const FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.documents, (StringList{"Hello.txt", "report.pdf", "notes.txt"}));
+  EXPECT_EQ(px::test::readFile(folder + "Hello.txt"), "Hi Ann\r\n");
+  EXPECT_FALSE(exists(r.BodyFile));  // the scratch body is gone once filed
+  EXPECT_TRUE(exists(outside));      // attachments outside the folder are copied, not moved
+  for (size_t i = 0; i < m.documents.size(); ++i) {
+    const std::string& s = m.documents[i];
+    EXPECT_EQ(value(folder, s, "MsgID"), FormatSeriesId(m.seriesBase, static_cast<int>(i + 1), 3)) << s;
+    EXPECT_EQ(value(folder, s, "Flags"), "9216") << s;  // outgoing + pending
+    EXPECT_EQ(value(folder, s, "Address"), "ann@x.org");
+    EXPECT_EQ(value(folder, s, "Cc"), "carl@x.org");
+    EXPECT_EQ(value(folder, s, "From"), "work@x.org");
+    EXPECT_EQ(value(folder, s, "Charset"), "US-ASCII");
+    EXPECT_EQ(value(folder, s, "Original"), "R," + folder + "orig.txt");
+    const std::string link = std::string(store::kLinkPrefix) + value(folder, s, "MsgID");
+    EXPECT_EQ(this->sent->ReadString(link, "Path", ""), folder);
+    EXPECT_EQ(this->sent->ReadString(link, "ID", ""), s);
+  }
+  EXPECT_EQ(value(folder, "notes.txt", "Title"), "My notes");
+  EXPECT_TRUE(sendRuns.empty());  // Send Later
+}
+
+TEST_F(FilerTest, SendNowStartsARunAndDraftsAreNotSent) {
+  const std::string folder = dir("Out");
+  TNewMessageRec r = Record(folder);
+  r.SendNow = true;
+  FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(sendRuns, (std::vector<std::string>{m.seriesBase}));
+
+  TNewMessageRec d = Record(folder);
+  d.To.clear();
+  d.Draft = true;
+  d.SendNow = true;
+  m = FileNewMessage(d, Services());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(sendRuns.size(), 1u);
+  EXPECT_EQ(value(folder, m.documents[0], "Flags"), std::to_string(0x2400 | 0x4000));
+
+  FilerServices offline = Services();
+  offline.offline = true;
+  TNewMessageRec o = Record(folder);
+  o.SendNow = true;
+  ASSERT_TRUE(FileNewMessage(o, offline).ok);
+  EXPECT_EQ(sendRuns.size(), 1u);
+}
+
+TEST_F(FilerTest, EmptySubjectWithOneAttachmentNamesTheMessageAfterIt) {
+  const std::string folder = dir("S");
+  TNewMessageRec r = Record(folder);
+  ComposeModel model(ComposeEnv{});
+  OpenRequest req;
+  req.path = folder + "x.txt";
+  model.Open(req);
+  model.to = "ann@x.org";
+  model.AddAttachments({Body("report.pdf", "%PDF")});
+  r.Subject = model.RecordSubject({});
+  r.Attachments = model.attachments;
+  const FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.documents[0], "report.txt");
+}
+
+TEST_F(FilerTest, ReEditedDraftIsReplacedOnlyAfterTheNewVersionIsFiled) {
+  const std::string folder = dir("Drafts");
+  TNewMessageRec first = Record(folder);
+  first.Draft = true;
+  first.Attachments = {Body("keep.pdf", "%PDF")};
+  const FiledMessage v1 = FileNewMessage(first, Services());
+  ASSERT_TRUE(v1.ok);
+  const std::string oldId = value(folder, "Hello.txt", "MsgID");
+
+  // The user reopens the draft, keeps the attachment, changes the text.
+  TNewMessageRec second = Record(folder);
+  second.BodyFile = Body("PX2.txt", "Hi again\r\n");
+  second.Document = folder + "Hello.txt";
+  second.ReplacesMsgID = oldId;
+  second.Attachments = {folder + "keep.pdf"};
+  const FiledMessage v2 = FileNewMessage(second, Services());
+  ASSERT_TRUE(v2.ok);
+  EXPECT_FALSE(exists(folder + "Hello.txt"));
+  ASSERT_EQ(v2.documents.size(), 2u);
+  EXPECT_EQ(px::test::readFile(folder + v2.documents[0]), "Hi again\r\n");
+  EXPECT_TRUE(exists(folder + "keep.pdf"));
+  EXPECT_EQ(SeriesBase(value(folder, "keep.pdf", "MsgID")), v2.seriesBase);
+  // Sent now, not a draft any more: every part is pending, the reused one too.
+  EXPECT_EQ(std::stoi(value(folder, "keep.pdf", "Flags")) & 0x4400, 0x0400);
+  EXPECT_EQ(value(folder, v2.documents[0], "Flags"), "9216");
+  EXPECT_FALSE(this->sent->SectionExists(std::string(store::kLinkPrefix) + oldId));
+
+  // When the new version cannot be filed the old one stays.
+  TNewMessageRec broken = Record(folder);
+  broken.BodyFile = scratch + "missing.txt";
+  broken.Document = folder + v2.documents[0];
+  broken.ReplacesMsgID = value(folder, v2.documents[0], "MsgID");
+  EXPECT_FALSE(FileNewMessage(broken, Services()).ok);
+  EXPECT_TRUE(exists(folder + v2.documents[0]));
+  EXPECT_EQ(value(folder, v2.documents[0], "MsgID"), broken.ReplacesMsgID);
+}
+
+TEST_F(FilerTest, UnchangedDocumentIsSentAsItself) {
+  const std::string folder = dir("Docs");
+  doc(folder, "plan.txt", "the plan", {"Title=Plan"});
+  TNewMessageRec r = Record(folder);
+  r.modified = false;
+  r.Document = folder + "plan.txt";
+  r.Subject = "Plan";
+  const FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  ASSERT_EQ(m.documents, (StringList{"plan.txt"}));
+  EXPECT_EQ(value(folder, "plan.txt", "Flags"), "9216");
+  EXPECT_EQ(value(folder, "plan.txt", "From"), "\"Me\" <me>");
+}
+
+TEST_F(FilerTest, FolderWithoutWriteAccessFilesInTheDataRoot) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes everywhere";
+  const std::string folder = dir("Locked");
+  ::chmod(folder.c_str(), 0500);
+  px::test::makeDirs(home.path("data/"));
+  const FiledMessage m = FileNewMessage(Record(folder), Services());
+  ::chmod(folder.c_str(), 0700);
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.folder, home.path("data/"));
+  EXPECT_NE(lastMessage().find("You cannot create files in that folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace px::compose

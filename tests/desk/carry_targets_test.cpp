@@ -1,0 +1,100 @@
+// Copy to... and Move to...: what the selection takes along and which folders may receive it.
+#include <gtest/gtest.h>
+
+#include "desk/carry_targets.h"
+#include "desk/grid_model.h"
+
+namespace px::desk {
+namespace {
+
+using store::DocRecord;
+using store::DocRows;
+
+DocRecord Rec(std::string title, std::string ext, double date, int flags = 0, std::string msgId = "") {
+  DocRecord r;
+  r.folder = "/d/";
+  r.title = std::move(title);
+  r.ext = std::move(ext);
+  r.name = r.title + "." + r.ext;
+  r.date = date;
+  r.flags = flags;
+  r.msgId = std::move(msgId);
+  return r;
+}
+
+// Rows as listed: a newer document, a received message with two attachments, an older one.
+GridModel Mailbox() {
+  DocRows rows;
+  rows.push_back(Rec("old", "doc", 100));
+  rows.push_back(Rec("Hello", "txt", 200, store::dfReceivedMail, "B1:001/003"));
+  rows.push_back(Rec("a", "pdf", 200, 0x1001, "B1:002/003"));
+  rows.push_back(Rec("b", "jpg", 200, 0x1001, "B1:003/003"));
+  rows.push_back(Rec("new", "doc", 300));
+  GridModel m;
+  m.SetRows(std::move(rows), {GridTab::Files, -1});
+  return m;
+}
+
+std::vector<std::string> Names(const store::Selection& sel) {
+  std::vector<std::string> out;
+  for (const auto& s : sel) out.push_back(s.name);
+  return out;
+}
+
+TEST(CarrySelection, CollapsedMessageTakesItsHiddenParts) {
+  GridModel m = Mailbox();
+  ASSERT_TRUE(m.ToggleCollapse(1).has_value());  // collapse the message
+  m.SetSelected(1, true);
+  m.SetSelected(0, true);
+  EXPECT_EQ(Names(SelectionWithHiddenParts(m.rows())),
+            (std::vector<std::string>{"new.doc", "Hello.txt", "a.pdf", "b.jpg"}));
+}
+
+TEST(CarrySelection, OpenMessageTakesOnlyWhatIsSelected) {
+  GridModel m = Mailbox();
+  m.SetSelected(1, true);
+  m.SetSelected(3, true);
+  EXPECT_EQ(Names(SelectionWithHiddenParts(m.rows())), (std::vector<std::string>{"Hello.txt", "b.jpg"}));
+  // A lone part of an open message goes alone.
+  GridModel n = Mailbox();
+  n.SetSelected(2, true);
+  EXPECT_EQ(Names(SelectionWithHiddenParts(n.rows())), (std::vector<std::string>{"a.pdf"}));
+}
+
+TEST(CarryTarget, RefusesWhatCannotReceive) {
+  TreeNode folder{.caption = "A", .path = "/docs/A/", .image = niFolder};
+  TreeNode restricted{.caption = "R", .path = "/docs/R/", .image = niFolder, .restricted = true};
+  TreeNode shell{.caption = "My Computer", .path = "", .image = niComputer};
+  TreeNode fav{.caption = "Favorites", .path = "/data/fav/", .image = niFavorites};
+  TreeNode trash{.caption = "Trash", .path = "/docs/TRASH/", .image = niTrashEmpty};
+  TreeNode inner{.caption = "B", .path = "/docs/A/B/", .image = niFolder};
+  const std::vector<std::string> none;
+  struct Case {
+    const TreeNode* target;
+    std::vector<std::string> sources, folders;
+    bool move, allowed;
+  } cases[] = {
+      {&folder, {"/docs/"}, none, true, true},
+      {&folder, {"/docs/"}, none, false, true},
+      {&trash, {"/docs/"}, none, true, true},
+      {nullptr, {"/docs/"}, none, false, false},
+      {&restricted, {"/docs/"}, none, false, false},
+      {&shell, {"/docs/"}, none, false, false},
+      {&fav, {"/docs/"}, none, false, false},
+      // Moving into the folder the files are in does nothing; copying there makes copies.
+      {&folder, {"/docs/A/"}, none, true, false},
+      {&folder, {"/docs/A/"}, none, false, true},
+      {&folder, {"/docs/A/", "/docs/"}, none, true, true},
+      // A folder cannot go into itself or below itself.
+      {&folder, {"/docs/"}, {"/docs/A/"}, true, false},
+      {&inner, {"/docs/"}, {"/docs/A/"}, false, false},
+      {&inner, {"/docs/"}, {"/docs/AB/"}, false, true},
+  };
+  for (const auto& c : cases) {
+    const std::string refusal = CarryTargetRefusal(c.target, c.sources, c.folders, c.move);
+    EXPECT_EQ(refusal.empty(), c.allowed) << (c.target ? c.target->path : "null") << " move=" << c.move;
+  }
+}
+
+}  // namespace
+}  // namespace px::desk
