@@ -20,4 +20,9 @@ public:
   void CloseBox() override {}
 };
 
+// A command has no event loop and no timers: its messages are printed as soon as they are queued.
+inline void PrintAsQueued(MessageQueue& messages) {
+  messages.SetWakeUp([&messages] { messages.ShowQueuedMessages(); });
+}
+
 }  // namespace px::cli

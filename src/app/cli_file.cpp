@@ -72,6 +72,7 @@ int FileWaitingMail(bool quiet) {
   MakeDataFolders(loc);
   StderrPresenter presenter;
   MessageQueue messages(&presenter);
+  messages.SetWakeUp([&messages] { messages.ShowQueuedMessages(); });
   store::IniRegistry registry;
   RandomSource random;
   store::UnreadList unread;

@@ -81,6 +81,8 @@ struct Store {
   std::map<std::string, std::unique_ptr<TPXIniFile>> open;
 
   explicit Store(CollisionAction onCollision) {
+    // No event loop and no timers here: a message is printed as soon as it is queued.
+    messages.SetWakeUp([this] { messages.ShowQueuedMessages(); });
     MakeDataFolders(loc);
     // What an earlier run left behind when it was stopped half-way.
     SweepLeftovers(loc.documents, registry, std::time(nullptr));

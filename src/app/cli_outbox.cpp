@@ -44,6 +44,7 @@ int runOutbox(const Args& args) {
   MakeDataFolders(loc);
   StderrPresenter presenter;
   MessageQueue messages(&presenter);
+  PrintAsQueued(messages);
   Settings settings(loc.UserIni());
   IniRegistry registry;
   RandomSource random;

@@ -32,6 +32,7 @@ int runSend(const Args& args) {
   MakeDataFolders(loc);
   StderrPresenter presenter;
   MessageQueue messages(&presenter);
+  PrintAsQueued(messages);
   Settings settings(loc.UserIni());
   store::IniRegistry registry;
   RandomSource random;

@@ -115,9 +115,10 @@ public:
     ops.registry = &state_.indexRegistry;
     ops.random = &random_;
     ops.messages = &state_.messages;
-    ops.unread = state_.unreadList;
-    ops.newMail = state_.newMailList;
-    ops.sent = state_.sentIni;
+    ops.unread = state_.unreadList.get();
+    ops.newMail = state_.newMailList.get();
+    ops.sent = state_.sentIni.get();
+    ops.running = &state_.busy;
     ops.documentsFolder = state_.locations.documents;
     ops.trashFolder = state_.locations.trash;
     ops.contactsFolder = state_.locations.contacts;

@@ -1,6 +1,9 @@
 // plumadex: the desktop program.
+#include "app/address_setup_glue.h"
+#include "app/contacts_glue.h"
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
+#include "app/options_glue.h"
 #include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -78,20 +81,25 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) state.arguments.emplace_back(argv[i]);
   px::ui::MessageBoxPresenter presenter;
   state.messages.SetPresenter(&presenter);
+  px::ui::ShowFromEventLoop(state.messages, &app);
 
   px::desk::DeskOptions options;
   options.eventLog = qEnvironmentVariable("PLUMADEX_EVENT_LOG").toStdString();
   px::desk::TfrmDesk desk(state, std::move(options));
+  px::app::InstallAddressSetup(desk, state);  // before the start-up timer fires
   if (desk.startResult() != px::desk::DeskController::StartResult::Run) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
+  px::app::InstallContacts(desk, state);
   px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
   px::app::InstallTransfers(desk, state);
+  px::app::InstallOptions(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();
+  state.messages.SetWakeUp(nullptr);
   state.messages.SetPresenter(nullptr);
   return rc;
 }

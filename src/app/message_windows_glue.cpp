@@ -40,7 +40,7 @@ private:
   void startNext() {
     if (waiting_.empty() || !state_.sentIni) return;
     transport::SnapshotInputs in;
-    in.sent = state_.sentIni;
+    in.sent = state_.sentIni.get();
     in.registry = &state_.indexRegistry;
     in.random = &random_;
     in.crypto = &crypto_;
@@ -68,7 +68,7 @@ private:
     job.service.noTags = state_.settings.NoTags();
     std::fill(password.begin(), password.end(), '\0');
     transport::SendContext ctx;
-    ctx.sent = state_.sentIni;
+    ctx.sent = state_.sentIni.get();
     ctx.registry = &state_.indexRegistry;
     ctx.random = &random_;
     ctx.crypto = &crypto_;
@@ -124,9 +124,9 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
   };
   // The lists and sent.ini exist only once the desk has initialised.
   cfg.refreshServices = [&state](store::OpServices& s) {
-    s.unread = state.unreadList;
-    s.newMail = state.newMailList;
-    s.sent = state.sentIni;
+    s.unread = state.unreadList.get();
+    s.newMail = state.newMailList.get();
+    s.sent = state.sentIni.get();
     s.ownFromAddress = state.ownFromAddress;
   };
   auto* windows = new MessageWindows(std::move(cfg), &desk);

@@ -7,6 +7,7 @@
 #include "store/leftover_sweep.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
+#include "transport/address_setup.h"
 
 #include <ctime>
 #include <QDateTime>
@@ -273,13 +274,15 @@ void DeskController::initSteps() {
   state_.userId = s.ID();
 
   step(15);
-  if (state_.userId.empty() || state_.checkVersionMarker) {
+  if (transport::NeedsAddressSetup(s, state_.checkVersionMarker)) {
     Call(hooks_.runAddressSetup);
     state_.userId = s.ID();
   }
 
   step(16);
-  if (state_.userId.empty()) state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
+  // A user of their own mail accounts only has chosen to go without a service address.
+  if (state_.userId.empty() && !transport::OwnAccountsOnly(s))
+    state_.messages.QueueMessage(MessageKind::Warning, kNoAddress);
 
   step(17);
   if (state_.checkVersionMarker && !state_.userId.empty() && CallOr(hooks_.runVersionCheck, false))
@@ -298,21 +301,18 @@ void DeskController::initSteps() {
   step(21);
   // What an earlier run left behind when it was stopped half-way.
   store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
-  unread_ = std::make_unique<store::UnreadList>();
-  newMail_ = std::make_unique<store::NewMailList>();
-  newMail_->Load(state_.locations.NewMailList());
-  state_.unreadList = unread_.get();
-  state_.newMailList = newMail_.get();
+  state_.unreadList = std::make_unique<store::UnreadList>();
+  state_.newMailList = std::make_unique<store::NewMailList>();
+  state_.newMailList->Load(state_.locations.NewMailList());
   Call(hooks_.createLists);
   step(22);
   Call(hooks_.startThreads);
   step(23);
-  sent_ = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
-  state_.sentIni = sent_.get();
+  state_.sentIni = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
   {
     // The folders the tree marks as holding pending mail.
     store::PendingFolders pending;
-    const IniStatus st = store::RefreshPendingFolders(*sent_, pending);
+    const IniStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.pendingFolders.assign(pending.Folders().begin(), pending.Folders().end());
   }
@@ -321,7 +321,7 @@ void DeskController::initSteps() {
   Call(hooks_.bindShellFolders);
 
   step(25);
-  guarded(25, [this] { unread_->Load(state_.locations.UnreadList()); });
+  guarded(25, [this] { state_.unreadList->Load(state_.locations.UnreadList()); });
   guarded(25, hooks_.loadUnreadList);
   guarded(25, hooks_.buildTrees);
   guarded(25, hooks_.syncContacts);
@@ -461,10 +461,19 @@ void DeskController::fileWelcomeMessages() {
 
 void DeskController::OnClock() {
   Call(hooks_.showClock);
-  if (CallOr(hooks_.filesTabShown, false) && timers_.tmrTraffic.isActive()) Call(hooks_.checkFolderChanges);
+  // The folder watch waits while an operation or a run changes the folders.
+  if (!state_.busy && CallOr(hooks_.filesTabShown, false) && timers_.tmrTraffic.isActive())
+    Call(hooks_.checkFolderChanges);
 }
 
 void DeskController::runTraffic(bool reportErrors) {
+  // Filing waits while an operation runs; the next interval tries again.
+  if (state_.busy) return;
+  state_.busy = true;
+  struct Busy {
+    bool& flag;
+    ~Busy() { flag = false; }
+  } busy{state_.busy};
   try {
     bool changed = CallOr(hooks_.fileReceivedMail, false);
     changed = CallOr(hooks_.commitSentMail, false) || changed;
@@ -543,21 +552,18 @@ void DeskController::Destroy() {
   guarded(0, hooks_.deleteImportScratch);
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
-  state_.sentIni = nullptr;
-  if (sent_) {
-    const IniStatus st = sent_->Release();
+  if (state_.sentIni) {
+    const IniStatus st = state_.sentIni->Release();
     if (!st.ok()) Log("sent.ini: " + st.message);
-    sent_.reset();
+    state_.sentIni.reset();
   }
   guarded(0, hooks_.freeLists);
   guarded(0, hooks_.saveUnreadList);
   guarded(0, hooks_.saveNewMailList);
-  if (unread_) unread_->Save(state_.locations.UnreadList());
-  if (newMail_) newMail_->Save(state_.locations.NewMailList());
-  state_.unreadList = nullptr;
-  state_.newMailList = nullptr;
-  unread_.reset();
-  newMail_.reset();
+  if (state_.unreadList) state_.unreadList->Save(state_.locations.UnreadList());
+  if (state_.newMailList) state_.newMailList->Save(state_.locations.NewMailList());
+  state_.unreadList.reset();
+  state_.newMailList.reset();
   RemoveTempFolder(state_.locations);
   guarded(0, hooks_.closeHelp);
   instance_.reset();

@@ -148,9 +148,6 @@ private:
   DeskTimers timers_;
   std::unique_ptr<platform::SingleInstance> instance_;
   // The process-wide lists and the outgoing register, shared through the state.
-  std::unique_ptr<store::UnreadList> unread_;
-  std::unique_ptr<store::NewMailList> newMail_;
-  std::unique_ptr<store::TPXIniFile> sent_;
   std::vector<int> trace_;
   std::vector<std::string> deferred_;
   int64_t splashShownAt_ = -1;  // not yet shown

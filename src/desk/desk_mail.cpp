@@ -47,9 +47,9 @@ bool DeskMail::StartFiling() {
   incoming::FilingServices s;
   s.registry = &state_.indexRegistry;
   s.random = &random_;
-  s.unread = state_.unreadList;
-  s.newMail = state_.newMailList;
-  s.sent = state_.sentIni;
+  s.unread = state_.unreadList.get();
+  s.newMail = state_.newMailList.get();
+  s.sent = state_.sentIni.get();
   s.messages = &state_.messages;
   s.spoolFolder = state_.locations.inbox;
   s.documentsFolder = state_.locations.documents;

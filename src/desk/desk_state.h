@@ -8,16 +8,14 @@
 #include "platform/mail_client.h"
 #include "platform/registry.h"
 #include "store/index_file.h"
+#include "store/newmail_list.h"
+#include "store/unread_list.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace px::store {
-class UnreadList;
-class NewMailList;
-}  // namespace px::store
 namespace px::contacts {
 class AddressMap;
 }
@@ -62,11 +60,13 @@ struct DeskState {
   // The mailto handler taken over at start-up and given back at exit.
   std::optional<platform::DefaultMailClient> mailClient;
 
-  // Lists and engines other subsystems build; owned by the desk, set during start-up.
-  store::UnreadList* unreadList = nullptr;
-  store::NewMailList* newMailList = nullptr;
-  store::TPXIniFile* sentIni = nullptr;    // sent.ini, open for the whole run
+  // The process-wide lists, owned here and nowhere else: made during start-up (the desk
+  // controller's step 21 and 23), saved and dropped at shutdown.
+  std::unique_ptr<store::UnreadList> unreadList;
+  std::unique_ptr<store::NewMailList> newMailList;
+  std::unique_ptr<store::TPXIniFile> sentIni;  // sent.ini, open for the whole run
   std::vector<std::string> pendingFolders; // folders holding pending mail
+  // Engines other subsystems build; owned by them, set during start-up.
   contacts::AddressMap* addressMap = nullptr;
   incoming::BlockedSenders* blockedSenders = nullptr;  // read by the receive workers too
   skins::SkinEngine* skinEngine = nullptr;

@@ -195,15 +195,20 @@ bool TransferRun::OnEndTimer() {
   const int filed = setup_.fileMail ? setup_.fileMail() : 0;
 
   if (!stopReceive_ && !stopSend_ && setup_.messages) {
-    for (const auto& text : ErrorNotices(receiveCode_, sendCode_))
+    // The end of a run is a safe point (a timer of the event loop): each notice is shown before
+    // the next is queued, so a later notice never replaces an earlier one still waiting (both
+    // directions' failures are seen).
+    auto notify = [this](const std::string& text) {
       setup_.messages->QueueMessage(MessageKind::Error, text);
+      setup_.messages->ShowQueuedMessages();
+    };
+    for (const auto& text : ErrorNotices(receiveCode_, sendCode_)) notify(text);
     const std::string mark(1, kConnectionNotice);
     if (!lastReport_.connectFailures.empty())
-      setup_.messages->QueueMessage(MessageKind::Error, mark + "Cannot connect to " + lastReport_.connectFailures +
-                                                            ". Please check external e-mail settings.");
+      notify(mark + "Cannot connect to " + lastReport_.connectFailures + ". Please check external e-mail settings.");
     if (!lastReport_.receiveFailures.empty())
-      setup_.messages->QueueMessage(MessageKind::Error, mark + "An error occurred during communication with " +
-                                                            lastReport_.receiveFailures + ". Try connecting again.");
+      notify(mark + "An error occurred during communication with " + lastReport_.receiveFailures +
+             ". Try connecting again.");
   }
   if (!lastReport_.listSaveError.empty() && setup_.messages)
     setup_.messages->QueueMessage(MessageKind::Error, lastReport_.listSaveError);

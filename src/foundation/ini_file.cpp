@@ -3,6 +3,7 @@
 #include "foundation/text_case.h"
 
 #include <QDebug>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
@@ -112,6 +113,11 @@ TPXIniBase::TPXIniBase(std::string path) : fileName_(std::move(path)) {
   loadLocked();
 }
 
+TPXIniBase::TPXIniBase(std::string path, Kind kind) : fileName_(std::move(path)), kind_(kind) {
+  std::lock_guard lock(mutex_);
+  loadLocked();
+}
+
 TPXIniBase::~TPXIniBase() = default;
 
 bool TPXIniBase::KeyLess::operator()(std::string_view a, std::string_view b) const {
@@ -125,12 +131,19 @@ void TPXIniBase::loadLocked() {
   modified_ = false;
   loadStatus_ = IniStatus::Ok();
   std::string text;
-  IniStatus st = ReadWholeFile(fileName_, text, kMaxIniFileSize);
+  IniStatus st = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex);
   if (st.error == ENOENT) return;  // a missing index reads as empty
   if (!st.ok()) {
     loadStatus_ = st;
     qWarning("%s", st.message.c_str());
     return;
+  }
+  // Editors on other systems save INI files as UTF-16 with a byte order mark; the program keeps
+  // them as 8-bit text (UTF-8), the form they are written back in.
+  if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+    QStringDecoder decode(text[0] == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString wide = decode(QByteArrayView(text.data() + 2, static_cast<qsizetype>(text.size() - 2)));
+    text = wide.toStdString();
   }
   parseLocked(std::move(text));
 }
@@ -430,7 +443,7 @@ IniStatus TPXIniBase::saveLocked() {
     // The file could not be read: writing our partial copy over it would lose its contents.
     return loadStatus_;
   }
-  IniStatus st = SaveFileAtomic(fileName_, Text());
+  IniStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
   if (st.ok()) modified_ = false;
   return st;
 }

@@ -35,10 +35,13 @@ struct IniStatus {
 // Atomic save and whole-file read (also for other files the program rewrites).
 // SaveFileAtomic writes a temporary file beside `path`, flushes it to disk and renames it over
 // `path`, keeping the mode of an existing file; on failure the old file is left as it was.
-IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes);
+// With `followLinks` false a symbolic link at `path` is replaced, never written through.
+IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks = true);
 // Reads the whole file; error ENOENT when it does not exist, EFBIG when it is larger than
-// `maxSize` bytes.
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX);
+// `maxSize` bytes, EINVAL when it is not a regular file (a FIFO, a device, a folder: never
+// waited on). With `noFollow` a symbolic link is not followed and reads as ELOOP.
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX,
+                        bool noFollow = false);
 // Largest INI file that is loaded (a 100,000-entry mail folder needs about 30 MB). A bigger
 // file reads as empty, reports EFBIG and is never overwritten.
 inline constexpr uint64_t kMaxIniFileSize = 512ull << 20;
@@ -105,6 +108,10 @@ public:
 class TPXIniBase final : public TPXCustomIni {
 public:
   explicit TPXIniBase(std::string path);
+  // A folder index: a symbolic link, FIFO, device or folder in its place is unreadable (read as
+  // empty, never written), so a save can never reach another file through it.
+  enum class Kind { Settings, FolderIndex };
+  TPXIniBase(std::string path, Kind kind);
   // Standalone use only: the destructor does not save. Call UpdateFile and look at its status.
   ~TPXIniBase() override;
   TPXIniBase(const TPXIniBase&) = delete;
@@ -172,6 +179,7 @@ private:
 
   mutable std::recursive_mutex mutex_;
   std::string fileName_;
+  Kind kind_ = Kind::Settings;
   std::string loaded_;  // the text as loaded, compacted: the loaded sections' lines
   SectionMap sections_;
   bool modified_ = false;

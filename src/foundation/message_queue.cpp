@@ -41,7 +41,7 @@ void MessageQueue::QueueMessage(MessageKind kind, std::string_view text) {
     return;
   }
   queue_.push_back(std::move(entry));
-  if (!boxOnScreen_) ShowQueuedMessages();
+  if (!boxOnScreen_ && !showing_ && !held_ && wakeUp_) wakeUp_();
 }
 
 void MessageQueue::ShowQueuedMessages() {

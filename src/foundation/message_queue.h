@@ -6,7 +6,13 @@
 //
 // The queue logic is plain code; showing a box is left to a MessagePresenter (the real one is a
 // QMessageBox in the widget layer, tests use a fake). Main thread only.
+//
+// Queueing never shows anything: a box runs an event loop, and an operation that raised a
+// message half-way must not have timers list folders or save indexes under it. The owner of the
+// presenter shows the queue at safe points (ShowQueuedMessages): the desk after an operation,
+// and from its event loop, which the wake-up asks for whenever a message arrives.
 #include <cstddef>
+#include <functional>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -48,10 +54,14 @@ public:
   void SetPresenter(MessagePresenter* presenter) { presenter_ = presenter; }
   MessagePresenter* Presenter() const { return presenter_; }
 
-  // Adds a message; an empty text is ignored. Shows the queue before returning unless a box is
-  // already on screen (then the outer loop shows it once that box closes).
+  // Called when a message has been queued and no box is on screen; the desk posts a
+  // ShowQueuedMessages to its event loop. Must not show anything itself.
+  void SetWakeUp(std::function<void()> fn) { wakeUp_ = std::move(fn); }
+
+  // Adds a message; an empty text is ignored. Never shows it (see above); a newer notice
+  // closes the notice on screen.
   void QueueMessage(MessageKind kind, std::string_view text);
-  // Shows queued messages until the queue is empty.
+  // Shows queued messages until the queue is empty (a safe point of the caller's choosing).
   void ShowQueuedMessages();
 
   bool BoxOnScreen() const { return boxOnScreen_; }
@@ -77,6 +87,7 @@ private:
   }
 
   MessagePresenter* presenter_ = nullptr;
+  std::function<void()> wakeUp_;
   std::deque<std::string> queue_;
   std::string current_;
   bool boxOnScreen_ = false;

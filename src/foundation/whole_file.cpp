@@ -30,15 +30,20 @@ std::string dirOf(const std::string& path) {
 
 }  // namespace
 
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize) {
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow) {
   bytes.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO in the file's place must not hang the reader.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0));
   if (fd < 0) return failure("read", path, errno);
   struct stat st;
   if (::fstat(fd, &st) == 0) {
     if (S_ISDIR(st.st_mode)) {
       ::close(fd);
       return failure("read", path, EISDIR);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return failure("read", path, EINVAL);
     }
     if (uint64_t(st.st_size) > maxSize) {
       ::close(fd);
@@ -68,18 +73,19 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t ma
   return IniStatus::Ok();
 }
 
-IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes) {
+IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks) {
   // Write through a symbolic link to the file it names, so the link stays in place.
   std::string target = path;
   struct stat lst;
-  if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+  if (followLinks && ::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
     if (char* real = ::realpath(path.c_str(), nullptr)) {
       target = real;
       std::free(real);
     }
   }
   struct stat old;
-  bool exists = ::stat(target.c_str(), &old) == 0;
+  bool exists = (followLinks ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0;
+  if (exists && !followLinks && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) exists = false;
   if (exists && S_ISDIR(old.st_mode)) return failure("write", path, EISDIR);
 
   AtomicFile file(target);

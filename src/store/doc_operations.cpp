@@ -156,6 +156,17 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
       }
     }
   }
+  // While the run goes, the desk's timers and folder watch leave the indexes alone.
+  struct Running {
+    bool* flag;
+    bool was;
+    explicit Running(bool* f) : flag(f), was(f && *f) {
+      if (flag) *flag = true;
+    }
+    ~Running() {
+      if (flag) *flag = was;
+    }
+  } running(svc_.running);
   OpTransaction tx(*svc_.registry, svc_.unread, svc_.newMail, svc_.sent);
   OpContext cx{svc_, co_, tx, CollisionChoice(&co_.resolver)};
   cx.several = items.size() > 1;

@@ -26,13 +26,20 @@ inline constexpr int dfReceived = 0x1000;
 inline constexpr int dfOutgoing = 0x2000;
 inline constexpr int dfDraft = 0x4000;
 inline constexpr int dfMailMask = dfReceived | dfOutgoing;
+// Bits with no meaning of their own here, carried along unchanged wherever flags are copied.
+inline constexpr int dfCarried = 0x0020 | 0x0800 | 0x8000;
+// The bits an index entry stores.
+inline constexpr int dfStoredMask = 0xFFFF;
+// An entry put into the outbox keeps these bits and becomes pending outgoing mail.
+inline constexpr int dfKeptForOutbox = dfSealed | dfCarried | dfCollapsed | dfDraft;
+inline constexpr int dfQueuedOutgoing = dfOutgoing | dfPending;
 
 // Received mail is filed with these flags (a received contact card without dfSealed).
 inline constexpr int dfReceivedMail = 0x1201;
 inline constexpr int dfReceivedCard = 0x1200;
 
 // Pending means waiting to be sent and not a draft.
-inline constexpr bool IsPendingFlags(int flags) { return (flags & 0x4400) == dfPending; }
+inline constexpr bool IsPendingFlags(int flags) { return (flags & (dfDraft | dfPending)) == dfPending; }
 inline constexpr int ColourOfFlags(int flags) { return (flags >> 1) & 15; }
 inline constexpr bool IsMailFlags(int flags) { return (flags & dfMailMask) != 0; }
 

@@ -115,7 +115,7 @@ std::shared_ptr<TPXIniBase> IniRegistry::acquire(std::string_view path) {
   auto it = open_.find(key);
   if (it == open_.end()) {
     // Loading under the registry lock: a second opener must not read a half-saved file.
-    it = open_.emplace(key, OpenFile{std::make_shared<TPXIniBase>(real), 0}).first;
+    it = open_.emplace(key, OpenFile{std::make_shared<TPXIniBase>(real, TPXIniBase::Kind::FolderIndex), 0}).first;
   }
   ++it->second.handles;
   return it->second.base;

@@ -1,6 +1,7 @@
 #include "store/list_file.h"
 
 #include "foundation/atomic_file.h"
+#include "foundation/ini_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,12 +16,10 @@
 namespace px::store {
 
 StringList ReadListFile(const std::string& path) {
-  StringList out;
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return out;
-  std::ostringstream s;
-  s << f.rdbuf();
-  return SplitListText(s.str());
+  // Never through a link, never a FIFO (it would hang) or a device.
+  std::string text;
+  if (!ReadWholeFile(path, text, kMaxIniFileSize, true).ok()) return {};
+  return SplitListText(text);
 }
 
 StringList SplitListText(const std::string& text) {

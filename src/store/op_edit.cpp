@@ -151,7 +151,7 @@ bool WriteKey(OpContext& cx, OpItem& it, int code) {
   switch (code) {
     case opWriteFlags: {
       const int old = ReadEntryFlags(cx.tx.Index(folder), section, 0);
-      cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & 0xFFFF));
+      cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & dfStoredMask));
       if ((old ^ it.flags) & dfUnread) cx.tx.ChangeUnread(folder, (it.flags & dfUnread) ? 1 : -1);
       break;
     }
@@ -239,7 +239,7 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
     }
     target = *p + it.name;
   }
-  int flags = (old & 0xC921) | 0x2400;
+  int flags = (old & dfKeptForOutbox) | dfQueuedOutgoing;
   if (old & dfMailMask) flags |= dfResent;
   if (it.encrypt) flags |= dfEncrypted;
   if (it.draft) flags |= dfDraft;
@@ -269,6 +269,20 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
 // ---- Delete ----
 
 bool DeleteDoc(OpContext& cx, OpItem& it) {
+  // A contact shown in another folder (a group, the trash) through its link: only the link
+  // goes; the card and its entry in the Contacts folder stay.
+  if (it.refPrefix == kContactRefPrefix && !it.refFolder.empty() &&
+      Slashed(it.refFolder) != Slashed(it.folder)) {
+    cx.tx.Erase(Slashed(it.refFolder), std::string(kContactRefPrefix) + it.name);
+    return true;
+  }
+  // A group row carries its section name, the folder name + ".".
+  if (it.prefix.empty() && it.name.size() > 1 && it.name.back() == '.' &&
+      IsDirectory(it.folder + it.name.substr(0, it.name.size() - 1))) {
+    OpItem group = it;
+    group.name.pop_back();
+    return DeleteFolder(cx, group);
+  }
   const std::string path = it.Path();
   // A folder row: its entry is "name." in the parent, and its counts go with it.
   if (it.prefix.empty() && !it.name.empty() && IsDirectory(path)) return DeleteFolder(cx, it);
@@ -342,7 +356,7 @@ bool UpdateContact(OpContext& cx, OpItem& it) {
   cx.tx.Write(folder, section, "Address", it.address);
   if (it.addresses.empty()) cx.tx.DeleteKey(folder, section, "Addresses");
   else cx.tx.Write(folder, section, "Addresses", it.addresses);
-  cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & 0xFFFF));
+  cx.tx.Write(folder, section, "Flags", std::to_string(it.flags & dfStoredMask));
   return true;
 }
 
@@ -367,7 +381,7 @@ bool CreateContact(OpContext& cx, OpItem& it) {
   cx.tx.Write(contacts, section, "Address", it.address);
   if (it.addresses.empty()) cx.tx.DeleteKey(contacts, section, "Addresses");
   else cx.tx.Write(contacts, section, "Addresses", it.addresses);
-  cx.tx.Write(contacts, section, "Flags", std::to_string(it.flags & 0xFFFF));
+  cx.tx.Write(contacts, section, "Flags", std::to_string(it.flags & dfStoredMask));
   const std::string shown = it.targetFolder.empty() ? it.folder : it.targetFolder;
   if (!shown.empty() && shown != contacts) {
     const std::string ref = std::string(kContactRefPrefix) + section;

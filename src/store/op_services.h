@@ -97,6 +97,7 @@ struct OpServices {
   std::string ownFromAddress;
   std::function<void()> rearmWatch;      // re-arms the shown folder's change notification
   std::function<void(bool on)> busy;     // the busy display, shown once a run passes 250 ms
+  bool* running = nullptr;               // set while a run goes (the desk's DeskState::busy)
 };
 
 // The parts of the program the operations tell or ask.

@@ -24,14 +24,11 @@ namespace {
 struct DeskMailTest : ::testing::Test {
   px::test::TempHome home;
   DeskState state;
-  store::UnreadList unread;
-  store::NewMailList newMail;
-
   void SetUp() override {
     state.locations = ComputeLocations();
     MakeDataFolders(state.locations);
-    state.unreadList = &unread;
-    state.newMailList = &newMail;
+    state.unreadList = std::make_unique<store::UnreadList>();
+    state.newMailList = std::make_unique<store::NewMailList>();
   }
   // Runs the event loop until the filing ends; its (newMessages, changed).
   static std::pair<qint64, bool> waitForEnd(DeskMail& mail) {
@@ -69,9 +66,9 @@ TEST_F(DeskMailTest, FilesFromTheEventLoopAndReportsTheEnd) {
   EXPECT_TRUE(end.second);
   EXPECT_FALSE(mail.Filing());
   EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(state.locations.documents + "Note 39.txt")));
-  EXPECT_EQ(unread.GetUnreadCount(state.locations.documents).own, 40);
+  EXPECT_EQ(state.unreadList->GetUnreadCount(state.locations.documents).own, 40);
   // The shown folder gets no new-mail mark.
-  EXPECT_FALSE(newMail.Contains(state.locations.documents));
+  EXPECT_FALSE(state.newMailList->Contains(state.locations.documents));
   // Nothing waits: the next tick files nothing.
   ASSERT_TRUE(mail.StartFiling());
   end = waitForEnd(mail);

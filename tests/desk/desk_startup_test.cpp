@@ -264,6 +264,34 @@ TEST_F(DeskStartupTest, TrafficReenablesItselfWhenItsWorkFails) {
   EXPECT_TRUE(t.isActive());
 }
 
+TEST_F(DeskStartupTest, TrafficAndFolderWatchWaitWhileAnOperationRuns) {
+  StartFully();
+  int filings = 0, checks = 0;
+  bool busyWhileFiling = false;
+  hooks.fileReceivedMail = [&] {
+    ++filings;
+    busyWhileFiling = state.busy;
+    return false;
+  };
+  hooks.filesTabShown = [] { return true; };
+  hooks.checkFolderChanges = [&] { ++checks; };
+  controller->timers().tmrTraffic.start();
+  state.busy = true;  // a document operation is half-way
+  controller->OnTraffic();
+  controller->OnClock();
+  EXPECT_EQ(filings, 0);
+  EXPECT_EQ(checks, 0);
+  EXPECT_TRUE(controller->timers().tmrTraffic.isActive());  // tries again at the next interval
+  state.busy = false;
+  controller->OnTraffic();
+  controller->OnClock();
+  EXPECT_EQ(filings, 1);
+  EXPECT_EQ(checks, 1);
+  // Filing is a run of its own: nothing else starts under it, and the flag drops after it.
+  EXPECT_TRUE(busyWhileFiling);
+  EXPECT_FALSE(state.busy);
+}
+
 TEST_F(DeskStartupTest, RequestsWaitForTheEndOfInitialisation) {
   ASSERT_EQ(controller->FormCreate(false), DeskController::StartResult::Run);
   controller->OnApp();  // now waiting for the splash

@@ -55,6 +55,7 @@ TEST(MessageQueue, PlainMessagesQueuedDuringABoxAreShownInOrder) {
     }
   };
   q.QueueMessage(MessageKind::Warning, "first");
+  q.ShowQueuedMessages();
   ASSERT_EQ(p.shown.size(), 3u);
   EXPECT_EQ(p.shown[0].text, "first");
   EXPECT_EQ(p.shown[0].kind, MessageKind::Warning);
@@ -74,12 +75,14 @@ TEST(MessageQueue, NewerNoticeClosesTheNoticeOnScreen) {
   p.whileShown = [&](size_t n) {
     if (n == 0) {
       q.QueueMessage(MessageKind::Error, kNotice + kCannotConnect);
+  q.ShowQueuedMessages();
       EXPECT_TRUE(p.closeRequested);
       q.QueueMessage(MessageKind::Error, kNotice + "Wrong user name or password.");
       EXPECT_EQ(q.Pending().size(), 1u);  // only one box is ever waiting
     }
   };
   q.QueueMessage(MessageKind::Error, kNotice + kCannotConnect);
+  q.ShowQueuedMessages();
   ASSERT_EQ(p.shown.size(), 2u);
   EXPECT_EQ(p.shown[1].text, "Wrong user name or password.");
   // The code character never appears in the text.
@@ -93,10 +96,12 @@ TEST(MessageQueue, NoticeBehindAPlainMessageIsDropped) {
     if (n == 0) {
       q.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
       q.QueueMessage(MessageKind::Error, kNotice + kCannotConnect);
+  q.ShowQueuedMessages();
       EXPECT_EQ(p.closed, 0);
     }
   };
   q.QueueMessage(MessageKind::Information, "There are no new messages in your mailbox");
+  q.ShowQueuedMessages();
   ASSERT_EQ(p.shown.size(), 2u);
   EXPECT_EQ(p.shown[1].text, "Sorry, but you cannot delete this folder.");
 }
@@ -108,8 +113,34 @@ TEST(MessageQueue, NoticeWhilePlainBoxIsOnScreenIsDropped) {
     if (n == 0) q.QueueMessage(MessageKind::Error, kNotice + kCannotConnect);
   };
   q.QueueMessage(MessageKind::Warning, "plain");
+  q.ShowQueuedMessages();
   EXPECT_EQ(p.shown.size(), 1u);
   EXPECT_EQ(p.closed, 0);
+}
+
+TEST(MessageQueue, QueueingNeverShowsAndWakesTheOwnerUp) {
+  FakePresenter p;
+  MessageQueue q(&p);
+  int wakeUps = 0;
+  q.SetWakeUp([&] { ++wakeUps; });
+  q.QueueMessage(MessageKind::Error, "Cannot move x");
+  q.QueueMessage(MessageKind::Error, "Cannot move y");
+  EXPECT_TRUE(p.shown.empty());  // an operation that queues goes on undisturbed
+  EXPECT_EQ(wakeUps, 2);
+  // Messages raised while the owner shows the queue need no second wake-up.
+  p.whileShown = [&](size_t n) {
+    if (n == 0) q.QueueMessage(MessageKind::Information, "third");
+  };
+  q.ShowQueuedMessages();
+  ASSERT_EQ(p.shown.size(), 3u);
+  EXPECT_EQ(p.shown[2].text, "third");
+  EXPECT_EQ(wakeUps, 2);
+  // Held messages wait for the release, which shows them.
+  q.Hold();
+  q.QueueMessage(MessageKind::Warning, "held");
+  EXPECT_EQ(wakeUps, 2);
+  q.Release();
+  EXPECT_EQ(p.shown.back().text, "held");
 }
 
 TEST(MessageQueue, EmptyTextIgnoredAndHeldQueueShowsOnRelease) {

@@ -111,6 +111,9 @@ protected:
     binary_ = QString::fromUtf8(PX_BINARY_DIR) + "/src/plumadex";
     if (!QFile::exists(binary_)) GTEST_SKIP() << "plumadex is not built";
     px::test::makeDirs(home_.path("tmp"));
+    // A user of their own mail accounts only: the start-up does not stop at the welcome window.
+    px::test::makeDirs(home_.path("data"));
+    px::test::writeFile(home_.path("data/User.ini"), "[User]\r\nOwn Accounts Only=1\r\n");
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert("QT_QPA_PLATFORM", "offscreen");
     env_.insert("PLUMADEX_HOME", QString::fromStdString(home_.root()));

@@ -208,6 +208,26 @@ TEST_F(OpsFixture, UnknownRequestIsReported) {
   EXPECT_EQ(lastMessage(), "Unknown request (99)");
 }
 
+TEST_F(OpsFixture, RunningFlagIsSetForTheWholeRunOnly) {
+  bool running = false;
+  OpServices s = ops->Services();
+  s.running = &running;
+  DocOperations flagged(s, collaborators());
+  const std::string a = dir("A");
+  doc(a, "x.txt", "x", {"Flags=0"});
+  doc(a, "y.txt", "y", {"Flags=0"});
+  std::vector<OpItem> items{item(a, "x.txt", "x"), item(a, "y.txt", "y")};
+  items[0].flags = items[1].flags = dfUnread;
+  std::vector<bool> seen;
+  flagged.RunOnSelection(opWriteFlags, items, [&](OpItem&, bool) { seen.push_back(running); });
+  EXPECT_EQ(seen, (std::vector<bool>{true, true}));
+  EXPECT_FALSE(running);
+  // A run inside a run (a message's own follow-up) leaves the outer run's flag alone.
+  running = true;
+  flagged.RunDocOperation(opWriteFlags, items[0]);
+  EXPECT_TRUE(running);
+}
+
 TEST_F(OpsFixture, OpenDocumentsAreNotTouched) {
   struct Open : OpenDocuments {
     std::string path, raised;

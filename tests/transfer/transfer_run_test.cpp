@@ -177,6 +177,7 @@ TEST_F(TransferRunTest, FailedAccountsAreNamedAfterTheRun) {
   run.Start(true, true, false);
   EXPECT_TRUE(run.Receiving());
   ASSERT_TRUE(run.WaitEnded(5000));
+  queue.ShowQueuedMessages();
   EXPECT_EQ(presenter.shown,
             (std::vector<std::string>{"Cannot connect to work. Please check external e-mail settings.",
                                       "An error occurred during communication with home. Try connecting again."}));
@@ -205,6 +206,7 @@ TEST_F(TransferRunTest, SkipGoesOnWithTheNextAccount) {
   WaitFor([&] { return run.Snapshot().receiveMaximum > 0; });
   run.Skip();
   ASSERT_TRUE(run.WaitEnded(3000));
+  queue.ShowQueuedMessages();
   EXPECT_EQ(presenter.shown,
             (std::vector<std::string>{"Cannot connect to next. Please check external e-mail settings."}));
 }
@@ -321,6 +323,7 @@ TEST_F(TransferSendPeer, AWrongPasswordIsNotHiddenBehindAReceiveFailure) {
                                    "Cannot connect to home. Please check external e-mail settings."};
   for (auto& w : want)
     if (!w.empty() && w[0] == kConnectionNotice) w.erase(0, 1);
+  queue.ShowQueuedMessages();
   EXPECT_EQ(presenter.shown, want);
 }
 

@@ -150,6 +150,7 @@ TEST(DeskMessageBox, TitledPlumadexWithOneOkButtonAndPlainText) {
   });
   closer.start();
   queue.QueueMessage(MessageKind::Warning, "Cannot delete <b>x</b>\r\rError 13: denied");
+  queue.ShowQueuedMessages();
   EXPECT_EQ(title, "Plumadex");
   EXPECT_EQ(buttons, 1);
   EXPECT_EQ(format, Qt::PlainText);

@@ -219,10 +219,10 @@ TEST_F(BrowserTest, SelectingANodeListsIt) {
   EXPECT_EQ(browser->ShownFolder(), docs + "Work/");
   EXPECT_EQ(browser->grid()->model().size(), 2u);
   // The tools tab lists the option pages in page order.
-  ASSERT_TRUE(browser->SwitchTab(2));
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Tools));
   EXPECT_EQ(browser->grid()->model().size(), 8u);
   EXPECT_EQ(browser->grid()->model().rows()[0].title, "Personal settings");
-  ASSERT_TRUE(browser->SwitchTab(0));
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Files));
 }
 
 TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
@@ -231,18 +231,18 @@ TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
   EXPECT_FALSE(trees->tabBar()->isTabVisible(2));
   trees->setCurrentIndex(1);
-  ASSERT_EQ(browser->CurrentTab(), 1);
+  ASSERT_EQ(browser->CurrentTab(), GridTab::Contacts);
   btn->click();
-  EXPECT_EQ(browser->CurrentTab(), 2);
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Tools);
   EXPECT_EQ(btn->text(), QStringLiteral("<<  Options"));
   EXPECT_EQ(browser->grid()->model().size(), 8u);
   btn->click();
-  EXPECT_EQ(browser->CurrentTab(), 1);
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Contacts);
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
   // A tab clicked while the tools tree is shown leaves it as well.
   btn->click();
   trees->setCurrentIndex(0);
-  EXPECT_EQ(browser->CurrentTab(), 0);
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Files);
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
 }
 

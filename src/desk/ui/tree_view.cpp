@@ -1,5 +1,7 @@
 #include "desk/ui/tree_view.h"
 
+#include "contacts/address_map.h"
+#include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
@@ -9,6 +11,7 @@
 #include "desk/ui/icon_worker.h"
 #include "foundation/strings.h"
 #include "incoming/blocked_senders.h"
+#include "store/desk_actions.h"
 #include "store/doc_operations.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -269,7 +272,7 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     };
     connect(trees_[t], &QTreeWidget::currentItemChanged, this,
             [this, t](QTreeWidgetItem* cur, QTreeWidgetItem*) {
-              if (t == tab_) onTreeSelected(t, trees_[t]->NodeOf(cur));
+              if (t == Ix(tab_)) onTreeSelected(t, trees_[t]->NodeOf(cur));
             });
     connect(trees_[t], &QWidget::customContextMenuRequested, this,
             [this, t](const QPoint& pos) { onTreeContextMenu(t, pos); });
@@ -287,9 +290,9 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
   }
   if (trees) {
     connect(trees, &QTabWidget::currentChanged, this, [this](int index) {
-      if (!SwitchTab(index)) {
+      if (index < 0 || index > Ix(GridTab::Tools) || !SwitchTab(static_cast<GridTab>(index))) {
         const bool blocked = tabs_->blockSignals(true);
-        tabs_->setCurrentIndex(tab_);
+        tabs_->setCurrentIndex(Ix(tab_));
         tabs_->blockSignals(blocked);
       }
     });
@@ -310,24 +313,27 @@ DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
-  if (ownUnread_ && !state_.locations.dataRoot.empty()) ownUnread_->Save(state_.locations.UnreadList());
-  if (ownNewMail_ && !state_.locations.dataRoot.empty()) ownNewMail_->Save(state_.locations.NewMailList());
-  if (state_.unreadList == ownUnread_.get()) state_.unreadList = nullptr;
-  if (state_.newMailList == ownNewMail_.get()) state_.newMailList = nullptr;
+  // Lists made here (a browser without the desk's start-up) are saved here; the desk state
+  // keeps owning them.
+  if (madeLists_ && !state_.locations.dataRoot.empty()) {
+    if (state_.unreadList) (void)state_.unreadList->Save(state_.locations.UnreadList());
+    if (state_.newMailList) (void)state_.newMailList->Save(state_.locations.NewMailList());
+  }
 }
 
 void DeskBrowser::initServices() {
   if (ops_) return;
-  // The desk owns the unread and new-mail lists; until it makes them, they live here.
+  // The desk state owns the unread and new-mail lists; a browser started without the desk's
+  // start-up makes them there itself.
   if (!state_.unreadList) {
-    ownUnread_ = std::make_unique<store::UnreadList>();
-    if (!state_.locations.dataRoot.empty()) ownUnread_->Load(state_.locations.UnreadList());
-    state_.unreadList = ownUnread_.get();
+    state_.unreadList = std::make_unique<store::UnreadList>();
+    if (!state_.locations.dataRoot.empty()) state_.unreadList->Load(state_.locations.UnreadList());
+    madeLists_ = true;
   }
   if (!state_.newMailList) {
-    ownNewMail_ = std::make_unique<store::NewMailList>();
-    if (!state_.locations.dataRoot.empty()) ownNewMail_->Load(state_.locations.NewMailList());
-    state_.newMailList = ownNewMail_.get();
+    state_.newMailList = std::make_unique<store::NewMailList>();
+    if (!state_.locations.dataRoot.empty()) state_.newMailList->Load(state_.locations.NewMailList());
+    madeLists_ = true;
   }
   state_.unreadList->SetNodeRefresh([this](const std::string& folder) { refreshCounts(folder); });
 
@@ -335,14 +341,15 @@ void DeskBrowser::initServices() {
   svc.registry = &state_.indexRegistry;
   svc.random = &random_;
   svc.messages = &state_.messages;
-  svc.unread = state_.unreadList;
-  svc.newMail = state_.newMailList;
-  svc.sent = state_.sentIni;
+  svc.unread = state_.unreadList.get();
+  svc.newMail = state_.newMailList.get();
+  svc.sent = state_.sentIni.get();
   svc.documentsFolder = state_.locations.documents;
   svc.trashFolder = state_.locations.trash;
   svc.contactsFolder = state_.locations.contacts;
   svc.ownFromAddress = state_.ownFromAddress;
   svc.busy = [this](bool on) { grid_->SetBusy(on); };
+  svc.running = &state_.busy;
   // Changes the program makes itself do not cause a second listing.
   svc.rearmWatch = [this] { watch_.CheckFolderChanges(false); };
   watch_.SetQuietRoots(state_.locations.tempFolder, state_.locations.dataRoot);
@@ -388,15 +395,15 @@ void DeskBrowser::BuildTrees() {
 
 void DeskBrowser::SelectFirstNode() {
   if (!roots_[0]) BuildTrees();
-  tab_ = tabs_ ? tabs_->currentIndex() : 0;
-  if (tab_ < 0) tab_ = 0;
-  grid_->SetTab(static_cast<GridTab>(tab_));
-  TreeNode* node = trees_[tab_]->CurrentNode();
-  if (!node) node = roots_[tab_].get();
+  const int index = tabs_ ? tabs_->currentIndex() : 0;
+  tab_ = index > 0 && index <= Ix(GridTab::Tools) ? static_cast<GridTab>(index) : GridTab::Files;
+  grid_->SetTab(tab_);
+  TreeNode* node = trees_[Ix(tab_)]->CurrentNode();
+  if (!node) node = roots_[Ix(tab_)].get();
   ShowNode(node);
 }
 
-bool DeskBrowser::FolderSelected() const { return tab_ == 0 && shown_ && !shown_->path.empty(); }
+bool DeskBrowser::FolderSelected() const { return tab_ == GridTab::Files && shown_ && !shown_->path.empty(); }
 
 void DeskBrowser::RememberTopRow() {
   if (!shownFolder_.empty()) positions_.Remember(shownFolder_, grid_->TopRow(), grid_->CurrentSorting());
@@ -405,7 +412,8 @@ void DeskBrowser::RememberTopRow() {
 void DeskBrowser::ClearGrid() { grid_->Clear(); }
 
 void DeskBrowser::CheckFolderChanges() {
-  if (tab_ == 0 && state_.initialised && !worker_.Running()) watch_.CheckFolderChanges(true);
+  if (tab_ == GridTab::Files && state_.initialised && !state_.busy && !worker_.Running())
+    watch_.CheckFolderChanges(true);
 }
 
 bool DeskBrowser::DragMoves() const { return state_.settings.CopyMove() == 1 && !copyForNode_; }
@@ -417,28 +425,27 @@ void DeskBrowser::SetDragDefault(bool move) {
 }
 
 void DeskBrowser::ToggleOptions() {
-  const int to = tab_ == 2 ? tabBeforeOptions_ : 2;
+  const GridTab to = tab_ == GridTab::Tools ? tabBeforeOptions_ : GridTab::Tools;
   if (!tabs_) {
     SwitchTab(to);
     return;
   }
   // The tab widget's signal runs the switch (and puts the index back when it is refused).
-  tabs_->setCurrentIndex(to);
+  tabs_->setCurrentIndex(Ix(to));
 }
 
-bool DeskBrowser::SwitchTab(int tab) {
-  if (tab < 0 || tab > 2) return false;
+bool DeskBrowser::SwitchTab(GridTab tab) {
   if (tab == tab_) return true;
-  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, tab_)) return false;
+  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, Ix(tab_))) return false;
   RememberTopRow();
   shownFolder_.clear();  // remembered under the old tab's sort order
-  if (tab == 2) tabBeforeOptions_ = tab_;
+  if (tab == GridTab::Tools) tabBeforeOptions_ = tab_;
   tab_ = tab;
-  if (btnOptions_) btnOptions_->setText(Q(TabLookOf(tab).optionsButton));
-  grid_->SetTab(static_cast<GridTab>(tab));
-  if (!roots_[tab]) return true;
-  TreeNode* node = trees_[tab]->CurrentNode();
-  if (!node) node = roots_[tab].get();
+  if (btnOptions_) btnOptions_->setText(Q(TabLookOf(Ix(tab)).optionsButton));
+  grid_->SetTab(tab);
+  if (!roots_[Ix(tab)]) return true;
+  TreeNode* node = trees_[Ix(tab)]->CurrentNode();
+  if (!node) node = roots_[Ix(tab)].get();
   ShowNode(node);
   return true;
 }
@@ -458,14 +465,14 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   if (!relisting_) grid_->Clear();
   shown_ = node;
   {
-    const bool blocked = trees_[tab_]->blockSignals(true);
-    trees_[tab_]->SelectNode(node);
-    trees_[tab_]->blockSignals(blocked);
+    const bool blocked = trees_[Ix(tab_)]->blockSignals(true);
+    trees_[Ix(tab_)]->SelectNode(node);
+    trees_[Ix(tab_)]->blockSignals(blocked);
   }
   if (expand && !node->expanded) {
     if (!node->childrenLoaded) LoadTreeChildren(*node, env_);
     node->expanded = true;
-    trees_[tab_]->Rebuild(node);
+    trees_[Ix(tab_)]->Rebuild(node);
   }
   {
     const bool before = DragMoves();
@@ -490,11 +497,11 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   }
   const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
   shownFolder_ = folder;
-  if (tab_ == 0)
+  if (tab_ == GridTab::Files)
     watch_.Watch(folder);
   else
     watch_.Close();
-  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[tab_]->viewport()->update();
+  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[Ix(tab_)]->viewport()->update();
   listFolder(node, folder);
 }
 
@@ -508,16 +515,21 @@ store::ListingContext DeskBrowser::listingContext() const {
   ctx.sorting = state_.settings.Sorting();
   ctx.addressSorting = state_.settings.AddressSorting();
   ctx.firstNameFirst = state_.settings.FirstNameFirst();
-  ctx.contactsTabShown = tab_ == 1;
+  ctx.contactsTabShown = tab_ == GridTab::Contacts;
+  if (state_.addressMap) ctx.addressLookup = state_.addressMap->Lookup();
+  // A link row's card lies in the Contacts folder itself.
+  ctx.contactDetails = [root = state_.locations.contacts](const store::DocRecord& r) {
+    return contacts::CardDetailsOf((r.prefix.empty() ? r.folder : root) + r.name);
+  };
   return ctx;
 }
 
 void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
   ListingRequest req;
   req.folder = folder;
-  req.contacts = tab_ == 1;
+  req.contacts = tab_ == GridTab::Contacts;
   req.ctx = listingContext();
-  req.options.tab = static_cast<GridTab>(tab_);
+  req.options.tab = tab_;
   req.options.sorting = grid_->CurrentSorting();
   req.options.firstNameFirst = state_.settings.FirstNameFirst();
   req.options.filter = grid_->model().options().filter;
@@ -553,7 +565,7 @@ void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
       qCDebug(lcGrid) << "listed" << Q(folder) << rows << "rows; first paint after" << selectClock_.elapsed() << "ms";
     };
   }
-  if (out.unread >= 0 && state_.unreadList && tab_ == 0 &&
+  if (out.unread >= 0 && state_.unreadList && tab_ == GridTab::Files &&
       state_.unreadList->GetUnreadCount(folder).own != out.unread)
     state_.unreadList->ChangeUnreadCount(folder, out.unread, false);
   if (listed) listed();
@@ -589,7 +601,7 @@ void DeskBrowser::showToolRows(TreeNode* node) {
     // The pages keep their order.
     GridModel m;
     GridOptions o;
-    o.tab = static_cast<GridTab>(tab_);
+    o.tab = tab_;
     o.sorting = 4;
     m.SetRows({}, o);
     m.mutableRows() = std::move(rows);
@@ -612,15 +624,15 @@ void DeskBrowser::reloadChildren(TreeNode* parent) {
   const bool below = shownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
   LoadTreeChildren(*parent, env_);
-  trees_[tab_]->Rebuild(parent);
+  trees_[Ix(tab_)]->Rebuild(parent);
   if (!below) return;
   TreeNode* again = path.empty() ? nullptr : FindTreeNode(*parent, path, &env_);
   if (again) {
     shown_ = again;
-    trees_[tab_]->Rebuild(parent);
-    const bool blocked = trees_[tab_]->blockSignals(true);
-    trees_[tab_]->SelectNode(again);
-    trees_[tab_]->blockSignals(blocked);
+    trees_[Ix(tab_)]->Rebuild(parent);
+    const bool blocked = trees_[Ix(tab_)]->blockSignals(true);
+    trees_[Ix(tab_)]->SelectNode(again);
+    trees_[Ix(tab_)]->blockSignals(blocked);
   } else {
     shown_ = nullptr;
     ShowNode(parent);
@@ -649,7 +661,7 @@ std::vector<store::OpItem> DeskBrowser::selectedItemsWithParts() const {
 
 void DeskBrowser::CarryToAction(bool move) {
   auto items = selectedItemsWithParts();
-  if (items.empty() || tab_ != 0) return;
+  if (items.empty() || tab_ != GridTab::Files) return;
   if (move && shownRestricted()) {
     state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
     state_.messages.ShowQueuedMessages();
@@ -721,35 +733,43 @@ void DeskBrowser::CheckTrash() {
 
 void DeskBrowser::DeleteAction() {
   auto items = selectedItemsWithParts();
-  if (items.empty()) {
-    // Nothing selected: offer to empty a full trash.
-    TreeNode* trash = nullptr;
-    if (roots_[0])
-      for (auto& c : roots_[0]->children)
-        if (c->image == niTrashFull) trash = c.get();
-    if (!trash || tab_ != 0) return;
-    if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), QStringLiteral("Empty trash bin?"),
-                              QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+  TreeNode* trash = nullptr;
+  if (roots_[0])
+    for (auto& c : roots_[0]->children)
+      if (c->image == niTrashFull) trash = c.get();
+  store::DeleteRequest request;
+  request.anySelected = !items.empty();
+  request.filesDeletable = !(tab_ == GridTab::Tools || (tab_ == GridTab::Files && shownRestricted()));
+  request.trashFull = trash && tab_ == GridTab::Files;
+  request.contactsTab = tab_ == GridTab::Contacts;
+  request.insideTrash = inTrash(shownFolder_);
+  const store::DeletePlan plan = store::PlanDelete(request);
+  switch (plan.action) {
+    case store::DeleteAction::Refuse:
+      state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
+      state_.messages.ShowQueuedMessages();
       return;
-    store::OpItem item;
-    item.folder = state_.locations.documents;
-    item.name = "TRASH";
-    ops().RunDocOperation(store::opDeleteFolder, item);
-    afterOperation(false);
-    return;
-  }
-  if (tab_ == 2 || (tab_ == 0 && shownRestricted())) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete files in this folder.");
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (tab_ == 1 || inTrash(shownFolder_)) {
-    ops().RunOnSelection(store::opDelete, items);
-  } else {
-    // Attachments thrown away without their message keep its text as a sticker.
-    store::MarkOrphanAttachments(grid_->model().rows(), items);
-    for (auto& it : items) it.targetFolder = state_.locations.trash;
-    ops().RunOnSelection(store::opMove, items);
+    case store::DeleteAction::AskEmptyTrash: {
+      if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kEmptyTrashQuestion)),
+                                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+      store::OpItem item;
+      item.folder = state_.locations.documents;
+      item.name = "TRASH";
+      ops().RunDocOperation(plan.code, item);
+      break;
+    }
+    case store::DeleteAction::DeleteFinal:
+      ops().RunOnSelection(plan.code, items);
+      break;
+    case store::DeleteAction::MoveToTrash:
+      // Attachments thrown away without their message keep its text as a sticker.
+      store::MarkOrphanAttachments(grid_->model().rows(), items);
+      for (auto& it : items) it.targetFolder = state_.locations.trash;
+      ops().RunOnSelection(plan.code, items);
+      break;
+    default:
+      return;
   }
   afterOperation(false);
 }
@@ -757,14 +777,16 @@ void DeskBrowser::DeleteAction() {
 void DeskBrowser::RenameAction() {
   auto items = selectedItems();
   if (items.size() != 1) return;
-  if (tab_ == 2 || shownRestricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename files in this folder.");
+  store::RenameRequest request;
+  request.allowed = !(tab_ == GridTab::Tools || shownRestricted());
+  if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
   store::OpItem& item = items.front();
   bool ok = false;
-  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
                                               QLineEdit::Normal, Q(item.title), &ok);
   if (!ok || title.trimmed().isEmpty() || title.toStdString() == item.title) return;
   const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
@@ -779,12 +801,12 @@ void DeskBrowser::RenameAction() {
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
-  if (!parent || parent->path.empty() || parent->Restricted() || tab_ == 2) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot create new files in this folder.");
+  if (!parent || parent->path.empty() || parent->Restricted() || tab_ == GridTab::Tools) {
+    state_.messages.QueueMessage(MessageKind::Warning, store::kCannotCreateFiles);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  const bool contacts = tab_ == 1;
+  const bool contacts = tab_ == GridTab::Contacts;
   bool ok = false;
   const QString name = QInputDialog::getText(
       grid_, contacts ? QStringLiteral("New Address Group") : QStringLiteral("New Folder"),
@@ -804,14 +826,15 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
 }
 
 void DeskBrowser::deleteFolderNode(TreeNode* node) {
-  if (!node || !node->parent ||
-      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (node->Restricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot delete this folder.");
+  store::DeleteRequest request;
+  request.onFolder = true;
+  request.folderDeletable = node && node->parent && !node->Restricted() &&
+                            (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  request.contactsTab = tab_ == GridTab::Contacts;
+  request.insideTrash = node && inTrash(node->path);
+  const store::DeletePlan plan = store::PlanDelete(request);
+  if (plan.action == store::DeleteAction::Refuse) {
+    state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
@@ -820,26 +843,25 @@ void DeskBrowser::deleteFolderNode(TreeNode* node) {
   item.folder = ParentFolder(node->path);
   item.name = FolderName(node->path);
   item.title = node->caption;
-  if (tab_ == 1 || inTrash(node->path)) {
-    ops().RunDocOperation(store::opDeleteFolder, item);
-  } else {
-    item.targetFolder = state_.locations.trash;
-    ops().RunDocOperation(store::opMove, item);
-  }
+  if (plan.action == store::DeleteAction::MoveToTrash) item.targetFolder = state_.locations.trash;
+  ops().RunDocOperation(plan.code, item);
   reloadChildren(parent);
   CheckTrash();
   state_.messages.ShowQueuedMessages();
 }
 
 void DeskBrowser::renameFolderNode(TreeNode* node) {
-  if (!node || !node->parent || node->Restricted() ||
-      (node->image != niFolder && node->image != niGroup && node->image != niFavoritesSub)) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot rename this folder.");
+  store::RenameRequest request;
+  request.onFolder = true;
+  request.allowed = node && node->parent && !node->Restricted() &&
+                    (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
   bool ok = false;
-  const QString title = QInputDialog::getText(trees_[tab_], QStringLiteral("Plumadex"), QStringLiteral("Enter new name"),
+  const QString title = QInputDialog::getText(trees_[Ix(tab_)], QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
                                               QLineEdit::Normal, Q(node->caption), &ok);
   if (!ok || title.trimmed().isEmpty() || title.toStdString() == node->caption) return;
   store::OpItem item;
@@ -865,7 +887,7 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
   LoadTreeChildren(*parent, env_);
-  trees_[tab_]->Rebuild(parent);
+  trees_[Ix(tab_)]->Rebuild(parent);
   state_.messages.ShowQueuedMessages();
   if (below) {
     shown_ = nullptr;
@@ -945,7 +967,7 @@ void DeskBrowser::openRecord(int record) {
 }
 
 void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
-  if (tab_ == 2) return;
+  if (tab_ == GridTab::Tools) return;
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
@@ -974,10 +996,7 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
-  del->setEnabled(!restricted || tab_ == 1);
-  const bool anySelected = grid_->model().selectedCount() > 0 && tab_ == 0;
-  copyTo->setEnabled(anySelected);
-  moveTo->setEnabled(anySelected && !restricted);
+  del->setEnabled(!restricted || tab_ == GridTab::Contacts);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
   if (extendContextMenu) {
     const auto& rows = grid_->model().rows();
@@ -1010,9 +1029,9 @@ void DeskBrowser::BlockSenderAction(const std::string& sender) {
 void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
   TPXTreeView* view = trees_[tab];
   TreeNode* node = view->NodeOf(view->itemAt(pos));
-  if (!node || tab == 2) return;
+  if (!node || tab == Ix(GridTab::Tools)) return;
   QMenu menu(view);
-  QAction* newFolder = menu.addAction(tab == 1 ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
+  QAction* newFolder = menu.addAction(tab == Ix(GridTab::Contacts) ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
   QAction* del = menu.addAction(QStringLiteral("Delete"));
   QAction* empty = nullptr;

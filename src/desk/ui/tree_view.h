@@ -2,6 +2,7 @@
 // The folder trees (TPXTreeView) and DeskBrowser, which ties the three trees, the document grid,
 // the listing worker and the document operations together inside the desk window.
 #include "desk/folder_pos.h"
+#include "desk/grid_layout.h"
 #include "desk/grid_listing.h"
 #include "desk/tree_model.h"
 #include "foundation/random.h"
@@ -77,6 +78,9 @@ private:
 class DeskBrowser : public QObject {
   Q_OBJECT
 public:
+  // The tab's page in the tab widget and its slot in the trees and roots.
+  static int Ix(GridTab tab) { return static_cast<int>(tab); }
+
   // Block Sender (with the question) or Unblock Sender on the grid's menu: the stored form.
   void BlockSenderAction(const std::string& sender);
   // trees: the tab widget whose three pages take the files, contacts and tools trees;
@@ -89,7 +93,7 @@ public:
   void SelectFirstNode();
   void Relist();
   bool FolderSelected() const;
-  bool FilesTabShown() const { return tab_ == 0; }
+  bool FilesTabShown() const { return tab_ == GridTab::Files; }
   void RememberTopRow();
   void ClearGrid();
   // The clock tick: lists the shown folder again when it changed on disk.
@@ -98,8 +102,8 @@ public:
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
   // Tab switching; returns false when refused.
-  bool SwitchTab(int tab);
-  int CurrentTab() const { return tab_; }
+  bool SwitchTab(GridTab tab);
+  GridTab CurrentTab() const { return tab_; }
   TreeNode* ShownNode() const { return shown_; }
   const std::string& ShownFolder() const { return shownFolder_; }
 
@@ -187,11 +191,10 @@ private:
   // Quickboard, no sorting rules, no pending list refresh.
   store::NullCollaborators absent_;
   std::unique_ptr<store::DocOperations> ops_;
-  // Lists made here when the desk has none yet.
-  std::unique_ptr<store::UnreadList> ownUnread_;
-  std::unique_ptr<store::NewMailList> ownNewMail_;
-  int tab_ = 0;
-  int tabBeforeOptions_ = 0;
+  // The lists were made here (into the desk state) for want of the desk's start-up.
+  bool madeLists_ = false;
+  GridTab tab_ = GridTab::Files;
+  GridTab tabBeforeOptions_ = GridTab::Files;
   bool copyForNode_ = false;  // "move" reads as "copy" on the shown node
   QPushButton* btnOptions_ = nullptr;
   TreeNode* shown_ = nullptr;

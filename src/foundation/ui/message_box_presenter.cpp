@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -65,6 +66,12 @@ void MessageBoxPresenter::LeaveBusy() {
     QApplication::restoreOverrideCursor();
     cursorSet_ = false;
   }
+}
+
+void ShowFromEventLoop(MessageQueue& queue, QObject* context) {
+  queue.SetWakeUp([&queue, context] {
+    QTimer::singleShot(0, context, [&queue] { queue.ShowQueuedMessages(); });
+  });
 }
 
 }  // namespace px::ui

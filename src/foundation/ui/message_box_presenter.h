@@ -37,4 +37,9 @@ private:
   bool cursorSet_ = false;
 };
 
+// Shows the queue from the event loop: every message queued while no box is on screen posts one
+// ShowQueuedMessages to context's thread, so boxes open only once the code that raised them has
+// returned to the event loop.
+void ShowFromEventLoop(MessageQueue& queue, QObject* context);
+
 }  // namespace px::ui

@@ -1,0 +1,210 @@
+#include "desk/ui/frm_accounts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <thread>
+
+namespace px::desk {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+}  // namespace
+
+TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
+                           std::function<void(const std::string&)> notify, QWidget* parent)
+    : QDialog(parent), editor_(editor), checker_(std::move(checker)), notify_(std::move(notify)),
+      alive_(std::make_shared<bool>(true)) {
+  setObjectName(QStringLiteral("frmAccounts"));
+  setWindowTitle(QStringLiteral("External e-mail configuration"));
+  auto* outer = new QVBoxLayout(this);
+  auto* row = new QHBoxLayout;
+  outer->addLayout(row);
+
+  auto* left = new QVBoxLayout;
+  lstAccount = new QListWidget(this);
+  lstAccount->setObjectName(QStringLiteral("lstAccount"));
+  left->addWidget(lstAccount);
+  auto* listButtons = new QHBoxLayout;
+  btnAdd = new QPushButton(QStringLiteral("Add"), this);
+  btnRemove = new QPushButton(QStringLiteral("Remove"), this);
+  listButtons->addWidget(btnAdd);
+  listButtons->addWidget(btnRemove);
+  left->addLayout(listButtons);
+  row->addLayout(left, 1);
+
+  auto* form = new QFormLayout;
+  edtName = new QLineEdit(this);
+  edtName->setPlaceholderText(QStringLiteral("jo@example.org"));
+  form->addRow(QStringLiteral("Account name:"), edtName);
+  edtServer = new QLineEdit(this);
+  edtServer->setPlaceholderText(QStringLiteral("pop.example.org:995"));
+  form->addRow(QStringLiteral("Incoming mail server (POP3):"), edtServer);
+  cbSecurity = new QComboBox(this);
+  for (auto s : SecurityChoices()) cbSecurity->addItem(Q(SecurityCaption(s)), static_cast<int>(s));
+  form->addRow(QStringLiteral("Security:"), cbSecurity);
+  edtUser = new QLineEdit(this);
+  form->addRow(QStringLiteral("User name:"), edtUser);
+  edtPassword = new QLineEdit(this);
+  edtPassword->setEchoMode(QLineEdit::Password);
+  form->addRow(QStringLiteral("Password:"), edtPassword);
+  chkSavePassword = new QCheckBox(QStringLiteral("Save password"), this);
+  form->addRow(QString(), chkSavePassword);
+  chkKeep = new QCheckBox(QStringLiteral("Leave messages on the server"), this);
+  form->addRow(QString(), chkKeep);
+  chkEnabled = new QCheckBox(QStringLiteral("Check this account for new mail"), this);
+  form->addRow(QString(), chkEnabled);
+  auto* formButtons = new QHBoxLayout;
+  btnTest = new QPushButton(QStringLiteral("Test"), this);
+  btnSave = new QPushButton(QStringLiteral("Save"), this);
+  formButtons->addWidget(btnTest);
+  formButtons->addWidget(btnSave);
+  form->addRow(QString(), formButtons);
+  lblResult = new QLabel(this);
+  lblResult->setWordWrap(true);
+  form->addRow(QString(), lblResult);
+  row->addLayout(form, 2);
+
+  auto* close = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  connect(close, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  outer->addWidget(close);
+
+  connect(btnAdd, &QPushButton::clicked, this, &TfrmAccounts::btnAddClick);
+  connect(btnRemove, &QPushButton::clicked, this, &TfrmAccounts::btnRemoveClick);
+  connect(btnSave, &QPushButton::clicked, this, &TfrmAccounts::btnSaveClick);
+  connect(btnTest, &QPushButton::clicked, this, &TfrmAccounts::btnTestClick);
+  connect(lstAccount, &QListWidget::currentRowChanged, this, &TfrmAccounts::showAccount);
+  connect(lstAccount, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+    const std::string name = S(item->data(Qt::UserRole).toString());
+    if (!editor_.SetEnabled(name, item->checkState() == Qt::Checked) && notify_)
+      notify_("Sorry, but this account needs a server and a user name before it can be checked.");
+    if (name == editing_) chkEnabled->setChecked(item->checkState() == Qt::Checked);
+  });
+  reload({});
+  resize(720, 420);
+}
+
+TfrmAccounts::~TfrmAccounts() { *alive_ = false; }
+
+AccountForm TfrmAccounts::Form() const {
+  AccountForm f;
+  f.name = S(edtName->text());
+  f.server = S(edtServer->text());
+  f.user = S(edtUser->text());
+  f.password = S(edtPassword->text());
+  f.savePassword = chkSavePassword->isChecked();
+  f.keep = chkKeep->isChecked();
+  f.enabled = chkEnabled->isChecked();
+  f.security = static_cast<transport::pop3::Security>(cbSecurity->currentData().toInt());
+  return f;
+}
+
+void TfrmAccounts::setForm(const AccountForm& f) {
+  edtName->setText(Q(f.name));
+  edtServer->setText(Q(f.server));
+  edtUser->setText(Q(f.user));
+  edtPassword->setText(Q(f.password));
+  chkSavePassword->setChecked(f.savePassword);
+  chkKeep->setChecked(f.keep);
+  chkEnabled->setChecked(f.enabled);
+  int idx = cbSecurity->findData(static_cast<int>(f.security));
+  cbSecurity->setCurrentIndex(idx < 0 ? 0 : idx);  // the old automatic choice shows as TLS
+  lblResult->clear();
+}
+
+void TfrmAccounts::reload(const std::string& select) {
+  const QSignalBlocker block(lstAccount);
+  lstAccount->clear();
+  int selectRow = -1;
+  for (const auto& a : editor_.Accounts()) {
+    auto* item = new QListWidgetItem(Q(a.name), lstAccount);
+    item->setData(Qt::UserRole, Q(a.name));
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(a.enabled ? Qt::Checked : Qt::Unchecked);
+    if (a.name == select) selectRow = lstAccount->count() - 1;
+  }
+  if (selectRow < 0 && lstAccount->count() > 0 && select.empty()) selectRow = 0;
+  lstAccount->setCurrentRow(selectRow);
+  if (selectRow >= 0)
+    showAccount(selectRow);
+  else
+    btnAddClick();
+}
+
+void TfrmAccounts::showAccount(int row) {
+  if (row < 0) return;
+  const std::string name = S(lstAccount->item(row)->data(Qt::UserRole).toString());
+  for (const auto& a : editor_.Accounts())
+    if (a.name == name) {
+      editing_ = name;
+      setForm(FormOf(a));
+      return;
+    }
+}
+
+void TfrmAccounts::btnAddClick() {
+  editing_.clear();
+  {
+    const QSignalBlocker block(lstAccount);
+    lstAccount->setCurrentRow(-1);
+  }
+  AccountForm f;
+  f.savePassword = true;
+  setForm(f);
+  edtName->setFocus();
+}
+
+void TfrmAccounts::btnRemoveClick() {
+  if (editing_.empty()) return;
+  editor_.Remove(editing_);
+  reload({});
+}
+
+void TfrmAccounts::btnSaveClick() {
+  const std::string problem = editor_.Save(Form(), editing_);
+  if (!problem.empty()) {
+    if (notify_) notify_(problem);
+    return;
+  }
+  reload(AccountEditor::AccountOf(Form()).name);
+}
+
+void TfrmAccounts::btnTestClick() {
+  if (testing_) return;
+  const std::string problem = CheckConnectionFields(Form());
+  if (!problem.empty()) {
+    if (notify_) notify_(problem);
+    return;
+  }
+  testing_ = true;
+  btnTest->setEnabled(false);
+  lblResult->setText(QStringLiteral("Checking this account..."));
+  const transport::ExternalAccount account = AccountEditor::AccountOf(Form());
+  // The check may wait on the network for minutes: it runs on its own thread and reports back
+  // to this window only while it still exists.
+  QPointer<TfrmAccounts> self(this);
+  std::thread([self, account, checker = checker_]() {
+    const transport::pop3::AccountCheck r = checker ? checker(account) : transport::pop3::AccountCheck{};
+    QMetaObject::invokeMethod(qApp, [self, r] {
+      if (!self) return;
+      self->testing_ = false;
+      self->btnTest->setEnabled(true);
+      QString text = Q(r.message);
+      if (!r.works && !r.detail.empty()) text += QStringLiteral("\n") + Q(r.detail);
+      self->lblResult->setText(text);
+    }, Qt::QueuedConnection);
+  }).detach();
+}
+
+}  // namespace px::desk

@@ -1,0 +1,64 @@
+#pragma once
+// The accounts page as a window: the list of the user's own mail accounts on the left, the
+// selected one's form on the right, with Add, Remove, Save and Test.
+#include "desk/account_editor.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace px::desk {
+
+// Runs the account test; called on a worker thread, so it must not touch widgets.
+using AccountChecker = std::function<transport::pop3::AccountCheck(const transport::ExternalAccount&)>;
+
+class TfrmAccounts : public QDialog {
+public:
+  TfrmAccounts(AccountEditor& editor, AccountChecker checker, std::function<void(const std::string&)> notify,
+               QWidget* parent = nullptr);
+  ~TfrmAccounts() override;
+
+  QListWidget* lstAccount = nullptr;
+  QLineEdit* edtName = nullptr;
+  QLineEdit* edtServer = nullptr;
+  QComboBox* cbSecurity = nullptr;
+  QLineEdit* edtUser = nullptr;
+  QLineEdit* edtPassword = nullptr;
+  QCheckBox* chkSavePassword = nullptr;
+  QCheckBox* chkKeep = nullptr;
+  QCheckBox* chkEnabled = nullptr;
+  QPushButton* btnAdd = nullptr;
+  QPushButton* btnRemove = nullptr;
+  QPushButton* btnSave = nullptr;
+  QPushButton* btnTest = nullptr;
+  QLabel* lblResult = nullptr;
+
+  AccountForm Form() const;
+  bool Testing() const { return testing_; }
+
+  void btnAddClick();
+  void btnRemoveClick();
+  void btnSaveClick();
+  void btnTestClick();
+
+private:
+  void reload(const std::string& select);
+  void showAccount(int row);
+  void setForm(const AccountForm& f);
+
+  AccountEditor& editor_;
+  AccountChecker checker_;
+  std::function<void(const std::string&)> notify_;
+  std::string editing_;  // the shown account's stored name; "" for a new one
+  bool testing_ = false;
+  std::shared_ptr<bool> alive_;
+};
+
+}  // namespace px::desk

@@ -1,0 +1,120 @@
+#include "desk/account_editor.h"
+
+#include "foundation/random.h"
+#include "foundation/settings.h"
+
+#include <gtest/gtest.h>
+
+namespace px::desk {
+namespace {
+
+using transport::pop3::Security;
+
+AccountForm Form(std::string name, std::string server = "pop.example.org:995", std::string user = "jo") {
+  AccountForm f;
+  f.name = std::move(name);
+  f.server = std::move(server);
+  f.user = std::move(user);
+  f.password = "secret";
+  return f;
+}
+
+struct FormCase {
+  const char* what;
+  AccountForm form;
+  const char* messageStart;  // "" when accepted
+};
+
+class AccountFormChecks : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(AccountFormChecks, RefusesWhatWouldBreakTheSettings) {
+  const FormCase& c = GetParam();
+  const std::string msg = CheckAccountForm(c.form, "", {"taken@example.org"});
+  if (*c.messageStart == 0)
+    EXPECT_EQ(msg, "") << c.what;
+  else
+    EXPECT_EQ(msg.rfind(c.messageStart, 0), 0u) << c.what << ": " << msg;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, AccountFormChecks,
+    ::testing::Values(
+        FormCase{"plain", Form("jo@example.org"), ""},
+        FormCase{"host without port", Form("jo@example.org", "pop.example.org"), ""},
+        FormCase{"empty name", Form(" "), "Please enter a name"},
+        FormCase{"name with =", Form("a=b"), "Sorry, but the account name"},
+        FormCase{"name with [", Form("[x"), "Sorry, but the account name"},
+        FormCase{"name with ]", Form("x]"), "Sorry, but the account name"},
+        FormCase{"name with CR", Form("a\rb"), "Sorry, but the account name"},
+        FormCase{"name with LF", Form("a\nb"), "Sorry, but the account name"},
+        FormCase{"taken name", Form("taken@example.org"), "Sorry, but an account named"},
+        FormCase{"no server", Form("a", ""), "Please enter the e-mail server"},
+        FormCase{"server with =", Form("a", "pop=x"), "Sorry, but the server name"},
+        FormCase{"server with ]", Form("a", "pop]x"), "Sorry, but the server name"},
+        FormCase{"server with LF", Form("a", "pop\nx"), "Sorry, but the server name"},
+        FormCase{"server with blank", Form("a", "pop x"), "Sorry, but the server name"},
+        FormCase{"port zero", Form("a", "pop:0"), "Sorry, but the port"},
+        FormCase{"port too big", Form("a", "pop:70000"), "Sorry, but the port"},
+        FormCase{"port not a number", Form("a", "pop:pop3"), "Sorry, but the port"},
+        FormCase{"no host", Form("a", ":995"), "Sorry, but the port"},
+        FormCase{"service marker", Form("a", "plumadex"), "Sorry, but the Plumadex server"},
+        FormCase{"no user", Form("a", "pop", " "), "Please enter the user name"},
+        FormCase{"user with blank", Form("a", "pop", "jo smith"), "Sorry, but the user name"}));
+
+TEST(AccountEditor, AddEditRenameRemoveAndEnable) {
+  Settings s;
+  RandomSource random(7);
+  AccountEditor ed(s, random);
+  AccountForm f = Form("jo@example.org", "127.0.0.1:1995");
+  f.security = Security::StartTls;
+  f.keep = true;
+  ASSERT_EQ(ed.Save(f, ""), "");
+  auto all = ed.Accounts();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].server, "127.0.0.1:1995");
+  EXPECT_EQ(all[0].security, Security::StartTls);
+  EXPECT_TRUE(all[0].keep);
+  EXPECT_TRUE(all[0].enabled);
+  EXPECT_EQ(all[0].password, "secret");
+  // The stored form of the password is scrambled, never the clear text.
+  EXPECT_EQ(s.ReadString("External Accounts", "jo@example.org").find("secret"), std::string::npos);
+
+  // A second account cannot take the first one's name; nothing changes.
+  EXPECT_NE(ed.Save(Form("jo@example.org", "other"), ""), "");
+  EXPECT_EQ(ed.Accounts().size(), 1u);
+
+  // Renamed, password no longer saved.
+  AccountForm g = FormOf(all[0]);
+  g.name = "Work";
+  g.savePassword = false;
+  ASSERT_EQ(ed.Save(g, "jo@example.org"), "");
+  all = ed.Accounts();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].name, "Work");
+  EXPECT_EQ(all[0].password, "");
+  EXPECT_EQ(all[0].security, Security::StartTls);
+  EXPECT_FALSE(s.ValueExists("External Accounts", "jo@example.org"));
+
+  EXPECT_TRUE(ed.SetEnabled("Work", false));
+  EXPECT_FALSE(ed.Accounts()[0].enabled);
+  EXPECT_TRUE(ed.Remove("Work"));
+  EXPECT_TRUE(ed.Accounts().empty());
+  EXPECT_FALSE(s.ValueExists("External Account Settings", "Work"));
+}
+
+TEST(AccountEditor, RefusedFormWritesNothing) {
+  Settings s;
+  RandomSource random(7);
+  AccountEditor ed(s, random);
+  ASSERT_EQ(ed.Save(Form("Home", "pop.example.org"), ""), "");
+  const std::string before = s.ReadString("External Accounts", "Home");
+  AccountForm bad = Form("Home", "pop.example.org:99999");
+  EXPECT_NE(ed.Save(bad, "Home"), "");
+  bad = Form("Ho=me");
+  EXPECT_NE(ed.Save(bad, "Home"), "");
+  EXPECT_EQ(s.ReadString("External Accounts", "Home"), before);
+  EXPECT_EQ(ed.Names(), std::vector<std::string>{"Home"});
+}
+
+}  // namespace
+}  // namespace px::desk
