@@ -322,4 +322,11 @@ MessageIcon MessageIconOf(const DocRecord& r,
   return MessageIcon::None;
 }
 
+bool ShowsTypeExtension(const DocRecord& r, bool unknownType) {
+  if (!unknownType || r.IsContact() || r.ext.empty()) return false;
+  if (r.ext.size() == 1 && static_cast<unsigned char>(r.ext[0]) < 0x20) return false;  // shell rows
+  if (MessageIconOf(r, nullptr) != MessageIcon::None) return false;
+  return !store::TitleEndsWithExtension(r.title, r.ext);
+}
+
 }  // namespace px::desk

@@ -170,4 +170,8 @@ enum class MessageIcon { None, Draft, Delivered, Pending, AwaitingConfirmation, 
 MessageIcon MessageIconOf(const store::DocRecord& r,
                           const std::function<bool(const store::DocRecord&)>& awaitingConfirmation);
 
+// Whether the name column shows "." + extension after the title: files of a type the system
+// does not know, unless the title already ends in that extension ("clock.bmp,69c").
+bool ShowsTypeExtension(const store::DocRecord& r, bool unknownType);
+
 }  // namespace px::desk

@@ -365,5 +365,18 @@ TEST(GridDrawing, DateTextAndMessageIcons) {
   }
 }
 
+TEST(GridDrawing, UnknownTypesShowTheirExtensionOnce) {
+  struct Case { std::string title, ext; int flags; bool unknown, shows; } cases[] = {
+      {"clock", "bmp,69c", 0, true, true},
+      {"clock.bmp,69c", "bmp,69c", 0x1001, true, false},
+      {"clock.BMP,69C", "bmp,69c", 0, true, false},
+      {"report", "doc", 0, false, false},          // a known type shows its icon instead
+      {"Hello", "txt", 0x1201, true, false},       // messages show their state icon
+      {".xyz", "xyz", 0, true, true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ShowsTypeExtension(Rec(c.title, c.ext, 1, c.flags), c.unknown), c.shows) << c.title;
+}
+
 }  // namespace
 }  // namespace px::desk

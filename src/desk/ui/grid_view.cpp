@@ -389,8 +389,7 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
   else
     title = Shown(r, r.title);
   if (r.flags & store::dfDraft) title.prepend(QStringLiteral("DRAFT: "));
-  if (MessageIconOf(r, nullptr) == MessageIcon::None && !r.IsContact() && !r.ext.empty() &&
-      !(r.ext.size() == 1 && static_cast<unsigned char>(r.ext[0]) < 0x20) && panel_.UnknownFileType(r.ext))
+  if (!r.ext.empty() && ShowsTypeExtension(r, panel_.UnknownFileType(r.ext)))
     title += QLatin1Char('.') + Shown(r, r.ext);
   if (child && tab == GridTab::Contacts) title.clear();
   if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) &&
