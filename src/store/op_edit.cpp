@@ -112,7 +112,7 @@ bool RenameDoc(OpContext& cx, OpItem& it) {
     } else {
       cx.tx.Remember(it.folder, ns);
     }
-    if (u.title != (folder ? u.fileName : StripExtension(u.fileName)) || inContacts)
+    if (shownTitle != (folder ? u.fileName : StripExtension(u.fileName)) || inContacts)
       cx.tx.Write(it.folder, ns, "Title", shownTitle);
     else
       cx.tx.DeleteKey(it.folder, ns, "Title");

@@ -78,6 +78,33 @@ TEST_F(OpsFixture, RenameRenamesFileAndEverySectionOfIt) {
   EXPECT_EQ(value(a, "NEW_ NAME_.txt", "Title"), "<none>");
 }
 
+TEST_F(OpsFixture, RenameEditsTheTitleInTheItemsCharset) {
+  const std::string a = dir("A");
+  const std::string latin = "r\xe9sum\xe9";  // "résumé" in ISO-8859-1
+  doc(a, "cv.txt", "c", {"Title=" + latin, "Charset=ISO-8859-1"});
+  OpItem it = item(a, "cv.txt", latin);
+  it.charset = "ISO-8859-1";
+  EXPECT_EQ(EditableTitle(it), "r\xc3\xa9sum\xc3\xa9");
+  EXPECT_EQ(EditedTitle(it, "r\xc3\xa9sum\xc3\xa9"), latin);  // left as it was: the same bytes
+  it.newTitle = EditedTitle(it, "R\xc3\xa9sum\xc3\xa9 final");
+  EXPECT_EQ(it.newTitle, "R\xe9sum\xe9 final");
+  ASSERT_TRUE(ops->RunDocOperation(opRename, it));
+  EXPECT_EQ(it.name, "R\xc3\xa9sum\xc3\xa9 final.txt");
+  EXPECT_TRUE(exists(a + "R\xc3\xa9sum\xc3\xa9 final.txt"));
+  // The file name is UTF-8, the title stays in the entry's charset: it must be kept.
+  EXPECT_EQ(value(a, it.name, "Title"), "R\xe9sum\xe9 final");
+
+  // A copy elsewhere keeps the title in its charset as well.
+  const std::string b = dir("B");
+  OpItem c = item(a, it.name, it.newTitle, b);
+  c.charset = "ISO-8859-1";
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, c));
+  EXPECT_EQ(value(b, "R\xc3\xa9sum\xc3\xa9 final.txt", "Title"), "R\xe9sum\xe9 final");
+  // The refusal looks at the name the edited text makes.
+  EXPECT_EQ(RenameRefusal(b, "x.txt", "R\xc3\xa9sum\xc3\xa9 final.txt", "txt"),
+            "Sorry, but you cannot rename this file to\rR\xc3\xa9sum\xc3\xa9 final.txt");
+}
+
 TEST_F(OpsFixture, RenameRefusalNamesTheExistingFile) {
   const std::string a = dir("A");
   writeFile(a + "One.txt", "1");

@@ -786,16 +786,17 @@ void DeskBrowser::RenameAction() {
   }
   store::OpItem& item = items.front();
   bool ok = false;
+  const std::string shown = store::EditableTitle(item);
   const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
-                                              QLineEdit::Normal, Q(item.title), &ok);
-  if (!ok || title.trimmed().isEmpty() || title.toStdString() == item.title) return;
+                                              QLineEdit::Normal, Q(shown), &ok);
+  if (!ok || title.trimmed().isEmpty() || title.toStdString() == shown) return;
   const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
   if (!refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  item.newTitle = title.toStdString();
+  item.newTitle = store::EditedTitle(item, title.toStdString());
   ops().RunDocOperation(store::opRename, item);
   afterOperation(false);
 }
