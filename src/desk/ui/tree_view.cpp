@@ -356,7 +356,15 @@ void DeskBrowser::initServices() {
   watch_.SetRelist([this](const std::string& folder) {
     if (folder == shownFolder_) Relist();
   });
-  ops_ = std::make_unique<store::DocOperations>(std::move(svc), absent_.Get());
+  pendingRefresh_ = std::make_unique<store::PendingRegisterRefresh>(
+      [this]() -> TPXCustomIni* { return state_.sentIni.get(); }, state_.pendingFolders, [this] {
+        for (auto* tree : trees_)
+          if (tree) tree->viewport()->update();
+      });
+  const store::OpCollaborators none = absent_.Get();
+  ops_ = std::make_unique<store::DocOperations>(
+      std::move(svc), store::OpCollaborators{none.resolver, none.openDocs, none.quickboard, none.rules,
+                                             *pendingRefresh_});
 }
 
 void DeskBrowser::BuildTrees() {

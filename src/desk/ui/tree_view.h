@@ -8,6 +8,7 @@
 #include "foundation/random.h"
 #include "store/op_services.h"
 #include "store/folder_watch.h"
+#include "store/pending_register.h"
 
 #include <QElapsedTimer>
 #include <QColor>
@@ -188,8 +189,10 @@ private:
   FolderPositions positions_;
   RandomSource random_;
   // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
-  // Quickboard, no sorting rules, no pending list refresh.
+  // Quickboard, no sorting rules.
   store::NullCollaborators absent_;
+  // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
+  std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   std::unique_ptr<store::DocOperations> ops_;
   // The lists were made here (into the desk state) for want of the desk's start-up.
   bool madeLists_ = false;
