@@ -176,9 +176,10 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
   const std::string section = it.Section();
   StringList lines = cx.tx.Lines(it.folder, section);
   const int old = FlagsOf(lines, it.flags);
-  if (IsPendingFlags(old) && it.dropAddress.empty()) {
+  if (IsPendingFlags(old) && it.dropAddress.empty() && !it.reuseSection) {
     // Already waiting to be sent: the pending entry itself takes the recipients given and keeps
-    // its MsgID; a second outgoing entry would send the document twice.
+    // its MsgID; a second outgoing entry would send the document twice. (The compose window
+    // files a re-edited message anew and drops the old version itself: reuseSection.)
     cx.tx.Remember(it.folder, section);
     if (!it.address.empty()) {
       auto put = [&](std::string_view key, const std::string& v) {
@@ -195,7 +196,7 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
     it.seriesId = it.msgId;
     return true;
   }
-  if (IsPendingFlags(old)) {
+  if (IsPendingFlags(old) && !it.dropAddress.empty()) {
     // A pending message takes or loses a recipient.
     const std::string keys[] = {"Address", "Cc", "Bcc"};
     cx.tx.Remember(it.folder, section);
