@@ -10,6 +10,9 @@
 #include "foundation/strings.h"
 #include "store/doc_record.h"
 #include "transport/pop3/account_check.h"
+#include "transport/smtp/smtp_client.h"
+
+#include <cstdlib>
 
 #include <QMessageBox>
 
@@ -17,7 +20,28 @@ namespace px::app {
 
 namespace {
 constexpr const char* kAccountsPage = "External e-mail configuration";
+
+// Logs in to an outgoing server and leaves, in the words of the incoming check.
+transport::pop3::AccountCheck CheckSmtpServer(const transport::SmtpServerSetting& s) {
+  transport::SmtpConfig config = transport::SmtpConfig::From(s);
+  if (const char* ca = std::getenv("PLUMADEX_SMTP_CA"); ca && *ca) config.caFile = ca;
+  config.connectTimeoutSec = 20;
+  config.replyTimeoutSec = 60;
+  transport::SmtpClient client(config);
+  const transport::SmtpResult r = client.Check();
+  transport::pop3::AccountCheck out;
+  out.works = r.failure == transport::SmtpFailure::None;
+  if (out.works) {
+    out.message = transport::pop3::kAccountWorks;
+    return out;
+  }
+  out.message = r.failure == transport::SmtpFailure::Login ? transport::pop3::kInvalidLogin
+                                                            : transport::pop3::kCannotConnect;
+  out.detail = transport::DescribeSmtpFailure(r, s.host);
+  return out;
 }
+
+}  // namespace
 
 void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
   RandomSource random;
@@ -29,6 +53,7 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
         QMessageBox::warning(&desk, QStringLiteral("Plumadex"), QString::fromStdString(text));
       },
       &desk);
+  dlg.SetSmtpChecker(CheckSmtpServer);
   dlg.exec();
 }
 
