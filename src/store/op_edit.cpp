@@ -74,6 +74,10 @@ bool CreateFolder(OpContext& cx, OpItem& it) {
 }
 
 bool RenameDoc(OpContext& cx, OpItem& it) {
+  // A group row carries its section name, the folder name + ".": the folder is renamed.
+  if (it.prefix.empty() && it.name.size() > 1 && it.name.back() == '.' &&
+      IsDirectory(it.folder + it.name.substr(0, it.name.size() - 1)))
+    it.name.pop_back();
   const std::string path = it.Path();
   if (it.name.empty() || !PathExists(path)) {
     cx.Absent();
