@@ -100,6 +100,8 @@ public:
         return handled;
       };
       b->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
+      // Copy, move, delete and rename leave documents alone while their program has them open.
+      b->SetOpenDocuments(opener_.get());
     }
     if (auto* grid = desk_.findChild<desk::GridPanel*>())
       connect(grid, &desk::GridPanel::openSticker, this, [this, grid](int record) { editSticker(grid, record); });
