@@ -928,6 +928,19 @@ bool DeskCarry::gridMouse(QEvent* e) {
       Refresh();
       return true;
     }
+    if (zone == gzAddress && hand_.state() == Hand::Documents && browser_.tab_ == GridTab::Files &&
+        !m.rows()[rec].selected && !m.rows()[rec].address.empty()) {
+      // The person receives what is in hand.
+      if (sendToPerson) {
+        std::vector<std::string> files;
+        for (const auto& it : browser_.selectedItemsWithParts())
+          if (!it.ext.empty()) files.push_back(it.Path());
+        const std::string to = m.rows()[rec].address;
+        finishDrop();
+        sendToPerson(files, to);
+      }
+      return true;
+    }
     if (zone == gzName) {
       tg->setFocus();
       namePress_ = true;

@@ -85,6 +85,9 @@ public:
   // Sending documents to an address group belongs to the message window (until it is there,
   // such drops do nothing).
   std::function<void(const std::vector<std::string>& files, const std::string& groupFolder)> sendToGroup;
+  // Documents carried onto a person (the address zone of a row): a new message to the address
+  // with the files attached. Unset: such drops do nothing.
+  std::function<void(const std::vector<std::string>& files, const std::string& to)> sendToPerson;
   // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
   // cancelled. Tests answer without a dialog.
   std::function<std::optional<std::string>(const std::string& proposed)> askName;
