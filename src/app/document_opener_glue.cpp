@@ -1,10 +1,6 @@
 #include "app/document_opener_glue.h"
 
-#include "contacts/contact_folder.h"
-#include "contacts/vcard.h"
-#include "desk/card_offer.h"
 #include "desk/desk_state.h"
-#include "foundation/ini_file.h"
 #include "desk/document_opener.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
@@ -87,7 +83,6 @@ public:
     svc.openInMessageWindow = [this](const store::DocRecord& r) {
       return previousOpen_ && previousOpen_(r);
     };
-    svc.offerContact = [this](const store::DocRecord& r) { return offerContact(r); };
     opener_ = std::make_unique<desk::DocumentOpener>(std::move(svc), platform::AppRegistry(dirs),
                                                      platform::MakeSystemWindowProbe());
     opener_->RecoverLeftovers();
@@ -142,30 +137,6 @@ public:
   }
 
   // The sticker mark of a row: the note in a small editor, written back with its entry.
-  // A received contact card whose address is new: "Would you like to add %1 to Contacts?".
-  bool offerContact(const store::DocRecord& r) {
-    if (!state_.addressMap) return false;
-    const std::string path = r.FilePath();
-    const auto card = contacts::ReadContactFile(path);
-    if (!card) return false;
-    const auto question = desk::CardQuestion(*card, *state_.addressMap);
-    if (!question) return false;
-    if (QMessageBox::question(&desk_, QStringLiteral("Plumadex"), QString::fromStdString(*question)) != QMessageBox::Yes)
-      return true;
-    std::string text;
-    if (const IniStatus st = ReadWholeFile(path, text, contacts::kMaxCardFileSize); !st.ok()) {
-      state_.messages.QueueMessage(MessageKind::Error, st.message);
-      state_.messages.ShowQueuedMessages();
-      return true;
-    }
-    const contacts::ImportResult res =
-        contacts::ImportContactCards(state_.locations.contacts, text, state_.indexRegistry, *state_.addressMap,
-                                     state_.settings.FirstNameFirst(), random_);
-    for (const auto& e : res.errors) state_.messages.QueueMessage(MessageKind::Error, e);
-    state_.messages.ShowQueuedMessages();
-    return true;
-  }
-
   void editSticker(desk::GridPanel* grid, int record, bool cover) {
     const auto& rows = grid->model().rows();
     if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;

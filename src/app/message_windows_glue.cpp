@@ -1,5 +1,6 @@
 #include "app/message_windows_glue.h"
 
+#include "app/contacts_glue.h"
 #include "desk/ui/carry_view.h"
 
 #include "compose/ui/message_windows.h"
@@ -130,6 +131,11 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
     s.newMail = state.newMailList.get();
     s.sent = state.sentIni.get();
     s.ownFromAddress = state.ownFromAddress;
+  };
+  cfg.contactEntries = [&state] { return ContactEntries(state); };
+  cfg.groupMembers = GroupMembersOf(state);
+  cfg.addToContacts = [&desk](const std::string& addresses, QWidget* parent) {
+    AddToContacts(desk, {addresses}, parent);
   };
   auto* windows = new MessageWindows(std::move(cfg), &desk);
   desk.hooks().openMailto = [windows, &state](const std::string& url) {

@@ -51,7 +51,12 @@ public:
         state_(state),
         sent_(state.locations.SentIni()),
         spool_(state.locations.inbox, random_),
-        leftOnServer_(state.locations.dataRoot + "msgid.lst") {}
+        leftOnServer_(state.locations.dataRoot + "msgid.lst") {
+    setObjectName(QStringLiteral("pxTransferHost"));
+  }
+
+  // The password the next runs use (after the user changed it in the options).
+  void SetServicePassword(const std::string& password) { password_ = password; }
 
   desk::TransferRun* Make() {
     mail_ = desk_.findChild<desk::DeskMail*>();
@@ -326,6 +331,11 @@ private:
 };
 
 }  // namespace
+
+void SetServicePassword(desk::TfrmDesk& desk, const std::string& password) {
+  if (auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost"))))
+    host->SetServicePassword(password);
+}
 
 desk::TransferRun* InstallTransfers(desk::TfrmDesk& desk, desk::DeskState& state) {
   auto* host = new TransferHost(desk, state);

@@ -174,8 +174,7 @@ bool DocumentOpener::OpenDocument(const store::DocRecord& r, bool restricted) {
       if (svc_.openInMessageWindow && svc_.openInMessageWindow(r)) return true;
       break;  // no message window: the desktop's program for the type
     case OpenRoute::ContactCard:
-      if (svc_.offerContact && svc_.offerContact(r)) return true;
-      break;  // nothing to add: it opens like any other file
+      break;  // the contacts part has offered it already; it opens like any other file
     case OpenRoute::RunProgram: {
       std::vector<std::string> argv;
       if (r.ext == "desktop") {

@@ -49,9 +49,6 @@ struct OpenerServices {
   // Whether the index of `folder` has a mail entry (received or outgoing, not pending) for the file.
   std::function<bool(const std::string& folder, const std::string& fileName)> hasMailEntry;
   std::function<void(const std::string& url)> openUrl;  // the browser (for links)
-  // A contact card received by mail: offers to add it to the contacts; false when there was
-  // nothing to offer (the card then opens like any other file).
-  std::function<bool(const store::DocRecord&)> offerContact;
 };
 
 struct NewDocumentTemplate {

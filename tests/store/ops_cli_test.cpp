@@ -2,11 +2,14 @@
 #include "support/test_paths.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 using px::test::TempHome;
 using px::test::makeDirs;
@@ -70,4 +73,46 @@ TEST(OpsCli, ExitStatusFollowsTheOperation) {
 
   CliResult usage = runCli({"move", q(docs + "B/Beta.txt")});
   EXPECT_EQ(usage.status, 2);
+}
+
+// Two programs storing documents of one name into one folder at the same time: each picks its
+// names from the folder as it read it, so both pick the same ones; every file must survive.
+TEST(OpsCli, TwoProcessesStoringTheSameNamesKeepEveryFile) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli")))
+    GTEST_SKIP() << "plumadex-cli is not built";
+  TempHome home;
+  const std::string docs = home.path("Documents/");
+  const std::string target = docs + "Inbox/";
+  makeDirs(target);
+  constexpr int kEach = 150;
+  std::vector<QStringList> argsOf(2);
+  std::set<std::string> contents;
+  for (int p = 0; p < 2; ++p) {
+    const std::string src = home.path("src" + std::to_string(p) + "/");
+    makeDirs(src);
+    argsOf[p] << "store";
+    for (int i = 0; i < kEach; ++i) {
+      const std::string body = "writer " + std::to_string(p) + " file " + std::to_string(i);
+      writeFile(src + std::to_string(i) + ".txt", body);
+      contents.insert(body);
+      argsOf[p] << QString::fromStdString(src + std::to_string(i) + ".txt");
+    }
+    argsOf[p] << "--into" << QString::fromStdString(target) << "--title" << "Same" << "--quiet";
+  }
+  QProcess a, b;
+  a.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), argsOf[0]);
+  b.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), argsOf[1]);
+  ASSERT_TRUE(a.waitForFinished(120000));
+  ASSERT_TRUE(b.waitForFinished(120000));
+  EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
+  EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
+
+  std::set<std::string> found;
+  QDir dir(QString::fromStdString(target));
+  for (const QString& n : dir.entryList(QDir::Files | QDir::Hidden)) {
+    if (!n.startsWith(QStringLiteral("Same"))) continue;
+    found.insert(readFile(target + n.toStdString()));
+  }
+  EXPECT_EQ(found.size(), contents.size());
+  EXPECT_EQ(found, contents);
 }
