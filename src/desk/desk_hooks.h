@@ -68,6 +68,8 @@ struct DeskHooks {
   // --- Shutdown ---
   std::function<bool()> openedDocumentsStillOpen;      // [false] temporary copies still open
   std::function<void()> bringOpenedDocumentToFront;
+  // A transfer runs: asks whether to stop it and exit; true once the run has ended.
+  std::function<bool()> stopTransferForClose;          // [false]
   std::function<void()> hideOptionsPanels;             // saves their values
   std::function<void()> removeSkin;
   std::function<void()> restoreMailProgram;

@@ -108,19 +108,22 @@ std::string CleanAttachmentName(std::string_view raw, std::string_view charset) 
     name = DecodeFromCharset(name, charset);
   for (char& c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\') c = '_';
-  name = SafeFileName(name);
+  // Not cut here: the cut below keeps the extension.
+  name = SafeFileName(name, name.size() + 1);
   // Belt and braces around the cleaner: these must never name a file.
   std::string_view t = TrimView(name);
   if (t.empty() || t == "." || t == "..") return "_";
   if (name.starts_with("$$")) name[0] = '_';
   if (SameText(name, "Plumadex.ini")) name.insert(name.begin(), '_');
   if (name.size() > 200) {
-    size_t n = 200;
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    // The stem is cut, on a character boundary; the extension stays.
     std::string ext;
     size_t dot = name.rfind('.');
-    if (dot != std::string::npos && name.size() - dot <= kMaxKindLength + 1) ext = name.substr(dot);
-    name = name.substr(0, n > ext.size() ? n - ext.size() : n) + ext;
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKindLength + 1)
+      ext = name.substr(dot);
+    size_t n = 200 - ext.size();
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    name = name.substr(0, n) + ext;
   }
   return name;
 }
@@ -733,7 +736,14 @@ private:
       }
     }
     d.kind = kind;
-    d.name = named ? Recode(name, "utf-8", target) : text(kSubject);
+    if (named) {
+      d.name = Recode(name, "utf-8", target);
+    } else {
+      // Named after its Subject: no control characters in it, as in any other name.
+      d.name = text(kSubject);
+      for (char& c : d.name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '_';
+    }
     static const std::pair<int, std::string_view> kTags[] = {
         {kTo, "To: "}, {kDate, "Date: "}, {kReplyTo, "Reply-To: "}, {kCC, "CC: "}};
     for (auto [h, tag] : kTags)

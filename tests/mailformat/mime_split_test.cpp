@@ -5,6 +5,7 @@
 
 #include "foundation/dates.h"
 #include "mailformat/mail_date.h"
+#include "mailformat/mime_header.h"
 #include "mailformat/mime_reader.h"
 #include "mailformat/text_extract.h"
 #include "mime_test_util.h"
@@ -402,6 +403,31 @@ TEST(MimeSplit, AttachmentNamesAreCleanedBeforeTheyNameAFile) {
   EXPECT_EQ(parts[0].d.tagged.size(), 2u);  // only "To: ..." and "Charset: utf-8"
   EXPECT_EQ(parts[0].Tag("_Folder"), "");
   EXPECT_FALSE(parts[0].HasLine("_Outbound"));
+}
+
+// A name too long for a file is cut in its stem, on a character boundary, keeping its
+// extension; a part named after its Subject gets no control characters either.
+TEST(MimeSplit, LongAttachmentNameKeepsItsExtensionAndSubjectNamesAreCleaned) {
+  struct Case { std::string name; std::string ext; };
+  const Case cases[] = {
+      {std::string(300, 'a') + ".pdf", ".pdf"},
+      {std::string(150, 'x') + std::string(60, 'y') + "\xc3\xa9\xc3\xa9\xc3\xa9.docx", ".docx"},
+      {"\xe2\x82\xac" + std::string(400, 'b') + ".tar.gz", ".gz"},
+  };
+  for (const Case& c : cases) {
+    SpoolFixture f;
+    auto parts = f.Split(Crlf("Content-Type: application/octet-stream; name=\"" + c.name + "\"\n\nx\n"));
+    ASSERT_EQ(parts.size(), 1u);
+    const std::string& name = parts[0].d.name;
+    EXPECT_LE(name.size(), 200u);
+    EXPECT_TRUE(name.ends_with(c.ext)) << name;
+    EXPECT_EQ(parts[0].d.kind, c.ext.substr(1));
+    EXPECT_TRUE(IsValidUtf8(name)) << name;
+  }
+  SpoolFixture f;
+  auto parts = f.Split(Crlf("Subject: a\x01" "b\x1b[2Jc\x7f\n\nbody\n"));
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].d.name, "a_b_[2Jc_");
 }
 
 // ---- bounds ------------------------------------------------------------------------------------

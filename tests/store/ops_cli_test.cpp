@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -115,4 +116,39 @@ TEST(OpsCli, TwoProcessesStoringTheSameNamesKeepEveryFile) {
   }
   EXPECT_EQ(found.size(), contents.size());
   EXPECT_EQ(found, contents);
+}
+
+// list names only folders; what the commands print on stderr holds no raw carriage return (the
+// message window's line breaks, or one inside a file name, would hide the text before it).
+TEST(OpsCli, ListOfANonFolderFailsAndMessagesHoldNoCarriageReturn) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli")))
+    GTEST_SKIP() << "plumadex-cli is not built";
+  TempHome home;
+  const std::string docs = home.path("Documents/");
+  makeDirs(docs + "A");
+  writeFile(docs + "A/file.txt", "x");
+  ASSERT_EQ(::mkfifo((docs + "pipe").c_str(), 0600), 0);
+  makeDirs(docs + "Odd");
+  ASSERT_EQ(::mkfifo((docs + "Odd/Plumadex.ini").c_str(), 0600), 0);
+  auto q = [](const std::string& s) { return QString::fromStdString(s); };
+  struct Case {
+    QStringList args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"list", q(docs + "A/file.txt")}, 1},
+      {{"list", q(docs + "pipe")}, 1},
+      {{"list", q(docs + "missing")}, 1},
+      {{"list", q(docs + "Odd")}, 0},  // an index that is not a file: listed without it, with a warning
+      {{"copy", q(docs + "A/gone\r\rError 0: fine.txt"), q(docs + "A")}, 1},
+      {{"split", q(docs + "A/no\rmessage"), q(home.path("spool"))}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    CliResult r = runCli(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+  }
 }

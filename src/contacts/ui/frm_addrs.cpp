@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QApplication>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -31,6 +34,24 @@ QPushButton* Button(QWidget* owner, const char* name, const QString& caption) {
   b->setAutoDefault(false);
   return b;
 }
+
+// The Action column: its text drawn as a small framed button, centred.
+class ActionButtonDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionButton button;
+    const QSize text = option.fontMetrics.size(Qt::TextSingleLine, index.data().toString());
+    const int w = std::min(option.rect.width() - 4, text.width() + 10);
+    const int h = std::min(option.rect.height() - 2, text.height() + 2);
+    button.rect = QRect(option.rect.center().x() - w / 2, option.rect.center().y() - h / 2, w, h);
+    button.text = index.data().toString();
+    button.state = QStyle::State_Enabled | QStyle::State_Raised;
+    button.fontMetrics = option.fontMetrics;
+    QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_PushButton, &button, painter, option.widget);
+  }
+};
 
 }  // namespace
 
@@ -158,6 +179,7 @@ TfrmAddrs2::TfrmAddrs2(ContactsDialogModel model, ContactBook book, bool contact
   lstAddrs->header()->setSectionResizeMode(kActionColumn, QHeaderView::Fixed);
   lstAddrs->setColumnWidth(0, 24);
   lstAddrs->setColumnWidth(kActionColumn, 45);
+  lstAddrs->setItemDelegateForColumn(kActionColumn, new ActionButtonDelegate(lstAddrs));
   left->addWidget(lstAddrs, 1);
   auto* ticks = new QHBoxLayout;
   btnSelectAll = Button(this, "btnSelectAll", QStringLiteral("Select All"));
