@@ -1,5 +1,7 @@
 #include "desk/ui/tree_view.h"
 
+#include <algorithm>
+
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
@@ -788,7 +790,10 @@ void DeskBrowser::DeleteAction() {
     default:
       return;
   }
-  afterOperation(false);
+  // A group row's folder went with it: the tree loses the node.
+  afterOperation(std::any_of(items.begin(), items.end(), [](const store::OpItem& it) {
+    return it.ext.size() == 1 && it.ext[0] == kGroupMarkerExt;
+  }));
 }
 
 void DeskBrowser::RenameAction() {
@@ -814,7 +819,8 @@ void DeskBrowser::RenameAction() {
   }
   item.newTitle = title.toStdString();
   ops().RunDocOperation(store::opRename, item);
-  afterOperation(false);
+  // A group row renames its folder: the tree shows the new name.
+  afterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
@@ -1010,7 +1016,8 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
                                                                     : QStringLiteral("Block Sender"));
   }
   menu.addSeparator();
-  QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
+  QAction* newFolder = menu.addAction(tab_ == GridTab::Contacts ? QStringLiteral("New Address Group...")
+                                                                 : QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == GridTab::Contacts);
