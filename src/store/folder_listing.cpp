@@ -583,6 +583,16 @@ ListingResult FetchContacts(const ListingContext& ctx, const std::string& folder
     }
     StringList further;
     DocRecord rec = BuildContactRecord(folder, split.prefix, split.rest, lines, now, &further);
+    if (SameText(split.prefix, kContactRefPrefix)) {
+      // A reference keeps its own colour, collapsed bundle and sticker; the rest is the contact's.
+      auto ownLines = Views(s.lines);
+      std::span<const std::string_view> own(ownLines);
+      int ownFlags = 0;
+      if (auto f = FindKey(own, "flags")) ownFlags = ParseEntryFlags(*f);
+      constexpr int kOwn = dfColourMask | dfCollapsed;
+      rec.flags = (rec.flags & ~kOwn) | (ownFlags & kOwn);
+      rec.sticker = FindKey(own, "sticker").value_or(std::string());
+    }
     if (!ctx.contactsTabShown || rec.ext == std::string(1, kGroupMarkerExt)) {
       rows.push_back(std::move(rec));
       continue;

@@ -3,6 +3,7 @@
 // the listing worker and the document operations together inside the desk window.
 #include "desk/folder_pos.h"
 #include "desk/grid_layout.h"
+#include "desk/grid_model.h"
 #include "desk/grid_listing.h"
 #include "desk/tree_model.h"
 #include "foundation/random.h"
@@ -128,6 +129,10 @@ public:
   QPushButton* optionsButton() const { return btnOptions_; }
   void ToggleOptions();
 
+  // The mouse wheel over the grid, its scroll bar or a tree: moves the grid while its scroll
+  // bar shows (true when it did).
+  bool WheelGrid(int angleDelta);
+
   GridPanel* grid() const { return grid_; }
   TPXTreeView* tree(int tab) const { return trees_[tab]; }
   TreeNode* root(int tab) const { return roots_[tab].get(); }
@@ -191,8 +196,11 @@ private:
   void deleteFolderNode(TreeNode* node);
   void renameFolderNode(TreeNode* node);
 
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
   DeskState& state_;
   QTabWidget* tabs_;
+  WheelRows wheel_;
   QLabel* status_;
   std::unique_ptr<IconWorker> icons_;
   GridPanel* grid_ = nullptr;
