@@ -18,6 +18,7 @@
 #include "store/doc_record.h"
 #include "store/folder_files.h"
 
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QObject>
@@ -45,6 +46,25 @@ public:
     contacts::SyncResult r = contacts::SynchroniseContacts(
         state_.locations.contacts, state_.indexRegistry, map_, state_.settings.FirstNameFirst());
     for (const IniStatus& e : r.errors) state_.messages.QueueMessage(MessageKind::Error, e.message);
+    indexStamp_ = IndexStamp();
+  }
+
+  // The Contacts index as last read into the map: its modification time and size.
+  std::pair<qint64, qint64> IndexStamp() const {
+    if (state_.locations.contacts.empty()) return {};
+    const QFileInfo info(Q(store::IndexPathOf(store::WithSlash(state_.locations.contacts))));
+    return info.exists() ? std::make_pair(info.lastModified().toMSecsSinceEpoch(), info.size()) : std::make_pair(qint64(0), qint64(0));
+  }
+
+  // Groups made in the tree, contacts imported by another process: the map follows the
+  // Contacts index whenever it changed on disk.
+  void RebuildWhenChanged() {
+    const auto stamp = IndexStamp();
+    if (stamp == indexStamp_) return;
+    indexStamp_ = stamp;
+    store::TPXIniFile index(state_.indexRegistry, store::IndexPathOf(store::WithSlash(state_.locations.contacts)));
+    map_.Build(index, state_.settings.FirstNameFirst());
+    index.Release();
   }
 
   contacts::ContactBook Book() {
@@ -72,6 +92,11 @@ public:
     b->extendContextMenu = [this, previousMenu](QMenu& menu, const store::DocRecord* row) {
       if (previousMenu) previousMenu(menu, row);
       ExtendMenu(menu, row);
+    };
+    auto previousListed = b->listed;
+    b->listed = [this, previousListed] {
+      if (previousListed) previousListed();
+      RebuildWhenChanged();
     };
     if (desk::GridPanel* grid = b->grid())
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
@@ -232,6 +257,7 @@ private:
   desk::DeskState& state_;
   contacts::AddressMap map_;
   RandomSource random_;
+  std::pair<qint64, qint64> indexStamp_;
 };
 
 ContactsHost* HostOf(desk::TfrmDesk& desk) {
@@ -253,7 +279,8 @@ void InstallContacts(desk::TfrmDesk& desk, desk::DeskState& state) {
   QTimer::singleShot(0, host, [host] { host->Wire(); });
 }
 
-StringList ContactEntries(desk::DeskState& state) {
+StringList ContactEntries(desk::TfrmDesk& desk, desk::DeskState& state) {
+  if (ContactsHost* host = HostOf(desk)) host->RebuildWhenChanged();
   StringList out;
   if (!state.addressMap) return out;
   const bool firstFirst = state.settings.FirstNameFirst();
