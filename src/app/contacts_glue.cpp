@@ -10,6 +10,7 @@
 #include "contacts/ui/frm_addrs.h"
 #include "desk/desk_state.h"
 #include "desk/grid_layout.h"
+#include "desk/ui/carry_view.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
@@ -101,6 +102,15 @@ public:
     if (desk::GridPanel* grid = b->grid())
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
     desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) { ImportCards(paths); };
+    if (desk::DeskCarry* carry = b->carry()) {
+      carry->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
+        SendToGroup(files, groupFolder);
+      };
+      if (!carry->sendToPerson)
+        carry->sendToPerson = [this](const std::vector<std::string>& files, const std::string& to) {
+          StartMessage(to, files);
+        };
+    }
   }
 
   // The contact editor over a card of the Contacts folder; a card received elsewhere is
@@ -232,9 +242,28 @@ public:
     if (!to.empty()) StartMessage(to);
   }
 
-  void StartMessage(const std::string& to) {
-    if (auto* windows = desk_.findChild<compose::ui::MessageWindows*>())
-      windows->NewMessage(state_.locations.documents, to);
+  void StartMessage(const std::string& to, const std::vector<std::string>& files = {}) {
+    auto* windows = desk_.findChild<compose::ui::MessageWindows*>();
+    if (!windows) return;
+    compose::ui::TfrmEdit* w = windows->NewMessage(state_.locations.documents, to);
+    if (!w || files.empty()) return;
+    QStringList attach;
+    for (const std::string& f : files) attach << Q(f);
+    w->AttachFiles(attach);
+  }
+
+  // Documents dropped on a group: a message to its members and those of its subgroups.
+  void SendToGroup(const std::vector<std::string>& files, const std::string& groupFolder) {
+    if (state_.locations.contacts.empty()) return;
+    const std::string to = contacts::GroupRecipientText(state_.locations.contacts, state_.indexRegistry, groupFolder,
+                                                        state_.settings.FirstNameFirst());
+    if (to.empty()) {
+      state_.messages.QueueMessage(MessageKind::Warning,
+                                   "Sorry, but this address group has no members with an e-mail address.");
+      state_.messages.ShowQueuedMessages();
+      return;
+    }
+    StartMessage(to, files);
   }
 
   void ImportCards(const std::vector<std::string>& paths) {
