@@ -243,6 +243,50 @@ TreeNode* TreeNode::AddChild(std::unique_ptr<TreeNode> child) {
   return children.back().get();
 }
 
+void ReloadTreeChildren(TreeNode& node, const TreeEnvironment& env) {
+  std::vector<std::unique_ptr<TreeNode>> old = std::move(node.children);
+  node.children.clear();
+  LoadTreeChildren(node, env);
+  for (auto& fresh : node.children) {
+    for (auto& o : old) {
+      if (!o || !o->expanded || !o->childrenLoaded || o->path.empty() || o->path != fresh->path ||
+          o->image != fresh->image)
+        continue;
+      // What the parent knows anew (title, counts) goes onto the kept node.
+      o->caption = fresh->caption;
+      o->unread = fresh->unread;
+      o->searchHits = fresh->searchHits;
+      o->restricted = fresh->restricted;
+      o->hasSubfolders = fresh->hasSubfolders || !o->children.empty();
+      o->parent = &node;
+      fresh = std::move(o);
+      break;
+    }
+  }
+}
+
+std::set<std::string> ExpandedFolders(const TreeNode& root) {
+  std::set<std::string> out;
+  std::vector<const TreeNode*> todo{&root};
+  while (!todo.empty()) {
+    const TreeNode* n = todo.back();
+    todo.pop_back();
+    if (!n->expanded || !n->childrenLoaded) continue;
+    if (!n->path.empty()) out.insert(n->path);
+    for (const auto& c : n->children) todo.push_back(c.get());
+  }
+  return out;
+}
+
+TreeNode* FindExpandedNode(TreeNode& root, const std::string& folder) {
+  if (!root.expanded || !root.childrenLoaded) return nullptr;
+  if (root.path == folder) return &root;
+  for (auto& c : root.children)
+    if (folder.starts_with(c->path) || c->path.empty())
+      if (TreeNode* n = FindExpandedNode(*c, folder)) return n;
+  return nullptr;
+}
+
 bool TreeSiblingLess(const TreeNode& a, const TreeNode& b) {
   const int ra = SortRankOf(a.image), rb = SortRankOf(b.image);
   if (ra != rb) return ra < rb;

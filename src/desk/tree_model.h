@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,15 @@ TreeEnvironment SystemTreeEnvironment(const std::string& documentsFolder,
 
 // Rebuilds the node's children (LoadTreeChildren).
 void LoadTreeChildren(TreeNode& node, const TreeEnvironment& env);
+// The same, keeping the expanded children that are still there (same folder, same kind) with
+// their own subtrees, so that refreshing one node collapses nothing else. Nodes kept are the
+// same objects as before; the others are new.
+void ReloadTreeChildren(TreeNode& node, const TreeEnvironment& env);
+// The folders of the expanded nodes below and including root whose children are loaded: the
+// folders whose subfolders the tree shows.
+std::set<std::string> ExpandedFolders(const TreeNode& root);
+// The loaded, expanded node showing folder below root (no loading on the way), or nullptr.
+TreeNode* FindExpandedNode(TreeNode& root, const std::string& folder);
 // Sorts the node's children: by rank, then caption without regard to case (drives by letter).
 void SortTreeChildren(TreeNode& node);
 // Less-than of two siblings under the sort above.

@@ -1,6 +1,7 @@
 // The folder trees: node kinds, sibling order, lazy loading, captions from the index, counts
 // and marks, drop decisions and tab rules.
 #include <gtest/gtest.h>
+#include <filesystem>
 
 #include "desk/tree_model.h"
 #include "store/index_file.h"
@@ -98,6 +99,37 @@ TEST_F(TreeFixture, LazyLoadingAndFindTreeNode) {
   EXPECT_EQ(inner->parent->caption, "alpha");
   EXPECT_EQ(inner->Depth(), 2);
   EXPECT_EQ(FindTreeNode(*root, docs + "alphabet/", &env), nullptr);
+}
+
+TEST_F(TreeFixture, ReloadingANodeKeepsItsOpenChildren) {
+  auto root = MakeFilesRoot(env);
+  TreeNode* alpha = FindTreeNode(*root, docs + "alpha/", &env);
+  ASSERT_NE(alpha, nullptr);
+  LoadTreeChildren(*alpha, env);
+  alpha->expanded = true;
+  TreeNode* beta = FindTreeNode(*root, docs + "Beta/", &env);
+  ASSERT_NE(beta, nullptr);
+  EXPECT_EQ(ExpandedFolders(*root), (std::set<std::string>{docs, docs + "alpha/"}));
+  EXPECT_EQ(FindExpandedNode(*root, docs + "alpha/"), alpha);
+  EXPECT_EQ(FindExpandedNode(*root, docs + "Beta/"), nullptr);  // collapsed
+
+  makeDirs(docs + "Gamma");
+  ReloadTreeChildren(*root, env);
+  EXPECT_EQ(Captions(*root),
+            (std::vector<std::string>{"alpha", "Beta", "Gamma", "Favorites", "Desktop", "My Computer", "TRASH"}));
+  // The open node is the same one, still open with its children; the others are new.
+  EXPECT_EQ(root->children[0].get(), alpha);
+  EXPECT_TRUE(alpha->expanded);
+  EXPECT_EQ(alpha->parent, root.get());
+  ASSERT_EQ(alpha->children.size(), 1u);
+  EXPECT_EQ(alpha->children[0]->caption, "Inner");
+  EXPECT_EQ(alpha->unread.total, 5);
+
+  // A folder removed outside goes, open or not.
+  std::filesystem::remove_all(docs + "alpha");
+  ReloadTreeChildren(*root, env);
+  EXPECT_EQ(Captions(*root),
+            (std::vector<std::string>{"Beta", "Gamma", "Favorites", "Desktop", "My Computer", "TRASH"}));
 }
 
 TEST_F(TreeFixture, SpecialRoots) {

@@ -1,10 +1,13 @@
 // Change notification of the shown folder.
 #include "store/folder_watch.h"
+#include "store/tree_watch.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
+#include <filesystem>
 #include <vector>
 
 namespace px::store {
@@ -94,6 +97,39 @@ TEST_F(WatchFolder, RemovedFolderIsReportedOnce) {
   EXPECT_TRUE(watch.CheckFolderChanges(false));
   EXPECT_FALSE(watch.Watching());
   EXPECT_FALSE(watch.CheckFolderChanges(true));
+}
+
+TEST(TreeWatchTest, SubfoldersMadeRemovedOrRenamedOutsideAreTold) {
+  test::TempHome home;
+  const std::string docs = home.path("Documents/");
+  test::makeDirs(docs + "A/Old");
+  TreeWatch watch;
+  watch.SetFolders({docs, docs + "A/"});
+  EXPECT_EQ(watch.Folders().size(), 2u);
+  EXPECT_TRUE(watch.TakeChangedFolders().empty());
+
+  // Files and hidden folders are not the tree's business.
+  test::writeFile(docs + "A/note.txt", "x");
+  test::makeDirs(docs + ".cache");
+  EXPECT_TRUE(watch.TakeChangedFolders().empty());
+
+  test::makeDirs(docs + "New");
+  EXPECT_EQ(watch.TakeChangedFolders(), std::vector<std::string>{docs});
+  ASSERT_EQ(std::rename((docs + "A/Old").c_str(), (docs + "A/Renamed").c_str()), 0);
+  EXPECT_EQ(watch.TakeChangedFolders(), std::vector<std::string>{docs + "A/"});
+  ASSERT_EQ(::rmdir((docs + "New").c_str()), 0);
+  test::makeDirs(docs + "A/Another");
+  EXPECT_EQ(watch.TakeChangedFolders(), (std::vector<std::string>{docs, docs + "A/"}));
+
+  // A folder no longer shown open is not watched any more.
+  watch.SetFolders({docs});
+  test::makeDirs(docs + "A/Quiet");
+  EXPECT_TRUE(watch.TakeChangedFolders().empty());
+  // A watched folder that goes away is told, and dropped.
+  watch.SetFolders({docs, docs + "A/"});
+  std::filesystem::remove_all(docs + "A");
+  EXPECT_EQ(watch.TakeChangedFolders(), (std::vector<std::string>{docs, docs + "A/"}));
+  EXPECT_EQ(watch.Folders().size(), 1u);
 }
 
 }  // namespace

@@ -410,6 +410,35 @@ TEST_F(BrowserTest, WheelOverTheTreesAndTheGridMovesTheGrid) {
   EXPECT_EQ(g->topRow(), 0);
 }
 
+TEST_F(BrowserTest, FoldersMadeOrRemovedOutsideShowInTheTreeWithoutCollapsingOthers) {
+  state.initialised = true;
+  test::makeDirs(docs + "Work/Inner");
+  TreeNode* work = Work();
+  ASSERT_NE(work, nullptr);
+  browser->ShowNode(work, true);
+  ASSERT_TRUE(work->expanded);
+  browser->CheckFolderChanges();  // the open folders are watched from here on
+
+  test::makeDirs(docs + "Made by a shell");
+  test::makeDirs(docs + "Work/Second");
+  browser->CheckFolderChanges();
+  TreeNode* root = browser->root(0);
+  EXPECT_NE(FindTreeNode(*root, docs + "Made by a shell/", nullptr), nullptr);
+  EXPECT_EQ(Work(), work);  // the same node, still open, with its new child
+  EXPECT_TRUE(work->expanded);
+  EXPECT_NE(FindTreeNode(*work, docs + "Work/Second/", nullptr), nullptr);
+  EXPECT_EQ(browser->ShownNode(), work);
+  QTreeWidgetItem* item = browser->tree(0)->ItemOf(work);
+  ASSERT_NE(item, nullptr);
+  EXPECT_TRUE(item->isExpanded());
+  EXPECT_EQ(item->childCount(), 2);
+
+  std::filesystem::remove_all(docs + "Made by a shell");
+  browser->CheckFolderChanges();
+  EXPECT_EQ(FindTreeNode(*root, docs + "Made by a shell/", nullptr), nullptr);
+  EXPECT_TRUE(browser->tree(0)->ItemOf(work)->isExpanded());
+}
+
 TEST_F(BrowserTest, ColourLabelIsWrittenToTheIndex) {
   browser->ShowNode(Work());
   auto& model = browser->grid()->model();

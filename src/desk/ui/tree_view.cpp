@@ -464,8 +464,9 @@ void DeskBrowser::RememberTopRow() {
 void DeskBrowser::ClearGrid() { grid_->Clear(); }
 
 void DeskBrowser::CheckFolderChanges() {
-  if (tab_ == GridTab::Files && state_.initialised && !state_.busy && !worker_.Running())
-    watch_.CheckFolderChanges(true);
+  if (!state_.initialised || state_.busy || worker_.Running()) return;
+  CheckTreeChanges();
+  if (tab_ == GridTab::Files) watch_.CheckFolderChanges(true);
 }
 
 bool DeskBrowser::DragMoves() const { return state_.settings.CopyMove() == 1 && !copyForNode_; }
@@ -673,23 +674,41 @@ bool DeskBrowser::shownBelow(const TreeNode* parent) const {
   return false;
 }
 
-void DeskBrowser::reloadChildren(TreeNode* parent) {
+void DeskBrowser::reloadChildren(TreeNode* parent) { reloadChildren(Ix(tab_), parent); }
+
+void DeskBrowser::reloadChildren(int tree, TreeNode* parent) {
   // The shown node may be among the children being replaced: find it again by its path.
   const bool below = shownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
-  LoadTreeChildren(*parent, env_);
-  trees_[Ix(tab_)]->Rebuild(parent);
+  // Expanded children stay open with their subtrees.
+  ReloadTreeChildren(*parent, env_);
+  trees_[tree]->Rebuild(parent);
   if (!below) return;
   TreeNode* again = path.empty() ? nullptr : FindTreeNode(*parent, path, &env_);
   if (again) {
     shown_ = again;
-    trees_[Ix(tab_)]->Rebuild(parent);
-    const bool blocked = trees_[Ix(tab_)]->blockSignals(true);
-    trees_[Ix(tab_)]->SelectNode(again);
-    trees_[Ix(tab_)]->blockSignals(blocked);
-  } else {
+    trees_[tree]->Rebuild(parent);
+    const bool blocked = trees_[tree]->blockSignals(true);
+    trees_[tree]->SelectNode(again);
+    trees_[tree]->blockSignals(blocked);
+  } else if (tree == Ix(tab_)) {
     shown_ = nullptr;
     ShowNode(parent);
+  }
+}
+
+void DeskBrowser::CheckTreeChanges() {
+  // The folders the trees show the subfolders of are watched; a change there reloads that
+  // node alone.
+  std::set<std::string> folders;
+  for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
+    if (roots_[t] && trees_[t]) folders.merge(ExpandedFolders(*roots_[t]));
+  treeWatch_.SetFolders(folders);
+  for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
+    for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
+      if (!roots_[t] || !trees_[t]) continue;
+      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) reloadChildren(t, node);
+    }
   }
 }
 
@@ -945,7 +964,7 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
   const bool below = shownBelow(parent) && shown_->path.starts_with(oldPath);
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
-  LoadTreeChildren(*parent, env_);
+  ReloadTreeChildren(*parent, env_);
   trees_[Ix(tab_)]->Rebuild(parent);
   state_.messages.ShowQueuedMessages();
   if (below) {

@@ -10,6 +10,7 @@
 #include "store/op_services.h"
 #include "store/folder_watch.h"
 #include "store/pending_register.h"
+#include "store/tree_watch.h"
 
 #include <QElapsedTimer>
 #include <QColor>
@@ -103,8 +104,10 @@ public:
   bool FilesTabShown() const { return tab_ == GridTab::Files; }
   void RememberTopRow();
   void ClearGrid();
-  // The clock tick: lists the shown folder again when it changed on disk.
+  // The clock tick: lists the shown folder again when it changed on disk, and reloads the tree
+  // nodes whose subfolders changed (CheckTreeChanges).
   void CheckFolderChanges();
+  void CheckTreeChanges();
 
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
@@ -192,6 +195,7 @@ private:
   bool shownRestricted() const;
   bool shownBelow(const TreeNode* parent) const;
   void reloadChildren(TreeNode* parent);
+  void reloadChildren(int tree, TreeNode* parent);
   bool inTrash(const std::string& folder) const;
   void deleteFolderNode(TreeNode* node);
   void renameFolderNode(TreeNode* node);
@@ -228,6 +232,7 @@ private:
   std::string shownFolder_;
   int pendingTopRow_ = -1;
   store::FolderWatch watch_;
+  store::TreeWatch treeWatch_;
   bool relisting_ = false;
   uint64_t listingGen_ = 0;  // the busy cursor belongs to the latest listing only
   QElapsedTimer selectClock_;
