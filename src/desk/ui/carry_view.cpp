@@ -884,6 +884,7 @@ void DeskCarry::startDrag(bool folder) {
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
+  showShownNode(browser_.tree(DeskBrowser::Ix(browser_.tab_)));
   if (result == Qt::IgnoreAction && !droppedHere_) {
     // Released outside every target: put down.
     PutDown();
@@ -1097,7 +1098,14 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* de = static_cast<QDragMoveEvent*>(e);
-      TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
+      QTreeWidgetItem* item = view->itemAt(de->position().toPoint());
+      TreeNode* node = view->NodeOf(item);
+      // The node under the pointer shows where the drop would go.
+      if (item && view->currentItem() != item) {
+        const bool b = view->blockSignals(true);
+        view->setCurrentItem(item);
+        view->blockSignals(b);
+      }
       autoExpand_.Hover(node, clock_.elapsed());
       if (!tmrAutoExpand_.isActive()) tmrAutoExpand_.start();
       const bool ours = Ours(de->mimeData());
@@ -1111,11 +1119,13 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     }
     case QEvent::DragLeave:
       autoExpand_.Stop();
+      showShownNode(view);
       return true;
     case QEvent::Drop: {
       auto* de = static_cast<QDropEvent*>(e);
       TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
       autoExpand_.Stop();
+      showShownNode(view);
       if (!node) {
         de->ignore();
         return true;
@@ -1134,6 +1144,13 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     }
     default: return false;
   }
+}
+
+void DeskCarry::showShownNode(TPXTreeView* view) {
+  const bool b = view->blockSignals(true);
+  if (browser_.shown_ && view->ItemOf(browser_.shown_))
+    view->SelectNode(browser_.shown_);
+  view->blockSignals(b);
 }
 
 bool DeskCarry::appEvent(QObject* watched, QEvent* e) {

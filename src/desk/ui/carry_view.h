@@ -111,6 +111,8 @@ private:
   void finishDrop();
   TreeNode* nodeOfPath(const std::string& path) const;
   void contextKey();
+  // The tree marks the shown node again (after showing a drop target).
+  void showShownNode(TPXTreeView* view);
 
   DeskBrowser& browser_;
   DeskState& state_;
