@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QObject>
+#include <QTimer>
 
 namespace px::app {
 
@@ -248,7 +249,8 @@ void InstallContacts(desk::TfrmDesk& desk, desk::DeskState& state) {
   };
   // The desk has started by the time the glue is installed: build the map now.
   host->Sync();
-  host->Wire();
+  // The document opener wires its handlers once the event loop runs: go on top of them.
+  QTimer::singleShot(0, host, [host] { host->Wire(); });
 }
 
 StringList ContactEntries(desk::DeskState& state) {

@@ -5,8 +5,10 @@
 #include "foundation/random.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
+#include "store/index_file.h"
 #include "store/index_value.h"
 #include "store/op_context.h"
+#include "store/refusal_batch.h"
 #include "store/unique_names.h"
 
 #include <chrono>
@@ -26,6 +28,12 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(2);
 }  // namespace
 
 // ---- Free functions ----
+
+std::string TrashOriginOf(IniRegistry& registry, const std::string& trashFolder, const std::string& section) {
+  if (trashFolder.empty() || section.empty()) return {};
+  TPXIniFile index(registry, IndexPathOf(trashFolder));
+  return index.ReadString(section, kTrashOriginKey, "");
+}
 
 OpItem ItemFromSelection(const SelectionRecord& rec, const std::string& contactsFolder) {
   OpItem it;
@@ -167,6 +175,20 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
       if (flag) *flag = was;
     }
   } running(svc_.running);
+  // A run over several documents gathers its messages and reports each kind once, naming the
+  // documents, instead of one box per document.
+  MessageQueue gathered;
+  RefusalBatch batch;
+  struct Gathering {
+    MessageQueue*& slot;
+    MessageQueue* const out;
+    Gathering(MessageQueue*& s, MessageQueue* g) : slot(s), out(s) {
+      if (g) slot = g;
+    }
+    ~Gathering() { slot = out; }
+  } gathering(svc_.messages, svc_.messages && items.size() > 1 ? &gathered : nullptr);
+  MessageQueue* const reportTo = gathering.out;
+  const bool batching = reportTo && items.size() > 1;
   OpTransaction tx(*svc_.registry, svc_.unread, svc_.newMail, svc_.sent);
   OpContext cx{svc_, co_, tx, CollisionChoice(&co_.resolver)};
   cx.several = items.size() > 1;
@@ -193,12 +215,14 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     if ((code == opCopy || code == opMove || code == opDelete) && IsPendingFlags(it.flags))
       pendingAmong = true;
     bool ok = false;
+    const std::string shownName = it.title.empty() ? it.name : it.title;
     try {
       ok = RunOne(cx, code, it);
     } catch (const std::exception& e) {
       if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, e.what());
       ok = false;
     }
+    if (batching) batch.Take(gathered, shownName);
     if (ok) {
       ++done;
       ++batchDone;
@@ -221,6 +245,11 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     failedSave = true;
     done -= batchDone;
     allOk = false;
+  }
+  if (batching) {
+    batch.Take(gathered, {});
+    svc_.messages = reportTo;
+    batch.Flush(*reportTo);
   }
   const IniStatus closed = tx.Close();
   if (!closed.ok() && !failedSave && svc_.messages)
