@@ -132,7 +132,7 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
     s.sent = state.sentIni.get();
     s.ownFromAddress = state.ownFromAddress;
   };
-  cfg.contactEntries = [&state] { return ContactEntries(state); };
+  cfg.contactEntries = [&desk, &state] { return ContactEntries(desk, state); };
   cfg.groupMembers = GroupMembersOf(state);
   cfg.addToContacts = [&desk](const std::string& addresses, QWidget* parent) {
     AddToContacts(desk, {addresses}, parent);
