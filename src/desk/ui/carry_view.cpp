@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBitmap>
 #include <QClipboard>
 #include <QCursor>
 #include <QDrag>
@@ -116,6 +117,11 @@ void TfrmDrag::ShowPicture(const QPixmap& picture, QPoint offset, QPoint pointer
   picture_ = picture;
   offset_ = offset;
   resize(picture.size() / std::max<qreal>(1.0, picture.devicePixelRatio()));
+  // Only the rows' text areas show, also where the window system cannot blend.
+  if (picture.hasAlphaChannel())
+    setMask(picture.mask());
+  else
+    clearMask();
   Follow(pointer);
   if (!isVisible()) show();
   update();
@@ -629,6 +635,9 @@ void DeskCarry::CopySelection(bool cut) {
   for (const auto& p : paths) lines << Q(p);
   mime->setText(lines.join(QLatin1Char('\n')));
   QGuiApplication::clipboard()->setMimeData(mime);
+  // The rows are remembered, no longer in hand: the next click on a folder shows it, and
+  // Ctrl+V puts them there.
+  PutDown();
 }
 
 void DeskCarry::Paste() {
