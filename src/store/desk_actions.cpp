@@ -45,6 +45,12 @@ std::string RenameRefusalFor(const RenameRequest& r) {
   return {};
 }
 
+DuplicateAction PlanDuplicate(const DuplicateRequest& r) {
+  if (!r.allowed) return DuplicateAction::Refuse;
+  if (r.selected != 1 || !r.ordinaryFile) return DuplicateAction::Nothing;
+  return DuplicateAction::AskName;
+}
+
 TrashImages TrashImagesFor(bool full) {
   return full ? TrashImages{5, 4, true} : TrashImages{7, 5, false};
 }

@@ -61,6 +61,18 @@ struct RenameRequest {
 // caller brings the document forward).
 std::string RenameRefusalFor(const RenameRequest& r);
 
+struct DuplicateRequest {
+  bool allowed = true;        // new files may be made in the shown folder (files or contacts tab)
+  size_t selected = 0;        // rows selected
+  bool ordinaryFile = false;  // the one selected row is a file (not a folder, contact or group)
+};
+enum class DuplicateAction {
+  Nothing,  // not one ordinary file: the action does not apply
+  Refuse,   // show kCannotCreateFiles
+  AskName,  // ask kNewDocumentTitle / kNewDocumentPrompt, then operation 2 into the same folder
+};
+DuplicateAction PlanDuplicate(const DuplicateRequest& r);
+
 // Image indexes of the trash indicator: the Delete toolbar button and the trash tree node.
 struct TrashImages {
   int toolbarImage;   // 5 full, 7 empty

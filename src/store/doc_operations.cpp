@@ -125,6 +125,18 @@ std::string RenameRefusal(const std::string& folder, std::string_view currentNam
 
 std::string EditableTitle(const OpItem& it) { return NamingTitle(it.title, it.charset); }
 
+OpItem DuplicateItem(const OpItem& it, const std::string& utf8Title) {
+  OpItem copy;
+  copy.sourceFile = it.Path();
+  // Beside the row the user sees (a link's copy goes into the folder showing the link).
+  copy.folder = it.refFolder.empty() ? it.folder : it.refFolder;
+  copy.targetFolder = copy.folder;
+  copy.ext = it.ext;
+  copy.charset = it.charset;
+  copy.title = EditedTitle(it, utf8Title);
+  return copy;
+}
+
 std::string EditedTitle(const OpItem& it, const std::string& utf8) {
   return StoredTitle(utf8, it.title, it.charset);
 }

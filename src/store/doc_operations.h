@@ -109,6 +109,9 @@ std::string RenameRefusal(const std::string& folder, std::string_view currentNam
 // for an item, and the edited text turned back into what opRename takes as newTitle (the
 // entry's own bytes when the text was left as it was).
 std::string EditableTitle(const OpItem& it);
+// Duplicate: operation 2 storing a copy of the document it beside it under the edited title
+// (UTF-8, kept in the document's charset); the copy gets a free name.
+OpItem DuplicateItem(const OpItem& it, const std::string& utf8Title);
 std::string EditedTitle(const OpItem& it, const std::string& utf8);
 
 class DocOperations {

@@ -106,6 +106,33 @@ TEST_F(OpsFixture, RenameEditsTheTitleInTheItemsCharset) {
             "Sorry, but you cannot rename this file to\rR\xc3\xa9sum\xc3\xa9 final.txt");
 }
 
+TEST_F(OpsFixture, DuplicateStoresACopyBesideTheDocument) {
+  struct Case { bool allowed; size_t selected; bool file; DuplicateAction action; } cases[] = {
+      {true, 1, true, DuplicateAction::AskName},
+      {false, 1, true, DuplicateAction::Refuse},
+      {true, 2, true, DuplicateAction::Nothing},
+      {true, 1, false, DuplicateAction::Nothing},   // a folder, contact or group
+      {true, 0, false, DuplicateAction::Nothing},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PlanDuplicate({c.allowed, c.selected, c.file}), c.action);
+
+  const std::string a = dir("A");
+  const std::string latin = "r\xe9sum\xe9";
+  doc(a, "cv.txt", "the cv", {"Title=" + latin, "Charset=ISO-8859-1", "Flags=512"});
+  OpItem it = item(a, "cv.txt", latin);
+  it.charset = "ISO-8859-1";
+  OpItem copy = DuplicateItem(it, EditableTitle(it));
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, copy));
+  EXPECT_EQ(copy.name, "r\xc3\xa9sum\xc3\xa9.txt");
+  EXPECT_EQ(readFile(a + copy.name), "the cv");
+  EXPECT_EQ(value(a, copy.name, "Title"), latin);
+  EXPECT_EQ(value(a, copy.name, "Charset"), "ISO-8859-1");
+  OpItem again = DuplicateItem(it, EditableTitle(it));
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, again));
+  EXPECT_EQ(again.name, "r\xc3\xa9sum\xc3\xa9 (2).txt");
+  EXPECT_EQ(readFile(a + "cv.txt"), "the cv");
+}
+
 TEST_F(OpsFixture, RenameRefusalNamesTheExistingFile) {
   const std::string a = dir("A");
   writeFile(a + "One.txt", "1");

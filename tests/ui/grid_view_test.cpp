@@ -439,6 +439,47 @@ TEST_F(BrowserTest, FoldersMadeOrRemovedOutsideShowInTheTreeWithoutCollapsingOth
   EXPECT_TRUE(browser->tree(0)->ItemOf(work)->isExpanded());
 }
 
+TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
+  {
+    store::IniRegistry reg;
+    store::TPXIniFile ini(reg, store::IndexPathOf(docs + "Work/"));
+    ini.WriteString("report.doc", "Sticker", "call Ann");
+  }
+  host.resize(900, 500);
+  gridHost->resize(700, 400);
+  browser->grid()->resize(700, 400);
+  host.show();
+  browser->ShowNode(Work());
+  QApplication::processEvents();
+  auto& model = browser->grid()->model();
+  const int notes = model.FindRecord(docs + "Work/", "notes.txt");
+  ASSERT_GE(notes, 0);
+  model.SelectOnly(notes);
+  browser->aDuplicateExecute("notes again");
+  EXPECT_EQ(test::readFile(docs + "Work/notes again.txt"), "notes");
+  EXPECT_EQ(browser->grid()->model().size(), 3u);
+
+  // With the pointer on a row's sticker mark Delete takes only the sticker.
+  auto& rows = browser->grid()->model();
+  const int report = rows.FindRecord(docs + "Work/", "report.doc");
+  ASSERT_GE(report, 0);
+  rows.SelectOnly(report);
+  int visible = -1;
+  for (size_t v = 0; v < rows.visibleCount(); ++v)
+    if (rows.recordOfVisible(v) == static_cast<size_t>(report)) visible = static_cast<int>(v);
+  ASSERT_GE(visible, 0);
+  TheGrid* g = browser->grid()->grid();
+  const int h = g->rowHeight();
+  QTest::mouseMove(g->viewport(), QPoint(50, visible * h + h / 2));
+  ASSERT_EQ(browser->grid()->StickerMarkUnderPointer(), report);
+  browser->DeleteAction();
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/report.doc"));
+  store::IniRegistry reg;
+  store::TPXIniFile ini(reg, store::IndexPathOf(docs + "Work/"));
+  EXPECT_EQ(ini.ReadString("report.doc", "Sticker", "-"), "-");
+  EXPECT_TRUE(rows.rows()[report].sticker.empty());
+}
+
 TEST_F(BrowserTest, ColourLabelIsWrittenToTheIndex) {
   browser->ShowNode(Work());
   auto& model = browser->grid()->model();

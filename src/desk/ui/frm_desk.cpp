@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -166,6 +167,15 @@ void TfrmDesk::buildFrame() {
   qbLayout->addWidget(qbHint);
   qbLayout->addStretch();
   top->addWidget(pnlQuickboard_, 1);
+  imgNewMail_ = new QLabel(pnlTop_);
+  imgNewMail_->setObjectName(QStringLiteral("imgNewMail"));
+  imgNewMail_->setPixmap(QIcon::fromTheme(QStringLiteral("mail-unread")).pixmap(24, 24));
+  imgNewMail_->hide();
+  top->addWidget(imgNewMail_);
+  lblNewMail_ = new QLabel(pnlTop_);
+  lblNewMail_->setObjectName(QStringLiteral("lblNewMail"));
+  lblNewMail_->hide();
+  top->addWidget(lblNewMail_);
   lblClock_ = new QLabel(pnlTop_);
   lblClock_->setObjectName(QStringLiteral("lblClock"));
   lblClock_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -195,7 +205,7 @@ void TfrmDesk::buildFrame() {
   outer->addWidget(splDesk_, 1);
   setCentralWidget(central_);
 
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     status_[i] = new QLabel(this);
     status_[i]->setObjectName(QStringLiteral("stbPanel%1").arg(i));
     statusBar()->addWidget(status_[i], i == 2 ? 1 : 0);
@@ -320,6 +330,23 @@ void TfrmDesk::changeEvent(QEvent* e) {
     // The desk ignores "restore": it always fills the work area.
     QTimer::singleShot(0, this, [this] { setWindowState(Qt::WindowMaximized); });
   }
+}
+
+void TfrmDesk::ShowNewMailIndication(int total) {
+  if (total <= 0) {
+    HideNewMailIndication();
+    return;
+  }
+  lblNewMail_->setText(QString::number(total));
+  lblNewMail_->show();
+  imgNewMail_->show();
+  status_[3]->setText(QStringLiteral(" New mail "));
+}
+
+void TfrmDesk::HideNewMailIndication() {
+  status_[3]->clear();
+  lblNewMail_->hide();
+  imgNewMail_->hide();
 }
 
 bool TfrmDesk::eventFilter(QObject* watched, QEvent* e) { return QMainWindow::eventFilter(watched, e); }

@@ -54,7 +54,13 @@ public:
   QFrame* pnlGrid() const { return pnlGrid_; }
   QLabel* lblClock() const { return lblClock_; }
   QSplitter* splDesk() const { return splDesk_; }
-  QLabel* statusPanel(int i) const { return status_[i]; }
+  QLabel* statusPanel(int i) const { return i >= 0 && i < 4 ? status_[i] : nullptr; }
+  QLabel* lblNewMail() const { return lblNewMail_; }
+  QLabel* imgNewMail() const { return imgNewMail_; }
+  // New mail arrived: the image and the total in the new-mail label, and the status bar's
+  // indicator (panel 3). HideNewMailIndication takes all three away.
+  void ShowNewMailIndication(int total);
+  void HideNewMailIndication();
   bool CurtainShown() const;
 
   // Tree width in per mille of the client width, as the splitter shows it now.
@@ -90,7 +96,9 @@ private:
   QSplitter* splDesk_ = nullptr;
   QTabWidget* pnlTrees_ = nullptr;
   QFrame* pnlGrid_ = nullptr;
-  QLabel* status_[3] = {nullptr, nullptr, nullptr};
+  QLabel* status_[4] = {nullptr, nullptr, nullptr, nullptr};
+  QLabel* lblNewMail_ = nullptr;
+  QLabel* imgNewMail_ = nullptr;
   QWidget* pnlCurtain_ = nullptr;
   QLabel* lblSplash_ = nullptr;
   bool waitCursor_ = false;

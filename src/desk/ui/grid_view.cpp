@@ -449,6 +449,7 @@ void TheGrid::mouseMoveEvent(QMouseEvent* e) {
     const size_t rec = panel_.model().recordOfVisible(v);
     const ZoneFrame frame = MakeZoneFrame(panel_.columns(), rowHeight_);
     const int zone = HitZone(pos.x(), pos.y() - (v - topRow()) * rowHeight_, frame, panel_.FactsOf(rec));
+    hotZone_ = zone;
     viewport()->setCursor(zone != gzNone && zone != gzName ? Qt::PointingHandCursor : Qt::ArrowCursor);
   }
 }
@@ -692,6 +693,13 @@ void GridPanel::TakeModel(GridModel&& model) {
   grid_->updateRange();
   RefreshLayout();
   emit statusTextChanged(QString::fromStdString(StatusText()));
+}
+
+int GridPanel::StickerMarkUnderPointer() const {
+  const int v = grid_->hotRow();
+  if (v < 0 || grid_->hotZone() != gzSticker || static_cast<size_t>(v) >= model_.visibleCount()) return -1;
+  const size_t rec = model_.recordOfVisible(static_cast<size_t>(v));
+  return model_.rows()[rec].sticker.empty() ? -1 : static_cast<int>(rec);
 }
 
 bool GridPanel::AwaitsConfirmationOf(const DocRecord& r) const {

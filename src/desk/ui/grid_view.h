@@ -69,6 +69,7 @@ public:
   int topRow() const;
   void setTopRow(int row);
   int hotRow() const { return hotRow_; }  // visible row under the pointer, -1
+  int hotZone() const { return hotRow_ >= 0 ? hotZone_ : 0; }  // its zone under the pointer
   void setHotRow(int row);
   void updateRange();
   void setRowHeight(int h) { rowHeight_ = h; }
@@ -94,6 +95,7 @@ private:
   GridPanel& panel_;
   int rowHeight_ = 24;
   int hotRow_ = -1;
+  int hotZone_ = 0;
   int anchor_ = -1;
   int paints_ = 0;
 };
@@ -151,6 +153,9 @@ public:
   void TypeAheadKey(const QString& text);
 
   std::function<bool()> handHoldsSnapshotOrSticker;
+  // The record whose sticker mark the pointer is on (Delete then removes only the sticker),
+  // or -1.
+  int StickerMarkUnderPointer() const;
   // Members of an address group (the awaiting-confirmation check expands groups), and whether
   // encryption software is present (the encryption mark).
   std::function<StringList(std::string_view group)> groupMembers;

@@ -18,6 +18,7 @@
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
 #include "store/newmail_list.h"
+#include "store/tree_ops.h"
 #include "store/unread_list.h"
 
 #include <QApplication>
@@ -811,7 +812,10 @@ void DeskBrowser::DeleteAction() {
     for (auto& c : roots_[0]->children)
       if (c->image == niTrashFull) trash = c.get();
   store::DeleteRequest request;
-  request.anySelected = !items.empty();
+  // With the pointer on a row's sticker mark only that sticker goes.
+  const int stickerRow = tab_ == GridTab::Files ? grid_->StickerMarkUnderPointer() : -1;
+  request.onSticker = stickerRow >= 0;
+  request.anySelected = !items.empty() || request.onSticker;
   request.filesDeletable = !(tab_ == GridTab::Tools || (tab_ == GridTab::Files && shownRestricted()));
   request.trashFull = trash && tab_ == GridTab::Files;
   request.contactsTab = tab_ == GridTab::Contacts;
@@ -835,6 +839,16 @@ void DeskBrowser::DeleteAction() {
     case store::DeleteAction::DeleteFinal:
       ops().RunOnSelection(plan.code, items);
       break;
+    case store::DeleteAction::RemoveSticker: {
+      auto& rows = grid_->model().mutableRows();
+      store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[stickerRow], stickerRow),
+                                                    state_.locations.contacts);
+      item.sticker.clear();
+      if (ops().RunDocOperation(plan.code, item)) rows[stickerRow].sticker.clear();
+      grid_->RepaintRows();
+      state_.messages.ShowQueuedMessages();
+      return;
+    }
     case store::DeleteAction::MoveToTrash:
       // Attachments thrown away without their message keep its text as a sticker.
       store::MarkOrphanAttachments(grid_->model().rows(), items);
@@ -876,6 +890,35 @@ void DeskBrowser::RenameAction() {
   ops().RunDocOperation(store::opRename, item);
   // A group row renames its folder: the tree shows the new name.
   afterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
+}
+
+void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
+  auto items = selectedItems();
+  store::DuplicateRequest request;
+  request.allowed = (tab_ == GridTab::Files || tab_ == GridTab::Contacts) && !shownRestricted();
+  request.selected = items.size();
+  request.ordinaryFile = items.size() == 1 && !IsContactExt(items.front().ext) &&
+                         store::IsRegularFile(items.front().Path());
+  switch (store::PlanDuplicate(request)) {
+    case store::DuplicateAction::Nothing: return;
+    case store::DuplicateAction::Refuse:
+      state_.messages.QueueMessage(MessageKind::Warning, store::kCannotCreateFiles);
+      state_.messages.ShowQueuedMessages();
+      return;
+    case store::DuplicateAction::AskName: break;
+  }
+  const store::OpItem& item = items.front();
+  if (!title) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(grid_, Q(std::string(store::kNewDocumentTitle)),
+                                               Q(std::string(store::kNewDocumentPrompt)), QLineEdit::Normal,
+                                               Q(store::EditableTitle(item)), &ok);
+    if (!ok || text.trimmed().isEmpty()) return;
+    title = text.trimmed().toStdString();
+  }
+  store::OpItem copy = store::DuplicateItem(item, *title);
+  ops().RunDocOperation(store::opStoreCopy, copy);
+  afterOperation(false);
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
@@ -1049,6 +1092,7 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
+  QAction* duplicate = menu.addAction(QStringLiteral("Duplicate..."));
   QAction* del = menu.addAction(QStringLiteral("Delete"));
   QAction* copyTo = menu.addAction(QStringLiteral("Copy to..."));
   QAction* moveTo = menu.addAction(QStringLiteral("Move to..."));
@@ -1075,6 +1119,7 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
                                                                  : QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
+  duplicate->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == GridTab::Contacts);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
   if (extendContextMenu) {
@@ -1089,6 +1134,7 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   if (!chosen) return;
   if (chosen == open) openRecord(record);
   else if (chosen == rename) RenameAction();
+  else if (chosen == duplicate) aDuplicateExecute();
   else if (chosen == del) DeleteAction();
   else if (chosen == copyTo) CarryToAction(false);
   else if (chosen == moveTo) CarryToAction(true);

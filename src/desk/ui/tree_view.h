@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -120,6 +121,9 @@ public:
   // Actions on the grid's selection and the tree.
   void DeleteAction();
   void RenameAction();
+  // Duplicate: a copy of the one selected file beside it, under the name asked for (given
+  // directly by a caller that already has it).
+  void aDuplicateExecute(std::optional<std::string> title = std::nullopt);
   // Copy to... / Move to...: the selection into a folder picked in the folder chooser.
   void CarryToAction(bool move);
   void CreateTreeNode(TreeNode* parent);
