@@ -309,3 +309,24 @@ TEST_F(CarryTest, DocumentsInHandGoAlongToTheContactsTabAndComeBack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CarryTest, OpeningARowLeavesNothingInHand) {
+  bool opened = false;
+  browser->openDocument = [&opened](const store::DocRecord&) { return opened = true; };
+  const QPoint name = NamePoint("plan.txt");
+  QTest::mouseDClick(gridPort(), Qt::LeftButton, {}, name);
+  QTest::qWait(50);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+  EXPECT_EQ(model().selectedCount(), 0u);
+  // The type icon opens too, and leaves the hand empty.
+  opened = false;
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, QPoint(10, name.y()));
+  QTest::qWait(50);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+}
+
+}  // namespace

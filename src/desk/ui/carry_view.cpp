@@ -972,6 +972,11 @@ bool DeskCarry::gridMouse(QEvent* e) {
       // The press may become a drag of the sticker: decided on the move.
       return false;
     }
+    if (zone == gzTypeIcon) {
+      // Opening is passing: once the document is open, nothing is in hand.
+      QTimer::singleShot(0, this, [this] { PutDown(); });
+      return false;
+    }
     if (zone != gzNone) {
       // The zone's action runs in the grid; the row it selects is in hand.
       hand_.HoldDocuments(static_cast<int>(rec));
@@ -1197,9 +1202,14 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
   const QEvent::Type t = e->type();
   const bool mouse = t == QEvent::MouseButtonPress || t == QEvent::MouseMove || t == QEvent::MouseButtonRelease;
   const bool dnd = t == QEvent::DragEnter || t == QEvent::DragMove || t == QEvent::DragLeave || t == QEvent::Drop;
-  if (!mouse && !dnd && t != QEvent::KeyPress) return false;
+  if (!mouse && !dnd && t != QEvent::KeyPress && t != QEvent::MouseButtonDblClick) return false;
   if (!window_ || !drag_ || !gridViewport_) return false;
   if (watched == gridViewport_.data()) {
+    if (t == QEvent::MouseButtonDblClick) {
+      // A double click opens the row: nothing stays in hand.
+      QTimer::singleShot(0, this, [this] { PutDown(); });
+      return false;
+    }
     if (mouse) {
       if (appEvent(watched, e)) return true;
       return gridMouse(e);
