@@ -225,6 +225,9 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
   const IniStatus closed = tx.Close();
   if (!closed.ok() && !failedSave && svc_.messages)
     svc_.messages->QueueMessage(MessageKind::Error, closed.message);
+  // A damaged index kept aside on this run is told once.
+  for (const auto& notice : svc_.registry->TakeNotices())
+    if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Warning, notice);
   skipped_ = cx.skipped;
   if (busyShown) svc_.busy(false);
   if (pendingAmong || code == opOutbox) co_.pending.RefreshPending();

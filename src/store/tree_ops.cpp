@@ -1,5 +1,7 @@
 #include "store/tree_ops.h"
 
+#include "foundation/file_lock.h"
+
 #include "store/index_file.h"
 #include "foundation/atomic_file.h"
 #include "foundation/fd_io.h"
@@ -186,6 +188,7 @@ FileFailure copyTreeInto(const std::string& src, const std::string& dst, dev_t d
   const auto names = entriesOf(src, err);
   if (err) return fail(err, "copy", src, dst);
   for (const auto& n : names) {
+    if (IsLockFileName(n)) continue;  // another process's lock stays with its folder
     const std::string s = src + "/" + n, d = dst + "/" + n;
     struct stat es{};
     if (::lstat(s.c_str(), &es) != 0) return fail(errno, "copy", s, d);
