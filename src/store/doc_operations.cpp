@@ -6,11 +6,13 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/index_value.h"
+#include "store/move_journal.h"
 #include "store/op_context.h"
 #include "store/unique_names.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -169,6 +171,31 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
   } running(svc_.running);
   OpTransaction tx(*svc_.registry, svc_.unread, svc_.newMail, svc_.sent);
   OpContext cx{svc_, co_, tx, CollisionChoice(&co_.resolver)};
+  // A crash half-way through a batch is finished or put back at the next start from this.
+  BatchJournal journal(svc_.journalFolder);
+  if ((code == opMove || code == opCopy) && !svc_.journalFolder.empty()) {
+    std::vector<JournalItem> plan;
+    plan.reserve(items.size());
+    for (const auto& it : items) {
+      if (it.targetFolder.empty() || it.name.empty() || it.refPrefix == kContactRefPrefix) continue;
+      JournalItem j;
+      j.folder = Slashed(it.folder);
+      j.name = it.name;
+      j.section = it.Section();
+      j.targetFolder = Slashed(it.targetFolder);
+      j.title = it.title;
+      if (j.folder == j.targetFolder || !FillFileIdentity(j)) continue;  // folders, absent files
+      j.lines = tx.Lines(j.folder, j.section);
+      plan.push_back(std::move(j));
+    }
+    if (const int err = journal.Begin(plan, code == opMove)) {
+      if (svc_.messages)
+        svc_.messages->QueueMessage(MessageKind::Error,
+                                    "Cannot write " + journal.Path() + "\r\rError " + std::to_string(err) +
+                                        ": " + std::strerror(err));
+      return 0;
+    }
+  }
   cx.several = items.size() > 1;
   const auto started = Clock::now();
   auto lastSave = started;
@@ -223,6 +250,8 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     allOk = false;
   }
   const IniStatus closed = tx.Close();
+  // Saved, or put back where the entries say: nothing is left to finish.
+  if (closed.ok()) journal.End();
   if (!closed.ok() && !failedSave && svc_.messages)
     svc_.messages->QueueMessage(MessageKind::Error, closed.message);
   // A damaged index kept aside on this run is told once.

@@ -85,6 +85,7 @@ private:
   struct OpenIndex;
   struct Undo;
   OpenIndex& Open(const std::string& folder);
+  void SyncChangedFolders() const;
   void RestoreSection(TPXCustomIni& ini, const std::string& section, const StringList& lines,
                       bool existed);
 
