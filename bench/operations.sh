@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Document operations against plain mv, timed in the same run on the same machine.
 #  1. move N documents (each with an index entry) between two folders: plumadex-cli move vs mv
-#  2. file M documents all titled "(no subject)" into one folder (" (n)" naming), for M = 1000
+#  2. copy N documents with their entries: plumadex-cli copy vs cp; copy a folder tree of N
+#     documents (a tree copy walks with folder descriptors): plumadex-cli copy vs cp -a
+#  3. file M documents all titled "(no subject)" into one folder (" (n)" naming), for M = 1000
 #     and 5000: plumadex-cli store --move vs mv; the per-document time must not grow with M.
 #  3. two plumadex-cli moves into one folder at once (each holds the index lock only while it
 #     saves; every entry must survive) vs two mv at once.
@@ -57,6 +59,30 @@ left=$(grep -c '^\[doc' "$PLUMADEX_HOME/Documents/Src/Plumadex.ini" || true)
 echo "mv:            ${MV}s"
 echo "plumadex move: ${PX}s   (files moved: $moved, target entries: $entries, source entries left: $left)"
 awk -v a="$PX" -v b="$MV" 'BEGIN { if (b > 0) printf "ratio:         %.2fx mv\n", a / b }'
+
+echo "== copy $N documents with index entries =="
+mkdir -p "$WORK/cp-dst" "$PLUMADEX_HOME/Documents/CopyDst"
+t0=$(now); (cd "$WORK/mv-dst" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 cp -p -t "$WORK/cp-dst"); t1=$(now)
+CP=$(secs "$t0" "$t1")
+t0=$(now)
+(cd "$PLUMADEX_HOME/Documents/Dst" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 "$CLI" copy --quiet --into "$PLUMADEX_HOME/Documents/CopyDst" -- 2>/dev/null) || true
+t1=$(now)
+PX=$(secs "$t0" "$t1")
+copied=$(find "$PLUMADEX_HOME/Documents/CopyDst" -maxdepth 1 -type f -name 'doc*' | wc -l)
+echo "cp -p:         ${CP}s"
+echo "plumadex copy: ${PX}s   (files copied: $copied)"
+awk -v a="$PX" -v b="$CP" 'BEGIN { if (b > 0) printf "ratio:         %.2fx cp\n", a / b }'
+
+echo "== copy a folder of $N documents =="
+t0=$(now); cp -a "$WORK/mv-dst" "$WORK/tree-cp"; t1=$(now)
+CP=$(secs "$t0" "$t1")
+mkdir -p "$PLUMADEX_HOME/Documents/TreeDst"
+t0=$(now); "$CLI" copy --quiet "$PLUMADEX_HOME/Documents/Dst" "$PLUMADEX_HOME/Documents/TreeDst" 2>/dev/null || true; t1=$(now)
+PX=$(secs "$t0" "$t1")
+copied=$(find "$PLUMADEX_HOME/Documents/TreeDst" -type f -name 'doc*' | wc -l)
+echo "cp -a:         ${CP}s"
+echo "plumadex copy: ${PX}s   (files copied: $copied)"
+awk -v a="$PX" -v b="$CP" 'BEGIN { if (b > 0) printf "ratio:         %.2fx cp -a\n", a / b }'
 
 for M in 1000 5000; do
   echo "== file $M documents titled \"(no subject)\" into one folder =="

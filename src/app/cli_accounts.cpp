@@ -37,7 +37,7 @@ bool ReadPasswordLine(std::string& password) {
 
 bool CheckSaved(const Settings& settings) {
   if (settings.LastError().ok()) return true;
-  std::fprintf(stderr, "plumadex-cli accounts: %s\n", settings.LastError().message.c_str());
+  PrintErr("plumadex-cli accounts: %s\n", settings.LastError().message.c_str());
   return false;
 }
 
@@ -62,7 +62,7 @@ int Add(Settings& settings, const Args& args) {
       const std::string* v = value();
       if (!v) return Usage();
       if (!transport::pop3::ParseServerAddress(*v)) {
-        std::fprintf(stderr, "plumadex-cli accounts: \"%s\" is not a server name (HOST or HOST:PORT)\n", v->c_str());
+        PrintErr("plumadex-cli accounts: \"%s\" is not a server name (HOST or HOST:PORT)\n", v->c_str());
         return 2;
       }
       a.server = *v;
@@ -78,37 +78,37 @@ int Add(Settings& settings, const Args& args) {
       const std::string* v = value();
       auto s = v ? transport::pop3::ParseSecurity(*v) : std::nullopt;
       if (!s || *s == transport::pop3::Security::Auto) {
-        std::fprintf(stderr, "plumadex-cli accounts: --security takes tls, starttls or plain\n");
+        PrintErr("plumadex-cli accounts: --security takes tls, starttls or plain\n");
         return 2;
       }
       a.security = *s;
     } else {
-      std::fprintf(stderr, "plumadex-cli accounts: unknown option \"%s\"\n", o.c_str());
+      PrintErr("plumadex-cli accounts: unknown option \"%s\"\n", o.c_str());
       return Usage();
     }
   }
   if (a.server.empty() || a.user.empty()) return Usage();
   if (a.user.find_first_of(" \t\r\n") != std::string::npos || a.server.find_first_of(" \t") != std::string::npos) {
-    std::fprintf(stderr, "plumadex-cli accounts: the server and the user name cannot hold blanks\n");
+    PrintErr("plumadex-cli accounts: the server and the user name cannot hold blanks\n");
     return 2;
   }
   if (!transport::IsValidAccountName(a.name)) {
-    std::fprintf(stderr, "plumadex-cli accounts: \"%s\" cannot name an account\n", a.name.c_str());
+    PrintErr("plumadex-cli accounts: \"%s\" cannot name an account\n", a.name.c_str());
     return 2;
   }
   if (transport::ReadAccount(settings, a.name)) {
-    std::fprintf(stderr, "plumadex-cli accounts: an account named \"%s\" exists already\n", a.name.c_str());
+    PrintErr("plumadex-cli accounts: an account named \"%s\" exists already\n", a.name.c_str());
     return 1;
   }
   if (passwordFromStdin && !ReadPasswordLine(a.password)) {
-    std::fprintf(stderr, "plumadex-cli accounts: no password on standard input\n");
+    PrintErr("plumadex-cli accounts: no password on standard input\n");
     return 2;
   }
   RandomSource random;
   transport::WriteAccount(settings, a, random);
   if (!CheckSaved(settings)) return 1;
   if (a.security == transport::pop3::Security::Plain)
-    std::fprintf(stderr, "plumadex-cli accounts: %s uses plain text: its password and mail travel unencrypted\n",
+    PrintErr("plumadex-cli accounts: %s uses plain text: its password and mail travel unencrypted\n",
                  a.name.c_str());
   return 0;
 }
@@ -116,7 +116,7 @@ int Add(Settings& settings, const Args& args) {
 int Remove(Settings& settings, const Args& args) {
   if (args.size() != 2) return Usage();
   if (!transport::DeleteAccount(settings, args[1])) {
-    std::fprintf(stderr, "plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
+    PrintErr("plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
     return 1;
   }
   transport::DeleteSmtpSetting(settings, args[1]);  // its outgoing server goes with it
@@ -135,11 +135,11 @@ int Test(const Settings& settings, const Args& args) {
   }
   auto a = transport::ReadAccount(settings, args[1]);
   if (!a) {
-    std::fprintf(stderr, "plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
+    PrintErr("plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
     return 1;
   }
   if (a->password.empty()) {
-    std::fprintf(stderr, "plumadex-cli accounts: %s has no saved password\n", a->name.c_str());
+    PrintErr("plumadex-cli accounts: %s has no saved password\n", a->name.c_str());
     return 1;
   }
   auto r = transport::pop3::CheckAccount(*a, timeoutMs);

@@ -28,7 +28,7 @@ int SmtpUsage() {
 int runAccountsSmtp(const Args& args) {
   if (args.empty() || args[0].empty() || args[0].starts_with("--")) return SmtpUsage();
   if (!transport::IsValidAccountName(args[0])) {
-    std::fprintf(stderr, "plumadex-cli accounts smtp: \"%s\" cannot be an account name\n", args[0].c_str());
+    PrintErr("plumadex-cli accounts smtp: \"%s\" cannot be an account name\n", args[0].c_str());
     return 2;
   }
   transport::SmtpServerSetting s;
@@ -58,19 +58,19 @@ int runAccountsSmtp(const Args& args) {
       while (i + 1 < args.size() && !args[i + 1].starts_with("--")) s.fromAddresses.push_back(args[++i]);
       if (s.fromAddresses.size() == before) return SmtpUsage();
     } else {
-      std::fprintf(stderr, "plumadex-cli accounts smtp: unknown option \"%s\"\n", o.c_str());
+      PrintErr("plumadex-cli accounts smtp: unknown option \"%s\"\n", o.c_str());
       return SmtpUsage();
     }
   }
   if (server.empty() || !hasUser) return SmtpUsage();
   if (!transport::ParseServerAddress(server, s.host, s.port)) {
-    std::fprintf(stderr, "plumadex-cli accounts smtp: \"%s\" is not a server name (HOST or HOST:PORT)\n", server.c_str());
+    PrintErr("plumadex-cli accounts smtp: \"%s\" is not a server name (HOST or HOST:PORT)\n", server.c_str());
     return 2;
   }
   if (!security.empty()) {
     auto sec = transport::ParseSecurity(security);
     if (!sec) {
-      std::fprintf(stderr, "plumadex-cli accounts smtp: security must be tls, starttls or plain\n");
+      PrintErr("plumadex-cli accounts smtp: security must be tls, starttls or plain\n");
       return 2;
     }
     s.security = *sec;
@@ -79,7 +79,7 @@ int runAccountsSmtp(const Args& args) {
   }
   for (const auto& a : s.fromAddresses) {
     if (a.find('@') == std::string::npos || a.find_first_of(" ,;<>\"") != std::string::npos) {
-      std::fprintf(stderr, "plumadex-cli accounts smtp: \"%s\" is not an e-mail address\n", a.c_str());
+      PrintErr("plumadex-cli accounts smtp: \"%s\" is not an e-mail address\n", a.c_str());
       return 2;
     }
   }
@@ -97,14 +97,14 @@ int runAccountsSmtp(const Args& args) {
     s.password = old->password;  // unchanged log-in: the saved password stays
   }
   if (s.password.find('\x01') != std::string::npos) {
-    std::fprintf(stderr, "plumadex-cli accounts smtp: the password holds a character that cannot be saved\n");
+    PrintErr("plumadex-cli accounts smtp: the password holds a character that cannot be saved\n");
     return 2;
   }
   RandomSource random;
   transport::WriteSmtpSetting(settings, s, random);
   settings.UpdateFile();
   if (!settings.LastError().ok()) {
-    std::fprintf(stderr, "plumadex-cli accounts smtp: %s\n", settings.LastError().message.c_str());
+    PrintErr("plumadex-cli accounts smtp: %s\n", settings.LastError().message.c_str());
     return 1;
   }
   std::printf("%s\n", transport::DescribeSmtpSetting(s).c_str());

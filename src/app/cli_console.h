@@ -1,5 +1,6 @@
 #pragma once
 // Messages of headless commands go to stderr, one line per message box.
+#include "app/cli_commands.h"
 #include "foundation/message_queue.h"
 
 #include <cstdio>
@@ -10,10 +11,9 @@ namespace px::cli {
 class StderrPresenter final : public MessagePresenter {
 public:
   void ShowBox(MessageKind kind, const std::string& text) override {
-    std::string t = text;
-    if (!t.empty() && t[0] == '\x13') t.erase(0, 1);  // the coded-notice mark
-    for (auto& c : t)
-      if (c == '\r') c = '\n';
+    std::string_view v = text;
+    if (!v.empty() && v[0] == '\x13') v.remove_prefix(1);  // the coded-notice mark
+    const std::string t = ForConsole(v);
     const char* what = kind == MessageKind::Error ? "error" : kind == MessageKind::Warning ? "warning" : "note";
     std::fprintf(stderr, "plumadex-cli: %s: %s\n", what, t.c_str());
   }

@@ -15,13 +15,13 @@ namespace px::cli {
 
 int runExtract(const Args& args) {
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: plumadex-cli extract MESSAGE\n");
+    PrintErr("usage: plumadex-cli extract MESSAGE\n");
     return 2;
   }
   std::vector<std::string> lines;
   mailformat::EmlText t = mailformat::ExtractEmlText(args[0]);
   if (t.found) {
-    if (!t.charset.empty()) std::fprintf(stderr, "Charset: %s\n", t.charset.c_str());
+    if (!t.charset.empty()) PrintErr("Charset: %s\n", t.charset.c_str());
     lines = std::move(t.lines);
   } else {
     // Pictures the reader extracts on the way go to a folder removed on return.
@@ -31,10 +31,10 @@ int runExtract(const Args& args) {
     if (!temp.isValid() ||
         !mailformat::ReadMhtmlFile(args[0], temp.path().toStdString() + "/", random, doc) ||
         doc.html.empty()) {
-      std::fprintf(stderr, "plumadex-cli extract: %s has no text\n", args[0].c_str());
+      PrintErr("plumadex-cli extract: %s has no text\n", args[0].c_str());
       return 1;
     }
-    std::fprintf(stderr, "Charset: UTF-8\n");
+    PrintErr("Charset: UTF-8\n");
     lines = mailformat::HtmlToText(doc.html, "UTF-8").lines;
   }
   for (const auto& l : lines) {

@@ -32,7 +32,7 @@ public:
     for (auto& c : t)
       if (c == '\r') c = '\n';
     const char* what = kind == MessageKind::Error ? "error" : kind == MessageKind::Warning ? "warning" : "note";
-    std::fprintf(stderr, "plumadex-cli: %s: %s\n", what, t.c_str());
+    PrintErr("plumadex-cli: %s: %s\n", what, t.c_str());
   }
   void CloseBox() override {}
 };
@@ -41,7 +41,7 @@ public:
 bool PutIntoSpool(mailformat::MailSpool& spool, const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    std::fprintf(stderr, "plumadex-cli: %s: %s\n", path.c_str(), std::strerror(errno));
+    PrintErr("plumadex-cli: %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
   mailformat::SpoolFileWriter w;
@@ -52,7 +52,7 @@ bool PutIntoSpool(mailformat::MailSpool& spool, const std::string& path) {
     ssize_t n = ::read(fd, buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      std::fprintf(stderr, "plumadex-cli: %s: %s\n", path.c_str(), std::strerror(errno));
+      PrintErr("plumadex-cli: %s: %s\n", path.c_str(), std::strerror(errno));
       ok = false;
       break;
     }
@@ -61,7 +61,7 @@ bool PutIntoSpool(mailformat::MailSpool& spool, const std::string& path) {
   }
   ::close(fd);
   if (ok && !w.Commit()) ok = false;
-  if (!ok && w.error()) std::fprintf(stderr, "plumadex-cli: %s\n", w.errorText().c_str());
+  if (!ok && w.error()) PrintErr("plumadex-cli: %s\n", w.errorText().c_str());
   return ok;
 }
 
@@ -98,7 +98,7 @@ int FileWaitingMail(bool quiet) {
   };
   const incoming::FilingReport& r = filer.Run();
   if (r.busy) {
-    std::fprintf(stderr, "plumadex-cli: another program is filing this mail now\n");
+    PrintErr("plumadex-cli: another program is filing this mail now\n");
     return 1;
   }
   int status = r.failed() || !r.quarantined.empty() ? 1 : 0;
@@ -115,7 +115,7 @@ int runFile(const Args& args) {
   for (const auto& a : args) {
     if (a == "--quiet") quiet = true;
     else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "plumadex-cli: usage: file [MESSAGE...] [--quiet]\n");
+      PrintErr("plumadex-cli: usage: file [MESSAGE...] [--quiet]\n");
       return 2;
     } else files.push_back(a);
   }

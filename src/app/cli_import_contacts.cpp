@@ -13,7 +13,7 @@ namespace px::cli {
 
 int runImportContacts(const Args& args) {
   if (args.empty()) {
-    std::fprintf(stderr, "usage: plumadex-cli import-contacts FILE...\n");
+    PrintErr("usage: plumadex-cli import-contacts FILE...\n");
     return 2;
   }
   const Locations loc = ComputeLocations();
@@ -26,7 +26,7 @@ int runImportContacts(const Args& args) {
     std::string bytes;
     IniStatus st = ReadWholeFile(file, bytes, contacts::kMaxCardFileSize * 8);
     if (!st.ok()) {
-      std::fprintf(stderr, "Cannot read %s (error %d)\n", file.c_str(), st.error);
+      PrintErr("Cannot read %s (error %d)\n", file.c_str(), st.error);
       status = 1;
       continue;
     }
@@ -37,7 +37,7 @@ int runImportContacts(const Args& args) {
     if (r.empty) std::printf(", %d empty card(s) left out", r.empty);
     std::printf("\n");
     for (const std::string& e : r.errors) {
-      std::fprintf(stderr, "%s\n", e.c_str());
+      PrintErr("%s\n", e.c_str());
       status = 1;
     }
   }

@@ -10,6 +10,7 @@
 #include "store/folder_listing.h"
 #include "store/index_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -145,7 +146,7 @@ std::string AbsoluteFolder(const std::string& arg) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: plumadex-cli list FOLDER [--sort N]   (N: -7..7, not 0)\n");
+  PrintErr("usage: plumadex-cli list FOLDER [--sort N]   (N: -7..7, not 0)\n");
   return 2;
 }
 
@@ -167,7 +168,7 @@ int runList(const Args& args) {
       }
       auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), sort);
       if (ec != std::errc() || p != v.data() + v.size() || sort == 0 || sort < -7 || sort > 7) {
-        std::fprintf(stderr, "plumadex-cli list: --sort takes -7..7 (not 0), not \"%s\"\n", v.c_str());
+        PrintErr("plumadex-cli list: --sort takes -7..7 (not 0), not \"%s\"\n", v.c_str());
         return 2;
       }
       haveSort = true;
@@ -183,6 +184,14 @@ int runList(const Args& args) {
 
   const Locations loc = ComputeLocations();
   const std::string folder = AbsoluteFolder(folderArg);
+  // Only a folder is listed: a file, a pipe or a device named here is an error, said before
+  // anything is opened under it.
+  struct stat st{};
+  const int err = ::stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (err) {
+    PrintErr("plumadex-cli list: cannot read %s: %s\n", folder.c_str(), std::strerror(err));
+    return 1;
+  }
 
   store::IniRegistry registry;
   store::ListingContext ctx;
@@ -200,12 +209,12 @@ int runList(const Args& args) {
   store::DocRows rows;
   store::ListingResult res = store::FetchDocs(ctx, false, folder, rows);
   if (res.folderError != 0) {
-    std::fprintf(stderr, "plumadex-cli list: cannot read %s: %s\n", folder.c_str(),
+    PrintErr("plumadex-cli list: cannot read %s: %s\n", folder.c_str(),
                  std::strerror(res.folderError));
     return 1;
   }
   if (!res.saveStatus.ok())
-    std::fprintf(stderr, "plumadex-cli list: %s\n", res.saveStatus.message.c_str());
+    PrintErr("plumadex-cli list: %s\n", res.saveStatus.message.c_str());
 
   std::string out;
   out.reserve((1 << 16) + 4096);

@@ -46,12 +46,16 @@ int usage(FILE* out) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  // Warnings of the core (an index that cannot be read) go out as the commands' own messages do.
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& msg) {
+    px::cli::PrintErr("plumadex-cli: %s\n", msg.toLocal8Bit().constData());
+  });
   if (argc < 2) return usage(stderr);
   std::string cmd = argv[1];
   if (cmd == "-h" || cmd == "--help" || cmd == "help") return usage(stdout);
   px::cli::Args args(argv + 2, argv + argc);
   for (const auto& c : kCommands)
     if (cmd == c.name) return c.run(args);
-  std::fprintf(stderr, "plumadex-cli: unknown command \"%s\"\n", cmd.c_str());
+  px::cli::PrintErr("plumadex-cli: unknown command \"%s\"\n", cmd.c_str());
   return usage(stderr);
 }

@@ -38,7 +38,7 @@ public:
     for (auto& c : t)
       if (c == '\r') c = '\n';
     const char* what = kind == MessageKind::Error ? "error" : kind == MessageKind::Warning ? "warning" : "note";
-    std::fprintf(stderr, "plumadex-cli: %s: %s\n", what, t.c_str());
+    PrintErr("plumadex-cli: %s: %s\n", what, t.c_str());
   }
   void CloseBox() override {}
 };
@@ -121,7 +121,7 @@ struct Store {
   bool item(const std::string& path, OpItem& it) {
     const std::string abs = absolute(path);
     if (!PathExists(abs)) {
-      std::fprintf(stderr, "plumadex-cli: %s: no such file or folder\n", path.c_str());
+      PrintErr("plumadex-cli: %s: no such file or folder\n", path.c_str());
       return false;
     }
     it = OpItem{};
@@ -156,13 +156,13 @@ struct Store {
       messages.QueueMessage(MessageKind::Error, ss.message);
       status = 1;
     }
-    if (skipped) std::fprintf(stderr, "plumadex-cli: %zu skipped\n", skipped);
+    if (skipped) PrintErr("plumadex-cli: %zu skipped\n", skipped);
     return status;
   }
 };
 
 int usageError(const char* text) {
-  std::fprintf(stderr, "plumadex-cli: %s\n", text);
+  PrintErr("plumadex-cli: %s\n", text);
   return 2;
 }
 

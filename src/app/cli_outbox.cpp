@@ -32,12 +32,12 @@ int runOutbox(const Args& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--to" && i + 1 < args.size()) to = args[++i];
     else if (args[i].size() > 1 && args[i][0] == '-') {
-      std::fprintf(stderr, "plumadex-cli: %s\n", usage);
+      PrintErr("plumadex-cli: %s\n", usage);
       return 2;
     } else paths.push_back(args[i]);
   }
   if (paths.empty() || to.empty()) {
-    std::fprintf(stderr, "plumadex-cli: %s\n", usage);
+    PrintErr("plumadex-cli: %s\n", usage);
     return 2;
   }
   Locations loc = ComputeLocations();
@@ -68,7 +68,7 @@ int runOutbox(const Args& args) {
   for (const auto& p : paths) {
     const std::string abs = QDir::cleanPath(QFileInfo(QString::fromStdString(p)).absoluteFilePath()).toStdString();
     if (!PathExists(abs) || IsDirectory(abs)) {
-      std::fprintf(stderr, "plumadex-cli: %s: not a document\n", p.c_str());
+      PrintErr("plumadex-cli: %s: not a document\n", p.c_str());
       bad = true;
       continue;
     }
@@ -86,7 +86,7 @@ int runOutbox(const Args& args) {
     it.msgId = ix.ReadString(it.name, "MsgID", "");
     it.sticker = ix.ReadString(it.name, "Sticker", "");
     if (IsPendingFlags(it.flags)) {
-      std::fprintf(stderr, "plumadex-cli: %s: already waiting to be sent\n", p.c_str());
+      PrintErr("plumadex-cli: %s: already waiting to be sent\n", p.c_str());
       bad = true;
       continue;
     }

@@ -58,7 +58,7 @@ int runReceive(const Args& args) {
   setup.leftOnServer = &leftOnServer;
   if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
   setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
-    std::fprintf(stderr, "plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
+    PrintErr("plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
     return std::nullopt;
   };
   transport::ThreadRecvChain chain(setup);
@@ -76,24 +76,24 @@ int runReceive(const Args& args) {
   QObject::connect(&chain, &transport::ThreadRecvChain::accountFinished,
                    [&](int index, int status, const QString& error) {
                      if (error.isEmpty()) return;
-                     std::fprintf(stderr, "plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),
+                     PrintErr("plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),
                                   error.toStdString().c_str());
                    });
   transport::ChainReport report = chain.Run();
 
   int status = 0;
   if (!report.connectFailures.empty()) {
-    std::fprintf(stderr, "Cannot connect to %s. Please check external e-mail settings.\n",
+    PrintErr("Cannot connect to %s. Please check external e-mail settings.\n",
                  report.connectFailures.c_str());
     status = 1;
   }
   if (!report.receiveFailures.empty()) {
-    std::fprintf(stderr, "An error occurred during communication with %s. Try connecting again.\n",
+    PrintErr("An error occurred during communication with %s. Try connecting again.\n",
                  report.receiveFailures.c_str());
     status = 1;
   }
   if (!report.listSaveError.empty()) {
-    std::fprintf(stderr, "plumadex-cli receive: %s\n", report.listSaveError.c_str());
+    PrintErr("plumadex-cli receive: %s\n", report.listSaveError.c_str());
     status = 1;
   }
   if (report.errorCode != 0) status = 1;

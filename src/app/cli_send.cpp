@@ -25,7 +25,7 @@ using namespace px::transport;
 
 int runSend(const Args& args) {
   if (!args.empty()) {
-    std::fprintf(stderr, "plumadex-cli: usage: send\n");
+    PrintErr("plumadex-cli: usage: send\n");
     return 2;
   }
   Locations loc = ComputeLocations();
@@ -43,7 +43,7 @@ int runSend(const Args& args) {
   std::string password = UnscramblePassword(settings.Password());
   SmtpRouteSettings smtp = ReadSmtpRouteSettings(settings, {});
   if (user.empty() && smtp.servers.empty()) {
-    std::fprintf(stderr, "plumadex-cli: no service user and no outgoing mail server is set up (plumadex-cli service "
+    PrintErr("plumadex-cli: no service user and no outgoing mail server is set up (plumadex-cli service "
                          "set --user ID, or plumadex-cli accounts smtp NAME --server HOST --user USER)\n");
     return 1;
   }
@@ -67,10 +67,10 @@ int runSend(const Args& args) {
   if (snap.messages.empty()) {
     std::printf("nothing to send\n");
   } else if (needService && user.empty()) {
-    std::fprintf(stderr, "plumadex-cli: no service user is set up (plumadex-cli service set --user ID)\n");
+    PrintErr("plumadex-cli: no service user is set up (plumadex-cli service set --user ID)\n");
     return 1;
   } else if (needService && password.empty()) {
-    std::fprintf(stderr, "plumadex-cli: no password is saved (plumadex-cli service set --password-stdin)\n");
+    PrintErr("plumadex-cli: no password is saved (plumadex-cli service set --password-stdin)\n");
     return 1;
   } else {
     MakeTempFolder(loc);

@@ -15,7 +15,7 @@ namespace px::cli {
 int runService(const Args& args) {
   const char* usage = "usage: service set --user ID [--server HOST[:PORT]] [--password-stdin]";
   if (args.empty() || args[0] != "set") {
-    std::fprintf(stderr, "plumadex-cli: %s\n", usage);
+    PrintErr("plumadex-cli: %s\n", usage);
     return 2;
   }
   std::string user, server;
@@ -28,12 +28,12 @@ int runService(const Args& args) {
       serverGiven = true;
     } else if (a == "--password-stdin") passwordStdin = true;
     else {
-      std::fprintf(stderr, "plumadex-cli: %s\n", usage);
+      PrintErr("plumadex-cli: %s\n", usage);
       return 2;
     }
   }
   if (user.empty()) {
-    std::fprintf(stderr, "plumadex-cli: %s\n", usage);
+    PrintErr("plumadex-cli: %s\n", usage);
     return 2;
   }
   Locations loc = ComputeLocations();
@@ -45,7 +45,7 @@ int runService(const Args& args) {
     std::getline(std::cin, password);
     while (!password.empty() && (password.back() == '\r' || password.back() == '\n')) password.pop_back();
     if (password.find('\x01') != std::string::npos) {
-      std::fprintf(stderr, "plumadex-cli: the password holds a character that cannot be stored\n");
+      PrintErr("plumadex-cli: the password holds a character that cannot be stored\n");
       return 2;
     }
     RandomSource random;
@@ -56,7 +56,7 @@ int runService(const Args& args) {
   if (serverGiven) settings.SetLocalServer(server);
   const IniStatus st = settings.UpdateFile();
   if (!st.ok() || !settings.LastError().ok()) {
-    std::fprintf(stderr, "plumadex-cli: %s\n", (st.ok() ? settings.LastError() : st).message.c_str());
+    PrintErr("plumadex-cli: %s\n", (st.ok() ? settings.LastError() : st).message.c_str());
     return 1;
   }
   return 0;

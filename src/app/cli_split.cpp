@@ -39,7 +39,7 @@ int runSplit(const Args& args) {
       else if (t == "receiver") options.trust = mailformat::SourceTrust::Receiver;
       else if (t == "trusted") options.trust = mailformat::SourceTrust::Trusted;
       else {
-        std::fprintf(stderr, "plumadex-cli split: unknown trust \"%s\"\n", t.c_str());
+        PrintErr("plumadex-cli split: unknown trust \"%s\"\n", t.c_str());
         return 2;
       }
     } else {
@@ -47,7 +47,7 @@ int runSplit(const Args& args) {
     }
   }
   if (pos.size() < 2) {
-    std::fprintf(stderr, "usage: plumadex-cli split MESSAGE... SPOOLDIR [--trust network|receiver|trusted] [--no-sync] [--quiet]\n");
+    PrintErr("usage: plumadex-cli split MESSAGE... SPOOLDIR [--trust network|receiver|trusted] [--no-sync] [--quiet]\n");
     return 2;
   }
   RandomSource random;
@@ -57,7 +57,7 @@ int runSplit(const Args& args) {
   for (size_t m = 0; m + 1 < pos.size(); ++m) {
     mailformat::SplitResult r = mailformat::SplitMessageFile(pos[m], spool, options);
     if (!r.ok()) {
-      std::fprintf(stderr, "plumadex-cli split: %s\n", r.error.c_str());
+      PrintErr("plumadex-cli split: %s\n", r.error.c_str());
       status = 1;
     }
     if (quiet) continue;

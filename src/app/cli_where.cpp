@@ -8,7 +8,7 @@ namespace px::cli {
 
 int runWhere(const Args& args) {
   if (!args.empty()) {
-    std::fprintf(stderr, "usage: plumadex-cli where\n");
+    PrintErr("usage: plumadex-cli where\n");
     return 2;
   }
   const Locations loc = ComputeLocations();

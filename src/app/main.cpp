@@ -91,11 +91,12 @@ int main(int argc, char** argv) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
-  px::app::InstallContacts(desk, state);
   px::app::InstallMessageWindows(desk, state);
   px::app::InstallDocumentOpener(desk, state);
   px::app::InstallTransfers(desk, state);
   px::app::InstallOptions(desk, state);
+  // Last: it wraps the grid's handlers the others set.
+  px::app::InstallContacts(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();

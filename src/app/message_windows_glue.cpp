@@ -1,5 +1,7 @@
 #include "app/message_windows_glue.h"
 
+#include "app/contacts_glue.h"
+
 #include "compose/ui/message_windows.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -128,6 +130,11 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
     s.newMail = state.newMailList.get();
     s.sent = state.sentIni.get();
     s.ownFromAddress = state.ownFromAddress;
+  };
+  cfg.contactEntries = [&state] { return ContactEntries(state); };
+  cfg.groupMembers = GroupMembersOf(state);
+  cfg.addToContacts = [&desk](const std::string& addresses, QWidget* parent) {
+    AddToContacts(desk, {addresses}, parent);
   };
   auto* windows = new MessageWindows(std::move(cfg), &desk);
   desk.hooks().openMailto = [windows, &state](const std::string& url) {

@@ -1,22 +1,120 @@
 #include "app/options_glue.h"
 
+#include "app/address_setup_glue.h"
+#include "app/transfer_glue.h"
 #include "desk/account_editor.h"
 #include "desk/desk_state.h"
+#include "desk/option_pages.h"
 #include "desk/tree_model.h"
 #include "desk/ui/frm_accounts.h"
 #include "desk/ui/frm_desk.h"
+#include "desk/ui/frm_options.h"
+#include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/random.h"
 #include "foundation/strings.h"
+#include "foundation/ui/font_value_qt.h"
+#include "foundation/ui/standard_font.h"
 #include "store/doc_record.h"
+#include "transport/http_client.h"
 #include "transport/pop3/account_check.h"
+#include "transport/service_protocol.h"
+#include "transport/service_requests.h"
+#include "transport/smtp/smtp_client.h"
 
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QFontMetrics>
 #include <QMessageBox>
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace px::app {
 
 namespace {
-constexpr const char* kAccountsPage = "External e-mail configuration";
+
+// Logs in to an outgoing server and leaves, in the words of the incoming check.
+transport::pop3::AccountCheck CheckSmtpServer(const transport::SmtpServerSetting& s) {
+  transport::SmtpConfig config = transport::SmtpConfig::From(s);
+  if (const char* ca = std::getenv("PLUMADEX_SMTP_CA"); ca && *ca) config.caFile = ca;
+  config.connectTimeoutSec = 20;
+  config.replyTimeoutSec = 60;
+  transport::SmtpClient client(config);
+  const transport::SmtpResult r = client.Check();
+  transport::pop3::AccountCheck out;
+  out.works = r.failure == transport::SmtpFailure::None;
+  if (out.works) {
+    out.message = transport::pop3::kAccountWorks;
+    return out;
+  }
+  out.message = r.failure == transport::SmtpFailure::Login ? transport::pop3::kInvalidLogin
+                                                            : transport::pop3::kCannotConnect;
+  out.detail = transport::DescribeSmtpFailure(r, s.host);
+  return out;
+}
+
+FontValue BaseFont() { return ui::FromQFont(ui::StandardFont()); }
+
+// "Custom Colors": the colour dialog's sixteen custom colours as decimal colour values.
+void LoadCustomColors(const std::string& text) {
+  const StringList parts = SplitCommaList(text);
+  for (int i = 0; i < QColorDialog::customCount() && i < static_cast<int>(parts.size()); ++i) {
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(parts[static_cast<size_t>(i)].c_str(), &end, 10);
+    if (end && *end == 0 && !parts[static_cast<size_t>(i)].empty())
+      QColorDialog::setCustomColor(i, ui::ToQColor(static_cast<ColorRef>(v)));
+  }
+}
+
+std::string SaveCustomColors() {
+  std::string out;
+  for (int i = 0; i < QColorDialog::customCount(); ++i) {
+    if (i) out += ',';
+    out += std::to_string(ui::FromQColor(QColorDialog::customColor(i)));
+  }
+  return out;
+}
+
+void Warn(QWidget* parent, const std::string& text) {
+  QMessageBox::warning(parent, QStringLiteral("Plumadex"), QString::fromStdString(text));
+}
+
+}  // namespace
+
+void ApplyDeskLook(desk::TfrmDesk& desk, desk::DeskState& state) {
+  const FontValue base = BaseFont();
+  const FontValue folder = state.settings.FolderFont(base);
+  const FontValue file = state.settings.FileFont(base);
+  // The folder font serves all three trees.
+  for (auto* tree : desk.findChildren<desk::TPXTreeView*>()) {
+    tree->setFont(ui::ToQFont(folder));
+    // Black is the stored default: the theme's text colour stays then.
+    if (folder.color != 0) {
+      QPalette pal = tree->palette();
+      pal.setColor(QPalette::Text, ui::ToQColor(folder.color));
+      tree->setPalette(pal);
+    }
+    tree->countBold = state.settings.HighlightFontBold();
+    tree->countColour = state.settings.UseHighlightFontColor() ? ui::ToQColor(state.settings.HighlightFontColor())
+                                                               : QColor();
+    tree->viewport()->update();
+  }
+  for (auto* panel : desk.findChildren<desk::GridPanel*>()) {
+    const QFont f = ui::ToQFont(file);
+    desk::TheGrid* grid = panel->grid();
+    grid->setFont(f);
+    if (file.color != 0) {
+      QPalette pal = grid->palette();
+      pal.setColor(QPalette::Text, ui::ToQColor(file.color));
+      grid->setPalette(pal);
+    }
+    // Rows grow with a larger font and never shrink below the standard height.
+    const QFontMetrics fm(f);
+    grid->setRowHeight(std::max(24, fm.height() + 8));
+    panel->ReloadLook();
+    grid->viewport()->update();
+  }
 }
 
 void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
@@ -26,20 +124,73 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
       editor, [](const transport::ExternalAccount& a) { return transport::pop3::CheckAccount(a, 60000); },
       [&desk](const std::string& text) {
         // Shown at once: the message window holds its queue while the desk starts.
-        QMessageBox::warning(&desk, QStringLiteral("Plumadex"), QString::fromStdString(text));
+        Warn(&desk, text);
       },
       &desk);
+  dlg.SetSmtpChecker(CheckSmtpServer);
+  dlg.exec();
+}
+
+void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::string& caption) {
+  desk::OptionsServices svc;
+  svc.settings = &state.settings;
+  svc.blocked = state.blockedSenders;
+  svc.baseFont = BaseFont();
+  svc.notify = [&desk](const std::string& text) { Warn(&desk, text); };
+  svc.inform = [&desk](const std::string& text) {
+    QMessageBox::information(&desk, QStringLiteral("Plumadex"), QString::fromStdString(text));
+  };
+  svc.fontChanged = [&desk, &state](desk::FontRole) { ApplyDeskLook(desk, state); };
+  svc.appearanceSaved = [&desk, &state] { ApplyDeskLook(desk, state); };
+  svc.checkMailChanged = [&desk] { desk.controller().ApplyCheckMailSettings(); };
+  svc.personalSaved = [&state] { state.ownFromAddress = OwnFromAddress(state.settings); };
+  svc.openAccounts = [&desk, &state] { OpenAccountsPage(desk, state); };
+  svc.setUpAddress = [&desk, &state] { RunAddressSetupWindows(desk, state); };
+  svc.changePassword = [&desk, &state](const std::string& oldPassword, const std::string& newPassword,
+                                       bool save) {
+    transport::HttpClient client(transport::ServiceHttpSettings(state.locations));
+    RandomSource random;
+    const transport::PasswordChangeOutcome r =
+        transport::ChangeServicePassword(client, transport::ServiceHost(state.settings), state.settings.ID(),
+                                         oldPassword, newPassword, save, state.settings, random);
+    if (r.reply == transport::PasswordChangeReply::Changed) {
+      state.settings.UpdateFile();
+      SetServicePassword(desk, newPassword);
+    }
+    return r;
+  };
+  svc.chooseFont = [&desk](const FontValue& current, const std::string& title) -> std::optional<FontValue> {
+    bool ok = false;
+    const QFont f = QFontDialog::getFont(&ok, ui::ToQFont(current), &desk, QString::fromStdString(title));
+    if (!ok) return std::nullopt;
+    return ui::FromQFont(f, current.color);
+  };
+  svc.chooseColor = [&desk](ColorRef current, std::string& custom) -> std::optional<ColorRef> {
+    LoadCustomColors(custom);
+    const QColor c = QColorDialog::getColor(ui::ToQColor(current), &desk);
+    custom = SaveCustomColors();
+    if (!c.isValid()) return std::nullopt;
+    return ui::FromQColor(c);
+  };
+  const auto page = desk::OptionPageOf(caption).value_or(desk::OptionPage::Personal);
+  desk::TfrmOptions dlg(std::move(svc), page, &desk);
   dlg.exec();
 }
 
 void InstallOptions(desk::TfrmDesk& desk, desk::DeskState& state) {
+  auto& hooks = desk.hooks();
+  auto readLayout = hooks.readLayout;
+  hooks.readLayout = [&desk, &state, readLayout] {
+    if (readLayout) readLayout();
+    ApplyDeskLook(desk, state);
+  };
   auto* browser = desk.findChild<desk::DeskBrowser*>();
   if (!browser) return;
   auto previous = browser->openDocument;
   browser->openDocument = [&desk, &state, previous](const store::DocRecord& r) {
-    const bool optionPage = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt && r.name.empty();
-    if (optionPage && r.title == kAccountsPage) {
-      OpenAccountsPage(desk, state);
+    const bool optionRow = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt && r.name.empty();
+    if (optionRow && desk::OptionPageOf(r.title)) {
+      OpenOptionsPage(desk, state, r.title);
       return true;
     }
     return previous ? previous(r) : false;

@@ -4,6 +4,8 @@
 #include "desk/desk_state.h"
 #include "desk/transfer_run.h"
 #include "desk/ui/frm_desk.h"
+#include "desk/ui/frm_mail.h"
+#include "desk/ui/password_prompt.h"
 #include "desk/ui/progress_bar.h"
 #include "foundation/dates.h"
 #include "foundation/ini_file.h"
@@ -21,9 +23,15 @@
 #include "transport/send_route.h"
 #include "transport/service_protocol.h"
 #include "transport/service_receive.h"
+#include "transport/service_requests.h"
+#include "transport/http_client.h"
 #include "transport/smtp/smtp_route.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QPointer>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -35,6 +43,8 @@
 #include <QToolButton>
 
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace px::app {
 
@@ -51,7 +61,12 @@ public:
         state_(state),
         sent_(state.locations.SentIni()),
         spool_(state.locations.inbox, random_),
-        leftOnServer_(state.locations.dataRoot + "msgid.lst") {}
+        leftOnServer_(state.locations.dataRoot + "msgid.lst") {
+    setObjectName(QStringLiteral("pxTransferHost"));
+  }
+
+  // The password the next runs use (after the user changed it in the options).
+  void SetServicePassword(const std::string& password) { password_ = password; }
 
   desk::TransferRun* Make() {
     mail_ = desk_.findChild<desk::DeskMail*>();
@@ -94,6 +109,7 @@ public:
       }
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
+      OfferNewVersion();
     };
     s.endTimer = &desk_.controller().timers().tmrIP;
     run_ = new desk::TransferRun(std::move(s), this);
@@ -104,6 +120,7 @@ public:
       run_->Start(false, kind != desk::TransferKind::Send, kind != desk::TransferKind::Receive);
     };
     hooks.pollTransfer = [this] { run_->OnEndTimer(); };
+    hooks.stopTransferForClose = [this] { return StopForClose(); };
     hooks.commitSentMail = [this] { return CommitSent(); };
     hooks.internetAvailable = [] {
       // Unknown (no backend, or it has not decided) counts as online.
@@ -124,10 +141,14 @@ public:
     // The bars read the run's snapshot ten times a second, however fast data comes.
     refresh_.setInterval(100);
     connect(&refresh_, &QTimer::timeout, this, [this] { Refresh(); });
-    connect(run_, &desk::TransferRun::started, this, [this] { refresh_.start(); });
+    connect(run_, &desk::TransferRun::started, this, [this] {
+      OpenTransferWindow();
+      refresh_.start();
+    });
     connect(run_, &desk::TransferRun::ended, this, [this] {
       refresh_.stop();
       Refresh();
+      CloseTransferWindow();
     });
     return run_;
   }
@@ -173,14 +194,102 @@ private:
   bool ServicePassword() {
     if (password_.empty()) password_ = UnscramblePassword(state_.settings.Password());
     if (password_.empty()) {
-      bool ok = false;
-      const QString answer = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
-                                                   QStringLiteral("Enter password for Plumadex server"),
-                                                   QLineEdit::Password, QString(), &ok);
-      if (!ok || answer.isEmpty()) return false;
-      password_ = answer.toStdString();
+      const auto answer = desk::AskPassword(&desk_, QStringLiteral("Enter password for Plumadex server"));
+      if (!answer) return false;
+      password_ = answer->password;
+      if (answer->save) {
+        state_.settings.SetPassword(ScramblePassword(password_, random_));
+        state_.settings.UpdateFile();
+      }
     }
     return true;
+  }
+
+  // The run is going: asks whether to stop it; true once it has ended.
+  bool StopForClose() {
+    const auto answer = QMessageBox::question(
+        &desk_, QStringLiteral("Plumadex"),
+        QStringLiteral("Mail is being sent or received. Stop the transfer and exit Plumadex?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) return false;
+    run_->StopSend();
+    run_->StopReceive();
+    // The workers check the stop flag between blocks: a stopped run ends within a second or two.
+    if (!run_->WaitEnded(5000)) {
+      QMessageBox::information(&desk_, QStringLiteral("Plumadex"),
+                               QStringLiteral("The transfer is still stopping. Please try again in a moment."));
+      return false;
+    }
+    return true;
+  }
+
+  void OpenTransferWindow() {
+    if (frmMail_) return;
+    frmMail_ = new desk::TfrmMail(&desk_);
+    frmMail_->setAttribute(Qt::WA_DeleteOnClose);
+    frmMail_->onStop = [this] { run_->StopSend(); };
+    frmMail_->onSkip = [this] { run_->Skip(); };
+    frmMail_->Refresh(run_->Snapshot());
+    frmMail_->showMinimized();
+  }
+
+  void CloseTransferWindow() {
+    if (!frmMail_) return;
+    frmMail_->SetRunActive(false);
+    frmMail_->close();
+    frmMail_ = nullptr;
+  }
+
+  // At the start of a receive run from the service, at most once a day: the published
+  // version is fetched on its own thread and read when the run ends.
+  struct VersionFetch {
+    std::mutex mutex;
+    bool done = false;
+    bool ok = false;
+    std::string body;
+  };
+
+  void StartVersionCheck() {
+    if (state_.settings.ID().empty() || versionFetch_ || !transport::VersionCheckDue(state_.settings, NowDateTime()))
+      return;
+    auto fetch = std::make_shared<VersionFetch>();
+    versionFetch_ = fetch;
+    const transport::HttpSettings http = transport::ServiceHttpSettings(state_.locations);
+    const std::string url = transport::PublishedVersionUrl(transport::ServiceHost(state_.settings));
+    std::thread([fetch, http, url] {
+      transport::HttpClient client(http);
+      const transport::HttpResult r = client.Get(url, true);
+      std::lock_guard<std::mutex> lock(fetch->mutex);
+      fetch->ok = r.Ok();
+      fetch->body = r.body.substr(0, 256);
+      fetch->done = true;
+    }).detach();
+  }
+
+  void OfferNewVersion() {
+    if (!versionFetch_) return;
+    bool ok = false;
+    std::string body;
+    {
+      std::lock_guard<std::mutex> lock(versionFetch_->mutex);
+      if (!versionFetch_->done) return;  // still on its way: read at the end of a later run
+      ok = versionFetch_->ok;
+      body = versionFetch_->body;
+    }
+    versionFetch_.reset();
+    const DateTime now = NowDateTime();
+    const transport::PublishedVersionResult r = transport::ReadPublishedVersion(ok, body, state_.settings, now);
+    state_.settings.UpdateFile();
+    if (r.step != transport::PublishedVersionStep::Offer) return;
+    QString text = QString::fromStdString(transport::NewVersionQuestion(r.version));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const bool yes = QMessageBox::question(&desk_, QStringLiteral("Plumadex"), text,
+                                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    transport::AnswerNewVersion(yes, state_.settings, now);
+    state_.settings.UpdateFile();
+    if (yes)
+      QDesktopServices::openUrl(
+          QUrl(QString::fromStdString(transport::DownloadPageUrl(transport::ServiceHost(state_.settings)))));
   }
 
   std::unique_ptr<transport::ThreadRecvChain> PrepareReceive() {
@@ -199,16 +308,17 @@ private:
       QMetaObject::invokeMethod(
           this,
           [&] {
-            bool ok = false;
-            const QString text = QInputDialog::getText(&desk_, QStringLiteral("Plumadex"),
-                                                       QStringLiteral("Enter password for ") + QString::fromStdString(account),
-                                                       QLineEdit::Password, QString(), &ok);
-            if (ok && !text.isEmpty()) answer = text.toStdString();
+            const auto a =
+                desk::AskPassword(&desk_, QStringLiteral("Enter password for ") + QString::fromStdString(account));
+            if (!a) return;
+            answer = a->password;
+            if (a->save) SaveAccountPassword(account, a->password);
           },
           Qt::BlockingQueuedConnection);
       return answer;
     };
     auto chain = std::make_unique<transport::ThreadRecvChain>(cs);
+    StartVersionCheck();
     // The mail service's account first; its password is asked now, on the main thread.
     if (!state_.settings.ID().empty() && ServicePassword()) {
       transport::ServiceAccount account;
@@ -221,6 +331,14 @@ private:
     }
     transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
     return chain;
+  }
+
+  void SaveAccountPassword(const std::string& name, const std::string& password) {
+    auto account = transport::ReadAccount(state_.settings, name);
+    if (!account) return;
+    account->password = password;
+    transport::WriteAccount(state_.settings, *account, random_);
+    state_.settings.UpdateFile();
   }
 
   bool CommitSent() {
@@ -300,6 +418,7 @@ private:
     show(receiveBox_, pbReceive_, receiveConnecting_, stopReceive_, s.receiving, s.receiveConnecting,
          s.receivePosition, s.receiveMaximum);
     lblState_->setText(s.status);
+    if (frmMail_) frmMail_->Refresh(s);
   }
 
   desk::TfrmDesk& desk_;
@@ -323,9 +442,16 @@ private:
   QLabel* sendConnecting_ = nullptr;
   QLabel* receiveConnecting_ = nullptr;
   QLabel* lblState_ = nullptr;
+  QPointer<desk::TfrmMail> frmMail_;
+  std::shared_ptr<VersionFetch> versionFetch_;
 };
 
 }  // namespace
+
+void SetServicePassword(desk::TfrmDesk& desk, const std::string& password) {
+  if (auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost"))))
+    host->SetServicePassword(password);
+}
 
 desk::TransferRun* InstallTransfers(desk::TfrmDesk& desk, desk::DeskState& state) {
   auto* host = new TransferHost(desk, state);

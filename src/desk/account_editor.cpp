@@ -36,7 +36,39 @@ std::string SecurityCaption(Security s) {
   return {};
 }
 
-AccountForm FormOf(const transport::ExternalAccount& a) {
+const std::vector<transport::SmtpSecurity>& SmtpSecurityChoices() {
+  using transport::SmtpSecurity;
+  static const std::vector<SmtpSecurity> c = {SmtpSecurity::StartTls, SmtpSecurity::Tls, SmtpSecurity::Plain};
+  return c;
+}
+
+std::string SmtpSecurityCaption(transport::SmtpSecurity s) {
+  switch (s) {
+    case transport::SmtpSecurity::StartTls: return "STARTTLS (port 587)";
+    case transport::SmtpSecurity::Tls: return "TLS (port 465)";
+    case transport::SmtpSecurity::Plain: return "None - plain text (not encrypted)";
+  }
+  return {};
+}
+
+namespace {
+
+std::string ServerText(const std::string& host, int port) {
+  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return port > 0 ? h + ":" + std::to_string(port) : h;
+}
+
+void SetSmtp(AccountForm& f, const transport::SmtpServerSetting& s) {
+  f.smtpServer = ServerText(s.host, s.port);
+  f.smtpSecurity = s.security;
+  f.smtpSameLogin = s.user == f.user && s.password == f.password && !f.user.empty();
+  f.smtpUser = s.user;
+  f.smtpPassword = s.password;
+}
+
+}  // namespace
+
+AccountForm FormOf(const transport::ExternalAccount& a, const std::optional<transport::SmtpServerSetting>& smtp) {
   AccountForm f;
   f.name = a.name;
   f.server = a.server;
@@ -46,11 +78,39 @@ AccountForm FormOf(const transport::ExternalAccount& a) {
   f.keep = a.keep;
   f.enabled = a.enabled;
   f.security = a.security;
+  if (smtp) {
+    SetSmtp(f, *smtp);
+    if (!smtp->password.empty()) f.savePassword = true;
+  }
   return f;
 }
 
+namespace {
+
+std::string CheckSmtpFields(const AccountForm& f) {
+  const std::string server = Trim(f.smtpServer);
+  if (server.empty()) return {};
+  std::string host;
+  int port = 0;
+  if (!transport::ParseServerAddress(server, host, port))
+    return "Sorry, but the outgoing server must be a host name or \"host:port\" (a port from 1 to 65535).";
+  if (!f.smtpSameLogin) {
+    if (HasControl(f.smtpUser)) return "Sorry, but the user name cannot contain line breaks.";
+    if (HasControl(f.smtpPassword)) return "Sorry, but the password cannot contain line breaks.";
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string CheckConnectionFields(const AccountForm& f) {
   const std::string server = Trim(f.server);
+  // An account that only sends needs no incoming server.
+  if (server.empty() && !Trim(f.smtpServer).empty()) {
+    if (f.smtpSameLogin && (HasControl(f.user) || HasControl(f.password)))
+      return "Sorry, but the user name and password cannot contain line breaks.";
+    return CheckSmtpFields(f);
+  }
   if (server.empty()) return "Please enter the e-mail server (host or host:port).";
   if (HasKeyBreaker(server) || HasControl(server) || server.find(' ') != std::string::npos)
     return "Sorry, but the server name cannot contain blanks or the characters =, [ and ].";
@@ -69,7 +129,7 @@ std::string CheckConnectionFields(const AccountForm& f) {
   if (HasControl(user) || user.find(' ') != std::string::npos)
     return "Sorry, but the user name cannot contain blanks or line breaks.";
   if (HasControl(f.password)) return "Sorry, but the password cannot contain line breaks.";
-  return {};
+  return CheckSmtpFields(f);
 }
 
 std::string CheckAccountForm(const AccountForm& f, const std::string& originalName,
@@ -91,7 +151,52 @@ std::vector<transport::ExternalAccount> AccountEditor::Accounts() const {
   return all;
 }
 
-std::vector<std::string> AccountEditor::Names() const { return transport::AccountNames(settings_); }
+std::vector<AccountForm> AccountEditor::Forms() const {
+  std::vector<AccountForm> out;
+  const auto smtp = transport::ReadSmtpSettings(settings_);
+  auto smtpOf = [&](const std::string& name) -> std::optional<transport::SmtpServerSetting> {
+    for (const auto& s : smtp)
+      if (s.account == name) return s;
+    return std::nullopt;
+  };
+  const std::vector<std::string> incoming = transport::AccountNames(settings_);
+  for (const auto& a : Accounts()) out.push_back(FormOf(a, smtpOf(a.name)));
+  for (const auto& s : smtp) {
+    if (std::find(incoming.begin(), incoming.end(), s.account) != incoming.end()) continue;
+    AccountForm f;
+    f.name = s.account;
+    f.user = s.user;
+    f.password = s.password;
+    f.savePassword = !s.password.empty();
+    SetSmtp(f, s);
+    f.smtpSameLogin = true;  // the form's user name and password are the outgoing server's
+    out.push_back(std::move(f));
+  }
+  return out;
+}
+
+std::vector<std::string> AccountEditor::Names() const {
+  std::vector<std::string> names = transport::AccountNames(settings_);
+  for (const auto& s : transport::ReadSmtpSettings(settings_))
+    if (std::find(names.begin(), names.end(), s.account) == names.end()) names.push_back(s.account);
+  return names;
+}
+
+std::optional<transport::SmtpServerSetting> AccountEditor::SmtpOf(const AccountForm& f) {
+  transport::SmtpServerSetting s;
+  if (!transport::ParseServerAddress(Trim(f.smtpServer), s.host, s.port)) return std::nullopt;
+  s.account = Trim(f.name);
+  s.security = f.smtpSecurity;
+  const bool onlySends = Trim(f.server).empty();
+  if (f.smtpSameLogin || onlySends) {
+    s.user = Trim(f.user);
+    s.password = f.password;
+  } else {
+    s.user = Trim(f.smtpUser);
+    s.password = f.smtpPassword;
+  }
+  return s;
+}
 
 transport::ExternalAccount AccountEditor::AccountOf(const AccountForm& f) {
   transport::ExternalAccount a;
@@ -109,18 +214,48 @@ std::string AccountEditor::Save(const AccountForm& f, const std::string& origina
   const std::string problem = CheckAccountForm(f, originalName, Names());
   if (!problem.empty()) return problem;
   transport::ExternalAccount a = AccountOf(f);
+  const bool incoming = !a.server.empty();
+  const bool hadIncoming = !originalName.empty() && settings_.ValueExists(kExternalAccountsSection, originalName);
   // Words of the settings line this version does not know stay with the account.
   if (!originalName.empty()) {
     if (auto old = transport::ReadAccount(settings_, originalName)) a.extra = old->extra;
-    if (a.name != originalName && !transport::RenameAccount(settings_, originalName, a.name))
-      return "Sorry, but this account cannot be renamed to \"" + a.name + "\".";
+    if (a.name != originalName) {
+      if (hadIncoming) {
+        if (!transport::RenameAccount(settings_, originalName, a.name))
+          return "Sorry, but this account cannot be renamed to \"" + a.name + "\".";
+      } else {
+        const std::string words = settings_.ReadString(transport::kAccountSettingsSection, originalName);
+        settings_.DeleteKey(transport::kAccountSettingsSection, originalName);
+        if (!words.empty()) settings_.WriteString(transport::kAccountSettingsSection, a.name, words);
+      }
+    }
   }
   if (!f.savePassword) a.password.clear();
-  transport::WriteAccount(settings_, a, random_);
+  if (incoming) {
+    transport::WriteAccount(settings_, a, random_);
+  } else if (hadIncoming) {
+    // The incoming server was cleared: the account only sends from now on.
+    const std::string words = settings_.ReadString(transport::kAccountSettingsSection, a.name);
+    settings_.DeleteKey(kExternalAccountsSection, a.name);
+    if (!words.empty()) settings_.WriteString(transport::kAccountSettingsSection, a.name, words);
+  }
+  if (auto smtp = SmtpOf(f)) {
+    if (!f.savePassword) smtp->password.clear();
+    transport::WriteSmtpSetting(settings_, *smtp, random_);
+  } else {
+    transport::DeleteSmtpSetting(settings_, a.name);
+  }
+  settings_.UpdateFile();
   return {};
 }
 
-bool AccountEditor::Remove(const std::string& name) { return transport::DeleteAccount(settings_, name); }
+bool AccountEditor::Remove(const std::string& name) {
+  const bool incoming = transport::DeleteAccount(settings_, name);
+  const bool outgoing = transport::ReadSmtpSetting(settings_, name).has_value();
+  settings_.DeleteKey(transport::kAccountSettingsSection, name);
+  settings_.UpdateFile();
+  return incoming || outgoing;
+}
 
 bool AccountEditor::SetEnabled(const std::string& name, bool on) {
   auto a = transport::ReadAccount(settings_, name);

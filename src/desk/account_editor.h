@@ -7,8 +7,10 @@
 // message before anything is written. A test only reads the form: it writes nothing.
 #include "transport/accounts.h"
 #include "transport/pop3/account_check.h"
+#include "transport/smtp/smtp_setting.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,13 +30,24 @@ struct AccountForm {
   bool keep = false;
   bool enabled = true;
   transport::pop3::Security security = transport::pop3::Security::Tls;
+  // The outgoing server: "" for none. An account may have only this one (server left empty).
+  std::string smtpServer;  // "host" or "host:port"
+  transport::SmtpSecurity smtpSecurity = transport::SmtpSecurity::StartTls;
+  // Log in to the outgoing server with the incoming user name and password.
+  bool smtpSameLogin = true;
+  std::string smtpUser;    // "" logs in to no one (used when smtpSameLogin is off)
+  std::string smtpPassword;
 };
+
+const std::vector<transport::SmtpSecurity>& SmtpSecurityChoices();
+std::string SmtpSecurityCaption(transport::SmtpSecurity s);
 
 // The security choices offered, in the order of the list.
 const std::vector<transport::pop3::Security>& SecurityChoices();
 std::string SecurityCaption(transport::pop3::Security s);
 
-AccountForm FormOf(const transport::ExternalAccount& a);
+AccountForm FormOf(const transport::ExternalAccount& a,
+                   const std::optional<transport::SmtpServerSetting>& smtp = std::nullopt);
 
 // "" when the form may be saved (or tested), else the message to show. `originalName` is the
 // name the account had when the form was opened ("" for a new one); `taken` the names in use.
@@ -48,6 +61,9 @@ public:
   explicit AccountEditor(Settings& settings, RandomSource& random);
 
   std::vector<transport::ExternalAccount> Accounts() const;
+  // Every account as the page shows it: the incoming ones with their outgoing server, then
+  // the accounts that only send.
+  std::vector<AccountForm> Forms() const;
   std::vector<std::string> Names() const;
 
   // Saves the form over the account `originalName` ("" adds one). "" on success, else the
@@ -58,6 +74,8 @@ public:
 
   // The account the form describes, as the check sees it.
   static transport::ExternalAccount AccountOf(const AccountForm& f);
+  // The outgoing server the form describes; nullopt when it names none.
+  static std::optional<transport::SmtpServerSetting> SmtpOf(const AccountForm& f);
 
 private:
   Settings& settings_;

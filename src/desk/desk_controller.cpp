@@ -522,7 +522,8 @@ void DeskController::ApplyCheckMailSettings() {
 // --- Shutdown ---
 
 bool DeskController::CanClose() {
-  if (state_.busy || state_.messages.Busy() || timers_.tmrIP.isActive()) return false;
+  if (state_.busy || state_.messages.Busy()) return false;
+  if (timers_.tmrIP.isActive() && !CallOr(hooks_.stopTransferForClose, false)) return false;
   if (CallOr(hooks_.openedDocumentsStillOpen, false)) {
     Call(hooks_.bringOpenedDocumentToFront);
     state_.messages.QueueMessage(MessageKind::Warning, kCloseFilesFirst);

@@ -4,6 +4,7 @@
 // brackets), so a part plugs in by setting its hook without changing the order of the steps.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace px::desk {
 
@@ -39,6 +40,8 @@ struct DeskHooks {
   std::function<void(const std::string&)> openMailto;  // start a new message from a mailto URL
   std::function<void(int)> saveBrowserPage;            // "/web:" + digit
   std::function<void()> bringToFront;
+  // Contact card files (.vcf) dropped on the contacts view become contacts.
+  std::function<void(const std::vector<std::string>& paths)> importContactCards;
 
   // --- Timers ---
   std::function<void()> showClock;
@@ -65,6 +68,8 @@ struct DeskHooks {
   // --- Shutdown ---
   std::function<bool()> openedDocumentsStillOpen;      // [false] temporary copies still open
   std::function<void()> bringOpenedDocumentToFront;
+  // A transfer runs: asks whether to stop it and exit; true once the run has ended.
+  std::function<bool()> stopTransferForClose;          // [false]
   std::function<void()> hideOptionsPanels;             // saves their values
   std::function<void()> removeSkin;
   std::function<void()> restoreMailProgram;

@@ -95,6 +95,12 @@ void TransferRun::startReceive() {
   snap_.receivePosition = 0;
   snap_.receiveMaximum = 0;
   snap_.receiveAccount = -1;
+  snap_.accounts.clear();
+  snap_.accountTicked.clear();
+  for (int i = 0; i < chain_->LinkCount(); ++i) {
+    snap_.accounts << QString::fromStdString(chain_->AccountName(i));
+    snap_.accountTicked << chain_->IsTicked(i);
+  }
   auto* chain = chain_.get();
   connect(chain, &transport::ThreadRecvChain::accountStarted, this, [this](int index, const QString& account) {
     snap_.receiveAccount = index;

@@ -12,6 +12,8 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QList>
 #include <QTimer>
 
 #include <cstdint>
@@ -62,6 +64,8 @@ struct TransferSnapshot {
   int64_t receivePosition = 0;
   int64_t receiveMaximum = 0;
   int receiveAccount = -1;         // index of the account being visited
+  QStringList accounts;            // the accounts of the receive run, in visiting order
+  QList<bool> accountTicked;       // each one is visited (the others are passed over)
   QString status;                  // the status bar's state text
 };
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,17 +195,27 @@ private:
     std::string name(TrimView(raw));
     for (char& c : name)
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':') c = '_';
-    name = SafeFileName(name);
+    name = SafeFileName(name, name.size() + 1);
     std::string_view t = TrimView(name);
     if (t.empty() || t == "." || t == "..") name = "resource";
     if (name[0] == '.') name[0] = '_';
     if (name.starts_with("$$")) name[0] = '_';
     if (SameText(name, "Plumadex.ini")) name.insert(name.begin(), '_');
-    if (name.size() > 200) name.resize(200);
+    if (name.size() > 200) {
+      // Cut the stem, not the extension, on a character boundary.
+      std::string ext;
+      const size_t dot = name.rfind('.');
+      if (dot != std::string::npos && dot > 0 && name.size() - dot <= 17) ext = name.substr(dot);
+      size_t n = 200 - ext.size();
+      while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+      name = name.substr(0, n) + ext;
+    }
     return name;
   }
 
-  // Opens a new file in the resource folder under the cleaned name, made unique.
+  // Opens a new file in the resource folder under the cleaned name, made unique. The next
+  // number to try is kept per name, so many parts of one name do not each test every
+  // " (n)" from the start.
   int CreateResource(const std::string& wanted, std::string& path) {
     std::string stem = wanted, ext;
     size_t dot = wanted.rfind('.');
@@ -212,21 +223,21 @@ private:
       stem = wanted.substr(0, dot);
       ext = wanted.substr(dot);
     }
-    for (int n = 1; n < 100000; ++n) {
+    int& next = nextNumber_[wanted];
+    for (int n = std::max(next, 1), tries = 0; tries < 100000; ++n, ++tries) {
       path = doc_.resourceFolder + (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ext;
       int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-      if (fd >= 0) return fd;
+      if (fd >= 0) {
+        next = n + 1;
+        return fd;
+      }
       if (errno != EEXIST) return -1;
     }
     return -1;
   }
 
   Stop Extract(const TMsgHeader& h) {
-    if (doc_.references.size() >= limits_.maxResources) return Skip();
-    if (!EnsureResourceFolder()) {
-      failed_ = true;
-      return Skip();
-    }
+    if (extracted_ >= limits_.maxResources) return Skip();
     std::string key, wanted;
     if (!h.contentLocation.empty()) {
       key = SlashesToBackslashes(FileUrlToPath(h.contentLocation));
@@ -243,6 +254,13 @@ private:
         ext = "." + h.contentType.substr(6);
       wanted = CleanName(h.contentId + ext);
     }
+    // The first resource of a reference wins: a later part of the same one is never shown.
+    if (doc_.references.count(key)) return Skip();
+    if (!EnsureResourceFolder()) {
+      failed_ = true;
+      return Skip();
+    }
+    ++extracted_;
     std::string path;
     int fd = CreateResource(wanted, path);
     if (fd < 0) {
@@ -256,6 +274,8 @@ private:
     return s;
   }
 
+  std::unordered_map<std::string, int> nextNumber_;  // per wanted name: the next " (n)" to try
+  size_t extracted_ = 0;
   LineReader& in_;
   MimeWalker walker_;
   const std::string& tempFolder_;

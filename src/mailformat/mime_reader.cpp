@@ -4,6 +4,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QMimeDatabase>
@@ -37,6 +40,8 @@ constexpr std::array<std::string_view, kHeaderCount> kHeaderNames = {
 
 constexpr size_t kMaxHeaderValue = 64 * 1024;        // one header, continuations included
 constexpr size_t kMaxHeaderLinesBytes = 256 * 1024;  // header lines kept per entity
+// Header lines of enclosing entities copied into one part stored whole.
+constexpr size_t kMaxAncestorHeaderBytes = 32 * 1024;
 constexpr size_t kMaxPreambleInMemory = 64 * 1024;
 constexpr size_t kOutChunk = 256 * 1024;
 constexpr size_t kMaxKindLength = 32;
@@ -103,19 +108,22 @@ std::string CleanAttachmentName(std::string_view raw, std::string_view charset) 
     name = DecodeFromCharset(name, charset);
   for (char& c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/' || c == '\\') c = '_';
-  name = SafeFileName(name);
+  // Not cut here: the cut below keeps the extension.
+  name = SafeFileName(name, name.size() + 1);
   // Belt and braces around the cleaner: these must never name a file.
   std::string_view t = TrimView(name);
   if (t.empty() || t == "." || t == "..") return "_";
   if (name.starts_with("$$")) name[0] = '_';
   if (SameText(name, "Plumadex.ini")) name.insert(name.begin(), '_');
   if (name.size() > 200) {
-    size_t n = 200;
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    // The stem is cut, on a character boundary; the extension stays.
     std::string ext;
     size_t dot = name.rfind('.');
-    if (dot != std::string::npos && name.size() - dot <= kMaxKindLength + 1) ext = name.substr(dot);
-    name = name.substr(0, n > ext.size() ? n - ext.size() : n) + ext;
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxKindLength + 1)
+      ext = name.substr(dot);
+    size_t n = 200 - ext.size();
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+    name = name.substr(0, n) + ext;
   }
   return name;
 }
@@ -638,20 +646,62 @@ private:
   }
 
   // The header lines of the entity and its ancestors (outermost first), keeping only the last
-  // Content-Type header.
+  // Content-Type header. The entity's own lines are kept whole; of its ancestors only the lines
+  // a reader of the part needs (who, when, what about, which MIME), each name once and within a
+  // small total, so that many parts kept whole under one large header block do not each carry
+  // a copy of all of it.
   static void HeaderChain(const Entity& e, std::string& out) {
+    static constexpr std::string_view kWanted[] = {
+        "From", "To", "CC", "Subject", "Date", "Reply-To", "Sender", "Message-ID",
+        "In-Reply-To", "References", "MIME-Version", "Content-Type", "_Folder", "_Outbound",
+        "_Draft", "X-Plumadex-Account", "$$$Plumadex$$$"};
     std::vector<const Entity*> chain;
     for (const Entity* p = &e; p; p = p->parent) chain.push_back(p);
     auto isStart = [](const std::string& l) { return !l.empty() && l[0] != ' ' && l[0] != '\t'; };
+    auto wantedIndex = [](const std::string& l) -> int {
+      for (size_t i = 0; i < std::size(kWanted); ++i)
+        if (HeaderNameMatches(l, kWanted[i])) return static_cast<int>(i);
+      return -1;
+    };
     const std::string* lastType = nullptr;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
       for (const auto& l : (*it)->lines)
         if (isStart(l) && HeaderNameMatches(l, "Content-Type")) lastType = &l;
+    // Ancestors' lines: each wanted name once (the innermost ancestor's first), within a budget.
+    bool seen[std::size(kWanted)] = {};
+    size_t budget = kMaxAncestorHeaderBytes;
+    std::vector<std::vector<bool>> keepOf(chain.size());
+    for (size_t c = 1; c < chain.size(); ++c) {
+      const auto& lines = chain[c]->lines;
+      keepOf[c].assign(lines.size(), false);
+      bool on = false;
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        if (isStart(l)) {
+          const int w = wantedIndex(l);
+          on = (&l == lastType) ||
+               (w >= 0 && !seen[w] && !HeaderNameMatches(l, "Content-Type") && l.size() <= budget);
+          if (on && &l != lastType) seen[w] = true;
+        } else if (on && l.size() > budget) {
+          on = false;
+        }
+        if (on) {
+          keepOf[c][i] = true;
+          budget -= std::min(budget, l.size());
+        }
+      }
+    }
     bool skipping = false;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-      for (const auto& l : (*it)->lines) {
-        if (isStart(l)) skipping = (&l != lastType) && HeaderNameMatches(l, "Content-Type");
-        if (skipping) continue;
+    for (size_t c = chain.size(); c-- > 0;) {
+      const auto& lines = chain[c]->lines;
+      for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        if (c > 0) {
+          if (!keepOf[c][i]) continue;
+        } else {
+          if (isStart(l)) skipping = (&l != lastType) && HeaderNameMatches(l, "Content-Type");
+          if (skipping) continue;
+        }
         out += l;
         out += "\r\n";
       }
@@ -686,7 +736,14 @@ private:
       }
     }
     d.kind = kind;
-    d.name = named ? Recode(name, "utf-8", target) : text(kSubject);
+    if (named) {
+      d.name = Recode(name, "utf-8", target);
+    } else {
+      // Named after its Subject: no control characters in it, as in any other name.
+      d.name = text(kSubject);
+      for (char& c : d.name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '_';
+    }
     static const std::pair<int, std::string_view> kTags[] = {
         {kTo, "To: "}, {kDate, "Date: "}, {kReplyTo, "Reply-To: "}, {kCC, "CC: "}};
     for (auto [h, tag] : kTags)
@@ -726,15 +783,22 @@ private:
 // descriptor without its content or an incomplete group.
 class SpoolSink : public PartSink {
 public:
-  explicit SpoolSink(MailSpool& spool) : spool_(spool) {}
+  // budget: the most bytes (contents and descriptors) one message may write; 0 = no limit.
+  SpoolSink(MailSpool& spool, uint64_t budget) : spool_(spool), budget_(budget) {}
 
   bool Begin() override {
     name_ = spool_.NewName();
     if (!writer_.Open(spool_, name_, kContentExt)) return Fail();
     return true;
   }
-  bool Write(std::string_view bytes) override { return writer_.Write(bytes) || Fail(); }
+  bool Write(std::string_view bytes) override {
+    if (!Spend(bytes.size())) return false;
+    return writer_.Write(bytes) || Fail();
+  }
   bool End(PartDescriptor d) override {
+    size_t descriptorBytes = d.to.size() + d.from.size() + d.kind.size() + d.name.size() + 16;
+    for (const auto& t : d.tagged) descriptorBytes += t.size() + 2;
+    if (!Spend(descriptorBytes)) return false;
     for (int attempt = 0; !writer_.CommitAs(name_); ++attempt) {
       if (writer_.error() != EEXIST || attempt > 10) return Fail();
       name_ = spool_.NewName();
@@ -794,8 +858,30 @@ public:
   }
 
   const std::string& error() const { return error_; }
+  bool OverBudget() const { return overBudget_; }
+
+  // Takes back every part made so far.
+  void DropAll() {
+    writer_.Discard();
+    for (const auto& [name, d] : done_) spool_.Remove(name, kContentExt);
+    done_.clear();
+    keptWhole_.clear();
+    nextKeptWhole_ = false;
+    written_ = 0;
+    overBudget_ = false;
+    error_.clear();
+  }
+  void SetBudget(uint64_t budget) { budget_ = budget; }
 
 private:
+  bool Spend(size_t bytes) {
+    written_ += bytes;
+    if (budget_ == 0 || written_ <= budget_) return true;
+    overBudget_ = true;
+    if (error_.empty()) error_ = "The message would take too much room when split.";
+    writer_.Discard();
+    return false;
+  }
   bool Fail() {
     if (error_.empty()) error_ = writer_.errorText();
     writer_.Discard();
@@ -834,6 +920,9 @@ private:
   };
 
   MailSpool& spool_;
+  uint64_t budget_ = 0;
+  uint64_t written_ = 0;
+  bool overBudget_ = false;
   SpoolFileWriter writer_;
   std::string name_;
   std::vector<std::pair<std::string, PartDescriptor>> done_;
@@ -842,21 +931,51 @@ private:
   std::string error_;
 };
 
-SplitResult RunSpoolSplit(LineReader& in, MailSpool& spool, const SplitOptions& options,
-                          std::string_view source) {
+// What splitting one message may write: a small multiple of its size plus room for the
+// descriptors of a small message. Parts kept whole copy their headers, and attached files
+// inside them are extracted once more, so an honest message stays well below this.
+constexpr uint64_t kOutputFactor = 4;
+constexpr uint64_t kOutputAllowance = 1u << 20;
+
+// open: (re)opens the message from its start; size: its length in bytes.
+SplitResult RunSpoolSplit(const std::function<bool(LineReader&)>& open, uint64_t size,
+                          MailSpool& spool, const SplitOptions& options, std::string_view source) {
   SplitResult r;
-  SpoolSink sink(spool);
-  SplitSummary s = SplitMessage(in, sink, options);
+  SpoolSink sink(spool, size * kOutputFactor + kOutputAllowance);
+  auto in = std::make_unique<LineReader>();
+  if (!open(*in)) {
+    r.status = SplitStatus::CannotOpen;
+    r.error = "Cannot open " + std::string(source) + "\r\rError " + std::to_string(in->error()) +
+              ": " + std::strerror(in->error());
+    return r;
+  }
+  SplitSummary s = SplitMessage(*in, sink, options);
   bool ok = !s.readFailed && !s.sinkFailed;
   if (ok && !sink.ExtractFromKeptWhole(options)) ok = false;
+  if (sink.OverBudget()) {
+    // Split, it would multiply itself (many parts kept whole under large headers): the message
+    // is kept whole as one document instead, as it came.
+    sink.DropAll();
+    sink.SetBudget(0);
+    SplitOptions whole = options;
+    whole.maxDepth = 0;
+    in = std::make_unique<LineReader>();
+    if (!open(*in)) {
+      s = SplitSummary{};
+      s.readFailed = true;
+    } else {
+      s = SplitMessage(*in, sink, whole);
+    }
+    ok = !s.readFailed && !s.sinkFailed;
+  }
   bool written = sink.Finish(ok, r.parts);
   r.outbound = s.outbound;
   r.to = s.to;
   if (!ok || !written) {
     r.status = SplitStatus::Failed;
     if (s.readFailed)
-      r.error = "Cannot read " + std::string(source) + "\r\rError " + std::to_string(in.error()) +
-                ": " + std::strerror(in.error());
+      r.error = "Cannot read " + std::string(source) + "\r\rError " + std::to_string(in->error()) +
+                ": " + std::strerror(in->error());
     else
       r.error = sink.error();
   }
@@ -871,21 +990,17 @@ SplitSummary SplitMessage(LineReader& in, PartSink& sink, const SplitOptions& op
 }
 
 SplitResult SplitMessageFile(const std::string& path, MailSpool& spool, const SplitOptions& options) {
-  LineReader in;
-  if (!in.OpenFile(path)) {
-    SplitResult r;
-    r.status = SplitStatus::CannotOpen;
-    r.error = "Cannot open " + path + "\r\rError " + std::to_string(in.error()) + ": " +
-              std::strerror(in.error());
-    return r;
-  }
-  return RunSpoolSplit(in, spool, options, path);
+  struct stat st{};
+  const uint64_t size = ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return RunSpoolSplit([&path](LineReader& in) { return in.OpenFile(path); }, size, spool, options,
+                       path);
 }
 
 SplitResult SplitMessageBytes(std::string_view bytes, MailSpool& spool, const SplitOptions& options) {
-  LineReader in;
-  in.OpenMemory(bytes);
-  return RunSpoolSplit(in, spool, options, "message");
+  return RunSpoolSplit([bytes](LineReader& in) {
+    in.OpenMemory(bytes);
+    return true;
+  }, bytes.size(), spool, options, "message");
 }
 
 SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const SplitOptions& options) {

@@ -5,6 +5,7 @@
 #include "store/op_context.h"
 
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/dates.h"
 #include "foundation/message_queue.h"
 #include "foundation/random.h"
@@ -47,12 +48,18 @@ bool CreateFolder(OpContext& cx, OpItem& it) {
     cx.FileError("create", shown + SafeFileName(it.title), {}, u.error);
     return false;
   }
-  const std::string path = shown + u.fileName;
-  if (::mkdir(path.c_str(), 0777) != 0) {
-    cx.FileError("create", path, {}, errno);
+  const std::string naming = NamingTitle(it.title, it.charset);
+  std::string made;
+  FileFailure f = MakeNewFolder(shown + u.fileName, [&]() -> std::string {
+    names.Add(u.fileName);
+    u = UniqueFileName(names, naming, "");
+    return u.ok ? shown + u.fileName : std::string();
+  }, &made);
+  if (f) {
+    cx.FileError("create", f.path, {}, f.error);
     return false;
   }
-  cx.tx.FileCreated(path + "/");
+  cx.tx.FileCreated(made);
   names.Add(u.fileName);
   const std::string section = u.fileName + ".";
   for (const auto& s : cx.tx.SectionsOf(shown, section)) cx.tx.Erase(shown, s);
@@ -67,6 +74,10 @@ bool CreateFolder(OpContext& cx, OpItem& it) {
 }
 
 bool RenameDoc(OpContext& cx, OpItem& it) {
+  // A group row carries its section name, the folder name + ".": the folder is renamed.
+  if (it.prefix.empty() && it.name.size() > 1 && it.name.back() == '.' &&
+      IsDirectory(it.folder + it.name.substr(0, it.name.size() - 1)))
+    it.name.pop_back();
   const std::string path = it.Path();
   if (it.name.empty() || !PathExists(path)) {
     cx.Absent();
@@ -85,12 +96,21 @@ bool RenameDoc(OpContext& cx, OpItem& it) {
     cx.FileError("rename", path, it.folder + SafeFileName(it.newTitle), u.error);
     return false;
   }
-  const std::string newPath = it.folder + u.fileName;
+  std::string newPath = it.folder + u.fileName;
   if (u.fileName != it.name) {
-    if (::rename(path.c_str(), newPath.c_str()) != 0) {
-      cx.FileError("rename", path, newPath, errno);
+    // Only the spelling changes: the same entry, which a no-replace rename would refuse.
+    const bool caseOnly = SameText(u.fileName, it.name);
+    const std::string naming = NamingTitle(it.newTitle, it.charset);
+    FileFailure f = MoveEntry(path, newPath, caseOnly, [&]() -> std::string {
+      names.Add(u.fileName);
+      u = UniqueFileName(names, naming, ext, it.name);
+      return u.ok && u.fileName != it.name ? it.folder + u.fileName : std::string();
+    }, &newPath);
+    if (f) {
+      cx.FileError("rename", path, f.target.empty() ? newPath : f.target, f.error);
       return false;
     }
+    newPath = it.folder + u.fileName;  // the name it got (a folder's path without its "/")
     cx.tx.FileMoved(path, newPath);
     names.Remove(it.name);
     names.Add(u.fileName);
@@ -300,8 +320,8 @@ bool DeleteDoc(OpContext& cx, OpItem& it) {
       }
     } else {
       const std::string hidden = it.folder + ParkedName(it.name, NewUniqueId(*cx.svc.random));
-      if (::rename(path.c_str(), hidden.c_str()) != 0) {
-        cx.FileError("delete", path, {}, errno);
+      if (int err = RenameNoReplace(path, hidden)) {
+        cx.FileError("delete", path, {}, err);
         return false;
       }
       cx.tx.Parked(path, hidden);

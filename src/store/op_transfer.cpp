@@ -34,8 +34,10 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
   }
   if (IsDirectory(src)) return TransferFolder(cx, it, move);
 
-  const std::string target = it.targetFolder;
-  const bool sameFolder = target == it.folder;
+  // One folder may be reached by several paths (a linked parent, a bind mount): what counts is
+  // its identity. The source's spelling is kept so both sides share one index and name cache.
+  const bool sameFolder = it.targetFolder == it.folder || SameFolder(it.targetFolder, it.folder);
+  const std::string target = sameFolder ? it.folder : it.targetFolder;
   if (move && sameFolder) return true;  // already there
   FolderNames& tn = cx.tx.NamesOf(target);
   const std::string existing = tn.Existing(it.name);
@@ -43,7 +45,8 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
   // Same name, size and time is not enough to call two files identical: compare the bytes, so
   // that a different file is never deleted as a duplicate.
   const bool identical = !sameFolder && existing == it.name && IsRegularFile(existingPath) &&
-                         SameFile(src, existingPath) && SameContent(src, existingPath);
+                         !IsSameEntry(src, existingPath) && SameFile(src, existingPath) &&
+                         SameContent(src, existingPath);
 
   const std::string nameTitle = NamingTitle(it.title, it.charset);
   std::string title = nameTitle;
@@ -68,7 +71,16 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
     newName = u.fileName;
     newTitle = u.title;
   }
-  const std::string dst = target + newName;
+  std::string dst = target + newName;
+  // Another writer may take the chosen name before the file gets there: then the next one.
+  const NextTarget nextName = [&]() -> std::string {
+    tn.Add(newName);
+    UniqueName u = UniqueFileName(tn, title, it.ext);
+    if (!u.ok) return {};
+    newName = u.fileName;
+    newTitle = u.title;
+    return target + newName;
+  };
   const std::string srcSection = it.Section();
   StringList lines = cx.tx.Lines(it.folder, srcSection);
   const int flags = FlagsOf(lines, it.flags);
@@ -83,9 +95,10 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
 
   // The file.
   if (!identical) {
-    FileFailure f = (!move || othersUse) ? CopyFileKeepTime(src, dst) : MoveEntry(src, dst);
+    FileFailure f = (!move || othersUse) ? CopyFileKeepTime(src, dst, replace, nextName, &dst)
+                                         : MoveEntry(src, dst, replace, nextName, &dst);
     if (f) {
-      cx.FileError(move ? "move" : "copy", src, dst, f.error);
+      cx.FileError(move ? "move" : "copy", src, f.target.empty() ? dst : f.target, f.error);
       return false;
     }
     // A replaced file cannot be brought back, so a copy over it is not undone either.
@@ -201,13 +214,15 @@ namespace {
 
 bool TransferFolder(OpContext& cx, OpItem& it, bool move) {
   const std::string src = Slashed(it.Path());
-  const std::string target = it.targetFolder;
-  if (IsBelow(target, src)) {
+  const bool sameFolder = it.targetFolder == it.folder || SameFolder(it.targetFolder, it.folder);
+  const std::string target = sameFolder ? it.folder : it.targetFolder;
+  // By identity, so a path to the folder through a link is caught as well.
+  if (IsBelow(target, src) || IsSameOrInside(src, target)) {
     cx.Refuse("Sorry, but you cannot " + std::string(move ? "move" : "copy") +
               " a folder into itself.");
     return false;
   }
-  if (move && target == it.folder) return true;
+  if (move && sameFolder) return true;
   if (move && cx.co.openDocs.AnyOpenBelow(src)) {
     cx.Refuse("Sorry, but one or more files from this folder or its subfolders are opened. You must close them first.");
     return false;
@@ -218,12 +233,18 @@ bool TransferFolder(OpContext& cx, OpItem& it, bool move) {
     cx.FileError(move ? "move" : "copy", src, target + SafeFileName(it.title), u.error);
     return false;
   }
-  const std::string dst = target + u.fileName + "/";
-  FileFailure f = move ? MoveEntry(src, dst) : CopyTree(src, dst, false);
+  std::string dst = target + u.fileName + "/";
+  const std::string naming = NamingTitle(it.title, it.charset);
+  const NextTarget nextName = [&]() -> std::string {
+    tn.Add(u.fileName);
+    u = UniqueFileName(tn, naming, "");
+    return u.ok ? target + u.fileName + "/" : std::string();
+  };
+  // A copy that stops half-way is taken away again by CopyTree; the source is untouched.
+  FileFailure f = move ? MoveEntry(src, dst, false, nextName, &dst)
+                       : CopyTree(src, dst, false, {}, nextName, &dst);
   if (f) {
     cx.FileError(f.verb, f.path, f.target, f.error);
-    // A copy that stopped half-way is removed again; the source is untouched.
-    if (!move && IsDirectory(dst)) DeleteTree(dst, false);
     return false;
   }
   tn.Add(u.fileName);
@@ -317,10 +338,19 @@ bool StoreFile(OpContext& cx, OpItem& it, bool move) {
     newName = u.fileName;
     newTitle = u.title;
   }
-  const std::string dst = target + newName;
-  FileFailure f = move ? MoveEntry(src, dst) : CopyFileKeepTime(src, dst);
+  std::string dst = target + newName;
+  const NextTarget nextName = [&]() -> std::string {
+    tn.Add(newName);
+    UniqueName u = UniqueFileName(tn, chosenTitle, ext);
+    if (!u.ok) return {};
+    newName = u.fileName;
+    newTitle = u.title;
+    return target + newName;
+  };
+  FileFailure f = move ? MoveEntry(src, dst, replace, nextName, &dst)
+                       : CopyFileKeepTime(src, dst, replace, nextName, &dst);
   if (f) {
-    cx.FileError(move ? "move" : "copy", src, dst, f.error);
+    cx.FileError(move ? "move" : "copy", src, f.target.empty() ? dst : f.target, f.error);
     return false;
   }
   if (move) cx.tx.FileMoved(src, dst);

@@ -1,9 +1,8 @@
 #include "store/tree_ops.h"
 
-#include "foundation/file_lock.h"
-
 #include "store/index_file.h"
 #include "foundation/atomic_file.h"
+#include "foundation/file_lock.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +20,9 @@
 namespace px::store {
 
 namespace {
+
+// Names tried for one placement before giving up (each EEXIST means another writer took one).
+constexpr int kMaxPlaceAttempts = 1000;
 
 std::string noSlash(std::string p) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -37,38 +40,6 @@ FileFailure fail(int err, std::string verb, std::string path, std::string target
   f.path = std::move(path);
   f.target = std::move(target);
   return f;
-}
-
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int release() {
-    int f = fd;
-    fd = -1;
-    return f;
-  }
-};
-
-std::vector<std::string> entriesOf(const std::string& folder, int& err) {
-  std::vector<std::string> out;
-  err = 0;
-  DIR* d = ::opendir(folder.c_str());
-  if (!d) {
-    err = errno;
-    return out;
-  }
-  while (dirent* e = ::readdir(d)) {
-    std::string_view n = e->d_name;
-    if (n == "." || n == "..") continue;
-    out.emplace_back(n);
-  }
-  ::closedir(d);
-  return out;
 }
 
 }  // namespace
@@ -89,46 +60,47 @@ bool IsRegularFile(const std::string& path) {
 }
 
 bool SameContent(const std::string& a, const std::string& b) {
-  Fd fa(::open(a.c_str(), O_RDONLY | O_CLOEXEC));
-  Fd fb(::open(b.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fa.fd < 0 || fb.fd < 0) return false;
+  UniqueFd fa(::open(a.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fb(::open(b.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fa || !fb) return false;
   struct stat sa{}, sb{};
-  if (::fstat(fa.fd, &sa) != 0 || ::fstat(fb.fd, &sb) != 0 || sa.st_size != sb.st_size)
+  if (::fstat(fa.get(), &sa) != 0 || ::fstat(fb.get(), &sb) != 0 || sa.st_size != sb.st_size)
     return false;
   std::unique_ptr<char[]> ba(new char[65536]), bb(new char[65536]);
   for (;;) {
-    ssize_t na = ::read(fa.fd, ba.get(), 65536);
+    ssize_t na = ::read(fa.get(), ba.get(), 65536);
     if (na < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     size_t got = 0;
     while (got < static_cast<size_t>(na)) {
-      ssize_t nb = ::read(fb.fd, bb.get() + got, static_cast<size_t>(na) - got);
+      ssize_t nb = ::read(fb.get(), bb.get() + got, static_cast<size_t>(na) - got);
       if (nb < 0 && errno == EINTR) continue;
       if (nb <= 0) return false;
       got += static_cast<size_t>(nb);
     }
     if (na == 0) {
       char c;
-      return ::read(fb.fd, &c, 1) == 0;
+      return ::read(fb.get(), &c, 1) == 0;
     }
     if (std::memcmp(ba.get(), bb.get(), static_cast<size_t>(na)) != 0) return false;
   }
 }
 
-FileFailure CopyFileKeepTime(const std::string& source, const std::string& target) {
-  Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (in.fd < 0) return fail(errno, "copy", source, target);
+FileFailure CopyFileKeepTime(const std::string& source, const std::string& target, bool replace,
+                             const NextTarget& next, std::string* placed) {
+  UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!in) return fail(errno, "copy", source, target);
   struct stat st{};
-  if (::fstat(in.fd, &st) != 0) return fail(errno, "copy", source, target);
+  if (::fstat(in.get(), &st) != 0) return fail(errno, "copy", source, target);
   if (!S_ISREG(st.st_mode)) return fail(EINVAL, "copy", source, target);
 
   AtomicFile out(target);
   if (int err = out.Open(0600)) return fail(err, "copy", source, target);
   std::unique_ptr<char[]> buf(new char[1 << 20]);
   for (;;) {
-    ssize_t n = ::read(in.fd, buf.get(), 1 << 20);
+    ssize_t n = ::read(in.get(), buf.get(), 1 << 20);
     if (n < 0) {
       if (errno == EINTR) continue;
       return fail(errno, "copy", source, target);
@@ -139,20 +111,345 @@ FileFailure CopyFileKeepTime(const std::string& source, const std::string& targe
   if (::fchmod(out.fd(), st.st_mode & 07777) != 0) return fail(errno, "copy", source, target);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out.fd(), times) != 0) return fail(errno, "copy", source, target);
-  if (int err = out.Commit(true)) return fail(err, "copy", source, target);
+  // The copy is written once; a name taken meanwhile only changes where it goes.
+  for (int attempt = 0;; ++attempt) {
+    const int err = out.Commit(replace);
+    if (!err) break;
+    std::string other;
+    if (err == EEXIST && next && attempt < kMaxPlaceAttempts) other = next();
+    if (other.empty()) {
+      out.Discard();
+      return fail(err, "copy", source, out.Path());
+    }
+    out.SetPath(other);
+  }
+  if (placed) *placed = out.Path();
   return {};
 }
 
-FileFailure MoveEntry(const std::string& source, const std::string& target) {
-  const std::string src = noSlash(source), dst = noSlash(target);
-  if (::rename(src.c_str(), dst.c_str()) == 0) return {};
-  const int err = errno;
-  if (err != EXDEV) return fail(err, "move", src, dst);
+namespace {
+
+// The folder part and last name of a path (a trailing "/" ignored).
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+  const std::string p = noSlash(path);
+  const size_t slash = p.rfind('/');
+  if (slash == std::string::npos) return {".", p};
+  return {slash == 0 ? "/" : p.substr(0, slash), p.substr(slash + 1)};
+}
+
+int openDir(const std::string& path, bool follow) {
+  return ::open(noSlash(path).c_str(),
+                O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+}
+
+int openDirAt(int parent, const std::string& name) {
+  return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+bool sameId(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The names in an open folder; the descriptor itself stays open and unmoved.
+std::vector<std::string> namesAt(int dirFd, int& err) {
+  std::vector<std::string> out;
+  err = 0;
+  const int dup = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (dup < 0) {
+    err = errno;
+    return out;
+  }
+  DIR* d = ::fdopendir(dup);
+  if (!d) {
+    err = errno;
+    ::close(dup);
+    return out;
+  }
+  ::rewinddir(d);
+  errno = 0;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view n = e->d_name;
+    if (n == "." || n == "..") continue;
+    out.emplace_back(n);
+  }
+  ::closedir(d);
+  return out;
+}
+
+std::string randomHex() {
+  unsigned char bytes[8];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    static unsigned counter = 0;
+    const unsigned long v = static_cast<unsigned long>(::getpid()) * 2654435761ul + ++counter;
+    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(v >> (i * 8));
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (unsigned char b : bytes) {
+    s += kHex[b >> 4];
+    s += kHex[b & 15];
+  }
+  return s;
+}
+
+// Renames within or between open folders without replacing; EEXIST when the name is taken.
+int renameNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to) {
+  if (::renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::linkat(fromDir, from.c_str(), toDir, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(fromDir, from.c_str(), 0);
+  return 0;
+}
+
+// Copies one regular file between open folders: a hidden temporary beside the target, flushed,
+// then put in place without replacing.
+FileFailure copyFileAt(int srcDir, const std::string& name, int dstDir, const std::string& shownSrc,
+                       const std::string& shownDst) {
+  UniqueFd in(::openat(srcDir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!in) return fail(errno, "copy", shownSrc, shownDst);
+  struct stat st{};
+  if (::fstat(in.get(), &st) != 0) return fail(errno, "copy", shownSrc, shownDst);
+  if (!S_ISREG(st.st_mode)) return {};  // swapped for something else meanwhile: not a document
+  std::string tmp;
+  UniqueFd out;
+  for (int attempt = 0; attempt < 32 && !out; ++attempt) {
+    tmp = std::string(kTempFilePrefix) + randomHex();
+    out.reset(::openat(dstDir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!out && errno != EEXIST) break;
+  }
+  if (!out) return fail(errno, "copy", shownSrc, shownDst);
+  auto failAndClean = [&](int err) {
+    out.reset();
+    ::unlinkat(dstDir, tmp.c_str(), 0);
+    return fail(err, "copy", shownSrc, shownDst);
+  };
+  std::unique_ptr<char[]> buf(new char[1 << 20]);
+  for (;;) {
+    ssize_t n = ::read(in.get(), buf.get(), 1 << 20);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return failAndClean(errno);
+    }
+    if (n == 0) break;
+    if (!WriteAllToFd(out.get(), std::string_view(buf.get(), static_cast<size_t>(n))))
+      return failAndClean(errno ? errno : EIO);
+  }
+  if (::fchmod(out.get(), st.st_mode & 07777) != 0) return failAndClean(errno);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (::futimens(out.get(), times) != 0) return failAndClean(errno);
+  if (::fsync(out.get()) != 0) return failAndClean(errno);
+  if (int err = out.Close()) return failAndClean(err);
+  if (int err = renameNoReplaceAt(dstDir, tmp, dstDir, name)) return failAndClean(err);
+  return {};
+}
+
+struct TreeWalk {
+  dev_t device = 0;
+  struct stat targetRoot{};  // never copied into itself, even if it appears inside the source
+  bool haveTargetRoot = false;
+};
+
+FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std::string& dst,
+                       const TreeWalk& walk) {
+  int err = 0;
+  const auto names = namesAt(srcDir, err);
+  if (err) return fail(err, "copy", src + "/", dst + "/");
+  for (const auto& n : names) {
+    if (IsLockFileName(n)) continue;  // another process's lock stays with its folder
+    const std::string s = src + "/" + n, d = dst + "/" + n;
+    struct stat es{};
+    if (::fstatat(srcDir, n.c_str(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return fail(errno, "copy", s, d);
+    }
+    if (S_ISDIR(es.st_mode)) {
+      if (es.st_dev != walk.device) return fail(EXDEV, "copy", s, d);  // a mount point
+      if (walk.haveTargetRoot && sameId(es, walk.targetRoot)) continue;
+      UniqueFd sub(openDirAt(srcDir, n));
+      if (!sub) return fail(errno, "copy", s, d);
+      struct stat subSt{};
+      if (::fstat(sub.get(), &subSt) != 0) return fail(errno, "copy", s, d);
+      if (subSt.st_dev != walk.device) return fail(EXDEV, "copy", s, d);
+      if (::mkdirat(dstDir, n.c_str(), 0700) != 0) return fail(errno, "copy", s, d);
+      UniqueFd made(openDirAt(dstDir, n));
+      if (!made) return fail(errno, "copy", s, d);
+      FileFailure f = copyTreeAt(sub.get(), made.get(), s, d, walk);
+      if (f) return f;
+      ::fchmod(made.get(), subSt.st_mode & 07777);
+      const struct timespec times[2] = {subSt.st_atim, subSt.st_mtim};
+      ::futimens(made.get(), times);
+    } else if (S_ISLNK(es.st_mode)) {
+      std::string link(4096, '\0');
+      ssize_t len = ::readlinkat(srcDir, n.c_str(), link.data(), link.size());
+      if (len < 0) return fail(errno, "copy", s, d);
+      link.resize(static_cast<size_t>(len));
+      if (::symlinkat(link.c_str(), dstDir, n.c_str()) != 0) return fail(errno, "copy", s, d);
+    } else if (S_ISREG(es.st_mode)) {
+      FileFailure f = copyFileAt(srcDir, n, dstDir, s, d);
+      if (f) return f;
+    }
+    // FIFOs, sockets and devices are not documents: left alone.
+  }
+  return {};
+}
+
+// Empties an open folder: subfolders first (each opened relative to its parent, without
+// following links), then the files and links.
+FileFailure deleteContentsAt(int dirFd, const std::string& dir, dev_t device,
+                             const TreeVisitor& removed) {
+  int err = 0;
+  const auto names = namesAt(dirFd, err);
+  if (err) return fail(err, "delete", dir + "/");
+  std::vector<std::string> files;
+  for (const auto& n : names) {
+    const std::string p = dir + "/" + n;
+    struct stat st{};
+    if (::fstatat(dirFd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) continue;
+      return fail(errno, "delete", p);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      files.push_back(n);
+      continue;
+    }
+    // Never reach into another file system mounted below the tree.
+    if (st.st_dev != device) return fail(EXDEV, "delete", p + "/");
+    UniqueFd sub(openDirAt(dirFd, n));
+    if (!sub) {
+      // Swapped for a link or a file since it was looked at: removed as what it is now.
+      if (errno == ELOOP || errno == ENOTDIR) {
+        files.push_back(n);
+        continue;
+      }
+      if (errno == ENOENT) continue;
+      return fail(errno, "delete", p + "/");
+    }
+    struct stat subSt{};
+    if (::fstat(sub.get(), &subSt) != 0) return fail(errno, "delete", p + "/");
+    if (subSt.st_dev != device) return fail(EXDEV, "delete", p + "/");
+    FileFailure f = deleteContentsAt(sub.get(), p, device, removed);
+    if (f) return f;
+    sub.reset();
+    if (::unlinkat(dirFd, n.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      return fail(errno, "delete", p + "/");
+    if (removed) removed(p + "/", true);
+  }
+  for (const auto& n : files) {
+    const std::string p = dir + "/" + n;
+    if (::unlinkat(dirFd, n.c_str(), 0) != 0 && errno != ENOENT) return fail(errno, "delete", p);
+    if (removed) removed(p, false);
+  }
+  return {};
+}
+
+// Deletes the folder `name` of the open parent, or empties it (keepRoot).
+FileFailure deleteTreeAt(int parentFd, const std::string& name, const std::string& dir,
+                         bool keepRoot, const TreeVisitor& removed) {
+  struct stat st{};
+  if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return fail(errno, "delete", withSlash(dir));
+  if (S_ISLNK(st.st_mode)) {
+    // A link standing for a folder: remove the link, never what it points at.
+    if (keepRoot) return {};
+    if (::unlinkat(parentFd, name.c_str(), 0) != 0) return fail(errno, "delete", dir);
+    if (removed) removed(dir, false);
+    return {};
+  }
+  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR, "delete", dir);
+  UniqueFd fd(openDirAt(parentFd, name));
+  if (!fd) return fail(errno, "delete", withSlash(dir));
+  struct stat opened{};
+  if (::fstat(fd.get(), &opened) != 0) return fail(errno, "delete", withSlash(dir));
+  if (!sameId(opened, st)) return fail(EAGAIN, "delete", withSlash(dir));
+  FileFailure f = deleteContentsAt(fd.get(), dir, st.st_dev, removed);
+  if (f) return f;
+  fd.reset();
+  if (!keepRoot) {
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+      return fail(errno, "delete", withSlash(dir));
+    if (removed) removed(withSlash(dir), true);
+  }
+  return {};
+}
+
+}  // namespace
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (::stat(noSlash(a).c_str(), &sa) != 0 || ::stat(noSlash(b).c_str(), &sb) != 0) return false;
+  return S_ISDIR(sa.st_mode) && S_ISDIR(sb.st_mode) && sameId(sa, sb);
+}
+
+bool IsSameEntry(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
+  return sameId(sa, sb) && sa.st_nlink <= 1;
+}
+
+bool IsSameOrInside(const std::string& folder, const std::string& inner) {
+  struct stat outer{};
+  if (::stat(noSlash(folder).c_str(), &outer) != 0 || !S_ISDIR(outer.st_mode)) return false;
+  UniqueFd cur(openDir(inner, true));
+  if (!cur) return false;
+  // Climb through the real parents ("..", not the path's spelling) up to the root.
+  for (int depth = 0; depth < 4096; ++depth) {
+    struct stat st{};
+    if (::fstat(cur.get(), &st) != 0) return false;
+    if (sameId(st, outer)) return true;
+    UniqueFd up(::openat(cur.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!up) return false;
+    struct stat upSt{};
+    if (::fstat(up.get(), &upSt) != 0 || sameId(upSt, st)) return false;  // the root
+    cur = std::move(up);
+  }
+  return false;
+}
+
+FileFailure MoveEntry(const std::string& source, const std::string& target, bool replace,
+                      const NextTarget& next, std::string* placed) {
+  const std::string src = noSlash(source);
+  std::string dst = noSlash(target);
   struct stat st{};
   if (::lstat(src.c_str(), &st) != 0) return fail(errno, "move", src, dst);
+  int attempt = 0;
+  // The next name after EEXIST, or "" when there is none.
+  auto another = [&]() -> std::string {
+    if (!next || ++attempt > kMaxPlaceAttempts) return {};
+    return noSlash(next());
+  };
+  for (;;) {
+    int err = 0;
+    if (replace && !S_ISDIR(st.st_mode)) {
+      if (::rename(src.c_str(), dst.c_str()) != 0) err = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+      if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) != 0) {
+        err = errno;
+        if (err == EINVAL || err == ENOSYS) {
+          // No such flag here (nor does a folder take a hard link): check, then rename.
+          struct stat there{};
+          err = ::lstat(dst.c_str(), &there) == 0 ? EEXIST
+                : ::rename(src.c_str(), dst.c_str()) == 0 ? 0 : errno;
+        }
+      }
+    } else {
+      err = RenameNoReplace(src, dst);
+    }
+    if (!err) {
+      if (placed) *placed = S_ISDIR(st.st_mode) ? withSlash(dst) : dst;
+      return {};
+    }
+    if (err == EEXIST || err == ENOTEMPTY) {
+      dst = another();
+      if (dst.empty()) return fail(EEXIST, "move", src, noSlash(target));
+      continue;
+    }
+    if (err != EXDEV) return fail(err, "move", src, dst);
+    break;
+  }
+  // Another file system: copy, then remove the source.
   if (S_ISDIR(st.st_mode)) {
-    FileFailure f = CopyTree(src, dst, true);
-    if (f) f.verb = "move";
+    FileFailure f = CopyTree(src, dst, true, {}, next, placed);
+    if (f && f.verb == "copy") f.verb = "move";
     return f;
   }
   if (S_ISLNK(st.st_mode)) {
@@ -160,10 +457,16 @@ FileFailure MoveEntry(const std::string& source, const std::string& target) {
     ssize_t n = ::readlink(src.c_str(), link.data(), link.size());
     if (n < 0) return fail(errno, "move", src, dst);
     link.resize(static_cast<size_t>(n));
-    ::unlink(dst.c_str());
-    if (::symlink(link.c_str(), dst.c_str()) != 0) return fail(errno, "move", src, dst);
+    for (;;) {
+      if (replace) ::unlink(dst.c_str());
+      if (::symlink(link.c_str(), dst.c_str()) == 0) break;
+      if (errno != EEXIST) return fail(errno, "move", src, dst);
+      dst = another();
+      if (dst.empty()) return fail(EEXIST, "move", src, noSlash(target));
+    }
+    if (placed) *placed = dst;
   } else {
-    FileFailure f = CopyFileKeepTime(src, dst);
+    FileFailure f = CopyFileKeepTime(src, dst, replace, next, placed);
     if (f) {
       f.verb = "move";
       return f;
@@ -173,116 +476,83 @@ FileFailure MoveEntry(const std::string& source, const std::string& target) {
   return {};
 }
 
-namespace {
-
-FileFailure copyTreeInto(const std::string& src, const std::string& dst, dev_t device) {
-  struct stat st{};
-  if (::lstat(src.c_str(), &st) != 0) return fail(errno, "copy", src, dst);
-  struct stat dstSt{};
-  if (::lstat(dst.c_str(), &dstSt) != 0) {
-    if (::mkdir(dst.c_str(), st.st_mode & 07777) != 0) return fail(errno, "copy", src, dst);
-  } else if (!S_ISDIR(dstSt.st_mode)) {
-    return fail(ENOTDIR, "copy", src, dst);
+FileFailure MakeNewFolder(const std::string& target, const NextTarget& next, std::string* placed) {
+  std::string dst = noSlash(target);
+  for (int attempt = 0;; ++attempt) {
+    if (::mkdir(dst.c_str(), 0777) == 0) break;
+    const int err = errno;
+    std::string other;
+    if (err == EEXIST && next && attempt < kMaxPlaceAttempts) other = noSlash(next());
+    if (other.empty()) return fail(err, "create", dst);
+    dst = other;
   }
-  int err = 0;
-  const auto names = entriesOf(src, err);
-  if (err) return fail(err, "copy", src, dst);
-  for (const auto& n : names) {
-    if (IsLockFileName(n)) continue;  // another process's lock stays with its folder
-    const std::string s = src + "/" + n, d = dst + "/" + n;
-    struct stat es{};
-    if (::lstat(s.c_str(), &es) != 0) return fail(errno, "copy", s, d);
-    if (S_ISDIR(es.st_mode)) {
-      if (es.st_dev != device) return fail(EXDEV, "copy", s, d);  // a mount point
-      FileFailure f = copyTreeInto(s, d, device);
-      if (f) return f;
-    } else if (S_ISLNK(es.st_mode)) {
-      std::string link(4096, '\0');
-      ssize_t len = ::readlink(s.c_str(), link.data(), link.size());
-      if (len < 0) return fail(errno, "copy", s, d);
-      link.resize(static_cast<size_t>(len));
-      ::unlink(d.c_str());
-      if (::symlink(link.c_str(), d.c_str()) != 0) return fail(errno, "copy", s, d);
-    } else if (S_ISREG(es.st_mode)) {
-      FileFailure f = CopyFileKeepTime(s, d);
-      if (f) return f;
-    }
-    // FIFOs, sockets and devices are not documents: left alone.
-  }
-  const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ::utimensat(AT_FDCWD, dst.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  if (placed) *placed = withSlash(dst);
   return {};
 }
-
-FileFailure deleteTree(const std::string& dir, dev_t device, bool keepRoot,
-                       const TreeVisitor& removed) {
-  int err = 0;
-  const auto names = entriesOf(dir, err);
-  if (err) return fail(err, "delete", dir + "/");
-  // Subfolders first, then the files.
-  std::vector<std::string> files;
-  for (const auto& n : names) {
-    const std::string p = dir + "/" + n;
-    struct stat st{};
-    if (::lstat(p.c_str(), &st) != 0) {
-      if (errno == ENOENT) continue;
-      return fail(errno, "delete", p);
-    }
-    if (S_ISDIR(st.st_mode)) {
-      // Never reach into another file system mounted below the tree.
-      if (st.st_dev != device) return fail(EXDEV, "delete", p + "/");
-      FileFailure f = deleteTree(p, device, false, removed);
-      if (f) return f;
-    } else {
-      files.push_back(p);
-    }
-  }
-  for (const auto& p : files) {
-    if (::unlink(p.c_str()) != 0 && errno != ENOENT) return fail(errno, "delete", p);
-    if (removed) removed(p, false);
-  }
-  if (!keepRoot) {
-    if (::rmdir(dir.c_str()) != 0 && errno != ENOENT) return fail(errno, "delete", dir + "/");
-    if (removed) removed(dir + "/", true);
-  }
-  return {};
-}
-
-}  // namespace
 
 FileFailure CopyTree(const std::string& source, const std::string& target, bool move,
-                     const TreeVisitor& removed) {
-  const std::string src = noSlash(source), dst = noSlash(target);
+                     const TreeVisitor& removed, const NextTarget& next, std::string* placed) {
+  const std::string src = noSlash(source);
+  std::string dst = noSlash(target);
+  const auto [srcParent, srcName] = splitPath(src);
+  UniqueFd srcParentFd(openDir(srcParent, true));
+  if (!srcParentFd) return fail(errno, "copy", withSlash(src), withSlash(dst));
+  UniqueFd srcFd(openDirAt(srcParentFd.get(), srcName));
+  if (!srcFd) return fail(errno == ELOOP ? ENOTDIR : errno, "copy", withSlash(src), withSlash(dst));
   struct stat st{};
-  if (::lstat(src.c_str(), &st) != 0) return fail(errno, "copy", src + "/", dst + "/");
-  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR, "copy", src, dst);
-  // Copying a folder into itself would never end.
-  const std::string s = withSlash(src), d = withSlash(dst);
-  if (d.compare(0, s.size(), s) == 0) return fail(EINVAL, "copy", s, d);
-  const bool fresh = !PathExists(dst);
-  FileFailure f = copyTreeInto(src, dst, st.st_dev);
+  if (::fstat(srcFd.get(), &st) != 0) return fail(errno, "copy", withSlash(src), withSlash(dst));
+
+  // Copying a folder into itself would never end: compared by identity, so a path through a
+  // link to the source (or to a folder inside it) is caught as well.
+  auto [dstParent, dstName] = splitPath(dst);
+  if (IsSameOrInside(src, dstParent)) return fail(EINVAL, "copy", withSlash(src), withSlash(dst));
+  UniqueFd dstParentFd(openDir(dstParent, true));
+  if (!dstParentFd) return fail(errno, "copy", withSlash(src), withSlash(dst));
+  for (int attempt = 0;; ++attempt) {
+    if (::mkdirat(dstParentFd.get(), dstName.c_str(), 0700) == 0) break;
+    const int err = errno;
+    std::string other;
+    if (err == EEXIST && next && attempt < kMaxPlaceAttempts) other = noSlash(next());
+    if (other.empty()) return fail(err, "copy", withSlash(src), withSlash(dst));
+    dst = other;
+    auto parts = splitPath(dst);
+    if (parts.first != dstParent) return fail(EINVAL, "copy", withSlash(src), withSlash(dst));
+    dstName = parts.second;
+  }
+  UniqueFd dstFd(openDirAt(dstParentFd.get(), dstName));
+  TreeWalk walk;
+  walk.device = st.st_dev;
+  FileFailure f;
+  if (!dstFd) {
+    f = fail(errno, "copy", withSlash(src), withSlash(dst));
+  } else {
+    walk.haveTargetRoot = ::fstat(dstFd.get(), &walk.targetRoot) == 0;
+    f = copyTreeAt(srcFd.get(), dstFd.get(), src, dst, walk);
+  }
   if (f) {
     // A copy that stopped half-way is taken away again; the source is untouched.
-    if (fresh) DeleteTree(dst, false);
+    dstFd.reset();
+    deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
     return f;
   }
-  if (move) return deleteTree(src, st.st_dev, false, removed);
+  ::fchmod(dstFd.get(), st.st_mode & 07777);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(dstFd.get(), times);
+  ::fsync(dstParentFd.get());
+  if (placed) *placed = withSlash(dst);
+  if (move) {
+    srcFd.reset();
+    return deleteTreeAt(srcParentFd.get(), srcName, src, false, removed);
+  }
   return {};
 }
 
 FileFailure DeleteTree(const std::string& folder, bool keepRoot, const TreeVisitor& removed) {
   const std::string dir = noSlash(folder);
-  struct stat st{};
-  if (::lstat(dir.c_str(), &st) != 0) return fail(errno, "delete", withSlash(dir));
-  if (S_ISLNK(st.st_mode)) {
-    // A link standing for a folder: remove the link, never what it points at.
-    if (keepRoot) return {};
-    if (::unlink(dir.c_str()) != 0) return fail(errno, "delete", dir);
-    if (removed) removed(dir, false);
-    return {};
-  }
-  if (!S_ISDIR(st.st_mode)) return fail(ENOTDIR, "delete", dir);
-  return deleteTree(dir, st.st_dev, keepRoot, removed);
+  const auto [parent, name] = splitPath(dir);
+  UniqueFd parentFd(openDir(parent, true));
+  if (!parentFd) return fail(errno, "delete", withSlash(dir));
+  return deleteTreeAt(parentFd.get(), name, dir, keepRoot, removed);
 }
 
 bool IsTrashFull(const std::string& trashFolder) {

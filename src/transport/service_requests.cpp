@@ -40,17 +40,25 @@ bool ReportVersionOnce(HttpClient& client, std::string_view host, std::string_vi
 
 int64_t DayNumber(DateTime t) { return static_cast<int64_t>(std::floor(t)); }
 
+bool VersionCheckDue(const Settings& settings, DateTime now) {
+  return DayNumber(now) >= settings.NextVersionCheck();
+}
+
 PublishedVersionResult CheckPublishedVersion(HttpClient& client, std::string_view host, Settings& settings,
                                              DateTime now) {
+  if (!VersionCheckDue(settings, now)) return {};
+  const HttpResult r = client.Get(PublishedVersionUrl(host), true);
+  return ReadPublishedVersion(r.Ok(), r.body, settings, now);
+}
+
+PublishedVersionResult ReadPublishedVersion(bool ok, std::string_view body, Settings& settings, DateTime now) {
   PublishedVersionResult out;
   const int64_t today = DayNumber(now);
-  if (today < settings.NextVersionCheck()) return out;
-  const HttpResult r = client.Get(PublishedVersionUrl(host), true);
-  if (!r.Ok()) {
+  if (!ok) {
     out.step = PublishedVersionStep::Failed;
     return out;
   }
-  out.version = PublishedVersionOf(r.body);
+  out.version = PublishedVersionOf(body);
   if (out.version == kProgramVersion) {
     settings.SetNextVersionCheck(today + 1);
     out.step = PublishedVersionStep::Current;

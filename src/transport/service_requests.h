@@ -52,6 +52,11 @@ struct PublishedVersionResult {
   PublishedVersionStep step = PublishedVersionStep::NotDue;
   std::string version;  // the published version (Offer, Older)
 };
+// Request 9 is due (at most once a day, `NextVersionCheck`).
+bool VersionCheckDue(const Settings& settings, DateTime now);
+// What request 9's reply means, on the main thread (the request itself may run elsewhere):
+// `ok` false reads as Failed; the same version moves the next check to tomorrow.
+PublishedVersionResult ReadPublishedVersion(bool ok, std::string_view body, Settings& settings, DateTime now);
 // Request 9 at the start of a receive run, at most once a day (`NextVersionCheck`): the same
 // version moves the next check to tomorrow; another one is handed back for the end of the run.
 PublishedVersionResult CheckPublishedVersion(HttpClient& client, std::string_view host, Settings& settings,

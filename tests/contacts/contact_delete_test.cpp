@@ -51,3 +51,23 @@ TEST_F(OpsFixture, DeletingAGroupRowDeletesTheGroupFolder) {
   EXPECT_FALSE(exists(contacts + "Friends"));
   EXPECT_FALSE(hasSection(contacts, "Friends."));
 }
+
+TEST_F(OpsFixture, RenamingAGroupRowRenamesTheGroupFolder) {
+  px::test::makeDirs(contacts + "Friends");
+  {
+    TPXIniFile ini(registry, IndexPathOf(contacts));
+    ini.WriteString("Friends.", "Title", "Friends");
+    ini.Release();
+    TPXIniFile group(registry, IndexPathOf(contacts + "Friends/"));
+    group.WriteString("$$$AB.c.vcf", "Flags", "0");
+    group.Release();
+  }
+  OpItem it = ItemFromSelection(Row(contacts, "", "Friends.", std::string(1, '\x12')), contacts);
+  it.newTitle = "Pals";
+  ASSERT_TRUE(ops->RunDocOperation(opRename, it));
+  EXPECT_FALSE(exists(contacts + "Friends"));
+  EXPECT_TRUE(exists(contacts + "Pals"));
+  EXPECT_TRUE(hasSection(contacts + "Pals/", "$$$AB.c.vcf"));
+  EXPECT_FALSE(hasSection(contacts, "Friends."));
+  EXPECT_EQ(value(contacts, "Pals.", "Title"), "Pals");
+}

@@ -375,6 +375,30 @@ TEST_F(DeskStartupTest, CloseRefusedWhileBusyOrTransferring) {
   EXPECT_TRUE(state.closing);
 }
 
+TEST_F(DeskStartupTest, CloseDuringATransferAsksAndClosesOnlyOnceTheRunHasEnded) {
+  StartFully();
+  int asked = 0;
+  bool stopAndWait = false;
+  hooks.stopTransferForClose = [&] {
+    ++asked;
+    if (stopAndWait) controller->timers().tmrIP.stop();  // the run was stopped and has ended
+    return stopAndWait;
+  };
+  controller->timers().tmrIP.start();
+  EXPECT_FALSE(controller->CanClose());  // "No": the run goes on
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(state.closing);
+  EXPECT_TRUE(controller->timers().tmrIP.isActive());
+  stopAndWait = true;
+  EXPECT_TRUE(controller->CanClose());
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(state.closing);
+  // Without a run nothing is asked.
+  state.closing = false;
+  EXPECT_TRUE(controller->CanClose());
+  EXPECT_EQ(asked, 2);
+}
+
 TEST_F(DeskStartupTest, DestroyStopsTimersSavesAndRemovesTheTemporaryFolder) {
   StartFully();
   bool savedUnread = false, savedNewMail = false;

@@ -105,6 +105,46 @@ TEST(MimeMhtml, HostileNamesStayInsideTheResourceFolder) {
   EXPECT_EQ(QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
 }
 
+// Many parts of one reference, and many references of one file name: the first part of a
+// reference is the one shown, so later ones write nothing; names are numbered without testing
+// every number from the start; at most maxResources files are written.
+TEST(MimeMhtml, ManyPartsOfOneNameAreNumberedOnceAndBounded) {
+  MhtmlFixture f;
+  MhtmlDocument doc;
+  std::string msg = "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<P>x</P>\n";
+  for (int i = 0; i < 300; ++i)
+    msg += "--r\nContent-Type: image/png\nContent-Location: http://example.org/same.png\n\nsame " +
+           std::to_string(i) + "\n";
+  for (int i = 0; i < 40; ++i)
+    msg += "--r\nContent-Type: image/png\nContent-Location: http://example.org/" + std::to_string(i) +
+           "/pic.png\n\npic " + std::to_string(i) + "\n";
+  msg += "--r--\n";
+  MhtmlLimits limits;
+  limits.maxResources = 30;
+  ASSERT_TRUE(ReadMhtmlMemory(Crlf(msg), f.temp(), f.random, doc, limits));
+  EXPECT_EQ(px::test::readFile(f.Ref(doc, "http:\\\\example.org\\same.png")), "same 0");
+  EXPECT_EQ(doc.references.size(), 30u);
+  EXPECT_EQ(f.Ref(doc, "http:\\\\example.org\\0\\pic.png"), doc.resourceFolder + "pic.png");
+  EXPECT_EQ(f.Ref(doc, "http:\\\\example.org\\1\\pic.png"), doc.resourceFolder + "pic (2).png");
+  EXPECT_EQ(f.Ref(doc, "http:\\\\example.org\\28\\pic.png"), doc.resourceFolder + "pic (29).png");
+  EXPECT_EQ(QDir(QString::fromStdString(doc.resourceFolder)).entryList(QDir::Files).size(), 30);
+}
+
+// A long resource name is cut in its stem; the extension stays.
+TEST(MimeMhtml, LongResourceNameKeepsItsExtension) {
+  MhtmlFixture f;
+  MhtmlDocument doc;
+  const std::string stem(300, 'n');
+  std::string msg = "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<P>x</P>\n"
+                    "--r\nContent-Type: image/png\nContent-Location: " + stem + ".png\n\nx\n--r--\n";
+  ASSERT_TRUE(f.Read(Crlf(msg), doc));
+  const std::string path = f.Ref(doc, stem + ".png");
+  ASSERT_FALSE(path.empty());
+  const std::string name = path.substr(doc.resourceFolder.size());
+  EXPECT_LE(name.size(), 200u);
+  EXPECT_TRUE(name.ends_with("nnn.png")) << name;
+}
+
 TEST(MimeMhtml, UnreadableDocumentFailsAndLeavesNoFolder) {
   MhtmlFixture f;
   MhtmlDocument doc;

@@ -5,6 +5,7 @@
 
 #include "foundation/dates.h"
 #include "mailformat/mail_date.h"
+#include "mailformat/mime_header.h"
 #include "mailformat/mime_reader.h"
 #include "mailformat/text_extract.h"
 #include "mime_test_util.h"
@@ -404,6 +405,31 @@ TEST(MimeSplit, AttachmentNamesAreCleanedBeforeTheyNameAFile) {
   EXPECT_FALSE(parts[0].HasLine("_Outbound"));
 }
 
+// A name too long for a file is cut in its stem, on a character boundary, keeping its
+// extension; a part named after its Subject gets no control characters either.
+TEST(MimeSplit, LongAttachmentNameKeepsItsExtensionAndSubjectNamesAreCleaned) {
+  struct Case { std::string name; std::string ext; };
+  const Case cases[] = {
+      {std::string(300, 'a') + ".pdf", ".pdf"},
+      {std::string(150, 'x') + std::string(60, 'y') + "\xc3\xa9\xc3\xa9\xc3\xa9.docx", ".docx"},
+      {"\xe2\x82\xac" + std::string(400, 'b') + ".tar.gz", ".gz"},
+  };
+  for (const Case& c : cases) {
+    SpoolFixture f;
+    auto parts = f.Split(Crlf("Content-Type: application/octet-stream; name=\"" + c.name + "\"\n\nx\n"));
+    ASSERT_EQ(parts.size(), 1u);
+    const std::string& name = parts[0].d.name;
+    EXPECT_LE(name.size(), 200u);
+    EXPECT_TRUE(name.ends_with(c.ext)) << name;
+    EXPECT_EQ(parts[0].d.kind, c.ext.substr(1));
+    EXPECT_TRUE(IsValidUtf8(name)) << name;
+  }
+  SpoolFixture f;
+  auto parts = f.Split(Crlf("Subject: a\x01" "b\x1b[2Jc\x7f\n\nbody\n"));
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(parts[0].d.name, "a_b_[2Jc_");
+}
+
 // ---- bounds ------------------------------------------------------------------------------------
 
 TEST(MimeSplit, NestingDeeperThanTheCapIsKeptAsOneUndecodedPart) {
@@ -484,6 +510,60 @@ TEST(MimeExtract, ExtractionWritesNothing) {
   ASSERT_TRUE(t.found);
   EXPECT_EQ(t.lines, std::vector<std::string>{"See the message below."});
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 1);
+}
+
+
+// A small message that would multiply itself when split: nested multiparts holding many HTML
+// parts, each stored whole, under a large header block. What it writes stays within a small
+// multiple of its size; a message that cannot be split within that is kept whole.
+TEST(MimeSplit, AmplifyingMessageStaysWithinItsBound) {
+  struct Case {
+    const char* what;
+    std::string topHeaders;  // header lines of the message itself
+    bool keptWhole;          // expected: one part holding the message as it came
+  };
+  std::string manyLines;
+  for (int i = 0; manyLines.size() < 60 * 1024; ++i)
+    manyLines += "X-Filler-" + std::to_string(i) + ": " + std::string(60, 'f') + "\n";
+  const Case cases[] = {
+      {"a large block of other header lines", "Subject: hello\n" + manyLines, false},
+      {"a very long subject", "Subject: " + std::string(30 * 1024, 's') + "\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string msg = "From: a@example.org\nTo: b@example.org\n" + c.topHeaders +
+                      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"outer\"\n\n";
+    for (int g = 0; g < 10; ++g) {
+      msg += "--outer\nContent-Type: multipart/mixed; boundary=\"inner" + std::to_string(g) + "\"\n\n";
+      for (int i = 0; i < 60; ++i)
+        msg += "--inner" + std::to_string(g) + "\nContent-Type: text/html\n\n<P>" + std::to_string(i) + "</P>\n";
+      msg += "--inner" + std::to_string(g) + "--\n";
+    }
+    msg += "--outer--\n";
+    msg = Crlf(msg);
+
+    SpoolFixture f;
+    SplitResult r;
+    auto parts = f.Split(msg, {}, &r);
+    ASSERT_TRUE(r.ok()) << r.error;
+    uint64_t written = 0;
+    for (const auto& name : f.Files()) written += px::test::readFile(f.folder() + "/" + name).size();
+    EXPECT_LE(written, 4 * msg.size() + (1u << 20));
+    if (c.keptWhole) {
+      ASSERT_EQ(parts.size(), 1u);
+      EXPECT_EQ(parts[0].d.kind, "eml");
+      EXPECT_NE(parts[0].content.find("<P>59</P>"), std::string::npos);
+      EXPECT_NE(parts[0].content.find("--outer--"), std::string::npos);
+    } else {
+      ASSERT_EQ(parts.size(), 600u);
+      // Each HTML part still shows who wrote it and about what, under its own type.
+      EXPECT_NE(parts[0].content.find("From: a@example.org\r\n"), std::string::npos);
+      EXPECT_NE(parts[0].content.find("Subject: hello\r\n"), std::string::npos);
+      EXPECT_NE(parts[0].content.find("Content-Type: text/html\r\n"), std::string::npos);
+      EXPECT_EQ(parts[0].content.find("X-Filler-"), std::string::npos);
+      EXPECT_EQ(parts[0].content.find("multipart/mixed"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

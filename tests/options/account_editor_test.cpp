@@ -19,6 +19,15 @@ AccountForm Form(std::string name, std::string server = "pop.example.org:995", s
   return f;
 }
 
+AccountForm WithSmtp(AccountForm f, std::string server, std::string user = {}) {
+  f.smtpServer = std::move(server);
+  if (!user.empty()) {
+    f.smtpSameLogin = false;
+    f.smtpUser = std::move(user);
+  }
+  return f;
+}
+
 struct FormCase {
   const char* what;
   AccountForm form;
@@ -59,7 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"no host", Form("a", ":995"), "Sorry, but the port"},
         FormCase{"service marker", Form("a", "plumadex"), "Sorry, but the Plumadex server"},
         FormCase{"no user", Form("a", "pop", " "), "Please enter the user name"},
-        FormCase{"user with blank", Form("a", "pop", "jo smith"), "Sorry, but the user name"}));
+        FormCase{"user with blank", Form("a", "pop", "jo smith"), "Sorry, but the user name"},
+        FormCase{"outgoing host:port", WithSmtp(Form("a"), "smtp.example.org:587"), ""},
+        FormCase{"outgoing IPv6", WithSmtp(Form("a"), "[::1]:2525"), ""},
+        FormCase{"outgoing only", WithSmtp(Form("a", ""), "smtp.example.org"), ""},
+        FormCase{"outgoing bad port", WithSmtp(Form("a"), "smtp:0"), "Sorry, but the outgoing server"},
+        FormCase{"outgoing with blank", WithSmtp(Form("a"), "smtp x"), "Sorry, but the outgoing server"},
+        FormCase{"outgoing with =", WithSmtp(Form("a"), "smtp=x"), "Sorry, but the outgoing server"},
+        FormCase{"outgoing user with LF", WithSmtp(Form("a"), "smtp", "jo\nx"), "Sorry, but the user name"}));
 
 TEST(AccountEditor, AddEditRenameRemoveAndEnable) {
   Settings s;
@@ -114,6 +130,88 @@ TEST(AccountEditor, RefusedFormWritesNothing) {
   EXPECT_NE(ed.Save(bad, "Home"), "");
   EXPECT_EQ(s.ReadString("External Accounts", "Home"), before);
   EXPECT_EQ(ed.Names(), std::vector<std::string>{"Home"});
+}
+
+TEST(AccountEditor, OutgoingServerIsKeptBesideTheAccount) {
+  Settings s;
+  RandomSource random(7);
+  AccountEditor ed(s, random);
+  AccountForm f = WithSmtp(Form("jo@example.org", "pop.example.org"), "smtp.example.org:2525");
+  f.smtpSecurity = transport::SmtpSecurity::Tls;
+  ASSERT_EQ(ed.Save(f, ""), "");
+  auto smtp = transport::ReadSmtpSetting(s, "jo@example.org");
+  ASSERT_TRUE(smtp);
+  EXPECT_EQ(smtp->host, "smtp.example.org");
+  EXPECT_EQ(smtp->port, 2525);
+  EXPECT_EQ(smtp->security, transport::SmtpSecurity::Tls);
+  EXPECT_EQ(smtp->user, "jo");        // the incoming log-in
+  EXPECT_EQ(smtp->password, "secret");
+  // The form reads back as it was saved.
+  auto forms = ed.Forms();
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0].smtpServer, "smtp.example.org:2525");
+  EXPECT_TRUE(forms[0].smtpSameLogin);
+  // The POP3 protection stays beside the outgoing words.
+  f.security = Security::StartTls;
+  f.smtpSameLogin = false;
+  f.smtpUser = "jo smith";
+  f.smtpPassword = "other";
+  ASSERT_EQ(ed.Save(f, "jo@example.org"), "");
+  EXPECT_EQ(ed.Accounts()[0].security, Security::StartTls);
+  smtp = transport::ReadSmtpSetting(s, "jo@example.org");
+  ASSERT_TRUE(smtp);
+  EXPECT_EQ(smtp->user, "jo smith");
+  EXPECT_EQ(smtp->password, "other");
+  EXPECT_EQ(s.ReadString("External Account Settings", "jo@example.org").find("other"), std::string::npos);
+  EXPECT_FALSE(ed.Forms()[0].smtpSameLogin);
+
+  // Not saving passwords drops both; renaming carries the outgoing server along.
+  f.savePassword = false;
+  f.name = "Work";
+  ASSERT_EQ(ed.Save(f, "jo@example.org"), "");
+  smtp = transport::ReadSmtpSetting(s, "Work");
+  ASSERT_TRUE(smtp);
+  EXPECT_EQ(smtp->password, "");
+  EXPECT_FALSE(transport::ReadSmtpSetting(s, "jo@example.org"));
+
+  // Clearing the outgoing server removes it and keeps the account.
+  f.smtpServer = "";
+  ASSERT_EQ(ed.Save(f, "Work"), "");
+  EXPECT_FALSE(transport::ReadSmtpSetting(s, "Work"));
+  EXPECT_EQ(ed.Accounts()[0].security, Security::StartTls);
+}
+
+TEST(AccountEditor, AccountThatOnlySends) {
+  Settings s;
+  RandomSource random(7);
+  AccountEditor ed(s, random);
+  AccountForm f = WithSmtp(Form("me@example.org", ""), "127.0.0.1:2525");
+  f.smtpSecurity = transport::SmtpSecurity::Plain;
+  ASSERT_EQ(ed.Save(f, ""), "");
+  EXPECT_TRUE(ed.Accounts().empty());  // nothing to receive from
+  EXPECT_EQ(ed.Names(), std::vector<std::string>{"me@example.org"});
+  auto forms = ed.Forms();
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0].server, "");
+  EXPECT_EQ(forms[0].user, "jo");
+  EXPECT_EQ(forms[0].smtpServer, "127.0.0.1:2525");
+  // Its name is taken for a new account too.
+  EXPECT_NE(ed.Save(Form("me@example.org"), ""), "");
+
+  // Given an incoming server later, it becomes an ordinary account; cleared again, it only sends.
+  AccountForm g = forms[0];
+  g.server = "pop.example.org";
+  ASSERT_EQ(ed.Save(g, "me@example.org"), "");
+  ASSERT_EQ(ed.Accounts().size(), 1u);
+  EXPECT_TRUE(transport::ReadSmtpSetting(s, "me@example.org"));
+  g.server = "";
+  ASSERT_EQ(ed.Save(g, "me@example.org"), "");
+  EXPECT_TRUE(ed.Accounts().empty());
+  EXPECT_TRUE(transport::ReadSmtpSetting(s, "me@example.org"));
+
+  EXPECT_TRUE(ed.Remove("me@example.org"));
+  EXPECT_TRUE(ed.Forms().empty());
+  EXPECT_FALSE(s.ValueExists("External Account Settings", "me@example.org"));
 }
 
 }  // namespace

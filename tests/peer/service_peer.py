@@ -8,7 +8,7 @@ and logs every request it handles (STATE/log.jsonl, and GET /_test/log).
 Faults are set per request kind over a test-only request, without authentication:
     GET /_test/fault?kind=KIND&fault=FAULT[&count=N][&bytes=N][&status=N][&seconds=S][&rate=R]
     GET /_test/fault?clear=1
-KIND is one of: putmail, index, getfile, confirm, accounttest, keys, pass, version.
+KIND is one of: putmail, index, getfile, confirm, accounttest, keys, pass, version, register.
 FAULT is one of:
     drop_after     read (uploads) or send (replies) BYTES bytes, then drop the connection
     store_then_drop  do the work (store the upload, delete the confirmed file), then drop
@@ -560,6 +560,24 @@ class Handler(BaseHTTPRequestHandler):
         self.service.record(entry)
         self.reply(200, "<HTML><HEAD><TITLE>%s</TITLE></HEAD><BODY></BODY></HTML>" % text, fault, "text/html")
 
+    def register(self, url, query, fault, entry):
+        """New address: a user name of 2 to 20 allowed characters that is not taken yet."""
+        q = {k: v[0] for k, v in query.items()}
+        user = q.get("id", "").strip().lower()
+        entry.update(user=user, name=q.get("name", ""), question=q.get("question", ""),
+                     has_answer=bool(q.get("answer")), authorization="Authorization" in self.headers)  # never the password or the answer
+        if user in self.service.users:
+            text = "PLUMADEX REGISTRATION - ALREADY USED"
+        elif not re.fullmatch(r"[a-z0-9][a-z0-9_.]{1,19}", user) or not q.get("pass"):
+            text = "PLUMADEX REGISTRATION - FAILED"
+        else:
+            self.service.users[user] = q["pass"]
+            text = "PLUMADEX REGISTRATION - OK"
+        entry["reply"] = text
+        self.service.record(entry)
+        self.reply(200, "<HTML><HEAD><TITLE>%s</TITLE></HEAD><BODY></BODY></HTML>" % text.lower(), fault,
+                   "text/html")
+
     def version(self, url, query, fault, entry):
         q = {k: v[0] for k, v in query.items()}
         entry.update(user=q.get("username", ""), version=q.get("version", ""), release=q.get("release", ""),
@@ -612,6 +630,7 @@ HANDLERS = {
     "keys": ("POST", "/keys/key_server.ws3", Handler.key_server),
     "pass": ("GET", "/newuser/pass.phtml", Handler.password),
     "version": ("GET", "/cgibin/version.tcl", Handler.version),
+    "register": ("GET", "/newuser/regit.ws3", Handler.register),
 }
 
 

@@ -2,11 +2,15 @@
 #include "support/test_paths.h"
 #include "support/test_support.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sys/stat.h>
 #include <string>
+#include <vector>
 
 using px::test::TempHome;
 using px::test::makeDirs;
@@ -70,4 +74,81 @@ TEST(OpsCli, ExitStatusFollowsTheOperation) {
 
   CliResult usage = runCli({"move", q(docs + "B/Beta.txt")});
   EXPECT_EQ(usage.status, 2);
+}
+
+// Two programs storing documents of one name into one folder at the same time: each picks its
+// names from the folder as it read it, so both pick the same ones; every file must survive.
+TEST(OpsCli, TwoProcessesStoringTheSameNamesKeepEveryFile) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli")))
+    GTEST_SKIP() << "plumadex-cli is not built";
+  TempHome home;
+  const std::string docs = home.path("Documents/");
+  const std::string target = docs + "Inbox/";
+  makeDirs(target);
+  constexpr int kEach = 150;
+  std::vector<QStringList> argsOf(2);
+  std::set<std::string> contents;
+  for (int p = 0; p < 2; ++p) {
+    const std::string src = home.path("src" + std::to_string(p) + "/");
+    makeDirs(src);
+    argsOf[p] << "store";
+    for (int i = 0; i < kEach; ++i) {
+      const std::string body = "writer " + std::to_string(p) + " file " + std::to_string(i);
+      writeFile(src + std::to_string(i) + ".txt", body);
+      contents.insert(body);
+      argsOf[p] << QString::fromStdString(src + std::to_string(i) + ".txt");
+    }
+    argsOf[p] << "--into" << QString::fromStdString(target) << "--title" << "Same" << "--quiet";
+  }
+  QProcess a, b;
+  a.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), argsOf[0]);
+  b.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), argsOf[1]);
+  ASSERT_TRUE(a.waitForFinished(120000));
+  ASSERT_TRUE(b.waitForFinished(120000));
+  EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
+  EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
+
+  std::set<std::string> found;
+  QDir dir(QString::fromStdString(target));
+  for (const QString& n : dir.entryList(QDir::Files | QDir::Hidden)) {
+    if (!n.startsWith(QStringLiteral("Same"))) continue;
+    found.insert(readFile(target + n.toStdString()));
+  }
+  EXPECT_EQ(found.size(), contents.size());
+  EXPECT_EQ(found, contents);
+}
+
+// list names only folders; what the commands print on stderr holds no raw carriage return (the
+// message window's line breaks, or one inside a file name, would hide the text before it).
+TEST(OpsCli, ListOfANonFolderFailsAndMessagesHoldNoCarriageReturn) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli")))
+    GTEST_SKIP() << "plumadex-cli is not built";
+  TempHome home;
+  const std::string docs = home.path("Documents/");
+  makeDirs(docs + "A");
+  writeFile(docs + "A/file.txt", "x");
+  ASSERT_EQ(::mkfifo((docs + "pipe").c_str(), 0600), 0);
+  makeDirs(docs + "Odd");
+  ASSERT_EQ(::mkfifo((docs + "Odd/Plumadex.ini").c_str(), 0600), 0);
+  auto q = [](const std::string& s) { return QString::fromStdString(s); };
+  struct Case {
+    QStringList args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"list", q(docs + "A/file.txt")}, 1},
+      {{"list", q(docs + "pipe")}, 1},
+      {{"list", q(docs + "missing")}, 1},
+      {{"list", q(docs + "Odd")}, 0},  // an index that is not a file: listed without it, with a warning
+      {{"copy", q(docs + "A/gone\r\rError 0: fine.txt"), q(docs + "A")}, 1},
+      {{"split", q(docs + "A/no\rmessage"), q(home.path("spool"))}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    CliResult r = runCli(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
+  }
 }

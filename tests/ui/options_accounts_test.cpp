@@ -63,5 +63,65 @@ TEST(AccountsWindow, AddTestAndSaveAnAccount) {
   EXPECT_EQ(w.lstAccount->count(), 0);
 }
 
+TEST(AccountsWindow, OutgoingServerIsTestedAndSaved) {
+  Settings s;
+  RandomSource random(3);
+  AccountEditor ed(s, random);
+  std::vector<std::string> shown;
+  std::atomic<int> smtpChecks{0};
+  TfrmAccounts w(
+      ed, [&](const transport::ExternalAccount&) { return transport::pop3::AccountCheck{true, transport::pop3::kAccountWorks, ""}; },
+      [&](const std::string& m) { shown.push_back(m); });
+  w.SetSmtpChecker([&](const transport::SmtpServerSetting& smtp) {
+    ++smtpChecks;
+    EXPECT_EQ(smtp.host, "127.0.0.1");
+    EXPECT_EQ(smtp.port, 2525);
+    EXPECT_EQ(smtp.user, "sender");
+    return transport::pop3::AccountCheck{false, transport::pop3::kCannotConnect, "refused"};
+  });
+  // Without an outgoing server its other fields wait.
+  EXPECT_FALSE(w.cbSmtpSecurity->isEnabled());
+  EXPECT_FALSE(w.edtSmtpUser->isEnabled());
+
+  w.edtName->setText(QStringLiteral("Home"));
+  w.edtServer->setText(QStringLiteral("127.0.0.1:1995"));
+  w.edtUser->setText(QStringLiteral("jo"));
+  w.edtPassword->setText(QStringLiteral("secret"));
+  w.edtSmtpServer->setText(QStringLiteral("127.0.0.1:2525"));
+  EXPECT_TRUE(w.chkSmtpSameLogin->isEnabled());
+  EXPECT_FALSE(w.edtSmtpUser->isEnabled());
+  w.chkSmtpSameLogin->setChecked(false);
+  EXPECT_TRUE(w.edtSmtpUser->isEnabled());
+  EXPECT_EQ(w.edtSmtpPassword->echoMode(), QLineEdit::Password);
+  w.edtSmtpUser->setText(QStringLiteral("sender"));
+  w.edtSmtpPassword->setText(QStringLiteral("pw"));
+  w.btnTestClick();
+  QTRY_VERIFY(!w.Testing());
+  EXPECT_EQ(smtpChecks.load(), 1);
+  EXPECT_TRUE(w.lblResult->text().contains(QStringLiteral("Incoming: This account works.")));
+  EXPECT_TRUE(w.lblResult->text().contains(QStringLiteral("Outgoing: Cannot connect")));
+  EXPECT_TRUE(ed.Names().empty());
+
+  w.cbSmtpSecurity->setCurrentIndex(w.cbSmtpSecurity->findData(static_cast<int>(transport::SmtpSecurity::Plain)));
+  w.btnSaveClick();
+  EXPECT_TRUE(shown.empty());
+  auto smtp = transport::ReadSmtpSetting(s, "Home");
+  ASSERT_TRUE(smtp);
+  EXPECT_EQ(smtp->security, transport::SmtpSecurity::Plain);
+  EXPECT_EQ(smtp->user, "sender");
+  EXPECT_EQ(smtp->password, "pw");
+  // Shown again as saved.
+  w.lstAccount->setCurrentRow(0);
+  EXPECT_EQ(w.edtSmtpServer->text(), QStringLiteral("127.0.0.1:2525"));
+  EXPECT_FALSE(w.chkSmtpSameLogin->isChecked());
+  EXPECT_EQ(w.edtSmtpUser->text(), QStringLiteral("sender"));
+
+  // A bad outgoing server is refused and nothing changes.
+  w.edtSmtpServer->setText(QStringLiteral("smtp host"));
+  w.btnSaveClick();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(transport::ReadSmtpSetting(s, "Home")->port, 2525);
+}
+
 }  // namespace
 }  // namespace px::desk

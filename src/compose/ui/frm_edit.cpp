@@ -255,6 +255,20 @@ void TfrmEdit::buildComposeHeader() {
   edtBcc_ = new QLineEdit(pnlHeader_);
   edtBcc_->setObjectName(QStringLiteral("edtBcc"));
   grid->addWidget(edtBcc_, 3, 1, 1, 2);
+  // The address fields offer their addresses to the contacts.
+  for (QLineEdit* field : {edtTo_, edtCc_, edtBcc_}) {
+    field->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(field, &QWidget::customContextMenuRequested, this, [this, field](const QPoint& pos) {
+      std::unique_ptr<QMenu> menu(field->createStandardContextMenu());
+      if (svc_.addToContacts) {
+        menu->addSeparator();
+        QAction* add = menu->addAction(QStringLiteral("Add to Contacts..."));
+        add->setEnabled(!field->text().trimmed().isEmpty());
+        connect(add, &QAction::triggered, this, [this, field] { svc_.addToContacts(S(field->text()), this); });
+      }
+      menu->exec(field->mapToGlobal(pos));
+    });
+  }
   label(QStringLiteral("Subject:"), 4);
   edtSubject_ = new QLineEdit(pnlHeader_);
   edtSubject_->setObjectName(QStringLiteral("edtSubject"));

@@ -61,6 +61,8 @@ struct EditServices {
   std::function<void(const QUrl&)> openUrl;
   // Yes/No(/Cancel) questions; by default a message box. Returns QMessageBox::StandardButton.
   std::function<int(const QString& text, bool withCancel)> ask;
+  // "Add to Contacts..." on an address field: offers the field's addresses to the contacts.
+  std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
 };
 
 class TfrmEdit : public QMainWindow {

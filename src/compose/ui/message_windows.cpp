@@ -37,7 +37,8 @@ EditServices MessageWindows::ServicesForWindow() {
   e.messages = cfg_.messages;
   e.random = &random_;
   e.tempFolder = cfg_.tempFolder;
-  e.contacts = cfg_.contacts;
+  e.contacts = cfg_.contactEntries ? cfg_.contactEntries() : cfg_.contacts;
+  e.addToContacts = cfg_.addToContacts;
   e.blockSender = cfg_.blockSender;
   e.openUrl = cfg_.openUrl;
   e.ask = cfg_.ask;
@@ -46,6 +47,7 @@ EditServices MessageWindows::ServicesForWindow() {
   ComposeEnv& env = e.env;
   env.online = cfg_.online ? cfg_.online() : true;
   env.encryptionAvailable = cfg_.encryptionAvailable;
+  env.groupMembers = cfg_.groupMembers;
   FontValue textBase, htmlBase;
   textBase.name = "Courier New";
   textBase.size = 10;

@@ -41,6 +41,11 @@ struct MessageWindowsConfig {
   std::function<void(const std::string& address)> blockSender;
   std::function<void(const QUrl&)> openUrl;
   std::function<int(const QString& text, bool withCancel)> ask;
+  // The contacts as they are when a window opens (overrides `contacts`), the members of a
+  // group, and "Add to Contacts..." on the address fields.
+  std::function<StringList()> contactEntries;
+  GroupMembersFn groupMembers;
+  std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
 };
 
 class MessageWindows : public QObject {

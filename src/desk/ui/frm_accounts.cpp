@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <optional>
 #include <thread>
+
+#include "foundation/strings.h"
 
 namespace px::desk {
 
@@ -65,6 +68,22 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   form->addRow(QString(), chkKeep);
   chkEnabled = new QCheckBox(QStringLiteral("Check this account for new mail"), this);
   form->addRow(QString(), chkEnabled);
+  edtSmtpServer = new QLineEdit(this);
+  edtSmtpServer->setObjectName(QStringLiteral("edtSmtpServer"));
+  edtSmtpServer->setPlaceholderText(QStringLiteral("smtp.example.org:587 (empty: none)"));
+  form->addRow(QStringLiteral("Outgoing mail server (SMTP):"), edtSmtpServer);
+  cbSmtpSecurity = new QComboBox(this);
+  for (auto s : SmtpSecurityChoices()) cbSmtpSecurity->addItem(Q(SmtpSecurityCaption(s)), static_cast<int>(s));
+  form->addRow(QStringLiteral("Outgoing security:"), cbSmtpSecurity);
+  chkSmtpSameLogin = new QCheckBox(QStringLiteral("Log in with the same user name and password"), this);
+  form->addRow(QString(), chkSmtpSameLogin);
+  edtSmtpUser = new QLineEdit(this);
+  form->addRow(QStringLiteral("Outgoing user name:"), edtSmtpUser);
+  edtSmtpPassword = new QLineEdit(this);
+  edtSmtpPassword->setEchoMode(QLineEdit::Password);
+  form->addRow(QStringLiteral("Outgoing password:"), edtSmtpPassword);
+  connect(chkSmtpSameLogin, &QCheckBox::toggled, this, [this] { updateSmtpLogin(); });
+  connect(edtSmtpServer, &QLineEdit::textChanged, this, [this] { updateSmtpLogin(); });
   auto* formButtons = new QHBoxLayout;
   btnTest = new QPushButton(QStringLiteral("Test"), this);
   btnSave = new QPushButton(QStringLiteral("Save"), this);
@@ -107,6 +126,11 @@ AccountForm TfrmAccounts::Form() const {
   f.keep = chkKeep->isChecked();
   f.enabled = chkEnabled->isChecked();
   f.security = static_cast<transport::pop3::Security>(cbSecurity->currentData().toInt());
+  f.smtpServer = S(edtSmtpServer->text());
+  f.smtpSecurity = static_cast<transport::SmtpSecurity>(cbSmtpSecurity->currentData().toInt());
+  f.smtpSameLogin = chkSmtpSameLogin->isChecked();
+  f.smtpUser = S(edtSmtpUser->text());
+  f.smtpPassword = S(edtSmtpPassword->text());
   return f;
 }
 
@@ -120,18 +144,37 @@ void TfrmAccounts::setForm(const AccountForm& f) {
   chkEnabled->setChecked(f.enabled);
   int idx = cbSecurity->findData(static_cast<int>(f.security));
   cbSecurity->setCurrentIndex(idx < 0 ? 0 : idx);  // the old automatic choice shows as TLS
+  edtSmtpServer->setText(Q(f.smtpServer));
+  idx = cbSmtpSecurity->findData(static_cast<int>(f.smtpSecurity));
+  cbSmtpSecurity->setCurrentIndex(idx < 0 ? 0 : idx);
+  chkSmtpSameLogin->setChecked(f.smtpSameLogin);
+  edtSmtpUser->setText(Q(f.smtpSameLogin ? std::string() : f.smtpUser));
+  edtSmtpPassword->setText(Q(f.smtpSameLogin ? std::string() : f.smtpPassword));
+  updateSmtpLogin();
   lblResult->clear();
+}
+
+void TfrmAccounts::updateSmtpLogin() {
+  const bool any = !edtSmtpServer->text().trimmed().isEmpty();
+  cbSmtpSecurity->setEnabled(any);
+  chkSmtpSameLogin->setEnabled(any);
+  const bool own = any && !chkSmtpSameLogin->isChecked();
+  edtSmtpUser->setEnabled(own);
+  edtSmtpPassword->setEnabled(own);
 }
 
 void TfrmAccounts::reload(const std::string& select) {
   const QSignalBlocker block(lstAccount);
   lstAccount->clear();
   int selectRow = -1;
-  for (const auto& a : editor_.Accounts()) {
+  for (const auto& a : editor_.Forms()) {
     auto* item = new QListWidgetItem(Q(a.name), lstAccount);
     item->setData(Qt::UserRole, Q(a.name));
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(a.enabled ? Qt::Checked : Qt::Unchecked);
+    // An account that only sends has nothing to check for new mail.
+    if (!Trim(a.server).empty()) {
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+      item->setCheckState(a.enabled ? Qt::Checked : Qt::Unchecked);
+    }
     if (a.name == select) selectRow = lstAccount->count() - 1;
   }
   if (selectRow < 0 && lstAccount->count() > 0 && select.empty()) selectRow = 0;
@@ -145,10 +188,10 @@ void TfrmAccounts::reload(const std::string& select) {
 void TfrmAccounts::showAccount(int row) {
   if (row < 0) return;
   const std::string name = S(lstAccount->item(row)->data(Qt::UserRole).toString());
-  for (const auto& a : editor_.Accounts())
-    if (a.name == name) {
+  for (const auto& f : editor_.Forms())
+    if (f.name == name) {
       editing_ = name;
-      setForm(FormOf(a));
+      setForm(f);
       return;
     }
 }
@@ -190,19 +233,37 @@ void TfrmAccounts::btnTestClick() {
   testing_ = true;
   btnTest->setEnabled(false);
   lblResult->setText(QStringLiteral("Checking this account..."));
-  const transport::ExternalAccount account = AccountEditor::AccountOf(Form());
+  const AccountForm form = Form();
+  std::optional<transport::ExternalAccount> account;
+  if (!Trim(form.server).empty()) account = AccountEditor::AccountOf(form);
+  const std::optional<transport::SmtpServerSetting> smtp = AccountEditor::SmtpOf(form);
   // The check may wait on the network for minutes: it runs on its own thread and reports back
   // to this window only while it still exists.
   QPointer<TfrmAccounts> self(this);
-  std::thread([self, account, checker = checker_]() {
-    const transport::pop3::AccountCheck r = checker ? checker(account) : transport::pop3::AccountCheck{};
-    QMetaObject::invokeMethod(qApp, [self, r] {
+  std::thread([self, account, smtp, checker = checker_, smtpChecker = smtpChecker_]() {
+    auto line = [](const char* what, const transport::pop3::AccountCheck& r) {
+      QString text = QLatin1String(what) + Q(r.message);
+      if (!r.works && !r.detail.empty()) text += QStringLiteral(" (") + Q(r.detail) + QStringLiteral(")");
+      return text;
+    };
+    QStringList lines;
+    if (account) {
+      const auto r = checker ? checker(*account) : transport::pop3::AccountCheck{};
+      lines << (smtp ? line("Incoming: ", r) : line("", r));
+    }
+    if (smtp) {
+      transport::pop3::AccountCheck r;
+      if (smtpChecker)
+        r = smtpChecker(*smtp);
+      else
+        r.message = "The outgoing server cannot be checked here.";
+      lines << (account ? line("Outgoing: ", r) : line("", r));
+    }
+    QMetaObject::invokeMethod(qApp, [self, lines] {
       if (!self) return;
       self->testing_ = false;
       self->btnTest->setEnabled(true);
-      QString text = Q(r.message);
-      if (!r.works && !r.detail.empty()) text += QStringLiteral("\n") + Q(r.detail);
-      self->lblResult->setText(text);
+      self->lblResult->setText(lines.join(QStringLiteral("\n")));
     }, Qt::QueuedConnection);
   }).detach();
 }

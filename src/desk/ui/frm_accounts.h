@@ -18,6 +18,8 @@ namespace px::desk {
 
 // Runs the account test; called on a worker thread, so it must not touch widgets.
 using AccountChecker = std::function<transport::pop3::AccountCheck(const transport::ExternalAccount&)>;
+// Checks the outgoing server in the same way (log in and leave).
+using SmtpChecker = std::function<transport::pop3::AccountCheck(const transport::SmtpServerSetting&)>;
 
 class TfrmAccounts : public QDialog {
 public:
@@ -34,12 +36,18 @@ public:
   QCheckBox* chkSavePassword = nullptr;
   QCheckBox* chkKeep = nullptr;
   QCheckBox* chkEnabled = nullptr;
+  QLineEdit* edtSmtpServer = nullptr;
+  QComboBox* cbSmtpSecurity = nullptr;
+  QCheckBox* chkSmtpSameLogin = nullptr;
+  QLineEdit* edtSmtpUser = nullptr;
+  QLineEdit* edtSmtpPassword = nullptr;
   QPushButton* btnAdd = nullptr;
   QPushButton* btnRemove = nullptr;
   QPushButton* btnSave = nullptr;
   QPushButton* btnTest = nullptr;
   QLabel* lblResult = nullptr;
 
+  void SetSmtpChecker(SmtpChecker checker) { smtpChecker_ = std::move(checker); }
   AccountForm Form() const;
   bool Testing() const { return testing_; }
 
@@ -54,7 +62,10 @@ private:
   void setForm(const AccountForm& f);
 
   AccountEditor& editor_;
+  void updateSmtpLogin();
+
   AccountChecker checker_;
+  SmtpChecker smtpChecker_;
   std::function<void(const std::string&)> notify_;
   std::string editing_;  // the shown account's stored name; "" for a new one
   bool testing_ = false;
