@@ -10,6 +10,7 @@
 #include "contacts/ui/frm_addrs.h"
 #include "desk/desk_state.h"
 #include "desk/grid_layout.h"
+#include "desk/ui/carry_view.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
@@ -18,9 +19,11 @@
 #include "store/doc_record.h"
 #include "store/folder_files.h"
 
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QObject>
+#include <QTimer>
 
 namespace px::app {
 
@@ -44,6 +47,25 @@ public:
     contacts::SyncResult r = contacts::SynchroniseContacts(
         state_.locations.contacts, state_.indexRegistry, map_, state_.settings.FirstNameFirst());
     for (const IniStatus& e : r.errors) state_.messages.QueueMessage(MessageKind::Error, e.message);
+    indexStamp_ = IndexStamp();
+  }
+
+  // The Contacts index as last read into the map: its modification time and size.
+  std::pair<qint64, qint64> IndexStamp() const {
+    if (state_.locations.contacts.empty()) return {};
+    const QFileInfo info(Q(store::IndexPathOf(store::WithSlash(state_.locations.contacts))));
+    return info.exists() ? std::make_pair(info.lastModified().toMSecsSinceEpoch(), info.size()) : std::make_pair(qint64(0), qint64(0));
+  }
+
+  // Groups made in the tree, contacts imported by another process: the map follows the
+  // Contacts index whenever it changed on disk.
+  void RebuildWhenChanged() {
+    const auto stamp = IndexStamp();
+    if (stamp == indexStamp_) return;
+    indexStamp_ = stamp;
+    store::TPXIniFile index(state_.indexRegistry, store::IndexPathOf(store::WithSlash(state_.locations.contacts)));
+    map_.Build(index, state_.settings.FirstNameFirst());
+    index.Release();
   }
 
   contacts::ContactBook Book() {
@@ -72,9 +94,23 @@ public:
       if (previousMenu) previousMenu(menu, row);
       ExtendMenu(menu, row);
     };
+    auto previousListed = b->listed;
+    b->listed = [this, previousListed] {
+      if (previousListed) previousListed();
+      RebuildWhenChanged();
+    };
     if (desk::GridPanel* grid = b->grid())
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
     desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) { ImportCards(paths); };
+    if (desk::DeskCarry* carry = b->carry()) {
+      carry->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
+        SendToGroup(files, groupFolder);
+      };
+      if (!carry->sendToPerson)
+        carry->sendToPerson = [this](const std::vector<std::string>& files, const std::string& to) {
+          StartMessage(to, files);
+        };
+    }
   }
 
   // The contact editor over a card of the Contacts folder; a card received elsewhere is
@@ -206,9 +242,28 @@ public:
     if (!to.empty()) StartMessage(to);
   }
 
-  void StartMessage(const std::string& to) {
-    if (auto* windows = desk_.findChild<compose::ui::MessageWindows*>())
-      windows->NewMessage(state_.locations.documents, to);
+  void StartMessage(const std::string& to, const std::vector<std::string>& files = {}) {
+    auto* windows = desk_.findChild<compose::ui::MessageWindows*>();
+    if (!windows) return;
+    compose::ui::TfrmEdit* w = windows->NewMessage(state_.locations.documents, to);
+    if (!w || files.empty()) return;
+    QStringList attach;
+    for (const std::string& f : files) attach << Q(f);
+    w->AttachFiles(attach);
+  }
+
+  // Documents dropped on a group: a message to its members and those of its subgroups.
+  void SendToGroup(const std::vector<std::string>& files, const std::string& groupFolder) {
+    if (state_.locations.contacts.empty()) return;
+    const std::string to = contacts::GroupRecipientText(state_.locations.contacts, state_.indexRegistry, groupFolder,
+                                                        state_.settings.FirstNameFirst());
+    if (to.empty()) {
+      state_.messages.QueueMessage(MessageKind::Warning,
+                                   "Sorry, but this address group has no members with an e-mail address.");
+      state_.messages.ShowQueuedMessages();
+      return;
+    }
+    StartMessage(to, files);
   }
 
   void ImportCards(const std::vector<std::string>& paths) {
@@ -231,6 +286,7 @@ private:
   desk::DeskState& state_;
   contacts::AddressMap map_;
   RandomSource random_;
+  std::pair<qint64, qint64> indexStamp_;
 };
 
 ContactsHost* HostOf(desk::TfrmDesk& desk) {
@@ -248,10 +304,12 @@ void InstallContacts(desk::TfrmDesk& desk, desk::DeskState& state) {
   };
   // The desk has started by the time the glue is installed: build the map now.
   host->Sync();
-  host->Wire();
+  // The document opener wires its handlers once the event loop runs: go on top of them.
+  QTimer::singleShot(0, host, [host] { host->Wire(); });
 }
 
-StringList ContactEntries(desk::DeskState& state) {
+StringList ContactEntries(desk::TfrmDesk& desk, desk::DeskState& state) {
+  if (ContactsHost* host = HostOf(desk)) host->RebuildWhenChanged();
   StringList out;
   if (!state.addressMap) return out;
   const bool firstFirst = state.settings.FirstNameFirst();

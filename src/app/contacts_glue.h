@@ -24,7 +24,7 @@ void InstallContacts(px::desk::TfrmDesk& desk, px::desk::DeskState& state);
 
 // For the message windows: the contacts as address entries ("Name <address>", groups as
 // "title (GROUP)"), the members of a group, and "Add to Contacts" for an address field.
-StringList ContactEntries(px::desk::DeskState& state);
+StringList ContactEntries(px::desk::TfrmDesk& desk, px::desk::DeskState& state);
 GroupMembersFn GroupMembersOf(px::desk::DeskState& state);
 void AddToContacts(px::desk::TfrmDesk& desk, const std::vector<std::string>& addressTexts, QWidget* parent);
 

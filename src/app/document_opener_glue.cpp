@@ -100,9 +100,15 @@ public:
         return handled;
       };
       b->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
+      // Copy, move, delete and rename leave documents alone while their program has them open.
+      b->SetOpenDocuments(opener_.get());
     }
-    if (auto* grid = desk_.findChild<desk::GridPanel*>())
-      connect(grid, &desk::GridPanel::openSticker, this, [this, grid](int record) { editSticker(grid, record); });
+    if (auto* grid = desk_.findChild<desk::GridPanel*>()) {
+      connect(grid, &desk::GridPanel::openSticker, this, [this, grid](int record) { editSticker(grid, record, false); });
+      // A pending document's cover note is the text that goes with it when it is sent: its
+      // sticker value, which travels in the upload record.
+      connect(grid, &desk::GridPanel::openCoverNote, this, [this, grid](int record) { editSticker(grid, record, true); });
+    }
     desk_.hooks().openedDocumentsStillOpen = [this] { return opener_->HasOpenDocuments(); };
     desk_.hooks().watchOpenedDocuments = [this] { opener_->OnRunTimer(); };
   }
@@ -131,13 +137,14 @@ public:
   }
 
   // The sticker mark of a row: the note in a small editor, written back with its entry.
-  void editSticker(desk::GridPanel* grid, int record) {
+  void editSticker(desk::GridPanel* grid, int record, bool cover) {
     const auto& rows = grid->model().rows();
     if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
     const store::DocRecord r = rows[static_cast<size_t>(record)];
     QDialog dlg(&desk_);
     dlg.setObjectName(QStringLiteral("TfrmSticker"));
-    dlg.setWindowTitle(QStringLiteral("Sticker note for %1").arg(QString::fromStdString(r.title)));
+    dlg.setWindowTitle((cover ? QStringLiteral("Cover message for %1") : QStringLiteral("Sticker note for %1"))
+                           .arg(QString::fromStdString(r.title)));
     auto* layout = new QVBoxLayout(&dlg);
     auto* edit = new QPlainTextEdit(&dlg);
     edit->setObjectName(QStringLiteral("memSticker"));

@@ -1,6 +1,7 @@
 #include "app/message_windows_glue.h"
 
 #include "app/contacts_glue.h"
+#include "desk/ui/carry_view.h"
 
 #include "compose/ui/message_windows.h"
 #include "desk/desk_state.h"
@@ -131,7 +132,7 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
     s.sent = state.sentIni.get();
     s.ownFromAddress = state.ownFromAddress;
   };
-  cfg.contactEntries = [&state] { return ContactEntries(state); };
+  cfg.contactEntries = [&desk, &state] { return ContactEntries(desk, state); };
   cfg.groupMembers = GroupMembersOf(state);
   cfg.addToContacts = [&desk](const std::string& addresses, QWidget* parent) {
     AddToContacts(desk, {addresses}, parent);
@@ -150,6 +151,17 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
       }
       return windows->OpenDocument(r.folder, r.name, r.prefix) != nullptr;
     };
+    // Documents carried onto a person: a new message to that person with them attached.
+    if (px::desk::DeskCarry* carry = browser->carry()) {
+      carry->sendToPerson = [windows, browser](const std::vector<std::string>& files, const std::string& to) {
+        const std::string folder = browser->ShownFolder();
+        TfrmEdit* w = windows->NewMessage(folder, to);
+        if (!w) return;
+        QStringList list;
+        for (const auto& f : files) list << QString::fromStdString(f);
+        w->AttachFiles(list);
+      };
+    }
   }
   return windows;
 }

@@ -103,7 +103,17 @@ void ApplyDeskLook(desk::TfrmDesk& desk, desk::DeskState& state) {
   for (auto* panel : desk.findChildren<desk::GridPanel*>()) {
     const QFont f = ui::ToQFont(file);
     desk::TheGrid* grid = panel->grid();
+    // The panel measures its columns (the date column's width) with its own font.
+    panel->setFont(f);
     grid->setFont(f);
+    // The view-filter tabs and the header stay in the standard font; every attribute is set,
+    // so none is taken over from the file font.
+    QFont standard = ui::StandardFont();
+    standard.setBold(false);
+    standard.setItalic(false);
+    standard.setUnderline(false);
+    panel->viewFilterTabs()->setFont(standard);
+    panel->header()->setFont(standard);
     if (file.color != 0) {
       QPalette pal = grid->palette();
       pal.setColor(QPalette::Text, ui::ToQColor(file.color));

@@ -174,7 +174,7 @@ bool DocumentOpener::OpenDocument(const store::DocRecord& r, bool restricted) {
       if (svc_.openInMessageWindow && svc_.openInMessageWindow(r)) return true;
       break;  // no message window: the desktop's program for the type
     case OpenRoute::ContactCard:
-      break;  // the contacts part offers to add it; until then it opens like any other file
+      break;  // the contacts part has offered it already; it opens like any other file
     case OpenRoute::RunProgram: {
       std::vector<std::string> argv;
       if (r.ext == "desktop") {

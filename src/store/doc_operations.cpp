@@ -5,9 +5,11 @@
 #include "foundation/random.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
+#include "store/index_file.h"
 #include "store/index_value.h"
 #include "store/move_journal.h"
 #include "store/op_context.h"
+#include "store/refusal_batch.h"
 #include "store/unique_names.h"
 
 #include <chrono>
@@ -28,6 +30,12 @@ constexpr auto kCheckpointEvery = std::chrono::seconds(2);
 }  // namespace
 
 // ---- Free functions ----
+
+std::string TrashOriginOf(IniRegistry& registry, const std::string& trashFolder, const std::string& section) {
+  if (trashFolder.empty() || section.empty()) return {};
+  TPXIniFile index(registry, IndexPathOf(trashFolder));
+  return index.ReadString(section, kTrashOriginKey, "");
+}
 
 OpItem ItemFromSelection(const SelectionRecord& rec, const std::string& contactsFolder) {
   OpItem it;
@@ -169,6 +177,20 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
       if (flag) *flag = was;
     }
   } running(svc_.running);
+  // A run over several documents gathers its messages and reports each kind once, naming the
+  // documents, instead of one box per document.
+  MessageQueue gathered;
+  RefusalBatch batch;
+  struct Gathering {
+    MessageQueue*& slot;
+    MessageQueue* const out;
+    Gathering(MessageQueue*& s, MessageQueue* g) : slot(s), out(s) {
+      if (g) slot = g;
+    }
+    ~Gathering() { slot = out; }
+  } gathering(svc_.messages, svc_.messages && items.size() > 1 ? &gathered : nullptr);
+  MessageQueue* const reportTo = gathering.out;
+  const bool batching = reportTo && items.size() > 1;
   OpTransaction tx(*svc_.registry, svc_.unread, svc_.newMail, svc_.sent);
   OpContext cx{svc_, co_, tx, CollisionChoice(&co_.resolver)};
   // A crash half-way through a batch is finished or put back at the next start from this.
@@ -220,12 +242,14 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     if ((code == opCopy || code == opMove || code == opDelete) && IsPendingFlags(it.flags))
       pendingAmong = true;
     bool ok = false;
+    const std::string shownName = it.title.empty() ? it.name : it.title;
     try {
       ok = RunOne(cx, code, it);
     } catch (const std::exception& e) {
       if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, e.what());
       ok = false;
     }
+    if (batching) batch.Take(gathered, shownName);
     if (ok) {
       ++done;
       ++batchDone;
@@ -248,6 +272,11 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     failedSave = true;
     done -= batchDone;
     allOk = false;
+  }
+  if (batching) {
+    batch.Take(gathered, {});
+    svc_.messages = reportTo;
+    batch.Flush(*reportTo);
   }
   const IniStatus closed = tx.Close();
   // Saved, or put back where the entries say: nothing is left to finish.

@@ -41,6 +41,13 @@ enum DocOpCode : int {
   opStampContact = 16,
 };
 
+// Key of an entry in the trash: the folder the document (or folder) was thrown away from.
+inline constexpr std::string_view kTrashOriginKey = "TrashedFrom";
+
+// The folder an entry of the trash came from ("" when the index does not know it). section is
+// the document's section name (a folder's is its name + ".").
+std::string TrashOriginOf(IniRegistry& registry, const std::string& trashFolder, const std::string& section);
+
 // The current item of an operation: one selected row plus what the operation needs.
 struct OpItem {
   std::string folder;       // source folder ("/" at the end)

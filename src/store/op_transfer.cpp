@@ -19,6 +19,18 @@ namespace px::store {
 namespace {
 bool TransferFolder(OpContext& cx, OpItem& it, bool move);
 bool TransferContact(OpContext& cx, OpItem& it, bool move);
+
+// The trash remembers the folder a document or folder came from, so that Restore can put it
+// back there; anything leaving the trash forgets it.
+void KeepTrashOrigin(OpContext& cx, const std::string& from, const std::string& target,
+                     const std::string& section, bool move, const StringList& lines) {
+  const std::string& trash = cx.svc.trashFolder;
+  if (trash.empty()) return;
+  if (move && IsBelow(target, trash) && !IsBelow(from, trash))
+    cx.tx.Write(target, section, kTrashOriginKey, from);
+  else if (!IsBelow(target, trash) && !ValueOf(lines, kTrashOriginKey).empty())
+    cx.tx.DeleteKey(target, section, kTrashOriginKey);
+}
 }  // namespace
 
 bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
@@ -174,6 +186,7 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
   if (newFlags != flags) cx.tx.Write(target, targetSection, "Flags", std::to_string(newFlags));
   if (!it.sticker.empty() && it.sticker != ValueOf(lines, "Sticker"))
     cx.tx.Write(target, targetSection, "Sticker", it.sticker);
+  KeepTrashOrigin(cx, it.folder, target, targetSection, move, lines);
 
   if (move) {
     cx.tx.Erase(it.folder, srcSection);
@@ -269,6 +282,7 @@ bool TransferFolder(OpContext& cx, OpItem& it, bool move) {
     cx.tx.Write(target, newSection, "Title", u.title);
   else
     cx.tx.DeleteKey(target, newSection, "Title");
+  KeepTrashOrigin(cx, it.folder, target, newSection, move, lines);
   if (move) {
     cx.tx.Erase(it.folder, oldSection);
     FolderMovedAlong(cx, src, dst);

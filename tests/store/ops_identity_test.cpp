@@ -24,7 +24,7 @@ std::set<std::string> namesIn(const std::string& folder) {
     while (dirent* e = ::readdir(d)) {
       std::string n = e->d_name;
       // The index's lock file stays beside it after a save; it is no document.
-      if (n != "." && n != ".." && !IsLockFileName(n)) out.insert(n);
+      if (n != "." && n != ".." && !px::IsLockFileName(n)) out.insert(n);
     }
     ::closedir(d);
   }

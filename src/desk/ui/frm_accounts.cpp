@@ -92,6 +92,7 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   form->addRow(QString(), formButtons);
   lblResult = new QLabel(this);
   lblResult->setWordWrap(true);
+  lblResult->setMinimumHeight(lblResult->fontMetrics().lineSpacing() * 4);
   form->addRow(QString(), lblResult);
   row->addLayout(form, 2);
 
@@ -111,7 +112,7 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
     if (name == editing_) chkEnabled->setChecked(item->checkState() == Qt::Checked);
   });
   reload({});
-  resize(720, 420);
+  resize(760, 560);
 }
 
 TfrmAccounts::~TfrmAccounts() { *alive_ = false; }

@@ -54,7 +54,8 @@ TfrmOptions::TfrmOptions(OptionsServices services, OptionPage first, QWidget* pa
   outer->addLayout(row, 1);
   lstPages = new QListWidget(this);
   lstPages->setObjectName(QStringLiteral("lstPages"));
-  lstPages->setFixedWidth(230);
+  lstPages->setFixedWidth(330);
+  lstPages->setSpacing(2);
   row->addWidget(lstPages);
   pnlPages = new QStackedWidget(this);
   row->addWidget(pnlPages, 1);
@@ -88,7 +89,7 @@ TfrmOptions::TfrmOptions(OptionsServices services, OptionPage first, QWidget* pa
     ShowSettings(static_cast<OptionPage>(r));
   });
   ShowSettings(first);
-  resize(860, 560);
+  resize(980, 580);
 }
 
 TfrmOptions::~TfrmOptions() = default;

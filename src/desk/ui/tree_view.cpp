@@ -1,10 +1,13 @@
 #include "desk/ui/tree_view.h"
 
+#include <algorithm>
+
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
+#include "desk/ui/carry_view.h"
 #include "desk/ui/folder_chooser.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
@@ -358,7 +361,21 @@ void DeskBrowser::initServices() {
   watch_.SetRelist([this](const std::string& folder) {
     if (folder == shownFolder_) Relist();
   });
-  ops_ = std::make_unique<store::DocOperations>(std::move(svc), absent_.Get());
+  ops_ = std::make_unique<store::DocOperations>(std::move(svc), collaborators());
+}
+
+store::OpCollaborators DeskBrowser::collaborators() {
+  store::OpCollaborators none = absent_.Get();
+  if (!openDocs_) return none;
+  return {none.resolver, *openDocs_, none.quickboard, none.rules, none.pending};
+}
+
+void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
+  openDocs_ = docs;
+  if (!ops_) return;
+  // Operations made before the opener was there are made again with it.
+  store::OpServices svc = ops_->Services();
+  ops_ = std::make_unique<store::DocOperations>(std::move(svc), collaborators());
 }
 
 void DeskBrowser::BuildTrees() {
@@ -438,7 +455,9 @@ void DeskBrowser::ToggleOptions() {
 
 bool DeskBrowser::SwitchTab(GridTab tab) {
   if (tab == tab_) return true;
-  if (!TabChangeAllowed(state_.busy || worker_.Running(), HandState::Empty, Ix(tab_))) return false;
+  const HandState hand = handState ? handState() : HandState::Empty;
+  if (!TabChangeAllowed(state_.busy || worker_.Running(), hand, Ix(tab_))) return false;
+  if (beforeTabSwitch && !beforeTabSwitch(tab)) return false;
   RememberTopRow();
   shownFolder_.clear();  // remembered under the old tab's sort order
   if (tab == GridTab::Tools) tabBeforeOptions_ = tab_;
@@ -773,7 +792,10 @@ void DeskBrowser::DeleteAction() {
     default:
       return;
   }
-  afterOperation(false);
+  // A group row's folder went with it: the tree loses the node.
+  afterOperation(std::any_of(items.begin(), items.end(), [](const store::OpItem& it) {
+    return it.ext.size() == 1 && it.ext[0] == kGroupMarkerExt;
+  }));
 }
 
 void DeskBrowser::RenameAction() {
@@ -799,7 +821,8 @@ void DeskBrowser::RenameAction() {
   }
   item.newTitle = title.toStdString();
   ops().RunDocOperation(store::opRename, item);
-  afterOperation(false);
+  // A group row renames its folder: the tree shows the new name.
+  afterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
@@ -995,7 +1018,8 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
                                                                     : QStringLiteral("Block Sender"));
   }
   menu.addSeparator();
-  QAction* newFolder = menu.addAction(QStringLiteral("New Folder..."));
+  QAction* newFolder = menu.addAction(tab_ == GridTab::Contacts ? QStringLiteral("New Address Group...")
+                                                                 : QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
   rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
   del->setEnabled(!restricted || tab_ == GridTab::Contacts);
@@ -1004,7 +1028,11 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
     const auto& rows = grid_->model().rows();
     extendContextMenu(menu, record >= 0 && static_cast<size_t>(record) < rows.size() ? &rows[record] : nullptr);
   }
+  if (carry_) carry_->ExtendRowMenu(menu, record);
   QAction* chosen = menu.exec(pos);
+  // After Copy or Move the rows stay in hand; after anything else they are put down.
+  const bool keep = chosen && (chosen->objectName() == QLatin1String("aCopy") || chosen->objectName() == QLatin1String("aMove"));
+  if (carry_ && !keep) QTimer::singleShot(0, carry_, [c = carry_] { c->PutDown(); });
   if (!chosen) return;
   if (chosen == open) openRecord(record);
   else if (chosen == rename) RenameAction();
@@ -1043,6 +1071,7 @@ void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
   newFolder->setEnabled(!node->Restricted() && !node->path.empty());
   rename->setEnabled(movable);
   del->setEnabled(movable);
+  if (carry_) carry_->ExtendTreeMenu(menu, node);
   QAction* chosen = menu.exec(view->viewport()->mapToGlobal(pos));
   if (!chosen) return;
   if (chosen == newFolder) CreateTreeNode(node);
@@ -1107,6 +1136,7 @@ private:
 
 DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.statusPanel(2), &desk);
+  browser->SetCarry(new DeskCarry(*browser, state, &desk));
   if (desk.statusPanel(0) && desk.statusPanel(1))
     new CopyMoveSwitch(*browser, desk.statusPanel(0), desk.statusPanel(1), browser);
   DeskHooks& hooks = desk.hooks();

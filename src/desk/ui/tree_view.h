@@ -75,8 +75,13 @@ private:
   TPXTreeView* view_;
 };
 
+class DeskCarry;
+
 class DeskBrowser : public QObject {
   Q_OBJECT
+  // Carrying runs the browser's operations and follows its trees.
+  friend class DeskCarry;
+
 public:
   // The tab's page in the tab widget and its slot in the trees and roots.
   static int Ix(GridTab tab) { return static_cast<int>(tab); }
@@ -148,9 +153,18 @@ public:
   // Called when the drag default in force changed (the status-bar switch shows it).
   std::function<void()> dragDefaultChanged;
 
+  // The hand (carrying): asked before a tab switch (false refuses it) and for the tab rules.
+  std::function<bool(GridTab to)> beforeTabSwitch;
+  std::function<HandState()> handState;
+  DeskCarry* carry() const { return carry_; }
+  void SetCarry(DeskCarry* carry) { carry_ = carry; }
+  // The documents opened from the desk: operations leave them alone (null: none are watched).
+  void SetOpenDocuments(store::OpenDocuments* docs);
+
 private:
   // Lists and operations need the data locations, known once the desk has started.
   void initServices();
+  store::OpCollaborators collaborators();
   store::DocOperations& ops() {
     initServices();
     return *ops_;
@@ -190,6 +204,8 @@ private:
   // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
   // Quickboard, no sorting rules, no pending list refresh.
   store::NullCollaborators absent_;
+  store::OpenDocuments* openDocs_ = nullptr;
+  DeskCarry* carry_ = nullptr;
   std::unique_ptr<store::DocOperations> ops_;
   // The lists were made here (into the desk state) for want of the desk's start-up.
   bool madeLists_ = false;

@@ -1,0 +1,1190 @@
+#include "desk/ui/carry_view.h"
+
+#include "desk/carry_targets.h"
+#include "desk/desk_mail.h"
+#include "desk/desk_state.h"
+#include "desk/grid_zones.h"
+#include "desk/opening.h"
+#include "desk/ui/grid_view.h"
+#include "desk/ui/tree_view.h"
+#include "foundation/ini_file.h"
+#include "foundation/strings.h"
+#include "store/doc_operations.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBitmap>
+#include <QClipboard>
+#include <QCursor>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShortcut>
+#include <QTabWidget>
+#include <QUrl>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+namespace px::desk {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+
+QByteArray OurMarker() { return QByteArray::number(static_cast<qint64>(::getpid())); }
+
+bool Ours(const QMimeData* mime) { return mime && mime->hasFormat(QLatin1String(kCarryMime)) && mime->data(QLatin1String(kCarryMime)) == OurMarker(); }
+
+std::vector<std::string> PathsOfMime(const QMimeData* mime, bool* cut) {
+  if (cut) *cut = false;
+  if (!mime) return {};
+  if (mime->hasFormat(QStringLiteral("x-special/gnome-copied-files"))) {
+    const QByteArray b = mime->data(QStringLiteral("x-special/gnome-copied-files"));
+    return PathsOfCopiedFiles(std::string_view(b.constData(), static_cast<size_t>(b.size())), cut);
+  }
+  if (mime->hasFormat(QStringLiteral("text/uri-list"))) {
+    const QByteArray b = mime->data(QStringLiteral("text/uri-list"));
+    return LocalPathsOfUriList(std::string_view(b.constData(), static_cast<size_t>(b.size())));
+  }
+  return {};
+}
+
+std::string ParentOfFolder(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
+}
+
+std::string NameOfFolder(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? f : f.substr(slash + 1);
+}
+
+Qt::CursorShape ShapeOf(int cursor, bool moves) {
+  switch (cursor) {
+    case ccDrag:
+    case ccMultiDrag: return moves ? Qt::DragMoveCursor : Qt::DragCopyCursor;
+    case ccDragFolder: return Qt::ClosedHandCursor;
+    case ccDragAddr: return Qt::DragLinkCursor;
+    case ccDragSticker: return Qt::DragCopyCursor;
+    case ccFont: return Qt::IBeamCursor;
+    case ccHand: return Qt::OpenHandCursor;
+    case ccHand2: return Qt::ClosedHandCursor;
+    case ccMailSort: return Qt::CrossCursor;
+    case ccNoDrop: return Qt::ForbiddenCursor;
+    case ccBusy: return Qt::WaitCursor;
+    default: return Qt::ArrowCursor;
+  }
+}
+
+bool Movable(const TreeNode* n) {
+  return n && n->parent && !n->Restricted() && !n->path.empty() &&
+         (n->image == niFolder || n->image == niGroup || n->image == niFavoritesSub);
+}
+
+}  // namespace
+
+// ---------------- drag window ----------------
+
+TfrmDrag::TfrmDrag(QWidget* owner)
+    : QWidget(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                         Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
+  setObjectName(QStringLiteral("TfrmDrag"));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setFocusPolicy(Qt::NoFocus);
+  setEnabled(false);
+  // Half translucent where the window system can blend.
+  setWindowOpacity(0.5);
+}
+
+void TfrmDrag::ShowPicture(const QPixmap& picture, QPoint offset, QPoint pointer) {
+  picture_ = picture;
+  offset_ = offset;
+  resize(picture.size() / std::max<qreal>(1.0, picture.devicePixelRatio()));
+  // Only the rows' text areas show, also where the window system cannot blend.
+  if (picture.hasAlphaChannel())
+    setMask(picture.mask());
+  else
+    clearMask();
+  Follow(pointer);
+  if (!isVisible()) show();
+  update();
+}
+
+void TfrmDrag::Follow(QPoint pointer) { move(pointer + offset_); }
+
+void TfrmDrag::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.drawPixmap(0, 0, picture_);
+}
+
+// ---------------- carrying ----------------
+
+DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
+    : QObject(&browser), browser_(browser), state_(state), window_(window) {
+  setObjectName(QStringLiteral("DeskCarry"));
+  clock_.start();
+  drag_ = new TfrmDrag(window);
+  GridPanel* grid = browser_.grid();
+  gridViewport_ = grid->grid()->viewport();
+  gridViewport_->setAcceptDrops(true);
+  for (int t = 0; t < 3; ++t) {
+    TPXTreeView* view = browser_.tree(t);
+    view->setAcceptDrops(true);
+    treeViewports_[t] = view->viewport();
+    treeViewports_[t]->setAcceptDrops(true);
+  }
+  // One application-wide filter sees the grid's and the trees' events first, and every mouse
+  // move and key of the window (the drag window follows, Escape and the right button cancel).
+  qApp->installEventFilter(this);
+  tmrAutoExpand_.setObjectName(QStringLiteral("tmrAutoExpand"));
+  tmrAutoExpand_.setInterval(100);
+  connect(&tmrAutoExpand_, &QTimer::timeout, this, [this] {
+    const TreeNode* due = autoExpand_.Due(clock_.elapsed());
+    if (!due) return;
+    TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
+    if (QTreeWidgetItem* item = view->ItemOf(due)) item->setExpanded(true);
+  });
+
+  // Keys for people who do not carry with the mouse. They belong to the grid and the trees,
+  // so text fields elsewhere keep their own Ctrl+C and Ctrl+V.
+  auto keys = [this](QWidget* owner) {
+    auto add = [this, owner](const QKeySequence& seq, auto fn) {
+      auto* s = new QShortcut(seq, owner);
+      s->setContext(Qt::WidgetWithChildrenShortcut);
+      connect(s, &QShortcut::activated, this, fn);
+    };
+    add(QKeySequence::Copy, [this] { CopySelection(false); });
+    add(QKeySequence::Cut, [this] { CopySelection(true); });
+    add(QKeySequence::Paste, [this] { Paste(); });
+    add(QKeySequence(Qt::Key_F2), [this] {
+      if (browser_.tree(DeskBrowser::Ix(browser_.tab_))->hasFocus()) {
+        TreeNode* n = browser_.tree(DeskBrowser::Ix(browser_.tab_))->CurrentNode();
+        if (n) browser_.renameFolderNode(n);
+      } else {
+        browser_.RenameAction();
+      }
+    });
+    add(QKeySequence(Qt::Key_F5), [this] {
+      if (browser_.shown_ && browser_.shown_->childrenLoaded) browser_.reloadChildren(browser_.shown_);
+      browser_.Relist();
+    });
+    add(QKeySequence(Qt::SHIFT | Qt::Key_F10), [this] { contextKey(); });
+    add(QKeySequence(Qt::Key_Menu), [this] { contextKey(); });
+  };
+  keys(grid);
+  if (browser_.tabs_) {
+    keys(browser_.tabs_);
+  } else {
+    for (int t = 0; t < 3; ++t) keys(browser_.tree(t));
+  }
+
+  // A new listing: carried documents follow their rows, or the hand is put down.
+  auto previous = browser_.listed;
+  browser_.listed = [this, previous] {
+    if (hand_.state() == Hand::Snapshot) {
+      GridModel& m = browser_.grid()->model();
+      for (size_t r : hand_.Reselect(m.rows())) SelectWithHiddenChildren(m, r, true);
+      browser_.grid()->SelectionTouched();
+    } else if (hand_.state() == Hand::Documents && browser_.grid()->model().selectedCount() == 0) {
+      hand_.PutDown();
+    }
+    Refresh();
+    if (previous) previous();
+  };
+  browser_.beforeTabSwitch = [this](GridTab) {
+    if (hand_.state() == Hand::Documents) {
+      hand_.TakeSnapshot(store::SnapshotSelection(browser_.grid()->model().rows()), hand_.currentRecord());
+    } else if (!hand_.Empty() && hand_.state() != Hand::Snapshot) {
+      return false;
+    }
+    return true;
+  };
+  browser_.handState = [this] {
+    switch (hand_.state()) {
+      case Hand::Empty: return HandState::Empty;
+      case Hand::Documents: return HandState::Documents;
+      case Hand::Snapshot: return HandState::Snapshot;
+      default: return HandState::Other;
+    }
+  };
+  askName = [this](const std::string& proposed) -> std::optional<std::string> {
+    bool ok = false;
+    const QString name = QInputDialog::getText(window_, QStringLiteral("New document"), QStringLiteral("Enter name for new file"),
+                                               QLineEdit::Normal, Q(proposed), &ok);
+    if (!ok || name.trimmed().isEmpty()) return std::nullopt;
+    return name.trimmed().toStdString();
+  };
+}
+
+DeskCarry::~DeskCarry() {
+  if (qApp) qApp->removeEventFilter(this);
+  if (overrideCursor_) QGuiApplication::restoreOverrideCursor();
+}
+
+bool DeskCarry::Busy() const {
+  if (state_.busy || browser_.worker_.Running()) return true;
+  if (window_) {
+    if (auto* mail = window_->findChild<DeskMail*>()) {
+      if (mail->Filing()) return true;
+      if (mail->transferRunning && mail->transferRunning()) return true;
+    }
+  }
+  return false;
+}
+
+// ---- the hand's look ----
+
+QPixmap DeskCarry::buildPicture() const {
+  const GridPanel* grid = browser_.grid();
+  const QPalette pal = grid->palette();
+  const QFont font = grid->grid()->font();
+  const QFontMetrics fm(font);
+  const int rowH = grid->grid()->rowHeight();
+  if (hand_.state() == Hand::Folder) {
+    const TreeNode* n = nodeOfPath(hand_.folder());
+    const QString caption = n ? Q(n->caption) : Q(NameOfFolder(hand_.folder()));
+    QPixmap pm(fm.horizontalAdvance(caption) + 28, rowH);
+    pm.fill(pal.color(QPalette::Highlight));
+    QPainter p(&pm);
+    p.setFont(font);
+    browser_.tree(0)->style()->standardIcon(QStyle::SP_DirIcon).paint(&p, QRect(4, (rowH - 16) / 2, 16, 16));
+    p.setPen(pal.color(QPalette::HighlightedText));
+    p.drawText(QRect(24, 0, pm.width() - 24, rowH), Qt::AlignVCenter | Qt::AlignLeft, caption);
+    return pm;
+  }
+  const auto& rows = grid->model().rows();
+  std::vector<const store::DocRecord*> picked;
+  for (const auto& r : rows)
+    if (r.selected && !(browser_.tab_ == GridTab::Contacts && (r.searchState & store::rsChild))) picked.push_back(&r);
+  const QScreen* screen = window_ ? window_->screen() : QGuiApplication::primaryScreen();
+  const PictureRows pr = DragPictureRows(picked.size(), rowH, screen ? screen->geometry().height() : 0);
+  if (pr.rows == 0) return {};
+  const int width = std::max(120, grid->columns().N > 0 ? grid->columns().N : 300);
+  const int count = static_cast<int>(pr.rows) + (pr.ellipsis ? 1 : 0);
+  QPixmap pm(width, rowH * count);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setFont(font);
+  for (size_t i = 0; i < pr.rows; ++i) {
+    const store::DocRecord& r = *picked[i];
+    const int y = static_cast<int>(i) * rowH;
+    QString text = Q(r.title);
+    if (r.flags & store::dfDraft) text = QStringLiteral("DRAFT: ") + text;
+    const int textWidth = std::min(width - 74, fm.horizontalAdvance(text) + 8);
+    // Only the text area shows: the rest of the row stays transparent.
+    p.fillRect(QRect(0, y, 74 + textWidth, rowH), pal.color(QPalette::Highlight));
+    const QIcon icon = r.ext.empty() ? grid->style()->standardIcon(QStyle::SP_DirIcon)
+                                     : grid->style()->standardIcon(QStyle::SP_FileIcon);
+    icon.paint(&p, QRect(2, y + (rowH - 16) / 2, 16, 16));
+    p.setPen(pal.color(QPalette::HighlightedText));
+    p.drawText(QRect(74, y, textWidth, rowH), Qt::AlignVCenter | Qt::AlignLeft, fm.elidedText(text, Qt::ElideRight, textWidth));
+  }
+  if (pr.ellipsis) {
+    const int y = static_cast<int>(pr.rows) * rowH;
+    p.fillRect(QRect(0, y, 74 + fm.horizontalAdvance(QStringLiteral("...")) + 8, rowH), pal.color(QPalette::Highlight));
+    p.setPen(Qt::white);
+    p.drawText(QRect(74, y, width - 74, rowH), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("..."));
+  }
+  return pm;
+}
+
+void DeskCarry::Refresh() {
+  CursorInput in;
+  in.hand = hand_.state();
+  in.busy = Busy() && !hand_.Empty();
+  const auto& rows = browser_.grid()->model().rows();
+  if (hand_.state() == Hand::Documents) {
+    in.count = browser_.grid()->model().selectedCount();
+    const int cur = hand_.currentRecord();
+    in.currentIsContact = cur >= 0 && static_cast<size_t>(cur) < rows.size() && rows[cur].IsContact();
+  } else if (hand_.state() == Hand::Snapshot) {
+    in.count = hand_.snapshot().size();
+    in.currentIsContact = !hand_.snapshot().empty() && px::IsContactExt(hand_.snapshot().front().ext);
+  }
+  const int cursor = CarryCursorOf(in);
+  if (cursor == ccArrow) {
+    if (overrideCursor_) QGuiApplication::restoreOverrideCursor();
+    overrideCursor_ = false;
+  } else {
+    const QCursor c(ShapeOf(cursor, browser_.DragMoves()));
+    if (overrideCursor_)
+      QGuiApplication::changeOverrideCursor(c);
+    else
+      QGuiApplication::setOverrideCursor(c);
+    overrideCursor_ = true;
+  }
+  const DragPicture look = DragPictureOf(hand_.state());
+  if (!look.shown || dragging_) {
+    drag_->hide();
+    return;
+  }
+  const QPixmap pm = buildPicture();
+  if (pm.isNull()) {
+    drag_->hide();
+    return;
+  }
+  drag_->ShowPicture(pm, QPoint(look.offsetX, look.offsetY), QCursor::pos());
+}
+
+void DeskCarry::PutDown() {
+  const bool hadSnapshot = hand_.state() == Hand::Snapshot;
+  const bool carried = !hand_.Empty();
+  hand_.PutDown();
+  autoExpand_.Stop();
+  tmrAutoExpand_.stop();
+  if (carried) {
+    // Documents carried to the contacts tab come back to the files tab.
+    if (hadSnapshot && browser_.tab_ == GridTab::Contacts) browser_.SwitchTab(GridTab::Files);
+    browser_.grid()->model().ClearSelection();
+    browser_.grid()->SelectionTouched();
+  }
+  Refresh();
+}
+
+// ---- drops ----
+
+TreeNode* DeskCarry::nodeOfPath(const std::string& path) const {
+  for (int t = 0; t < 2; ++t)
+    if (browser_.roots_[t])
+      if (TreeNode* n = FindTreeNode(*browser_.roots_[t], path, nullptr)) return n;
+  return nullptr;
+}
+
+void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
+  if (!node) return;
+  DropInput in;
+  in.tab = DeskBrowser::Ix(browser_.tab_);
+  in.target = node;
+  in.targetIsShown = node == browser_.shown_;
+  in.copyMoveIsMove = browser_.DragMoves();
+  in.trashFolder = state_.locations.trash;
+  in.contactsFolder = state_.locations.contacts;
+  in.fromFilesTab = browser_.tab_ == GridTab::Files;
+  switch (hand_.state()) {
+    case Hand::Documents:
+    case Hand::Snapshot: {
+      GridModel& m = browser_.grid()->model();
+      in.what = browser_.tab_ == GridTab::Contacts ? DragKind::Contacts : DragKind::Documents;
+      in.count = static_cast<int>(m.selectedCount());
+      in.sourceFolder = browser_.shownFolder_;
+      if (hand_.state() == Hand::Snapshot && m.selectedCount() == 0) return;  // nothing of it is here
+      break;
+    }
+    case Hand::Folder:
+      in.what = DragKind::Folder;
+      in.sourceFolder = hand_.folder();
+      break;
+    case Hand::Sticker: in.what = DragKind::Stickers; break;
+    default: return;
+  }
+  const bool ctrl = mods & Qt::ControlModifier, shift = mods & Qt::ShiftModifier;
+  const DropDecision d = PlanCarryDrop(in, Busy(), ctrl, shift);
+  switch (d.action) {
+    case DropAction::Refuse:
+      state_.messages.QueueMessage(MessageKind::Warning, d.message);
+      state_.messages.ShowQueuedMessages();
+      return;
+    case DropAction::Copy:
+    case DropAction::Move:
+    case DropAction::AddGroupMembers:
+      if (hand_.state() == Hand::Folder)
+        dropFolder(node, d.action == DropAction::Move);
+      else
+        dropDocuments(node, d.action == DropAction::Move);
+      return;
+    case DropAction::Duplicate: duplicateOne(); return;
+    case DropAction::MakeSticker: stickerToDocument(node); return;
+    case DropAction::SendToGroup:
+      if (sendToGroup) {
+        std::vector<std::string> files;
+        for (const auto& it : browser_.selectedItemsWithParts()) files.push_back(it.Path());
+        sendToGroup(files, node->path);
+        finishDrop();
+      }
+      return;
+    default: return;  // dropped where it already is: nothing happens
+  }
+}
+
+void DeskCarry::dropDocuments(TreeNode* node, bool move) {
+  auto items = browser_.selectedItemsWithParts();
+  if (items.empty()) return;
+  // Attachments carried without their message keep its text as a sticker.
+  store::MarkOrphanAttachments(browser_.grid()->model().rows(), items);
+  bool folders = false;
+  for (auto& it : items) {
+    it.targetFolder = node->path;
+    folders = folders || it.ext.empty();
+  }
+  browser_.ops().RunOnSelection(move ? store::opMove : store::opCopy, items);
+  if (folders && node->childrenLoaded) {
+    LoadTreeChildren(*node, browser_.env_);
+    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(node);
+  }
+  finishDrop();
+  browser_.afterOperation(folders);
+}
+
+void DeskCarry::dropFolder(TreeNode* node, bool move) {
+  const std::string path = hand_.folder();
+  TreeNode* source = nodeOfPath(path);
+  if (!source || !Movable(source)) {
+    PutDown();
+    return;
+  }
+  store::OpItem item;
+  item.folder = ParentOfFolder(path);
+  item.name = NameOfFolder(path);
+  item.title = source->caption;
+  item.targetFolder = node->path;
+  TreeNode* oldParent = source->parent;
+  const std::string targetPath = node->path;
+  const bool shownInside = browser_.shown_ && browser_.shown_->path.starts_with(path);
+  finishDrop();
+  if (!browser_.ops().RunDocOperation(move ? store::opMove : store::opCopy, item)) {
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  // The tree follows: the folder leaves its old parent and shows under the target.
+  if (move && shownInside) {
+    browser_.shown_ = nullptr;
+  }
+  if (move && oldParent) {
+    LoadTreeChildren(*oldParent, browser_.env_);
+    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(oldParent);
+  }
+  if (TreeNode* target = nodeOfPath(targetPath)) {
+    LoadTreeChildren(*target, browser_.env_);
+    target->expanded = true;
+    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(target);
+    if (move && shownInside) {
+      TreeNode* again = FindTreeNode(*target, item.folder + item.name + "/", &browser_.env_);
+      browser_.ShowNode(again ? again : target);
+    }
+  }
+  if (!browser_.shown_) browser_.ShowNode(browser_.roots_[DeskBrowser::Ix(browser_.tab_)].get());
+  browser_.CheckTrash();
+  state_.messages.ShowQueuedMessages();
+}
+
+void DeskCarry::duplicateOne() {
+  auto items = browser_.selectedItems();
+  if (items.size() != 1) return;
+  store::OpItem& it = items.front();
+  if (it.ext.empty() || px::IsContactExt(it.ext)) return;
+  store::OpItem copy;
+  copy.sourceFile = it.Path();
+  copy.targetFolder = it.folder;
+  copy.title = it.title;
+  copy.name = it.name;
+  copy.ext = it.ext;
+  copy.charset = it.charset;
+  browser_.ops().RunDocOperation(store::opStoreCopy, copy);
+  finishDrop();
+  browser_.afterOperation(false);
+}
+
+void DeskCarry::stickerToDocument(TreeNode* node) {
+  const std::string text = StickerTextForEditing(hand_.sticker());
+  const std::string charset = hand_.stickerCharset();
+  const std::string target = node->path;
+  finishDrop();
+  const auto title = askName ? askName("Sticker") : std::nullopt;
+  if (!title) return;
+  // The note is written to a scratch file and stored from there as a new document.
+  const std::string scratchFolder = state_.locations.tempFolder.empty() ? state_.locations.documents : state_.locations.tempFolder;
+  const std::string scratch = scratchFolder + "(Temporary Sticker File).txt";
+  std::error_code ec;
+  std::filesystem::create_directories(scratchFolder, ec);
+  if (!SaveFileAtomic(scratch, text, false).ok()) {
+    state_.messages.QueueMessage(MessageKind::Error, "Cannot create " + scratch);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  store::OpItem item;
+  item.sourceFile = scratch;
+  item.targetFolder = target;
+  item.title = *title;
+  item.name = "(Temporary Sticker File).txt";
+  item.ext = "txt";
+  item.charset = charset;
+  if (!browser_.ops().RunDocOperation(store::opStoreMove, item)) ::unlink(scratch.c_str());
+  browser_.afterOperation(false);
+  // The new document is selected where it is shown.
+  if (item.targetFolder == browser_.shownFolder_ || item.folder == browser_.shownFolder_) {
+    GridModel& m = browser_.grid()->model();
+    const int r = m.FindRecord(item.folder, item.Section());
+    if (r >= 0) {
+      m.SelectOnly(static_cast<size_t>(r));
+      hand_.HoldDocuments(r);
+      browser_.grid()->SelectionTouched();
+      Refresh();
+    }
+  }
+}
+
+void DeskCarry::giveSticker(int record) {
+  const auto& rows = browser_.grid()->model().rows();
+  if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
+  store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
+  item.sticker = hand_.sticker();
+  browser_.ops().RunDocOperation(store::opWriteSticker, item);
+  // The sticker stays in hand for further rows.
+  const std::string sticker = hand_.sticker(), charset = hand_.stickerCharset();
+  browser_.afterOperation(false);
+  hand_.HoldSticker(sticker, charset);
+  Refresh();
+}
+
+void DeskCarry::finishDrop() {
+  hand_.PutDown();
+  autoExpand_.Stop();
+  tmrAutoExpand_.stop();
+  browser_.grid()->model().ClearSelection();
+  browser_.grid()->SelectionTouched();
+  Refresh();
+}
+
+void DeskCarry::runStore(const std::vector<std::string>& files, const std::string& folder, bool move) {
+  if (files.empty()) return;
+  std::vector<store::OpItem> items;
+  for (const auto& f : files) {
+    const QFileInfo fi(Q(f));
+    store::OpItem it;
+    it.sourceFile = f;
+    it.targetFolder = folder;
+    it.name = fi.fileName().toStdString();
+    it.ext = fi.suffix().toStdString();
+    it.title = fi.suffix().isEmpty() ? it.name : fi.completeBaseName().toStdString();
+    items.push_back(std::move(it));
+  }
+  browser_.ops().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
+}
+
+void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::string>& paths, bool shift) {
+  if (!node) node = browser_.shown_;
+  const OutsideDropPlan plan = PlanOutsideDrop(node, paths, Busy(), shift,
+                                               {state_.locations.documents, state_.locations.dataRoot});
+  if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
+    std::vector<std::string> take, copy;
+    for (const auto& f : plan.files)
+      (std::find(plan.copiedInstead.begin(), plan.copiedInstead.end(), f) != plan.copiedInstead.end() ? copy : take).push_back(f);
+    runStore(take, node->path, plan.action == DropAction::Move);
+    runStore(copy, node->path, false);
+    if (!plan.message.empty()) state_.messages.QueueMessage(MessageKind::Warning, plan.message);
+    browser_.afterOperation(false);
+    return;
+  }
+  if (!plan.message.empty()) {
+    state_.messages.QueueMessage(MessageKind::Warning, plan.message);
+    state_.messages.ShowQueuedMessages();
+  }
+}
+
+// ---- clipboard ----
+
+QMimeData* DeskCarry::MimeOfSelection() const {
+  auto* mime = new QMimeData;
+  QList<QUrl> urls;
+  for (const auto& rec : SelectionWithHiddenParts(browser_.grid()->model().rows())) {
+    if (px::IsContactExt(rec.ext) && rec.prefix == store::kContactRefPrefix) continue;
+    store::DocRecord r;
+    r.folder = rec.folder;
+    r.name = rec.name;
+    r.target = rec.target;
+    const std::string p = r.FilePath();
+    if (!p.empty()) urls.push_back(QUrl::fromLocalFile(Q(p)));
+  }
+  mime->setUrls(urls);
+  mime->setData(QLatin1String(kCarryMime), OurMarker());
+  return mime;
+}
+
+void DeskCarry::CopySelection(bool cut) {
+  if (browser_.tab_ == GridTab::Tools) return;
+  const store::Selection sel = SelectionWithHiddenParts(browser_.grid()->model().rows());
+  if (sel.empty()) return;
+  if (cut && browser_.shownRestricted()) {
+    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  clip_.Put(sel, cut);
+  QMimeData* mime = MimeOfSelection();
+  const std::vector<std::string> paths = clip_.Paths();
+  const std::string gnome = CopiedFilesText(paths, cut);
+  mime->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray::fromStdString(gnome));
+  QStringList lines;
+  for (const auto& p : paths) lines << Q(p);
+  mime->setText(lines.join(QLatin1Char('\n')));
+  QGuiApplication::clipboard()->setMimeData(mime);
+  // The rows are remembered, no longer in hand: the next click on a folder shows it, and
+  // Ctrl+V puts them there.
+  PutDown();
+}
+
+void DeskCarry::Paste() {
+  TreeNode* target = browser_.shown_;
+  if (!target || browser_.tab_ == GridTab::Tools) return;
+  const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+  if (!Ours(mime) || clip_.Empty()) {
+    // Files copied or cut in another program.
+    bool cut = false;
+    const auto paths = PathsOfMime(mime, &cut);
+    if (!paths.empty()) DropFromOutside(target, paths, cut);
+    return;
+  }
+  const PastePlan plan = PlanPaste(clip_, target, Busy(), state_.locations.trash);
+  if (plan.action == DropAction::Refuse) {
+    state_.messages.QueueMessage(MessageKind::Warning, plan.message);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  std::vector<store::OpItem> items;
+  for (const auto& rec : clip_.items()) items.push_back(store::ItemFromSelection(rec, state_.locations.contacts));
+  if (plan.action == DropAction::Duplicate) {
+    std::vector<store::OpItem> copies;
+    for (const auto& it : items) {
+      if (it.ext.empty()) continue;
+      store::OpItem c;
+      c.sourceFile = it.Path();
+      c.targetFolder = target->path;
+      c.title = it.title;
+      c.name = it.name;
+      c.ext = it.ext;
+      c.charset = it.charset;
+      copies.push_back(std::move(c));
+    }
+    browser_.ops().RunOnSelection(store::opStoreCopy, copies);
+  } else if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
+    bool folders = false;
+    for (auto& it : items) {
+      it.targetFolder = target->path;
+      folders = folders || it.ext.empty();
+    }
+    browser_.ops().RunOnSelection(plan.action == DropAction::Move ? store::opMove : store::opCopy, items);
+    if (clip_.Cut()) {
+      clip_.Clear();
+      QGuiApplication::clipboard()->clear();
+    }
+    if (folders) {
+      // Folders moved away leave their old parents; the target shows them.
+      for (int t = 0; t < 2; ++t)
+        if (browser_.roots_[t]) {
+          LoadTreeChildren(*browser_.roots_[t], browser_.env_);
+          browser_.roots_[t]->expanded = true;
+          browser_.trees_[t]->Rebuild(browser_.roots_[t].get());
+        }
+      browser_.shown_ = nullptr;
+      TreeNode* again = FindTreeNode(*browser_.roots_[DeskBrowser::Ix(browser_.tab_)], target->path, &browser_.env_);
+      browser_.ShowNode(again ? again : browser_.roots_[DeskBrowser::Ix(browser_.tab_)].get());
+    }
+  } else {
+    return;
+  }
+  PutDown();
+  browser_.afterOperation(false);
+}
+
+// ---- trash ----
+
+bool DeskCarry::RestoreAvailable() const {
+  const std::string& trash = state_.locations.trash;
+  return !trash.empty() && browser_.tab_ == GridTab::Files && browser_.shownFolder_.starts_with(trash) &&
+         browser_.grid()->model().selectedCount() > 0;
+}
+
+void DeskCarry::RestoreSelection() {
+  if (!RestoreAvailable()) {
+    state_.messages.QueueMessage(MessageKind::Warning, kNothingToRestore);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  if (Busy()) {
+    state_.messages.QueueMessage(MessageKind::Warning, kBusyDropRefusal);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  auto items = browser_.selectedItemsWithParts();
+  const std::string& trash = state_.locations.trash;
+  std::map<std::string, std::vector<store::OpItem>> byTarget;
+  for (auto& it : items) {
+    const std::string origin =
+        it.folder == trash ? store::TrashOriginOf(state_.indexRegistry, trash, it.Section()) : std::string();
+    std::error_code ec;
+    const bool exists = !origin.empty() && std::filesystem::is_directory(origin, ec) && !origin.starts_with(trash);
+    it.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
+    byTarget[it.targetFolder].push_back(it);
+  }
+  for (auto& [target, group] : byTarget) browser_.ops().RunOnSelection(store::opMove, group);
+  PutDown();
+  browser_.afterOperation(false);
+}
+
+void DeskCarry::RestoreFolder(TreeNode* node) {
+  const std::string& trash = state_.locations.trash;
+  if (!node || ParentOfFolder(node->path) != trash) return;
+  if (Busy()) {
+    state_.messages.QueueMessage(MessageKind::Warning, kBusyDropRefusal);
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  store::OpItem item;
+  item.folder = trash;
+  item.name = NameOfFolder(node->path);
+  item.title = node->caption;
+  const std::string origin = store::TrashOriginOf(state_.indexRegistry, trash, item.name + ".");
+  std::error_code ec;
+  const bool exists = !origin.empty() && std::filesystem::is_directory(origin, ec) && !origin.starts_with(trash);
+  item.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
+  const bool shownInside = browser_.shown_ && browser_.shown_->path.starts_with(node->path);
+  TreeNode* trashNode = node->parent;
+  if (!browser_.ops().RunDocOperation(store::opMove, item)) {
+    state_.messages.ShowQueuedMessages();
+    return;
+  }
+  if (shownInside) browser_.shown_ = nullptr;
+  LoadTreeChildren(*trashNode, browser_.env_);
+  browser_.trees_[0]->Rebuild(trashNode);
+  if (TreeNode* home = nodeOfPath(item.targetFolder)) {
+    LoadTreeChildren(*home, browser_.env_);
+    home->expanded = true;
+    browser_.trees_[0]->Rebuild(home);
+  }
+  if (!browser_.shown_) browser_.ShowNode(trashNode);
+  browser_.CheckTrash();
+  state_.messages.ShowQueuedMessages();
+}
+
+// ---- menus ----
+
+void DeskCarry::KeepInHand(bool move) {
+  browser_.SetDragDefault(move);
+  const GridModel& m = browser_.grid()->model();
+  if (m.selectedCount() == 0) return;
+  int cur = hand_.currentRecord();
+  if (cur < 0 || static_cast<size_t>(cur) >= m.size() || !m.rows()[cur].selected)
+    for (size_t i = 0; i < m.size(); ++i)
+      if (m.rows()[i].selected) {
+        cur = static_cast<int>(i);
+        break;
+      }
+  hand_.HoldDocuments(cur);
+  Refresh();
+}
+
+void DeskCarry::ExtendRowMenu(QMenu& menu, int) {
+  if (browser_.tab_ == GridTab::Tools) return;
+  menu.addSeparator();
+  const bool contactsShown = browser_.tab_ == GridTab::Contacts;
+  QAction* copy = menu.addAction(QStringLiteral("Copy"), this, [this] { KeepInHand(false); });
+  copy->setCheckable(true);
+  copy->setChecked(!browser_.DragMoves() || contactsShown);
+  copy->setObjectName(QStringLiteral("aCopy"));
+  if (!contactsShown) {
+    QAction* move = menu.addAction(QStringLiteral("Move"), this, [this] { KeepInHand(true); });
+    move->setCheckable(true);
+    move->setChecked(browser_.DragMoves());
+    move->setObjectName(QStringLiteral("aMove"));
+  }
+  if (RestoreAvailable()) menu.addAction(QStringLiteral("Restore"), this, [this] { RestoreSelection(); })->setObjectName(QStringLiteral("aRestore"));
+}
+
+void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
+  if (!node || browser_.tab_ == GridTab::Tools) return;
+  if (Movable(node)) {
+    menu.addSeparator();
+    for (bool move : {false, true}) {
+      if (move && browser_.tab_ == GridTab::Contacts) continue;
+      QAction* a = menu.addAction(move ? QStringLiteral("Move") : QStringLiteral("Copy"), this, [this, node, move] {
+        browser_.SetDragDefault(move);
+        if (browser_.shown_ != node) browser_.ShowNode(node);
+        hand_.HoldFolder(node->path);
+        Refresh();
+      });
+      a->setCheckable(true);
+      a->setChecked(browser_.DragMoves() == move);
+    }
+  }
+  if (!state_.locations.trash.empty() && ParentOfFolder(node->path) == state_.locations.trash)
+    menu.addAction(QStringLiteral("Restore"), this, [this, node] { RestoreFolder(node); });
+}
+
+void DeskCarry::contextKey() {
+  TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
+  if (view->hasFocus()) {
+    if (QTreeWidgetItem* item = view->currentItem()) {
+      const QPoint pos = view->visualItemRect(item).center();
+      emit view->customContextMenuRequested(pos);
+    }
+    return;
+  }
+  GridPanel* grid = browser_.grid();
+  GridModel& m = grid->model();
+  int record = hand_.currentRecord();
+  if (record < 0 || static_cast<size_t>(record) >= m.size()) {
+    const int hot = grid->grid()->hotRow();
+    if (hot >= 0 && static_cast<size_t>(hot) < m.visibleCount()) record = static_cast<int>(m.recordOfVisible(hot));
+  }
+  if (record >= 0 && !m.rows()[record].selected) {
+    m.SelectOnly(static_cast<size_t>(record));
+    grid->SelectionTouched();
+  }
+  int v = record >= 0 ? m.visibleOfRecord(static_cast<size_t>(record)) : -1;
+  QPoint local(40, 8);
+  if (v >= 0) local = QPoint(80, (v - grid->grid()->topRow()) * grid->grid()->rowHeight() + grid->grid()->rowHeight() / 2);
+  emit grid->contextMenuRequested(record, grid->grid()->viewport()->mapToGlobal(local) + QPoint(2, 2));
+}
+
+// ---- events ----
+
+void DeskCarry::startDrag(bool folder) {
+  if (dragging_) return;
+  auto* drag = new QDrag(this);
+  QMimeData* mime = nullptr;
+  if (folder) {
+    mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(Q(hand_.folder()))});
+    mime->setData(QLatin1String(kCarryMime), OurMarker());
+  } else if (hand_.state() == Hand::Sticker) {
+    mime = new QMimeData;
+    mime->setData(QLatin1String(kCarryMime), OurMarker());
+  } else {
+    mime = MimeOfSelection();
+  }
+  drag->setMimeData(mime);
+  const QPixmap pm = buildPicture();
+  const DragPicture look = DragPictureOf(hand_.state());
+  if (!pm.isNull()) {
+    drag->setPixmap(pm);
+    drag->setHotSpot(QPoint(-look.offsetX, -look.offsetY));
+  }
+  dragging_ = true;
+  droppedHere_ = false;
+  drag_->hide();
+  // Other programs may only copy: a file manager never takes a document away from its entry.
+  const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+  dragging_ = false;
+  autoExpand_.Stop();
+  tmrAutoExpand_.stop();
+  if (result == Qt::IgnoreAction && !droppedHere_) {
+    // Released outside every target: put down.
+    PutDown();
+    return;
+  }
+  if (!droppedHere_) {
+    // Another program took copies; the rows stay in hand.
+  }
+  Refresh();
+}
+
+bool DeskCarry::gridMouse(QEvent* e) {
+  auto* me = static_cast<QMouseEvent*>(e);
+  GridPanel* grid = browser_.grid();
+  TheGrid* tg = grid->grid();
+  GridModel& m = grid->model();
+  const QPoint pos = me->position().toPoint();
+  auto rowAt = [&](int y) -> int {
+    if (y < 0) return -1;
+    const int row = tg->topRow() + y / std::max(1, tg->rowHeight());
+    return row < static_cast<int>(m.visibleCount()) ? row : -1;
+  };
+  if (e->type() == QEvent::MouseButtonPress) {
+    if (browser_.tab_ == GridTab::Tools) return false;
+    if (Busy()) return true;  // a press while the desk works is ignored
+    pressRecord_ = -1;
+    namePress_ = false;
+    if (me->button() != Qt::LeftButton) return false;
+    const int v = rowAt(pos.y());
+    hand_.Press(me->globalPosition().toPoint().x(), me->globalPosition().toPoint().y());
+    if (v < 0) return false;
+    const size_t rec = m.recordOfVisible(static_cast<size_t>(v));
+    const ZoneFrame frame = MakeZoneFrame(grid->columns(), tg->rowHeight());
+    const int zone = HitZone(pos.x(), pos.y() - (v - tg->topRow()) * tg->rowHeight(), frame, grid->FactsOf(rec));
+    pressRecord_ = static_cast<int>(rec);
+    pressZone_ = zone;
+    if (hand_.state() == Hand::Sticker && zone == gzSticker) {
+      giveSticker(static_cast<int>(rec));
+      return true;
+    }
+    if (me->modifiers() & Qt::AltModifier) {
+      m.SelectAllVisible();
+      if (m.visibleCount() > 0) hand_.HoldDocuments(static_cast<int>(m.recordOfVisible(0)));
+      grid->SelectionTouched();
+      Refresh();
+      return true;
+    }
+    if (me->modifiers() & Qt::ShiftModifier) {
+      ExtendSelection(m, hand_, rec);
+      grid->SelectionTouched();
+      Refresh();
+      return true;
+    }
+    if (zone == gzAddress && hand_.state() == Hand::Documents && browser_.tab_ == GridTab::Files &&
+        !m.rows()[rec].selected && !m.rows()[rec].address.empty()) {
+      // The person receives what is in hand.
+      if (sendToPerson) {
+        std::vector<std::string> files;
+        for (const auto& it : browser_.selectedItemsWithParts())
+          if (!it.ext.empty()) files.push_back(it.Path());
+        const std::string to = m.rows()[rec].address;
+        finishDrop();
+        sendToPerson(files, to);
+      }
+      return true;
+    }
+    if (zone == gzName) {
+      tg->setFocus();
+      namePress_ = true;
+      pressWasSelected_ = PressName(m, hand_, rec);
+      grid->SelectionTouched();
+      Refresh();
+      return true;
+    }
+    if (zone == gzSticker && !m.rows()[rec].sticker.empty()) {
+      // The press may become a drag of the sticker: decided on the move.
+      return false;
+    }
+    if (zone != gzNone) {
+      // The zone's action runs in the grid; the row it selects is in hand.
+      hand_.HoldDocuments(static_cast<int>(rec));
+      QTimer::singleShot(0, this, [this] {
+        if (browser_.grid()->model().selectedCount() == 0) hand_.PutDown();
+        Refresh();
+      });
+    }
+    return false;
+  }
+  if (e->type() == QEvent::MouseMove) {
+    if (!(me->buttons() & Qt::LeftButton) || pressRecord_ < 0 || static_cast<size_t>(pressRecord_) >= m.size()) return false;
+    const QPoint g = me->globalPosition().toPoint();
+    if (!hand_.MoveWithButton(g.x(), g.y())) return false;
+    const store::DocRecord& r = m.rows()[static_cast<size_t>(pressRecord_)];
+    if (pressZone_ == gzSticker && !r.sticker.empty() && hand_.state() != Hand::Sticker) {
+      hand_.HoldSticker(r.sticker, std::string(r.charset()));
+      startDrag(false);
+      return true;
+    }
+    if (!r.selected) return false;
+    if (hand_.state() != Hand::Documents) hand_.HoldDocuments(pressRecord_);
+    pressRecord_ = -1;
+    startDrag(false);
+    return true;
+  }
+  if (e->type() == QEvent::MouseButtonRelease) {
+    if (me->button() != Qt::LeftButton || !namePress_) return false;
+    namePress_ = false;
+    const int v = rowAt(pos.y());
+    const bool same = v >= 0 && static_cast<int>(m.recordOfVisible(static_cast<size_t>(v))) == pressRecord_;
+    if (pressRecord_ >= 0) ReleaseName(m, hand_, static_cast<size_t>(pressRecord_), pressWasSelected_, same);
+    pressRecord_ = -1;
+    hand_.ClearPressDrag();
+    grid->SelectionTouched();
+    Refresh();
+    return true;
+  }
+  return false;
+}
+
+bool DeskCarry::gridDrag(QEvent* e) {
+  auto* de = static_cast<QDropEvent*>(e);
+  const QMimeData* mime = de->mimeData();
+  if (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove) {
+    // The desk's own rows may be let go over the grid again (they stay in hand); files of other
+    // programs go into the shown folder.
+    if (Ours(mime) || !PathsOfMime(mime, nullptr).empty()) {
+      de->setDropAction(Qt::CopyAction);
+      de->accept();
+    } else {
+      de->ignore();
+    }
+    return true;
+  }
+  if (e->type() == QEvent::Drop) {
+    if (Ours(mime)) {
+      droppedHere_ = true;
+      de->setDropAction(Qt::CopyAction);
+      de->accept();
+      return true;
+    }
+    const auto paths = PathsOfMime(mime, nullptr);
+    de->setDropAction(Qt::CopyAction);
+    de->accept();
+    const bool shift = de->modifiers() & Qt::ShiftModifier;
+    // The drop returns to the other program first; the operation runs afterwards.
+    QTimer::singleShot(0, this, [this, paths, shift] { DropFromOutside(nullptr, paths, shift); });
+    return true;
+  }
+  return false;
+}
+
+bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
+  switch (e->type()) {
+    case QEvent::MouseButtonPress: {
+      auto* me = static_cast<QMouseEvent*>(e);
+      const QPoint pos = me->position().toPoint();
+      QTreeWidgetItem* item = view->itemAt(pos);
+      TreeNode* node = view->NodeOf(item);
+      pressNode_ = nullptr;
+      if (Busy()) return true;
+      if (me->button() != Qt::LeftButton || !node) return false;
+      const bool onLabel = view->visualItemRect(item).contains(pos);
+      if (hand_.HoldsDroppable() && onLabel) {
+        // Carrying: the click drops. The node shows as selected for a moment first.
+        const Qt::KeyboardModifiers mods = me->modifiers();
+        view->viewport()->update();
+        const bool blocked = view->blockSignals(true);
+        view->setCurrentItem(item);
+        view->blockSignals(blocked);
+        QTimer::singleShot(kDropFeedbackMs, this, [this, view, node, mods] {
+          const bool b = view->blockSignals(true);
+          if (browser_.shown_) view->SelectNode(browser_.shown_);
+          view->blockSignals(b);
+          DropOnNode(node, mods);
+        });
+        return true;
+      }
+      hand_.Press(me->globalPosition().toPoint().x(), me->globalPosition().toPoint().y());
+      if (onLabel && Movable(node)) {
+        pressNode_ = node;
+        pressView_ = view;
+      }
+      if (hand_.Empty() && onLabel && node == browser_.shown_ && Movable(node)) {
+        // The node already shown is picked up.
+        hand_.HoldFolder(node->path);
+        Refresh();
+        return true;
+      }
+      return false;
+    }
+    case QEvent::MouseMove: {
+      auto* me = static_cast<QMouseEvent*>(e);
+      if (!hand_.Empty()) {
+        autoExpand_.Hover(view->NodeOf(view->itemAt(me->position().toPoint())), clock_.elapsed());
+        if (!tmrAutoExpand_.isActive()) tmrAutoExpand_.start();
+      }
+      if ((me->buttons() & Qt::LeftButton) && pressNode_ && pressView_ == view) {
+        const QPoint g = me->globalPosition().toPoint();
+        if (hand_.MoveWithButton(g.x(), g.y())) {
+          hand_.HoldFolder(pressNode_->path);
+          pressNode_ = nullptr;
+          startDrag(true);
+          return true;
+        }
+      }
+      return false;
+    }
+    case QEvent::MouseButtonRelease:
+      pressNode_ = nullptr;
+      return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* de = static_cast<QDragMoveEvent*>(e);
+      TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
+      autoExpand_.Hover(node, clock_.elapsed());
+      if (!tmrAutoExpand_.isActive()) tmrAutoExpand_.start();
+      const bool ours = Ours(de->mimeData());
+      if (ours || !PathsOfMime(de->mimeData(), nullptr).empty()) {
+        de->setDropAction(Qt::CopyAction);
+        de->accept();
+      } else {
+        de->ignore();
+      }
+      return true;
+    }
+    case QEvent::DragLeave:
+      autoExpand_.Stop();
+      return true;
+    case QEvent::Drop: {
+      auto* de = static_cast<QDropEvent*>(e);
+      TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
+      autoExpand_.Stop();
+      if (!node) {
+        de->ignore();
+        return true;
+      }
+      const Qt::KeyboardModifiers mods = de->modifiers();
+      de->setDropAction(Qt::CopyAction);
+      de->accept();
+      if (Ours(de->mimeData())) {
+        droppedHere_ = true;
+        QTimer::singleShot(0, this, [this, node, mods] { DropOnNode(node, mods); });
+      } else {
+        const auto paths = PathsOfMime(de->mimeData(), nullptr);
+        QTimer::singleShot(0, this, [this, node, paths, mods] { DropFromOutside(node, paths, mods & Qt::ShiftModifier); });
+      }
+      return true;
+    }
+    default: return false;
+  }
+}
+
+bool DeskCarry::appEvent(QObject* watched, QEvent* e) {
+  auto* w = qobject_cast<QWidget*>(watched);
+  if (!w || !window_ || w->window() != window_) return false;
+  if (e->type() == QEvent::MouseMove) {
+    if (drag_->isVisible()) drag_->Follow(static_cast<QMouseEvent*>(e)->globalPosition().toPoint());
+    return false;
+  }
+  if (e->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton && !hand_.Empty()) {
+    // A right press on a selected row opens the menu for the selection; anywhere else it puts
+    // down what is in hand.
+    TheGrid* tg = browser_.grid()->grid();
+    if (w == gridViewport_.data() && (hand_.state() == Hand::Documents)) {
+      const GridModel& m = browser_.grid()->model();
+      const int y = static_cast<QMouseEvent*>(e)->position().toPoint().y();
+      const int v = tg->topRow() + y / std::max(1, tg->rowHeight());
+      if (y >= 0 && v < static_cast<int>(m.visibleCount()) && m.rows()[m.recordOfVisible(static_cast<size_t>(v))].selected)
+        return false;
+    }
+    PutDown();
+    return true;
+  }
+  if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Escape && !hand_.Empty()) {
+    PutDown();
+    return true;
+  }
+  return false;
+}
+
+bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
+  const QEvent::Type t = e->type();
+  const bool mouse = t == QEvent::MouseButtonPress || t == QEvent::MouseMove || t == QEvent::MouseButtonRelease;
+  const bool dnd = t == QEvent::DragEnter || t == QEvent::DragMove || t == QEvent::DragLeave || t == QEvent::Drop;
+  if (!mouse && !dnd && t != QEvent::KeyPress) return false;
+  if (!window_ || !drag_ || !gridViewport_) return false;
+  if (watched == gridViewport_.data()) {
+    if (mouse) {
+      if (appEvent(watched, e)) return true;
+      return gridMouse(e);
+    }
+    return dnd && t != QEvent::DragLeave ? gridDrag(e) : false;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (treeViewports_[i] && watched == treeViewports_[i].data()) {
+      if ((t == QEvent::MouseButtonPress || t == QEvent::MouseMove) && appEvent(watched, e)) return true;
+      return treeEvent(browser_.tree(i), e);
+    }
+  }
+  if (t == QEvent::MouseMove || t == QEvent::MouseButtonPress || t == QEvent::KeyPress) return appEvent(watched, e);
+  return false;
+}
+
+}  // namespace px::desk

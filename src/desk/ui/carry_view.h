@@ -1,0 +1,140 @@
+#pragma once
+// Carrying in the desk window: the drag window TfrmDrag that shows what is in hand next to the
+// pointer, and DeskCarry, which feeds the mouse, the keys and drag and drop (also with other
+// programs, as text/uri-list) into the hand model and runs the drops as document operations.
+#include "desk/carry_hand.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QMimeData;
+class QMenu;
+
+namespace px::desk {
+
+class DeskBrowser;
+struct DeskState;
+class TPXTreeView;
+
+// The drag window: a borderless, half-translucent window without focus that carries a picture
+// of what is in hand and follows the pointer at an offset.
+class TfrmDrag : public QWidget {
+public:
+  explicit TfrmDrag(QWidget* owner = nullptr);
+  void ShowPicture(const QPixmap& picture, QPoint offset, QPoint pointer);
+  void Follow(QPoint pointer);
+  const QPixmap& picture() const { return picture_; }
+
+protected:
+  void paintEvent(QPaintEvent*) override;
+
+private:
+  QPixmap picture_;
+  QPoint offset_;
+};
+
+// The marker of the desk's own drags and clipboard contents (the process id).
+inline constexpr const char* kCarryMime = "application/x-plumadex-carry";
+
+class DeskCarry : public QObject {
+  Q_OBJECT
+public:
+  DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window);
+  ~DeskCarry() override;
+
+  CarryHand& hand() { return hand_; }
+  const DeskClipboard& clipboard() const { return clip_; }
+  TfrmDrag* dragWindow() const { return drag_.data(); }
+
+  // A drop of the hand's content on a node (a click while carrying, or a drop of a drag).
+  void DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods);
+  // Files from another program dropped on a folder node (null: the shown folder).
+  void DropFromOutside(const TreeNode* node, const std::vector<std::string>& paths, bool shift);
+  // RightClick: puts down what is in hand.
+  void PutDown();
+  // Ctrl+C / Ctrl+X: the selection (with the hidden parts of collapsed messages) is remembered
+  // and offered to other programs as files; Ctrl+V puts it (or files copied in another program)
+  // into the shown folder.
+  void CopySelection(bool cut);
+  void Paste();
+  // Restore: the selected documents of the trash go back where they came from.
+  void RestoreSelection();
+  bool RestoreAvailable() const;
+  void RestoreFolder(TreeNode* node);
+  // Any operation, listing, filing or transfer runs.
+  bool Busy() const;
+  // The picture, cursor and drag window for the hand as it is now.
+  void Refresh();
+  // The drag data of the selected rows (file paths for other programs).
+  QMimeData* MimeOfSelection() const;
+
+  // A selected row's menu chose Copy or Move: the drag default is set and the rows stay in hand.
+  void KeepInHand(bool move);
+  // Adds Copy / Move (and Restore in the trash) to a row's context menu.
+  void ExtendRowMenu(QMenu& menu, int record);
+  void ExtendTreeMenu(QMenu& menu, TreeNode* node);
+
+  // Sending documents to an address group belongs to the message window (until it is there,
+  // such drops do nothing).
+  std::function<void(const std::vector<std::string>& files, const std::string& groupFolder)> sendToGroup;
+  // Documents carried onto a person (the address zone of a row): a new message to the address
+  // with the files attached. Unset: such drops do nothing.
+  std::function<void(const std::vector<std::string>& files, const std::string& to)> sendToPerson;
+  // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
+  // cancelled. Tests answer without a dialog.
+  std::function<std::optional<std::string>(const std::string& proposed)> askName;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+  bool gridMouse(QEvent* e);
+  bool gridDrag(QEvent* e);
+  bool treeEvent(TPXTreeView* view, QEvent* e);
+  bool appEvent(QObject* watched, QEvent* e);
+  void startDrag(bool folder);
+  QPixmap buildPicture() const;
+  void dropDocuments(TreeNode* node, bool move);
+  void dropFolder(TreeNode* node, bool move);
+  void duplicateOne();
+  void stickerToDocument(TreeNode* node);
+  void giveSticker(int record);
+  void runStore(const std::vector<std::string>& files, const std::string& folder, bool move);
+  void finishDrop();
+  TreeNode* nodeOfPath(const std::string& path) const;
+  void contextKey();
+
+  DeskBrowser& browser_;
+  DeskState& state_;
+  QPointer<QWidget> window_;
+  CarryHand hand_;
+  DeskClipboard clip_;
+  AutoExpand autoExpand_;
+  QTimer tmrAutoExpand_;
+  QElapsedTimer clock_;
+  QPointer<TfrmDrag> drag_;
+  // The viewports whose events are the grid's and the trees' (they may go before this object).
+  QPointer<QWidget> gridViewport_;
+  QPointer<QWidget> treeViewports_[3];
+  bool overrideCursor_ = false;
+  // The press in the grid: the record, the zone and whether the row was selected already.
+  int pressRecord_ = -1;
+  int pressZone_ = 0;
+  bool pressWasSelected_ = false;
+  bool namePress_ = false;
+  // The press on a tree node.
+  TreeNode* pressNode_ = nullptr;
+  TPXTreeView* pressView_ = nullptr;
+  bool dragging_ = false;
+  bool droppedHere_ = false;  // a drag of ours ended on one of the desk's targets
+};
+
+}  // namespace px::desk

@@ -1,0 +1,269 @@
+// Carrying in the desk's widgets: click-carry-click onto a folder node, Escape, press-drag within
+// the grid, Ctrl+X/Ctrl+V, Restore from the trash, files dropped from another program and the
+// busy refusal.
+#include "desk/desk_state.h"
+#include "desk/ui/carry_view.h"
+#include "desk/ui/grid_view.h"
+#include "desk/ui/tree_view.h"
+#include "foundation/message_queue.h"
+#include "store/index_file.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTest>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+using namespace px;
+using namespace px::desk;
+
+namespace {
+
+class CarryTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    state.locations = ComputeLocations();
+    MakeDataFolders(state.locations);
+    docs = state.locations.documents;
+    test::makeDirs(docs + "Work");
+    test::makeDirs(docs + "Other");
+    test::writeFile(docs + "Work/report.doc", "report");
+    test::writeFile(docs + "Work/notes.txt", "notes");
+    test::writeFile(docs + "Work/plan.txt", "plan");
+    host.resize(900, 600);
+    trees = new QTabWidget(&host);
+    for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
+    trees->setGeometry(0, 0, 300, 600);
+    gridHost = new QWidget(&host);
+    gridHost->setGeometry(300, 0, 600, 560);
+    status = new QLabel(&host);
+    browser = std::make_unique<DeskBrowser>(state, trees, gridHost, status);
+    carry = new DeskCarry(*browser, state, &host);
+    browser->SetCarry(carry);
+    carry->askName = [this](const std::string&) { return nameAnswer; };
+    browser->BuildTrees();
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    browser->root(0)->expanded = true;
+    browser->tree(0)->Rebuild(browser->root(0));
+    browser->ShowNode(Node("Work"));
+  }
+  void TearDown() override {
+    carry->PutDown();
+    browser.reset();
+  }
+
+  TreeNode* Node(const std::string& rel) { return FindTreeNode(*browser->root(0), docs + rel + "/", &browser->environment()); }
+  GridModel& model() { return browser->grid()->model(); }
+  // The middle of a row's name zone in the grid's viewport.
+  QPoint NamePoint(const std::string& name) {
+    const int r = model().FindRecord(browser->ShownFolder(), name);
+    EXPECT_GE(r, 0) << name;
+    const int v = model().visibleOfRecord(static_cast<size_t>(r));
+    const int h = browser->grid()->grid()->rowHeight();
+    return QPoint(110, (v - browser->grid()->grid()->topRow()) * h + h / 2);
+  }
+  QWidget* gridPort() { return browser->grid()->grid()->viewport(); }
+  QPoint NodePoint(TreeNode* n) {
+    QTreeWidgetItem* item = browser->tree(0)->ItemOf(n);
+    EXPECT_NE(item, nullptr);
+    return browser->tree(0)->visualItemRect(item).center();
+  }
+  std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    for (auto m : state.messages.Pending()) {
+      m.pop_back();
+      out.push_back(m);
+    }
+    return out;
+  }
+
+  test::TempHome home;
+  DeskState state;
+  std::string docs;
+  QWidget host;
+  QTabWidget* trees = nullptr;
+  QWidget* gridHost = nullptr;
+  QLabel* status = nullptr;
+  std::unique_ptr<DeskBrowser> browser;
+  DeskCarry* carry = nullptr;
+  std::optional<std::string> nameAnswer;
+};
+
+TEST_F(CarryTest, ClickedRowsAreCarriedToAFolderNodeAndMovedByTheSwitch) {
+  browser->SetDragDefault(true);
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("report.doc"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
+  EXPECT_EQ(model().selectedCount(), 2u);
+  EXPECT_EQ(carry->hand().state(), Hand::Documents);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::DragMoveCursor);
+  EXPECT_TRUE(carry->dragWindow()->isVisible());
+  EXPECT_FALSE(carry->dragWindow()->picture().isNull());
+  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+  QTest::qWait(kDropFeedbackMs + 150);
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/report.doc"));
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/notes.txt"));
+  EXPECT_FALSE(std::filesystem::exists(docs + "Work/report.doc"));
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(carry->dragWindow()->isVisible());
+  EXPECT_EQ(browser->ShownFolder(), docs + "Work/");  // the drop does not change the folder shown
+}
+
+TEST_F(CarryTest, CtrlCopiesWhateverTheSwitchSaysAndEscapePutsDown) {
+  browser->SetDragDefault(true);
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, Qt::ControlModifier, NodePoint(Node("Other")));
+  QTest::qWait(kDropFeedbackMs + 150);
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/plan.txt"));
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
+  ASSERT_EQ(model().selectedCount(), 2u);
+  QTest::keyClick(browser->grid()->grid(), Qt::Key_Escape);
+  EXPECT_EQ(model().selectedCount(), 0u);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(CarryTest, ARightClickOutsideTheSelectionPutsDownAndAClickOnASelectedNameDropsOnlyIt) {
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("report.doc"));
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
+  EXPECT_EQ(model().selectedCount(), 2u);
+  EXPECT_FALSE(model().rows()[model().FindRecord(docs + "Work/", "notes.txt")].selected);
+  QTest::mouseClick(browser->tree(0)->viewport(), Qt::RightButton, {}, NodePoint(Node("Other")));
+  EXPECT_EQ(model().selectedCount(), 0u);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+}
+
+TEST_F(CarryTest, PressingAndMovingWithinTheGridKeepsTheRowInHand) {
+  const QPoint p = NamePoint("report.doc");
+  QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
+  QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p);
+  ASSERT_EQ(model().selectedCount(), 1u);
+  // A press on the selected row and a release after moving: it stays selected.
+  QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
+  carry->hand().MoveWithButton(gridPort()->mapToGlobal(p).x() + 5, gridPort()->mapToGlobal(p).y());
+  QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p + QPoint(5, 0));
+  EXPECT_EQ(model().selectedCount(), 1u);
+  EXPECT_EQ(carry->hand().state(), Hand::Documents);
+}
+
+TEST_F(CarryTest, CutAndPasteMovesIntoTheShownFolderAndFilesGoOutAsAList) {
+  model().SelectOnly(model().FindRecord(docs + "Work/", "report.doc"));
+  carry->CopySelection(true);
+  const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+  ASSERT_NE(mime, nullptr);
+  ASSERT_EQ(mime->urls().size(), 1);
+  EXPECT_EQ(mime->urls().front().toLocalFile().toStdString(), docs + "Work/report.doc");
+  EXPECT_TRUE(mime->data(QStringLiteral("x-special/gnome-copied-files")).startsWith("cut\nfile://"));
+  browser->ShowNode(Node("Other"));
+  carry->Paste();
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/report.doc"));
+  EXPECT_FALSE(std::filesystem::exists(docs + "Work/report.doc"));
+  EXPECT_GE(model().FindRecord(docs + "Other/", "report.doc"), 0);
+  EXPECT_TRUE(carry->clipboard().Empty());
+  // Copied and pasted into its own folder: a second document.
+  model().SelectOnly(model().FindRecord(docs + "Other/", "report.doc"));
+  carry->CopySelection(false);
+  carry->Paste();
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/report (2).doc"));
+}
+
+TEST_F(CarryTest, RestoreBringsADeletedDocumentBackToItsFolder) {
+  model().SelectOnly(model().FindRecord(docs + "Work/", "notes.txt"));
+  browser->DeleteAction();
+  ASSERT_TRUE(std::filesystem::exists(state.locations.trash + "notes.txt"));
+  TreeNode* trash = nullptr;
+  for (auto& c : browser->root(0)->children)
+    if (c->image == niTrashFull || c->image == niTrashEmpty) trash = c.get();
+  ASSERT_NE(trash, nullptr);
+  browser->ShowNode(trash);
+  model().SelectOnly(model().FindRecord(state.locations.trash, "notes.txt"));
+  ASSERT_TRUE(carry->RestoreAvailable());
+  carry->RestoreSelection();
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/notes.txt"));
+  EXPECT_FALSE(std::filesystem::exists(state.locations.trash + "notes.txt"));
+  // Its folder gone meanwhile, a document comes back to the documents folder.
+  browser->ShowNode(Node("Work"));
+  model().SelectOnly(model().FindRecord(docs + "Work/", "plan.txt"));
+  browser->DeleteAction();
+  std::filesystem::remove_all(docs + "Work");
+  browser->ShowNode(trash);
+  model().SelectOnly(model().FindRecord(state.locations.trash, "plan.txt"));
+  carry->RestoreSelection();
+  EXPECT_TRUE(std::filesystem::exists(docs + "plan.txt"));
+}
+
+TEST_F(CarryTest, FilesFromAnotherProgramAreStoredCopiedOrMovedWithShift) {
+  const std::string outside = home.path("elsewhere/");
+  test::makeDirs(outside);
+  test::writeFile(outside + "photo one.jpg", "jpg");
+  test::writeFile(outside + "letter.odt", "odt");
+  carry->DropFromOutside(Node("Other"), {outside + "photo one.jpg"}, false);
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/photo one.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(outside + "photo one.jpg"));
+  carry->DropFromOutside(nullptr, {outside + "letter.odt"}, true);  // onto the grid of Work
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/letter.odt"));
+  EXPECT_FALSE(std::filesystem::exists(outside + "letter.odt"));
+  EXPECT_GE(model().FindRecord(docs + "Work/", "letter.odt"), 0);
+}
+
+TEST_F(CarryTest, ADropWhileBusyIsRefusedAndNothingMoves) {
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+  ASSERT_EQ(carry->hand().state(), Hand::Documents);
+  state.busy = true;
+  carry->DropOnNode(Node("Other"), {});
+  state.busy = false;
+  EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
+  EXPECT_FALSE(std::filesystem::exists(docs + "Other/plan.txt"));
+  const auto msgs = Messages();
+  ASSERT_FALSE(msgs.empty());
+  EXPECT_EQ(msgs.back(), std::string(kBusyDropRefusal));
+  EXPECT_EQ(carry->hand().state(), Hand::Documents);  // still in hand
+}
+
+TEST_F(CarryTest, AFolderIsCarriedIntoAnotherAndTheTreeFollows) {
+  test::makeDirs(docs + "Work/Sub");
+  TreeNode* work = Node("Work");
+  LoadTreeChildren(*work, browser->environment());
+  browser->tree(0)->Rebuild(work);
+  TreeNode* sub = FindTreeNode(*browser->root(0), docs + "Work/Sub/", &browser->environment());
+  ASSERT_NE(sub, nullptr);
+  browser->SetDragDefault(true);
+  carry->hand().HoldFolder(sub->path);
+  carry->DropOnNode(Node("Other"), {});
+  EXPECT_TRUE(std::filesystem::is_directory(docs + "Other/Sub"));
+  EXPECT_FALSE(std::filesystem::exists(docs + "Work/Sub"));
+  EXPECT_NE(FindTreeNode(*browser->root(0), docs + "Other/Sub/", nullptr), nullptr);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+}
+
+TEST_F(CarryTest, AStickerDroppedOnAFolderBecomesANamedDocument) {
+  carry->hand().HoldSticker("Buy milk", "");
+  nameAnswer = "Shopping";
+  carry->DropOnNode(Node("Other"), {});
+  EXPECT_EQ(test::readFile(docs + "Other/Shopping.txt"), "Buy milk");
+  // Cancelling the name leaves nothing behind.
+  carry->hand().HoldSticker("Other note", "");
+  nameAnswer.reset();
+  carry->DropOnNode(Node("Other"), {});
+  EXPECT_FALSE(std::filesystem::exists(state.locations.tempFolder + "(Temporary Sticker File).txt"));
+  int documents = 0;
+  for (const auto& e : std::filesystem::directory_iterator(docs + "Other"))
+    documents += e.path().filename() != "Plumadex.ini";
+  EXPECT_EQ(documents, 1);
+}
+
+}  // namespace
