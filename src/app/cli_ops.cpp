@@ -269,7 +269,7 @@ int runRename(const Args& args) {
     store.finish(0, 1, 0);
     return 1;
   }
-  it.newTitle = o.rest[1];
+  it.newTitle = EditedTitle(it, o.rest[1]);
   DocOperations ops(store.services(), store.collaborators());
   std::vector<OpItem> one{std::move(it)};
   size_t done = ops.RunOnSelection(opRename, one);

@@ -79,13 +79,7 @@ public:
     s.sendContext.messages = &state_.messages;
     s.sendContext.dataRoot = state_.locations.dataRoot;
     // Someone who only uses their own accounts has no service user but still sends and receives.
-    s.hasUser = [this] {
-      if (!state_.settings.ID().empty()) return true;
-      if (!transport::ReadSmtpRouteSettings(state_.settings, {}).servers.empty()) return true;
-      for (const auto& a : transport::ReadAccounts(state_.settings))
-        if (!a.IsService()) return true;
-      return false;
-    };
+    s.hasUser = [this] { return desk::HasMailSetUp(state_.settings); };
     s.prepareSend = [this] { return PrepareSend(); };
     s.prepareReceive = [this] { return PrepareReceive(); };
     s.fileMail = [this] {

@@ -322,4 +322,44 @@ MessageIcon MessageIconOf(const DocRecord& r,
   return MessageIcon::None;
 }
 
+bool AwaitsConfirmation(const DocRecord& r,
+                        const std::function<StringList(std::string_view group)>& membersOf) {
+  std::string all = r.address;
+  for (std::string_view more : {r.cc(), r.bcc()}) {
+    if (more.empty()) continue;
+    if (!all.empty()) all += ", ";
+    all += more;
+  }
+  const GroupMembersFn none = [](std::string_view) { return StringList{}; };
+  for (const std::string& e : ParseAddressList(ExpandGroups(all, r.excludeTo(), membersOf ? membersOf : none))) {
+    if (IsGroupAddress(e)) continue;
+    const std::string bare = BareAddressOf(e);
+    if (!bare.empty() && bare.find('@') == std::string::npos) return true;
+  }
+  return false;
+}
+
+TypeIconOverlays OverlaysOf(const DocRecord& r, bool encryptionPresent) {
+  TypeIconOverlays o;
+  const bool message = MessageIconOf(r, nullptr) != MessageIcon::None;
+  o.replied = message && !Trim(r.replied()).empty();
+  o.forwarded = message && !Trim(r.forwarded()).empty();
+  o.encrypted = encryptionPresent && (r.flags & store::dfEncrypted) && (store::IsMailFlags(r.flags) || r.IsContact());
+  return o;
+}
+
+int WheelRows::Scroll(int top, int angleDelta, int maxTop) {
+  rest_ += angleDelta;
+  const int rows = rest_ / 120;
+  rest_ -= rows * 120;
+  return std::clamp(top - rows, 0, std::max(0, maxTop));
+}
+
+bool ShowsTypeExtension(const DocRecord& r, bool unknownType) {
+  if (!unknownType || r.IsContact() || r.ext.empty()) return false;
+  if (r.ext.size() == 1 && static_cast<unsigned char>(r.ext[0]) < 0x20) return false;  // shell rows
+  if (MessageIconOf(r, nullptr) != MessageIcon::None) return false;
+  return !store::TitleEndsWithExtension(r.title, r.ext);
+}
+
 }  // namespace px::desk

@@ -170,4 +170,34 @@ enum class MessageIcon { None, Draft, Delivered, Pending, AwaitingConfirmation, 
 MessageIcon MessageIconOf(const store::DocRecord& r,
                           const std::function<bool(const store::DocRecord&)>& awaitingConfirmation);
 
+// The recipient check of MessageIconOf: some recipient (Address, Cc and Bcc, groups expanded
+// with membersOf, ExcludeTo left out) is a user of the mail service, written without "@",
+// whose delivery the service confirms later.
+bool AwaitsConfirmation(const store::DocRecord& r,
+                        const std::function<StringList(std::string_view group)>& membersOf);
+
+// Small marks drawn over a row's type icon: a message that was answered or forwarded, and
+// encrypted mail and contacts with keys while encryption software is present.
+struct TypeIconOverlays {
+  bool replied = false;
+  bool forwarded = false;
+  bool encrypted = false;
+};
+TypeIconOverlays OverlaysOf(const store::DocRecord& r, bool encryptionPresent);
+
+// The mouse wheel over the grid, its scroll bar or a tree moves the grid: one row per notch
+// (120 units of angle), rolling up towards the start, kept within 0..maxTop. Finer wheels
+// (touchpads) are added up until they make a whole row.
+class WheelRows {
+public:
+  int Scroll(int top, int angleDelta, int maxTop);
+
+private:
+  int rest_ = 0;
+};
+
+// Whether the name column shows "." + extension after the title: files of a type the system
+// does not know, unless the title already ends in that extension ("clock.bmp,69c").
+bool ShowsTypeExtension(const store::DocRecord& r, bool unknownType);
+
 }  // namespace px::desk

@@ -1,5 +1,9 @@
 #include "desk/transfer_run.h"
 
+#include "foundation/settings.h"
+#include "transport/accounts.h"
+#include "transport/smtp/smtp_setting.h"
+
 #include "foundation/message_queue.h"
 #include "transport/service_protocol.h"
 
@@ -7,6 +11,14 @@
 #include <QElapsedTimer>
 
 namespace px::desk {
+
+bool HasMailSetUp(const Settings& settings) {
+  if (!settings.ID().empty()) return true;
+  if (!transport::ReadSmtpSettings(settings).empty()) return true;
+  for (const auto& a : transport::ReadAccounts(settings))
+    if (!a.IsService()) return true;
+  return false;
+}
 
 namespace {
 

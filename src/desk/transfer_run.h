@@ -25,9 +25,14 @@
 
 namespace px {
 class MessageQueue;
+class Settings;
 }
 
 namespace px::desk {
+
+// A run has something to do: a service user, an outgoing server or an incoming account is set
+// up (someone who only uses their own accounts has no service user).
+bool HasMailSetUp(const Settings& settings);
 
 // What a run needs from the rest of the desk. Every function may be empty.
 struct TransferSetup {

@@ -117,12 +117,18 @@ std::string AttachmentSticker(std::string_view messageTitle, std::string_view me
 
 std::string RenameRefusal(const std::string& folder, std::string_view currentName,
                           std::string_view newTitle, std::string_view ext) {
-  std::string name = SafeFileName(newTitle);
+  std::string name = SafeFileName(TitleWithoutExtension(newTitle, ext));
   if (!ext.empty()) name += "." + std::string(ext);
   if (SameText(name, currentName)) return {};
   FolderNames names(folder);
   if (!names.Contains(name)) return {};
   return "Sorry, but you cannot rename this file to\r" + name;
+}
+
+std::string EditableTitle(const OpItem& it) { return NamingTitle(it.title, it.charset); }
+
+std::string EditedTitle(const OpItem& it, const std::string& utf8) {
+  return StoredTitle(utf8, it.title, it.charset);
 }
 
 // ---- DocOperations ----

@@ -101,8 +101,15 @@ std::string AttachmentSticker(std::string_view messageTitle, std::string_view me
 
 // Rename refusal of the desk: the text to show when the cleaned new name already exists as
 // another file or folder, "" when the rename may go ahead.
+// newTitle is the edited text (UTF-8).
 std::string RenameRefusal(const std::string& folder, std::string_view currentName,
                           std::string_view newTitle, std::string_view ext);
+
+// Titles are stored in the entry's charset and edited in UTF-8: the text a name dialog shows
+// for an item, and the edited text turned back into what opRename takes as newTitle (the
+// entry's own bytes when the text was left as it was).
+std::string EditableTitle(const OpItem& it);
+std::string EditedTitle(const OpItem& it, const std::string& utf8);
 
 class DocOperations {
 public:

@@ -138,4 +138,15 @@ std::string StripExtension(std::string_view fileName) {
   return std::string(fileName.substr(0, dot));
 }
 
+bool TitleEndsWithExtension(std::string_view title, std::string_view ext) {
+  if (ext.empty() || title.size() <= ext.size() + 1) return false;
+  const std::string_view tail = title.substr(title.size() - ext.size() - 1);
+  return tail[0] == '.' && SameText(tail.substr(1), ext);
+}
+
+std::string TitleWithoutExtension(std::string_view title, std::string_view ext) {
+  if (!TitleEndsWithExtension(title, ext)) return std::string(title);
+  return std::string(title.substr(0, title.size() - ext.size() - 1));
+}
+
 }  // namespace px::store

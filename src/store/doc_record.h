@@ -170,5 +170,10 @@ void ComputeShownAddress(DocRecord& rec, const AddressLookup& lookup);
 std::string ExtensionOf(std::string_view fileName);
 // The file name without its extension.
 std::string StripExtension(std::string_view fileName);
+// True when title ends in "." + ext (any case) with something before it: an attachment titled
+// "att67.xls" already carries the extension its file gets.
+bool TitleEndsWithExtension(std::string_view title, std::string_view ext);
+// The title without such a trailing "." + ext; other titles unchanged.
+std::string TitleWithoutExtension(std::string_view title, std::string_view ext);
 
 }  // namespace px::store

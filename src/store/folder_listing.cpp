@@ -135,6 +135,28 @@ std::pair<std::string_view, int> SeriesPartOf(std::string_view id) {
 
 }  // namespace
 
+int64_t CountUnreadEntries(const TPXCustomIni& index) {
+  struct Entry {
+    std::string base;
+    int part = 0;
+  };
+  std::vector<Entry> unread;
+  std::unordered_set<std::string> messages;  // bases whose part 1 has an entry
+  index.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
+    const std::string_view prefix = SplitTagPrefix(name).prefix;
+    if (SameText(prefix, kLinkPrefix) || SameText(prefix, kContactRefPrefix)) return;
+    const std::optional<std::string> id = FindKey(lines, "msgid");
+    const auto [base, part] = id ? SeriesPartOf(*id) : std::pair<std::string_view, int>{};
+    if (part == 1 && !base.empty()) messages.emplace(base);
+    const std::optional<std::string> flags = FindKey(lines, "flags");
+    if (flags && (ParseEntryFlags(*flags) & dfUnread)) unread.push_back({std::string(base), part});
+  });
+  int64_t count = 0;
+  for (const Entry& e : unread)
+    if (!(e.part >= 2 && messages.count(e.base))) ++count;  // counted with its message
+  return count;
+}
+
 int64_t CountUnread(const DocRows& rows, size_t first, size_t last) {
   last = std::min(last, rows.size());
   std::unordered_set<std::string_view> messages;  // bases whose part 1 is listed
@@ -570,6 +592,16 @@ ListingResult FetchContacts(const ListingContext& ctx, const std::string& folder
     }
     StringList further;
     DocRecord rec = BuildContactRecord(folder, split.prefix, split.rest, lines, now, &further);
+    if (SameText(split.prefix, kContactRefPrefix)) {
+      // A reference keeps its own colour, collapsed bundle and sticker; the rest is the contact's.
+      auto ownLines = Views(s.lines);
+      std::span<const std::string_view> own(ownLines);
+      int ownFlags = 0;
+      if (auto f = FindKey(own, "flags")) ownFlags = ParseEntryFlags(*f);
+      constexpr int kOwn = dfColourMask | dfCollapsed;
+      rec.flags = (rec.flags & ~kOwn) | (ownFlags & kOwn);
+      rec.sticker = FindKey(own, "sticker").value_or(std::string());
+    }
     if (!ctx.contactsTabShown || rec.ext == std::string(1, kGroupMarkerExt)) {
       rows.push_back(std::move(rec));
       continue;

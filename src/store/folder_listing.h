@@ -60,5 +60,8 @@ void SortAndFilterListing(const ListingContext& ctx, DocRows& rows, bool contact
 int64_t CountUnread(const DocRows& rows, size_t first = 0);
 // The same over rows[first..last).
 int64_t CountUnread(const DocRows& rows, size_t first, size_t last);
+// The same rule over a folder's index alone (without looking at its files): what operations
+// use to keep a folder's count in step with what its listing will find.
+int64_t CountUnreadEntries(const TPXCustomIni& index);
 
 }  // namespace px::store

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -40,12 +41,26 @@ std::string IndexPathOf(std::string_view folder) {
   std::string exact = dir + std::string(kIndexFileName);
   struct stat st;
   if (::stat(exact.c_str(), &st) == 0) return exact;
-  // Indexes copied from other systems may carry another letter case.
-  for (const char* variant : {"PLUMADEX.INI", "plumadex.ini", "Plumadex.INI", "PlumaDex.ini"}) {
-    std::string p = dir + variant;
-    if (::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return p;
+  // Indexes copied from other systems may carry any letter case: look at the folder itself,
+  // so that such a file is read and updated instead of getting a second index beside it.
+  // Several spellings in one folder: a regular file wins, then the first name in order. A
+  // spelling that is no regular file is still returned, so that opening it fails instead of
+  // writing a second index beside it.
+  std::string found;
+  bool foundRegular = false;
+  if (DIR* d = ::opendir(dir.empty() ? "." : dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      if (!IsIndexFileName(e->d_name)) continue;
+      const std::string p = dir + e->d_name;
+      const bool regular = ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+      if (found.empty() || (regular && !foundRegular) || (regular == foundRegular && p < found)) {
+        found = p;
+        foundRegular = regular;
+      }
+    }
+    ::closedir(d);
   }
-  return exact;
+  return found.empty() ? exact : found;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -132,7 +132,7 @@ bool RenameDoc(OpContext& cx, OpItem& it) {
     } else {
       cx.tx.Remember(it.folder, ns);
     }
-    if (u.title != (folder ? u.fileName : StripExtension(u.fileName)) || inContacts)
+    if (shownTitle != (folder ? u.fileName : StripExtension(u.fileName)) || inContacts)
       cx.tx.Write(it.folder, ns, "Title", shownTitle);
     else
       cx.tx.DeleteKey(it.folder, ns, "Title");
@@ -196,6 +196,26 @@ bool PutInOutbox(OpContext& cx, OpItem& it) {
   const std::string section = it.Section();
   StringList lines = cx.tx.Lines(it.folder, section);
   const int old = FlagsOf(lines, it.flags);
+  if (IsPendingFlags(old) && it.dropAddress.empty() && !it.reuseSection) {
+    // Already waiting to be sent: the pending entry itself takes the recipients given and keeps
+    // its MsgID; a second outgoing entry would send the document twice. (The compose window
+    // files a re-edited message anew and drops the old version itself: reuseSection.)
+    cx.tx.Remember(it.folder, section);
+    if (!it.address.empty()) {
+      auto put = [&](std::string_view key, const std::string& v) {
+        if (v.empty()) cx.tx.DeleteKey(it.folder, section, key);
+        else cx.tx.Write(it.folder, section, key, v);
+      };
+      put("Address", it.address);
+      put("Cc", it.cc);
+      put("Bcc", it.bcc);
+      put("ExcludeTo", it.excludeTo);
+    }
+    it.flags = old;
+    it.msgId = ValueOf(lines, "MsgID");
+    it.seriesId = it.msgId;
+    return true;
+  }
   if (IsPendingFlags(old) && !it.dropAddress.empty()) {
     // A pending message takes or loses a recipient.
     const std::string keys[] = {"Address", "Cc", "Bcc"};

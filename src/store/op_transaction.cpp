@@ -4,6 +4,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
+#include "store/folder_listing.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
@@ -19,6 +20,8 @@ struct OpTransaction::OpenIndex {
   bool byNameBuilt = false;
   // folded file name -> the sections that describe that file (any prefix)
   std::unordered_map<std::string, std::vector<std::string>> byName;
+  // Unread count of the index before this batch changed it (-1: unchanged so far).
+  int64_t unreadBefore = -1;
 
   void Build() {
     if (byNameBuilt) return;
@@ -109,9 +112,14 @@ FolderNames& OpTransaction::NamesOf(const std::string& folder) {
 
 void OpTransaction::ForgetNames(const std::string& folder) { names_.erase(folder); }
 
+void OpTransaction::Baseline(OpenIndex& ix) {
+  if (unread_ && ix.unreadBefore < 0) ix.unreadBefore = CountUnreadEntries(*ix.ini);
+}
+
 void OpTransaction::Remember(const std::string& folder, const std::string& section) {
   Undo u{Undo::Section, folder, section, {}, false, 0};
   OpenIndex& ix = Open(folder);
+  Baseline(ix);
   ix.ini->ReadSectionValues(section, u.lines);
   u.existed = !u.lines.empty() || [&] {
     // A section without lines (a contact reference): look it up among the known names.
@@ -132,6 +140,7 @@ void OpTransaction::Erase(const std::string& folder, const std::string& section)
 void OpTransaction::Write(const std::string& folder, const std::string& section,
                           std::string_view key, std::string_view value) {
   OpenIndex& ix = Open(folder);
+  Baseline(ix);
   ix.ini->WriteString(section, key, value);
   ix.NoteAdded(section);
 }
@@ -147,6 +156,7 @@ void OpTransaction::WriteLines(const std::string& folder, const std::string& sec
 
 void OpTransaction::WriteEmpty(const std::string& folder, const std::string& section) {
   OpenIndex& ix = Open(folder);
+  Baseline(ix);
   ix.ini->WriteString(section, "Flags", "0");
   ix.ini->DeleteKey(section, "Flags");
   ix.NoteAdded(section);
@@ -154,13 +164,26 @@ void OpTransaction::WriteEmpty(const std::string& folder, const std::string& sec
 
 void OpTransaction::DeleteKey(const std::string& folder, const std::string& section,
                               std::string_view key) {
-  Open(folder).ini->DeleteKey(section, key);
+  OpenIndex& ix = Open(folder);
+  Baseline(ix);
+  ix.ini->DeleteKey(section, key);
 }
 
 void OpTransaction::ChangeUnread(const std::string& folder, int64_t delta) {
   if (!unread_ || delta == 0) return;
-  unread_->ChangeUnreadCount(folder, delta, true);
-  undo_.push_back(Undo{Undo::Unread, folder, {}, {}, false, delta});
+  Baseline(Open(folder));
+}
+
+void OpTransaction::SettleUnread() {
+  if (!unread_) return;
+  for (auto& [folder, ix] : indexes_) {
+    if (ix->unreadBefore < 0) continue;
+    const int64_t delta = CountUnreadEntries(*ix->ini) - ix->unreadBefore;
+    ix->unreadBefore = -1;
+    if (delta == 0) continue;
+    unread_->ChangeUnreadCount(folder, delta, true);
+    undo_.push_back(Undo{Undo::Unread, folder, {}, {}, false, delta});
+  }
 }
 
 void OpTransaction::SentWrite(const std::string& section, std::string_view key,
@@ -247,7 +270,10 @@ void OpTransaction::Rollback() {
   undo_.clear();
   parked_.clear();
   names_.clear();
-  for (auto& [f, ix] : indexes_) ix->Forget();
+  for (auto& [f, ix] : indexes_) {
+    ix->Forget();
+    ix->unreadBefore = -1;
+  }
 }
 
 void OpTransaction::SyncChangedFolders() const {
@@ -279,6 +305,7 @@ void OpTransaction::SyncChangedFolders() const {
 }
 
 IniStatus OpTransaction::Commit() {
+  SettleUnread();
   SyncChangedFolders();
   IniStatus failed;
   // sent.ini first: the pending mail it points at must never be lost to an index saved alone.
@@ -306,6 +333,7 @@ IniStatus OpTransaction::Commit() {
 size_t OpTransaction::Changes() const { return undo_.size(); }
 
 IniStatus OpTransaction::Close() {
+  SettleUnread();
   IniStatus first;
   for (auto& [folder, ix] : indexes_) {
     IniStatus st = ix->ini->Release();

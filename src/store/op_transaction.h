@@ -53,6 +53,10 @@ public:
   // A section without keys (a contact reference).
   void WriteEmpty(const std::string& folder, const std::string& section);
   void DeleteKey(const std::string& folder, const std::string& section, std::string_view key);
+  // An unread entry of folder came or went. Counts are not stepped entry by entry: at the next
+  // commit the count of every folder whose index changed moves by what the index counts now
+  // against what it counted before the batch (a message and its unread parts count once, as
+  // the listing counts them).
   void ChangeUnread(const std::string& folder, int64_t delta);
   // sent.ini is saved with the indexes, so its changes are put back with theirs.
   void SentWrite(const std::string& section, std::string_view key, std::string_view value);
@@ -86,6 +90,10 @@ private:
   struct Undo;
   OpenIndex& Open(const std::string& folder);
   void SyncChangedFolders() const;
+  // Notes the folder's unread count before its index changes for the first time in a batch.
+  void Baseline(OpenIndex& ix);
+  // Moves the counts of the folders whose indexes changed (logged for undo).
+  void SettleUnread();
   void RestoreSection(TPXCustomIni& ini, const std::string& section, const StringList& lines,
                       bool existed);
 

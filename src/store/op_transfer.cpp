@@ -176,7 +176,8 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
   cx.tx.Remember(target, targetSection);
   cx.tx.WriteLines(target, targetSection, lines);
   const std::string shownTitle = StoredTitle(newTitle, it.title, it.charset);
-  if (NamingTitle(shownTitle, it.charset) != StripExtension(newName))
+  // Compared as stored: a title in another charset reads differently from the UTF-8 file name.
+  if (shownTitle != StripExtension(newName))
     cx.tx.Write(target, targetSection, "Title", shownTitle);
   else
     cx.tx.DeleteKey(target, targetSection, "Title");
@@ -376,7 +377,7 @@ bool StoreFile(OpContext& cx, OpItem& it, bool move) {
   }
   cx.tx.Remember(target, newName);
   const std::string shownTitle = StoredTitle(newTitle, title, it.charset);
-  if (newTitle != StripExtension(newName)) cx.tx.Write(target, newName, "Title", shownTitle);
+  if (shownTitle != StripExtension(newName)) cx.tx.Write(target, newName, "Title", shownTitle);
   if (!it.charset.empty()) cx.tx.Write(target, newName, "Charset", it.charset);
   it.folder = target;
   it.name = newName;

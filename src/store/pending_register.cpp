@@ -49,4 +49,18 @@ IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending) 
   return erased ? sentIni.UpdateFile() : IniStatus::Ok();
 }
 
+PendingRegisterRefresh::PendingRegisterRefresh(std::function<TPXCustomIni*()> sentIni,
+                                               std::vector<std::string>& folders,
+                                               std::function<void()> changed)
+    : sentIni_(std::move(sentIni)), folders_(folders), changed_(std::move(changed)) {}
+
+void PendingRegisterRefresh::RefreshPending() {
+  TPXCustomIni* sent = sentIni_ ? sentIni_() : nullptr;
+  if (!sent) return;
+  PendingFolders pending;
+  status_ = RefreshPendingFolders(*sent, pending);
+  folders_.assign(pending.Folders().begin(), pending.Folders().end());
+  if (changed_) changed_();
+}
+
 }  // namespace px::store

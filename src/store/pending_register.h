@@ -1,6 +1,10 @@
 #pragma once
 // The outgoing register (`sent.ini`) as the desk reads it: which folders hold pending mail.
 #include "store/index_file.h"
+#include "store/op_services.h"
+
+#include <functional>
+#include <vector>
 
 #include <set>
 #include <string>
@@ -25,5 +29,23 @@ private:
 // entry whose file is still there marks its folder; an entry whose file is gone from a folder
 // that exists is erased (and the register saved). Entries that cannot be checked are kept.
 IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending);
+
+// Keeps a program's pending-folder list current after document operations: the list is
+// rebuilt from the register, then `changed` runs (the desk repaints its pending marks).
+// `sentIni` is asked each time, since the register is opened after the operations are made.
+class PendingRegisterRefresh final : public PendingRefresh {
+public:
+  PendingRegisterRefresh(std::function<TPXCustomIni*()> sentIni, std::vector<std::string>& folders,
+                         std::function<void()> changed = {});
+  void RefreshPending() override;
+  // The failure of the last rebuild's save, if any.
+  const IniStatus& LastStatus() const { return status_; }
+
+private:
+  std::function<TPXCustomIni*()> sentIni_;
+  std::vector<std::string>& folders_;
+  std::function<void()> changed_;
+  IniStatus status_;
+};
 
 }  // namespace px::store

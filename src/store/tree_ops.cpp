@@ -201,8 +201,9 @@ int renameNoReplaceAt(int fromDir, const std::string& from, int toDir, const std
   return 0;
 }
 
-// Copies one regular file between open folders: a hidden temporary beside the target, flushed,
-// then put in place without replacing.
+// Copies one regular file between open folders: a hidden temporary beside the target, put in
+// place without replacing. The tree copy flushes the whole file system once at its end, which
+// costs far less than flushing every file.
 FileFailure copyFileAt(int srcDir, const std::string& name, int dstDir, const std::string& shownSrc,
                        const std::string& shownDst) {
   UniqueFd in(::openat(srcDir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
@@ -237,7 +238,6 @@ FileFailure copyFileAt(int srcDir, const std::string& name, int dstDir, const st
   if (::fchmod(out.get(), st.st_mode & 07777) != 0) return failAndClean(errno);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (::futimens(out.get(), times) != 0) return failAndClean(errno);
-  if (::fsync(out.get()) != 0) return failAndClean(errno);
   if (int err = out.Close()) return failAndClean(err);
   if (int err = renameNoReplaceAt(dstDir, tmp, dstDir, name)) return failAndClean(err);
   return {};
@@ -538,7 +538,13 @@ FileFailure CopyTree(const std::string& source, const std::string& target, bool 
   ::fchmod(dstFd.get(), st.st_mode & 07777);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   ::futimens(dstFd.get(), times);
-  ::fsync(dstParentFd.get());
+  // Everything copied is on the disk before the copy counts (and before a moved source goes).
+  if (::syncfs(dstFd.get()) != 0) {
+    const int err = errno;
+    dstFd.reset();
+    deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
+    return fail(err, "copy", withSlash(src), withSlash(dst));
+  }
   if (placed) *placed = withSlash(dst);
   if (move) {
     srcFd.reset();

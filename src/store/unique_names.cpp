@@ -82,6 +82,9 @@ std::string trimRightBlanks(std::string s) {
 UniqueName UniqueFileName(FolderNames& names, std::string_view title, std::string_view ext,
                           std::string_view self) {
   UniqueName out;
+  // "att67.xls" names the file "att67.xls", never "att67.xls.xls".
+  const std::string plain = TitleWithoutExtension(title, ext);
+  title = plain;
   std::string base(title);
   uint64_t n = 1;
   bool numbered = splitNumberSuffix(title, base, n);

@@ -365,5 +365,81 @@ TEST(GridDrawing, DateTextAndMessageIcons) {
   }
 }
 
+TEST(GridDrawing, UnknownTypesShowTheirExtensionOnce) {
+  struct Case { std::string title, ext; int flags; bool unknown, shows; } cases[] = {
+      {"clock", "bmp,69c", 0, true, true},
+      {"clock.bmp,69c", "bmp,69c", 0x1001, true, false},
+      {"clock.BMP,69C", "bmp,69c", 0, true, false},
+      {"report", "doc", 0, false, false},          // a known type shows its icon instead
+      {"Hello", "txt", 0x1201, true, false},       // messages show their state icon
+      {".xyz", "xyz", 0, true, true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ShowsTypeExtension(Rec(c.title, c.ext, 1, c.flags), c.unknown), c.shows) << c.title;
+}
+
+TEST(GridWheel, OneRowPerNotchUpTowardsTheStartWithinTheRange) {
+  struct Case { int top, delta, maxTop, want; } cases[] = {
+      {10, -120, 50, 11}, {10, 120, 50, 9}, {10, -360, 50, 13}, {0, 240, 50, 0},
+      {49, -480, 50, 50}, {10, -120, 0, 0}, {10, 120, 5, 5},
+  };
+  for (const auto& c : cases) {
+    WheelRows w;
+    EXPECT_EQ(w.Scroll(c.top, c.delta, c.maxTop), c.want) << c.top << " " << c.delta;
+  }
+  // A fine wheel moves once its steps make a whole notch.
+  WheelRows fine;
+  EXPECT_EQ(fine.Scroll(10, -60, 50), 10);
+  EXPECT_EQ(fine.Scroll(10, -60, 50), 11);
+  EXPECT_EQ(fine.Scroll(11, 40, 50), 11);
+}
+
+TEST(GridDrawing, AwaitingConfirmationLooksAtEveryRecipientAfterGroups) {
+  auto members = [](std::string_view group) {
+    if (group == "Team") return StringList{"\"Ann\" <ann>", "bob@example.org"};
+    return StringList{};
+  };
+  struct Case { std::string address, cc, bcc, excludeTo; bool awaits; } cases[] = {
+      {"bob@example.org", "", "", "", false},
+      {"ann", "", "", "", true},                          // a service user
+      {"bob@example.org", "\"Carl\" <carl>", "", "", true},
+      {"bob@example.org", "", "dan", "", true},
+      {"Team (GROUP)", "", "", "", true},                 // a member is a service user
+      {"Team (GROUP)", "", "", "ann", false},             // ... left out of this message
+      {"Nobody (GROUP)", "", "", "", false},
+  };
+  for (const auto& c : cases) {
+    DocRecord r = Rec("m", "txt", 1, 0x2000, "B:001/001");
+    r.address = c.address;
+    r.Set(store::DocKey::Cc, c.cc);
+    r.Set(store::DocKey::Bcc, c.bcc);
+    r.Set(store::DocKey::ExcludeTo, c.excludeTo);
+    EXPECT_EQ(AwaitsConfirmation(r, members), c.awaits) << c.address << " " << c.cc << " " << c.bcc;
+    EXPECT_EQ(MessageIconOf(r, [&](const DocRecord& d) { return AwaitsConfirmation(d, members); }),
+              c.awaits ? MessageIcon::AwaitingConfirmation : MessageIcon::Delivered);
+  }
+}
+
+TEST(GridDrawing, OverlaysForAnsweredForwardedAndEncrypted) {
+  DocRecord m = Rec("m", "txt", 1, 0x1001 | store::dfEncrypted, "B:001/001");
+  m.Set(store::DocKey::Replied, "01/02/03 10:00:00 bob@x");
+  TypeIconOverlays o = OverlaysOf(m, true);
+  EXPECT_TRUE(o.replied);
+  EXPECT_FALSE(o.forwarded);
+  EXPECT_TRUE(o.encrypted);
+  EXPECT_FALSE(OverlaysOf(m, false).encrypted);  // no encryption software: no mark
+  m.Set(store::DocKey::Forwarded, "01/02/03 10:00:00 carl@x");
+  EXPECT_TRUE(OverlaysOf(m, false).forwarded);
+  // A document that is not a message carries no answer marks.
+  DocRecord d = Rec("d", "doc", 1, 0);
+  d.Set(store::DocKey::Replied, "x");
+  EXPECT_FALSE(OverlaysOf(d, true).replied);
+  EXPECT_FALSE(OverlaysOf(d, true).encrypted);
+  // A contact with a key shows the encryption mark.
+  DocRecord c = Rec("Ann", "vcf", 1, store::dfEncrypted);
+  ASSERT_TRUE(c.IsContact());
+  EXPECT_TRUE(OverlaysOf(c, true).encrypted);
+}
+
 }  // namespace
 }  // namespace px::desk

@@ -3,6 +3,8 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -280,6 +282,29 @@ TEST(IniFileIo, IndexFileNameInAnyCase) {
   EXPECT_EQ(IndexPathOf(home.root()), home.path("PLUMADEX.INI"));
   EXPECT_TRUE(IsIndexFileName("plumadex.INI"));
   EXPECT_FALSE(IsIndexFileName("Plumadex.ini.bak"));
+}
+
+TEST(IniFileIo, IndexInAnySpellingIsReadAndUpdatedNeverDoubled) {
+  for (const char* spelling : {"plumadex.INI", "PlumaDEX.Ini", "pLUMADEX.iNI", "PLUMADEX.INI"}) {
+    SCOPED_TRACE(spelling);
+    TempHome home;
+    const std::string dir = home.path("f/");
+    px::test::makeDirs(dir);
+    writeFile(dir + spelling, "[a.txt]\r\nTitle=A\r\n");
+    EXPECT_EQ(IndexPathOf(dir), dir + spelling);
+    IniRegistry registry;
+    {
+      TPXIniFile ini(registry, IndexPathOf(dir));
+      EXPECT_EQ(ini.ReadString("a.txt", "Title", "-"), "A");
+      ini.WriteString("a.txt", "Flags", "512");
+      ASSERT_TRUE(ini.Release().ok());
+    }
+    EXPECT_EQ(readFile(dir + spelling), "[a.txt]\r\nTitle=A\r\nFlags=512\r\n\r\n");
+    int indexes = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+      if (IsIndexFileName(e.path().filename().string())) ++indexes;
+    EXPECT_EQ(indexes, 1);
+  }
 }
 
 }  // namespace

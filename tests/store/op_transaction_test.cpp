@@ -51,6 +51,8 @@ TEST_F(TransactionTest, CommitKeepsChangesAndRemovesParkedFiles) {
   {
     OpTransaction tx(registry, &unread, &newMail, sent.get());
     tx.Write(a, "doc.txt", "Title", "Doc");
+    tx.Write(a, "doc.txt", "Flags", "512");
+    tx.Write(a, "two.txt", "Flags", "512");
     tx.Parked(a + "gone.txt", a + ".px-deleted-1");
     tx.ChangeUnread(a, 2);
     tx.SentWrite("$$$LNK.x", "Path", a);

@@ -63,6 +63,14 @@ TEST(OpsCli, ExitStatusFollowsTheOperation) {
   EXPECT_NE(refused.err.find("Sorry, but you cannot rename this file to\nbeta.txt"), std::string::npos)
       << refused.err;
 
+  // The new title is given in UTF-8 and stored in the document's charset.
+  writeFile(docs + "B/cv.txt", "c");
+  writeFile(docs + "B/Plumadex.ini", "[cv.txt]\r\nTitle=cv\r\nCharset=ISO-8859-1\r\n");
+  CliResult renamed = runCli({"rename", q(docs + "B/cv.txt"), QString::fromUtf8("r\xc3\xa9sum\xc3\xa9")});
+  EXPECT_EQ(renamed.status, 0) << renamed.err;
+  EXPECT_EQ(renamed.out, docs + "B/r\xc3\xa9sum\xc3\xa9.txt\n");
+  EXPECT_NE(readFile(docs + "B/Plumadex.ini").find("Title=r\xe9sum\xe9\r\n"), std::string::npos);
+
   CliResult trashed = runCli({"trash", q(docs + "B/Alpha.txt")});
   EXPECT_EQ(trashed.status, 0) << trashed.err;
   EXPECT_EQ(readFile(docs + "TRASH/Alpha.txt"), "a");

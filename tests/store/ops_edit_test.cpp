@@ -1,6 +1,7 @@
 #include "ops_fixture.h"
 
 #include "store/desk_actions.h"
+#include "store/pending_register.h"
 #include "store/tree_ops.h"
 
 #include <unistd.h>
@@ -76,6 +77,33 @@ TEST_F(OpsFixture, RenameRenamesFileAndEverySectionOfIt) {
   EXPECT_TRUE(exists(a + "NEW_ NAME_.txt"));
   EXPECT_FALSE(exists(a + "New_ name_.txt"));
   EXPECT_EQ(value(a, "NEW_ NAME_.txt", "Title"), "<none>");
+}
+
+TEST_F(OpsFixture, RenameEditsTheTitleInTheItemsCharset) {
+  const std::string a = dir("A");
+  const std::string latin = "r\xe9sum\xe9";  // "résumé" in ISO-8859-1
+  doc(a, "cv.txt", "c", {"Title=" + latin, "Charset=ISO-8859-1"});
+  OpItem it = item(a, "cv.txt", latin);
+  it.charset = "ISO-8859-1";
+  EXPECT_EQ(EditableTitle(it), "r\xc3\xa9sum\xc3\xa9");
+  EXPECT_EQ(EditedTitle(it, "r\xc3\xa9sum\xc3\xa9"), latin);  // left as it was: the same bytes
+  it.newTitle = EditedTitle(it, "R\xc3\xa9sum\xc3\xa9 final");
+  EXPECT_EQ(it.newTitle, "R\xe9sum\xe9 final");
+  ASSERT_TRUE(ops->RunDocOperation(opRename, it));
+  EXPECT_EQ(it.name, "R\xc3\xa9sum\xc3\xa9 final.txt");
+  EXPECT_TRUE(exists(a + "R\xc3\xa9sum\xc3\xa9 final.txt"));
+  // The file name is UTF-8, the title stays in the entry's charset: it must be kept.
+  EXPECT_EQ(value(a, it.name, "Title"), "R\xe9sum\xe9 final");
+
+  // A copy elsewhere keeps the title in its charset as well.
+  const std::string b = dir("B");
+  OpItem c = item(a, it.name, it.newTitle, b);
+  c.charset = "ISO-8859-1";
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, c));
+  EXPECT_EQ(value(b, "R\xc3\xa9sum\xc3\xa9 final.txt", "Title"), "R\xe9sum\xe9 final");
+  // The refusal looks at the name the edited text makes.
+  EXPECT_EQ(RenameRefusal(b, "x.txt", "R\xc3\xa9sum\xc3\xa9 final.txt", "txt"),
+            "Sorry, but you cannot rename this file to\rR\xc3\xa9sum\xc3\xa9 final.txt");
 }
 
 TEST_F(OpsFixture, RenameRefusalNamesTheExistingFile) {
@@ -286,6 +314,73 @@ TEST(OpsDeskActions, DeletePlans) {
   EXPECT_EQ(TrashImagesFor(true).toolbarImage, 5);
   EXPECT_EQ(TrashImagesFor(false).treeImage, 5);
   EXPECT_FALSE(TrashImagesFor(false).expandButton);
+}
+
+TEST_F(OpsFixture, OutboxOnAPendingDocumentActsOnItsEntry) {
+  const std::string a = dir("A");
+  doc(a, "d.txt", "d", {"Title=D"});
+  OpItem it = item(a, "d.txt", "D");
+  it.address = "bob@x";
+  std::vector<OpItem> one{it};
+  ASSERT_EQ(ops->RunOnSelection(opOutbox, one), 1u);
+  const std::string section = one[0].Section();
+  const std::string msgId = one[0].msgId;
+  ASSERT_FALSE(msgId.empty());
+  const size_t entries = sections(a).size();
+
+  // Put into the outbox again, as it is and with other recipients: still one outgoing entry
+  // under the same MsgID, one link in sent.ini.
+  for (const char* address : {"", "ann@x, carl@x"}) {
+    SCOPED_TRACE(address);
+    OpItem again = item(a, one[0].name, "D");
+    again.prefix = one[0].prefix;
+    again.flags = one[0].flags;
+    again.address = address;
+    std::vector<OpItem> sel{again};
+    ASSERT_EQ(ops->RunOnSelection(opOutbox, sel), 1u);
+    EXPECT_EQ(sel[0].msgId, msgId);
+    EXPECT_EQ(sel[0].Section(), section);
+    EXPECT_EQ(sections(a).size(), entries);
+    EXPECT_EQ(value(a, section, "MsgID"), msgId);
+    px::StringList links;
+    sent->ReadSections(links);
+    EXPECT_EQ(links.size(), 1u);
+  }
+  EXPECT_EQ(value(a, section, "Address"), "ann@x, carl@x");
+}
+
+TEST_F(OpsFixture, PendingFoldersFollowTheOperations) {
+  std::vector<std::string> pending;
+  int repaints = 0;
+  PendingRegisterRefresh refresh([this]() -> px::TPXCustomIni* { return sent.get(); }, pending,
+                                 [&repaints] { ++repaints; });
+  OpServices s;
+  s.registry = &registry;
+  s.random = &random;
+  s.messages = &messages;
+  s.unread = &unread;
+  s.sent = sent.get();
+  s.documentsFolder = docs;
+  s.trashFolder = trash;
+  s.contactsFolder = contacts;
+  DocOperations withRefresh(std::move(s), {resolver, noOpenDocs, noQuickboard, noRules, refresh});
+  const std::string a = dir("A");
+  doc(a, "d.txt", "d");
+  OpItem it = item(a, "d.txt", "D");
+  it.address = "bob@x";
+  std::vector<OpItem> sel{it};
+  ASSERT_EQ(withRefresh.RunOnSelection(opOutbox, sel), 1u);
+  EXPECT_EQ(pending, std::vector<std::string>{a});
+  EXPECT_EQ(repaints, 1);
+  // Moved on: the mark follows it.
+  const std::string b = dir("B");
+  sel[0].targetFolder = b;
+  ASSERT_EQ(withRefresh.RunOnSelection(opMove, sel), 1u);
+  EXPECT_EQ(pending, std::vector<std::string>{b});
+  // Deleted: no pending mail is left.
+  ASSERT_EQ(withRefresh.RunOnSelection(opDelete, sel), 1u);
+  EXPECT_TRUE(pending.empty());
+  EXPECT_EQ(repaints, 3);
 }
 
 TEST_F(OpsFixture, OutboxFlagsAndRecipientsOfAPendingMessage) {

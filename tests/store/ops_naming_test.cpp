@@ -51,6 +51,13 @@ TEST(OpsNaming, UniqueFileNameNumbersCollisionsWithoutRegardToCase) {
       {"Plumadex", "ini", "Plumadex (2).ini", "Plumadex (2)"},
       {"plumadex", "INI", "plumadex (2).INI", "plumadex (2)"},
       {"$$", "Plumadex", "$$ (2).Plumadex", "$$ (2)"},
+      // A title that already ends in its extension does not get it twice.
+      {"att67.xls", "xls", "att67.xls", "att67"},
+      {"CLOCK.BMP,69C", "bmp,69c", "CLOCK.bmp,69c", "CLOCK"},
+      {"Report.DOC", "doc", "Report (3).doc", "Report (3)"},
+      {"Plan (4).txt", "txt", "Plan (5).txt", "Plan (5)"},
+      {".xls", "xls", "_xls.xls", ".xls"},   // nothing before the extension: the title stays
+      {"notes.txt", "doc", "notes.txt.doc", "notes.txt"},
   };
   for (const auto& c : cases) {
     UniqueName u = UniqueFileName(f, c.title, c.ext);

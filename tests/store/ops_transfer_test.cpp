@@ -41,6 +41,42 @@ TEST_F(OpsFixture, MoveTakesFileAndEntryAndUnreadCountAndNamesItAfterItsTitle) {
   EXPECT_TRUE(messages.Pending().empty());
 }
 
+TEST_F(OpsFixture, UnreadCountsFollowMessagesNotPartsAsTheListingCounts) {
+  const std::string a = dir("A"), b = dir("B"), c = dir("C");
+  // An unread message with two unread attachments counts once; a loose unread document once.
+  doc(a, "Hello.txt", "m", {"Flags=4609", "Address=bob@x", "MsgID=B1:001/003"});
+  doc(a, "a.pdf", "p", {"Flags=4609", "Address=bob@x", "MsgID=B1:002/003"});
+  doc(a, "b.jpg", "j", {"Flags=4609", "Address=bob@x", "MsgID=B1:003/003"});
+  doc(a, "loose.doc", "d", {"Flags=512"});
+  unread.ChangeUnreadCount(a, 2, false);  // as the listing found it
+  std::vector<OpItem> message{item(a, "Hello.txt", "Hello", b), item(a, "a.pdf", "a", b),
+                              item(a, "b.jpg", "b", b)};
+  for (auto& it : message) it.flags = 4609;
+  ASSERT_EQ(ops->RunOnSelection(opMove, message), 3u);
+  EXPECT_EQ(unread.GetUnreadCount(a).own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 1);
+
+  // An attachment taken away from its message counts on its own where it goes; the message
+  // still counts once.
+  OpItem att = item(b, "a.pdf", "a", c);
+  att.flags = 4609;
+  ASSERT_TRUE(ops->RunDocOperation(opCopy, att));
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 1);
+  EXPECT_EQ(unread.GetUnreadCount(c).own, 1);
+
+  // Its parts count with the message, so marking the message read leaves nothing counted.
+  OpItem read = item(b, "Hello.txt", "Hello");
+  read.flags = 4609 & ~0x0200;
+  ASSERT_TRUE(ops->RunDocOperation(opWriteFlags, read));
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 0);
+
+  // Without their message the unread parts count one by one.
+  OpItem gone = item(b, "Hello.txt", "Hello");
+  gone.flags = read.flags;
+  ASSERT_TRUE(ops->RunDocOperation(opDelete, gone));
+  EXPECT_EQ(unread.GetUnreadCount(b).own, 2);
+}
+
 TEST_F(OpsFixture, CopyKeepsTimeRaisesUnreadAndAPendingCopyIsNotPending) {
   const std::string a = dir("A"), b = dir("B");
   doc(a, "Out.txt", "text", {"Flags=9344", "Address=x@y", "MsgID=s:001/001"});  // 0x2480

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -344,6 +346,68 @@ TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
   browser->CheckTrash();
   ASSERT_EQ(trash->children.size(), 2u);
   EXPECT_EQ(trash->children[1]->caption, "Older");
+}
+
+TEST_F(BrowserTest, CollapsingAContactsBundleIsKeptInItsFlags) {
+  const std::string contacts = state.locations.contacts;
+  test::writeFile(contacts + "ann.vcf",
+                  "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Example;Ann\r\nFN:Ann Example\r\n"
+                  "EMAIL;INTERNET:ann@example.org\r\nEMAIL;INTERNET:ann@work.example\r\n"
+                  "EMAIL;INTERNET:ann@home.example\r\nEND:VCARD\r\n");
+  {
+    store::IniRegistry reg;
+    store::TPXIniFile ini(reg, store::IndexPathOf(contacts));
+    ini.WriteString("ann.vcf", "Title", "Ann Example");
+    ini.WriteString("ann.vcf", "Address", "ann@example.org");
+    ini.WriteString("ann.vcf", "Addresses", "ann@work.example, ann@home.example");
+  }
+  host.resize(900, 500);
+  gridHost->resize(700, 400);
+  browser->grid()->resize(700, 400);
+  host.show();
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
+  browser->ShowNode(browser->root(1));
+  QApplication::processEvents();
+  auto& model = browser->grid()->model();
+  ASSERT_EQ(model.visibleCount(), 3u);
+  const int h = browser->grid()->grid()->rowHeight();
+  QTest::mouseClick(browser->grid()->grid()->viewport(), Qt::LeftButton, {}, QPoint(32, h / 2));
+  EXPECT_EQ(model.visibleCount(), 1u);
+  {
+    store::IniRegistry reg;
+    store::TPXIniFile ini(reg, store::IndexPathOf(contacts));
+    EXPECT_TRUE(std::stoi(ini.ReadString("ann.vcf", "Flags", "0")) & store::dfCollapsed);
+  }
+  // Listed again, the bundle stays collapsed.
+  browser->ShowNode(browser->root(1));
+  EXPECT_EQ(browser->grid()->model().visibleCount(), 1u);
+}
+
+TEST_F(BrowserTest, WheelOverTheTreesAndTheGridMovesTheGrid) {
+  for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
+  host.resize(900, 500);
+  gridHost->resize(700, 400);
+  browser->grid()->resize(700, 400);
+  host.show();
+  QApplication::processEvents();
+  browser->ShowNode(Work());
+  QApplication::processEvents();
+  TheGrid* g = browser->grid()->grid();
+  ASSERT_GT(g->verticalScrollBar()->maximum(), 3);
+  auto wheel = [](QWidget* w, int delta) {
+    QWheelEvent e(QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &e);
+  };
+  ASSERT_EQ(g->topRow(), 0);
+  wheel(g->viewport(), -120);
+  EXPECT_EQ(g->topRow(), 1);
+  wheel(browser->tree(0)->viewport(), -240);
+  EXPECT_EQ(g->topRow(), 3);
+  wheel(g->verticalScrollBar(), 120);
+  EXPECT_EQ(g->topRow(), 2);
+  wheel(browser->tree(1)->viewport(), 1200);
+  EXPECT_EQ(g->topRow(), 0);
 }
 
 TEST_F(BrowserTest, ColourLabelIsWrittenToTheIndex) {

@@ -333,15 +333,25 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
 
   // Type icon.
   if (!(tab == GridTab::Contacts && child)) {
-    const MessageIcon mi = MessageIconOf(r, nullptr);
+    const MessageIcon mi = MessageIconOf(r, [this](const DocRecord& d) { return panel_.AwaitsConfirmationOf(d); });
     QPixmap icon = panel_.icons() ? panel_.icons()->Icon(TypeIconKey(r, mi)) : QPixmap();
     const QRect ir = rectOf(zone(gzTypeIcon));
+    const QRect iconRect(ir.left() + (ir.width() - 16) / 2, ir.top() + (ir.height() - 16) / 2, 16, 16);
     if (!icon.isNull()) {
-      p.drawPixmap(ir.left() + (ir.width() - 16) / 2, ir.top() + (ir.height() - 16) / 2, icon);
+      p.drawPixmap(iconRect.topLeft(), icon);
     } else {
       p.setPen(pal.color(QPalette::Mid));
       p.drawRect(ir.adjusted(4, 3, -4, -3));
     }
+    // Overlays: answered and forwarded at the lower left and right, encrypted at the top right.
+    const TypeIconOverlays ov = OverlaysOf(r, panel_.encryptionPresent && panel_.encryptionPresent());
+    auto overlay = [&](const char* name, QPoint at) {
+      const QPixmap mark = panel_.icons() ? panel_.icons()->Icon(IconWorker::NameKey(name)) : QPixmap();
+      if (!mark.isNull()) p.drawPixmap(QRect(at, QSize(9, 9)), mark);
+    };
+    if (ov.replied) overlay("mail-reply-sender", iconRect.bottomLeft() + QPoint(-2, -7));
+    if (ov.forwarded) overlay("mail-forward", iconRect.bottomRight() + QPoint(-6, -7));
+    if (ov.encrypted) overlay("changes-prevent", iconRect.topRight() + QPoint(-6, -2));
   }
   // Expander or pending mark.
   const QRect ex = rectOf(zone(gzExpander));
@@ -389,8 +399,7 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
   else
     title = Shown(r, r.title);
   if (r.flags & store::dfDraft) title.prepend(QStringLiteral("DRAFT: "));
-  if (MessageIconOf(r, nullptr) == MessageIcon::None && !r.IsContact() && !r.ext.empty() &&
-      !(r.ext.size() == 1 && static_cast<unsigned char>(r.ext[0]) < 0x20) && panel_.UnknownFileType(r.ext))
+  if (!r.ext.empty() && ShowsTypeExtension(r, panel_.UnknownFileType(r.ext)))
     title += QLatin1Char('.') + Shown(r, r.ext);
   if (child && tab == GridTab::Contacts) title.clear();
   if (tab == GridTab::Contacts && r.IsContact() && !(r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) &&
@@ -685,7 +694,17 @@ void GridPanel::TakeModel(GridModel&& model) {
   emit statusTextChanged(QString::fromStdString(StatusText()));
 }
 
+bool GridPanel::AwaitsConfirmationOf(const DocRecord& r) const {
+  const QString key = Q(r.folder + '\n' + r.prefix + r.name);
+  auto it = awaiting_.constFind(key);
+  if (it != awaiting_.constEnd()) return *it;
+  const bool awaits = AwaitsConfirmation(r, groupMembers);
+  awaiting_.insert(key, awaits);
+  return awaits;
+}
+
 void GridPanel::SetRows(store::DocRows rows) {
+  awaiting_.clear();
   model_.SetRows(std::move(rows), currentOptions());
   grid_->setHotRow(-1);
   grid_->updateRange();
@@ -773,7 +792,7 @@ void GridPanel::ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods)
         if (auto flags = model_.ToggleCollapse(record)) {
           grid_->updateRange();
           grid_->viewport()->update();
-          if (tab_ == GridTab::Files) emit collapseToggled(rec, *flags);
+          emit collapseToggled(rec, *flags);
         }
       } else if (r.IsContact()) {
         emit composeTo(rec);

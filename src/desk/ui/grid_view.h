@@ -151,6 +151,12 @@ public:
   void TypeAheadKey(const QString& text);
 
   std::function<bool()> handHoldsSnapshotOrSticker;
+  // Members of an address group (the awaiting-confirmation check expands groups), and whether
+  // encryption software is present (the encryption mark).
+  std::function<StringList(std::string_view group)> groupMembers;
+  std::function<bool()> encryptionPresent;
+  // The recipient check of a row, asked once per row and listing.
+  bool AwaitsConfirmationOf(const store::DocRecord& r) const;
 
 signals:
   void openRecord(int record);
@@ -195,6 +201,7 @@ private:
   QString emptyText_;
   TypeAhead typeAhead_;
   mutable QHash<QString, bool> unknownTypes_;  // lower-case extension -> no registered type
+  mutable QHash<QString, bool> awaiting_;      // folder, prefix and name -> recipient check
   QTimer tmrTypeAddr_;
   GridTab tab_ = GridTab::Files;
 };

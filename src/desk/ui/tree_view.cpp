@@ -4,6 +4,7 @@
 
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
+#include "contacts/groups.h"
 #include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
@@ -21,6 +22,7 @@
 #include "store/unread_list.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -33,11 +35,13 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <QLoggingCategory>
 
@@ -309,9 +313,35 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
   connect(grid_, &GridPanel::collapseToggled, this, [this](int r, int flags) { writeCollapse(r, flags); });
   connect(grid_, &GridPanel::contextMenuRequested, this, [this](int r, const QPoint& p) { onContextMenu(r, p); });
   connect(grid_, &GridPanel::deleteRequested, this, [this] { DeleteAction(); });
+  grid_->groupMembers = [this](std::string_view group) {
+    return contacts::GroupMembers(state_.locations.contacts, state_.indexRegistry, std::string(group),
+                                  state_.settings.FirstNameFirst());
+  };
+  // The wheel over the grid, its scroll bar or a tree moves the grid.
+  grid_->grid()->viewport()->installEventFilter(this);
+  grid_->grid()->verticalScrollBar()->installEventFilter(this);
+  for (auto* tree : trees_)
+    if (tree) tree->viewport()->installEventFilter(this);
 
 }
 
+
+bool DeskBrowser::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::Wheel && WheelGrid(static_cast<QWheelEvent*>(e)->angleDelta().y())) return true;
+  return QObject::eventFilter(watched, e);
+}
+
+bool DeskBrowser::WheelGrid(int angleDelta) {
+  TheGrid* g = grid_->grid();
+  QScrollBar* bar = g->verticalScrollBar();
+  // With every row in view the grid has nothing to move; a tree then scrolls itself.
+  if (bar->maximum() <= bar->minimum() || !bar->isVisibleTo(g)) return false;
+  g->setTopRow(wheel_.Scroll(g->topRow(), angleDelta, bar->maximum()));
+  // The row under the pointer changed with the rows.
+  const QPoint at = g->viewport()->mapFromGlobal(QCursor::pos());
+  if (g->viewport()->rect().contains(at)) g->setHotRow(g->topRow() + at.y() / std::max(1, g->rowHeight()));
+  return true;
+}
 
 DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
@@ -361,13 +391,18 @@ void DeskBrowser::initServices() {
   watch_.SetRelist([this](const std::string& folder) {
     if (folder == shownFolder_) Relist();
   });
+  pendingRefresh_ = std::make_unique<store::PendingRegisterRefresh>(
+      [this]() -> TPXCustomIni* { return state_.sentIni.get(); }, state_.pendingFolders, [this] {
+        for (auto* tree : trees_)
+          if (tree) tree->viewport()->update();
+      });
   ops_ = std::make_unique<store::DocOperations>(std::move(svc), collaborators());
 }
 
 store::OpCollaborators DeskBrowser::collaborators() {
   store::OpCollaborators none = absent_.Get();
-  if (!openDocs_) return none;
-  return {none.resolver, *openDocs_, none.quickboard, none.rules, none.pending};
+  return {none.resolver, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
+          pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
 }
 
 void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
@@ -810,16 +845,17 @@ void DeskBrowser::RenameAction() {
   }
   store::OpItem& item = items.front();
   bool ok = false;
+  const std::string shown = store::EditableTitle(item);
   const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
-                                              QLineEdit::Normal, Q(item.title), &ok);
-  if (!ok || title.trimmed().isEmpty() || title.toStdString() == item.title) return;
+                                              QLineEdit::Normal, Q(shown), &ok);
+  if (!ok || title.trimmed().isEmpty() || title.toStdString() == shown) return;
   const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
   if (!refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  item.newTitle = title.toStdString();
+  item.newTitle = store::EditedTitle(item, title.toStdString());
   ops().RunDocOperation(store::opRename, item);
   // A group row renames its folder: the tree shows the new name.
   afterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);

@@ -3,11 +3,13 @@
 // the listing worker and the document operations together inside the desk window.
 #include "desk/folder_pos.h"
 #include "desk/grid_layout.h"
+#include "desk/grid_model.h"
 #include "desk/grid_listing.h"
 #include "desk/tree_model.h"
 #include "foundation/random.h"
 #include "store/op_services.h"
 #include "store/folder_watch.h"
+#include "store/pending_register.h"
 
 #include <QElapsedTimer>
 #include <QColor>
@@ -127,6 +129,10 @@ public:
   QPushButton* optionsButton() const { return btnOptions_; }
   void ToggleOptions();
 
+  // The mouse wheel over the grid, its scroll bar or a tree: moves the grid while its scroll
+  // bar shows (true when it did).
+  bool WheelGrid(int angleDelta);
+
   GridPanel* grid() const { return grid_; }
   TPXTreeView* tree(int tab) const { return trees_[tab]; }
   TreeNode* root(int tab) const { return roots_[tab].get(); }
@@ -190,8 +196,11 @@ private:
   void deleteFolderNode(TreeNode* node);
   void renameFolderNode(TreeNode* node);
 
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
   DeskState& state_;
   QTabWidget* tabs_;
+  WheelRows wheel_;
   QLabel* status_;
   std::unique_ptr<IconWorker> icons_;
   GridPanel* grid_ = nullptr;
@@ -202,8 +211,10 @@ private:
   FolderPositions positions_;
   RandomSource random_;
   // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
-  // Quickboard, no sorting rules, no pending list refresh.
+  // Quickboard, no sorting rules.
   store::NullCollaborators absent_;
+  // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
+  std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   store::OpenDocuments* openDocs_ = nullptr;
   DeskCarry* carry_ = nullptr;
   std::unique_ptr<store::DocOperations> ops_;
