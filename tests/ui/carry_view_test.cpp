@@ -267,3 +267,66 @@ TEST_F(CarryTest, AStickerDroppedOnAFolderBecomesANamedDocument) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CarryTest, CopyInARowMenuSetsTheDefaultAndKeepsTheRowInHand) {
+  browser->SetDragDefault(true);
+  model().SelectOnly(model().FindRecord(docs + "Work/", "plan.txt"));
+  carry->KeepInHand(false);
+  EXPECT_EQ(state.settings.CopyMove(), 0);
+  EXPECT_EQ(carry->hand().state(), Hand::Documents);
+  EXPECT_EQ(model().selectedCount(), 1u);
+}
+
+TEST_F(CarryTest, ClickingTheShownFolderPicksItUpAndAClickElsewhereDropsIt) {
+  test::makeDirs(docs + "Other/Inner");
+  browser->ShowNode(Node("Work"));
+  browser->SetDragDefault(true);
+  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Work")));
+  ASSERT_EQ(carry->hand().state(), Hand::Folder);
+  EXPECT_EQ(carry->hand().folder(), docs + "Work/");
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ClosedHandCursor);
+  // A tab switch is refused while a folder is in hand.
+  EXPECT_FALSE(browser->SwitchTab(GridTab::Contacts));
+  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+  QTest::qWait(kDropFeedbackMs + 150);
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/Work/report.doc"));
+  EXPECT_FALSE(std::filesystem::exists(docs + "Work"));
+  EXPECT_EQ(browser->ShownFolder(), docs + "Other/Work/");
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+}
+
+TEST_F(CarryTest, DocumentsInHandGoAlongToTheContactsTabAndComeBack) {
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
+  EXPECT_EQ(carry->hand().state(), Hand::Snapshot);
+  // A right click there puts them down and returns to the files tab.
+  QTest::mouseClick(browser->tree(1)->viewport(), Qt::RightButton, {}, QPoint(5, 5));
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Files);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CarryTest, OpeningARowLeavesNothingInHand) {
+  bool opened = false;
+  browser->openDocument = [&opened](const store::DocRecord&) { return opened = true; };
+  const QPoint name = NamePoint("plan.txt");
+  QTest::mouseDClick(gridPort(), Qt::LeftButton, {}, name);
+  QTest::qWait(50);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+  EXPECT_EQ(model().selectedCount(), 0u);
+  // The type icon opens too, and leaves the hand empty.
+  opened = false;
+  QTest::mouseClick(gridPort(), Qt::LeftButton, {}, QPoint(10, name.y()));
+  QTest::qWait(50);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(carry->hand().state(), Hand::Empty);
+}
+
+}  // namespace

@@ -361,10 +361,19 @@ void DeskCarry::PutDown() {
 // ---- drops ----
 
 TreeNode* DeskCarry::nodeOfPath(const std::string& path) const {
-  for (int t = 0; t < 2; ++t)
-    if (browser_.roots_[t])
+  if (path.empty()) return nullptr;
+  // The tab shown first: a folder may show in more than one tree.
+  const int shown = DeskBrowser::Ix(browser_.tab_);
+  for (int t : {shown, 0, 1})
+    if (t < 2 && browser_.roots_[t])
       if (TreeNode* n = FindTreeNode(*browser_.roots_[t], path, nullptr)) return n;
   return nullptr;
+}
+
+TreeNode* DeskCarry::stillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const {
+  if (!path.empty()) return nodeOfPath(path);
+  // A node without a folder is compared by identity only, never followed.
+  return view->ItemOf(node) ? node : nullptr;
 }
 
 void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
@@ -884,6 +893,7 @@ void DeskCarry::startDrag(bool folder) {
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
+  showShownNode(browser_.tree(DeskBrowser::Ix(browser_.tab_)));
   if (result == Qt::IgnoreAction && !droppedHere_) {
     // Released outside every target: put down.
     PutDown();
@@ -960,6 +970,11 @@ bool DeskCarry::gridMouse(QEvent* e) {
     }
     if (zone == gzSticker && !m.rows()[rec].sticker.empty()) {
       // The press may become a drag of the sticker: decided on the move.
+      return false;
+    }
+    if (zone == gzTypeIcon) {
+      // Opening is passing: once the document is open, nothing is in hand.
+      QTimer::singleShot(0, this, [this] { PutDown(); });
       return false;
     }
     if (zone != gzNone) {
@@ -1053,11 +1068,10 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
         const bool blocked = view->blockSignals(true);
         view->setCurrentItem(item);
         view->blockSignals(blocked);
-        QTimer::singleShot(kDropFeedbackMs, this, [this, view, node, mods] {
-          const bool b = view->blockSignals(true);
-          if (browser_.shown_) view->SelectNode(browser_.shown_);
-          view->blockSignals(b);
-          DropOnNode(node, mods);
+        // The tree may be rebuilt meanwhile: the node is found again by its folder.
+        QTimer::singleShot(kDropFeedbackMs, this, [this, view, node, path = node->path, mods] {
+          showShownNode(view);
+          if (TreeNode* again = stillThere(view, node, path)) DropOnNode(again, mods);
         });
         return true;
       }
@@ -1097,7 +1111,14 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* de = static_cast<QDragMoveEvent*>(e);
-      TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
+      QTreeWidgetItem* item = view->itemAt(de->position().toPoint());
+      TreeNode* node = view->NodeOf(item);
+      // The node under the pointer shows where the drop would go.
+      if (item && view->currentItem() != item) {
+        const bool b = view->blockSignals(true);
+        view->setCurrentItem(item);
+        view->blockSignals(b);
+      }
       autoExpand_.Hover(node, clock_.elapsed());
       if (!tmrAutoExpand_.isActive()) tmrAutoExpand_.start();
       const bool ours = Ours(de->mimeData());
@@ -1111,11 +1132,13 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     }
     case QEvent::DragLeave:
       autoExpand_.Stop();
+      showShownNode(view);
       return true;
     case QEvent::Drop: {
       auto* de = static_cast<QDropEvent*>(e);
       TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
       autoExpand_.Stop();
+      showShownNode(view);
       if (!node) {
         de->ignore();
         return true;
@@ -1125,15 +1148,26 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
       de->accept();
       if (Ours(de->mimeData())) {
         droppedHere_ = true;
-        QTimer::singleShot(0, this, [this, node, mods] { DropOnNode(node, mods); });
+        QTimer::singleShot(0, this, [this, view, node, path = node->path, mods] {
+          if (TreeNode* again = stillThere(view, node, path)) DropOnNode(again, mods);
+        });
       } else {
         const auto paths = PathsOfMime(de->mimeData(), nullptr);
-        QTimer::singleShot(0, this, [this, node, paths, mods] { DropFromOutside(node, paths, mods & Qt::ShiftModifier); });
+        QTimer::singleShot(0, this, [this, view, node, path = node->path, paths, mods] {
+          if (const TreeNode* again = stillThere(view, node, path)) DropFromOutside(again, paths, mods & Qt::ShiftModifier);
+        });
       }
       return true;
     }
     default: return false;
   }
+}
+
+void DeskCarry::showShownNode(TPXTreeView* view) {
+  const bool b = view->blockSignals(true);
+  if (browser_.shown_ && view->ItemOf(browser_.shown_))
+    view->SelectNode(browser_.shown_);
+  view->blockSignals(b);
 }
 
 bool DeskCarry::appEvent(QObject* watched, QEvent* e) {
@@ -1168,9 +1202,14 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
   const QEvent::Type t = e->type();
   const bool mouse = t == QEvent::MouseButtonPress || t == QEvent::MouseMove || t == QEvent::MouseButtonRelease;
   const bool dnd = t == QEvent::DragEnter || t == QEvent::DragMove || t == QEvent::DragLeave || t == QEvent::Drop;
-  if (!mouse && !dnd && t != QEvent::KeyPress) return false;
+  if (!mouse && !dnd && t != QEvent::KeyPress && t != QEvent::MouseButtonDblClick) return false;
   if (!window_ || !drag_ || !gridViewport_) return false;
   if (watched == gridViewport_.data()) {
+    if (t == QEvent::MouseButtonDblClick) {
+      // A double click opens the row: nothing stays in hand.
+      QTimer::singleShot(0, this, [this] { PutDown(); });
+      return false;
+    }
     if (mouse) {
       if (appEvent(watched, e)) return true;
       return gridMouse(e);

@@ -110,7 +110,11 @@ private:
   void runStore(const std::vector<std::string>& files, const std::string& folder, bool move);
   void finishDrop();
   TreeNode* nodeOfPath(const std::string& path) const;
+  // The node a delayed drop was aimed at, found again after the tree may have been rebuilt.
+  TreeNode* stillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const;
   void contextKey();
+  // The tree marks the shown node again (after showing a drop target).
+  void showShownNode(TPXTreeView* view);
 
   DeskBrowser& browser_;
   DeskState& state_;
