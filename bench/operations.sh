@@ -5,6 +5,10 @@
 #     documents (a tree copy walks with folder descriptors): plumadex-cli copy vs cp -a
 #  3. file M documents all titled "(no subject)" into one folder (" (n)" naming), for M = 1000
 #     and 5000: plumadex-cli store --move vs mv; the per-document time must not grow with M.
+#  3. two plumadex-cli moves into one folder at once (each holds the index lock only while it
+#     saves; every entry must survive) vs two mv at once.
+#  4. what the locking and the journal cost by themselves (bench_store_locking, when built):
+#     a locked index save vs the bare atomic rewrite, and the journal of a 300 / 5000 batch.
 # Usage: bench/operations.sh [N]   (PLUMADEX_BUILD_DIR selects the build, default build/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -97,3 +101,38 @@ for M in 1000 5000; do
   echo "plumadex store: ${PX}s   ($last files named \"(no subject)...\")"
   awk -v a="$PX" -v m="$M" 'BEGIN { printf "per document:   %.1f us\n", a / m * 1e6 }'
 done
+
+H=$(( N / 2 ))
+echo "== two processes moving $H documents each into one folder at once =="
+make_docs "$WORK/c-mv-a" "$H" 0
+make_docs "$WORK/c-mv-b" "$H" 0
+for f in "$WORK"/c-mv-b/doc*.txt; do mv "$f" "${f%.txt}-b.txt"; done
+mkdir -p "$WORK/c-mv-dst"
+t0=$(now)
+(cd "$WORK/c-mv-a" && find . -maxdepth 1 -type f -print0 | xargs -0 mv -t "$WORK/c-mv-dst") &
+(cd "$WORK/c-mv-b" && find . -maxdepth 1 -type f -print0 | xargs -0 mv -t "$WORK/c-mv-dst") &
+wait
+t1=$(now)
+MV=$(secs "$t0" "$t1")
+make_docs "$PLUMADEX_HOME/Documents/CA" "$H" 1
+make_docs "$PLUMADEX_HOME/Documents/CB" "$H" 1
+mkdir -p "$PLUMADEX_HOME/Documents/CDst"
+t0=$(now)
+(cd "$PLUMADEX_HOME/Documents/CA" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 "$CLI" move --quiet --into "$PLUMADEX_HOME/Documents/CDst" -- 2>/dev/null) &
+(cd "$PLUMADEX_HOME/Documents/CB" && find . -maxdepth 1 -type f -name 'doc*' -print0 | xargs -0 "$CLI" move --quiet --into "$PLUMADEX_HOME/Documents/CDst" -- 2>/dev/null) &
+wait
+t1=$(now)
+PX=$(secs "$t0" "$t1")
+moved=$(find "$PLUMADEX_HOME/Documents/CDst" -maxdepth 1 -type f -name 'doc*' | wc -l)
+entries=$(grep -c '^\[doc' "$PLUMADEX_HOME/Documents/CDst/Plumadex.ini" || true)
+echo "mv x2:            ${MV}s"
+echo "plumadex move x2: ${PX}s   (files moved: $moved, target entries: $entries of $(( 2 * H )))"
+awk -v a="$PX" -v b="$MV" 'BEGIN { if (b > 0) printf "ratio:            %.2fx mv\n", a / b }'
+
+LOCKBENCH="$(pwd)/$BUILD_DIR/bench/bench_store_locking"
+if [ -x "$LOCKBENCH" ]; then
+  echo "== the cost of the index lock and of the batch journal =="
+  "$LOCKBENCH" --benchmark_format=console 2>/dev/null | grep -E '^BM_'
+else
+  echo "(build bench_store_locking for the lock and journal figures)"
+fi

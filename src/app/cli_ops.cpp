@@ -10,6 +10,7 @@
 #include "store/index_entry.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/move_journal.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
@@ -84,7 +85,9 @@ struct Store {
     // No event loop and no timers here: a message is printed as soon as it is queued.
     messages.SetWakeUp([this] { messages.ShowQueuedMessages(); });
     MakeDataFolders(loc);
-    // What an earlier run left behind when it was stopped half-way.
+    // What an earlier run left behind when it was stopped half-way: batches first, so that a
+    // document moved before the stop gets its entry, then the parked and temporary files.
+    RecoverJournals(JournalFolderOf(loc.dataRoot), registry);
     SweepLeftovers(loc.documents, registry, std::time(nullptr));
     unread.Load(loc.UnreadList());
     sent = std::make_unique<TPXIniBase>(loc.SentIni());
@@ -107,6 +110,7 @@ struct Store {
     s.documentsFolder = loc.documents;
     s.trashFolder = loc.trash;
     s.contactsFolder = loc.contacts;
+    s.journalFolder = JournalFolderOf(loc.dataRoot);
     return s;
   }
   OpCollaborators collaborators() {

@@ -5,6 +5,7 @@
 #include "store/pending_register.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 #include "transport/address_setup.h"
@@ -299,7 +300,9 @@ void DeskController::initSteps() {
   splashShownAt_ = clock_->NowMs();
 
   step(21);
-  // What an earlier run left behind when it was stopped half-way.
+  // What an earlier run left behind when it was stopped half-way: batches first, so that a
+  // document moved before the stop gets its entry, then the parked and temporary files.
+  store::RecoverJournals(store::JournalFolderOf(state_.locations.dataRoot), state_.indexRegistry);
   store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
   state_.unreadList = std::make_unique<store::UnreadList>();
   state_.newMailList = std::make_unique<store::NewMailList>();

@@ -1,5 +1,7 @@
 #include "foundation/ini_file.h"
 
+#include "foundation/atomic_file.h"
+#include "foundation/file_lock.h"
 #include "foundation/text_case.h"
 
 #include <QDebug>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -103,6 +106,41 @@ bool lineMatchesKey(std::string_view line, std::string_view key) {
   return SameText(line.substr(0, eq), key);
 }
 
+IniStatus failure(const std::string& verb, const std::string& path, int err) {
+  IniStatus st;
+  st.error = err ? err : EIO;
+  st.message = "Cannot " + verb + " " + path + "\r\rError " + std::to_string(st.error) + ": " +
+               std::error_code(st.error, std::generic_category()).message();
+  return st;
+}
+
+// Bytes that no text editor writes and that the parser would not carry through a save as they
+// are: NUL anywhere, or control bytes on a line that is neither a header, a comment nor a
+// key=value line. Control bytes inside values (ESC of ISO-2022 titles, a stray 0x01 from a
+// subject) are kept verbatim and are no damage.
+bool looksDamaged(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return true;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.empty() || line.front() == ';' || line.front() == '[' ||
+        line.find('=') != std::string_view::npos)
+      continue;
+    for (char c : line) {
+      const auto u = static_cast<unsigned char>(c);
+      if ((u < 0x20 && u != '\t' && u != 0x0B && u != 0x0C && u != 0x1B) || u == 0x7F) return true;
+    }
+  }
+  return false;
+}
+
+bool isBlankText(std::string_view s) {
+  return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -124,32 +162,71 @@ bool TPXIniBase::KeyLess::operator()(std::string_view a, std::string_view b) con
   return compareKeys(a, b) < 0;
 }
 
+TPXIniBase::Stamp TPXIniBase::statLocked() const {
+  Stamp stamp;
+  struct stat st{};
+  const int r = kind_ == Kind::FolderIndex ? ::lstat(fileName_.c_str(), &st) : ::stat(fileName_.c_str(), &st);
+  if (r != 0) return stamp;
+  stamp.exists = true;
+  stamp.dev = st.st_dev;
+  stamp.ino = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.ctimeNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
+IniStatus TPXIniBase::readLocked(std::string& text, Stamp& stamp, bool& damaged) const {
+  text.clear();
+  stamp = Stamp{};
+  damaged = false;
+  struct stat st{};
+  IniStatus status = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex, &st);
+  if (!status.ok()) return status;
+  stamp.exists = true;
+  stamp.dev = st.st_dev;
+  stamp.ino = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.ctimeNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  // Editors on other systems save INI files as UTF-16 with a byte order mark; the program keeps
+  // them as 8-bit text (UTF-8), the form they are written back in.
+  if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+    QStringDecoder decode(text[0] == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+    const QString wide = decode(QByteArrayView(text.data() + 2, static_cast<qsizetype>(text.size() - 2)));
+    // An odd byte or a broken surrogate: the conversion would lose what stood there.
+    damaged = decode.hasError() || (text.size() % 2) != 0;
+    text = wide.toStdString();
+  }
+  if (!damaged) damaged = looksDamaged(text);
+  return status;
+}
+
 void TPXIniBase::loadLocked() {
   sections_.clear();
   loaded_.clear();
   loaded_.shrink_to_fit();
+  preamble_.clear();
+  changes_.clear();
   modified_ = false;
+  damaged_ = false;
   loadStatus_ = IniStatus::Ok();
   std::string text;
-  IniStatus st = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex);
+  bool damaged = false;
+  IniStatus st = readLocked(text, stamp_, damaged);
   if (st.error == ENOENT) return;  // a missing index reads as empty
   if (!st.ok()) {
     loadStatus_ = st;
     qWarning("%s", st.message.c_str());
     return;
   }
-  // Editors on other systems save INI files as UTF-16 with a byte order mark; the program keeps
-  // them as 8-bit text (UTF-8), the form they are written back in.
-  if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
-    QStringDecoder decode(text[0] == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-    const QString wide = decode(QByteArrayView(text.data() + 2, static_cast<qsizetype>(text.size() - 2)));
-    text = wide.toStdString();
-  }
+  damaged_ = damaged;
   parseLocked(std::move(text));
 }
 
 void TPXIniBase::parseLocked(std::string&& text) {
   sections_.clear();
+  preamble_.clear();
   // The lines are compacted within the text itself (never moving forward): each section's
   // lines joined by '\n', each header's name before them. Sections refer to their range.
   loaded_ = std::move(text);
@@ -159,6 +236,7 @@ void TPXIniBase::parseLocked(std::string&& text) {
   // A file saved by a text editor may start with a UTF-8 byte order mark; without this the
   // first header would not be seen and its section lost on the next save.
   if (n >= 3 && std::memcmp(buf, "\xEF\xBB\xBF", 3) == 0) pos = 3;
+  const size_t textStart = pos;
   struct Loaded {
     uint32_t nameOff, nameLen;
     uint32_t off, len, count;
@@ -185,6 +263,8 @@ void TPXIniBase::parseLocked(std::string&& text) {
       pos = lf < end ? static_cast<size_t>(lf + 1 - buf) : n;
     if (len == 0 || buf[lineStart] == ';') continue;
     if (buf[lineStart] == '[' && len >= 2 && buf[lineStart + len - 1] == ']') {
+      // Text before the first section is kept as it was written (nothing has been moved yet).
+      if (found.empty() && lineStart > textStart) preamble_.assign(buf + textStart, lineStart - textStart);
       std::memmove(buf + w, buf + lineStart + 1, len - 2);
       found.push_back({static_cast<uint32_t>(w), static_cast<uint32_t>(len - 2), 0, 0, 0, -1});
       w += len - 2;
@@ -201,6 +281,9 @@ void TPXIniBase::parseLocked(std::string&& text) {
     ++cur.count;
     cur.len = static_cast<uint32_t>(w - cur.off);
   }
+
+  if (found.empty() && n > textStart) preamble_.assign(buf + textStart, n - textStart);
+  if (isBlankText(preamble_)) preamble_.clear();
 
   const size_t m = found.size();
   std::vector<std::string> folds;
@@ -241,8 +324,22 @@ void TPXIniBase::parseLocked(std::string&& text) {
   for (size_t k = 0; k < m; ++k) {
     const Loaded& f = found[sorted ? k : order[k].index];
     const std::string_view key = keyOf(f);
-    if (!sections_.empty() && compareKeys(std::prev(sections_.end())->first, key) == 0) continue;
     const std::string_view name(buf + f.nameOff, f.nameLen);
+    if (!sections_.empty() && compareKeys(std::prev(sections_.end())->first, key) == 0) {
+      // A repeated header: the first one wins, the later copies are written back after it.
+      Section& first = std::prev(sections_.end())->second;
+      if (!first.repeats) first.repeats = std::make_unique<std::string>();
+      std::string& r = *first.repeats;
+      r += '[';
+      r += name;
+      r += "]\r\n";
+      forEachLine(std::string_view(buf + f.off, f.len), f.count, [&](std::string_view line) {
+        r.append(line);
+        r += "\r\n";
+      });
+      r += "\r\n";
+      continue;
+    }
     auto it = sections_.emplace_hint(sections_.end(), std::piecewise_construct,
                                      std::forward_as_tuple(f.fold < 0 ? std::string(name) : std::move(folds[f.fold])),
                                      std::forward_as_tuple());
@@ -264,6 +361,8 @@ const TPXIniBase::Section* TPXIniBase::findLocked(std::string_view section) cons
 void TPXIniBase::SetText(std::string_view text) {
   std::string copy(text);
   std::lock_guard lock(mutex_);
+  changes_.clear();
+  changes_.push_back(Change{Change::Text, {}, {}, copy});
   parseLocked(std::move(copy));
   modified_ = true;
 }
@@ -273,7 +372,11 @@ std::string TPXIniBase::Text() const {
   size_t total = 0;
   for (const auto& e : sections_) total += nameOf(e).size() + linesOf(e.second).size() + e.second.count + 8;
   std::string out;
-  out.reserve(total + sections_.size() * 2);
+  out.reserve(total + sections_.size() * 2 + preamble_.size() + 2);
+  if (!preamble_.empty()) {
+    out += preamble_;
+    if (out.back() != '\n' && out.back() != '\r') out += "\r\n";
+  }
   for (const auto& e : sections_) {
     const Section& s = e.second;
     out += '[';
@@ -284,6 +387,7 @@ std::string TPXIniBase::Text() const {
       out += "\r\n";
     });
     out += "\r\n";
+    if (s.repeats) out += *s.repeats;
   }
   return out;
 }
@@ -302,6 +406,18 @@ IniStatus TPXIniBase::Reload() {
   std::lock_guard lock(mutex_);
   loadLocked();
   return loadStatus_;
+}
+
+bool TPXIniBase::Damaged() const {
+  std::lock_guard lock(mutex_);
+  return damaged_;
+}
+
+std::string TPXIniBase::TakeNotice() {
+  std::lock_guard lock(mutex_);
+  std::string r;
+  r.swap(notice_);
+  return r;
 }
 
 size_t TPXIniBase::SectionCount() const {
@@ -328,11 +444,16 @@ std::string TPXIniBase::ReadString(std::string_view section, std::string_view ke
 }
 
 void TPXIniBase::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  std::string name = cleanText(section);
-  std::string k = cleanText(key);
-  std::string newLine = k + "=" + cleanText(value);
-  std::string sectionKey = mapKeyOf(name);
+  Change c{Change::Write, cleanText(section), cleanText(key), cleanText(value)};
   std::lock_guard lock(mutex_);
+  applyWrite(c.section, c.key, c.value);
+  changes_.push_back(std::move(c));
+}
+
+void TPXIniBase::applyWrite(std::string_view section, std::string_view k, std::string_view value) {
+  std::string name(section);
+  std::string newLine = std::string(k) + "=" + std::string(value);
+  std::string sectionKey = mapKeyOf(name);
   auto [it, inserted] = sections_.try_emplace(std::move(sectionKey));
   Section& s = it->second;
   if (inserted && it->first != name) s.name = std::make_unique<std::string>(std::move(name));
@@ -388,9 +509,16 @@ void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) 
 
 void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
+  // Only a change that took effect here is applied again to a newer file: a key this copy
+  // never saw is not taken from another writer.
+  if (applyDeleteKey(section, key))
+    changes_.push_back(Change{Change::DeleteKey, std::string(section), std::string(key), {}});
+}
+
+bool TPXIniBase::applyDeleteKey(std::string_view section, std::string_view key) {
   LookupKey lookup(section);
   auto it = sections_.find(lookup.view());
-  if (it == sections_.end()) return;
+  if (it == sections_.end()) return false;
   Section& s = it->second;
   std::string rebuilt;
   uint32_t kept = 0;
@@ -404,20 +532,42 @@ void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
     rebuilt.append(line);
     ++kept;
   });
-  if (!removed) return;
+  if (!removed) return false;
   s.own = std::make_unique<std::string>(std::move(rebuilt));
   s.shared = false;
   s.count = kept;
   modified_ = true;
+  return true;
 }
 
 void TPXIniBase::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
+  if (applyErase(section)) changes_.push_back(Change{Change::Erase, std::string(section), {}, {}});
+}
+
+bool TPXIniBase::applyErase(std::string_view section) {
   LookupKey lookup(section);
   auto it = sections_.find(lookup.view());
-  if (it == sections_.end()) return;
+  if (it == sections_.end()) return false;
+  // Later copies of the section go with it: they must not come back as the entry next time.
   sections_.erase(it);
   modified_ = true;
+  return true;
+}
+
+void TPXIniBase::replayLocked(const std::vector<Change>& changes) {
+  for (const Change& c : changes) {
+    switch (c.op) {
+      case Change::Write: applyWrite(c.section, c.key, c.value); break;
+      case Change::DeleteKey: (void)applyDeleteKey(c.section, c.key); break;
+      case Change::Erase: (void)applyErase(c.section); break;
+      case Change::Text: {
+        std::string copy = c.value;
+        parseLocked(std::move(copy));
+        break;
+      }
+    }
+  }
 }
 
 bool TPXIniBase::SectionExists(std::string_view section) const {
@@ -443,9 +593,90 @@ IniStatus TPXIniBase::saveLocked() {
     // The file could not be read: writing our partial copy over it would lose its contents.
     return loadStatus_;
   }
+  if (fileName_.empty()) return failure("write", fileName_, ENOENT);
+  // Held for the read-change-write of the file only.
+  FileLock lock;
+  if (int err = lock.Lock(fileName_)) {
+    // Where no lock file can be made no file can be written either: the save reports that.
+    if (err != EACCES && err != EROFS && err != EPERM && err != ENOENT && err != ENOTDIR)
+      return failure("lock", fileName_, err);
+  }
+  if (!(statLocked() == stamp_)) {
+    // Another process saved the file since this copy was read: take its version and make our
+    // changes again on top of it.
+    std::string text;
+    Stamp stamp;
+    bool damaged = false;
+    IniStatus st = readLocked(text, stamp, damaged);
+    if (!st.ok() && st.error != ENOENT) return st;
+    std::vector<Change> changes = std::move(changes_);
+    parseLocked(std::move(text));
+    damaged_ = damaged;
+    stamp_ = stamp;
+    replayLocked(changes);
+    changes_ = std::move(changes);
+    modified_ = true;
+  }
+  if (damaged_) {
+    IniStatus st = putAsideLocked();
+    if (!st.ok()) return st;
+    dropDamagedLinesLocked();
+  }
   IniStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
-  if (st.ok()) modified_ = false;
+  if (st.ok()) {
+    modified_ = false;
+    changes_.clear();
+    stamp_ = statLocked();
+  }
   return st;
+}
+
+void TPXIniBase::dropDamagedLinesLocked() {
+  // The original is kept aside: the new index takes only what was understood.
+  if (looksDamaged(preamble_)) preamble_.clear();
+  for (auto& [key, s] : sections_) {
+    if (s.repeats && looksDamaged(*s.repeats)) s.repeats.reset();
+    std::string kept;
+    uint32_t count = 0;
+    bool dropped = false;
+    forEachLine(linesOf(s), s.count, [&](std::string_view line) {
+      if (looksDamaged(line)) {
+        dropped = true;
+        return;
+      }
+      if (count++) kept += '\n';
+      kept.append(line);
+    });
+    if (!dropped) continue;
+    s.own = std::make_unique<std::string>(std::move(kept));
+    s.shared = false;
+    s.count = count;
+  }
+}
+
+IniStatus TPXIniBase::putAsideLocked() {
+  char date[16] = {};
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  const std::string base = fileName_ + ".damaged-" + date;
+  for (int i = 1;; ++i) {
+    const std::string aside = i == 1 ? base : base + "-" + std::to_string(i);
+    const int err = RenameNoReplace(fileName_, aside);
+    if (err == EEXIST && i < 1000) continue;
+    if (err == ENOENT) break;  // gone meanwhile: nothing left to keep
+    if (err) return failure("keep aside", fileName_, err);
+    (void)SyncFolderOf(fileName_);
+    notice_ = "The index file " + fileName_ +
+              " held text that could not be read. It was kept as " + aside +
+              " and a new index was written in its place.";
+    qWarning("%s", notice_.c_str());
+    break;
+  }
+  damaged_ = false;
+  stamp_ = statLocked();
+  return IniStatus::Ok();
 }
 
 IniStatus TPXIniBase::UpdateFile() {

@@ -10,6 +10,14 @@
 // Saving is atomic (temporary file in the same folder, flushed, renamed over the old one); the
 // mode of an existing file is kept. A failed save leaves the old file untouched and is reported
 // through IniStatus.
+//
+// Several processes may change one file at once (the desk, plumadex-cli, a second session): a
+// save holds the file's lock (FileLock) and, when the file on disk is no longer the one that
+// was loaded, reads it again and applies this copy's changes to it before writing, so nobody's
+// entries are lost. A file the parser did not fully understand (binary bytes, a broken UTF-16
+// text) is never overwritten: the first save puts it aside as "<name>.damaged-<date>" and says
+// so once (TakeNotice). Text before the first section and later copies of a repeated section are
+// written back as they were.
 #include "foundation/types.h"
 
 #include <cstdint>
@@ -20,6 +28,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace px {
@@ -40,8 +49,9 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool f
 // Reads the whole file; error ENOENT when it does not exist, EFBIG when it is larger than
 // `maxSize` bytes, EINVAL when it is not a regular file (a FIFO, a device, a folder: never
 // waited on). With `noFollow` a symbolic link is not followed and reads as ELOOP.
+// `info`, when given, receives the status of the file that was read.
 IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX,
-                        bool noFollow = false);
+                        bool noFollow = false, struct stat* info = nullptr);
 // Largest INI file that is loaded (a 100,000-entry mail folder needs about 30 MB). A bigger
 // file reads as empty, reports EFBIG and is never overwritten.
 inline constexpr uint64_t kMaxIniFileSize = 512ull << 20;
@@ -127,6 +137,10 @@ public:
   // Re-reads the file from disk, dropping unsaved changes.
   IniStatus Reload();
   size_t SectionCount() const;
+  // The file as loaded was not fully understood: the next save keeps it aside first.
+  bool Damaged() const;
+  // What happened to a damaged file when it was put aside, once; empty otherwise.
+  std::string TakeNotice();
 
   std::string FileName() const override;
   std::string ReadString(std::string_view section, std::string_view key,
@@ -156,6 +170,21 @@ private:
     uint32_t len = 0;
     uint32_t count = 0;      // number of lines
     bool shared = false;     // the lines are in loaded_
+    std::unique_ptr<std::string> repeats;  // later copies of this section, as file text
+  };
+  // A change made since the file was loaded or saved, applied again to a newer file on disk.
+  struct Change {
+    enum Op : uint8_t { Write, DeleteKey, Erase, Text } op;
+    std::string section, key, value;
+  };
+  // What identifies one version of the file on disk (every save puts a new inode in place).
+  struct Stamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0, ctimeNs = 0;
+    bool operator==(const Stamp&) const = default;
   };
   // Map keys: an ASCII name as it is, any other name case-folded; keys order as their folded
   // forms (ASCII letters compare in lower case), so the map is sorted without regard to case.
@@ -166,8 +195,16 @@ private:
   using SectionMap = std::map<std::string, Section, KeyLess>;
 
   void loadLocked();
+  IniStatus readLocked(std::string& text, Stamp& stamp, bool& damaged) const;
+  Stamp statLocked() const;
   IniStatus saveLocked();
+  IniStatus putAsideLocked();
+  void dropDamagedLinesLocked();
   void parseLocked(std::string&& text);
+  void applyWrite(std::string_view name, std::string_view key, std::string_view value);
+  bool applyDeleteKey(std::string_view section, std::string_view key);
+  bool applyErase(std::string_view section);
+  void replayLocked(const std::vector<Change>& changes);
   const Section* findLocked(std::string_view section) const;
   std::string_view linesOf(const Section& s) const {
     if (s.shared) return std::string_view(loaded_).substr(s.off, s.len);
@@ -184,6 +221,11 @@ private:
   SectionMap sections_;
   bool modified_ = false;
   IniStatus loadStatus_;
+  std::string preamble_;          // text before the first section, as written
+  std::vector<Change> changes_;   // since the file was loaded or last saved
+  Stamp stamp_;                   // the version on disk this copy was read from or saved as
+  bool damaged_ = false;
+  std::string notice_;
 };
 
 }  // namespace px

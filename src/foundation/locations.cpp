@@ -1,5 +1,7 @@
 #include "foundation/locations.h"
 
+#include "foundation/atomic_file.h"
+
 #include "foundation/text_case.h"
 
 #include <QCoreApplication>
@@ -76,6 +78,7 @@ void CreatePrivateFile(const std::string& path, const QByteArray& bytes) {
       ::rename(tmp.c_str(), path.c_str());
   }
   ::unlink(tmp.c_str());
+  if (written) (void)SyncFolderOf(path);  // the new name survives a crash as the bytes do
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ std::string dirOf(const std::string& path) {
 
 }  // namespace
 
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow) {
+IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow,
+                        struct stat* info) {
   bytes.clear();
   // Non-blocking: a FIFO in the file's place must not hang the reader.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0));
@@ -50,6 +51,7 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t ma
       return failure("read", path, EFBIG);
     }
     if (st.st_size > 0) bytes.reserve(size_t(st.st_size));
+    if (info) *info = st;
   }
   char buf[65536];
   for (;;) {

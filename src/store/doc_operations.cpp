@@ -7,12 +7,14 @@
 #include "foundation/text_case.h"
 #include "store/index_file.h"
 #include "store/index_value.h"
+#include "store/move_journal.h"
 #include "store/op_context.h"
 #include "store/refusal_batch.h"
 #include "store/unique_names.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -209,6 +211,31 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
   const bool batching = reportTo && items.size() > 1;
   OpTransaction tx(*svc_.registry, svc_.unread, svc_.newMail, svc_.sent);
   OpContext cx{svc_, co_, tx, CollisionChoice(&co_.resolver)};
+  // A crash half-way through a batch is finished or put back at the next start from this.
+  BatchJournal journal(svc_.journalFolder);
+  if ((code == opMove || code == opCopy) && !svc_.journalFolder.empty()) {
+    std::vector<JournalItem> plan;
+    plan.reserve(items.size());
+    for (const auto& it : items) {
+      if (it.targetFolder.empty() || it.name.empty() || it.refPrefix == kContactRefPrefix) continue;
+      JournalItem j;
+      j.folder = Slashed(it.folder);
+      j.name = it.name;
+      j.section = it.Section();
+      j.targetFolder = Slashed(it.targetFolder);
+      j.title = it.title;
+      if (j.folder == j.targetFolder || !FillFileIdentity(j)) continue;  // folders, absent files
+      j.lines = tx.Lines(j.folder, j.section);
+      plan.push_back(std::move(j));
+    }
+    if (const int err = journal.Begin(plan, code == opMove)) {
+      if (svc_.messages)
+        svc_.messages->QueueMessage(MessageKind::Error,
+                                    "Cannot write " + journal.Path() + "\r\rError " + std::to_string(err) +
+                                        ": " + std::strerror(err));
+      return 0;
+    }
+  }
   cx.several = items.size() > 1;
   const auto started = Clock::now();
   auto lastSave = started;
@@ -270,8 +297,13 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     batch.Flush(*reportTo);
   }
   const IniStatus closed = tx.Close();
+  // Saved, or put back where the entries say: nothing is left to finish.
+  if (closed.ok()) journal.End();
   if (!closed.ok() && !failedSave && svc_.messages)
     svc_.messages->QueueMessage(MessageKind::Error, closed.message);
+  // A damaged index kept aside on this run is told once.
+  for (const auto& notice : svc_.registry->TakeNotices())
+    if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Warning, notice);
   skipped_ = cx.skipped;
   if (busyShown) svc_.busy(false);
   if (pendingAmong || code == opOutbox) co_.pending.RefreshPending();

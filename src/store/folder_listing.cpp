@@ -1,5 +1,7 @@
 #include "store/folder_listing.h"
 
+#include "store/move_journal.h"
+
 #include "foundation/address.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -479,7 +482,13 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
                                    ctx.addressLookup));
   }
 
-  // 6. Erasures are saved with the index.
+  // 6. Erasures are saved with the index. An entry that an unfinished batch names stays: its
+  // file may sit in the batch's target until the batch is finished at the next start.
+  if (!erase.empty() && !ctx.dataRoot.empty()) {
+    const std::set<std::string> held = JournalSources(JournalFolderOf(ctx.dataRoot));
+    if (!held.empty())
+      std::erase_if(erase, [&](const std::string& name) { return held.count(folder + FoldCase(name)) > 0; });
+  }
   for (const std::string& name : erase) ini.EraseSection(name);
   result.erased = erase.size();
   if (contactsIni) contactsIni->Release();

@@ -143,9 +143,22 @@ std::vector<IniStatus> IniRegistry::TakeSaveErrors() {
   return r;
 }
 
+std::vector<std::string> IniRegistry::TakeNotices() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> r;
+  r.swap(notices_);
+  return r;
+}
+
+void IniRegistry::noteSaved(TPXIniBase& base) {
+  std::string notice = base.TakeNotice();
+  if (!notice.empty()) notices_.push_back(std::move(notice));
+}
+
 IniStatus IniRegistry::release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor) {
   std::lock_guard lock(mutex_);
   IniStatus st = base->UpdateFile();
+  noteSaved(*base);
   auto it = open_.find(keyOf(base->FileName()));
   if (it != open_.end() && it->second.base == base && --it->second.handles <= 0) open_.erase(it);
   if (!st.ok() && fromDestructor) {
@@ -223,6 +236,10 @@ IniStatus TPXIniFile::UpdateFile() {
   if (!base_) return IniStatus::Ok();
   IniStatus st = base_->UpdateFile();
   if (!st.ok()) lastError_ = st;
+  {
+    std::lock_guard lock(registry_->mutex_);
+    registry_->noteSaved(*base_);
+  }
   return st;
 }
 

@@ -55,6 +55,8 @@ public:
   // Failed saves of handles released by their destructors, oldest first; the list is emptied.
   // An operation that lets handles go out of scope asks here before it reports success.
   std::vector<IniStatus> TakeSaveErrors();
+  // Reports of damaged index files that a save kept aside, oldest first; the list is emptied.
+  std::vector<std::string> TakeNotices();
 
   // Number of files with open handles (for tests and diagnostics).
   size_t OpenCount() const;
@@ -74,6 +76,8 @@ private:
   };
   std::map<std::string, OpenFile> open_;                         // key of real path -> base
   std::vector<IniStatus> saveErrors_;
+  std::vector<std::string> notices_;
+  void noteSaved(TPXIniBase& base);
 };
 
 // A handle on a shared index file: opened from the registry, released by Release() or the

@@ -95,6 +95,8 @@ struct OpServices {
   std::string trashFolder;
   std::string contactsFolder;
   std::string ownFromAddress;
+  // Where a batch move or copy writes its intent before the first file moves ("" = nowhere).
+  std::string journalFolder;
   std::function<void()> rearmWatch;      // re-arms the shown folder's change notification
   std::function<void(bool on)> busy;     // the busy display, shown once a run passes 250 ms
   bool* running = nullptr;               // set while a run goes (the desk's DeskState::busy)

@@ -1,5 +1,6 @@
 #include "store/op_transaction.h"
 
+#include "foundation/atomic_file.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
@@ -8,6 +9,7 @@
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
+#include <set>
 #include <unistd.h>
 
 namespace px::store {
@@ -274,8 +276,37 @@ void OpTransaction::Rollback() {
   }
 }
 
+void OpTransaction::SyncChangedFolders() const {
+  // Files renamed, placed or removed since the last commit: their folders are flushed before
+  // the indexes that describe them are saved, so after a crash no saved entry names a file
+  // whose new name was lost. One flush per folder and commit, not one per file.
+  std::set<std::string> folders;
+  auto note = [&](const std::string& path) {
+    std::string p = path;
+    if (!p.empty() && p.back() == '/') p.pop_back();
+    const size_t slash = p.rfind('/');
+    if (slash != std::string::npos) folders.insert(p.substr(0, slash + 1));
+  };
+  for (const Undo& u : undo_) {
+    switch (u.kind) {
+      case Undo::FileMoved:
+      case Undo::FolderMoved:
+        note(u.a);
+        note(u.b);
+        break;
+      case Undo::FileCreated:
+      case Undo::TwinRemoved:
+        note(u.a);
+        break;
+      default: break;
+    }
+  }
+  for (const std::string& f : folders) (void)SyncFolderOf(f + ".");
+}
+
 IniStatus OpTransaction::Commit() {
   SettleUnread();
+  SyncChangedFolders();
   IniStatus failed;
   // sent.ini first: the pending mail it points at must never be lost to an index saved alone.
   if (sent_) failed = sent_->UpdateFile();

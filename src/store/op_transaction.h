@@ -89,6 +89,7 @@ private:
   struct OpenIndex;
   struct Undo;
   OpenIndex& Open(const std::string& folder);
+  void SyncChangedFolders() const;
   // Notes the folder's unread count before its index changes for the first time in a batch.
   void Baseline(OpenIndex& ix);
   // Moves the counts of the folders whose indexes changed (logged for undo).

@@ -2,6 +2,7 @@
 
 #include "store/index_file.h"
 #include "foundation/atomic_file.h"
+#include "foundation/file_lock.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>
@@ -254,6 +255,7 @@ FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std
   const auto names = namesAt(srcDir, err);
   if (err) return fail(err, "copy", src + "/", dst + "/");
   for (const auto& n : names) {
+    if (IsLockFileName(n)) continue;  // another process's lock stays with its folder
     const std::string s = src + "/" + n, d = dst + "/" + n;
     struct stat es{};
     if (::fstatat(srcDir, n.c_str(), &es, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -1,6 +1,7 @@
 // Listing a folder from disk: which files are listed, how tagged sections resolve, what is
 // erased from the index and what is kept, unread reconciliation and the search.
 #include "listing_fixture.h"
+#include "store/move_journal.h"
 
 #include "foundation/dates.h"
 #include "store/unread_list.h"
@@ -137,6 +138,25 @@ TEST_F(ListingFetch, ContactReferences) {
   EXPECT_FALSE(indexHas(docs, "$$$AB.deleted.vcf"));
   EXPECT_TRUE(indexHas(docs, "$$$AB.kept.vcf"));
   EXPECT_EQ(last.erased, 1u);
+}
+
+TEST_F(ListingFetch, EntryOfAMissingFileStaysWhileABatchJournalNamesIt) {
+  // A batch stopped by a crash moved moved.txt away before its entry was saved: the entry is
+  // found again by the journal at the next start and must not be erased before that.
+  writeIndex(docs, "[$$$7.moved.txt]\nTitle=Moved\n\n[$$$8.gone.txt]\nTitle=Gone\n");
+  test::makeDirs(ctx.dataRoot);
+  JournalItem item;
+  item.folder = docs;
+  item.name = "moved.txt";
+  item.section = "$$$7.moved.txt";
+  item.targetFolder = home.path("Documents/G/");
+  item.lines = {"Title=Moved"};
+  BatchJournal journal(JournalFolderOf(ctx.dataRoot));
+  ASSERT_EQ(journal.Begin({item}, true), 0);
+  list(docs);
+  EXPECT_EQ(last.erased, 1u);
+  EXPECT_TRUE(indexHas(docs, "$$$7.moved.txt"));
+  EXPECT_FALSE(indexHas(docs, "$$$8.gone.txt"));
 }
 
 TEST_F(ListingFetch, ContactReferencesSurviveAMissingContactsFolder) {

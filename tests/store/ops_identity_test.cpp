@@ -3,6 +3,7 @@
 #include "ops_fixture.h"
 
 #include "store/tree_ops.h"
+#include "foundation/file_lock.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -22,7 +23,8 @@ std::set<std::string> namesIn(const std::string& folder) {
   if (DIR* d = ::opendir(folder.c_str())) {
     while (dirent* e = ::readdir(d)) {
       std::string n = e->d_name;
-      if (n != "." && n != "..") out.insert(n);
+      // The index's lock file stays beside it after a save; it is no document.
+      if (n != "." && n != ".." && !px::IsLockFileName(n)) out.insert(n);
     }
     ::closedir(d);
   }

@@ -17,6 +17,7 @@
 #include "incoming/blocked_senders.h"
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
+#include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
@@ -381,6 +382,7 @@ void DeskBrowser::initServices() {
   svc.documentsFolder = state_.locations.documents;
   svc.trashFolder = state_.locations.trash;
   svc.contactsFolder = state_.locations.contacts;
+  svc.journalFolder = store::JournalFolderOf(state_.locations.dataRoot);
   svc.ownFromAddress = state_.ownFromAddress;
   svc.busy = [this](bool on) { grid_->SetBusy(on); };
   svc.running = &state_.busy;
