@@ -136,7 +136,12 @@ public:
     }
 
     BuildIndicators();
-    connect(run_, &desk::TransferRun::changed, this, [this] { Refresh(); });
+    connect(run_, &desk::TransferRun::changed, this, [this] {
+      Refresh();
+      // Once the run and its filing are over, the running total of new messages shows.
+      if (!run_->Sending() && !run_->Receiving() && run_->NewMailTotal() > 0)
+        desk_.ShowNewMailIndication(run_->NewMailTotal());
+    });
     // The bars read the run's snapshot ten times a second, however fast data comes.
     refresh_.setInterval(100);
     connect(&refresh_, &QTimer::timeout, this, [this] { Refresh(); });
@@ -146,6 +151,7 @@ public:
     });
     connect(run_, &desk::TransferRun::ended, this, [this] {
       refresh_.stop();
+      if (run_->NewMailTotal() <= 0) desk_.HideNewMailIndication();
       Refresh();
       CloseTransferWindow();
     });
