@@ -113,7 +113,7 @@ void BM_GridModelSetRows(benchmark::State& state) {
     DocRows rows = Rows();
     state.ResumeTiming();
     model.SetRows(std::move(rows), {px::desk::GridTab::Files, -1});
-    benchmark::DoNotOptimize(model.visibleCount());
+    benchmark::DoNotOptimize(model.VisibleCount());
   }
 }
 BENCHMARK(BM_GridModelSetRows)->Unit(benchmark::kMillisecond);
@@ -125,7 +125,7 @@ void BM_GridModelResort(benchmark::State& state) {
   for (auto _ : state) {
     model.SetOptions({px::desk::GridTab::Files, order});
     order = order == 4 ? -1 : 4;
-    benchmark::DoNotOptimize(model.visibleCount());
+    benchmark::DoNotOptimize(model.VisibleCount());
   }
 }
 BENCHMARK(BM_GridModelResort)->Unit(benchmark::kMillisecond);

@@ -46,7 +46,7 @@ inline std::string ForConsole(std::string_view text) {
   std::fwrite(clean.data(), 1, clean.size(), stderr);
 }
 
-int runList(const Args& args);
+int RunList(const Args& args);
 int runSplit(const Args& args);
 int runExtract(const Args& args);
 int runCopy(const Args& args);
@@ -54,7 +54,7 @@ int runMove(const Args& args);
 int runTrash(const Args& args);
 int runDelete(const Args& args);
 int runRename(const Args& args);
-int runStore(const Args& args);
+int RunStore(const Args& args);
 int runAccounts(const Args& args);
 int runReceive(const Args& args);
 int runService(const Args& args);

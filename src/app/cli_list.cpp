@@ -152,7 +152,7 @@ int Usage() {
 
 }  // namespace
 
-int runList(const Args& args) {
+int RunList(const Args& args) {
   std::string folderArg;
   bool haveSort = false;
   int sort = -1;

@@ -16,7 +16,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"list", px::cli::runList, "list FOLDER [--sort N]   print the folder's documents in listing order"},
+    {"list", px::cli::RunList, "list FOLDER [--sort N]   print the folder's documents in listing order"},
     {"split", px::cli::runSplit, "split MESSAGE SPOOLDIR [--trust network|receiver|trusted] [--no-sync]   split a raw message into part pairs"},
     {"extract", px::cli::runExtract, "extract MESSAGE   print the plain text of a message"},
     {"copy", px::cli::runCopy, "copy PATH... FOLDER (or --into FOLDER PATH...) [--replace] [--quiet]   copy documents with their index entries"},
@@ -26,7 +26,7 @@ const Command kCommands[] = {
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] | remove NAME | test NAME | smtp NAME --server HOST[:PORT] --user USER [--password-stdin] [--security tls|starttls|plain] [--from ADDRESS...]   manage the external mail accounts and their outgoing servers"},
     {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it"},
-    {"store", px::cli::runStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
+    {"store", px::cli::RunStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
     {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},

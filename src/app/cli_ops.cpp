@@ -277,7 +277,7 @@ int runRename(const Args& args) {
   return store.finish(done, 1, 0);
 }
 
-int runStore(const Args& args) {
+int RunStore(const Args& args) {
   Options o;
   if (!parse(args, o) || o.rest.empty() || o.into.empty())
     return usageError("usage: store FILE... --into FOLDER [--title TITLE] [--move] [--replace]");

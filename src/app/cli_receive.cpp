@@ -73,7 +73,7 @@ int runReceive(const Args& args) {
   }
   transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs);
 
-  QObject::connect(&chain, &transport::ThreadRecvChain::accountFinished,
+  QObject::connect(&chain, &transport::ThreadRecvChain::AccountFinished,
                    [&](int index, int status, const QString& error) {
                      if (error.isEmpty()) return;
                      PrintErr("plumadex-cli receive: %s: %s\n", chain.AccountName(index).c_str(),

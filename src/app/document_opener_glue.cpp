@@ -104,10 +104,10 @@ public:
       b->SetOpenDocuments(opener_.get());
     }
     if (auto* grid = desk_.findChild<desk::GridPanel*>()) {
-      connect(grid, &desk::GridPanel::openSticker, this, [this, grid](int record) { editSticker(grid, record, false); });
+      connect(grid, &desk::GridPanel::OpenSticker, this, [this, grid](int record) { editSticker(grid, record, false); });
       // A pending document's cover note is the text that goes with it when it is sent: its
       // sticker value, which travels in the upload record.
-      connect(grid, &desk::GridPanel::openCoverNote, this, [this, grid](int record) { editSticker(grid, record, true); });
+      connect(grid, &desk::GridPanel::OpenCoverNote, this, [this, grid](int record) { editSticker(grid, record, true); });
     }
     desk_.hooks().openedDocumentsStillOpen = [this] { return opener_->HasOpenDocuments(); };
     desk_.hooks().watchOpenedDocuments = [this] { opener_->OnRunTimer(); };

@@ -112,7 +112,7 @@ void ApplyDeskLook(desk::TfrmDesk& desk, desk::DeskState& state) {
     standard.setBold(false);
     standard.setItalic(false);
     standard.setUnderline(false);
-    panel->viewFilterTabs()->setFont(standard);
+    panel->ViewFilterTabs()->setFont(standard);
     panel->header()->setFont(standard);
     if (file.color != 0) {
       QPalette pal = grid->palette();

@@ -175,7 +175,7 @@ bool CarryHand::MoveWithButton(int x, int y) {
 // ---- picking up rows ----
 
 void SelectWithHiddenChildren(GridModel& model, size_t record, bool on) {
-  auto& rows = model.mutableRows();
+  auto& rows = model.MutableRows();
   if (record >= rows.size()) return;
   rows[record].selected = on;
   if (!(rows[record].searchState & store::rsHasChildren)) return;
@@ -195,7 +195,7 @@ void ReleaseName(GridModel& model, CarryHand& hand, size_t record, bool wasSelec
   if (record >= model.size()) return;
   if (wasSelected && sameRow && !hand.PressDragging()) {
     SelectWithHiddenChildren(model, record, false);
-    if (model.selectedCount() == 0) {
+    if (model.SelectedCount() == 0) {
       hand.PutDown();
     } else if (hand.currentRecord() == static_cast<int>(record)) {
       // Another selected row becomes current.
@@ -212,12 +212,12 @@ void ReleaseName(GridModel& model, CarryHand& hand, size_t record, bool wasSelec
 void ExtendSelection(GridModel& model, CarryHand& hand, size_t record) {
   if (record >= model.size()) return;
   const int cur = hand.currentRecord();
-  const int from = cur >= 0 ? model.visibleOfRecord(static_cast<size_t>(cur)) : -1;
-  const int to = model.visibleOfRecord(record);
+  const int from = cur >= 0 ? model.VisibleOfRecord(static_cast<size_t>(cur)) : -1;
+  const int to = model.VisibleOfRecord(record);
   if (from >= 0 && to >= 0 && from != to) {
     const int step = to > from ? 1 : -1;
     for (int v = from + step; v != to; v += step)
-      SelectWithHiddenChildren(model, model.recordOfVisible(static_cast<size_t>(v)), true);
+      SelectWithHiddenChildren(model, model.RecordOfVisible(static_cast<size_t>(v)), true);
   }
   SelectWithHiddenChildren(model, record, true);
   hand.HoldDocuments(static_cast<int>(record));

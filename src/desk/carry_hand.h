@@ -122,7 +122,7 @@ public:
   int currentRecord() const { return current_; }
   const std::string& folder() const { return folder_; }
   const std::string& sticker() const { return sticker_; }
-  const std::string& stickerCharset() const { return stickerCharset_; }
+  const std::string& StickerCharset() const { return stickerCharset_; }
   const store::Selection& snapshot() const { return snapshot_; }
 
 private:

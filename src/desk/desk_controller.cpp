@@ -172,7 +172,7 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
       return StartResult::AlreadyRunning;
     }
     if (role == platform::SingleInstance::Role::First) {
-      connect(instance_.get(), &platform::SingleInstance::requestReceived, this,
+      connect(instance_.get(), &platform::SingleInstance::RequestReceived, this,
               [this](const QString& r) {
                 Log("request received: " + r.toStdString());
                 HandleRequest(r.toStdString());
@@ -248,11 +248,11 @@ void DeskController::InitDesk() {
   // A failure in a step that is not guarded is reported; the desk still comes up, so the user
   // is never left in front of the curtain.
   try {
-    initSteps();
+    InitSteps();
   } catch (const std::exception& e) {
-    reportInitFailure(e.what());
+    ReportInitFailure(e.what());
   } catch (...) {
-    reportInitFailure({});
+    ReportInitFailure({});
   }
   if (splashShownAt_ < 0) splashShownAt_ = clock_->NowMs();
 
@@ -260,14 +260,14 @@ void DeskController::InitDesk() {
   const int64_t shown = clock_->NowMs() - splashShownAt_;
   if (shown < kSplashMinimumMs) {
     clock_->After(static_cast<int>(kSplashMinimumMs - shown), [this] {
-      if (!state_.closing && !destroyed_) finishInit();
+      if (!state_.closing && !destroyed_) FinishInit();
     });
   } else {
-    finishInit();
+    FinishInit();
   }
 }
 
-void DeskController::initSteps() {
+void DeskController::InitSteps() {
   platform::Registry& reg = *state_.registry;
   Settings& s = state_.settings;
   step(14);
@@ -342,12 +342,12 @@ void DeskController::initSteps() {
 
 }
 
-void DeskController::reportInitFailure(const std::string& what) {
+void DeskController::ReportInitFailure(const std::string& what) {
   Log("start-up failed: " + what);
   state_.messages.QueueMessage(MessageKind::Error, what.empty() ? std::string("The desk could not be fully set up.") : what);
 }
 
-void DeskController::finishInit() {
+void DeskController::FinishInit() {
   step(30);
   Call(hooks_.removeSplash);
 
@@ -361,7 +361,7 @@ void DeskController::finishInit() {
     Call(hooks_.selectFirstNode);
 
     step(33);
-    runTraffic(false);
+    RunTraffic(false);
     timers_.tmrMouse.start();
     timers_.tmrTraffic.start();
 
@@ -385,9 +385,9 @@ void DeskController::finishInit() {
       Call(hooks_.openWizard);
     }
   } catch (const std::exception& e) {
-    reportInitFailure(e.what());
+    ReportInitFailure(e.what());
   } catch (...) {
-    reportInitFailure({});
+    ReportInitFailure({});
   }
 
   state_.initialised = true;
@@ -398,7 +398,7 @@ void DeskController::finishInit() {
   // Requests that arrived while the desk was starting.
   std::vector<std::string> waiting;
   waiting.swap(deferred_);
-  for (const std::string& r : waiting) handleNow(r);
+  for (const std::string& r : waiting) HandleNow(r);
   state_.messages.Release();
 }
 
@@ -408,17 +408,17 @@ void DeskController::HandleRequest(const std::string& request) {
     deferred_.push_back(request);
     return;
   }
-  handleNow(request);
+  HandleNow(request);
 }
 
-void DeskController::handleNow(const std::string& request) {
+void DeskController::HandleNow(const std::string& request) {
   if (state_.closing) return;
   if (request == platform::SingleInstance::kShowRequest) {
     Log("show");
     Call(hooks_.bringToFront);
   } else if (StartsWithNoCase(request, "mailto:")) {
     Log("mailto: " + request);
-    if (EndsWithNoCase(request, kWelcomeQuery)) fileWelcomeMessages();
+    if (EndsWithNoCase(request, kWelcomeQuery)) FileWelcomeMessages();
     else if (hooks_.openMailto) hooks_.openMailto(request);
     Call(hooks_.bringToFront);
   } else if (request.size() > 5 && request[5] >= '0' && request[5] <= '9') {
@@ -443,11 +443,11 @@ void DeskController::ProcessHandOverFile() {
   file.remove();
   if (!StartsWithNoCase(line, "mailto:") || !platform::SingleInstance::IsAcceptableRequest(line)) return;
   Log("mailto: " + line);
-  if (EndsWithNoCase(line, kWelcomeQuery)) fileWelcomeMessages();
+  if (EndsWithNoCase(line, kWelcomeQuery)) FileWelcomeMessages();
   else if (hooks_.openMailto) hooks_.openMailto(line);
 }
 
-void DeskController::fileWelcomeMessages() {
+void DeskController::FileWelcomeMessages() {
   const Locations& loc = state_.locations;
   for (const char* name : {"Getting Started Tutorial.msg_", "Welcome to Plumadex!.msg_"}) {
     const QString from = QString::fromStdString(loc.programFolder + name);
@@ -457,7 +457,7 @@ void DeskController::fileWelcomeMessages() {
       QFile::copy(from, to);
     }
   }
-  runTraffic(true);
+  RunTraffic(true);
 }
 
 // --- Timers ---
@@ -469,7 +469,7 @@ void DeskController::OnClock() {
     Call(hooks_.checkFolderChanges);
 }
 
-void DeskController::runTraffic(bool reportErrors) {
+void DeskController::RunTraffic(bool reportErrors) {
   // Filing waits while an operation runs; the next interval tries again.
   if (state_.busy) return;
   state_.busy = true;
@@ -503,7 +503,7 @@ void DeskController::OnTraffic() {
       if (!c.state_.closing && !c.destroyed_) c.timers_.tmrTraffic.start();
     }
   } reenable{*this};
-  runTraffic(true);
+  RunTraffic(true);
 }
 
 void DeskController::OnCheckMail() {

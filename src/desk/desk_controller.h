@@ -135,12 +135,12 @@ private:
   void step(int n) { trace_.push_back(n); }
   // Runs fn; any exception is swallowed (a guarded step leaves its feature uninitialised).
   void guarded(int n, const std::function<void()>& fn);
-  void initSteps();   // steps 14-29
-  void finishInit();  // steps 30-37
-  void reportInitFailure(const std::string& what);
-  void runTraffic(bool reportErrors);
-  void handleNow(const std::string& request);
-  void fileWelcomeMessages();
+  void InitSteps();   // steps 14-29
+  void FinishInit();  // steps 30-37
+  void ReportInitFailure(const std::string& what);
+  void RunTraffic(bool reportErrors);
+  void HandleNow(const std::string& request);
+  void FileWelcomeMessages();
 
   DeskState& state_;
   DeskHooks& hooks_;

@@ -208,7 +208,7 @@ bool DocumentOpener::OpenDocument(const store::DocRecord& r, bool restricted) {
     queue(static_cast<int>(MessageKind::Information), "No program on this computer is set up to open files of type *" + ext);
     return OpenWith(r, restricted);
   }
-  return openWithEntry(r, *entry, restricted, !WebExtension(r.ext));
+  return OpenWithEntry(r, *entry, restricted, !WebExtension(r.ext));
 }
 
 bool DocumentOpener::OpenAsText(const store::DocRecord& r) {
@@ -238,10 +238,10 @@ bool DocumentOpener::OpenWith(const store::DocRecord& r, bool restricted) {
     queue(static_cast<int>(MessageKind::Warning), DecideOpen(req).message);
     return true;
   }
-  return openWithEntry(r, *chosen, restricted, !WebExtension(r.ext));
+  return OpenWithEntry(r, *chosen, restricted, !WebExtension(r.ext));
 }
 
-std::string DocumentOpener::makePrivateCopy(const std::string& source, std::string* error) {
+std::string DocumentOpener::MakePrivateCopy(const std::string& source, std::string* error) {
   QDir().mkpath(Q(svc_.privateFolder));
   // One private folder per copy keeps the file's own name, which the program shows in its title.
   const QString dir = QDir(Q(svc_.privateFolder)).filePath(QStringLiteral("open-XXXXXX"));
@@ -261,7 +261,7 @@ std::string DocumentOpener::makePrivateCopy(const std::string& source, std::stri
   return copy;
 }
 
-bool DocumentOpener::openWithEntry(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted,
+bool DocumentOpener::OpenWithEntry(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted,
                                    bool watch) {
   OpenRecord rec;
   rec.kind = RecordKind::Document;
@@ -279,7 +279,7 @@ bool DocumentOpener::openWithEntry(const store::DocRecord& r, const platform::De
     rec.openedPath = path;
   } else {
     std::string error;
-    rec.openedPath = makePrivateCopy(path, &error);
+    rec.openedPath = MakePrivateCopy(path, &error);
     if (rec.openedPath.empty()) {
       queue(static_cast<int>(MessageKind::Error), "Cannot copy " + path + "\r\rError: " + error);
       return true;

@@ -94,10 +94,10 @@ public:
   static platform::ExecCommand CommandFor(const platform::DesktopEntry& entry, const std::string& path);
 
 private:
-  bool openWithEntry(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted, bool watch);
+  bool OpenWithEntry(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted, bool watch);
   bool launch(OpenRecord record, const platform::DesktopEntry& entry);
   void finish(const OpenRecords::Closed& closed);
-  std::string makePrivateCopy(const std::string& source, std::string* error);
+  std::string MakePrivateCopy(const std::string& source, std::string* error);
   void queue(int kind, const std::string& text);
 
   OpenerServices svc_;

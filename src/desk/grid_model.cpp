@@ -115,19 +115,19 @@ void GridModel::Index() {
   }
 }
 
-int GridModel::visibleOfRecord(size_t record) const {
+int GridModel::VisibleOfRecord(size_t record) const {
   auto it = std::lower_bound(visible_.begin(), visible_.end(), record);
   if (it == visible_.end() || *it != record) return -1;
   return static_cast<int>(it - visible_.begin());
 }
 
-bool GridModel::showsStickerMark(size_t record) const {
+bool GridModel::ShowsStickerMark(size_t record) const {
   if (record >= rows_.size() || rows_[record].sticker.empty()) return false;
   const int p = parentOf(record);
   return p < 0 || rows_[p].sticker != rows_[record].sticker;
 }
 
-bool GridModel::continuesAbove(size_t visibleRow) const {
+bool GridModel::ContinuesAbove(size_t visibleRow) const {
   if (visibleRow == 0 || visibleRow >= visible_.size()) return false;
   const DocRecord& r = rows_[visible_[visibleRow]];
   if (r.searchState & store::rsChild) return true;
@@ -174,7 +174,7 @@ void GridModel::ClearSelection() {
   for (auto& r : rows_) r.selected = false;
 }
 
-size_t GridModel::selectedCount() const {
+size_t GridModel::SelectedCount() const {
   return static_cast<size_t>(std::count_if(rows_.begin(), rows_.end(),
                                            [](const DocRecord& r) { return r.selected; }));
 }
@@ -272,8 +272,8 @@ std::string TypeAheadStatusText(const std::string& typed) { return "  Looking fo
 int TypeAhead::Find(const GridModel& model) const {
   if (typed_.empty()) return -1;
   const bool firstFirst = model.options().firstNameFirst;
-  for (size_t v = 0; v < model.visibleCount(); ++v) {
-    const DocRecord& r = model.rows()[model.recordOfVisible(v)];
+  for (size_t v = 0; v < model.VisibleCount(); ++v) {
+    const DocRecord& r = model.rows()[model.RecordOfVisible(v)];
     const std::string name =
         r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt ? r.title : FormatPersonName(r.title, firstFirst);
     if (StartsWithText(name, typed_)) return static_cast<int>(v);

@@ -54,22 +54,22 @@ public:
   const store::DocRows& rows() const { return rows_; }
   // For edits that do not change the order or visibility (selection, icon, flags other than
   // the view-relevant ones). Call Refilter() after edits that do.
-  store::DocRows& mutableRows() { return rows_; }
+  store::DocRows& MutableRows() { return rows_; }
   size_t size() const { return rows_.size(); }
 
   // Visible rows (none of 0x109 set).
-  size_t visibleCount() const { return visible_.size(); }
-  size_t recordOfVisible(size_t visibleRow) const { return visible_[visibleRow]; }
+  size_t VisibleCount() const { return visible_.size(); }
+  size_t RecordOfVisible(size_t visibleRow) const { return visible_[visibleRow]; }
   // The visible row of a record, or -1 when it is not visible.
-  int visibleOfRecord(size_t record) const;
+  int VisibleOfRecord(size_t record) const;
 
   int parentOf(size_t record) const { return record < parent_.size() ? parent_[record] : -1; }
   // Unread or pending rows, and parents whose collapsed children are unread or pending.
   bool highlighted(size_t record) const { return record < highlight_.size() && highlight_[record]; }
   // The row carries a sticker that its parent does not.
-  bool showsStickerMark(size_t record) const;
+  bool ShowsStickerMark(size_t record) const;
   // The row continues the group of the visible row above it (no separator line between).
-  bool continuesAbove(size_t visibleRow) const;
+  bool ContinuesAbove(size_t visibleRow) const;
 
   // The expander of a parent row: toggles dfCollapsed in its flags and the collapsed state of
   // its children. Returns the new flags (to be written to the index), or nothing when the
@@ -81,7 +81,7 @@ public:
   void SelectOnly(size_t record);
   void SelectAllVisible();
   void ClearSelection();
-  size_t selectedCount() const;
+  size_t SelectedCount() const;
 
   // A record by folder and name (section name) after a new listing, or -1.
   int FindRecord(const std::string& folder, const std::string& sectionName) const;

@@ -77,12 +77,12 @@ bool TransferRun::Start(bool manual, bool receive, bool send) {
   if (send && !sending_) stopSend_ = false;
   reportEvenZero_ = manual && receive;
   if (receive) {
-    if (!receiving_) startReceive();
+    if (!receiving_) StartReceive();
   } else if (!receiving_) {
     receiveCode_ = 0;
   }
   if (send) {
-    if (!sending_) startSend();
+    if (!sending_) StartSend();
   } else if (!sending_) {
     sendCode_ = 0;
   }
@@ -92,7 +92,7 @@ bool TransferRun::Start(bool manual, bool receive, bool send) {
   return true;
 }
 
-void TransferRun::startReceive() {
+void TransferRun::StartReceive() {
   stopReceive_ = false;
   receiveCode_ = 0;
   lastReport_ = {};
@@ -114,7 +114,7 @@ void TransferRun::startReceive() {
     snap_.accountTicked << chain_->IsTicked(i);
   }
   auto* chain = chain_.get();
-  connect(chain, &transport::ThreadRecvChain::accountStarted, this, [this](int index, const QString& account) {
+  connect(chain, &transport::ThreadRecvChain::AccountStarted, this, [this](int index, const QString& account) {
     snap_.receiveAccount = index;
     snap_.receiveConnecting = true;
     snap_.receivePosition = 0;
@@ -136,11 +136,11 @@ void TransferRun::startReceive() {
     snap_.receiveConnecting = false;
     emit changed();
   });
-  connect(chain, &transport::ThreadRecvChain::finished, this, [this] { onChainFinished(); });
+  connect(chain, &transport::ThreadRecvChain::finished, this, [this] { OnChainFinished(); });
   chain_->Start();
 }
 
-void TransferRun::onChainFinished() {
+void TransferRun::OnChainFinished() {
   if (!chain_) return;
   lastReport_ = chain_->Report();
   receiveCode_ = lastReport_.errorCode;
@@ -152,11 +152,11 @@ void TransferRun::onChainFinished() {
   emit changed();
 }
 
-void TransferRun::startSend() {
+void TransferRun::StartSend() {
   std::optional<transport::SendJob> job = setup_.prepareSend ? setup_.prepareSend() : std::nullopt;
   if (!job || job->messages.empty()) return;
   send_ = std::make_unique<transport::SendRun>(setup_.sendContext);
-  connect(send_.get(), &transport::SendRun::uploadStarting, this, [this](int, qint64) {
+  connect(send_.get(), &transport::SendRun::UploadStarting, this, [this](int, qint64) {
     snap_.sendConnecting = false;
     setStatus(Transferring(kServiceName));
     emit changed();
@@ -165,7 +165,7 @@ void TransferRun::startSend() {
     snap_.sendMaximum = total;
     snap_.sendPosition = std::min(done, total);
   });
-  connect(send_.get(), &transport::SendRun::finished, this, [this](int code) { onSendFinished(code); });
+  connect(send_.get(), &transport::SendRun::finished, this, [this](int code) { OnSendFinished(code); });
   snap_.sendPosition = 0;
   snap_.sendMaximum = 0;
   for (const auto& m : job->messages) snap_.sendMaximum += static_cast<int64_t>(m.estimate);
@@ -179,7 +179,7 @@ void TransferRun::startSend() {
   setStatus(QStringLiteral(" Connecting... (") + kServiceName + QStringLiteral(")"));
 }
 
-void TransferRun::onSendFinished(int code) {
+void TransferRun::OnSendFinished(int code) {
   sendCode_ = code;
   if (send_ && send_->Stopped()) stopSend_ = true;
   sending_ = false;
@@ -234,7 +234,7 @@ bool TransferRun::OnEndTimer() {
   snap_.sending = snap_.receiving = false;
   snap_.sendPosition = snap_.sendMaximum = snap_.receivePosition = snap_.receiveMaximum = 0;
   awaitingFiling_ = filed < 0;
-  if (filed >= 0) countNewMail(filed);
+  if (filed >= 0) CountNewMail(filed);
   if (setup_.rearmAutoCheck) setup_.rearmAutoCheck();
   if (setup_.ended) setup_.ended();
   emit changed();
@@ -242,7 +242,7 @@ bool TransferRun::OnEndTimer() {
   return true;
 }
 
-void TransferRun::countNewMail(int filed) {
+void TransferRun::CountNewMail(int filed) {
   lastNew_ = filed;
   newMailTotal_ += filed;
   if (reportEvenZero_ || filed > 0) {
@@ -257,7 +257,7 @@ void TransferRun::countNewMail(int filed) {
 void TransferRun::FilingFinished(int newMessages) {
   if (!awaitingFiling_) return;
   awaitingFiling_ = false;
-  countNewMail(newMessages);
+  CountNewMail(newMessages);
   emit changed();
 }
 

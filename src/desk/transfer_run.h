@@ -122,12 +122,12 @@ signals:
   void ended();
 
 private:
-  void startReceive();
-  void startSend();
+  void StartReceive();
+  void StartSend();
   void setStatus(const QString& text);
-  void onSendFinished(int code);
-  void onChainFinished();
-  void countNewMail(int filed);
+  void OnSendFinished(int code);
+  void OnChainFinished();
+  void CountNewMail(int filed);
 
   TransferSetup setup_;
   QTimer* endTimer_ = nullptr;

@@ -148,12 +148,12 @@ bool isBlankText(std::string_view s) {
 
 TPXIniBase::TPXIniBase(std::string path) : fileName_(std::move(path)) {
   std::lock_guard lock(mutex_);
-  loadLocked();
+  LoadLocked();
 }
 
 TPXIniBase::TPXIniBase(std::string path, Kind kind) : fileName_(std::move(path)), kind_(kind) {
   std::lock_guard lock(mutex_);
-  loadLocked();
+  LoadLocked();
 }
 
 TPXIniBase::~TPXIniBase() = default;
@@ -162,7 +162,7 @@ bool TPXIniBase::KeyLess::operator()(std::string_view a, std::string_view b) con
   return compareKeys(a, b) < 0;
 }
 
-TPXIniBase::Stamp TPXIniBase::statLocked() const {
+TPXIniBase::Stamp TPXIniBase::StatLocked() const {
   Stamp stamp;
   struct stat st{};
   const int r = kind_ == Kind::FolderIndex ? ::lstat(fileName_.c_str(), &st) : ::stat(fileName_.c_str(), &st);
@@ -176,7 +176,7 @@ TPXIniBase::Stamp TPXIniBase::statLocked() const {
   return stamp;
 }
 
-IniStatus TPXIniBase::readLocked(std::string& text, Stamp& stamp, bool& damaged) const {
+IniStatus TPXIniBase::ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const {
   text.clear();
   stamp = Stamp{};
   damaged = false;
@@ -202,7 +202,7 @@ IniStatus TPXIniBase::readLocked(std::string& text, Stamp& stamp, bool& damaged)
   return status;
 }
 
-void TPXIniBase::loadLocked() {
+void TPXIniBase::LoadLocked() {
   sections_.clear();
   loaded_.clear();
   loaded_.shrink_to_fit();
@@ -213,7 +213,7 @@ void TPXIniBase::loadLocked() {
   loadStatus_ = IniStatus::Ok();
   std::string text;
   bool damaged = false;
-  IniStatus st = readLocked(text, stamp_, damaged);
+  IniStatus st = ReadLocked(text, stamp_, damaged);
   if (st.error == ENOENT) return;  // a missing index reads as empty
   if (!st.ok()) {
     loadStatus_ = st;
@@ -221,10 +221,10 @@ void TPXIniBase::loadLocked() {
     return;
   }
   damaged_ = damaged;
-  parseLocked(std::move(text));
+  ParseLocked(std::move(text));
 }
 
-void TPXIniBase::parseLocked(std::string&& text) {
+void TPXIniBase::ParseLocked(std::string&& text) {
   sections_.clear();
   preamble_.clear();
   // The lines are compacted within the text itself (never moving forward): each section's
@@ -352,7 +352,7 @@ void TPXIniBase::parseLocked(std::string&& text) {
   }
 }
 
-const TPXIniBase::Section* TPXIniBase::findLocked(std::string_view section) const {
+const TPXIniBase::Section* TPXIniBase::FindLocked(std::string_view section) const {
   LookupKey key(section);
   auto it = sections_.find(key.view());
   return it == sections_.end() ? nullptr : &it->second;
@@ -363,7 +363,7 @@ void TPXIniBase::SetText(std::string_view text) {
   std::lock_guard lock(mutex_);
   changes_.clear();
   changes_.push_back(Change{Change::Text, {}, {}, copy});
-  parseLocked(std::move(copy));
+  ParseLocked(std::move(copy));
   modified_ = true;
 }
 
@@ -404,7 +404,7 @@ bool TPXIniBase::Modified() const {
 
 IniStatus TPXIniBase::Reload() {
   std::lock_guard lock(mutex_);
-  loadLocked();
+  LoadLocked();
   return loadStatus_;
 }
 
@@ -430,7 +430,7 @@ std::string TPXIniBase::FileName() const { return fileName_; }
 std::string TPXIniBase::ReadString(std::string_view section, std::string_view key,
                                    std::string_view def) const {
   std::lock_guard lock(mutex_);
-  const Section* s = findLocked(section);
+  const Section* s = FindLocked(section);
   if (!s) return std::string(def);
   std::string result(def);
   bool found = false;
@@ -446,11 +446,11 @@ std::string TPXIniBase::ReadString(std::string_view section, std::string_view ke
 void TPXIniBase::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Change c{Change::Write, cleanText(section), cleanText(key), cleanText(value)};
   std::lock_guard lock(mutex_);
-  applyWrite(c.section, c.key, c.value);
+  ApplyWrite(c.section, c.key, c.value);
   changes_.push_back(std::move(c));
 }
 
-void TPXIniBase::applyWrite(std::string_view section, std::string_view k, std::string_view value) {
+void TPXIniBase::ApplyWrite(std::string_view section, std::string_view k, std::string_view value) {
   std::string name(section);
   std::string newLine = std::string(k) + "=" + std::string(value);
   std::string sectionKey = mapKeyOf(name);
@@ -483,7 +483,7 @@ void TPXIniBase::applyWrite(std::string_view section, std::string_view k, std::s
 void TPXIniBase::ReadSection(std::string_view section, StringList& keys) const {
   keys.clear();
   std::lock_guard lock(mutex_);
-  const Section* s = findLocked(section);
+  const Section* s = FindLocked(section);
   if (!s) return;
   forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
     size_t eq = line.find('=');
@@ -501,7 +501,7 @@ void TPXIniBase::ReadSections(StringList& sections) const {
 void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) const {
   lines.clear();
   std::lock_guard lock(mutex_);
-  const Section* s = findLocked(section);
+  const Section* s = FindLocked(section);
   if (!s) return;
   lines.reserve(s->count);
   forEachLine(linesOf(*s), s->count, [&](std::string_view line) { lines.emplace_back(line); });
@@ -511,11 +511,11 @@ void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
   // Only a change that took effect here is applied again to a newer file: a key this copy
   // never saw is not taken from another writer.
-  if (applyDeleteKey(section, key))
+  if (ApplyDeleteKey(section, key))
     changes_.push_back(Change{Change::DeleteKey, std::string(section), std::string(key), {}});
 }
 
-bool TPXIniBase::applyDeleteKey(std::string_view section, std::string_view key) {
+bool TPXIniBase::ApplyDeleteKey(std::string_view section, std::string_view key) {
   LookupKey lookup(section);
   auto it = sections_.find(lookup.view());
   if (it == sections_.end()) return false;
@@ -542,10 +542,10 @@ bool TPXIniBase::applyDeleteKey(std::string_view section, std::string_view key) 
 
 void TPXIniBase::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
-  if (applyErase(section)) changes_.push_back(Change{Change::Erase, std::string(section), {}, {}});
+  if (ApplyErase(section)) changes_.push_back(Change{Change::Erase, std::string(section), {}, {}});
 }
 
-bool TPXIniBase::applyErase(std::string_view section) {
+bool TPXIniBase::ApplyErase(std::string_view section) {
   LookupKey lookup(section);
   auto it = sections_.find(lookup.view());
   if (it == sections_.end()) return false;
@@ -555,15 +555,15 @@ bool TPXIniBase::applyErase(std::string_view section) {
   return true;
 }
 
-void TPXIniBase::replayLocked(const std::vector<Change>& changes) {
+void TPXIniBase::ReplayLocked(const std::vector<Change>& changes) {
   for (const Change& c : changes) {
     switch (c.op) {
-      case Change::Write: applyWrite(c.section, c.key, c.value); break;
-      case Change::DeleteKey: (void)applyDeleteKey(c.section, c.key); break;
-      case Change::Erase: (void)applyErase(c.section); break;
+      case Change::Write: ApplyWrite(c.section, c.key, c.value); break;
+      case Change::DeleteKey: (void)ApplyDeleteKey(c.section, c.key); break;
+      case Change::Erase: (void)ApplyErase(c.section); break;
       case Change::Text: {
         std::string copy = c.value;
-        parseLocked(std::move(copy));
+        ParseLocked(std::move(copy));
         break;
       }
     }
@@ -572,13 +572,13 @@ void TPXIniBase::replayLocked(const std::vector<Change>& changes) {
 
 bool TPXIniBase::SectionExists(std::string_view section) const {
   std::lock_guard lock(mutex_);
-  const Section* s = findLocked(section);
+  const Section* s = FindLocked(section);
   return s && s->count > 0;
 }
 
 bool TPXIniBase::ValueExists(std::string_view section, std::string_view key) const {
   std::lock_guard lock(mutex_);
-  const Section* s = findLocked(section);
+  const Section* s = FindLocked(section);
   if (!s) return false;
   bool found = false;
   forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
@@ -587,7 +587,7 @@ bool TPXIniBase::ValueExists(std::string_view section, std::string_view key) con
   return found;
 }
 
-IniStatus TPXIniBase::saveLocked() {
+IniStatus TPXIniBase::SaveLocked() {
   if (!modified_) return IniStatus::Ok();
   if (!loadStatus_.ok()) {
     // The file could not be read: writing our partial copy over it would lose its contents.
@@ -601,37 +601,37 @@ IniStatus TPXIniBase::saveLocked() {
     if (err != EACCES && err != EROFS && err != EPERM && err != ENOENT && err != ENOTDIR)
       return failure("lock", fileName_, err);
   }
-  if (!(statLocked() == stamp_)) {
+  if (!(StatLocked() == stamp_)) {
     // Another process saved the file since this copy was read: take its version and make our
     // changes again on top of it.
     std::string text;
     Stamp stamp;
     bool damaged = false;
-    IniStatus st = readLocked(text, stamp, damaged);
+    IniStatus st = ReadLocked(text, stamp, damaged);
     if (!st.ok() && st.error != ENOENT) return st;
     std::vector<Change> changes = std::move(changes_);
-    parseLocked(std::move(text));
+    ParseLocked(std::move(text));
     damaged_ = damaged;
     stamp_ = stamp;
-    replayLocked(changes);
+    ReplayLocked(changes);
     changes_ = std::move(changes);
     modified_ = true;
   }
   if (damaged_) {
-    IniStatus st = putAsideLocked();
+    IniStatus st = PutAsideLocked();
     if (!st.ok()) return st;
-    dropDamagedLinesLocked();
+    DropDamagedLinesLocked();
   }
   IniStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
   if (st.ok()) {
     modified_ = false;
     changes_.clear();
-    stamp_ = statLocked();
+    stamp_ = StatLocked();
   }
   return st;
 }
 
-void TPXIniBase::dropDamagedLinesLocked() {
+void TPXIniBase::DropDamagedLinesLocked() {
   // The original is kept aside: the new index takes only what was understood.
   if (looksDamaged(preamble_)) preamble_.clear();
   for (auto& [key, s] : sections_) {
@@ -654,7 +654,7 @@ void TPXIniBase::dropDamagedLinesLocked() {
   }
 }
 
-IniStatus TPXIniBase::putAsideLocked() {
+IniStatus TPXIniBase::PutAsideLocked() {
   char date[16] = {};
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -675,13 +675,13 @@ IniStatus TPXIniBase::putAsideLocked() {
     break;
   }
   damaged_ = false;
-  stamp_ = statLocked();
+  stamp_ = StatLocked();
   return IniStatus::Ok();
 }
 
 IniStatus TPXIniBase::UpdateFile() {
   std::lock_guard lock(mutex_);
-  return saveLocked();
+  return SaveLocked();
 }
 
 void TPXIniBase::GetStrings(StringList& out) const {

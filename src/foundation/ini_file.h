@@ -194,18 +194,18 @@ private:
   };
   using SectionMap = std::map<std::string, Section, KeyLess>;
 
-  void loadLocked();
-  IniStatus readLocked(std::string& text, Stamp& stamp, bool& damaged) const;
-  Stamp statLocked() const;
-  IniStatus saveLocked();
-  IniStatus putAsideLocked();
-  void dropDamagedLinesLocked();
-  void parseLocked(std::string&& text);
-  void applyWrite(std::string_view name, std::string_view key, std::string_view value);
-  bool applyDeleteKey(std::string_view section, std::string_view key);
-  bool applyErase(std::string_view section);
-  void replayLocked(const std::vector<Change>& changes);
-  const Section* findLocked(std::string_view section) const;
+  void LoadLocked();
+  IniStatus ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const;
+  Stamp StatLocked() const;
+  IniStatus SaveLocked();
+  IniStatus PutAsideLocked();
+  void DropDamagedLinesLocked();
+  void ParseLocked(std::string&& text);
+  void ApplyWrite(std::string_view name, std::string_view key, std::string_view value);
+  bool ApplyDeleteKey(std::string_view section, std::string_view key);
+  bool ApplyErase(std::string_view section);
+  void ReplayLocked(const std::vector<Change>& changes);
+  const Section* FindLocked(std::string_view section) const;
   std::string_view linesOf(const Section& s) const {
     if (s.shared) return std::string_view(loaded_).substr(s.off, s.len);
     return s.own ? std::string_view(*s.own) : std::string_view();

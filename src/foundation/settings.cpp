@@ -114,7 +114,7 @@ IniStatus Settings::UpdateFile() {
   return st;
 }
 
-void Settings::afterWrite() { UpdateFile(); }
+void Settings::AfterWrite() { UpdateFile(); }
 
 std::string Settings::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   return ini_->ReadString(section, key, def);
@@ -141,7 +141,7 @@ bool Settings::ValueExists(std::string_view section, std::string_view key) const
 
 void Settings::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   ini_->WriteString(section, key, value);
-  afterWrite();
+  AfterWrite();
 }
 
 void Settings::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
@@ -155,7 +155,7 @@ void Settings::WriteFlag(std::string_view section, std::string_view key, bool va
 void Settings::DeleteKey(std::string_view section, std::string_view key) {
   if (!ini_->ValueExists(section, key)) return;
   ini_->DeleteKey(section, key);
-  afterWrite();
+  AfterWrite();
 }
 
 // --- User ---

@@ -180,7 +180,7 @@ public:
   void SetCustomColors(std::string_view v);
 
 private:
-  void afterWrite();
+  void AfterWrite();
   std::unique_ptr<TPXIniBase> ini_;
   bool inMemory_ = false;
   IniStatus lastError_;

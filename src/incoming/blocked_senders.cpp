@@ -33,7 +33,7 @@ void BlockedSenders::Load(const std::string& file) {
   file_ = file;
 }
 
-void BlockedSenders::saveToOwnFile() const {
+void BlockedSenders::SaveToOwnFile() const {
   std::string file;
   {
     std::lock_guard lock(mutex_);
@@ -61,7 +61,7 @@ std::string BlockedSenders::Block(std::string_view sender) {
     std::lock_guard lock(mutex_);
     entries_.insert(key);
   }
-  saveToOwnFile();
+  SaveToOwnFile();
   return key;
 }
 
@@ -71,7 +71,7 @@ size_t BlockedSenders::Unblock(const StringList& entries) {
     std::lock_guard lock(mutex_);
     for (const auto& e : entries) n += entries_.erase(BlockedForm(e));
   }
-  if (n > 0) saveToOwnFile();
+  if (n > 0) SaveToOwnFile();
   return n;
 }
 

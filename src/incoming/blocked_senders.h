@@ -38,7 +38,7 @@ public:
   size_t Size() const;
 
 private:
-  void saveToOwnFile() const;
+  void SaveToOwnFile() const;
   mutable std::mutex mutex_;
   std::set<std::string> entries_;
   std::string file_;

@@ -283,7 +283,7 @@ MailFiler::~MailFiler() {
   if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-std::string MailFiler::journalPath() const { return svc_.spoolFolder + std::string(kJournalName); }
+std::string MailFiler::JournalPath() const { return svc_.spoolFolder + std::string(kJournalName); }
 
 void MailFiler::error(std::string text) { report_.errors.push_back(std::move(text)); }
 
@@ -309,14 +309,14 @@ bool MailFiler::Begin() {
     state_ = State::Done;
     return false;
   }
-  recoverJournal();
+  RecoverJournal();
   state_ = State::Working;
   phase_ = 1;
-  listPhase();
+  ListPhase();
   return true;
 }
 
-void MailFiler::listPhase() {
+void MailFiler::ListPhase() {
   items_.clear();
   next_ = 0;
   switch (phase_) {
@@ -344,23 +344,23 @@ bool MailFiler::Step(int budgetMs) {
   if (state_ != State::Working) return false;
   const int64_t deadline = NowMs() + std::max(budgetMs, 1);
   while (state_ == State::Working && NowMs() < deadline) {
-    if (!stepPhase(deadline)) break;
+    if (!StepPhase(deadline)) break;
   }
-  if (phase_ == 4 && state_ == State::Working && !commitBatch()) state_ = State::Done;
+  if (phase_ == 4 && state_ == State::Working && !CommitBatch()) state_ = State::Done;
   return state_ == State::Working;
 }
 
 // Works on the current phase until the deadline; false when the deadline stopped it.
-bool MailFiler::stepPhase(int64_t deadline) {
+bool MailFiler::StepPhase(int64_t deadline) {
   while (next_ < items_.size()) {
     const std::string name = items_[next_++];
     switch (phase_) {
-      case 1: unpackOne(name); break;
-      case 2: decryptOne(name); break;
-      case 3: splitOne(name); break;
+      case 1: UnpackOne(name); break;
+      case 2: DecryptOne(name); break;
+      case 3: SplitOne(name); break;
       case 4:
-        planOne(name);
-        if (batch_->entries.size() >= kMaxBatch && !commitBatch()) {
+        PlanOne(name);
+        if (batch_->entries.size() >= kMaxBatch && !CommitBatch()) {
           state_ = State::Done;
           return false;
         }
@@ -369,16 +369,16 @@ bool MailFiler::stepPhase(int64_t deadline) {
     if (NowMs() >= deadline && next_ < items_.size()) return false;
   }
   if (phase_ == 4) {
-    if (!commitBatch()) {
+    if (!CommitBatch()) {
       state_ = State::Done;
       return false;
     }
-    applySortActions();
+    ApplySortActions();
     finish();
     return false;
   }
   ++phase_;
-  listPhase();
+  ListPhase();
   return true;
 }
 
@@ -392,7 +392,7 @@ const FilingReport& MailFiler::Run() {
 
 // ---- phase 1: service downloads ---------------------------------------------------------------
 
-void MailFiler::unpackOne(const std::string& name) {
+void MailFiler::UnpackOne(const std::string& name) {
   if (!spool_->Exists(name, mf::kContainerExt) && !spool_->Exists(name, mf::kDescriptorExt) &&
       !spool_->Exists(RawSpoolName(name, mf::SourceTrust::Network), mf::kRawExt)) {
     StringList lines = store::SplitListText(ReadSmall(spool_->PathOf(name, mf::kContainerDoneExt), kMaxMarkerBytes));
@@ -420,7 +420,7 @@ void MailFiler::unpackOne(const std::string& name) {
 
 // ---- phase 2: encrypted contents ----------------------------------------------------------------
 
-void MailFiler::decryptOne(const std::string& name) {
+void MailFiler::DecryptOne(const std::string& name) {
   const std::string in = spool_->PathOf(name, mf::kEncryptedExt);
   std::string why = "no decryption";
   if (svc_.decryptor && svc_.decryptor->Available()) {
@@ -446,7 +446,7 @@ void MailFiler::decryptOne(const std::string& name) {
 
 // ---- phase 3: raw messages -------------------------------------------------------------------
 
-void MailFiler::splitOne(const std::string& name) {
+void MailFiler::SplitOne(const std::string& name) {
   mf::SplitOptions opt;
   opt.trust = TrustOfRawName(name);
   mf::SplitResult r = mf::SplitSpoolMessage(*spool_, name, opt);
@@ -486,7 +486,7 @@ void MailFiler::quarantine(const std::string& name, std::initializer_list<std::s
 
 // ---- phase 4: filing ---------------------------------------------------------------------------
 
-bool MailFiler::buildPlan(const std::string& name, Planned& p, std::string& err) {
+bool MailFiler::BuildPlan(const std::string& name, Planned& p, std::string& err) {
   const std::string path = spool_->PathOf(name, mf::kDescriptorExt);
   std::string bytes;
   IniStatus st = ReadWholeFile(path, bytes, kMaxDescriptorBytes);
@@ -539,7 +539,7 @@ bool MailFiler::buildPlan(const std::string& name, Planned& p, std::string& err)
   return true;
 }
 
-void MailFiler::fileReceipt(Planned& p) {
+void MailFiler::FileReceipt(Planned& p) {
   spool_->Remove(p.name, mf::kContentExt);
   const std::string base = BaseOf(p.msgId);
   if (svc_.sent && !base.empty()) {
@@ -570,7 +570,7 @@ void MailFiler::fileReceipt(Planned& p) {
   spool_->Remove(p.name, mf::kDescriptorExt);
 }
 
-std::string MailFiler::targetFolderOf(const Planned& p) {
+std::string MailFiler::TargetFolderOf(const Planned& p) {
   const std::string& root = svc_.documentsFolder;
   if (!p.tags.hasFolder) return root;
   std::optional<std::string> safe = mf::SafeFolderValue(p.tags.folder);
@@ -616,16 +616,16 @@ MailFiler::FolderState& MailFiler::folderState(const std::string& folder) {
   return *slot;
 }
 
-void MailFiler::planOne(const std::string& name) {
+void MailFiler::PlanOne(const std::string& name) {
   Planned p;
   std::string err;
-  if (!buildPlan(name, p, err)) {
+  if (!BuildPlan(name, p, err)) {
     error(err);
     quarantine(name, {mf::kDescriptorExt, mf::kContentExt}, err);
     return;
   }
   if (p.receipt) {
-    fileReceipt(p);
+    FileReceipt(p);
     return;
   }
   const bool received = (p.flags & kReceived) != 0;
@@ -639,7 +639,7 @@ void MailFiler::planOne(const std::string& name) {
       svc_.rules->Evaluate(in, actions_);
     }
   }
-  p.folder = targetFolderOf(p);
+  p.folder = TargetFolderOf(p);
   if (p.folderMarker) {
     if (!MakeFolders(svc_.documentsFolder, p.folder)) error(SysError("create", p.folder, errno));
     spool_->Remove(name, mf::kContentExt);
@@ -685,7 +685,7 @@ void MailFiler::planOne(const std::string& name) {
   batch_->entries.push_back(std::move(p));
 }
 
-void MailFiler::writeEntry(TPXCustomIni& index, const Planned& p) {
+void MailFiler::WriteEntry(TPXCustomIni& index, const Planned& p) {
   const std::string& s = p.fileName;
   index.EraseSection(s);  // an entry left by a file that is gone
   if (!p.title.empty()) index.WriteString(s, mf::kKeyTitle, p.title);
@@ -714,14 +714,14 @@ void MailFiler::harmonise(TPXCustomIni& index, FolderState& fs, const std::strin
     if (index.ReadString(s, "Time", "") != text && index.SectionExists(s)) index.WriteString(s, "Time", text);
 }
 
-bool MailFiler::commitBatch() {
+bool MailFiler::CommitBatch() {
   auto& entries = batch_->entries;
   if (entries.empty()) return true;
   // 1. The intent: a crash from here on is finished by the next run.
   std::string journal;
   for (const auto& p : entries)
     journal += p.name + "\t" + p.folder + "\t" + p.fileName + "\t" + p.msgId + "\t" + p.title + "\n";
-  IniStatus js = SaveFileAtomic(journalPath(), journal);
+  IniStatus js = SaveFileAtomic(JournalPath(), journal);
   if (!js.ok()) {
     error(js.message);
     entries.clear();
@@ -769,7 +769,7 @@ bool MailFiler::commitBatch() {
     std::set<std::string> bases;
     for (const auto& p : entries) {
       if (!p.moved || p.folder != folder) continue;
-      writeEntry(index, p);
+      WriteEntry(index, p);
       if (p.msgId.empty()) continue;
       const std::string base = BaseOf(p.msgId);
       auto& list = fs.byBase[base];
@@ -792,7 +792,7 @@ bool MailFiler::commitBatch() {
   for (const auto& p : entries)
     if (p.moved) spool_->Remove(p.name, mf::kDescriptorExt);
   if (svc_.sync) spool_->SyncFolder();
-  ::unlink(journalPath().c_str());
+  ::unlink(JournalPath().c_str());
   // 5. Counts and marks.
   const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
   for (const auto& p : entries) {
@@ -815,8 +815,8 @@ bool MailFiler::commitBatch() {
   return true;
 }
 
-void MailFiler::recoverJournal() {
-  const std::string path = journalPath();
+void MailFiler::RecoverJournal() {
+  const std::string path = JournalPath();
   int rerr = 0;
   const std::string text = ReadSmall(path, 64u << 20, &rerr);
   if (rerr == ENOENT) return;
@@ -838,7 +838,7 @@ void MailFiler::recoverJournal() {
     std::string err;
     const std::string target = f[1] + f[2];
     if (!f[1].starts_with(svc_.documentsFolder) || f[2].find('/') != std::string::npos ||
-        !store::PathExists(target) || !buildPlan(name, p, err)) {
+        !store::PathExists(target) || !BuildPlan(name, p, err)) {
       quarantine(name, {mf::kDescriptorExt}, "interrupted filing left no document");
       continue;
     }
@@ -863,7 +863,7 @@ void MailFiler::recoverJournal() {
         spool_->Remove(p.name, mf::kDescriptorExt);
         continue;
       }
-      writeEntry(index, p);
+      WriteEntry(index, p);
       if (!p.msgId.empty()) HarmoniseMessageTimes(index, p.msgId);
       written.push_back(&p);
     }
@@ -890,7 +890,7 @@ void MailFiler::recoverJournal() {
 
 // ---- sorting actions ---------------------------------------------------------------------------
 
-void MailFiler::applySortActions() {
+void MailFiler::ApplySortActions() {
   if (actions_.empty()) return;
   std::sort(actions_.begin(), actions_.end());
   actions_.erase(std::unique(actions_.begin(), actions_.end()), actions_.end());

@@ -131,27 +131,27 @@ private:
   struct Batch;
   struct FolderState;
 
-  bool stepPhase(int64_t deadline);
-  void listPhase();
-  void unpackOne(const std::string& name);
-  void decryptOne(const std::string& name);
-  void splitOne(const std::string& name);
+  bool StepPhase(int64_t deadline);
+  void ListPhase();
+  void UnpackOne(const std::string& name);
+  void DecryptOne(const std::string& name);
+  void SplitOne(const std::string& name);
   // Files one descriptor, adding it to the batch when it moves a document.
-  void planOne(const std::string& name);
-  bool commitBatch();
-  void recoverJournal();
-  void applySortActions();
+  void PlanOne(const std::string& name);
+  bool CommitBatch();
+  void RecoverJournal();
+  void ApplySortActions();
   void finish();
 
-  bool buildPlan(const std::string& name, Planned& p, std::string& error);
-  void fileReceipt(Planned& p);
+  bool BuildPlan(const std::string& name, Planned& p, std::string& error);
+  void FileReceipt(Planned& p);
   FolderState& folderState(const std::string& folder);
-  std::string targetFolderOf(const Planned& p);
+  std::string TargetFolderOf(const Planned& p);
   void quarantine(const std::string& name, std::initializer_list<std::string_view> exts,
                   const std::string& why);
-  void writeEntry(TPXCustomIni& index, const Planned& p);
+  void WriteEntry(TPXCustomIni& index, const Planned& p);
   void harmonise(TPXCustomIni& index, FolderState& fs, const std::string& base);
-  std::string journalPath() const;
+  std::string JournalPath() const;
   void error(std::string text);
 
   FilingServices svc_;

@@ -341,7 +341,7 @@ std::vector<std::string> AppRegistry::mimeAppsFiles() const {
   return files;
 }
 
-AppRegistry::Associations AppRegistry::associationsFor(const std::string& type) const {
+AppRegistry::Associations AppRegistry::AssociationsFor(const std::string& type) const {
   Associations a;
   for (const std::string& file : mimeAppsFiles()) {
     const std::string text = ReadSmallFile(file);
@@ -367,7 +367,7 @@ std::optional<DesktopEntry> AppRegistry::DefaultFor(const std::string& mimeType,
   std::vector<std::string> types{mimeType};
   types.insert(types.end(), ancestors.begin(), ancestors.end());
   for (const std::string& type : types) {
-    const Associations a = associationsFor(type);
+    const Associations a = AssociationsFor(type);
     for (const std::string& id : a.defaults)
       if (auto e = Find(id)) return e;
     for (const std::string& id : a.added)
@@ -404,7 +404,7 @@ std::vector<DesktopEntry> AppRegistry::AppsFor(const std::string& mimeType, cons
   std::vector<std::string> types{mimeType};
   types.insert(types.end(), ancestors.begin(), ancestors.end());
   for (const std::string& type : types) {
-    const Associations a = associationsFor(type);
+    const Associations a = AssociationsFor(type);
     for (const std::string& id : a.added)
       if (auto e = Find(id)) add(*e);
     for (const std::string& id : order_) {

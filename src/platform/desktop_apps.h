@@ -72,7 +72,7 @@ private:
   void index();
   bool usable(const DesktopEntry& e) const;
   std::vector<std::string> mimeAppsFiles() const;
-  Associations associationsFor(const std::string& type) const;
+  Associations AssociationsFor(const std::string& type) const;
 
   XdgDirs dirs_;
   std::map<std::string, DesktopEntry> byId_;  // first data folder wins

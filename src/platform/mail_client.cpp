@@ -168,9 +168,9 @@ MailClientEnv MailClientEnv::FromSystem() {
   return env;
 }
 
-std::string DefaultMailClient::rawUserValue() const { return MimeAppsDefault(ReadFile(env_.userMimeApps), kMailtoType); }
+std::string DefaultMailClient::RawUserValue() const { return MimeAppsDefault(ReadFile(env_.userMimeApps), kMailtoType); }
 
-bool DefaultMailClient::setUserValue(const std::string& value) {
+bool DefaultMailClient::SetUserValue(const std::string& value) {
   const std::string text = ReadFile(env_.userMimeApps);
   const std::string changed = MimeAppsWithDefault(text, kMailtoType, value);
   if (changed == text) return true;
@@ -210,12 +210,12 @@ void DefaultMailClient::ClaimMailClient() {
   const std::string current = CurrentHandler();
   if (current == env_.desktopId) return;
   previousHandler_ = current;
-  previousUserValue_ = rawUserValue();
+  previousUserValue_ = RawUserValue();
   if (!env_.xdgMime.empty())
     claimed_ = RunTool(env_.xdgMime, {QStringLiteral("default"), QString::fromStdString(env_.desktopId),
                                       QString::fromLatin1(kMailtoType)}, nullptr);
   else
-    claimed_ = setUserValue(env_.desktopId);
+    claimed_ = SetUserValue(env_.desktopId);
 }
 
 void DefaultMailClient::ReleaseMailClient() {
@@ -225,8 +225,8 @@ void DefaultMailClient::ReleaseMailClient() {
   if (CurrentHandler() != env_.desktopId) return;
   // Where the claim landed in the user's file, that file gets back exactly what it held;
   // a desktop that keeps the choice elsewhere is told the previous handler through xdg-mime.
-  if (env_.xdgMime.empty() || FirstEntry(rawUserValue()) == env_.desktopId) {
-    setUserValue(previousUserValue_);
+  if (env_.xdgMime.empty() || FirstEntry(RawUserValue()) == env_.desktopId) {
+    SetUserValue(previousUserValue_);
     return;
   }
   if (!previousHandler_.empty())

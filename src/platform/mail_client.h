@@ -53,8 +53,8 @@ public:
   bool Claimed() const { return claimed_; }
 
 private:
-  std::string rawUserValue() const;
-  bool setUserValue(const std::string& value);
+  std::string RawUserValue() const;
+  bool SetUserValue(const std::string& value);
   bool installed() const;
 
   MailClientEnv env_;

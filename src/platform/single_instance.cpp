@@ -79,12 +79,12 @@ SingleInstance::Role SingleInstance::Claim() {
     role_ = Role::Failed;  // runs on as the only instance, without hand-over
     return role_;
   }
-  connect(server_, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+  connect(server_, &QLocalServer::newConnection, this, &SingleInstance::OnNewConnection);
   role_ = Role::First;
   return role_;
 }
 
-void SingleInstance::onNewConnection() {
+void SingleInstance::OnNewConnection() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
     buffers_.insert(socket, QByteArray());
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
@@ -119,7 +119,7 @@ void SingleInstance::finish(QLocalSocket* socket) {
   if (data.endsWith('\r')) data.chop(1);
   socket->disconnectFromServer();
   const std::string request = data.toStdString();
-  if (IsAcceptableRequest(request)) emit requestReceived(QString::fromUtf8(data));
+  if (IsAcceptableRequest(request)) emit RequestReceived(QString::fromUtf8(data));
 }
 
 bool SingleInstance::Send(std::string_view request, int timeoutMs) {

@@ -50,10 +50,10 @@ public:
 
 signals:
   // An acceptable request arrived from another start.
-  void requestReceived(const QString& request);
+  void RequestReceived(const QString& request);
 
 private:
-  void onNewConnection();
+  void OnNewConnection();
   void finish(class QLocalSocket* socket);
 
   std::string folder_;

@@ -34,7 +34,7 @@ bool FolderWatch::Watch(const std::string& folder) {
   if (wd_ >= 0) inotify_rm_watch(fd_, wd_);
   wd_ = -1;
   // Events still queued for the old folder are of no interest any more.
-  drain();
+  Drain();
   folder_ = WithSlash(folder);
   if (folder_.empty()) return true;
   wd_ = inotify_add_watch(fd_, folder_.c_str(), kNameChanges);
@@ -46,11 +46,11 @@ void FolderWatch::SetQuietRoots(std::string tempFolder, std::string dataRoot) {
   dataRoot_ = WithSlash(std::move(dataRoot));
 }
 
-bool FolderWatch::inQuietRoot() const {
+bool FolderWatch::InQuietRoot() const {
   return StartsWith(folder_, tempRoot_) || StartsWith(folder_, dataRoot_);
 }
 
-bool FolderWatch::drain() {
+bool FolderWatch::Drain() {
   if (fd_ < 0) return false;
   bool changed = false;
   alignas(inotify_event) char buf[16 * 1024];
@@ -84,12 +84,12 @@ bool FolderWatch::drain() {
 
 bool FolderWatch::CheckFolderChanges(bool refresh) {
   if (fd_ < 0 || folder_.empty()) return false;
-  if (!drain()) return false;
-  if (refresh && relist_ && !inQuietRoot()) {
+  if (!Drain()) return false;
+  if (refresh && relist_ && !InQuietRoot()) {
     relist_(folder_);
     // The listing may have tidied the index (an atomic save renames a file): that is our own
     // change, not the user's.
-    drain();
+    Drain();
   }
   return true;
 }

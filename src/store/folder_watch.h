@@ -44,8 +44,8 @@ public:
   int Descriptor() const { return fd_; }
 
 private:
-  bool drain();
-  bool inQuietRoot() const;
+  bool Drain();
+  bool InQuietRoot() const;
 
   int fd_ = -1;
   int wd_ = -1;

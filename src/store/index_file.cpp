@@ -150,7 +150,7 @@ std::vector<std::string> IniRegistry::TakeNotices() {
   return r;
 }
 
-void IniRegistry::noteSaved(TPXIniBase& base) {
+void IniRegistry::NoteSaved(TPXIniBase& base) {
   std::string notice = base.TakeNotice();
   if (!notice.empty()) notices_.push_back(std::move(notice));
 }
@@ -158,7 +158,7 @@ void IniRegistry::noteSaved(TPXIniBase& base) {
 IniStatus IniRegistry::release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor) {
   std::lock_guard lock(mutex_);
   IniStatus st = base->UpdateFile();
-  noteSaved(*base);
+  NoteSaved(*base);
   auto it = open_.find(keyOf(base->FileName()));
   if (it != open_.end() && it->second.base == base && --it->second.handles <= 0) open_.erase(it);
   if (!st.ok() && fromDestructor) {
@@ -238,7 +238,7 @@ IniStatus TPXIniFile::UpdateFile() {
   if (!st.ok()) lastError_ = st;
   {
     std::lock_guard lock(registry_->mutex_);
-    registry_->noteSaved(*base_);
+    registry_->NoteSaved(*base_);
   }
   return st;
 }

@@ -77,7 +77,7 @@ private:
   std::map<std::string, OpenFile> open_;                         // key of real path -> base
   std::vector<IniStatus> saveErrors_;
   std::vector<std::string> notices_;
-  void noteSaved(TPXIniBase& base);
+  void NoteSaved(TPXIniBase& base);
 };
 
 // A handle on a shared index file: opened from the registry, released by Release() or the

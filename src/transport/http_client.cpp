@@ -100,7 +100,7 @@ std::string HttpClient::LoggableUrl(const std::string& url) {
   return out;
 }
 
-int HttpClient::xferInfo(void* self, long long dlTotal, long long dlNow, long long ulTotal, long long ulNow) {
+int HttpClient::XferInfo(void* self, long long dlTotal, long long dlNow, long long ulTotal, long long ulNow) {
   auto* c = static_cast<HttpClient*>(self);
   if (c->abort_.load()) return 1;
   if (c->progress_ && !c->progress_(ulNow, ulTotal, dlNow, dlTotal)) {
@@ -171,7 +171,7 @@ HttpResult HttpClient::perform(const std::string& url, bool allowPlainHttp, int 
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpClient::writeBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &HttpClient::xferInfo);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &HttpClient::XferInfo);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
   if (auth_) {
     curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));

@@ -80,7 +80,7 @@ public:
 private:
   struct Impl;
   HttpResult perform(const std::string& url, bool allowPlainHttp, int writeFd);
-  static int xferInfo(void* self, long long dlTotal, long long dlNow, long long ulTotal, long long ulNow);
+  static int XferInfo(void* self, long long dlTotal, long long dlNow, long long ulTotal, long long ulNow);
   static size_t writeBody(char* data, size_t size, size_t n, void* self);
   static size_t readBody(char* buffer, size_t size, size_t n, void* impl);
 

@@ -151,7 +151,7 @@ void ThreadRecvChain::Body() {
       report_.visits.push_back(std::move(visit));
       continue;
     }
-    emit accountStarted(i, QString::fromStdString(visit.account));
+    emit AccountStarted(i, QString::fromStdString(visit.account));
     Events events(*this, i);
     ReceiveContext context{*setup_.spool, list, setup_.isBlocked, events};
     {
@@ -181,7 +181,7 @@ void ThreadRecvChain::Body() {
       case LinkStatus::Stopped:
         break;
     }
-    emit accountFinished(i, static_cast<int>(r.status), QString::fromStdString(r.error));
+    emit AccountFinished(i, static_cast<int>(r.status), QString::fromStdString(r.error));
     bool wrongServicePassword =
         link.IsService() && (r.status == LinkStatus::WrongPassword || r.errorCode == 3);
     report_.visits.push_back(std::move(visit));

@@ -77,14 +77,14 @@ public:
   const ChainReport& Report() const { return report_; }
 
 signals:
-  void accountStarted(int index, const QString& account);
+  void AccountStarted(int index, const QString& account);
   void showSkip(int index);
   void receiveStarting(int index, qint64 total);
   void progress(int index, qint64 position);
   void receiveFinished(int index);
   void messageSpooled(const QString& path);
   // status is a LinkStatus; error is empty when it went well.
-  void accountFinished(int index, int status, const QString& error);
+  void AccountFinished(int index, int status, const QString& error);
   void finished();
 
 private:

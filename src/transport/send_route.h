@@ -4,7 +4,7 @@
 // the main thread through StampSent (sent_stamp.h), so stamping and bookkeeping are shared.
 //
 // Adding a route: a MessageRoute implementation, a SendRoute value, a case in RouteOf and
-// one in SendWorker::routeFor (send_thread.cpp).
+// one in SendWorker::RouteFor (send_thread.cpp).
 #include <cstdint>
 #include <functional>
 #include <string>

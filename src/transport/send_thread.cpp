@@ -25,7 +25,7 @@ void SendWorker::Stop() {
   if (current_) current_->Abort();
 }
 
-MessageRoute& SendWorker::routeFor(SendRoute route) {
+MessageRoute& SendWorker::RouteFor(SendRoute route) {
   std::lock_guard<std::mutex> lock(routeMutex_);
   switch (route) {
     case SendRoute::Smtp:
@@ -46,7 +46,7 @@ void SendWorker::Run() {
     HttpClient c(job_.service.http);
     c.SetBasicAuth(job_.service.user, job_.service.password);
     const HttpResult r = c.PostForm(ServiceUrl(job_.service.host, KeyServerPath()), {{"type", "delkey"}});
-    emit keyWithdrawn(r.Ok() && !r.body.empty());
+    emit KeyWithdrawn(r.Ok() && !r.body.empty());
   }
   uint64_t total = 0;
   for (const auto& m : job_.messages) total += m.estimate;
@@ -56,8 +56,8 @@ void SendWorker::Run() {
     if (stop_.load()) break;
     if (code != teNone && code != teNoKey) break;
     const OutgoingMessage& m = job_.messages[i];
-    emit uploadStarting(static_cast<int>(i), static_cast<qint64>(m.estimate));
-    MessageRoute& route = routeFor(RouteOf(m, job_.smtp));
+    emit UploadStarting(static_cast<int>(i), static_cast<qint64>(m.estimate));
+    MessageRoute& route = RouteFor(RouteOf(m, job_.smtp));
     if (stop_.load()) break;
     const RouteOutcome out = route.Deliver(m, [&](uint64_t done) {
       const auto now = std::chrono::steady_clock::now();
@@ -69,12 +69,12 @@ void SendWorker::Run() {
     });
     base += m.estimate;
     if (out.accepted) {
-      emit messageAccepted(static_cast<int>(i), QString::fromStdString(out.notice));
+      emit MessageAccepted(static_cast<int>(i), QString::fromStdString(out.notice));
     } else if (out.messageOnly && !stop_.load()) {
-      emit messageFailed(static_cast<int>(i), 0, QString::fromStdString(out.text));
+      emit MessageFailed(static_cast<int>(i), 0, QString::fromStdString(out.text));
     } else {
       if (!stop_.load()) code = out.code ? out.code : teCommunication;
-      emit messageFailed(static_cast<int>(i), out.code ? out.code : teCommunication, QString::fromStdString(out.text));
+      emit MessageFailed(static_cast<int>(i), out.code ? out.code : teCommunication, QString::fromStdString(out.text));
     }
   }
   emit progress(static_cast<qint64>(total), static_cast<qint64>(total));
@@ -110,12 +110,12 @@ bool SendRun::Start(SendJob job) {
   worker_ = new SendWorker(std::move(job), *ctx_.random, *ctx_.crypto);
   worker_->moveToThread(thread_);
   connect(thread_, &QThread::started, worker_, &SendWorker::Run);
-  connect(worker_, &SendWorker::messageAccepted, this, &SendRun::onAccepted, Qt::QueuedConnection);
-  connect(worker_, &SendWorker::messageFailed, this, &SendRun::onFailed, Qt::QueuedConnection);
-  connect(worker_, &SendWorker::keyWithdrawn, this, &SendRun::onKeyWithdrawn, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::MessageAccepted, this, &SendRun::OnAccepted, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::MessageFailed, this, &SendRun::onFailed, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::KeyWithdrawn, this, &SendRun::OnKeyWithdrawn, Qt::QueuedConnection);
   connect(worker_, &SendWorker::progress, this, &SendRun::progress, Qt::QueuedConnection);
-  connect(worker_, &SendWorker::uploadStarting, this, &SendRun::uploadStarting, Qt::QueuedConnection);
-  connect(worker_, &SendWorker::finished, this, &SendRun::onFinished, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::UploadStarting, this, &SendRun::UploadStarting, Qt::QueuedConnection);
+  connect(worker_, &SendWorker::finished, this, &SendRun::OnFinished, Qt::QueuedConnection);
   thread_->start(QThread::LowPriority);
   return true;
 }
@@ -131,7 +131,7 @@ void SendRun::Wait() {
   if (thread_) loop.exec();
 }
 
-void SendRun::onAccepted(int index, const QString& notice) {
+void SendRun::OnAccepted(int index, const QString& notice) {
   if (index < 0 || static_cast<size_t>(index) >= messages_.size()) return;
   reports_[index].state = MessageReport::Sent;
   if (!notice.isEmpty()) {
@@ -143,7 +143,7 @@ void SendRun::onAccepted(int index, const QString& notice) {
     reports_[index].text = err;
     if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Error, err);
   }
-  emit messageDone(index);
+  emit MessageDone(index);
 }
 
 void SendRun::onFailed(int index, int code, const QString& text) {
@@ -154,17 +154,17 @@ void SendRun::onFailed(int index, int code, const QString& text) {
   // A failure of this message alone (code 0) is not summed up by the run's error code: say it.
   if (code == 0 && ctx_.messages && shown_.insert(reports_[index].text).second)
     ctx_.messages->QueueMessage(MessageKind::Error, reports_[index].text);
-  emit messageDone(index);
+  emit MessageDone(index);
 }
 
-void SendRun::onKeyWithdrawn(bool deleteKeyRings) {
+void SendRun::OnKeyWithdrawn(bool deleteKeyRings) {
   if (deleteKeyRings && !ctx_.dataRoot.empty()) {
     std::remove((ctx_.dataRoot + "plumadex.skr").c_str());
     std::remove((ctx_.dataRoot + "plumadex.pkr").c_str());
   }
 }
 
-void SendRun::onFinished(int code, bool stopped) {
+void SendRun::OnFinished(int code, bool stopped) {
   code_ = code;
   stopped_ = stopped;
   if (thread_) {

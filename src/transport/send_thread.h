@@ -4,7 +4,7 @@
 // once (sent_stamp.h) and hears of progress and failures through queued signals. The worker
 // never touches the store, the settings or a widget.
 //
-// The route of each message is chosen by RouteOf (send_route.h); SendWorker::routeFor makes
+// The route of each message is chosen by RouteOf (send_route.h); SendWorker::RouteFor makes
 // the route object. Stamping and the later bookkeeping are the same for every route.
 #include "transport/outgoing.h"
 #include "transport/send_route.h"
@@ -56,15 +56,15 @@ public slots:
   void Run();
 
 signals:
-  void uploadStarting(int index, qint64 estimate);
+  void UploadStarting(int index, qint64 estimate);
   void progress(qint64 done, qint64 total);
-  void messageAccepted(int index, QString notice);
-  void messageFailed(int index, int code, QString text);
-  void keyWithdrawn(bool deleteKeyRings);
+  void MessageAccepted(int index, QString notice);
+  void MessageFailed(int index, int code, QString text);
+  void KeyWithdrawn(bool deleteKeyRings);
   void finished(int code, bool stopped);
 
 private:
-  MessageRoute& routeFor(SendRoute route);
+  MessageRoute& RouteFor(SendRoute route);
 
   SendJob job_;
   RandomSource& random_;
@@ -111,16 +111,16 @@ public:
   const std::vector<MessageReport>& Reports() const { return reports_; }
 
 signals:
-  void uploadStarting(int index, qint64 estimate);
-  void messageDone(int index);
+  void UploadStarting(int index, qint64 estimate);
+  void MessageDone(int index);
   void progress(qint64 done, qint64 total);
   void finished(int code);
 
 private:
-  void onAccepted(int index, const QString& notice);
+  void OnAccepted(int index, const QString& notice);
   void onFailed(int index, int code, const QString& text);
-  void onKeyWithdrawn(bool deleteKeyRings);
-  void onFinished(int code, bool stopped);
+  void OnKeyWithdrawn(bool deleteKeyRings);
+  void OnFinished(int code, bool stopped);
 
   SendContext ctx_;
   QThread* thread_ = nullptr;

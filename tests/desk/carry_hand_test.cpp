@@ -60,7 +60,7 @@ TEST(CarryHand, ClickingThreeNamesHoldsThemAndClickingOneAgainPutsOnlyItDown) {
     ReleaseName(m, hand, r, was, true);
   }
   EXPECT_EQ(hand.state(), Hand::Documents);
-  EXPECT_EQ(m.selectedCount(), 3u);
+  EXPECT_EQ(m.SelectedCount(), 3u);
   const size_t old = static_cast<size_t>(Record(m, "old"));
   hand.Press(10, 10);
   bool was = PressName(m, hand, old);
@@ -68,7 +68,7 @@ TEST(CarryHand, ClickingThreeNamesHoldsThemAndClickingOneAgainPutsOnlyItDown) {
   EXPECT_TRUE(m.rows()[old].selected);  // stays until the release
   ReleaseName(m, hand, old, was, true);
   EXPECT_FALSE(m.rows()[old].selected);
-  EXPECT_EQ(m.selectedCount(), 2u);
+  EXPECT_EQ(m.SelectedCount(), 2u);
   EXPECT_EQ(hand.state(), Hand::Documents);
 }
 
@@ -91,7 +91,7 @@ TEST(CarryHand, PressingAndMovingFivePixelsKeepsTheRowInHand) {
   hand.Press(0, 0);
   was = PressName(m, hand, r);
   ReleaseName(m, hand, r, was, true);
-  EXPECT_EQ(m.selectedCount(), 0u);
+  EXPECT_EQ(m.SelectedCount(), 0u);
   EXPECT_EQ(hand.state(), Hand::Empty);
 }
 
@@ -105,17 +105,17 @@ TEST(CarryHand, ACollapsedMessageIsPickedUpAndPutDownWithItsParts) {
   EXPECT_EQ(Selected(m), (std::vector<std::string>{"Hello", "a", "b"}));
   was = PressName(m, hand, hello);
   ReleaseName(m, hand, hello, was, true);
-  EXPECT_EQ(m.selectedCount(), 0u);
+  EXPECT_EQ(m.SelectedCount(), 0u);
 }
 
 TEST(CarryHand, ShiftAddsTheRowsBetweenAndCancellingClearsEverything) {
   GridModel m = Rows();
   CarryHand hand;
-  const size_t first = m.recordOfVisible(0), last = m.recordOfVisible(m.visibleCount() - 1);
+  const size_t first = m.RecordOfVisible(0), last = m.RecordOfVisible(m.VisibleCount() - 1);
   bool was = PressName(m, hand, first);
   ReleaseName(m, hand, first, was, true);
   ExtendSelection(m, hand, last);
-  EXPECT_EQ(m.selectedCount(), m.visibleCount());
+  EXPECT_EQ(m.SelectedCount(), m.VisibleCount());
   EXPECT_EQ(hand.currentRecord(), static_cast<int>(last));
   hand.Press(1, 1);
   hand.MoveWithButton(50, 50);

@@ -38,7 +38,7 @@ DocRows Mailbox(int messageFlags = store::dfReceivedMail) {
 
 std::vector<std::string> VisibleTitles(const GridModel& m) {
   std::vector<std::string> out;
-  for (size_t v = 0; v < m.visibleCount(); ++v) out.push_back(m.rows()[m.recordOfVisible(v)].title);
+  for (size_t v = 0; v < m.VisibleCount(); ++v) out.push_back(m.rows()[m.RecordOfVisible(v)].title);
   return out;
 }
 
@@ -52,8 +52,8 @@ TEST(GridBundles, MessageWithAttachmentsIsOneParentAndTwoChildren) {
   EXPECT_TRUE(rows[3].searchState & store::rsChild);
   EXPECT_EQ(m.parentOf(2), 1);
   EXPECT_EQ(m.parentOf(4), -1);
-  EXPECT_TRUE(m.continuesAbove(2));
-  EXPECT_FALSE(m.continuesAbove(1));
+  EXPECT_TRUE(m.ContinuesAbove(2));
+  EXPECT_FALSE(m.ContinuesAbove(1));
 
   // Collapsing hides the children and reports the flags to store.
   auto flags = m.ToggleCollapse(1);
@@ -68,7 +68,7 @@ TEST(GridBundles, MessageWithAttachmentsIsOneParentAndTwoChildren) {
   m.SetRows(std::move(again), {GridTab::Files, -1});
   EXPECT_EQ(VisibleTitles(m), (std::vector<std::string>{"new.doc", "Hello", "old.doc"}));
   m.ToggleCollapse(1);
-  EXPECT_EQ(m.visibleCount(), 5u);
+  EXPECT_EQ(m.VisibleCount(), 5u);
 }
 
 TEST(GridBundles, OnlyUnderGroupingOrdersAndWithoutSearch) {
@@ -134,15 +134,15 @@ TEST(GridViewFilter, RowsTheFilterHidesLeaveTheSelection) {
   GridModel m;
   m.SetRows(std::move(rows), {GridTab::Files, 4});
   m.SelectAllVisible();
-  ASSERT_EQ(m.selectedCount(), 2u);
+  ASSERT_EQ(m.SelectedCount(), 2u);
   GridOptions o = m.options();
   o.filter = ViewFilter::Other;
   m.SetOptionsKeepOrder(o);
-  EXPECT_EQ(m.selectedCount(), 1u);
-  EXPECT_TRUE(m.rows()[m.recordOfVisible(0)].selected);
+  EXPECT_EQ(m.SelectedCount(), 1u);
+  EXPECT_TRUE(m.rows()[m.RecordOfVisible(0)].selected);
   o.filter = ViewFilter::ShowAll;
   m.SetOptionsKeepOrder(o);
-  EXPECT_EQ(m.selectedCount(), 1u);
+  EXPECT_EQ(m.SelectedCount(), 1u);
 }
 
 TEST(GridViewFilter, PendingBringsEveryRowOfTheBundleWhereverItIs) {
@@ -181,8 +181,8 @@ TEST(GridModelIndex, VisibleIndexAndHighlight) {
   EXPECT_TRUE(m.highlighted(3));
   m.ToggleCollapse(1);
   EXPECT_TRUE(m.highlighted(1));  // collapsed parent speaks for its unread child
-  EXPECT_EQ(m.visibleOfRecord(4), 2);
-  EXPECT_EQ(m.visibleOfRecord(3), -1);
+  EXPECT_EQ(m.VisibleOfRecord(4), 2);
+  EXPECT_EQ(m.VisibleOfRecord(3), -1);
 
   // Search misses are not visible.
   DocRows r2 = Mailbox();
@@ -190,7 +190,7 @@ TEST(GridModelIndex, VisibleIndexAndHighlight) {
   GridOptions o{GridTab::Files, -1};
   o.searchActive = true;
   m.SetRows(std::move(r2), o);
-  EXPECT_EQ(m.visibleCount(), 4u);
+  EXPECT_EQ(m.VisibleCount(), 4u);
   EXPECT_FALSE(m.rows()[1].searchState & store::rsHasChildren);  // no grouping while searching
 }
 
@@ -214,10 +214,10 @@ TEST(GridModelIndex, StickerMarkOnlyWhereItDiffersFromTheParent) {
   rows[3].sticker = "other";
   GridModel m;
   m.SetRows(std::move(rows), {GridTab::Files, -1});
-  EXPECT_TRUE(m.showsStickerMark(1));
-  EXPECT_FALSE(m.showsStickerMark(2));
-  EXPECT_TRUE(m.showsStickerMark(3));
-  EXPECT_FALSE(m.showsStickerMark(0));
+  EXPECT_TRUE(m.ShowsStickerMark(1));
+  EXPECT_FALSE(m.ShowsStickerMark(2));
+  EXPECT_TRUE(m.ShowsStickerMark(3));
+  EXPECT_FALSE(m.ShowsStickerMark(0));
 }
 
 TEST(GridHeader, SortClicks) {
@@ -307,11 +307,11 @@ TEST(GridTypeAhead, FindsFirstVisibleNameIgnoringCase) {
   t.Add("O");
   const int v = t.Find(m);
   ASSERT_GE(v, 0);
-  EXPECT_EQ(m.rows()[m.recordOfVisible(v)].title, "Doe, John");  // "John Doe"
+  EXPECT_EQ(m.rows()[m.RecordOfVisible(v)].title, "Doe, John");  // "John Doe"
   t.Clear();
   t.Add("fr");
   ASSERT_GE(t.Find(m), 0);
-  EXPECT_EQ(m.rows()[m.recordOfVisible(t.Find(m))].title, "Friends");
+  EXPECT_EQ(m.rows()[m.RecordOfVisible(t.Find(m))].title, "Friends");
   t.Add("x");
   EXPECT_EQ(t.Find(m), -1);
 }

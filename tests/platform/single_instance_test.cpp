@@ -57,7 +57,7 @@ TEST(SingleInstance, LockDecidesAndRequestsArriveFiltered) {
   SingleInstance first(home.path("run"));
   ASSERT_EQ(first.Claim(), SingleInstance::Role::First);
   QStringList got;
-  QObject::connect(&first, &SingleInstance::requestReceived, [&](const QString& r) { got << r; });
+  QObject::connect(&first, &SingleInstance::RequestReceived, [&](const QString& r) { got << r; });
 
   SingleInstance second(home.path("run"));
   EXPECT_EQ(second.Claim(), SingleInstance::Role::Second);
@@ -98,7 +98,7 @@ TEST(SingleInstance, LockAndSocketLeftByADeadDeskDoNotBlockTheNext) {
   SingleInstance other(home.path("run"));
   EXPECT_EQ(other.Claim(), SingleInstance::Role::Second);
   QStringList got;
-  QObject::connect(&next, &SingleInstance::requestReceived, [&](const QString& r) { got << r; });
+  QObject::connect(&next, &SingleInstance::RequestReceived, [&](const QString& r) { got << r; });
   ASSERT_TRUE(other.Send("/web:1"));
   ASSERT_TRUE(WaitFor([&] { return !got.isEmpty(); }));
   EXPECT_EQ(got, QStringList{"/web:1"});

@@ -66,7 +66,7 @@ protected:
   QPoint NamePoint(const std::string& name) {
     const int r = model().FindRecord(browser->ShownFolder(), name);
     EXPECT_GE(r, 0) << name;
-    const int v = model().visibleOfRecord(static_cast<size_t>(r));
+    const int v = model().VisibleOfRecord(static_cast<size_t>(r));
     const int h = browser->grid()->grid()->rowHeight();
     return QPoint(110, (v - browser->grid()->grid()->topRow()) * h + h / 2);
   }
@@ -101,12 +101,12 @@ TEST_F(CarryTest, ClickedRowsAreCarriedToAFolderNodeAndMovedByTheSwitch) {
   browser->SetDragDefault(true);
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("report.doc"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
-  EXPECT_EQ(model().selectedCount(), 2u);
+  EXPECT_EQ(model().SelectedCount(), 2u);
   EXPECT_EQ(carry->hand().state(), Hand::Documents);
   ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::DragMoveCursor);
-  EXPECT_TRUE(carry->dragWindow()->isVisible());
-  EXPECT_FALSE(carry->dragWindow()->picture().isNull());
+  EXPECT_TRUE(carry->DragWindow()->isVisible());
+  EXPECT_FALSE(carry->DragWindow()->picture().isNull());
   QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
   QTest::qWait(kDropFeedbackMs + 150);
   EXPECT_TRUE(std::filesystem::exists(docs + "Other/report.doc"));
@@ -115,7 +115,7 @@ TEST_F(CarryTest, ClickedRowsAreCarriedToAFolderNodeAndMovedByTheSwitch) {
   EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-  EXPECT_FALSE(carry->dragWindow()->isVisible());
+  EXPECT_FALSE(carry->DragWindow()->isVisible());
   EXPECT_EQ(browser->ShownFolder(), docs + "Work/");  // the drop does not change the folder shown
 }
 
@@ -128,9 +128,9 @@ TEST_F(CarryTest, CtrlCopiesWhateverTheSwitchSaysAndEscapePutsDown) {
   EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
-  ASSERT_EQ(model().selectedCount(), 2u);
+  ASSERT_EQ(model().SelectedCount(), 2u);
   QTest::keyClick(browser->grid()->grid(), Qt::Key_Escape);
-  EXPECT_EQ(model().selectedCount(), 0u);
+  EXPECT_EQ(model().SelectedCount(), 0u);
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
@@ -140,10 +140,10 @@ TEST_F(CarryTest, ARightClickOutsideTheSelectionPutsDownAndAClickOnASelectedName
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("report.doc"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
-  EXPECT_EQ(model().selectedCount(), 2u);
+  EXPECT_EQ(model().SelectedCount(), 2u);
   EXPECT_FALSE(model().rows()[model().FindRecord(docs + "Work/", "notes.txt")].selected);
   QTest::mouseClick(browser->tree(0)->viewport(), Qt::RightButton, {}, NodePoint(Node("Other")));
-  EXPECT_EQ(model().selectedCount(), 0u);
+  EXPECT_EQ(model().SelectedCount(), 0u);
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
 }
 
@@ -151,12 +151,12 @@ TEST_F(CarryTest, PressingAndMovingWithinTheGridKeepsTheRowInHand) {
   const QPoint p = NamePoint("report.doc");
   QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
   QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p);
-  ASSERT_EQ(model().selectedCount(), 1u);
+  ASSERT_EQ(model().SelectedCount(), 1u);
   // A press on the selected row and a release after moving: it stays selected.
   QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
   carry->hand().MoveWithButton(gridPort()->mapToGlobal(p).x() + 5, gridPort()->mapToGlobal(p).y());
   QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p + QPoint(5, 0));
-  EXPECT_EQ(model().selectedCount(), 1u);
+  EXPECT_EQ(model().SelectedCount(), 1u);
   EXPECT_EQ(carry->hand().state(), Hand::Documents);
 }
 
@@ -276,7 +276,7 @@ TEST_F(CarryTest, CopyInARowMenuSetsTheDefaultAndKeepsTheRowInHand) {
   carry->KeepInHand(false);
   EXPECT_EQ(state.settings.CopyMove(), 0);
   EXPECT_EQ(carry->hand().state(), Hand::Documents);
-  EXPECT_EQ(model().selectedCount(), 1u);
+  EXPECT_EQ(model().SelectedCount(), 1u);
 }
 
 TEST_F(CarryTest, ClickingTheShownFolderPicksItUpAndAClickElsewhereDropsIt) {
@@ -320,7 +320,7 @@ TEST_F(CarryTest, OpeningARowLeavesNothingInHand) {
   QTest::qWait(50);
   EXPECT_TRUE(opened);
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
-  EXPECT_EQ(model().selectedCount(), 0u);
+  EXPECT_EQ(model().SelectedCount(), 0u);
   // The type icon opens too, and leaves the hand empty.
   opened = false;
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, QPoint(10, name.y()));

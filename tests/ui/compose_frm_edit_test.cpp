@@ -232,7 +232,7 @@ TEST_F(ComposeWindowTest, DraftReopenedAndSentLaterReplacesTheOldVersion) {
   EXPECT_EQ(w->Mode(), emHtmlEditor);
   w->htmlEdit()->setFocus();
   QTest::keyClicks(w->htmlEdit(), "Picture below");
-  w->htmlWrap()->InsertImage(pic);
+  w->HtmlWrap()->InsertImage(pic);
   w->AttachFiles({QString::fromStdString(temp + "notes.pdf")});
   w->edtSubject()->setText(QStringLiteral("Spring"));
   w->btnSaveDraft()->click();

@@ -97,17 +97,17 @@ TEST_F(DeskFrameTest, WindowStaysOpenWhileATransferRunsOrTheDeskIsBusy) {
 }
 
 TEST_F(DeskFrameTest, NewMailIndicationIsShownAndHidden) {
-  ASSERT_NE(desk->statusPanel(3), nullptr);
+  ASSERT_NE(desk->StatusPanel(3), nullptr);
   EXPECT_TRUE(desk->lblNewMail()->isHidden());
   desk->ShowNewMailIndication(3);
   EXPECT_FALSE(desk->lblNewMail()->isHidden());
   EXPECT_FALSE(desk->imgNewMail()->isHidden());
   EXPECT_EQ(desk->lblNewMail()->text(), QStringLiteral("3"));
-  EXPECT_FALSE(desk->statusPanel(3)->text().isEmpty());
+  EXPECT_FALSE(desk->StatusPanel(3)->text().isEmpty());
   desk->HideNewMailIndication();
   EXPECT_TRUE(desk->lblNewMail()->isHidden());
   EXPECT_TRUE(desk->imgNewMail()->isHidden());
-  EXPECT_TRUE(desk->statusPanel(3)->text().isEmpty());
+  EXPECT_TRUE(desk->StatusPanel(3)->text().isEmpty());
   desk->ShowNewMailIndication(0);  // nothing new: nothing shown
   EXPECT_TRUE(desk->lblNewMail()->isHidden());
 }

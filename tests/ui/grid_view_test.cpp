@@ -62,16 +62,16 @@ TEST_F(GridPanelTest, ExpanderCollapsesTheBundleAndReportsTheFlags) {
   rows.push_back(Rec("a", "pdf", 200, 0x1001, "B:002/003"));
   rows.push_back(Rec("b", "pdf", 200, 0x1001, "B:003/003"));
   panel->SetRows(std::move(rows));
-  ASSERT_EQ(panel->model().visibleCount(), 3u);
+  ASSERT_EQ(panel->model().VisibleCount(), 3u);
   int toggled = -1, flags = 0;
-  QObject::connect(panel.get(), &GridPanel::collapseToggled, [&](int r, int f) {
+  QObject::connect(panel.get(), &GridPanel::CollapseToggled, [&](int r, int f) {
     toggled = r;
     flags = f;
   });
   QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 32));
   EXPECT_EQ(toggled, 0);
   EXPECT_TRUE(flags & store::dfCollapsed);
-  EXPECT_EQ(panel->model().visibleCount(), 1u);
+  EXPECT_EQ(panel->model().VisibleCount(), 1u);
   EXPECT_TRUE(panel->model().rows()[0].selected);
 
   // The name zone removes and adds rows; the type icon opens.
@@ -93,13 +93,13 @@ TEST_F(GridPanelTest, ExpanderClickMakesTheParentTheOnlySelection) {
   rows.push_back(Rec("a", "pdf", 200, 0x1001, "B:002/002"));
   rows.push_back(Rec("loose", "doc", 100, 0, ""));
   panel->SetRows(std::move(rows));
-  ASSERT_EQ(panel->model().visibleCount(), 3u);
+  ASSERT_EQ(panel->model().VisibleCount(), 3u);
   const size_t loose = static_cast<size_t>(panel->model().FindRecord("/d/", "loose.doc"));
   panel->model().SetSelected(loose, true);
   QTest::mouseClick(panel->grid()->viewport(), Qt::LeftButton, {}, RowPoint(0, 32));
   EXPECT_TRUE(panel->model().rows()[0].selected);
   EXPECT_FALSE(panel->model().rows()[loose].selected);
-  EXPECT_EQ(panel->model().selectedCount(), 1u);
+  EXPECT_EQ(panel->model().SelectedCount(), 1u);
 }
 
 TEST_F(GridPanelTest, KeyboardDeletesOnlyWhatIsInHandAndIsIdleOnTheToolsTab) {
@@ -108,7 +108,7 @@ TEST_F(GridPanelTest, KeyboardDeletesOnlyWhatIsInHandAndIsIdleOnTheToolsTab) {
   rows.push_back(Rec("two", "doc", 200, 0, ""));
   panel->SetRows(std::move(rows));
   int deletes = 0, opened = -1;
-  QObject::connect(panel.get(), &GridPanel::deleteRequested, [&] { ++deletes; });
+  QObject::connect(panel.get(), &GridPanel::DeleteRequested, [&] { ++deletes; });
   QObject::connect(panel.get(), &GridPanel::openRecord, [&](int r) { opened = r; });
   panel->grid()->setFocus();
   QTest::keyClick(panel->grid(), Qt::Key_Delete);
@@ -121,7 +121,7 @@ TEST_F(GridPanelTest, KeyboardDeletesOnlyWhatIsInHandAndIsIdleOnTheToolsTab) {
   store::DocRows tools;
   tools.push_back(Rec("page", std::string(1, px::kFolderMarkerExt), 0, 0, ""));
   panel->SetRows(std::move(tools));
-  panel->grid()->setHotRow(0);
+  panel->grid()->SetHotRow(0);
   panel->model().SelectOnly(0);
   QTest::keyClick(panel->grid(), Qt::Key_Return);
   QTest::keyClick(panel->grid(), Qt::Key_Delete);
@@ -177,12 +177,12 @@ TEST_F(GridPanelTest, TypeAheadOnTheContactsTab) {
   for (const char* n : {"Adler, Anna", "Berg, Bob", "Cole, Carl"}) rows.push_back(Rec(n, "vcf", 0, 0, ""));
   panel->SetRows(std::move(rows));
   QString status;
-  QObject::connect(panel.get(), &GridPanel::statusTextChanged, [&](const QString& s) { status = s; });
+  QObject::connect(panel.get(), &GridPanel::StatusTextChanged, [&](const QString& s) { status = s; });
   panel->grid()->setFocus();
   QTest::keyClicks(panel->grid(), "bo");
   EXPECT_EQ(status, QStringLiteral("  Looking for:  bo"));
-  ASSERT_GE(panel->grid()->hotRow(), 0);
-  EXPECT_EQ(panel->model().rows()[panel->model().recordOfVisible(panel->grid()->hotRow())].title, "Berg, Bob");
+  ASSERT_GE(panel->grid()->HotRow(), 0);
+  EXPECT_EQ(panel->model().rows()[panel->model().RecordOfVisible(panel->grid()->HotRow())].title, "Berg, Bob");
 }
 
 class BrowserTest : public ::testing::Test {
@@ -369,10 +369,10 @@ TEST_F(BrowserTest, CollapsingAContactsBundleIsKeptInItsFlags) {
   browser->ShowNode(browser->root(1));
   QApplication::processEvents();
   auto& model = browser->grid()->model();
-  ASSERT_EQ(model.visibleCount(), 3u);
+  ASSERT_EQ(model.VisibleCount(), 3u);
   const int h = browser->grid()->grid()->rowHeight();
   QTest::mouseClick(browser->grid()->grid()->viewport(), Qt::LeftButton, {}, QPoint(32, h / 2));
-  EXPECT_EQ(model.visibleCount(), 1u);
+  EXPECT_EQ(model.VisibleCount(), 1u);
   {
     store::IniRegistry reg;
     store::TPXIniFile ini(reg, store::IndexPathOf(contacts));
@@ -380,7 +380,7 @@ TEST_F(BrowserTest, CollapsingAContactsBundleIsKeptInItsFlags) {
   }
   // Listed again, the bundle stays collapsed.
   browser->ShowNode(browser->root(1));
-  EXPECT_EQ(browser->grid()->model().visibleCount(), 1u);
+  EXPECT_EQ(browser->grid()->model().VisibleCount(), 1u);
 }
 
 TEST_F(BrowserTest, WheelOverTheTreesAndTheGridMovesTheGrid) {
@@ -465,8 +465,8 @@ TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
   ASSERT_GE(report, 0);
   rows.SelectOnly(report);
   int visible = -1;
-  for (size_t v = 0; v < rows.visibleCount(); ++v)
-    if (rows.recordOfVisible(v) == static_cast<size_t>(report)) visible = static_cast<int>(v);
+  for (size_t v = 0; v < rows.VisibleCount(); ++v)
+    if (rows.RecordOfVisible(v) == static_cast<size_t>(report)) visible = static_cast<int>(v);
   ASSERT_GE(visible, 0);
   TheGrid* g = browser->grid()->grid();
   const int h = g->rowHeight();

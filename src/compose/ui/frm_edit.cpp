@@ -108,7 +108,7 @@ TfrmEdit::TfrmEdit(EditServices services, QWidget* parent)
     : QMainWindow(parent), svc_(std::move(services)), model_(svc_.env) {
   setAttribute(Qt::WA_DeleteOnClose);
   setAcceptDrops(true);
-  buildWindow();
+  BuildWindow();
   installEventFilter(this);
   resize(760, 600);
 }
@@ -117,7 +117,7 @@ TfrmEdit::~TfrmEdit() = default;
 
 QAction* TfrmEdit::action(const QString& name) const { return findChild<QAction*>(name); }
 
-void TfrmEdit::buildWindow() {
+void TfrmEdit::BuildWindow() {
   central_ = new QWidget(this);
   auto* v = new QVBoxLayout(central_);
   v->setContentsMargins(4, 4, 4, 4);
@@ -145,7 +145,7 @@ void TfrmEdit::buildWindow() {
   pnlRemote_->hide();
   v->addWidget(pnlRemote_);
 
-  buildComposeHeader();
+  BuildComposeHeader();
   v->addWidget(pnlHeader_);
 
   stkBody_ = new QStackedWidget(central_);
@@ -172,10 +172,10 @@ void TfrmEdit::buildWindow() {
   stkBody_->addWidget(htmlEdit_);
   stkBody_->addWidget(webView_);
   v->addWidget(stkBody_, 1);
-  connect(webView_, &MailWebView::remoteContentBlocked, this, [this] {
+  connect(webView_, &MailWebView::RemoteContentBlocked, this, [this] {
     if (mode_ == emHtmlViewer) pnlRemote_->show();
   });
-  connect(webView_, &MailWebView::linkClicked, this, &TfrmEdit::OpenLink);
+  connect(webView_, &MailWebView::LinkClicked, this, &TfrmEdit::OpenLink);
   connect(txtText_, &QPlainTextEdit::textChanged, this, [this] { textChanged_ = true; });
   connect(htmlEdit_, &QTextEdit::textChanged, this, [this] { textChanged_ = true; });
 
@@ -223,11 +223,11 @@ void TfrmEdit::buildWindow() {
   connect(btnClose_, &QPushButton::clicked, this, &QWidget::close);
 
   setCentralWidget(central_);
-  buildToolbars();
+  BuildToolbars();
   pnlHeader_->hide();
 }
 
-void TfrmEdit::buildComposeHeader() {
+void TfrmEdit::BuildComposeHeader() {
   pnlHeader_ = new QFrame(central_);
   pnlHeader_->setObjectName(QStringLiteral("pnlHeader"));
   auto* row = new QHBoxLayout(pnlHeader_);
@@ -301,9 +301,9 @@ void TfrmEdit::buildComposeHeader() {
     e->installEventFilter(this);
     connect(e, &QLineEdit::textEdited, this, [this] {
       model_.headerChanged = true;
-      syncModel();
-      updateSendButtons();
-      if (chkEncrypt_->isChecked()) encryptToggled(false);
+      SyncModel();
+      UpdateSendButtons();
+      if (chkEncrypt_->isChecked()) EncryptToggled(false);
     });
   }
   connect(edtSubject_, &QLineEdit::textEdited, this, [this] { model_.headerChanged = true; });
@@ -318,15 +318,15 @@ void TfrmEdit::buildComposeHeader() {
     AttachFiles(QFileDialog::getOpenFileNames(this, QStringLiteral("Attach File")));
   });
   connect(chkEncrypt_, &QCheckBox::clicked, this, [this](bool on) {
-    if (on) encryptToggled(true);
+    if (on) EncryptToggled(true);
     model_.headerChanged = true;
   });
   connect(lstContacts_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-    contactChecked(lstContacts_->row(item), item->checkState() == Qt::Checked);
+    ContactChecked(lstContacts_->row(item), item->checkState() == Qt::Checked);
   });
 }
 
-void TfrmEdit::buildToolbars() {
+void TfrmEdit::BuildToolbars() {
   tbMail_ = addToolBar(QStringLiteral("Mail"));
   tbMail_->setObjectName(QStringLiteral("tbMail"));
   tbMail_->setMovable(false);
@@ -350,9 +350,9 @@ void TfrmEdit::buildToolbars() {
   mnuEncoding_ = new QMenu(this);
   enc->setMenu(mnuEncoding_);
   if (auto* b = qobject_cast<QToolButton*>(tbMail_->widgetForAction(enc))) b->setPopupMode(QToolButton::InstantPopup);
-  buildEncodingMenu();
+  BuildEncodingMenu();
   mailAction(QStringLiteral("aDelete"), QStringLiteral("Delete"), [this] {
-    emit deleteRequested(Q(model_.Request().path));
+    emit DeleteRequested(Q(model_.Request().path));
     closingChecked_ = true;
     close();
   });
@@ -457,7 +457,7 @@ void TfrmEdit::buildToolbars() {
   });
 }
 
-void TfrmEdit::buildEncodingMenu() {
+void TfrmEdit::BuildEncodingMenu() {
   auto* group = new QActionGroup(mnuEncoding_);
   int family = -1;
   for (const CharsetRow& row : CharsetRows()) {
@@ -494,7 +494,7 @@ void TfrmEdit::setMode(int mode) {
 bool TfrmEdit::ComposeHeaderShown() const { return pnlHeader_ && !pnlHeader_->isHidden(); }
 bool TfrmEdit::RemoteContentBarShown() const { return pnlRemote_ && !pnlRemote_->isHidden(); }
 
-void TfrmEdit::showInfo(const StringList& headerLines) {
+void TfrmEdit::ShowInfo(const StringList& headerLines) {
   while (QLayoutItem* item = infoGrid_->takeAt(0)) {
     delete item->widget();
     delete item;
@@ -542,7 +542,7 @@ bool TfrmEdit::Open(const OpenRequest& req) {
   int mode = OpeningMode(req.options, html, !req.headerLines.empty());
   if (!isFile && (req.options & eoStartNew)) mode = html ? emHtmlEditor : emTextEditor;
   viewedHtml_ = html && isFile;
-  if (mode == emTextViewer || (mode == emHtmlViewer && !req.headerLines.empty())) showInfo(req.headerLines);
+  if (mode == emTextViewer || (mode == emHtmlViewer && !req.headerLines.empty())) ShowInfo(req.headerLines);
   else pnlInfo_->hide();
 
   if (isFile) {
@@ -615,7 +615,7 @@ ViewedText TfrmEdit::viewedText() {
   return v;
 }
 
-void TfrmEdit::showComposeHeader() {
+void TfrmEdit::ShowComposeHeader() {
   pnlInfo_->hide();
   tbMail_->hide();
   pnlHeader_->show();
@@ -641,13 +641,13 @@ void TfrmEdit::showComposeHeader() {
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
-  fillContacts();
+  FillContacts();
   setWindowTitle(Q(model_.windowTitle));
-  updateSendButtons();
+  UpdateSendButtons();
   setMode(mode_);
 }
 
-void TfrmEdit::applyPlan(const BodyPlan& plan) {
+void TfrmEdit::ApplyPlan(const BodyPlan& plan) {
   if (plan.keepBody) {
     if (plan.html && mode_ != emHtmlEditor && QFileInfo(Q(model_.Request().path)).isFile()) {
       wrap_->Load(model_.Request().path);
@@ -682,15 +682,15 @@ void TfrmEdit::applyPlan(const BodyPlan& plan) {
 void TfrmEdit::Reply(bool all) {
   const BodyPlan plan = model_.Reply(all, viewedText(), svc_.env.userId);
   documentReleased_ = true;
-  applyPlan(plan);
-  showComposeHeader();
+  ApplyPlan(plan);
+  ShowComposeHeader();
 }
 
 void TfrmEdit::Forward() {
   const BodyPlan plan = model_.Forward(viewedText());
   documentReleased_ = true;
-  applyPlan(plan);
-  showComposeHeader();
+  ApplyPlan(plan);
+  ShowComposeHeader();
 }
 
 void TfrmEdit::SendAsEmail() {
@@ -698,12 +698,12 @@ void TfrmEdit::SendAsEmail() {
                           !QFileInfo(Q(model_.Request().path)).isFile();
   const BodyPlan plan = model_.SendAsEmail(viewedText(), newMessage || (model_.Request().options & eoReEdit));
   documentReleased_ = true;
-  applyPlan(plan);
+  ApplyPlan(plan);
   if (newMessage && !plan.html && !plan.lines.empty()) txtText_->moveCursor(QTextCursor::Start);
-  showComposeHeader();
+  ShowComposeHeader();
 }
 
-void TfrmEdit::syncModel() {
+void TfrmEdit::SyncModel() {
   model_.from = S(cbFrom_->currentText());
   model_.to = S(edtTo_->text());
   model_.cc = S(edtCc_->text());
@@ -712,13 +712,13 @@ void TfrmEdit::syncModel() {
   model_.encrypt = chkEncrypt_->isChecked();
 }
 
-void TfrmEdit::updateSendButtons() {
+void TfrmEdit::UpdateSendButtons() {
   btnSendLater_->setEnabled(model_.SendLaterEnabled());
   btnSendNow_->setEnabled(model_.SendNowEnabled());
 }
 
-void TfrmEdit::encryptToggled(bool byUser) {
-  syncModel();
+void TfrmEdit::EncryptToggled(bool byUser) {
+  SyncModel();
   model_.encrypt = chkEncrypt_->isChecked();
   if (!model_.CheckEncryption() && chkEncrypt_->isChecked()) {
     chkEncrypt_->setChecked(false);
@@ -743,7 +743,7 @@ void TfrmEdit::AttachFiles(const QStringList& files) {
   }
 }
 
-bool TfrmEdit::textEmpty() const {
+bool TfrmEdit::TextEmpty() const {
   if (mode_ == emHtmlEditor) return htmlEdit_->toPlainText().trimmed().isEmpty() && !htmlEdit_->toHtml().contains(QStringLiteral("<img"));
   if (mode_ == emHtmlViewer) return false;
   return txtText_->toPlainText().trimmed().isEmpty();
@@ -760,7 +760,7 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
   btnSendLater_->setEnabled(false);
   btnSendNow_->setEnabled(false);
   btnClose_->setEnabled(false);
-  if (ComposeHeaderShown()) syncModel();
+  if (ComposeHeaderShown()) SyncModel();
   model_.attachments.clear();
   StringList att;
   for (int i = 0; i < lstAttach_->count(); ++i) att.push_back(S(lstAttach_->item(i)->data(Qt::UserRole).toString()));
@@ -779,7 +779,7 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
     wrap_->SetDocumentCharset(charset);
     if (!wrap_->Save(file)) {
       if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, wrap_->LastError());
-      updateSendButtons();
+      UpdateSendButtons();
       btnSaveDraft_->setEnabled(true);
       btnClose_->setEnabled(true);
       return;
@@ -789,7 +789,7 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
     file = WriteScratch(svc_.tempFolder, *svc_.random, ".txt", ComposeModel::PlainBodyBytes(text, charset));
     if (file.empty()) {
       if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, "Cannot write " + svc_.tempFolder);
-      updateSendButtons();
+      UpdateSendButtons();
       btnSaveDraft_->setEnabled(true);
       btnClose_->setEnabled(true);
       return;
@@ -798,7 +798,7 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
   TNewMessageRec rec = model_.MakeRecord(kind, file, text, written, textModified(), svc_.titleOf);
   svc_.outbox->Push(std::move(rec));
   queued_ = true;
-  emit queuedMessage();
+  emit QueuedMessage();
   closingChecked_ = true;
   // Asked while closing: the close under way finishes the job.
   if (!inClose_) close();
@@ -807,7 +807,7 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
 void TfrmEdit::SaveDocument() {
   const std::string& path = model_.Request().path;
   if (!textModified() || documentReleased_ || path.empty()) {
-    if (model_.charset != openedCharset_) emit charsetChanged(Q(path), Q(model_.charset));
+    if (model_.charset != openedCharset_) emit CharsetChanged(Q(path), Q(model_.charset));
     return;
   }
   if (mode_ == emHtmlEditor) {
@@ -818,7 +818,7 @@ void TfrmEdit::SaveDocument() {
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(QByteArray::fromStdString(bytes));
   }
   textChanged_ = false;
-  if (model_.charset != openedCharset_) emit charsetChanged(Q(path), Q(model_.charset));
+  if (model_.charset != openedCharset_) emit CharsetChanged(Q(path), Q(model_.charset));
 }
 
 void TfrmEdit::Block() {
@@ -842,7 +842,7 @@ void TfrmEdit::OpenLink(const QUrl& url, const QString& shownText) {
   const LinkDecision d = CheckLink(S(url.toString()), S(shownText));
   if (d.action == LinkAction::Refuse) return;
   if (d.action == LinkAction::Ask &&
-      askUser(Q(d.reason) + QStringLiteral("\n\nOpen ") + Q(d.url) + QStringLiteral(" ?"), false) != QMessageBox::Yes)
+      AskUser(Q(d.reason) + QStringLiteral("\n\nOpen ") + Q(d.url) + QStringLiteral(" ?"), false) != QMessageBox::Yes)
     return;
   const QUrl target(Q(d.url));
   if (svc_.openUrl) svc_.openUrl(target);
@@ -877,7 +877,7 @@ void TfrmEdit::ChooseCharset(const std::string& charset) {
     if (!a->isSeparator()) a->setChecked(SameText(S(a->data().toString()), charset));
 }
 
-void TfrmEdit::fillContacts() {
+void TfrmEdit::FillContacts() {
   QSignalBlocker block(lstContacts_);
   lstContacts_->clear();
   StringList sorted = svc_.contacts;
@@ -889,7 +889,7 @@ void TfrmEdit::fillContacts() {
   }
 }
 
-void TfrmEdit::contactChecked(int row, bool on) {
+void TfrmEdit::ContactChecked(int row, bool on) {
   if (row < 0 || row >= static_cast<int>(svc_.contacts.size())) return;
   const std::string entry = S(lstContacts_->item(row)->text());
   std::string field = S(servedField_->text());
@@ -911,11 +911,11 @@ void TfrmEdit::contactChecked(int row, bool on) {
   }
   servedField_->setText(Q(field));
   model_.headerChanged = true;
-  syncModel();
-  updateSendButtons();
+  SyncModel();
+  UpdateSendButtons();
 }
 
-int TfrmEdit::askUser(const QString& text, bool withCancel) {
+int TfrmEdit::AskUser(const QString& text, bool withCancel) {
   if (svc_.ask) return svc_.ask(text, withCancel);
   return QMessageBox::question(this, QStringLiteral("Plumadex"), text,
                                withCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
@@ -1026,7 +1026,7 @@ bool TfrmEdit::eventFilter(QObject* watched, QEvent* e) {
       QFont f = l->font();
       f.setUnderline(true);
       l->setFont(f);
-      fillContacts();
+      FillContacts();
     }
   }
   return QMainWindow::eventFilter(watched, e);
@@ -1035,9 +1035,9 @@ bool TfrmEdit::eventFilter(QObject* watched, QEvent* e) {
 void TfrmEdit::closeEvent(QCloseEvent* e) {
   if (!closingChecked_ && !queued_) {
     const bool composing = ComposeHeaderShown() || hidden_;
-    if (!textEmpty() && textModified()) {
+    if (!TextEmpty() && textModified()) {
       if (composing && (mode_ == emTextEditor || mode_ == emHtmlEditor)) {
-        const int a = askUser(QStringLiteral("Save changes"), true);
+        const int a = AskUser(QStringLiteral("Save changes"), true);
         if (a == QMessageBox::Cancel) {
           e->ignore();
           return;
@@ -1048,7 +1048,7 @@ void TfrmEdit::closeEvent(QCloseEvent* e) {
           inClose_ = false;
         }
       } else if (!composing && !documentReleased_) {
-        const int a = askUser(QStringLiteral("Save changes?"), true);
+        const int a = AskUser(QStringLiteral("Save changes?"), true);
         if (a == QMessageBox::Cancel) {
           e->ignore();
           return;
@@ -1056,11 +1056,11 @@ void TfrmEdit::closeEvent(QCloseEvent* e) {
         if (a == QMessageBox::Yes) SaveDocument();
       }
     } else if (!composing && model_.charset != openedCharset_) {
-      emit charsetChanged(Q(model_.Request().path), Q(model_.charset));
+      emit CharsetChanged(Q(model_.Request().path), Q(model_.charset));
     }
   }
   closingChecked_ = true;
-  emit windowClosed(this);
+  emit WindowClosed(this);
   e->accept();
 }
 

@@ -121,38 +121,38 @@ public:
   QToolBar* tbMail() const { return tbMail_; }
   QToolBar* tbFormat() const { return tbFormat_; }
   QAction* action(const QString& name) const;
-  mailformat::TDHTMLEditWrap* htmlWrap() const { return wrap_.get(); }
+  mailformat::TDHTMLEditWrap* HtmlWrap() const { return wrap_.get(); }
 
 signals:
-  void queuedMessage();
-  void windowClosed(TfrmEdit* window);
-  void deleteRequested(const QString& path);
-  void charsetChanged(const QString& path, const QString& charset);
+  void QueuedMessage();
+  void WindowClosed(TfrmEdit* window);
+  void DeleteRequested(const QString& path);
+  void CharsetChanged(const QString& path, const QString& charset);
 
 protected:
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-  void buildWindow();
-  void buildToolbars();
-  void buildComposeHeader();
+  void BuildWindow();
+  void BuildToolbars();
+  void BuildComposeHeader();
   void setMode(int mode);
-  void showInfo(const StringList& headerLines);
-  void showComposeHeader();
-  void applyPlan(const BodyPlan& plan);
-  void loadBody();
+  void ShowInfo(const StringList& headerLines);
+  void ShowComposeHeader();
+  void ApplyPlan(const BodyPlan& plan);
+  void LoadBody();
   ViewedText viewedText();
-  void syncModel();
-  void updateSendButtons();
-  void encryptToggled(bool on);
-  bool textEmpty() const;
+  void SyncModel();
+  void UpdateSendButtons();
+  void EncryptToggled(bool on);
+  bool TextEmpty() const;
   bool textModified() const;
   std::string bodyText() const;
-  void fillContacts();
-  void contactChecked(int row, bool on);
-  void buildEncodingMenu();
-  int askUser(const QString& text, bool withCancel);
+  void FillContacts();
+  void ContactChecked(int row, bool on);
+  void BuildEncodingMenu();
+  int AskUser(const QString& text, bool withCancel);
 
   EditServices svc_;
   ComposeModel model_;

@@ -75,7 +75,7 @@ MailWebPage::MailWebPage(QWebEngineProfile* profile, QObject* parent) : QWebEngi
 
 bool MailWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
   if (type == NavigationTypeLinkClicked) {
-    emit linkClicked(url);
+    emit LinkClicked(url);
     return false;
   }
   // Only the message page itself is ever shown; redirects, refreshes, forms and frames to
@@ -94,7 +94,7 @@ public:
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-    if (owner_) emit owner_->linkClicked(url);
+    if (owner_) emit owner_->LinkClicked(url);
     deleteLater();
     return false;
   }
@@ -114,7 +114,7 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
   filter_ = new MailRequestFilter(this);
   filter_->onFirstBlock = [this] {
-    QMetaObject::invokeMethod(this, [this] { emit remoteContentBlocked(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { emit RemoteContentBlocked(); }, Qt::QueuedConnection);
   };
   profile_->setUrlRequestInterceptor(filter_);
   page_ = new MailWebPage(profile_, this);
@@ -134,10 +134,10 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
   setPage(page_);
   setAcceptDrops(false);
-  connect(page_, &MailWebPage::linkClicked, this, [this](const QUrl& url) { emit linkClicked(url, ShownTextOf(url)); });
+  connect(page_, &MailWebPage::LinkClicked, this, [this](const QUrl& url) { emit LinkClicked(url, ShownTextOf(url)); });
   connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
     loaded_ = true;
-    emit messageLoaded(ok);
+    emit MessageLoaded(ok);
   });
 }
 

@@ -27,7 +27,7 @@ public:
   void SetDocumentUrl(const QUrl& url) { documentUrl_ = url; }
 
 signals:
-  void linkClicked(const QUrl& url);
+  void LinkClicked(const QUrl& url);
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -58,9 +58,9 @@ public:
   QString ShownTextOf(const QUrl& url) const;
 
 signals:
-  void remoteContentBlocked();
-  void linkClicked(const QUrl& url, const QString& shownText);
-  void messageLoaded(bool ok);
+  void RemoteContentBlocked();
+  void LinkClicked(const QUrl& url, const QString& shownText);
+  void MessageLoaded(bool ok);
 
 private:
   QWebEngineProfile* profile_ = nullptr;

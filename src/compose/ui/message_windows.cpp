@@ -13,10 +13,10 @@ namespace px::compose::ui {
 
 MessageWindows::MessageWindows(MessageWindowsConfig config, QObject* parent)
     : QObject(parent), cfg_(std::move(config)) {
-  makeOperations();
+  MakeOperations();
 }
 
-void MessageWindows::makeOperations() {
+void MessageWindows::MakeOperations() {
   if (cfg_.refreshServices) cfg_.refreshServices(cfg_.opServices);
   store::OpServices s = cfg_.opServices;
   if (!s.random) s.random = &random_;
@@ -74,7 +74,7 @@ EditServices MessageWindows::ServicesForWindow() {
 TfrmEdit* MessageWindows::Open(const OpenRequest& request) {
   auto* w = new TfrmEdit(ServicesForWindow());
   windows_.push_back(w);
-  connect(w, &TfrmEdit::windowClosed, this, [this] {
+  connect(w, &TfrmEdit::WindowClosed, this, [this] {
     // Filed once the window is gone, so the document it showed is free again.
     QMetaObject::invokeMethod(this, [this] { FileQueued(); }, Qt::QueuedConnection);
   });
@@ -101,7 +101,7 @@ TfrmEdit* MessageWindows::NewMessage(const std::string& folder, const std::strin
 }
 
 void MessageWindows::FileQueued() {
-  if (!outbox_.Empty() && cfg_.refreshServices) makeOperations();
+  if (!outbox_.Empty() && cfg_.refreshServices) MakeOperations();
   while (!outbox_.Empty()) {
     TNewMessageRec rec = outbox_.Take();
     FilerServices f;

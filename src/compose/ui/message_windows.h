@@ -69,7 +69,7 @@ public:
   EditServices ServicesForWindow();
 
 private:
-  void makeOperations();
+  void MakeOperations();
   MessageWindowsConfig cfg_;
   RandomSource random_;
   NewMessageList outbox_;

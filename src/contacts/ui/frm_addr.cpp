@@ -169,9 +169,9 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
   cbAddrType->setCurrentIndex(model_.AddressType());
   for (int row = 0; row < kShownPhones; ++row) cbPhoneKind[row]->setCurrentIndex(model_.PhoneKindOfRow(row));
   filling_ = false;
-  fillEmails();
-  fillAddress();
-  for (int row = 0; row < kShownPhones; ++row) fillPhone(row);
+  FillEmails();
+  FillAddress();
+  for (int row = 0; row < kShownPhones; ++row) FillPhone(row);
 
   // ---- edits go to the working copy ----
   auto bind = [this](QLineEdit* e, std::string AddrRec::*field) {
@@ -193,13 +193,13 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
   connect(cbAddrType, &QComboBox::currentIndexChanged, this, [this](int t) {
     if (filling_) return;
     model_.SetAddressType(t);
-    fillAddress();
+    FillAddress();
   });
   for (int row = 0; row < kShownPhones; ++row) {
     connect(cbPhoneKind[row], &QComboBox::currentIndexChanged, this, [this, row](int k) {
       if (filling_) return;
       model_.SetPhoneKindOfRow(row, k);
-      fillPhone(row);
+      FillPhone(row);
     });
     connect(edtPhone[row], &QLineEdit::textEdited, this, [this, row](const QString& t) { model_.PhoneOfRow(row) = S(t); });
   }
@@ -207,7 +207,7 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
     if (filling_) return;
     const int row = lstEmailAddresses->row(item);
     if (item->checkState() == Qt::Checked) model_.CheckEmail(row);
-    fillEmails();  // the check stays on exactly one entry
+    FillEmails();  // the check stays on exactly one entry
   });
   connect(btnAddEmail, &QPushButton::clicked, this, [this] {
     lstEmailAddresses->clearSelection();
@@ -216,7 +216,7 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
     edtEmail->clear();
     edtEmail->show();
     edtEmail->setFocus();
-    updateEmailSave();
+    UpdateEmailSave();
   });
   connect(btnEditEmail, &QPushButton::clicked, this, [this] {
     const int row = lstEmailAddresses->currentRow();
@@ -225,17 +225,17 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
     edtEmail->setText(lstEmailAddresses->item(row)->text());
     edtEmail->show();
     edtEmail->setFocus();
-    updateEmailSave();
+    UpdateEmailSave();
   });
   connect(btnRemoveEmail, &QPushButton::clicked, this, [this] {
     const int row = lstEmailAddresses->currentRow();
     if (row < 0) return;
     model_.RemoveEmail(row);
-    fillEmails();
+    FillEmails();
   });
-  connect(edtEmail, &QLineEdit::textChanged, this, [this] { updateEmailSave(); });
-  connect(edtEmail, &QLineEdit::returnPressed, this, [this] { emailSaveClick(); });
-  connect(btnSaveEmail, &QPushButton::clicked, this, [this] { emailSaveClick(); });
+  connect(edtEmail, &QLineEdit::textChanged, this, [this] { UpdateEmailSave(); });
+  connect(edtEmail, &QLineEdit::returnPressed, this, [this] { EmailSaveClick(); });
+  connect(btnSaveEmail, &QPushButton::clicked, this, [this] { EmailSaveClick(); });
   connect(chkEncryption, &QCheckBox::toggled, this, [this](bool on) {
     if (!filling_) model_.SetEncrypt(on);
   });
@@ -249,7 +249,7 @@ TfrmAddr::TfrmAddr(AddrRec rec, bool firstNameFirst, bool encryptionAvailable, Q
   resize(620, 640);
 }
 
-void TfrmAddr::fillEmails() {
+void TfrmAddr::FillEmails() {
   filling_ = true;
   const int current = lstEmailAddresses->currentRow();
   lstEmailAddresses->clear();
@@ -265,20 +265,20 @@ void TfrmAddr::fillEmails() {
   filling_ = false;
 }
 
-void TfrmAddr::fillAddress() {
+void TfrmAddr::FillAddress() {
   const PostalAddress& a = model_.ShownAddress();
   const std::string* values[6] = {&a.street1, &a.street2, &a.city, &a.state, &a.postalCode, &a.country};
   for (int i = 0; i < 6; ++i)
     edtAddress[i]->setText(Q(i < 2 ? ContactEditor::StreetForField(*values[i]) : *values[i]));
 }
 
-void TfrmAddr::fillPhone(int row) { edtPhone[row]->setText(Q(model_.PhoneOfRow(row))); }
+void TfrmAddr::FillPhone(int row) { edtPhone[row]->setText(Q(model_.PhoneOfRow(row))); }
 
-void TfrmAddr::updateEmailSave() {
+void TfrmAddr::UpdateEmailSave() {
   btnSaveEmail->setVisible(edtEmail->isVisible() && !edtEmail->text().trimmed().isEmpty());
 }
 
-void TfrmAddr::emailSaveClick() {
+void TfrmAddr::EmailSaveClick() {
   const std::string text = S(edtEmail->text());
   const bool ok = editing_ >= 0 ? model_.ReplaceEmail(editing_, text) : model_.AddEmail(text);
   if (!ok) return;
@@ -286,12 +286,12 @@ void TfrmAddr::emailSaveClick() {
   edtEmail->clear();
   edtEmail->hide();
   btnSaveEmail->hide();
-  fillEmails();
+  FillEmails();
 }
 
 void TfrmAddr::btnSaveClick() {
   // An address typed but not yet added is not lost.
-  if (edtEmail->isVisible() && !edtEmail->text().trimmed().isEmpty()) emailSaveClick();
+  if (edtEmail->isVisible() && !edtEmail->text().trimmed().isEmpty()) EmailSaveClick();
   AddrRec saved = model_.Saved();
   if (onSave) {
     const std::string refusal = onSave(saved);

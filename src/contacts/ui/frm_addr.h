@@ -62,11 +62,11 @@ public:
   void btnSaveClick();
 
 private:
-  void fillEmails();
-  void fillAddress();
-  void fillPhone(int row);
-  void emailSaveClick();
-  void updateEmailSave();
+  void FillEmails();
+  void FillAddress();
+  void FillPhone(int row);
+  void EmailSaveClick();
+  void UpdateEmailSave();
   ContactEditor model_;
   AddrRec result_;
   bool filling_ = false;

@@ -100,7 +100,7 @@ TfrmAddrs3::TfrmAddrs3(const std::string& addressText, std::vector<std::string> 
     outcome_ = AddContactOutcome::CreateNew;
     accept();
   });
-  connect(btnAddToExisting, &QPushButton::clicked, this, [this] { showSecondPage(); });
+  connect(btnAddToExisting, &QPushButton::clicked, this, [this] { ShowSecondPage(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(btnCancel2, &QPushButton::clicked, this, &QDialog::reject);
   connect(lstContact, &QListWidget::currentRowChanged, this, [this](int r) { btnAdd->setEnabled(r >= 0); });
@@ -119,7 +119,7 @@ TfrmAddrs3::TfrmAddrs3(const std::string& addressText, std::vector<std::string> 
   resize(420, 160);
 }
 
-void TfrmAddrs3::showSecondPage() {
+void TfrmAddrs3::ShowSecondPage() {
   for (QWidget* w : {btnCreateNew, btnAddToExisting, btnCancel}) w->hide();
   lblWillBeAdded->show();
   lstContact->show();
@@ -207,8 +207,8 @@ TfrmAddrs2::TfrmAddrs2(ContactsDialogModel model, ContactBook book, bool contact
   right->addWidget(btnCreateGroup);
   right->addWidget(btnClose);
 
-  fillRows();
-  fillGroups({});
+  FillRows();
+  FillGroups({});
 
   connect(lstAddrs, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
     if (filling_ || column != 0) return;
@@ -220,11 +220,11 @@ TfrmAddrs2::TfrmAddrs2(ContactsDialogModel model, ContactBook book, bool contact
   });
   connect(btnSelectAll, &QPushButton::clicked, this, [this] {
     model_.TickAll(true);
-    fillRows();
+    FillRows();
   });
   connect(btnUnselectAll, &QPushButton::clicked, this, [this] {
     model_.TickAll(false);
-    fillRows();
+    FillRows();
   });
   connect(btnAddTo, &QPushButton::clicked, this, [this] { btnAddToClick(); });
   connect(btnCreateGroup, &QPushButton::clicked, this, [this] { btnCreateGroupClick(); });
@@ -232,7 +232,7 @@ TfrmAddrs2::TfrmAddrs2(ContactsDialogModel model, ContactBook book, bool contact
   resize(640, 420);
 }
 
-void TfrmAddrs2::fillRows() {
+void TfrmAddrs2::FillRows() {
   filling_ = true;
   lstAddrs->clear();
   for (const ContactsDialogRow& r : model_.Rows()) {
@@ -248,7 +248,7 @@ void TfrmAddrs2::fillRows() {
   filling_ = false;
 }
 
-void TfrmAddrs2::fillGroups(const std::string& select) {
+void TfrmAddrs2::FillGroups(const std::string& select) {
   tvContacts->clear();
   auto* root = new QTreeWidgetItem(tvContacts, QStringList(QStringLiteral("My Contacts")));
   root->setData(0, kFolderRole, Q(book_.contactsFolder));
@@ -283,7 +283,7 @@ void TfrmAddrs2::btnAddToClick() {
   const std::string message = model_.AddTicked(book_, targetFolder(), targetCaption(), &errors);
   if (!message.empty()) {
     changed();
-    fillRows();
+    FillRows();
     if (inform) inform(message);
   }
   for (const std::string& e : errors)
@@ -304,7 +304,7 @@ void TfrmAddrs2::btnCreateGroupClick() {
   book_.map->Build(index, book_.firstNameFirst);
   index.Release();
   changed();
-  fillGroups(g.folder);
+  FillGroups(g.folder);
   tvContacts->setFocus();
 }
 
@@ -319,7 +319,7 @@ void TfrmAddrs2::actionClick(int row) {
       const AddrAliasRec* hit = book_.map->Find(AddressKey(address));
       model_.MarkKnown(row, hit ? hit->displayName : std::string());
       changed();
-      fillRows();
+      FillRows();
       return;
     }
   }
@@ -347,7 +347,7 @@ void TfrmAddrs2::actionClick(int row) {
   const AddrAliasRec* now = book_.map->Find(AddressKey(address));
   if (now) model_.MarkKnown(row, now->displayName);
   changed();
-  fillRows();
+  FillRows();
 }
 
 }  // namespace px::contacts::ui

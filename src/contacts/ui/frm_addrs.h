@@ -41,7 +41,7 @@ public:
   QPushButton* btnCancel2 = nullptr;
 
 private:
-  void showSecondPage();
+  void ShowSecondPage();
   std::string addressText_;
   std::vector<std::string> entries_;
   AddContactOutcome outcome_ = AddContactOutcome::Nothing;
@@ -81,8 +81,8 @@ public:
   void actionClick(int row);
 
 private:
-  void fillRows();
-  void fillGroups(const std::string& select);
+  void FillRows();
+  void FillGroups(const std::string& select);
   void changed();
   std::string targetFolder() const;
   std::string targetCaption() const;

@@ -176,17 +176,17 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
     add(QKeySequence(Qt::Key_F2), [this] {
       if (browser_.tree(DeskBrowser::Ix(browser_.tab_))->hasFocus()) {
         TreeNode* n = browser_.tree(DeskBrowser::Ix(browser_.tab_))->CurrentNode();
-        if (n) browser_.renameFolderNode(n);
+        if (n) browser_.RenameFolderNode(n);
       } else {
         browser_.RenameAction();
       }
     });
     add(QKeySequence(Qt::Key_F5), [this] {
-      if (browser_.shown_ && browser_.shown_->childrenLoaded) browser_.reloadChildren(browser_.shown_);
+      if (browser_.shown_ && browser_.shown_->childrenLoaded) browser_.ReloadChildren(browser_.shown_);
       browser_.Relist();
     });
-    add(QKeySequence(Qt::SHIFT | Qt::Key_F10), [this] { contextKey(); });
-    add(QKeySequence(Qt::Key_Menu), [this] { contextKey(); });
+    add(QKeySequence(Qt::SHIFT | Qt::Key_F10), [this] { ContextKey(); });
+    add(QKeySequence(Qt::Key_Menu), [this] { ContextKey(); });
   };
   keys(grid);
   if (browser_.tabs_) {
@@ -202,7 +202,7 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
       GridModel& m = browser_.grid()->model();
       for (size_t r : hand_.Reselect(m.rows())) SelectWithHiddenChildren(m, r, true);
       browser_.grid()->SelectionTouched();
-    } else if (hand_.state() == Hand::Documents && browser_.grid()->model().selectedCount() == 0) {
+    } else if (hand_.state() == Hand::Documents && browser_.grid()->model().SelectedCount() == 0) {
       hand_.PutDown();
     }
     Refresh();
@@ -251,14 +251,14 @@ bool DeskCarry::Busy() const {
 
 // ---- the hand's look ----
 
-QPixmap DeskCarry::buildPicture() const {
+QPixmap DeskCarry::BuildPicture() const {
   const GridPanel* grid = browser_.grid();
   const QPalette pal = grid->palette();
   const QFont font = grid->grid()->font();
   const QFontMetrics fm(font);
   const int rowH = grid->grid()->rowHeight();
   if (hand_.state() == Hand::Folder) {
-    const TreeNode* n = nodeOfPath(hand_.folder());
+    const TreeNode* n = NodeOfPath(hand_.folder());
     const QString caption = n ? Q(n->caption) : Q(NameOfFolder(hand_.folder()));
     QPixmap pm(fm.horizontalAdvance(caption) + 28, rowH);
     pm.fill(pal.color(QPalette::Highlight));
@@ -311,7 +311,7 @@ void DeskCarry::Refresh() {
   in.busy = Busy() && !hand_.Empty();
   const auto& rows = browser_.grid()->model().rows();
   if (hand_.state() == Hand::Documents) {
-    in.count = browser_.grid()->model().selectedCount();
+    in.count = browser_.grid()->model().SelectedCount();
     const int cur = hand_.currentRecord();
     in.currentIsContact = cur >= 0 && static_cast<size_t>(cur) < rows.size() && rows[cur].IsContact();
   } else if (hand_.state() == Hand::Snapshot) {
@@ -335,7 +335,7 @@ void DeskCarry::Refresh() {
     drag_->hide();
     return;
   }
-  const QPixmap pm = buildPicture();
+  const QPixmap pm = BuildPicture();
   if (pm.isNull()) {
     drag_->hide();
     return;
@@ -360,7 +360,7 @@ void DeskCarry::PutDown() {
 
 // ---- drops ----
 
-TreeNode* DeskCarry::nodeOfPath(const std::string& path) const {
+TreeNode* DeskCarry::NodeOfPath(const std::string& path) const {
   if (path.empty()) return nullptr;
   // The tab shown first: a folder may show in more than one tree.
   const int shown = DeskBrowser::Ix(browser_.tab_);
@@ -370,8 +370,8 @@ TreeNode* DeskCarry::nodeOfPath(const std::string& path) const {
   return nullptr;
 }
 
-TreeNode* DeskCarry::stillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const {
-  if (!path.empty()) return nodeOfPath(path);
+TreeNode* DeskCarry::StillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const {
+  if (!path.empty()) return NodeOfPath(path);
   // A node without a folder is compared by identity only, never followed.
   return view->ItemOf(node) ? node : nullptr;
 }
@@ -391,9 +391,9 @@ void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
     case Hand::Snapshot: {
       GridModel& m = browser_.grid()->model();
       in.what = browser_.tab_ == GridTab::Contacts ? DragKind::Contacts : DragKind::Documents;
-      in.count = static_cast<int>(m.selectedCount());
+      in.count = static_cast<int>(m.SelectedCount());
       in.sourceFolder = browser_.shownFolder_;
-      if (hand_.state() == Hand::Snapshot && m.selectedCount() == 0) return;  // nothing of it is here
+      if (hand_.state() == Hand::Snapshot && m.SelectedCount() == 0) return;  // nothing of it is here
       break;
     }
     case Hand::Folder:
@@ -414,26 +414,26 @@ void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
     case DropAction::Move:
     case DropAction::AddGroupMembers:
       if (hand_.state() == Hand::Folder)
-        dropFolder(node, d.action == DropAction::Move);
+        DropFolder(node, d.action == DropAction::Move);
       else
-        dropDocuments(node, d.action == DropAction::Move);
+        DropDocuments(node, d.action == DropAction::Move);
       return;
-    case DropAction::Duplicate: duplicateOne(); return;
-    case DropAction::MakeSticker: stickerToDocument(node); return;
+    case DropAction::Duplicate: DuplicateOne(); return;
+    case DropAction::MakeSticker: StickerToDocument(node); return;
     case DropAction::SendToGroup:
       if (sendToGroup) {
         std::vector<std::string> files;
-        for (const auto& it : browser_.selectedItemsWithParts()) files.push_back(it.Path());
+        for (const auto& it : browser_.SelectedItemsWithParts()) files.push_back(it.Path());
         sendToGroup(files, node->path);
-        finishDrop();
+        FinishDrop();
       }
       return;
     default: return;  // dropped where it already is: nothing happens
   }
 }
 
-void DeskCarry::dropDocuments(TreeNode* node, bool move) {
-  auto items = browser_.selectedItemsWithParts();
+void DeskCarry::DropDocuments(TreeNode* node, bool move) {
+  auto items = browser_.SelectedItemsWithParts();
   if (items.empty()) return;
   // Attachments carried without their message keep its text as a sticker.
   store::MarkOrphanAttachments(browser_.grid()->model().rows(), items);
@@ -447,13 +447,13 @@ void DeskCarry::dropDocuments(TreeNode* node, bool move) {
     LoadTreeChildren(*node, browser_.env_);
     browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(node);
   }
-  finishDrop();
-  browser_.afterOperation(folders);
+  FinishDrop();
+  browser_.AfterOperation(folders);
 }
 
-void DeskCarry::dropFolder(TreeNode* node, bool move) {
+void DeskCarry::DropFolder(TreeNode* node, bool move) {
   const std::string path = hand_.folder();
-  TreeNode* source = nodeOfPath(path);
+  TreeNode* source = NodeOfPath(path);
   if (!source || !Movable(source)) {
     PutDown();
     return;
@@ -466,7 +466,7 @@ void DeskCarry::dropFolder(TreeNode* node, bool move) {
   TreeNode* oldParent = source->parent;
   const std::string targetPath = node->path;
   const bool shownInside = browser_.shown_ && browser_.shown_->path.starts_with(path);
-  finishDrop();
+  FinishDrop();
   if (!browser_.ops().RunDocOperation(move ? store::opMove : store::opCopy, item)) {
     state_.messages.ShowQueuedMessages();
     return;
@@ -479,7 +479,7 @@ void DeskCarry::dropFolder(TreeNode* node, bool move) {
     LoadTreeChildren(*oldParent, browser_.env_);
     browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(oldParent);
   }
-  if (TreeNode* target = nodeOfPath(targetPath)) {
+  if (TreeNode* target = NodeOfPath(targetPath)) {
     LoadTreeChildren(*target, browser_.env_);
     target->expanded = true;
     browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(target);
@@ -493,7 +493,7 @@ void DeskCarry::dropFolder(TreeNode* node, bool move) {
   state_.messages.ShowQueuedMessages();
 }
 
-void DeskCarry::duplicateOne() {
+void DeskCarry::DuplicateOne() {
   auto items = browser_.selectedItems();
   if (items.size() != 1) return;
   store::OpItem& it = items.front();
@@ -506,15 +506,15 @@ void DeskCarry::duplicateOne() {
   copy.ext = it.ext;
   copy.charset = it.charset;
   browser_.ops().RunDocOperation(store::opStoreCopy, copy);
-  finishDrop();
-  browser_.afterOperation(false);
+  FinishDrop();
+  browser_.AfterOperation(false);
 }
 
-void DeskCarry::stickerToDocument(TreeNode* node) {
+void DeskCarry::StickerToDocument(TreeNode* node) {
   const std::string text = StickerTextForEditing(hand_.sticker());
-  const std::string charset = hand_.stickerCharset();
+  const std::string charset = hand_.StickerCharset();
   const std::string target = node->path;
-  finishDrop();
+  FinishDrop();
   const auto title = askName ? askName("Sticker") : std::nullopt;
   if (!title) return;
   // The note is written to a scratch file and stored from there as a new document.
@@ -535,7 +535,7 @@ void DeskCarry::stickerToDocument(TreeNode* node) {
   item.ext = "txt";
   item.charset = charset;
   if (!browser_.ops().RunDocOperation(store::opStoreMove, item)) ::unlink(scratch.c_str());
-  browser_.afterOperation(false);
+  browser_.AfterOperation(false);
   // The new document is selected where it is shown.
   if (item.targetFolder == browser_.shownFolder_ || item.folder == browser_.shownFolder_) {
     GridModel& m = browser_.grid()->model();
@@ -549,20 +549,20 @@ void DeskCarry::stickerToDocument(TreeNode* node) {
   }
 }
 
-void DeskCarry::giveSticker(int record) {
+void DeskCarry::GiveSticker(int record) {
   const auto& rows = browser_.grid()->model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
   item.sticker = hand_.sticker();
   browser_.ops().RunDocOperation(store::opWriteSticker, item);
   // The sticker stays in hand for further rows.
-  const std::string sticker = hand_.sticker(), charset = hand_.stickerCharset();
-  browser_.afterOperation(false);
+  const std::string sticker = hand_.sticker(), charset = hand_.StickerCharset();
+  browser_.AfterOperation(false);
   hand_.HoldSticker(sticker, charset);
   Refresh();
 }
 
-void DeskCarry::finishDrop() {
+void DeskCarry::FinishDrop() {
   hand_.PutDown();
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
@@ -571,7 +571,7 @@ void DeskCarry::finishDrop() {
   Refresh();
 }
 
-void DeskCarry::runStore(const std::vector<std::string>& files, const std::string& folder, bool move) {
+void DeskCarry::RunStore(const std::vector<std::string>& files, const std::string& folder, bool move) {
   if (files.empty()) return;
   std::vector<store::OpItem> items;
   for (const auto& f : files) {
@@ -595,10 +595,10 @@ void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::str
     std::vector<std::string> take, copy;
     for (const auto& f : plan.files)
       (std::find(plan.copiedInstead.begin(), plan.copiedInstead.end(), f) != plan.copiedInstead.end() ? copy : take).push_back(f);
-    runStore(take, node->path, plan.action == DropAction::Move);
-    runStore(copy, node->path, false);
+    RunStore(take, node->path, plan.action == DropAction::Move);
+    RunStore(copy, node->path, false);
     if (!plan.message.empty()) state_.messages.QueueMessage(MessageKind::Warning, plan.message);
-    browser_.afterOperation(false);
+    browser_.AfterOperation(false);
     return;
   }
   if (!plan.message.empty()) {
@@ -709,7 +709,7 @@ void DeskCarry::Paste() {
     return;
   }
   PutDown();
-  browser_.afterOperation(false);
+  browser_.AfterOperation(false);
 }
 
 // ---- trash ----
@@ -717,7 +717,7 @@ void DeskCarry::Paste() {
 bool DeskCarry::RestoreAvailable() const {
   const std::string& trash = state_.locations.trash;
   return !trash.empty() && browser_.tab_ == GridTab::Files && browser_.shownFolder_.starts_with(trash) &&
-         browser_.grid()->model().selectedCount() > 0;
+         browser_.grid()->model().SelectedCount() > 0;
 }
 
 void DeskCarry::RestoreSelection() {
@@ -731,7 +731,7 @@ void DeskCarry::RestoreSelection() {
     state_.messages.ShowQueuedMessages();
     return;
   }
-  auto items = browser_.selectedItemsWithParts();
+  auto items = browser_.SelectedItemsWithParts();
   const std::string& trash = state_.locations.trash;
   std::map<std::string, std::vector<store::OpItem>> byTarget;
   for (auto& it : items) {
@@ -744,7 +744,7 @@ void DeskCarry::RestoreSelection() {
   }
   for (auto& [target, group] : byTarget) browser_.ops().RunOnSelection(store::opMove, group);
   PutDown();
-  browser_.afterOperation(false);
+  browser_.AfterOperation(false);
 }
 
 void DeskCarry::RestoreFolder(TreeNode* node) {
@@ -772,7 +772,7 @@ void DeskCarry::RestoreFolder(TreeNode* node) {
   if (shownInside) browser_.shown_ = nullptr;
   LoadTreeChildren(*trashNode, browser_.env_);
   browser_.trees_[0]->Rebuild(trashNode);
-  if (TreeNode* home = nodeOfPath(item.targetFolder)) {
+  if (TreeNode* home = NodeOfPath(item.targetFolder)) {
     LoadTreeChildren(*home, browser_.env_);
     home->expanded = true;
     browser_.trees_[0]->Rebuild(home);
@@ -787,7 +787,7 @@ void DeskCarry::RestoreFolder(TreeNode* node) {
 void DeskCarry::KeepInHand(bool move) {
   browser_.SetDragDefault(move);
   const GridModel& m = browser_.grid()->model();
-  if (m.selectedCount() == 0) return;
+  if (m.SelectedCount() == 0) return;
   int cur = hand_.currentRecord();
   if (cur < 0 || static_cast<size_t>(cur) >= m.size() || !m.rows()[cur].selected)
     for (size_t i = 0; i < m.size(); ++i)
@@ -836,7 +836,7 @@ void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
     menu.addAction(QStringLiteral("Restore"), this, [this, node] { RestoreFolder(node); });
 }
 
-void DeskCarry::contextKey() {
+void DeskCarry::ContextKey() {
   TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
   if (view->hasFocus()) {
     if (QTreeWidgetItem* item = view->currentItem()) {
@@ -849,17 +849,17 @@ void DeskCarry::contextKey() {
   GridModel& m = grid->model();
   int record = hand_.currentRecord();
   if (record < 0 || static_cast<size_t>(record) >= m.size()) {
-    const int hot = grid->grid()->hotRow();
-    if (hot >= 0 && static_cast<size_t>(hot) < m.visibleCount()) record = static_cast<int>(m.recordOfVisible(hot));
+    const int hot = grid->grid()->HotRow();
+    if (hot >= 0 && static_cast<size_t>(hot) < m.VisibleCount()) record = static_cast<int>(m.RecordOfVisible(hot));
   }
   if (record >= 0 && !m.rows()[record].selected) {
     m.SelectOnly(static_cast<size_t>(record));
     grid->SelectionTouched();
   }
-  int v = record >= 0 ? m.visibleOfRecord(static_cast<size_t>(record)) : -1;
+  int v = record >= 0 ? m.VisibleOfRecord(static_cast<size_t>(record)) : -1;
   QPoint local(40, 8);
   if (v >= 0) local = QPoint(80, (v - grid->grid()->topRow()) * grid->grid()->rowHeight() + grid->grid()->rowHeight() / 2);
-  emit grid->contextMenuRequested(record, grid->grid()->viewport()->mapToGlobal(local) + QPoint(2, 2));
+  emit grid->ContextMenuRequested(record, grid->grid()->viewport()->mapToGlobal(local) + QPoint(2, 2));
 }
 
 // ---- events ----
@@ -879,7 +879,7 @@ void DeskCarry::startDrag(bool folder) {
     mime = MimeOfSelection();
   }
   drag->setMimeData(mime);
-  const QPixmap pm = buildPicture();
+  const QPixmap pm = BuildPicture();
   const DragPicture look = DragPictureOf(hand_.state());
   if (!pm.isNull()) {
     drag->setPixmap(pm);
@@ -893,7 +893,7 @@ void DeskCarry::startDrag(bool folder) {
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
-  showShownNode(browser_.tree(DeskBrowser::Ix(browser_.tab_)));
+  ShowShownNode(browser_.tree(DeskBrowser::Ix(browser_.tab_)));
   if (result == Qt::IgnoreAction && !droppedHere_) {
     // Released outside every target: put down.
     PutDown();
@@ -905,7 +905,7 @@ void DeskCarry::startDrag(bool folder) {
   Refresh();
 }
 
-bool DeskCarry::gridMouse(QEvent* e) {
+bool DeskCarry::GridMouse(QEvent* e) {
   auto* me = static_cast<QMouseEvent*>(e);
   GridPanel* grid = browser_.grid();
   TheGrid* tg = grid->grid();
@@ -914,7 +914,7 @@ bool DeskCarry::gridMouse(QEvent* e) {
   auto rowAt = [&](int y) -> int {
     if (y < 0) return -1;
     const int row = tg->topRow() + y / std::max(1, tg->rowHeight());
-    return row < static_cast<int>(m.visibleCount()) ? row : -1;
+    return row < static_cast<int>(m.VisibleCount()) ? row : -1;
   };
   if (e->type() == QEvent::MouseButtonPress) {
     if (browser_.tab_ == GridTab::Tools) return false;
@@ -925,18 +925,18 @@ bool DeskCarry::gridMouse(QEvent* e) {
     const int v = rowAt(pos.y());
     hand_.Press(me->globalPosition().toPoint().x(), me->globalPosition().toPoint().y());
     if (v < 0) return false;
-    const size_t rec = m.recordOfVisible(static_cast<size_t>(v));
+    const size_t rec = m.RecordOfVisible(static_cast<size_t>(v));
     const ZoneFrame frame = MakeZoneFrame(grid->columns(), tg->rowHeight());
     const int zone = HitZone(pos.x(), pos.y() - (v - tg->topRow()) * tg->rowHeight(), frame, grid->FactsOf(rec));
     pressRecord_ = static_cast<int>(rec);
     pressZone_ = zone;
     if (hand_.state() == Hand::Sticker && zone == gzSticker) {
-      giveSticker(static_cast<int>(rec));
+      GiveSticker(static_cast<int>(rec));
       return true;
     }
     if (me->modifiers() & Qt::AltModifier) {
       m.SelectAllVisible();
-      if (m.visibleCount() > 0) hand_.HoldDocuments(static_cast<int>(m.recordOfVisible(0)));
+      if (m.VisibleCount() > 0) hand_.HoldDocuments(static_cast<int>(m.RecordOfVisible(0)));
       grid->SelectionTouched();
       Refresh();
       return true;
@@ -952,10 +952,10 @@ bool DeskCarry::gridMouse(QEvent* e) {
       // The person receives what is in hand.
       if (sendToPerson) {
         std::vector<std::string> files;
-        for (const auto& it : browser_.selectedItemsWithParts())
+        for (const auto& it : browser_.SelectedItemsWithParts())
           if (!it.ext.empty()) files.push_back(it.Path());
         const std::string to = m.rows()[rec].address;
-        finishDrop();
+        FinishDrop();
         sendToPerson(files, to);
       }
       return true;
@@ -981,7 +981,7 @@ bool DeskCarry::gridMouse(QEvent* e) {
       // The zone's action runs in the grid; the row it selects is in hand.
       hand_.HoldDocuments(static_cast<int>(rec));
       QTimer::singleShot(0, this, [this] {
-        if (browser_.grid()->model().selectedCount() == 0) hand_.PutDown();
+        if (browser_.grid()->model().SelectedCount() == 0) hand_.PutDown();
         Refresh();
       });
     }
@@ -1007,7 +1007,7 @@ bool DeskCarry::gridMouse(QEvent* e) {
     if (me->button() != Qt::LeftButton || !namePress_) return false;
     namePress_ = false;
     const int v = rowAt(pos.y());
-    const bool same = v >= 0 && static_cast<int>(m.recordOfVisible(static_cast<size_t>(v))) == pressRecord_;
+    const bool same = v >= 0 && static_cast<int>(m.RecordOfVisible(static_cast<size_t>(v))) == pressRecord_;
     if (pressRecord_ >= 0) ReleaseName(m, hand_, static_cast<size_t>(pressRecord_), pressWasSelected_, same);
     pressRecord_ = -1;
     hand_.ClearPressDrag();
@@ -1018,7 +1018,7 @@ bool DeskCarry::gridMouse(QEvent* e) {
   return false;
 }
 
-bool DeskCarry::gridDrag(QEvent* e) {
+bool DeskCarry::GridDrag(QEvent* e) {
   auto* de = static_cast<QDropEvent*>(e);
   const QMimeData* mime = de->mimeData();
   if (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove) {
@@ -1050,7 +1050,7 @@ bool DeskCarry::gridDrag(QEvent* e) {
   return false;
 }
 
-bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
+bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
   switch (e->type()) {
     case QEvent::MouseButtonPress: {
       auto* me = static_cast<QMouseEvent*>(e);
@@ -1070,8 +1070,8 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
         view->blockSignals(blocked);
         // The tree may be rebuilt meanwhile: the node is found again by its folder.
         QTimer::singleShot(kDropFeedbackMs, this, [this, view, node, path = node->path, mods] {
-          showShownNode(view);
-          if (TreeNode* again = stillThere(view, node, path)) DropOnNode(again, mods);
+          ShowShownNode(view);
+          if (TreeNode* again = StillThere(view, node, path)) DropOnNode(again, mods);
         });
         return true;
       }
@@ -1132,13 +1132,13 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
     }
     case QEvent::DragLeave:
       autoExpand_.Stop();
-      showShownNode(view);
+      ShowShownNode(view);
       return true;
     case QEvent::Drop: {
       auto* de = static_cast<QDropEvent*>(e);
       TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
       autoExpand_.Stop();
-      showShownNode(view);
+      ShowShownNode(view);
       if (!node) {
         de->ignore();
         return true;
@@ -1149,12 +1149,12 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
       if (Ours(de->mimeData())) {
         droppedHere_ = true;
         QTimer::singleShot(0, this, [this, view, node, path = node->path, mods] {
-          if (TreeNode* again = stillThere(view, node, path)) DropOnNode(again, mods);
+          if (TreeNode* again = StillThere(view, node, path)) DropOnNode(again, mods);
         });
       } else {
         const auto paths = PathsOfMime(de->mimeData(), nullptr);
         QTimer::singleShot(0, this, [this, view, node, path = node->path, paths, mods] {
-          if (const TreeNode* again = stillThere(view, node, path)) DropFromOutside(again, paths, mods & Qt::ShiftModifier);
+          if (const TreeNode* again = StillThere(view, node, path)) DropFromOutside(again, paths, mods & Qt::ShiftModifier);
         });
       }
       return true;
@@ -1163,14 +1163,14 @@ bool DeskCarry::treeEvent(TPXTreeView* view, QEvent* e) {
   }
 }
 
-void DeskCarry::showShownNode(TPXTreeView* view) {
+void DeskCarry::ShowShownNode(TPXTreeView* view) {
   const bool b = view->blockSignals(true);
   if (browser_.shown_ && view->ItemOf(browser_.shown_))
     view->SelectNode(browser_.shown_);
   view->blockSignals(b);
 }
 
-bool DeskCarry::appEvent(QObject* watched, QEvent* e) {
+bool DeskCarry::AppEvent(QObject* watched, QEvent* e) {
   auto* w = qobject_cast<QWidget*>(watched);
   if (!w || !window_ || w->window() != window_) return false;
   if (e->type() == QEvent::MouseMove) {
@@ -1185,7 +1185,7 @@ bool DeskCarry::appEvent(QObject* watched, QEvent* e) {
       const GridModel& m = browser_.grid()->model();
       const int y = static_cast<QMouseEvent*>(e)->position().toPoint().y();
       const int v = tg->topRow() + y / std::max(1, tg->rowHeight());
-      if (y >= 0 && v < static_cast<int>(m.visibleCount()) && m.rows()[m.recordOfVisible(static_cast<size_t>(v))].selected)
+      if (y >= 0 && v < static_cast<int>(m.VisibleCount()) && m.rows()[m.RecordOfVisible(static_cast<size_t>(v))].selected)
         return false;
     }
     PutDown();
@@ -1211,18 +1211,18 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
       return false;
     }
     if (mouse) {
-      if (appEvent(watched, e)) return true;
-      return gridMouse(e);
+      if (AppEvent(watched, e)) return true;
+      return GridMouse(e);
     }
-    return dnd && t != QEvent::DragLeave ? gridDrag(e) : false;
+    return dnd && t != QEvent::DragLeave ? GridDrag(e) : false;
   }
   for (int i = 0; i < 3; ++i) {
     if (treeViewports_[i] && watched == treeViewports_[i].data()) {
-      if ((t == QEvent::MouseButtonPress || t == QEvent::MouseMove) && appEvent(watched, e)) return true;
-      return treeEvent(browser_.tree(i), e);
+      if ((t == QEvent::MouseButtonPress || t == QEvent::MouseMove) && AppEvent(watched, e)) return true;
+      return TreeEvent(browser_.tree(i), e);
     }
   }
-  if (t == QEvent::MouseMove || t == QEvent::MouseButtonPress || t == QEvent::KeyPress) return appEvent(watched, e);
+  if (t == QEvent::MouseMove || t == QEvent::MouseButtonPress || t == QEvent::KeyPress) return AppEvent(watched, e);
   return false;
 }
 

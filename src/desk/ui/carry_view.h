@@ -52,7 +52,7 @@ public:
 
   CarryHand& hand() { return hand_; }
   const DeskClipboard& clipboard() const { return clip_; }
-  TfrmDrag* dragWindow() const { return drag_.data(); }
+  TfrmDrag* DragWindow() const { return drag_.data(); }
 
   // A drop of the hand's content on a node (a click while carrying, or a drop of a drag).
   void DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods);
@@ -96,25 +96,25 @@ protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-  bool gridMouse(QEvent* e);
-  bool gridDrag(QEvent* e);
-  bool treeEvent(TPXTreeView* view, QEvent* e);
-  bool appEvent(QObject* watched, QEvent* e);
+  bool GridMouse(QEvent* e);
+  bool GridDrag(QEvent* e);
+  bool TreeEvent(TPXTreeView* view, QEvent* e);
+  bool AppEvent(QObject* watched, QEvent* e);
   void startDrag(bool folder);
-  QPixmap buildPicture() const;
-  void dropDocuments(TreeNode* node, bool move);
-  void dropFolder(TreeNode* node, bool move);
-  void duplicateOne();
-  void stickerToDocument(TreeNode* node);
-  void giveSticker(int record);
-  void runStore(const std::vector<std::string>& files, const std::string& folder, bool move);
-  void finishDrop();
-  TreeNode* nodeOfPath(const std::string& path) const;
+  QPixmap BuildPicture() const;
+  void DropDocuments(TreeNode* node, bool move);
+  void DropFolder(TreeNode* node, bool move);
+  void DuplicateOne();
+  void StickerToDocument(TreeNode* node);
+  void GiveSticker(int record);
+  void RunStore(const std::vector<std::string>& files, const std::string& folder, bool move);
+  void FinishDrop();
+  TreeNode* NodeOfPath(const std::string& path) const;
   // The node a delayed drop was aimed at, found again after the tree may have been rebuilt.
-  TreeNode* stillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const;
-  void contextKey();
+  TreeNode* StillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const;
+  void ContextKey();
   // The tree marks the shown node again (after showing a drop target).
-  void showShownNode(TPXTreeView* view);
+  void ShowShownNode(TPXTreeView* view);
 
   DeskBrowser& browser_;
   DeskState& state_;

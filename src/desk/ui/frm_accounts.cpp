@@ -82,8 +82,8 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   edtSmtpPassword = new QLineEdit(this);
   edtSmtpPassword->setEchoMode(QLineEdit::Password);
   form->addRow(QStringLiteral("Outgoing password:"), edtSmtpPassword);
-  connect(chkSmtpSameLogin, &QCheckBox::toggled, this, [this] { updateSmtpLogin(); });
-  connect(edtSmtpServer, &QLineEdit::textChanged, this, [this] { updateSmtpLogin(); });
+  connect(chkSmtpSameLogin, &QCheckBox::toggled, this, [this] { UpdateSmtpLogin(); });
+  connect(edtSmtpServer, &QLineEdit::textChanged, this, [this] { UpdateSmtpLogin(); });
   auto* formButtons = new QHBoxLayout;
   btnTest = new QPushButton(QStringLiteral("Test"), this);
   btnSave = new QPushButton(QStringLiteral("Save"), this);
@@ -104,7 +104,7 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   connect(btnRemove, &QPushButton::clicked, this, &TfrmAccounts::btnRemoveClick);
   connect(btnSave, &QPushButton::clicked, this, &TfrmAccounts::btnSaveClick);
   connect(btnTest, &QPushButton::clicked, this, &TfrmAccounts::btnTestClick);
-  connect(lstAccount, &QListWidget::currentRowChanged, this, &TfrmAccounts::showAccount);
+  connect(lstAccount, &QListWidget::currentRowChanged, this, &TfrmAccounts::ShowAccount);
   connect(lstAccount, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     const std::string name = S(item->data(Qt::UserRole).toString());
     if (!editor_.SetEnabled(name, item->checkState() == Qt::Checked) && notify_)
@@ -135,7 +135,7 @@ AccountForm TfrmAccounts::Form() const {
   return f;
 }
 
-void TfrmAccounts::setForm(const AccountForm& f) {
+void TfrmAccounts::SetForm(const AccountForm& f) {
   edtName->setText(Q(f.name));
   edtServer->setText(Q(f.server));
   edtUser->setText(Q(f.user));
@@ -151,11 +151,11 @@ void TfrmAccounts::setForm(const AccountForm& f) {
   chkSmtpSameLogin->setChecked(f.smtpSameLogin);
   edtSmtpUser->setText(Q(f.smtpSameLogin ? std::string() : f.smtpUser));
   edtSmtpPassword->setText(Q(f.smtpSameLogin ? std::string() : f.smtpPassword));
-  updateSmtpLogin();
+  UpdateSmtpLogin();
   lblResult->clear();
 }
 
-void TfrmAccounts::updateSmtpLogin() {
+void TfrmAccounts::UpdateSmtpLogin() {
   const bool any = !edtSmtpServer->text().trimmed().isEmpty();
   cbSmtpSecurity->setEnabled(any);
   chkSmtpSameLogin->setEnabled(any);
@@ -181,18 +181,18 @@ void TfrmAccounts::reload(const std::string& select) {
   if (selectRow < 0 && lstAccount->count() > 0 && select.empty()) selectRow = 0;
   lstAccount->setCurrentRow(selectRow);
   if (selectRow >= 0)
-    showAccount(selectRow);
+    ShowAccount(selectRow);
   else
     btnAddClick();
 }
 
-void TfrmAccounts::showAccount(int row) {
+void TfrmAccounts::ShowAccount(int row) {
   if (row < 0) return;
   const std::string name = S(lstAccount->item(row)->data(Qt::UserRole).toString());
   for (const auto& f : editor_.Forms())
     if (f.name == name) {
       editing_ = name;
-      setForm(f);
+      SetForm(f);
       return;
     }
 }
@@ -205,7 +205,7 @@ void TfrmAccounts::btnAddClick() {
   }
   AccountForm f;
   f.savePassword = true;
-  setForm(f);
+  SetForm(f);
   edtName->setFocus();
 }
 

@@ -58,11 +58,11 @@ public:
 
 private:
   void reload(const std::string& select);
-  void showAccount(int row);
-  void setForm(const AccountForm& f);
+  void ShowAccount(int row);
+  void SetForm(const AccountForm& f);
 
   AccountEditor& editor_;
-  void updateSmtpLogin();
+  void UpdateSmtpLogin();
 
   AccountChecker checker_;
   SmtpChecker smtpChecker_;

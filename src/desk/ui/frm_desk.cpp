@@ -120,11 +120,11 @@ TfrmDesk::TfrmDesk(DeskState& state, DeskOptions options, QWidget* parent)
   waitCursor_ = true;
   // 2. The window fills the screen's work area; the curtain covers it until the desk is ready.
   if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->availableGeometry());
-  buildFrame();
+  BuildFrame();
   // 3. (The skin engine plugs in here.)
   // 4. Captions.
   setWindowTitle(QStringLiteral("Plumadex"));
-  wireHooks();
+  WireHooks();
   // --- grid and trees: the folder trees and the document grid fill pnlTrees and pnlGrid ---
   DeskBrowser* browser = InstallDeskBrowser(*this, state_);
   // --- received mail: tmrTraffic files the spool, blocked senders ---
@@ -147,7 +147,7 @@ TfrmDesk::~TfrmDesk() {
   if (waitCursor_) QApplication::restoreOverrideCursor();
 }
 
-void TfrmDesk::buildFrame() {
+void TfrmDesk::BuildFrame() {
   central_ = new QWidget(this);
   auto* outer = new QVBoxLayout(central_);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -201,7 +201,7 @@ void TfrmDesk::buildFrame() {
   splDesk_->addWidget(pnlGrid_);
   splDesk_->setStretchFactor(0, 0);
   splDesk_->setStretchFactor(1, 1);
-  connect(splDesk_, &QSplitter::splitterMoved, this, [this] { onSplitterMoved(); });
+  connect(splDesk_, &QSplitter::splitterMoved, this, [this] { OnSplitterMoved(); });
   outer->addWidget(splDesk_, 1);
   setCentralWidget(central_);
 
@@ -228,16 +228,16 @@ void TfrmDesk::buildFrame() {
   pnlCurtain_->raise();
 }
 
-void TfrmDesk::wireHooks() {
+void TfrmDesk::WireHooks() {
   hooks_.showSplash = [this] { showSplash(); };
   hooks_.removeSplash = [this] { removeSplash(); };
-  hooks_.showClock = [this] { updateClock(); };
+  hooks_.showClock = [this] { UpdateClock(); };
   hooks_.repaint = [this] { update(); };
   hooks_.readLayout = [this] {
     treeWidth_ = state_.settings.TreeWidth();
     ApplyTreeWidth(treeWidth_);
   };
-  hooks_.initLayout = [this] { layoutClock(); };
+  hooks_.initLayout = [this] { LayoutClock(); };
   hooks_.terminate = [] { QApplication::quit(); };
   hooks_.checkDefaultMailProgram = [this] {
     state_.mailClient.emplace(platform::MailClientEnv::FromSystem());
@@ -272,9 +272,9 @@ void TfrmDesk::removeSplash() {
   }
 }
 
-void TfrmDesk::updateClock() { lblClock_->setText(ClockText(QDateTime::currentDateTime(), QLocale())); }
+void TfrmDesk::UpdateClock() { lblClock_->setText(ClockText(QDateTime::currentDateTime(), QLocale())); }
 
-void TfrmDesk::layoutClock() {
+void TfrmDesk::LayoutClock() {
   // As wide as the widest of today's date and 23:59 with the weekday, at least 120 pixels.
   const QFontMetrics fm(lblClock_->font());
   const QLocale locale;
@@ -283,7 +283,7 @@ void TfrmDesk::layoutClock() {
   int w = 120;
   for (const QString& line : widest.split(QLatin1Char('\n'))) w = std::max(w, fm.horizontalAdvance(line) + 8);
   lblClock_->setFixedWidth(w);
-  updateClock();
+  UpdateClock();
 }
 
 int TfrmDesk::TreeWidthPerMille() const {
@@ -296,13 +296,13 @@ int TfrmDesk::TreeWidthPerMille() const {
 
 void TfrmDesk::ApplyTreeWidth(int perMille) {
   treeWidth_ = std::clamp(perMille, 100, 500);
-  updateSplitterLimits();
+  UpdateSplitterLimits();
   const int total = splDesk_->width() > 0 ? splDesk_->width() : width();
   const int left = static_cast<int>(std::lround(total * treeWidth_ / 1000.0));
   splDesk_->setSizes({left, std::max(0, total - left - splDesk_->handleWidth())});
 }
 
-void TfrmDesk::updateSplitterLimits() {
+void TfrmDesk::UpdateSplitterLimits() {
   // Tree widths of 100 to 500 per mille only: the splitter cannot be dragged beyond them.
   const int total = central_ ? central_->width() : width();
   if (total <= 0) return;
@@ -310,7 +310,7 @@ void TfrmDesk::updateSplitterLimits() {
   pnlGrid_->setMinimumWidth(total / 2 - splDesk_->handleWidth());
 }
 
-void TfrmDesk::onSplitterMoved() {
+void TfrmDesk::OnSplitterMoved() {
   const int perMille = std::clamp(TreeWidthPerMille(), 100, 500);
   if (perMille == treeWidth_) return;
   treeWidth_ = perMille;

@@ -54,7 +54,7 @@ public:
   QFrame* pnlGrid() const { return pnlGrid_; }
   QLabel* lblClock() const { return lblClock_; }
   QSplitter* splDesk() const { return splDesk_; }
-  QLabel* statusPanel(int i) const { return i >= 0 && i < 4 ? status_[i] : nullptr; }
+  QLabel* StatusPanel(int i) const { return i >= 0 && i < 4 ? status_[i] : nullptr; }
   QLabel* lblNewMail() const { return lblNewMail_; }
   QLabel* imgNewMail() const { return imgNewMail_; }
   // New mail arrived: the image and the total in the new-mail label, and the status bar's
@@ -75,14 +75,14 @@ protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-  void buildFrame();
-  void wireHooks();
+  void BuildFrame();
+  void WireHooks();
   void showSplash();
   void removeSplash();
-  void updateClock();
-  void layoutClock();
-  void onSplitterMoved();
-  void updateSplitterLimits();
+  void UpdateClock();
+  void LayoutClock();
+  void OnSplitterMoved();
+  void UpdateSplitterLimits();
 
   DeskState& state_;
   DeskHooks hooks_;

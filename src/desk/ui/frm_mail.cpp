@@ -94,10 +94,10 @@ void TfrmMail::Refresh(const TransferSnapshot& s) {
   pbReceiveMail->setVisible(!s.receiveConnecting);
   pbReceiveMail->SetRange(0, s.receiveMaximum);
   pbReceiveMail->SetPosition(s.receivePosition);
-  placeAccountRow(s.receiveAccount);
+  PlaceAccountRow(s.receiveAccount);
 }
 
-void TfrmMail::placeAccountRow(int row) {
+void TfrmMail::PlaceAccountRow(int row) {
   QListWidgetItem* item = lstAccounts->item(row);
   if (!item) return;
   lstAccounts->scrollToItem(item);

@@ -43,7 +43,7 @@ protected:
   void closeEvent(QCloseEvent* e) override;
 
 private:
-  void placeAccountRow(int row);
+  void PlaceAccountRow(int row);
   bool active_ = true;
   QStringList shownAccounts_;
 };

@@ -67,12 +67,12 @@ TfrmOptions::TfrmOptions(OptionsServices services, OptionPage first, QWidget* pa
     panels_[i] = frame;
     pnlPages->addWidget(frame);
     switch (page) {
-      case OptionPage::Personal: buildPersonal(frame); break;
-      case OptionPage::Appearance: buildAppearance(frame); break;
-      case OptionPage::PXMail: buildPXMail(frame); break;
-      case OptionPage::ExtMail: buildExtMail(frame); break;
-      case OptionPage::BlackList: buildBlackList(frame); break;
-      default: buildWaiting(frame, page); break;
+      case OptionPage::Personal: BuildPersonal(frame); break;
+      case OptionPage::Appearance: BuildAppearance(frame); break;
+      case OptionPage::PXMail: BuildPXMail(frame); break;
+      case OptionPage::ExtMail: BuildExtMail(frame); break;
+      case OptionPage::BlackList: BuildBlackList(frame); break;
+      default: BuildWaiting(frame, page); break;
     }
   }
   auto* bottom = new QHBoxLayout;
@@ -96,7 +96,7 @@ TfrmOptions::~TfrmOptions() = default;
 
 // --- building ---
 
-void TfrmOptions::buildPersonal(QFrame* p) {
+void TfrmOptions::BuildPersonal(QFrame* p) {
   auto* form = new QFormLayout(p);
   edtUserName = new QLineEdit(p);
   form->addRow(QStringLiteral("Your name:"), edtUserName);
@@ -147,11 +147,11 @@ void TfrmOptions::buildPersonal(QFrame* p) {
   connect(edtFrom, &QLineEdit::returnPressed, this, &TfrmOptions::btnFromSaveClick);
   connect(lstFrom, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
     TickFromEntry(personalEdit_, lstFrom->row(item), item->checkState() == Qt::Checked);
-    fillFromList();  // at most one entry stays ticked
+    FillFromList();  // at most one entry stays ticked
   });
 }
 
-void TfrmOptions::buildAppearance(QFrame* p) {
+void TfrmOptions::BuildAppearance(QFrame* p) {
   auto* v = new QVBoxLayout(p);
   auto* skin = new QGroupBox(QStringLiteral("Skin"), p);
   auto* sl = new QVBoxLayout(skin);
@@ -212,7 +212,7 @@ void TfrmOptions::buildAppearance(QFrame* p) {
   connect(pnlHighlightFontColor, &QPushButton::clicked, this, [this] { ChooseColor(pnlHighlightFontColor); });
 }
 
-void TfrmOptions::buildPXMail(QFrame* p) {
+void TfrmOptions::BuildPXMail(QFrame* p) {
   auto* v = new QVBoxLayout(p);
   auto* check = new QHBoxLayout;
   chkAutoCheck = new QCheckBox(QStringLiteral("Check new mail every"), p);
@@ -244,7 +244,7 @@ void TfrmOptions::buildPXMail(QFrame* p) {
   v->addWidget(address);
   connect(btnSetUpAddress, &QPushButton::clicked, this, [this] {
     if (svc_.setUpAddress) svc_.setUpAddress();
-    fillServiceAddress();
+    FillServiceAddress();
     if (svc_.settings) personalShown_.userAddress = ShowPersonal(*svc_.settings).userAddress;
   });
 
@@ -256,7 +256,7 @@ void TfrmOptions::buildPXMail(QFrame* p) {
   for (auto* e : {edtOldPassword, edtNewPassword, edtConfirmPassword}) {
     e->setEchoMode(QLineEdit::Password);
     e->setMaxLength(20);
-    connect(e, &QLineEdit::textChanged, this, [this] { updatePasswordButton(); });
+    connect(e, &QLineEdit::textChanged, this, [this] { UpdatePasswordButton(); });
   }
   pf->addRow(QStringLiteral("Old password:"), edtOldPassword);
   pf->addRow(QStringLiteral("New password:"), edtNewPassword);
@@ -270,7 +270,7 @@ void TfrmOptions::buildPXMail(QFrame* p) {
   connect(btnChangePassword, &QPushButton::clicked, this, &TfrmOptions::btnChangePasswordClick);
 }
 
-void TfrmOptions::buildExtMail(QFrame* p) {
+void TfrmOptions::BuildExtMail(QFrame* p) {
   auto* v = new QVBoxLayout(p);
   v->addWidget(new QLabel(QStringLiteral("Your own mail accounts (POP3 for receiving, SMTP for sending):"), p));
   lstAccount = new QListWidget(p);
@@ -280,12 +280,12 @@ void TfrmOptions::buildExtMail(QFrame* p) {
   v->addWidget(btnAccounts, 0, Qt::AlignLeft);
   connect(btnAccounts, &QPushButton::clicked, this, [this] {
     if (svc_.openAccounts) svc_.openAccounts();
-    fillAccounts();
+    FillAccounts();
   });
   connect(lstAccount, &QListWidget::itemDoubleClicked, btnAccounts, &QPushButton::click);
 }
 
-void TfrmOptions::buildBlackList(QFrame* p) {
+void TfrmOptions::BuildBlackList(QFrame* p) {
   auto* v = new QVBoxLayout(p);
   v->addWidget(new QLabel(QStringLiteral("Mail from these senders is not received:"), p));
   lstBlocked = new QListWidget(p);
@@ -312,7 +312,7 @@ void TfrmOptions::buildBlackList(QFrame* p) {
   }
 }
 
-void TfrmOptions::buildWaiting(QFrame* p, OptionPage page) {
+void TfrmOptions::BuildWaiting(QFrame* p, OptionPage page) {
   auto* v = new QVBoxLayout(p);
   notes_[static_cast<int>(page)] = MakeNote(p, OptionPageNote(page));
   v->addWidget(notes_[static_cast<int>(page)]);
@@ -364,7 +364,7 @@ void TfrmOptions::fill(OptionPage page) {
       edtUserName->setText(Q(v.name));
       edtUserAddress->setText(Q(v.userAddress));
       cbFrom->setChecked(v.useAlternativeFrom);
-      fillFromList();
+      FillFromList();
       edtFrom->hide();
       btnFromSave->hide();
       (v.messageFormat == 1 ? rbPlainText : rbRichText)->setChecked(true);
@@ -399,16 +399,16 @@ void TfrmOptions::fill(OptionPage page) {
       chkKeepOnServer->setChecked(v.keepOnServer);
       for (auto* e : {edtOldPassword, edtNewPassword, edtConfirmPassword}) e->clear();
       chkSavePassword->setChecked(!s.Password().empty());
-      fillServiceAddress();
+      FillServiceAddress();
       break;
     }
-    case OptionPage::ExtMail: fillAccounts(); break;
-    case OptionPage::BlackList: fillBlocked(); break;
+    case OptionPage::ExtMail: FillAccounts(); break;
+    case OptionPage::BlackList: FillBlocked(); break;
     default: break;
   }
 }
 
-void TfrmOptions::fillFromList() {
+void TfrmOptions::FillFromList() {
   const QSignalBlocker block(lstFrom);
   const int current = lstFrom->currentRow();
   lstFrom->clear();
@@ -420,7 +420,7 @@ void TfrmOptions::fillFromList() {
   if (current >= 0 && current < lstFrom->count()) lstFrom->setCurrentRow(current);
 }
 
-void TfrmOptions::fillAccounts() {
+void TfrmOptions::FillAccounts() {
   lstAccount->clear();
   if (!svc_.settings) return;
   RandomSource random;
@@ -435,13 +435,13 @@ void TfrmOptions::fillAccounts() {
   if (lstAccount->count() == 0) lstAccount->addItem(QStringLiteral("(no accounts yet: press \"Set up accounts...\")"));
 }
 
-void TfrmOptions::fillBlocked() {
+void TfrmOptions::FillBlocked() {
   lstBlocked->clear();
   if (!svc_.blocked) return;
   for (const auto& e : svc_.blocked->Entries()) lstBlocked->addItem(Q(e));
 }
 
-void TfrmOptions::fillServiceAddress() {
+void TfrmOptions::FillServiceAddress() {
   const bool set = svc_.settings && !svc_.settings->ID().empty();
   if (set) {
     lblServiceAddress->setText(QStringLiteral("Your address is ") + Q(ShowPersonal(*svc_.settings).userAddress) +
@@ -457,17 +457,17 @@ void TfrmOptions::fillServiceAddress() {
   for (QWidget* w : {static_cast<QWidget*>(edtOldPassword), static_cast<QWidget*>(edtNewPassword),
                      static_cast<QWidget*>(edtConfirmPassword), static_cast<QWidget*>(chkSavePassword)})
     w->setEnabled(canChange);
-  updatePasswordButton();
+  UpdatePasswordButton();
 }
 
-void TfrmOptions::updatePasswordButton() {
+void TfrmOptions::UpdatePasswordButton() {
   // Shown only while the new and the confirm boxes agree.
   const QString n = edtNewPassword->text().trimmed(), c = edtConfirmPassword->text().trimmed();
   btnChangePassword->setVisible(!n.isEmpty() && n == c);
   btnChangePassword->setEnabled(edtNewPassword->isEnabled());
 }
 
-PersonalValues TfrmOptions::personalNow() const {
+PersonalValues TfrmOptions::PersonalNow() const {
   PersonalValues v = personalEdit_;
   v.name = S(edtUserName->text());
   v.useAlternativeFrom = cbFrom->isChecked();
@@ -479,7 +479,7 @@ PersonalValues TfrmOptions::personalNow() const {
   return v;
 }
 
-AppearanceValues TfrmOptions::appearanceNow() const {
+AppearanceValues TfrmOptions::AppearanceNow() const {
   AppearanceValues v;
   v.useDashboardColor = rbCustomColor->isChecked();
   v.dashboardColor = dashColor_;
@@ -490,7 +490,7 @@ AppearanceValues TfrmOptions::appearanceNow() const {
   return v;
 }
 
-PXMailValues TfrmOptions::pxMailNow() const {
+PXMailValues TfrmOptions::PxMailNow() const {
   PXMailValues v;
   v.autoCheck = chkAutoCheck->isChecked();
   v.interval = edtInterval->value();
@@ -505,7 +505,7 @@ bool TfrmOptions::SaveSettingsPage() {
   Settings& s = *svc_.settings;
   switch (shown_) {
     case OptionPage::Personal: {
-      const PersonalValues now = personalNow();
+      const PersonalValues now = PersonalNow();
       if (SavePersonal(s, personalShown_, now)) {
         personalShown_ = personalEdit_ = ShowPersonal(s);
         if (svc_.personalSaved) svc_.personalSaved();
@@ -513,7 +513,7 @@ bool TfrmOptions::SaveSettingsPage() {
       break;
     }
     case OptionPage::Appearance: {
-      const AppearanceValues now = appearanceNow();
+      const AppearanceValues now = AppearanceNow();
       if (SaveAppearance(s, appearanceShown_, now)) {
         appearanceShown_ = now;
         if (svc_.appearanceSaved) svc_.appearanceSaved();
@@ -521,7 +521,7 @@ bool TfrmOptions::SaveSettingsPage() {
       break;
     }
     case OptionPage::PXMail: {
-      const PXMailValues now = pxMailNow();
+      const PXMailValues now = PxMailNow();
       const std::string problem = CheckPXMail(now);
       if (!problem.empty()) {
         if (svc_.notify) svc_.notify(problem);
@@ -573,7 +573,7 @@ void TfrmOptions::btnFromRemoveClick() {
   const int row = lstFrom->currentRow();
   if (row < 0) return;
   RemoveFromEntry(personalEdit_, row);
-  fillFromList();
+  FillFromList();
 }
 
 void TfrmOptions::btnFromSaveClick() {
@@ -590,7 +590,7 @@ void TfrmOptions::btnFromSaveClick() {
   }
   edtFrom->hide();
   btnFromSave->hide();
-  fillFromList();
+  FillFromList();
   lstFrom->setCurrentRow(row);
 }
 
@@ -637,7 +637,7 @@ void TfrmOptions::btnBlockedAddClick() {
     return;
   }
   edtBlocked->clear();
-  fillBlocked();
+  FillBlocked();
 }
 
 void TfrmOptions::btnBlockedRemoveClick() {
@@ -646,7 +646,7 @@ void TfrmOptions::btnBlockedRemoveClick() {
   for (auto* item : lstBlocked->selectedItems()) gone.push_back(S(item->text()));
   if (gone.empty()) return;
   svc_.blocked->Unblock(gone);
-  fillBlocked();
+  FillBlocked();
 }
 
 void TfrmOptions::ChooseFont(FontRole role) {

@@ -135,21 +135,21 @@ public:
   void ChooseColor(QPushButton* panel);
 
 private:
-  void buildPersonal(QFrame* p);
-  void buildAppearance(QFrame* p);
-  void buildPXMail(QFrame* p);
-  void buildExtMail(QFrame* p);
-  void buildBlackList(QFrame* p);
-  void buildWaiting(QFrame* p, OptionPage page);
+  void BuildPersonal(QFrame* p);
+  void BuildAppearance(QFrame* p);
+  void BuildPXMail(QFrame* p);
+  void BuildExtMail(QFrame* p);
+  void BuildBlackList(QFrame* p);
+  void BuildWaiting(QFrame* p, OptionPage page);
   void fill(OptionPage page);
-  void fillFromList();
-  void fillAccounts();
-  void fillBlocked();
-  void fillServiceAddress();
-  void updatePasswordButton();
-  PersonalValues personalNow() const;
-  AppearanceValues appearanceNow() const;
-  PXMailValues pxMailNow() const;
+  void FillFromList();
+  void FillAccounts();
+  void FillBlocked();
+  void FillServiceAddress();
+  void UpdatePasswordButton();
+  PersonalValues PersonalNow() const;
+  AppearanceValues AppearanceNow() const;
+  PXMailValues PxMailNow() const;
   void accept() override;
   void reject() override;
 

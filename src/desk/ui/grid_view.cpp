@@ -111,7 +111,7 @@ int GridHeader::sectionAt(int x) const {
   return -1;
 }
 
-int GridHeader::resizableEdgeAt(int x) const {
+int GridHeader::ResizableEdgeAt(int x) const {
   int right = 0;
   const auto& s = panel_.columns().sections;
   const GridTab tab = panel_.tab();
@@ -170,7 +170,7 @@ void GridHeader::paintEvent(QPaintEvent*) {
 void GridHeader::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
   const int x = e->position().toPoint().x();
-  resizing_ = resizableEdgeAt(x);
+  resizing_ = ResizableEdgeAt(x);
   if (resizing_ >= 0) {
     pressX_ = x;
     startWidth_ = panel_.columns().sections[resizing_];
@@ -186,7 +186,7 @@ void GridHeader::mouseMoveEvent(QMouseEvent* e) {
     emit sectionResized(resizing_, startWidth_ + x - pressX_, false);
     return;
   }
-  setCursor(resizableEdgeAt(x) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
+  setCursor(ResizableEdgeAt(x) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
 void GridHeader::mouseReleaseEvent(QMouseEvent* e) {
@@ -216,8 +216,8 @@ int TheGrid::topRow() const { return verticalScrollBar()->value(); }
 
 void TheGrid::setTopRow(int row) { verticalScrollBar()->setValue(std::max(0, row)); }
 
-void TheGrid::updateRange() {
-  const int count = static_cast<int>(panel_.model().visibleCount());
+void TheGrid::UpdateRange() {
+  const int count = static_cast<int>(panel_.model().VisibleCount());
   const int shown = rowsShown();
   QScrollBar* sb = verticalScrollBar();
   sb->setRange(0, std::max(0, count - shown));
@@ -229,16 +229,16 @@ void TheGrid::scrollContentsBy(int, int) { viewport()->update(); }
 
 void TheGrid::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
-  updateRange();
+  UpdateRange();
 }
 
-int TheGrid::visibleRowAt(int y) const {
+int TheGrid::VisibleRowAt(int y) const {
   if (y < 0) return -1;
   const int row = topRow() + y / std::max(1, rowHeight_);
-  return row < static_cast<int>(panel_.model().visibleCount()) ? row : -1;
+  return row < static_cast<int>(panel_.model().VisibleCount()) ? row : -1;
 }
 
-void TheGrid::setHotRow(int row) {
+void TheGrid::SetHotRow(int row) {
   if (row == hotRow_) return;
   const int old = hotRow_;
   hotRow_ = row;
@@ -262,7 +262,7 @@ void TheGrid::paintEvent(QPaintEvent* e) {
   const QRect clip = e->rect();
   p.fillRect(clip, pal.color(QPalette::Base));
   const GridModel& m = panel_.model();
-  const int count = static_cast<int>(m.visibleCount());
+  const int count = static_cast<int>(m.VisibleCount());
   const int top = topRow();
   const int first = std::max(0, clip.top() / rowHeight_);
   const int last = clip.bottom() / rowHeight_;
@@ -279,7 +279,7 @@ void TheGrid::paintEvent(QPaintEvent* e) {
       }
       break;
     }
-    paintRow(p, static_cast<size_t>(v), i * rowHeight_);
+    PaintRow(p, static_cast<size_t>(v), i * rowHeight_);
   }
   if (count == 0 && !panel_.EmptyText().isEmpty()) {
     QFont f = font();
@@ -296,9 +296,9 @@ void TheGrid::paintEvent(QPaintEvent* e) {
   }
 }
 
-void TheGrid::paintRow(QPainter& p, size_t v, int y) {
+void TheGrid::PaintRow(QPainter& p, size_t v, int y) {
   const GridModel& m = panel_.model();
-  const size_t rec = m.recordOfVisible(v);
+  const size_t rec = m.RecordOfVisible(v);
   const DocRecord& r = m.rows()[rec];
   const QPalette& pal = palette();
   const int w = viewport()->width();
@@ -309,7 +309,7 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
   else if (r.selected)
     bg = Selected(pal);
   p.fillRect(row, bg);
-  if (m.continuesAbove(v)) {
+  if (m.ContinuesAbove(v)) {
     p.setPen(bg);
     p.drawLine(0, y, w, y);
   } else {
@@ -368,7 +368,7 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
     p.drawText(ex, Qt::AlignCenter, QStringLiteral("\u2709"));
   }
   // Sticker and colour marks.
-  if (tab == GridTab::Files && m.showsStickerMark(rec)) {
+  if (tab == GridTab::Files && m.ShowsStickerMark(rec)) {
     p.fillRect(rectOf(zone(gzSticker)).adjusted(1, 1, -1, -1), QColor(250, 230, 90));
   }
   const int colour = store::ColourOfFlags(r.flags);
@@ -443,10 +443,10 @@ void TheGrid::paintRow(QPainter& p, size_t v, int y) {
 
 void TheGrid::mouseMoveEvent(QMouseEvent* e) {
   const QPoint pos = e->position().toPoint();
-  const int v = visibleRowAt(pos.y());
-  setHotRow(v);
+  const int v = VisibleRowAt(pos.y());
+  SetHotRow(v);
   if (v >= 0) {
-    const size_t rec = panel_.model().recordOfVisible(v);
+    const size_t rec = panel_.model().RecordOfVisible(v);
     const ZoneFrame frame = MakeZoneFrame(panel_.columns(), rowHeight_);
     const int zone = HitZone(pos.x(), pos.y() - (v - topRow()) * rowHeight_, frame, panel_.FactsOf(rec));
     hotZone_ = zone;
@@ -454,12 +454,12 @@ void TheGrid::mouseMoveEvent(QMouseEvent* e) {
   }
 }
 
-void TheGrid::leaveEvent(QEvent*) { setHotRow(-1); }
+void TheGrid::leaveEvent(QEvent*) { SetHotRow(-1); }
 
 void TheGrid::mousePressEvent(QMouseEvent* e) {
   setFocus();
   const QPoint pos = e->position().toPoint();
-  const int v = visibleRowAt(pos.y());
+  const int v = VisibleRowAt(pos.y());
   if (v < 0) {
     if (e->button() == Qt::LeftButton && !(e->modifiers() & Qt::ControlModifier)) {
       panel_.model().ClearSelection();
@@ -467,7 +467,7 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
     }
     return;
   }
-  const size_t rec = panel_.model().recordOfVisible(v);
+  const size_t rec = panel_.model().RecordOfVisible(v);
   const ZoneFrame frame = MakeZoneFrame(panel_.columns(), rowHeight_);
   const int zone = HitZone(pos.x(), pos.y() - (v - topRow()) * rowHeight_, frame, panel_.FactsOf(rec));
   if (e->button() == Qt::RightButton) {
@@ -475,7 +475,7 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
       panel_.model().SelectOnly(rec);
       panel_.SelectionTouched();
     }
-    emit panel_.contextMenuRequested(static_cast<int>(rec), e->globalPosition().toPoint());
+    emit panel_.ContextMenuRequested(static_cast<int>(rec), e->globalPosition().toPoint());
     return;
   }
   if (e->button() != Qt::LeftButton) return;
@@ -483,7 +483,7 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
     // Extend the selection from the anchor to this row.
     const int from = anchor_ >= 0 ? std::min(anchor_, v) : v;
     const int to = anchor_ >= 0 ? std::max(anchor_, v) : v;
-    for (int i = from; i <= to; ++i) panel_.model().SetSelected(panel_.model().recordOfVisible(i), true);
+    for (int i = from; i <= to; ++i) panel_.model().SetSelected(panel_.model().RecordOfVisible(i), true);
     panel_.SelectionTouched();
     return;
   }
@@ -492,9 +492,9 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
 }
 
 void TheGrid::mouseDoubleClickEvent(QMouseEvent* e) {
-  const int v = visibleRowAt(e->position().toPoint().y());
+  const int v = VisibleRowAt(e->position().toPoint().y());
   if (v >= 0 && e->button() == Qt::LeftButton)
-    emit panel_.openRecord(static_cast<int>(panel_.model().recordOfVisible(v)));
+    emit panel_.openRecord(static_cast<int>(panel_.model().RecordOfVisible(v)));
 }
 
 void TheGrid::keyPressEvent(QKeyEvent* e) {
@@ -504,13 +504,13 @@ void TheGrid::keyPressEvent(QKeyEvent* e) {
     return;
   }
   GridModel& m = panel_.model();
-  const int count = static_cast<int>(m.visibleCount());
+  const int count = static_cast<int>(m.VisibleCount());
   int row = hotRow_ >= 0 ? hotRow_ : topRow();
   auto moveTo = [&](int r) {
     if (count == 0) return;
     r = std::clamp(r, 0, count - 1);
     ensureVisible(r);
-    setHotRow(r);
+    SetHotRow(r);
   };
   switch (e->key()) {
     case Qt::Key_Up: moveTo(row - 1); return;
@@ -521,21 +521,21 @@ void TheGrid::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_End: moveTo(count - 1); return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.recordOfVisible(hotRow_), gzTypeIcon, {});
+      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzTypeIcon, {});
       return;
     case Qt::Key_Space:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.recordOfVisible(hotRow_), gzName, {});
+      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzName, {});
       return;
     case Qt::Key_Insert:
       if (hotRow_ >= 0 && hotRow_ < count) {
-        m.SetSelected(m.recordOfVisible(hotRow_), true);
+        m.SetSelected(m.RecordOfVisible(hotRow_), true);
         panel_.SelectionTouched();
         moveTo(hotRow_ + 1);
       }
       return;
     case Qt::Key_Delete:
       // Only what is in hand is deleted; an empty hand deletes nothing.
-      if (m.selectedCount() > 0) emit panel_.deleteRequested();
+      if (m.SelectedCount() > 0) emit panel_.DeleteRequested();
       return;
     case Qt::Key_Escape:
       m.ClearSelection();
@@ -576,21 +576,21 @@ GridPanel::GridPanel(Settings* settings, IconWorker* icons, QWidget* parent)
   lay->addWidget(tabs_);
   lay->addWidget(header_);
   lay->addWidget(grid_, 1);
-  connect(tabs_, &QTabBar::currentChanged, this, [this](int i) { onFilterTab(i); });
-  connect(header_, &GridHeader::sectionClicked, this, [this](int s) { onHeaderClicked(s); });
+  connect(tabs_, &QTabBar::currentChanged, this, [this](int i) { OnFilterTab(i); });
+  connect(header_, &GridHeader::sectionClicked, this, [this](int s) { OnHeaderClicked(s); });
   connect(header_, &GridHeader::sectionResized, this,
-          [this](int s, int w, bool final) { onHeaderResized(s, w, final); });
+          [this](int s, int w, bool final) { OnHeaderResized(s, w, final); });
   connect(grid_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { RefreshLayout(); });
   tmrTypeAddr_.setSingleShot(true);
   tmrTypeAddr_.setInterval(500);
   connect(&tmrTypeAddr_, &QTimer::timeout, this, [this] {
     typeAhead_.Clear();
-    emit statusTextChanged(QString::fromStdString(StatusText()));
+    emit StatusTextChanged(QString::fromStdString(StatusText()));
   });
   if (icons_)
     connect(icons_, &IconWorker::iconReady, this, [this](const QString&) { grid_->viewport()->update(); });
   ReloadLook();
-  model_.SetOptions(currentOptions());
+  model_.SetOptions(CurrentOptions());
 }
 
 GridPanel::~GridPanel() = default;
@@ -632,7 +632,7 @@ void GridPanel::RefreshLayout() {
   in.panelWidth = width();
   in.scrollBarWidth = grid_->verticalScrollBar()->sizeHint().width();
   in.scrollBarVisible = grid_->verticalScrollBar()->isVisible() ||
-                        static_cast<int>(model_.visibleCount()) > grid_->rowsShown();
+                        static_cast<int>(model_.VisibleCount()) > grid_->rowsShown();
   in.dateTextWidth = dateWidth_;
   in.widths = widths();
   columns_ = ComputeColumns(in);
@@ -643,7 +643,7 @@ void GridPanel::RefreshLayout() {
 void GridPanel::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   RefreshLayout();
-  grid_->updateRange();
+  grid_->UpdateRange();
 }
 
 int GridPanel::CurrentSorting() const {
@@ -654,7 +654,7 @@ int GridPanel::CurrentSorting() const {
   return settings_->Sorting();
 }
 
-GridOptions GridPanel::currentOptions() const {
+GridOptions GridPanel::CurrentOptions() const {
   GridOptions o;
   o.tab = tab_;
   o.sorting = CurrentSorting();
@@ -664,17 +664,17 @@ GridOptions GridPanel::currentOptions() const {
   return o;
 }
 
-void GridPanel::applyOptions(bool resort) {
-  const GridOptions o = currentOptions();
+void GridPanel::ApplyOptions(bool resort) {
+  const GridOptions o = CurrentOptions();
   if (resort) {
     model_.SetOptions(o);
   } else {
     // Only the filter changed: the order stays, the view is rebuilt.
     model_.SetOptionsKeepOrder(o);
   }
-  grid_->updateRange();
+  grid_->UpdateRange();
   RefreshLayout();
-  emit statusTextChanged(QString::fromStdString(StatusText()));
+  emit StatusTextChanged(QString::fromStdString(StatusText()));
 }
 
 void GridPanel::SetTab(GridTab tab) {
@@ -689,16 +689,16 @@ void GridPanel::SetTab(GridTab tab) {
 
 void GridPanel::TakeModel(GridModel&& model) {
   model_ = std::move(model);
-  grid_->setHotRow(-1);
-  grid_->updateRange();
+  grid_->SetHotRow(-1);
+  grid_->UpdateRange();
   RefreshLayout();
-  emit statusTextChanged(QString::fromStdString(StatusText()));
+  emit StatusTextChanged(QString::fromStdString(StatusText()));
 }
 
 int GridPanel::StickerMarkUnderPointer() const {
-  const int v = grid_->hotRow();
-  if (v < 0 || grid_->hotZone() != gzSticker || static_cast<size_t>(v) >= model_.visibleCount()) return -1;
-  const size_t rec = model_.recordOfVisible(static_cast<size_t>(v));
+  const int v = grid_->HotRow();
+  if (v < 0 || grid_->HotZone() != gzSticker || static_cast<size_t>(v) >= model_.VisibleCount()) return -1;
+  const size_t rec = model_.RecordOfVisible(static_cast<size_t>(v));
   return model_.rows()[rec].sticker.empty() ? -1 : static_cast<int>(rec);
 }
 
@@ -713,17 +713,17 @@ bool GridPanel::AwaitsConfirmationOf(const DocRecord& r) const {
 
 void GridPanel::SetRows(store::DocRows rows) {
   awaiting_.clear();
-  model_.SetRows(std::move(rows), currentOptions());
-  grid_->setHotRow(-1);
-  grid_->updateRange();
+  model_.SetRows(std::move(rows), CurrentOptions());
+  grid_->SetHotRow(-1);
+  grid_->UpdateRange();
   RefreshLayout();
-  emit statusTextChanged(QString::fromStdString(StatusText()));
+  emit StatusTextChanged(QString::fromStdString(StatusText()));
 }
 
 void GridPanel::Clear() {
   model_.Clear();
-  grid_->setHotRow(-1);
-  grid_->updateRange();
+  grid_->SetHotRow(-1);
+  grid_->UpdateRange();
   grid_->viewport()->update();
 }
 
@@ -778,7 +778,7 @@ std::string GridPanel::StatusText() const {
 void GridPanel::SelectionTouched() {
   grid_->viewport()->update();
   emit selectionChanged();
-  emit statusTextChanged(QString::fromStdString(StatusText()));
+  emit StatusTextChanged(QString::fromStdString(StatusText()));
 }
 
 void GridPanel::ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods) {
@@ -798,19 +798,19 @@ void GridPanel::ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods)
       const DocRecord& r = model_.rows()[record];
       if (r.searchState & store::rsHasChildren) {
         if (auto flags = model_.ToggleCollapse(record)) {
-          grid_->updateRange();
+          grid_->UpdateRange();
           grid_->viewport()->update();
-          emit collapseToggled(rec, *flags);
+          emit CollapseToggled(rec, *flags);
         }
       } else if (r.IsContact()) {
         emit composeTo(rec);
       } else {
-        emit openCoverNote(rec);
+        emit OpenCoverNote(rec);
       }
       break;
     }
-    case gzSticker: emit openSticker(rec); break;
-    case gzColour: emit colourClicked(rec); break;
+    case gzSticker: emit OpenSticker(rec); break;
+    case gzColour: emit ColourClicked(rec); break;
     case gzAddress:
       if (tab_ == GridTab::Contacts) emit composeTo(rec);
       break;
@@ -824,12 +824,12 @@ void GridPanel::TypeAheadKey(const QString& text) {
   const int v = typeAhead_.Find(model_);
   if (v >= 0) {
     if (v < grid_->topRow() || v >= grid_->topRow() + grid_->rowsShown()) grid_->setTopRow(v);
-    grid_->setHotRow(v);
+    grid_->SetHotRow(v);
   }
-  emit statusTextChanged(QString::fromStdString(StatusText()));
+  emit StatusTextChanged(QString::fromStdString(StatusText()));
 }
 
-void GridPanel::onHeaderClicked(int section) {
+void GridPanel::OnHeaderClicked(int section) {
   const bool firstFirst = settings_ ? settings_->FirstNameFirst() : true;
   const HeaderClickResult r = HeaderSortClick(tab_, section, CurrentSorting(), firstFirst, sortLocked_ || fixedSorting_ != 0);
   if (r.ignored) return;
@@ -844,7 +844,7 @@ void GridPanel::onHeaderClicked(int section) {
   QElapsedTimer clock;
   clock.start();
   ReloadLook();
-  applyOptions(true);
+  ApplyOptions(true);
   grid_->setTopRow(0);
   if (lcGrid().isDebugEnabled()) {
     const qint64 sorted = clock.elapsed();
@@ -852,11 +852,11 @@ void GridPanel::onHeaderClicked(int section) {
       qCDebug(lcGrid) << "sorted" << n << "rows in" << sorted << "ms; painted after" << clock.elapsed() << "ms";
     };
   }
-  if (r.swapNameOrder) emit nameOrderChanged(!firstFirst);
-  emit sortChanged(r.sorting);
+  if (r.swapNameOrder) emit NameOrderChanged(!firstFirst);
+  emit SortChanged(r.sorting);
 }
 
-void GridPanel::onHeaderResized(int section, int newWidth, bool final) {
+void GridPanel::OnHeaderResized(int section, int newWidth, bool final) {
   GridGeometryInput in;
   in.tab = tab_;
   in.panelWidth = width();
@@ -883,8 +883,8 @@ void GridPanel::onHeaderResized(int section, int newWidth, bool final) {
   RefreshLayout();
 }
 
-void GridPanel::onFilterTab(int) {
-  applyOptions(false);
+void GridPanel::OnFilterTab(int) {
+  ApplyOptions(false);
   grid_->setTopRow(0);
 }
 

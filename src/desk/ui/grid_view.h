@@ -53,7 +53,7 @@ protected:
 
 private:
   int sectionAt(int x) const;
-  int resizableEdgeAt(int x) const;  // section whose right edge is under x, or -1
+  int ResizableEdgeAt(int x) const;  // section whose right edge is under x, or -1
   GridPanel& panel_;
   int resizing_ = -1;
   int pressX_ = 0;
@@ -68,10 +68,10 @@ public:
   int rowsShown() const;
   int topRow() const;
   void setTopRow(int row);
-  int hotRow() const { return hotRow_; }  // visible row under the pointer, -1
-  int hotZone() const { return hotRow_ >= 0 ? hotZone_ : 0; }  // its zone under the pointer
-  void setHotRow(int row);
-  void updateRange();
+  int HotRow() const { return hotRow_; }  // visible row under the pointer, -1
+  int HotZone() const { return hotRow_ >= 0 ? hotZone_ : 0; }  // its zone under the pointer
+  void SetHotRow(int row);
+  void UpdateRange();
   void setRowHeight(int h) { rowHeight_ = h; }
   // Paint count since creation (the smoke benchmark waits for the first paint).
   int paints() const { return paints_; }
@@ -89,8 +89,8 @@ protected:
   void scrollContentsBy(int dx, int dy) override;
 
 private:
-  int visibleRowAt(int y) const;
-  void paintRow(QPainter& p, size_t visibleRow, int y);
+  int VisibleRowAt(int y) const;
+  void PaintRow(QPainter& p, size_t visibleRow, int y);
   void ensureVisible(int row);
   GridPanel& panel_;
   int rowHeight_ = 24;
@@ -110,7 +110,7 @@ public:
   const GridModel& model() const { return model_; }
   TheGrid* grid() const { return grid_; }
   GridHeader* header() const { return header_; }
-  QTabBar* viewFilterTabs() const { return tabs_; }
+  QTabBar* ViewFilterTabs() const { return tabs_; }
   const GridColumns& columns() const { return columns_; }
   GridTab tab() const { return model_.options().tab; }
   const GridLook& look() const { return look_; }
@@ -165,27 +165,27 @@ public:
 
 signals:
   void openRecord(int record);
-  void openCoverNote(int record);
-  void openSticker(int record);
-  void colourClicked(int record);
+  void OpenCoverNote(int record);
+  void OpenSticker(int record);
+  void ColourClicked(int record);
   void composeTo(int record);
-  void collapseToggled(int record, int flags);
-  void contextMenuRequested(int record, const QPoint& globalPos);
-  void deleteRequested();
+  void CollapseToggled(int record, int flags);
+  void ContextMenuRequested(int record, const QPoint& globalPos);
+  void DeleteRequested();
   void selectionChanged();
-  void statusTextChanged(const QString& text);
-  void sortChanged(int sorting);
-  void nameOrderChanged(bool firstNameFirst);
+  void StatusTextChanged(const QString& text);
+  void SortChanged(int sorting);
+  void NameOrderChanged(bool firstNameFirst);
 
 protected:
   void resizeEvent(QResizeEvent*) override;
 
 private:
-  void onHeaderClicked(int section);
-  void onHeaderResized(int section, int newWidth, bool final);
-  void onFilterTab(int index);
-  void applyOptions(bool resort);
-  GridOptions currentOptions() const;
+  void OnHeaderClicked(int section);
+  void OnHeaderResized(int section, int newWidth, bool final);
+  void OnFilterTab(int index);
+  void ApplyOptions(bool resort);
+  GridOptions CurrentOptions() const;
   ColumnWidths widths() const;
 
   Settings* settings_;

@@ -23,8 +23,8 @@ IconWorker::IconWorker(int size, QObject* parent) : QObject(parent), size_(size)
   maker_ = new IconMaker(size, themes, paths);
   maker_->moveToThread(thread_);
   connect(thread_, &QThread::finished, maker_, &QObject::deleteLater);
-  connect(this, &IconWorker::requestIcon, maker_, &IconMaker::make, Qt::QueuedConnection);
-  connect(maker_, &IconMaker::made, this, &IconWorker::onMade, Qt::QueuedConnection);
+  connect(this, &IconWorker::RequestIcon, maker_, &IconMaker::make, Qt::QueuedConnection);
+  connect(maker_, &IconMaker::made, this, &IconWorker::OnMade, Qt::QueuedConnection);
   thread_->start(QThread::LowPriority);
 }
 
@@ -42,12 +42,12 @@ QPixmap IconWorker::Icon(const QString& key) {
   if (it != cache_.constEnd()) return *it;
   if (!pending_.contains(key)) {
     pending_.insert(key);
-    emit requestIcon(key);
+    emit RequestIcon(key);
   }
   return {};
 }
 
-void IconWorker::onMade(const QString& key, const QImage& image) {
+void IconWorker::OnMade(const QString& key, const QImage& image) {
   pending_.remove(key);
   // A key without an image keeps an empty pixmap: it is not asked for again.
   cache_.insert(key, image.isNull() ? QPixmap() : QPixmap::fromImage(image));

@@ -30,10 +30,10 @@ public:
 
 signals:
   void iconReady(const QString& key);
-  void requestIcon(const QString& key);  // to the worker (queued)
+  void RequestIcon(const QString& key);  // to the worker (queued)
 
 private slots:
-  void onMade(const QString& key, const QImage& image);
+  void OnMade(const QString& key, const QImage& image);
 
 private:
   int size_;

@@ -11,7 +11,7 @@ TPXProgressBar::TPXProgressBar(QWidget* parent) : QWidget(parent), bar_(palette(
   resize(100, 17);
 }
 
-void TPXProgressBar::updateIfChanged(const std::string& before, int barBefore) {
+void TPXProgressBar::UpdateIfChanged(const std::string& before, int barBefore) {
   if (model_.Caption() != before || model_.BarWidth(width()) != barBefore) update();
 }
 
@@ -19,14 +19,14 @@ void TPXProgressBar::SetRange(int64_t min, int64_t max) {
   const std::string before = model_.Caption();
   const int bar = model_.BarWidth(width());
   model_.SetRange(min, max);
-  updateIfChanged(before, bar);
+  UpdateIfChanged(before, bar);
 }
 
 void TPXProgressBar::SetPosition(int64_t value) {
   const std::string before = model_.Caption();
   const int bar = model_.BarWidth(width());
   model_.SetPosition(value);
-  updateIfChanged(before, bar);
+  UpdateIfChanged(before, bar);
 }
 
 void TPXProgressBar::SetShowText(bool value) {

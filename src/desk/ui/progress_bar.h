@@ -29,7 +29,7 @@ protected:
   void paintEvent(QPaintEvent* e) override;
 
 private:
-  void updateIfChanged(const std::string& before, int barBefore);
+  void UpdateIfChanged(const std::string& before, int barBefore);
   ProgressModel model_;
   QColor bar_;
   int paints_ = 0;

@@ -121,7 +121,7 @@ QTreeWidgetItem* TPXTreeView::ItemOf(const TreeNode* node) const {
   return nullptr;
 }
 
-QIcon TPXTreeView::iconOf(const TreeNode& node) const {
+QIcon TPXTreeView::IconOf(const TreeNode& node) const {
   const char* name = "folder";
   switch (node.image) {
     case niRoot: name = "folder-documents"; break;
@@ -148,7 +148,7 @@ QIcon TPXTreeView::iconOf(const TreeNode& node) const {
 void TPXTreeView::fill(QTreeWidgetItem* item, TreeNode* node) {
   item->setText(0, Q(node->caption));
   item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
-  item->setIcon(0, iconOf(*node));
+  item->setIcon(0, IconOf(*node));
   item->setChildIndicatorPolicy(node->childrenLoaded ? QTreeWidgetItem::DontShowIndicatorWhenChildless
                                 : node->hasSubfolders ? QTreeWidgetItem::ShowIndicator
                                                       : QTreeWidgetItem::DontShowIndicator);
@@ -176,7 +176,7 @@ void TPXTreeView::Rebuild(TreeNode* node) {
     fill(ci, c.get());
   }
   item->setText(0, Q(node->caption));
-  item->setIcon(0, iconOf(*node));
+  item->setIcon(0, IconOf(*node));
   item->setChildIndicatorPolicy(node->children.empty() && !node->hasSubfolders
                                     ? QTreeWidgetItem::DontShowIndicator
                                     : QTreeWidgetItem::ShowIndicator);
@@ -281,10 +281,10 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     };
     connect(trees_[t], &QTreeWidget::currentItemChanged, this,
             [this, t](QTreeWidgetItem* cur, QTreeWidgetItem*) {
-              if (t == Ix(tab_)) onTreeSelected(t, trees_[t]->NodeOf(cur));
+              if (t == Ix(tab_)) OnTreeSelected(t, trees_[t]->NodeOf(cur));
             });
     connect(trees_[t], &QWidget::customContextMenuRequested, this,
-            [this, t](const QPoint& pos) { onTreeContextMenu(t, pos); });
+            [this, t](const QPoint& pos) { OnTreeContextMenu(t, pos); });
   }
   if (trees && trees->count() > 2) {
     // The tabs are the files and the contacts tree; the tools tree comes up through the
@@ -306,14 +306,14 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
       }
     });
   }
-  connect(grid_, &GridPanel::statusTextChanged, this, [this](const QString& s) {
+  connect(grid_, &GridPanel::StatusTextChanged, this, [this](const QString& s) {
     if (status_) status_->setText(s);
   });
   connect(grid_, &GridPanel::openRecord, this, [this](int r) { openRecord(r); });
-  connect(grid_, &GridPanel::colourClicked, this, [this](int r) { ColourClick(r); });
-  connect(grid_, &GridPanel::collapseToggled, this, [this](int r, int flags) { writeCollapse(r, flags); });
-  connect(grid_, &GridPanel::contextMenuRequested, this, [this](int r, const QPoint& p) { onContextMenu(r, p); });
-  connect(grid_, &GridPanel::deleteRequested, this, [this] { DeleteAction(); });
+  connect(grid_, &GridPanel::ColourClicked, this, [this](int r) { ColourClick(r); });
+  connect(grid_, &GridPanel::CollapseToggled, this, [this](int r, int flags) { WriteCollapse(r, flags); });
+  connect(grid_, &GridPanel::ContextMenuRequested, this, [this](int r, const QPoint& p) { OnContextMenu(r, p); });
+  connect(grid_, &GridPanel::DeleteRequested, this, [this] { DeleteAction(); });
   grid_->groupMembers = [this](std::string_view group) {
     return contacts::GroupMembers(state_.locations.contacts, state_.indexRegistry, std::string(group),
                                   state_.settings.FirstNameFirst());
@@ -340,7 +340,7 @@ bool DeskBrowser::WheelGrid(int angleDelta) {
   g->setTopRow(wheel_.Scroll(g->topRow(), angleDelta, bar->maximum()));
   // The row under the pointer changed with the rows.
   const QPoint at = g->viewport()->mapFromGlobal(QCursor::pos());
-  if (g->viewport()->rect().contains(at)) g->setHotRow(g->topRow() + at.y() / std::max(1, g->rowHeight()));
+  if (g->viewport()->rect().contains(at)) g->SetHotRow(g->topRow() + at.y() / std::max(1, g->rowHeight()));
   return true;
 }
 
@@ -356,7 +356,7 @@ DeskBrowser::~DeskBrowser() {
   }
 }
 
-void DeskBrowser::initServices() {
+void DeskBrowser::InitServices() {
   if (ops_) return;
   // The desk state owns the unread and new-mail lists; a browser started without the desk's
   // start-up makes them there itself.
@@ -370,7 +370,7 @@ void DeskBrowser::initServices() {
     if (!state_.locations.dataRoot.empty()) state_.newMailList->Load(state_.locations.NewMailList());
     madeLists_ = true;
   }
-  state_.unreadList->SetNodeRefresh([this](const std::string& folder) { refreshCounts(folder); });
+  state_.unreadList->SetNodeRefresh([this](const std::string& folder) { RefreshCounts(folder); });
 
   store::OpServices svc;
   svc.registry = &state_.indexRegistry;
@@ -415,7 +415,7 @@ void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
 }
 
 void DeskBrowser::BuildTrees() {
-  initServices();
+  InitServices();
   const Locations& loc = state_.locations;
   env_ = SystemTreeEnvironment(loc.documents, loc.trash, loc.contacts, loc.dataRoot);
   // The favourites are a folder of the data root: made on first use, so the node always
@@ -508,7 +508,7 @@ bool DeskBrowser::SwitchTab(GridTab tab) {
   return true;
 }
 
-void DeskBrowser::onTreeSelected(int, TreeNode* node) {
+void DeskBrowser::OnTreeSelected(int, TreeNode* node) {
   if (node && node != shown_) ShowNode(node);
 }
 
@@ -542,7 +542,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   if (IsToolImage(node->image)) {
     shownFolder_.clear();
     watch_.Close();
-    showToolRows(node);
+    ShowToolRows(node);
     return;
   }
   if (node->path.empty() && (node->image == niFavorites || node->image == niFavoritesSub)) {
@@ -560,7 +560,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   else
     watch_.Close();
   if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[Ix(tab_)]->viewport()->update();
-  listFolder(node, folder);
+  ListFolder(node, folder);
 }
 
 store::ListingContext DeskBrowser::listingContext() const {
@@ -582,7 +582,7 @@ store::ListingContext DeskBrowser::listingContext() const {
   return ctx;
 }
 
-void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
+void DeskBrowser::ListFolder(TreeNode* node, const std::string& folder) {
   ListingRequest req;
   req.folder = folder;
   req.contacts = tab_ == GridTab::Contacts;
@@ -591,7 +591,7 @@ void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
   req.options.sorting = grid_->CurrentSorting();
   req.options.firstNameFirst = state_.settings.FirstNameFirst();
   req.options.filter = grid_->model().options().filter;
-  req.options.filter = ViewFilterFromIndex(grid_->viewFilterTabs()->currentIndex());
+  req.options.filter = ViewFilterFromIndex(grid_->ViewFilterTabs()->currentIndex());
   const auto restore = positions_.Restore(folder, req.options.sorting);
   pendingTopRow_ = restore ? *restore : 0;
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
@@ -604,16 +604,16 @@ void DeskBrowser::listFolder(TreeNode* node, const std::string& folder) {
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
       ++listingGen_;
       grid_->SetBusy(false);
-      swapIn(out, folder);
+      SwapIn(out, folder);
     });
     return;
   }
   ++listingGen_;
   ListingOutcome out = RunListing(req);
-  swapIn(out, folder);
+  SwapIn(out, folder);
 }
 
-void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
+void DeskBrowser::SwapIn(ListingOutcome& out, const std::string& folder) {
   if (folder != shownFolder_) return;
   grid_->TakeModel(std::move(out.model));
   grid_->SetTopRow(pendingTopRow_);
@@ -629,7 +629,7 @@ void DeskBrowser::swapIn(ListingOutcome& out, const std::string& folder) {
   if (listed) listed();
 }
 
-void DeskBrowser::refreshCounts(const std::string& folder) {
+void DeskBrowser::RefreshCounts(const std::string& folder) {
   if (roots_[0]) RefreshUnreadCounts(*roots_[0], folder, env_);
   trees_[0]->viewport()->update();
 }
@@ -640,7 +640,7 @@ void DeskBrowser::Relist() {
   ShowNode(shown_);
 }
 
-void DeskBrowser::showToolRows(TreeNode* node) {
+void DeskBrowser::ShowToolRows(TreeNode* node) {
   store::DocRows rows;
   auto row = [&](const std::string& title, const std::string& path) {
     DocRecord r;
@@ -662,7 +662,7 @@ void DeskBrowser::showToolRows(TreeNode* node) {
     o.tab = tab_;
     o.sorting = 4;
     m.SetRows({}, o);
-    m.mutableRows() = std::move(rows);
+    m.MutableRows() = std::move(rows);
     m.Refilter();
     grid_->TakeModel(std::move(m));
   } else {
@@ -671,17 +671,17 @@ void DeskBrowser::showToolRows(TreeNode* node) {
   if (listed) listed();
 }
 
-bool DeskBrowser::shownBelow(const TreeNode* parent) const {
+bool DeskBrowser::ShownBelow(const TreeNode* parent) const {
   for (const TreeNode* n = shown_; n; n = n->parent)
     if (n->parent == parent) return true;
   return false;
 }
 
-void DeskBrowser::reloadChildren(TreeNode* parent) { reloadChildren(Ix(tab_), parent); }
+void DeskBrowser::ReloadChildren(TreeNode* parent) { ReloadChildren(Ix(tab_), parent); }
 
-void DeskBrowser::reloadChildren(int tree, TreeNode* parent) {
+void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
   // The shown node may be among the children being replaced: find it again by its path.
-  const bool below = shownBelow(parent);
+  const bool below = ShownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
   // Expanded children stay open with their subtrees.
   ReloadTreeChildren(*parent, env_);
@@ -710,14 +710,14 @@ void DeskBrowser::CheckTreeChanges() {
   for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
     for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
       if (!roots_[t] || !trees_[t]) continue;
-      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) reloadChildren(t, node);
+      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) ReloadChildren(t, node);
     }
   }
 }
 
 bool DeskBrowser::shownRestricted() const { return !shown_ || shown_->Restricted(); }
 
-bool DeskBrowser::inTrash(const std::string& folder) const {
+bool DeskBrowser::InTrash(const std::string& folder) const {
   return !state_.locations.trash.empty() && folder.starts_with(state_.locations.trash);
 }
 
@@ -728,7 +728,7 @@ std::vector<store::OpItem> DeskBrowser::selectedItems() const {
   return items;
 }
 
-std::vector<store::OpItem> DeskBrowser::selectedItemsWithParts() const {
+std::vector<store::OpItem> DeskBrowser::SelectedItemsWithParts() const {
   std::vector<store::OpItem> items;
   for (const auto& rec : SelectionWithHiddenParts(grid_->model().rows()))
     items.push_back(store::ItemFromSelection(rec, state_.locations.contacts));
@@ -736,7 +736,7 @@ std::vector<store::OpItem> DeskBrowser::selectedItemsWithParts() const {
 }
 
 void DeskBrowser::CarryToAction(bool move) {
-  auto items = selectedItemsWithParts();
+  auto items = SelectedItemsWithParts();
   if (items.empty() || tab_ != GridTab::Files) return;
   if (move && shownRestricted()) {
     state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
@@ -756,15 +756,15 @@ void DeskBrowser::CarryToAction(bool move) {
   store::MarkOrphanAttachments(grid_->model().rows(), items);
   for (auto& it : items) it.targetFolder = target;
   ops().RunOnSelection(move ? store::opMove : store::opCopy, items);
-  afterOperation(!folders.empty());
+  AfterOperation(!folders.empty());
 }
 
-void DeskBrowser::afterOperation(bool relistTree) {
+void DeskBrowser::AfterOperation(bool relistTree) {
   // Index saves that failed when a handle was released: the user must hear of them.
   for (const auto& status : state_.indexRegistry.TakeSaveErrors())
     if (!status.message.empty()) state_.messages.QueueMessage(MessageKind::Error, status.message);
   CheckTrash();
-  if (relistTree && shown_ && shown_->childrenLoaded) reloadChildren(shown_);
+  if (relistTree && shown_ && shown_->childrenLoaded) ReloadChildren(shown_);
   Relist();
   state_.messages.ShowQueuedMessages();
 }
@@ -788,7 +788,7 @@ void DeskBrowser::CheckTrash() {
     }
     const int image = full ? niTrashFull : niTrashEmpty;
     // Folders moved into the trash show under its node at once.
-    const bool below = shownBelow(c.get());
+    const bool below = ShownBelow(c.get());
     const bool reload = c->childrenLoaded && !below && (folders || !c->children.empty());
     if (image == c->image && folders == c->hasSubfolders && !reload) continue;
     c->image = image;
@@ -808,7 +808,7 @@ void DeskBrowser::CheckTrash() {
 }
 
 void DeskBrowser::DeleteAction() {
-  auto items = selectedItemsWithParts();
+  auto items = SelectedItemsWithParts();
   TreeNode* trash = nullptr;
   if (roots_[0])
     for (auto& c : roots_[0]->children)
@@ -821,7 +821,7 @@ void DeskBrowser::DeleteAction() {
   request.filesDeletable = !(tab_ == GridTab::Tools || (tab_ == GridTab::Files && shownRestricted()));
   request.trashFull = trash && tab_ == GridTab::Files;
   request.contactsTab = tab_ == GridTab::Contacts;
-  request.insideTrash = inTrash(shownFolder_);
+  request.insideTrash = InTrash(shownFolder_);
   const store::DeletePlan plan = store::PlanDelete(request);
   switch (plan.action) {
     case store::DeleteAction::Refuse:
@@ -842,7 +842,7 @@ void DeskBrowser::DeleteAction() {
       ops().RunOnSelection(plan.code, items);
       break;
     case store::DeleteAction::RemoveSticker: {
-      auto& rows = grid_->model().mutableRows();
+      auto& rows = grid_->model().MutableRows();
       store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[stickerRow], stickerRow),
                                                     state_.locations.contacts);
       item.sticker.clear();
@@ -861,7 +861,7 @@ void DeskBrowser::DeleteAction() {
       return;
   }
   // A group row's folder went with it: the tree loses the node.
-  afterOperation(std::any_of(items.begin(), items.end(), [](const store::OpItem& it) {
+  AfterOperation(std::any_of(items.begin(), items.end(), [](const store::OpItem& it) {
     return it.ext.size() == 1 && it.ext[0] == kGroupMarkerExt;
   }));
 }
@@ -891,7 +891,7 @@ void DeskBrowser::RenameAction() {
   item.newTitle = store::EditedTitle(item, title.toStdString());
   ops().RunDocOperation(store::opRename, item);
   // A group row renames its folder: the tree shows the new name.
-  afterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
+  AfterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
 }
 
 void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
@@ -920,7 +920,7 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   }
   store::OpItem copy = store::DuplicateItem(item, *title);
   ops().RunDocOperation(store::opStoreCopy, copy);
-  afterOperation(false);
+  AfterOperation(false);
 }
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
@@ -945,16 +945,16 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
     return;
   }
   parent->expanded = true;
-  reloadChildren(parent);
+  ReloadChildren(parent);
 }
 
-void DeskBrowser::deleteFolderNode(TreeNode* node) {
+void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   store::DeleteRequest request;
   request.onFolder = true;
   request.folderDeletable = node && node->parent && !node->Restricted() &&
                             (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
   request.contactsTab = tab_ == GridTab::Contacts;
-  request.insideTrash = node && inTrash(node->path);
+  request.insideTrash = node && InTrash(node->path);
   const store::DeletePlan plan = store::PlanDelete(request);
   if (plan.action == store::DeleteAction::Refuse) {
     state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
@@ -968,12 +968,12 @@ void DeskBrowser::deleteFolderNode(TreeNode* node) {
   item.title = node->caption;
   if (plan.action == store::DeleteAction::MoveToTrash) item.targetFolder = state_.locations.trash;
   ops().RunDocOperation(plan.code, item);
-  reloadChildren(parent);
+  ReloadChildren(parent);
   CheckTrash();
   state_.messages.ShowQueuedMessages();
 }
 
-void DeskBrowser::renameFolderNode(TreeNode* node) {
+void DeskBrowser::RenameFolderNode(TreeNode* node) {
   store::RenameRequest request;
   request.onFolder = true;
   request.allowed = node && node->parent && !node->Restricted() &&
@@ -1006,7 +1006,7 @@ void DeskBrowser::renameFolderNode(TreeNode* node) {
   const std::string newPath = item.folder + item.name + "/";
   positions_.MoveFolder(oldPath, newPath);
   TreeNode* parent = node->parent;
-  const bool below = shownBelow(parent) && shown_->path.starts_with(oldPath);
+  const bool below = ShownBelow(parent) && shown_->path.starts_with(oldPath);
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
   ReloadTreeChildren(*parent, env_);
@@ -1051,19 +1051,19 @@ void DeskBrowser::ApplyColour(int colour) {
   if (items.empty()) return;
   for (auto& it : items) it.flags = FlagsWithColour(it.flags, colour);
   ops().RunOnSelection(store::opWriteFlags, items);
-  auto& rows = grid_->model().mutableRows();
+  auto& rows = grid_->model().MutableRows();
   for (auto& r : rows)
     if (r.selected) r.flags = FlagsWithColour(r.flags, colour);
   const int sorting = grid_->CurrentSorting();
   if (sorting == 5 || sorting == -5) {
     grid_->model().SortAndFilter();
-    grid_->grid()->updateRange();
+    grid_->grid()->UpdateRange();
   }
   grid_->RepaintRows();
   state_.messages.ShowQueuedMessages();
 }
 
-void DeskBrowser::writeCollapse(int record, int flags) {
+void DeskBrowser::WriteCollapse(int record, int flags) {
   const auto& rows = grid_->model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
@@ -1089,7 +1089,7 @@ void DeskBrowser::openRecord(int record) {
   QDesktopServices::openUrl(QUrl::fromLocalFile(fi.absoluteFilePath()));
 }
 
-void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
+void DeskBrowser::OnContextMenu(int record, const QPoint& pos) {
   if (tab_ == GridTab::Tools) return;
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
@@ -1120,8 +1120,8 @@ void DeskBrowser::onContextMenu(int record, const QPoint& pos) {
   QAction* newFolder = menu.addAction(tab_ == GridTab::Contacts ? QStringLiteral("New Address Group...")
                                                                  : QStringLiteral("New Folder..."));
   const bool restricted = shownRestricted();
-  rename->setEnabled(!restricted && grid_->model().selectedCount() == 1);
-  duplicate->setEnabled(!restricted && grid_->model().selectedCount() == 1);
+  rename->setEnabled(!restricted && grid_->model().SelectedCount() == 1);
+  duplicate->setEnabled(!restricted && grid_->model().SelectedCount() == 1);
   del->setEnabled(!restricted || tab_ == GridTab::Contacts);
   newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
   if (extendContextMenu) {
@@ -1157,7 +1157,7 @@ void DeskBrowser::BlockSenderAction(const std::string& sender) {
     state_.blockedSenders->Block(sender);
 }
 
-void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
+void DeskBrowser::OnTreeContextMenu(int tab, const QPoint& pos) {
   TPXTreeView* view = trees_[tab];
   TreeNode* node = view->NodeOf(view->itemAt(pos));
   if (!node || tab == Ix(GridTab::Tools)) return;
@@ -1176,8 +1176,8 @@ void DeskBrowser::onTreeContextMenu(int tab, const QPoint& pos) {
   QAction* chosen = menu.exec(view->viewport()->mapToGlobal(pos));
   if (!chosen) return;
   if (chosen == newFolder) CreateTreeNode(node);
-  else if (chosen == rename) renameFolderNode(node);
-  else if (chosen == del) deleteFolderNode(node);
+  else if (chosen == rename) RenameFolderNode(node);
+  else if (chosen == del) DeleteFolderNode(node);
   else if (chosen == empty) {
     grid_->model().ClearSelection();
     DeleteAction();
@@ -1236,10 +1236,10 @@ private:
 }  // namespace
 
 DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
-  auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.statusPanel(2), &desk);
+  auto* browser = new DeskBrowser(state, desk.pnlTrees(), desk.pnlGrid(), desk.StatusPanel(2), &desk);
   browser->SetCarry(new DeskCarry(*browser, state, &desk));
-  if (desk.statusPanel(0) && desk.statusPanel(1))
-    new CopyMoveSwitch(*browser, desk.statusPanel(0), desk.statusPanel(1), browser);
+  if (desk.StatusPanel(0) && desk.StatusPanel(1))
+    new CopyMoveSwitch(*browser, desk.StatusPanel(0), desk.StatusPanel(1), browser);
   DeskHooks& hooks = desk.hooks();
   hooks.buildTrees = [browser] { browser->BuildTrees(); };
   hooks.selectFirstNode = [browser] { browser->SelectFirstNode(); };

@@ -66,7 +66,7 @@ public:
 
 private:
   void fill(QTreeWidgetItem* item, TreeNode* node);
-  QIcon iconOf(const TreeNode& node) const;
+  QIcon IconOf(const TreeNode& node) const;
   int tab_;
 };
 
@@ -176,33 +176,33 @@ public:
 
 private:
   // Lists and operations need the data locations, known once the desk has started.
-  void initServices();
+  void InitServices();
   store::OpCollaborators collaborators();
   store::DocOperations& ops() {
-    initServices();
+    InitServices();
     return *ops_;
   }
-  void onTreeSelected(int tab, TreeNode* node);
-  void listFolder(TreeNode* node, const std::string& folder);
-  void showToolRows(TreeNode* node);
-  void swapIn(ListingOutcome& outcome, const std::string& folder);
-  void refreshCounts(const std::string& folder);
-  void onContextMenu(int record, const QPoint& pos);
-  void onTreeContextMenu(int tab, const QPoint& pos);
+  void OnTreeSelected(int tab, TreeNode* node);
+  void ListFolder(TreeNode* node, const std::string& folder);
+  void ShowToolRows(TreeNode* node);
+  void SwapIn(ListingOutcome& outcome, const std::string& folder);
+  void RefreshCounts(const std::string& folder);
+  void OnContextMenu(int record, const QPoint& pos);
+  void OnTreeContextMenu(int tab, const QPoint& pos);
   void openRecord(int record);
-  void writeCollapse(int record, int flags);
+  void WriteCollapse(int record, int flags);
   store::ListingContext listingContext() const;
   std::vector<store::OpItem> selectedItems() const;
   // The selection with the hidden parts of its collapsed messages.
-  std::vector<store::OpItem> selectedItemsWithParts() const;
-  void afterOperation(bool relistTree);
+  std::vector<store::OpItem> SelectedItemsWithParts() const;
+  void AfterOperation(bool relistTree);
   bool shownRestricted() const;
-  bool shownBelow(const TreeNode* parent) const;
-  void reloadChildren(TreeNode* parent);
-  void reloadChildren(int tree, TreeNode* parent);
-  bool inTrash(const std::string& folder) const;
-  void deleteFolderNode(TreeNode* node);
-  void renameFolderNode(TreeNode* node);
+  bool ShownBelow(const TreeNode* parent) const;
+  void ReloadChildren(TreeNode* parent);
+  void ReloadChildren(int tree, TreeNode* parent);
+  bool InTrash(const std::string& folder) const;
+  void DeleteFolderNode(TreeNode* node);
+  void RenameFolderNode(TreeNode* node);
 
   bool eventFilter(QObject* watched, QEvent* e) override;
 

@@ -45,7 +45,7 @@ public:
   // Header values seen (unfolded, trimmed; at most 4 KiB each).
   const std::string& messageId() const { return scan_.messageId; }
   const std::string& from() const { return scan_.from; }
-  uint64_t headerDigest() const { return scan_.digest; }
+  uint64_t HeaderDigest() const { return scan_.digest; }
 
 private:
   mailformat::MailSpool* spool_ = nullptr;

@@ -261,7 +261,7 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
           ++result.messagesSpooled;
           ctx.events.MessageSpooled(writer.Path());
           if (key.empty()) {
-            key = writer.messageId().empty() ? "hdr:" + Hex(writer.headerDigest()) : writer.messageId();
+            key = writer.messageId().empty() ? "hdr:" + Hex(writer.HeaderDigest()) : writer.messageId();
             key = ordered(key);
           }
           // Remembered even when the message is to be deleted: until QUIT is acknowledged it

@@ -98,8 +98,8 @@ TfrmReg::TfrmReg(RegMode mode, RegRequest request, RegNotify notify, std::string
     }
   });
   for (QLineEdit* e : {edtName, edtUser, edtPassword, edtRepeat})
-    connect(e, &QLineEdit::textChanged, this, &TfrmReg::updateEnabled);
-  updateEnabled();
+    connect(e, &QLineEdit::textChanged, this, &TfrmReg::UpdateEnabled);
+  UpdateEnabled();
 }
 
 RegFields TfrmReg::Fields() const {
@@ -113,13 +113,13 @@ RegFields TfrmReg::Fields() const {
   return f;
 }
 
-void TfrmReg::updateEnabled() {
+void TfrmReg::UpdateEnabled() {
   const bool on = ActionsEnabled(Fields());
   btnRegister->setEnabled(on);
   btnVerify->setEnabled(on);
 }
 
-void TfrmReg::focusOn(RegFocus f) {
+void TfrmReg::FocusOn(RegFocus f) {
   switch (f) {
     case RegFocus::Name: edtName->setFocus(); break;
     case RegFocus::User: edtUser->setFocus(); break;
@@ -149,7 +149,7 @@ void TfrmReg::btnActionClick() {
       edtRepeat->clear();
     }
     if (notify_) notify_(MessageKind::Warning, check.warning);
-    focusOn(check.focus);
+    FocusOn(check.focus);
     btnRegister->setEnabled(false);
     btnVerify->setEnabled(false);
     return;

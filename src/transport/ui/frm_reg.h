@@ -44,8 +44,8 @@ protected:
   void showEvent(QShowEvent* e) override;
 
 private:
-  void updateEnabled();
-  void focusOn(RegFocus f);
+  void UpdateEnabled();
+  void FocusOn(RegFocus f);
 
   RegMode mode_;
   RegRequest request_;
