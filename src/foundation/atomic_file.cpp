@@ -19,7 +19,10 @@ std::string folderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string randomSuffix() {
+
+}  // namespace
+
+std::string RandomNameSuffix() {
   unsigned char bytes[8];
   if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
     // Only a system without entropy gets here; the name only has to be free, and O_EXCL checks that.
@@ -35,8 +38,6 @@ std::string randomSuffix() {
   }
   return s;
 }
-
-}  // namespace
 
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
@@ -76,7 +77,7 @@ int AtomicFile::Open(mode_t mode) {
   error_ = 0;
   const std::string dir = folderOf(path_);
   for (int attempt = 0; attempt < 32; ++attempt) {
-    tmp_ = dir + "/" + std::string(kTempFilePrefix) + randomSuffix();
+    tmp_ = dir + "/" + std::string(kTempFilePrefix) + RandomNameSuffix();
     const int fd = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd >= 0) {
       fd_.reset(fd);

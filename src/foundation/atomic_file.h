@@ -42,6 +42,8 @@ private:
 
 // Name prefix of the program's temporary files.
 inline constexpr std::string_view kTempFilePrefix = ".px-tmp-";
+// 16 random hex digits for a temporary name; whoever creates the file still checks it is free.
+std::string RandomNameSuffix();
 
 class AtomicFile {
 public:

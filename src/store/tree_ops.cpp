@@ -176,21 +176,6 @@ std::vector<std::string> namesAt(int dirFd, int& err) {
   return out;
 }
 
-std::string randomHex() {
-  unsigned char bytes[8];
-  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    static unsigned counter = 0;
-    const unsigned long v = static_cast<unsigned long>(::getpid()) * 2654435761ul + ++counter;
-    for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(v >> (i * 8));
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string s;
-  for (unsigned char b : bytes) {
-    s += kHex[b >> 4];
-    s += kHex[b & 15];
-  }
-  return s;
-}
 
 // Renames within or between open folders without replacing; EEXIST when the name is taken.
 int renameNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to) {
@@ -214,7 +199,7 @@ FileFailure copyFileAt(int srcDir, const std::string& name, int dstDir, const st
   std::string tmp;
   UniqueFd out;
   for (int attempt = 0; attempt < 32 && !out; ++attempt) {
-    tmp = std::string(kTempFilePrefix) + randomHex();
+    tmp = std::string(kTempFilePrefix) + RandomNameSuffix();
     out.reset(::openat(dstDir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!out && errno != EEXIST) break;
   }
