@@ -2,6 +2,8 @@
 // nodes, from other programs and from the clipboard, Restore and automatic expansion.
 #include <gtest/gtest.h>
 
+#include "mailbox_rows.h"
+
 #include "desk/carry_hand.h"
 #include "support/test_support.h"
 
@@ -13,29 +15,9 @@ namespace {
 using store::DocRecord;
 using store::DocRows;
 
-DocRecord Rec(std::string title, std::string ext, double date, int flags = 0, std::string msgId = "") {
-  DocRecord r;
-  r.folder = "/d/";
-  r.title = std::move(title);
-  r.ext = std::move(ext);
-  r.name = r.title + "." + r.ext;
-  r.date = date;
-  r.flags = flags;
-  r.msgId = std::move(msgId);
-  return r;
-}
+using fixture::Rec;
 
-GridModel Rows() {
-  DocRows rows;
-  rows.push_back(Rec("old", "doc", 100));
-  rows.push_back(Rec("Hello", "txt", 200, store::dfReceivedMail, "B1:001/003"));
-  rows.push_back(Rec("a", "pdf", 200, 0x1001, "B1:002/003"));
-  rows.push_back(Rec("b", "jpg", 200, 0x1001, "B1:003/003"));
-  rows.push_back(Rec("new", "doc", 300));
-  GridModel m;
-  m.SetRows(std::move(rows), {GridTab::Files, -1});
-  return m;
-}
+GridModel Rows() { return fixture::MailboxRows(); }
 
 std::vector<std::string> Selected(const GridModel& m) {
   std::vector<std::string> out;

@@ -1,6 +1,8 @@
 // Copy to... and Move to...: what the selection takes along and which folders may receive it.
 #include <gtest/gtest.h>
 
+#include "mailbox_rows.h"
+
 #include "desk/carry_targets.h"
 #include "desk/grid_model.h"
 
@@ -10,30 +12,9 @@ namespace {
 using store::DocRecord;
 using store::DocRows;
 
-DocRecord Rec(std::string title, std::string ext, double date, int flags = 0, std::string msgId = "") {
-  DocRecord r;
-  r.folder = "/d/";
-  r.title = std::move(title);
-  r.ext = std::move(ext);
-  r.name = r.title + "." + r.ext;
-  r.date = date;
-  r.flags = flags;
-  r.msgId = std::move(msgId);
-  return r;
-}
+using fixture::Rec;
 
-// Rows as listed: a newer document, a received message with two attachments, an older one.
-GridModel Mailbox() {
-  DocRows rows;
-  rows.push_back(Rec("old", "doc", 100));
-  rows.push_back(Rec("Hello", "txt", 200, store::dfReceivedMail, "B1:001/003"));
-  rows.push_back(Rec("a", "pdf", 200, 0x1001, "B1:002/003"));
-  rows.push_back(Rec("b", "jpg", 200, 0x1001, "B1:003/003"));
-  rows.push_back(Rec("new", "doc", 300));
-  GridModel m;
-  m.SetRows(std::move(rows), {GridTab::Files, -1});
-  return m;
-}
+GridModel Mailbox() { return fixture::MailboxRows(); }
 
 std::vector<std::string> Names(const store::Selection& sel) {
   std::vector<std::string> out;
