@@ -7,6 +7,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "mailformat/codecs.h"
+#include "mailformat/mime_header.h"
 
 namespace px::contacts {
 
@@ -25,19 +26,6 @@ constexpr std::string_view kPhoneLines[kPhoneKinds] = {
 // Cards beyond these sizes are cut: nobody keeps a contact with this many lines.
 constexpr size_t kMaxLogicalLines = 20000;
 constexpr size_t kMaxLineBytes = 8u << 20;
-
-bool ValidUtf8(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-             : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
 
 std::string CrLfBreaks(std::string_view s) {
   std::string out;
@@ -326,7 +314,7 @@ public:
     else v = l.value;
     if (!l.charset.empty() && !SameText(l.charset, "UTF-8") && !SameText(l.charset, "UTF8"))
       v = DecodeFromCharset(v, l.charset);
-    if (!ValidUtf8(v)) v = DecodeFromCharset(v, "windows-1252");
+    if (!mailformat::IsValidUtf8(v)) v = DecodeFromCharset(v, "windows-1252");
     v = CrLfBreaks(v);
     if (modern_ && !structured) v = UnescapeModern(v);
     return v;

@@ -50,35 +50,41 @@ bool FolderWatch::InQuietRoot() const {
   return StartsWith(folder_, tempRoot_) || StartsWith(folder_, dataRoot_);
 }
 
-bool FolderWatch::Drain() {
-  if (fd_ < 0) return false;
-  bool changed = false;
+void DrainInotify(int fd, const std::function<void(const InotifyEvent&)>& onEvent) {
   alignas(inotify_event) char buf[16 * 1024];
   while (true) {
-    ssize_t n = ::read(fd_, buf, sizeof buf);
+    ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // EAGAIN: nothing more queued
     for (ssize_t off = 0; off < n;) {
       const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
       off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-      if (ev->mask & IN_Q_OVERFLOW) {
-        changed = wd_ >= 0;
-        continue;
-      }
-      if (wd_ < 0 || ev->wd != wd_) continue;
-      if (ev->mask & IN_IGNORED) {
-        // The folder itself went away: the watch is gone with it.
-        wd_ = -1;
-        changed = true;
-        continue;
-      }
-      // Hidden files are never listed: index saves (a dot-file renamed over the index) are
-      // not changes of what the folder shows.
-      if (ev->len > 0 && IsHiddenFileName(std::string_view(ev->name, ::strnlen(ev->name, ev->len))))
-        continue;
-      changed = true;
+      onEvent({ev->wd, ev->mask, std::string_view(ev->name, ev->len > 0 ? ::strnlen(ev->name, ev->len) : 0)});
     }
   }
+}
+
+bool NamesHiddenFile(const InotifyEvent& ev) {
+  return !ev.name.empty() && IsHiddenFileName(ev.name);
+}
+
+bool FolderWatch::Drain() {
+  if (fd_ < 0) return false;
+  bool changed = false;
+  DrainInotify(fd_, [&](const InotifyEvent& ev) {
+    if (ev.mask & IN_Q_OVERFLOW) {
+      changed = changed || wd_ >= 0;
+      return;
+    }
+    if (wd_ < 0 || ev.wd != wd_) return;
+    if (ev.mask & IN_IGNORED) {
+      // The folder itself went away: the watch is gone with it.
+      wd_ = -1;
+      changed = true;
+      return;
+    }
+    if (!NamesHiddenFile(ev)) changed = true;
+  });
   return changed;
 }
 

@@ -8,10 +8,23 @@
 // folder again when something changed; every document operation calls it with refresh clear
 // once it is done, which swallows the changes the program made itself so they do not cause a
 // second listing.
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace px::store {
+
+struct InotifyEvent {
+  int wd;
+  uint32_t mask;
+  std::string_view name;  // empty for events about the watched folder itself
+};
+// Reads every event queued on a non-blocking inotify descriptor and hands each to `onEvent`.
+void DrainInotify(int fd, const std::function<void(const InotifyEvent&)>& onEvent);
+// True when the event names a hidden file: those are never listed (index saves are a dot-file
+// renamed over the index), so they are not changes of what a folder shows.
+bool NamesHiddenFile(const InotifyEvent& ev);
 
 class FolderWatch {
 public:

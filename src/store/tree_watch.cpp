@@ -1,6 +1,7 @@
 #include "store/tree_watch.h"
 
 #include "store/folder_files.h"
+#include "store/folder_watch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -48,36 +49,26 @@ void TreeWatch::SetFolders(const std::set<std::string>& folders) {
 std::vector<std::string> TreeWatch::TakeChangedFolders() {
   std::set<std::string> changed;
   if (fd_ < 0) return {};
-  alignas(inotify_event) char buf[16 * 1024];
-  while (true) {
-    ssize_t n = ::read(fd_, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // EAGAIN: nothing more queued
-    for (ssize_t off = 0; off < n;) {
-      const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
-      off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-      if (ev->mask & IN_Q_OVERFLOW) {
-        // Events were lost: every watched folder may have changed.
-        for (const auto& [f, wd] : byFolder_) changed.insert(f);
-        continue;
-      }
-      auto w = byWatch_.find(ev->wd);
-      if (w == byWatch_.end()) continue;
-      const std::string folder = w->second;
-      if (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
-        changed.insert(folder);
-        if (ev->mask & IN_IGNORED) {
-          byFolder_.erase(folder);
-          byWatch_.erase(w);
-        }
-        continue;
-      }
-      if (!(ev->mask & IN_ISDIR)) continue;  // files are the grid's business
-      if (ev->len > 0 && IsHiddenFileName(std::string_view(ev->name, ::strnlen(ev->name, ev->len))))
-        continue;
-      changed.insert(folder);
+  DrainInotify(fd_, [&](const InotifyEvent& ev) {
+    if (ev.mask & IN_Q_OVERFLOW) {
+      // Events were lost: every watched folder may have changed.
+      for (const auto& [f, wd] : byFolder_) changed.insert(f);
+      return;
     }
-  }
+    auto w = byWatch_.find(ev.wd);
+    if (w == byWatch_.end()) return;
+    const std::string folder = w->second;
+    if (ev.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF)) {
+      changed.insert(folder);
+      if (ev.mask & IN_IGNORED) {
+        byFolder_.erase(folder);
+        byWatch_.erase(w);
+      }
+      return;
+    }
+    if (!(ev.mask & IN_ISDIR)) return;  // files are the grid's business
+    if (!NamesHiddenFile(ev)) changed.insert(folder);
+  });
   return {changed.begin(), changed.end()};
 }
 
