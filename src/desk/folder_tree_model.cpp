@@ -1,5 +1,7 @@
 #include "desk/folder_tree_model.h"
 
+#include <QPersistentModelIndex>
+
 #include <vector>
 
 namespace px::desk {
@@ -195,6 +197,13 @@ bool FolderTreeModel::canFetchMore(const QModelIndex& parent) const {
 
 void FolderTreeModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
+  if (Changing()) {
+    // Asked from inside another change's signals: rows may not change until that one is over.
+    QMetaObject::invokeMethod(this, [this, later = QPersistentModelIndex(parent)] {
+      if (later.isValid()) fetchMore(later);
+    }, Qt::QueuedConnection);
+    return;
+  }
   fetching_ = true;
   Load(NodeOf(parent));
   fetching_ = false;
