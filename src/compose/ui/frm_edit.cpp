@@ -12,6 +12,7 @@
 #include "mailformat/text_extract.h"
 #include "mailformat/ui/html_edit_commands.h"
 #include "mailformat/ui/text_document_editor.h"
+#include "store/doc_record.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -592,7 +593,7 @@ bool TfrmEdit::Open(const OpenRequest& req) {
   }
   if (hidden_) {
     if (req.options & eoHiddenAttach) AttachFiles({});
-    const bool draft = req.flags & 0x4000;
+    const bool draft = req.flags & store::dfDraft;
     QueueMessage(draft ? ComposeModel::QueueKind::Draft : ComposeModel::QueueKind::Later);
     return true;
   }

@@ -646,6 +646,8 @@ void GridPanel::resizeEvent(QResizeEvent* e) {
   grid_->UpdateRange();
 }
 
+int GridPanel::ViewFilterIndex() const { return tabs_->currentIndex(); }
+
 int GridPanel::CurrentSorting() const {
   if (fixedSorting_) return fixedSorting_;
   if (!settings_) return tab_ == GridTab::Contacts ? 4 : -1;

@@ -2,6 +2,7 @@
 // The document grid: the view-filter tabs, the header (hcSort on the files tab, hcContacts on
 // the contacts tab) and the rows (TheGrid). The rows are painted straight from the grid model's
 // visible-row index, only those on screen; everything the rows mean lives in GridModel.
+#include "desk/browser_surfaces.h"
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/grid_zones.h"
@@ -100,14 +101,14 @@ private:
   int paints_ = 0;
 };
 
-class GridPanel : public QWidget {
+class GridPanel : public QWidget, public GridSurface {
   Q_OBJECT
 public:
   GridPanel(Settings* settings, IconWorker* icons, QWidget* parent = nullptr);
   ~GridPanel() override;
 
-  GridModel& model() { return model_; }
-  const GridModel& model() const { return model_; }
+  GridModel& model() override { return model_; }
+  const GridModel& model() const override { return model_; }
   TheGrid* grid() const { return grid_; }
   GridHeader* header() const { return header_; }
   QTabBar* ViewFilterTabs() const { return tabs_; }
@@ -117,27 +118,29 @@ public:
   IconWorker* icons() const { return icons_; }
 
   // The tab whose rows are shown: header, sort order and column widths follow it.
-  void SetTab(GridTab tab);
+  void SetTab(GridTab tab) override;
   // A new listing is shown (the model is taken over whole).
-  void TakeModel(GridModel&& model);
-  void SetRows(store::DocRows rows);
-  void Clear();
+  void TakeModel(GridModel&& model) override;
+  void SetRows(store::DocRows rows) override;
+  void Clear() override;
   // The sort order of the shown tab (reads the settings).
-  int CurrentSorting() const;
+  int CurrentSorting() const override;
   void SetSearchActive(bool on);
   // "My Computer" and "Network" ignore header clicks.
-  void SetSortLocked(bool on) { sortLocked_ = on; }
+  void SetSortLocked(bool on) override { sortLocked_ = on; }
   // Tool pages sort by name whatever the setting says.
-  void SetFixedSorting(int sorting) { fixedSorting_ = sorting; }
-  void SetBusy(bool on);
+  void SetFixedSorting(int sorting) override { fixedSorting_ = sorting; }
+  void SetBusy(bool on) override;
   bool Busy() const { return busy_; }
   void SetEmptyText(QString text);
   const QString& EmptyText() const { return emptyText_; }
 
-  int TopRow() const { return grid_->topRow(); }
-  void SetTopRow(int row) { grid_->setTopRow(row); }
+  int TopRow() const override { return grid_->topRow(); }
+  void SetTopRow(int row) override { grid_->setTopRow(row); }
   void RefreshLayout();
-  void RepaintRows() { grid_->viewport()->update(); }
+  void RepaintRows() override { grid_->viewport()->update(); }
+  void UpdateRange() override { grid_->UpdateRange(); }
+  int ViewFilterIndex() const override;
   void ReloadLook();
 
   // Whether no file type is registered for the extension (such rows show it after the title).
@@ -149,13 +152,13 @@ public:
 
   // Called by the rows.
   void ZoneClicked(size_t record, int zone, Qt::KeyboardModifiers mods);
-  void SelectionTouched();
+  void SelectionTouched() override;
   void TypeAheadKey(const QString& text);
 
   std::function<bool()> handHoldsSnapshotOrSticker;
   // The record whose sticker mark the pointer is on (Delete then removes only the sticker),
   // or -1.
-  int StickerMarkUnderPointer() const;
+  int StickerMarkUnderPointer() const override;
   // Members of an address group (the awaiting-confirmation check expands groups), and whether
   // encryption software is present (the encryption mark).
   std::function<StringList(std::string_view group)> groupMembers;

@@ -5,10 +5,12 @@
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
 #include "contacts/groups.h"
+#include "desk/browser_menus.h"
 #include "desk/carry_targets.h"
 #include "desk/desk_mail.h"
 #include "desk/desk_state.h"
 #include "desk/ui/carry_view.h"
+#include "desk/ui/desk_prompts.h"
 #include "desk/ui/folder_chooser.h"
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
@@ -30,10 +32,8 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -217,6 +217,7 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
     QIcon::setThemeName(QStringLiteral("Adwaita"));
   icons_ = std::make_unique<IconWorker>(16);
   grid_ = new GridPanel(&state_.settings, icons_.get(), gridHost);
+  prompts_ = std::make_unique<DialogPrompts>(grid_);
   if (gridHost) {
     auto* lay = gridHost->layout() ? gridHost->layout() : new QVBoxLayout(gridHost);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -715,8 +716,8 @@ void DeskBrowser::CarryToAction(bool move) {
     sources.push_back(it.folder);
     if (it.ext.empty()) folders.push_back(it.folder + it.name + "/");
   }
-  const std::string target = ChooseCarryFolder(
-      grid_, move ? QStringLiteral("Move to") : QStringLiteral("Copy to"), env_,
+  const std::string target = prompts_->ChooseCarryFolder(
+      move ? "Move to" : "Copy to", env_,
       [&](const TreeNode* n) { return CarryTargetRefusal(n, sources, folders, move); });
   if (target.empty()) return;
   // Attachments carried without their message keep its text as a sticker.
@@ -794,9 +795,7 @@ void DeskBrowser::DeleteAction() {
       state_.messages.ShowQueuedMessages();
       return;
     case store::DeleteAction::AskEmptyTrash: {
-      if (QMessageBox::question(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kEmptyTrashQuestion)),
-                                QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-        return;
+      if (!prompts_->AskYesNo(std::string(store::kEmptyTrashQuestion))) return;
       store::OpItem item;
       item.folder = state_.locations.documents;
       item.name = "TRASH";
@@ -842,18 +841,16 @@ void DeskBrowser::RenameAction() {
     return;
   }
   store::OpItem& item = items.front();
-  bool ok = false;
   const std::string shown = store::EditableTitle(item);
-  const QString title = QInputDialog::getText(grid_, QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
-                                              QLineEdit::Normal, Q(shown), &ok);
-  if (!ok || title.trimmed().isEmpty() || title.toStdString() == shown) return;
-  const std::string refusal = store::RenameRefusal(item.folder, item.name, title.toStdString(), item.ext);
+  const auto title = prompts_->AskText("Plumadex", std::string(store::kRenameDialogTitle), shown);
+  if (!title || Trim(*title).empty() || *title == shown) return;
+  const std::string refusal = store::RenameRefusal(item.folder, item.name, *title, item.ext);
   if (!refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  item.newTitle = store::EditedTitle(item, title.toStdString());
+  item.newTitle = store::EditedTitle(item, *title);
   ops().RunDocOperation(store::opRename, item);
   // A group row renames its folder: the tree shows the new name.
   AfterOperation(item.ext.size() == 1 && item.ext[0] == kGroupMarkerExt);
@@ -876,12 +873,10 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   }
   const store::OpItem& item = items.front();
   if (!title) {
-    bool ok = false;
-    const QString text = QInputDialog::getText(grid_, Q(std::string(store::kNewDocumentTitle)),
-                                               Q(std::string(store::kNewDocumentPrompt)), QLineEdit::Normal,
-                                               Q(store::EditableTitle(item)), &ok);
-    if (!ok || text.trimmed().isEmpty()) return;
-    title = text.trimmed().toStdString();
+    const auto text = prompts_->AskText(std::string(store::kNewDocumentTitle), std::string(store::kNewDocumentPrompt),
+                                        store::EditableTitle(item));
+    if (!text || Trim(*text).empty()) return;
+    title = Trim(*text);
   }
   store::OpItem copy = store::DuplicateItem(item, *title);
   ops().RunDocOperation(store::opStoreCopy, copy);
@@ -895,16 +890,13 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
     return;
   }
   const bool contacts = tab_ == GridTab::Contacts;
-  bool ok = false;
-  const QString name = QInputDialog::getText(
-      grid_, contacts ? QStringLiteral("New Address Group") : QStringLiteral("New Folder"),
-      contacts ? QStringLiteral("Enter name for new address group") : QStringLiteral("Enter name for new folder"),
-      QLineEdit::Normal, QString(), &ok);
-  if (!ok || name.trimmed().isEmpty()) return;
+  const auto name = prompts_->AskText(contacts ? "New Address Group" : "New Folder",
+                                      contacts ? "Enter name for new address group" : "Enter name for new folder", "");
+  if (!name || Trim(*name).empty()) return;
   store::OpItem item;
   item.folder = parent->path;
   item.targetFolder = parent->path;
-  item.title = name.trimmed().toStdString();
+  item.title = Trim(*name);
   if (!ops().RunDocOperation(store::opCreateFolder, item)) {
     state_.messages.ShowQueuedMessages();
     return;
@@ -916,8 +908,7 @@ void DeskBrowser::CreateTreeNode(TreeNode* parent) {
 void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   store::DeleteRequest request;
   request.onFolder = true;
-  request.folderDeletable = node && node->parent && !node->Restricted() &&
-                            (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  request.folderDeletable = node && node->parent && NodeIsMovable(*node);
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = node && InTrash(node->path);
   const store::DeletePlan plan = store::PlanDelete(request);
@@ -941,22 +932,19 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
 void DeskBrowser::RenameFolderNode(TreeNode* node) {
   store::RenameRequest request;
   request.onFolder = true;
-  request.allowed = node && node->parent && !node->Restricted() &&
-                    (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub);
+  request.allowed = node && node->parent && NodeIsMovable(*node);
   if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
     state_.messages.ShowQueuedMessages();
     return;
   }
-  bool ok = false;
-  const QString title = QInputDialog::getText(trees_[Ix(tab_)], QStringLiteral("Plumadex"), Q(std::string(store::kRenameDialogTitle)),
-                                              QLineEdit::Normal, Q(node->caption), &ok);
-  if (!ok || title.trimmed().isEmpty() || title.toStdString() == node->caption) return;
+  const auto title = prompts_->AskText("Plumadex", std::string(store::kRenameDialogTitle), node->caption);
+  if (!title || Trim(*title).empty() || *title == node->caption) return;
   store::OpItem item;
   item.folder = ParentFolder(node->path);
   item.name = FolderName(node->path);
   item.title = node->caption;
-  item.newTitle = title.trimmed().toStdString();
+  item.newTitle = Trim(*title);
   const std::string refusal = store::RenameRefusal(item.folder, item.name, item.newTitle, "");
   if (!refusal.empty()) {
     state_.messages.QueueMessage(MessageKind::Warning, refusal);
@@ -991,20 +979,9 @@ void DeskBrowser::ColourClick(int record) {
     ApplyColour(d.applyColour);
     return;
   }
-  // The chooser: colours 1 to 8 and "None".
-  QMenu menu(grid_);
-  for (int c = 1; c <= 8; ++c) {
-    QPixmap swatch(12, 12);
-    swatch.fill(LabelColour(c));
-    QAction* a = menu.addAction(QIcon(swatch), QStringLiteral("Colour %1").arg(c));
-    a->setData(c);
-    a->setCheckable(true);
-    a->setChecked(c == d.lastColour);
-  }
-  menu.addAction(QStringLiteral("None"))->setData(0);
-  QAction* chosen = menu.exec(QCursor::pos());
+  const std::optional<int> chosen = prompts_->ChooseColour(d.lastColour);
   if (!chosen) return;
-  const int colour = chosen->data().toInt();
+  const int colour = *chosen;
   state_.settings.SetLastColour(colour);
   const int apply = ColourAfterChooser(rowColour, true, colour);
   if (apply >= 0) ApplyColour(apply);
@@ -1021,7 +998,7 @@ void DeskBrowser::ApplyColour(int colour) {
   const int sorting = grid_->CurrentSorting();
   if (sorting == 5 || sorting == -5) {
     grid_->model().SortAndFilter();
-    grid_->grid()->UpdateRange();
+    grid_->UpdateRange();
   }
   grid_->RepaintRows();
   state_.messages.ShowQueuedMessages();
@@ -1053,8 +1030,23 @@ void DeskBrowser::openRecord(int record) {
   QDesktopServices::openUrl(QUrl::fromLocalFile(fi.absoluteFilePath()));
 }
 
+GridMenu DeskBrowser::GridMenuFor(int record) const {
+  GridMenuInput in;
+  in.tab = tab_;
+  in.shownRestricted = shownRestricted();
+  in.shownHasFolder = shown_ && !shown_->path.empty();
+  in.selected = grid_->model().SelectedCount();
+  const auto& rows = grid_->model().rows();
+  if (state_.blockedSenders && record >= 0 && static_cast<size_t>(record) < rows.size()) {
+    in.blockableSender = DeskMail::BlockableSender(rows[record]);
+    in.senderBlocked = !in.blockableSender.empty() && state_.blockedSenders->IsBlocked(in.blockableSender);
+  }
+  return DecideGridMenu(in);
+}
+
 void DeskBrowser::OnContextMenu(int record, const QPoint& pos) {
-  if (tab_ == GridTab::Tools) return;
+  const GridMenu decided = GridMenuFor(record);
+  if (!decided.shown) return;
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
@@ -1071,23 +1063,19 @@ void DeskBrowser::OnContextMenu(int record, const QPoint& pos) {
   colours->addAction(QStringLiteral("None"))->setData(0);
   // Received mail offers to block its sender (or to lift the block).
   QAction* block = nullptr;
-  std::string sender;
   const auto& rows = grid_->model().rows();
-  if (state_.blockedSenders && record >= 0 && static_cast<size_t>(record) < rows.size())
-    sender = DeskMail::BlockableSender(rows[record]);
-  if (!sender.empty()) {
+  const std::string sender =
+      record >= 0 && static_cast<size_t>(record) < rows.size() ? DeskMail::BlockableSender(rows[record]) : std::string();
+  if (!decided.blockText.empty()) {
     menu.addSeparator();
-    block = menu.addAction(state_.blockedSenders->IsBlocked(sender) ? QStringLiteral("Unblock Sender")
-                                                                    : QStringLiteral("Block Sender"));
+    block = menu.addAction(Q(decided.blockText));
   }
   menu.addSeparator();
-  QAction* newFolder = menu.addAction(tab_ == GridTab::Contacts ? QStringLiteral("New Address Group...")
-                                                                 : QStringLiteral("New Folder..."));
-  const bool restricted = shownRestricted();
-  rename->setEnabled(!restricted && grid_->model().SelectedCount() == 1);
-  duplicate->setEnabled(!restricted && grid_->model().SelectedCount() == 1);
-  del->setEnabled(!restricted || tab_ == GridTab::Contacts);
-  newFolder->setEnabled(!restricted && shown_ && !shown_->path.empty());
+  QAction* newFolder = menu.addAction(Q(decided.newFolderText));
+  rename->setEnabled(decided.rename);
+  duplicate->setEnabled(decided.duplicate);
+  del->setEnabled(decided.del);
+  newFolder->setEnabled(decided.newFolder);
   if (extendContextMenu) {
     const auto& rows = grid_->model().rows();
     extendContextMenu(menu, record >= 0 && static_cast<size_t>(record) < rows.size() ? &rows[record] : nullptr);
@@ -1115,27 +1103,23 @@ void DeskBrowser::BlockSenderAction(const std::string& sender) {
     state_.blockedSenders->Unblock({sender});
     return;
   }
-  const QString text = QString::fromStdString(DeskMail::BlockQuestion(sender));
-  if (QMessageBox::information(grid_, QStringLiteral("Plumadex"), text, QMessageBox::Ok | QMessageBox::Cancel) ==
-      QMessageBox::Ok)
-    state_.blockedSenders->Block(sender);
+  if (prompts_->AskOkCancel(DeskMail::BlockQuestion(sender))) state_.blockedSenders->Block(sender);
 }
 
 void DeskBrowser::OnTreeContextMenu(int tab, const QPoint& pos) {
   TPXTreeView* view = trees_[tab];
   TreeNode* node = view->NodeAt(pos);
-  if (!node || tab == Ix(GridTab::Tools)) return;
+  const TreeMenu decided = DecideTreeMenu(static_cast<GridTab>(tab), node);
+  if (!decided.shown) return;
   QMenu menu(view);
-  QAction* newFolder = menu.addAction(tab == Ix(GridTab::Contacts) ? QStringLiteral("New Address Group...") : QStringLiteral("New Folder..."));
+  QAction* newFolder = menu.addAction(Q(decided.newFolderText));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
   QAction* del = menu.addAction(QStringLiteral("Delete"));
   QAction* empty = nullptr;
-  if (node->image == niTrashFull) empty = menu.addAction(QStringLiteral("Empty trash bin"));
-  const bool movable = (node->image == niFolder || node->image == niGroup || node->image == niFavoritesSub) &&
-                       !node->Restricted();
-  newFolder->setEnabled(!node->Restricted() && !node->path.empty());
-  rename->setEnabled(movable);
-  del->setEnabled(movable);
+  if (decided.emptyTrash) empty = menu.addAction(QStringLiteral("Empty trash bin"));
+  newFolder->setEnabled(decided.newFolder);
+  rename->setEnabled(decided.rename);
+  del->setEnabled(decided.del);
   if (carry_) carry_->ExtendTreeMenu(menu, node);
   QAction* chosen = menu.exec(view->viewport()->mapToGlobal(pos));
   if (!chosen) return;

@@ -1,6 +1,8 @@
 #pragma once
 // The folder trees (TPXTreeView) and DeskBrowser, which ties the three trees, the document grid,
 // the listing worker and the document operations together inside the desk window.
+#include "desk/browser_menus.h"
+#include "desk/browser_surfaces.h"
 #include "desk/folder_pos.h"
 #include "desk/folder_tree_model.h"
 #include "desk/grid_layout.h"
@@ -184,6 +186,10 @@ public:
   void SetCarry(DeskCarry* carry) { carry_ = carry; }
   // The documents opened from the desk: operations leave them alone (null: none are watched).
   void SetOpenDocuments(store::OpenDocuments* docs);
+  // The dialogs of the actions (tests answer them from a script).
+  void SetPrompts(std::unique_ptr<DeskPrompts> prompts) { prompts_ = std::move(prompts); }
+  // What the grid's context menu offers over record (-1: empty space).
+  GridMenu GridMenuFor(int record) const;
 
 private:
   // Lists and operations need the data locations, known once the desk has started.
@@ -222,6 +228,7 @@ private:
   WheelRows wheel_;
   QLabel* status_;
   std::unique_ptr<IconWorker> icons_;
+  std::unique_ptr<DeskPrompts> prompts_;
   GridPanel* grid_ = nullptr;
   TPXTreeView* trees_[3] = {nullptr, nullptr, nullptr};
   std::unique_ptr<TreeNode> roots_[3];

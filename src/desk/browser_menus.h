@@ -1,0 +1,48 @@
+#pragma once
+// What the grid's and the trees' context menus offer and enable: decided here so that the menus
+// on the screen only show the answer.
+#include "desk/grid_layout.h"
+#include "desk/tree_model.h"
+
+#include <cstddef>
+#include <string>
+
+namespace px::desk {
+
+struct GridMenuInput {
+  GridTab tab = GridTab::Files;
+  bool shownRestricted = true;   // nothing may be created or changed in the shown node
+  bool shownHasFolder = false;   // the shown node is a folder of its own
+  size_t selected = 0;           // rows selected
+  std::string blockableSender;   // a received row's sender ("": none, or no blocked-senders list)
+  bool senderBlocked = false;
+};
+
+struct GridMenu {
+  bool shown = false;            // the tools tab has no menu
+  bool rename = false;
+  bool duplicate = false;
+  bool del = false;
+  bool newFolder = false;
+  std::string newFolderText;     // "New Folder..." or "New Address Group..."
+  std::string blockText;         // "Block Sender", "Unblock Sender" or "" (no entry)
+};
+
+GridMenu DecideGridMenu(const GridMenuInput& in);
+
+struct TreeMenu {
+  bool shown = false;            // no menu outside a node and on the tools tree
+  bool newFolder = false;
+  bool rename = false;
+  bool del = false;
+  bool emptyTrash = false;       // "Empty trash bin" is offered
+  std::string newFolderText;
+};
+
+TreeMenu DecideTreeMenu(GridTab tab, const TreeNode* node);
+
+// Nodes the user may rename, delete or move: ordinary folders, address groups and favourites
+// subfolders outside restricted places.
+bool NodeIsMovable(const TreeNode& node);
+
+}  // namespace px::desk

@@ -1,0 +1,82 @@
+#pragma once
+// What the desk's browser asks of the screen: the document grid, the folder trees and the
+// dialogs. The widgets implement these; tests give fakes and scripted answers, so every action
+// of the browser runs headless.
+#include "desk/grid_layout.h"
+#include "desk/grid_model.h"
+#include "desk/tree_model.h"
+#include "store/doc_record.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace px::desk {
+
+// The document grid: it shows a GridModel the browser fills.
+class GridSurface {
+public:
+  virtual ~GridSurface() = default;
+  virtual GridModel& model() = 0;
+  virtual const GridModel& model() const = 0;
+  // The busy cursor over the grid.
+  virtual void SetBusy(bool on) = 0;
+  virtual void Clear() = 0;
+  // A new listing is shown (the model is taken over whole).
+  virtual void TakeModel(GridModel&& model) = 0;
+  virtual void SetRows(store::DocRows rows) = 0;
+  virtual int TopRow() const = 0;
+  virtual void SetTopRow(int row) = 0;
+  // The sort order of the shown tab.
+  virtual int CurrentSorting() const = 0;
+  // Header, sort order and column widths follow the tab.
+  virtual void SetTab(GridTab tab) = 0;
+  virtual void SetSortLocked(bool on) = 0;
+  virtual void SetFixedSorting(int sorting) = 0;
+  // The index of the view-filter tab chosen above the grid.
+  virtual int ViewFilterIndex() const = 0;
+  // The record whose sticker mark the pointer is on, or -1.
+  virtual int StickerMarkUnderPointer() const = 0;
+  virtual void RepaintRows() = 0;
+  // The number of rows shown changed (after a new sort or filter).
+  virtual void UpdateRange() = 0;
+  // The selection was changed from outside the grid (status text, hand).
+  virtual void SelectionTouched() = 0;
+};
+
+// One folder tree on the screen; the browser owns the nodes.
+class TreeSurface {
+public:
+  virtual ~TreeSurface() = default;
+  virtual void SetRoot(TreeNode* root) = 0;
+  // The node's children, caption or image changed.
+  virtual void Rebuild(TreeNode* node) = 0;
+  // Marks the node as the current one without reporting a selection back.
+  virtual void SelectNode(TreeNode* node) = 0;
+  virtual TreeNode* CurrentNode() const = 0;
+  // Counts and marks changed.
+  virtual void Repaint() = 0;
+  // How counts are drawn: bold or not, and in a colour (0x00BBGGRR) or the text's own.
+  virtual void SetCountLook(bool bold, std::optional<uint32_t> colour) = 0;
+};
+
+// The dialogs the browser's actions open.
+class DeskPrompts {
+public:
+  virtual ~DeskPrompts() = default;
+  // A line of text; nullopt when cancelled.
+  virtual std::optional<std::string> AskText(const std::string& caption, const std::string& prompt,
+                                             const std::string& initial) = 0;
+  virtual bool AskYesNo(const std::string& question) = 0;
+  virtual bool AskOkCancel(const std::string& question) = 0;
+  // Copy to... / Move to...: a folder of the documents tree ("" when cancelled). A node the
+  // refusal names a text for cannot be chosen; the text says why.
+  virtual std::string ChooseCarryFolder(const std::string& caption, const TreeEnvironment& env,
+                                        const std::function<std::string(const TreeNode*)>& refusal) = 0;
+  // The colour label chooser: 0 (none) or 1 to 8; nullopt when cancelled. current: the colour
+  // checked in the chooser.
+  virtual std::optional<int> ChooseColour(int current) = 0;
+};
+
+}  // namespace px::desk
