@@ -51,8 +51,7 @@ protected:
     browser->BuildTrees();
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
-    browser->root(0)->expanded = true;
-    browser->tree(0)->Rebuild(browser->root(0));
+    browser->tree(0)->ExpandNode(browser->root(0));
     browser->ShowNode(Node("Work"));
   }
   void TearDown() override {
@@ -60,7 +59,7 @@ protected:
     browser.reset();
   }
 
-  TreeNode* Node(const std::string& rel) { return FindTreeNode(*browser->root(0), docs + rel + "/", &browser->environment()); }
+  TreeNode* Node(const std::string& rel) { return browser->tree(0)->Model().FindNode(docs + rel + "/", true); }
   GridModel& model() { return browser->grid()->model(); }
   // The middle of a row's name zone in the grid's viewport.
   QPoint NamePoint(const std::string& name) {
@@ -72,9 +71,8 @@ protected:
   }
   QWidget* gridPort() { return browser->grid()->grid()->viewport(); }
   QPoint NodePoint(TreeNode* n) {
-    QTreeWidgetItem* item = browser->tree(0)->ItemOf(n);
-    EXPECT_NE(item, nullptr);
-    return browser->tree(0)->visualItemRect(item).center();
+    EXPECT_TRUE(browser->tree(0)->ShowsNode(n));
+    return browser->tree(0)->NodeRect(n).center();
   }
   std::vector<std::string> Messages() {
     std::vector<std::string> out;
@@ -237,9 +235,8 @@ TEST_F(CarryTest, ADropWhileBusyIsRefusedAndNothingMoves) {
 TEST_F(CarryTest, AFolderIsCarriedIntoAnotherAndTheTreeFollows) {
   test::makeDirs(docs + "Work/Sub");
   TreeNode* work = Node("Work");
-  LoadTreeChildren(*work, browser->environment());
-  browser->tree(0)->Rebuild(work);
-  TreeNode* sub = FindTreeNode(*browser->root(0), docs + "Work/Sub/", &browser->environment());
+  browser->tree(0)->Model().Load(work);
+  TreeNode* sub = browser->tree(0)->Model().FindNode(docs + "Work/Sub/", true);
   ASSERT_NE(sub, nullptr);
   browser->SetDragDefault(true);
   carry->hand().HoldFolder(sub->path);

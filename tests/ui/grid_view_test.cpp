@@ -203,7 +203,7 @@ protected:
   }
   void TearDown() override { browser.reset(); }
 
-  TreeNode* Work() { return FindTreeNode(*browser->root(0), docs + "Work/", &browser->environment()); }
+  TreeNode* Work() { return browser->tree(0)->Model().FindNode(docs + "Work/", true); }
 
   test::TempHome home;
   DeskState state;
@@ -341,7 +341,7 @@ TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
   test::makeDirs(state.locations.trash + "Old");
   browser->CheckTrash();
   EXPECT_TRUE(trash->hasSubfolders);
-  LoadTreeChildren(*trash, browser->environment());
+  browser->tree(0)->Model().Load(trash);
   test::makeDirs(state.locations.trash + "Older");
   browser->CheckTrash();
   ASSERT_EQ(trash->children.size(), 2u);
@@ -428,15 +428,15 @@ TEST_F(BrowserTest, FoldersMadeOrRemovedOutsideShowInTheTreeWithoutCollapsingOth
   EXPECT_TRUE(work->expanded);
   EXPECT_NE(FindTreeNode(*work, docs + "Work/Second/", nullptr), nullptr);
   EXPECT_EQ(browser->ShownNode(), work);
-  QTreeWidgetItem* item = browser->tree(0)->ItemOf(work);
-  ASSERT_NE(item, nullptr);
-  EXPECT_TRUE(item->isExpanded());
-  EXPECT_EQ(item->childCount(), 2);
+  const QModelIndex item = browser->tree(0)->Model().IndexOf(work);
+  ASSERT_TRUE(item.isValid());
+  EXPECT_TRUE(browser->tree(0)->isExpanded(item));
+  EXPECT_EQ(browser->tree(0)->model()->rowCount(item), 2);
 
   std::filesystem::remove_all(docs + "Made by a shell");
   browser->CheckFolderChanges();
   EXPECT_EQ(FindTreeNode(*root, docs + "Made by a shell/", nullptr), nullptr);
-  EXPECT_TRUE(browser->tree(0)->ItemOf(work)->isExpanded());
+  EXPECT_TRUE(browser->tree(0)->isExpanded(browser->tree(0)->Model().IndexOf(work)));
 }
 
 TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
@@ -496,9 +496,8 @@ TEST_F(BrowserTest, LargeFoldersAreListedInAWorker) {
   const std::string big = docs + "Big/";
   test::makeDirs(big);
   for (size_t i = 0; i < kWorkerListingThreshold + 10; ++i) test::writeFile(big + "f" + std::to_string(i) + ".txt", "x");
-  LoadTreeChildren(*browser->root(0), browser->environment());
-  browser->tree(0)->Rebuild(browser->root(0));
-  TreeNode* node = FindTreeNode(*browser->root(0), big, &browser->environment());
+  browser->tree(0)->Model().Load(browser->root(0));
+  TreeNode* node = browser->tree(0)->Model().FindNode(big, true);
   ASSERT_NE(node, nullptr);
   bool listed = false;
   browser->listed = [&] { listed = true; };

@@ -159,7 +159,8 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
     const TreeNode* due = autoExpand_.Due(clock_.elapsed());
     if (!due) return;
     TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
-    if (QTreeWidgetItem* item = view->ItemOf(due)) item->setExpanded(true);
+    // The hovered node is still there when the timer comes due.
+    if (view->ShowsNode(due)) view->ExpandNode(const_cast<TreeNode*>(due));
   });
 
   // Keys for people who do not carry with the mouse. They belong to the grid and the trees,
@@ -373,7 +374,7 @@ TreeNode* DeskCarry::NodeOfPath(const std::string& path) const {
 TreeNode* DeskCarry::StillThere(TPXTreeView* view, TreeNode* node, const std::string& path) const {
   if (!path.empty()) return NodeOfPath(path);
   // A node without a folder is compared by identity only, never followed.
-  return view->ItemOf(node) ? node : nullptr;
+  return view->ShowsNode(node) ? node : nullptr;
 }
 
 void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
@@ -443,10 +444,7 @@ void DeskCarry::DropDocuments(TreeNode* node, bool move) {
     folders = folders || it.ext.empty();
   }
   browser_.ops().RunOnSelection(move ? store::opMove : store::opCopy, items);
-  if (folders && node->childrenLoaded) {
-    LoadTreeChildren(*node, browser_.env_);
-    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(node);
-  }
+  if (folders && node->childrenLoaded) browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model().Load(node);
   FinishDrop();
   browser_.AfterOperation(folders);
 }
@@ -475,16 +473,13 @@ void DeskCarry::DropFolder(TreeNode* node, bool move) {
   if (move && shownInside) {
     browser_.shown_ = nullptr;
   }
-  if (move && oldParent) {
-    LoadTreeChildren(*oldParent, browser_.env_);
-    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(oldParent);
-  }
+  FolderTreeModel& model = browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model();
+  if (move && oldParent) model.Load(oldParent);
   if (TreeNode* target = NodeOfPath(targetPath)) {
-    LoadTreeChildren(*target, browser_.env_);
     target->expanded = true;
-    browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Rebuild(target);
+    model.Load(target);
     if (move && shownInside) {
-      TreeNode* again = FindTreeNode(*target, item.folder + item.name + "/", &browser_.env_);
+      TreeNode* again = model.FindNode(item.folder + item.name + "/", true);
       browser_.ShowNode(again ? again : target);
     }
   }
@@ -697,12 +692,12 @@ void DeskCarry::Paste() {
       // Folders moved away leave their old parents; the target shows them.
       for (int t = 0; t < 2; ++t)
         if (browser_.roots_[t]) {
-          LoadTreeChildren(*browser_.roots_[t], browser_.env_);
           browser_.roots_[t]->expanded = true;
-          browser_.trees_[t]->Rebuild(browser_.roots_[t].get());
+          browser_.trees_[t]->Model().Load(browser_.roots_[t].get());
         }
       browser_.shown_ = nullptr;
-      TreeNode* again = FindTreeNode(*browser_.roots_[DeskBrowser::Ix(browser_.tab_)], target->path, &browser_.env_);
+      TreeNode* again =
+          browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model().FindNode(target->path, true);
       browser_.ShowNode(again ? again : browser_.roots_[DeskBrowser::Ix(browser_.tab_)].get());
     }
   } else {
@@ -770,12 +765,11 @@ void DeskCarry::RestoreFolder(TreeNode* node) {
     return;
   }
   if (shownInside) browser_.shown_ = nullptr;
-  LoadTreeChildren(*trashNode, browser_.env_);
-  browser_.trees_[0]->Rebuild(trashNode);
+  FolderTreeModel& model = browser_.trees_[0]->Model();
+  model.Load(trashNode);
   if (TreeNode* home = NodeOfPath(item.targetFolder)) {
-    LoadTreeChildren(*home, browser_.env_);
     home->expanded = true;
-    browser_.trees_[0]->Rebuild(home);
+    model.Load(home);
   }
   if (!browser_.shown_) browser_.ShowNode(trashNode);
   browser_.CheckTrash();
@@ -839,8 +833,8 @@ void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
 void DeskCarry::ContextKey() {
   TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
   if (view->hasFocus()) {
-    if (QTreeWidgetItem* item = view->currentItem()) {
-      const QPoint pos = view->visualItemRect(item).center();
+    if (const QModelIndex current = view->currentIndex(); current.isValid()) {
+      const QPoint pos = view->visualRect(current).center();
       emit view->customContextMenuRequested(pos);
     }
     return;
@@ -1055,18 +1049,18 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
     case QEvent::MouseButtonPress: {
       auto* me = static_cast<QMouseEvent*>(e);
       const QPoint pos = me->position().toPoint();
-      QTreeWidgetItem* item = view->itemAt(pos);
-      TreeNode* node = view->NodeOf(item);
+      const QModelIndex item = view->indexAt(pos);
+      TreeNode* node = FolderTreeModel::NodeOf(item);
       pressNode_ = nullptr;
       if (Busy()) return true;
       if (me->button() != Qt::LeftButton || !node) return false;
-      const bool onLabel = view->visualItemRect(item).contains(pos);
+      const bool onLabel = view->visualRect(item).contains(pos);
       if (hand_.HoldsDroppable() && onLabel) {
         // Carrying: the click drops. The node shows as selected for a moment first.
         const Qt::KeyboardModifiers mods = me->modifiers();
         view->viewport()->update();
         const bool blocked = view->blockSignals(true);
-        view->setCurrentItem(item);
+        view->setCurrentIndex(item);
         view->blockSignals(blocked);
         // The tree may be rebuilt meanwhile: the node is found again by its folder.
         QTimer::singleShot(kDropFeedbackMs, this, [this, view, node, path = node->path, mods] {
@@ -1091,7 +1085,7 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
     case QEvent::MouseMove: {
       auto* me = static_cast<QMouseEvent*>(e);
       if (!hand_.Empty()) {
-        autoExpand_.Hover(view->NodeOf(view->itemAt(me->position().toPoint())), clock_.elapsed());
+        autoExpand_.Hover(view->NodeAt(me->position().toPoint()), clock_.elapsed());
         if (!tmrAutoExpand_.isActive()) tmrAutoExpand_.start();
       }
       if ((me->buttons() & Qt::LeftButton) && pressNode_ && pressView_ == view) {
@@ -1111,12 +1105,12 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* de = static_cast<QDragMoveEvent*>(e);
-      QTreeWidgetItem* item = view->itemAt(de->position().toPoint());
-      TreeNode* node = view->NodeOf(item);
+      const QModelIndex item = view->indexAt(de->position().toPoint());
+      TreeNode* node = FolderTreeModel::NodeOf(item);
       // The node under the pointer shows where the drop would go.
-      if (item && view->currentItem() != item) {
+      if (item.isValid() && view->currentIndex() != item) {
         const bool b = view->blockSignals(true);
-        view->setCurrentItem(item);
+        view->setCurrentIndex(item);
         view->blockSignals(b);
       }
       autoExpand_.Hover(node, clock_.elapsed());
@@ -1136,7 +1130,7 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
       return true;
     case QEvent::Drop: {
       auto* de = static_cast<QDropEvent*>(e);
-      TreeNode* node = view->NodeOf(view->itemAt(de->position().toPoint()));
+      TreeNode* node = view->NodeAt(de->position().toPoint());
       autoExpand_.Stop();
       ShowShownNode(view);
       if (!node) {
@@ -1165,7 +1159,7 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
 
 void DeskCarry::ShowShownNode(TPXTreeView* view) {
   const bool b = view->blockSignals(true);
-  if (browser_.shown_ && view->ItemOf(browser_.shown_))
+  if (browser_.shown_ && view->ShowsNode(browser_.shown_))
     view->SelectNode(browser_.shown_);
   view->blockSignals(b);
 }

@@ -58,8 +58,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
-constexpr int kNodeRole = Qt::UserRole + 1;
-
 bool SetHasBelow(const std::set<std::string>& set, const std::string& folder) {
   auto it = set.lower_bound(folder);
   return it != set.end() && it->starts_with(folder);
@@ -83,47 +81,38 @@ std::string FolderName(const std::string& folder) {
 
 // ---------------- tree view ----------------
 
-TPXTreeView::TPXTreeView(int tab, QWidget* parent) : QTreeWidget(parent), tab_(tab) {
+TPXTreeView::TPXTreeView(int tab, QWidget* parent) : QTreeView(parent), tab_(tab) {
   static const char* const kNames[] = {"FileTree", "AddrTree", "ToolTree"};
   setObjectName(QLatin1String(kNames[tab]));
   setHeaderHidden(true);
-  setColumnCount(1);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setUniformRowHeights(true);
   setMouseTracking(true);
   setItemDelegate(new TreeItemDelegate(this));
   setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
-    TreeNode* n = NodeOf(item);
-    if (!n) return;
-    n->expanded = true;
-    if (!n->childrenLoaded && loadChildren) {
-      loadChildren(*n);
-      Rebuild(n);
-    }
+  setModel(&model_);
+  // Children are read by the model when a node first opens (fetchMore); the node remembers
+  // whether it is open, for the counts and for the next reload.
+  connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && !model_.Changing()) n->expanded = true;
     viewport()->update();
   });
-  connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
-    if (TreeNode* n = NodeOf(item)) n->expanded = false;
+  connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && !model_.Changing()) n->expanded = false;
     viewport()->update();
   });
+  connect(&model_, &FolderTreeModel::ExpandWanted, this, [this](const QModelIndex& index) { expand(index); });
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current, const QModelIndex&) {
+            // Rows leaving during a reload move the current index; the owner selects again.
+            if (!model_.Changing()) emit CurrentNodeChanged(FolderTreeModel::NodeOf(current));
+          });
 }
 
-TreeNode* TPXTreeView::NodeOf(QTreeWidgetItem* item) const {
-  return item ? reinterpret_cast<TreeNode*>(item->data(0, kNodeRole).value<quintptr>()) : nullptr;
-}
-
-QTreeWidgetItem* TPXTreeView::ItemOf(const TreeNode* node) const {
-  if (!node) return nullptr;
-  QTreeWidgetItemIterator it(const_cast<TPXTreeView*>(this));
-  for (; *it; ++it)
-    if (NodeOf(*it) == node) return *it;
-  return nullptr;
-}
-
-QIcon TPXTreeView::IconOf(const TreeNode& node) const {
+QIcon TPXTreeView::IconOf(int image) const {
+  if (auto it = icons_.constFind(image); it != icons_.constEnd()) return *it;
   const char* name = "folder";
-  switch (node.image) {
+  switch (image) {
     case niRoot: name = "folder-documents"; break;
     case niTrashFull: name = "user-trash-full"; break;
     case niTrashEmpty: name = "user-trash"; break;
@@ -142,62 +131,41 @@ QIcon TPXTreeView::IconOf(const TreeNode& node) const {
   QIcon icon = QIcon::fromTheme(QLatin1String(name));
   if (icon.isNull()) icon = QIcon::fromTheme(QStringLiteral("folder"));
   if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_DirIcon);
+  icons_.insert(image, icon);
   return icon;
 }
 
-void TPXTreeView::fill(QTreeWidgetItem* item, TreeNode* node) {
-  item->setText(0, Q(node->caption));
-  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
-  item->setIcon(0, IconOf(*node));
-  item->setChildIndicatorPolicy(node->childrenLoaded ? QTreeWidgetItem::DontShowIndicatorWhenChildless
-                                : node->hasSubfolders ? QTreeWidgetItem::ShowIndicator
-                                                      : QTreeWidgetItem::DontShowIndicator);
-  for (auto& c : node->children) {
-    auto* ci = new QTreeWidgetItem(item);
-    fill(ci, c.get());
-  }
-  item->setExpanded(node->expanded && node->childrenLoaded);
-}
-
 void TPXTreeView::SetRoot(TreeNode* root) {
-  clear();
-  if (!root) return;
-  auto* item = new QTreeWidgetItem(this);
-  fill(item, root);
-}
-
-void TPXTreeView::Rebuild(TreeNode* node) {
-  QTreeWidgetItem* item = ItemOf(node);
-  if (!item) return;
-  const bool blocked = blockSignals(true);
-  qDeleteAll(item->takeChildren());
-  for (auto& c : node->children) {
-    auto* ci = new QTreeWidgetItem(item);
-    fill(ci, c.get());
-  }
-  item->setText(0, Q(node->caption));
-  item->setIcon(0, IconOf(*node));
-  item->setChildIndicatorPolicy(node->children.empty() && !node->hasSubfolders
-                                    ? QTreeWidgetItem::DontShowIndicator
-                                    : QTreeWidgetItem::ShowIndicator);
-  item->setExpanded(node->expanded);
-  blockSignals(blocked);
+  model_.SetRoot(root);
 }
 
 void TPXTreeView::SelectNode(TreeNode* node) {
-  if (QTreeWidgetItem* item = ItemOf(node)) {
-    setCurrentItem(item);
-    scrollToItem(item);
-  }
+  const QModelIndex index = model_.IndexOf(node);
+  if (!index.isValid()) return;
+  setCurrentIndex(index);
+  scrollTo(index);
+}
+
+void TPXTreeView::ExpandNode(TreeNode* node) {
+  const QModelIndex index = model_.IndexOf(node);
+  if (index.isValid()) expand(index);
+}
+
+void TreeItemDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  const QVariant image = index.data(FolderTreeModel::ImageRole);
+  if (!image.isValid()) return;
+  option->icon = view_->IconOf(image.toInt());
+  option->features |= QStyleOptionViewItem::HasDecoration;
+  option->decorationSize = option->icon.actualSize(option->decorationSize);
 }
 
 void TreeItemDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QStyleOptionViewItem opt(option);
   initStyleOption(&opt, index);
-  const TreeNode* node = reinterpret_cast<TreeNode*>(index.data(kNodeRole).value<quintptr>());
   NodeLook look;
-  if (node && view_->lookOf) look = view_->lookOf(*node);
-  QString count = Q(look.count);
+  look.mark = static_cast<NodeMark>(index.data(FolderTreeModel::MarkRole).toInt());
+  const QString count = index.data(FolderTreeModel::CountRole).toString();
   QFont small = opt.font;
   small.setPointSize(8);
   const QFontMetrics sfm(small);
@@ -263,27 +231,28 @@ DeskBrowser::DeskBrowser(DeskState& state, QTabWidget* trees, QWidget* gridHost,
       lay->setContentsMargins(0, 0, 0, 0);
       lay->addWidget(trees_[t]);
     }
-    trees_[t]->loadChildren = [this](TreeNode& n) { LoadTreeChildren(n, env_); };
-    trees_[t]->lookOf = [this](const TreeNode& n) {
-      const std::set<std::string> empty;
-      const std::set<std::string>& mail = state_.newMailList ? state_.newMailList->Folders() : empty;
-      const auto& pending = state_.pendingFolders;
-      auto pendingIn = [&pending](const std::string& f) {
-        return std::find(pending.begin(), pending.end(), f) != pending.end();
-      };
-      auto pendingBelow = [&pending](const std::string& f) {
-        for (const auto& p : pending)
-          if (p.starts_with(f)) return true;
-        return false;
-      };
-      return LookOfNode(
-          n, false, [&mail](const std::string& f) { return mail.count(f) > 0; }, pendingIn,
-          [&mail](const std::string& f) { return SetHasBelow(mail, f); }, pendingBelow);
+    FolderTreeModel& model = trees_[t]->Model();
+    model.SetEnvironment(&env_);
+    FolderTreeModel::Marks marks;
+    marks.hasNewMail = [this](const std::string& f) {
+      return state_.newMailList && state_.newMailList->Folders().count(f) > 0;
     };
-    connect(trees_[t], &QTreeWidget::currentItemChanged, this,
-            [this, t](QTreeWidgetItem* cur, QTreeWidgetItem*) {
-              if (t == Ix(tab_)) OnTreeSelected(t, trees_[t]->NodeOf(cur));
-            });
+    marks.newMailBelow = [this](const std::string& f) {
+      return state_.newMailList && SetHasBelow(state_.newMailList->Folders(), f);
+    };
+    marks.hasPending = [this](const std::string& f) {
+      const auto& pending = state_.pendingFolders;
+      return std::find(pending.begin(), pending.end(), f) != pending.end();
+    };
+    marks.pendingBelow = [this](const std::string& f) {
+      for (const auto& p : state_.pendingFolders)
+        if (p.starts_with(f)) return true;
+      return false;
+    };
+    model.SetMarks(std::move(marks));
+    connect(trees_[t], &TPXTreeView::CurrentNodeChanged, this, [this, t](TreeNode* node) {
+      if (t == Ix(tab_)) OnTreeSelected(t, node);
+    });
     connect(trees_[t], &QWidget::customContextMenuRequested, this,
             [this, t](const QPoint& pos) { OnTreeContextMenu(t, pos); });
   }
@@ -529,9 +498,9 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
     trees_[Ix(tab_)]->blockSignals(blocked);
   }
   if (expand && !node->expanded) {
-    if (!node->childrenLoaded) LoadTreeChildren(*node, env_);
+    if (!node->childrenLoaded) trees_[Ix(tab_)]->Model().Load(node);
     node->expanded = true;
-    trees_[Ix(tab_)]->Rebuild(node);
+    trees_[Ix(tab_)]->ExpandNode(node);
   }
   {
     const bool before = DragMoves();
@@ -685,13 +654,11 @@ void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
   const bool below = ShownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
   // Expanded children stay open with their subtrees.
-  ReloadTreeChildren(*parent, env_);
-  trees_[tree]->Rebuild(parent);
+  trees_[tree]->Model().Reload(parent);
   if (!below) return;
-  TreeNode* again = path.empty() ? nullptr : FindTreeNode(*parent, path, &env_);
+  TreeNode* again = path.empty() ? nullptr : trees_[tree]->Model().FindNode(path, true);
   if (again) {
     shown_ = again;
-    trees_[tree]->Rebuild(parent);
     const bool blocked = trees_[tree]->blockSignals(true);
     trees_[tree]->SelectNode(again);
     trees_[tree]->blockSignals(blocked);
@@ -793,14 +760,12 @@ void DeskBrowser::CheckTrash() {
     const bool reload = c->childrenLoaded && !below && (folders || !c->children.empty());
     if (image == c->image && folders == c->hasSubfolders && !reload) continue;
     c->image = image;
-    if (!full) {
-      c->children.clear();
-      c->childrenLoaded = false;
-    } else if (reload) {
-      LoadTreeChildren(*c, env_);
-    }
+    if (!full)
+      trees_[0]->Model().Clear(c.get());
+    else if (reload)
+      trees_[0]->Model().Load(c.get());
     c->hasSubfolders = folders;
-    trees_[0]->Rebuild(c.get());
+    trees_[0]->Model().NodeChanged(c.get());
     if (below) {
       shown_ = nullptr;
       ShowNode(c.get());
@@ -997,12 +962,11 @@ void DeskBrowser::RenameFolderNode(TreeNode* node) {
   const bool below = ShownBelow(parent) && shown_->path.starts_with(oldPath);
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
-  ReloadTreeChildren(*parent, env_);
-  trees_[Ix(tab_)]->Rebuild(parent);
+  trees_[Ix(tab_)]->Model().Reload(parent);
   state_.messages.ShowQueuedMessages();
   if (below) {
     shown_ = nullptr;
-    TreeNode* again = FindTreeNode(*parent, shownPath, &env_);
+    TreeNode* again = trees_[Ix(tab_)]->Model().FindNode(shownPath, true);
     ShowNode(again ? again : parent);
   }
 }
@@ -1054,7 +1018,7 @@ void DeskBrowser::openRecord(int record) {
   const DocRecord& r = rows[record];
   if (openDocument && openDocument(r)) return;
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
-    if (TreeNode* n = FindTreeNode(*roots_[1], r.folder + r.name + "/", &env_)) ShowNode(n);
+    if (TreeNode* n = trees_[1]->Model().FindNode(r.folder + r.name + "/", true)) ShowNode(n);
     return;
   }
   const std::string path = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt ? r.name : r.FilePath();
@@ -1144,7 +1108,7 @@ void DeskBrowser::BlockSenderAction(const std::string& sender) {
 
 void DeskBrowser::OnTreeContextMenu(int tab, const QPoint& pos) {
   TPXTreeView* view = trees_[tab];
-  TreeNode* node = view->NodeOf(view->itemAt(pos));
+  TreeNode* node = view->NodeAt(pos);
   const TreeMenu decided = DecideTreeMenu(static_cast<GridTab>(tab), node);
   if (!decided.shown) return;
   QMenu menu(view);

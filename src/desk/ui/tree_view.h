@@ -4,6 +4,7 @@
 #include "desk/browser_menus.h"
 #include "desk/browser_surfaces.h"
 #include "desk/folder_pos.h"
+#include "desk/folder_tree_model.h"
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/grid_listing.h"
@@ -18,7 +19,9 @@
 #include <QColor>
 #include <QObject>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
+#include <QHash>
+#include <QIcon>
+#include <QTreeView>
 
 #include <functional>
 #include <memory>
@@ -44,31 +47,36 @@ class GridPanel;
 class IconWorker;
 class TfrmDesk;
 
-class TPXTreeView : public QTreeWidget {
+class TPXTreeView : public QTreeView {
   Q_OBJECT
 public:
   TPXTreeView(int tab, QWidget* parent = nullptr);
   int tab() const { return tab_; }
 
-  // Shows root and its loaded children (the model keeps ownership).
+  // The view's model: every change of the tree's children goes through it.
+  FolderTreeModel& Model() { return model_; }
+  // Shows root and its loaded children (the owner keeps the nodes).
   void SetRoot(TreeNode* root);
-  TreeNode* NodeOf(QTreeWidgetItem* item) const;
-  QTreeWidgetItem* ItemOf(const TreeNode* node) const;
-  TreeNode* CurrentNode() const { return NodeOf(currentItem()); }
-  // Rebuilds the items below node after its children changed.
-  void Rebuild(TreeNode* node);
+  TreeNode* CurrentNode() const { return FolderTreeModel::NodeOf(currentIndex()); }
+  TreeNode* NodeAt(const QPoint& pos) const { return FolderTreeModel::NodeOf(indexAt(pos)); }
+  QRect NodeRect(const TreeNode* node) const { return visualRect(model_.IndexOf(node)); }
+  // Whether node is still one of the tree's nodes (a stale pointer is safe here).
+  bool ShowsNode(const TreeNode* node) const { return model_.Contains(node); }
   void SelectNode(TreeNode* node);
+  void ExpandNode(TreeNode* node);
+  QIcon IconOf(int image) const;
 
-  std::function<void(TreeNode&)> loadChildren;
-  // Look of a node's count and mark.
-  std::function<NodeLook(const TreeNode&)> lookOf;
   // Highlighting of the counts (Highlight Font Bold, Use Highlight Font Color).
   bool countBold = true;
   QColor countColour;  // invalid: the text colour
 
+signals:
+  // The user (or the program, unless the view's signals are blocked) made node current.
+  void CurrentNodeChanged(TreeNode* node);
+
 private:
-  void fill(QTreeWidgetItem* item, TreeNode* node);
-  QIcon IconOf(const TreeNode& node) const;
+  FolderTreeModel model_;
+  mutable QHash<int, QIcon> icons_;
   int tab_;
 };
 
@@ -76,6 +84,9 @@ class TreeItemDelegate : public QStyledItemDelegate {
 public:
   explicit TreeItemDelegate(TPXTreeView* view) : QStyledItemDelegate(view), view_(view) {}
   void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
 private:
   TPXTreeView* view_;
