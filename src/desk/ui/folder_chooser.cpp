@@ -1,71 +1,73 @@
 #include "desk/ui/folder_chooser.h"
 
+#include "desk/folder_tree_model.h"
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QMessageBox>
-#include <QTreeWidget>
+#include <QSortFilterProxyModel>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace px::desk {
 namespace {
 
-constexpr int kNodeRole = Qt::UserRole + 1;
-
-TreeNode* NodeOf(QTreeWidgetItem* item) {
-  return item ? static_cast<TreeNode*>(item->data(0, kNodeRole).value<void*>()) : nullptr;
-}
-
 // Shell nodes (the computer, the favourites' links) are no place for documents.
-bool Listed(const TreeNode& n) { return !n.path.empty() && n.image != niFavorites && n.image != niFavoritesSub; }
+class ListedFolders : public QSortFilterProxyModel {
+public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
 
-void AddChildren(QTreeWidgetItem* item, TreeNode& node) {
-  for (auto& c : node.children) {
-    if (!Listed(*c)) continue;
-    auto* child = new QTreeWidgetItem(item, {QString::fromStdString(c->caption)});
-    child->setData(0, kNodeRole, QVariant::fromValue<void*>(c.get()));
-    if (c->hasSubfolders) child->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    const TreeNode* n = FolderTreeModel::NodeOf(sourceModel()->index(row, 0, parent));
+    return n && (!n->parent || (!n->path.empty() && n->image != niFavorites && n->image != niFavoritesSub));
   }
-}
+};
 
 }  // namespace
 
 std::string ChooseCarryFolder(QWidget* parent, const QString& caption, const TreeEnvironment& env,
                               const std::function<std::string(const TreeNode*)>& refusal) {
   std::unique_ptr<TreeNode> root = MakeFilesRoot(env);
+  root->expanded = true;
   QDialog dlg(parent);
   dlg.setWindowTitle(caption);
   auto* lay = new QVBoxLayout(&dlg);
-  auto* tree = new QTreeWidget(&dlg);
+  // Subfolders are read when their node is opened.
+  FolderTreeModel model;
+  model.SetEnvironment(&env);
+  ListedFolders listed;
+  listed.setSourceModel(&model);
+  auto* tree = new QTreeView(&dlg);
   tree->setObjectName(QStringLiteral("tvwFolders"));
   tree->setHeaderHidden(true);
+  tree->setModel(&listed);
   lay->addWidget(tree);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
   lay->addWidget(buttons);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-  QObject::connect(tree, &QTreeWidget::itemDoubleClicked, &dlg, [&dlg](QTreeWidgetItem*, int) { dlg.accept(); });
-
-  auto* top = new QTreeWidgetItem(tree, {QString::fromStdString(root->caption)});
-  top->setData(0, kNodeRole, QVariant::fromValue<void*>(root.get()));
-  AddChildren(top, *root);
-  top->setExpanded(true);
-  tree->setCurrentItem(top);
-  // Subfolders are read when their node is opened.
-  QObject::connect(tree, &QTreeWidget::itemExpanded, &dlg, [&env](QTreeWidgetItem* item) {
-    TreeNode* n = NodeOf(item);
-    if (!n || n->childrenLoaded) return;
-    LoadTreeChildren(*n, env);
-    AddChildren(item, *n);
-    if (item->childCount() == 0) item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
-  });
+  QObject::connect(tree, &QTreeView::doubleClicked, &dlg, [&dlg](const QModelIndex&) { dlg.accept(); });
+  QObject::connect(&model, &FolderTreeModel::ExpandWanted, tree,
+                   [tree, &listed](const QModelIndex& index) { tree->expand(listed.mapFromSource(index)); });
+  model.SetRoot(root.get());
+  tree->setCurrentIndex(listed.index(0, 0));
   dlg.resize(320, 400);
-  while (dlg.exec() == QDialog::Accepted) {
-    const TreeNode* chosen = NodeOf(tree->currentItem());
+  int result = QDialog::Rejected;
+  std::string chosenPath;
+  while ((result = dlg.exec()) == QDialog::Accepted) {
+    const TreeNode* chosen = FolderTreeModel::NodeOf(listed.mapToSource(tree->currentIndex()));
     const std::string why = refusal ? refusal(chosen) : std::string();
-    if (why.empty() && chosen) return chosen->path;
+    if (why.empty() && chosen) {
+      chosenPath = chosen->path;
+      break;
+    }
     QMessageBox::warning(&dlg, QStringLiteral("Plumadex"), QString::fromStdString(why));
   }
-  return {};
+  // The views let go of the nodes before the root is freed.
+  tree->setModel(nullptr);
+  model.SetRoot(nullptr);
+  return chosenPath;
 }
 
 }  // namespace px::desk
