@@ -66,6 +66,8 @@ struct TreeNode {
   std::vector<std::string> shellFolders;  // folders whose items a tool node lists
   TreeNode* parent = nullptr;
   std::vector<std::unique_ptr<TreeNode>> children;
+  // Where the node last stood among its parent's children: a hint, checked before use.
+  mutable int rowHint = -1;
 
   bool Restricted(bool bookmarks = false) const {
     return restricted || IsRestrictedImage(image, bookmarks);
