@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace px::desk {
 
@@ -72,6 +73,7 @@ DeskBrowser::DeskBrowser(DeskState& state, GridSurface& grid, std::unique_ptr<De
 }
 
 DeskBrowser::~DeskBrowser() {
+  quiet_ = true;
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
@@ -87,9 +89,9 @@ DeskBrowser::~DeskBrowser() {
 
 void DeskBrowser::SelectQuietly(int tab, TreeNode* node) {
   if (!trees_[tab]) return;
-  quiet_ = true;
+  const bool wasQuiet = std::exchange(quiet_, true);
   trees_[tab]->SelectNode(node);
-  quiet_ = false;
+  quiet_ = wasQuiet;
 }
 
 void DeskBrowser::LooksChanged() {
@@ -189,9 +191,9 @@ void DeskBrowser::BuildTrees() {
   roots_[1] = MakeContactsRoot(env_);
   roots_[2] = MakeToolsRoot(env_);
   // Selections the views report while their models change are not the user's.
-  quiet_ = true;
+  const bool wasQuiet = std::exchange(quiet_, true);
   for (int t = 0; t < 3; ++t) models_[t].SetRoot(roots_[t].get());
-  quiet_ = false;
+  quiet_ = wasQuiet;
 }
 
 void DeskBrowser::SelectFirstNode(std::optional<GridTab> tab) {
@@ -410,9 +412,9 @@ void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
   const bool below = ShownBelow(parent);
   const std::string path = below ? shown_->path : std::string();
   // Expanded children stay open with their subtrees.
-  quiet_ = true;
+  const bool wasQuiet = std::exchange(quiet_, true);
   models_[tree].Reload(parent);
-  quiet_ = false;
+  quiet_ = wasQuiet;
   if (!below) return;
   TreeNode* again = path.empty() ? nullptr : models_[tree].FindNode(path, true);
   if (again) {
@@ -514,14 +516,14 @@ void DeskBrowser::CheckTrash() {
     const bool reload = c->childrenLoaded && !below && (folders || !c->children.empty());
     if (image == c->image && folders == c->hasSubfolders && !reload) continue;
     c->image = image;
-    quiet_ = true;
+    const bool wasQuiet = std::exchange(quiet_, true);
     if (!full)
       models_[0].Clear(c.get());
     else if (reload)
       models_[0].Load(c.get());
     c->hasSubfolders = folders;
     models_[0].NodeChanged(c.get());
-    quiet_ = false;
+    quiet_ = wasQuiet;
     if (below) {
       shown_ = nullptr;
       ShowNode(c.get());
@@ -717,9 +719,9 @@ void DeskBrowser::RenameFolderNode(TreeNode* node) {
   const bool below = ShownBelow(parent) && shown_->path.starts_with(oldPath);
   const std::string shownPath = below ? newPath + shown_->path.substr(oldPath.size()) : std::string();
   if (below) shown_ = parent;  // the old node goes away with the reload
-  quiet_ = true;
+  const bool wasQuiet = std::exchange(quiet_, true);
   models_[Ix(tab_)].Reload(parent);
-  quiet_ = false;
+  quiet_ = wasQuiet;
   state_.messages.ShowQueuedMessages();
   if (below) {
     shown_ = nullptr;
