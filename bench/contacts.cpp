@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -42,7 +43,10 @@ struct Folder {
       files.push_back(path + name);
       px::contacts::WriteContactKeys(index, name, rec, px::contacts::ContactTitle(rec));
     }
-    index.UpdateFile();
+    if (const px::FileStatus st = index.UpdateFile(); !st.ok()) {
+      std::fprintf(stderr, "%s\n", st.message.c_str());
+      std::abort();
+    }
     // Half known (primary or further address), half unknown.
     for (int i = 0; i < kLookups; ++i) {
       int k = (i * 7919) % kContacts;

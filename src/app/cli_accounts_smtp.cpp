@@ -102,9 +102,9 @@ int runAccountsSmtp(const Args& args) {
   }
   RandomSource random;
   transport::WriteSmtpSetting(settings, s, random);
-  settings.UpdateFile();
-  if (!settings.LastError().ok()) {
-    PrintErr("plumadex-cli accounts smtp: %s\n", settings.LastError().message.c_str());
+  // Every write above already tried to save; this is the last try, and it tells.
+  if (const FileStatus st = settings.UpdateFile(); !st.ok()) {
+    PrintErr("plumadex-cli accounts smtp: %s\n", st.message.c_str());
     return 1;
   }
   std::printf("%s\n", transport::DescribeSmtpSetting(s).c_str());

@@ -143,9 +143,15 @@ struct Store {
   }
 
   int finish(size_t done, size_t total, size_t skipped) {
-    for (auto& [f, h] : open) h->Release();
-    open.clear();
     int status = done == total ? 0 : 1;
+    // The operation saved its own changes; a handle that still has some to save must tell.
+    for (auto& [f, h] : open) {
+      if (const FileStatus st = h->Release(); !st.ok()) {
+        messages.QueueMessage(MessageKind::Error, st.message);
+        status = 1;
+      }
+    }
+    open.clear();
     FileStatus us = unread.Save(loc.UnreadList());
     if (!us.ok()) {
       messages.QueueMessage(MessageKind::Error, us.message);

@@ -100,7 +100,8 @@ int runReceive(const Args& args) {
   if (report.errorCode == transport::teAuthorisation) {
     // The service refused the password: it is forgotten, as the desk does.
     settings.SetPassword("");
-    settings.UpdateFile();
+    if (const FileStatus st = settings.UpdateFile(); !st.ok())
+      PrintErr("plumadex-cli receive: %s\n", st.message.c_str());
   }
   // What did arrive is filed whatever else failed.
   if (file && FileWaitingMail(quiet) != 0) status = 1;

@@ -65,7 +65,7 @@ public:
     indexStamp_ = stamp;
     store::TPXIniFile index(state_.indexRegistry, store::IndexPathOf(store::WithSlash(state_.locations.contacts)));
     map_.Build(index, state_.settings.FirstNameFirst());
-    index.Release();
+    (void)index.Release();  // only read
   }
 
   contacts::ContactBook Book() {

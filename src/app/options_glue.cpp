@@ -164,7 +164,7 @@ void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::st
         transport::ChangeServicePassword(client, transport::ServiceHost(state.settings), state.settings.ID(),
                                          oldPassword, newPassword, save, state.settings, random);
     if (r.reply == transport::PasswordChangeReply::Changed) {
-      state.settings.UpdateFile();
+      (void)state.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
       SetServicePassword(desk, newPassword);
     }
     return r;

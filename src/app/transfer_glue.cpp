@@ -89,7 +89,10 @@ public:
       return mail_->Filing() ? -1 : 0;
     };
     s.saveSentRegister = [this] {
-      if (sent_.Modified()) sent_.UpdateFile();
+      if (!sent_.Modified()) return;
+      // An unsaved register would send the same mail again at the next run: the user must know.
+      if (const FileStatus st = sent_.UpdateFile(); !st.ok())
+        state_.messages.QueueMessage(MessageKind::Error, st.message);
     };
     s.playSound = [this](const std::string& name) {
       if (desk_.hooks().playSound) desk_.hooks().playSound(name);
@@ -104,7 +107,7 @@ public:
         // The service refused the password: it is asked again next time.
         password_.clear();
         state_.settings.SetPassword("");
-        state_.settings.UpdateFile();
+        (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
       }
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
@@ -204,7 +207,7 @@ private:
       password_ = answer->password;
       if (answer->save) {
         state_.settings.SetPassword(ScramblePassword(password_, random_));
-        state_.settings.UpdateFile();
+        (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
       }
     }
     return true;
@@ -284,14 +287,14 @@ private:
     versionFetch_.reset();
     const DateTime now = NowDateTime();
     const transport::PublishedVersionResult r = transport::ReadPublishedVersion(ok, body, state_.settings, now);
-    state_.settings.UpdateFile();
+    (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
     if (r.step != transport::PublishedVersionStep::Offer) return;
     QString text = QString::fromStdString(transport::NewVersionQuestion(r.version));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const bool yes = QMessageBox::question(&desk_, QStringLiteral("Plumadex"), text,
                                            QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     transport::AnswerNewVersion(yes, state_.settings, now);
-    state_.settings.UpdateFile();
+    (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
     if (yes)
       QDesktopServices::openUrl(
           QUrl(QString::fromStdString(transport::DownloadPageUrl(transport::ServiceHost(state_.settings)))));
@@ -343,7 +346,7 @@ private:
     if (!account) return;
     account->password = password;
     transport::WriteAccount(state_.settings, *account, random_);
-    state_.settings.UpdateFile();
+    (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
   }
 
   bool CommitSent() {

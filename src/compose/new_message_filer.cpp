@@ -51,7 +51,7 @@ std::vector<OldPart> PartsOfSeries(store::IniRegistry& registry, const std::stri
     if (id.empty() || SeriesBase(id) != base) continue;
     out.push_back({s, id, static_cast<int>(ini.ReadInteger(s, "Flags", 0))});
   }
-  ini.Release();
+  (void)ini.Release();  // only read
   return out;
 }
 
@@ -62,7 +62,7 @@ std::string IndexTitleOf(store::IniRegistry& registry, const std::string& path) 
   if (folder.empty()) return {};
   store::TPXIniFile ini(registry, store::IndexPathOf(folder));
   std::string title = ini.ReadString(NameOf(path), "Title", "");
-  ini.Release();
+  (void)ini.Release();  // only read
   return title;
 }
 
@@ -117,7 +117,7 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
         if (!rec.Draft && registry) {
           store::TPXIniFile ini(*registry, store::IndexPathOf(folder));
           const int flags = static_cast<int>(ini.ReadInteger(it.name, "Flags", 0));
-          ini.Release();
+          (void)ini.Release();  // only read
           if (flags & store::dfDraft) {
             it.flags = flags & ~store::dfDraft;
             if (!ops.RunDocOperation(store::opWriteFlags, it)) return result;
@@ -198,7 +198,9 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
     if (!old.empty()) ops.RunOnSelection(store::opDelete, old);
     if (TPXCustomIni* sent = ops.Services().sent) {
       for (const std::string& id : oldIds) sent->EraseSection(std::string(store::kLinkPrefix) + id);
-      sent->UpdateFile();
+      // Links left behind would keep the old version pending beside the new one.
+      if (const FileStatus st = sent->UpdateFile(); !st.ok() && svc.messages)
+        svc.messages->QueueMessage(MessageKind::Error, st.message);
     }
   }
 

@@ -45,7 +45,7 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
   const bool mail = (flags & store::dfMailMask) != 0;
   if (!mail) {
     r.options |= eoPlainDocument;
-    ini.Release();
+    (void)ini.Release();  // only read
     return r;
   }
   r.options |= eoMail;
@@ -113,7 +113,7 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
     }
     if (!names.empty()) r.headerLines.push_back("Attachments: " + names);
   }
-  ini.Release();
+  (void)ini.Release();  // only read
   // The information panel never shows a line break inside a value.
   for (std::string& l : r.headerLines)
     for (char& c : l)

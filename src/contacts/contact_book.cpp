@@ -73,7 +73,7 @@ LoadedContact LoadContact(const ContactBook& book, std::string_view name) {
   out.rec = std::move(*rec);
   store::TPXIniFile index(*book.registry, store::IndexPathOf(folder));
   out.flags = index.ReadInteger(name, "Flags", 0);
-  index.Release();
+  (void)index.Release();  // only read
   out.rec.encrypt = (out.flags & store::dfEncrypted) != 0;
   out.ok = true;
   return out;
@@ -126,7 +126,7 @@ SaveResult SaveContact(const ContactBook& book, AddrRec rec, std::string_view ex
   FileStatus st = index.UpdateFile();
   if (!st.ok()) result.error = st.message;
   book.map->Build(index, book.firstNameFirst);
-  index.Release();
+  (void)index.Release();  // the save above has told of a failure
 
   if (book.alwaysEncrypt) {
     RemoveFromList(*book.alwaysEncrypt, AddressKey(oldAddress));
@@ -202,7 +202,7 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
     store::TPXIniFile index(*book.registry, store::IndexPathOf(store::WithSlash(book.contactsFolder)));
     book.map->Build(index, book.firstNameFirst);
     if (book.alwaysEncrypt) *book.alwaysEncrypt = BuildAlwaysEncryptList(index);
-    index.Release();
+    (void)index.Release();  // only read
   }
   return out;
 }

@@ -49,7 +49,7 @@ void AppendMembers(const std::string& contactsFolder, store::IniRegistry& regist
   {
     store::TPXIniFile group(registry, indexPath);
     group.ReadSections(sections);
-    group.Release();
+    (void)group.Release();  // only read
   }
   if (sections.empty()) return;
   store::TPXIniFile contacts(registry, store::IndexPathOf(contactsFolder));
@@ -62,7 +62,7 @@ void AppendMembers(const std::string& contactsFolder, store::IniRegistry& regist
     const std::string title = contacts.ReadString(name, "Title", "");
     out.push_back(FormatAddressElement(FormatPersonName(title, firstNameFirst), address));
   }
-  contacts.Release();
+  (void)contacts.Release();  // only read
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ std::string GroupFolderOf(const std::string& contactsFolder, store::IniRegistry&
         break;
       }
     }
-    index.Release();
+    (void)index.Release();  // only read
     if (!found.empty()) return found;
   }
   return direct + "/";
@@ -179,7 +179,7 @@ std::vector<GroupInfo> ListGroups(const std::string& contactsFolder, store::IniR
     std::string caption = index ? Trim(index->ReadString(n + ".", "Title", "")) : std::string();
     groups.push_back({root + n + "/", caption.empty() ? n : caption});
   }
-  if (index) index->Release();
+  if (index) (void)index->Release();  // only read
   std::sort(groups.begin(), groups.end(), [](const GroupInfo& a, const GroupInfo& b) {
     return LowerCase(a.caption) < LowerCase(b.caption);
   });

@@ -245,7 +245,7 @@ std::string AccountEditor::Save(const AccountForm& f, const std::string& origina
   } else {
     transport::DeleteSmtpSetting(settings_, a.name);
   }
-  settings_.UpdateFile();
+  (void)settings_.UpdateFile();  // a failure reaches the settings' save-failure handler
   return {};
 }
 
@@ -253,7 +253,7 @@ bool AccountEditor::Remove(const std::string& name) {
   const bool incoming = transport::DeleteAccount(settings_, name);
   const bool outgoing = transport::ReadSmtpSetting(settings_, name).has_value();
   settings_.DeleteKey(transport::kAccountSettingsSection, name);
-  settings_.UpdateFile();
+  (void)settings_.UpdateFile();  // a failure reaches the settings' save-failure handler
   return incoming || outgoing;
 }
 

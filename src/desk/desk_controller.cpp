@@ -381,7 +381,7 @@ void DeskController::FinishInit() {
     step(37);
     if (state_.settings.NewInstall()) {
       state_.settings.ClearNewInstall();
-      state_.settings.UpdateFile();
+      (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
       Call(hooks_.openWizard);
     }
   } catch (const std::exception& e) {
@@ -551,7 +551,7 @@ void DeskController::Destroy() {
   guarded(0, hooks_.freeQuickboard);
   guarded(0, hooks_.rememberTopRow);
   guarded(0, hooks_.saveComposeSize);
-  state_.settings.UpdateFile();
+  if (const FileStatus st = state_.settings.UpdateFile(); !st.ok()) Log("User.ini: " + st.message);
   guarded(0, hooks_.clearGrid);
   guarded(0, hooks_.deleteImportScratch);
   state_.userId.clear();
@@ -564,8 +564,14 @@ void DeskController::Destroy() {
   guarded(0, hooks_.freeLists);
   guarded(0, hooks_.saveUnreadList);
   guarded(0, hooks_.saveNewMailList);
-  if (state_.unreadList) state_.unreadList->Save(state_.locations.UnreadList());
-  if (state_.newMailList) state_.newMailList->Save(state_.locations.NewMailList());
+  if (state_.unreadList) {
+    const FileStatus st = state_.unreadList->Save(state_.locations.UnreadList());
+    if (!st.ok()) Log("unread.lst: " + st.message);
+  }
+  if (state_.newMailList) {
+    const FileStatus st = state_.newMailList->Save(state_.locations.NewMailList());
+    if (!st.ok()) Log("newmail.lst: " + st.message);
+  }
   state_.unreadList.reset();
   state_.newMailList.reset();
   RemoveTempFolder(state_.locations);

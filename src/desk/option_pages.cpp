@@ -165,7 +165,7 @@ bool SavePersonal(Settings& s, const PersonalValues& shown, const PersonalValues
     s.SetNoTags(now.noTags);
     written = true;
   }
-  if (written) s.UpdateFile();
+  if (written) (void)s.UpdateFile();  // a failure reaches the settings' save-failure handler
   return written;
 }
 
@@ -224,7 +224,7 @@ bool SaveAppearance(Settings& s, const AppearanceValues& shown, const Appearance
   put(now.highlightBold != shown.highlightBold, [&] { s.SetHighlightFontBold(now.highlightBold); });
   put(now.useHighlightColor != shown.useHighlightColor, [&] { s.SetUseHighlightFontColor(now.useHighlightColor); });
   put(now.highlightColor != shown.highlightColor, [&] { s.SetHighlightFontColor(now.highlightColor); });
-  if (written) s.UpdateFile();
+  if (written) (void)s.UpdateFile();  // a failure reaches the settings' save-failure handler
   return written;
 }
 
@@ -255,7 +255,7 @@ void WriteFont(Settings& s, FontRole r, const FontValue& f) {
     case FontRole::TextEditor: s.SetTextEditorFont(f); break;
     case FontRole::HtmlEditor: s.SetHtmlEditorFont(f); break;
   }
-  s.UpdateFile();
+  (void)s.UpdateFile();  // a failure reaches the settings' save-failure handler
 }
 
 // --- Plumadex mail configuration ---
@@ -306,7 +306,7 @@ PXMailSaved SavePXMail(Settings& s, const PXMailValues& shown, const PXMailValue
     s.SetKeepOnServer(now.keepOnServer);
     out.written = true;
   }
-  if (out.written) s.UpdateFile();
+  if (out.written) (void)s.UpdateFile();  // a failure reaches the settings' save-failure handler
   return out;
 }
 

@@ -125,7 +125,7 @@ void AddFolderChildren(TreeNode& node, const TreeEnvironment& env) {
     if (env.unreadOf) child->unread = env.unreadOf(path);
     node.AddChild(std::move(child));
   }
-  if (index) index->Release();
+  if (index) (void)index->Release();  // only read
 }
 
 void AddMountChildren(TreeNode& node, const std::vector<MountItem>& items, int image) {

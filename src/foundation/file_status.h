@@ -7,7 +7,7 @@
 
 namespace px {
 
-struct FileStatus {
+struct [[nodiscard]] FileStatus {
   int error = 0;        // errno of the failure, 0 when it succeeded
   std::string message;  // what the user is shown, empty when it succeeded
   std::string verb;     // "write", "read", "copy", "move", "delete", "rename", "create", "empty"

@@ -114,7 +114,8 @@ FileStatus Settings::UpdateFile() {
   return st;
 }
 
-void Settings::AfterWrite() { UpdateFile(); }
+// A failure is kept in LastError() and told once through the save-failure handler.
+void Settings::AfterWrite() { (void)UpdateFile(); }
 
 std::string Settings::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   return ini_->ReadString(section, key, def);

@@ -491,8 +491,8 @@ ListingResult FetchDocs(const ListingContext& ctx, bool background, const std::s
   }
   for (const std::string& name : erase) ini.EraseSection(name);
   result.erased = erase.size();
-  if (contactsIni) contactsIni->Release();
-  others.ReleaseAll();
+  if (contactsIni) (void)contactsIni->Release();  // only read
+  (void)others.ReleaseAll();  // link targets, only read
   result.saveStatus = ini.Release();
   nameTable.reset();
   files = {};
@@ -630,7 +630,7 @@ ListingResult FetchContacts(const ListingContext& ctx, const std::string& folder
   }
   for (const std::string& name : erase) ini.EraseSection(name);
   result.erased = erase.size();
-  if (rootIni) rootIni->Release();
+  if (rootIni) (void)rootIni->Release();  // only read
   result.saveStatus = ini.Release();
   result.added = rows.size() - first;
 

@@ -175,7 +175,8 @@ TPXIniFile::TPXIniFile(IniRegistry& registry, std::string_view path)
     : registry_(&registry), base_(registry.acquire(path)) {}
 
 TPXIniFile::~TPXIniFile() {
-  if (base_) registry_->release(base_, true);
+  // A failed save is kept for IniRegistry::TakeSaveErrors().
+  if (base_) (void)registry_->release(base_, true);
 }
 
 FileStatus TPXIniFile::Release() {

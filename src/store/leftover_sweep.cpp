@@ -71,7 +71,7 @@ struct Sweep {
           ++result.removed;
         }
       }
-      index.Release();
+      (void)index.Release();  // only read
     }
     if (depth < kMaxDepth) {
       for (const std::string& s : subfolders) {

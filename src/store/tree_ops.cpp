@@ -512,7 +512,8 @@ FileStatus CopyTree(const std::string& source, const std::string& target, bool m
   if (f) {
     // A copy that stopped half-way is taken away again; the source is untouched.
     dstFd.reset();
-    deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
+    // Best effort: the failure of the copy itself is what the user is told.
+    (void)deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
     return f;
   }
   ::fchmod(dstFd.get(), st.st_mode & 07777);
@@ -522,7 +523,7 @@ FileStatus CopyTree(const std::string& source, const std::string& target, bool m
   if (::syncfs(dstFd.get()) != 0) {
     const int err = errno;
     dstFd.reset();
-    deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
+    (void)deleteTreeAt(dstParentFd.get(), dstName, dst, false, {});
     return fail(err, "copy", withSlash(src), withSlash(dst));
   }
   if (placed) *placed = withSlash(dst);

@@ -28,7 +28,7 @@ TEST_F(OpsFixture, DeletingAGroupMemberOrItsLinkInTheTrashKeepsTheCard) {
   for (const std::string& folder : {group, trash}) {
     TPXIniFile ini(registry, IndexPathOf(folder));
     ini.WriteString("$$$AB.c.vcf", "Flags", "0");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   for (const std::string& folder : {group, trash}) {
     OpItem it = ItemFromSelection(Row(folder, "$$$AB.", "c.vcf", "vcf"), contacts);
@@ -44,7 +44,7 @@ TEST_F(OpsFixture, DeletingAGroupRowDeletesTheGroupFolder) {
   {
     TPXIniFile ini(registry, IndexPathOf(contacts));
     ini.WriteString("Friends.", "Title", "Friends");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   OpItem it = ItemFromSelection(Row(contacts, "", "Friends.", std::string(1, '\x12')), contacts);
   ASSERT_TRUE(ops->RunDocOperation(opDelete, it));
@@ -57,10 +57,10 @@ TEST_F(OpsFixture, RenamingAGroupRowRenamesTheGroupFolder) {
   {
     TPXIniFile ini(registry, IndexPathOf(contacts));
     ini.WriteString("Friends.", "Title", "Friends");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
     TPXIniFile group(registry, IndexPathOf(contacts + "Friends/"));
     group.WriteString("$$$AB.c.vcf", "Flags", "0");
-    group.Release();
+    EXPECT_TRUE(group.Release().ok());
   }
   OpItem it = ItemFromSelection(Row(contacts, "", "Friends.", std::string(1, '\x12')), contacts);
   it.newTitle = "Pals";

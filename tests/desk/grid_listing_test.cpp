@@ -26,7 +26,7 @@ protected:
     ini.WriteString("a.pdf", "Flags", "4609");
     ini.WriteString("a.pdf", "MsgID", "B:002/002");
     ini.WriteString("a.pdf", "Time", "01/05/03 10:30:00");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
     request.folder = folder;
     request.ctx.registry = &registry;
     request.ctx.documentsFolder = home.path("Documents/");

@@ -82,7 +82,7 @@ TEST_F(TreeFixture, TrashIsFullWithAnyContentAndTitlesComeFromTheIndex) {
   {
     store::TPXIniFile ini(registry, store::IndexPathOf(docs));
     ini.WriteString("Beta.", "Title", "Projects 2026");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   auto root = MakeFilesRoot(env);
   EXPECT_EQ(Captions(*root)[1], "Projects 2026");

@@ -283,7 +283,7 @@ TEST(Settings, FileMadeByTheFirstSaveIsPrivate) {
   const std::string path = home.path("User.ini");
   Settings s(path);
   struct stat st {};
-  s.UpdateFile();  // nothing changed: no file
+  EXPECT_TRUE(s.UpdateFile().ok());  // nothing changed: no file
   EXPECT_NE(::stat(path.c_str(), &st), 0);
   s.SetPassword("ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGH");
   ASSERT_EQ(::stat(path.c_str(), &st), 0);

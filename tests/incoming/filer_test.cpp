@@ -111,7 +111,7 @@ TEST_F(FilerFixture, ReceiptsBecomeDeliveryRecords) {
     store::TPXIniFile ix(registry, store::IndexPathOf(docs));
     ix.WriteString("Sent note.txt", "Flags", "8193");
     ix.WriteString("Sent note.txt", "MsgID", "555:001/001");
-    ix.Release();
+    EXPECT_TRUE(ix.Release().ok());
   }
   sent->WriteString("$$$LNK.555:001/001", "Path", docs);
   sent->WriteString("$$$LNK.555:001/001", "ID", "Sent note.txt");
@@ -299,7 +299,7 @@ TEST_F(FilerFixture, InterruptedBatchIsFinishedByTheNextRun) {
     store::TPXIniFile ix(registry, store::IndexPathOf(docs));
     ix.WriteString("Indexed.txt", "Flags", "4609");
     ix.WriteString("Indexed.txt", "MsgID", "43:001");
-    ix.Release();
+    EXPECT_TRUE(ix.Release().ok());
   }
   px::test::writeFile(spoolDir + ".filing.journal",
                       moved + "\t" + docs + "\tMoved.txt\t42:001\t\n" + indexed + "\t" + docs +

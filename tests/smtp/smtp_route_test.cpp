@@ -47,11 +47,11 @@ protected:
     }
     if (!title.empty()) ix.WriteString(name, "Title", title);
     ix.WriteString(name, "MsgID", id);
-    ix.Release();
+    EXPECT_TRUE(ix.Release().ok());
     sent->WriteString("$$$LNK." + id, "Path", docs);
     sent->WriteString("$$$LNK." + id, "ID", name);
     sent->WriteInteger("$$$LNK." + id, "Flags", 0x2400);
-    sent->UpdateFile();
+    EXPECT_TRUE(sent->UpdateFile().ok());
   }
 
   SmtpRouteSettings Smtp(const SmtpTestServer* server) {

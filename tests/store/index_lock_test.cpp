@@ -130,7 +130,7 @@ TEST(IndexLock, ChangesGoOnTopOfAnIndexSavedByAnotherWriterMeanwhile) {
   ASSERT_TRUE(ix.UpdateFile().ok());
   // The open copy now shows both writers' changes.
   EXPECT_EQ(ix.ReadString("new.txt", "Title", "-"), "Theirs");
-  ix.Release();
+  EXPECT_TRUE(ix.Release().ok());
 
   TPXIniBase saved(dir + "Plumadex.ini");
   EXPECT_EQ(sectionsOf(saved), (StringList{"a.txt", "mine.txt", "new.txt"}));

@@ -88,7 +88,7 @@ struct OpsFixture : ::testing::Test {
       auto eq = l.find('=');
       ini.WriteString(prefix + name, l.substr(0, eq), l.substr(eq + 1));
     }
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   std::string value(const std::string& folder, const std::string& section, const std::string& key) {
     TPXIniFile ini(registry, IndexPathOf(folder));

@@ -256,11 +256,11 @@ protected:
     ix.WriteInteger(name, "Flags", 0x2400);
     ix.WriteString(name, "Address", "bob");
     ix.WriteString(name, "MsgID", id);
-    ix.Release();
+    EXPECT_TRUE(ix.Release().ok());
     sent->WriteString("$$$LNK." + id, "Path", docs);
     sent->WriteString("$$$LNK." + id, "ID", name);
     sent->WriteInteger("$$$LNK." + id, "Flags", 0x2400);
-    sent->UpdateFile();
+    EXPECT_TRUE(sent->UpdateFile().ok());
   }
   std::string Doc(const std::string& name, const std::string& key) {
     store::TPXIniFile ix(registry, store::IndexPathOf(docs));

@@ -37,7 +37,7 @@ protected:
     ix.WriteString(name, "Address", address);
     ix.WriteString(name, "MsgID", id);
     ix.WriteString(name, "Time", "12/01/26 10:00:00");
-    ix.Release();
+    EXPECT_TRUE(ix.Release().ok());
     const std::string section = "$$$LNK." + id;
     sent->WriteString(section, "Path", folder);
     sent->WriteString(section, "ID", name);

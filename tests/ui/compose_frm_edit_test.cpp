@@ -105,7 +105,7 @@ struct ComposeWindowTest : ::testing::Test {
       const size_t eq = k.find('=');
       ini.WriteString(name, k.substr(0, eq), k.substr(eq + 1));
     }
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   std::string Value(const std::string& folder, const std::string& section, const std::string& key) {
     store::TPXIniFile ini(registry, store::IndexPathOf(folder));
@@ -168,7 +168,7 @@ TEST_F(ComposeWindowTest, ForwardKeepsTheOtherPartsAndSendNowStartsARun) {
   {
     store::TPXIniFile ini(registry, store::IndexPathOf(folder));
     ini.WriteString("hello.txt", "MsgID", "20261210100000000123:001/002");
-    ini.Release();
+    EXPECT_TRUE(ini.Release().ok());
   }
   TfrmEdit* w = windows->OpenDocument(folder, "hello.txt");
   ASSERT_NE(w, nullptr);

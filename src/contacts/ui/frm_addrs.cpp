@@ -302,7 +302,7 @@ void TfrmAddrs2::btnCreateGroupClick() {
   // The new group's entry is known in address fields at once.
   store::TPXIniFile index(*book_.registry, store::IndexPathOf(book_.contactsFolder));
   book_.map->Build(index, book_.firstNameFirst);
-  index.Release();
+  (void)index.Release();  // only read
   changed();
   FillGroups(g.folder);
   tvContacts->setFocus();

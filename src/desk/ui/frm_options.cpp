@@ -666,7 +666,7 @@ void TfrmOptions::ChooseColor(QPushButton* panel) {
   const auto chosen = svc_.chooseColor(target == kDefaultColor ? 0x00FFFFFF : target, custom);
   if (custom != before) {
     svc_.settings->SetCustomColors(custom);
-    svc_.settings->UpdateFile();
+    (void)svc_.settings->UpdateFile();  // a failure reaches the settings' save-failure handler
   }
   if (!chosen) return;
   target = *chosen;
