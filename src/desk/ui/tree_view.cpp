@@ -365,7 +365,7 @@ void DeskBrowser::InitServices() {
   pendingRefresh_ = std::make_unique<store::PendingRegisterRefresh>(
       [this]() -> TPXCustomIni* { return state_.sentIni.get(); }, state_.pendingFolders, [this] {
         for (auto* tree : trees_)
-          if (tree) tree->viewport()->update();
+          if (tree) tree->Model().LooksChanged();
       });
   ops_ = std::make_unique<store::DocOperations>(std::move(svc), collaborators());
 }
@@ -529,7 +529,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
     watch_.Watch(folder);
   else
     watch_.Close();
-  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[Ix(tab_)]->viewport()->update();
+  if (state_.newMailList && state_.newMailList->Remove(folder)) trees_[Ix(tab_)]->Model().LooksChanged();
   ListFolder(node, folder);
 }
 
@@ -600,8 +600,7 @@ void DeskBrowser::SwapIn(ListingOutcome& out, const std::string& folder) {
 }
 
 void DeskBrowser::RefreshCounts(const std::string& folder) {
-  if (roots_[0]) RefreshUnreadCounts(*roots_[0], folder, env_);
-  trees_[0]->viewport()->update();
+  trees_[0]->Model().RefreshUnread(folder);
 }
 
 void DeskBrowser::Relist() {
