@@ -80,6 +80,7 @@ public:
   }
 
   desk::DeskBrowser* Browser() const { return desk_.findChild<desk::DeskBrowser*>(); }
+  desk::DeskBrowserView* View() const { return desk_.findChild<desk::DeskBrowserView*>(); }
 
   void Wire() {
     desk::DeskBrowser* b = Browser();
@@ -89,20 +90,23 @@ public:
       if (OpenContact(r)) return true;
       return previousOpen ? previousOpen(r) : false;
     };
-    auto previousMenu = b->extendContextMenu;
-    b->extendContextMenu = [this, previousMenu](QMenu& menu, const store::DocRecord* row) {
-      if (previousMenu) previousMenu(menu, row);
-      ExtendMenu(menu, row);
-    };
+    desk::DeskBrowserView* view = View();
+    if (view) {
+      auto previousMenu = view->extendContextMenu;
+      view->extendContextMenu = [this, previousMenu](QMenu& menu, const store::DocRecord* row) {
+        if (previousMenu) previousMenu(menu, row);
+        ExtendMenu(menu, row);
+      };
+    }
     auto previousListed = b->listed;
     b->listed = [this, previousListed] {
       if (previousListed) previousListed();
       RebuildWhenChanged();
     };
-    if (desk::GridPanel* grid = b->grid())
+    if (desk::GridPanel* grid = view ? view->grid() : nullptr)
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
     desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) { ImportCards(paths); };
-    if (desk::DeskCarry* carry = b->carry()) {
+    if (desk::DeskCarry* carry = view ? view->carry() : nullptr) {
       carry->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
         SendToGroup(files, groupFolder);
       };

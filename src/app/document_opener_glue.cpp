@@ -99,7 +99,8 @@ public:
         afterOpen();
         return handled;
       };
-      b->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
+      if (auto* view = desk_.findChild<desk::DeskBrowserView*>())
+        view->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
       // Copy, move, delete and rename leave documents alone while their program has them open.
       b->SetOpenDocuments(opener_.get());
     }

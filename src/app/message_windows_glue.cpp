@@ -152,7 +152,8 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
       return windows->OpenDocument(r.folder, r.name, r.prefix) != nullptr;
     };
     // Documents carried onto a person: a new message to that person with them attached.
-    if (px::desk::DeskCarry* carry = browser->carry()) {
+    auto* view = desk.findChild<px::desk::DeskBrowserView*>();
+    if (px::desk::DeskCarry* carry = view ? view->carry() : nullptr) {
       carry->sendToPerson = [windows, browser](const std::vector<std::string>& files, const std::string& to) {
         const std::string folder = browser->ShownFolder();
         TfrmEdit* w = windows->NewMessage(folder, to);

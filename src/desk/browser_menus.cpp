@@ -24,7 +24,10 @@ GridMenu DecideGridMenu(const GridMenuInput& in) {
   m.del = !in.shownRestricted || in.tab == GridTab::Contacts;
   m.newFolder = !in.shownRestricted && in.shownHasFolder;
   m.newFolderText = NewFolderText(in.tab);
-  if (!in.blockableSender.empty()) m.blockText = in.senderBlocked ? "Unblock Sender" : "Block Sender";
+  if (!in.blockableSender.empty()) {
+    m.blockText = in.senderBlocked ? "Unblock Sender" : "Block Sender";
+    m.sender = in.blockableSender;
+  }
   return m;
 }
 

@@ -26,6 +26,7 @@ struct GridMenu {
   bool newFolder = false;
   std::string newFolderText;     // "New Folder..." or "New Address Group..."
   std::string blockText;         // "Block Sender", "Unblock Sender" or "" (no entry)
+  std::string sender;            // whom the block entry is about
 };
 
 GridMenu DecideGridMenu(const GridMenuInput& in);

@@ -45,18 +45,15 @@ public:
   virtual void SelectionTouched() = 0;
 };
 
-// One folder tree on the screen; the browser owns the nodes.
+// One folder tree on the screen, a view of one of the browser's tree models.
 class TreeSurface {
 public:
   virtual ~TreeSurface() = default;
-  virtual void SetRoot(TreeNode* root) = 0;
-  // The node's children, caption or image changed.
-  virtual void Rebuild(TreeNode* node) = 0;
-  // Marks the node as the current one without reporting a selection back.
+  // Makes the node the current one and scrolls to it.
   virtual void SelectNode(TreeNode* node) = 0;
+  // Opens the node (its children are loaded).
+  virtual void ExpandNode(TreeNode* node) = 0;
   virtual TreeNode* CurrentNode() const = 0;
-  // Counts and marks changed.
-  virtual void Repaint() = 0;
   // How counts are drawn: bold or not, and in a colour (0x00BBGGRR) or the text's own.
   virtual void SetCountLook(bool bold, std::optional<uint32_t> colour) = 0;
 };

@@ -44,35 +44,36 @@ protected:
     gridHost = new QWidget(&host);
     gridHost->setGeometry(300, 0, 600, 560);
     status = new QLabel(&host);
-    browser = std::make_unique<DeskBrowser>(state, trees, gridHost, status);
-    carry = new DeskCarry(*browser, state, &host);
-    browser->SetCarry(carry);
+    view = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    browser = &view->browser();
+    carry = new DeskCarry(*view, state, &host);
+    view->SetCarry(carry);
     carry->askName = [this](const std::string&) { return nameAnswer; };
     browser->BuildTrees();
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
-    browser->tree(0)->ExpandNode(browser->root(0));
+    view->tree(0)->ExpandNode(browser->root(0));
     browser->ShowNode(Node("Work"));
   }
   void TearDown() override {
     carry->PutDown();
-    browser.reset();
+    view.reset();
   }
 
-  TreeNode* Node(const std::string& rel) { return browser->tree(0)->Model().FindNode(docs + rel + "/", true); }
+  TreeNode* Node(const std::string& rel) { return view->tree(0)->Model().FindNode(docs + rel + "/", true); }
   GridModel& model() { return browser->grid()->model(); }
   // The middle of a row's name zone in the grid's viewport.
   QPoint NamePoint(const std::string& name) {
     const int r = model().FindRecord(browser->ShownFolder(), name);
     EXPECT_GE(r, 0) << name;
     const int v = model().VisibleOfRecord(static_cast<size_t>(r));
-    const int h = browser->grid()->grid()->rowHeight();
-    return QPoint(110, (v - browser->grid()->grid()->topRow()) * h + h / 2);
+    const int h = view->grid()->grid()->rowHeight();
+    return QPoint(110, (v - view->grid()->grid()->topRow()) * h + h / 2);
   }
-  QWidget* gridPort() { return browser->grid()->grid()->viewport(); }
+  QWidget* gridPort() { return view->grid()->grid()->viewport(); }
   QPoint NodePoint(TreeNode* n) {
-    EXPECT_TRUE(browser->tree(0)->ShowsNode(n));
-    return browser->tree(0)->NodeRect(n).center();
+    EXPECT_TRUE(view->tree(0)->ShowsNode(n));
+    return view->tree(0)->NodeRect(n).center();
   }
   std::vector<std::string> Messages() {
     std::vector<std::string> out;
@@ -90,7 +91,8 @@ protected:
   QTabWidget* trees = nullptr;
   QWidget* gridHost = nullptr;
   QLabel* status = nullptr;
-  std::unique_ptr<DeskBrowser> browser;
+  std::unique_ptr<DeskBrowserView> view;
+  DeskBrowser* browser = nullptr;
   DeskCarry* carry = nullptr;
   std::optional<std::string> nameAnswer;
 };
@@ -105,7 +107,7 @@ TEST_F(CarryTest, ClickedRowsAreCarriedToAFolderNodeAndMovedByTheSwitch) {
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::DragMoveCursor);
   EXPECT_TRUE(carry->DragWindow()->isVisible());
   EXPECT_FALSE(carry->DragWindow()->picture().isNull());
-  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+  QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
   QTest::qWait(kDropFeedbackMs + 150);
   EXPECT_TRUE(std::filesystem::exists(docs + "Other/report.doc"));
   EXPECT_TRUE(std::filesystem::exists(docs + "Other/notes.txt"));
@@ -120,14 +122,14 @@ TEST_F(CarryTest, ClickedRowsAreCarriedToAFolderNodeAndMovedByTheSwitch) {
 TEST_F(CarryTest, CtrlCopiesWhateverTheSwitchSaysAndEscapePutsDown) {
   browser->SetDragDefault(true);
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
-  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, Qt::ControlModifier, NodePoint(Node("Other")));
+  QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, Qt::ControlModifier, NodePoint(Node("Other")));
   QTest::qWait(kDropFeedbackMs + 150);
   EXPECT_TRUE(std::filesystem::exists(docs + "Other/plan.txt"));
   EXPECT_TRUE(std::filesystem::exists(docs + "Work/plan.txt"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
   ASSERT_EQ(model().SelectedCount(), 2u);
-  QTest::keyClick(browser->grid()->grid(), Qt::Key_Escape);
+  QTest::keyClick(view->grid()->grid(), Qt::Key_Escape);
   EXPECT_EQ(model().SelectedCount(), 0u);
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -140,7 +142,7 @@ TEST_F(CarryTest, ARightClickOutsideTheSelectionPutsDownAndAClickOnASelectedName
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("notes.txt"));
   EXPECT_EQ(model().SelectedCount(), 2u);
   EXPECT_FALSE(model().rows()[model().FindRecord(docs + "Work/", "notes.txt")].selected);
-  QTest::mouseClick(browser->tree(0)->viewport(), Qt::RightButton, {}, NodePoint(Node("Other")));
+  QTest::mouseClick(view->tree(0)->viewport(), Qt::RightButton, {}, NodePoint(Node("Other")));
   EXPECT_EQ(model().SelectedCount(), 0u);
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
 }
@@ -235,8 +237,8 @@ TEST_F(CarryTest, ADropWhileBusyIsRefusedAndNothingMoves) {
 TEST_F(CarryTest, AFolderIsCarriedIntoAnotherAndTheTreeFollows) {
   test::makeDirs(docs + "Work/Sub");
   TreeNode* work = Node("Work");
-  browser->tree(0)->Model().Load(work);
-  TreeNode* sub = browser->tree(0)->Model().FindNode(docs + "Work/Sub/", true);
+  view->tree(0)->Model().Load(work);
+  TreeNode* sub = view->tree(0)->Model().FindNode(docs + "Work/Sub/", true);
   ASSERT_NE(sub, nullptr);
   browser->SetDragDefault(true);
   carry->hand().HoldFolder(sub->path);
@@ -280,14 +282,14 @@ TEST_F(CarryTest, ClickingTheShownFolderPicksItUpAndAClickElsewhereDropsIt) {
   test::makeDirs(docs + "Other/Inner");
   browser->ShowNode(Node("Work"));
   browser->SetDragDefault(true);
-  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Work")));
+  QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Work")));
   ASSERT_EQ(carry->hand().state(), Hand::Folder);
   EXPECT_EQ(carry->hand().folder(), docs + "Work/");
   ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
   EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ClosedHandCursor);
   // A tab switch is refused while a folder is in hand.
   EXPECT_FALSE(browser->SwitchTab(GridTab::Contacts));
-  QTest::mouseClick(browser->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+  QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
   QTest::qWait(kDropFeedbackMs + 150);
   EXPECT_TRUE(std::filesystem::exists(docs + "Other/Work/report.doc"));
   EXPECT_FALSE(std::filesystem::exists(docs + "Work"));
@@ -300,7 +302,7 @@ TEST_F(CarryTest, DocumentsInHandGoAlongToTheContactsTabAndComeBack) {
   ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
   EXPECT_EQ(carry->hand().state(), Hand::Snapshot);
   // A right click there puts them down and returns to the files tab.
-  QTest::mouseClick(browser->tree(1)->viewport(), Qt::RightButton, {}, QPoint(5, 5));
+  QTest::mouseClick(view->tree(1)->viewport(), Qt::RightButton, {}, QPoint(5, 5));
   EXPECT_EQ(carry->hand().state(), Hand::Empty);
   EXPECT_EQ(browser->CurrentTab(), GridTab::Files);
 }

@@ -198,12 +198,13 @@ protected:
     for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
     gridHost = new QWidget(&host);
     status = new QLabel(&host);
-    browser = std::make_unique<DeskBrowser>(state, trees, gridHost, status);
+    view = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    browser = &view->browser();
     browser->BuildTrees();
   }
-  void TearDown() override { browser.reset(); }
+  void TearDown() override { view.reset(); }
 
-  TreeNode* Work() { return browser->tree(0)->Model().FindNode(docs + "Work/", true); }
+  TreeNode* Work() { return view->tree(0)->Model().FindNode(docs + "Work/", true); }
 
   test::TempHome home;
   DeskState state;
@@ -212,7 +213,8 @@ protected:
   QTabWidget* trees = nullptr;
   QWidget* gridHost = nullptr;
   QLabel* status = nullptr;
-  std::unique_ptr<DeskBrowser> browser;
+  std::unique_ptr<DeskBrowserView> view;
+  DeskBrowser* browser = nullptr;
 };
 
 TEST_F(BrowserTest, SelectingANodeListsIt) {
@@ -228,7 +230,7 @@ TEST_F(BrowserTest, SelectingANodeListsIt) {
 }
 
 TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
-  QPushButton* btn = browser->optionsButton();
+  QPushButton* btn = view->optionsButton();
   ASSERT_NE(btn, nullptr);
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
   EXPECT_FALSE(trees->tabBar()->isTabVisible(2));
@@ -303,7 +305,7 @@ TEST_F(BrowserTest, ReturningToAFolderRestoresItsTopRowUnderTheSameOrder) {
   for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
   host.resize(900, 500);
   gridHost->resize(700, 400);
-  browser->grid()->resize(700, 400);
+  view->grid()->resize(700, 400);
   host.show();
   QApplication::processEvents();
   TreeNode* other = browser->root(0);
@@ -341,7 +343,7 @@ TEST_F(BrowserTest, DeleteMovesTheSelectionIntoTheTrash) {
   test::makeDirs(state.locations.trash + "Old");
   browser->CheckTrash();
   EXPECT_TRUE(trash->hasSubfolders);
-  browser->tree(0)->Model().Load(trash);
+  view->tree(0)->Model().Load(trash);
   test::makeDirs(state.locations.trash + "Older");
   browser->CheckTrash();
   ASSERT_EQ(trash->children.size(), 2u);
@@ -363,15 +365,15 @@ TEST_F(BrowserTest, CollapsingAContactsBundleIsKeptInItsFlags) {
   }
   host.resize(900, 500);
   gridHost->resize(700, 400);
-  browser->grid()->resize(700, 400);
+  view->grid()->resize(700, 400);
   host.show();
   ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
   browser->ShowNode(browser->root(1));
   QApplication::processEvents();
   auto& model = browser->grid()->model();
   ASSERT_EQ(model.VisibleCount(), 3u);
-  const int h = browser->grid()->grid()->rowHeight();
-  QTest::mouseClick(browser->grid()->grid()->viewport(), Qt::LeftButton, {}, QPoint(32, h / 2));
+  const int h = view->grid()->grid()->rowHeight();
+  QTest::mouseClick(view->grid()->grid()->viewport(), Qt::LeftButton, {}, QPoint(32, h / 2));
   EXPECT_EQ(model.VisibleCount(), 1u);
   {
     store::IniRegistry reg;
@@ -387,12 +389,12 @@ TEST_F(BrowserTest, WheelOverTheTreesAndTheGridMovesTheGrid) {
   for (int i = 0; i < 120; ++i) test::writeFile(docs + "Work/f" + std::to_string(i) + ".txt", "x");
   host.resize(900, 500);
   gridHost->resize(700, 400);
-  browser->grid()->resize(700, 400);
+  view->grid()->resize(700, 400);
   host.show();
   QApplication::processEvents();
   browser->ShowNode(Work());
   QApplication::processEvents();
-  TheGrid* g = browser->grid()->grid();
+  TheGrid* g = view->grid()->grid();
   ASSERT_GT(g->verticalScrollBar()->maximum(), 3);
   auto wheel = [](QWidget* w, int delta) {
     QWheelEvent e(QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, delta), Qt::NoButton,
@@ -402,11 +404,11 @@ TEST_F(BrowserTest, WheelOverTheTreesAndTheGridMovesTheGrid) {
   ASSERT_EQ(g->topRow(), 0);
   wheel(g->viewport(), -120);
   EXPECT_EQ(g->topRow(), 1);
-  wheel(browser->tree(0)->viewport(), -240);
+  wheel(view->tree(0)->viewport(), -240);
   EXPECT_EQ(g->topRow(), 3);
   wheel(g->verticalScrollBar(), 120);
   EXPECT_EQ(g->topRow(), 2);
-  wheel(browser->tree(1)->viewport(), 1200);
+  wheel(view->tree(1)->viewport(), 1200);
   EXPECT_EQ(g->topRow(), 0);
 }
 
@@ -428,15 +430,15 @@ TEST_F(BrowserTest, FoldersMadeOrRemovedOutsideShowInTheTreeWithoutCollapsingOth
   EXPECT_TRUE(work->expanded);
   EXPECT_NE(FindTreeNode(*work, docs + "Work/Second/", nullptr), nullptr);
   EXPECT_EQ(browser->ShownNode(), work);
-  const QModelIndex item = browser->tree(0)->Model().IndexOf(work);
+  const QModelIndex item = view->tree(0)->Model().IndexOf(work);
   ASSERT_TRUE(item.isValid());
-  EXPECT_TRUE(browser->tree(0)->isExpanded(item));
-  EXPECT_EQ(browser->tree(0)->model()->rowCount(item), 2);
+  EXPECT_TRUE(view->tree(0)->isExpanded(item));
+  EXPECT_EQ(view->tree(0)->model()->rowCount(item), 2);
 
   std::filesystem::remove_all(docs + "Made by a shell");
   browser->CheckFolderChanges();
   EXPECT_EQ(FindTreeNode(*root, docs + "Made by a shell/", nullptr), nullptr);
-  EXPECT_TRUE(browser->tree(0)->isExpanded(browser->tree(0)->Model().IndexOf(work)));
+  EXPECT_TRUE(view->tree(0)->isExpanded(view->tree(0)->Model().IndexOf(work)));
 }
 
 TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
@@ -447,7 +449,7 @@ TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
   }
   host.resize(900, 500);
   gridHost->resize(700, 400);
-  browser->grid()->resize(700, 400);
+  view->grid()->resize(700, 400);
   host.show();
   browser->ShowNode(Work());
   QApplication::processEvents();
@@ -468,7 +470,7 @@ TEST_F(BrowserTest, DuplicateAndDeletingOnlyASticker) {
   for (size_t v = 0; v < rows.VisibleCount(); ++v)
     if (rows.RecordOfVisible(v) == static_cast<size_t>(report)) visible = static_cast<int>(v);
   ASSERT_GE(visible, 0);
-  TheGrid* g = browser->grid()->grid();
+  TheGrid* g = view->grid()->grid();
   const int h = g->rowHeight();
   QTest::mouseMove(g->viewport(), QPoint(50, visible * h + h / 2));
   ASSERT_EQ(browser->grid()->StickerMarkUnderPointer(), report);
@@ -496,8 +498,8 @@ TEST_F(BrowserTest, LargeFoldersAreListedInAWorker) {
   const std::string big = docs + "Big/";
   test::makeDirs(big);
   for (size_t i = 0; i < kWorkerListingThreshold + 10; ++i) test::writeFile(big + "f" + std::to_string(i) + ".txt", "x");
-  browser->tree(0)->Model().Load(browser->root(0));
-  TreeNode* node = browser->tree(0)->Model().FindNode(big, true);
+  view->tree(0)->Model().Load(browser->root(0));
+  TreeNode* node = view->tree(0)->Model().FindNode(big, true);
   ASSERT_NE(node, nullptr);
   bool listed = false;
   browser->listed = [&] { listed = true; };

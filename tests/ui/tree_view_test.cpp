@@ -2,6 +2,7 @@
 // open state, selection reaching the browser, and reloads that keep open folders open.
 #include <gtest/gtest.h>
 
+#include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/locations.h"
@@ -32,15 +33,16 @@ protected:
     gridHost = new QWidget(&host);
     gridHost->setGeometry(300, 0, 400, 500);
     status = new QLabel(&host);
-    browser = std::make_unique<DeskBrowser>(state, trees, gridHost, status);
+    view_ = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    browser = &view_->browser();
     browser->BuildTrees();
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
-    browser->SelectFirstNode();
+    view_->SelectFirstNode();
   }
-  void TearDown() override { browser.reset(); }
+  void TearDown() override { view_.reset(); }
 
-  TPXTreeView* view() { return browser->tree(0); }
+  TPXTreeView* view() { return view_->tree(0); }
   FolderTreeModel& model() { return view()->Model(); }
   TreeNode* Node(const std::string& rel) { return model().FindNode(docs + rel + "/", false); }
 
@@ -51,13 +53,14 @@ protected:
   QTabWidget* trees = nullptr;
   QWidget* gridHost = nullptr;
   QLabel* status = nullptr;
-  std::unique_ptr<DeskBrowser> browser;
+  std::unique_ptr<DeskBrowserView> view_;
+  DeskBrowser* browser = nullptr;
 };
 
 TEST_F(TreeViewTest, AFolderIsReadWhenItOpensAndRemembersWhetherItIsOpen) {
   EXPECT_EQ(view()->objectName(), QStringLiteral("FileTree"));
-  EXPECT_EQ(browser->tree(1)->objectName(), QStringLiteral("AddrTree"));
-  EXPECT_EQ(browser->tree(2)->objectName(), QStringLiteral("ToolTree"));
+  EXPECT_EQ(view_->tree(1)->objectName(), QStringLiteral("AddrTree"));
+  EXPECT_EQ(view_->tree(2)->objectName(), QStringLiteral("ToolTree"));
   TreeNode* work = Node("Work");
   ASSERT_NE(work, nullptr);
   EXPECT_FALSE(work->childrenLoaded);

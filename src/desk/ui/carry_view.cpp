@@ -136,16 +136,16 @@ void TfrmDrag::paintEvent(QPaintEvent*) {
 
 // ---------------- carrying ----------------
 
-DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
-    : QObject(&browser), browser_(browser), state_(state), window_(window) {
+DeskCarry::DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window)
+    : QObject(&view.browser()), view_(view), browser_(view.browser()), state_(state), window_(window) {
   setObjectName(QStringLiteral("DeskCarry"));
   clock_.start();
   drag_ = new TfrmDrag(window);
-  GridPanel* grid = browser_.grid();
+  GridPanel* grid = view_.grid();
   gridViewport_ = grid->grid()->viewport();
   gridViewport_->setAcceptDrops(true);
   for (int t = 0; t < 3; ++t) {
-    TPXTreeView* view = browser_.tree(t);
+    TPXTreeView* view = view_.tree(t);
     view->setAcceptDrops(true);
     treeViewports_[t] = view->viewport();
     treeViewports_[t]->setAcceptDrops(true);
@@ -158,7 +158,7 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
   connect(&tmrAutoExpand_, &QTimer::timeout, this, [this] {
     const TreeNode* due = autoExpand_.Due(clock_.elapsed());
     if (!due) return;
-    TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
+    TPXTreeView* view = view_.tree(DeskBrowser::Ix(browser_.CurrentTab()));
     // The hovered node is still there when the timer comes due.
     if (view->ShowsNode(due)) view->ExpandNode(const_cast<TreeNode*>(due));
   });
@@ -175,35 +175,35 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
     add(QKeySequence::Cut, [this] { CopySelection(true); });
     add(QKeySequence::Paste, [this] { Paste(); });
     add(QKeySequence(Qt::Key_F2), [this] {
-      if (browser_.tree(DeskBrowser::Ix(browser_.tab_))->hasFocus()) {
-        TreeNode* n = browser_.tree(DeskBrowser::Ix(browser_.tab_))->CurrentNode();
+      if (view_.tree(DeskBrowser::Ix(browser_.CurrentTab()))->hasFocus()) {
+        TreeNode* n = view_.tree(DeskBrowser::Ix(browser_.CurrentTab()))->CurrentNode();
         if (n) browser_.RenameFolderNode(n);
       } else {
         browser_.RenameAction();
       }
     });
     add(QKeySequence(Qt::Key_F5), [this] {
-      if (browser_.shown_ && browser_.shown_->childrenLoaded) browser_.ReloadChildren(browser_.shown_);
+      if (browser_.ShownNode() && browser_.ShownNode()->childrenLoaded) browser_.ReloadChildren(browser_.ShownNode());
       browser_.Relist();
     });
     add(QKeySequence(Qt::SHIFT | Qt::Key_F10), [this] { ContextKey(); });
     add(QKeySequence(Qt::Key_Menu), [this] { ContextKey(); });
   };
   keys(grid);
-  if (browser_.tabs_) {
-    keys(browser_.tabs_);
+  if (view_.tabs()) {
+    keys(view_.tabs());
   } else {
-    for (int t = 0; t < 3; ++t) keys(browser_.tree(t));
+    for (int t = 0; t < 3; ++t) keys(view_.tree(t));
   }
 
   // A new listing: carried documents follow their rows, or the hand is put down.
   auto previous = browser_.listed;
   browser_.listed = [this, previous] {
     if (hand_.state() == Hand::Snapshot) {
-      GridModel& m = browser_.grid()->model();
+      GridModel& m = view_.grid()->model();
       for (size_t r : hand_.Reselect(m.rows())) SelectWithHiddenChildren(m, r, true);
-      browser_.grid()->SelectionTouched();
-    } else if (hand_.state() == Hand::Documents && browser_.grid()->model().SelectedCount() == 0) {
+      view_.grid()->SelectionTouched();
+    } else if (hand_.state() == Hand::Documents && view_.grid()->model().SelectedCount() == 0) {
       hand_.PutDown();
     }
     Refresh();
@@ -211,7 +211,7 @@ DeskCarry::DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window)
   };
   browser_.beforeTabSwitch = [this](GridTab) {
     if (hand_.state() == Hand::Documents) {
-      hand_.TakeSnapshot(store::SnapshotSelection(browser_.grid()->model().rows()), hand_.currentRecord());
+      hand_.TakeSnapshot(store::SnapshotSelection(view_.grid()->model().rows()), hand_.currentRecord());
     } else if (!hand_.Empty() && hand_.state() != Hand::Snapshot) {
       return false;
     }
@@ -240,7 +240,7 @@ DeskCarry::~DeskCarry() {
 }
 
 bool DeskCarry::Busy() const {
-  if (state_.busy || browser_.worker_.Running()) return true;
+  if (state_.busy || browser_.ListingRunning()) return true;
   if (window_) {
     if (auto* mail = window_->findChild<DeskMail*>()) {
       if (mail->Filing()) return true;
@@ -253,7 +253,7 @@ bool DeskCarry::Busy() const {
 // ---- the hand's look ----
 
 QPixmap DeskCarry::BuildPicture() const {
-  const GridPanel* grid = browser_.grid();
+  const GridPanel* grid = view_.grid();
   const QPalette pal = grid->palette();
   const QFont font = grid->grid()->font();
   const QFontMetrics fm(font);
@@ -265,7 +265,7 @@ QPixmap DeskCarry::BuildPicture() const {
     pm.fill(pal.color(QPalette::Highlight));
     QPainter p(&pm);
     p.setFont(font);
-    browser_.tree(0)->style()->standardIcon(QStyle::SP_DirIcon).paint(&p, QRect(4, (rowH - 16) / 2, 16, 16));
+    view_.tree(0)->style()->standardIcon(QStyle::SP_DirIcon).paint(&p, QRect(4, (rowH - 16) / 2, 16, 16));
     p.setPen(pal.color(QPalette::HighlightedText));
     p.drawText(QRect(24, 0, pm.width() - 24, rowH), Qt::AlignVCenter | Qt::AlignLeft, caption);
     return pm;
@@ -273,7 +273,7 @@ QPixmap DeskCarry::BuildPicture() const {
   const auto& rows = grid->model().rows();
   std::vector<const store::DocRecord*> picked;
   for (const auto& r : rows)
-    if (r.selected && !(browser_.tab_ == GridTab::Contacts && (r.searchState & store::rsChild))) picked.push_back(&r);
+    if (r.selected && !(browser_.CurrentTab() == GridTab::Contacts && (r.searchState & store::rsChild))) picked.push_back(&r);
   const QScreen* screen = window_ ? window_->screen() : QGuiApplication::primaryScreen();
   const PictureRows pr = DragPictureRows(picked.size(), rowH, screen ? screen->geometry().height() : 0);
   if (pr.rows == 0) return {};
@@ -310,9 +310,9 @@ void DeskCarry::Refresh() {
   CursorInput in;
   in.hand = hand_.state();
   in.busy = Busy() && !hand_.Empty();
-  const auto& rows = browser_.grid()->model().rows();
+  const auto& rows = view_.grid()->model().rows();
   if (hand_.state() == Hand::Documents) {
-    in.count = browser_.grid()->model().SelectedCount();
+    in.count = view_.grid()->model().SelectedCount();
     const int cur = hand_.currentRecord();
     in.currentIsContact = cur >= 0 && static_cast<size_t>(cur) < rows.size() && rows[cur].IsContact();
   } else if (hand_.state() == Hand::Snapshot) {
@@ -352,9 +352,9 @@ void DeskCarry::PutDown() {
   tmrAutoExpand_.stop();
   if (carried) {
     // Documents carried to the contacts tab come back to the files tab.
-    if (hadSnapshot && browser_.tab_ == GridTab::Contacts) browser_.SwitchTab(GridTab::Files);
-    browser_.grid()->model().ClearSelection();
-    browser_.grid()->SelectionTouched();
+    if (hadSnapshot && browser_.CurrentTab() == GridTab::Contacts) browser_.SwitchTab(GridTab::Files);
+    view_.grid()->model().ClearSelection();
+    view_.grid()->SelectionTouched();
   }
   Refresh();
 }
@@ -364,10 +364,10 @@ void DeskCarry::PutDown() {
 TreeNode* DeskCarry::NodeOfPath(const std::string& path) const {
   if (path.empty()) return nullptr;
   // The tab shown first: a folder may show in more than one tree.
-  const int shown = DeskBrowser::Ix(browser_.tab_);
+  const int shown = DeskBrowser::Ix(browser_.CurrentTab());
   for (int t : {shown, 0, 1})
-    if (t < 2 && browser_.roots_[t])
-      if (TreeNode* n = FindTreeNode(*browser_.roots_[t], path, nullptr)) return n;
+    if (t < 2 && browser_.root(t))
+      if (TreeNode* n = FindTreeNode(*browser_.root(t), path, nullptr)) return n;
   return nullptr;
 }
 
@@ -380,20 +380,20 @@ TreeNode* DeskCarry::StillThere(TPXTreeView* view, TreeNode* node, const std::st
 void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
   if (!node) return;
   DropInput in;
-  in.tab = DeskBrowser::Ix(browser_.tab_);
+  in.tab = DeskBrowser::Ix(browser_.CurrentTab());
   in.target = node;
-  in.targetIsShown = node == browser_.shown_;
+  in.targetIsShown = node == browser_.ShownNode();
   in.copyMoveIsMove = browser_.DragMoves();
   in.trashFolder = state_.locations.trash;
   in.contactsFolder = state_.locations.contacts;
-  in.fromFilesTab = browser_.tab_ == GridTab::Files;
+  in.fromFilesTab = browser_.CurrentTab() == GridTab::Files;
   switch (hand_.state()) {
     case Hand::Documents:
     case Hand::Snapshot: {
-      GridModel& m = browser_.grid()->model();
-      in.what = browser_.tab_ == GridTab::Contacts ? DragKind::Contacts : DragKind::Documents;
+      GridModel& m = view_.grid()->model();
+      in.what = browser_.CurrentTab() == GridTab::Contacts ? DragKind::Contacts : DragKind::Documents;
       in.count = static_cast<int>(m.SelectedCount());
-      in.sourceFolder = browser_.shownFolder_;
+      in.sourceFolder = browser_.ShownFolder();
       if (hand_.state() == Hand::Snapshot && m.SelectedCount() == 0) return;  // nothing of it is here
       break;
     }
@@ -437,14 +437,14 @@ void DeskCarry::DropDocuments(TreeNode* node, bool move) {
   auto items = browser_.SelectedItemsWithParts();
   if (items.empty()) return;
   // Attachments carried without their message keep its text as a sticker.
-  store::MarkOrphanAttachments(browser_.grid()->model().rows(), items);
+  store::MarkOrphanAttachments(view_.grid()->model().rows(), items);
   bool folders = false;
   for (auto& it : items) {
     it.targetFolder = node->path;
     folders = folders || it.ext.empty();
   }
-  browser_.ops().RunOnSelection(move ? store::opMove : store::opCopy, items);
-  if (folders && node->childrenLoaded) browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model().Load(node);
+  browser_.Operations().RunOnSelection(move ? store::opMove : store::opCopy, items);
+  if (folders && node->childrenLoaded) browser_.Model(DeskBrowser::Ix(browser_.CurrentTab())).Load(node);
   FinishDrop();
   browser_.AfterOperation(folders);
 }
@@ -463,17 +463,17 @@ void DeskCarry::DropFolder(TreeNode* node, bool move) {
   item.targetFolder = node->path;
   TreeNode* oldParent = source->parent;
   const std::string targetPath = node->path;
-  const bool shownInside = browser_.shown_ && browser_.shown_->path.starts_with(path);
+  const bool shownInside = browser_.ShownNode() && browser_.ShownNode()->path.starts_with(path);
   FinishDrop();
-  if (!browser_.ops().RunDocOperation(move ? store::opMove : store::opCopy, item)) {
+  if (!browser_.Operations().RunDocOperation(move ? store::opMove : store::opCopy, item)) {
     state_.messages.ShowQueuedMessages();
     return;
   }
   // The tree follows: the folder leaves its old parent and shows under the target.
   if (move && shownInside) {
-    browser_.shown_ = nullptr;
+    browser_.ForgetShownNode();
   }
-  FolderTreeModel& model = browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model();
+  FolderTreeModel& model = browser_.Model(DeskBrowser::Ix(browser_.CurrentTab()));
   if (move && oldParent) model.Load(oldParent);
   if (TreeNode* target = NodeOfPath(targetPath)) {
     target->expanded = true;
@@ -483,13 +483,13 @@ void DeskCarry::DropFolder(TreeNode* node, bool move) {
       browser_.ShowNode(again ? again : target);
     }
   }
-  if (!browser_.shown_) browser_.ShowNode(browser_.roots_[DeskBrowser::Ix(browser_.tab_)].get());
+  if (!browser_.ShownNode()) browser_.ShowNode(browser_.root(DeskBrowser::Ix(browser_.CurrentTab())));
   browser_.CheckTrash();
   state_.messages.ShowQueuedMessages();
 }
 
 void DeskCarry::DuplicateOne() {
-  auto items = browser_.selectedItems();
+  auto items = browser_.SelectedItems();
   if (items.size() != 1) return;
   store::OpItem& it = items.front();
   if (it.ext.empty() || px::IsContactExt(it.ext)) return;
@@ -500,7 +500,7 @@ void DeskCarry::DuplicateOne() {
   copy.name = it.name;
   copy.ext = it.ext;
   copy.charset = it.charset;
-  browser_.ops().RunDocOperation(store::opStoreCopy, copy);
+  browser_.Operations().RunDocOperation(store::opStoreCopy, copy);
   FinishDrop();
   browser_.AfterOperation(false);
 }
@@ -529,27 +529,27 @@ void DeskCarry::StickerToDocument(TreeNode* node) {
   item.name = "(Temporary Sticker File).txt";
   item.ext = "txt";
   item.charset = charset;
-  if (!browser_.ops().RunDocOperation(store::opStoreMove, item)) ::unlink(scratch.c_str());
+  if (!browser_.Operations().RunDocOperation(store::opStoreMove, item)) ::unlink(scratch.c_str());
   browser_.AfterOperation(false);
   // The new document is selected where it is shown.
-  if (item.targetFolder == browser_.shownFolder_ || item.folder == browser_.shownFolder_) {
-    GridModel& m = browser_.grid()->model();
+  if (item.targetFolder == browser_.ShownFolder() || item.folder == browser_.ShownFolder()) {
+    GridModel& m = view_.grid()->model();
     const int r = m.FindRecord(item.folder, item.Section());
     if (r >= 0) {
       m.SelectOnly(static_cast<size_t>(r));
       hand_.HoldDocuments(r);
-      browser_.grid()->SelectionTouched();
+      view_.grid()->SelectionTouched();
       Refresh();
     }
   }
 }
 
 void DeskCarry::GiveSticker(int record) {
-  const auto& rows = browser_.grid()->model().rows();
+  const auto& rows = view_.grid()->model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
   item.sticker = hand_.sticker();
-  browser_.ops().RunDocOperation(store::opWriteSticker, item);
+  browser_.Operations().RunDocOperation(store::opWriteSticker, item);
   // The sticker stays in hand for further rows.
   const std::string sticker = hand_.sticker(), charset = hand_.StickerCharset();
   browser_.AfterOperation(false);
@@ -561,8 +561,8 @@ void DeskCarry::FinishDrop() {
   hand_.PutDown();
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
-  browser_.grid()->model().ClearSelection();
-  browser_.grid()->SelectionTouched();
+  view_.grid()->model().ClearSelection();
+  view_.grid()->SelectionTouched();
   Refresh();
 }
 
@@ -579,11 +579,11 @@ void DeskCarry::RunStore(const std::vector<std::string>& files, const std::strin
     it.title = fi.suffix().isEmpty() ? it.name : fi.completeBaseName().toStdString();
     items.push_back(std::move(it));
   }
-  browser_.ops().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
+  browser_.Operations().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
 }
 
 void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::string>& paths, bool shift) {
-  if (!node) node = browser_.shown_;
+  if (!node) node = browser_.ShownNode();
   const OutsideDropPlan plan = PlanOutsideDrop(node, paths, Busy(), shift,
                                                {state_.locations.documents, state_.locations.dataRoot});
   if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
@@ -607,7 +607,7 @@ void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::str
 QMimeData* DeskCarry::MimeOfSelection() const {
   auto* mime = new QMimeData;
   QList<QUrl> urls;
-  for (const auto& rec : SelectionWithHiddenParts(browser_.grid()->model().rows())) {
+  for (const auto& rec : SelectionWithHiddenParts(view_.grid()->model().rows())) {
     if (px::IsContactExt(rec.ext) && rec.prefix == store::kContactRefPrefix) continue;
     store::DocRecord r;
     r.folder = rec.folder;
@@ -622,10 +622,10 @@ QMimeData* DeskCarry::MimeOfSelection() const {
 }
 
 void DeskCarry::CopySelection(bool cut) {
-  if (browser_.tab_ == GridTab::Tools) return;
-  const store::Selection sel = SelectionWithHiddenParts(browser_.grid()->model().rows());
+  if (browser_.CurrentTab() == GridTab::Tools) return;
+  const store::Selection sel = SelectionWithHiddenParts(view_.grid()->model().rows());
   if (sel.empty()) return;
-  if (cut && browser_.shownRestricted()) {
+  if (cut && browser_.ShownRestricted()) {
     state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
     state_.messages.ShowQueuedMessages();
     return;
@@ -645,8 +645,8 @@ void DeskCarry::CopySelection(bool cut) {
 }
 
 void DeskCarry::Paste() {
-  TreeNode* target = browser_.shown_;
-  if (!target || browser_.tab_ == GridTab::Tools) return;
+  TreeNode* target = browser_.ShownNode();
+  if (!target || browser_.CurrentTab() == GridTab::Tools) return;
   const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
   if (!Ours(mime) || clip_.Empty()) {
     // Files copied or cut in another program.
@@ -676,14 +676,14 @@ void DeskCarry::Paste() {
       c.charset = it.charset;
       copies.push_back(std::move(c));
     }
-    browser_.ops().RunOnSelection(store::opStoreCopy, copies);
+    browser_.Operations().RunOnSelection(store::opStoreCopy, copies);
   } else if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
     bool folders = false;
     for (auto& it : items) {
       it.targetFolder = target->path;
       folders = folders || it.ext.empty();
     }
-    browser_.ops().RunOnSelection(plan.action == DropAction::Move ? store::opMove : store::opCopy, items);
+    browser_.Operations().RunOnSelection(plan.action == DropAction::Move ? store::opMove : store::opCopy, items);
     if (clip_.Cut()) {
       clip_.Clear();
       QGuiApplication::clipboard()->clear();
@@ -691,14 +691,14 @@ void DeskCarry::Paste() {
     if (folders) {
       // Folders moved away leave their old parents; the target shows them.
       for (int t = 0; t < 2; ++t)
-        if (browser_.roots_[t]) {
-          browser_.roots_[t]->expanded = true;
-          browser_.trees_[t]->Model().Load(browser_.roots_[t].get());
+        if (browser_.root(t)) {
+          browser_.root(t)->expanded = true;
+          browser_.Model(t).Load(browser_.root(t));
         }
-      browser_.shown_ = nullptr;
+      browser_.ForgetShownNode();
       TreeNode* again =
-          browser_.trees_[DeskBrowser::Ix(browser_.tab_)]->Model().FindNode(target->path, true);
-      browser_.ShowNode(again ? again : browser_.roots_[DeskBrowser::Ix(browser_.tab_)].get());
+          browser_.Model(DeskBrowser::Ix(browser_.CurrentTab())).FindNode(target->path, true);
+      browser_.ShowNode(again ? again : browser_.root(DeskBrowser::Ix(browser_.CurrentTab())));
     }
   } else {
     return;
@@ -711,8 +711,8 @@ void DeskCarry::Paste() {
 
 bool DeskCarry::RestoreAvailable() const {
   const std::string& trash = state_.locations.trash;
-  return !trash.empty() && browser_.tab_ == GridTab::Files && browser_.shownFolder_.starts_with(trash) &&
-         browser_.grid()->model().SelectedCount() > 0;
+  return !trash.empty() && browser_.CurrentTab() == GridTab::Files && browser_.ShownFolder().starts_with(trash) &&
+         view_.grid()->model().SelectedCount() > 0;
 }
 
 void DeskCarry::RestoreSelection() {
@@ -737,7 +737,7 @@ void DeskCarry::RestoreSelection() {
     it.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
     byTarget[it.targetFolder].push_back(it);
   }
-  for (auto& [target, group] : byTarget) browser_.ops().RunOnSelection(store::opMove, group);
+  for (auto& [target, group] : byTarget) browser_.Operations().RunOnSelection(store::opMove, group);
   PutDown();
   browser_.AfterOperation(false);
 }
@@ -758,20 +758,20 @@ void DeskCarry::RestoreFolder(TreeNode* node) {
   std::error_code ec;
   const bool exists = !origin.empty() && std::filesystem::is_directory(origin, ec) && !origin.starts_with(trash);
   item.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
-  const bool shownInside = browser_.shown_ && browser_.shown_->path.starts_with(node->path);
+  const bool shownInside = browser_.ShownNode() && browser_.ShownNode()->path.starts_with(node->path);
   TreeNode* trashNode = node->parent;
-  if (!browser_.ops().RunDocOperation(store::opMove, item)) {
+  if (!browser_.Operations().RunDocOperation(store::opMove, item)) {
     state_.messages.ShowQueuedMessages();
     return;
   }
-  if (shownInside) browser_.shown_ = nullptr;
-  FolderTreeModel& model = browser_.trees_[0]->Model();
+  if (shownInside) browser_.ForgetShownNode();
+  FolderTreeModel& model = browser_.Model(0);
   model.Load(trashNode);
   if (TreeNode* home = NodeOfPath(item.targetFolder)) {
     home->expanded = true;
     model.Load(home);
   }
-  if (!browser_.shown_) browser_.ShowNode(trashNode);
+  if (!browser_.ShownNode()) browser_.ShowNode(trashNode);
   browser_.CheckTrash();
   state_.messages.ShowQueuedMessages();
 }
@@ -780,7 +780,7 @@ void DeskCarry::RestoreFolder(TreeNode* node) {
 
 void DeskCarry::KeepInHand(bool move) {
   browser_.SetDragDefault(move);
-  const GridModel& m = browser_.grid()->model();
+  const GridModel& m = view_.grid()->model();
   if (m.SelectedCount() == 0) return;
   int cur = hand_.currentRecord();
   if (cur < 0 || static_cast<size_t>(cur) >= m.size() || !m.rows()[cur].selected)
@@ -794,9 +794,9 @@ void DeskCarry::KeepInHand(bool move) {
 }
 
 void DeskCarry::ExtendRowMenu(QMenu& menu, int) {
-  if (browser_.tab_ == GridTab::Tools) return;
+  if (browser_.CurrentTab() == GridTab::Tools) return;
   menu.addSeparator();
-  const bool contactsShown = browser_.tab_ == GridTab::Contacts;
+  const bool contactsShown = browser_.CurrentTab() == GridTab::Contacts;
   QAction* copy = menu.addAction(QStringLiteral("Copy"), this, [this] { KeepInHand(false); });
   copy->setCheckable(true);
   copy->setChecked(!browser_.DragMoves() || contactsShown);
@@ -811,14 +811,14 @@ void DeskCarry::ExtendRowMenu(QMenu& menu, int) {
 }
 
 void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
-  if (!node || browser_.tab_ == GridTab::Tools) return;
+  if (!node || browser_.CurrentTab() == GridTab::Tools) return;
   if (Movable(node)) {
     menu.addSeparator();
     for (bool move : {false, true}) {
-      if (move && browser_.tab_ == GridTab::Contacts) continue;
+      if (move && browser_.CurrentTab() == GridTab::Contacts) continue;
       QAction* a = menu.addAction(move ? QStringLiteral("Move") : QStringLiteral("Copy"), this, [this, node, move] {
         browser_.SetDragDefault(move);
-        if (browser_.shown_ != node) browser_.ShowNode(node);
+        if (browser_.ShownNode() != node) browser_.ShowNode(node);
         hand_.HoldFolder(node->path);
         Refresh();
       });
@@ -831,7 +831,7 @@ void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
 }
 
 void DeskCarry::ContextKey() {
-  TPXTreeView* view = browser_.tree(DeskBrowser::Ix(browser_.tab_));
+  TPXTreeView* view = view_.tree(DeskBrowser::Ix(browser_.CurrentTab()));
   if (view->hasFocus()) {
     if (const QModelIndex current = view->currentIndex(); current.isValid()) {
       const QPoint pos = view->visualRect(current).center();
@@ -839,7 +839,7 @@ void DeskCarry::ContextKey() {
     }
     return;
   }
-  GridPanel* grid = browser_.grid();
+  GridPanel* grid = view_.grid();
   GridModel& m = grid->model();
   int record = hand_.currentRecord();
   if (record < 0 || static_cast<size_t>(record) >= m.size()) {
@@ -887,7 +887,7 @@ void DeskCarry::startDrag(bool folder) {
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
-  ShowShownNode(browser_.tree(DeskBrowser::Ix(browser_.tab_)));
+  ShowShownNode(view_.tree(DeskBrowser::Ix(browser_.CurrentTab())));
   if (result == Qt::IgnoreAction && !droppedHere_) {
     // Released outside every target: put down.
     PutDown();
@@ -901,7 +901,7 @@ void DeskCarry::startDrag(bool folder) {
 
 bool DeskCarry::GridMouse(QEvent* e) {
   auto* me = static_cast<QMouseEvent*>(e);
-  GridPanel* grid = browser_.grid();
+  GridPanel* grid = view_.grid();
   TheGrid* tg = grid->grid();
   GridModel& m = grid->model();
   const QPoint pos = me->position().toPoint();
@@ -911,7 +911,7 @@ bool DeskCarry::GridMouse(QEvent* e) {
     return row < static_cast<int>(m.VisibleCount()) ? row : -1;
   };
   if (e->type() == QEvent::MouseButtonPress) {
-    if (browser_.tab_ == GridTab::Tools) return false;
+    if (browser_.CurrentTab() == GridTab::Tools) return false;
     if (Busy()) return true;  // a press while the desk works is ignored
     pressRecord_ = -1;
     namePress_ = false;
@@ -941,7 +941,7 @@ bool DeskCarry::GridMouse(QEvent* e) {
       Refresh();
       return true;
     }
-    if (zone == gzAddress && hand_.state() == Hand::Documents && browser_.tab_ == GridTab::Files &&
+    if (zone == gzAddress && hand_.state() == Hand::Documents && browser_.CurrentTab() == GridTab::Files &&
         !m.rows()[rec].selected && !m.rows()[rec].address.empty()) {
       // The person receives what is in hand.
       if (sendToPerson) {
@@ -975,7 +975,7 @@ bool DeskCarry::GridMouse(QEvent* e) {
       // The zone's action runs in the grid; the row it selects is in hand.
       hand_.HoldDocuments(static_cast<int>(rec));
       QTimer::singleShot(0, this, [this] {
-        if (browser_.grid()->model().SelectedCount() == 0) hand_.PutDown();
+        if (view_.grid()->model().SelectedCount() == 0) hand_.PutDown();
         Refresh();
       });
     }
@@ -1074,7 +1074,7 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
         pressNode_ = node;
         pressView_ = view;
       }
-      if (hand_.Empty() && onLabel && node == browser_.shown_ && Movable(node)) {
+      if (hand_.Empty() && onLabel && node == browser_.ShownNode() && Movable(node)) {
         // The node already shown is picked up.
         hand_.HoldFolder(node->path);
         Refresh();
@@ -1159,8 +1159,8 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
 
 void DeskCarry::ShowShownNode(TPXTreeView* view) {
   const bool b = view->blockSignals(true);
-  if (browser_.shown_ && view->ShowsNode(browser_.shown_))
-    view->SelectNode(browser_.shown_);
+  if (browser_.ShownNode() && view->ShowsNode(browser_.ShownNode()))
+    view->SelectNode(browser_.ShownNode());
   view->blockSignals(b);
 }
 
@@ -1174,9 +1174,9 @@ bool DeskCarry::AppEvent(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton && !hand_.Empty()) {
     // A right press on a selected row opens the menu for the selection; anywhere else it puts
     // down what is in hand.
-    TheGrid* tg = browser_.grid()->grid();
+    TheGrid* tg = view_.grid()->grid();
     if (w == gridViewport_.data() && (hand_.state() == Hand::Documents)) {
-      const GridModel& m = browser_.grid()->model();
+      const GridModel& m = view_.grid()->model();
       const int y = static_cast<QMouseEvent*>(e)->position().toPoint().y();
       const int v = tg->topRow() + y / std::max(1, tg->rowHeight());
       if (y >= 0 && v < static_cast<int>(m.VisibleCount()) && m.rows()[m.RecordOfVisible(static_cast<size_t>(v))].selected)
@@ -1213,7 +1213,7 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
   for (int i = 0; i < 3; ++i) {
     if (treeViewports_[i] && watched == treeViewports_[i].data()) {
       if ((t == QEvent::MouseButtonPress || t == QEvent::MouseMove) && AppEvent(watched, e)) return true;
-      return TreeEvent(browser_.tree(i), e);
+      return TreeEvent(view_.tree(i), e);
     }
   }
   if (t == QEvent::MouseMove || t == QEvent::MouseButtonPress || t == QEvent::KeyPress) return AppEvent(watched, e);

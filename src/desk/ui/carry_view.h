@@ -21,6 +21,7 @@ class QMenu;
 namespace px::desk {
 
 class DeskBrowser;
+class DeskBrowserView;
 struct DeskState;
 class TPXTreeView;
 
@@ -47,7 +48,7 @@ inline constexpr const char* kCarryMime = "application/x-plumadex-carry";
 class DeskCarry : public QObject {
   Q_OBJECT
 public:
-  DeskCarry(DeskBrowser& browser, DeskState& state, QWidget* window);
+  DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window);
   ~DeskCarry() override;
 
   CarryHand& hand() { return hand_; }
@@ -116,6 +117,7 @@ private:
   // The tree marks the shown node again (after showing a drop target).
   void ShowShownNode(TPXTreeView* view);
 
+  DeskBrowserView& view_;
   DeskBrowser& browser_;
   DeskState& state_;
   QPointer<QWidget> window_;

@@ -1,0 +1,354 @@
+// The desk's browser without widgets: a fake grid and trees, scripted dialogs, a temporary home.
+#include <gtest/gtest.h>
+
+#include "desk/desk_browser.h"
+#include "desk/desk_state.h"
+#include "foundation/locations.h"
+#include "store/desk_actions.h"
+#include "store/doc_operations.h"
+#include "store/index_file.h"
+#include "support/test_support.h"
+
+#include <deque>
+#include <filesystem>
+
+namespace px::desk {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeGrid : public GridSurface {
+public:
+  GridModel& model() override { return model_; }
+  const GridModel& model() const override { return model_; }
+  void SetBusy(bool on) override { busy = on; }
+  void Clear() override { model_ = GridModel(); }
+  void TakeModel(GridModel&& m) override { model_ = std::move(m); }
+  void SetRows(store::DocRows rows) override {
+    GridOptions o;
+    o.tab = tab;
+    model_.SetRows(std::move(rows), o);
+  }
+  int TopRow() const override { return top; }
+  void SetTopRow(int row) override { top = row; }
+  int CurrentSorting() const override { return 0; }
+  void SetTab(GridTab t) override { tab = t; }
+  void SetSortLocked(bool) override {}
+  void SetFixedSorting(int) override {}
+  int ViewFilterIndex() const override { return 0; }
+  int StickerMarkUnderPointer() const override { return stickerRow; }
+  void RepaintRows() override { ++repaints; }
+  void UpdateRange() override {}
+  void SelectionTouched() override {}
+
+  GridModel model_;
+  GridTab tab = GridTab::Files;
+  bool busy = false;
+  int top = 0;
+  int stickerRow = -1;
+  int repaints = 0;
+};
+
+class FakeTree : public TreeSurface {
+public:
+  void SelectNode(TreeNode* node) override { current = node; }
+  void ExpandNode(TreeNode* node) override { expanded.push_back(node); }
+  TreeNode* CurrentNode() const override { return current; }
+  void SetCountLook(bool, std::optional<uint32_t>) override {}
+
+  TreeNode* current = nullptr;
+  std::vector<TreeNode*> expanded;
+};
+
+// Answers the dialogs in order; a question nobody scripted fails the test.
+class ScriptedPrompts : public DeskPrompts {
+public:
+  struct Log {
+    std::vector<std::string> asked;
+    std::deque<std::optional<std::string>> texts;
+    std::deque<bool> answers;
+    std::deque<std::string> folders;
+    std::deque<std::optional<int>> colours;
+    std::vector<std::string> refusals;  // what the folder chooser was told about the node asked
+    const TreeNode* refusalNode = nullptr;
+  };
+  explicit ScriptedPrompts(Log& log) : log_(log) {}
+  std::optional<std::string> AskText(const std::string&, const std::string& prompt, const std::string&) override {
+    log_.asked.push_back(prompt);
+    if (log_.texts.empty()) {
+      ADD_FAILURE() << "unexpected text prompt: " << prompt;
+      return std::nullopt;
+    }
+    auto t = log_.texts.front();
+    log_.texts.pop_front();
+    return t;
+  }
+  bool AskYesNo(const std::string& question) override { return Answer(question); }
+  bool AskOkCancel(const std::string& question) override { return Answer(question); }
+  std::string ChooseCarryFolder(const std::string& caption, const TreeEnvironment&,
+                                const std::function<std::string(const TreeNode*)>& refusal) override {
+    log_.asked.push_back(caption);
+    if (log_.refusalNode) log_.refusals.push_back(refusal(log_.refusalNode));
+    if (log_.folders.empty()) return {};
+    std::string f = log_.folders.front();
+    log_.folders.pop_front();
+    return f;
+  }
+  std::optional<int> ChooseColour(int) override {
+    log_.asked.push_back("colour");
+    if (log_.colours.empty()) return std::nullopt;
+    auto c = log_.colours.front();
+    log_.colours.pop_front();
+    return c;
+  }
+
+private:
+  bool Answer(const std::string& question) {
+    log_.asked.push_back(question);
+    if (log_.answers.empty()) {
+      ADD_FAILURE() << "unexpected question: " << question;
+      return false;
+    }
+    const bool a = log_.answers.front();
+    log_.answers.pop_front();
+    return a;
+  }
+  Log& log_;
+};
+
+class Shown : public MessagePresenter {
+public:
+  void ShowBox(MessageKind, const std::string& text) override { texts.push_back(text); }
+  void CloseBox() override {}
+  std::vector<std::string> texts;
+};
+
+class DeskBrowserTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    state.locations = ComputeLocations();
+    MakeDataFolders(state.locations);
+    state.messages.SetPresenter(&shown);
+    docs = state.locations.documents;
+    test::makeDirs(docs + "Work");
+    test::makeDirs(docs + "Other");
+    test::writeFile(docs + "Work/report.doc", "report");
+    test::writeFile(docs + "Work/notes.txt", "notes");
+    browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
+    for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &trees[t]);
+    browser->BuildTrees();
+  }
+  void TearDown() override {
+    browser.reset();
+    state.messages.SetPresenter(nullptr);
+  }
+
+  TreeNode* Node(const std::string& rel) { return browser->Model(0).FindNode(docs + rel, true); }
+  void Select(const std::string& name) {
+    const int r = grid.model().FindRecord(browser->ShownFolder(), name);
+    ASSERT_GE(r, 0) << name;
+    grid.model().SelectOnly(r);
+  }
+  bool Exists(const std::string& rel) { return fs::exists(docs + rel); }
+  TreeNode* Trash() {
+    for (auto& c : browser->root(0)->children)
+      if (c->image == niTrashFull || c->image == niTrashEmpty) return c.get();
+    return nullptr;
+  }
+
+  test::TempHome home;
+  DeskState state;
+  Shown shown;
+  FakeGrid grid;
+  FakeTree trees[3];
+  ScriptedPrompts::Log log;
+  std::string docs;
+  std::unique_ptr<DeskBrowser> browser;
+};
+
+TEST_F(DeskBrowserTest, DeleteMovesTheSelectionIntoTheTrashAndTheTrashShowsFull) {
+  browser->ShowNode(Node("Work/"));
+  ASSERT_EQ(grid.model().size(), 2u);
+  Select("report.doc");
+  browser->DeleteAction();
+  EXPECT_FALSE(Exists("Work/report.doc"));
+  EXPECT_TRUE(fs::exists(state.locations.trash + "report.doc"));
+  EXPECT_EQ(grid.model().size(), 1u);
+  ASSERT_NE(Trash(), nullptr);
+  EXPECT_EQ(Trash()->image, niTrashFull);
+  EXPECT_TRUE(shown.texts.empty());
+  // Emptying the trash asks first; No leaves it as it is.
+  log.answers = {false};
+  grid.model().ClearSelection();
+  browser->EmptyTrashAction();
+  EXPECT_TRUE(fs::exists(state.locations.trash + "report.doc"));
+  log.answers = {true};
+  browser->EmptyTrashAction();
+  EXPECT_FALSE(fs::exists(state.locations.trash + "report.doc"));
+  EXPECT_EQ(Trash()->image, niTrashEmpty);
+  EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kEmptyTrashQuestion),
+                                                 std::string(store::kEmptyTrashQuestion)}));
+}
+
+TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {
+  TreeNode* computer = nullptr;
+  for (auto& c : browser->root(0)->children)
+    if (c->image == niComputer) computer = c.get();
+  ASSERT_NE(computer, nullptr);
+  browser->ShowNode(computer);
+  store::DocRows rows(1);
+  rows[0].name = docs + "Work/report.doc";
+  rows[0].selected = true;
+  grid.SetRows(rows);
+  grid.model().SelectOnly(0);
+  browser->DeleteAction();
+  EXPECT_TRUE(Exists("Work/report.doc"));
+  EXPECT_EQ(shown.texts, (std::vector<std::string>{std::string(store::kCannotDeleteFiles)}));
+  // The folder node itself: the documents root cannot go.
+  shown.texts.clear();
+  browser->DeleteFolderNode(browser->root(0));
+  EXPECT_EQ(shown.texts, (std::vector<std::string>{std::string(store::kCannotDeleteFolder)}));
+  EXPECT_TRUE(fs::exists(docs));
+}
+
+TEST_F(DeskBrowserTest, RenameAsksForTheNameAndRefusesWhatCannotBe) {
+  test::writeFile(docs + "Work/plan.doc", "plan");
+  browser->ShowNode(Node("Work/"));
+  Select("report.doc");
+  // Cancelled: nothing changes.
+  log.texts = {std::nullopt};
+  browser->RenameAction();
+  EXPECT_TRUE(Exists("Work/report.doc"));
+  EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kRenameDialogTitle)}));
+  // A name the folder already holds is refused with its text; nothing moves.
+  log.texts = {std::string("plan")};
+  Select("report.doc");
+  browser->RenameAction();
+  EXPECT_TRUE(Exists("Work/report.doc"));
+  ASSERT_EQ(shown.texts.size(), 1u);
+  EXPECT_EQ(shown.texts[0],
+            store::RenameRefusal(docs + "Work/", "report.doc", "plan", "doc"));
+  EXPECT_FALSE(shown.texts[0].empty());
+  // A good name renames it.
+  shown.texts.clear();
+  log.texts = {std::string("summary")};
+  Select("report.doc");
+  browser->RenameAction();
+  EXPECT_FALSE(Exists("Work/report.doc"));
+  EXPECT_TRUE(Exists("Work/summary.doc"));
+  EXPECT_EQ(test::readFile(docs + "Work/plan.doc"), "plan");
+  EXPECT_TRUE(shown.texts.empty());
+  EXPECT_GE(grid.model().FindRecord(docs + "Work/", "summary.doc"), 0);
+}
+
+TEST_F(DeskBrowserTest, RenameOfAFolderNodeFollowsTheShownNodeAndRefusesSpecialNodes) {
+  TreeNode* work = Node("Work/");
+  browser->ShowNode(work);
+  log.texts = {std::nullopt};
+  browser->RenameFolderNode(work);
+  EXPECT_TRUE(Exists("Work"));
+  log.texts = {std::string("Projects")};
+  browser->RenameFolderNode(work);
+  EXPECT_FALSE(Exists("Work"));
+  EXPECT_TRUE(Exists("Projects/report.doc"));
+  ASSERT_NE(browser->ShownNode(), nullptr);
+  EXPECT_EQ(browser->ShownFolder(), docs + "Projects/");
+  EXPECT_EQ(grid.model().size(), 2u);
+  // The documents root: refused before any dialog.
+  log.asked.clear();
+  browser->RenameFolderNode(browser->root(0));
+  EXPECT_TRUE(log.asked.empty());
+  EXPECT_EQ(shown.texts, (std::vector<std::string>{std::string(store::kCannotRenameFolder)}));
+}
+
+TEST_F(DeskBrowserTest, NewFolderIsMadeAndShownBelowItsParent) {
+  TreeNode* work = Node("Work/");
+  browser->ShowNode(work);
+  log.texts = {std::nullopt};
+  browser->CreateTreeNode(work);
+  EXPECT_FALSE(Exists("Work/Drafts"));
+  log.texts = {std::string("  Drafts ")};
+  browser->CreateTreeNode(work);
+  EXPECT_TRUE(fs::is_directory(docs + "Work/Drafts"));
+  ASSERT_TRUE(work->childrenLoaded);
+  ASSERT_EQ(work->children.size(), 1u);
+  EXPECT_EQ(work->children[0]->caption, "Drafts");
+  EXPECT_TRUE(work->expanded);
+  // Nowhere to create it: refused without asking.
+  log.asked.clear();
+  browser->CreateTreeNode(nullptr);
+  EXPECT_TRUE(log.asked.empty());
+  EXPECT_EQ(shown.texts, (std::vector<std::string>{std::string(store::kCannotCreateFiles)}));
+}
+
+TEST_F(DeskBrowserTest, DuplicateMakesACopyBesideTheFileUnderTheNameAsked) {
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.texts = {std::nullopt};
+  browser->aDuplicateExecute();
+  EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kNewDocumentPrompt)}));
+  EXPECT_EQ(grid.model().size(), 2u);
+  Select("notes.txt");
+  log.texts = {std::string("notes copy")};
+  browser->aDuplicateExecute();
+  EXPECT_EQ(test::readFile(docs + "Work/notes copy.txt"), "notes");
+  EXPECT_EQ(test::readFile(docs + "Work/notes.txt"), "notes");
+  EXPECT_EQ(grid.model().size(), 3u);
+}
+
+TEST_F(DeskBrowserTest, ColourGoesToTheSelectionAndIsRemembered) {
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  const int r = grid.model().FindRecord(docs + "Work/", "notes.txt");
+  // No colour on the row: the chooser opens; cancelled, nothing changes.
+  log.colours = {std::nullopt};
+  browser->ColourClick(r);
+  EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[r].flags), 0);
+  log.colours = {3};
+  browser->ColourClick(r);
+  EXPECT_EQ(state.settings.LastColour(), 3);
+  EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[r].flags), 3);
+  // Stored in the index: the colour survives a new listing.
+  browser->Relist();
+  const int again = grid.model().FindRecord(docs + "Work/", "notes.txt");
+  ASSERT_GE(again, 0);
+  EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[again].flags), 3);
+  EXPECT_EQ(log.asked, (std::vector<std::string>{"colour", "colour"}));
+}
+
+TEST_F(DeskBrowserTest, ATabSwitchIsRefusedWhileBusy) {
+  browser->ShowNode(Node("Work/"));
+  state.busy = true;
+  EXPECT_FALSE(browser->SwitchTab(GridTab::Contacts));
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Files);
+  EXPECT_EQ(browser->ShownFolder(), docs + "Work/");
+  state.busy = false;
+  std::vector<GridTab> changes;
+  QObject::connect(browser.get(), &DeskBrowser::TabChanged, [&](GridTab t) { changes.push_back(t); });
+  EXPECT_TRUE(browser->SwitchTab(GridTab::Tools));
+  EXPECT_EQ(grid.tab, GridTab::Tools);
+  EXPECT_EQ(browser->TabBeforeOptions(), GridTab::Files);
+  EXPECT_EQ(changes, (std::vector<GridTab>{GridTab::Tools}));
+  // The tools tab has no grid menu.
+  EXPECT_FALSE(browser->GridMenuFor(-1).shown);
+}
+
+TEST_F(DeskBrowserTest, CopyToRunsIntoTheChosenFolderAndTheChooserRefusesTheSourceOnMove) {
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.folders = {docs + "Other/"};
+  browser->CarryToAction(false);
+  EXPECT_TRUE(Exists("Other/notes.txt"));
+  EXPECT_TRUE(Exists("Work/notes.txt"));
+  // Moving into the folder it comes from is refused in the chooser.
+  Select("notes.txt");
+  log.refusalNode = Node("Work/");
+  log.folders = {""};
+  browser->CarryToAction(true);
+  ASSERT_EQ(log.refusals.size(), 1u);
+  EXPECT_FALSE(log.refusals[0].empty());
+  EXPECT_TRUE(Exists("Work/notes.txt"));
+}
+
+}  // namespace
+}  // namespace px::desk
