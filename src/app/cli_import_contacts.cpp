@@ -24,7 +24,7 @@ int runImportContacts(const Args& args) {
   int status = 0;
   for (const std::string& file : args) {
     std::string bytes;
-    IniStatus st = ReadWholeFile(file, bytes, contacts::kMaxCardFileSize * 8);
+    FileStatus st = ReadWholeFile(file, bytes, contacts::kMaxCardFileSize * 8);
     if (!st.ok()) {
       PrintErr("Cannot read %s (error %d)\n", file.c_str(), st.error);
       status = 1;

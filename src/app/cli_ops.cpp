@@ -146,12 +146,12 @@ struct Store {
     for (auto& [f, h] : open) h->Release();
     open.clear();
     int status = done == total ? 0 : 1;
-    ListFileStatus us = unread.Save(loc.UnreadList());
+    FileStatus us = unread.Save(loc.UnreadList());
     if (!us.ok()) {
       messages.QueueMessage(MessageKind::Error, us.message);
       status = 1;
     }
-    IniStatus ss = sent->UpdateFile();
+    FileStatus ss = sent->UpdateFile();
     if (!ss.ok()) {
       messages.QueueMessage(MessageKind::Error, ss.message);
       status = 1;

@@ -99,9 +99,9 @@ int runOutbox(const Args& args) {
     if (ok) std::printf("%s%s %s\n", it.folder.c_str(), it.name.c_str(), it.seriesId.c_str());
   });
   int status = done == items.size() && !bad ? 0 : 1;
-  const ListFileStatus us = unread.Save(loc.UnreadList());
+  const FileStatus us = unread.Save(loc.UnreadList());
   if (!us.ok()) status = 1;
-  const IniStatus ss = sent.UpdateFile();
+  const FileStatus ss = sent.UpdateFile();
   if (!ss.ok()) {
     messages.QueueMessage(MessageKind::Error, ss.message);
     status = 1;

@@ -54,7 +54,7 @@ int runService(const Args& args) {
   }
   settings.SetUseLocalServer(serverGiven && !server.empty());
   if (serverGiven) settings.SetLocalServer(server);
-  const IniStatus st = settings.UpdateFile();
+  const FileStatus st = settings.UpdateFile();
   if (!st.ok() || !settings.LastError().ok()) {
     PrintErr("plumadex-cli: %s\n", (st.ok() ? settings.LastError() : st).message.c_str());
     return 1;

@@ -46,7 +46,7 @@ public:
     if (state_.locations.contacts.empty()) return;
     contacts::SyncResult r = contacts::SynchroniseContacts(
         state_.locations.contacts, state_.indexRegistry, map_, state_.settings.FirstNameFirst());
-    for (const IniStatus& e : r.errors) state_.messages.QueueMessage(MessageKind::Error, e.message);
+    for (const FileStatus& e : r.errors) state_.messages.QueueMessage(MessageKind::Error, e.message);
     indexStamp_ = IndexStamp();
   }
 

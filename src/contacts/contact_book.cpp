@@ -98,7 +98,7 @@ SaveResult SaveContact(const ContactBook& book, AddrRec rec, std::string_view ex
   std::string name(existing);
   std::string oldAddress;
   if (name.empty()) {
-    IniStatus err;
+    FileStatus err;
     name = PlaceNewContactFile(folder, rec, *book.random, &err);
     if (name.empty()) {
       result.error = err.message;
@@ -109,7 +109,7 @@ SaveResult SaveContact(const ContactBook& book, AddrRec rec, std::string_view ex
       result.error = "Cannot write " + folder + name;
       return result;
     }
-    IniStatus st = WriteContactFile(rec, folder + name);
+    FileStatus st = WriteContactFile(rec, folder + name);
     if (!st.ok()) {
       result.error = st.message;
       return result;
@@ -123,7 +123,7 @@ SaveResult SaveContact(const ContactBook& book, AddrRec rec, std::string_view ex
   flags = rec.encrypt ? (flags | store::dfEncrypted) : (flags & ~int64_t(store::dfEncrypted));
   index.WriteInteger(name, "Flags", flags);
   index.WriteInteger(name, "Time", ContactFileStamp(folder + name));
-  IniStatus st = index.UpdateFile();
+  FileStatus st = index.UpdateFile();
   if (!st.ok()) result.error = st.message;
   book.map->Build(index, book.firstNameFirst);
   index.Release();
@@ -136,7 +136,7 @@ SaveResult SaveContact(const ContactBook& book, AddrRec rec, std::string_view ex
   // A contact made while a group or another folder is shown is shown there too.
   const std::string shown = shownFolder.empty() ? folder : store::WithSlash(shownFolder);
   if (existing.empty() && shown != folder) {
-    IniStatus linkErr;
+    FileStatus linkErr;
     AddGroupMembers(*book.registry, shown, {name}, &linkErr);
     if (!linkErr.ok() && result.error.empty()) result.error = linkErr.message;
   }
@@ -218,7 +218,7 @@ std::string ContactAttachmentCopy(const std::string& cardPath, const std::string
   for (int attempt = 0; attempt < 50; ++attempt) {
     const std::string unique = NewUniqueId(random);
     const std::string temp = dir + ".PX" + unique + ".tmp";
-    IniStatus st = SaveFileAtomic(temp, card);
+    FileStatus st = SaveFileAtomic(temp, card);
     if (!st.ok()) {
       if (error) *error = st.message;
       return {};

@@ -139,7 +139,7 @@ std::string ContactsDialogModel::AddTicked(const ContactBook& book, const std::s
     row.known = true;
   }
   if (group && !members.empty()) {
-    IniStatus err;
+    FileStatus err;
     AddGroupMembers(*book.registry, target, members, &err);
     if (!err.ok() && errors) errors->push_back(err.message);
   }

@@ -100,7 +100,7 @@ SyncResult SynchroniseContacts(const std::string& contactsFolder, store::IniRegi
     index.EraseSection(s);
     ++result.sectionsErased;
   }
-  IniStatus st = index.UpdateFile();
+  FileStatus st = index.UpdateFile();
   if (!st.ok()) result.errors.push_back(st);
 
   map.Build(index, firstNameFirst);
@@ -111,13 +111,13 @@ SyncResult SynchroniseContacts(const std::string& contactsFolder, store::IniRegi
 }
 
 std::string PlaceNewContactFile(const std::string& folder, const AddrRec& rec,
-                                RandomSource& random, IniStatus* error) {
+                                RandomSource& random, FileStatus* error) {
   std::string dir = store::WithSlash(folder);
   std::string card = WriteVCard(rec, RevStamp());
   for (int attempt = 0; attempt < 50; ++attempt) {
     std::string name = NewUniqueId(random) + ".vcf";
     std::string temp = dir + ".PX" + NewUniqueId(random) + ".tmp";
-    IniStatus st = SaveFileAtomic(temp, card);
+    FileStatus st = SaveFileAtomic(temp, card);
     if (!st.ok()) {
       if (error) *error = st;
       return {};
@@ -128,11 +128,7 @@ std::string PlaceNewContactFile(const std::string& folder, const AddrRec& rec,
     ::unlink(temp.c_str());
     if (rc == 0) return name;
     if (err != EEXIST) {
-      if (error) {
-        error->error = err;
-        error->message = "Cannot write " + dir + name + "\r\rError " + std::to_string(err) + ": " +
-                         std::strerror(err);
-      }
+      if (error) *error = FileStatus::Failure("write", dir + name, err);
       return {};
     }
   }
@@ -169,7 +165,7 @@ ImportResult ImportContactCards(const std::string& contactsFolder, std::string_v
       ++result.known;
       continue;
     }
-    IniStatus err;
+    FileStatus err;
     std::string name = PlaceNewContactFile(folder, rec, random, &err);
     if (name.empty()) {
       result.errors.push_back(err.message);
@@ -181,7 +177,7 @@ ImportResult ImportContactCards(const std::string& contactsFolder, std::string_v
       index.WriteInteger(name, "Flags", rec.encrypt && rec.primaryEmail.find('@') == std::string::npos
                                             ? store::dfEncrypted : 0);
       index.WriteInteger(name, "Time", ContactFileStamp(folder + name));
-      IniStatus st = index.Release();
+      FileStatus st = index.Release();
       if (!st.ok()) result.errors.push_back(st.message);
       // Later cards of the same file see this one.
       if (!key.empty())

@@ -31,7 +31,7 @@ int64_t ContactFileStamp(const std::string& path);
 struct SyncResult {
   int cardsRead = 0;       // entries brought up to date from their cards
   int sectionsErased = 0;  // entries whose file and folder are both gone
-  std::vector<IniStatus> errors;
+  std::vector<FileStatus> errors;
 };
 
 // Brings the Contacts folder's index up to date with its card files and group folders, then
@@ -43,7 +43,7 @@ SyncResult SynchroniseContacts(const std::string& contactsFolder, store::IniRegi
 // Writes the card as a new contact file of the folder under a fresh unique name, never over an
 // existing file. Returns the file name ("" on failure, with *error set).
 std::string PlaceNewContactFile(const std::string& folder, const AddrRec& rec,
-                                RandomSource& random, IniStatus* error = nullptr);
+                                RandomSource& random, FileStatus* error = nullptr);
 
 // The refusal shown when an address is already a contact's.
 std::string DuplicateAddressMessage(std::string_view displayName, std::string_view address);

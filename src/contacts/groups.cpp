@@ -138,7 +138,7 @@ std::string GroupRecipientText(const std::string& contactsFolder, store::IniRegi
 }
 
 int AddGroupMembers(store::IniRegistry& registry, const std::string& groupFolder,
-                    const std::vector<std::string>& cardNames, IniStatus* error) {
+                    const std::vector<std::string>& cardNames, FileStatus* error) {
   store::TPXIniFile group(registry, store::IndexPathOf(store::WithSlash(groupFolder)));
   StringList present;
   group.ReadSections(present);
@@ -154,7 +154,7 @@ int AddGroupMembers(store::IniRegistry& registry, const std::string& groupFolder
     group.DeleteKey(section, "Flags");
     ++added;
   }
-  IniStatus st = group.Release();
+  FileStatus st = group.Release();
   if (!st.ok() && error) *error = st;
   return st.ok() ? added : 0;
 }
@@ -205,7 +205,7 @@ GroupInfo CreateGroup(const std::string& contactsFolder, store::IniRegistry& reg
     }
     store::TPXIniFile index(registry, store::IndexPathOf(root));
     index.WriteString(u.fileName + ".", "Title", t);
-    IniStatus st = index.Release();
+    FileStatus st = index.Release();
     if (!st.ok() && error) *error = st.message;
     return {root + u.fileName + "/", t};
   }

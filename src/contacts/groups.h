@@ -34,7 +34,7 @@ std::string GroupRecipientText(const std::string& contactsFolder, store::IniRegi
 // Writes a link entry for each card name into the group's index (existing entries stay).
 // Returns the number of entries added.
 int AddGroupMembers(store::IniRegistry& registry, const std::string& groupFolder,
-                    const std::vector<std::string>& cardNames, IniStatus* error = nullptr);
+                    const std::vector<std::string>& cardNames, FileStatus* error = nullptr);
 
 struct GroupInfo {
   std::string folder;   // with trailing "/"

@@ -666,7 +666,7 @@ std::optional<AddrRec> ReadContactFile(const std::string& path) {
   return ReadVCard(bytes);
 }
 
-IniStatus WriteContactFile(const AddrRec& rec, const std::string& path) {
+FileStatus WriteContactFile(const AddrRec& rec, const std::string& path) {
   return SaveFileAtomic(path, WriteVCard(rec, RevStamp()));
 }
 

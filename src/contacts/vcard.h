@@ -80,6 +80,6 @@ inline constexpr uint64_t kMaxCardFileSize = 16ull << 20;
 // The contact file at path (its first card); nullopt when it cannot be read.
 std::optional<AddrRec> ReadContactFile(const std::string& path);
 // Writes the card, replacing the file atomically.
-IniStatus WriteContactFile(const AddrRec& rec, const std::string& path);
+FileStatus WriteContactFile(const AddrRec& rec, const std::string& path);
 
 }  // namespace px::contacts

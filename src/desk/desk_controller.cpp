@@ -195,7 +195,7 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
   MakeDataFolders(loc);
   state_.settings.Open(loc.UserIni());
   // A settings file that cannot be written is said once, not at every change.
-  state_.settings.SetSaveFailureHandler([this](const IniStatus& st) {
+  state_.settings.SetSaveFailureHandler([this](const FileStatus& st) {
     state_.messages.QueueMessage(MessageKind::Error, st.message);
   });
 
@@ -315,7 +315,7 @@ void DeskController::InitSteps() {
   {
     // The folders the tree marks as holding pending mail.
     store::PendingFolders pending;
-    const IniStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
+    const FileStatus st = store::RefreshPendingFolders(*state_.sentIni, pending);
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.pendingFolders.assign(pending.Folders().begin(), pending.Folders().end());
   }
@@ -557,7 +557,7 @@ void DeskController::Destroy() {
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
   if (state_.sentIni) {
-    const IniStatus st = state_.sentIni->Release();
+    const FileStatus st = state_.sentIni->Release();
     if (!st.ok()) Log("sent.ini: " + st.message);
     state_.sentIni.reset();
   }

@@ -106,12 +106,8 @@ bool lineMatchesKey(std::string_view line, std::string_view key) {
   return SameText(line.substr(0, eq), key);
 }
 
-IniStatus failure(const std::string& verb, const std::string& path, int err) {
-  IniStatus st;
-  st.error = err ? err : EIO;
-  st.message = "Cannot " + verb + " " + path + "\r\rError " + std::to_string(st.error) + ": " +
-               std::error_code(st.error, std::generic_category()).message();
-  return st;
+FileStatus failure(const std::string& verb, const std::string& path, int err) {
+  return FileStatus::Failure(verb, path, err);
 }
 
 // Bytes that no text editor writes and that the parser would not carry through a save as they
@@ -176,12 +172,12 @@ TPXIniBase::Stamp TPXIniBase::StatLocked() const {
   return stamp;
 }
 
-IniStatus TPXIniBase::ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const {
+FileStatus TPXIniBase::ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const {
   text.clear();
   stamp = Stamp{};
   damaged = false;
   struct stat st{};
-  IniStatus status = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex, &st);
+  FileStatus status = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex, &st);
   if (!status.ok()) return status;
   stamp.exists = true;
   stamp.dev = st.st_dev;
@@ -210,10 +206,10 @@ void TPXIniBase::LoadLocked() {
   changes_.clear();
   modified_ = false;
   damaged_ = false;
-  loadStatus_ = IniStatus::Ok();
+  loadStatus_ = FileStatus::Ok();
   std::string text;
   bool damaged = false;
-  IniStatus st = ReadLocked(text, stamp_, damaged);
+  FileStatus st = ReadLocked(text, stamp_, damaged);
   if (st.error == ENOENT) return;  // a missing index reads as empty
   if (!st.ok()) {
     loadStatus_ = st;
@@ -392,7 +388,7 @@ std::string TPXIniBase::Text() const {
   return out;
 }
 
-IniStatus TPXIniBase::LoadStatus() const {
+FileStatus TPXIniBase::LoadStatus() const {
   std::lock_guard lock(mutex_);
   return loadStatus_;
 }
@@ -402,7 +398,7 @@ bool TPXIniBase::Modified() const {
   return modified_;
 }
 
-IniStatus TPXIniBase::Reload() {
+FileStatus TPXIniBase::Reload() {
   std::lock_guard lock(mutex_);
   LoadLocked();
   return loadStatus_;
@@ -587,8 +583,8 @@ bool TPXIniBase::ValueExists(std::string_view section, std::string_view key) con
   return found;
 }
 
-IniStatus TPXIniBase::SaveLocked() {
-  if (!modified_) return IniStatus::Ok();
+FileStatus TPXIniBase::SaveLocked() {
+  if (!modified_) return FileStatus::Ok();
   if (!loadStatus_.ok()) {
     // The file could not be read: writing our partial copy over it would lose its contents.
     return loadStatus_;
@@ -607,7 +603,7 @@ IniStatus TPXIniBase::SaveLocked() {
     std::string text;
     Stamp stamp;
     bool damaged = false;
-    IniStatus st = ReadLocked(text, stamp, damaged);
+    FileStatus st = ReadLocked(text, stamp, damaged);
     if (!st.ok() && st.error != ENOENT) return st;
     std::vector<Change> changes = std::move(changes_);
     ParseLocked(std::move(text));
@@ -618,11 +614,11 @@ IniStatus TPXIniBase::SaveLocked() {
     modified_ = true;
   }
   if (damaged_) {
-    IniStatus st = PutAsideLocked();
+    FileStatus st = PutAsideLocked();
     if (!st.ok()) return st;
     DropDamagedLinesLocked();
   }
-  IniStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
+  FileStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
   if (st.ok()) {
     modified_ = false;
     changes_.clear();
@@ -654,7 +650,7 @@ void TPXIniBase::DropDamagedLinesLocked() {
   }
 }
 
-IniStatus TPXIniBase::PutAsideLocked() {
+FileStatus TPXIniBase::PutAsideLocked() {
   char date[16] = {};
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -676,10 +672,10 @@ IniStatus TPXIniBase::PutAsideLocked() {
   }
   damaged_ = false;
   stamp_ = StatLocked();
-  return IniStatus::Ok();
+  return FileStatus::Ok();
 }
 
-IniStatus TPXIniBase::UpdateFile() {
+FileStatus TPXIniBase::UpdateFile() {
   std::lock_guard lock(mutex_);
   return SaveLocked();
 }

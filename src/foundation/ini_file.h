@@ -9,7 +9,7 @@
 //
 // Saving is atomic (temporary file in the same folder, flushed, renamed over the old one); the
 // mode of an existing file is kept. A failed save leaves the old file untouched and is reported
-// through IniStatus.
+// through FileStatus.
 //
 // Several processes may change one file at once (the desk, plumadex-cli, a second session): a
 // save holds the file's lock (FileLock) and, when the file on disk is no longer the one that
@@ -18,6 +18,7 @@
 // text) is never overwritten: the first save puts it aside as "<name>.damaged-<date>" and says
 // so once (TakeNotice). Text before the first section and later copies of a repeated section are
 // written back as they were.
+#include "foundation/file_status.h"
 #include "foundation/types.h"
 
 #include <cstdint>
@@ -33,24 +34,16 @@
 
 namespace px {
 
-// Outcome of a save. ok() is true when nothing failed.
-struct IniStatus {
-  int error = 0;        // errno of the failure, 0 when it succeeded
-  std::string message;  // "Cannot write <path>\r\rError <n>: <system text>", empty when ok
-  bool ok() const { return error == 0 && message.empty(); }
-  static IniStatus Ok() { return {}; }
-};
-
 // Atomic save and whole-file read (also for other files the program rewrites).
 // SaveFileAtomic writes a temporary file beside `path`, flushes it to disk and renames it over
 // `path`, keeping the mode of an existing file; on failure the old file is left as it was.
 // With `followLinks` false a symbolic link at `path` is replaced, never written through.
-IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks = true);
+FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks = true);
 // Reads the whole file; error ENOENT when it does not exist, EFBIG when it is larger than
 // `maxSize` bytes, EINVAL when it is not a regular file (a FIFO, a device, a folder: never
 // waited on). With `noFollow` a symbolic link is not followed and reads as ELOOP.
 // `info`, when given, receives the status of the file that was read.
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX,
+FileStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize = UINT64_MAX,
                         bool noFollow = false, struct stat* info = nullptr);
 // Largest INI file that is loaded (a 100,000-entry mail folder needs about 30 MB). A bigger
 // file reads as empty, reports EFBIG and is never overwritten.
@@ -80,7 +73,7 @@ public:
   virtual bool SectionExists(std::string_view section) const = 0;
   virtual bool ValueExists(std::string_view section, std::string_view key) const = 0;
   // Saves now when modified.
-  virtual IniStatus UpdateFile() = 0;
+  virtual FileStatus UpdateFile() = 0;
   // The whole file as it would be saved: per section "[name]", its lines, one empty line.
   virtual void GetStrings(StringList& out) const = 0;
   // Calls fn for every section in sorted order with its lines. The file stays locked meanwhile:
@@ -132,10 +125,10 @@ public:
   // The file text as written (CR LF line ends).
   std::string Text() const;
   // Load status: error of reading the file, ok when it was read or does not exist.
-  IniStatus LoadStatus() const;
+  FileStatus LoadStatus() const;
   bool Modified() const;
   // Re-reads the file from disk, dropping unsaved changes.
-  IniStatus Reload();
+  FileStatus Reload();
   size_t SectionCount() const;
   // The file as loaded was not fully understood: the next save keeps it aside first.
   bool Damaged() const;
@@ -153,7 +146,7 @@ public:
   void EraseSection(std::string_view section) override;
   bool SectionExists(std::string_view section) const override;
   bool ValueExists(std::string_view section, std::string_view key) const override;
-  IniStatus UpdateFile() override;
+  FileStatus UpdateFile() override;
   void GetStrings(StringList& out) const override;
   void ForEachSection(
       const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
@@ -195,10 +188,10 @@ private:
   using SectionMap = std::map<std::string, Section, KeyLess>;
 
   void LoadLocked();
-  IniStatus ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const;
+  FileStatus ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const;
   Stamp StatLocked() const;
-  IniStatus SaveLocked();
-  IniStatus PutAsideLocked();
+  FileStatus SaveLocked();
+  FileStatus PutAsideLocked();
   void DropDamagedLinesLocked();
   void ParseLocked(std::string&& text);
   void ApplyWrite(std::string_view name, std::string_view key, std::string_view value);
@@ -220,7 +213,7 @@ private:
   std::string loaded_;  // the text as loaded, compacted: the loaded sections' lines
   SectionMap sections_;
   bool modified_ = false;
-  IniStatus loadStatus_;
+  FileStatus loadStatus_;
   std::string preamble_;          // text before the first section, as written
   std::vector<Change> changes_;   // since the file was loaded or last saved
   Stamp stamp_;                   // the version on disk this copy was read from or saved as

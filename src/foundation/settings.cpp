@@ -92,8 +92,8 @@ void Settings::Open(const std::string& path) {
 
 std::string Settings::FileName() const { return ini_->FileName(); }
 
-IniStatus Settings::UpdateFile() {
-  if (inMemory_) return IniStatus::Ok();
+FileStatus Settings::UpdateFile() {
+  if (inMemory_) return FileStatus::Ok();
   // The file holds scrambled passwords: when a save creates it, it is created private (the
   // atomic save keeps the mode of the file it replaces).
   if (ini_->Modified()) {
@@ -101,7 +101,7 @@ IniStatus Settings::UpdateFile() {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
   }
-  IniStatus st = ini_->UpdateFile();
+  FileStatus st = ini_->UpdateFile();
   if (st.ok()) {
     failing_ = false;
     return st;

@@ -61,11 +61,11 @@ public:
   TPXIniBase& Ini() { return *ini_; }
   const TPXIniBase& Ini() const { return *ini_; }
   // Saves now when modified; the status of the last failed save is kept in LastError().
-  IniStatus UpdateFile();
-  const IniStatus& LastError() const { return lastError_; }
+  FileStatus UpdateFile();
+  const FileStatus& LastError() const { return lastError_; }
   // Told when saving starts to fail (once, until a save succeeds again), so the user hears of
   // settings that will not survive the run; the desk queues the status message.
-  void SetSaveFailureHandler(std::function<void(const IniStatus&)> fn) {
+  void SetSaveFailureHandler(std::function<void(const FileStatus&)> fn) {
     onSaveFailure_ = std::move(fn);
   }
 
@@ -183,9 +183,9 @@ private:
   void AfterWrite();
   std::unique_ptr<TPXIniBase> ini_;
   bool inMemory_ = false;
-  IniStatus lastError_;
+  FileStatus lastError_;
   bool failing_ = false;
-  std::function<void(const IniStatus&)> onSaveFailure_;
+  std::function<void(const FileStatus&)> onSaveFailure_;
 };
 
 // The From address of the user's mail: the alternative address when chosen and set, else

@@ -13,12 +13,8 @@
 namespace px {
 namespace {
 
-IniStatus failure(const char* verb, const std::string& path, int err) {
-  IniStatus st;
-  st.error = err ? err : EIO;
-  st.message = std::string("Cannot ") + verb + " " + path + "\r\rError " + std::to_string(st.error) +
-               ": " + std::error_code(st.error, std::generic_category()).message();
-  return st;
+FileStatus failure(const char* verb, const std::string& path, int err) {
+  return FileStatus::Failure(verb, path, err);
 }
 
 std::string dirOf(const std::string& path) {
@@ -30,7 +26,7 @@ std::string dirOf(const std::string& path) {
 
 }  // namespace
 
-IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow,
+FileStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow,
                         struct stat* info) {
   bytes.clear();
   // Non-blocking: a FIFO in the file's place must not hang the reader.
@@ -72,10 +68,10 @@ IniStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t ma
     bytes.append(buf, size_t(n));
   }
   ::close(fd);
-  return IniStatus::Ok();
+  return FileStatus::Ok();
 }
 
-IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks) {
+FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks) {
   // Write through a symbolic link to the file it names, so the link stays in place.
   std::string target = path;
   struct stat lst;
@@ -97,7 +93,7 @@ IniStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool f
   }
   file.Write(bytes);
   if (int err = file.Commit(true)) return failure("write", path, err);
-  return IniStatus::Ok();
+  return FileStatus::Ok();
 }
 
 }  // namespace px

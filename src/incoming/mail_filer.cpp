@@ -121,7 +121,7 @@ bool EndsWithNoCase(std::string_view s, std::string_view suffix) {
 
 std::string ReadSmall(const std::string& path, uint64_t cap, int* err = nullptr) {
   std::string bytes;
-  IniStatus st = ReadWholeFile(path, bytes, cap);
+  FileStatus st = ReadWholeFile(path, bytes, cap);
   if (err) *err = st.error;
   return st.ok() ? bytes : std::string();
 }
@@ -489,7 +489,7 @@ void MailFiler::quarantine(const std::string& name, std::initializer_list<std::s
 bool MailFiler::BuildPlan(const std::string& name, Planned& p, std::string& err) {
   const std::string path = spool_->PathOf(name, mf::kDescriptorExt);
   std::string bytes;
-  IniStatus st = ReadWholeFile(path, bytes, kMaxDescriptorBytes);
+  FileStatus st = ReadWholeFile(path, bytes, kMaxDescriptorBytes);
   if (!st.ok()) {
     err = st.error == EFBIG ? "the part descriptor is too large" : SysError("read", path, st.error);
     return false;
@@ -558,7 +558,7 @@ void MailFiler::FileReceipt(Planned& p) {
       std::string list = index.ReadString(id, "Delivered", "");
       if (!CommaListAdd(record, list)) continue;
       index.WriteString(id, "Delivered", list);
-      IniStatus st = index.Release();
+      FileStatus st = index.Release();
       if (!st.ok()) {
         error(st.message);
         continue;
@@ -721,7 +721,7 @@ bool MailFiler::CommitBatch() {
   std::string journal;
   for (const auto& p : entries)
     journal += p.name + "\t" + p.folder + "\t" + p.fileName + "\t" + p.msgId + "\t" + p.title + "\n";
-  IniStatus js = SaveFileAtomic(JournalPath(), journal);
+  FileStatus js = SaveFileAtomic(JournalPath(), journal);
   if (!js.ok()) {
     error(js.message);
     entries.clear();
@@ -777,7 +777,7 @@ bool MailFiler::CommitBatch() {
       bases.insert(base);
     }
     for (const auto& b : bases) harmonise(index, fs, b);
-    IniStatus st = index.Release();
+    FileStatus st = index.Release();
     if (!st.ok()) {
       error(st.message);
       saved = false;
@@ -867,7 +867,7 @@ void MailFiler::RecoverJournal() {
       if (!p.msgId.empty()) HarmoniseMessageTimes(index, p.msgId);
       written.push_back(&p);
     }
-    IniStatus st = index.Release();
+    FileStatus st = index.Release();
     if (!st.ok()) {
       error(st.message);
       return;  // the journal stays for the next run

@@ -296,7 +296,7 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
     svc_.messages = reportTo;
     batch.Flush(*reportTo);
   }
-  const IniStatus closed = tx.Close();
+  const FileStatus closed = tx.Close();
   // Saved, or put back where the entries say: nothing is left to finish.
   if (closed.ok()) journal.End();
   if (!closed.ok() && !failedSave && svc_.messages)
@@ -313,7 +313,7 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
 }
 
 bool DocOperations::Checkpoint(OpContext& cx) {
-  const IniStatus st = cx.tx.Commit();
+  const FileStatus st = cx.tx.Commit();
   if (st.ok()) return true;
   // An index (or sent.ini) could not be written: the transaction put this batch back.
   if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, st.message);

@@ -7,21 +7,6 @@
 
 namespace px::store {
 
-std::string FileErrorText(std::string_view verb, std::string_view path, std::string_view target,
-                          int error) {
-  if (error == 0) error = EIO;
-  std::string text = "Cannot ";
-  text += verb;
-  text += ' ';
-  text += path;
-  if (!target.empty()) {
-    text += "\rto ";
-    text += target;
-  }
-  text += "\r\rError " + std::to_string(error) + ": " + std::strerror(error);
-  return text;
-}
-
 std::string ReportFileError(MessageQueue* messages, std::string_view verb, std::string_view path,
                             std::string_view target, int error) {
   std::string text = FileErrorText(verb, path, target, error);

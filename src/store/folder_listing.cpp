@@ -260,10 +260,10 @@ public:
     return *it->second;
   }
   // Releases every handle; returns the first failed save.
-  IniStatus ReleaseAll() {
-    IniStatus first;
+  FileStatus ReleaseAll() {
+    FileStatus first;
     for (auto& [f, h] : open_) {
-      IniStatus st = h->Release();
+      FileStatus st = h->Release();
       if (first.ok() && !st.ok()) first = st;
     }
     open_.clear();

@@ -34,7 +34,7 @@ struct ListingResult {
   size_t added = 0;          // records appended to rows
   size_t erased = 0;         // stale tagged sections erased from the index
   int folderError = 0;       // errno of reading the folder (0 = read)
-  IniStatus saveStatus;      // saving the index after erasures
+  FileStatus saveStatus;      // saving the index after erasures
   int64_t unread = -1;       // the folder's reconciled unread count (-1: not reconciled)
 };
 

@@ -72,7 +72,7 @@ IniRegistry::~IniRegistry() {
   // Handles outlive the registry only by mistake; save what they changed.
   std::lock_guard lock(mutex_);
   for (auto& [k, file] : open_) {
-    IniStatus st = file.base->UpdateFile();
+    FileStatus st = file.base->UpdateFile();
     if (!st.ok()) qWarning("%s", st.message.c_str());
   }
 }
@@ -136,9 +136,9 @@ std::shared_ptr<TPXIniBase> IniRegistry::acquire(std::string_view path) {
   return it->second.base;
 }
 
-std::vector<IniStatus> IniRegistry::TakeSaveErrors() {
+std::vector<FileStatus> IniRegistry::TakeSaveErrors() {
   std::lock_guard lock(mutex_);
-  std::vector<IniStatus> r;
+  std::vector<FileStatus> r;
   r.swap(saveErrors_);
   return r;
 }
@@ -155,9 +155,9 @@ void IniRegistry::NoteSaved(TPXIniBase& base) {
   if (!notice.empty()) notices_.push_back(std::move(notice));
 }
 
-IniStatus IniRegistry::release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor) {
+FileStatus IniRegistry::release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor) {
   std::lock_guard lock(mutex_);
-  IniStatus st = base->UpdateFile();
+  FileStatus st = base->UpdateFile();
   NoteSaved(*base);
   auto it = open_.find(keyOf(base->FileName()));
   if (it != open_.end() && it->second.base == base && --it->second.handles <= 0) open_.erase(it);
@@ -178,15 +178,15 @@ TPXIniFile::~TPXIniFile() {
   if (base_) registry_->release(base_, true);
 }
 
-IniStatus TPXIniFile::Release() {
-  if (!base_) return IniStatus::Ok();
-  IniStatus st = registry_->release(base_, false);
+FileStatus TPXIniFile::Release() {
+  if (!base_) return FileStatus::Ok();
+  FileStatus st = registry_->release(base_, false);
   base_.reset();
   if (!st.ok()) lastError_ = st;
   return st;
 }
 
-IniStatus TPXIniFile::LoadStatus() const { return base_ ? base_->LoadStatus() : IniStatus::Ok(); }
+FileStatus TPXIniFile::LoadStatus() const { return base_ ? base_->LoadStatus() : FileStatus::Ok(); }
 
 size_t TPXIniFile::SectionCount() const { return base_ ? base_->SectionCount() : 0; }
 
@@ -232,9 +232,9 @@ bool TPXIniFile::ValueExists(std::string_view section, std::string_view key) con
   return base_ && base_->ValueExists(section, key);
 }
 
-IniStatus TPXIniFile::UpdateFile() {
-  if (!base_) return IniStatus::Ok();
-  IniStatus st = base_->UpdateFile();
+FileStatus TPXIniFile::UpdateFile() {
+  if (!base_) return FileStatus::Ok();
+  FileStatus st = base_->UpdateFile();
   if (!st.ok()) lastError_ = st;
   {
     std::lock_guard lock(registry_->mutex_);

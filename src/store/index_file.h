@@ -54,7 +54,7 @@ public:
 
   // Failed saves of handles released by their destructors, oldest first; the list is emptied.
   // An operation that lets handles go out of scope asks here before it reports success.
-  std::vector<IniStatus> TakeSaveErrors();
+  std::vector<FileStatus> TakeSaveErrors();
   // Reports of damaged index files that a save kept aside, oldest first; the list is emptied.
   std::vector<std::string> TakeNotices();
 
@@ -65,7 +65,7 @@ public:
 private:
   friend class TPXIniFile;
   std::shared_ptr<TPXIniBase> acquire(std::string_view path);
-  IniStatus release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor);
+  FileStatus release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor);
   std::string keyOf(std::string_view path) const;
 
   mutable std::mutex mutex_;
@@ -75,7 +75,7 @@ private:
     int handles = 0;
   };
   std::map<std::string, OpenFile> open_;                         // key of real path -> base
-  std::vector<IniStatus> saveErrors_;
+  std::vector<FileStatus> saveErrors_;
   std::vector<std::string> notices_;
   void NoteSaved(TPXIniBase& base);
 };
@@ -96,12 +96,12 @@ public:
 
   // Saves pending changes and gives up the handle; later calls on it do nothing (reads give
   // the defaults). Returns the save status.
-  IniStatus Release();
+  FileStatus Release();
   bool IsOpen() const { return base_ != nullptr; }
   // The last failed save through this handle (ok when none failed).
-  const IniStatus& LastError() const { return lastError_; }
+  const FileStatus& LastError() const { return lastError_; }
   // Error of reading the file when it was first opened.
-  IniStatus LoadStatus() const;
+  FileStatus LoadStatus() const;
   // Number of sections (also those without lines); 0 when released.
   size_t SectionCount() const;
 
@@ -116,7 +116,7 @@ public:
   void EraseSection(std::string_view section) override;
   bool SectionExists(std::string_view section) const override;
   bool ValueExists(std::string_view section, std::string_view key) const override;
-  IniStatus UpdateFile() override;
+  FileStatus UpdateFile() override;
   void GetStrings(StringList& out) const override;
   void ForEachSection(
       const std::function<void(std::string_view name, std::span<const std::string_view> lines)>& fn)
@@ -125,7 +125,7 @@ public:
 private:
   IniRegistry* registry_;
   std::shared_ptr<TPXIniBase> base_;
-  IniStatus lastError_;
+  FileStatus lastError_;
 };
 
 }  // namespace px::store

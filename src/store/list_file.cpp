@@ -37,17 +37,13 @@ StringList SplitListText(const std::string& text) {
 
 namespace {
 
-ListFileStatus failure(const std::string& path, int err) {
-  ListFileStatus st;
-  st.error = err ? err : EIO;
-  st.message = "Cannot write " + path + "\r\rError " + std::to_string(st.error) + ": " +
-               std::strerror(st.error);
-  return st;
+FileStatus failure(const std::string& path, int err) {
+  return FileStatus::Failure("write", path, err);
 }
 
 }  // namespace
 
-ListFileStatus SaveListFile(const std::string& path, const StringList& lines) {
+FileStatus SaveListFile(const std::string& path, const StringList& lines) {
   std::string text;
   for (const auto& l : lines) {
     text += l;

@@ -1,16 +1,11 @@
 #pragma once
 // The small one-entry-per-line list files of the data root (unread.lst, newmail.lst, ...).
+#include "foundation/file_status.h"
 #include "foundation/types.h"
 
 #include <string>
 
 namespace px::store {
-
-struct ListFileStatus {
-  int error = 0;        // errno of the failure, 0 when it succeeded
-  std::string message;  // "Cannot write <path>\r\rError <n>: <system text>", empty when ok
-  bool ok() const { return error == 0 && message.empty(); }
-};
 
 // The file's lines (CR LF, LF or CR line ends); empty lines are kept except a final one.
 // A missing or unreadable file gives no lines.
@@ -20,6 +15,6 @@ StringList SplitListText(const std::string& text);
 
 // Writes the lines with CR LF ends, atomically: a temporary file in the same folder, flushed to
 // disk, then renamed over the old file. On failure the old file is left as it was.
-ListFileStatus SaveListFile(const std::string& path, const StringList& lines);
+FileStatus SaveListFile(const std::string& path, const StringList& lines);
 
 }  // namespace px::store

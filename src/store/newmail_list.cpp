@@ -12,7 +12,7 @@ void NewMailList::Load(const std::string& file) {
     if (!line.empty()) folders_.insert(UnreadKeyOf(line));
 }
 
-ListFileStatus NewMailList::Save(const std::string& file) const {
+FileStatus NewMailList::Save(const std::string& file) const {
   return SaveListFile(file, StringList(folders_.begin(), folders_.end()));
 }
 

@@ -17,7 +17,7 @@ public:
   // A missing or unreadable file gives an empty list; empty lines are dropped.
   void Load(const std::string& file);
   // Always writes the whole list (atomically).
-  ListFileStatus Save(const std::string& file) const;
+  FileStatus Save(const std::string& file) const;
 
   // Mail was filed into folder. Returns true when it was not listed yet.
   bool Add(std::string_view folder);

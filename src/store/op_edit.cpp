@@ -50,7 +50,7 @@ bool CreateFolder(OpContext& cx, OpItem& it) {
   }
   const std::string naming = NamingTitle(it.title, it.charset);
   std::string made;
-  FileFailure f = MakeNewFolder(shown + u.fileName, [&]() -> std::string {
+  FileStatus f = MakeNewFolder(shown + u.fileName, [&]() -> std::string {
     names.Add(u.fileName);
     u = UniqueFileName(names, naming, "");
     return u.ok ? shown + u.fileName : std::string();
@@ -101,7 +101,7 @@ bool RenameDoc(OpContext& cx, OpItem& it) {
     // Only the spelling changes: the same entry, which a no-replace rename would refuse.
     const bool caseOnly = SameText(u.fileName, it.name);
     const std::string naming = NamingTitle(it.newTitle, it.charset);
-    FileFailure f = MoveEntry(path, newPath, caseOnly, [&]() -> std::string {
+    FileStatus f = MoveEntry(path, newPath, caseOnly, [&]() -> std::string {
       names.Add(u.fileName);
       u = UniqueFileName(names, naming, ext, it.name);
       return u.ok && u.fileName != it.name ? it.folder + u.fileName : std::string();
@@ -333,7 +333,7 @@ bool DeleteDoc(OpContext& cx, OpItem& it) {
   const int flags = ReadEntryFlags(cx.tx.Index(it.folder), section, it.flags);
   if (!othersUse && PathExists(path)) {
     if (IsDirectory(path)) {
-      FileFailure f = DeleteTree(path, false);
+      FileStatus f = DeleteTree(path, false);
       if (f) {
         cx.FileError("delete", f.path, {}, f.error);
         return false;
@@ -369,7 +369,7 @@ bool DeleteFolder(OpContext& cx, OpItem& it) {
   auto visitor = [&](const std::string& p, bool isFolder) {
     cx.co.quickboard.PathRemoved(p, isFolder);
   };
-  FileFailure f = DeleteTree(folder, trash, visitor);
+  FileStatus f = DeleteTree(folder, trash, visitor);
   // Whatever a partial failure left behind is counted again on the next listing.
   if (cx.svc.unread) cx.svc.unread->ResetTree(folder);
   if (f) {

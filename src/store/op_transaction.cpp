@@ -304,15 +304,15 @@ void OpTransaction::SyncChangedFolders() const {
   for (const std::string& f : folders) (void)SyncFolderOf(f + ".");
 }
 
-IniStatus OpTransaction::Commit() {
+FileStatus OpTransaction::Commit() {
   SettleUnread();
   SyncChangedFolders();
-  IniStatus failed;
+  FileStatus failed;
   // sent.ini first: the pending mail it points at must never be lost to an index saved alone.
   if (sent_) failed = sent_->UpdateFile();
   if (failed.ok()) {
     for (auto& [folder, ix] : indexes_) {
-      IniStatus st = ix->ini->UpdateFile();
+      FileStatus st = ix->ini->UpdateFile();
       if (!st.ok() && failed.ok()) failed = st;
     }
   }
@@ -332,16 +332,16 @@ IniStatus OpTransaction::Commit() {
 
 size_t OpTransaction::Changes() const { return undo_.size(); }
 
-IniStatus OpTransaction::Close() {
+FileStatus OpTransaction::Close() {
   SettleUnread();
-  IniStatus first;
+  FileStatus first;
   for (auto& [folder, ix] : indexes_) {
-    IniStatus st = ix->ini->Release();
+    FileStatus st = ix->ini->Release();
     if (!st.ok() && first.ok()) first = st;
   }
   indexes_.clear();
   if (sent_) {
-    IniStatus st = sent_->UpdateFile();
+    FileStatus st = sent_->UpdateFile();
     if (!st.ok() && first.ok()) first = st;
   }
   return first;

@@ -76,12 +76,12 @@ public:
   // Saves sent.ini, then every index. On success the undo log is cleared and the parked files
   // are removed. On failure everything since the last commit is rolled back, the indexes are
   // written in their former state and the first failure is returned.
-  IniStatus Commit();
+  FileStatus Commit();
   // Puts back everything since the last commit.
   void Rollback();
   // Releases the index handles (saving what is unsaved) and saves sent.ini; returns the first
   // failure.
-  IniStatus Close();
+  FileStatus Close();
   // Changes logged since the last commit.
   size_t Changes() const;
 

@@ -107,7 +107,7 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
 
   // The file.
   if (!identical) {
-    FileFailure f = (!move || othersUse) ? CopyFileKeepTime(src, dst, replace, nextName, &dst)
+    FileStatus f = (!move || othersUse) ? CopyFileKeepTime(src, dst, replace, nextName, &dst)
                                          : MoveEntry(src, dst, replace, nextName, &dst);
     if (f) {
       cx.FileError(move ? "move" : "copy", src, f.target.empty() ? dst : f.target, f.error);
@@ -255,7 +255,7 @@ bool TransferFolder(OpContext& cx, OpItem& it, bool move) {
     return u.ok ? target + u.fileName + "/" : std::string();
   };
   // A copy that stops half-way is taken away again by CopyTree; the source is untouched.
-  FileFailure f = move ? MoveEntry(src, dst, false, nextName, &dst)
+  FileStatus f = move ? MoveEntry(src, dst, false, nextName, &dst)
                        : CopyTree(src, dst, false, {}, nextName, &dst);
   if (f) {
     cx.FileError(f.verb, f.path, f.target, f.error);
@@ -362,7 +362,7 @@ bool StoreFile(OpContext& cx, OpItem& it, bool move) {
     newTitle = u.title;
     return target + newName;
   };
-  FileFailure f = move ? MoveEntry(src, dst, replace, nextName, &dst)
+  FileStatus f = move ? MoveEntry(src, dst, replace, nextName, &dst)
                        : CopyFileKeepTime(src, dst, replace, nextName, &dst);
   if (f) {
     cx.FileError(move ? "move" : "copy", src, f.target.empty() ? dst : f.target, f.error);

@@ -11,7 +11,7 @@
 
 namespace px::store {
 
-IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending) {
+FileStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending) {
   pending.Clear();
   struct Entry {
     std::string name;
@@ -46,7 +46,7 @@ IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending) 
       erased = true;
     }
   }
-  return erased ? sentIni.UpdateFile() : IniStatus::Ok();
+  return erased ? sentIni.UpdateFile() : FileStatus::Ok();
 }
 
 PendingRegisterRefresh::PendingRegisterRefresh(std::function<TPXCustomIni*()> sentIni,

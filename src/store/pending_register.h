@@ -28,7 +28,7 @@ private:
 // Rebuilds the pending-folder list from the outgoing register (`sent.ini`): every pending
 // entry whose file is still there marks its folder; an entry whose file is gone from a folder
 // that exists is erased (and the register saved). Entries that cannot be checked are kept.
-IniStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending);
+FileStatus RefreshPendingFolders(TPXCustomIni& sentIni, PendingFolders& pending);
 
 // Keeps a program's pending-folder list current after document operations: the list is
 // rebuilt from the register, then `changed` runs (the desk repaints its pending marks).
@@ -39,13 +39,13 @@ public:
                          std::function<void()> changed = {});
   void RefreshPending() override;
   // The failure of the last rebuild's save, if any.
-  const IniStatus& LastStatus() const { return status_; }
+  const FileStatus& LastStatus() const { return status_; }
 
 private:
   std::function<TPXCustomIni*()> sentIni_;
   std::vector<std::string>& folders_;
   std::function<void()> changed_;
-  IniStatus status_;
+  FileStatus status_;
 };
 
 }  // namespace px::store

@@ -33,13 +33,8 @@ std::string withSlash(std::string p) {
   return p;
 }
 
-FileFailure fail(int err, std::string verb, std::string path, std::string target = {}) {
-  FileFailure f;
-  f.error = err ? err : EIO;
-  f.verb = std::move(verb);
-  f.path = std::move(path);
-  f.target = std::move(target);
-  return f;
+FileStatus fail(int err, std::string_view verb, std::string_view path, std::string_view target = {}) {
+  return FileStatus::Failure(verb, path, err, target);
 }
 
 }  // namespace
@@ -88,7 +83,7 @@ bool SameContent(const std::string& a, const std::string& b) {
   }
 }
 
-FileFailure CopyFileKeepTime(const std::string& source, const std::string& target, bool replace,
+FileStatus CopyFileKeepTime(const std::string& source, const std::string& target, bool replace,
                              const NextTarget& next, std::string* placed) {
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!in) return fail(errno, "copy", source, target);
@@ -189,7 +184,7 @@ int renameNoReplaceAt(int fromDir, const std::string& from, int toDir, const std
 // Copies one regular file between open folders: a hidden temporary beside the target, put in
 // place without replacing. The tree copy flushes the whole file system once at its end, which
 // costs far less than flushing every file.
-FileFailure copyFileAt(int srcDir, const std::string& name, int dstDir, const std::string& shownSrc,
+FileStatus copyFileAt(int srcDir, const std::string& name, int dstDir, const std::string& shownSrc,
                        const std::string& shownDst) {
   UniqueFd in(::openat(srcDir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!in) return fail(errno, "copy", shownSrc, shownDst);
@@ -234,7 +229,7 @@ struct TreeWalk {
   bool haveTargetRoot = false;
 };
 
-FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std::string& dst,
+FileStatus copyTreeAt(int srcDir, int dstDir, const std::string& src, const std::string& dst,
                        const TreeWalk& walk) {
   int err = 0;
   const auto names = namesAt(srcDir, err);
@@ -258,7 +253,7 @@ FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std
       if (::mkdirat(dstDir, n.c_str(), 0700) != 0) return fail(errno, "copy", s, d);
       UniqueFd made(openDirAt(dstDir, n));
       if (!made) return fail(errno, "copy", s, d);
-      FileFailure f = copyTreeAt(sub.get(), made.get(), s, d, walk);
+      FileStatus f = copyTreeAt(sub.get(), made.get(), s, d, walk);
       if (f) return f;
       ::fchmod(made.get(), subSt.st_mode & 07777);
       const struct timespec times[2] = {subSt.st_atim, subSt.st_mtim};
@@ -270,7 +265,7 @@ FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std
       link.resize(static_cast<size_t>(len));
       if (::symlinkat(link.c_str(), dstDir, n.c_str()) != 0) return fail(errno, "copy", s, d);
     } else if (S_ISREG(es.st_mode)) {
-      FileFailure f = copyFileAt(srcDir, n, dstDir, s, d);
+      FileStatus f = copyFileAt(srcDir, n, dstDir, s, d);
       if (f) return f;
     }
     // FIFOs, sockets and devices are not documents: left alone.
@@ -280,7 +275,7 @@ FileFailure copyTreeAt(int srcDir, int dstDir, const std::string& src, const std
 
 // Empties an open folder: subfolders first (each opened relative to its parent, without
 // following links), then the files and links.
-FileFailure deleteContentsAt(int dirFd, const std::string& dir, dev_t device,
+FileStatus deleteContentsAt(int dirFd, const std::string& dir, dev_t device,
                              const TreeVisitor& removed) {
   int err = 0;
   const auto names = namesAt(dirFd, err);
@@ -312,7 +307,7 @@ FileFailure deleteContentsAt(int dirFd, const std::string& dir, dev_t device,
     struct stat subSt{};
     if (::fstat(sub.get(), &subSt) != 0) return fail(errno, "delete", p + "/");
     if (subSt.st_dev != device) return fail(EXDEV, "delete", p + "/");
-    FileFailure f = deleteContentsAt(sub.get(), p, device, removed);
+    FileStatus f = deleteContentsAt(sub.get(), p, device, removed);
     if (f) return f;
     sub.reset();
     if (::unlinkat(dirFd, n.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
@@ -328,7 +323,7 @@ FileFailure deleteContentsAt(int dirFd, const std::string& dir, dev_t device,
 }
 
 // Deletes the folder `name` of the open parent, or empties it (keepRoot).
-FileFailure deleteTreeAt(int parentFd, const std::string& name, const std::string& dir,
+FileStatus deleteTreeAt(int parentFd, const std::string& name, const std::string& dir,
                          bool keepRoot, const TreeVisitor& removed) {
   struct stat st{};
   if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -346,7 +341,7 @@ FileFailure deleteTreeAt(int parentFd, const std::string& name, const std::strin
   struct stat opened{};
   if (::fstat(fd.get(), &opened) != 0) return fail(errno, "delete", withSlash(dir));
   if (!sameId(opened, st)) return fail(EAGAIN, "delete", withSlash(dir));
-  FileFailure f = deleteContentsAt(fd.get(), dir, st.st_dev, removed);
+  FileStatus f = deleteContentsAt(fd.get(), dir, st.st_dev, removed);
   if (f) return f;
   fd.reset();
   if (!keepRoot) {
@@ -390,7 +385,7 @@ bool IsSameOrInside(const std::string& folder, const std::string& inner) {
   return false;
 }
 
-FileFailure MoveEntry(const std::string& source, const std::string& target, bool replace,
+FileStatus MoveEntry(const std::string& source, const std::string& target, bool replace,
                       const NextTarget& next, std::string* placed) {
   const std::string src = noSlash(source);
   std::string dst = noSlash(target);
@@ -433,7 +428,7 @@ FileFailure MoveEntry(const std::string& source, const std::string& target, bool
   }
   // Another file system: copy, then remove the source.
   if (S_ISDIR(st.st_mode)) {
-    FileFailure f = CopyTree(src, dst, true, {}, next, placed);
+    FileStatus f = CopyTree(src, dst, true, {}, next, placed);
     if (f && f.verb == "copy") f.verb = "move";
     return f;
   }
@@ -451,7 +446,7 @@ FileFailure MoveEntry(const std::string& source, const std::string& target, bool
     }
     if (placed) *placed = dst;
   } else {
-    FileFailure f = CopyFileKeepTime(src, dst, replace, next, placed);
+    FileStatus f = CopyFileKeepTime(src, dst, replace, next, placed);
     if (f) {
       f.verb = "move";
       return f;
@@ -461,7 +456,7 @@ FileFailure MoveEntry(const std::string& source, const std::string& target, bool
   return {};
 }
 
-FileFailure MakeNewFolder(const std::string& target, const NextTarget& next, std::string* placed) {
+FileStatus MakeNewFolder(const std::string& target, const NextTarget& next, std::string* placed) {
   std::string dst = noSlash(target);
   for (int attempt = 0;; ++attempt) {
     if (::mkdir(dst.c_str(), 0777) == 0) break;
@@ -475,7 +470,7 @@ FileFailure MakeNewFolder(const std::string& target, const NextTarget& next, std
   return {};
 }
 
-FileFailure CopyTree(const std::string& source, const std::string& target, bool move,
+FileStatus CopyTree(const std::string& source, const std::string& target, bool move,
                      const TreeVisitor& removed, const NextTarget& next, std::string* placed) {
   const std::string src = noSlash(source);
   std::string dst = noSlash(target);
@@ -507,7 +502,7 @@ FileFailure CopyTree(const std::string& source, const std::string& target, bool 
   UniqueFd dstFd(openDirAt(dstParentFd.get(), dstName));
   TreeWalk walk;
   walk.device = st.st_dev;
-  FileFailure f;
+  FileStatus f;
   if (!dstFd) {
     f = fail(errno, "copy", withSlash(src), withSlash(dst));
   } else {
@@ -538,7 +533,7 @@ FileFailure CopyTree(const std::string& source, const std::string& target, bool 
   return {};
 }
 
-FileFailure DeleteTree(const std::string& folder, bool keepRoot, const TreeVisitor& removed) {
+FileStatus DeleteTree(const std::string& folder, bool keepRoot, const TreeVisitor& removed) {
   const std::string dir = noSlash(folder);
   const auto [parent, name] = splitPath(dir);
   UniqueFd parentFd(openDir(parent, true));

@@ -1,22 +1,15 @@
 #pragma once
 // File and folder primitives of the document operations. Paths are UTF-8; folders end in "/"
-// or not, both are accepted. Every failure comes back as a FileFailure (errno, the verb, the
+// or not, both are accepted. Every failure comes back as a FileStatus (errno, the verb, the
 // path and target involved) so the operation can report it in its own words.
+#include "foundation/file_status.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace px::store {
-
-struct FileFailure {
-  int error = 0;       // errno; 0 = success
-  std::string verb;    // "copy", "move", "delete", "rename", "create", "empty"
-  std::string path;
-  std::string target;
-  bool ok() const { return error == 0; }
-  explicit operator bool() const { return error != 0; }  // true when it FAILED
-};
 
 // lstat-based facts (a symlink is never followed).
 bool PathExists(const std::string& path);          // anything at path, dangling links included
@@ -45,18 +38,18 @@ using NextTarget = std::function<std::string()>;
 // target. Keeps the modification time and the permission bits. With `replace` the copy takes
 // the place of an existing target (the user chose so); otherwise an existing target is left
 // alone and `next` is asked for another name (EEXIST without it). `placed` gets the path used.
-FileFailure CopyFileKeepTime(const std::string& source, const std::string& target,
+FileStatus CopyFileKeepTime(const std::string& source, const std::string& target,
                              bool replace = false, const NextTarget& next = {},
                              std::string* placed = nullptr);
 
 // Moves a file or folder by renaming it, without replacing (unless `replace`), asking `next`
 // for another name when the target exists. Across file systems a file is copied, flushed and
 // then the source removed; a folder is copied with CopyTree in move mode.
-FileFailure MoveEntry(const std::string& source, const std::string& target, bool replace = false,
+FileStatus MoveEntry(const std::string& source, const std::string& target, bool replace = false,
                       const NextTarget& next = {}, std::string* placed = nullptr);
 
 // Makes a new folder at target, asking `next` for another name while the name is taken.
-FileFailure MakeNewFolder(const std::string& target, const NextTarget& next = {},
+FileStatus MakeNewFolder(const std::string& target, const NextTarget& next = {},
                           std::string* placed = nullptr);
 
 // Called once per file or folder a tree operation removes (for the Quickboard and unread
@@ -70,7 +63,7 @@ using TreeVisitor = std::function<void(const std::string& path, bool folder)>;
 // target that is the source or lies inside it is refused (EINVAL). In move mode the source tree
 // is removed only after the whole copy succeeded; a partial copy is taken away again and the
 // source is kept.
-FileFailure CopyTree(const std::string& source, const std::string& target, bool move,
+FileStatus CopyTree(const std::string& source, const std::string& target, bool move,
                      const TreeVisitor& removed = {}, const NextTarget& next = {},
                      std::string* placed = nullptr);
 
@@ -78,7 +71,7 @@ FileFailure CopyTree(const std::string& source, const std::string& target, bool 
 // re-resolving full paths): a symbolic link is removed itself, never followed; nothing on
 // another file system is entered. keepRoot empties the folder but keeps it (the trash). Stops
 // at the first failure and returns it; what was removed before stays removed.
-FileFailure DeleteTree(const std::string& folder, bool keepRoot, const TreeVisitor& removed = {});
+FileStatus DeleteTree(const std::string& folder, bool keepRoot, const TreeVisitor& removed = {});
 
 // The trash is full when it holds any file or folder besides hidden ones (dot-files, the index).
 bool IsTrashFull(const std::string& trashFolder);

@@ -51,12 +51,12 @@ void UnreadList::LoadLines(const StringList& lines) {
   }
 }
 
-ListFileStatus UnreadList::Save(const std::string& file, bool force) {
+FileStatus UnreadList::Save(const std::string& file, bool force) {
   if (!changed_ && !force) return {};
   StringList lines;
   lines.reserve(counts_.size());
   for (const auto& [folder, n] : counts_) lines.push_back(folder + "=" + std::to_string(n));
-  ListFileStatus st = SaveListFile(file, lines);
+  FileStatus st = SaveListFile(file, lines);
   if (st.ok()) changed_ = false;
   return st;
 }

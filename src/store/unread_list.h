@@ -40,7 +40,7 @@ public:
   // The same from lines already read.
   void LoadLines(const StringList& lines);
   // DeInitUnreadList: writes the list back when it changed since Load (always when force).
-  ListFileStatus Save(const std::string& file, bool force = false);
+  FileStatus Save(const std::string& file, bool force = false);
 
   UnreadCount GetUnreadCount(std::string_view folder) const;
   // relative adds value to the count, otherwise sets it. Lowering the count of a folder without

@@ -217,11 +217,11 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
 
   // The register first: the documents it points at must never be lost to an index saved alone.
   if (registerChanged) {
-    const IniStatus st = sent.UpdateFile();
+    const FileStatus st = sent.UpdateFile();
     if (!st.ok()) snap.saveError = st.message;
   }
   for (auto& [folder, h] : indexes) {
-    const IniStatus st = h->Release();
+    const FileStatus st = h->Release();
     if (!st.ok() && snap.saveError.empty()) snap.saveError = st.message;
   }
   // Nothing is sent from a store that could not be saved.

@@ -31,7 +31,7 @@ public:
   std::string ReleaseAll() {
     std::string err;
     for (auto& [f, h] : open_) {
-      const IniStatus st = h->Release();
+      const FileStatus st = h->Release();
       if (!st.ok() && err.empty()) err = st.message;
     }
     open_.clear();
@@ -90,7 +90,7 @@ std::string StampSent(const OutgoingMessage& m, DateTime now, TPXCustomIni& sent
   }
   // The register first, flushed: from here on the message counts as sent.
   std::string err;
-  const IniStatus st = sent.UpdateFile();
+  const FileStatus st = sent.UpdateFile();
   if (!st.ok()) err = st.message;
   const std::string ie = index.ReleaseAll();
   if (err.empty()) err = ie;
@@ -166,7 +166,7 @@ CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime 
     }
   }
   if (result.changed) {
-    const IniStatus st = sent.UpdateFile();
+    const FileStatus st = sent.UpdateFile();
     if (!st.ok()) result.saveError = st.message;
   }
   const std::string ie = index.ReleaseAll();

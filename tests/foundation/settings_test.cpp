@@ -296,7 +296,7 @@ TEST(Settings, SaveFailureIsToldOnceUntilASaveSucceeds) {
   const std::string path = home.path("gone/User.ini");
   Settings s(path);
   std::vector<std::string> told;
-  s.SetSaveFailureHandler([&](const IniStatus& st) { told.push_back(st.message); });
+  s.SetSaveFailureHandler([&](const FileStatus& st) { told.push_back(st.message); });
   s.SetName("Anna");
   s.SetTreeWidth(300);
   ASSERT_EQ(told.size(), 1u);

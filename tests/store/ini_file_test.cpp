@@ -242,7 +242,7 @@ TEST(IniFileIo, FailedSaveIsReportedKeepsOldFileAndCanBeRetried) {
   px::test::makeDirs(blocked);
   TPXIniBase ini(home.path("missing/Plumadex.ini"));
   ini.WriteString("a", "k", "1");
-  IniStatus st = ini.UpdateFile();
+  FileStatus st = ini.UpdateFile();
   EXPECT_FALSE(st.ok());
   EXPECT_EQ(st.error, ENOENT);
   EXPECT_EQ(st.message.rfind("Cannot write " + home.path("missing/Plumadex.ini") + "\r\rError 2: ", 0), 0u)

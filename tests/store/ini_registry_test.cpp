@@ -101,7 +101,7 @@ TEST(IniRegistry, FailedSavesReachTheCaller) {
   {
     TPXIniFile ini(reg, path);
     ini.WriteString("a", "k", "1");
-    IniStatus st = ini.UpdateFile();
+    FileStatus st = ini.UpdateFile();
     EXPECT_EQ(st.error, ENOENT);
     EXPECT_EQ(ini.LastError().error, ENOENT);
     TPXIniFile other(reg, path);
@@ -110,7 +110,7 @@ TEST(IniRegistry, FailedSavesReachTheCaller) {
     EXPECT_TRUE(reg.TakeSaveErrors().empty());
   }
   // The destructor cannot return it: the registry keeps it for the operation.
-  std::vector<IniStatus> errors = reg.TakeSaveErrors();
+  std::vector<FileStatus> errors = reg.TakeSaveErrors();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].message.find("Cannot write " + path), std::string::npos);
   EXPECT_TRUE(reg.TakeSaveErrors().empty());

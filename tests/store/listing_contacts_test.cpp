@@ -109,7 +109,7 @@ TEST(ListingPending, PendingFoldersFromTheOutgoingRegister) {
   add("6", 0x6400, out, "gone.txt");                         // a draft is not pending: untouched
   add("7", 0x2400, "", "");                                  // nothing to check: kept
   PendingFolders pending;
-  IniStatus st = RefreshPendingFolders(sent, pending);
+  FileStatus st = RefreshPendingFolders(sent, pending);
   EXPECT_TRUE(st.ok()) << st.message;
   EXPECT_THAT(pending.Folders(), ElementsAre(out));
   for (const char* kept : {"$$$LNK.1", "$$$LNK.2", "$$$LNK.4", "$$$LNK.5", "$$$LNK.6", "$$$LNK.7"})

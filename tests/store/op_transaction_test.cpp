@@ -113,7 +113,7 @@ TEST_F(TransactionTest, FailedCommitPutsBackFilesEntriesCountsAndRegister) {
   newMail.MoveFolder(a + "Sub/", b + "Sub/");
   tx.FolderMoved(a + "Sub/", b + "Sub/");
 
-  const IniStatus st = tx.Commit();
+  const FileStatus st = tx.Commit();
   EXPECT_FALSE(st.ok());
   EXPECT_EQ(tx.Changes(), 0u);
   // The keyless contact reference is back in the open index.

@@ -93,7 +93,7 @@ TEST_F(OpsFixture, FolderIntoItsOwnSubfolderThroughALinkIsRefused) {
   const std::string f = dir("G");
   makeDirs(f + "sub");
   ASSERT_EQ(::symlink(f.c_str(), (docs + "GL").c_str()), 0);
-  FileFailure r = CopyTree(f, docs + "GL/sub/G", false);
+  px::FileStatus r = CopyTree(f, docs + "GL/sub/G", false);
   EXPECT_EQ(r.error, EINVAL);
   EXPECT_EQ(namesIn(f + "sub"), std::set<std::string>{});
 }
@@ -196,7 +196,7 @@ TEST(TreeOps, PlacementsAskForTheNextNameInsteadOfReplacing) {
   };
   struct Case {
     const char* what;
-    std::function<FileFailure(const NextTarget&, std::string*)> place;
+    std::function<px::FileStatus(const NextTarget&, std::string*)> place;
     std::string expect;  // where it ends up
   };
   const Case cases[] = {
@@ -212,7 +212,7 @@ TEST(TreeOps, PlacementsAskForTheNextNameInsteadOfReplacing) {
     ++i;
     asked = 0;
     std::string placed;
-    FileFailure f = c.place(nextOf(d + "n" + std::to_string(i)), &placed);
+    px::FileStatus f = c.place(nextOf(d + "n" + std::to_string(i)), &placed);
     EXPECT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(placed, c.expect);

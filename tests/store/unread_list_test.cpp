@@ -136,7 +136,7 @@ TEST_F(UnreadFixture, SaveIntoReadOnlyFolderReportsAndKeepsOldFile) {
   }
   UnreadList list;
   list.ChangeUnreadCount(dir("Docs/f"), 1, true);
-  ListFileStatus st = list.Save(path);
+  px::FileStatus st = list.Save(path);
   chmod(d.c_str(), 0755);
   EXPECT_FALSE(st.ok());
   EXPECT_NE(st.message.find("Cannot write " + path), std::string::npos);
