@@ -144,7 +144,7 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
 void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::string& caption) {
   desk::OptionsServices svc;
   svc.settings = &state.settings;
-  svc.blocked = state.blockedSenders;
+  svc.blocked = state.blockedSenders.get();
   svc.baseFont = BaseFont();
   svc.notify = [&desk](const std::string& text) { Warn(&desk, text); };
   svc.inform = [&desk](const std::string& text) {

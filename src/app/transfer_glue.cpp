@@ -301,15 +301,13 @@ private:
   }
 
   std::unique_ptr<transport::ThreadRecvChain> PrepareReceive() {
-    blocked_ = std::make_unique<incoming::BlockedSenders>();
-    blocked_->Load(state_.locations.dataRoot + std::string(incoming::kBlockedSendersFile));
     transport::ChainSetup cs;
     cs.spool = &spool_;
     cs.leftOnServer = &leftOnServer_;
-    if (blocked_->Size() > 0) {
-      incoming::BlockedSenders* b = blocked_.get();
-      cs.isBlocked = [b](std::string_view key) { return b->IsBlocked(key); };
-    }
+    // The desk's own list (locked): the chain reads it on its thread. An empty list asks for no
+    // sender checks at all.
+    incoming::BlockedSenders* b = state_.blockedSenders.get();
+    if (b && b->Size() > 0) cs.isBlocked = [b](std::string_view key) { return b->IsBlocked(key); };
     // Asked on the chain's thread; the question is shown on the main thread.
     cs.askPassword = [this](const std::string& account) -> std::optional<std::string> {
       std::optional<std::string> answer;
@@ -436,7 +434,6 @@ private:
   TPXIniBase sent_;
   mailformat::MailSpool spool_;
   transport::LeftOnServerList leftOnServer_;
-  std::unique_ptr<incoming::BlockedSenders> blocked_;
   std::string password_;
   desk::DeskMail* mail_ = nullptr;
   desk::TransferRun* run_ = nullptr;

@@ -358,8 +358,7 @@ void DeskBrowser::SwapIn(ListingOutcome& out, const std::string& folder) {
 }
 
 void DeskBrowser::RefreshCounts(const std::string& folder) {
-  if (roots_[0]) RefreshUnreadCounts(*roots_[0], folder, env_);
-  models_[0].LooksChanged();
+  models_[0].RefreshUnread(folder);
 }
 
 void DeskBrowser::Relist() {

@@ -11,16 +11,14 @@
 namespace px::desk {
 
 DeskMail::DeskMail(DeskState& state, QObject* parent) : QObject(parent), state_(state) {
-  state_.blockedSenders = &blocked_;
+  if (!state_.blockedSenders) state_.blockedSenders = std::make_unique<incoming::BlockedSenders>();
 }
 
 void DeskMail::LoadLists() {
-  if (!state_.locations.dataRoot.empty()) blocked_.Load(BlockedListPath());
+  if (!state_.locations.dataRoot.empty()) blocked().Load(BlockedListPath());
 }
 
-DeskMail::~DeskMail() {
-  if (state_.blockedSenders == &blocked_) state_.blockedSenders = nullptr;
-}
+DeskMail::~DeskMail() = default;
 
 std::string DeskMail::BlockedListPath() const {
   return state_.locations.dataRoot + std::string(incoming::kBlockedSendersFile);
@@ -38,9 +36,9 @@ std::string DeskMail::BlockQuestion(const std::string& storedForm) {
       {storedForm});
 }
 
-void DeskMail::Block(const std::string& storedForm) { blocked_.Block(storedForm); }
+void DeskMail::Block(const std::string& storedForm) { blocked().Block(storedForm); }
 
-void DeskMail::Unblock(const std::string& storedForm) { blocked_.Unblock({storedForm}); }
+void DeskMail::Unblock(const std::string& storedForm) { blocked().Unblock({storedForm}); }
 
 bool DeskMail::StartFiling() {
   if (filer_ || (transferRunning && transferRunning())) return false;

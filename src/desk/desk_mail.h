@@ -25,13 +25,14 @@ namespace px::desk {
 class DeskMail : public QObject {
   Q_OBJECT
 public:
-  // Makes its blocked senders the state's list (loaded by LoadLists once the data root is known).
+  // Makes the state's blocked senders when there are none yet (loaded by LoadLists once the
+  // data root is known).
   explicit DeskMail(DeskState& state, QObject* parent = nullptr);
   // Loads "blacklist.lst" of the data root.
   void LoadLists();
   ~DeskMail() override;
 
-  incoming::BlockedSenders& blocked() { return blocked_; }
+  incoming::BlockedSenders& blocked() { return *state_.blockedSenders; }
   std::string BlockedListPath() const;
 
   // The stored form of the sender a grid row offers to block; "" when the row is not
@@ -67,7 +68,6 @@ private:
   void step();
 
   DeskState& state_;
-  incoming::BlockedSenders blocked_;
   RandomSource random_;
   std::unique_ptr<incoming::MailFiler> filer_;
   int sliceMs_ = 40;

@@ -5,6 +5,7 @@
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
+#include "incoming/blocked_senders.h"
 #include "platform/mail_client.h"
 #include "platform/registry.h"
 #include "store/index_file.h"
@@ -18,9 +19,6 @@
 
 namespace px::contacts {
 class AddressMap;
-}
-namespace px::incoming {
-class BlockedSenders;
 }
 namespace px::skins {
 class SkinEngine;
@@ -66,9 +64,11 @@ struct DeskState {
   std::unique_ptr<store::NewMailList> newMailList;
   std::unique_ptr<store::TPXIniFile> sentIni;  // sent.ini, open for the whole run
   std::vector<std::string> pendingFolders; // folders holding pending mail
+  // The blocked senders (blacklist.lst): made with the desk's mail side and loaded once the
+  // data root is known; the receive workers read it (every access is locked).
+  std::unique_ptr<incoming::BlockedSenders> blockedSenders;
   // Engines other subsystems build; owned by them, set during start-up.
   contacts::AddressMap* addressMap = nullptr;
-  incoming::BlockedSenders* blockedSenders = nullptr;  // read by the receive workers too
   skins::SkinEngine* skinEngine = nullptr;
 };
 

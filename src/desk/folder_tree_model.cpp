@@ -141,6 +141,25 @@ void FolderTreeModel::LooksChanged() {
   }
 }
 
+void FolderTreeModel::RefreshUnread(const std::string& folder) {
+  if (!root_ || !env_ || !env_->unreadOf) return;
+  const QList<int> roles{CountRole, MarkRole};
+  std::vector<TreeNode*> todo{root_};
+  while (!todo.empty()) {
+    TreeNode* n = todo.back();
+    todo.pop_back();
+    if (!n->path.empty() && folder.starts_with(n->path) && ShowsMarksImage(n->image)) {
+      const store::UnreadCount before = n->unread;
+      n->unread = env_->unreadOf(n->path);
+      if (n->unread.own != before.own || n->unread.total != before.total) {
+        const QModelIndex at = IndexOf(n);
+        emit dataChanged(at, at, roles);
+      }
+    }
+    for (auto& c : n->children) todo.push_back(c.get());
+  }
+}
+
 TreeNode* FolderTreeModel::FindNode(const std::string& folder, bool load) {
   return root_ ? FindBelow(*root_, folder, load) : nullptr;
 }

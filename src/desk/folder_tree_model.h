@@ -60,6 +60,8 @@ public:
   void NodeChanged(TreeNode* node);
   // Counts and marks may have changed anywhere (the unread or new-mail lists moved).
   void LooksChanged();
+  // The unread counts of folder and the folders above it are read again (RefreshUnreadCounts).
+  void RefreshUnread(const std::string& folder);
   // The node showing folder below the root; loads children on the way down when load is set.
   TreeNode* FindNode(const std::string& folder, bool load);
   // True while children are being replaced (views ignore the selection moves this causes).

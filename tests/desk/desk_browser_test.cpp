@@ -4,6 +4,7 @@
 #include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "foundation/locations.h"
+#include "incoming/blocked_senders.h"
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
 #include "store/index_file.h"
@@ -348,6 +349,57 @@ TEST_F(DeskBrowserTest, CopyToRunsIntoTheChosenFolderAndTheChooserRefusesTheSour
   ASSERT_EQ(log.refusals.size(), 1u);
   EXPECT_FALSE(log.refusals[0].empty());
   EXPECT_TRUE(Exists("Work/notes.txt"));
+}
+
+TEST_F(DeskBrowserTest, BlockSenderAsksFirstAndUnblockDoesNot) {
+  state.blockedSenders = std::make_unique<incoming::BlockedSenders>();
+  store::DocRows rows(1);
+  rows[0].name = "mail.txt";
+  rows[0].folder = docs;
+  rows[0].flags = store::dfReceived;
+  rows[0].address = "\"Ann\" <Ann@Example.org>";
+  grid.SetRows(rows);
+  GridMenu menu = browser->GridMenuFor(0);
+  ASSERT_EQ(menu.blockText, "Block Sender");
+  ASSERT_EQ(menu.sender, "ann@example.org");
+  log.answers = {false};
+  browser->BlockSenderAction(menu.sender);
+  EXPECT_FALSE(state.blockedSenders->IsBlocked("ann@example.org"));
+  log.answers = {true};
+  browser->BlockSenderAction(menu.sender);
+  EXPECT_TRUE(state.blockedSenders->IsBlocked("ann@example.org"));
+  EXPECT_EQ(log.asked.size(), 2u);
+  menu = browser->GridMenuFor(0);
+  EXPECT_EQ(menu.blockText, "Unblock Sender");
+  browser->BlockSenderAction(menu.sender);
+  EXPECT_FALSE(state.blockedSenders->IsBlocked("ann@example.org"));
+  EXPECT_EQ(log.asked.size(), 2u);
+  // Over empty space, and without the list, there is nothing to block.
+  EXPECT_EQ(browser->GridMenuFor(-1).blockText, "");
+  state.blockedSenders.reset();
+  EXPECT_EQ(browser->GridMenuFor(0).blockText, "");
+}
+
+TEST_F(DeskBrowserTest, OpeningARowGoesToTheOpenerFirstAndNeverRunsAProgram) {
+  std::vector<std::string> handed;
+  browser->openWithDesktop = [&](const std::string& path) { handed.push_back(path); };
+  test::writeFile(docs + "Work/tool.sh", "#!/bin/sh\n");
+  fs::permissions(docs + "Work/tool.sh", fs::perms::owner_exec, fs::perm_options::add);
+  browser->ShowNode(Node("Work/"));
+  const auto record = [&](const std::string& name) { return grid.model().FindRecord(docs + "Work/", name); };
+  browser->OpenRecord(record("tool.sh"));
+  EXPECT_TRUE(handed.empty());
+  browser->OpenRecord(record("report.doc"));
+  EXPECT_EQ(handed, (std::vector<std::string>{docs + "Work/report.doc"}));
+  // The desk's document opener takes what it knows.
+  int taken = 0;
+  browser->openDocument = [&](const store::DocRecord&) { return ++taken > 0; };
+  browser->OpenRecord(record("notes.txt"));
+  EXPECT_EQ(taken, 1);
+  EXPECT_EQ(handed.size(), 1u);
+  browser->OpenRecord(-1);
+  browser->OpenRecord(99);
+  EXPECT_EQ(taken, 1);
 }
 
 }  // namespace

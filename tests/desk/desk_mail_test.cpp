@@ -89,7 +89,7 @@ TEST_F(DeskMailTest, ReceivedRowsOfferTheirSenderForBlocking) {
 
   DeskMail mail(state);
   mail.LoadLists();
-  ASSERT_EQ(state.blockedSenders, &mail.blocked());
+  ASSERT_EQ(state.blockedSenders.get(), &mail.blocked());
   mail.Block("ann@example.org");
   EXPECT_EQ(store::ReadListFile(mail.BlockedListPath()), (StringList{"ann@example.org"}));
   mail.Unblock("ann@example.org");

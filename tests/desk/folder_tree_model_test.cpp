@@ -205,6 +205,26 @@ TEST_F(FolderTreeModelTest, TheTesterFindsNothingWrongThroughClearAndLoad) {
   QCoreApplication::processEvents();  // opening asked for during a change comes after it
 }
 
+TEST_F(FolderTreeModelTest, UnreadCountsAreReadAgainUpTheWay) {
+  TreeNode* alpha = Child(root.get(), "alpha");
+  model.Load(alpha);
+  TreeNode* inner = Child(alpha, "Inner");
+  std::vector<TreeNode*> changed;
+  QObject::connect(&model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& a, const QModelIndex& b) {
+    EXPECT_EQ(a, b);
+    changed.push_back(FolderTreeModel::NodeOf(a));
+  });
+  env.unreadOf = [this](const std::string& f) {
+    return f == docs + "alpha/Inner/" ? store::UnreadCount{3, 3} : store::UnreadCount{0, 3};
+  };
+  model.RefreshUnread(docs + "alpha/Inner/");
+  EXPECT_EQ(inner->unread.own, 3);
+  EXPECT_EQ(alpha->unread.total, 3);
+  EXPECT_EQ(Child(root.get(), "beta")->unread.total, 0);  // not on the way
+  EXPECT_EQ(changed, (std::vector<TreeNode*>{root.get(), alpha, inner}));
+  EXPECT_EQ(Index(alpha).data(FolderTreeModel::CountRole).toString().toStdString(), " [3] ");
+}
+
 TEST_F(FolderTreeModelTest, OnlyTheFolderOpenedIsRead) {
   // No tester here: it would open every node.
   for (int i = 0; i < 2000; ++i) makeDirs(docs + "big/f" + std::to_string(i) + (i % 100 ? "" : "/sub"));
