@@ -98,7 +98,7 @@ void DeskBrowser::LooksChanged() {
   for (auto& model : models_) model.LooksChanged();
 }
 
-void DeskBrowser::Warn(const std::string& text) {
+void DeskBrowser::Warn(std::string_view text) {
   state_.messages.QueueMessage(MessageKind::Warning, text);
   state_.messages.ShowQueuedMessages();
 }
@@ -462,8 +462,7 @@ void DeskBrowser::CarryToAction(bool move) {
   auto items = SelectedItemsWithParts();
   if (items.empty() || tab_ != GridTab::Files) return;
   if (move && ShownRestricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
-    state_.messages.ShowQueuedMessages();
+    Warn(store::kCannotMoveFiles);
     return;
   }
   std::vector<std::string> sources, folders;
@@ -548,8 +547,7 @@ void DeskBrowser::DeleteAction() {
   const store::DeletePlan plan = store::PlanDelete(request);
   switch (plan.action) {
     case store::DeleteAction::Refuse:
-      state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
-      state_.messages.ShowQueuedMessages();
+      Warn(plan.refusal);
       return;
     case store::DeleteAction::AskEmptyTrash: {
       if (!prompts_->AskYesNo(std::string(store::kEmptyTrashQuestion))) return;
@@ -593,8 +591,7 @@ void DeskBrowser::RenameAction() {
   store::RenameRequest request;
   request.allowed = !(tab_ == GridTab::Tools || ShownRestricted());
   if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
-    state_.messages.QueueMessage(MessageKind::Warning, refusal);
-    state_.messages.ShowQueuedMessages();
+    Warn(refusal);
     return;
   }
   store::OpItem& item = items.front();
@@ -603,8 +600,7 @@ void DeskBrowser::RenameAction() {
   if (!title || Trim(*title).empty() || *title == shown) return;
   const std::string refusal = store::RenameRefusal(item.folder, item.name, *title, item.ext);
   if (!refusal.empty()) {
-    state_.messages.QueueMessage(MessageKind::Warning, refusal);
-    state_.messages.ShowQueuedMessages();
+    Warn(refusal);
     return;
   }
   item.newTitle = store::EditedTitle(item, *title);
@@ -623,8 +619,7 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   switch (store::PlanDuplicate(request)) {
     case store::DuplicateAction::Nothing: return;
     case store::DuplicateAction::Refuse:
-      state_.messages.QueueMessage(MessageKind::Warning, store::kCannotCreateFiles);
-      state_.messages.ShowQueuedMessages();
+      Warn(store::kCannotCreateFiles);
       return;
     case store::DuplicateAction::AskName: break;
   }
@@ -642,7 +637,7 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
 
 void DeskBrowser::CreateTreeNode(TreeNode* parent) {
   if (!parent || parent->path.empty() || parent->Restricted() || tab_ == GridTab::Tools) {
-    Warn(std::string(store::kCannotCreateFiles));
+    Warn(store::kCannotCreateFiles);
     return;
   }
   const bool contacts = tab_ == GridTab::Contacts;
@@ -669,8 +664,7 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   request.insideTrash = node && InTrash(node->path);
   const store::DeletePlan plan = store::PlanDelete(request);
   if (plan.action == store::DeleteAction::Refuse) {
-    state_.messages.QueueMessage(MessageKind::Warning, plan.refusal);
-    state_.messages.ShowQueuedMessages();
+    Warn(plan.refusal);
     return;
   }
   TreeNode* parent = node->parent;
@@ -690,8 +684,7 @@ void DeskBrowser::RenameFolderNode(TreeNode* node) {
   request.onFolder = true;
   request.allowed = node && node->parent && NodeIsMovable(*node);
   if (const std::string refusal = store::RenameRefusalFor(request); !refusal.empty()) {
-    state_.messages.QueueMessage(MessageKind::Warning, refusal);
-    state_.messages.ShowQueuedMessages();
+    Warn(refusal);
     return;
   }
   const auto title = prompts_->AskText("Plumadex", std::string(store::kRenameDialogTitle), node->caption);
@@ -703,8 +696,7 @@ void DeskBrowser::RenameFolderNode(TreeNode* node) {
   item.newTitle = Trim(*title);
   const std::string refusal = store::RenameRefusal(item.folder, item.name, item.newTitle, "");
   if (!refusal.empty()) {
-    state_.messages.QueueMessage(MessageKind::Warning, refusal);
-    state_.messages.ShowQueuedMessages();
+    Warn(refusal);
     return;
   }
   const std::string oldPath = node->path;

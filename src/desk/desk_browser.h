@@ -25,6 +25,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace px::store {
@@ -180,7 +181,8 @@ private:
   void LooksChanged();
   store::ListingContext listingContext() const;
   void SelectQuietly(int tab, TreeNode* node);
-  void Warn(const std::string& text);
+  // Shows a warning at once (the actions run at a safe point of the event loop).
+  void Warn(std::string_view text);
 
   DeskState& state_;
   GridSurface& grid_;

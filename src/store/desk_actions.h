@@ -16,6 +16,7 @@ inline constexpr std::string_view kEmptyTrashQuestion = "Empty trash bin?";
 inline constexpr std::string_view kCannotRenameFolder = "Sorry, but you cannot rename this folder.";
 inline constexpr std::string_view kCannotRenameFiles = "Sorry, but you cannot rename files in this folder.";
 inline constexpr std::string_view kCannotCreateFiles = "Sorry, but you cannot create new files in this folder.";
+inline constexpr std::string_view kCannotMoveFiles = "Sorry, but you cannot move files from this folder.";
 inline constexpr std::string_view kRenameDialogTitle = "Enter new name";
 inline constexpr std::string_view kNewDocumentTitle = "New document";
 inline constexpr std::string_view kNewDocumentPrompt = "Enter name for new file";

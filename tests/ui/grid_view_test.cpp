@@ -250,6 +250,23 @@ TEST_F(BrowserTest, OptionsButtonShowsTheToolsTreeAndReturnsToTheTabBefore) {
   EXPECT_EQ(btn->text(), QStringLiteral("Options  >>"));
 }
 
+TEST_F(BrowserTest, ATabSwitchTheProgramMakesShowsOnTheTabs) {
+  // Carrying documents back from the contacts switches to the files: the tabs follow.
+  trees->setCurrentIndex(1);
+  ASSERT_EQ(browser->CurrentTab(), GridTab::Contacts);
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Files));
+  EXPECT_EQ(trees->currentIndex(), 0);
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Tools));
+  EXPECT_EQ(trees->currentIndex(), 2);
+  EXPECT_EQ(view->optionsButton()->text(), QStringLiteral("<<  Options"));
+  // A refused switch leaves the tabs where they were.
+  state.busy = true;
+  trees->setCurrentIndex(1);
+  EXPECT_EQ(trees->currentIndex(), 2);
+  EXPECT_EQ(browser->CurrentTab(), GridTab::Tools);
+  state.busy = false;
+}
+
 TEST_F(BrowserTest, FavoritesListTheirOwnFolderNeverTheDocuments) {
   test::writeFile(docs + "loose.txt", "x");
   TreeNode* fav = nullptr;

@@ -9,6 +9,7 @@
 #include "desk/ui/tree_view.h"
 #include "foundation/ini_file.h"
 #include "foundation/strings.h"
+#include "store/desk_actions.h"
 #include "store/doc_operations.h"
 
 #include <QAction>
@@ -626,7 +627,7 @@ void DeskCarry::CopySelection(bool cut) {
   const store::Selection sel = SelectionWithHiddenParts(view_.grid()->model().rows());
   if (sel.empty()) return;
   if (cut && browser_.ShownRestricted()) {
-    state_.messages.QueueMessage(MessageKind::Warning, "Sorry, but you cannot move files from this folder.");
+    state_.messages.QueueMessage(MessageKind::Warning, store::kCannotMoveFiles);
     state_.messages.ShowQueuedMessages();
     return;
   }

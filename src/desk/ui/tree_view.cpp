@@ -39,7 +39,7 @@ QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast
 // ---------------- tree view ----------------
 
 TPXTreeView::TPXTreeView(int tab, FolderTreeModel& model, QWidget* parent)
-    : QTreeView(parent), model_(model), tab_(tab) {
+    : QTreeView(parent), model_(&model), tab_(tab) {
   static const char* const kNames[] = {"FileTree", "AddrTree", "ToolTree"};
   setObjectName(QLatin1String(kNames[tab]));
   setHeaderHidden(true);
@@ -48,22 +48,22 @@ TPXTreeView::TPXTreeView(int tab, FolderTreeModel& model, QWidget* parent)
   setMouseTracking(true);
   setItemDelegate(new TreeItemDelegate(this));
   setContextMenuPolicy(Qt::CustomContextMenu);
-  setModel(&model_);
+  setModel(&model);
   // Children are read by the model when a node first opens (fetchMore); the node remembers
   // whether it is open, for the counts and for the next reload.
   connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && !model_.Changing()) n->expanded = true;
+    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && model_ && !model_->Changing()) n->expanded = true;
     viewport()->update();
   });
   connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
-    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && !model_.Changing()) n->expanded = false;
+    if (TreeNode* n = FolderTreeModel::NodeOf(index); n && model_ && !model_->Changing()) n->expanded = false;
     viewport()->update();
   });
-  connect(&model_, &FolderTreeModel::ExpandWanted, this, [this](const QModelIndex& index) { expand(index); });
+  connect(&model, &FolderTreeModel::ExpandWanted, this, [this](const QModelIndex& index) { expand(index); });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current, const QModelIndex&) {
             // Rows leaving during a reload move the current index; the owner selects again.
-            if (!model_.Changing()) emit CurrentNodeChanged(FolderTreeModel::NodeOf(current));
+            if (model_ && !model_->Changing()) emit CurrentNodeChanged(FolderTreeModel::NodeOf(current));
           });
 }
 
@@ -94,14 +94,14 @@ QIcon TPXTreeView::IconOf(int image) const {
 }
 
 void TPXTreeView::SelectNode(TreeNode* node) {
-  const QModelIndex index = model_.IndexOf(node);
+  const QModelIndex index = model_ ? model_->IndexOf(node) : QModelIndex();
   if (!index.isValid()) return;
   setCurrentIndex(index);
   scrollTo(index);
 }
 
 void TPXTreeView::ExpandNode(TreeNode* node) {
-  const QModelIndex index = model_.IndexOf(node);
+  const QModelIndex index = model_ ? model_->IndexOf(node) : QModelIndex();
   if (index.isValid()) expand(index);
 }
 

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
@@ -37,12 +38,12 @@ public:
   int tab() const { return tab_; }
 
   // The view's model: every change of the tree's children goes through it.
-  FolderTreeModel& Model() { return model_; }
+  FolderTreeModel& Model() { return *model_; }
   TreeNode* CurrentNode() const override { return FolderTreeModel::NodeOf(currentIndex()); }
   TreeNode* NodeAt(const QPoint& pos) const { return FolderTreeModel::NodeOf(indexAt(pos)); }
-  QRect NodeRect(const TreeNode* node) const { return visualRect(model_.IndexOf(node)); }
+  QRect NodeRect(const TreeNode* node) const { return model_ ? visualRect(model_->IndexOf(node)) : QRect(); }
   // Whether node is still one of the tree's nodes (a stale pointer is safe here).
-  bool ShowsNode(const TreeNode* node) const { return model_.Contains(node); }
+  bool ShowsNode(const TreeNode* node) const { return model_ && model_->Contains(node); }
   void SelectNode(TreeNode* node) override;
   void ExpandNode(TreeNode* node) override;
   void SetCountLook(bool bold, std::optional<uint32_t> colour) override;
@@ -57,7 +58,8 @@ signals:
   void CurrentNodeChanged(TreeNode* node);
 
 private:
-  FolderTreeModel& model_;
+  // The browser owns the model; the view may outlive it for a moment at shutdown.
+  QPointer<FolderTreeModel> model_;
   mutable QHash<int, QIcon> icons_;
   int tab_;
 };
