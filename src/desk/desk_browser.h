@@ -129,7 +129,6 @@ public:
   TreeNode* root(int tab) const { return roots_[tab].get(); }
   // The tree model of tab: every change of that tree's children goes through it.
   FolderTreeModel& Model(int tab) { return models_[tab]; }
-  TreeSurface* Tree(int tab) const { return trees_[tab]; }
   bool ListingRunning() const { return worker_.Running(); }
   ListingWorker& listing() { return worker_; }
   const TreeEnvironment& environment() const { return env_; }
