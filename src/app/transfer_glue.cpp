@@ -88,12 +88,7 @@ public:
       mail_->StartFiling();
       return mail_->Filing() ? -1 : 0;
     };
-    s.saveSentRegister = [this] {
-      if (!sent_.Modified()) return;
-      // An unsaved register would send the same mail again at the next run: the user must know.
-      if (const FileStatus st = sent_.UpdateFile(); !st.ok())
-        state_.messages.QueueMessage(MessageKind::Error, st.message);
-    };
+    s.saveSentRegister = [this] { return sent_.Modified() ? sent_.UpdateFile() : FileStatus::Ok(); };
     s.playSound = [this](const std::string& name) {
       if (desk_.hooks().playSound) desk_.hooks().playSound(name);
     };

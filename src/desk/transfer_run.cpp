@@ -209,7 +209,11 @@ bool TransferRun::OnEndTimer() {
   endTimer_->stop();
   send_.reset();
   chain_.reset();
-  if (setup_.saveSentRegister) setup_.saveSentRegister();
+  // An unsaved register would send the same mail again at the next run: told even after a Stop.
+  if (setup_.saveSentRegister) {
+    const FileStatus st = setup_.saveSentRegister();
+    if (!st.ok() && setup_.messages) setup_.messages->QueueMessage(MessageKind::Error, st.message);
+  }
   const int filed = setup_.fileMail ? setup_.fileMail() : 0;
 
   if (!stopReceive_ && !stopSend_ && setup_.messages) {

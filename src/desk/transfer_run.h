@@ -7,6 +7,7 @@
 // When both sides have ended, the end-of-run tick files what arrived, does the sent
 // bookkeeping, reports the failures (unless the user stopped the run), adds the new
 // messages to the running total and re-arms the automatic check.
+#include "foundation/file_status.h"
 #include "transport/receive_chain.h"
 #include "transport/send_thread.h"
 
@@ -48,7 +49,8 @@ struct TransferSetup {
   // The transfer timer's work at once: filing and the sent bookkeeping. Returns the number of
   // new messages filed, or -1 when filing goes on from the event loop (FilingFinished follows).
   std::function<int()> fileMail;
-  std::function<void()> saveSentRegister;
+  // Saves the sent register when it changed; a failure is told to the user.
+  std::function<FileStatus()> saveSentRegister;
   std::function<void(const std::string&)> playSound;
   // Restarts the automatic check when it is enabled (the next check one interval after this run).
   std::function<void()> rearmAutoCheck;

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+#include <utility>
+
 #include <sys/stat.h>
 
 namespace px::compose {
@@ -152,6 +156,46 @@ TEST_F(FilerTest, ReEditedDraftIsReplacedOnlyAfterTheNewVersionIsFiled) {
   EXPECT_FALSE(FileNewMessage(broken, Services()).ok);
   EXPECT_TRUE(exists(folder + v2.documents[0]));
   EXPECT_EQ(value(folder, v2.documents[0], "MsgID"), broken.ReplacesMsgID);
+}
+
+// Runs `fn` once when an operation asks for the pending folders to be refreshed.
+struct RefreshHook final : store::PendingRefresh {
+  std::function<void()> fn;
+  void RefreshPending() override {
+    if (fn) std::exchange(fn, nullptr)();
+  }
+};
+
+TEST_F(FilerTest, ARegisterThatCannotBeSavedAfterAReEditIsTold) {
+  const std::string folder = dir("Outbox");
+  const FiledMessage v1 = FileNewMessage(Record(folder), Services());
+  ASSERT_TRUE(v1.ok);
+  const std::string oldId = value(folder, "Hello.txt", "MsgID");
+  const std::string oldLink = std::string(store::kLinkPrefix) + oldId;
+  ASSERT_TRUE(sent->SectionExists(oldLink));
+
+  // Once the old version is deleted, a folder takes the register's place (even root cannot
+  // write a file there), so erasing the old links cannot be saved.
+  const std::string sentPath = home.path("data/sent.ini");
+  RefreshHook refresh;
+  refresh.fn = [&] {
+    ASSERT_EQ(::rename(sentPath.c_str(), (sentPath + ".kept").c_str()), 0);
+    ASSERT_EQ(::mkdir(sentPath.c_str(), 0700), 0);
+  };
+  store::OpServices services = ops->Services();
+  ops = std::make_unique<store::DocOperations>(
+      std::move(services), store::OpCollaborators{resolver, noOpenDocs, noQuickboard, noRules, refresh});
+  messages.Clear();
+
+  TNewMessageRec second = Record(folder);
+  second.BodyFile = Body("PX2.txt", "Hi again\r\n");
+  second.Document = folder + "Hello.txt";
+  second.ReplacesMsgID = oldId;
+  ASSERT_TRUE(FileNewMessage(second, Services()).ok);
+  EXPECT_FALSE(exists(folder + "Hello.txt"));
+  bool told = false;
+  for (const std::string& m : messages.Pending()) told = told || m.find(sentPath) != std::string::npos;
+  EXPECT_TRUE(told) << "the failed save of " << sentPath << " was not reported";
 }
 
 TEST_F(FilerTest, UnchangedDocumentIsSentAsItself) {

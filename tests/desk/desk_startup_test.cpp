@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <numeric>
@@ -397,6 +398,22 @@ TEST_F(DeskStartupTest, CloseDuringATransferAsksAndClosesOnlyOnceTheRunHasEnded)
   state.closing = false;
   EXPECT_TRUE(controller->CanClose());
   EXPECT_EQ(asked, 2);
+}
+
+TEST_F(DeskStartupTest, ListsThatCannotBeSavedAtTheCloseAreLogged) {
+  StartFully();
+  const std::string log = home.path("events.log");
+  controller->SetEventLog(log);
+  state.unreadList->ChangeUnreadCount(state.locations.documents + "Inbox/", 2, false);  // to be saved
+  // Folders where the lists go: the saves fail, for root as well.
+  for (const std::string& path : {state.locations.UnreadList(), state.locations.NewMailList()}) {
+    QFile::remove(QString::fromStdString(path));
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path)));
+  }
+  controller->Destroy();
+  const std::string text = test::readFile(log);
+  EXPECT_NE(text.find("unread.lst: Cannot write " + state.locations.UnreadList()), std::string::npos) << text;
+  EXPECT_NE(text.find("newmail.lst: Cannot write " + state.locations.NewMailList()), std::string::npos) << text;
 }
 
 TEST_F(DeskStartupTest, DestroyStopsTimersSavesAndRemovesTheTemporaryFolder) {

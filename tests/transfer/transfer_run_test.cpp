@@ -183,6 +183,24 @@ TEST_F(TransferRunTest, FailedAccountsAreNamedAfterTheRun) {
                                       "An error occurred during communication with home. Try connecting again."}));
 }
 
+TEST_F(TransferRunTest, AFailedSaveOfTheSentRegisterIsToldAfterTheRun) {
+  // A file where the register's folder should be: the save cannot succeed, even for root.
+  const std::string blocker = spoolDir.path().toStdString() + "/blocker";
+  px::test::writeFile(blocker, "not a folder");
+  TPXIniBase sent(blocker + "/sent.ini");
+  sent.WriteString("$$$LNK.1", "Flags", "9216");
+  setup.saveSentRegister = [&] { return sent.UpdateFile(); };
+  TransferRun run(setup);
+  ASSERT_TRUE(run.Start(true, true, false));
+  ASSERT_TRUE(run.WaitEnded(3000));
+  queue.ShowQueuedMessages();
+  ASSERT_EQ(presenter.shown.size(), 1u);
+  EXPECT_EQ(presenter.shown[0].rfind("Cannot ", 0), 0u) << presenter.shown[0];
+  EXPECT_NE(presenter.shown[0].find(blocker + "/sent.ini\r\rError 20: "), std::string::npos)
+      << presenter.shown[0];
+  EXPECT_TRUE(sent.Modified());  // kept for the next try
+}
+
 TEST_F(TransferRunTest, AbortReceivingEndsTheRunWithoutNotices) {
   links.push_back(std::make_unique<ScriptedLink>("slow", transport::LinkResult{}, true));
   links.push_back(std::make_unique<ScriptedLink>(
