@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "store/index_file.h"
 #include "store/list_file.h"
 #include "support/test_paths.h"
@@ -98,6 +101,23 @@ TEST(EndToEnd, SentByOneUserFiledByTheOtherWithAReceiptBack) {
   TPXIniBase sent(ann.data() + "sent.ini");
   EXPECT_FALSE(sent.ReadString("$$$LNK." + id, "Sent", "").empty());
   EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ann.docs() + "Lunch on Friday (2).txt")));
+}
+
+TEST(EndToEnd, AForgottenPasswordThatCannotBeSavedIsTold) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"))) GTEST_SKIP();
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes everywhere";
+  px::test::ServicePeer peer({"ann:annpw"});
+  ASSERT_TRUE(peer.Running());
+  User ann(peer);
+  const QString server = QString::fromStdString(peer.Host());
+  ASSERT_EQ(ann.Run({"service", "set", "--user", "ann", "--server", server, "--password-stdin"}, "wrong\n").status, 0);
+  // The refused password is forgotten, but the data root takes no new file.
+  ASSERT_EQ(::chmod(ann.data().c_str(), 0500), 0);
+  const Cli c = ann.Run({"receive"});
+  ::chmod(ann.data().c_str(), 0700);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.err.find("plumadex-cli receive: Cannot "), std::string::npos) << c.err;
+  EXPECT_NE(c.err.find(ann.data() + "User.ini"), std::string::npos) << c.err;
 }
 
 }  // namespace
