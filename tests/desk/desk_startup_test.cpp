@@ -400,7 +400,7 @@ TEST_F(DeskStartupTest, CloseDuringATransferAsksAndClosesOnlyOnceTheRunHasEnded)
   EXPECT_EQ(asked, 2);
 }
 
-TEST_F(DeskStartupTest, ListsThatCannotBeSavedAtTheCloseAreLogged) {
+TEST_F(DeskStartupTest, ListsAndSettingsThatCannotBeSavedAtTheCloseAreLogged) {
   StartFully();
   const std::string log = home.path("events.log");
   controller->SetEventLog(log);
@@ -410,8 +410,14 @@ TEST_F(DeskStartupTest, ListsThatCannotBeSavedAtTheCloseAreLogged) {
     QFile::remove(QString::fromStdString(path));
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path)));
   }
+  // The settings file gives way to a folder: a change cannot be saved, at the close either.
+  const std::string userIni = state.locations.UserIni();
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(userIni)));
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(userIni)));
+  state.settings.WriteString("User", "Auto Check Mail", "1");
   controller->Destroy();
   const std::string text = test::readFile(log);
+  EXPECT_NE(text.find("User.ini: Cannot "), std::string::npos) << text;
   EXPECT_NE(text.find("unread.lst: Cannot write " + state.locations.UnreadList()), std::string::npos) << text;
   EXPECT_NE(text.find("newmail.lst: Cannot write " + state.locations.NewMailList()), std::string::npos) << text;
 }
