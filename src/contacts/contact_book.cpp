@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <unistd.h>
 
 #include "contacts/contact_folder.h"
@@ -31,15 +28,6 @@ void AddToList(StringList& list, const std::string& key) {
   if (key.empty()) return;
   auto it = std::lower_bound(list.begin(), list.end(), key);
   if (it == list.end() || *it != key) list.insert(it, key);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  out = s.str();
-  return true;
 }
 
 }  // namespace
@@ -181,13 +169,13 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
     if (ec || size > kMaxCardFileSize) {
-      out.errors.push_back("Cannot read " + path + (ec ? "\r\rError " + std::to_string(ec.value()) + ": " + ec.message()
-                                                         : std::string("\r\rThe file is too large for a contact card.")));
+      out.errors.push_back(ec ? FileErrorText("read", path, {}, ec.value())
+                              : "Cannot read " + path + "\r\rThe file is too large for a contact card.");
       continue;
     }
     std::string text;
-    if (!ReadWholeFile(path, text)) {
-      out.errors.push_back("Cannot read " + path + "\r\rError " + std::to_string(errno) + ": " + std::strerror(errno));
+    if (const FileStatus st = ReadWholeFile(path, text, kMaxCardFileSize); !st.ok()) {
+      out.errors.push_back(st.message);
       continue;
     }
     ImportResult r = ImportContactCards(book.contactsFolder, text, *book.registry, *book.map,
@@ -210,8 +198,8 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
 std::string ContactAttachmentCopy(const std::string& cardPath, const std::string& folder,
                                   RandomSource& random, std::string* error) {
   std::string card;
-  if (!ReadWholeFile(cardPath, card)) {
-    if (error) *error = "Cannot read " + cardPath + "\r\rError " + std::to_string(errno) + ": " + std::strerror(errno);
+  if (const FileStatus st = ReadWholeFile(cardPath, card); !st.ok()) {
+    if (error) *error = st.message;
     return {};
   }
   const std::string dir = store::WithSlash(folder);
@@ -230,7 +218,7 @@ std::string ContactAttachmentCopy(const std::string& cardPath, const std::string
     ::unlink(temp.c_str());
     if (rc == 0) return path;
     if (err != EEXIST) {
-      if (error) *error = "Cannot write " + path + "\r\rError " + std::to_string(err) + ": " + std::strerror(err);
+      if (error) *error = FileErrorText("write", path, {}, err);
       return {};
     }
   }

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "foundation/address.h"
+#include "foundation/file_status.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/folder_files.h"
@@ -198,7 +199,7 @@ GroupInfo CreateGroup(const std::string& contactsFolder, store::IniRegistry& reg
     // create_directory reports false when something of that name appeared meanwhile.
     if (!fs::create_directory(root + u.fileName, ec)) {
       if (ec) {
-        if (error) *error = "Cannot create " + root + u.fileName + "\r\rError " + std::to_string(ec.value()) + ": " + ec.message();
+        if (error) *error = FileErrorText("create", root + u.fileName, {}, ec.value());
         return {};
       }
       continue;

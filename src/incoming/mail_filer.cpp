@@ -13,6 +13,7 @@
 #include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "foundation/fd_io.h"
+#include "foundation/file_status.h"
 #include "foundation/message_queue.h"
 #include "foundation/locations.h"
 #include "foundation/random.h"
@@ -60,10 +61,7 @@ int64_t NowMs() {
 
 std::string SysError(std::string_view verb, const std::string& path, int err,
                      const std::string& target = {}) {
-  std::string s = "Cannot " + std::string(verb) + " " + path;
-  if (!target.empty()) s += "\rto " + target;
-  s += "\r\rError " + std::to_string(err) + ": " + std::strerror(err);
-  return s;
+  return FileErrorText(verb, path, target, err);
 }
 
 std::string TabsToBlanks(std::string s) {

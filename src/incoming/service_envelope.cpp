@@ -10,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include "foundation/file_status.h"
 #include "foundation/strings.h"
 #include "mailformat/spool.h"
 
@@ -42,7 +43,7 @@ std::string JoinAddrs(const pugi::xml_node& header, const char* element) {
 }
 
 std::string SysError(const std::string& verb, const std::string& path, int err) {
-  return "Cannot " + verb + " " + path + "\r\rError " + std::to_string(err) + ": " + std::strerror(err);
+  return FileErrorText(verb, path, {}, err);
 }
 
 // Reads exactly n bytes at the current position.

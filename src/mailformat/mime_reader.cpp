@@ -13,6 +13,7 @@
 
 #include "foundation/charset.h"
 #include "foundation/dates.h"
+#include "foundation/file_status.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "mailformat/codecs.h"
@@ -1011,7 +1012,7 @@ SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const Spl
     // Every pair is on the disk (and flushed) before the raw message goes.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
       r.status = SplitStatus::Failed;
-      r.error = "Cannot delete " + path + "\r\rError " + std::to_string(errno) + ": " + std::strerror(errno);
+      r.error = FileErrorText("delete", path, {}, errno);
     }
     return r;
   }

@@ -1,6 +1,7 @@
 #include "mailformat/spool.h"
 
 #include "foundation/fd_io.h"
+#include "foundation/file_status.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -110,8 +111,7 @@ bool MailSpool::MarkFailed(std::string_view name, std::string* error) {
     if (errno != EEXIST) break;
     dst = PathOf(std::string(name) + "_" + std::to_string(random_.Below(1000000)), kFailedExt);
   }
-  if (error) *error = "Cannot rename " + src + "\rto " + dst + "\r\rError " +
-                      std::to_string(errno) + ": " + std::strerror(errno);
+  if (error) *error = FileErrorText("rename", src, dst, errno);
   return false;
 }
 
@@ -204,8 +204,7 @@ void SpoolFileWriter::Discard() {
 
 std::string SpoolFileWriter::errorText() const {
   std::string path = spool_ ? spool_->PathOf(name_, ext_) : name_ + ext_;
-  return "Cannot write " + path + "\r\rError " + std::to_string(error_) + ": " +
-         std::strerror(error_);
+  return FileErrorText("write", path, {}, error_);
 }
 
 }  // namespace px::mailformat

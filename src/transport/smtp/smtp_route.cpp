@@ -10,6 +10,7 @@
 
 #include "foundation/address.h"
 #include "foundation/dates.h"
+#include "foundation/file_status.h"
 #include "foundation/settings.h"
 #include "store/doc_record.h"
 #include "transport/outgoing.h"
@@ -165,7 +166,7 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
   const std::string path = settings_.tempFolder + "PX" + NewUniqueId(random_) + ".eml";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    out.text = "Cannot create " + path + "\r\rError " + std::to_string(errno) + ": " + std::strerror(errno);
+    out.text = FileErrorText("create", path, {}, errno);
     return out;
   }
   struct Cleanup {
