@@ -2,6 +2,7 @@
 // The outcome of a file-system step: reading or saving a file, copying, moving or deleting a
 // document or a folder. A failure carries the errno, what was being done, the path and, for a
 // copy or a move, the target, and the text the user is shown for it. Success is the default.
+// A status cannot be dropped unseen: a caller reports it or discards it with (void), saying why.
 #include <string>
 #include <string_view>
 
