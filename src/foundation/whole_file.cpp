@@ -17,13 +17,6 @@ FileStatus failure(const char* verb, const std::string& path, int err) {
   return FileStatus::Failure(verb, path, err);
 }
 
-std::string dirOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 FileStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t maxSize, bool noFollow,
