@@ -233,7 +233,7 @@ bool CarryMoves(bool defaultMove, bool ctrl, bool shift) {
 
 DropDecision PlanCarryDrop(DropInput in, bool busy, bool ctrl, bool shift) {
   DropDecision d;
-  if (!in.target || in.what == DragKind::None || in.tab == 2) return d;
+  if (!in.target || in.what == DragKind::None || in.tab == GridTab::Tools) return d;
   if (busy) {
     d.action = DropAction::Refuse;
     d.message = std::string(kBusyDropRefusal);

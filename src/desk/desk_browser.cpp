@@ -230,7 +230,7 @@ void DeskBrowser::SetDragDefault(bool move) {
 bool DeskBrowser::SwitchTab(GridTab tab) {
   if (tab == tab_) return true;
   const HandState hand = handState ? handState() : HandState::Empty;
-  if (!TabChangeAllowed(state_.busy || worker_.Running(), hand, Ix(tab_))) return false;
+  if (!TabChangeAllowed(state_.busy || worker_.Running(), hand, tab_)) return false;
   if (beforeTabSwitch && !beforeTabSwitch(tab)) return false;
   RememberTopRow();
   shownFolder_.clear();  // remembered under the old tab's sort order

@@ -2,12 +2,12 @@
 // Geometry of the document grid: header sections, the column boundaries the rows are drawn
 // against, row heights, and the conversion of a user's header resize into the per-mille
 // width settings. Pure arithmetic over pixel sizes handed in by the widget.
+#include "desk/grid_tab.h"
+
 #include <array>
 #include <vector>
 
 namespace px::desk {
-
-enum class GridTab { Files = 0, Contacts = 1, Tools = 2 };
 
 // The per-mille column settings (of the file panel's width).
 struct ColumnWidths {

@@ -434,9 +434,9 @@ NodeLook LookOfNode(const TreeNode& node, bool searching,
 DropDecision DecideDrop(const DropInput& in) {
   DropDecision d;
   const TreeNode* t = in.target;
-  if (!t || in.what == DragKind::None || in.tab == 2) return d;
+  if (!t || in.what == DragKind::None || in.tab == GridTab::Tools) return d;
   if ((in.what == DragKind::Folder || in.what == DragKind::Documents) && in.targetIsShown) return d;
-  if (in.what == DragKind::Folder && in.tab == 1) return d;
+  if (in.what == DragKind::Folder && in.tab == GridTab::Contacts) return d;
   if (in.what == DragKind::MailSort) {
     if (t->image == niFolder && !t->Restricted(in.bookmarks)) {
       d.action = DropAction::AddSortRule;
@@ -489,20 +489,20 @@ bool EffectiveMoveDefault(bool copyMoveIsMove, const TreeNode& node, bool bookma
            node.image == niFavoritesSub);
 }
 
-bool TabChangeAllowed(bool busy, HandState hand, int currentTab) {
+bool TabChangeAllowed(bool busy, HandState hand, GridTab currentTab) {
   if (busy) return false;
-  if (currentTab == 2) return hand == HandState::Empty;
+  if (currentTab == GridTab::Tools) return hand == HandState::Empty;
   return hand == HandState::Empty || hand == HandState::Documents || hand == HandState::Snapshot;
 }
 
-TabLook TabLookOf(int tab) {
+TabLook TabLookOf(GridTab tab) {
   TabLook l;
-  l.header = tab == 0 ? 0 : tab == 1 ? 1 : -1;
-  l.optionsButton = tab == 2 ? "<<  Options" : "Options  >>";
-  l.searchEnabled = tab == 0;
-  l.activityVisible = tab != 2;
-  l.activityEnabled = tab == 0;
-  l.hintDelayMs = tab == 1 ? 1 : 500;
+  l.header = tab == GridTab::Files ? 0 : tab == GridTab::Contacts ? 1 : -1;
+  l.optionsButton = tab == GridTab::Tools ? "<<  Options" : "Options  >>";
+  l.searchEnabled = tab == GridTab::Files;
+  l.activityVisible = tab != GridTab::Tools;
+  l.activityEnabled = tab == GridTab::Files;
+  l.hintDelayMs = tab == GridTab::Contacts ? 1 : 500;
   return l;
 }
 

@@ -3,6 +3,7 @@
 // their images, sort ranks and permissions, lazy loading of children from disk and from the
 // special roots (desktop, applications menu, mounted volumes, network places, favourites), the
 // unread counts and marks a node shows, and the decision of what a drop onto a node does.
+#include "desk/grid_tab.h"
 #include "store/unread_list.h"
 
 #include <functional>
@@ -162,7 +163,7 @@ enum class DropAction {
 };
 
 struct DropInput {
-  int tab = 0;                  // 0 files, 1 contacts, 2 tools
+  GridTab tab = GridTab::Files;
   DragKind what = DragKind::None;
   const TreeNode* target = nullptr;
   bool targetIsShown = false;   // the node is the one whose folder the grid shows
@@ -189,8 +190,8 @@ bool EffectiveMoveDefault(bool copyMoveIsMove, const TreeNode& node, bool bookma
 // ---- tabs ----
 
 enum class HandState { Empty, Documents, Snapshot, Other };
-// Whether the user may switch from the current tab (0 files, 1 contacts, 2 tools).
-bool TabChangeAllowed(bool busy, HandState hand, int currentTab);
+// Whether the user may switch away from the current tab.
+bool TabChangeAllowed(bool busy, HandState hand, GridTab currentTab);
 
 struct TabLook {
   int header = 0;                // 0 hcSort with filter tabs, 1 hcContacts, -1 none
@@ -200,7 +201,7 @@ struct TabLook {
   bool activityEnabled = false;
   int hintDelayMs = 500;
 };
-TabLook TabLookOf(int tab);
+TabLook TabLookOf(GridTab tab);
 
 // ---- tool node rows ----
 

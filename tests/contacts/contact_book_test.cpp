@@ -101,7 +101,9 @@ TEST_F(ContactBookTest, DuplicateAddressesAreRefusedForNewAndUpdatedContacts) {
   for (auto& c : cases) {
     SaveResult r = SaveContact(book, c.rec, c.self, root);
     EXPECT_EQ(!r.saved, c.refused) << c.rec.primaryEmail;
-    if (c.refused) EXPECT_EQ(r.refusal, refusal);
+    if (c.refused) {
+      EXPECT_EQ(r.refusal, refusal);
+    }
   }
   EXPECT_EQ(Key(root, kim.name, "Address"), "kim@example.org");
 }

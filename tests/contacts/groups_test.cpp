@@ -112,7 +112,9 @@ TEST_F(GroupsTest, CreatedGroupsGetSafeUniqueFoldersAndTheirTitle) {
     EXPECT_EQ(name.find('/'), std::string::npos);
     EXPECT_NE(name, "..");
     EXPECT_NE(name, ".");
-    if (!c.folder.empty()) EXPECT_EQ(name, c.folder);
+    if (!c.folder.empty()) {
+      EXPECT_EQ(name, c.folder);
+    }
     EXPECT_TRUE(std::filesystem::is_directory(g.folder));
     store::TPXIniFile index(registry, store::IndexPathOf(root));
     EXPECT_EQ(index.ReadString(name + ".", "Title", ""), Trim(c.typed));

@@ -203,7 +203,7 @@ TEST(CarryDrop, ModifiersBusyParentsAndStickers) {
   TreeNode computer = Node("", niComputer);
   in.target = &computer;
   EXPECT_EQ(PlanCarryDrop(in, false, false, false).action, DropAction::Refuse);
-  in.tab = 2;
+  in.tab = GridTab::Tools;
   in.target = &elsewhere;
   EXPECT_EQ(PlanCarryDrop(in, false, false, false).action, DropAction::Ignore);
 }

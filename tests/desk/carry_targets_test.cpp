@@ -42,13 +42,23 @@ TEST(CarrySelection, OpenMessageTakesOnlyWhatIsSelected) {
   EXPECT_EQ(Names(SelectionWithHiddenParts(n.rows())), (std::vector<std::string>{"a.pdf"}));
 }
 
+// A tree node with the fields the carry targets look at.
+TreeNode Node(const std::string& caption, const std::string& path, int image, bool restricted = false) {
+  TreeNode n;
+  n.caption = caption;
+  n.path = path;
+  n.image = image;
+  n.restricted = restricted;
+  return n;
+}
+
 TEST(CarryTarget, RefusesWhatCannotReceive) {
-  TreeNode folder{.caption = "A", .path = "/docs/A/", .image = niFolder};
-  TreeNode restricted{.caption = "R", .path = "/docs/R/", .image = niFolder, .restricted = true};
-  TreeNode shell{.caption = "My Computer", .path = "", .image = niComputer};
-  TreeNode fav{.caption = "Favorites", .path = "/data/fav/", .image = niFavorites};
-  TreeNode trash{.caption = "Trash", .path = "/docs/TRASH/", .image = niTrashEmpty};
-  TreeNode inner{.caption = "B", .path = "/docs/A/B/", .image = niFolder};
+  const TreeNode folder = Node("A", "/docs/A/", niFolder);
+  const TreeNode restricted = Node("R", "/docs/R/", niFolder, true);
+  const TreeNode shell = Node("My Computer", "", niComputer);
+  const TreeNode fav = Node("Favorites", "/data/fav/", niFavorites);
+  const TreeNode trash = Node("Trash", "/docs/TRASH/", niTrashEmpty);
+  const TreeNode inner = Node("B", "/docs/A/B/", niFolder);
   const std::vector<std::string> none;
   struct Case {
     const TreeNode* target;

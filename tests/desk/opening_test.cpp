@@ -78,7 +78,7 @@ TEST(OpenRulesTest, ClosingDecidesByChangeAndEditability) {
 }
 
 TEST(OpenRulesTest, StickerNotesReadBackAsTheyWereWritten) {
-  for (const std::string text : {std::string("one line"), std::string("two\nlines ~ with ;~ tildes"),
+  for (const std::string& text : {std::string("one line"), std::string("two\nlines ~ with ;~ tildes"),
                                  std::string("caf\xc3\xa9 \xe2\x82\xac")}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(StickerTextForEditing(StickerValueFromText(text)), text);

@@ -267,7 +267,7 @@ TEST(TreeDrop, Decisions) {
   restrictedFolder.restricted = true;
 
   auto drop = [](const TreeNode& t, DragKind what, bool move, std::string source, int count = 2,
-                 int tab = 0, bool shown = false) {
+                 GridTab tab = GridTab::Files, bool shown = false) {
     DropInput in;
     in.tab = tab;
     in.what = what;
@@ -282,8 +282,8 @@ TEST(TreeDrop, Decisions) {
   };
   using A = DropAction;
   EXPECT_EQ(drop(folder, DragKind::None, false, "/d/").action, A::Ignore);
-  EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/", 2, 2).action, A::Ignore);  // tools tab
-  EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/", 2, 0, true).action, A::Ignore);
+  EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/", 2, GridTab::Tools).action, A::Ignore);  // tools tab
+  EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/", 2, GridTab::Files, true).action, A::Ignore);
   EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/").action, A::Copy);
   EXPECT_EQ(drop(folder, DragKind::Documents, true, "/d/").action, A::Move);
   // From the trash: always move, even with the copy default.
@@ -294,7 +294,7 @@ TEST(TreeDrop, Decisions) {
   EXPECT_EQ(drop(contacts, DragKind::Contacts, true, "/data/Contacts/Friends/").action, A::Ignore);
   EXPECT_EQ(drop(contacts, DragKind::Documents, true, "/d/").action, A::Copy);
   // Groups.
-  EXPECT_EQ(drop(group, DragKind::Contacts, true, "/data/Contacts/", 1, 1).action, A::AddGroupMembers);
+  EXPECT_EQ(drop(group, DragKind::Contacts, true, "/data/Contacts/", 1, GridTab::Contacts).action, A::AddGroupMembers);
   EXPECT_EQ(drop(group, DragKind::Documents, false, "/d/").action, A::SendToGroup);
   // One document on its own folder.
   EXPECT_EQ(drop(folder, DragKind::Documents, false, "/d/Work/", 1).action, A::Duplicate);
@@ -312,25 +312,25 @@ TEST(TreeDrop, Decisions) {
   // Folders: never into themselves or below; ignored on the contacts tab.
   EXPECT_EQ(drop(folder, DragKind::Folder, true, "/d/").action, A::Ignore);
   EXPECT_EQ(drop(folder, DragKind::Folder, true, "/d/Other/").action, A::Move);
-  EXPECT_EQ(drop(group, DragKind::Folder, true, "/d/Other/", 0, 1).action, A::Ignore);
+  EXPECT_EQ(drop(group, DragKind::Folder, true, "/d/Other/", 0, GridTab::Contacts).action, A::Ignore);
   // Stickers become sticker documents only on the shown folder.
-  EXPECT_EQ(drop(folder, DragKind::Stickers, false, "/d/", 1, 0, true).action, A::MakeSticker);
+  EXPECT_EQ(drop(folder, DragKind::Stickers, false, "/d/", 1, GridTab::Files, true).action, A::MakeSticker);
   EXPECT_EQ(drop(folder, DragKind::Stickers, false, "/d/", 1).action, A::Ignore);
 }
 
 TEST(TreeTabs, SwitchRulesAndLook) {
-  EXPECT_FALSE(TabChangeAllowed(true, HandState::Empty, 0));
-  EXPECT_TRUE(TabChangeAllowed(false, HandState::Documents, 0));
-  EXPECT_TRUE(TabChangeAllowed(false, HandState::Snapshot, 1));
-  EXPECT_FALSE(TabChangeAllowed(false, HandState::Other, 0));
-  EXPECT_FALSE(TabChangeAllowed(false, HandState::Documents, 2));
-  EXPECT_TRUE(TabChangeAllowed(false, HandState::Empty, 2));
-  EXPECT_EQ(TabLookOf(2).optionsButton, "<<  Options");
-  EXPECT_EQ(TabLookOf(0).optionsButton, "Options  >>");
-  EXPECT_EQ(TabLookOf(1).hintDelayMs, 1);
-  EXPECT_TRUE(TabLookOf(0).searchEnabled);
-  EXPECT_FALSE(TabLookOf(1).searchEnabled);
-  EXPECT_FALSE(TabLookOf(2).activityVisible);
+  EXPECT_FALSE(TabChangeAllowed(true, HandState::Empty, GridTab::Files));
+  EXPECT_TRUE(TabChangeAllowed(false, HandState::Documents, GridTab::Files));
+  EXPECT_TRUE(TabChangeAllowed(false, HandState::Snapshot, GridTab::Contacts));
+  EXPECT_FALSE(TabChangeAllowed(false, HandState::Other, GridTab::Files));
+  EXPECT_FALSE(TabChangeAllowed(false, HandState::Documents, GridTab::Tools));
+  EXPECT_TRUE(TabChangeAllowed(false, HandState::Empty, GridTab::Tools));
+  EXPECT_EQ(TabLookOf(GridTab::Tools).optionsButton, "<<  Options");
+  EXPECT_EQ(TabLookOf(GridTab::Files).optionsButton, "Options  >>");
+  EXPECT_EQ(TabLookOf(GridTab::Contacts).hintDelayMs, 1);
+  EXPECT_TRUE(TabLookOf(GridTab::Files).searchEnabled);
+  EXPECT_FALSE(TabLookOf(GridTab::Contacts).searchEnabled);
+  EXPECT_FALSE(TabLookOf(GridTab::Tools).activityVisible);
 
   TreeNode desk;
   desk.image = niDesktop;

@@ -381,7 +381,7 @@ TreeNode* DeskCarry::StillThere(TPXTreeView* view, TreeNode* node, const std::st
 void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
   if (!node) return;
   DropInput in;
-  in.tab = DeskBrowser::Ix(browser_.CurrentTab());
+  in.tab = browser_.CurrentTab();
   in.target = node;
   in.targetIsShown = node == browser_.ShownNode();
   in.copyMoveIsMove = browser_.DragMoves();

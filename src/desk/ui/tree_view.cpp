@@ -205,7 +205,7 @@ DeskBrowserView::DeskBrowserView(DeskState& state, QTabWidget* trees, QWidget* g
     // Options button and leaves no tab selected.
     trees->tabBar()->setTabVisible(2, false);
     trees->setTabText(2, QString());  // a hidden current tab must not leave its caption behind
-    btnOptions_ = new QPushButton(Q(TabLookOf(0).optionsButton), trees);
+    btnOptions_ = new QPushButton(Q(TabLookOf(GridTab::Files).optionsButton), trees);
     btnOptions_->setObjectName(QStringLiteral("btnOptions"));
     btnOptions_->setFlat(true);
     trees->setCornerWidget(btnOptions_, Qt::TopRightCorner);
@@ -221,7 +221,7 @@ DeskBrowserView::DeskBrowserView(DeskState& state, QTabWidget* trees, QWidget* g
     });
   }
   connect(b, &DeskBrowser::TabChanged, this, [this](GridTab tab) {
-    if (btnOptions_) btnOptions_->setText(Q(TabLookOf(DeskBrowser::Ix(tab)).optionsButton));
+    if (btnOptions_) btnOptions_->setText(Q(TabLookOf(tab).optionsButton));
     // A switch the program makes (carrying back to the files) shows on the tabs too.
     if (tabs_ && tabs_->currentIndex() != DeskBrowser::Ix(tab)) {
       const bool blocked = tabs_->blockSignals(true);
