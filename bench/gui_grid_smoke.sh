@@ -17,6 +17,10 @@ trap cleanup EXIT
 # The generated folder becomes the documents folder itself, so the desk lists it first.
 find "$home/Documents/Archive" -mindepth 1 -maxdepth 1 -exec mv -t "$home/Documents/" {} +
 rmdir "$home/Documents/Archive"
+# A user of their own mail accounts only: the start-up goes straight to the desk instead of
+# stopping at the welcome window.
+mkdir -p "$home/data"
+[ -f "$home/data/User.ini" ] || printf '[User]\r\nOwn Accounts Only=1\r\n' >"$home/data/User.ini"
 
 QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="plumadex.grid.debug=true" PLUMADEX_HOME="$home" \
   "$BUILD/src/plumadex" >"$log" 2>&1 &
