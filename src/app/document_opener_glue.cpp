@@ -1,5 +1,6 @@
 #include "app/document_opener_glue.h"
 
+#include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "desk/document_opener.h"
 #include "desk/ui/frm_desk.h"
@@ -118,17 +119,7 @@ public:
 
   // One document operation with the desk's lists; the folder is listed again afterwards.
   bool runOperation(int code, store::OpItem& item) {
-    store::OpServices ops;
-    ops.registry = &state_.indexRegistry;
-    ops.random = &random_;
-    ops.messages = &state_.messages;
-    ops.unread = state_.unreadList.get();
-    ops.newMail = state_.newMailList.get();
-    ops.sent = state_.sentIni.get();
-    ops.running = &state_.busy;
-    ops.documentsFolder = state_.locations.documents;
-    ops.trashFolder = state_.locations.trash;
-    ops.contactsFolder = state_.locations.contacts;
+    store::OpServices ops = desk::DeskOpServices(state_, random_);
     store::NullCollaborators none;
     store::DocOperations operations(ops, none.Get());
     const bool ok = operations.RunDocOperation(code, item);

@@ -108,6 +108,23 @@ void DeskBrowser::EmptyTrashAction() {
   DeleteAction();
 }
 
+store::OpServices DeskOpServices(DeskState& state, RandomSource& random) {
+  store::OpServices svc;
+  svc.registry = &state.indexRegistry;
+  svc.random = &random;
+  svc.messages = &state.messages;
+  svc.unread = state.unreadList.get();
+  svc.newMail = state.newMailList.get();
+  svc.sent = state.sentIni.get();
+  svc.documentsFolder = state.locations.documents;
+  svc.trashFolder = state.locations.trash;
+  svc.contactsFolder = state.locations.contacts;
+  svc.journalFolder = store::JournalFolderOf(state.locations.dataRoot);
+  svc.ownFromAddress = state.ownFromAddress;
+  svc.running = &state.busy;
+  return svc;
+}
+
 void DeskBrowser::InitServices() {
   if (ops_) return;
   // The desk state owns the unread and new-mail lists; a browser started without the desk's
@@ -124,20 +141,8 @@ void DeskBrowser::InitServices() {
   }
   state_.unreadList->SetNodeRefresh([this](const std::string& folder) { RefreshCounts(folder); });
 
-  store::OpServices svc;
-  svc.registry = &state_.indexRegistry;
-  svc.random = &random_;
-  svc.messages = &state_.messages;
-  svc.unread = state_.unreadList.get();
-  svc.newMail = state_.newMailList.get();
-  svc.sent = state_.sentIni.get();
-  svc.documentsFolder = state_.locations.documents;
-  svc.trashFolder = state_.locations.trash;
-  svc.contactsFolder = state_.locations.contacts;
-  svc.journalFolder = store::JournalFolderOf(state_.locations.dataRoot);
-  svc.ownFromAddress = state_.ownFromAddress;
+  store::OpServices svc = DeskOpServices(state_, random_);
   svc.busy = [this](bool on) { grid_.SetBusy(on); };
-  svc.running = &state_.busy;
   // Changes the program makes itself do not cause a second listing.
   svc.rearmWatch = [this] { watch_.CheckFolderChanges(false); };
   watch_.SetQuietRoots(state_.locations.tempFolder, state_.locations.dataRoot);

@@ -37,6 +37,10 @@ namespace px::desk {
 
 struct DeskState;
 
+// The document operations' view of the desk: its index registry, lists, outgoing register,
+// folders and message queue. Callers add their own busy display and watch.
+store::OpServices DeskOpServices(DeskState& state, RandomSource& random);
+
 class DeskBrowser : public QObject {
   Q_OBJECT
 

@@ -8,6 +8,7 @@
 #include "foundation/message_queue.h"
 #include "store/index_file.h"
 #include "support/test_support.h"
+#include "ui/browser_frame.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -38,13 +39,7 @@ protected:
     test::writeFile(docs + "Work/notes.txt", "notes");
     test::writeFile(docs + "Work/plan.txt", "plan");
     host.resize(900, 600);
-    trees = new QTabWidget(&host);
-    for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
-    trees->setGeometry(0, 0, 300, 600);
-    gridHost = new QWidget(&host);
-    gridHost->setGeometry(300, 0, 600, 560);
-    status = new QLabel(&host);
-    view = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    view = LayBrowser(state, host, trees, gridHost, status, QRect(0, 0, 300, 600), QRect(300, 0, 600, 560));
     browser = &view->browser();
     carry = new DeskCarry(*view, state, &host);
     view->SetCarry(carry);

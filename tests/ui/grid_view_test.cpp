@@ -8,6 +8,7 @@
 #include "foundation/strings.h"
 #include "store/index_file.h"
 #include "support/test_support.h"
+#include "ui/browser_frame.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -194,11 +195,7 @@ protected:
     test::makeDirs(docs + "Work");
     test::writeFile(docs + "Work/report.doc", "report");
     test::writeFile(docs + "Work/notes.txt", "notes");
-    trees = new QTabWidget(&host);
-    for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
-    gridHost = new QWidget(&host);
-    status = new QLabel(&host);
-    view = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    view = LayBrowser(state, host, trees, gridHost, status);
     browser = &view->browser();
     browser->BuildTrees();
   }

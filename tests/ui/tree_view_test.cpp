@@ -7,6 +7,7 @@
 #include "desk/ui/tree_view.h"
 #include "foundation/locations.h"
 #include "support/test_support.h"
+#include "ui/browser_frame.h"
 
 #include <QLabel>
 #include <QTabWidget>
@@ -27,13 +28,7 @@ protected:
     test::makeDirs(docs + "Work/Other");
     test::makeDirs(docs + "Zeta");
     host.resize(700, 500);
-    trees = new QTabWidget(&host);
-    for (const char* t : {"Files", "Contacts", "Tools"}) trees->addTab(new QWidget, QString::fromLatin1(t));
-    trees->setGeometry(0, 0, 300, 500);
-    gridHost = new QWidget(&host);
-    gridHost->setGeometry(300, 0, 400, 500);
-    status = new QLabel(&host);
-    view_ = std::make_unique<DeskBrowserView>(state, trees, gridHost, status);
+    view_ = LayBrowser(state, host, trees, gridHost, status, QRect(0, 0, 300, 500), QRect(300, 0, 400, 500));
     browser = &view_->browser();
     browser->BuildTrees();
     host.show();
