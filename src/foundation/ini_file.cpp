@@ -158,11 +158,9 @@ bool TPXIniBase::KeyLess::operator()(std::string_view a, std::string_view b) con
   return compareKeys(a, b) < 0;
 }
 
-TPXIniBase::Stamp TPXIniBase::StatLocked() const {
+// What a save or a read saw of the file, to tell later whether another process replaced it.
+TPXIniBase::Stamp TPXIniBase::StampOf(const struct stat& st) {
   Stamp stamp;
-  struct stat st{};
-  const int r = kind_ == Kind::FolderIndex ? ::lstat(fileName_.c_str(), &st) : ::stat(fileName_.c_str(), &st);
-  if (r != 0) return stamp;
   stamp.exists = true;
   stamp.dev = st.st_dev;
   stamp.ino = st.st_ino;
@@ -172,6 +170,14 @@ TPXIniBase::Stamp TPXIniBase::StatLocked() const {
   return stamp;
 }
 
+TPXIniBase::Stamp TPXIniBase::StatLocked() const {
+  Stamp stamp;
+  struct stat st{};
+  const int r = kind_ == Kind::FolderIndex ? ::lstat(fileName_.c_str(), &st) : ::stat(fileName_.c_str(), &st);
+  if (r != 0) return stamp;
+  return StampOf(st);
+}
+
 FileStatus TPXIniBase::ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const {
   text.clear();
   stamp = Stamp{};
@@ -179,12 +185,7 @@ FileStatus TPXIniBase::ReadLocked(std::string& text, Stamp& stamp, bool& damaged
   struct stat st{};
   FileStatus status = ReadWholeFile(fileName_, text, kMaxIniFileSize, kind_ == Kind::FolderIndex, &st);
   if (!status.ok()) return status;
-  stamp.exists = true;
-  stamp.dev = st.st_dev;
-  stamp.ino = st.st_ino;
-  stamp.size = st.st_size;
-  stamp.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.ctimeNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp = StampOf(st);
   // Editors on other systems save INI files as UTF-16 with a byte order mark; the program keeps
   // them as 8-bit text (UTF-8), the form they are written back in.
   if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {

@@ -190,6 +190,7 @@ private:
   void LoadLocked();
   FileStatus ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const;
   Stamp StatLocked() const;
+  static Stamp StampOf(const struct stat& st);
   FileStatus SaveLocked();
   FileStatus PutAsideLocked();
   void DropDamagedLinesLocked();
