@@ -31,8 +31,9 @@ std::string ContactSummary(const AddrRec& rec, char separator, bool firstNameFir
   const std::string org = Trim(rec.organisation);
   const int type = rec.shownAddressType <= 2 ? rec.shownAddressType : 0;
   const PostalAddress& post = rec.Address(type);
+  const auto shownKinds = VisiblePhoneKinds(rec);
   bool phone = false;
-  for (uint8_t k : rec.shownPhoneKinds) phone = phone || (k < kPhoneKinds && !Trim(rec.phones[k]).empty());
+  for (uint8_t k : shownKinds) phone = phone || (k < kPhoneKinds && !Trim(rec.phones[k]).empty());
   const std::string notes = Trim(rec.notes);
   if (post.Empty() && !phone && org.empty() && Trim(rec.position).empty() && notes.empty())
     return "\"" + (name.empty() ? org : name) + "\" <" + rec.primaryEmail + ">";
@@ -59,7 +60,7 @@ std::string ContactSummary(const AddrRec& rec, char separator, bool firstNameFir
   }
   if (phone) {
     add("Phone numbers:");
-    for (uint8_t k : rec.shownPhoneKinds)
+    for (uint8_t k : shownKinds)
       if (k < kPhoneKinds && !Trim(rec.phones[k]).empty())
         add("    " + std::string(PhoneKindName(k)) + ": " + Trim(rec.phones[k]));
   }
