@@ -418,21 +418,6 @@ std::string JoinTrimmed(std::string_view a, std::string_view b) {
   return Trim(s);
 }
 
-std::vector<std::string> SplitWords(std::string_view s) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : s) {
-    if (c == ' ' || c == '\t') {
-      if (!cur.empty()) out.push_back(std::move(cur));
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(std::move(cur));
-  return out;
-}
-
 // True when the first name begins with the given name as a whole ("Mary Ann" of "Mary Ann
 // Lou"): the writer then keeps the given name in one piece.
 bool StartsGiven(std::string_view first, std::string_view given) {
@@ -468,9 +453,11 @@ AddrRec ReadLines(std::vector<Line> lines) {
   // do cards whose N holds a single word of a longer formatted name (N:Janet with FN:Janet
   // Jackson): the formatted name says who it is.
   bool nameFromFn = rec.firstName.empty() && rec.lastName.empty();
-  if (!nameFromFn && hasN && given.empty() && additional.empty() && !fn.empty()) {
-    const std::vector<std::string> words = SplitWords(fn);
-    nameFromFn = words.size() > 1 && std::find(words.begin(), words.end(), family) != words.end();
+  if (!nameFromFn && hasN && given.empty() && additional.empty() && rec.namePrefix.empty() &&
+      rec.nameSuffix.empty() && !fn.empty()) {
+    // The single word is the formatted name's first name, and the formatted name has more.
+    const PersonName split = SplitPersonName(fn);
+    nameFromFn = !Trim(split.last).empty() && StartsGiven(Trim(split.first), family);
   }
   if (nameFromFn && !fn.empty()) {
     PersonName pn = SplitPersonName(fn);
