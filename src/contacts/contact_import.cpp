@@ -1,5 +1,6 @@
 #include "contacts/contact_import.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "contacts/address_map.h"
@@ -72,14 +73,8 @@ AddrRec MergeContact(AddrRec into, const AddrRec& from) {
   FillEmpty(into.homePage, from.homePage);
 
   // Every address either has, once.
-  std::vector<std::string> keys;
-  auto known = [&](const std::string& e) {
-    const std::string k = AddressKey(e);
-    for (const std::string& have : keys)
-      if (have == k) return true;
-    keys.push_back(k);
-    return false;
-  };
+  std::unordered_set<std::string> keys;
+  auto known = [&](const std::string& e) { return !keys.insert(AddressKey(e)).second; };
   known(into.primaryEmail);
   for (const std::string& e : into.OtherEmailList()) known(e);
   std::vector<std::string> incoming{from.primaryEmail};
@@ -121,14 +116,12 @@ AddrRec MergeContact(AddrRec into, const AddrRec& from) {
   if (Trim(into.notes).empty()) into.notes = from.notes;
   else if (!notes.empty() && into.notes.find(notes) == std::string::npos) into.notes += "\r\n" + from.notes;
 
-  std::vector<std::string> have = LogicalLines(into.extraLines);
+  std::vector<std::string> kept = LogicalLines(into.extraLines);
+  std::unordered_set<std::string> have(kept.begin(), kept.end());
   std::vector<std::string> add = LogicalLines(from.extraLines);
   for (const std::string& number : spare) add.push_back("TEL;VOICE:" + number);
   for (const std::string& line : add) {
-    bool present = false;
-    for (const std::string& h : have) present = present || h == line;
-    if (present) continue;
-    have.push_back(line);
+    if (!have.insert(line).second) continue;
     if (!into.extraLines.empty()) into.extraLines += "\r\n";
     into.extraLines += line;
   }
