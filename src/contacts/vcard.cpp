@@ -425,6 +425,23 @@ bool StartsGiven(std::string_view first, std::string_view given) {
   return first.size() == given.size() || first[given.size()] == ' ' || first[given.size()] == '\t';
 }
 
+// The text with every run of blanks and control characters as one blank, trimmed: formatted
+// names that differ only so say the same.
+std::string Squeezed(std::string_view s) {
+  std::string out;
+  bool blank = false;
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) <= 0x20) {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
+
 // The formatted name the writer makes when the card gave none of its own.
 std::string DerivedFormattedName(const AddrRec& rec) { return Trim(rec.firstName + " " + rec.lastName); }
 
@@ -467,7 +484,7 @@ AddrRec ReadLines(std::vector<Line> lines) {
     given = rec.firstName;
   }
   if (given.find_first_of(" \t") != std::string::npos && StartsGiven(rec.firstName, given)) rec.givenName = given;
-  if (!fn.empty() && fn != DerivedFormattedName(rec)) rec.formattedName = fn;
+  if (!fn.empty() && Squeezed(fn) != Squeezed(DerivedFormattedName(rec))) rec.formattedName = fn;
   if (r.Take("ORG", {}, true, &v)) {
     auto p = SplitComponents(v, r.modern());
     for (std::string& part : p) part = Trim(part);
