@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "contacts/contact_summary.h"
 #include "foundation/address.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
@@ -265,6 +266,7 @@ store::ContactCardDetails CardDetailsOf(const std::string& cardPath) {
     if (kind >= kPhoneKinds || rec->phones[kind].empty()) continue;
     d.detailLines.push_back(std::string(PhoneKindName(kind)) + ": " + rec->phones[kind]);
   }
+  for (const std::string& n : KeptPhoneNumbers(*rec)) d.detailLines.push_back(std::string(PhoneKindName(pkOther)) + ": " + n);
   d.furtherAddresses = rec->OtherEmailList();
   d.hasFurtherAddresses = true;
   return d;

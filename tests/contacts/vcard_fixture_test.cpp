@@ -187,6 +187,11 @@ TEST(VCardFixtures, UntypedPhonesAreShownAsOther) {
   EXPECT_TRUE(shown);
   const std::string summary = ContactSummary(janet, '\n', true);
   EXPECT_NE(summary.find("    Other: +1 555 0142"), std::string::npos) << summary;
+  // A second phone without a type stays a line of the card and is shown as Other too.
+  const AddrRec bad = Card("rolodex.vcf", 1);
+  EXPECT_EQ(KeptPhoneNumbers(bad), std::vector<std::string>{"+1 555 0102"});
+  const std::string badSummary = ContactSummary(bad, '\n', true);
+  EXPECT_NE(badSummary.find("    Business: +1 555 0100\n    Other: +1 555 0102"), std::string::npos) << badSummary;
   // Rows with numbers keep their kinds.
   AddrRec rec;
   rec.phones[pkBusiness] = "1";

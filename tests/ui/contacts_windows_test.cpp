@@ -212,8 +212,14 @@ TEST(ContactWindowsTest, SharedAddressQuestionShowsBothAndAnswers) {
 
   // The last card has nothing to answer for; Escape skips it.
   q.remaining = 0;
+  // A card of names and addresses only still shows every address.
+  q.incoming.phones[pkOther].clear();
+  q.incoming.primaryEmail = "jqp@example.net";
+  q.incoming.otherEmails = "janet@example.com";
   TfrmSharedAddress last(q, true);
   last.show();
+  EXPECT_TRUE(last.lblIncoming->text().contains(QStringLiteral("jqp@example.net\n   janet@example.com")))
+      << last.lblIncoming->text().toStdString();
   EXPECT_FALSE(last.chkForAll->isVisible());
   last.reject();
   EXPECT_EQ(last.Answer().choice, SharedAddressChoice::Skip);

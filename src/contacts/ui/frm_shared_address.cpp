@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "contacts/contact_summary.h"
+#include "foundation/address.h"
 
 namespace px::contacts::ui {
 
@@ -15,8 +16,19 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
-// A contact as the pop-up shows it, with line breaks.
-QString Details(const AddrRec& rec, bool firstNameFirst) { return Q(ContactSummary(rec, '\n', firstNameFirst)); }
+// A contact as the pop-up shows it, with line breaks: the postal address it has, and its
+// e-mail addresses even when it has nothing else.
+QString Details(AddrRec rec, bool firstNameFirst) {
+  for (int t = 0; t < 3 && rec.Address(rec.shownAddressType).Empty(); ++t)
+    if (!rec.Address(t).Empty()) rec.shownAddressType = static_cast<uint8_t>(t);
+  std::string s = ContactSummary(rec, '\n', firstNameFirst);
+  if (s.find("E-mail:") == std::string::npos && s.find("Name: ") == std::string::npos) {
+    s = "Name: " + JoinPersonName(rec.firstName, rec.lastName, firstNameFirst) + "\nE-mail:";
+    if (!rec.primaryEmail.empty()) s += "\n   " + rec.primaryEmail;
+    for (const std::string& e : rec.OtherEmailList()) s += "\n   " + e;
+  }
+  return Q(s);
+}
 
 QLabel* Plain(const QString& text, QWidget* parent) {
   auto* l = new QLabel(text, parent);
