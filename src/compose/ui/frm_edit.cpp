@@ -783,7 +783,7 @@ void TfrmEdit::ShowComposeHeader() {
   }
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
@@ -883,7 +883,7 @@ void TfrmEdit::AttachFiles(const QStringList& files) {
   if (!ComposeHeaderShown()) return;
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
