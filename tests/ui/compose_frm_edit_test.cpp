@@ -416,6 +416,9 @@ TEST_F(ComposeWindowTest, HtmlMailShowsItsCidPicturesAndOffersItsParts) {
   ASSERT_EQ(parts.size(), 2);
   EXPECT_EQ(parts[0]->text(), QStringLiteral("dot.png"));
   EXPECT_EQ(parts[1]->text(), QStringLiteral("notes.txt"));
+  // The header lines a reply or forward quotes name them so too.
+  const StringList& lines = w->model().Request().headerLines;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Attachments: dot.png, notes.txt"), lines.end());
   parts[1]->click();
   EXPECT_EQ(openedParts, (std::vector<std::string>{folder + "notes (2).txt"}));
   px::test::makeDirs(temp + "saved");

@@ -113,7 +113,7 @@ TfrmEdit::TfrmEdit(EditServices services, QWidget* parent)
   setAcceptDrops(true);
   BuildWindow();
   installEventFilter(this);
-  resize(760, 600);
+  resize(880, 620);
 }
 
 TfrmEdit::~TfrmEdit() = default;
@@ -396,6 +396,13 @@ void TfrmEdit::BuildToolbars() {
     connect(a, &QAction::triggered, this, fn);
     return a;
   };
+  // First, so that it never hides behind the toolbar's overflow.
+  QAction* format = fmt(QStringLiteral("aHtmlFormat"), QStringLiteral("HTML"), kTagEditing, [this](bool on) {
+    SetHtmlFormat(on);
+  });
+  format->setCheckable(true);
+  format->setToolTip(QStringLiteral("Write this message in HTML (off: plain text)"));
+  format->setVisible(false);
   auto current = [this]() -> QWidget* { return mode_ == emHtmlEditor ? static_cast<QWidget*>(htmlEdit_) : txtText_; };
   fmt(QStringLiteral("aCut"), QStringLiteral("Cut"), kTagEditing, [this] {
     mode_ == emHtmlEditor ? htmlEdit_->cut() : txtText_->cut();
@@ -423,6 +430,7 @@ void TfrmEdit::BuildToolbars() {
   connect(cbStyle_, &QComboBox::textActivated, this, [this](const QString& s) { commands_->SetParagraphFormat(s); });
   cbFont_ = new QFontComboBox(tbFormat_);
   cbFont_->setObjectName(QStringLiteral("cbFont"));
+  cbFont_->setMaximumWidth(170);
   tbFormat_->addWidget(cbFont_)->setProperty("tag", kTagHtmlOnly);
   connect(cbFont_, &QFontComboBox::currentFontChanged, this, [this](const QFont& f) {
     if (mode_ == emHtmlEditor) commands_->SetFontName(f.family());
@@ -472,13 +480,6 @@ void TfrmEdit::BuildToolbars() {
                                               QLineEdit::Normal, QStringLiteral("https://"), &ok);
     if (ok && !url.trimmed().isEmpty()) commands_->SetHyperlink(url.trimmed());
   });
-  tbFormat_->addSeparator();
-  QAction* format = fmt(QStringLiteral("aHtmlFormat"), QStringLiteral("HTML"), kTagEditing, [this](bool on) {
-    SetHtmlFormat(on);
-  });
-  format->setCheckable(true);
-  format->setToolTip(QStringLiteral("Write this message in HTML (off: plain text)"));
-  format->setVisible(false);
   // The size and font lists show what the caret stands in.
   connect(htmlEdit_, &QTextEdit::currentCharFormatChanged, this, [this] { SyncFontControls(); });
 }
