@@ -820,7 +820,9 @@ void TfrmEdit::ApplyPlan(const BodyPlan& plan) {
     // The viewed document itself, with the reply or forward around its content.
     if (wrap_->DocumentPath() != model_.Request().path && QFileInfo(Q(model_.Request().path)).isFile())
       wrap_->Load(model_.Request().path);
-    wrap_->LoadSource(WrapBodyContent(wrap_->Source(), plan.wrap.before, plan.wrap.after));
+    // Pictures that are parts of their own come along in the quoted or forwarded text.
+    const std::string source = ResolvePartPictures(wrap_->Source(), model_.Request().partContentIds);
+    wrap_->LoadSource(WrapBodyContent(source, plan.wrap.before, plan.wrap.after));
   }
   htmlEdit_->moveCursor(QTextCursor::Start);
   setMode(emHtmlEditor);
