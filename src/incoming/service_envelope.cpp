@@ -1,5 +1,7 @@
 #include "incoming/service_envelope.h"
 
+#include "incoming/received_keys.h"
+
 #include <bzlib.h>
 #include <cerrno>
 #include <cstring>
@@ -222,6 +224,31 @@ SourceTrust TrustOfRawName(std::string_view name) {
   if (EndsWith(name, "-n")) return SourceTrust::Network;
   if (EndsWith(name, "-t")) return SourceTrust::Trusted;
   return SourceTrust::Receiver;
+}
+
+std::string ContainerKeyOf(MailSpool& spool, std::string_view name) {
+  const std::string path = spool.PathOf(name, mailformat::kContainerExt);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+  unsigned char head[12];
+  if (fileSize < 12 || !ReadExact(fd, reinterpret_cast<char*>(head), 12)) return {};
+  const uint32_t envZ = Le32(head), envLen = Le32(head + 4);
+  if (envZ > fileSize - 12 || envZ > kMaxEnvelopeBytes || envLen > kMaxEnvelopeBytes) return {};
+  std::string xml, err;
+  if (!Decompress(fd, envZ, envLen, [&xml](std::string_view b) { xml += b; return true; }, err)) return {};
+  EnvelopeInfo info;
+  if (!ParseEnvelope(xml, info, &err)) return {};
+  for (const auto& t : info.descriptor.tagged)
+    if (t.starts_with("MsgID: ") && t.size() > 7)
+      return ServiceMessageKey(info.descriptor.from, t.substr(7));
+  return {};
 }
 
 UnpackResult UnpackContainer(MailSpool& spool, std::string_view name) {

@@ -61,6 +61,11 @@ struct UnpackResult {
 // itself is not touched.
 UnpackResult UnpackContainer(mailformat::MailSpool& spool, std::string_view name);
 
+// The key by which a repeat of spool download `name` is known (ServiceMessageKey of its
+// sender and message id with the part), read from its envelope; empty when the download has
+// no message id or its envelope cannot be read (then unpacking tells what is wrong).
+std::string ContainerKeyOf(mailformat::MailSpool& spool, std::string_view name);
+
 // Spool names of raw messages carry the trust of their source: "-n" for mail straight from
 // the network, "-t" for what the program or an import wrote; a plain name is the POP3
 // receiver's.
