@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -413,9 +414,7 @@ void MailFiler::SweepOrphans() {
     const size_t us = name.rfind('_');
     if (us != std::string::npos && spool_->Exists(name.substr(0, us), mf::kRawExt)) continue;
     struct stat st{};
-    if (::lstat(spool_->PathOf(name, mf::kContentExt).c_str(), &st) != 0 || st.st_mtime >= settled ||
-        st.st_ctime >= settled)
-      continue;
+    if (::lstat(spool_->PathOf(name, mf::kContentExt).c_str(), &st) != 0 || st.st_mtime >= settled) continue;
     ++report_.orphans;
     quarantine(name, {mf::kContentExt}, "content without its descriptor");
   }
@@ -890,9 +889,50 @@ bool MailFiler::CommitBatch() {
     entries.clear();
     return false;
   }
-  // 2. The contents move into their folders.
+  // 2. The contents move into their folders. A message goes whole or not at all: a folder on
+  // another disk must have room for all of its parts, else it waits in the spool.
+  {
+    struct stat sp{};
+    const bool spoolKnown = ::stat(svc_.spoolFolder.c_str(), &sp) == 0;
+    std::map<std::string, int64_t> room;  // free bytes of folders on another disk
+    std::map<std::string, uint64_t> need;  // bytes per message (base id, or the spool name)
+    auto groupOf = [](const Planned& p) { return p.msgId.empty() ? "\n" + p.name : BaseOf(p.msgId); };
+    for (const auto& p : entries) {
+      struct stat fst{}, cst{};
+      if (!spoolKnown || ::stat(p.folder.c_str(), &fst) != 0 || fst.st_dev == sp.st_dev) continue;
+      if (!room.count(p.folder)) {
+        struct statvfs vfs{};
+        room[p.folder] = ::statvfs(p.folder.c_str(), &vfs) == 0
+                             ? static_cast<int64_t>(uint64_t(vfs.f_bavail) * vfs.f_frsize) - (256 << 10)
+                             : INT64_MAX / 2;
+      }
+      if (::stat(spool_->PathOf(p.name, mf::kContentExt).c_str(), &cst) == 0)
+        need[groupOf(p) + "\t" + p.folder] += static_cast<uint64_t>(cst.st_size) + 4096;
+    }
+    if (!room.empty()) {
+      std::set<std::string> decided;
+      bool full = false;
+      for (auto& p : entries) {
+        const std::string g = groupOf(p) + "\t" + p.folder;
+        auto n = need.find(g);
+        if (n == need.end()) continue;
+        if (decided.insert(g).second) {
+          int64_t& left = room[p.folder];
+          if (full || static_cast<int64_t>(n->second) > left) {
+            full = true;
+            n->second = UINT64_MAX;  // the whole message waits
+          } else {
+            left -= static_cast<int64_t>(n->second);
+          }
+        }
+        if (n->second == UINT64_MAX) p.deferred = true;
+      }
+      if (full) NoRoom("Not enough room in " + room.begin()->first + " for the mail to be filed there.");
+    }
+  }
   std::set<std::string> folders;
   for (auto& p : entries) {
+    if (p.deferred) continue;
     const std::string src = spool_->PathOf(p.name, mf::kContentExt);
     const std::string dst = p.folder + p.fileName;
     int err = MoveNoReplace(src, dst, svc_.sync);

@@ -4,6 +4,7 @@
 
 #include <bzlib.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -245,10 +246,22 @@ std::string ContainerKeyOf(MailSpool& spool, std::string_view name) {
   if (!Decompress(fd, envZ, envLen, [&xml](std::string_view b) { xml += b; return true; }, err)) return {};
   EnvelopeInfo info;
   if (!ParseEnvelope(xml, info, &err)) return {};
-  for (const auto& t : info.descriptor.tagged)
-    if (t.starts_with("MsgID: ") && t.size() > 7)
-      return ServiceMessageKey(info.descriptor.from, t.substr(7));
-  return {};
+  // A receipt filed twice only records the delivery it already records.
+  if (info.descriptor.kind == mailformat::kReceiptKind) return {};
+  std::string msgId;
+  bool outbound = false;
+  for (const auto& t : info.descriptor.tagged) {
+    if (t.starts_with("MsgID: ") && t.size() > 7) msgId = t.substr(7);
+    if (t == "_Outbound") outbound = true;
+  }
+  if (msgId.empty()) return {};
+  // A repeat is the same stored message: same kind, direction and subject as well.
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : info.descriptor.name) h = (h ^ c) * 1099511628211ull;
+  char digest[17];
+  std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(h));
+  return ServiceMessageKey(info.descriptor.from, msgId) + " " + info.descriptor.kind +
+         (info.encrypted ? " pgp" : "") + (info.rawMessage ? " raw" : "") + (outbound ? " out " : " in ") + digest;
 }
 
 UnpackResult UnpackContainer(MailSpool& spool, std::string_view name) {
