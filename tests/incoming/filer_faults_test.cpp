@@ -316,5 +316,27 @@ TEST_F(FilerFaultTest, QuarantineIsFiledAgainOnRequest) {
   EXPECT_EQ(FilesOf(quarantine), std::vector<std::string>{"9999.$$1"});
 }
 
+// The log of keys taken in: a line cut short by a crash is dropped (and never glued to the next
+// one), keys older than the keeping time are forgotten, the rest survive.
+TEST(ReceivedKeysTest, TornLinesAndOldKeys) {
+  px::test::TempHome home;
+  const std::string path = home.path("keys");
+  px::test::writeFile(path, "20000101\told key\n" + std::string("29991231\tkept key\n") + "29991231\ttorn ke");
+  ReceivedKeys keys;
+  ASSERT_TRUE(keys.Load(path));
+  EXPECT_TRUE(keys.Contains("kept key"));
+  EXPECT_FALSE(keys.Contains("old key"));
+  EXPECT_FALSE(keys.Contains("torn ke"));
+  keys.setSync(false);
+  keys.Add("new key");
+  ASSERT_TRUE(keys.Flush());
+  ReceivedKeys again;
+  ASSERT_TRUE(again.Load(path));
+  EXPECT_TRUE(again.Contains("kept key"));
+  EXPECT_TRUE(again.Contains("new key"));
+  EXPECT_FALSE(again.Contains("torn ke"));
+  EXPECT_EQ(px::test::readFile(path).find("torn"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace px::incoming::test

@@ -3,6 +3,8 @@
 // next run leaves no duplicate and loses nothing.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 #include <thread>
 
 #include "pop3/receive_fixture.h"
@@ -170,6 +172,44 @@ TEST_F(FakeServerTest, FetchedMessagesAreKeyedAndRememberedBeforeTheirDeletion) 
   ASSERT_TRUE(server.Restart("none", 0, &error)) << error;
   auto again = Receive(AccountOn(server));
   EXPECT_EQ(again.messagesSpooled, 0);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+// The spool's disk has no room left to file what arrives: the message that came stays on the
+// server too (no DELE), nothing more is fetched, and the user is told the disk is full. Once
+// there is room, the next run deletes it without fetching it again and fetches the rest.
+TEST_F(FakeServerTest, NoRoomToFileKeepsMessagesOnTheServer) {
+  const std::string disk = home.path("small/");
+  makeDirs(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  writeFile(disk + "filler", std::string(1700 * 1024, 'f'));
+  RandomSource rnd(5);
+  mailformat::MailSpool smallSpool(disk + "Inbox/", rnd);
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("none", 0, &error)) << error;
+  auto subjects = Fill(server, 3);
+  auto run = [&] {
+    transport::ChainSetup setup;
+    setup.spool = &smallSpool;
+    setup.leftOnServer = &leftOnServer;
+    transport::ThreadRecvChain chain(setup);
+    chain.AddLink(std::make_unique<transport::pop3::ThreadRecvPOP>(AccountOn(server), 5000));
+    return chain.Run();
+  };
+  auto r = run();
+  ASSERT_EQ(r.visits.size(), 1u);
+  EXPECT_EQ(r.visits[0].result.status, LinkStatus::ReceiveFailed);
+  EXPECT_NE(r.visits[0].result.error.find("disk is full"), std::string::npos) << r.visits[0].result.error;
+  EXPECT_EQ(Subjects(SpoolMessages(disk + "Inbox")), std::vector<std::string>{"m1"});
+  EXPECT_EQ(server.Messages().size(), 3u);
+  ::unlink((disk + "filler").c_str());
+  run();
+  EXPECT_EQ(Subjects(SpoolMessages(disk + "Inbox")), subjects);
   EXPECT_TRUE(server.Messages().empty());
 }
 
