@@ -111,6 +111,9 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
     return result;
   }
   client_.SetTimeout(timeoutMs_);
+  // Every step has a deadline of its own, however the server paces its bytes: the log-in and
+  // the counting, the listings (by the number of messages), then each message (below).
+  client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + timeoutMs_);
   if (!client_.Connect(address->host, address->port, account_.security) ||
       !client_.Login(account_.user, account_.password)) {
     ErrorKind kind = client_.error();
@@ -151,6 +154,7 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   bool completed = false;
 
   if (count > 0) {
+    client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + PaceMs(pace_, count * 64));
     if (!client_.List(count, sizes)) {
       sessionFailed();
       client_.Close();
@@ -353,6 +357,7 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   } else {
     completed = true;
   }
+  client_.SetDeadline(0);
 
   if (!client_.IsUsable()) {
     sessionFailed();
