@@ -404,11 +404,11 @@ def main():
             mode = rnd.choice(["kill-receive", "kill-file", "cut", "full-disk"])
             stats[mode] += 1
             if mode == "kill-receive":
-                _, killed, _ = desk.run(["receive", "--quiet"], kill_after=rnd.uniform(0.05, 1.5))
+                _, killed, _ = desk.run(["receive", "--quiet"], kill_after=rnd.uniform(0.02, 0.8))
                 stats["killed"] += killed
             elif mode == "kill-file":
                 desk.run(["receive", "--no-file", "--quiet"])
-                _, killed, _ = desk.run(["file", "--quiet"], kill_after=rnd.uniform(0.0, 0.25))
+                _, killed, _ = desk.run(["file", "--quiet"], kill_after=rnd.uniform(0.0, 0.15))
                 stats["killed"] += killed
             elif mode == "cut":
                 relay.stop()
