@@ -5,6 +5,7 @@
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/tree_model.h"
+#include "store/collision_choice.h"
 #include "store/doc_record.h"
 
 #include <cstdint>
@@ -74,6 +75,8 @@ public:
   // The colour label chooser: 0 (none) or 1 to 8; nullopt when cancelled. current: the colour
   // checked in the chooser.
   virtual std::optional<int> ChooseColour(int current) = 0;
+  // A document meets a file of its name in the target folder: Replace, Keep both or Skip.
+  virtual store::CollisionAnswer AskCollision(const store::CollisionQuestion& question) = 0;
 };
 
 }  // namespace px::desk

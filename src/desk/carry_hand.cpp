@@ -157,6 +157,22 @@ void CarryHand::PutDown() {
   pressDrag_ = false;
 }
 
+bool CarryHand::DragEnded(DragEnd how) {
+  pressDrag_ = false;
+  if (how == DragEnd::DeskNode) {
+    dropAfterDrag_ = true;
+    return false;
+  }
+  dropAfterDrag_ = false;
+  return true;
+}
+
+bool CarryHand::DropOnNodeDone() {
+  if (!dropAfterDrag_) return false;
+  dropAfterDrag_ = false;
+  return true;
+}
+
 void CarryHand::Press(int x, int y) {
   pressX_ = x;
   pressY_ = y;

@@ -12,6 +12,7 @@
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
+#include "store/unique_names.h"
 #include "store/unread_list.h"
 
 #include <QFileInfo>
@@ -157,8 +158,12 @@ void DeskBrowser::InitServices() {
 
 store::OpCollaborators DeskBrowser::collaborators() {
   store::OpCollaborators none = absent_.Get();
-  return {none.resolver, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
+  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
           pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
+}
+
+store::CollisionAnswer DeskBrowser::PromptResolver::Ask(const store::CollisionQuestion& q) {
+  return b_.prompts_->AskCollision(q);
 }
 
 void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
@@ -549,7 +554,9 @@ void DeskBrowser::DeleteAction() {
   request.trashFull = trash && tab_ == GridTab::Files;
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = InTrash(shownFolder_);
+  request.count = items.size();
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   switch (plan.action) {
     case store::DeleteAction::Refuse:
       Warn(plan.refusal);
@@ -630,8 +637,10 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   }
   const store::OpItem& item = items.front();
   if (!title) {
+    // The name offered is free already ("notes (2)"); a taken name typed over it is asked about.
+    const store::UniqueName free = store::UniqueFileName(item.folder, store::EditableTitle(item), item.ext);
     const auto text = prompts_->AskText(std::string(store::kNewDocumentTitle), std::string(store::kNewDocumentPrompt),
-                                        store::EditableTitle(item));
+                                        free.ok ? free.title : store::EditableTitle(item));
     if (!text || Trim(*text).empty()) return;
     title = Trim(*text);
   }
@@ -667,7 +676,9 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   request.folderDeletable = node && node->parent && NodeIsMovable(*node);
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = node && InTrash(node->path);
+  if (node) request.folderTitle = node->caption;
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   if (plan.action == store::DeleteAction::Refuse) {
     Warn(plan.refusal);
     return;

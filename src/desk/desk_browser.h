@@ -197,9 +197,18 @@ private:
   ListingWorker worker_;
   FolderPositions positions_;
   RandomSource random_;
-  // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
-  // Quickboard, no sorting rules.
+  // Not yet part of the desk: no Quickboard, no sorting rules.
   store::NullCollaborators absent_;
+  // Name collisions are asked through the browser's dialogs.
+  class PromptResolver final : public store::CollisionResolver {
+  public:
+    explicit PromptResolver(DeskBrowser& b) : b_(b) {}
+    store::CollisionAnswer Ask(const store::CollisionQuestion& q) override;
+
+  private:
+    DeskBrowser& b_;
+  };
+  PromptResolver resolver_{*this};
   // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
   std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   store::OpenDocuments* openDocs_ = nullptr;

@@ -70,6 +70,8 @@ public:
     std::deque<bool> answers;
     std::deque<std::string> folders;
     std::deque<std::optional<int>> colours;
+    std::deque<store::CollisionAnswer> collisions;
+    std::vector<store::CollisionQuestion> collisionQuestions;
     std::vector<std::string> refusals;  // what the folder chooser was told about the node asked
     const TreeNode* refusalNode = nullptr;
   };
@@ -101,6 +103,18 @@ public:
     auto c = log_.colours.front();
     log_.colours.pop_front();
     return c;
+  }
+
+  store::CollisionAnswer AskCollision(const store::CollisionQuestion& q) override {
+    log_.asked.push_back("collision " + q.fileName);
+    log_.collisionQuestions.push_back(q);
+    if (log_.collisions.empty()) {
+      ADD_FAILURE() << "unexpected collision question: " << q.fileName;
+      return {};
+    }
+    auto a = log_.collisions.front();
+    log_.collisions.pop_front();
+    return a;
   }
 
 private:
@@ -189,6 +203,117 @@ TEST_F(DeskBrowserTest, DeleteMovesTheSelectionIntoTheTrashAndTheTrashShowsFull)
   EXPECT_EQ(Trash()->image, niTrashEmpty);
   EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kEmptyTrashQuestion),
                                                  std::string(store::kEmptyTrashQuestion)}));
+}
+
+// Deleting inside the trash erases for good: the desk asks first, naming how many.
+TEST_F(DeskBrowserTest, DeleteInsideTheTrashAsksBeforeErasing) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> selected;
+    bool answer;
+    const char* question;
+  };
+  const Case cases[] = {
+      {"one, No keeps it", {"a.txt"}, false, "Delete this document for good? It cannot be restored afterwards."},
+      {"one, Yes erases", {"a.txt"}, true, "Delete this document for good? It cannot be restored afterwards."},
+      {"two, Yes erases both", {"a.txt", "b.txt"}, true, "Delete these 2 documents for good? They cannot be restored afterwards."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* n : {"a.txt", "b.txt"}) test::writeFile(state.locations.trash + n, n);
+    browser->ShowNode(Trash());
+    grid.model().ClearSelection();
+    for (const auto& n : c.selected) {
+      const int r = grid.model().FindRecord(browser->ShownFolder(), n);
+      ASSERT_GE(r, 0) << n;
+      grid.model().SetSelected(r, true);
+    }
+    log.asked.clear();
+    log.answers = {c.answer};
+    browser->DeleteAction();
+    EXPECT_EQ(log.asked, (std::vector<std::string>{c.question}));
+    for (const auto& n : c.selected) EXPECT_EQ(fs::exists(state.locations.trash + n), !c.answer) << n;
+  }
+  // A folder inside the trash, deleted from the tree, is asked about by name.
+  test::makeDirs(state.locations.trash + "Old/");
+  test::writeFile(state.locations.trash + "Old/x.txt", "x");
+  browser->ReloadChildren(Trash());
+  TreeNode* old = browser->Model(0).FindNode(state.locations.trash + "Old/", true);
+  ASSERT_NE(old, nullptr);
+  log.asked.clear();
+  log.answers = {false};
+  browser->DeleteFolderNode(old);
+  EXPECT_TRUE(fs::exists(state.locations.trash + "Old/x.txt"));
+  ASSERT_EQ(log.asked.size(), 1u);
+  EXPECT_NE(log.asked[0].find("\"Old\""), std::string::npos) << log.asked[0];
+}
+
+// Every placing action of the desk asks when a name is taken: Replace, Keep both, Skip.
+TEST_F(DeskBrowserTest, NameCollisionsAreAskedAndTheAnswerIsFollowed) {
+  using store::CollisionAction;
+  struct Case {
+    const char* what;
+    CollisionAction action;
+    const char* title;
+    const char* expectOld;       // what Other/notes.txt holds afterwards
+    const char* expectNewFile;   // a second file made ("" none)
+  };
+  const Case cases[] = {
+      {"replace", CollisionAction::Replace, "", "notes", ""},
+      {"keep both", CollisionAction::Rename, "notes (2)", "old", "Other/notes (2).txt"},
+      {"keep both, edited", CollisionAction::Rename, "kept", "old", "Other/kept.txt"},
+      {"skip", CollisionAction::Skip, "", "old", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(docs + "Other");
+    test::makeDirs(docs + "Other");
+    test::writeFile(docs + "Other/notes.txt", "old");
+    browser->ShowNode(Node("Work/"));
+    Select("notes.txt");
+    log.folders = {docs + "Other/"};
+    log.collisions = {{c.action, c.title, false}};
+    log.collisionQuestions.clear();
+    browser->CarryToAction(false);
+    ASSERT_EQ(log.collisionQuestions.size(), 1u);
+    EXPECT_EQ(log.collisionQuestions[0].fileName, "notes.txt");
+    EXPECT_EQ(log.collisionQuestions[0].proposedTitle, "notes (2)");
+    EXPECT_TRUE(log.collisionQuestions[0].offerReplace);
+    EXPECT_EQ(test::readFile(docs + "Other/notes.txt"), c.expectOld);
+    if (*c.expectNewFile) EXPECT_EQ(test::readFile(docs + c.expectNewFile), "notes");
+    EXPECT_EQ(fs::exists(docs + "Other/notes (2).txt"), std::string(c.expectNewFile) == "Other/notes (2).txt");
+    EXPECT_TRUE(Exists("Work/notes.txt"));
+  }
+  // Duplicate under a name that is taken asks too; the name offered first is a free one.
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.asked.clear();
+  log.texts = {std::string("report")};
+  test::writeFile(docs + "Work/report.txt", "other");
+  log.collisions = {{CollisionAction::Skip, "", false}};
+  browser->aDuplicateExecute();
+  EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kNewDocumentPrompt), "collision report.txt"}));
+  EXPECT_EQ(test::readFile(docs + "Work/report.txt"), "other");
+}
+
+TEST_F(DeskBrowserTest, DuplicateKeepsTheEntryOfTheOriginal) {
+  {
+    store::TPXIniFile ini(state.indexRegistry, store::IndexPathOf(docs + "Work/"));
+    ini.WriteString("notes.txt", "Flags", std::to_string(FlagsWithColour(0, 2)));
+    ini.WriteString("notes.txt", "Sticker", "remember");
+  }
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.texts = {std::nullopt};
+  browser->aDuplicateExecute();
+  // The name offered is the free one.
+  Select("notes.txt");
+  log.texts = {std::string("notes (2)")};
+  browser->aDuplicateExecute();
+  const int r = grid.model().FindRecord(docs + "Work/", "notes (2).txt");
+  ASSERT_GE(r, 0);
+  EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[r].flags), 2);
+  EXPECT_EQ(grid.model().rows()[r].sticker, "remember");
 }
 
 TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {

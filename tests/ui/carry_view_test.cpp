@@ -306,6 +306,43 @@ TEST_F(CarryTest, DocumentsInHandGoAlongToTheContactsTabAndComeBack) {
 
 namespace {
 
+// A drag of the desk's rows that ended anywhere leaves nothing in hand: a later click on a folder
+// node only shows that folder and moves nothing.
+TEST_F(CarryTest, ADragThatEndedLeavesNothingInHand) {
+  struct Case {
+    const char* what;
+    Qt::DropAction outcome;
+  };
+  const Case cases[] = {{"another program took copies", Qt::CopyAction},
+                        {"another program moved it", Qt::MoveAction},
+                        {"cancelled", Qt::IgnoreAction}};
+  browser->SetDragDefault(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    browser->ShowNode(Node("Work"));
+    int drags = 0;
+    carry->runDrag = [&](QDrag&) {
+      ++drags;
+      return c.outcome;
+    };
+    const QPoint p = NamePoint("report.doc");
+    QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
+    QMouseEvent move(QEvent::MouseMove, QPointF(p + QPoint(12, 0)), QPointF(gridPort()->mapToGlobal(p + QPoint(12, 0))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(gridPort(), &move);
+    QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p + QPoint(12, 0));
+    EXPECT_EQ(drags, 1);
+    EXPECT_EQ(carry->hand().state(), Hand::Empty);
+    EXPECT_EQ(model().SelectedCount(), 0u);
+    EXPECT_FALSE(carry->DragWindow()->isVisible());
+    QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+    QTest::qWait(kDropFeedbackMs + 150);
+    EXPECT_TRUE(std::filesystem::exists(docs + "Work/report.doc"));
+    EXPECT_FALSE(std::filesystem::exists(docs + "Other/report.doc"));
+    EXPECT_EQ(browser->ShownFolder(), docs + "Other/");
+  }
+}
+
 TEST_F(CarryTest, OpeningARowLeavesNothingInHand) {
   bool opened = false;
   browser->openDocument = [&opened](const store::DocRecord&) { return opened = true; };

@@ -501,6 +501,9 @@ void DeskCarry::DuplicateOne() {
   copy.name = it.name;
   copy.ext = it.ext;
   copy.charset = it.charset;
+  copy.askOnCollision = true;
+  copy.entryFolder = it.folder;
+  copy.entrySection = it.Section();
   browser_.Operations().RunDocOperation(store::opStoreCopy, copy);
   FinishDrop();
   browser_.AfterOperation(false);
@@ -578,6 +581,7 @@ void DeskCarry::RunStore(const std::vector<std::string>& files, const std::strin
     it.name = fi.fileName().toStdString();
     it.ext = fi.suffix().toStdString();
     it.title = fi.suffix().isEmpty() ? it.name : fi.completeBaseName().toStdString();
+    it.askOnCollision = true;
     items.push_back(std::move(it));
   }
   browser_.Operations().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
@@ -675,6 +679,9 @@ void DeskCarry::Paste() {
       c.name = it.name;
       c.ext = it.ext;
       c.charset = it.charset;
+      c.askOnCollision = true;
+      c.entryFolder = it.folder;
+      c.entrySection = it.Section();
       copies.push_back(std::move(c));
     }
     browser_.Operations().RunOnSelection(store::opStoreCopy, copies);
@@ -882,20 +889,28 @@ void DeskCarry::startDrag(bool folder) {
   }
   dragging_ = true;
   droppedHere_ = false;
+  droppedOnNode_ = false;
   drag_->hide();
   // Other programs may only copy: a file manager never takes a document away from its entry.
-  const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+  Qt::DropAction result = Qt::IgnoreAction;
+  if (runDrag) {
+    result = runDrag(*drag);
+    drag->deleteLater();
+  } else {
+    result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+  }
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
   ShowShownNode(view_.tree(DeskBrowser::Ix(browser_.CurrentTab())));
-  if (result == Qt::IgnoreAction && !droppedHere_) {
-    // Released outside every target: put down.
+  const DragEnd how = droppedOnNode_ ? DragEnd::DeskNode
+                      : droppedHere_ ? DragEnd::DeskGrid
+                      : result == Qt::IgnoreAction ? DragEnd::Cancelled
+                                                   : DragEnd::OtherProgram;
+  // A drag that ended leaves nothing in hand, so no later click drops it somewhere unasked.
+  if (hand_.DragEnded(how)) {
     PutDown();
     return;
-  }
-  if (!droppedHere_) {
-    // Another program took copies; the rows stay in hand.
   }
   Refresh();
 }
@@ -1143,8 +1158,10 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
       de->accept();
       if (Ours(de->mimeData())) {
         droppedHere_ = true;
+        droppedOnNode_ = true;
         QTimer::singleShot(0, this, [this, view, node, path = node->path, mods] {
           if (TreeNode* again = StillThere(view, node, path)) DropOnNode(again, mods);
+          if (hand_.DropOnNodeDone()) PutDown();
         });
       } else {
         const auto paths = PathsOfMime(de->mimeData(), nullptr);

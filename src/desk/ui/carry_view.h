@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class QDrag;
 class QMimeData;
 class QMenu;
 
@@ -92,6 +93,9 @@ public:
   // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
   // cancelled. Tests answer without a dialog.
   std::function<std::optional<std::string>(const std::string& proposed)> askName;
+  // Runs a drag of the hand's content to its end (unset: the system's drag and drop). Tests
+  // play the other program.
+  std::function<Qt::DropAction(QDrag& drag)> runDrag;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -141,6 +145,7 @@ private:
   TPXTreeView* pressView_ = nullptr;
   bool dragging_ = false;
   bool droppedHere_ = false;  // a drag of ours ended on one of the desk's targets
+  bool droppedOnNode_ = false;  // ... on a folder node, whose drop runs after the drag
 };
 
 }  // namespace px::desk
