@@ -436,16 +436,16 @@ void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
 }
 
 void DeskBrowser::CheckTreeChanges() {
-  // The folders the trees show the subfolders of are watched; a change there reloads that
-  // node alone.
+  // Every node the trees show is watched, closed and childless ones too: a subfolder made in
+  // one gives it its expander at once. A change reloads that node alone.
   std::set<std::string> folders;
   for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
-    if (roots_[t]) folders.merge(ExpandedFolders(*roots_[t]));
+    if (roots_[t]) folders.merge(ShownFolders(*roots_[t]));
   treeWatch_.SetFolders(folders);
   for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
     for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
       if (!roots_[t]) continue;
-      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) ReloadChildren(t, node);
+      if (TreeNode* node = FindShownNode(*roots_[t], folder)) ReloadChildren(t, node);
     }
   }
 }

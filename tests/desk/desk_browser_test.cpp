@@ -11,6 +11,7 @@
 #include "support/test_support.h"
 
 #include <deque>
+#include <functional>
 #include <filesystem>
 
 namespace px::desk {
@@ -314,6 +315,41 @@ TEST_F(DeskBrowserTest, DuplicateKeepsTheEntryOfTheOriginal) {
   ASSERT_GE(r, 0);
   EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[r].flags), 2);
   EXPECT_EQ(grid.model().rows()[r].sticker, "remember");
+}
+
+// Folders made or removed outside the desk show at once in every node the tree shows, closed
+// and childless ones too.
+TEST_F(DeskBrowserTest, TheTreeFollowsSubfoldersMadeOutsideInEveryShownNode) {
+  TreeNode* work = Node("Work/");
+  ASSERT_NE(work, nullptr);
+  for (TreeNode* n = work->parent; n; n = n->parent) n->expanded = true;
+  ASSERT_TRUE(work->children.empty());
+  ASSERT_FALSE(work->expanded);
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    const char* parent;  // the node that must show the change
+    const char* child;
+    bool present;
+  };
+  const Case cases[] = {
+      {"a closed node without subfolders gets one", [&] { test::makeDirs(docs + "Work/New"); }, "Work/", "Work/New/", true},
+      {"an open node gets another", [&] { test::makeDirs(docs + "Third"); }, "", "Third/", true},
+      {"a subfolder goes away", [&] { fs::remove_all(docs + "Other"); }, "", "Other/", false},
+      {"a closed node that has children gets one more", [&] { test::makeDirs(docs + "Work/Newer"); }, "Work/", "Work/Newer/", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    browser->CheckTreeChanges();  // watches what is shown now
+    c.change();
+    browser->CheckTreeChanges();
+    TreeNode* parent = browser->Model(0).FindNode(docs + c.parent, false);
+    ASSERT_NE(parent, nullptr);
+    bool found = false;
+    for (const auto& ch : parent->children) found = found || ch->path == docs + c.child;
+    EXPECT_EQ(found, c.present);
+    if (c.present) EXPECT_TRUE(browser->Model(0).hasChildren(browser->Model(0).IndexOf(parent)));
+  }
 }
 
 TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {

@@ -7,10 +7,13 @@
 #include "desk/opening.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
+#include "contacts/address_map.h"
+#include "foundation/address.h"
 #include "foundation/ini_file.h"
 #include "foundation/strings.h"
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
+#include "store/folder_files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,6 +33,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -191,6 +195,10 @@ DeskCarry::DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window)
     add(QKeySequence(Qt::Key_Menu), [this] { ContextKey(); });
   };
   keys(grid);
+  if (view_.tabs()) {
+    tabBar_ = view_.tabs()->tabBar();
+    tabBar_->setAcceptDrops(true);
+  }
   if (view_.tabs()) {
     keys(view_.tabs());
   } else {
@@ -424,10 +432,9 @@ void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
     case DropAction::MakeSticker: StickerToDocument(node); return;
     case DropAction::SendToGroup:
       if (sendToGroup) {
-        std::vector<std::string> files;
-        for (const auto& it : browser_.SelectedItemsWithParts()) files.push_back(it.Path());
-        sendToGroup(files, node->path);
+        const std::vector<std::string> files = CarriedFiles();
         FinishDrop();
+        if (!files.empty()) sendToGroup(files, node->path);
       }
       return;
     default: return;  // dropped where it already is: nothing happens
@@ -559,6 +566,57 @@ void DeskCarry::GiveSticker(int record) {
   browser_.AfterOperation(false);
   hand_.HoldSticker(sticker, charset);
   Refresh();
+}
+
+std::vector<std::string> DeskCarry::CarriedFiles() const {
+  std::vector<std::string> files;
+  if (hand_.state() == Hand::Snapshot) {
+    for (const auto& rec : hand_.snapshot()) {
+      const store::OpItem it = store::ItemFromSelection(rec, state_.locations.contacts);
+      if (!it.ext.empty() && !IsContactExt(it.ext)) files.push_back(it.Path());
+    }
+    return files;
+  }
+  for (const auto& it : browser_.SelectedItemsWithParts())
+    if (!it.ext.empty()) files.push_back(it.Path());
+  return files;
+}
+
+bool DeskCarry::GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files) {
+  if (files.empty()) return false;
+  if (row.ext.size() == 1 && row.ext[0] == kGroupMarkerExt) {
+    const std::string folder = store::WithSlash(row.folder) + row.name + "/";
+    PutDown();
+    if (sendToGroup) sendToGroup(files, folder);
+    return true;
+  }
+  if (!row.IsContact() || row.address.empty()) return false;
+  // Contact rows carry "Last, First" (a lone first name as ", First").
+  std::string title = Trim(row.title);
+  if (!title.empty() && title.front() == ',') title = Trim(title.substr(1));
+  const std::string to =
+      FormatAddressElement(contacts::ContactDisplayName(title, state_.settings.FirstNameFirst()), row.address);
+  PutDown();
+  if (sendToPerson) sendToPerson(files, to);
+  return true;
+}
+
+bool DeskCarry::TabBarDrag(QEvent* e) {
+  auto* de = static_cast<QDropEvent*>(e);
+  if (!Ours(de->mimeData())) return false;
+  if (e->type() == QEvent::Drop) {
+    de->ignore();
+    return true;
+  }
+  auto* me = static_cast<QDragMoveEvent*>(e);
+  const int index = tabBar_->tabAt(me->position().toPoint());
+  // The files and contacts tabs take carried documents; hovering one shows it.
+  if ((index == DeskBrowser::Ix(GridTab::Files) || index == DeskBrowser::Ix(GridTab::Contacts)) &&
+      index != tabBar_->currentIndex() && !Busy())
+    tabBar_->setCurrentIndex(index);
+  me->setDropAction(Qt::CopyAction);
+  me->accept();
+  return true;
 }
 
 void DeskCarry::FinishDrop() {
@@ -938,11 +996,18 @@ bool DeskCarry::GridMouse(QEvent* e) {
     const size_t rec = m.RecordOfVisible(static_cast<size_t>(v));
     const ZoneFrame frame = MakeZoneFrame(grid->columns(), tg->rowHeight());
     const int zone = HitZone(pos.x(), pos.y() - (v - tg->topRow()) * tg->rowHeight(), frame, grid->FactsOf(rec));
+    // The pressed row is the keyboard's too (Shift keeps the anchor it extends from).
+    tg->SetCurrentRow(v, !(me->modifiers() & Qt::ShiftModifier));
     pressRecord_ = static_cast<int>(rec);
     pressZone_ = zone;
     if (hand_.state() == Hand::Sticker && zone == gzSticker) {
       GiveSticker(static_cast<int>(rec));
       return true;
+    }
+    if (hand_.state() == Hand::Snapshot && browser_.CurrentTab() == GridTab::Contacts && zone != gzNone) {
+      // Documents carried over from the files tab go to the person or group clicked.
+      const store::DocRecord row = m.rows()[rec];
+      if (GiveToContactRow(row, CarriedFiles())) return true;
     }
     if (me->modifiers() & Qt::AltModifier) {
       m.SelectAllVisible();
@@ -1047,6 +1112,18 @@ bool DeskCarry::GridDrag(QEvent* e) {
       droppedHere_ = true;
       de->setDropAction(Qt::CopyAction);
       de->accept();
+      if (browser_.CurrentTab() == GridTab::Contacts) {
+        TheGrid* tg = view_.grid()->grid();
+        const GridModel& m = view_.grid()->model();
+        const int y = de->position().toPoint().y();
+        const int v = tg->topRow() + y / std::max(1, tg->rowHeight());
+        if (y >= 0 && v < static_cast<int>(m.VisibleCount())) {
+          // The drag ends first; the message opens afterwards.
+          const store::DocRecord row = m.rows()[m.RecordOfVisible(static_cast<size_t>(v))];
+          const std::vector<std::string> files = CarriedFiles();
+          QTimer::singleShot(0, this, [this, row, files] { GiveToContactRow(row, files); });
+        }
+      }
       return true;
     }
     const auto paths = PathsOfMime(mime, nullptr);
@@ -1216,6 +1293,7 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
   const bool dnd = t == QEvent::DragEnter || t == QEvent::DragMove || t == QEvent::DragLeave || t == QEvent::Drop;
   if (!mouse && !dnd && t != QEvent::KeyPress && t != QEvent::MouseButtonDblClick) return false;
   if (!window_ || !drag_ || !gridViewport_) return false;
+  if (dnd && tabBar_ && watched == tabBar_.data()) return t == QEvent::DragLeave ? false : TabBarDrag(e);
   if (watched == gridViewport_.data()) {
     if (t == QEvent::MouseButtonDblClick) {
       // A double click opens the row: nothing stays in hand.

@@ -16,6 +16,7 @@
 #include <vector>
 
 class QDrag;
+class QTabBar;
 class QMimeData;
 class QMenu;
 
@@ -106,6 +107,12 @@ private:
   bool TreeEvent(TPXTreeView* view, QEvent* e);
   bool AppEvent(QObject* watched, QEvent* e);
   void startDrag(bool folder);
+  // The files of the documents in hand: the selection, or the snapshot carried to another tab.
+  std::vector<std::string> CarriedFiles() const;
+  // Documents in hand given to a contact or group row of the contacts tab: a message to the
+  // person, or to the group's members. False when the row is neither.
+  bool GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files);
+  bool TabBarDrag(QEvent* e);
   QPixmap BuildPicture() const;
   void DropDocuments(TreeNode* node, bool move);
   void DropFolder(TreeNode* node, bool move);
@@ -145,7 +152,8 @@ private:
   TPXTreeView* pressView_ = nullptr;
   bool dragging_ = false;
   bool droppedHere_ = false;  // a drag of ours ended on one of the desk's targets
-  bool droppedOnNode_ = false;  // ... on a folder node, whose drop runs after the drag
+  bool droppedOnNode_ = false;
+  QPointer<QTabBar> tabBar_;  // hovering a tab during a drag shows that tab  // ... on a folder node, whose drop runs after the drag
 };
 
 }  // namespace px::desk

@@ -248,6 +248,16 @@ void TheGrid::SetHotRow(int row) {
   }
 }
 
+void TheGrid::SetCurrentRow(int row, bool anchor) {
+  const int old = cursor_.current;
+  cursor_.current = row;
+  if (anchor) cursor_.anchor = row;
+  for (int r : {old, row}) {
+    if (r < 0) continue;
+    viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
+  }
+}
+
 void TheGrid::ensureVisible(int row) {
   if (row < topRow())
     setTopRow(row);
@@ -439,6 +449,14 @@ void TheGrid::PaintRow(QPainter& p, size_t v, int y) {
     p.setPen(pal.color(QPalette::Light));
     p.drawLine(w - 1, y, w - 1, y + rowHeight_);
   }
+  // The keyboard's current row, while the grid has the focus.
+  if (static_cast<int>(v) == cursor_.current && hasFocus()) {
+    QPen pen(pal.color(QPalette::Highlight));
+    pen.setStyle(Qt::DotLine);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(row.adjusted(1, 2, -2, -1));
+  }
 }
 
 void TheGrid::mouseMoveEvent(QMouseEvent* e) {
@@ -481,13 +499,15 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
   if (e->modifiers() & (Qt::ShiftModifier | Qt::AltModifier)) {
     // Extend the selection from the anchor to this row.
-    const int from = anchor_ >= 0 ? std::min(anchor_, v) : v;
-    const int to = anchor_ >= 0 ? std::max(anchor_, v) : v;
+    const int anchor = cursor_.anchor;
+    const int from = anchor >= 0 ? std::min(anchor, v) : v;
+    const int to = anchor >= 0 ? std::max(anchor, v) : v;
     for (int i = from; i <= to; ++i) panel_.model().SetSelected(panel_.model().RecordOfVisible(i), true);
+    SetCurrentRow(v, false);
     panel_.SelectionTouched();
     return;
   }
-  anchor_ = v;
+  SetCurrentRow(v);
   panel_.ZoneClicked(rec, zone, e->modifiers());
 }
 
@@ -505,32 +525,36 @@ void TheGrid::keyPressEvent(QKeyEvent* e) {
   }
   GridModel& m = panel_.model();
   const int count = static_cast<int>(m.VisibleCount());
-  int row = hotRow_ >= 0 ? hotRow_ : topRow();
-  auto moveTo = [&](int r) {
-    if (count == 0) return;
-    r = std::clamp(r, 0, count - 1);
-    ensureVisible(r);
-    SetHotRow(r);
+  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  const bool ctrl = e->modifiers() & Qt::ControlModifier;
+  auto key = [&](GridKey k) {
+    const int old = cursor_.current;
+    const GridKeyOutcome out = ApplyGridKey(m, cursor_, k, shift, ctrl, rowsShown());
+    if (cursor_.current >= 0) ensureVisible(cursor_.current);
+    for (int r : {old, cursor_.current})
+      if (r >= 0) viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
+    if (out.selectionChanged) {
+      viewport()->update();
+      panel_.SelectionTouched();
+    }
+    if (out.open >= 0) panel_.ZoneClicked(static_cast<size_t>(out.open), gzTypeIcon, {});
   };
   switch (e->key()) {
-    case Qt::Key_Up: moveTo(row - 1); return;
-    case Qt::Key_Down: moveTo(hotRow_ < 0 ? topRow() : row + 1); return;
-    case Qt::Key_PageUp: moveTo(row - rowsShown()); return;
-    case Qt::Key_PageDown: moveTo(row + rowsShown()); return;
-    case Qt::Key_Home: moveTo(0); return;
-    case Qt::Key_End: moveTo(count - 1); return;
+    case Qt::Key_Up: key(GridKey::Up); return;
+    case Qt::Key_Down: key(GridKey::Down); return;
+    case Qt::Key_PageUp: key(GridKey::PageUp); return;
+    case Qt::Key_PageDown: key(GridKey::PageDown); return;
+    case Qt::Key_Home: key(GridKey::Home); return;
+    case Qt::Key_End: key(GridKey::End); return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzTypeIcon, {});
-      return;
-    case Qt::Key_Space:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzName, {});
-      return;
+    case Qt::Key_Enter: key(GridKey::Enter); return;
+    case Qt::Key_Space: key(GridKey::Space); return;
     case Qt::Key_Insert:
-      if (hotRow_ >= 0 && hotRow_ < count) {
-        m.SetSelected(m.RecordOfVisible(hotRow_), true);
+      if (cursor_.current >= 0 && cursor_.current < count) {
+        m.SetSelected(m.RecordOfVisible(cursor_.current), true);
         panel_.SelectionTouched();
-        moveTo(hotRow_ + 1);
+        SetCurrentRow(std::min(cursor_.current + 1, count - 1));
+        ensureVisible(cursor_.current);
       }
       return;
     case Qt::Key_Delete:
@@ -692,6 +716,7 @@ void GridPanel::SetTab(GridTab tab) {
 void GridPanel::TakeModel(GridModel&& model) {
   model_ = std::move(model);
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   RefreshLayout();
   emit StatusTextChanged(QString::fromStdString(StatusText()));
@@ -717,6 +742,7 @@ void GridPanel::SetRows(store::DocRows rows) {
   awaiting_.clear();
   model_.SetRows(std::move(rows), CurrentOptions());
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   RefreshLayout();
   emit StatusTextChanged(QString::fromStdString(StatusText()));
@@ -725,6 +751,7 @@ void GridPanel::SetRows(store::DocRows rows) {
 void GridPanel::Clear() {
   model_.Clear();
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   grid_->viewport()->update();
 }

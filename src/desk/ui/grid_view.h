@@ -3,6 +3,7 @@
 // the contacts tab) and the rows (TheGrid). The rows are painted straight from the grid model's
 // visible-row index, only those on screen; everything the rows mean lives in GridModel.
 #include "desk/browser_surfaces.h"
+#include "desk/grid_keys.h"
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/grid_zones.h"
@@ -72,6 +73,10 @@ public:
   int HotRow() const { return hotRow_; }  // visible row under the pointer, -1
   int HotZone() const { return hotRow_ >= 0 ? hotZone_ : 0; }  // its zone under the pointer
   void SetHotRow(int row);
+  // The keyboard's current row (visible row, -1 none), drawn with a focus frame; a click on a
+  // row makes it current and the anchor of Shift.
+  int CurrentRow() const { return cursor_.current; }
+  void SetCurrentRow(int row, bool anchor = true);
   void UpdateRange();
   void setRowHeight(int h) { rowHeight_ = h; }
   // Paint count since creation (the smoke benchmark waits for the first paint).
@@ -97,7 +102,7 @@ private:
   int rowHeight_ = 24;
   int hotRow_ = -1;
   int hotZone_ = 0;
-  int anchor_ = -1;
+  GridCursor cursor_;
   int paints_ = 0;
 };
 
