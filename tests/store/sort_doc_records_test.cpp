@@ -45,6 +45,28 @@ TEST(SortDocRecords, DateAndNameDirections) {
   EXPECT_EQ(NormalizeSorting(-7), -7);
 }
 
+TEST(SortDocRecords, TitlesSortNaturally) {
+  struct Case {
+    std::vector<std::string> titles;
+    std::vector<std::string> sorted;
+  };
+  const Case cases[] = {
+      {{"bulk 149", "bulk 99", "bulk 1000", "bulk 9"}, {"bulk 9", "bulk 99", "bulk 149", "bulk 1000"}},
+      {{"v10.2", "v2.10", "v2.9"}, {"v2.9", "v2.10", "v10.2"}},
+      {{"a 007", "a 8", "a 06"}, {"a 06", "a 007", "a 8"}},
+      {{"Report 2", "report 10", "Report"}, {"Report", "Report 2", "report 10"}},
+      {{"x1y", "x", "x y", "xa"}, {"x", "x y", "x1y", "xa"}},
+      {{"123456789012345678901234567890", "99"}, {"99", "123456789012345678901234567890"}},
+  };
+  for (const Case& c : cases) {
+    DocRows rows;
+    for (const auto& t : c.titles) rows.push_back(Doc(t));
+    EXPECT_EQ(Titles(Sorted(rows, 4)), c.sorted);
+    std::vector<std::string> reversed(c.sorted.rbegin(), c.sorted.rend());
+    EXPECT_EQ(Titles(Sorted(rows, -4)), reversed);
+  }
+}
+
 TEST(SortDocRecords, SizesCompareAsSixtyFourBitNumbers) {
   DocRows rows = {Doc("big", 0, 5'000'000'000ull), Doc("small", 0, 1000), Doc("mid", 0, 0xFFFFFFFFull)};
   EXPECT_THAT(Titles(Sorted(rows, 7)), ElementsAre("small", "mid", "big"));

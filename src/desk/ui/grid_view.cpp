@@ -130,7 +130,7 @@ void GridHeader::paintEvent(QPaintEvent*) {
   const GridTab tab = panel_.tab();
   if (tab == GridTab::Tools) return;
   const auto look = HeaderLook(tab, panel_.CurrentSorting(), panel_.look().showSize,
-                               panel_.model().options().firstNameFirst);
+                               panel_.model().options().firstNameFirst, panel_.columns().sizeColumn > 0);
   const auto& s = panel_.columns().sections;
   int left = 0;
   for (size_t i = 0; i < s.size() && i < look.size(); ++i) {
@@ -429,7 +429,18 @@ void TheGrid::PaintRow(QPainter& p, size_t v, int y) {
     p.setPen(pal.color(QPalette::Text));
     // Contacts carry a date far in the future only to sort apart: it is not shown.
     const bool shellRow = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt;
-    if (!r.IsContact() && !shellRow) drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+    if (!r.IsContact() && !shellRow) {
+      if (cols.sizeColumn > 0) {
+        // Sizes in their own column, right-aligned so that the units line up; folders have none.
+        const int sizeLeft = cols.nameFiles + 2;
+        if (!r.ext.empty() || r.size > 0)
+          p.drawText(QRect(sizeLeft, y, cols.sizeColumn - 8, rowHeight_), Qt::AlignRight | Qt::AlignVCenter,
+                     Q(HumanSize(r.size)));
+        drawText(sizeLeft + cols.sizeColumn, cols.A - 21, DateText(r, false));
+      } else {
+        drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+      }
+    }
     // Mail kind.
     const QRect mk = rectOf(zone(gzMailKind));
     if (r.flags & store::dfReceived)
@@ -632,6 +643,7 @@ void GridPanel::ReloadLook() {
   bi.setItalic(true);
   const QDateTime sample(QDate(2000, 12, 30), QTime(22, 22, 22));
   dateWidth_ = QFontMetrics(bi).horizontalAdvance(QLocale().toString(sample, QLocale::ShortFormat));
+  sizeWidth_ = QFontMetrics(font()).horizontalAdvance(QStringLiteral("999.9 bytes"));
   const GridHeights h = ComputeHeights(fontMetrics().height(), fontMetrics().height(),
                                        fontMetrics().height(), height(), tab_ == GridTab::Files);
   grid_->setRowHeight(h.row);
@@ -658,6 +670,7 @@ void GridPanel::RefreshLayout() {
   in.scrollBarVisible = grid_->verticalScrollBar()->isVisible() ||
                         static_cast<int>(model_.VisibleCount()) > grid_->rowsShown();
   in.dateTextWidth = dateWidth_;
+  in.sizeTextWidth = sizeWidth_;
   in.widths = widths();
   columns_ = ComputeColumns(in);
   header_->update();
@@ -892,6 +905,7 @@ void GridPanel::OnHeaderResized(int section, int newWidth, bool final) {
   in.scrollBarWidth = grid_->verticalScrollBar()->sizeHint().width();
   in.scrollBarVisible = grid_->verticalScrollBar()->isVisible();
   in.dateTextWidth = dateWidth_;
+  in.sizeTextWidth = sizeWidth_;
   resizingLive_ = false;
   in.widths = widths();
   const ColumnWidths w = ApplySectionResize(in, section, newWidth);

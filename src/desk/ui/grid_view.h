@@ -211,6 +211,7 @@ private:
   bool searchActive_ = false;
   bool busy_ = false;
   int dateWidth_ = 0;
+  int sizeWidth_ = 0;
   QString emptyText_;
   TypeAhead typeAhead_;
   mutable QHash<QString, bool> unknownTypes_;  // lower-case extension -> no registered type
