@@ -8,6 +8,8 @@
 #include "foundation/strings.h"
 #include "incoming/blocked_senders.h"
 #include "store/desk_actions.h"
+#include "store/folder_files.h"
+#include "store/list_file.h"
 #include "store/doc_operations.h"
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 namespace px::desk {
@@ -78,6 +81,7 @@ DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
+  RememberExpanded();
   // Lists made here (a browser without the desk's start-up) are saved here; the desk state
   // keeps owning them.
   if (madeLists_ && !state_.locations.dataRoot.empty()) {
@@ -203,6 +207,53 @@ void DeskBrowser::BuildTrees() {
   // Selections the views report while their models change are not the user's.
   const bool wasQuiet = std::exchange(quiet_, true);
   for (int t = 0; t < 3; ++t) models_[t].SetRoot(roots_[t].get());
+  quiet_ = wasQuiet;
+  RestoreExpanded();
+}
+
+namespace {
+std::string ExpandedListPath(const Locations& loc) {
+  return loc.dataRoot.empty() ? std::string() : store::WithSlash(loc.dataRoot) + "expanded.lst";
+}
+}  // namespace
+
+void DeskBrowser::RememberExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty() || !roots_[0]) return;
+  std::set<std::string> open;
+  for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
+    if (roots_[t]) open.merge(ExpandedFolders(*roots_[t]));
+  StringList lines(open.begin(), open.end());
+  if (lines == savedExpanded_) return;
+  // A list that cannot be written costs only the open folders of the next start.
+  if (store::SaveListFile(path, lines).ok()) savedExpanded_ = std::move(lines);
+}
+
+void DeskBrowser::RestoreExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty()) return;
+  savedExpanded_ = store::ReadListFile(path);
+  StringList folders = savedExpanded_;
+  // Parents open before their children.
+  std::sort(folders.begin(), folders.end());
+  const bool wasQuiet = std::exchange(quiet_, true);
+  for (const std::string& folder : folders) {
+    if (folder.empty() || folder.back() != '/') continue;
+    for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
+      if (!roots_[t]) continue;
+      // Only folders of this tree, and only those still there.
+      TreeNode* node = nullptr;
+      if (roots_[t]->path == folder) {
+        node = roots_[t].get();
+      } else {
+        node = models_[t].FindNode(folder, true);
+      }
+      if (!node) continue;
+      if (!node->childrenLoaded) models_[t].Load(node);
+      node->expanded = true;
+      if (trees_[t]) trees_[t]->ExpandNode(node);
+    }
+  }
   quiet_ = wasQuiet;
 }
 
@@ -442,6 +493,7 @@ void DeskBrowser::CheckTreeChanges() {
   for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
     if (roots_[t]) folders.merge(ShownFolders(*roots_[t]));
   treeWatch_.SetFolders(folders);
+  RememberExpanded();
   for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
     for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
       if (!roots_[t]) continue;

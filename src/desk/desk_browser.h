@@ -69,6 +69,10 @@ public:
   // nodes whose subfolders changed (CheckTreeChanges).
   void CheckFolderChanges();
   void CheckTreeChanges();
+  // The open folders of the files and contacts trees are kept in the data root's
+  // "expanded.lst" (written when they changed) and opened again when the trees are built.
+  void RememberExpanded();
+  void RestoreExpanded();
 
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
@@ -223,6 +227,7 @@ private:
   int pendingTopRow_ = -1;
   store::FolderWatch watch_;
   store::TreeWatch treeWatch_;
+  StringList savedExpanded_;  // what expanded.lst holds
   bool relisting_ = false;
   bool quiet_ = false;  // selections reported by the views now are the program's own
   uint64_t listingGen_ = 0;  // the busy cursor belongs to the latest listing only

@@ -10,6 +10,7 @@
 #include "store/index_file.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <filesystem>
@@ -350,6 +351,41 @@ TEST_F(DeskBrowserTest, TheTreeFollowsSubfoldersMadeOutsideInEveryShownNode) {
     EXPECT_EQ(found, c.present);
     if (c.present) EXPECT_TRUE(browser->Model(0).hasChildren(browser->Model(0).IndexOf(parent)));
   }
+}
+
+TEST_F(DeskBrowserTest, OpenFoldersAreOpenAgainAfterARestart) {
+  test::makeDirs(docs + "Work/2025/Q1");
+  TreeNode* work = Node("Work/");
+  ASSERT_NE(work, nullptr);
+  browser->Model(0).Load(work);
+  work->expanded = true;
+  TreeNode* year = Node("Work/2025/");
+  ASSERT_NE(year, nullptr);
+  browser->Model(0).Load(year);
+  year->expanded = true;
+  browser->CheckTreeChanges();  // the clock tick keeps the list
+  browser.reset();
+  FakeTree fresh[3];
+  browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &fresh[t]);
+  browser->BuildTrees();
+  for (const char* rel : {"Work/", "Work/2025/"}) {
+    SCOPED_TRACE(rel);
+    TreeNode* n = browser->Model(0).FindNode(docs + rel, false);
+    ASSERT_NE(n, nullptr);
+    EXPECT_TRUE(n->expanded);
+    EXPECT_NE(std::find(fresh[0].expanded.begin(), fresh[0].expanded.end(), n), fresh[0].expanded.end());
+  }
+  // A folder that was closed stays closed.
+  TreeNode* other = browser->Model(0).FindNode(docs + "Other/", false);
+  ASSERT_NE(other, nullptr);
+  EXPECT_FALSE(other->expanded);
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, nullptr);
+  browser.reset();
+  for (int t = 0; t < 3; ++t) fresh[t].current = nullptr;
+  browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &trees[t]);
+  browser->BuildTrees();
 }
 
 TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {
