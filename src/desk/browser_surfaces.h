@@ -23,6 +23,12 @@ public:
   virtual const GridModel& model() const = 0;
   // The busy cursor over the grid.
   virtual void SetBusy(bool on) = 0;
+  // A large folder is being listed: the progress bar over the empty grid (0 to 100; -1 hides
+  // it) and how many entries the folder has.
+  virtual void ShowListingProgress(int percent, size_t entries) {
+    (void)percent;
+    (void)entries;
+  }
   virtual void Clear() = 0;
   // A new listing is shown (the model is taken over whole).
   virtual void TakeModel(GridModel&& model) = 0;

@@ -316,6 +316,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   selectClock_.start();
   RememberTopRow();
   worker_.Cancel();
+  grid_.ShowListingProgress(-1, 0);
   grid_.SetBusy(false);
   // A new listing of the same folder keeps the old rows on screen until the new ones are in.
   relisting_ = node == shown_;
@@ -390,13 +391,29 @@ void DeskBrowser::ListFolder(TreeNode* node, const std::string& folder) {
   pendingTopRow_ = restore ? *restore : 0;
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
     // A large folder is listed in a worker; the window stays responsive meanwhile, and the busy
-    // cursor shows only when the listing takes longer than 250 ms.
+    // cursor and the progress bar show only when the listing takes longer than 250 ms.
     const uint64_t gen = ++listingGen_;
-    QTimer::singleShot(250, this, [this, gen] {
-      if (gen == listingGen_ && worker_.Running()) grid_.SetBusy(true);
+    auto progress = std::make_shared<std::atomic<int>>(0);
+    req.progress = progress;
+    const size_t entries = CountEntriesUpTo(folder, size_t(10'000'000));
+    QTimer::singleShot(250, this, [this, gen, progress, entries] {
+      if (gen != listingGen_ || !worker_.Running()) return;
+      grid_.SetBusy(true);
+      grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      auto* tick = new QTimer(this);
+      tick->setInterval(100);
+      connect(tick, &QTimer::timeout, this, [this, gen, progress, entries, tick] {
+        if (gen != listingGen_ || !worker_.Running()) {
+          tick->deleteLater();
+          return;
+        }
+        grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      });
+      tick->start();
     });
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
       ++listingGen_;
+      grid_.ShowListingProgress(-1, 0);
       grid_.SetBusy(false);
       SwapIn(out, folder);
     });

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "desk/desk_browser.h"
+#include "desk/grid_listing.h"
 #include "desk/desk_state.h"
 #include "foundation/locations.h"
 #include "incoming/blocked_senders.h"
@@ -9,6 +10,9 @@
 #include "store/doc_operations.h"
 #include "store/index_file.h"
 #include "support/test_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <deque>
@@ -25,6 +29,12 @@ public:
   GridModel& model() override { return model_; }
   const GridModel& model() const override { return model_; }
   void SetBusy(bool on) override { busy = on; }
+  void ShowListingProgress(int percent, size_t entries) override {
+    progress.push_back(percent);
+    if (percent >= 0) progressEntries = entries;
+  }
+  std::vector<int> progress;
+  size_t progressEntries = 0;
   void Clear() override { model_ = GridModel(); }
   void TakeModel(GridModel&& m) override { model_ = std::move(m); }
   void SetRows(store::DocRows rows) override {
@@ -386,6 +396,41 @@ TEST_F(DeskBrowserTest, OpenFoldersAreOpenAgainAfterARestart) {
   browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
   for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &trees[t]);
   browser->BuildTrees();
+}
+
+// A large folder is listed in a worker; while it takes longer than a moment the grid shows a
+// progress bar (naming how many documents), which goes once the rows are in.
+TEST_F(DeskBrowserTest, ALargeFolderShowsAProgressBarWhileItLists) {
+  test::makeDirs(docs + "Bulk");
+  for (int i = 0; i < 3000; ++i) test::writeFile(docs + "Bulk/bulk " + std::to_string(i) + ".txt", "x");
+  browser->ReloadChildren(0, browser->Model(0).FindNode(docs, true));
+  ASSERT_NE(Node("Bulk/"), nullptr);
+  browser->ShowNode(Node("Bulk/"));
+  ASSERT_TRUE(browser->ListingRunning());
+  QElapsedTimer t;
+  t.start();
+  while (browser->ListingRunning() && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(grid.model().size(), 3000u);
+  ASSERT_FALSE(grid.progress.empty());
+  EXPECT_EQ(grid.progress.back(), -1);  // gone once the rows are in
+  const bool shown = std::any_of(grid.progress.begin(), grid.progress.end(), [](int p) { return p >= 0; });
+  if (shown) EXPECT_EQ(grid.progressEntries, 3000u);
+}
+
+TEST(GridListingProgress, TheListingReportsHowFarItIs) {
+  test::TempHome home;
+  const std::string folder = home.path("Docs/");
+  test::makeDirs(folder);
+  for (int i = 0; i < 10; ++i) test::writeFile(folder + std::to_string(i) + ".txt", "x");
+  ListingRequest req;
+  req.folder = folder;
+  req.progress = std::make_shared<std::atomic<int>>(0);
+  store::IniRegistry registry;
+  req.ctx.registry = &registry;
+  const ListingOutcome out = RunListing(req);
+  EXPECT_EQ(out.model.size(), 10u);
+  EXPECT_EQ(req.progress->load(), 100);
 }
 
 TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {

@@ -1,4 +1,5 @@
 #include "desk/ui/grid_view.h"
+#include "desk/ui/progress_bar.h"
 
 #include "desk/ui/icon_worker.h"
 #include "foundation/address.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -779,6 +781,38 @@ void GridPanel::SetBusy(bool on) {
   else
     QApplication::restoreOverrideCursor();
 }
+
+void GridPanel::ShowListingProgress(int percent, size_t entries) {
+  if (percent < 0) {
+    if (listingBox_) listingBox_->hide();
+    return;
+  }
+  if (!listingBox_) {
+    listingBox_ = new QWidget(grid_->viewport());
+    listingBox_->setObjectName(QStringLiteral("pnlListing"));
+    listingBox_->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(listingBox_);
+    listingText_ = new QLabel(listingBox_);
+    listingText_->setAlignment(Qt::AlignCenter);
+    listingBar_ = new TPXProgressBar(listingBox_);
+    listingBar_->setObjectName(QStringLiteral("pbListing"));
+    listingBar_->SetRange(0, 100);
+    listingBar_->SetShowText(false);
+    listingBar_->setMinimumWidth(220);
+    layout->addWidget(listingText_);
+    layout->addWidget(listingBar_);
+  }
+  listingText_->setText(QStringLiteral("Reading %1 documents\u2026").arg(QLocale().toString(static_cast<qulonglong>(entries))));
+  listingBar_->SetPosition(percent);
+  listingBox_->adjustSize();
+  const QSize s = listingBox_->sizeHint();
+  const QRect area = grid_->viewport()->rect();
+  listingBox_->setGeometry(QRect(area.center() - QPoint(s.width() / 2, s.height() / 2), s));
+  listingBox_->show();
+  listingBox_->raise();
+}
+
+QWidget* GridPanel::ListingProgress() const { return listingBox_; }
 
 void GridPanel::SetEmptyText(QString text) {
   emptyText_ = std::move(text);

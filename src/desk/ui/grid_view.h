@@ -16,6 +16,7 @@
 
 #include <functional>
 
+class QLabel;
 class QTabBar;
 
 namespace px {
@@ -25,6 +26,7 @@ class Settings;
 namespace px::desk {
 
 class IconWorker;
+class TPXProgressBar;
 class GridPanel;
 
 struct GridLook {
@@ -136,6 +138,8 @@ public:
   // Tool pages sort by name whatever the setting says.
   void SetFixedSorting(int sorting) override { fixedSorting_ = sorting; }
   void SetBusy(bool on) override;
+  void ShowListingProgress(int percent, size_t entries) override;
+  QWidget* ListingProgress() const;
   bool Busy() const { return busy_; }
   void SetEmptyText(QString text);
   const QString& EmptyText() const { return emptyText_; }
@@ -210,6 +214,9 @@ private:
   int fixedSorting_ = 0;
   bool searchActive_ = false;
   bool busy_ = false;
+  QWidget* listingBox_ = nullptr;  // the progress bar and its caption over the empty grid
+  TPXProgressBar* listingBar_ = nullptr;
+  QLabel* listingText_ = nullptr;
   int dateWidth_ = 0;
   int sizeWidth_ = 0;
   QString emptyText_;
