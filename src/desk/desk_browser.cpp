@@ -853,7 +853,9 @@ void DeskBrowser::OpenRecord(int record) {
   const DocRecord& r = rows[record];
   if (openDocument && openDocument(r)) return;
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
-    if (TreeNode* n = models_[1].FindNode(r.folder + r.name + "/", true)) ShowNode(n);
+    std::string name = r.name;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (TreeNode* n = models_[1].FindNode(store::WithSlash(r.folder) + name + "/", true)) ShowNode(n);
     return;
   }
   const std::string path = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt ? r.name : r.FilePath();

@@ -365,7 +365,7 @@ TEST_F(CarryTest, DocumentsCarriedToTheContactsTabGoToTheContactOrGroupClicked) 
   carry->sendToGroup = [&](const std::vector<std::string>& files, const std::string& group) {
     sent.push_back({files, "group " + group});
   };
-  for (const char* target : {"ann", "Team"}) {
+  for (const char* target : {"Ann", "Team"}) {
     SCOPED_TRACE(target);
     QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
     ASSERT_EQ(carry->hand().state(), Hand::Documents);

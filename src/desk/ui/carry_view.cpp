@@ -585,7 +585,10 @@ std::vector<std::string> DeskCarry::CarriedFiles() const {
 bool DeskCarry::GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files) {
   if (files.empty()) return false;
   if (row.ext.size() == 1 && row.ext[0] == kGroupMarkerExt) {
-    const std::string folder = store::WithSlash(row.folder) + row.name + "/";
+    // A group row is named after its section, the folder's name with "." after it.
+    std::string name = row.name;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    const std::string folder = store::WithSlash(row.folder) + name + "/";
     PutDown();
     if (sendToGroup) sendToGroup(files, folder);
     return true;
