@@ -172,7 +172,9 @@ TEST(CarryHand, CursorsAndPicturesFollowTheHand) {
   EXPECT_EQ(rows.offsetX, -32);
   EXPECT_EQ(rows.offsetY, 16);
   EXPECT_EQ(folder.offsetX, -8);
-  EXPECT_FALSE(DragPictureOf(Hand::Snapshot).shown);
+  // Documents carried to another tab are still seen in hand.
+  EXPECT_TRUE(DragPictureOf(Hand::Snapshot).shown);
+  EXPECT_EQ(DragPictureOf(Hand::Snapshot).offsetX, -32);
   EXPECT_FALSE(DragPictureOf(Hand::Sticker).shown);
   auto pr = DragPictureRows(3, 24, 1000);
   EXPECT_EQ(pr.rows, 3u);

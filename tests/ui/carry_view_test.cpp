@@ -374,6 +374,8 @@ TEST_F(CarryTest, DocumentsCarriedToTheContactsTabGoToTheContactOrGroupClicked) 
     QTest::qWait(50);
     ASSERT_EQ(browser->CurrentTab(), GridTab::Contacts);
     ASSERT_EQ(carry->hand().state(), Hand::Snapshot);
+    // Still seen in hand there.
+    EXPECT_TRUE(carry->DragWindow()->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model().size() >= 2; }, 2000));
     int record = -1;
     for (size_t r = 0; r < model().size(); ++r)

@@ -279,10 +279,19 @@ QPixmap DeskCarry::BuildPicture() const {
     p.drawText(QRect(24, 0, pm.width() - 24, rowH), Qt::AlignVCenter | Qt::AlignLeft, caption);
     return pm;
   }
-  const auto& rows = grid->model().rows();
-  std::vector<const store::DocRecord*> picked;
-  for (const auto& r : rows)
-    if (r.selected && !(browser_.CurrentTab() == GridTab::Contacts && (r.searchState & store::rsChild))) picked.push_back(&r);
+  // The rows in hand: the selection, or the documents carried over from another tab.
+  struct Picked {
+    std::string title, ext;
+    int flags = 0;
+  };
+  std::vector<Picked> picked;
+  if (hand_.state() == Hand::Snapshot) {
+    for (const auto& s : hand_.snapshot()) picked.push_back({s.title, s.ext, s.flags});
+  } else {
+    for (const auto& r : grid->model().rows())
+      if (r.selected && !(browser_.CurrentTab() == GridTab::Contacts && (r.searchState & store::rsChild)))
+        picked.push_back({r.title, r.ext, r.flags});
+  }
   const QScreen* screen = window_ ? window_->screen() : QGuiApplication::primaryScreen();
   const PictureRows pr = DragPictureRows(picked.size(), rowH, screen ? screen->geometry().height() : 0);
   if (pr.rows == 0) return {};
@@ -293,7 +302,7 @@ QPixmap DeskCarry::BuildPicture() const {
   QPainter p(&pm);
   p.setFont(font);
   for (size_t i = 0; i < pr.rows; ++i) {
-    const store::DocRecord& r = *picked[i];
+    const Picked& r = picked[i];
     const int y = static_cast<int>(i) * rowH;
     QString text = Q(r.title);
     if (r.flags & store::dfDraft) text = QStringLiteral("DRAFT: ") + text;
