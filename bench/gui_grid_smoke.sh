@@ -34,11 +34,15 @@ mkdir -p "$home/data"
 platform=offscreen
 if [ "$MODE" = x11 ]; then
   # A display of our own, with a window manager, as a person's desktop has.
-  display=":$((90 + RANDOM % 100))"
+  # A display number nobody uses; the server must be ours, never another session's.
+  n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  display=":$n"
   Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
   xpid=$!
   export DISPLAY="$display"
   for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  kill -0 "$xpid" 2>/dev/null || { echo "Xvfb did not start on $display"; exit 1; }
   openbox >/dev/null 2>&1 &
   wmpid=$!
   sleep 0.5

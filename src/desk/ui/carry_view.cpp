@@ -205,6 +205,26 @@ DeskCarry::DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window)
     for (int t = 0; t < 3; ++t) keys(view_.tree(t));
   }
 
+  // Rows selected with the keyboard are in hand as clicked ones are; the picture follows.
+  connect(grid, &GridPanel::selectionChanged, this, [this] {
+    const GridModel& m = view_.grid()->model();
+    if (hand_.state() == Hand::Empty && m.SelectedCount() > 0) {
+      const int cur = view_.grid()->grid()->CurrentRow();
+      int rec = cur >= 0 && static_cast<size_t>(cur) < m.VisibleCount() ? static_cast<int>(m.RecordOfVisible(cur)) : -1;
+      if (rec < 0 || !m.rows()[rec].selected)
+        for (size_t r = 0; r < m.size(); ++r)
+          if (m.rows()[r].selected) {
+            rec = static_cast<int>(r);
+            break;
+          }
+      hand_.HoldDocuments(rec);
+    } else if (hand_.state() == Hand::Documents && m.SelectedCount() == 0) {
+      hand_.PutDown();
+    } else if (hand_.state() != Hand::Documents) {
+      return;
+    }
+    Refresh();
+  });
   // A new listing: carried documents follow their rows, or the hand is put down.
   auto previous = browser_.listed;
   browser_.listed = [this, previous] {
