@@ -1,8 +1,8 @@
 #include "desk/transfer_run.h"
 
-#include "foundation/address.h"
 #include "foundation/settings.h"
 #include "transport/accounts.h"
+#include "transport/sent_notice.h"
 #include "transport/smtp/smtp_setting.h"
 
 #include "foundation/message_queue.h"
@@ -68,13 +68,7 @@ QString TransferRun::NewMailStatus(int total) {
 }
 
 QString TransferRun::SentToText(const transport::OutgoingMessage& message) {
-  QStringList who;
-  for (const StringList* list : {&message.to, &message.ccList, &message.bccList})
-    for (const auto& e : *list) {
-      const QString bare = QString::fromStdString(BareAddressOf(e));
-      if (!bare.isEmpty() && !who.contains(bare, Qt::CaseInsensitive)) who << bare;
-    }
-  return QStringLiteral("Sent to ") + who.join(QStringLiteral(", "));
+  return QString::fromStdString(transport::SentNoticeText(message));
 }
 
 void TransferRun::setStatus(const QString& text) {

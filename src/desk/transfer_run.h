@@ -121,7 +121,7 @@ public:
   static std::vector<std::string> ErrorNotices(int receiveCode, int sendCode);
   // " ~ new message(s)" with the total.
   static QString NewMailStatus(int total);
-  // "Sent to " and the message's recipients (To, Cc and Bcc, bare addresses).
+  // "Sent to " and the message's recipients (transport/sent_notice).
   static QString SentToText(const transport::OutgoingMessage& message);
 
 signals:

@@ -390,7 +390,7 @@ TEST_F(TransferSendPeer, AMessageQueuedAfterTheStartGoesWithTheNextRunAndIsStamp
   EXPECT_FALSE(Doc("late.txt", "Sent").empty());
   // Stamped in the register it was queued in, so the bookkeeping of the desk sees it.
   EXPECT_FALSE(transport::HasPendingMail(desk));
-  EXPECT_EQ(later.Snapshot().log, QStringList{QStringLiteral("Sent to bob, carol@example.org")});
+  EXPECT_EQ(later.Snapshot().log, QStringList{QStringLiteral("Sent to \"Bob\" <bob>, carol@example.org")});
   (void)desk.Release();
 }
 
