@@ -24,11 +24,8 @@
 namespace px::compose::ui {
 namespace {
 
-const bool kSandboxOff = [] {
-  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-  return true;
-}();
+// The web engine is set up for this program (root included) by the message window tests'
+// start-up of the same program.
 
 class Recorded : public MessagePresenter {
 public:
@@ -38,7 +35,6 @@ public:
 };
 
 TEST(SendRefusalInTheWindow, AFromWithoutAnOutgoingServerIsRefusedAndTheWindowStays) {
-  (void)kSandboxOff;
   px::test::TempHome home;
   const std::string docs = home.path("Documents/"), temp = home.path("tmp/");
   px::test::makeDirs(docs);
