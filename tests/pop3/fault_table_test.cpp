@@ -117,7 +117,7 @@ TEST_F(FakeServerTest, BigHeaderLeavesThatMessageOnTheServer) {
   EXPECT_EQ(Subjects(server.Messages()), (std::vector<std::string>{"m2"}));
 }
 
-TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
+TEST_F(FakeServerTest, WrongPasswordIsToldApartFromAConnectFailure) {
   FakePop3Server server;
   std::string error;
   ASSERT_TRUE(server.Start("bad-pass", 0, &error)) << error;
@@ -125,7 +125,8 @@ TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
   auto r = Receive(AccountOn(server));
   EXPECT_EQ(r.visits[0].result.status, LinkStatus::WrongPassword);
   EXPECT_EQ(r.visits[0].result.error, "Invalid user name or password.");
-  EXPECT_EQ(r.connectFailures, "fake@example.org");
+  EXPECT_EQ(r.wrongPasswords, "fake@example.org");
+  EXPECT_EQ(r.connectFailures, "");
   EXPECT_TRUE(Spooled().empty());
 }
 
