@@ -93,6 +93,9 @@ void ComposeModel::Open(const OpenRequest& req) {
   subject = req.subject;
   excludeTo = req.excludeTo;
   original = req.original;
+  // A reply saved as a draft keeps its place in the thread.
+  inReplyTo = (req.options & eoReEdit) ? req.inReplyTo : std::string();
+  references = (req.options & eoReEdit) ? req.references : std::string();
   attachments.clear();
   AddAttachments(req.attachments);
   html = (req.options & eoHtml) != 0;
@@ -122,7 +125,11 @@ BodyPlan ComposeModel::Reply(bool all, const ViewedText& viewed, std::string_vie
   if (!env_.identities.empty() && (req_.options & eoReceived))
     from = transport::IdentityForReply(env_.identities, req_.to, req_.cc);
   const std::string sender = req_.options & eoReceived ? req_.from : req_.to;
-  const Recipients r = ReplyRecipients(sender, req_.to, req_.cc, env_.defaultSender, ownServiceId, all);
+  const Recipients r = ReplyRecipients(sender, req_.to, req_.cc, env_.defaultSender, ownServiceId, all,
+                                       env_.ownAddresses);
+  const ThreadHeaders thread = ReplyThreadHeaders(req_.messageId, req_.references);
+  inReplyTo = thread.inReplyTo;
+  references = thread.references;
   to = r.to;
   cc = r.cc;
   bcc.clear();
@@ -156,6 +163,8 @@ BodyPlan ComposeModel::Forward(const ViewedText& viewed) {
   subject = ForwardSubject(req_.subject);
   windowTitle = subject;
   original = "F," + req_.path;
+  inReplyTo.clear();
+  references.clear();
   html = env_.htmlMessages;
   BodyPlan plan;
   plan.html = html;
@@ -328,6 +337,8 @@ TNewMessageRec ComposeModel::MakeRecord(QueueKind kind, const std::string& bodyF
   if (req_.options & eoReEdit) r.ReplacesMsgID = req_.msgId.empty() ? "-" : req_.msgId;
   r.BodyFile = bodyFile;
   r.Original = original;
+  r.InReplyTo = OneLine(inReplyTo);
+  r.References = OneLine(references);
   r.SendNow = kind == QueueKind::Now;
   r.Hidden = (req_.options & eoHidden) != 0;
   r.Document = req_.path;

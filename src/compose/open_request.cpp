@@ -63,6 +63,9 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
   r.excludeTo = raw("ExcludeTo");
   r.original = raw("Original");
   r.msgId = raw("MsgID");
+  r.messageId = raw("Message-ID");
+  r.references = raw("References");
+  r.inReplyTo = raw("In-Reply-To");
   if (!r.cc.empty() || ParseAddressList(r.to).size() > 1) r.options |= eoReplyAllOffered;
   // Outgoing mail not yet sent (pending, or kept as a draft) opens again as a message to edit.
   if (!received && (flags & (store::dfPending | store::dfDraft))) r.options |= eoReEdit | eoStartNew;
@@ -102,6 +105,8 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
         path = folder + t.rest;
       }
       parts.emplace_back(ParseSeriesId(id).part, path);
+      if (std::string cid = ini.ReadString(s, "Content-ID", ""); !cid.empty())
+        r.partContentIds.emplace_back(std::move(cid), path);
     }
     std::sort(parts.begin(), parts.end());
     std::string names;

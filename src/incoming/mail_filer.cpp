@@ -675,8 +675,11 @@ void MailFiler::PlanOne(const std::string& name) {
   p.fileName = u.fileName;
   p.shown = u.title;
   // The title as the index keeps it (in the entry's charset), written when it is not simply
-  // the file's name.
-  std::string stored = u.title == naming ? p.subject : convert ? EncodeToCharset(u.title, p.charset) : u.title;
+  // the file's name. It is the part's own name: a " (n)" that the file name needed to stand
+  // beside another file is no part of it.
+  std::string own = store::TitleWithoutExtension(naming, p.ext);
+  if (own.empty()) own = u.title;
+  std::string stored = own == naming ? p.subject : convert ? EncodeToCharset(own, p.charset) : own;
   if (stored != u.name) p.title = std::move(stored);
   const mf::MessageId id = mf::ParseMessageId(p.msgId);
   p.counted = received && id.part <= 1;

@@ -31,13 +31,15 @@ namespace {
 enum HeaderIndex {
   kFrom, kSubject, kTo, kDate, kReplyTo, kCC, kCharset, kContentType, kEncoding, kContentId,
   kDisposition, kLocation, kReceived, kFolder, kOutbound, kDraft, kAccount, kProgram,
+  kMessageId, kInReplyTo, kReferences,
   kHeaderCount
 };
 
 constexpr std::array<std::string_view, kHeaderCount> kHeaderNames = {
     "From", "Subject", "To", "Date", "Reply-To", "CC", "Charset", "Content-Type",
     "Content-Transfer-Encoding", "Content-ID", "Content-Disposition", "Content-Location",
-    "Received", "_Folder", "_Outbound", "_Draft", "X-Plumadex-Account", "$$$Plumadex$$$"};
+    "Received", "_Folder", "_Outbound", "_Draft", "X-Plumadex-Account", "$$$Plumadex$$$",
+    "Message-ID", "In-Reply-To", "References"};
 
 constexpr size_t kMaxHeaderValue = 64 * 1024;        // one header, continuations included
 constexpr size_t kMaxHeaderLinesBytes = 256 * 1024;  // header lines kept per entity
@@ -68,6 +70,7 @@ int MatchHeader(std::string_view line) {
   if (line.empty()) return -1;
   switch (Lower(line[0])) {
     case 'f': case 's': case 't': case 'd': case 'r': case 'c': case '_': case 'x': case '$':
+    case 'm': case 'i':
       break;
     default:
       return -1;
@@ -78,6 +81,51 @@ int MatchHeader(std::string_view line) {
 }
 
 bool IsPseudo(int h) { return h >= kFolder && h <= kProgram; }
+
+// References kept of a received message: the newest ones (the thread's start and its latest
+// messages are what a reader's program needs to place a reply).
+constexpr size_t kMaxReferences = 20;
+constexpr size_t kMaxMessageIdLength = 250;
+
+// The last `most` message ids "<...>" of a header value, blank-separated; ids without a "@",
+// too long, or holding blanks, controls or another bracket are dropped.
+std::string MessageIdList(std::string_view value, size_t most) {
+  std::vector<std::string_view> ids;
+  size_t i = 0;
+  while ((i = value.find('<', i)) != std::string_view::npos) {
+    const size_t close = value.find('>', i + 1);
+    if (close == std::string_view::npos) break;
+    const std::string_view id = value.substr(i, close - i + 1);
+    const std::string_view inner = id.substr(1, id.size() - 2);
+    const bool usable = !inner.empty() && id.size() <= kMaxMessageIdLength &&
+                        inner.find('@') != std::string_view::npos &&
+                        std::all_of(inner.begin(), inner.end(), [](char c) {
+                          const auto u = static_cast<unsigned char>(c);
+                          return u > 0x20 && u < 0x7f && c != '<';
+                        });
+    if (usable) ids.push_back(id);
+    i = close + 1;
+  }
+  if (ids.size() > most) ids.erase(ids.begin(), ids.end() - static_cast<long>(most));
+  std::string out;
+  for (std::string_view id : ids) {
+    if (!out.empty()) out += ' ';
+    out += id;
+  }
+  return out;
+}
+
+// A Content-ID without its angle brackets; "" when it is not one printable word.
+std::string ContentIdOf(std::string_view value) {
+  std::string_view v = TrimView(value);
+  if (v.size() >= 2 && v.front() == '<' && v.back() == '>') v = v.substr(1, v.size() - 2);
+  const bool usable = !v.empty() && v.size() <= kMaxMessageIdLength &&
+                      std::all_of(v.begin(), v.end(), [](char c) {
+                        const auto u = static_cast<unsigned char>(c);
+                        return u > 0x20 && u < 0x7f && c != '<' && c != '>';
+                      });
+  return usable ? std::string(v) : std::string();
+}
 
 bool SameCharset(std::string_view a, std::string_view b) {
   if (SameText(a, b)) return true;
@@ -750,6 +798,14 @@ private:
     for (auto [h, tag] : kTags)
       if (!e.v[h].empty()) d.AddTag(tag, h == kDate ? e.v[h] : text(h));
     if (!target.empty()) d.AddTag("Charset: ", target);
+    // The message's place in its thread, for the In-Reply-To and References of a reply.
+    if (std::string id = MessageIdList(e.v[kMessageId], 1); !id.empty()) d.AddTag("Message-ID: ", id);
+    std::string thread = MessageIdList(e.v[kReferences], kMaxReferences);
+    if (thread.empty()) thread = MessageIdList(e.v[kInReplyTo], 1);
+    if (!thread.empty()) d.AddTag("References: ", thread);
+    // A picture the message's HTML shows by "cid:" finds its part by this id.
+    if (!asEml)
+      if (std::string cid = ContentIdOf(e.v[kContentId]); !cid.empty()) d.AddTag("Content-ID: ", cid);
     DateTime received = e.v[kReceived].empty() ? 0 : ParseMailDate(e.v[kReceived]);
     if (received == 0 && !e.v[kDate].empty()) received = ParseMailDate(e.v[kDate]);
     if (received != 0) {
