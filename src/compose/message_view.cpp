@@ -2,6 +2,7 @@
 
 #include "compose/reply_bodies.h"
 #include "foundation/charset.h"
+#include "foundation/dates.h"
 #include "mailformat/codecs.h"
 #include "mailformat/html_refs.h"
 #include "mailformat/mhtml_loader.h"
