@@ -185,35 +185,6 @@ TEST_F(DovecotTest, BlockedSendersAreNotFetched) {
   EXPECT_TRUE(server().Messages(user_).empty());
 }
 
-TEST_F(DovecotTest, ARefusedPasswordIsAskedAgainOncePerRun) {
-  server().PutMessage(user_, MakeMessage("after the right password", "<r@x>"));
-  auto wrong = Tls();
-  wrong.password = "not it";
-  struct Case {
-    std::vector<std::string> answers;  // given in turn when asked again
-    LinkStatus status;
-    size_t spooled;
-  } const cases[] = {
-      {{"still wrong", "pw-" + user_}, LinkStatus::WrongPassword, 0},  // asked once only
-      {{""}, LinkStatus::WrongPassword, 0},                             // the user gave none
-      {{"pw-" + user_}, LinkStatus::Ok, 1},
-  };
-  for (const auto& c : cases) {
-    size_t asked = 0;
-    askPasswordAgain = [&](const std::string& account) -> std::optional<std::string> {
-      EXPECT_EQ(account, wrong.name);
-      return c.answers[std::min(asked++, c.answers.size() - 1)];
-    };
-    auto report = Receive(wrong);
-    EXPECT_EQ(asked, 1u);
-    EXPECT_EQ(report.visits[0].result.status, c.status);
-    EXPECT_EQ(report.wrongPasswords, c.status == LinkStatus::Ok ? "" : wrong.name);
-    EXPECT_EQ(report.connectFailures, "");
-    EXPECT_EQ(Spooled().size(), c.spooled);
-  }
-  askPasswordAgain = nullptr;
-}
-
 TEST_F(DovecotTest, BadAccountsAreReportedAndTheChainGoesOn) {
   server().PutMessage(user_, MakeMessage("good", "<g@x>"));
   auto wrongPassword = Tls();

@@ -167,3 +167,30 @@ TEST_F(DeskMenuTest, EmptySpaceOfTheGridAndTheTreesOffersWhatCanBeMadeThere) {
     EXPECT_TRUE(onTree.contains(QLatin1String(name))) << name << " in " << onTree.join(',').toStdString();
   EXPECT_FALSE(onTree.contains(QStringLiteral("Rename...")));
 }
+
+TEST(DeskMenuWhileStarting, TheMenusAndKeysWaitForTheCurtainToGo) {
+  test::TempHome home;
+  DeskState state;
+  state.registry = std::make_unique<platform::MemoryRegistry>();
+  DeskOptions options;
+  options.singleInstance = false;
+  auto c = std::make_unique<test::FakeDeskClock>(0);
+  test::FakeDeskClock* clock = c.get();
+  options.clock = std::move(c);
+  auto desk = std::make_unique<TfrmDesk>(state, std::move(options));
+  int runs = 0;
+  desk->commands().Provide("actNewMessage", [&] { ++runs; });
+  QAction* newMessage = desk->findChild<QAction*>(QStringLiteral("actNewMessage"));
+  ASSERT_NE(newMessage, nullptr);
+  EXPECT_FALSE(newMessage->isEnabled());
+  newMessage->trigger();
+  EXPECT_EQ(runs, 0);
+  desk->show();
+  desk->controller().OnApp();
+  clock->Advance(kSplashMinimumMs);
+  QApplication::processEvents();
+  EXPECT_FALSE(desk->CurtainShown());
+  EXPECT_TRUE(newMessage->isEnabled());
+  newMessage->trigger();
+  EXPECT_EQ(runs, 1);
+}

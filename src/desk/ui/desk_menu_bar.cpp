@@ -39,7 +39,9 @@ QAction* DeskMenuBar::MakeAction(const DeskCommand& c) {
   auto* a = new QAction(window_);
   a->setObjectName(Q(c.id));
   const std::string id = c.id;
-  connect(a, &QAction::triggered, this, [this, id] { commands_.Run(id); });
+  connect(a, &QAction::triggered, this, [this, id] {
+    if (ready_) commands_.Run(id);
+  });
   return a;
 }
 
@@ -74,7 +76,7 @@ void DeskMenuBar::Rebuild() {
       a->setShortcut(QKeySequence(Q(c.shortcut)));
       a->setShortcutContext(Qt::WindowShortcut);
     }
-    a->setEnabled(commands_.Provided(c.id));
+    a->setEnabled(ready_ && commands_.Provided(c.id));
   }
 }
 
@@ -92,8 +94,15 @@ void DeskMenuBar::ShowEnabled(QMenu* menu, bool exact) {
   for (QAction* a : menu->actions()) {
     if (a->isSeparator()) continue;
     const std::string id = a->objectName().toStdString();
-    a->setEnabled(exact ? commands_.Enabled(id) : commands_.Provided(id));
+    a->setEnabled(ready_ && (exact ? commands_.Enabled(id) : commands_.Provided(id)));
   }
+}
+
+void DeskMenuBar::SetReady(bool ready) {
+  ready_ = ready;
+  window_->menuBar()->setEnabled(ready);
+  toolBar_->setEnabled(ready);
+  for (auto& [id, a] : actions_) a->setEnabled(ready && commands_.Provided(id));
 }
 
 void DeskMenuBar::RefreshEnabled() {

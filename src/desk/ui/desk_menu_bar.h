@@ -28,6 +28,9 @@ public:
   QToolBar* ToolBar() const { return toolBar_; }
   // Every action enabled as the table says now.
   void RefreshEnabled();
+  // While the desk starts (curtain, welcome window) the menus and keys wait.
+  void SetReady(bool ready);
+  bool Ready() const { return ready_; }
 
 private:
   QAction* MakeAction(const DeskCommand& c);
@@ -39,6 +42,7 @@ private:
   QToolBar* toolBar_ = nullptr;
   std::map<std::string, QAction*, std::less<>> actions_;
   std::map<std::string, QMenu*, std::less<>> menus_;
+  bool ready_ = true;
 };
 
 }  // namespace px::desk

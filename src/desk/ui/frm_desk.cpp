@@ -129,6 +129,7 @@ TfrmDesk::TfrmDesk(DeskState& state, DeskOptions options, QWidget* parent)
   WireHooks();
   // The menu bar and the toolbar over the command table; the parts below provide the commands.
   menuBar_ = new DeskMenuBar(commands_, this);
+  menuBar_->SetReady(false);  // until the curtain goes
   commands_.Provide("actExit", [this] { close(); });
   commands_.Provide("actAbout", [this] {
     QMessageBox::about(this, QStringLiteral("About Plumadex"),
@@ -277,6 +278,7 @@ void TfrmDesk::showSplash() {
 void TfrmDesk::removeSplash() {
   lblSplash_->hide();
   pnlCurtain_->hide();
+  if (menuBar_) menuBar_->SetReady(true);
   if (waitCursor_) {
     QApplication::restoreOverrideCursor();
     waitCursor_ = false;
