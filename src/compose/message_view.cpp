@@ -33,7 +33,29 @@ std::string CidOf(const std::string& reference) {
   return id;
 }
 
+// The part of `parts` a content id names: exactly, else without regard to case.
+const std::pair<std::string, std::string>* PartOf(const std::vector<std::pair<std::string, std::string>>& parts,
+                                                  const std::string& cid) {
+  if (cid.empty()) return nullptr;
+  for (const auto& p : parts)
+    if (p.first == cid) return &p;
+  for (const auto& p : parts)
+    if (QString::fromStdString(p.first).compare(QString::fromStdString(cid), Qt::CaseInsensitive) == 0) return &p;
+  return nullptr;
+}
+
 }  // namespace
+
+std::string ResolvePartPictures(const std::string& html,
+                                const std::vector<std::pair<std::string, std::string>>& partContentIds) {
+  if (partContentIds.empty()) return html;
+  return mailformat::RewriteHtmlReferences(
+      html, [&](mailformat::HtmlRefKind, const std::string& value) -> std::optional<std::string> {
+        const auto* part = PartOf(partContentIds, CidOf(value));
+        if (!part) return std::nullopt;
+        return QUrl::fromLocalFile(QString::fromStdString(part->second)).toString().toStdString();
+      });
+}
 
 MessagePage PrepareMessagePage(const std::string& path, const std::string& tempFolder, RandomSource& random,
                                const std::vector<std::pair<std::string, std::string>>& partContentIds) {
@@ -49,12 +71,7 @@ MessagePage PrepareMessagePage(const std::string& path, const std::string& tempF
   auto partPicture = [&](const std::string& cid) -> std::optional<std::string> {
     if (cid.empty()) return std::nullopt;
     if (auto it = copied.find(cid); it != copied.end()) return it->second;
-    const std::pair<std::string, std::string>* found = nullptr;
-    for (const auto& p : partContentIds)
-      if (p.first == cid) found = &p;
-    if (!found)
-      for (const auto& p : partContentIds)
-        if (QString::fromStdString(p.first).compare(QString::fromStdString(cid), Qt::CaseInsensitive) == 0) found = &p;
+    const std::pair<std::string, std::string>* found = PartOf(partContentIds, cid);
     if (!found) return std::nullopt;
     if (page.resourceFolder.empty()) {
       page.resourceFolder = tempFolder + "PX" + NewUniqueId(random) + "_files/";

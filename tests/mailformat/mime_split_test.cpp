@@ -592,8 +592,8 @@ TEST(MimeSplit, MessageIdAndReferencesTravelToTheIndexKeys) {
     SpoolFixture f;
     auto parts = f.Split(Crlf("From: a@x.org\nTo: b@y.org\nSubject: S\n" + c.headers + "\nbody\n"));
     ASSERT_EQ(parts.size(), 1u) << c.headers;
-    EXPECT_EQ(parts[0].Tag("Message-ID: "), c.messageId) << c.headers;
-    EXPECT_EQ(parts[0].Tag("References: "), c.references) << c.headers;
+    EXPECT_EQ(parts[0].Tag("Message-ID: "), c.messageId.empty() ? "" : "Message-ID: " + c.messageId) << c.headers;
+    EXPECT_EQ(parts[0].Tag("References: "), c.references.empty() ? "" : "References: " + c.references) << c.headers;
     const DescriptorTags t = ReadDescriptorTags(parts[0].d);
     EXPECT_EQ(t.Key("Message-ID"), c.messageId) << c.headers;
     EXPECT_EQ(t.Key("References"), c.references) << c.headers;
@@ -614,7 +614,7 @@ TEST(MimeSplit, APictureBesideTheHtmlKeepsItsContentId) {
       "Content-Transfer-Encoding: base64\n\nAAEC\n--m--\n"));
   ASSERT_EQ(parts.size(), 3u);
   EXPECT_EQ(parts[0].Tag("Content-ID: "), "");
-  EXPECT_EQ(parts[1].Tag("Content-ID: "), "pic1@x.org");
+  EXPECT_EQ(parts[1].Tag("Content-ID: "), "Content-ID: pic1@x.org");
   EXPECT_EQ(ReadDescriptorTags(parts[1].d).Key("Content-ID"), "pic1@x.org");
   EXPECT_EQ(parts[2].Tag("Content-ID: "), "");
 }

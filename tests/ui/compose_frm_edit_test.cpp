@@ -416,6 +416,9 @@ TEST_F(ComposeWindowTest, HtmlMailShowsItsCidPicturesAndOffersItsParts) {
   ASSERT_EQ(parts.size(), 2);
   EXPECT_EQ(parts[0]->text(), QStringLiteral("dot.png"));
   EXPECT_EQ(parts[1]->text(), QStringLiteral("notes.txt"));
+  // The header lines a reply or forward quotes name them so too.
+  const StringList& lines = w->model().Request().headerLines;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Attachments: dot.png, notes.txt"), lines.end());
   parts[1]->click();
   EXPECT_EQ(openedParts, (std::vector<std::string>{folder + "notes (2).txt"}));
   px::test::makeDirs(temp + "saved");
@@ -428,6 +431,14 @@ TEST_F(ComposeWindowTest, HtmlMailShowsItsCidPicturesAndOffersItsParts) {
   EXPECT_TRUE(proposedSaves[0].endsWith(QStringLiteral("/notes.txt"))) << proposedSaves[0].toStdString();
   EXPECT_EQ(px::test::readFile(temp + "saved/my notes.txt"), "the notes");
   EXPECT_EQ(px::test::readFile(folder + "notes (2).txt"), "the notes");
+
+  // An HTML reply quotes the picture too.
+  settings.SetMessageFormat(0);
+  TfrmEdit* r = windows->OpenDocument(folder, "Pictures.eml");
+  ASSERT_NE(r, nullptr);
+  r->Reply(false);
+  ASSERT_EQ(r->Mode(), emHtmlEditor);
+  EXPECT_NE(r->HtmlWrap()->Source().find("dot.png"), std::string::npos) << r->HtmlWrap()->Source();
 }
 
 TEST_F(ComposeWindowTest, RemoteFramesAreBlockedWithTheBarToAllowThem) {

@@ -113,7 +113,7 @@ TfrmEdit::TfrmEdit(EditServices services, QWidget* parent)
   setAcceptDrops(true);
   BuildWindow();
   installEventFilter(this);
-  resize(760, 600);
+  resize(880, 620);
 }
 
 TfrmEdit::~TfrmEdit() = default;
@@ -396,6 +396,13 @@ void TfrmEdit::BuildToolbars() {
     connect(a, &QAction::triggered, this, fn);
     return a;
   };
+  // First, so that it never hides behind the toolbar's overflow.
+  QAction* format = fmt(QStringLiteral("aHtmlFormat"), QStringLiteral("HTML"), kTagEditing, [this](bool on) {
+    SetHtmlFormat(on);
+  });
+  format->setCheckable(true);
+  format->setToolTip(QStringLiteral("Write this message in HTML (off: plain text)"));
+  format->setVisible(false);
   auto current = [this]() -> QWidget* { return mode_ == emHtmlEditor ? static_cast<QWidget*>(htmlEdit_) : txtText_; };
   fmt(QStringLiteral("aCut"), QStringLiteral("Cut"), kTagEditing, [this] {
     mode_ == emHtmlEditor ? htmlEdit_->cut() : txtText_->cut();
@@ -423,6 +430,7 @@ void TfrmEdit::BuildToolbars() {
   connect(cbStyle_, &QComboBox::textActivated, this, [this](const QString& s) { commands_->SetParagraphFormat(s); });
   cbFont_ = new QFontComboBox(tbFormat_);
   cbFont_->setObjectName(QStringLiteral("cbFont"));
+  cbFont_->setMaximumWidth(170);
   tbFormat_->addWidget(cbFont_)->setProperty("tag", kTagHtmlOnly);
   connect(cbFont_, &QFontComboBox::currentFontChanged, this, [this](const QFont& f) {
     if (mode_ == emHtmlEditor) commands_->SetFontName(f.family());
@@ -472,13 +480,6 @@ void TfrmEdit::BuildToolbars() {
                                               QLineEdit::Normal, QStringLiteral("https://"), &ok);
     if (ok && !url.trimmed().isEmpty()) commands_->SetHyperlink(url.trimmed());
   });
-  tbFormat_->addSeparator();
-  QAction* format = fmt(QStringLiteral("aHtmlFormat"), QStringLiteral("HTML"), kTagEditing, [this](bool on) {
-    SetHtmlFormat(on);
-  });
-  format->setCheckable(true);
-  format->setToolTip(QStringLiteral("Write this message in HTML (off: plain text)"));
-  format->setVisible(false);
   // The size and font lists show what the caret stands in.
   connect(htmlEdit_, &QTextEdit::currentCharFormatChanged, this, [this] { SyncFontControls(); });
 }
@@ -783,7 +784,7 @@ void TfrmEdit::ShowComposeHeader() {
   }
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
@@ -819,7 +820,9 @@ void TfrmEdit::ApplyPlan(const BodyPlan& plan) {
     // The viewed document itself, with the reply or forward around its content.
     if (wrap_->DocumentPath() != model_.Request().path && QFileInfo(Q(model_.Request().path)).isFile())
       wrap_->Load(model_.Request().path);
-    wrap_->LoadSource(WrapBodyContent(wrap_->Source(), plan.wrap.before, plan.wrap.after));
+    // Pictures that are parts of their own come along in the quoted or forwarded text.
+    const std::string source = ResolvePartPictures(wrap_->Source(), model_.Request().partContentIds);
+    wrap_->LoadSource(WrapBodyContent(source, plan.wrap.before, plan.wrap.after));
   }
   htmlEdit_->moveCursor(QTextCursor::Start);
   setMode(emHtmlEditor);
@@ -883,7 +886,7 @@ void TfrmEdit::AttachFiles(const QStringList& files) {
   if (!ComposeHeaderShown()) return;
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
