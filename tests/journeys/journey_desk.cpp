@@ -212,6 +212,14 @@ void ScriptedUser::ExpectMenuAction(const QString& actionName) {
          });
 }
 
+void ScriptedUser::Drop(const QString& what) {
+  for (auto it = expected_.begin(); it != expected_.end(); ++it)
+    if (it->what == what) {
+      expected_.erase(it);
+      return;
+    }
+}
+
 QStringList ScriptedUser::Pending() const {
   QStringList r;
   for (const auto& e : expected_) r << e.what;
@@ -378,19 +386,31 @@ void JourneyDesk::StartAsOwnAccountsUser(const OwnAccount& account) {
 
 void JourneyDesk::StartAsServiceUser(const std::string& name, const std::string& password) {
   test::ServicePeer& peer = Peer();
-  user.ExpectDialog(QStringLiteral("frmReg2"), [this, &peer](QWidget* w) {
+  const QString host = QString::fromStdString(peer.Host());
+  auto welcome = std::make_shared<QPointer<QWidget>>();
+  // The server may be named in the welcome window or in the address window.
+  user.ExpectDialog(QStringLiteral("frmReg2"), [this, host, welcome](QWidget* w) {
+    *welcome = w;
     Shot("welcome");
-    auto* welcome = static_cast<transport::TfrmReg2*>(w);
-    // The server field, where the welcome window offers it.
-    if (auto* server = Named<QLineEdit>(welcome, QStringLiteral("edtServer")))
-      Type(server, QString::fromStdString(peer.Host()));
-    Click(welcome->Button(transport::WelcomeChoice::UseExisting));
+    if (auto* server = Named<QLineEdit>(w, QStringLiteral("edtServer")); server && server->isVisible())
+      Type(server, host);
+    Click(static_cast<transport::TfrmReg2*>(w)->Button(transport::WelcomeChoice::UseExisting));
   });
-  user.ExpectDialog(QStringLiteral("frmReg"), [this, &peer, name, password](QWidget* w) {
+  user.ExpectDialog(QStringLiteral("frmReg"), [this, host, welcome, name, password](QWidget* w) {
     auto* reg = static_cast<transport::TfrmReg*>(w);
-    if (auto* server = Named<QLineEdit>(reg, QStringLiteral("edtServer"))) {
-      if (server->isVisible() && server->text() != QString::fromStdString(peer.Host()))
-        Type(server, QString::fromStdString(peer.Host()));
+    auto* server = Named<QLineEdit>(reg, QStringLiteral("edtServer"));
+    if (server && server->isVisible() && server->text() != host) Type(server, host);
+    const bool named = (server && server->text() == host) ||
+                       (*welcome && Named<QLineEdit>(*welcome, QStringLiteral("edtServer")));
+    if (!named) {
+      // Without a way to name the server the request would go to the public service.
+      ADD_FAILURE() << "neither the welcome window nor the address window lets the user name the server";
+      reg->reject();
+      QTimer::singleShot(0, [welcome] {
+        if (auto* d = qobject_cast<QDialog*>(welcome->data())) d->reject();
+      });
+      user.ExpectMessage(QStringLiteral("address has not been set up"));
+      return;
     }
     Type(reg->edtUser, QString::fromStdString(name));
     Type(reg->edtPassword, QString::fromStdString(password));
@@ -435,7 +455,7 @@ int JourneyDesk::GridRowOf(const QString& title) const {
   if (!g) return -1;
   const desk::GridModel& m = g->model();
   for (size_t v = 0; v < m.VisibleCount(); ++v)
-    if (QString::fromStdString(m.rows()[m.RecordOfVisible(v)].title).contains(title)) return static_cast<int>(v);
+    if (QString::fromStdString(m.rows()[m.RecordOfVisible(v)].title) == title) return static_cast<int>(v);
   return -1;
 }
 

@@ -93,6 +93,8 @@ public:
   // A popup menu holding an action of that name: the action is clicked.
   void ExpectMenuAction(const QString& actionName);
 
+  // Takes back an expectation that did not come (by its description).
+  void Drop(const QString& what);
   // Every expectation was used.
   bool Done() const { return expected_.empty(); }
   QStringList Pending() const;
@@ -163,7 +165,7 @@ public:
   std::vector<compose::ui::TfrmEdit*> MessageWindows() const;
   compose::ui::TfrmEdit* WaitForNewMessageWindow(const std::vector<compose::ui::TfrmEdit*>& before, int ms = 15000);
 
-  // The grid's visible row whose title holds `title`, or -1.
+  // The grid's visible row titled `title`, or -1.
   int GridRowOf(const QString& title) const;
   bool GridRowBold(int visibleRow) const;  // the row shows unread
   void DoubleClickGridRow(int visibleRow);

@@ -1,11 +1,13 @@
 // The journeys' program: a widget application as the desk's own main makes it.
+#include "compose/ui/mail_web_view.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // CI runs as root, where Chromium's sandbox cannot start.
-  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  // As the program does: as root (CI), the web engine starts without Chromium's sandbox.
+  px::compose::ui::PrepareWebEngineForUser();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Plumadex"));
