@@ -67,7 +67,12 @@ QString Describe(QWidget* w) {
     for (QAction* a : menu->actions()) names << (a->objectName().isEmpty() ? a->text() : a->objectName());
     return QStringLiteral("menu: ") + names.join(QStringLiteral(", "));
   }
-  return QStringLiteral("%1 \"%2\" (%3)").arg(w->metaObject()->className(), w->windowTitle(), w->objectName());
+  // What the window says: its title and the texts of its labels.
+  QStringList said;
+  for (auto* l : w->findChildren<QLabel*>())
+    if (l->isVisible() && !l->text().isEmpty()) said << l->text().left(120);
+  return QStringLiteral("%1 \"%2\" (%3) saying: %4")
+      .arg(w->metaObject()->className(), w->windowTitle(), w->objectName(), said.join(QStringLiteral(" | ")));
 }
 
 }  // namespace
@@ -412,9 +417,12 @@ void JourneyDesk::StartAsServiceUser(const std::string& name, const std::string&
       user.ExpectMessage(QStringLiteral("address has not been set up"));
       return;
     }
+    Type(reg->edtName, QStringLiteral("Alice Example"));
     Type(reg->edtUser, QString::fromStdString(name));
     Type(reg->edtPassword, QString::fromStdString(password));
+    if (reg->edtRepeat->isVisible()) Type(reg->edtRepeat, QString::fromStdString(password));
     Shot("address-window");
+    EXPECT_TRUE(reg->btnVerify->isEnabled()) << "Verify stays off with every field filled";
     Click(reg->btnVerify);
   });
   Launch();
