@@ -32,6 +32,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -106,7 +107,10 @@ void Click(QWidget* w) {
     ADD_FAILURE() << "nothing to click";
     return;
   }
-  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+  // A check box takes clicks on its box and its text only, at its left; it may be wider.
+  const bool box = qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w);
+  const QPoint at = box ? QPoint(std::min(8, w->width() / 2), w->height() / 2) : w->rect().center();
+  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 void ClickButtonWithText(QWidget* root, const QString& text) {

@@ -674,6 +674,8 @@ void WrongThenRightPassword(JourneyDesk& d) {
   d.user.ExpectDialog(QStringLiteral("frmPassword"), [&, account](QWidget* w) {
     asked = true;
     auto* dlg = static_cast<desk::TfrmPassword*>(w);
+    // Told apart from an outage: the question says the password was refused.
+    EXPECT_TRUE(dlg->lblPrompt->text().contains(QStringLiteral("refused"))) << dlg->lblPrompt->text().toStdString();
     d.Shot("password-asked");
     Type(dlg->edtPassword, QString::fromStdString(account.password));
     if (!dlg->chkSavePassword->isChecked()) Click(dlg->chkSavePassword);
