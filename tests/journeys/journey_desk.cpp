@@ -236,7 +236,8 @@ QStringList ScriptedUser::Pending() const {
 }
 
 void ScriptedUser::Poll() {
-  QWidget* w = QApplication::activePopupWidget();
+  // Menus and modal windows wait for an answer; other popups (a completion list) do not.
+  QWidget* w = qobject_cast<QMenu*>(QApplication::activePopupWidget());
   if (!w) w = QApplication::activeModalWidget();
   if (!w) {
     watched_ = nullptr;

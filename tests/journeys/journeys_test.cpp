@@ -26,6 +26,7 @@
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -141,8 +142,10 @@ QStringList FromChoices(TfrmEdit* w) {
 void AttachThroughChooser(JourneyDesk& d, TfrmEdit* w, const std::string& path) {
   const int before = w->lstAttach()->count();
   d.user.ExpectDialog(QStringLiteral("QFileDialog"), [path](QWidget* dlg) {
+    // The path goes in whole, as pasted: typed, the chooser's completion list pops up over it.
     auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    Type(name, QString::fromStdString(path));
+    name->setFocus(Qt::MouseFocusReason);
+    name->setText(QString::fromStdString(path));
     Press(name, Qt::Key_Return);
   });
   Click(Named<QPushButton>(w, QStringLiteral("btnAttach")));
