@@ -710,7 +710,9 @@ const Journey kJourneys[] = {
     {"ReplyAndReplyAll", ReplyAndReplyAll},
     {"ForwardWithAttachment", ForwardWithAttachment},
     {"DraftSaveCloseReopen", DraftSaveCloseReopen},
-    {"MailtoWhileRunning", MailtoWhileRunning},
+    {"MailtoWhileRunning", MailtoWhileRunning,
+     "a mailto handed to the running desk to leave its message window in front (the desk comes forward "
+     "after opening it)"},
     {"WrongThenRightPassword", WrongThenRightPassword},
 };
 
