@@ -164,7 +164,11 @@ bool ClickToolbarAction(QWidget* window, const QString& actionName) {
 }
 
 void ClickMenuAction(QMenu* menu, QAction* action) {
-  QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(action).center());
+  // Pointed at, then clicked: the menu takes the release over the entry it highlights.
+  const QPoint at = menu->actionGeometry(action).center();
+  QTest::mouseMove(menu, at);
+  WaitUntil([&] { return menu->activeAction() == action; }, 1000);
+  QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 // ---- the scripted user ------------------------------------------------------------------------

@@ -498,6 +498,7 @@ void ReceiveAndOpen(JourneyDesk& d) {
   EXPECT_TRUE(WaitUntil([&] { return !d.GridRowBold(d.GridRowOf(QStringLiteral("Garden plans"))); }, 5000))
       << "the grid still shows the message unread";
   CloseWindow(d, w);
+
 }
 
 // Reply and reply all to a received message: the thread's headers, the quoted text, the people.
@@ -612,7 +613,6 @@ void DraftSaveCloseReopen(JourneyDesk& d) {
   const OwnAccount account = d.MakeOwnAccount("alice@example.org");
   d.StartAsOwnAccountsUser(account);
   TfrmEdit* w = NewMessage(d, Way::MenuBar);
-  if (!w) w = NewMessage(d, Way::EmptyGridMenu);
   ASSERT_NE(w, nullptr) << "no message window";
   Type(w->edtTo(), QStringLiteral("henry@example.net"));
   Type(w->edtSubject(), QStringLiteral("Unfinished thoughts"));
