@@ -45,6 +45,7 @@ struct OptionsServices {
   std::function<void()> serverChanged;                  // the mail service's server was changed
   std::function<void()> openAccounts;                   // the accounts window, modal
   std::function<void()> setUpAddress;                   // the service address set-up, modal
+  std::function<void()> importContacts;                 // "Import contacts..."; null: disabled
   // Request 7; null: the group is disabled.
   std::function<transport::PasswordChangeOutcome(const std::string& oldPassword, const std::string& newPassword,
                                                  bool savePassword)>
