@@ -236,7 +236,8 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
         if (err == ENOSPC || err == EDQUOT)
           text += "\r\rThe disk that holds the data folder is full, so nothing was " +
                   std::string(code == opMove ? "moved" : "copied") +
-                  ". Make room on it (deleting documents works on a full disk) and try again.";
+                  ". Make room on it (emptying the trash bin, or deleting documents for good, works on a full disk) and "
+                  "try again.";
         svc_.messages->QueueMessage(MessageKind::Error, text);
       }
       return 0;
