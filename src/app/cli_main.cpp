@@ -25,13 +25,14 @@ const Command kCommands[] = {
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
     {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] | remove NAME | test NAME | smtp NAME --server HOST[:PORT] --user USER [--password-stdin] [--security tls|starttls|plain] [--from ADDRESS...]   manage the external mail accounts and their outgoing servers"},
-    {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it"},
+    {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--grace SECONDS] [--min-rate BYTES] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it (a POP3 server slower than --min-rate bytes a second, after --grace seconds, is given up on)"},
     {"store", px::cli::RunStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
     {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
-    {"import-contacts", px::cli::runImportContacts, "import-contacts FILE...   add the cards of vCard files to Contacts, each card its own contact"},
+    {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
+    {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 

@@ -5,6 +5,7 @@
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
 #include "app/transfer_glue.h"
+#include "compose/ui/mail_web_view.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
 #include "foundation/ui/message_box_presenter.h"
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plumadex: no display (set DISPLAY or WAYLAND_DISPLAY to start the desk)\n");
     return 1;
   }
+  // Before the application and its web engine start: as root, without Chromium's sandbox.
+  px::compose::ui::PrepareWebEngineForUser();
   // The message window's web view shares its graphics context with the rest of the program.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);

@@ -17,8 +17,11 @@
 #include "transport/crypto_seam.h"
 #include "transport/outgoing.h"
 #include "transport/send_thread.h"
+#include "transport/sent_notice.h"
 #include "transport/sent_stamp.h"
 #include "transport/service_protocol.h"
+
+#include <QStatusBar>
 
 #include <deque>
 #include <memory>
@@ -33,6 +36,8 @@ class SendNowRunner : public QObject {
 public:
   SendNowRunner(px::desk::DeskState& state, std::function<void()> relist, QObject* parent)
       : QObject(parent), state_(state), relist_(std::move(relist)) {}
+  // Told "Sent to ..." for each message that left.
+  std::function<void(const std::string&)> sentNotice;
 
   void Send(const std::string& base) {
     waiting_.push_back(base);
@@ -62,6 +67,7 @@ private:
     }
     transport::SendJob job;
     job.messages = snap.messages;
+    sending_ = snap.messages;
     job.service.http = transport::ServiceHttpSettings(state_.locations);
     job.service.host = transport::ServiceHost(state_.settings);
     job.service.user = state_.settings.ID();
@@ -81,6 +87,10 @@ private:
     connect(run_.get(), &transport::SendRun::finished, this, [this](int code) {
       const std::string notice = transport::TransferErrorNotice(code);
       if (!notice.empty() && !run_->Stopped()) state_.messages.QueueMessage(MessageKind::Error, notice);
+      const auto reports = run_->Reports();
+      for (size_t i = 0; i < reports.size() && i < sending_.size(); ++i)
+        if (reports[i].state == transport::MessageReport::Sent && sentNotice)
+          sentNotice(transport::SentNoticeText(sending_[i]));
       const transport::CommitResult commit =
           transport::CommitSentMail(*state_.sentIni, state_.indexRegistry, NowDateTime(), crypto_.Available());
       if (!commit.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, commit.saveError);
@@ -97,6 +107,7 @@ private:
   transport::NoCrypto crypto_;
   std::unique_ptr<transport::SendRun> run_;
   std::deque<std::string> waiting_;
+  std::vector<transport::OutgoingMessage> sending_;
 };
 
 }  // namespace
@@ -121,6 +132,9 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
   auto* sender = new SendNowRunner(state, [browser] {
     if (browser) browser->Relist();
   }, &desk);
+  sender->sentNotice = [&desk](const std::string& text) {
+    desk.statusBar()->showMessage(QString::fromStdString(text), 15000);
+  };
   cfg.sendNow = [sender](const std::string& base) { sender->Send(base); };
   cfg.filed = [browser] {
     if (browser) browser->Relist();

@@ -90,6 +90,9 @@ void ComposeModel::Open(const OpenRequest& req) {
   subject = req.subject;
   excludeTo = req.excludeTo;
   original = req.original;
+  // A reply saved as a draft keeps its place in the thread.
+  inReplyTo = (req.options & eoReEdit) ? req.inReplyTo : std::string();
+  references = (req.options & eoReEdit) ? req.references : std::string();
   attachments.clear();
   AddAttachments(req.attachments);
   html = (req.options & eoHtml) != 0;
@@ -117,7 +120,11 @@ std::string FolderNameOf(const std::string& path) {
 BodyPlan ComposeModel::Reply(bool all, const ViewedText& viewed, std::string_view ownServiceId) {
   StartComposing();
   const std::string sender = req_.options & eoReceived ? req_.from : req_.to;
-  const Recipients r = ReplyRecipients(sender, req_.to, req_.cc, env_.defaultSender, ownServiceId, all);
+  const Recipients r = ReplyRecipients(sender, req_.to, req_.cc, env_.defaultSender, ownServiceId, all,
+                                       env_.ownAddresses);
+  const ThreadHeaders thread = ReplyThreadHeaders(req_.messageId, req_.references);
+  inReplyTo = thread.inReplyTo;
+  references = thread.references;
   to = r.to;
   cc = r.cc;
   bcc.clear();
@@ -149,6 +156,8 @@ BodyPlan ComposeModel::Forward(const ViewedText& viewed) {
   subject = ForwardSubject(req_.subject);
   windowTitle = subject;
   original = "F," + req_.path;
+  inReplyTo.clear();
+  references.clear();
   html = env_.htmlMessages;
   BodyPlan plan;
   plan.html = html;
@@ -320,6 +329,8 @@ TNewMessageRec ComposeModel::MakeRecord(QueueKind kind, const std::string& bodyF
   if (req_.options & eoReEdit) r.ReplacesMsgID = req_.msgId.empty() ? "-" : req_.msgId;
   r.BodyFile = bodyFile;
   r.Original = original;
+  r.InReplyTo = OneLine(inReplyTo);
+  r.References = OneLine(references);
   r.SendNow = kind == QueueKind::Now;
   r.Hidden = (req_.options & eoHidden) != 0;
   r.Document = req_.path;

@@ -88,12 +88,17 @@ struct OpenRequest {
   int options = 0;
   StringList headerLines;           // "From: ...", ... in UTF-8
   StringList attachments;           // full paths of the message's other parts
+  // The other parts that have a Content-ID (without brackets), for the body's "cid:" pictures.
+  std::vector<std::pair<std::string, std::string>> partContentIds;  // content id, full path
   std::string charset;              // the document's charset ("" = the default)
   std::string from, to, cc, bcc;    // recipients of the opened message (UTF-8)
   std::string subject;              // its title
   std::string excludeTo;
   std::string msgId;                // of a re-edited outgoing message
   std::string original;
+  // The message's Internet id and the ids before it in its thread (received mail), or the
+  // thread headers a re-edited reply already has.
+  std::string messageId, references, inReplyTo;
   int flags = 0;
   std::string title;                // window title hint
 };
@@ -115,6 +120,9 @@ struct TNewMessageRec {
   std::string ReplacesMsgID;
   std::string BodyFile;
   std::string Original;
+  // Thread headers of a reply ("<...>" ids, blank-separated); empty otherwise.
+  std::string InReplyTo;
+  std::string References;
   bool SendNow = false;
   bool Hidden = false;
   std::string Document;  // the document the window was opened on
@@ -160,6 +168,7 @@ struct ComposeEnv {
   std::string userId;            // service name
   std::string defaultSender;     // OwnFromAddress
   std::string alternativeFrom;   // comma list
+  StringList ownAddresses;       // every address of the user (the accounts'), for Reply To All
   bool htmlMessages = true;      // Message Format is not 1
   Signature signature;
   TemplateFont htmlFont;
@@ -192,6 +201,7 @@ public:
 
   // Fields of the compose header (UTF-8).
   std::string from, to, cc, bcc, subject, excludeTo, original;
+  std::string inReplyTo, references;  // thread headers of a reply
   StringList attachments;
   bool encrypt = false;
   bool html = false;

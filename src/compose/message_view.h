@@ -19,7 +19,15 @@ struct MessagePage {
   StringList text;             // the page's plain text (for replies and forwards)
   bool rich = false;           // the page holds content plain text cannot show
 };
-MessagePage PrepareMessagePage(const std::string& path, const std::string& tempFolder, RandomSource& random);
+// `partContentIds` names the message's other parts by Content-ID: a "cid:" picture the document
+// does not hold itself is shown from that part (a copy in the page's resource folder).
+MessagePage PrepareMessagePage(const std::string& path, const std::string& tempFolder, RandomSource& random,
+                               const std::vector<std::pair<std::string, std::string>>& partContentIds = {});
+
+// The HTML with its "cid:" references that name one of `partContentIds` pointing at that part's
+// file (for the HTML editor, which shows and embeds local pictures).
+std::string ResolvePartPictures(const std::string& html,
+                                const std::vector<std::pair<std::string, std::string>>& partContentIds);
 
 // The text of a plain document in UTF-8, lines without their ends.
 StringList ReadTextDocument(const std::string& path, const std::string& charset, uint64_t maxBytes = 64ull << 20);

@@ -55,6 +55,21 @@ std::vector<OldPart> PartsOfSeries(store::IniRegistry& registry, const std::stri
   return out;
 }
 
+// A document of the folder that may become a part of the new message as it is: a plain
+// document, or a part of the message this one replaces. A part of another message (a received
+// attachment being forwarded, say) is copied instead, so that message keeps all its parts.
+bool OwnPartOf(store::IniRegistry* registry, const std::string& path, const std::string& replacesMsgId) {
+  if (!registry) return true;
+  store::TPXIniFile ini(*registry, store::IndexPathOf(FolderOf(path)));
+  const std::string name = NameOf(path);
+  const int flags = static_cast<int>(ini.ReadInteger(name, "Flags", 0));
+  const std::string msgId = ini.ReadString(name, "MsgID", "");
+  (void)ini.Release();  // only read
+  if ((flags & store::dfMailMask) == 0 && msgId.empty()) return true;
+  return !replacesMsgId.empty() && replacesMsgId != "-" && !msgId.empty() &&
+         SeriesBase(msgId) == SeriesBase(replacesMsgId);
+}
+
 }  // namespace
 
 std::string IndexTitleOf(store::IniRegistry& registry, const std::string& path) {
@@ -105,7 +120,7 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
     items.push_back(body);
     for (const std::string& att : rec.Attachments) {
       store::OpItem it;
-      if (FolderOf(att) == folder && store::IsRegularFile(att)) {
+      if (FolderOf(att) == folder && store::IsRegularFile(att) && OwnPartOf(registry, att, rec.ReplacesMsgID)) {
         // Already in the folder: that document itself becomes a part of the message.
         it.folder = folder;
         it.name = NameOf(att);
@@ -132,7 +147,11 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
       it.title = svc.titleOf ? svc.titleOf(att) : std::string();
       if (it.title.empty()) it.title = WithoutExt(NameOf(att));
       it.ext = ExtOf(NameOf(att));
+      const std::string title = it.title;
       if (!ops.RunDocOperation(store::opStoreCopy, it)) return result;
+      // The copy's file name may carry a " (n)" to stand beside another file; the part keeps
+      // its own name, which is what the recipient sees.
+      it.title = title;
       items.push_back(it);
     }
   } else {
@@ -162,6 +181,15 @@ FiledMessage FileNewMessage(const TNewMessageRec& rec, const FilerServices& svc)
   }
   if (ops.RunOnSelection(store::opOutbox, items) != items.size()) return result;
   result.seriesBase = SeriesBase(items.front().seriesId);
+  // A reply's place in its thread, on its body's entry, where the sender reads it.
+  if (registry && (!rec.InReplyTo.empty() || !rec.References.empty())) {
+    const store::OpItem& body = items.front();
+    store::TPXIniFile ini(*registry, store::IndexPathOf(body.folder));
+    if (!rec.InReplyTo.empty()) ini.WriteString(body.Section(), "In-Reply-To", rec.InReplyTo);
+    if (!rec.References.empty()) ini.WriteString(body.Section(), "References", rec.References);
+    if (const FileStatus st = ini.Release(); !st.ok() && svc.messages)
+      svc.messages->QueueMessage(MessageKind::Error, st.message);
+  }
   for (const auto& it : items) result.documents.push_back(it.name);
   result.ok = true;
 

@@ -63,6 +63,9 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
   r.excludeTo = raw("ExcludeTo");
   r.original = raw("Original");
   r.msgId = raw("MsgID");
+  r.messageId = raw("Message-ID");
+  r.references = raw("References");
+  r.inReplyTo = raw("In-Reply-To");
   if (!r.cc.empty() || ParseAddressList(r.to).size() > 1) r.options |= eoReplyAllOffered;
   // Outgoing mail not yet sent (pending, or kept as a draft) opens again as a message to edit.
   if (!received && (flags & (store::dfPending | store::dfDraft))) r.options |= eoReEdit | eoStartNew;
@@ -76,14 +79,19 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
     r.headerLines.push_back("Date: " + sent);
   } else {
     const DateTime t = ParseShortDate(raw("Time"));
-    if (t != 0) r.headerLines.push_back("Date: " + (dateText ? dateText(t) : FormatLocalDateTime("", "", true, t)));
+    if (t != 0) r.headerLines.push_back("Date: " + (dateText ? dateText(t) : FormatMailDate(t)));
   }
   r.headerLines.push_back("Subject: " + title);
 
   // The companions: the other documents with the same message id base.
   const std::string base = SeriesBase(r.msgId);
   if (!base.empty()) {
-    std::vector<std::pair<int, std::string>> parts;
+    struct Part {
+      int number;
+      std::string path, name;
+      bool operator<(const Part& o) const { return number < o.number; }
+    };
+    std::vector<Part> parts;
     StringList sections;
     ini.ReadSections(sections);
     for (const std::string& s : sections) {
@@ -101,15 +109,27 @@ OpenRequest OpenRequestForEntry(store::IniRegistry& registry, const std::string&
       } else {
         path = folder + t.rest;
       }
-      parts.emplace_back(ParseSeriesId(id).part, path);
+      // Shown under its own name: the title with the file's extension (a " (n)" the file name
+      // needed to stand beside another file is no part of it).
+      std::string name = path.substr(path.rfind('/') + 1);
+      const std::string partCharset = ini.ReadString(s, "Charset", "");
+      std::string title = ini.ReadString(s, "Title", "");
+      if (!title.empty() && !partCharset.empty()) title = DecodeFromCharset(title, partCharset);
+      if (!Trim(title).empty()) {
+        const std::string ext = ExtOf(name);
+        name = ext.empty() || LowerCase(ExtOf(title)) == LowerCase(ext) ? title : title + "." + ext;
+      }
+      parts.push_back({static_cast<int>(ParseSeriesId(id).part), path, name});
+      if (std::string cid = ini.ReadString(s, "Content-ID", ""); !cid.empty())
+        r.partContentIds.emplace_back(std::move(cid), path);
     }
-    std::sort(parts.begin(), parts.end());
+    std::stable_sort(parts.begin(), parts.end());
     std::string names;
     for (const auto& p : parts) {
-      if (p.second == r.path) continue;
-      r.attachments.push_back(p.second);
+      if (p.path == r.path) continue;
+      r.attachments.push_back(p.path);
       if (!names.empty()) names += ", ";
-      names += p.second.substr(p.second.rfind('/') + 1);
+      names += p.name;
     }
     if (!names.empty()) r.headerLines.push_back("Attachments: " + names);
   }

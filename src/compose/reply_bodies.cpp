@@ -42,10 +42,10 @@ std::u32string TrimU32(const std::u32string& s) {
   while (b > a && s[b - 1] <= 0x20) --b;
   return s.substr(a, b - a);
 }
-std::u32string TrimBlanksLeft(const std::u32string& s) {
-  size_t a = 0;
-  while (a < s.size() && IsBlank(s[a])) ++a;
-  return s.substr(a);
+std::string_view TrimView(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
+  return s;
 }
 
 std::string FontOpen(const TemplateFont& font) {
@@ -77,14 +77,15 @@ size_t BodyContentEnd(std::string_view html, size_t from) {
 }  // namespace
 
 std::string ReplySubject(std::string_view subject) {
-  std::string rest = Trim(subject);
+  // Views, not copies: a subject of a million markers is read once.
+  std::string_view rest = TrimView(subject);
   long count = 0;
   for (;;) {
     if (!StartsNoCase(rest, "RE")) break;
-    std::string_view after = std::string_view(rest).substr(2);
+    std::string_view after = rest.substr(2);
     if (!after.empty() && after[0] == ':') {
       ++count;
-      rest = Trim(after.substr(1));
+      rest = TrimView(after.substr(1));
       continue;
     }
     if (!after.empty() && after[0] == '[') {
@@ -98,13 +99,13 @@ std::string ReplySubject(std::string_view subject) {
       count += n;
       after = after.substr(close + 1);
       if (!after.empty() && after[0] == ':') after = after.substr(1);
-      rest = Trim(after);
+      rest = TrimView(after);
       continue;
     }
     break;
   }
-  if (count == 0) return "Re: " + rest;
-  return "Re[" + std::to_string(count + 1) + "]: " + rest;
+  if (count == 0) return "Re: " + std::string(rest);
+  return "Re[" + std::to_string(count + 1) + "]: " + std::string(rest);
 }
 
 std::string ForwardSubject(std::string_view subject) {
@@ -115,32 +116,93 @@ std::string ForwardSubject(std::string_view subject) {
 }
 
 Recipients ReplyRecipients(std::string_view sender, std::string_view toList, std::string_view ccList,
-                           std::string_view ownAddress, std::string_view ownServiceId, bool all) {
+                           std::string_view ownAddress, std::string_view ownServiceId, bool all,
+                           const StringList& otherOwn) {
+  // The user's addresses as compared: bare, lower-case, service users without the service domain.
+  auto key = [](std::string_view entry) { return LowerCase(StripServiceDomain(BareAddressOf(entry))); };
+  StringList own;
+  for (std::string_view a : {ownAddress, ownServiceId})
+    if (std::string k = key(a); !k.empty()) own.push_back(k);
+  for (const std::string& a : otherOwn)
+    if (std::string k = key(a); !k.empty()) own.push_back(k);
+  auto isOwn = [&](const std::string& e) { return std::find(own.begin(), own.end(), key(e)) != own.end(); };
+
   Recipients r;
   r.to = Trim(sender);
   if (all) {
     const StringList tos = ParseAddressList(toList);
-    const bool toMeAlone = tos.size() == 1 && !ownServiceId.empty() &&
-                           SameText(BareAddressOf(tos[0]), StripServiceDomain(ownServiceId));
+    const bool toMeAlone = tos.size() == 1 && isOwn(tos[0]);
     if (!toMeAlone && !tos.empty()) r.to = r.to.empty() ? JoinAddressList(tos) : r.to + ", " + JoinAddressList(tos);
     r.cc = Trim(ccList);
   }
-  const std::string own = LowerCase(BareAddressOf(ownAddress));
   StringList to = ParseAddressList(r.to);
-  if (to.size() > 1 && !own.empty())
-    std::erase_if(to, [&](const std::string& e) { return LowerCase(BareAddressOf(e)) == own; });
+  if (to.size() > 1) {
+    std::erase_if(to, isOwn);
+    // Answering one's own message to others: the others remain; to oneself alone: oneself.
+    if (to.empty()) to = ParseAddressList(Trim(sender));
+  }
+  // Each address once.
+  StringList seen;
+  std::erase_if(to, [&](const std::string& e) {
+    const std::string k = key(e);
+    if (std::find(seen.begin(), seen.end(), k) != seen.end()) return true;
+    seen.push_back(k);
+    return false;
+  });
   StringList cc = ParseAddressList(r.cc);
   std::erase_if(cc, [&](const std::string& e) {
-    const std::string a = LowerCase(BareAddressOf(e));
-    if (!own.empty() && a == own) return true;
-    return std::any_of(to.begin(), to.end(), [&](const std::string& t) { return LowerCase(BareAddressOf(t)) == a; });
+    if (isOwn(e)) return true;
+    const std::string k = key(e);
+    if (std::find(seen.begin(), seen.end(), k) != seen.end()) return true;
+    seen.push_back(k);
+    return false;
   });
   r.to = JoinAddressList(to);
   r.cc = JoinAddressList(cc);
   return r;
 }
 
+namespace {
+constexpr size_t kMaxReferences = 20;
+// The "<...@...>" ids of a value, in order.
+StringList MessageIds(std::string_view value) {
+  StringList ids;
+  size_t i = 0;
+  while ((i = value.find('<', i)) != std::string_view::npos) {
+    const size_t close = value.find('>', i + 1);
+    if (close == std::string_view::npos) break;
+    const std::string_view inner = value.substr(i + 1, close - i - 1);
+    const bool usable = !inner.empty() && inner.size() < 250 && inner.find('@') != std::string_view::npos &&
+                        std::all_of(inner.begin(), inner.end(), [](char c) {
+                          const auto u = static_cast<unsigned char>(c);
+                          return u > 0x20 && u < 0x7f && c != '<';
+                        });
+    if (usable) ids.push_back("<" + std::string(inner) + ">");
+    i = close + 1;
+  }
+  return ids;
+}
+}  // namespace
+
+ThreadHeaders ReplyThreadHeaders(std::string_view messageId, std::string_view references) {
+  ThreadHeaders h;
+  const StringList id = MessageIds(messageId);
+  if (id.empty()) return h;
+  h.inReplyTo = id.front();
+  StringList refs = MessageIds(references);
+  std::erase(refs, h.inReplyTo);
+  refs.push_back(h.inReplyTo);
+  if (refs.size() > kMaxReferences) refs.erase(refs.begin(), refs.end() - static_cast<long>(kMaxReferences));
+  for (const std::string& r : refs) h.references += (h.references.empty() ? "" : " ") + r;
+  return h;
+}
+
 StringList QuoteAndWrap(const StringList& lines, bool quote, size_t width) {
+  // Every line keeps room for text: a quote prefix wider than that is read as text (a long
+  // word ending in ">" is no quote), so each piece cut off shortens what is left and the work
+  // stays linear in the input.
+  width = std::max<size_t>(width, 8);
+  const size_t maxPrefix = width - std::min<size_t>(20, width / 2);
   StringList out;
   std::u32string held, heldPrefix;
   bool hasHeld = false;
@@ -155,59 +217,69 @@ StringList QuoteAndWrap(const StringList& lines, bool quote, size_t width) {
       if (quoted) {
         size_t end = gt;
         while (end < line.size() && line[end] == U'>') ++end;
-        prefix = line.substr(0, end);
-        text = TrimU32(line.substr(end));
+        if (end + 2 <= maxPrefix) {
+          prefix = line.substr(0, end);
+          text = TrimU32(line.substr(end));
+        }
       }
       prefix += U"> ";
     }
-    std::u32string cur;
+    // The line being cut is prefix + body[p..].
+    std::u32string body;
     if (hasHeld) {
       if (text.empty() || (quote && heldPrefix != prefix)) {
         out.push_back(U8(held));
-        cur = prefix + text;
+        body = text;
       } else {
-        cur = held + U" " + text;
+        body = held.substr(heldPrefix.size()) + U" " + text;
       }
       hasHeld = false;
     } else {
-      cur = prefix + text;
+      body = text;
     }
+    const size_t plen = prefix.size();
+    size_t lastBlank = std::u32string::npos;
+    for (size_t i = body.size(); i-- > 0;)
+      if (IsBlank(body[i])) {
+        lastBlank = i;
+        break;
+      }
+    size_t rulesFrom = body.size();  // body[rulesFrom..] is all "="
+    while (rulesFrom > 0 && body[rulesFrom - 1] == U'=') --rulesFrom;
+    size_t p = 0;
     bool broke = false;
     bool done = false;
-    while (cur.size() > width) {
-      size_t brk = std::u32string::npos;
-      for (size_t i = std::min(cur.size(), width + 1); i-- > 0;)
-        if (IsBlank(cur[i])) {
+    while (plen + (body.size() - p) > width) {
+      const size_t shown = plen + (body.size() - p);
+      size_t brk = std::u32string::npos;  // within prefix + body[p..]
+      for (size_t i = std::min(shown, width + 1); i-- > 0;)
+        if (IsBlank(i < plen ? prefix[i] : body[p + i - plen])) {
           brk = i;
           break;
         }
-      std::u32string rest;
-      if (brk != std::u32string::npos && brk > prefix.size()) {
-        out.push_back(U8(cur.substr(0, brk)));
-        rest = cur.substr(brk + 1);
+      size_t next;
+      if (brk != std::u32string::npos && brk > plen) {
+        out.push_back(U8(prefix + body.substr(p, brk - plen)));
+        next = p + (brk - plen) + 1;
       } else {
-        size_t lastBlank = std::u32string::npos;
-        for (size_t i = cur.size(); i-- > 0;)
-          if (IsBlank(cur[i])) {
-            lastBlank = i;
-            break;
-          }
-        const std::u32string tail = lastBlank == std::u32string::npos ? cur : cur.substr(lastBlank + 1);
-        const bool rule = !tail.empty() && std::all_of(tail.begin(), tail.end(), [](char32_t c) { return c == U'='; });
-        out.push_back(U8(cur.substr(0, width)));
-        rest = rule ? std::u32string() : cur.substr(width);
+        // The text after the last blank of the line (the prefix ends in one when quoting).
+        const size_t tail = lastBlank != std::u32string::npos && lastBlank >= p ? lastBlank + 1 : p;
+        const bool rule = tail < body.size() && tail >= rulesFrom;
+        out.push_back(U8(prefix + body.substr(p, width - plen)));
+        next = rule ? body.size() : p + (width - plen);
       }
-      rest = TrimBlanksLeft(rest);
+      while (next < body.size() && IsBlank(body[next])) ++next;
+      p = next;
       broke = true;
-      if (rest.empty()) {
+      if (p >= body.size()) {
         done = true;
         break;
       }
-      cur = prefix + rest;
     }
     if (done) continue;
+    std::u32string cur = prefix + body.substr(p);
     if (broke) {
-      held = cur;
+      held = std::move(cur);
       heldPrefix = prefix;
       hasHeld = true;
     } else {

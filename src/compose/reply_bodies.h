@@ -29,8 +29,20 @@ struct Recipients {
 // recipients; `ownAddress` the default sender (its address part is the user's own address);
 // `ownServiceId` the user's service name. Reply: the sender alone; Reply To All: the sender and the
 // message's To list, its Cc list in Cc; then the user's own address and doubles are removed.
+// `otherOwn` holds the user's other addresses (every enabled account's): none of the user's
+// addresses is answered.
 Recipients ReplyRecipients(std::string_view sender, std::string_view toList, std::string_view ccList,
-                           std::string_view ownAddress, std::string_view ownServiceId, bool all);
+                           std::string_view ownAddress, std::string_view ownServiceId, bool all,
+                           const StringList& otherOwn = {});
+
+// The thread headers of a reply to a message whose id is `messageId` ("<...>", may be empty) and
+// whose own references are `references`: In-Reply-To is that id, References the message's
+// references followed by it (the newest 20 ids). Anything that is not "<...@...>" is dropped.
+struct ThreadHeaders {
+  std::string inReplyTo;
+  std::string references;
+};
+ThreadHeaders ReplyThreadHeaders(std::string_view messageId, std::string_view references);
 
 // Trims every line and wraps it at `width` characters. With `quote` each line gets one more
 // level of "> " (an existing prefix such as ">>" or "John>" is kept in front) and short

@@ -98,6 +98,12 @@ DescriptorTags ReadDescriptorTags(const PartDescriptor& d) {
       t.keys.emplace_back("Account", rest(line, 19));
     } else if (line.starts_with("MsgID:")) {
       t.keys.emplace_back("MsgID", rest(line, 6));
+    } else if (line.starts_with("Message-ID:")) {
+      t.keys.emplace_back("Message-ID", rest(line, 11));
+    } else if (line.starts_with("References:")) {
+      t.keys.emplace_back("References", rest(line, 11));
+    } else if (line.starts_with("Content-ID:")) {
+      t.keys.emplace_back("Content-ID", rest(line, 11));
     }
   }
   return t;

@@ -50,7 +50,9 @@ PartDescriptor ParsePartDescriptor(std::string_view bytes);
 struct DescriptorTags {
   DateTime time = 0;  // from "X-DATE-RECEIVED:" (UTC, converted to local) or "_AOL Date:"
   // Index keys in the order of their lines: "Sent", "To", "Cc", "Bcc", "Charset", "Account",
-  // "MsgID".
+  // "MsgID", "Message-ID" (the Internet message id, "<...>"), "References" (the ids of the
+  // messages before it in its thread, blank-separated), "Content-ID" (of a part an HTML body
+  // shows by "cid:", without angle brackets).
   std::vector<std::pair<std::string, std::string>> keys;
   bool outbound = false, draft = false, read = false, encrypted = false;
   bool hasFolder = false;

@@ -170,6 +170,8 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
     p.msgId = ix.ReadString(docSection, "MsgID", "");
     p.from = ix.ReadString(docSection, "From", "");
     p.original = ix.ReadString(docSection, "Original", "");
+    p.inReplyTo = ix.ReadString(docSection, "In-Reply-To", "");
+    p.references = ix.ReadString(docSection, "References", "");
     c.address = ix.ReadString(docSection, "Address", "");
     c.cc = ix.ReadString(docSection, "Cc", "");
     c.bcc = ix.ReadString(docSection, "Bcc", "");

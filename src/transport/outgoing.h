@@ -39,6 +39,7 @@ struct OutgoingPart {
   uint64_t fileSize = 0;
   int flags = 0;
   std::string title, charset, msgId, from, original;
+  std::string inReplyTo, references;  // a reply's thread headers ("<...>" ids)
 };
 
 struct OutgoingMessage {

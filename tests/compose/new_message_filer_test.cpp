@@ -80,6 +80,63 @@ TEST_F(FilerTest, BodyAndAttachmentsBecomeOneOutgoingMessage) {
   EXPECT_TRUE(sendRuns.empty());  // Send Later
 }
 
+// A received message as the filer leaves it: its body and its attachment share one id base.
+TEST_F(FilerTest, ForwardCopiesTheReceivedPartsAndLeavesTheOriginalAlone) {
+  const std::string folder = dir("Inbox");
+  const std::vector<std::string> bodyEntry = {"Title=Report", "Flags=4609", "MsgID=20260101120000000123:001/002",
+                                              "Address=ann@x.org", "To=me@x.org"};
+  const std::vector<std::string> partEntry = {"Flags=4609", "MsgID=20260101120000000123:002/002",
+                                              "Address=ann@x.org", "To=me@x.org"};
+  doc(folder, "Report.txt", "the text", bodyEntry);
+  doc(folder, "notes.txt", "the notes", partEntry);
+  auto entryOf = [&](const std::string& name) {
+    std::string all;
+    for (const char* k : {"Title", "Flags", "MsgID", "Address", "To", "Original", "From"})
+      all += std::string(k) + "=" + value(folder, name, k) + ";";
+    return all;
+  };
+  const std::string bodyBefore = entryOf("Report.txt"), partBefore = entryOf("notes.txt");
+
+  TNewMessageRec r = Record(folder);
+  r.Subject = "Fwd: Report";
+  r.To = "carl@x.org";
+  r.Document = folder + "Report.txt";
+  r.Original = "F," + folder + "Report.txt";
+  r.Attachments = {folder + "notes.txt"};
+  const FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  ASSERT_EQ(m.documents.size(), 2u);
+  EXPECT_NE(m.documents[1], "notes.txt");
+  EXPECT_EQ(px::test::readFile(folder + m.documents[1]), "the notes");
+  EXPECT_EQ(SeriesBase(value(folder, m.documents[1], "MsgID")), m.seriesBase);
+  EXPECT_EQ(value(folder, m.documents[1], "Flags"), "9216");
+  // The part is sent under its own name, not the one its copy got beside the original.
+  EXPECT_EQ(value(folder, m.documents[1], "Title"), "notes");
+  // The received message is untouched: files and entries.
+  EXPECT_EQ(px::test::readFile(folder + "Report.txt"), "the text");
+  EXPECT_EQ(px::test::readFile(folder + "notes.txt"), "the notes");
+  EXPECT_EQ(entryOf("Report.txt"), bodyBefore);
+  EXPECT_EQ(entryOf("notes.txt"), partBefore);
+  const std::string link = std::string(store::kLinkPrefix) + "20260101120000000123:002/002";
+  EXPECT_FALSE(this->sent->SectionExists(link));
+}
+
+TEST_F(FilerTest, AttachmentsKeepTheirNamesWhenTheirCopiesAreNumbered) {
+  const std::string folder = dir("Out");
+  doc(folder, "R\xc3\xa9sum\xc3\xa9 2026.pdf", "older", {"Title=R\xc3\xa9sum\xc3\xa9 2026"});
+  doc(folder, "R\xc3\xa9sum\xc3\xa9 2026 (2).pdf", "older still", {"Title=R\xc3\xa9sum\xc3\xa9 2026"});
+  // A title the user gave that itself ends in a number stays as it is.
+  TNewMessageRec r = Record(folder);
+  r.Attachments = {Body("R\xc3\xa9sum\xc3\xa9 2026.pdf", "%PDF new"), Body("notes (2).txt", "n")};
+  const FiledMessage m = FileNewMessage(r, Services());
+  ASSERT_TRUE(m.ok);
+  ASSERT_EQ(m.documents.size(), 3u);
+  EXPECT_EQ(m.documents[1], "R\xc3\xa9sum\xc3\xa9 2026 (3).pdf");  // the file stands beside the others
+  EXPECT_EQ(px::test::readFile(folder + m.documents[1]), "%PDF new");
+  EXPECT_EQ(value(folder, m.documents[1], "Title"), "R\xc3\xa9sum\xc3\xa9 2026");
+  EXPECT_EQ(value(folder, m.documents[2], "Title"), "notes (2)");
+}
+
 TEST_F(FilerTest, SendNowStartsARunAndDraftsAreNotSent) {
   const std::string folder = dir("Out");
   TNewMessageRec r = Record(folder);

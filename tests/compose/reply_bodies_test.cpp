@@ -67,6 +67,40 @@ TEST(ReplyRecipients, GoldenTable) {
   }
 }
 
+// Reply all answers everyone but the user, whichever of the user's addresses the message
+// reached: the service address and every account's address.
+TEST(ReplyRecipients, ReplyAllLeavesOutEveryOwnAddress) {
+  const StringList accounts = {"\"Me at work\" <work@corp.example>", "home@mail.example"};
+  const Recipients r = ReplyRecipients("\"Ann\" <ann@x.org>", "Work@corp.example, bob@x.org, ann@x.org",
+                                       "home@mail.example, me, carl@x.org", "\"Me\" <me>", "me", true, accounts);
+  EXPECT_EQ(r.to, "\"Ann\" <ann@x.org>, bob@x.org");
+  EXPECT_EQ(r.cc, "carl@x.org");
+  // A message to one of the accounts alone: the sender only.
+  EXPECT_EQ(ReplyRecipients("ann@x.org", "home@mail.example", "", "me", "me", true, accounts).to, "ann@x.org");
+}
+
+TEST(ReplyThreadHeaders, ParentIdAndChain) {
+  const struct {
+    const char *id, *refs, *inReplyTo, *references;
+  } cases[] = {
+      {"<m3@x.org>", "<m1@x.org> <m2@x.org>", "<m3@x.org>", "<m1@x.org> <m2@x.org> <m3@x.org>"},
+      {"<m1@x.org>", "", "<m1@x.org>", "<m1@x.org>"},
+      {"", "<m1@x.org>", "", ""},                       // nothing to answer
+      {"junk", "", "", ""},                             // not an id
+      {"<m2@x.org>", "<m2@x.org> <bad> <m1@x.org>", "<m2@x.org>", "<m1@x.org> <m2@x.org>"},
+  };
+  for (const auto& c : cases) {
+    const ThreadHeaders h = ReplyThreadHeaders(c.id, c.refs);
+    EXPECT_EQ(h.inReplyTo, c.inReplyTo) << c.id;
+    EXPECT_EQ(h.references, c.references) << c.id;
+  }
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += "<r" + std::to_string(i) + "@x.org> ";
+  const ThreadHeaders h = ReplyThreadHeaders("<last@x.org>", many);
+  EXPECT_TRUE(h.references.starts_with("<r21@x.org> ")) << h.references;
+  EXPECT_TRUE(h.references.ends_with(" <r39@x.org> <last@x.org>")) << h.references;
+}
+
 TEST(QuoteAndWrap, QuotePrefixesGoldenTable) {
   const struct {
     const char* in;
@@ -134,6 +168,56 @@ TEST(QuoteAndWrap, CountsCharactersNotBytes) {
   const StringList out = QuoteAndWrap({cyr}, true);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], "> " + cyr);
+}
+
+// A word of 75 or more characters ending in ">" once read as a quote prefix wider than the
+// line: cutting it never shortened the rest and a reply never finished.
+TEST(QuoteAndWrap, AnyInputFinishesWithinTheWidthAndKeepsItsText) {
+  const std::string word75(75, 'a'), word200(200, 'b');
+  std::string deep(60, '>');
+  const struct {
+    std::string in;
+    bool quote;
+  } cases[] = {
+      {word75 + ">", true},
+      {word75 + "> some text after it", true},
+      {word75 + ">" + std::string(300, 'c'), true},
+      {word200 + ">>> and " + word200, true},
+      {deep + " deeply quoted text that goes on " + std::string(120, 'd'), true},
+      {word75 + ">", false},
+  };
+  auto letters = [](const std::string& s) {
+    std::string l;
+    for (char c : s)
+      if (c != ' ' && c != '>') l += c;
+    return l;
+  };
+  for (const auto& c : cases) {
+    const StringList out = QuoteAndWrap({c.in, "next line"}, c.quote);
+    std::string joined;
+    for (const std::string& l : out) {
+      EXPECT_LE(l.size(), 76u) << c.in;
+      if (c.quote) EXPECT_EQ(l.substr(0, 1), ">") << c.in;
+      joined += l;
+    }
+    EXPECT_EQ(letters(joined), letters(c.in + "nextline")) << c.in;
+  }
+}
+
+TEST(QuoteAndWrap, AQuotePrefixWiderThanTheTextRoomIsText) {
+  const std::string word(75, 'a');
+  const StringList out = QuoteAndWrap({word + "> x"}, true);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], "> " + word.substr(0, 74));
+  EXPECT_EQ(out[1], "> a> x");
+  // Ordinary deep quotes keep their levels.
+  EXPECT_EQ(QuoteAndWrap({std::string(20, '>') + " x"}, true), StringList{std::string(21, '>') + " x"});
+}
+
+TEST(ReplySubject, ManyMarkersAreCountedInOnePass) {
+  std::string subject;
+  for (int i = 0; i < 200000; ++i) subject += "Re: ";
+  EXPECT_EQ(ReplySubject(subject + "x"), "Re[200001]: x");
 }
 
 TEST(HeaderBlock, LeavesOutBccAndEscapes) {

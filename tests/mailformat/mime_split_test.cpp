@@ -568,3 +568,56 @@ TEST(MimeSplit, AmplifyingMessageStaysWithinItsBound) {
 
 }  // namespace
 }  // namespace px::mailformat
+
+namespace px::mailformat {
+namespace {
+
+// A reply needs the message's own id and the ids before it in its thread: they travel on the
+// descriptor and become index keys. Ids that are not "<...@...>" are dropped, and only the
+// newest references are kept.
+TEST(MimeSplit, MessageIdAndReferencesTravelToTheIndexKeys) {
+  std::string refs;
+  for (int i = 0; i < 30; ++i) refs += " <r" + std::to_string(i) + "@x.org>";
+  const struct {
+    std::string headers;
+    std::string messageId, references;
+  } cases[] = {
+      {"Message-ID: <m1@x.org>\nIn-Reply-To: <p@x.org>\nReferences: <a@x.org>\n <p@x.org> junk <bad>\n",
+       "<m1@x.org>", "<a@x.org> <p@x.org>"},
+      {"Message-ID: <m2@x.org>\nIn-Reply-To: <p@x.org> (the parent)\n", "<m2@x.org>", "<p@x.org>"},
+      {"Message-ID: not-an-id\nReferences:" + refs + "\n", "", refs.substr(refs.find("<r10@"))},
+      {"", "", ""},
+  };
+  for (const auto& c : cases) {
+    SpoolFixture f;
+    auto parts = f.Split(Crlf("From: a@x.org\nTo: b@y.org\nSubject: S\n" + c.headers + "\nbody\n"));
+    ASSERT_EQ(parts.size(), 1u) << c.headers;
+    EXPECT_EQ(parts[0].Tag("Message-ID: "), c.messageId.empty() ? "" : "Message-ID: " + c.messageId) << c.headers;
+    EXPECT_EQ(parts[0].Tag("References: "), c.references.empty() ? "" : "References: " + c.references) << c.headers;
+    const DescriptorTags t = ReadDescriptorTags(parts[0].d);
+    EXPECT_EQ(t.Key("Message-ID"), c.messageId) << c.headers;
+    EXPECT_EQ(t.Key("References"), c.references) << c.headers;
+  }
+}
+
+// A picture beside the HTML (not inside a multipart/related) becomes a part of its own; its
+// Content-ID goes with it, so that the viewer can show it where the HTML says "cid:".
+TEST(MimeSplit, APictureBesideTheHtmlKeepsItsContentId) {
+  SpoolFixture f;
+  auto parts = f.Split(Crlf(
+      "From: a@x.org\nTo: b@y.org\nSubject: S\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"m\"\n\n"
+      "--m\nContent-Type: multipart/alternative; boundary=\"a\"\n\n"
+      "--a\nContent-Type: text/plain\n\nplain\n--a\nContent-Type: text/html\n\n<img src=\"cid:pic1@x.org\">\n--a--\n"
+      "--m\nContent-Type: image/png; name=\"p.png\"\nContent-ID: <pic1@x.org>\nContent-Transfer-Encoding: base64\n\n"
+      "AAEC\n--m\nContent-Type: image/png; name=\"q.png\"\nContent-ID: <bad id>\n"
+      "Content-Transfer-Encoding: base64\n\nAAEC\n--m--\n"));
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[0].Tag("Content-ID: "), "");
+  EXPECT_EQ(parts[1].Tag("Content-ID: "), "Content-ID: pic1@x.org");
+  EXPECT_EQ(ReadDescriptorTags(parts[1].d).Key("Content-ID"), "pic1@x.org");
+  EXPECT_EQ(parts[2].Tag("Content-ID: "), "");
+}
+
+}  // namespace
+}  // namespace px::mailformat

@@ -166,6 +166,27 @@ TEST_F(SmtpRouteTest, AMessageArrivesWholeAndIsSealedLikeAServiceMessage) {
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
+// A reply keeps its place in the thread: the ids the compose window put on its body's entry.
+TEST_F(SmtpRouteTest, AReplyCarriesItsThreadHeaders) {
+  SmtpTestServer server;
+  Queue("Re_ plans.txt", "702:001/001", "> earlier\r\nyes\r\n", true, "Re: plans");
+  {
+    store::TPXIniFile ix(registry, store::IndexPathOf(docs));
+    ix.WriteString("Re_ plans.txt", "In-Reply-To", "<m2@x.org>");
+    ix.WriteString("Re_ plans.txt", "References", "<m1@x.org> <m2@x.org>");
+    ASSERT_TRUE(ix.Release().ok());
+  }
+  auto reports = Run(Smtp(&server));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].state, MessageReport::Sent) << reports[0].text;
+  auto got = server.Messages();
+  ASSERT_EQ(got.size(), 1u);
+  QJsonObject h = ReadWithPython(got[0].path)["headers"].toObject();
+  EXPECT_EQ(h["In-Reply-To"].toString(), "<m2@x.org>");
+  EXPECT_EQ(h["References"].toString(), "<m1@x.org> <m2@x.org>");
+  EXPECT_EQ(h["Subject"].toString(), "Re: plans");
+}
+
 TEST_F(SmtpRouteTest, WithoutAnOutgoingServerTheMessageWaitsAndSaysWhatToSetUp) {
   Queue("note.txt", "701:001/001", "hi\r\n");
   auto reports = Run(Smtp(nullptr));

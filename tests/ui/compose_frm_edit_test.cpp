@@ -6,9 +6,11 @@
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
 #include "foundation/strings.h"
+#include "foundation/ui/standard_font.h"
 #include "mailformat/mhtml_writer.h"
 #include "store/doc_record.h"
 #include "store/index_file.h"
+#include "transport/accounts.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -26,16 +28,23 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QToolBar>
+#include <QToolButton>
+#include <QMenu>
+#include <QImage>
+#include <QWebEngineScript>
+#include <QWebEnginePage>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace px::compose::ui {
 namespace {
 
-// Set before the application starts: CI runs the tests as root, where Chromium's sandbox
-// cannot start. Only the tests switch it off; the program keeps it.
-const bool kSandboxOff = [] {
-  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+// Set before the application starts, as the desk does: CI runs the tests as root, where the
+// web engine starts only without Chromium's sandbox.
+const bool kWebEngineReady = [] {
   qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+  PrepareWebEngineForUser();
   return true;
 }();
 
@@ -63,6 +72,9 @@ struct ComposeWindowTest : ::testing::Test {
   std::vector<QString> asked;
   int answer = QMessageBox::No;
   std::vector<std::string> sendRuns;
+  std::vector<std::string> openedParts;
+  std::vector<QString> proposedSaves;
+  QString saveTarget;
   std::unique_ptr<MessageWindows> windows;
 
   void SetUp() override {
@@ -88,6 +100,11 @@ struct ComposeWindowTest : ::testing::Test {
     cfg.ask = [this](const QString& text, bool) {
       asked.push_back(text);
       return answer;
+    };
+    cfg.openAttachment = [this](const std::string& path) { openedParts.push_back(path); };
+    cfg.askSaveFile = [this](const QString& proposed) {
+      proposedSaves.push_back(proposed);
+      return saveTarget;
     };
     windows = std::make_unique<MessageWindows>(std::move(cfg));
   }
@@ -120,14 +137,23 @@ struct ComposeWindowTest : ::testing::Test {
   std::string Received(const std::string& name = "hello.txt") {
     const std::string folder = docs + "Mail/";
     Entry(folder, name, "Hello Ann,\r\n> earlier words\r\nsee https://example.org/x\r\n",
-          {"Title=hello", "Flags=4609", "Address=\"Ann\" <ann@x.org>", "To=me, bob@x.org", "Cc=carl@x.org",
-           "Sent=Thu, 10 Dec 2026 10:00:00 +0000", "MsgID=20261210100000000123:001/001"});
+          {"Title=hello", "Flags=4609", "Address=\"Ann\" <ann@x.org>", "To=me, bob@x.org",
+           "Cc=carl@x.org, work@corp.example", "Sent=Thu, 10 Dec 2026 10:00:00 +0000",
+           "MsgID=20261210100000000123:001/001", "Message-ID=<m2@x.org>", "References=<m1@x.org>"});
     return folder;
   }
 };
 
 TEST_F(ComposeWindowTest, ReadsPlainMailWithItsHeaderLinesAndRepliesToAll) {
   const std::string folder = Received();
+  // The user's account: its address is the user's too, and Reply To All leaves it out.
+  transport::ExternalAccount work;
+  work.name = "work@corp.example";
+  work.enabled = true;
+  work.server = "pop.corp.example";
+  work.user = "work";
+  RandomSource random;
+  transport::WriteAccount(settings, work, random);
   TfrmEdit* w = windows->OpenDocument(folder, "hello.txt");
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->Mode(), emTextViewer);
@@ -157,6 +183,9 @@ TEST_F(ComposeWindowTest, ReadsPlainMailWithItsHeaderLinesAndRepliesToAll) {
   EXPECT_EQ(Value(folder, m.documents[0], "Flags"), "9216");
   EXPECT_EQ(Value(folder, m.documents[0], "Original"), "R," + folder + "hello.txt");
   EXPECT_EQ(Value(folder, m.documents[0], "Charset"), "US-ASCII");
+  // Its place in the thread, for the sender to write as In-Reply-To and References.
+  EXPECT_EQ(Value(folder, m.documents[0], "In-Reply-To"), "<m2@x.org>");
+  EXPECT_EQ(Value(folder, m.documents[0], "References"), "<m1@x.org> <m2@x.org>");
   EXPECT_TRUE(sendRuns.empty());
   // The original is untouched.
   EXPECT_EQ(px::test::readFile(folder + "hello.txt").substr(0, 10), "Hello Ann,");
@@ -185,8 +214,16 @@ TEST_F(ComposeWindowTest, ForwardKeepsTheOtherPartsAndSendNowStartsARun) {
   ASSERT_TRUE(WaitFor([&] { return !windows->Filed().empty(); }));
   const FiledMessage& m = windows->Filed().back();
   ASSERT_TRUE(m.ok);
-  EXPECT_EQ(m.documents.size(), 2u);
+  ASSERT_EQ(m.documents.size(), 2u);
   EXPECT_EQ(sendRuns, (std::vector<std::string>{m.seriesBase}));
+  // The picture went as a copy; the received message keeps its part as it was.
+  EXPECT_NE(m.documents[1], "pic.png");
+  EXPECT_EQ(px::test::readFile(folder + m.documents[1]), "PNG");
+  EXPECT_EQ(Value(folder, m.documents[1], "Title"), "pic");
+  EXPECT_EQ(Value(folder, "pic.png", "Flags"), "4097");
+  EXPECT_EQ(Value(folder, "pic.png", "MsgID"), "20261210100000000123:002/002");
+  EXPECT_EQ(Value(folder, "pic.png", "Address"), "<none>");
+  EXPECT_EQ(px::test::readFile(folder + "pic.png"), "PNG");
 }
 
 TEST_F(ComposeWindowTest, ClosingAModifiedMessageAsksAndCancelKeepsIt) {
@@ -334,6 +371,158 @@ TEST_F(ComposeWindowTest, HtmlMailBlocksRemoteContentUntilAllowed) {
   r->Reply(false);
   EXPECT_TRUE(r->txtText()->toPlainText().contains(QString::fromUtf8("> \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82")))
       << r->txtText()->toPlainText().toStdString();
+}
+
+TEST(WebEngineSetUp, RootStartsTheEngineWithoutItsSandbox) {
+  EXPECT_EQ(FlagsWithoutSandbox(""), "--no-sandbox");
+  EXPECT_EQ(FlagsWithoutSandbox("--disable-gpu"), "--disable-gpu --no-sandbox");
+  EXPECT_EQ(FlagsWithoutSandbox("--no-sandbox --disable-gpu"), "--no-sandbox --disable-gpu");
+  if (::geteuid() != 0) GTEST_SKIP() << "not root";
+  // This program set the engine up as the desk does.
+  EXPECT_TRUE(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ').contains("--no-sandbox"));
+  EXPECT_EQ(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), "1");
+}
+
+// A received HTML message whose pictures are parts of their own (beside the HTML, not inside
+// it), with an attachment whose file got a number to stand beside another one.
+TEST_F(ComposeWindowTest, HtmlMailShowsItsCidPicturesAndOffersItsParts) {
+  const std::string folder = docs + "Mail/";
+  const std::string base = "20261210100000000555";
+  Entry(folder, "Pictures.eml",
+        "From: ann@x.org\r\nSubject: Pictures\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"
+        "<html><body><p>Look</p><img id=\"p\" src=\"cid:pic1@x.org\"></body></html>\r\n",
+        {"Title=Pictures", "Flags=4609", "Address=ann@x.org", "To=me", "MsgID=" + base + ":001/003"});
+  {
+    QImage img(7, 5, QImage::Format_RGB32);
+    img.fill(Qt::blue);
+    ASSERT_TRUE(img.save(QString::fromStdString(folder + "dot.png")));
+  }
+  Entry(folder, "dot.png", px::test::readFile(folder + "dot.png"),
+        {"Flags=4097", "MsgID=" + base + ":002/003", "Content-ID=pic1@x.org"});
+  Entry(folder, "notes (2).txt", "the notes", {"Title=notes", "Flags=4097", "MsgID=" + base + ":003/003"});
+  TfrmEdit* w = windows->OpenDocument(folder, "Pictures.eml");
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(w->Mode(), emHtmlViewer);
+  ASSERT_TRUE(WaitFor([&] { return w->webView()->LoadFinished(); }, 30000));
+  int width = -1;
+  w->webView()->page()->runJavaScript(QStringLiteral("document.getElementById('p').naturalWidth"),
+                                      QWebEngineScript::ApplicationWorld,
+                                      [&](const QVariant& v) { width = v.toInt(); });
+  ASSERT_TRUE(WaitFor([&] { return width >= 0; }, 10000));
+  EXPECT_EQ(width, 7);  // the picture, not a broken image
+
+  // The parts: one button each, under their own names, with Open and "Save as...".
+  const QList<QToolButton*> parts = w->pnlInfo()->findChildren<QToolButton*>(QStringLiteral("btnPart"));
+  ASSERT_EQ(parts.size(), 2);
+  EXPECT_EQ(parts[0]->text(), QStringLiteral("dot.png"));
+  EXPECT_EQ(parts[1]->text(), QStringLiteral("notes.txt"));
+  // The header lines a reply or forward quotes name them so too.
+  const StringList& lines = w->model().Request().headerLines;
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Attachments: dot.png, notes.txt"), lines.end());
+  parts[1]->click();
+  EXPECT_EQ(openedParts, (std::vector<std::string>{folder + "notes (2).txt"}));
+  px::test::makeDirs(temp + "saved");
+  saveTarget = QString::fromStdString(temp + "saved/my notes.txt");
+  px::test::writeFile(temp + "saved/my notes.txt", "older");
+  QAction* saveAs = parts[1]->menu()->findChild<QAction*>(QStringLiteral("aPartSaveAs"));
+  ASSERT_NE(saveAs, nullptr);
+  saveAs->trigger();
+  ASSERT_EQ(proposedSaves.size(), 1u);
+  EXPECT_TRUE(proposedSaves[0].endsWith(QStringLiteral("/notes.txt"))) << proposedSaves[0].toStdString();
+  EXPECT_EQ(px::test::readFile(temp + "saved/my notes.txt"), "the notes");
+  EXPECT_EQ(px::test::readFile(folder + "notes (2).txt"), "the notes");
+
+  // An HTML reply quotes the picture too.
+  settings.SetMessageFormat(0);
+  TfrmEdit* r = windows->OpenDocument(folder, "Pictures.eml");
+  ASSERT_NE(r, nullptr);
+  r->Reply(false);
+  ASSERT_EQ(r->Mode(), emHtmlEditor);
+  EXPECT_NE(r->HtmlWrap()->Source().find("dot.png"), std::string::npos) << r->HtmlWrap()->Source();
+}
+
+TEST_F(ComposeWindowTest, RemoteFramesAreBlockedWithTheBarToAllowThem) {
+  const std::string folder = docs + "Mail/";
+  Entry(folder, "framed.htm", "<html><body><p>text</p><iframe src=\"http://127.0.0.1:9/frame.html\"></iframe></body></html>",
+        {"Title=Framed", "Flags=4609", "Address=news@x.org", "To=me"});
+  TfrmEdit* w = windows->OpenDocument(folder, "framed.htm");
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return w->webView()->LoadFinished(); }, 30000));
+  ASSERT_TRUE(WaitFor([&] { return w->RemoteContentBarShown(); }, 10000));
+  w->AllowRemoteContent();
+  EXPECT_TRUE(w->webView()->RemoteAllowed());
+  EXPECT_FALSE(w->RemoteContentBarShown());
+}
+
+// Keys and controls of the HTML composer.
+TEST_F(ComposeWindowTest, ComposerKeysFontSizeAndFormatSwitch) {
+  settings.SetMessageFormat(0);  // HTML
+  TfrmEdit* w = windows->NewMessage(docs + "Mail/");
+  ASSERT_NE(w, nullptr);
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  EXPECT_EQ(QApplication::activeWindow(), w);
+  ASSERT_EQ(w->Mode(), emHtmlEditor);
+  // The size list shows the size new text has: the desktop's font size, not the list's first.
+  auto* size = w->findChild<QComboBox*>(QStringLiteral("cbSize"));
+  ASSERT_NE(size, nullptr);
+  EXPECT_EQ(size->currentText(), QString::number(px::ui::StandardFont().pointSize()));
+
+  w->htmlEdit()->setFocus();
+  QTest::keyClicks(w->htmlEdit(), "strong words");
+  w->htmlEdit()->selectAll();
+  QTest::keyClick(w->htmlEdit(), Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(w->htmlEdit()->textCursor().charFormat().fontWeight(), QFont::Bold);
+  QTest::keyClick(w->htmlEdit(), Qt::Key_I, Qt::ControlModifier);
+  EXPECT_TRUE(w->htmlEdit()->textCursor().charFormat().fontItalic());
+
+  // Ctrl+A in From selects From's text, not the body.
+  QLineEdit* from = w->cbFrom()->lineEdit();
+  ASSERT_NE(from, nullptr);
+  from->setText(QStringLiteral("\"Me\" <me>"));
+  w->htmlEdit()->moveCursor(QTextCursor::End);
+  from->setFocus();
+  from->deselect();
+  QTest::keyClick(from, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(from->selectedText(), from->text());
+  EXPECT_FALSE(w->htmlEdit()->textCursor().hasSelection());
+  // Ctrl+B there does not reach the body.
+  w->htmlEdit()->selectAll();
+  QTest::keyClick(from, Qt::Key_B, Qt::ControlModifier);
+  EXPECT_EQ(w->htmlEdit()->textCursor().charFormat().fontWeight(), QFont::Bold);
+
+  // Plain text and back, the words kept.
+  QAction* format = w->action(QStringLiteral("aHtmlFormat"));
+  ASSERT_NE(format, nullptr);
+  EXPECT_TRUE(format->isVisible());
+  EXPECT_TRUE(format->isChecked());
+  format->trigger();
+  EXPECT_EQ(w->Mode(), emTextEditor);
+  EXPECT_TRUE(w->txtText()->toPlainText().contains(QStringLiteral("strong words")));
+  QTest::keyClicks(w->txtText(), "plain ");
+  format->trigger();
+  EXPECT_EQ(w->Mode(), emHtmlEditor);
+  EXPECT_TRUE(w->htmlEdit()->toPlainText().contains(QStringLiteral("plain strong words")));
+  format->trigger();
+  w->edtTo()->setText(QStringLiteral("ann@x.org"));
+  emit w->edtTo()->textEdited(w->edtTo()->text());
+  w->edtSubject()->setText(QStringLiteral("Plain"));
+  w->btnSendLater()->click();
+  ASSERT_TRUE(WaitFor([&] { return !windows->Filed().empty(); }));
+  EXPECT_EQ(windows->Filed().back().documents[0], "Plain.txt");
+}
+
+// A mailto link handed over while the desk has the focus: the new message comes to the front.
+TEST_F(ComposeWindowTest, MailtoWindowComesToTheFront) {
+  QWidget desk;
+  desk.resize(300, 200);
+  desk.show();
+  desk.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&desk));
+  TfrmEdit* w = windows->NewMessage(docs, "mailto:ann@x.org");
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+  EXPECT_EQ(QApplication::activeWindow(), w);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -46,6 +47,7 @@
 #include <QRegularExpression>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QSyntaxHighlighter>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -111,7 +113,7 @@ TfrmEdit::TfrmEdit(EditServices services, QWidget* parent)
   setAcceptDrops(true);
   BuildWindow();
   installEventFilter(this);
-  resize(760, 600);
+  resize(880, 620);
 }
 
 TfrmEdit::~TfrmEdit() = default;
@@ -337,9 +339,12 @@ void TfrmEdit::BuildToolbars() {
     connect(a, &QAction::triggered, this, fn);
     return a;
   };
-  mailAction(QStringLiteral("aReply"), QStringLiteral("Reply"), [this] { Reply(false); });
-  mailAction(QStringLiteral("aReplyAll"), QStringLiteral("Reply To All"), [this] { Reply(true); });
-  mailAction(QStringLiteral("aForward"), QStringLiteral("Forward"), [this] { Forward(); });
+  mailAction(QStringLiteral("aReply"), QStringLiteral("Reply"), [this] { Reply(false); })
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  mailAction(QStringLiteral("aReplyAll"), QStringLiteral("Reply To All"), [this] { Reply(true); })
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  mailAction(QStringLiteral("aForward"), QStringLiteral("Forward"), [this] { Forward(); })
+      ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   mailAction(QStringLiteral("aSendAsEmail"), QStringLiteral("Send as E-mail"), [this] { SendAsEmail(); });
   mailAction(QStringLiteral("aBlock"), QStringLiteral(" Block "), [this] { Block(); });
   mailAction(QStringLiteral("aCopy"), QStringLiteral(" Copy "), [this] {
@@ -391,6 +396,13 @@ void TfrmEdit::BuildToolbars() {
     connect(a, &QAction::triggered, this, fn);
     return a;
   };
+  // First, so that it never hides behind the toolbar's overflow.
+  QAction* format = fmt(QStringLiteral("aHtmlFormat"), QStringLiteral("HTML"), kTagEditing, [this](bool on) {
+    SetHtmlFormat(on);
+  });
+  format->setCheckable(true);
+  format->setToolTip(QStringLiteral("Write this message in HTML (off: plain text)"));
+  format->setVisible(false);
   auto current = [this]() -> QWidget* { return mode_ == emHtmlEditor ? static_cast<QWidget*>(htmlEdit_) : txtText_; };
   fmt(QStringLiteral("aCut"), QStringLiteral("Cut"), kTagEditing, [this] {
     mode_ == emHtmlEditor ? htmlEdit_->cut() : txtText_->cut();
@@ -417,17 +429,29 @@ void TfrmEdit::BuildToolbars() {
   tbFormat_->addWidget(cbStyle_)->setProperty("tag", kTagHtmlOnly);
   connect(cbStyle_, &QComboBox::textActivated, this, [this](const QString& s) { commands_->SetParagraphFormat(s); });
   cbFont_ = new QFontComboBox(tbFormat_);
+  cbFont_->setObjectName(QStringLiteral("cbFont"));
+  cbFont_->setMaximumWidth(170);
   tbFormat_->addWidget(cbFont_)->setProperty("tag", kTagHtmlOnly);
   connect(cbFont_, &QFontComboBox::currentFontChanged, this, [this](const QFont& f) {
     if (mode_ == emHtmlEditor) commands_->SetFontName(f.family());
   });
   cbSize_ = new QComboBox(tbFormat_);
+  cbSize_->setObjectName(QStringLiteral("cbSize"));
   for (int s : {8, 9, 10, 11, 12, 14, 16, 18, 20, 24, 28, 36}) cbSize_->addItem(QString::number(s));
   tbFormat_->addWidget(cbSize_)->setProperty("tag", kTagHtmlOnly);
   connect(cbSize_, &QComboBox::textActivated, this, [this](const QString& s) { commands_->SetFontSize(s.toInt()); });
-  fmt(QStringLiteral("aBold"), QStringLiteral("B"), kTagHtmlOnly, [this] { commands_->Bold(); });
-  fmt(QStringLiteral("aItalic"), QStringLiteral("I"), kTagHtmlOnly, [this] { commands_->Italic(); });
-  fmt(QStringLiteral("aUnderline"), QStringLiteral("U"), kTagHtmlOnly, [this] { commands_->Underline(); });
+  // Ctrl+B, Ctrl+I, Ctrl+U while the HTML editor (or the toolbar) has the focus; in an address
+  // field the keys stay the field's.
+  auto charKey = [&](const QString& name, const QString& text, QKeySequence::StandardKey key, auto fn) {
+    QAction* a = fmt(name, text, kTagHtmlOnly, fn);
+    a->setShortcut(key);
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    htmlEdit_->addAction(a);
+    return a;
+  };
+  charKey(QStringLiteral("aBold"), QStringLiteral("B"), QKeySequence::Bold, [this] { commands_->Bold(); });
+  charKey(QStringLiteral("aItalic"), QStringLiteral("I"), QKeySequence::Italic, [this] { commands_->Italic(); });
+  charKey(QStringLiteral("aUnderline"), QStringLiteral("U"), QKeySequence::Underline, [this] { commands_->Underline(); });
   fmt(QStringLiteral("aTextColour"), QStringLiteral("Colour"), kTagHtmlOnly, [this] {
     const QColor c = QColorDialog::getColor(commands_->TextColour(), this);
     if (c.isValid()) commands_->SetTextColour(c);
@@ -456,6 +480,23 @@ void TfrmEdit::BuildToolbars() {
                                               QLineEdit::Normal, QStringLiteral("https://"), &ok);
     if (ok && !url.trimmed().isEmpty()) commands_->SetHyperlink(url.trimmed());
   });
+  // The size and font lists show what the caret stands in.
+  connect(htmlEdit_, &QTextEdit::currentCharFormatChanged, this, [this] { SyncFontControls(); });
+}
+
+void TfrmEdit::SyncFontControls() {
+  if (mode_ != emHtmlEditor) return;
+  QSignalBlocker b1(cbSize_), b2(cbFont_);
+  const QString size = QString::number(commands_->FontSize());
+  int i = cbSize_->findText(size);
+  if (i < 0) {
+    int at = 0;
+    while (at < cbSize_->count() && cbSize_->itemText(at).toInt() < size.toInt()) ++at;
+    cbSize_->insertItem(at, size);
+    i = at;
+  }
+  cbSize_->setCurrentIndex(i);
+  cbFont_->setCurrentFont(QFont(commands_->FontName()));
 }
 
 void TfrmEdit::BuildEncodingMenu() {
@@ -490,6 +531,12 @@ void TfrmEdit::setMode(int mode) {
                              : mode == emHtmlEditor ? static_cast<QWidget*>(htmlEdit_)
                                                     : txtText_);
   if (mode != emHtmlViewer) pnlRemote_->hide();
+  if (QAction* f = action(QStringLiteral("aHtmlFormat"))) {
+    QSignalBlocker block(f);
+    f->setChecked(mode == emHtmlEditor);
+    f->setVisible(ComposeHeaderShown() && (mode == emTextEditor || mode == emHtmlEditor));
+  }
+  SyncFontControls();
 }
 
 bool TfrmEdit::ComposeHeaderShown() const { return pnlHeader_ && !pnlHeader_->isHidden(); }
@@ -507,15 +554,114 @@ void TfrmEdit::ShowInfo(const StringList& headerLines) {
     QFont bold = l->font();
     bold.setBold(true);
     l->setFont(bold);
+    infoGrid_->addWidget(l, r, 0, Qt::AlignTop | Qt::AlignRight);
+    if (h.label == "Attachments:" && !model_.Request().attachments.empty()) {
+      infoGrid_->addWidget(AttachmentButtons(pnlInfo_), r, 1);
+      ++r;
+      continue;
+    }
     auto* v = new QLabel(Q(Trim(h.value)), pnlInfo_);
     v->setTextInteractionFlags(Qt::TextSelectableByMouse);
     v->setTextFormat(Qt::PlainText);
-    infoGrid_->addWidget(l, r, 0, Qt::AlignTop | Qt::AlignRight);
     infoGrid_->addWidget(v, r, 1);
     ++r;
   }
   infoGrid_->setColumnStretch(1, 1);
   pnlInfo_->setVisible(r > 0);
+}
+
+QWidget* TfrmEdit::AttachmentButtons(QWidget* parent) {
+  auto* box = new QWidget(parent);
+  box->setObjectName(QStringLiteral("pnlParts"));
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(4);
+  for (const std::string& path : model_.Request().attachments) {
+    auto* b = new QToolButton(box);
+    b->setObjectName(QStringLiteral("btnPart"));
+    b->setProperty("path", Q(path));
+    b->setText(AttachmentName(path));
+    b->setToolTip(QStringLiteral("Open %1 (the arrow offers Save as...)").arg(AttachmentName(path)));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setIcon(style()->standardIcon(QStyle::SP_FileIcon));
+    b->setAutoRaise(true);
+    b->setPopupMode(QToolButton::MenuButtonPopup);
+    auto* menu = new QMenu(b);
+    QAction* open = menu->addAction(QStringLiteral("Open"));
+    open->setObjectName(QStringLiteral("aPartOpen"));
+    QAction* save = menu->addAction(QStringLiteral("Save as..."));
+    save->setObjectName(QStringLiteral("aPartSaveAs"));
+    connect(open, &QAction::triggered, this, [this, path] { OpenAttachment(path); });
+    connect(save, &QAction::triggered, this, [this, path] { SaveAttachmentAs(path); });
+    b->setMenu(menu);
+    connect(b, &QToolButton::clicked, this, [this, path] { OpenAttachment(path); });
+    row->addWidget(b);
+  }
+  row->addStretch();
+  return box;
+}
+
+QString TfrmEdit::AttachmentName(const std::string& path) const {
+  const std::string file = path.substr(path.rfind('/') + 1);
+  const std::string title = svc_.titleOf ? svc_.titleOf(path) : std::string();
+  if (Trim(title).empty()) return Q(file);
+  const size_t dot = file.rfind('.');
+  const std::string ext = dot == std::string::npos || dot == 0 ? std::string() : file.substr(dot);
+  QString name = Q(title);
+  if (!ext.empty() && !name.endsWith(Q(ext), Qt::CaseInsensitive)) name += Q(ext);
+  // A name never leads out of the folder it is saved in.
+  name.replace(QLatin1Char('/'), QLatin1Char('_'));
+  return name;
+}
+
+void TfrmEdit::OpenAttachment(const std::string& path) {
+  if (svc_.openAttachment) svc_.openAttachment(path);
+  else QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+bool TfrmEdit::SaveAttachmentAs(const std::string& path) {
+  const QString proposed = QDir::home().absoluteFilePath(AttachmentName(path));
+  const QString target = svc_.askSaveFile ? svc_.askSaveFile(proposed)
+                                          : QFileDialog::getSaveFileName(this, QStringLiteral("Save as"), proposed);
+  if (target.isEmpty()) return false;
+  // Copied beside the target first and then put in its place: a failed copy leaves whatever
+  // was there (the dialog asked before replacing it).
+  const QString temp = target + QStringLiteral(".px-saving");
+  QFile::remove(temp);
+  bool ok = QFile::copy(Q(path), temp);
+  if (ok) {
+    QFile::remove(target);
+    ok = QFile::rename(temp, target);
+  }
+  if (!ok) {
+    QFile::remove(temp);
+    if (svc_.messages)
+      svc_.messages->QueueMessage(MessageKind::Error, "Cannot copy " + path + "\rto " + S(target));
+  }
+  return ok;
+}
+
+void TfrmEdit::SetHtmlFormat(bool html) {
+  if (!ComposeHeaderShown() || html == (mode_ == emHtmlEditor)) return;
+  if (html) {
+    wrap_->LoadSource(HtmlOfTextDocument(SplitLines(S(txtText_->toPlainText())), svc_.env.htmlFont, Signature{}));
+    htmlEdit_->moveCursor(QTextCursor::Start);
+    setMode(emHtmlEditor);
+  } else {
+    const mailformat::HtmlTextResult text = mailformat::HtmlToText(wrap_->Source(), "UTF-8");
+    if (text.rich &&
+        AskUser(QStringLiteral("Write this message in plain text? Its pictures and formatting will be lost."), false) !=
+            QMessageBox::Yes) {
+      setMode(mode_);  // the switch shows HTML again
+      return;
+    }
+    QSignalBlocker block(txtText_);
+    txtText_->setPlainText(Q(JoinLines(text.lines, "\n")));
+    txtText_->moveCursor(QTextCursor::Start);
+    setMode(emTextEditor);
+  }
+  model_.html = html;
+  textChanged_ = true;
 }
 
 bool TfrmEdit::Open(const OpenRequest& req) {
@@ -550,7 +696,7 @@ bool TfrmEdit::Open(const OpenRequest& req) {
     if (html) {
       const std::string ext = LowerCase(req.path.substr(req.path.rfind('.') + 1));
       if (mode == emHtmlViewer) {
-        const MessagePage page = PrepareMessagePage(req.path, svc_.tempFolder, *svc_.random);
+        const MessagePage page = PrepareMessagePage(req.path, svc_.tempFolder, *svc_.random, req.partContentIds);
         if (!page.ok) {
           if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, mailformat::kMhtmlReadError);
           return false;
@@ -638,7 +784,7 @@ void TfrmEdit::ShowComposeHeader() {
   }
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }
@@ -674,7 +820,9 @@ void TfrmEdit::ApplyPlan(const BodyPlan& plan) {
     // The viewed document itself, with the reply or forward around its content.
     if (wrap_->DocumentPath() != model_.Request().path && QFileInfo(Q(model_.Request().path)).isFile())
       wrap_->Load(model_.Request().path);
-    wrap_->LoadSource(WrapBodyContent(wrap_->Source(), plan.wrap.before, plan.wrap.after));
+    // Pictures that are parts of their own come along in the quoted or forwarded text.
+    const std::string source = ResolvePartPictures(wrap_->Source(), model_.Request().partContentIds);
+    wrap_->LoadSource(WrapBodyContent(source, plan.wrap.before, plan.wrap.after));
   }
   htmlEdit_->moveCursor(QTextCursor::Start);
   setMode(emHtmlEditor);
@@ -738,7 +886,7 @@ void TfrmEdit::AttachFiles(const QStringList& files) {
   if (!ComposeHeaderShown()) return;
   lstAttach_->clear();
   for (const std::string& a : model_.attachments) {
-    auto* item = new QListWidgetItem(Q(a.substr(a.rfind('/') + 1)), lstAttach_);
+    auto* item = new QListWidgetItem(AttachmentName(a), lstAttach_);
     item->setData(Qt::UserRole, Q(a));
     item->setToolTip(Q(a));
   }

@@ -63,6 +63,10 @@ struct EditServices {
   std::function<int(const QString& text, bool withCancel)> ask;
   // "Add to Contacts..." on an address field: offers the field's addresses to the contacts.
   std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
+  // Opens a part of the viewed message in its program; by default the system's handler.
+  std::function<void(const std::string& path)> openAttachment;
+  // Asks where to save a part ("" = cancelled); by default a file dialog.
+  std::function<QString(const QString& proposedPath)> askSaveFile;
 };
 
 class TfrmEdit : public QMainWindow {
@@ -89,6 +93,13 @@ public:
   void SaveDocument();
   void Block();
   void AllowRemoteContent();
+  // The message's other parts in the header panel: Open, and "Save as..." anywhere on disk.
+  void OpenAttachment(const std::string& path);
+  bool SaveAttachmentAs(const std::string& path);
+  // The shown name of a part: its own name (its title with the file's extension).
+  QString AttachmentName(const std::string& path) const;
+  // Switches a message being written between plain text and HTML, converting the body.
+  void SetHtmlFormat(bool html);
   // Prints the message (text modes wrapped at 76 columns with its header lines).
   void PrintTo(QPrinter& printer, bool selectionOnly = false);
   bool ExportPdf(const QString& file);
@@ -139,6 +150,8 @@ private:
   void BuildComposeHeader();
   void setMode(int mode);
   void ShowInfo(const StringList& headerLines);
+  QWidget* AttachmentButtons(QWidget* parent);
+  void SyncFontControls();
   void ShowComposeHeader();
   void ApplyPlan(const BodyPlan& plan);
   void LoadBody();

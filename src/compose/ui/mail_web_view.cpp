@@ -12,9 +12,30 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <mutex>
 
 namespace px::compose::ui {
+
+QByteArray FlagsWithoutSandbox(const QByteArray& flags) {
+  for (const QByteArray& f : flags.split(' '))
+    if (f == "--no-sandbox") return flags;
+  return flags.trimmed().isEmpty() ? QByteArray("--no-sandbox") : flags.trimmed() + " --no-sandbox";
+}
+
+bool PrepareWebEngineForUser() {
+  if (::geteuid() != 0) return false;
+  qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  qputenv("QTWEBENGINE_CHROMIUM_FLAGS", FlagsWithoutSandbox(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS")));
+  static bool told = false;
+  if (!told) {
+    told = true;
+    std::fprintf(stderr, "plumadex: running as root: the message viewer's web engine runs without its sandbox\n");
+  }
+  return true;
+}
 
 // Decides every request of the page, on the engine's IO thread: the page file and the
 // message's own parts load; the network only after the user allowed it; nothing else.
@@ -82,6 +103,15 @@ bool MailWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
   // elsewhere are refused.
   if (url == documentUrl_) return true;
   if (!isMainFrame && (url.scheme() == QLatin1String("about") || url.isLocalFile())) return url == documentUrl_;
+  const QString scheme = url.scheme().toLower();
+  if (!isMainFrame && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))) {
+    // A frame showing a page from the network is remote content: it loads once the user allowed
+    // remote content for this message, and until then the window offers to.
+    if (remoteAllowed && remoteAllowed()) return true;
+    emit RemoteFrameBlocked();
+    return false;
+  }
+  if (type == NavigationTypeFormSubmitted) emit RemoteFrameBlocked();
   return false;
 }
 
@@ -118,6 +148,10 @@ MailWebView::MailWebView(QWidget* parent) : QWebEngineView(parent) {
   };
   profile_->setUrlRequestInterceptor(filter_);
   page_ = new MailWebPage(profile_, this);
+  page_->remoteAllowed = [this] { return filter_->RemoteAllowed(); };
+  connect(page_, &MailWebPage::RemoteFrameBlocked, this, [this] {
+    if (!filter_->RemoteAllowed()) emit RemoteContentBlocked();
+  });
   QWebEngineSettings* s = page_->settings();
   s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
   s->setAttribute(QWebEngineSettings::PluginsEnabled, false);

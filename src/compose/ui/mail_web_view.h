@@ -9,6 +9,7 @@
 #include <QWebEngineView>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,14 @@
 class QWebEngineProfile;
 
 namespace px::compose::ui {
+
+// Chromium refuses to start its sandboxed helpers for root. When the program runs as root,
+// the web engine is started with its sandbox off (and this is said once on standard error);
+// for other users nothing changes. Call before the application object is made. Returns true
+// when the sandbox was switched off.
+bool PrepareWebEngineForUser();
+// The Chromium flags with "--no-sandbox" added once (kept as they are when it is there).
+QByteArray FlagsWithoutSandbox(const QByteArray& flags);
 
 class MailRequestFilter;
 
@@ -25,9 +34,13 @@ public:
   MailWebPage(QWebEngineProfile* profile, QObject* parent);
   // The one page this view may show.
   void SetDocumentUrl(const QUrl& url) { documentUrl_ = url; }
+  // Whether frames of the message may load pages from the network.
+  std::function<bool()> remoteAllowed;
 
 signals:
   void LinkClicked(const QUrl& url);
+  // A frame of the message wanted a page from the network and was refused.
+  void RemoteFrameBlocked();
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;

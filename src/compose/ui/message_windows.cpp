@@ -5,11 +5,28 @@
 #include "foundation/settings.h"
 #include "foundation/strings.h"
 #include "foundation/ui/font_value_qt.h"
+#include "foundation/ui/standard_font.h"
 #include "store/index_value.h"
+#include "transport/accounts.h"
 
 #include <QFileInfo>
 
 namespace px::compose::ui {
+
+namespace {
+// Every address of the user: the service address and each enabled account's address (an
+// account is named after its address; its user name when that is an address too).
+StringList OwnAddresses(const Settings& settings) {
+  StringList out;
+  if (std::string own = OwnFromAddress(settings); !own.empty()) out.push_back(own);
+  for (const transport::ExternalAccount& a : transport::ReadAccounts(settings)) {
+    if (!a.enabled || a.IsService()) continue;
+    if (a.name.find('@') != std::string::npos) out.push_back(a.name);
+    if (a.user.find('@') != std::string::npos) out.push_back(a.user);
+  }
+  return out;
+}
+}  // namespace
 
 MessageWindows::MessageWindows(MessageWindowsConfig config, QObject* parent)
     : QObject(parent), cfg_(std::move(config)) {
@@ -39,6 +56,8 @@ EditServices MessageWindows::ServicesForWindow() {
   e.tempFolder = cfg_.tempFolder;
   e.contacts = cfg_.contactEntries ? cfg_.contactEntries() : cfg_.contacts;
   e.addToContacts = cfg_.addToContacts;
+  e.openAttachment = cfg_.openAttachment;
+  e.askSaveFile = cfg_.askSaveFile;
   e.blockSender = cfg_.blockSender;
   e.openUrl = cfg_.openUrl;
   e.ask = cfg_.ask;
@@ -52,12 +71,15 @@ EditServices MessageWindows::ServicesForWindow() {
   textBase.name = "Courier New";
   textBase.size = 10;
   htmlBase.name = "Arial";
-  htmlBase.size = 10;
+  // Unless the user chose a size, new text has the size of the desktop's own font.
+  const int standardSize = px::ui::StandardFont().pointSize();
+  htmlBase.size = standardSize > 0 ? standardSize : 10;
   if (Settings* s = cfg_.settings) {
     env.userName = s->Name();
     env.userId = s->ID();
     env.defaultSender = OwnFromAddress(*s);
     env.alternativeFrom = s->AlternativeFromAddresses();
+    env.ownAddresses = OwnAddresses(*s);
     env.htmlMessages = s->MessageFormat() != 1;
     if (s->UseSignature()) env.signature = MakeSignature(SplitLines(store::DecodeIndexText(s->Signature()).text));
     e.defaultCharset = s->DefaultCharset();
@@ -82,7 +104,13 @@ TfrmEdit* MessageWindows::Open(const OpenRequest& request) {
     w->deleteLater();
     return nullptr;
   }
-  if (!(request.options & eoHidden)) w->show();
+  if (!(request.options & eoHidden)) {
+    w->show();
+    // A window opened for another program (a mailto link) comes to the front with the focus,
+    // not behind the desk.
+    w->raise();
+    w->activateWindow();
+  }
   return w;
 }
 

@@ -46,6 +46,9 @@ struct MessageWindowsConfig {
   std::function<StringList()> contactEntries;
   GroupMembersFn groupMembers;
   std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
+  // Opens a part of a viewed message (the desk's document opener); by default the system's handler.
+  std::function<void(const std::string& path)> openAttachment;
+  std::function<QString(const QString& proposedPath)> askSaveFile;  // [a file dialog]
 };
 
 class MessageWindows : public QObject {

@@ -48,6 +48,8 @@ InternetMessage MessageOf(const OutgoingMessage& m, const std::string& from) {
   if (!m.parts.empty()) {
     im.subject = TitleOf(m.parts[0]);
     im.charset = m.parts[0].charset;
+    im.inReplyTo = m.parts[0].inReplyTo;
+    im.references = m.parts[0].references;
   }
   im.messageId = MakeMessageId(m.base, from);
   for (const auto& p : m.parts)
