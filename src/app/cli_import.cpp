@@ -30,7 +30,7 @@ std::atomic<bool> gCancel{false};
 void OnInterrupt(int) { gCancel = true; }
 
 int Usage() {
-  PrintErr("usage: plumadex-cli import mbox|maildir|vcard [PATH] [--into FOLDER] [--dry-run]\n");
+  PrintErr("usage: plumadex-cli import mbox|maildir|thunderbird|vcard [PATH] [--into FOLDER] [--dry-run]\n");
   return 2;
 }
 
@@ -116,12 +116,12 @@ int runImport(const Args& args) {
   if (!path.empty()) {
     source = import::MakeSource(kind, path);
     if (!source) {
-      PrintErr("import: unknown source \"%s\" (mbox, maildir or vcard)\n", kind.c_str());
+      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird or vcard)\n", kind.c_str());
       return 2;
     }
   } else {
     if (!import::MakeSource(kind, "")) {
-      PrintErr("import: unknown source \"%s\" (mbox, maildir or vcard)\n", kind.c_str());
+      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird or vcard)\n", kind.c_str());
       return 2;
     }
     source = import::DiscoverSource(import::DiscoveryPlaces::FromEnvironment(), kind);
@@ -173,8 +173,9 @@ int runImport(const Args& args) {
   std::printf("%s: %llu message(s) in %llu folder(s), 0 contacts, 0 accounts%s\n", dryRun ? "Would import" : "Imported",
               static_cast<unsigned long long>(s.messages), static_cast<unsigned long long>(s.folders),
               s.cancelled ? " (cancelled)" : "");
-  std::printf("Skipped: %llu\n", static_cast<unsigned long long>(s.duplicates + s.skipped.size()));
+  std::printf("Skipped: %llu\n", static_cast<unsigned long long>(s.duplicates + s.deleted + s.skipped.size()));
   if (s.duplicates) std::printf("  %llu message(s): already imported\n", static_cast<unsigned long long>(s.duplicates));
+  if (s.deleted) std::printf("  %llu message(s): deleted in their mailbox\n", static_cast<unsigned long long>(s.deleted));
   for (const auto& k : s.skipped) std::printf("  %s: %s\n", ForConsole(k.what).c_str(), ForConsole(k.reason).c_str());
   if (s.cancelled) status = 1;
   return status;

@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "foundation/locations.h"
 #include "foundation/strings.h"
@@ -28,6 +30,7 @@ namespace {
 
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr size_t kMaxMessageId = 998;
+constexpr size_t kMaxHeldHeader = 256 * 1024;
 constexpr size_t kMaxFolderName = 100;  // bytes of one folder name made from a source's name
 
 std::string Hex(const QByteArray& b) { return b.toHex().toStdString(); }
@@ -56,6 +59,8 @@ public:
     draft_ = draft;
   }
   void SetUnread(bool unread) { unread_ = unread; }
+  // Messages of a mailbox file: their status headers tell read and deleted ones.
+  void SetMailbox(bool mailbox) { mailbox_ = mailbox; }
   void SetDraftMessage(bool draft) { draftMessage_ = draft; }
   bool stopped() const { return stopped_ || cancel_.load(std::memory_order_relaxed); }
 
@@ -66,9 +71,27 @@ public:
     if (options_.dryRun) return;
     name_ = incoming::RawSpoolName(spool_.NewName(), mf::SourceTrust::Trusted);
     if (!writer_.Open(spool_, name_, mf::kRawExt)) return Fail();
-    std::string head = mf::ImportPseudoHeaders(folderValue_, false, draft_ || draftMessage_);
-    if (unread_) head += std::string(mf::kUnreadHeader) + ": *\r\n";
-    if (!writer_.Write(head)) Fail();
+  }
+
+  // The header is held until its end (or kMaxHeldHeader), so its status lines can decide the
+  // pseudo-headers that must come first in the file.
+  void FlushHead() {
+    if (headWritten_) return;
+    headWritten_ = true;
+    bool unread = unread_;
+    if (mailbox_) {
+      if (mozillaStatus_) {
+        unread = !(*mozillaStatus_ & 0x0001);
+        if (*mozillaStatus_ & 0x0008) deleted_ = true;  // expunged, not yet compacted away
+      } else if (status_) {
+        unread = status_->find('R') == std::string::npos;
+      }
+    }
+    std::string pseudo = mf::ImportPseudoHeaders(folderValue_, false, draft_ || draftMessage_);
+    if (unread) pseudo += std::string(mf::kUnreadHeader) + ": *\r\n";
+    Write(pseudo);
+    Write(held_);
+    held_.clear();
   }
 
   void LinePiece(std::string_view text, bool first, bool last) override {
@@ -79,10 +102,17 @@ public:
       if (first) {
         if (text.empty() && last) {
           inHeader_ = false;
+          FlushHead();
         } else if (text[0] == ' ' || text[0] == '\t') {
           if (inMessageId_ && messageId_.size() < kMaxMessageId) messageId_.append(text.substr(0, kMaxMessageId - messageId_.size()));
         } else {
           inMessageId_ = false;
+          if (mailbox_ && mf::HeaderNameMatches(text, "X-Mozilla-Status") && !mozillaStatus_) {
+            std::string v = Trim(text.substr(text.find(':') + 1, 16));
+            mozillaStatus_ = static_cast<unsigned>(std::strtoul(v.c_str(), nullptr, 16));
+          } else if (mailbox_ && mf::HeaderNameMatches(text, "Status") && !status_) {
+            status_ = Trim(text.substr(text.find(':') + 1, 16));
+          }
           if (mf::HeaderNameMatches(text, "Message-ID") && messageId_.empty()) {
             inMessageId_ = true;
             size_t colon = text.find(':');
@@ -98,15 +128,23 @@ public:
       bodyHash_.addData(QByteArrayView(text.data(), qsizetype(text.size())));
       if (last) bodyHash_.addData("\n");
     }
+    if (!headWritten_ && held_.size() + text.size() > kMaxHeldHeader) FlushHead();
     Write(text);
     if (last) Write("\r\n");
   }
 
   void EndMessage() override {
     if (!open_) return;
+    FlushHead();
     open_ = false;
     if (stopped()) {
       writer_.Discard();
+      return;
+    }
+    if (deleted_) {
+      writer_.Discard();
+      ++summary_.deleted;
+      step_();
       return;
     }
     const std::string key = Key();
@@ -137,6 +175,11 @@ public:
 private:
   void Reset() {
     inHeader_ = true;
+    headWritten_ = false;
+    deleted_ = false;
+    held_.clear();
+    mozillaStatus_.reset();
+    status_.reset();
     inMessageId_ = false;
     messageId_.clear();
     headerHash_.reset();
@@ -145,6 +188,10 @@ private:
 
   void Write(std::string_view bytes) {
     if (options_.dryRun || !open_ || bytes.empty()) return;
+    if (!headWritten_) {
+      held_.append(bytes);
+      return;
+    }
     if (!writer_.Write(bytes)) Fail();
   }
 
@@ -185,7 +232,11 @@ private:
   std::string name_, folderValue_, sourceFolder_, messageId_;
   QCryptographicHash headerHash_{QCryptographicHash::Sha1}, bodyHash_{QCryptographicHash::Sha1};
   bool open_ = false, inHeader_ = true, inMessageId_ = false, stopped_ = false;
-  bool draft_ = false, draftMessage_ = false, unread_ = false;
+  bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false;
+  bool headWritten_ = false, deleted_ = false;
+  std::string held_;
+  std::optional<unsigned> mozillaStatus_;
+  std::optional<std::string> status_;
 };
 
 // Feeds a file through the splitter; false (and *err) on a read error.
@@ -370,6 +421,7 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     if (f.kind == SourceFolder::Kind::Mbox) {
       writer.SetUnread(false);
       writer.SetDraftMessage(false);
+      writer.SetMailbox(true);
       MboxSplitter splitter(writer);
       int err = 0;
       if (!FeedFile(f.path, splitter, writer, &err))
@@ -395,6 +447,7 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     for (const MaildirFile& m : files) {
       if (writer.stopped()) break;
       const std::string flags = m.inNew ? std::string() : MaildirFlags(m.name);
+      writer.SetMailbox(false);
       writer.SetUnread(flags.find('S') == std::string::npos);
       writer.SetDraftMessage(flags.find('D') != std::string::npos);
       MboxSplitter splitter(writer, MboxSplitter::Mode::Single);

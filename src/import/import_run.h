@@ -40,6 +40,7 @@ struct ImportSummary {
   uint64_t messages = 0;
   uint64_t duplicates = 0;
   uint64_t folders = 0;
+  uint64_t deleted = 0;  // marked deleted in their mailbox (not yet compacted away): left out
   std::vector<SkippedItem> skipped;
   bool cancelled = false;
   std::string error;  // a failure that stopped the import (the spool cannot be written)

@@ -208,6 +208,37 @@ private:
   std::string path_;
 };
 
+class ThunderbirdSource final : public ImportSource {
+public:
+  explicit ThunderbirdSource(std::string profile) : path_(WithSlash(std::move(profile))) {}
+  std::string kind() const override { return "thunderbird"; }
+  std::string title() const override { return "Mail from Thunderbird: " + path_; }
+  std::string root() const override { return path_; }
+
+  std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
+    std::vector<SourceFolder> out;
+    bool any = false;
+    for (const char* area : {"Mail/", "ImapMail/"}) {
+      std::vector<std::string> accounts;
+      if (!ListFolder(path_ + area, accounts)) continue;
+      any = true;
+      for (const auto& a : accounts) {
+        if (a[0] == '.' || !IsDir(path_ + area + a)) continue;
+        auto tree = MakeMboxSource(path_ + area + a)->Folders(skipped);
+        for (auto& f : tree) {
+          f.names.insert(f.names.begin(), a);
+          out.push_back(std::move(f));
+        }
+      }
+    }
+    if (!any) skipped.push_back({path_, "no Thunderbird mail folders (Mail/ or ImapMail/) found"});
+    return out;
+  }
+
+private:
+  std::string path_;
+};
+
 std::string EnvOr(const char* name, std::string fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::string(v) : fallback;
@@ -219,10 +250,85 @@ std::unique_ptr<ImportSource> MakeMboxSource(std::string path) { return std::mak
 std::unique_ptr<ImportSource> MakeMaildirSource(std::string path) {
   return std::make_unique<MaildirSource>(std::move(path));
 }
+std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile) {
+  return std::make_unique<ThunderbirdSource>(std::move(profile));
+}
+
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path) {
   if (kind == "mbox") return MakeMboxSource(std::move(path));
+  if (kind == "thunderbird") {
+    // A profiles.ini, or the folder that holds one, stands for its default profile.
+    std::string ini = IsDir(path) ? WithSlash(path) + "profiles.ini" : path;
+    if (EndsWith(ini, "profiles.ini") && IsFile(ini)) {
+      auto profiles = ThunderbirdProfiles(ini);
+      if (!profiles.empty()) return MakeThunderbirdSource(profiles.front());
+    }
+    return MakeThunderbirdSource(std::move(path));
+  }
   if (kind == "maildir") return MakeMaildirSource(std::move(path));
   return nullptr;
+}
+
+std::vector<std::string> ThunderbirdProfiles(const std::string& profilesIni) {
+  // A small INI reader of its own: the file is another program's, read only, keys as written.
+  std::vector<std::string> all;
+  std::string installDefault, markedDefault;
+  int fd = ::open(profilesIni.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return all;
+  std::string text, buf(16 * 1024, '\0');
+  for (ssize_t n; text.size() < (1u << 20) && (n = ::read(fd, buf.data(), buf.size())) > 0;)
+    text.append(buf.data(), static_cast<size_t>(n));
+  ::close(fd);
+  const std::string dir = profilesIni.substr(0, profilesIni.rfind('/') + 1);
+  std::string section, path;
+  bool relative = true, isDefault = false;
+  auto endSection = [&] {
+    if (section.rfind("Profile", 0) == 0 && !path.empty()) {
+      std::string full = relative && path[0] != '/' ? dir + path : path;
+      all.push_back(WithSlash(full));
+      if (isDefault && markedDefault.empty()) markedDefault = all.back();
+    }
+    path.clear();
+    relative = true;
+    isDefault = false;
+  };
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t nl = text.find('\n', pos);
+    std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    pos = nl == std::string::npos ? text.size() + 1 : nl + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      endSection();
+      section = line.substr(1, line.find(']') - 1);
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (value.empty()) continue;
+    if (section.rfind("Install", 0) == 0 && key == "Default" && installDefault.empty())
+      installDefault = WithSlash(value[0] == '/' ? value : dir + value);
+    else if (key == "Path") path = value;
+    else if (key == "IsRelative") relative = value != "0";
+    else if (key == "Default") isDefault = value == "1";
+  }
+  endSection();
+  const std::string first = !installDefault.empty() ? installDefault : markedDefault;
+  auto it = std::find(all.begin(), all.end(), first);
+  if (it != all.end()) std::rotate(all.begin(), it, it + 1);
+  return all;
+}
+
+std::vector<std::string> ThunderbirdProfileLists(const std::string& home) {
+  std::vector<std::string> r;
+  if (home.empty()) return r;
+  const std::string h = WithSlash(home);
+  for (const char* p : {".thunderbird/profiles.ini", ".var/app/org.mozilla.Thunderbird/.thunderbird/profiles.ini",
+                        "snap/thunderbird/common/.thunderbird/profiles.ini"})
+    if (IsFile(h + p)) r.push_back(h + p);
+  return r;
 }
 
 DiscoveryPlaces DiscoveryPlaces::FromEnvironment() {
@@ -246,6 +352,9 @@ std::vector<std::unique_ptr<ImportSource>> DiscoverSources(const DiscoveryPlaces
       const std::string p = home + d + "/";
       if (IsDir(p) && IsMaildir(p)) r.push_back(MakeMaildirSource(p));
     }
+    for (const auto& ini : ThunderbirdProfileLists(home))
+      for (const auto& profile : ThunderbirdProfiles(ini))
+        if (IsDir(profile)) r.push_back(MakeThunderbirdSource(profile));
   }
   return r;
 }

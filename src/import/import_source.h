@@ -39,6 +39,9 @@ std::unique_ptr<ImportSource> MakeMboxSource(std::string path);
 // A Maildir or Maildir++ tree: the root's own messages form "Inbox", ".A.B" folders become A/B,
 // nested Maildirs keep their folder names.
 std::unique_ptr<ImportSource> MakeMaildirSource(std::string path);
+// A Thunderbird profile folder: the mailbox trees of its local and POP accounts (Mail/) and the
+// offline copies of its IMAP accounts (ImapMail/), one top folder per account.
+std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile);
 // By kind name; nullptr for a kind this program cannot read.
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path);
 
@@ -50,8 +53,15 @@ struct DiscoveryPlaces {
 };
 
 // The sources found in the usual places that hold something: the system mailbox, ~/Mail and
-// ~/mail (mutt), ~/Maildir and ~/.maildir. Of one kind, the kind's own order.
+// ~/mail (mutt), ~/Maildir and ~/.maildir, Thunderbird's profiles. Of one kind, the kind's own order.
 std::vector<std::unique_ptr<ImportSource>> DiscoverSources(const DiscoveryPlaces& places);
+// The profile folders a Thunderbird profiles.ini names (relative paths taken from its folder),
+// the default profile first: the one an [Install...] section names, else Default=1, else the
+// first listed.
+std::vector<std::string> ThunderbirdProfiles(const std::string& profilesIni);
+// The profiles.ini files of Thunderbird in a home: the usual place, Flatpak's and Snap's.
+std::vector<std::string> ThunderbirdProfileLists(const std::string& home);
+
 // The first source of that kind discovery finds; nullptr when there is none.
 std::unique_ptr<ImportSource> DiscoverSource(const DiscoveryPlaces& places, const std::string& kind);
 

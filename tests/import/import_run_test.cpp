@@ -296,3 +296,65 @@ TEST_F(ImportRunTest, TheJobRunsOnAWorkerAndReportsItsEnd) {
 
 }  // namespace
 }  // namespace px::import
+
+namespace px::import {
+namespace {
+
+TEST(ThunderbirdProfiles, TheDefaultProfileComesFirstFromEveryPlace) {
+  QTemporaryDir d;
+  const std::string home = d.path().toStdString() + "/";
+  const std::string flat = home + ".var/app/org.mozilla.Thunderbird/.thunderbird/";
+  px::test::makeDirs(flat);
+  px::test::writeFile(flat + "profiles.ini",
+                      "[General]\r\nStartWithLastProfile=1\r\n\r\n"
+                      "[Profile1]\r\nName=old\r\nIsRelative=1\r\nPath=abc.old\r\nDefault=1\r\n\r\n"
+                      "[Profile0]\r\nName=elsewhere\r\nIsRelative=0\r\nPath=/srv/tb/xyz\r\n\r\n"
+                      "[Install4F96D1932A9F858E]\r\nDefault=def.default-release\r\nLocked=1\r\n\r\n"
+                      "[Profile2]\r\nName=default-release\r\nIsRelative=1\r\nPath=def.default-release\r\n");
+  auto lists = ThunderbirdProfileLists(home);
+  ASSERT_EQ(lists, std::vector<std::string>{flat + "profiles.ini"});
+  EXPECT_EQ(ThunderbirdProfiles(lists[0]),
+            (std::vector<std::string>{flat + "def.default-release/", flat + "abc.old/", "/srv/tb/xyz/"}));
+  // Without an install section, the profile marked Default=1 leads.
+  px::test::makeDirs(home + ".thunderbird");
+  px::test::writeFile(home + ".thunderbird/profiles.ini",
+                      "[Profile0]\nPath=a.one\n[Profile1]\nPath=b.two\nDefault=1\n[Profile2]\nPath=\n");
+  EXPECT_EQ(ThunderbirdProfiles(home + ".thunderbird/profiles.ini"),
+            (std::vector<std::string>{home + ".thunderbird/b.two/", home + ".thunderbird/a.one/"}));
+}
+
+TEST_F(ImportRunTest, ThunderbirdAccountsAndMailboxStatusLines) {
+  const std::string p = root() + "profile/";
+  makeDirs(p + "Mail/Local Folders/Inbox.sbd");
+  makeDirs(p + "ImapMail/imap.example.org");
+  writeFile(p + "Mail/Local Folders/Inbox",
+            "From - Tue Mar  4 10:00:00 2003\nX-Mozilla-Status: 0001\nSubject: read one\n\nx\n\n"
+            "From - Tue Mar  4 10:00:00 2003\nX-Mozilla-Status: 0000\nSubject: unread one\n\nx\n\n"
+            "From - Tue Mar  4 10:00:00 2003\nX-Mozilla-Status: 0009\nSubject: deleted one\n\nx\n");
+  writeFile(p + "Mail/Local Folders/Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->\n");
+  writeFile(p + "Mail/Local Folders/Inbox.sbd/Sub", "From a\nStatus: O\nSubject: old unread\n\nx\n\nFrom b\nStatus: RO\nSubject: seen\n\ny\n");
+  writeFile(p + "ImapMail/imap.example.org/INBOX", "From a\nSubject: cached\n\nz\n");
+  auto src = MakeThunderbirdSource(p);
+  ImportSummary s = Import(*src, "Imported\\thunderbird");
+  ASSERT_TRUE(s.ok()) << s.error;
+  EXPECT_EQ(s.messages, 5u);
+  EXPECT_EQ(s.deleted, 1u);
+  std::map<std::string, std::string> bySubject;
+  for (const auto& [name, text] : Spooled()) {
+    size_t at = text.find("Subject: ");
+    bySubject[text.substr(at + 9, text.find('\r', at) - at - 9)] = text.substr(0, text.find("\r\n") + 2) +
+                                                                  (text.find("_Unread: *") != std::string::npos ? "unread" : "read");
+  }
+  EXPECT_EQ(bySubject["read one"], "_Folder: Imported\\thunderbird\\Local Folders\\Inbox\r\nread");
+  EXPECT_EQ(bySubject["unread one"], "_Folder: Imported\\thunderbird\\Local Folders\\Inbox\r\nunread");
+  EXPECT_EQ(bySubject.count("deleted one"), 0u);
+  EXPECT_EQ(bySubject["old unread"], "_Folder: Imported\\thunderbird\\Local Folders\\Inbox\\Sub\r\nunread");
+  EXPECT_EQ(bySubject["seen"], "_Folder: Imported\\thunderbird\\Local Folders\\Inbox\\Sub\r\nread");
+  EXPECT_EQ(bySubject["cached"], "_Folder: Imported\\thunderbird\\imap.example.org\\INBOX\r\nread");
+  // A profiles.ini given as the source stands for its default profile.
+  writeFile(root() + "profiles.ini", "[Profile0]\nPath=profile\nDefault=1\n");
+  EXPECT_EQ(MakeSource("thunderbird", root() + "profiles.ini")->root(), p);
+}
+
+}  // namespace
+}  // namespace px::import
