@@ -379,7 +379,7 @@ TEST(MimeSplit, UnreadMarkKeepsImportedMailUnreadOnlyFromTrustedSources) {
     auto parts = f.Split(raw, o);
     ASSERT_EQ(parts.size(), 1u);
     EXPECT_FALSE(parts[0].HasLine("_Read"));
-    EXPECT_EQ(parts[0].Tag("_Folder"), "In");
+    EXPECT_EQ(parts[0].Tag("_Folder"), "_Folder: In");
   }
   // From the network neither line counts (and the mail is no import, so no "_Read" either).
   SpoolFixture f;
