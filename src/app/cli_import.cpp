@@ -18,6 +18,7 @@
 #include "foundation/settings.h"
 #include "import/import_run.h"
 #include "import/import_source.h"
+#include "import/ldif.h"
 #include "mailformat/pseudo_headers.h"
 #include "mailformat/spool.h"
 
@@ -30,7 +31,7 @@ std::atomic<bool> gCancel{false};
 void OnInterrupt(int) { gCancel = true; }
 
 int Usage() {
-  PrintErr("usage: plumadex-cli import mbox|maildir|thunderbird|vcard [PATH] [--into FOLDER] [--dry-run]\n");
+  PrintErr("usage: plumadex-cli import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]\n");
   return 2;
 }
 
@@ -46,13 +47,18 @@ std::optional<std::string> TargetOf(const std::string& into, const std::string& 
   return mailformat::SafeFolderValue(t);
 }
 
-int ImportCards(const std::string& path, bool dryRun) {
+int ImportCards(const std::string& path, bool dryRun, bool ldif) {
   const Locations loc = ComputeLocations();
   std::string bytes;
   FileStatus st = ReadWholeFile(path, bytes, contacts::kMaxCardFileSize * 8);
   if (!st.ok()) {
     PrintErr("Cannot read %s (error %d)\n", path.c_str(), st.error);
     return 1;
+  }
+  import::LdifResult fromLdif;
+  if (ldif) {
+    fromLdif = import::LdifToVCards(bytes);
+    bytes = std::move(fromLdif.cards);
   }
   if (dryRun) {
     size_t cards = 0;
@@ -70,10 +76,11 @@ int ImportCards(const std::string& path, bool dryRun) {
   };
   contacts::ImportResult r = contacts::ImportContactCards(loc.contacts, bytes, registry, map, true, random, shared);
   std::printf("Imported: 0 messages, %d contact(s), 0 accounts\n", r.imported);
-  int skipped = r.known + r.empty + static_cast<int>(r.errors.size());
+  int skipped = r.known + r.empty + fromLdif.empty + fromLdif.groups + static_cast<int>(r.errors.size());
   std::printf("Skipped: %d\n", skipped);
   if (r.known) std::printf("  %d card(s): already in Contacts\n", r.known);
-  if (r.empty) std::printf("  %d card(s): empty\n", r.empty);
+  if (r.empty + fromLdif.empty) std::printf("  %d card(s): empty\n", r.empty + fromLdif.empty);
+  if (fromLdif.groups) std::printf("  %d address list(s): lists are not imported\n", fromLdif.groups);
   for (const std::string& e : r.errors) std::printf("  %s\n", ForConsole(e).c_str());
   return r.errors.empty() ? 0 : 1;
 }
@@ -105,23 +112,23 @@ int runImport(const Args& args) {
     }
   }
   if (kind.empty()) return Usage();
-  if (kind == "vcard") {
+  if (kind == "vcard" || kind == "ldif") {
     if (path.empty()) {
-      PrintErr("import vcard: give the vCard file to import\n");
+      PrintErr("import %s: give the file to import\n", kind.c_str());
       return 2;
     }
-    return ImportCards(path, dryRun);
+    return ImportCards(path, dryRun, kind == "ldif");
   }
   std::unique_ptr<import::ImportSource> source;
   if (!path.empty()) {
     source = import::MakeSource(kind, path);
     if (!source) {
-      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird or vcard)\n", kind.c_str());
+      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird, vcard or ldif)\n", kind.c_str());
       return 2;
     }
   } else {
     if (!import::MakeSource(kind, "")) {
-      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird or vcard)\n", kind.c_str());
+      PrintErr("import: unknown source \"%s\" (mbox, maildir, thunderbird, vcard or ldif)\n", kind.c_str());
       return 2;
     }
     source = import::DiscoverSource(import::DiscoveryPlaces::FromEnvironment(), kind);

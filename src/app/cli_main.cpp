@@ -32,7 +32,7 @@ const Command kCommands[] = {
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
-    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
+    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 

@@ -169,5 +169,21 @@ TEST_F(CliImportTest, MaildirKeepsReadStateAndIntoNamesTheTarget) {
   EXPECT_EQ(out.status, 2);
 }
 
+TEST_F(CliImportTest, AnLdifAddressBookImportedTwiceAddsItsPeopleOnce) {
+  px::test::writeFile(src() + "book.ldif",
+                      "dn: cn=Ann Example,mail=ann@example.org\nobjectclass: person\ngivenName: Ann\nsn: Example\n"
+                      "mail: ann@example.org\n\ndn: cn=List\nobjectclass: groupOfNames\ncn: List\n");
+  Out o = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_NE(o.out.find("Imported: 0 messages, 1 contact(s)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("1 address list(s)"), std::string::npos) << o.out;
+  Out again = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
+  EXPECT_NE(again.out.find("Imported: 0 messages, 0 contact(s)"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("1 card(s): already in Contacts"), std::string::npos) << again.out;
+  int cards = 0;
+  for (const auto& f : AllFiles()) cards += f.ends_with(".vcf");
+  EXPECT_EQ(cards, 1);
+}
+
 }  // namespace
 }  // namespace px::import
