@@ -303,7 +303,7 @@ void DeskController::InitSteps() {
   // What an earlier run left behind when it was stopped half-way: batches first, so that a
   // document moved before the stop gets its entry, then the parked and temporary files.
   store::RecoverJournals(store::JournalFolderOf(state_.locations.dataRoot), state_.indexRegistry);
-  store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
+  store::SweepAllLeftovers(state_.locations, state_.indexRegistry, std::time(nullptr));
   state_.unreadList = std::make_unique<store::UnreadList>();
   state_.newMailList = std::make_unique<store::NewMailList>();
   state_.newMailList->Load(state_.locations.NewMailList());
