@@ -31,6 +31,7 @@ namespace {
 constexpr size_t kReadChunk = 256 * 1024;
 constexpr size_t kMaxMessageId = 998;
 constexpr size_t kMaxHeldHeader = 256 * 1024;
+constexpr size_t kKeysPerBatch = 500;
 constexpr size_t kMaxFolderName = 100;  // bytes of one folder name made from a source's name
 
 std::string Hex(const QByteArray& b) { return b.toHex().toStdString(); }
@@ -59,6 +60,8 @@ public:
     draft_ = draft;
   }
   void SetUnread(bool unread) { unread_ = unread; }
+  // Whether spooled messages are flushed to the disk before their keys are recorded.
+  void SetFlush(bool on) { flush_ = on; }
   // Messages of a mailbox file: their status headers tell read and deleted ones.
   void SetMailbox(bool mailbox) { mailbox_ = mailbox; }
   void SetDraftMessage(bool draft) { draftMessage_ = draft; }
@@ -154,16 +157,31 @@ public:
     } else {
       if (!options_.dryRun) {
         if (!writer_.Commit()) return Fail();
-        if (!record_.Add(key)) {
-          summary_.error = "Cannot write the record of imported messages";
-          stopped_ = true;
-        }
-      } else {
-        record_.Add(key);  // in memory only: a dry run counts a message met twice once
+        pending_.push_back(key);
+        if (pending_.size() >= kKeysPerBatch) Persist();
       }
+      record_.Remember(key);  // a message met twice in one run counts once
       ++summary_.messages;
     }
     step_();
+  }
+
+  // The spool files written so far reach the disk, then their keys reach the record: after a
+  // crash a message may come again, but none is recorded that is not safely spooled.
+  void Persist() {
+    if (pending_.empty()) return;
+    if (flush_) {
+      int fd = ::open(spool_.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+      }
+    }
+    if (!record_.Append(pending_) && summary_.error.empty()) {
+      summary_.error = "Cannot write the record of imported messages";
+      stopped_ = true;
+    }
+    pending_.clear();
   }
 
   // Ends a message cut short by a read error.
@@ -233,8 +251,9 @@ private:
   QCryptographicHash headerHash_{QCryptographicHash::Sha1}, bodyHash_{QCryptographicHash::Sha1};
   bool open_ = false, inHeader_ = true, inMessageId_ = false, stopped_ = false;
   bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false;
-  bool headWritten_ = false, deleted_ = false;
+  bool headWritten_ = false, deleted_ = false, flush_ = true;
   std::string held_;
+  std::vector<std::string> pending_;  // keys of spooled messages not yet in the record
   std::optional<unsigned> mozillaStatus_;
   std::optional<std::string> status_;
 };
@@ -335,10 +354,15 @@ bool ImportRecord::Open(const std::string& path, std::string* error, bool forWri
 }
 
 bool ImportRecord::Add(const std::string& key) {
-  keys_.insert(key);
+  Remember(key);
+  return Append({key});
+}
+
+bool ImportRecord::Append(const std::vector<std::string>& keys) {
   if (fd_ < 0) return true;
-  const std::string line = key + "\n";
-  return ::write(fd_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  std::string text;
+  for (const auto& k : keys) text += k + "\n";
+  return ::write(fd_, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fdatasync(fd_) == 0;
 }
 
 void ImportRecord::Close() {
@@ -404,7 +428,15 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     progress(shown);
   };
 
+  const bool sync = spool_.sync();
+  spool_.setSync(false);
+  struct Restore {
+    mf::MailSpool& s;
+    bool on;
+    ~Restore() { s.setSync(on); }
+  } restore{spool_, sync};
   MessageWriter writer(spool_, record, options, summary, cancel, [&] { report(false); });
+  writer.SetFlush(sync);
   std::vector<SourceFolder> folders = source.Folders(summary.skipped);
   for (const SourceFolder& f : folders) {
     if (writer.stopped()) break;
@@ -459,8 +491,8 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     }
   }
   summary.cancelled = cancel.load();
+  writer.Persist();
   record.Close();
-  if (!options.dryRun && summary.messages) spool_.SyncFolder();
   report(true);
   return summary;
 }

@@ -62,6 +62,9 @@ public:
   bool Contains(const std::string& key) const { return keys_.count(key) > 0; }
   // Adds a key (in memory always; on disk when the record is open for writing).
   bool Add(const std::string& key);
+  void Remember(const std::string& key) { keys_.insert(key); }
+  // Appends keys to the file and flushes it (nothing when the record is read only).
+  bool Append(const std::vector<std::string>& keys);
   void Close();
   size_t size() const { return keys_.size(); }
 
