@@ -153,8 +153,11 @@ int runImport(const Args& args) {
   }
   if (!dryRun) MakeDataFolders(loc);
 
-  std::printf("Importing %s into %s%s%s\n", ForConsole(source->title()).c_str(), loc.documents.c_str(),
-              ForConsole(options.target).c_str(), dryRun ? " (dry run)" : "");
+  std::string shown = options.target;
+  for (char& c : shown)
+    if (c == '\\') c = '/';
+  std::printf("Importing %s into %s%s/%s\n", ForConsole(source->title()).c_str(), loc.documents.c_str(),
+              ForConsole(shown).c_str(), dryRun ? " (dry run)" : "");
   std::fflush(stdout);
   const bool tty = ::isatty(STDERR_FILENO);
   auto previous = std::signal(SIGINT, OnInterrupt);
