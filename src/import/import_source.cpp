@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -191,7 +192,7 @@ private:
     // Maildir++ folders (".A.B") live only at the top; sorting puts ".A" before ".A.B".
     if (top)
       for (const auto& e : entries)
-        if (e.size() > 1 && e[0] == '.' && IsMaildir(dir + e + "/")) {
+        if (e.size() > 1 && e[0] == '.' && IsDir(dir + e) && IsMaildir(dir + e + "/")) {
           std::vector<std::string> n = MaildirPlusNames(e);
           if (n.empty()) continue;
           out.push_back({SourceFolder::Kind::Maildir, std::move(n), dir + e + "/"});
@@ -246,12 +247,23 @@ std::string EnvOr(const char* name, std::string fallback) {
 
 }  // namespace
 
-std::unique_ptr<ImportSource> MakeMboxSource(std::string path) { return std::make_unique<MboxSource>(std::move(path)); }
+// The path a user names may be a link (a mail folder kept on another disk): it is followed;
+// links inside the tree are not.
+std::string Resolved(std::string path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+std::unique_ptr<ImportSource> MakeMboxSource(std::string path) {
+  return std::make_unique<MboxSource>(Resolved(std::move(path)));
+}
 std::unique_ptr<ImportSource> MakeMaildirSource(std::string path) {
-  return std::make_unique<MaildirSource>(std::move(path));
+  return std::make_unique<MaildirSource>(Resolved(std::move(path)));
 }
 std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile) {
-  return std::make_unique<ThunderbirdSource>(std::move(profile));
+  return std::make_unique<ThunderbirdSource>(Resolved(std::move(profile)));
 }
 
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path) {

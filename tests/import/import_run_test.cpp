@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <map>
 #include <optional>
@@ -272,6 +274,14 @@ TEST(ImportDiscovery, FindsTheSystemMailboxAndMaildirInTheHome) {
   EXPECT_EQ(all[1]->root(), home + "Mail");
   EXPECT_EQ(all[2]->kind(), "maildir");
   EXPECT_EQ(DiscoverSource(p, "maildir")->root(), home + "Maildir/");
+  // A link given as the source is followed; links inside a tree are not.
+  makeDirs(home + "real/cur");
+  writeFile(home + "real/cur/1.x:2,S", "Subject: s\n\nx\n");
+  ASSERT_EQ(::symlink((home + "real").c_str(), (home + "link").c_str()), 0);
+  ASSERT_EQ(::symlink((home + "real").c_str(), (home + "Maildir/.Linked").c_str()), 0);
+  std::vector<SkippedItem> skipped;
+  EXPECT_EQ(MakeMaildirSource(home + "link")->Folders(skipped).size(), 1u);
+  EXPECT_EQ(MakeMaildirSource(home + "Maildir")->Folders(skipped).size(), 1u);  // .Linked is not read
   DiscoveryPlaces none{home + "nowhere", home + "missing"};
   EXPECT_TRUE(DiscoverSources(none).empty());
 }
