@@ -33,6 +33,7 @@ const Command kCommands[] = {
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
+    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 
