@@ -419,9 +419,10 @@ void DeskController::HandleNow(const std::string& request) {
     Call(hooks_.bringToFront);
   } else if (StartsWithNoCase(request, "mailto:")) {
     Log("mailto: " + request);
+    // The desk comes forward first, so the message window opened for the link ends up in front.
+    Call(hooks_.bringToFront);
     if (EndsWithNoCase(request, kWelcomeQuery)) FileWelcomeMessages();
     else if (hooks_.openMailto) hooks_.openMailto(request);
-    Call(hooks_.bringToFront);
   } else if (request.size() > 5 && request[5] >= '0' && request[5] <= '9') {
     Log("web: " + request.substr(5, 1));
     if (hooks_.saveBrowserPage) hooks_.saveBrowserPage(request[5] - '0');

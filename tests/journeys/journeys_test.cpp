@@ -710,9 +710,7 @@ const Journey kJourneys[] = {
     {"ReplyAndReplyAll", ReplyAndReplyAll},
     {"ForwardWithAttachment", ForwardWithAttachment},
     {"DraftSaveCloseReopen", DraftSaveCloseReopen},
-    {"MailtoWhileRunning", MailtoWhileRunning,
-     "a mailto handed to the running desk to leave its message window in front (the desk comes forward "
-     "after opening it)"},
+    {"MailtoWhileRunning", MailtoWhileRunning},
     {"WrongThenRightPassword", WrongThenRightPassword},
 };
 
