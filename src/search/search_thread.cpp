@@ -84,7 +84,7 @@ SearchRunResult SearchTree(const SearchRequest& req, const std::atomic<bool>& st
     stack.pop_back();
     const std::string folder = nodes[at].folder;
     ++result.folders;
-    if (at != 0) {
+    if (at != 0 || req.listRoot) {
       if (progress) progress(folder);
       store::DocRows rows;
       const store::ListingResult lr = store::FetchDocs(ctx, true, folder, rows);

@@ -42,6 +42,7 @@ struct SearchRequest {
   store::ListingContext listing;  // the listing's context (registry, folders, view filter)
   GroupMembersFn groupMembers;
   bool keepFound = false;      // hand the found records back ("Combine results")
+  bool listRoot = false;       // list the root too (when no grid has listed it)
 };
 
 // The walk itself, run on whichever thread calls it. progress gets each folder before it is
