@@ -61,6 +61,7 @@ public:
   bool StopRequested() const { return stop_.load(); }
   // Valid after finished().
   SearchRunResult& Result() { return result_; }
+  const std::string& Root() const { return request_.root; }
 
 signals:
   void Searching(QString folder);
