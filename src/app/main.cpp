@@ -4,6 +4,7 @@
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
+#include "app/search_glue.h"
 #include "app/transfer_glue.h"
 #include "compose/ui/mail_web_view.h"
 #include "desk/desk_state.h"
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
   px::app::InstallDocumentOpener(desk, state);
   px::app::InstallTransfers(desk, state);
   px::app::InstallOptions(desk, state);
+  px::app::InstallSearch(desk, state);
   // Last: it wraps the grid's handlers the others set.
   px::app::InstallContacts(desk, state);
   InstallTerminateHandler(&desk, state);
