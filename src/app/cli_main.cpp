@@ -31,7 +31,7 @@ const Command kCommands[] = {
     {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
-    {"import-contacts", px::cli::runImportContacts, "import-contacts FILE...   add the cards of vCard files to Contacts, each card its own contact"},
+    {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };

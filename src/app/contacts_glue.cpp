@@ -8,6 +8,7 @@
 #include "contacts/groups.h"
 #include "contacts/ui/frm_addr.h"
 #include "contacts/ui/frm_addrs.h"
+#include "contacts/ui/frm_shared_address.h"
 #include "desk/desk_state.h"
 #include "desk/grid_layout.h"
 #include "desk/ui/carry_view.h"
@@ -19,6 +20,8 @@
 #include "store/doc_record.h"
 #include "store/folder_files.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
@@ -105,8 +108,14 @@ public:
     };
     if (desk::GridPanel* grid = view ? view->grid() : nullptr)
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
-    desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) { ImportCards(paths); };
+    desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) {
+      ImportCards(paths, state_.locations.contacts);
+    };
+    desk_.hooks().importContacts = [this] { ImportContactsCommand(); };
     if (desk::DeskCarry* carry = view ? view->carry() : nullptr) {
+      carry->importCards = [this](const std::vector<std::string>& cards, const std::string& folder) {
+        ImportCards(cards, folder);
+      };
       carry->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
         SendToGroup(files, groupFolder);
       };
@@ -181,6 +190,8 @@ public:
       const std::string shown = b->ShownFolder();
       QAction* add = menu.addAction(QStringLiteral("New Contact..."));
       connect(add, &QAction::triggered, this, [this, shown] { NewContact(shown); });
+      QAction* import = menu.addAction(QStringLiteral("Import Contacts..."));
+      connect(import, &QAction::triggered, this, [this] { ImportContactsCommand(); });
       if (row && row->IsContact() && !(row->address.empty() && row->ext != std::string(1, kGroupMarkerExt))) {
         QAction* send = menu.addAction(QStringLiteral("New Message"));
         const std::string to = RecipientOf(*row);
@@ -270,12 +281,45 @@ public:
     StartMessage(to, files);
   }
 
-  void ImportCards(const std::vector<std::string>& paths) {
+  // "Import contacts...": vCard files chosen in a file dialog go into the Contacts folder, or
+  // into the group the contacts tab shows; the contacts tab then shows them.
+  void ImportContactsCommand() {
     if (state_.locations.contacts.empty()) return;
-    contacts::DropImportResult r = contacts::ImportDroppedCards(Book(), paths);
+    desk::DeskBrowser* b = Browser();
+    std::string folder = state_.locations.contacts;
+    if (b && b->CurrentTab() == desk::GridTab::Contacts && !b->ShownFolder().empty()) folder = b->ShownFolder();
+    const QStringList files = QFileDialog::getOpenFileNames(
+        &desk_, QStringLiteral("Import Contacts"), lastImportFolder_.isEmpty() ? QDir::homePath() : lastImportFolder_,
+        QStringLiteral("vCard files (*.vcf *.vcard *.VCF);;All files (*)"));
+    if (files.isEmpty()) return;
+    lastImportFolder_ = QFileInfo(files.front()).absolutePath();
+    std::vector<std::string> paths;
+    for (const QString& f : files) paths.push_back(f.toStdString());
+    if (b && b->CurrentTab() != desk::GridTab::Contacts) b->SwitchTab(desk::GridTab::Contacts);
+    ImportCards(paths, folder);
+  }
+
+  // Cards into the Contacts folder; dropped on (or imported while showing) a group, the
+  // contacts also become the group's members. A card whose address a contact has is asked about.
+  void ImportCards(const std::vector<std::string>& paths, const std::string& folder) {
+    if (state_.locations.contacts.empty()) return;
+    const bool firstFirst = state_.settings.FirstNameFirst();
+    contacts::SharedAddressQuestioner questioner([this, firstFirst](const contacts::SharedAddressQuestion& q) {
+      return contacts::ui::TfrmSharedAddress::Ask(q, firstFirst, &desk_);
+    });
+    contacts::DropImportResult r = contacts::ImportDroppedCards(Book(), paths, questioner.Resolver());
+    const std::string root = store::WithSlash(state_.locations.contacts);
+    if (!folder.empty() && store::WithSlash(folder) != root && !r.contacts.empty()) {
+      FileStatus err;
+      contacts::AddGroupMembers(state_.indexRegistry, store::WithSlash(folder), r.contacts, &err);
+      if (!err.ok()) r.errors.push_back(err.message);
+    }
     for (const std::string& e : r.errors) state_.messages.QueueMessage(MessageKind::Error, e);
     if (const std::string s = r.Summary(); !s.empty()) state_.messages.QueueMessage(MessageKind::Information, s);
-    if (r.imported) Relist();
+    if (r.imported || r.merged) {
+      indexStamp_ = IndexStamp();
+      Relist();
+    }
     state_.messages.ShowQueuedMessages();
   }
 
@@ -291,6 +335,7 @@ private:
   contacts::AddressMap map_;
   RandomSource random_;
   std::pair<qint64, qint64> indexStamp_;
+  QString lastImportFolder_;
 };
 
 ContactsHost* HostOf(desk::TfrmDesk& desk) {

@@ -156,14 +156,23 @@ SaveResult AddAddressToContact(const ContactBook& book, std::string_view name,
 std::string DropImportResult::Summary() const {
   std::string s;
   if (imported) s = std::to_string(imported) + (imported == 1 ? " contact was" : " contacts were") + " added to Contacts.";
+  if (merged) {
+    if (!s.empty()) s += "\r";
+    s += std::to_string(merged) + (merged == 1 ? " card was" : " cards were") + " merged into the contact with the same address.";
+  }
   if (known) {
     if (!s.empty()) s += "\r";
     s += std::to_string(known) + (known == 1 ? " card was" : " cards were") + " left out: the address is already in the contact list.";
   }
+  if (empty) {
+    if (!s.empty()) s += "\r";
+    s += std::to_string(empty) + (empty == 1 ? " card was" : " cards were") + " left out: no name, organization or address.";
+  }
   return s;
 }
 
-DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<std::string>& paths) {
+DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<std::string>& paths,
+                                    const SharedAddressResolver& shared) {
   DropImportResult out;
   for (const std::string& path : paths) {
     std::error_code ec;
@@ -179,13 +188,17 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
       continue;
     }
     ImportResult r = ImportContactCards(book.contactsFolder, text, *book.registry, *book.map,
-                                        book.firstNameFirst, *book.random);
+                                        book.firstNameFirst, *book.random, shared);
     out.imported += r.imported;
     out.known += r.known;
+    out.merged += r.merged;
+    for (auto* names : {&r.files, &r.mergedInto})
+      for (const std::string& n : *names)
+        if (std::find(out.contacts.begin(), out.contacts.end(), n) == out.contacts.end()) out.contacts.push_back(n);
     out.empty += r.empty;
     for (auto& e : r.errors) out.errors.push_back(std::move(e));
   }
-  if (out.imported) {
+  if (out.imported || out.merged) {
     // The map now sees the new cards with their final titles.
     store::TPXIniFile index(*book.registry, store::IndexPathOf(store::WithSlash(book.contactsFolder)));
     book.map->Build(index, book.firstNameFirst);

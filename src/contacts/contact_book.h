@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "contacts/address_map.h"
+#include "contacts/contact_import.h"
 #include "contacts/vcard.h"
 #include "foundation/random.h"
 #include "foundation/types.h"
@@ -61,17 +62,21 @@ LoadedContact LoadContact(const ContactBook& book, std::string_view name);
 SaveResult AddAddressToContact(const ContactBook& book, std::string_view name,
                                std::string_view address);
 
-// Imports the card files dropped on the contacts view: every card of every file becomes a
-// contact unless its address is already known. The result counts and errors are per file.
+// Imports card files (dropped on the contacts view, or chosen with "Import contacts..."): every
+// card of every file becomes a contact; a card whose address a contact already has is put to
+// shared (merge, keep both or skip; skipped without it). The errors name their files.
 struct DropImportResult {
   int imported = 0;
   int known = 0;
+  int merged = 0;
   int empty = 0;
+  std::vector<std::string> contacts;  // file names of the contacts made or merged into
   std::vector<std::string> errors;
   // A line for the message window, "" when there is nothing to say.
   std::string Summary() const;
 };
-DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<std::string>& paths);
+DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<std::string>& paths,
+                                    const SharedAddressResolver& shared = {});
 
 // A copy of a contact card to be sent as an attachment, under a name no other copy has
 // ("$$PXtmp" + unique name + ".vcf" in folder); "" on failure.

@@ -15,8 +15,10 @@ ContactEditor::ContactEditor(AddrRec rec, bool encryptionAvailable)
     if (!Trim(e).empty()) emails_.push_back(Trim(e));
   if (!emails_.empty()) checked_ = 0;
   if (rec_.shownAddressType > 2) rec_.shownAddressType = 0;
-  for (uint8_t& k : rec_.shownPhoneKinds)
-    if (k >= kPhoneKinds) k = 0;
+  // Numbers no row would show (a card's untyped phone is "Other") take the empty rows.
+  rec_.shownPhoneKinds = VisiblePhoneKinds(rec_);
+  firstAsRead_ = rec_.firstName;
+  lastAsRead_ = rec_.lastName;
   const bool encrypt = rec_.encrypt;
   Recompute();
   rec_.encrypt = encrypt;
@@ -118,6 +120,11 @@ AddrRec ContactEditor::Saved() const {
   }
   out.notes = notes;
   if (!EncryptionVisible()) out.encrypt = false;
+  // The card's own formatted name and given name describe the names it came with.
+  if (out.firstName != firstAsRead_ || out.lastName != lastAsRead_) {
+    out.formattedName.clear();
+    out.givenName.clear();
+  }
   return out;
 }
 

@@ -57,6 +57,8 @@ private:
   bool encryption_ = false;
   std::vector<std::string> emails_;
   int checked_ = -1;
+  std::string firstAsRead_;
+  std::string lastAsRead_;
 };
 
 }  // namespace px::contacts

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "contacts/contact_summary.h"
 #include "foundation/address.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
@@ -148,22 +149,87 @@ std::string DuplicateAddressMessage(std::string_view displayName, std::string_vi
 
 namespace px::contacts {
 
+namespace {
+
+// Adds the contact's addresses to the map, so that later cards of the same import see them.
+void MapAddresses(AddressMap& map, const std::string& name, const AddrRec& rec, bool firstNameFirst) {
+  const std::string display = ContactDisplayName(ContactTitle(rec), firstNameFirst);
+  bool primary = true;
+  std::vector<std::string> all{rec.primaryEmail};
+  for (const std::string& e : rec.OtherEmailList()) all.push_back(e);
+  for (const std::string& e : all) {
+    const std::string key = AddressKey(e);
+    if (!key.empty()) map.Insert(key, AddrAliasRec{name, display, primary});
+    primary = false;
+  }
+}
+
+}  // namespace
+
 ImportResult ImportContactCards(const std::string& contactsFolder, std::string_view text,
                                 store::IniRegistry& registry, AddressMap& map,
-                                bool firstNameFirst, RandomSource& random) {
+                                bool firstNameFirst, RandomSource& random,
+                                const SharedAddressResolver& shared) {
   ImportResult result;
   std::string folder = store::WithSlash(contactsFolder);
   SynchroniseContacts(folder, registry, map, firstNameFirst);
-  for (AddrRec& rec : ReadVCards(text)) {
+  std::vector<AddrRec> cards = ReadVCards(text);
+  for (size_t i = 0; i < cards.size(); ++i) {
+    AddrRec& rec = cards[i];
     if (Trim(rec.firstName).empty() && Trim(rec.lastName).empty() &&
         Trim(rec.organisation).empty() && rec.primaryEmail.empty() && rec.otherEmails.empty()) {
       ++result.empty;
       continue;
     }
-    std::string key = AddressKey(rec.primaryEmail);
-    if (!key.empty() && map.Find(key)) {
-      ++result.known;
-      continue;
+    // The first address of the card that a contact already has.
+    std::optional<AddrAliasRec> hit;
+    std::string sharedKey;
+    std::vector<std::string> addresses{rec.primaryEmail};
+    for (const std::string& e : rec.OtherEmailList()) addresses.push_back(e);
+    for (const std::string& e : addresses) {
+      const std::string key = AddressKey(e);
+      const AddrAliasRec* found = key.empty() ? nullptr : map.Find(key);
+      if (!found || IsGroupSection(found->section)) continue;
+      hit = *found;
+      sharedKey = key;
+      break;
+    }
+    if (hit) {
+      SharedAddressQuestion q;
+      q.incoming = rec;
+      q.existingName = hit->section;
+      q.existingDisplay = hit->displayName;
+      q.address = sharedKey;
+      q.remaining = static_cast<int>(cards.size() - i - 1);
+      std::optional<AddrRec> existing;
+      if (store::IsPlainFileName(hit->section)) existing = ReadContactFile(folder + hit->section);
+      if (existing) q.existing = *existing;
+      const SharedAddressChoice choice = shared ? shared(q) : SharedAddressChoice::Skip;
+      if (choice == SharedAddressChoice::Skip) {
+        ++result.known;
+        continue;
+      }
+      if (choice == SharedAddressChoice::Merge) {
+        if (!existing) {
+          result.errors.push_back("Cannot read " + folder + hit->section);
+          continue;
+        }
+        const AddrRec merged = MergeContact(*existing, rec);
+        const std::string path = folder + hit->section;
+        if (FileStatus st = WriteContactFile(merged, path); !st.ok()) {
+          result.errors.push_back(st.message);
+          continue;
+        }
+        store::TPXIniFile index(registry, store::IndexPathOf(folder));
+        WriteContactKeys(index, hit->section, merged, ContactTitle(merged));
+        index.WriteInteger(hit->section, "Time", ContactFileStamp(path));
+        if (FileStatus st = index.Release(); !st.ok()) result.errors.push_back(st.message);
+        MapAddresses(map, hit->section, merged, firstNameFirst);
+        result.mergedInto.push_back(hit->section);
+        ++result.merged;
+        continue;
+      }
+      ++result.keptBoth;
     }
     FileStatus err;
     std::string name = PlaceNewContactFile(folder, rec, random, &err);
@@ -179,10 +245,9 @@ ImportResult ImportContactCards(const std::string& contactsFolder, std::string_v
       index.WriteInteger(name, "Time", ContactFileStamp(folder + name));
       FileStatus st = index.Release();
       if (!st.ok()) result.errors.push_back(st.message);
-      // Later cards of the same file see this one.
-      if (!key.empty())
-        map.Insert(key, AddrAliasRec{name, ContactDisplayName(ContactTitle(rec), firstNameFirst), true});
     }
+    // Later cards of the same file see this one.
+    MapAddresses(map, name, rec, firstNameFirst);
     result.files.push_back(name);
     ++result.imported;
   }
@@ -197,10 +262,11 @@ store::ContactCardDetails CardDetailsOf(const std::string& cardPath) {
   store::ContactCardDetails d;
   std::optional<AddrRec> rec = ReadContactFile(cardPath);
   if (!rec) return d;
-  for (uint8_t kind : rec->shownPhoneKinds) {
+  for (uint8_t kind : VisiblePhoneKinds(*rec)) {
     if (kind >= kPhoneKinds || rec->phones[kind].empty()) continue;
     d.detailLines.push_back(std::string(PhoneKindName(kind)) + ": " + rec->phones[kind]);
   }
+  for (const std::string& n : KeptPhoneNumbers(*rec)) d.detailLines.push_back(std::string(PhoneKindName(pkOther)) + ": " + n);
   d.furtherAddresses = rec->OtherEmailList();
   d.hasFurtherAddresses = true;
   return d;

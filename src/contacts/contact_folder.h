@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "contacts/address_map.h"
+#include "contacts/contact_import.h"
 #include "contacts/vcard.h"
 #include "foundation/ini_file.h"
 #include "foundation/random.h"
@@ -54,17 +55,23 @@ namespace px::contacts {
 
 struct ImportResult {
   int imported = 0;
-  int known = 0;     // cards whose primary address is already a contact's
+  int known = 0;     // cards left out: an address of theirs is already a contact's
+  int merged = 0;    // cards merged into the contact that had their address
+  int keptBoth = 0;  // of imported: cards added beside the contact that had their address
   int empty = 0;     // cards without name, organisation or address
   std::vector<std::string> files;  // the new contact files
+  std::vector<std::string> mergedInto;  // the contacts cards were merged into
   std::vector<std::string> errors;
 };
 
-// Adds every card of text as a contact of the Contacts folder (each card its own contact), then
-// synchronises the folder. A card whose primary address is already known is left out.
+// Adds every card of text as a contact of the Contacts folder (each card its own contact), after
+// synchronising the folder. A card one of whose addresses is already a contact's (or an
+// earlier card's) is put to shared: merged into that contact, added beside it, or left out;
+// without shared it is left out.
 ImportResult ImportContactCards(const std::string& contactsFolder, std::string_view text,
                                 store::IniRegistry& registry, AddressMap& map,
-                                bool firstNameFirst, RandomSource& random);
+                                bool firstNameFirst, RandomSource& random,
+                                const SharedAddressResolver& shared = {});
 
 }  // namespace px::contacts
 

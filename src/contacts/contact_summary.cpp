@@ -26,13 +26,33 @@ std::vector<std::string> LinesOf(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> KeptPhoneNumbers(const AddrRec& rec) {
+  std::vector<std::string> out;
+  std::string rest = rec.extraLines;
+  // Each reading places up to twelve numbers; what it leaves is read again.
+  for (int round = 0; round < 16 && !Trim(rest).empty(); ++round) {
+    const AddrRec r = ReadVCard("BEGIN:VCARD\r\nVERSION:2.1\r\n" + rest + "\r\nEND:VCARD\r\n");
+    bool any = false;
+    for (const std::string& p : r.phones) {
+      if (Trim(p).empty()) continue;
+      out.push_back(Trim(p));
+      any = true;
+    }
+    if (!any || r.extraLines == rest) break;
+    rest = r.extraLines;
+  }
+  return out;
+}
+
 std::string ContactSummary(const AddrRec& rec, char separator, bool firstNameFirst) {
   const std::string name = JoinPersonName(Trim(rec.firstName), Trim(rec.lastName), firstNameFirst);
   const std::string org = Trim(rec.organisation);
   const int type = rec.shownAddressType <= 2 ? rec.shownAddressType : 0;
   const PostalAddress& post = rec.Address(type);
-  bool phone = false;
-  for (uint8_t k : rec.shownPhoneKinds) phone = phone || (k < kPhoneKinds && !Trim(rec.phones[k]).empty());
+  const auto shownKinds = VisiblePhoneKinds(rec);
+  const std::vector<std::string> kept = KeptPhoneNumbers(rec);
+  bool phone = !kept.empty();
+  for (uint8_t k : shownKinds) phone = phone || (k < kPhoneKinds && !Trim(rec.phones[k]).empty());
   const std::string notes = Trim(rec.notes);
   if (post.Empty() && !phone && org.empty() && Trim(rec.position).empty() && notes.empty())
     return "\"" + (name.empty() ? org : name) + "\" <" + rec.primaryEmail + ">";
@@ -59,9 +79,10 @@ std::string ContactSummary(const AddrRec& rec, char separator, bool firstNameFir
   }
   if (phone) {
     add("Phone numbers:");
-    for (uint8_t k : rec.shownPhoneKinds)
+    for (uint8_t k : shownKinds)
       if (k < kPhoneKinds && !Trim(rec.phones[k]).empty())
         add("    " + std::string(PhoneKindName(k)) + ": " + Trim(rec.phones[k]));
+    for (const std::string& n : kept) add("    " + std::string(PhoneKindName(pkOther)) + ": " + n);
   }
   if (!notes.empty()) {
     add("Notes: ");

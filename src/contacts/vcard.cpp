@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 #include "foundation/address.h"
 #include "foundation/charset.h"
 #include "foundation/strings.h"
@@ -66,8 +68,8 @@ std::vector<std::string> SplitComponents(std::string_view s, bool modern) {
     char c = s[i];
     if (c == '\\' && i + 1 < s.size()) {
       char n = s[i + 1];
-      if (n == ';' || n == '\\') { parts.back() += n; ++i; continue; }
-      if (modern && (n == ',')) { parts.back() += n; ++i; continue; }
+      // "\," is no escape of 2.1, but writers of 2.1 cards use it in names and addresses too.
+      if (n == ';' || n == '\\' || n == ',') { parts.back() += n; ++i; continue; }
       if (modern && (n == 'n' || n == 'N')) { parts.back() += "\r\n"; ++i; continue; }
     }
     if (c == ';') {
@@ -110,6 +112,7 @@ struct Line {
   std::string raw;       // the physical lines, joined with CR LF, as found
   std::string unfolded;  // header and value with continuations joined
   std::string name;      // upper case, group prefix removed
+  std::string group;     // "item1" of item1.EMAIL (letters, digits, "-" and "_" only)
   std::vector<std::string> types;  // parameters in the normal form ("WORK", "PREF", ...)
   std::string charset;
   bool qp = false;
@@ -179,7 +182,15 @@ void ParseHeader(Line& line) {
   std::vector<std::string> params = SplitParams(header);
   std::string name = Trim(params[0]);
   size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name = name.substr(dot + 1);  // "item1.EMAIL"
+  if (dot != std::string::npos) {  // "item1.EMAIL"
+    std::string group = name.substr(0, dot);
+    bool plain = !group.empty() && group.size() <= 64;
+    for (char c : group)
+      plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                        c == '-' || c == '_');
+    if (plain) line.group = group;
+    name = name.substr(dot + 1);
+  }
   line.name = UpperCase(name);
   for (size_t i = 1; i < params.size(); ++i) {
     std::string p = Trim(params[i]);
@@ -347,6 +358,7 @@ public:
       }
       if (Trim(probe).empty()) continue;
       l.used = true;
+      lastGroup_ = l.group;
       if (value) *value = std::move(v);
       return &l;
     }
@@ -371,6 +383,8 @@ public:
   }
 
   std::vector<Line>& lines() { return lines_; }
+  // The group of the line taken last.
+  const std::string& LastGroup() const { return lastGroup_; }
 
   static std::string Clean(std::string_view name, std::string v) {
     // URIs of 4.0 cards; every scheme prefix goes, so that the value is stable.
@@ -390,6 +404,7 @@ public:
 private:
   std::vector<Line> lines_;
   bool modern_ = false;
+  std::string lastGroup_;
 };
 
 std::string Component(const std::vector<std::string>& parts, size_t i) {
@@ -403,54 +418,117 @@ std::string JoinTrimmed(std::string_view a, std::string_view b) {
   return Trim(s);
 }
 
+// True when the first name begins with the given name as a whole ("Mary Ann" of "Mary Ann
+// Lou"): the writer then keeps the given name in one piece.
+bool StartsGiven(std::string_view first, std::string_view given) {
+  if (given.empty() || !first.starts_with(given)) return false;
+  return first.size() == given.size() || first[given.size()] == ' ' || first[given.size()] == '\t';
+}
+
+// The text with every run of blanks and control characters as one blank, trimmed: formatted
+// names that differ only so say the same.
+std::string Squeezed(std::string_view s) {
+  std::string out;
+  bool blank = false;
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) <= 0x20) {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += ' ';
+    blank = false;
+    out += c;
+  }
+  return out;
+}
+
+// The formatted name the writer makes when the card gave none of its own.
+std::string DerivedFormattedName(const AddrRec& rec) { return Trim(rec.firstName + " " + rec.lastName); }
+
 AddrRec ReadLines(std::vector<Line> lines) {
   CardReader r(std::move(lines));
   AddrRec rec;
   for (std::string_view n : {"BEGIN", "VERSION", "REV", "END"}) r.Take(n);
 
   std::string v;
+  // Whatever the writer would not give back by itself is kept beside the names.
+  std::string family, given, additional;
+  bool hasN = false;
   if (r.Take("N", {}, true, &v)) {
     auto p = SplitComponents(v, r.modern());
-    rec.firstName = JoinTrimmed(Component(p, 1), Component(p, 2));
-    rec.lastName = JoinTrimmed(Component(p, 0), Component(p, 4));
+    hasN = true;
+    family = Component(p, 0);
+    given = Component(p, 1);
+    additional = Component(p, 2);
+    rec.namePrefix = Component(p, 3);
+    rec.nameSuffix = Component(p, 4);
+    rec.firstName = JoinTrimmed(given, additional);
+    rec.lastName = family;
   }
   std::string fn = r.TakeValue("FN");
-  // Cards that carry only a formatted name (common in 4.0) still give the contact a name.
-  if (rec.firstName.empty() && rec.lastName.empty() && !fn.empty()) {
+  // Cards that carry only a formatted name (common in 4.0) still give the contact a name; so
+  // do cards whose N holds a single word of a longer formatted name (N:Janet with FN:Janet
+  // Jackson): the formatted name says who it is.
+  bool nameFromFn = rec.firstName.empty() && rec.lastName.empty();
+  if (!nameFromFn && hasN && given.empty() && additional.empty() && rec.namePrefix.empty() &&
+      rec.nameSuffix.empty() && !fn.empty()) {
+    // The single word is the formatted name's first name, and the formatted name has more.
+    const PersonName split = SplitPersonName(fn);
+    nameFromFn = !Trim(split.last).empty() && StartsGiven(Trim(split.first), family);
+  }
+  if (nameFromFn && !fn.empty()) {
     PersonName pn = SplitPersonName(fn);
     rec.firstName = Trim(pn.first);
     rec.lastName = Trim(pn.last);
+    // A formatted name does not tell given from middle names: the first name stays whole.
+    given = rec.firstName;
   }
+  if (given.find_first_of(" \t") != std::string::npos && StartsGiven(rec.firstName, given)) rec.givenName = given;
+  if (!fn.empty() && Squeezed(fn) != Squeezed(DerivedFormattedName(rec))) rec.formattedName = fn;
   if (r.Take("ORG", {}, true, &v)) {
     auto p = SplitComponents(v, r.modern());
-    std::string org = p[0];
-    for (size_t i = 1; i < p.size(); ++i) org += (i == 1 ? ", " : ";") + p[i];
-    rec.organisation = Trim(org);
+    for (std::string& part : p) part = Trim(part);
+    while (!p.empty() && p.back().empty()) p.pop_back();
+    rec.organisation = JoinOrgParts(p);
+    if (p.size() > 1) rec.orgParts = std::move(p);
   }
   rec.position = r.TakeValue("ROLE");
   rec.homePage = r.TakeValue("URL");
+  if (!rec.homePage.empty() && !r.LastGroup().empty()) rec.groups.emplace_back("URL", r.LastGroup());
 
-  rec.primaryEmail = r.TakeValue("EMAIL", {"PREF"});
-  if (rec.primaryEmail.empty()) rec.primaryEmail = r.TakeValue("EMAIL", {"INTERNET"});
-  if (rec.primaryEmail.empty()) rec.primaryEmail = r.TakeValue("EMAIL");
-  std::vector<std::string> others;
-  for (std::string e = r.TakeValue("EMAIL"); !e.empty(); e = r.TakeValue("EMAIL"))
+  auto takeEmail = [&](std::initializer_list<std::string_view> types) {
+    std::string e = r.TakeValue("EMAIL", types);
+    if (!e.empty() && !r.LastGroup().empty()) rec.groups.emplace_back("EMAIL:" + e, r.LastGroup());
+    return e;
+  };
+  rec.primaryEmail = takeEmail({"PREF"});
+  if (rec.primaryEmail.empty()) rec.primaryEmail = takeEmail({"INTERNET"});
+  if (rec.primaryEmail.empty()) rec.primaryEmail = takeEmail({});
+  std::vector<std::pair<std::string, std::string>> others;  // address, group
+  for (std::string e = r.TakeValue("EMAIL"); !e.empty(); e = r.TakeValue("EMAIL")) {
+    const std::string group = r.LastGroup();
     for (const std::string& piece : SplitCommaList(e))
-      if (!Trim(piece).empty()) others.push_back(CardReader::Clean("EMAIL", piece));
-  std::erase_if(others, [](const std::string& e) { return e.empty(); });
+      if (!Trim(piece).empty()) others.emplace_back(CardReader::Clean("EMAIL", piece), group);
+  }
+  std::erase_if(others, [](const auto& e) { return e.first.empty(); });
   if (rec.primaryEmail.empty() && !others.empty()) {
-    rec.primaryEmail = others.front();
+    rec.primaryEmail = others.front().first;
+    if (!others.front().second.empty()) rec.groups.emplace_back("EMAIL:" + rec.primaryEmail, others.front().second);
     others.erase(others.begin());
   }
-  for (const std::string& e : others) {
+  for (const auto& [e, group] : others) {
     if (!rec.otherEmails.empty()) rec.otherEmails += ", ";
     rec.otherEmails += e;
   }
+  // Groups of the other addresses in the order written; the primary's was noted above.
+  for (const auto& [e, group] : others)
+    if (!group.empty()) rec.groups.emplace_back("EMAIL:" + e, group);
 
   auto readAddress = [&](PostalAddress& a, std::initializer_list<std::string_view> types) {
     std::string val;
     if (!r.Take("ADR", types, true, &val)) return;
     auto p = SplitComponents(val, r.modern());
+    if (!r.LastGroup().empty()) rec.groups.emplace_back("ADR:" + std::to_string(&a == &rec.business ? 0 : &a == &rec.home ? 1 : 2), r.LastGroup());
     a.street2 = Component(p, 1);
     a.street1 = Component(p, 2);
     a.city = Component(p, 3);
@@ -463,23 +541,28 @@ AddrRec ReadLines(std::vector<Line> lines) {
   readAddress(rec.other, {});
 
   auto& ph = rec.phones;
-  ph[pkPrimary] = r.TakeValue("TEL", {"PREF"});
-  ph[pkBusiness] = r.TakeValue("TEL", {"WORK", "VOICE"});
-  ph[pkBusinessFax] = r.TakeValue("TEL", {"WORK", "FAX"});
-  if (ph[pkBusiness].empty()) ph[pkBusiness] = r.TakeValue("TEL", {"WORK"});
-  ph[pkBusiness2] = r.TakeValue("TEL", {"WORK"});
-  ph[pkHome] = r.TakeValue("TEL", {"HOME", "VOICE"});
-  ph[pkHomeFax] = r.TakeValue("TEL", {"HOME", "FAX"});
-  if (ph[pkHome].empty()) ph[pkHome] = r.TakeValue("TEL", {"HOME"});
-  ph[pkHome2] = r.TakeValue("TEL", {"HOME"});
-  ph[pkMobile] = r.TakeValue("TEL", {"CELL", "VOICE"});
-  if (ph[pkMobile].empty()) ph[pkMobile] = r.TakeValue("TEL", {"CELL"});
-  ph[pkCar] = r.TakeValue("TEL", {"CAR", "VOICE"});
-  if (ph[pkCar].empty()) ph[pkCar] = r.TakeValue("TEL", {"CAR"});
-  ph[pkPager] = r.TakeValue("TEL", {"PAGER"});
-  ph[pkOtherFax] = r.TakeValue("TEL", {"FAX"});
-  ph[pkOther] = r.TakeValue("TEL", {"VOICE"});
-  if (ph[pkOther].empty()) ph[pkOther] = r.TakeValue("TEL");
+  auto tel = [&](int kind, std::initializer_list<std::string_view> types) {
+    if (!ph[kind].empty()) return;
+    ph[kind] = r.TakeValue("TEL", types);
+    if (!ph[kind].empty() && !r.LastGroup().empty()) rec.groups.emplace_back("TEL:" + std::to_string(kind), r.LastGroup());
+  };
+  tel(pkPrimary, {"PREF"});
+  tel(pkBusiness, {"WORK", "VOICE"});
+  tel(pkBusinessFax, {"WORK", "FAX"});
+  tel(pkBusiness, {"WORK"});
+  tel(pkBusiness2, {"WORK"});
+  tel(pkHome, {"HOME", "VOICE"});
+  tel(pkHomeFax, {"HOME", "FAX"});
+  tel(pkHome, {"HOME"});
+  tel(pkHome2, {"HOME"});
+  tel(pkMobile, {"CELL", "VOICE"});
+  tel(pkMobile, {"CELL"});
+  tel(pkCar, {"CAR", "VOICE"});
+  tel(pkCar, {"CAR"});
+  tel(pkPager, {"PAGER"});
+  tel(pkOtherFax, {"FAX"});
+  tel(pkOther, {"VOICE"});
+  tel(pkOther, {});
 
   if (r.Take("NOTE", {}, false, &v)) {
     size_t e = v.size();
@@ -564,33 +647,90 @@ std::vector<std::string> AddrRec::OtherEmailList() const {
   return out;
 }
 
+std::string JoinOrgParts(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& p : parts) {
+    if (p.empty()) continue;
+    if (!out.empty()) out += ", ";
+    out += p;
+  }
+  return out;
+}
+
+std::array<uint8_t, kShownPhones> VisiblePhoneKinds(const AddrRec& rec) {
+  std::array<uint8_t, kShownPhones> kinds = rec.shownPhoneKinds;
+  for (uint8_t& k : kinds)
+    if (k >= kPhoneKinds) k = 0;
+  std::vector<uint8_t> unshown;
+  for (int k = 0; k < kPhoneKinds; ++k)
+    if (!Trim(rec.phones[k]).empty() && std::find(kinds.begin(), kinds.end(), k) == kinds.end())
+      unshown.push_back(static_cast<uint8_t>(k));
+  size_t next = 0;
+  for (uint8_t& k : kinds) {
+    if (next == unshown.size()) break;
+    // A row shown twice with one kind counts as empty the second time.
+    const bool repeated = std::find(kinds.data(), &k, k) != &k;
+    if (Trim(rec.phones[k]).empty() || repeated) k = unshown[next++];
+  }
+  return kinds;
+}
+
 std::string WriteVCard(const AddrRec& rec, std::string_view rev) {
   std::string out = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
+  // Each group goes back to the value it was read with, in the order read.
+  std::vector<bool> groupUsed(rec.groups.size(), false);
+  auto grouped = [&](std::string_view head, const std::string& key) {
+    for (size_t i = 0; i < rec.groups.size(); ++i) {
+      if (groupUsed[i] || rec.groups[i].first != key) continue;
+      groupUsed[i] = true;
+      return rec.groups[i].second + "." + std::string(head);
+    }
+    return std::string(head);
+  };
   std::string first = Trim(rec.firstName);
   std::string given = first, additional;
-  size_t blank = first.find_first_of(" \t");
-  if (blank != std::string::npos) {
-    given = first.substr(0, blank);
-    additional = Trim(first.substr(blank + 1));
+  if (!rec.givenName.empty() && StartsGiven(first, rec.givenName)) {
+    given = rec.givenName;
+    additional = Trim(first.substr(given.size()));
+  } else {
+    size_t blank = first.find_first_of(" \t");
+    if (blank != std::string::npos) {
+      given = first.substr(0, blank);
+      additional = Trim(first.substr(blank + 1));
+    }
   }
-  std::string n = JoinComponents({rec.lastName, given, additional});
+  std::string n = JoinComponents({rec.lastName, given, additional, rec.namePrefix, rec.nameSuffix});
   if (!n.empty()) Put(out, "N", n);
-  std::string fn = Trim(rec.firstName + " " + rec.lastName);
+  std::string fn = rec.formattedName.empty() ? DerivedFormattedName(rec) : rec.formattedName;
   if (!fn.empty()) Put(out, "FN", fn);
-  if (!rec.organisation.empty()) Put(out, "ORG", EscapeComponent(rec.organisation));
+  if (!rec.organisation.empty()) {
+    if (rec.orgParts.size() > 1 && JoinOrgParts(rec.orgParts) == rec.organisation) {
+      std::string org;
+      for (size_t i = 0; i < rec.orgParts.size(); ++i) {
+        if (i) org += ';';
+        org += EscapeComponent(rec.orgParts[i]);
+      }
+      Put(out, "ORG", org);
+    } else {
+      Put(out, "ORG", EscapeComponent(rec.organisation));
+    }
+  }
   if (!rec.position.empty()) Put(out, "ROLE", rec.position);
-  if (!rec.homePage.empty()) Put(out, "URL", rec.homePage);
-  if (!rec.primaryEmail.empty()) Put(out, "EMAIL;PREF;INTERNET", AddServiceDomain(rec.primaryEmail));
-  for (const std::string& e : rec.OtherEmailList()) Put(out, "EMAIL;INTERNET", AddServiceDomain(e));
+  if (!rec.homePage.empty()) Put(out, grouped("URL", "URL"), rec.homePage);
+  if (!rec.primaryEmail.empty())
+    Put(out, grouped("EMAIL;PREF;INTERNET", "EMAIL:" + rec.primaryEmail), AddServiceDomain(rec.primaryEmail));
+  for (const std::string& e : rec.OtherEmailList())
+    Put(out, grouped("EMAIL;INTERNET", "EMAIL:" + e), AddServiceDomain(e));
   const std::pair<const PostalAddress*, std::string_view> addrs[] = {
       {&rec.business, "ADR;WORK"}, {&rec.home, "ADR;HOME"}, {&rec.other, "ADR"}};
-  for (const auto& [a, head] : addrs) {
+  for (int t = 0; t < 3; ++t) {
+    const auto& [a, head] = addrs[t];
     if (a->Empty()) continue;
-    Put(out, head, JoinComponents({"", a->street2, a->street1, a->city, a->state, a->postalCode,
-                                   a->country}));
+    Put(out, grouped(head, "ADR:" + std::to_string(t)),
+        JoinComponents({"", a->street2, a->street1, a->city, a->state, a->postalCode, a->country}));
   }
   for (int k = 0; k < kPhoneKinds; ++k)
-    if (!rec.phones[k].empty()) Put(out, kPhoneLines[k], rec.phones[k]);
+    if (!rec.phones[k].empty()) Put(out, grouped(kPhoneLines[k], "TEL:" + std::to_string(k)), rec.phones[k]);
   if (!rec.notes.empty()) {
     bool eight = false;
     for (char c : rec.notes)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "foundation/ini_file.h"
@@ -51,6 +52,21 @@ struct AddrRec {
   std::array<std::string, kPhoneKinds> phones;
   std::string notes;
   std::string extraLines;  // lines the reader did not understand, joined with CR LF
+  // What a card says about the name beyond first and last name, kept so that the card written
+  // back means what it meant: the honorific prefix and suffix ("Dr.", "Jr."), the formatted
+  // name when it is not just first + last name ("" otherwise; the editor drops it once the
+  // names change), and the given name when it has blanks of its own ("Mary Ann").
+  std::string namePrefix;
+  std::string nameSuffix;
+  std::string formattedName;
+  std::string givenName;
+  // The organisation's name and units as the card gave them; organisation shows them joined
+  // with ", ". Empty for a single name. Written back while organisation still shows them.
+  std::vector<std::string> orgParts;
+  // Property groups ("item1" of item1.EMAIL), so that lines kept beside a grouped value
+  // (item1.X-ABLabel) still refer to it: key ("EMAIL:" + address, "TEL:" + kind, "ADR:" +
+  // type, "URL") and group, in the order read.
+  std::vector<std::pair<std::string, std::string>> groups;
   bool encrypt = false;
   uint8_t shownAddressType = 0;  // 0 business, 1 home, 2 other
   std::array<uint8_t, kShownPhones> shownPhoneKinds{pkPrimary, pkBusiness, pkBusinessFax, pkHome,
@@ -62,6 +78,14 @@ struct AddrRec {
   std::vector<std::string> OtherEmailList() const;
   bool operator==(const AddrRec&) const = default;
 };
+
+// The five phone kinds a view shows: the record's shown kinds, with rows whose kind has no
+// number given to numbers no row shows (a card's untyped phone is "Other", which the default
+// rows leave out), in the phone order.
+std::array<uint8_t, kShownPhones> VisiblePhoneKinds(const AddrRec& rec);
+
+// The organisation as shown for the card's name and units.
+std::string JoinOrgParts(const std::vector<std::string>& parts);
 
 // The card text (CR LF line ends). rev is the REV stamp ("yyyymmddThhnnss").
 std::string WriteVCard(const AddrRec& rec, std::string_view rev);

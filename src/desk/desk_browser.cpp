@@ -221,7 +221,7 @@ void DeskBrowser::ClearGrid() { grid_.Clear(); }
 void DeskBrowser::CheckFolderChanges() {
   if (!state_.initialised || state_.busy || worker_.Running()) return;
   CheckTreeChanges();
-  if (tab_ == GridTab::Files) watch_.CheckFolderChanges(true);
+  if (WatchesShownFolder()) watch_.CheckFolderChanges(true);
 }
 
 bool DeskBrowser::DragMoves() const { return state_.settings.CopyMove() == 1 && !copyForNode_; }
@@ -294,8 +294,10 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   }
   const std::string folder = node->path.empty() ? state_.locations.documents : node->path;
   shownFolder_ = folder;
-  if (tab_ == GridTab::Files)
-    watch_.Watch(folder);
+  // The contacts tab lists the Contacts index: another process importing contacts (or a card
+  // saved by another program) shows at the next tick.
+  if (WatchesShownFolder())
+    watch_.Watch(folder, tab_ == GridTab::Contacts);
   else
     watch_.Close();
   if (state_.newMailList && state_.newMailList->Remove(folder)) models_[Ix(tab_)].LooksChanged();

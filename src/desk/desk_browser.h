@@ -63,6 +63,8 @@ public:
   void Relist();
   bool FolderSelected() const;
   bool FilesTabShown() const { return tab_ == GridTab::Files; }
+  // The shown folder is watched for changes: on the files tab and on the contacts tab.
+  bool WatchesShownFolder() const { return tab_ == GridTab::Files || tab_ == GridTab::Contacts; }
   void RememberTopRow();
   void ClearGrid();
   // The clock tick: lists the shown folder again when it changed on disk, and reloads the tree

@@ -42,10 +42,12 @@ struct DeskHooks {
   std::function<void()> bringToFront;
   // Contact card files (.vcf) dropped on the contacts view become contacts.
   std::function<void(const std::vector<std::string>& paths)> importContactCards;
+  // "Import contacts...": asks for vCard files and imports them (unset: the command is off).
+  std::function<void()> importContacts;
 
   // --- Timers ---
   std::function<void()> showClock;
-  std::function<bool()> filesTabShown;                 // [false]
+  std::function<bool()> filesTabShown;                 // [false] (the contacts tab counts too: its folder is watched)
   std::function<void()> checkFolderChanges;            // with refresh
   std::function<bool()> fileReceivedMail;              // [false] true when anything was filed
   std::function<bool()> commitSentMail;                // [false] true when anything changed

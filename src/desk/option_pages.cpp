@@ -79,7 +79,7 @@ std::string OptionPageNote(OptionPage p) {
     case OptionPage::Encryption:
       return "Encryption keys will be made and managed here once encryption is part of Plumadex.";
     case OptionPage::Import:
-      return "Importing mail, contacts and accounts from other programs will be offered here in a later version.";
+      return "Importing mail and accounts from other programs will be offered here in a later version. Contacts kept as vCard files (.vcf) can be imported now.";
     case OptionPage::Wizard:
       return "The configuration wizard will come in a later version; every setting is on these pages meanwhile.";
     default: return {};

@@ -3,6 +3,7 @@
 #include "store/folder_files.h"
 
 #include "store/folder_listing.h"
+#include "store/index_file.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -29,8 +30,9 @@ FolderWatch::~FolderWatch() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool FolderWatch::Watch(const std::string& folder) {
+bool FolderWatch::Watch(const std::string& folder, bool listedFromIndex) {
   if (fd_ < 0) return false;
+  fromIndex_ = listedFromIndex;
   if (wd_ >= 0) inotify_rm_watch(fd_, wd_);
   wd_ = -1;
   // Events still queued for the old folder are of no interest any more.
@@ -47,6 +49,7 @@ void FolderWatch::SetQuietRoots(std::string tempFolder, std::string dataRoot) {
 }
 
 bool FolderWatch::InQuietRoot() const {
+  if (fromIndex_) return false;
   return StartsWith(folder_, tempRoot_) || StartsWith(folder_, dataRoot_);
 }
 
@@ -83,7 +86,7 @@ bool FolderWatch::Drain() {
       changed = true;
       return;
     }
-    if (!NamesHiddenFile(ev)) changed = true;
+    if (!NamesHiddenFile(ev) || (fromIndex_ && IsIndexFileName(ev.name))) changed = true;
   });
   return changed;
 }

@@ -37,8 +37,10 @@ public:
   FolderWatch& operator=(const FolderWatch&) = delete;
 
   // Watches `folder` instead of the previous one; "" just stops watching. Returns false when
-  // the folder cannot be watched (it then counts as not watched).
-  bool Watch(const std::string& folder);
+  // the folder cannot be watched (it then counts as not watched). A folder listed from its
+  // index (the Contacts folder, whose rows are index entries) changes when its index does, and
+  // is listed again even inside the data root.
+  bool Watch(const std::string& folder, bool listedFromIndex = false);
   void Close() { Watch(std::string()); }
   const std::string& Folder() const { return folder_; }
   bool Watching() const { return wd_ >= 0; }
@@ -62,6 +64,7 @@ private:
 
   int fd_ = -1;
   int wd_ = -1;
+  bool fromIndex_ = false;
   std::string folder_;
   std::string tempRoot_;
   std::string dataRoot_;

@@ -19,12 +19,16 @@ TEST(ContactSummaryTest, DetailedContactListsItsShownDetails) {
   r.business.state = "UT";
   r.business.postalCode = "3511";
   r.phones[pkMobile] = "+31 6 1234";
-  r.phones[pkCar] = "car";  // not a shown phone
+  r.phones[pkCar] = "car";  // not a shown kind: it takes the first row without a number
   r.notes = "Tea\r\nNo sugar\r\n";
   EXPECT_EQ(ContactSummary(r, '|', true),
             "Name: Jan Vries|E-mail:|   jan@example.org|   j2@example.org|Organization: Acme|"
-            "Address (Business):|    Main St 1|    Utrecht|    UT 3511|Phone numbers:|    Mobile: +31 6 1234|"
-            "Notes: |    Tea|    No sugar");
+            "Address (Business):|    Main St 1|    Utrecht|    UT 3511|Phone numbers:|    Car: car|"
+            "    Mobile: +31 6 1234|Notes: |    Tea|    No sugar");
+  // With every row holding a number of its own, a further number is not among the shown ones.
+  AddrRec full = r;
+  for (int k : {pkPrimary, pkBusiness, pkBusinessFax, pkHome}) full.phones[k] = std::to_string(k);
+  EXPECT_EQ(ContactSummary(full, '|', true).find("Car: car"), std::string::npos);
   r.shownAddressType = 1;
   EXPECT_NE(ContactSummary(r, '\n', false).find("Name: Vries, Jan\nE-mail:"), std::string::npos);
   EXPECT_NE(ContactSummary(r, '\n', false).find("Address (Home):\n    Home Lane 2\n"), std::string::npos);

@@ -1,6 +1,7 @@
 // The desk's browser without widgets: a fake grid and trees, scripted dialogs, a temporary home.
 #include <gtest/gtest.h>
 
+#include "contacts/contact_folder.h"
 #include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "foundation/locations.h"
@@ -332,6 +333,34 @@ TEST_F(DeskBrowserTest, ATabSwitchIsRefusedWhileBusy) {
   EXPECT_EQ(changes, (std::vector<GridTab>{GridTab::Tools}));
   // The tools tab has no grid menu.
   EXPECT_FALSE(browser->GridMenuFor(-1).shown);
+}
+
+TEST_F(DeskBrowserTest, ContactsImportedByAnotherProcessShowAtTheNextTick) {
+  state.initialised = true;
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
+  EXPECT_EQ(browser->ShownFolder(), state.locations.contacts);
+  EXPECT_EQ(grid.model().size(), 0u);
+  EXPECT_TRUE(browser->WatchesShownFolder());
+  // plumadex-cli import-contacts: its own index registry and address map.
+  store::IniRegistry cliRegistry;
+  contacts::AddressMap cliMap;
+  RandomSource random;
+  const contacts::ImportResult r = contacts::ImportContactCards(
+      state.locations.contacts,
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Jackson;Janet\r\nEMAIL:janet@example.com\r\nEND:VCARD\r\n"
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Public;John\r\nEMAIL:jqp@example.net\r\nEND:VCARD\r\n",
+      cliRegistry, cliMap, true, random);
+  ASSERT_EQ(r.imported, 2);
+  browser->CheckFolderChanges();  // the clock tick
+  EXPECT_EQ(grid.model().size(), 2u);
+  // A card changed by hand in the folder shows too (only its index entry changes the rows).
+  store::TPXIniFile index(cliRegistry, store::IndexPathOf(state.locations.contacts));
+  index.WriteString(r.files[0], "Title", "Jackson, Janet Damita");
+  ASSERT_TRUE(index.Release().ok());
+  browser->CheckFolderChanges();
+  const int row = grid.model().FindRecord(state.locations.contacts, r.files[0]);
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(grid.model().rows()[row].title, "Jackson, Janet Damita");
 }
 
 TEST_F(DeskBrowserTest, CopyToRunsIntoTheChosenFolderAndTheChooserRefusesTheSourceOnMove) {

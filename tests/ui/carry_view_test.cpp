@@ -215,6 +215,34 @@ TEST_F(CarryTest, FilesFromAnotherProgramAreStoredCopiedOrMovedWithShift) {
   EXPECT_GE(model().FindRecord(docs + "Work/", "letter.odt"), 0);
 }
 
+TEST_F(CarryTest, CardFilesDroppedOnContactsAreImportedThere) {
+  const std::string outside = home.path("elsewhere/");
+  test::makeDirs(outside);
+  test::writeFile(outside + "friends.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Janet Jackson\r\nEND:VCARD\r\n");
+  test::writeFile(outside + "OLD.VCF", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Old;One\r\nEND:VCARD\r\n");
+  test::writeFile(outside + "letter.odt", "odt");
+  std::vector<std::pair<std::vector<std::string>, std::string>> imports;
+  carry->importCards = [&](const std::vector<std::string>& cards, const std::string& folder) {
+    imports.emplace_back(cards, folder);
+  };
+  // On the "My Contacts" node, and on the contacts grid.
+  carry->DropFromOutside(browser->root(1), {outside + "friends.vcf", outside + "letter.odt"}, false);
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Contacts));
+  carry->DropFromOutside(nullptr, {outside + "OLD.VCF"}, false);
+  ASSERT_EQ(imports.size(), 2u);
+  EXPECT_EQ(imports[0].first, std::vector<std::string>{outside + "friends.vcf"});
+  EXPECT_EQ(imports[0].second, state.locations.contacts);
+  EXPECT_EQ(imports[1].first, std::vector<std::string>{outside + "OLD.VCF"});
+  // Nothing was stored as a plain document in the Contacts folder.
+  EXPECT_FALSE(std::filesystem::exists(state.locations.contacts + "friends.vcf"));
+  EXPECT_FALSE(std::filesystem::exists(state.locations.contacts + "letter.odt"));
+  // A card dropped on a folder of the files tab stays a document.
+  ASSERT_TRUE(browser->SwitchTab(GridTab::Files));
+  carry->DropFromOutside(Node("Other"), {outside + "friends.vcf"}, false);
+  EXPECT_EQ(imports.size(), 2u);
+  EXPECT_TRUE(std::filesystem::exists(docs + "Other/friends.vcf"));
+}
+
 TEST_F(CarryTest, ADropWhileBusyIsRefusedAndNothingMoves) {
   QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
   ASSERT_EQ(carry->hand().state(), Hand::Documents);

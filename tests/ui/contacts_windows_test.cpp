@@ -14,6 +14,7 @@
 #include "contacts/groups.h"
 #include "contacts/ui/frm_addr.h"
 #include "contacts/ui/frm_addrs.h"
+#include "contacts/ui/frm_shared_address.h"
 #include "store/index_file.h"
 #include "support/test_support.h"
 
@@ -184,6 +185,45 @@ TEST(ContactWindowsTest, AddContactPreselectsTheSameNameAndAddsThere) {
   create.show();
   create.btnCreateNew->click();
   EXPECT_EQ(create.Outcome(), AddContactOutcome::CreateNew);
+}
+
+TEST(ContactWindowsTest, SharedAddressQuestionShowsBothAndAnswers) {
+  SharedAddressQuestion q;
+  q.incoming.firstName = "John";
+  q.incoming.lastName = "Public";
+  q.incoming.primaryEmail = "janet@example.com";
+  q.incoming.phones[pkOther] = "+1 555 0142";
+  q.existing.firstName = "Janet";
+  q.existing.lastName = "Jackson";
+  q.existing.primaryEmail = "janet@example.com";
+  q.existingDisplay = "Janet Jackson";
+  q.address = "janet@example.com";
+  q.remaining = 2;
+  TfrmSharedAddress dlg(q, true);
+  dlg.show();
+  EXPECT_TRUE(dlg.lblQuestion->text().contains(QStringLiteral("\"Janet Jackson\"")));
+  EXPECT_TRUE(dlg.lblIncoming->text().contains(QStringLiteral("Other: +1 555 0142")));
+  EXPECT_TRUE(dlg.chkForAll->isVisible());
+  dlg.chkForAll->setChecked(true);
+  dlg.btnKeepBoth->click();
+  EXPECT_FALSE(dlg.isVisible());
+  EXPECT_EQ(dlg.Answer().choice, SharedAddressChoice::KeepBoth);
+  EXPECT_TRUE(dlg.Answer().forAll);
+
+  // The last card has nothing to answer for; Escape skips it.
+  q.remaining = 0;
+  // A card of names and addresses only still shows every address.
+  q.incoming.phones[pkOther].clear();
+  q.incoming.primaryEmail = "jqp@example.net";
+  q.incoming.otherEmails = "janet@example.com";
+  TfrmSharedAddress last(q, true);
+  last.show();
+  EXPECT_TRUE(last.lblIncoming->text().contains(QStringLiteral("jqp@example.net\n   janet@example.com")))
+      << last.lblIncoming->text().toStdString();
+  EXPECT_FALSE(last.chkForAll->isVisible());
+  last.reject();
+  EXPECT_EQ(last.Answer().choice, SharedAddressChoice::Skip);
+  EXPECT_FALSE(last.Answer().forAll);
 }
 
 }  // namespace

@@ -55,6 +55,22 @@ TEST(OptionsWindow, PagesAndWaitingPagesSayWhy) {
   EXPECT_TRUE(w.lblServiceAddress->text().contains(QStringLiteral("No Plumadex address")));
 }
 
+TEST(OptionsWindow, ImportContactsRunsWhenTheDeskOffersIt) {
+  Fixture f;
+  OptionsServices svc = f.Services();
+  int imports = 0;
+  svc.importContacts = [&imports] { ++imports; };
+  TfrmOptions w(std::move(svc), OptionPage::Import);
+  auto* btn = w.Panel(OptionPage::Import)->findChild<QPushButton*>(QStringLiteral("btnImportContacts"));
+  ASSERT_NE(btn, nullptr);
+  EXPECT_TRUE(btn->isEnabled());
+  btn->click();
+  EXPECT_EQ(imports, 1);
+  // Importing mail and accounts is still to come.
+  for (auto* b : w.Panel(OptionPage::Import)->findChildren<QPushButton*>())
+    if (b != btn) EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+}
+
 TEST(OptionsWindow, LeavingAPageSavesWhatChanged) {
   Fixture f;
   f.settings.SetName("Jo");

@@ -585,6 +585,15 @@ void DeskCarry::RunStore(const std::vector<std::string>& files, const std::strin
 
 void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::string>& paths, bool shift) {
   if (!node) node = browser_.ShownNode();
+  if (node && importCards && (node->image == niContacts || node->image == niGroup)) {
+    std::vector<std::string> cards;
+    for (const auto& p : paths)
+      if (QFileInfo(Q(p)).suffix().compare(QLatin1String("vcf"), Qt::CaseInsensitive) == 0) cards.push_back(p);
+    if (!cards.empty()) {
+      importCards(cards, node->path);
+      return;
+    }
+  }
   const OutsideDropPlan plan = PlanOutsideDrop(node, paths, Busy(), shift,
                                                {state_.locations.documents, state_.locations.dataRoot});
   if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {

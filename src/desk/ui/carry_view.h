@@ -89,6 +89,10 @@ public:
   // Documents carried onto a person (the address zone of a row): a new message to the address
   // with the files attached. Unset: such drops do nothing.
   std::function<void(const std::vector<std::string>& files, const std::string& to)> sendToPerson;
+  // Contact cards (.vcf) from another program dropped on the contacts root or a group (the node,
+  // or the grid showing it): imported into that folder. Unset: such drops are refused as any
+  // other file would be.
+  std::function<void(const std::vector<std::string>& cards, const std::string& folder)> importCards;
   // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
   // cancelled. Tests answer without a dialog.
   std::function<std::optional<std::string>(const std::string& proposed)> askName;

@@ -316,11 +316,13 @@ void TfrmOptions::BuildWaiting(QFrame* p, OptionPage page) {
   auto* v = new QVBoxLayout(p);
   notes_[static_cast<int>(page)] = MakeNote(p, OptionPageNote(page));
   v->addWidget(notes_[static_cast<int>(page)]);
-  // The controls as they will be, disabled: no click leads nowhere.
-  auto add = [&](const QString& text) {
+  // The controls as they will be, disabled unless the command is there: no click leads nowhere.
+  auto add = [&](const QString& text, const std::function<void()>& run = {}) {
     auto* b = new QPushButton(text, p);
-    b->setEnabled(false);
+    b->setEnabled(static_cast<bool>(run));
+    if (run) connect(b, &QPushButton::clicked, this, [run] { run(); });
     v->addWidget(b, 0, Qt::AlignLeft);
+    return b;
   };
   switch (page) {
     case OptionPage::Encryption:
@@ -329,7 +331,7 @@ void TfrmOptions::BuildWaiting(QFrame* p, OptionPage page) {
       break;
     case OptionPage::Import:
       add(QStringLiteral("Import mail..."));
-      add(QStringLiteral("Import contacts..."));
+      add(QStringLiteral("Import contacts..."), svc_.importContacts)->setObjectName(QStringLiteral("btnImportContacts"));
       add(QStringLiteral("Import accounts..."));
       break;
     case OptionPage::Wizard: add(QStringLiteral("Launch Configuration Wizard")); break;

@@ -434,7 +434,8 @@ DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   hooks.selectFirstNode = [view] { view->SelectFirstNode(); };
   hooks.relistFolder = [browser] { browser->Relist(); };
   hooks.folderSelected = [browser] { return browser->FolderSelected(); };
-  hooks.filesTabShown = [browser] { return browser->FilesTabShown(); };
+  // The clock tick checks the shown folder on the files tab and on the contacts tab.
+  hooks.filesTabShown = [browser] { return browser->WatchesShownFolder(); };
   hooks.rememberTopRow = [browser] { browser->RememberTopRow(); };
   hooks.clearGrid = [browser] { browser->ClearGrid(); };
   hooks.checkFolderChanges = [browser] { browser->CheckFolderChanges(); };
