@@ -2,6 +2,10 @@
 // against matching the whole text for single-token keywords.
 #include "search/text_matcher.h"
 
+#include "foundation/text_case.h"
+
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -65,6 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kw = nl == std::string_view::npos ? std::string_view() : kw.substr(nl + 1);
   }
   const std::string_view text = rest.substr(zero + 1);
+  // The matcher's folding is the full Unicode case folding, character by character.
+  if (QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8() ==
+      QByteArray(text.data(), static_cast<qsizetype>(text.size()))) {
+    if (px::search::FoldForMatch(text) != px::FoldCase(text)) std::abort();
+  }
 
   bool expected;
   if (text.empty()) {

@@ -3,6 +3,7 @@
 #include "foundation/charset.h"
 
 #include <fcntl.h>
+#include <unicode/ucnv.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,13 +55,42 @@ void appendUtf8(std::string& out, uint32_t cp) {
 
 RtfDecoder::RtfDecoder(TextSink& sink) : sink_(sink) {}
 
+void RtfDecoder::SetCodePage(int codePage) {
+  FlushBytes();
+  if (codePage == codePage_) return;
+  codePage_ = codePage;
+  tableReady_ = false;
+  multiByte_.reset();
+}
+
 void RtfDecoder::FlushBytes() {
   if (bytes_.empty()) return;
   if (codePage_ == kCodePageUtf8) {
     out_ += bytes_;
+    bytes_.clear();
+    return;
+  }
+  if (!tableReady_ && !multiByte_) {
+    bool single = false;
+    UErrorCode err = U_ZERO_ERROR;
+    const std::string name = CharsetNameOfCodePage(codePage_);
+    if (UConverter* c = name.empty() ? nullptr : ucnv_open(name.c_str(), &err)) {
+      single = U_SUCCESS(err) && ucnv_getMaxCharSize(c) == 1 && ucnv_getMinCharSize(c) == 1;
+      ucnv_close(c);
+    }
+    if (single) {
+      for (int b = 0x80; b < 0x100; ++b) {
+        const char c = static_cast<char>(b);
+        upper_[b - 0x80] = DecodeFromCodePage(std::string_view(&c, 1), codePage_);
+      }
+      tableReady_ = true;
+    }
+    else multiByte_ = std::make_unique<StreamDecoder>(codePage_);
+  }
+  if (tableReady_) {
+    for (char c : bytes_) out_ += upper_[static_cast<unsigned char>(c) - 0x80];
   } else {
-    std::string decoded = DecodeFromCodePage(bytes_, codePage_);
-    out_ += decoded;
+    multiByte_->Decode(bytes_, out_, true);
   }
   bytes_.clear();
 }
@@ -143,11 +173,9 @@ void RtfDecoder::Dispatch() {
   } else if (w == "bullet") {
     Emit("\xE2\x80\xA2");
   } else if (w == "ansicpg" && hasParam) {
-    FlushBytes();
-    if (n > 0 && n < 100000) codePage_ = static_cast<int>(n);
+    if (n > 0 && n < 100000) SetCodePage(static_cast<int>(n));
   } else if (w == "ansi" || w == "mac" || w == "pc" || w == "pca") {
-    FlushBytes();
-    codePage_ = w == "ansi" ? 1252 : w == "mac" ? 10000 : w == "pc" ? 437 : 850;
+    SetCodePage(w == "ansi" ? 1252 : w == "mac" ? 10000 : w == "pc" ? 437 : 850);
   } else if (w == "uc" && hasParam) {
     group_.uc = static_cast<int>(std::clamp<long long>(n, 0, 16));
   } else if (w == "u" && hasParam) {

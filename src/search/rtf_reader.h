@@ -7,7 +7,9 @@
 // numbers at 10 digits, group nesting deeper than 4096 is flattened.
 #include "search/extractor.h"
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +35,7 @@ private:
   void Emit(std::string_view utf8);
   void EmitCodeUnit(uint32_t unit);
   void FlushBytes();
+  void SetCodePage(int codePage);
   bool Skipping() const { return group_.skip; }
 
   TextSink& sink_;
@@ -50,6 +53,10 @@ private:
   int codePage_ = 1252;
   uint32_t highSurrogate_ = 0;
   std::string bytes_;   // 8-bit text waiting to be decoded in the code page
+  // A single-byte code page decodes through a table of its upper half; others through ICU.
+  bool tableReady_ = false;
+  std::array<std::string, 128> upper_;
+  std::unique_ptr<StreamDecoder> multiByte_;
   std::string out_;
 };
 

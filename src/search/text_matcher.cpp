@@ -2,9 +2,15 @@
 
 #include "foundation/text_case.h"
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_map>
 
 namespace px::search {
 namespace {
@@ -35,6 +41,35 @@ size_t findBytes(std::string_view hay, std::string_view needle, size_t from) {
   return p ? static_cast<size_t>(static_cast<const char*>(p) - hay.data()) : std::string_view::npos;
 }
 
+// The full case folding of one character, as UTF-8 (folding is context free). Kept per thread:
+// documents use few distinct characters beyond ASCII.
+const std::string& foldedCharacter(UChar32 c) {
+  thread_local std::unordered_map<UChar32, std::string> cache;
+  auto it = cache.find(c);
+  if (it != cache.end()) return it->second;
+  if (cache.size() > 65536) cache.clear();
+  UChar src[2];
+  int32_t n = 0;
+  U16_APPEND_UNSAFE(src, n, c);
+  UChar dst[8];
+  UErrorCode err = U_ZERO_ERROR;
+  const int32_t m = u_strFoldCase(dst, 8, src, n, U_FOLD_CASE_DEFAULT, &err);
+  std::string out;
+  if (U_SUCCESS(err)) {
+    char buf[32];
+    int32_t len = 0;
+    u_strToUTF8(buf, sizeof buf, &len, dst, m, &err);
+    if (U_SUCCESS(err)) out.assign(buf, static_cast<size_t>(len));
+  }
+  if (out.empty()) {
+    char buf[4];
+    int32_t k = 0;
+    U8_APPEND_UNSAFE(buf, k, c);
+    out.assign(buf, static_cast<size_t>(k));
+  }
+  return cache.emplace(c, std::move(out)).first->second;
+}
+
 }  // namespace
 
 bool IsWordDelimiter(unsigned char c) { return kDelimiters[c]; }
@@ -48,13 +83,35 @@ TokenSpan NextToken(std::string_view text, size_t start) {
 }
 
 std::string FoldForMatch(std::string_view text) {
+  std::string out(text);
   if (isAscii(text)) {
-    std::string out(text);
     for (char& c : out)
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return out;
   }
-  return FoldCase(text);
+  // ASCII byte by byte, other characters through the cache of their foldings; bytes that are
+  // not UTF-8 stay as they are.
+  out.clear();
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  const int32_t n = static_cast<int32_t>(text.size());
+  int32_t i = 0;
+  while (i < n) {
+    const uint8_t b = p[i];
+    if (b < 0x80) {
+      out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b);
+      ++i;
+      continue;
+    }
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(p, i, n, c);
+    if (c < 0) {
+      out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
+      continue;
+    }
+    out += foldedCharacter(c);
+  }
+  return out;
 }
 
 KeywordMatcher::KeywordMatcher(const std::vector<std::string>& keywords, unsigned flags) : flags_(flags) {

@@ -1,5 +1,7 @@
 #include "search/text_matcher.h"
 
+#include "foundation/text_case.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -86,6 +88,13 @@ TEST(MatcherWindows, OverlapIsAtLeastFourTimesTheLongestKeyword) {
   const std::string longWord(100, 'x');
   KeywordMatcher m({"a", longWord}, 0);
   EXPECT_GE(m.Overlap(), 400u);
+}
+
+TEST(FoldForMatchTest, IsTheFullCaseFolding) {
+  for (const char* t : {"Plain ASCII Text", "Straße ÉTÉ Ωμέγα ﬁne İstanbul ǅ", "МОСКВА и Киев", "mixed \xF0\x9F\x98\x80 emoji"})
+    EXPECT_EQ(FoldForMatch(t), FoldCase(t)) << t;
+  // Bytes that are not UTF-8 stay as they are.
+  EXPECT_EQ(FoldForMatch("A\xFF\xC3"), "a\xFF\xC3");
 }
 
 TEST(NextTokenTest, SkipsDelimitersAndTakesWordCharacters) {
