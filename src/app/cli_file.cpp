@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "incoming/service_envelope.h"
 #include "mailformat/spool.h"
 #include "store/index_file.h"
+#include "store/leftover_sweep.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 
@@ -96,6 +98,8 @@ int FileWaitingMail(bool quiet) {
   filer.onFiled = [quiet](const incoming::FiledDocument& d) {
     if (!quiet && d.newMessage) std::printf("%s%s\t%s\n", d.folder.c_str(), d.fileName.c_str(), d.sender.c_str());
   };
+  // What a stopped run may have left in the spool and the folders.
+  store::SweepAllLeftovers(loc, registry, std::time(nullptr));
   const incoming::FilingReport& r = filer.Run();
   if (r.busy) {
     PrintErr("plumadex-cli: another program is filing this mail now\n");
@@ -107,6 +111,31 @@ int FileWaitingMail(bool quiet) {
   if (sent.Modified() && !sent.UpdateFile().ok()) status = 1;
   messages.ShowQueuedMessages();
   return status;
+}
+
+int runRefileQuarantine(const Args& args) {
+  bool quiet = false;
+  for (const auto& a : args) {
+    if (a == "--quiet") {
+      quiet = true;
+    } else {
+      PrintErr("plumadex-cli: usage: refile-quarantine [--quiet]\n");
+      return 2;
+    }
+  }
+  Locations loc = ComputeLocations();
+  MakeDataFolders(loc);
+  std::vector<std::string> errors;
+  const size_t n = incoming::RefileQuarantine(incoming::QuarantineFolderOf(loc.dataRoot), loc.inbox, &errors);
+  for (const auto& e : errors) {
+    std::string t = e;
+    for (auto& c : t)
+      if (c == '\r') c = '\n';
+    PrintErr("plumadex-cli: error: %s\n", t.c_str());
+  }
+  if (!quiet) std::printf("%zu message(s) put back to be filed\n", n);
+  const int status = FileWaitingMail(quiet);
+  return errors.empty() ? status : 1;
 }
 
 int runFile(const Args& args) {

@@ -88,7 +88,7 @@ struct Store {
     // What an earlier run left behind when it was stopped half-way: batches first, so that a
     // document moved before the stop gets its entry, then the parked and temporary files.
     RecoverJournals(JournalFolderOf(loc.dataRoot), registry);
-    SweepLeftovers(loc.documents, registry, std::time(nullptr));
+    SweepAllLeftovers(loc, registry, std::time(nullptr));
     unread.Load(loc.UnreadList());
     sent = std::make_unique<TPXIniBase>(loc.SentIni());
     resolver = std::make_unique<FixedCollisionResolver>(onCollision);

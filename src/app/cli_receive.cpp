@@ -23,17 +23,23 @@ namespace px::cli {
 
 namespace {
 
-constexpr const char* kUsage = "usage: plumadex-cli receive [--timeout SECONDS] [--no-file] [--quiet]\n";
+constexpr const char* kUsage =
+    "usage: plumadex-cli receive [--timeout SECONDS] [--grace SECONDS] [--min-rate BYTES] [--no-file] [--quiet]\n";
 
 }  // namespace
 
 int runReceive(const Args& args) {
   int timeoutMs = 180000;
+  transport::pop3::Pop3Pace pace;
   bool quiet = false;
   bool file = true;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--timeout" && i + 1 < args.size()) {
       timeoutMs = std::max(1, std::atoi(args[++i].c_str())) * 1000;
+    } else if (args[i] == "--grace" && i + 1 < args.size()) {
+      pace.graceMs = std::max(0, std::atoi(args[++i].c_str())) * int64_t(1000);
+    } else if (args[i] == "--min-rate" && i + 1 < args.size()) {
+      pace.minBytesPerSecond = std::max(1, std::atoi(args[++i].c_str()));
     } else if (args[i] == "--no-file") {
       file = false;  // leave what arrived in the spool for the desk
     } else if (args[i] == "--quiet") {
@@ -71,7 +77,7 @@ int runReceive(const Args& args) {
     account.keepOnServer = settings.KeepOnServer();
     chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
   }
-  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs);
+  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs, pace);
 
   QObject::connect(&chain, &transport::ThreadRecvChain::AccountFinished,
                    [&](int index, int status, const QString& error) {
@@ -85,6 +91,11 @@ int runReceive(const Args& args) {
   if (!report.connectFailures.empty()) {
     PrintErr("Cannot connect to %s. Please check external e-mail settings.\n",
                  report.connectFailures.c_str());
+    status = 1;
+  }
+  if (!report.wrongPasswords.empty()) {
+    PrintErr("The server refused the user name or password of %s. Please check external e-mail settings.\n",
+             report.wrongPasswords.c_str());
     status = 1;
   }
   if (!report.receiveFailures.empty()) {

@@ -1,5 +1,7 @@
 #include "desk/desk_browser.h"
 
+#include <set>
+
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
@@ -8,10 +10,13 @@
 #include "foundation/strings.h"
 #include "incoming/blocked_senders.h"
 #include "store/desk_actions.h"
+#include "store/folder_files.h"
+#include "store/list_file.h"
 #include "store/doc_operations.h"
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
+#include "store/unique_names.h"
 #include "store/unread_list.h"
 
 #include <QFileInfo>
@@ -19,6 +24,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 namespace px::desk {
@@ -77,6 +83,7 @@ DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
+  RememberExpanded();
   // Lists made here (a browser without the desk's start-up) are saved here; the desk state
   // keeps owning them.
   if (madeLists_ && !state_.locations.dataRoot.empty()) {
@@ -157,8 +164,12 @@ void DeskBrowser::InitServices() {
 
 store::OpCollaborators DeskBrowser::collaborators() {
   store::OpCollaborators none = absent_.Get();
-  return {none.resolver, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
+  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
           pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
+}
+
+store::CollisionAnswer DeskBrowser::PromptResolver::Ask(const store::CollisionQuestion& q) {
+  return b_.prompts_->AskCollision(q);
 }
 
 void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
@@ -198,6 +209,53 @@ void DeskBrowser::BuildTrees() {
   // Selections the views report while their models change are not the user's.
   const bool wasQuiet = std::exchange(quiet_, true);
   for (int t = 0; t < 3; ++t) models_[t].SetRoot(roots_[t].get());
+  quiet_ = wasQuiet;
+  RestoreExpanded();
+}
+
+namespace {
+std::string ExpandedListPath(const Locations& loc) {
+  return loc.dataRoot.empty() ? std::string() : store::WithSlash(loc.dataRoot) + "expanded.lst";
+}
+}  // namespace
+
+void DeskBrowser::RememberExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty() || !roots_[0]) return;
+  std::set<std::string> open;
+  for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
+    if (roots_[t]) open.merge(ExpandedFolders(*roots_[t]));
+  StringList lines(open.begin(), open.end());
+  if (lines == savedExpanded_) return;
+  // A list that cannot be written costs only the open folders of the next start.
+  if (store::SaveListFile(path, lines).ok()) savedExpanded_ = std::move(lines);
+}
+
+void DeskBrowser::RestoreExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty()) return;
+  savedExpanded_ = store::ReadListFile(path);
+  StringList folders = savedExpanded_;
+  // Parents open before their children.
+  std::sort(folders.begin(), folders.end());
+  const bool wasQuiet = std::exchange(quiet_, true);
+  for (const std::string& folder : folders) {
+    if (folder.empty() || folder.back() != '/') continue;
+    for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
+      if (!roots_[t]) continue;
+      // Only folders of this tree, and only those still there.
+      TreeNode* node = nullptr;
+      if (roots_[t]->path == folder) {
+        node = roots_[t].get();
+      } else {
+        node = models_[t].FindNode(folder, true);
+      }
+      if (!node) continue;
+      if (!node->childrenLoaded) models_[t].Load(node);
+      node->expanded = true;
+      if (trees_[t]) trees_[t]->ExpandNode(node);
+    }
+  }
   quiet_ = wasQuiet;
 }
 
@@ -260,6 +318,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   selectClock_.start();
   RememberTopRow();
   worker_.Cancel();
+  grid_.ShowListingProgress(-1, 0);
   grid_.SetBusy(false);
   // A new listing of the same folder keeps the old rows on screen until the new ones are in.
   relisting_ = node == shown_;
@@ -337,13 +396,29 @@ void DeskBrowser::ListFolder(TreeNode* node, const std::string& folder) {
   pendingTopRow_ = restore ? *restore : 0;
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
     // A large folder is listed in a worker; the window stays responsive meanwhile, and the busy
-    // cursor shows only when the listing takes longer than 250 ms.
+    // cursor and the progress bar show only when the listing takes longer than 250 ms.
     const uint64_t gen = ++listingGen_;
-    QTimer::singleShot(250, this, [this, gen] {
-      if (gen == listingGen_ && worker_.Running()) grid_.SetBusy(true);
+    auto progress = std::make_shared<std::atomic<int>>(0);
+    req.progress = progress;
+    const size_t entries = CountEntriesUpTo(folder, size_t(10'000'000));
+    QTimer::singleShot(250, this, [this, gen, progress, entries] {
+      if (gen != listingGen_ || !worker_.Running()) return;
+      grid_.SetBusy(true);
+      grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      auto* tick = new QTimer(this);
+      tick->setInterval(100);
+      connect(tick, &QTimer::timeout, this, [this, gen, progress, entries, tick] {
+        if (gen != listingGen_ || !worker_.Running()) {
+          tick->deleteLater();
+          return;
+        }
+        grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      });
+      tick->start();
     });
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
       ++listingGen_;
+      grid_.ShowListingProgress(-1, 0);
       grid_.SetBusy(false);
       SwapIn(out, folder);
     });
@@ -434,16 +509,17 @@ void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
 }
 
 void DeskBrowser::CheckTreeChanges() {
-  // The folders the trees show the subfolders of are watched; a change there reloads that
-  // node alone.
+  // Every node the trees show is watched, closed and childless ones too: a subfolder made in
+  // one gives it its expander at once. A change reloads that node alone.
   std::set<std::string> folders;
   for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
-    if (roots_[t]) folders.merge(ExpandedFolders(*roots_[t]));
+    if (roots_[t]) folders.merge(ShownFolders(*roots_[t]));
   treeWatch_.SetFolders(folders);
+  RememberExpanded();
   for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
     for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
       if (!roots_[t]) continue;
-      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) ReloadChildren(t, node);
+      if (TreeNode* node = FindShownNode(*roots_[t], folder)) ReloadChildren(t, node);
     }
   }
 }
@@ -552,7 +628,9 @@ void DeskBrowser::DeleteAction() {
   request.trashFull = trash && tab_ == GridTab::Files;
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = InTrash(shownFolder_);
+  request.count = items.size();
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   switch (plan.action) {
     case store::DeleteAction::Refuse:
       Warn(plan.refusal);
@@ -633,8 +711,10 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   }
   const store::OpItem& item = items.front();
   if (!title) {
+    // The name offered is free already ("notes (2)"); a taken name typed over it is asked about.
+    const store::UniqueName free = store::UniqueFileName(item.folder, store::EditableTitle(item), item.ext);
     const auto text = prompts_->AskText(std::string(store::kNewDocumentTitle), std::string(store::kNewDocumentPrompt),
-                                        store::EditableTitle(item));
+                                        free.ok ? free.title : store::EditableTitle(item));
     if (!text || Trim(*text).empty()) return;
     title = Trim(*text);
   }
@@ -670,7 +750,9 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   request.folderDeletable = node && node->parent && NodeIsMovable(*node);
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = node && InTrash(node->path);
+  if (node) request.folderTitle = node->caption;
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   if (plan.action == store::DeleteAction::Refuse) {
     Warn(plan.refusal);
     return;
@@ -770,13 +852,70 @@ void DeskBrowser::WriteCollapse(int record, int flags) {
   ops().RunDocOperation(store::opWriteFlags, item);
 }
 
+void DeskBrowser::WriteReadMark(const std::vector<int>& records, bool read) {
+  std::vector<store::OpItem> items;
+  std::vector<int> changed;
+  {
+    const auto& rows = grid_.model().rows();
+    for (int record : records) {
+      if (record < 0 || static_cast<size_t>(record) >= rows.size()) continue;
+      const DocRecord& r = rows[record];
+      if (r.IsContact() || r.IsLink() || r.name.empty()) continue;
+      if (((r.flags & store::dfUnread) != 0) == !read) continue;
+      store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(r, record), state_.locations.contacts);
+      item.flags = read ? (r.flags & ~store::dfUnread) : (r.flags | store::dfUnread);
+      items.push_back(std::move(item));
+      changed.push_back(record);
+    }
+  }
+  if (items.empty()) return;
+  std::set<std::string> folders;
+  for (const auto& it : items) folders.insert(it.folder);
+  if (items.size() == 1)
+    ops().RunDocOperation(store::opWriteFlags, items.front());
+  else
+    ops().RunOnSelection(store::opWriteFlags, items);
+  auto& rows = grid_.model().MutableRows();
+  for (int record : changed) {
+    if (static_cast<size_t>(record) >= rows.size()) continue;
+    if (read)
+      rows[record].flags &= ~store::dfUnread;
+    else
+      rows[record].flags |= store::dfUnread;
+  }
+  for (const auto& f : folders) RefreshCounts(f);
+  grid_.RepaintRows();
+  state_.messages.ShowQueuedMessages();
+}
+
+void DeskBrowser::SetReadMark(bool read) {
+  std::vector<int> records;
+  const auto& rows = grid_.model().rows();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].selected) records.push_back(static_cast<int>(i));
+  WriteReadMark(records, read);
+}
+
 void DeskBrowser::OpenRecord(int record) {
   const auto& rows = grid_.model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   const DocRecord& r = rows[record];
-  if (openDocument && openDocument(r)) return;
+  const std::string folder = r.folder, name = r.name;
+  // Whoever showed it (the message window, a program), the document has been read; the row
+  // is looked up again, as opening may have listed the folder anew.
+  auto markRead = [this, record, folder, name] {
+    const auto& now = grid_.model().rows();
+    if (static_cast<size_t>(record) < now.size() && now[record].folder == folder && now[record].name == name)
+      WriteReadMark({record}, true);
+  };
+  if (openDocument && openDocument(r)) {
+    markRead();
+    return;
+  }
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
-    if (TreeNode* n = models_[1].FindNode(r.folder + r.name + "/", true)) ShowNode(n);
+    std::string name = r.name;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (TreeNode* n = models_[1].FindNode(store::WithSlash(r.folder) + name + "/", true)) ShowNode(n);
     return;
   }
   const std::string path = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt ? r.name : r.FilePath();
@@ -784,7 +923,10 @@ void DeskBrowser::OpenRecord(int record) {
   const QFileInfo fi(QString::fromStdString(path));
   // Documents are opened by the desktop's default application; nothing is ever executed.
   if (!fi.exists() || path.ends_with(".desktop") || (fi.isFile() && fi.isExecutable())) return;
-  if (openWithDesktop) openWithDesktop(fi.absoluteFilePath().toStdString());
+  if (!openWithDesktop) return;
+  const bool file = fi.isFile();
+  openWithDesktop(fi.absoluteFilePath().toStdString());
+  if (file) markRead();
 }
 
 GridMenu DeskBrowser::GridMenuFor(int record) const {
@@ -794,6 +936,10 @@ GridMenu DeskBrowser::GridMenuFor(int record) const {
   in.shownHasFolder = shown_ && !shown_->path.empty();
   in.selected = grid_.model().SelectedCount();
   const auto& rows = grid_.model().rows();
+  for (const auto& r : rows) {
+    if (!r.selected || r.IsContact() || r.IsLink() || r.name.empty()) continue;
+    ++((r.flags & store::dfUnread) ? in.selectedUnread : in.selectedRead);
+  }
   if (state_.blockedSenders && record >= 0 && static_cast<size_t>(record) < rows.size()) {
     in.blockableSender = DeskMail::BlockableSender(rows[record]);
     in.senderBlocked = !in.blockableSender.empty() && state_.blockedSenders->IsBlocked(in.blockableSender);

@@ -71,6 +71,10 @@ public:
   // nodes whose subfolders changed (CheckTreeChanges).
   void CheckFolderChanges();
   void CheckTreeChanges();
+  // The open folders of the files and contacts trees are kept in the data root's
+  // "expanded.lst" (written when they changed) and opened again when the trees are built.
+  void RememberExpanded();
+  void RestoreExpanded();
 
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
@@ -109,8 +113,10 @@ public:
   void WriteCollapse(int record, int flags);
   // Block Sender (with the question) or Unblock Sender on the grid's menu: the stored form.
   void BlockSenderAction(const std::string& sender);
-  // A double click or Enter on a row.
+  // A double click or Enter on a row. A document that opened is read: its unread mark goes.
   void OpenRecord(int record);
+  // "Mark as read" / "Mark as unread" on the selected rows (the counts follow).
+  void SetReadMark(bool read);
   // The trash node's picture follows its contents.
   void CheckTrash();
   // Empty trash bin on the trash node's menu.
@@ -118,7 +124,9 @@ public:
 
   // What the context menus offer over record (-1: empty space) and over node.
   GridMenu GridMenuFor(int record) const;
-  TreeMenu TreeMenuFor(int tab, const TreeNode* node) const { return DecideTreeMenu(static_cast<GridTab>(tab), node); }
+  TreeMenu TreeMenuFor(int tab, const TreeNode* node) const {
+    return DecideTreeMenu(static_cast<GridTab>(tab), node, shown_);
+  }
 
   // After an operation: save errors told, the trash looked at, the shown node's children read
   // again when relistTree, the grid listed again, the messages shown.
@@ -191,6 +199,8 @@ private:
   void SelectQuietly(int tab, TreeNode* node);
   // Shows a warning at once (the actions run at a safe point of the event loop).
   void Warn(std::string_view text);
+  // Writes the unread mark of the given rows of the grid; the rows and the counts follow.
+  void WriteReadMark(const std::vector<int>& records, bool read);
 
   DeskState& state_;
   GridSurface& grid_;
@@ -202,9 +212,18 @@ private:
   ListingWorker worker_;
   FolderPositions positions_;
   RandomSource random_;
-  // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
-  // Quickboard, no sorting rules.
+  // Not yet part of the desk: no Quickboard, no sorting rules.
   store::NullCollaborators absent_;
+  // Name collisions are asked through the browser's dialogs.
+  class PromptResolver final : public store::CollisionResolver {
+  public:
+    explicit PromptResolver(DeskBrowser& b) : b_(b) {}
+    store::CollisionAnswer Ask(const store::CollisionQuestion& q) override;
+
+  private:
+    DeskBrowser& b_;
+  };
+  PromptResolver resolver_{*this};
   // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
   std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   store::OpenDocuments* openDocs_ = nullptr;
@@ -219,6 +238,7 @@ private:
   int pendingTopRow_ = -1;
   store::FolderWatch watch_;
   store::TreeWatch treeWatch_;
+  StringList savedExpanded_;  // what expanded.lst holds
   bool relisting_ = false;
   bool quiet_ = false;  // selections reported by the views now are the program's own
   uint64_t listingGen_ = 0;  // the busy cursor belongs to the latest listing only

@@ -59,7 +59,8 @@ std::string RequestOf(const std::vector<std::string>& args) {
 constexpr const char* kAlreadyRunning = "Plumadex is already running";
 constexpr const char* kNoAddress =
     "Your Plumadex address has not been set up. You will not be able to send or receive mail in "
-    "Plumadex. To set up your address, restart Plumadex.";
+    "Plumadex. To set up your address, choose \"Set up Plumadex address...\" in Options (Plumadex mail "
+    "configuration).";
 constexpr const char* kCloseFilesFirst = "Sorry, but you must close all opened files before exiting from Plumadex.";
 
 }  // namespace
@@ -303,7 +304,7 @@ void DeskController::InitSteps() {
   // What an earlier run left behind when it was stopped half-way: batches first, so that a
   // document moved before the stop gets its entry, then the parked and temporary files.
   store::RecoverJournals(store::JournalFolderOf(state_.locations.dataRoot), state_.indexRegistry);
-  store::SweepLeftovers(state_.locations.documents, state_.indexRegistry, std::time(nullptr));
+  store::SweepAllLeftovers(state_.locations, state_.indexRegistry, std::time(nullptr));
   state_.unreadList = std::make_unique<store::UnreadList>();
   state_.newMailList = std::make_unique<store::NewMailList>();
   state_.newMailList->Load(state_.locations.NewMailList());

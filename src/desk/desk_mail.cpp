@@ -68,6 +68,16 @@ bool DeskMail::StartFiling() {
   return true;
 }
 
+size_t DeskMail::RefileQuarantine() {
+  if (filer_ || (transferRunning && transferRunning())) return 0;
+  std::vector<std::string> errors;
+  const size_t n = incoming::RefileQuarantine(incoming::QuarantineFolderOf(state_.locations.dataRoot),
+                                              state_.locations.inbox, &errors);
+  for (const auto& e : errors) state_.messages.QueueMessage(MessageKind::Error, e);
+  if (n > 0) StartFiling();
+  return n;
+}
+
 void DeskMail::step() {
   if (!filer_) return;
   const bool more = filer_->Step(sliceMs_);

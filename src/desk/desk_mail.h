@@ -47,6 +47,10 @@ public:
   // Starts filing when no filing runs; true when a run started. Another process filing the
   // same spool is no error: the next tick tries again.
   bool StartFiling();
+  // Puts what filing kept aside in the quarantine back into the spool and starts filing it
+  // again; the number of messages put back (0 while filing or a transfer runs, or when the
+  // quarantine holds nothing that can be filed). Failures to move go to the message window.
+  size_t RefileQuarantine();
   bool Filing() const { return filer_ != nullptr; }
   // Milliseconds of work per slice.
   void SetSliceMs(int ms) { sliceMs_ = ms; }

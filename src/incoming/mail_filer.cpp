@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -187,6 +190,38 @@ int MoveNoReplace(const std::string& src, const std::string& dst, bool sync) {
 
 std::string BaseOf(std::string_view msgId) { return mf::ParseMessageId(msgId).base; }
 
+// Two regular files with the same bytes.
+bool SameBytes(const std::string& a, const std::string& b) {
+  struct stat sa{}, sb{};
+  if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0 || !S_ISREG(sa.st_mode) ||
+      !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size)
+    return false;
+  if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino) return false;
+  int fa = ::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fb = ::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  bool same = fa >= 0 && fb >= 0;
+  std::string ba(64 * 1024, '\0'), bb(64 * 1024, '\0');
+  while (same) {
+    ssize_t na = ::read(fa, ba.data(), ba.size());
+    if (na < 0 && errno == EINTR) continue;
+    if (na <= 0) {
+      same = na == 0;
+      break;
+    }
+    size_t got = 0;
+    while (got < size_t(na)) {
+      ssize_t nb = ::read(fb, bb.data() + got, size_t(na) - got);
+      if (nb < 0 && errno == EINTR) continue;
+      if (nb <= 0) break;
+      got += size_t(nb);
+    }
+    same = got == size_t(na) && std::memcmp(ba.data(), bb.data(), got) == 0;
+  }
+  if (fa >= 0) ::close(fa);
+  if (fb >= 0) ::close(fb);
+  return same;
+}
+
 std::string MsgIdOfLines(std::span<const std::string_view> lines) {
   for (auto l : lines)
     if (l.size() > 6 && SameText(l.substr(0, 6), "MsgID=")) return std::string(l.substr(6));
@@ -308,10 +343,91 @@ bool MailFiler::Begin() {
     return false;
   }
   RecoverJournal();
+  stop_ = false;
+  splitDone_.clear();
+  unpackDone_.clear();
+  received_.setSync(svc_.sync);
+  std::string keysError;
+  if (!received_.Load(svc_.spoolFolder + std::string(kReceivedKeysName), &keysError)) error(keysError);
+  SweepOrphans();
   state_ = State::Working;
   phase_ = 1;
   ListPhase();
   return true;
+}
+
+void MailFiler::NoRoom(const std::string& why) {
+  if (!report_.noRoom) {
+    report_.noRoom = true;
+    error("There is no room on the disk to file the mail that arrived, so filing has stopped. "
+          "The mail is kept in " + svc_.spoolFolder + " and filed when there is room again.\r\r" + why);
+  }
+  stop_ = true;
+}
+
+void MailFiler::FlushTaken() {
+  if (splitDone_.empty() && unpackDone_.empty()) return;
+  std::string err;
+  if (!received_.Flush(&err)) {
+    const int e = errno;
+    // Not recorded: what was made from these sources goes again, and they stay for a later run.
+    for (const auto& n : splitDone_) mf::RemoveSplitLeftovers(*spool_, n);
+    for (const auto& n : unpackDone_) {
+      spool_->Remove(n, mf::kDescriptorExt);
+      spool_->Remove(n, mf::kContentExt);
+      spool_->Remove(n, mf::kEncryptedExt);
+      spool_->Remove(RawSpoolName(n, mf::SourceTrust::Network), mf::kRawExt);
+    }
+    splitDone_.clear();
+    unpackDone_.clear();
+    if (mf::IsResourceError(e)) {
+      NoRoom(err);
+    } else {
+      error(err);
+      stop_ = true;
+    }
+    return;
+  }
+  for (const auto& n : splitDone_) {
+    const std::string path = spool_->PathOf(n, mf::kRawExt);
+    // Left behind, it is known as split and deleted by the next run.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) error(SysError("delete", path, errno));
+  }
+  for (const auto& n : unpackDone_) {
+    // The download goes before its marker: a marker left alone by a crash finds the pair done.
+    spool_->Remove(n, mf::kContainerExt);
+    spool_->Remove(n, mf::kContainerDoneExt);
+  }
+  if (svc_.sync) spool_->SyncFolder();
+  splitDone_.clear();
+  unpackDone_.clear();
+}
+
+void MailFiler::SweepOrphans() {
+  // Only what was left alone for a while: an import may be writing a pair right now.
+  const time_t settled = std::time(nullptr) - 600;
+  for (const auto& name : spool_->List(mf::kContentExt)) {
+    if (spool_->Exists(name, mf::kDescriptorExt) || spool_->Exists(name, mf::kEncryptedExt) ||
+        spool_->Exists(name, mf::kContainerExt))
+      continue;
+    // A pair of a raw message that is still here: splitting it again undoes the pair.
+    const size_t us = name.rfind('_');
+    if (us != std::string::npos && spool_->Exists(name.substr(0, us), mf::kRawExt)) continue;
+    struct stat st{};
+    if (::lstat(spool_->PathOf(name, mf::kContentExt).c_str(), &st) != 0 || st.st_mtime >= settled) continue;
+    ++report_.orphans;
+    quarantine(name, {mf::kContentExt}, "content without its descriptor");
+  }
+  // The filer's own work files (it holds the lock, so none is in use).
+  if (DIR* d = ::opendir(svc_.spoolFolder.c_str())) {
+    std::vector<std::string> stale;
+    while (dirent* e = ::readdir(d)) {
+      std::string_view n = e->d_name;
+      if (n.size() > 13 && n[0] == '.' && n.ends_with(".decrypt.tmp")) stale.emplace_back(n);
+    }
+    ::closedir(d);
+    for (const auto& n : stale) ::unlink((svc_.spoolFolder + n).c_str());
+  }
 }
 
 void MailFiler::ListPhase() {
@@ -350,7 +466,8 @@ bool MailFiler::Step(int budgetMs) {
 
 // Works on the current phase until the deadline; false when the deadline stopped it.
 bool MailFiler::StepPhase(int64_t deadline) {
-  while (next_ < items_.size()) {
+  constexpr size_t kTakenBatch = 64;
+  while (next_ < items_.size() && !stop_) {
     const std::string name = items_[next_++];
     switch (phase_) {
       case 1: UnpackOne(name); break;
@@ -364,7 +481,21 @@ bool MailFiler::StepPhase(int64_t deadline) {
         }
         break;
     }
-    if (NowMs() >= deadline && next_ < items_.size()) return false;
+    if (splitDone_.size() + unpackDone_.size() >= kTakenBatch) FlushTaken();
+    if (NowMs() >= deadline && next_ < items_.size()) {
+      FlushTaken();
+      return false;
+    }
+  }
+  FlushTaken();
+  if (stop_) {
+    // The disk is full: what was filed keeps its sorting, the rest waits in the spool.
+    if (phase_ == 4) {
+      CommitBatch();
+      ApplySortActions();
+    }
+    finish();
+    return false;
   }
   if (phase_ == 4) {
     if (!CommitBatch()) {
@@ -399,9 +530,22 @@ void MailFiler::UnpackOne(const std::string& name) {
     quarantine(name, {mf::kContainerDoneExt}, "download without its file");
     return;
   }
+  const std::string key = ContainerKeyOf(*spool_, name);
+  if (!key.empty() && received_.Contains(key)) {
+    // Taken in before: either this download was unpacked and a crash kept it from being
+    // deleted (its pairs are here), or the service offered the message again.
+    const bool unpacked = spool_->Exists(name, mf::kDescriptorExt) || spool_->Exists(name, mf::kContentExt) ||
+                          spool_->Exists(name, mf::kEncryptedExt) ||
+                          spool_->Exists(RawSpoolName(name, mf::SourceTrust::Network), mf::kRawExt) ||
+                          spool_->Exists(RawSpoolName(name, mf::SourceTrust::Network), mf::kFailedExt);
+    if (!unpacked) ++report_.repeats;
+    spool_->Remove(name, mf::kContainerExt);
+    spool_->Remove(name, mf::kContainerDoneExt);
+    return;
+  }
   UnpackResult r = UnpackContainer(*spool_, name);
   if (r.status == UnpackStatus::Transient) {
-    error(r.error);
+    NoRoom(r.error);
     return;  // both files stay for the next run
   }
   if (r.status == UnpackStatus::Corrupt) {
@@ -411,9 +555,8 @@ void MailFiler::UnpackOne(const std::string& name) {
     quarantine(name, {mf::kContainerExt, mf::kContainerDoneExt}, r.error);
     return;
   }
-  // The download goes before its marker: a marker left alone by a crash finds the pair done.
-  spool_->Remove(name, mf::kContainerExt);
-  spool_->Remove(name, mf::kContainerDoneExt);
+  if (!key.empty()) received_.Add(key);
+  unpackDone_.push_back(name);
 }
 
 // ---- phase 2: encrypted contents ----------------------------------------------------------------
@@ -445,10 +588,30 @@ void MailFiler::DecryptOne(const std::string& name) {
 // ---- phase 3: raw messages -------------------------------------------------------------------
 
 void MailFiler::SplitOne(const std::string& name) {
+  // A message from a mail account carries its key on the server in its name; any other raw
+  // message is known by its spool name until it is deleted.
+  const std::string serverKey = mf::RawKeyOf(name);
+  const std::string key = serverKey.empty() ? "raw " + name : "key " + serverKey;
+  if (received_.Contains(key)) {
+    // Split before (a crash kept it from being deleted; its pairs are here or filed), or a
+    // second copy of a message fetched again.
+    if (!serverKey.empty() && !spool_->Exists(name + "_001", mf::kDescriptorExt)) ++report_.repeats;
+    const std::string path = spool_->PathOf(name, mf::kRawExt);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) error(SysError("delete", path, errno));
+    return;
+  }
   mf::SplitOptions opt;
   opt.trust = TrustOfRawName(name);
-  mf::SplitResult r = mf::SplitSpoolMessage(*spool_, name, opt);
-  if (r.ok()) return;
+  mf::SplitResult r = mf::SplitSpoolMessage(*spool_, name, opt, /*keepRaw=*/true);
+  if (r.ok()) {
+    received_.Add(key);
+    splitDone_.push_back(name);
+    return;
+  }
+  if (r.status == mf::SplitStatus::NoRoom) {
+    NoRoom(r.error);
+    return;
+  }
   if (r.status == mf::SplitStatus::CannotOpen) {
     error(r.error.empty() ? SysError("open", spool_->PathOf(name, mf::kRawExt), EIO) : r.error);
     return;
@@ -724,18 +887,66 @@ bool MailFiler::CommitBatch() {
     journal += p.name + "\t" + p.folder + "\t" + p.fileName + "\t" + p.msgId + "\t" + p.title + "\n";
   FileStatus js = SaveFileAtomic(JournalPath(), journal);
   if (!js.ok()) {
-    error(js.message);
+    if (mf::IsResourceError(js.error)) NoRoom(js.message);
+    else error(js.message);
     entries.clear();
     return false;
   }
-  // 2. The contents move into their folders.
+  // 2. The contents move into their folders. A message goes whole or not at all: a folder on
+  // another disk must have room for all of its parts, else it waits in the spool.
+  {
+    struct stat sp{};
+    const bool spoolKnown = ::stat(svc_.spoolFolder.c_str(), &sp) == 0;
+    std::map<std::string, int64_t> room;  // free bytes of folders on another disk
+    std::map<std::string, uint64_t> need;  // bytes per message (base id, or the spool name)
+    auto groupOf = [](const Planned& p) { return p.msgId.empty() ? "\n" + p.name : BaseOf(p.msgId); };
+    for (const auto& p : entries) {
+      struct stat fst{}, cst{};
+      if (!spoolKnown || ::stat(p.folder.c_str(), &fst) != 0 || fst.st_dev == sp.st_dev) continue;
+      if (!room.count(p.folder)) {
+        struct statvfs vfs{};
+        room[p.folder] = ::statvfs(p.folder.c_str(), &vfs) == 0
+                             ? static_cast<int64_t>(uint64_t(vfs.f_bavail) * vfs.f_frsize) - (256 << 10)
+                             : INT64_MAX / 2;
+      }
+      if (::stat(spool_->PathOf(p.name, mf::kContentExt).c_str(), &cst) == 0)
+        need[groupOf(p) + "\t" + p.folder] += static_cast<uint64_t>(cst.st_size) + 4096;
+    }
+    if (!room.empty()) {
+      std::set<std::string> decided;
+      bool full = false;
+      for (auto& p : entries) {
+        const std::string g = groupOf(p) + "\t" + p.folder;
+        auto n = need.find(g);
+        if (n == need.end()) continue;
+        if (decided.insert(g).second) {
+          int64_t& left = room[p.folder];
+          if (full || static_cast<int64_t>(n->second) > left) {
+            full = true;
+            n->second = UINT64_MAX;  // the whole message waits
+          } else {
+            left -= static_cast<int64_t>(n->second);
+          }
+        }
+        if (n->second == UINT64_MAX) p.deferred = true;
+      }
+      if (full) NoRoom("Not enough room in " + room.begin()->first + " for the mail to be filed there.");
+    }
+  }
   std::set<std::string> folders;
   for (auto& p : entries) {
+    if (p.deferred) continue;
     const std::string src = spool_->PathOf(p.name, mf::kContentExt);
     const std::string dst = p.folder + p.fileName;
     int err = MoveNoReplace(src, dst, svc_.sync);
     if (err == EEXIST) {
       p.deferred = true;  // the name was taken meanwhile: filed again next time
+      continue;
+    }
+    if (err && mf::IsResourceError(err)) {
+      // No room for it in its folder: the pair waits in the spool.
+      p.deferred = true;
+      NoRoom(SysError("move", src, err, dst));
       continue;
     }
     if (err) {
@@ -780,7 +991,8 @@ bool MailFiler::CommitBatch() {
     for (const auto& b : bases) harmonise(index, fs, b);
     FileStatus st = index.Release();
     if (!st.ok()) {
-      error(st.message);
+      if (mf::IsResourceError(st.error)) NoRoom(st.message);
+      else error(st.message);
       saved = false;
     }
   }
@@ -834,7 +1046,15 @@ void MailFiler::RecoverJournal() {
     if (f.size() < 5) continue;
     const std::string& name = f[0];
     if (!spool_->Exists(name, mf::kDescriptorExt)) continue;  // filed to the end
-    if (spool_->Exists(name, mf::kContentExt)) continue;      // never moved: filed again below
+    if (spool_->Exists(name, mf::kContentExt)) {
+      // Never moved (filed again below), or copied to another disk and stopped before the
+      // spool's copy went: then the document in place is this one.
+      const std::string target = f[1] + f[2];
+      if (!f[1].starts_with(svc_.documentsFolder) || f[2].find('/') != std::string::npos ||
+          !SameBytes(spool_->PathOf(name, mf::kContentExt), target))
+        continue;
+      spool_->Remove(name, mf::kContentExt);
+    }
     Planned p;
     std::string err;
     const std::string target = f[1] + f[2];
@@ -979,6 +1199,54 @@ void MailFiler::finish() {
     ::close(lockFd_);
     lockFd_ = -1;
   }
+}
+
+// ---- the quarantine -----------------------------------------------------------------------------
+
+size_t RefileQuarantine(const std::string& quarantineFolder, const std::string& spoolFolder,
+                        std::vector<std::string>* errors) {
+  const std::string q = WithSlash(quarantineFolder), sp = WithSlash(spoolFolder);
+  std::set<std::string> files;
+  if (DIR* d = ::opendir(q.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      std::string_view n = e->d_name;
+      if (n.empty() || n[0] == '.') continue;
+      struct stat st{};
+      if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+      files.emplace(n);
+    }
+    ::closedir(d);
+  }
+  auto has = [&](const std::string& base, std::string_view ext) { return files.count(base + std::string(ext)) != 0; };
+  // Moves quarantine file base + ext to the spool as base + newExt; false when it could not.
+  auto put = [&](const std::string& base, std::string_view ext, std::string_view newExt) {
+    const std::string src = q + base + std::string(ext), dst = sp + base + std::string(newExt);
+    int err = MoveNoReplace(src, dst, true);
+    if (err && errors) errors->push_back(FileErrorText("move", src, dst, err));
+    return err == 0;
+  };
+  size_t count = 0;
+  for (const auto& f : files) {
+    auto baseOf = [&](std::string_view ext) { return f.substr(0, f.size() - ext.size()); };
+    if (f.ends_with(mf::kFailedExt) && f.size() > mf::kFailedExt.size()) {
+      // A raw message, renamed back so it is split again.
+      if (put(baseOf(mf::kFailedExt), mf::kFailedExt, mf::kRawExt)) ++count;
+    } else if (f.ends_with(mf::kContainerExt) && f.size() > mf::kContainerExt.size()) {
+      // A download goes before its marker: the filer looks for markers.
+      const std::string b = baseOf(mf::kContainerExt);
+      if (!has(b, mf::kContainerDoneExt)) continue;
+      if (put(b, mf::kContainerExt, mf::kContainerExt) && put(b, mf::kContainerDoneExt, mf::kContainerDoneExt)) ++count;
+    } else if (f.ends_with(mf::kDescriptorExt) && f.size() > mf::kDescriptorExt.size()) {
+      // A pair: its content before its descriptor.
+      const std::string b = baseOf(mf::kDescriptorExt);
+      std::string_view content = has(b, mf::kEncryptedExt) ? mf::kEncryptedExt : mf::kContentExt;
+      if (!has(b, content)) continue;
+      if (put(b, content, content) && put(b, mf::kDescriptorExt, mf::kDescriptorExt)) ++count;
+    }
+  }
+  SyncDir(sp);
+  SyncDir(q);
+  return count;
 }
 
 // ---- reports -----------------------------------------------------------------------------------

@@ -14,7 +14,13 @@
 // document, and the next run finishes the batch. Only one process files a spool at a time.
 //
 // Nothing that cannot be unpacked, decrypted or split is deleted: it goes to the quarantine
-// folder and is reported.
+// folder and is reported. A full or failing disk is no fault of a message: the run stops, says
+// so, and leaves the message in the spool for a later run, with nothing of it half filed.
+//
+// Every message is taken in once: its key (see ReceivedKeys) is recorded when its pairs are
+// made, and a message whose key is known is dropped as a repeat. Splitting is idempotent: a
+// raw message is split into pairs named after it, and what an interrupted split left is undone
+// before it is split again.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -24,6 +30,7 @@
 #include <vector>
 
 #include "incoming/filing_seams.h"
+#include "incoming/received_keys.h"
 #include "mailformat/part_descriptor.h"
 
 namespace px {
@@ -92,6 +99,9 @@ struct FilingReport {
   bool noDecryption = false;               // encrypted mail came while no decryption exists
   std::set<std::string> changedFolders;    // folders that received documents
   bool busy = false;                       // another process was filing this spool
+  bool noRoom = false;                     // the run stopped: the disk is full or failing
+  size_t repeats = 0;                      // messages dropped as copies of ones taken in before
+  size_t orphans = 0;                      // leftovers of an interrupted run kept aside
   bool failed() const { return !errors.empty(); }
 };
 
@@ -142,6 +152,12 @@ private:
   void RecoverJournal();
   void ApplySortActions();
   void finish();
+  // The disk is full or failing: what is under way is left for a later run and the run ends.
+  void NoRoom(const std::string& why);
+  // Records the keys of what was split or unpacked, then deletes their sources.
+  void FlushTaken();
+  // Content files that lost their descriptor to a crash go to the quarantine.
+  void SweepOrphans();
 
   bool BuildPlan(const std::string& name, Planned& p, std::string& error);
   void FileReceipt(Planned& p);
@@ -166,7 +182,17 @@ private:
   std::unique_ptr<Batch> batch_;
   std::map<std::string, std::unique_ptr<FolderState>> folders_;
   std::vector<SortAction> actions_;
+  ReceivedKeys received_;
+  std::vector<std::string> splitDone_;   // raw messages split, to be deleted once recorded
+  std::vector<std::string> unpackDone_;  // downloads unpacked, likewise
+  bool stop_ = false;
 };
+
+// Puts what the quarantine keeps back into the spool, so the next filing run tries it again:
+// raw messages (".err_" back to ".msg_"), downloads, descriptor pairs. Returns how many
+// messages were put back; *errors gets what could not be moved.
+size_t RefileQuarantine(const std::string& quarantineFolder, const std::string& spoolFolder,
+                        std::vector<std::string>* errors = nullptr);
 
 // Brings the Time of every section of the index whose MsgID has the same base as msgId to the
 // latest of them. Used by the sent bookkeeping too.

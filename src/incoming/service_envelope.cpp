@@ -1,7 +1,10 @@
 #include "incoming/service_envelope.h"
 
+#include "incoming/received_keys.h"
+
 #include <bzlib.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -222,6 +225,43 @@ SourceTrust TrustOfRawName(std::string_view name) {
   if (EndsWith(name, "-n")) return SourceTrust::Network;
   if (EndsWith(name, "-t")) return SourceTrust::Trusted;
   return SourceTrust::Receiver;
+}
+
+std::string ContainerKeyOf(MailSpool& spool, std::string_view name) {
+  const std::string path = spool.PathOf(name, mailformat::kContainerExt);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+  unsigned char head[12];
+  if (fileSize < 12 || !ReadExact(fd, reinterpret_cast<char*>(head), 12)) return {};
+  const uint32_t envZ = Le32(head), envLen = Le32(head + 4);
+  if (envZ > fileSize - 12 || envZ > kMaxEnvelopeBytes || envLen > kMaxEnvelopeBytes) return {};
+  std::string xml, err;
+  if (!Decompress(fd, envZ, envLen, [&xml](std::string_view b) { xml += b; return true; }, err)) return {};
+  EnvelopeInfo info;
+  if (!ParseEnvelope(xml, info, &err)) return {};
+  // A receipt filed twice only records the delivery it already records.
+  if (info.descriptor.kind == mailformat::kReceiptKind) return {};
+  std::string msgId;
+  bool outbound = false;
+  for (const auto& t : info.descriptor.tagged) {
+    if (t.starts_with("MsgID: ") && t.size() > 7) msgId = t.substr(7);
+    if (t == "_Outbound") outbound = true;
+  }
+  if (msgId.empty()) return {};
+  // A repeat is the same stored message: same kind, direction and subject as well.
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : info.descriptor.name) h = (h ^ c) * 1099511628211ull;
+  char digest[17];
+  std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(h));
+  return ServiceMessageKey(info.descriptor.from, msgId) + " " + info.descriptor.kind +
+         (info.encrypted ? " pgp" : "") + (info.rawMessage ? " raw" : "") + (outbound ? " out " : " in ") + digest;
 }
 
 UnpackResult UnpackContainer(MailSpool& spool, std::string_view name) {

@@ -61,6 +61,13 @@ struct UnpackResult {
 // itself is not touched.
 UnpackResult UnpackContainer(mailformat::MailSpool& spool, std::string_view name);
 
+// The key by which a repeat of spool download `name` is known (ServiceMessageKey of its
+// sender and message id with the part, then its kind, direction and a digest of its subject),
+// read from its envelope; empty for a delivery receipt (filing one twice changes nothing), a
+// download without a message id, or one whose envelope cannot be read (then unpacking tells
+// what is wrong).
+std::string ContainerKeyOf(mailformat::MailSpool& spool, std::string_view name);
+
 // Spool names of raw messages carry the trust of their source: "-n" for mail straight from
 // the network, "-t" for what the program or an import wrote; a plain name is the POP3
 // receiver's.

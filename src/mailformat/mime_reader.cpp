@@ -841,10 +841,11 @@ private:
 class SpoolSink : public PartSink {
 public:
   // budget: the most bytes (contents and descriptors) one message may write; 0 = no limit.
-  SpoolSink(MailSpool& spool, uint64_t budget) : spool_(spool), budget_(budget) {}
+  SpoolSink(MailSpool& spool, uint64_t budget, std::string prefix = {})
+      : spool_(spool), budget_(budget), prefix_(std::move(prefix)) {}
 
   bool Begin() override {
-    name_ = spool_.NewName();
+    name_ = NextName();
     if (!writer_.Open(spool_, name_, kContentExt)) return Fail();
     return true;
   }
@@ -858,7 +859,7 @@ public:
     if (!Spend(descriptorBytes)) return false;
     for (int attempt = 0; !writer_.CommitAs(name_); ++attempt) {
       if (writer_.error() != EEXIST || attempt > 10) return Fail();
-      name_ = spool_.NewName();
+      name_ = NextName();
     }
     done_.emplace_back(name_, std::move(d));
     keptWhole_.push_back(nextKeptWhole_);
@@ -905,8 +906,12 @@ public:
       if (spool_.WriteFile(name, kDescriptorExt, FormatPartDescriptor(d), &err)) {
         names.push_back(name);
       } else {
+        const int e = errno;
         ok = false;
-        if (error_.empty()) error_ = err;
+        if (error_.empty()) {
+          error_ = err;
+          errorCode_ = e;
+        }
         spool_.Remove(name, kContentExt);  // a content file without descriptor is of no use
       }
     }
@@ -915,6 +920,7 @@ public:
   }
 
   const std::string& error() const { return error_; }
+  int errorCode() const { return errorCode_; }
   bool OverBudget() const { return overBudget_; }
 
   // Takes back every part made so far.
@@ -927,6 +933,14 @@ public:
     written_ = 0;
     overBudget_ = false;
     error_.clear();
+    errorCode_ = 0;
+    counter_ = 0;
+  }
+  // Takes back every pair made, descriptors too (after Finish).
+  void RemoveAll(const std::vector<std::string>& names) {
+    for (const auto& n : names) spool_.Remove(n, kDescriptorExt);
+    for (const auto& [name, d] : done_) spool_.Remove(name, kContentExt);
+    done_.clear();
   }
   void SetBudget(uint64_t budget) { budget_ = budget; }
 
@@ -940,9 +954,18 @@ private:
     return false;
   }
   bool Fail() {
-    if (error_.empty()) error_ = writer_.errorText();
+    if (error_.empty()) {
+      error_ = writer_.errorText();
+      errorCode_ = writer_.error();
+    }
     writer_.Discard();
     return false;
+  }
+  std::string NextName() {
+    if (prefix_.empty()) return spool_.NewName();
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "_%03u", ++counter_);
+    return prefix_ + buf;
   }
   // Passes an attached file's part on with the lines of the message it was found in.
   class CoverSink : public PartSink {
@@ -978,6 +1001,9 @@ private:
 
   MailSpool& spool_;
   uint64_t budget_ = 0;
+  std::string prefix_;
+  unsigned counter_ = 0;
+  int errorCode_ = 0;
   uint64_t written_ = 0;
   bool overBudget_ = false;
   SpoolFileWriter writer_;
@@ -998,7 +1024,7 @@ constexpr uint64_t kOutputAllowance = 1u << 20;
 SplitResult RunSpoolSplit(const std::function<bool(LineReader&)>& open, uint64_t size,
                           MailSpool& spool, const SplitOptions& options, std::string_view source) {
   SplitResult r;
-  SpoolSink sink(spool, size * kOutputFactor + kOutputAllowance);
+  SpoolSink sink(spool, size * kOutputFactor + kOutputAllowance, options.partPrefix);
   auto in = std::make_unique<LineReader>();
   if (!open(*in)) {
     r.status = SplitStatus::CannotOpen;
@@ -1030,11 +1056,20 @@ SplitResult RunSpoolSplit(const std::function<bool(LineReader&)>& open, uint64_t
   r.to = s.to;
   if (!ok || !written) {
     r.status = SplitStatus::Failed;
-    if (s.readFailed)
+    if (s.readFailed) {
       r.error = "Cannot read " + std::string(source) + "\r\rError " + std::to_string(in->error()) +
                 ": " + std::strerror(in->error());
-    else
+      r.errorCode = in->error();
+    } else {
       r.error = sink.error();
+      r.errorCode = sink.errorCode();
+    }
+    if (!options.partPrefix.empty()) {
+      // A message split under its own name is all or nothing: what was made goes again.
+      sink.RemoveAll(r.parts);
+      r.parts.clear();
+    }
+    if (IsResourceError(r.errorCode)) r.status = SplitStatus::NoRoom;
   }
   return r;
 }
@@ -1060,15 +1095,43 @@ SplitResult SplitMessageBytes(std::string_view bytes, MailSpool& spool, const Sp
   }, bytes.size(), spool, options, "message");
 }
 
-SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const SplitOptions& options) {
+void RemoveSplitLeftovers(MailSpool& spool, std::string_view name) {
+  const std::string first = std::string(name) + "_001";
+  if (!spool.Exists(first, kContentExt) && !spool.Exists(first, kDescriptorExt)) return;
+  const std::string prefix = std::string(name) + "_";
+  for (auto ext : {kDescriptorExt, kContentExt})
+    for (const auto& n : spool.List(ext)) {
+      if (n.size() < prefix.size() + 3 || !n.starts_with(prefix)) continue;
+      std::string_view rest = std::string_view(n).substr(prefix.size());
+      if (rest.find_first_not_of("0123456789") != std::string_view::npos) continue;
+      spool.Remove(n, ext);
+    }
+}
+
+SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const SplitOptions& options,
+                              bool keepRaw) {
   std::string path = spool.PathOf(name, kRawExt);
-  SplitResult r = SplitMessageFile(path, spool, options);
-  if (r.status == SplitStatus::CannotOpen) return r;
+  // An earlier split of this message that did not finish (the raw message is still here, so
+  // none of its pairs was filed) is undone first.
+  RemoveSplitLeftovers(spool, name);
+  SplitOptions named = options;
+  named.partPrefix = std::string(name);
+  SplitResult r = SplitMessageFile(path, spool, named);
+  if (r.status == SplitStatus::CannotOpen || r.status == SplitStatus::NoRoom) return r;
   if (r.ok()) {
+    if (keepRaw) return r;
     // Every pair is on the disk (and flushed) before the raw message goes.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+      const int e = errno;
       r.status = SplitStatus::Failed;
-      r.error = FileErrorText("delete", path, {}, errno);
+      r.error = FileErrorText("delete", path, {}, e);
+      r.errorCode = e;
+      // The message stays; its pairs go, or the next run would file it twice.
+      for (const auto& n : r.parts) {
+        spool.Remove(n, kDescriptorExt);
+        spool.Remove(n, kContentExt);
+      }
+      r.parts.clear();
     }
     return r;
   }

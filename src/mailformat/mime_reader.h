@@ -24,17 +24,22 @@ struct SplitOptions {
   std::string ownAddress;
   int maxDepth = 100;       // deeper multiparts and embedded messages stay one undecoded part
   size_t maxParts = 10000;  // the rest of a message with more parts becomes one last part
+  // When set, the pairs are named partPrefix + "_001", "_002" ... in the order they are made
+  // (instead of fresh unique names), so the pairs of one message can be found again.
+  std::string partPrefix;
 };
 
 enum class SplitStatus {
   Ok,
   CannotOpen,  // the raw message could not be opened: left untouched, try again later
   Failed,      // reading or writing failed part-way (parts already made stay in the spool)
+  NoRoom,      // the disk is full or failing (IsResourceError): nothing was made, try again later
 };
 
 struct SplitResult {
   SplitStatus status = SplitStatus::Ok;
   std::string error;                // for the user, when not Ok
+  int errorCode = 0;                // errno of the failure, when one is known
   std::vector<std::string> parts;   // names of the pairs made, in order (part 1 first)
   bool outbound = false;            // the message carried an honoured "_Outbound"
   std::string to;                   // its To list (for the wizard's recipient tally)
@@ -45,9 +50,17 @@ struct SplitResult {
 SplitResult SplitMessageFile(const std::string& path, MailSpool& spool, const SplitOptions& options);
 SplitResult SplitMessageBytes(std::string_view bytes, MailSpool& spool, const SplitOptions& options);
 
-// The filer's step for one spool message (name + ".msg_"): split it, then delete it; when the
-// split failed it is renamed to ".err_" and kept. A message that cannot be opened is left alone.
-SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const SplitOptions& options);
+// The filer's step for one spool message (name + ".msg_"): split it into the pairs name + "_001"
+// ..., then delete it. Pairs left by an earlier split of the same message that did not finish
+// are removed first, so a message is never split twice. On failure no pair stays: a full or
+// failing disk (NoRoom) leaves the message as it is for a later run; any other failure renames
+// it to ".err_". A message that cannot be opened is left alone. With `keepRaw` the message is
+// not deleted after a successful split (the caller deletes it once it has recorded the split).
+SplitResult SplitSpoolMessage(MailSpool& spool, std::string_view name, const SplitOptions& options,
+                              bool keepRaw = false);
+
+// Removes the pairs an interrupted split of spool message `name` left (name + "_NNN").
+void RemoveSplitLeftovers(MailSpool& spool, std::string_view name);
 
 // Receives the parts the splitter produces, one at a time.
 class PartSink {

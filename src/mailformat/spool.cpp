@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include "foundation/dates.h"
@@ -30,6 +31,35 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 }
 
 }  // namespace
+
+std::string KeyedRawName(std::string_view base, std::string_view key) {
+  QByteArray d = QCryptographicHash::hash(QByteArray(key.data(), static_cast<qsizetype>(key.size())),
+                                          QCryptographicHash::Sha256);
+  return std::string(base) + "-h" + d.left(16).toHex().toStdString();
+}
+
+std::string RawKeyOf(std::string_view name) {
+  const size_t dash = name.rfind("-h");
+  if (dash == std::string_view::npos || name.size() - dash != 34) return {};
+  std::string_view hex = name.substr(dash + 2);
+  if (hex.find_first_not_of("0123456789abcdef") != std::string_view::npos) return {};
+  return std::string(name.substr(dash + 1));
+}
+
+bool IsResourceError(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+    case EROFS:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool RenameNoReplace(const std::string& src, const std::string& dst) {
   const int err = px::RenameNoReplace(src, dst);
@@ -91,6 +121,7 @@ bool MailSpool::WriteFile(std::string_view name, std::string_view ext, std::stri
   SpoolFileWriter w;
   if (!w.Open(*this, name, ext) || !w.Write(bytes) || !w.Commit()) {
     if (error) *error = w.errorText();
+    errno = w.error();
     return false;
   }
   return true;

@@ -40,7 +40,8 @@ public:
   // A fresh unique name that no spool file uses with any extension.
   std::string NewName();
 
-  // Writes a whole file under a fresh or given name; false (with *error) when it cannot.
+  // Writes a whole file under a fresh or given name; false (with *error, and errno) when it
+  // cannot.
   bool WriteFile(std::string_view name, std::string_view ext, std::string_view bytes,
                  std::string* error = nullptr);
   bool Remove(std::string_view name, std::string_view ext);
@@ -92,6 +93,17 @@ private:
   bool retryable_ = false;  // the last commit met a taken name; the data is still there
   uint64_t size_ = 0;
 };
+
+// The spool name of a raw message from a mail account: base + "-h" + a digest of the message's
+// key on its server (account and UIDL, or Message-ID), so the key travels with the file and a
+// message fetched twice is known when it is filed.
+std::string KeyedRawName(std::string_view base, std::string_view key);
+// The digest part ("h" + 32 hex digits) of such a name; empty for any other name.
+std::string RawKeyOf(std::string_view name);
+
+// A failure of the machine rather than of the message: no room (ENOSPC, EDQUOT), a broken or
+// read-only disk (EIO, EROFS), no memory or file handles. What met one is tried again later.
+bool IsResourceError(int err);
 
 // Renames src to dst unless dst exists (then false with errno EEXIST).
 bool RenameNoReplace(const std::string& src, const std::string& dst);

@@ -1,6 +1,7 @@
 #include "store/leftover_sweep.h"
 
 #include "foundation/atomic_file.h"
+#include "foundation/locations.h"
 #include "store/index_file.h"
 
 #include <cerrno>
@@ -16,6 +17,13 @@ namespace {
 constexpr size_t kMaxName = 255;
 constexpr int kMaxDepth = 64;
 constexpr time_t kSettleSeconds = 600;
+
+// Hidden work files of a writer that did not finish: the temporaries of AtomicFile, the filer's
+// copy to another disk, a mail-service download under way.
+bool IsWorkFile(std::string_view name) {
+  return name.starts_with(kTempFilePrefix) || name.starts_with(".px-filing-") ||
+         (name.size() > 10 && name[0] == '.' && name.ends_with(".$$7.part"));
+}
 
 struct Sweep {
   IniRegistry& registry;
@@ -34,7 +42,7 @@ struct Sweep {
       if (name == "." || name == "..") continue;
       if (name.starts_with(kParkedPrefix)) {
         parked.emplace_back(name);
-      } else if (name.starts_with(kTempFilePrefix)) {
+      } else if (IsWorkFile(name)) {
         temps.emplace_back(name);
       } else if (e->d_type == DT_DIR || e->d_type == DT_UNKNOWN) {
         subfolders.emplace_back(name);
@@ -93,6 +101,25 @@ std::string ParkedName(std::string_view name, std::string_view id) {
     hidden += name;
   }
   return hidden;
+}
+
+SweepResult SweepAllLeftovers(const Locations& loc, IniRegistry& registry, time_t runStart) {
+  std::vector<std::string> roots;
+  for (const std::string* r : {&loc.documents, &loc.inbox, &loc.contacts})
+    if (!r->empty()) roots.push_back(r->back() == '/' ? *r : *r + "/");
+  SweepResult all;
+  for (size_t i = 0; i < roots.size(); ++i) {
+    // A tree inside another (the contacts in the documents, say) is swept with it.
+    bool inside = false;
+    for (size_t j = 0; j < roots.size(); ++j)
+      if (j != i && roots[i].starts_with(roots[j]) && (roots[i] != roots[j] || j < i)) inside = true;
+    if (inside) continue;
+    SweepResult r = SweepLeftovers(roots[i], registry, runStart);
+    all.restored += r.restored;
+    all.removed += r.removed;
+    all.kept += r.kept;
+  }
+  return all;
 }
 
 SweepResult SweepLeftovers(const std::string& root, IniRegistry& registry, time_t runStart) {

@@ -11,6 +11,10 @@
 #include <string>
 #include <string_view>
 
+namespace px {
+struct Locations;
+}
+
 namespace px::store {
 
 class IniRegistry;
@@ -29,5 +33,8 @@ struct SweepResult {
 
 // Walks `root` and its subfolders (never following links) and clears what a crash left.
 SweepResult SweepLeftovers(const std::string& root, IniRegistry& registry, time_t runStart);
+// The sweep of every tree the program writes into: the documents, the mail spool (Inbox) and
+// the contacts.
+SweepResult SweepAllLeftovers(const Locations& loc, IniRegistry& registry, time_t runStart);
 
 }  // namespace px::store

@@ -76,6 +76,21 @@ TEST_F(DeskMailTest, FilesFromTheEventLoopAndReportsTheEnd) {
   EXPECT_FALSE(end.second);
 }
 
+TEST_F(DeskMailTest, QuarantinedMailIsFiledAgainOnRequest) {
+  const std::string q = state.locations.dataRoot + "Quarantine/";
+  px::test::makeDirs(q);
+  px::test::writeFile(q + "0001.err_", "From: \"Ann\" <ann@example.org>\r\nSubject: Kept aside\r\n\r\nHello\r\n");
+  DeskMail mail(state);
+  bool transfer = true;
+  mail.transferRunning = [&transfer] { return transfer; };
+  EXPECT_EQ(mail.RefileQuarantine(), 0u);  // not while a transfer runs
+  transfer = false;
+  EXPECT_EQ(mail.RefileQuarantine(), 1u);
+  EXPECT_EQ(waitForEnd(mail).first, 1);
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(state.locations.documents + "Kept aside.txt")));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(q + "0001.err_")));
+}
+
 TEST_F(DeskMailTest, ReceivedRowsOfferTheirSenderForBlocking) {
   store::DocRecord r;
   r.flags = store::dfReceived | 0x0201;

@@ -132,6 +132,29 @@ TEST_F(ServiceReceive, FetchesConfirmsAndFilesWithReceipts) {
   EXPECT_EQ(left->size(), 0u);
 }
 
+// An upload the service stored but never confirmed is uploaded again by its sender: the
+// service then holds it twice. A download whose confirmation was lost is offered again. Either
+// way the recipient files the message once, in the same run and in a later one.
+TEST_F(ServiceReceive, RepeatsOfAMessageAreFiledOnce) {
+  message("bob", "Stored twice", "ann", "900");
+  message("bob", "Stored twice", "ann", "900");
+  message("bob", "Another", "ann", "901");
+  ASSERT_TRUE(peer_->AddFault("confirm", "fault=status&status=500"));
+  LinkResult lost = receive("bob");
+  EXPECT_EQ(lost.status, LinkStatus::ReceiveFailed);
+  FilingReport first = runFiler();
+  // The unconfirmed message is offered again (the list of fetched messages is gone too).
+  left->Release();
+  ::unlink((data + "msgid.lst").c_str());
+  LinkResult r = receive("bob");
+  ASSERT_EQ(r.status, LinkStatus::Ok) << r.error;
+  FilingReport second = runFiler();
+  EXPECT_EQ(first.newMessages + second.newMessages, 2u);
+  EXPECT_EQ(first.repeats + second.repeats, 2u);
+  EXPECT_EQ(sections(docs), (StringList{"Another.txt", "Stored twice.txt"}));
+  EXPECT_EQ(mailboxCount("bob"), 0u);
+}
+
 TEST_F(ServiceReceive, BlockedSendersAreDeletedUnread) {
   message("r1", "Spam", "spammer");
   message("r1", "Ham", "ann");

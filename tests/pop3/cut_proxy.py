@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A TCP relay that breaks connections on purpose, put in front of a real POP3 server.
 
-    cut_proxy.py --target PORT (--cut-after BYTES | --drop-quit)
+    cut_proxy.py --target PORT (--cut-after BYTES | --drop-quit) [--port PORT]
 
 --cut-after: the connection is cut once the server has sent BYTES bytes (TLS or not).
 --drop-quit: a plain-text client's QUIT is swallowed and the connection cut, so the server
@@ -68,10 +68,11 @@ def main():
     p.add_argument("--target", type=int, required=True)
     p.add_argument("--cut-after", type=int, default=0)
     p.add_argument("--drop-quit", action="store_true")
+    p.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
     args = p.parse_args()
     srv = socket.socket()
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    srv.bind(("127.0.0.1", 0))
+    srv.bind(("127.0.0.1", args.port))
     srv.listen(4)
     print(srv.getsockname()[1], flush=True)
     whole = argparse.Namespace(target=args.target, cut_after=0, drop_quit=False)

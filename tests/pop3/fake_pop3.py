@@ -18,6 +18,7 @@ Faults (--fault NAME, --at K for the message it concerns):
   long-retr       RETR K sends far more than LIST said, then ends properly
   big-top         TOP K sends a header of 3 MiB
   slow            every RETR waits 0.5 s before it answers
+  drip            RETR K sends its reply one byte at a time, --drip-rate bytes a second
   bad-pass        PASS is always refused
 """
 import argparse
@@ -121,6 +122,15 @@ def serve(conn, args):
                         conn.sendall(b"z" * 65536)
                 except OSError:
                     return
+            if arg == args.at and args.fault == "drip":
+                reply = ("+OK %d octets\r\n" % len(data) + stuffed(data) + ".\r\n").encode("latin-1")
+                try:
+                    for i in range(len(reply)):
+                        conn.sendall(reply[i:i + 1])
+                        time.sleep(1.0 / args.drip_rate)
+                except OSError:
+                    return
+                continue
             if arg == args.at and args.fault == "long-line":
                 send("+OK\r\nSubject: long line\r\n\r\n" + "w" * (3 * 1024 * 1024) + "\r\n.\r\n")
                 continue
@@ -160,6 +170,7 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--fault", default="none")
     p.add_argument("--at", type=int, default=0)
+    p.add_argument("--drip-rate", type=float, default=1.0)
     p.add_argument("--port", type=int, default=0)
     args = p.parse_args()
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

@@ -3,6 +3,8 @@
 // next run leaves no duplicate and loses nothing.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
 #include <thread>
 
 #include "pop3/receive_fixture.h"
@@ -117,7 +119,101 @@ TEST_F(FakeServerTest, BigHeaderLeavesThatMessageOnTheServer) {
   EXPECT_EQ(Subjects(server.Messages()), (std::vector<std::string>{"m2"}));
 }
 
-TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
+// A server that trickles a message a byte a second answers every single read in time; the
+// run's deadline (grace + size / minimum rate) gives up on it all the same, keeps what came
+// before, deletes nothing it did not get, and the next run fetches the rest once.
+TEST_F(FakeServerTest, DrippingServerIsGivenUpOn) {
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("drip", 2, &error)) << error;
+  auto subjects = Fill(server, 3);
+  transport::pop3::Pop3Pace pace;
+  pace.graceMs = 1500;
+  pace.minBytesPerSecond = 1000;
+  transport::ChainSetup setup;
+  setup.spool = &spool;
+  setup.leftOnServer = &leftOnServer;
+  auto started = std::chrono::steady_clock::now();
+  transport::ChainReport r;
+  {
+    transport::ThreadRecvChain chain(setup);
+    chain.AddLink(std::make_unique<transport::pop3::ThreadRecvPOP>(AccountOn(server), 30000, pace));
+    r = chain.Run();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  ASSERT_EQ(r.visits.size(), 1u);
+  EXPECT_EQ(r.visits[0].result.status, LinkStatus::ReceiveFailed);
+  EXPECT_NE(r.visits[0].result.error.find("too slow"), std::string::npos) << r.visits[0].result.error;
+  EXPECT_EQ(SpooledSubjects(), std::vector<std::string>{"m1"});
+  EXPECT_EQ(server.Messages().size(), 3u);
+  ASSERT_TRUE(server.Restart("none", 0, &error)) << error;
+  Receive(AccountOn(server));
+  EXPECT_EQ(SpooledSubjects(), subjects);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+// The key a server gives a message (its UIDL) travels in the spool name, so the filer knows a
+// message fetched a second time; the left-on-server list is on the disk before any deletion.
+TEST_F(FakeServerTest, FetchedMessagesAreKeyedAndRememberedBeforeTheirDeletion) {
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("silent-quit", 0, &error)) << error;
+  Fill(server, 2);
+  auto r = Receive(AccountOn(server), 2000);
+  EXPECT_EQ(r.visits[0].result.status, LinkStatus::ReceiveFailed);
+  auto names = spool.List(mailformat::kRawExt);
+  ASSERT_EQ(names.size(), 2u);
+  for (const auto& n : names) EXPECT_FALSE(mailformat::RawKeyOf(n).empty()) << n;
+  // QUIT went unanswered, so nothing was deleted: both keys are on the disk, and a new run
+  // deletes the two without fetching them again.
+  transport::LeftOnServerList onDisk(home.path("msgid.lst"));
+  onDisk.LoadIfNeeded();
+  EXPECT_EQ(onDisk.size(), 2u);
+  ASSERT_TRUE(server.Restart("none", 0, &error)) << error;
+  auto again = Receive(AccountOn(server));
+  EXPECT_EQ(again.messagesSpooled, 0);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+// The spool's disk has no room left to file what arrives: the message that came stays on the
+// server too (no DELE), nothing more is fetched, and the user is told the disk is full. Once
+// there is room, the next run deletes it without fetching it again and fetches the rest.
+TEST_F(FakeServerTest, NoRoomToFileKeepsMessagesOnTheServer) {
+  const std::string disk = home.path("small/");
+  makeDirs(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  writeFile(disk + "filler", std::string(1700 * 1024, 'f'));
+  RandomSource rnd(5);
+  mailformat::MailSpool smallSpool(disk + "Inbox/", rnd);
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("none", 0, &error)) << error;
+  auto subjects = Fill(server, 3);
+  auto run = [&] {
+    transport::ChainSetup setup;
+    setup.spool = &smallSpool;
+    setup.leftOnServer = &leftOnServer;
+    transport::ThreadRecvChain chain(setup);
+    chain.AddLink(std::make_unique<transport::pop3::ThreadRecvPOP>(AccountOn(server), 5000));
+    return chain.Run();
+  };
+  auto r = run();
+  ASSERT_EQ(r.visits.size(), 1u);
+  EXPECT_EQ(r.visits[0].result.status, LinkStatus::ReceiveFailed);
+  EXPECT_NE(r.visits[0].result.error.find("disk is full"), std::string::npos) << r.visits[0].result.error;
+  EXPECT_EQ(Subjects(SpoolMessages(disk + "Inbox")), std::vector<std::string>{"m1"});
+  EXPECT_EQ(server.Messages().size(), 3u);
+  ::unlink((disk + "filler").c_str());
+  run();
+  EXPECT_EQ(Subjects(SpoolMessages(disk + "Inbox")), subjects);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST_F(FakeServerTest, WrongPasswordIsToldApartFromAConnectFailure) {
   FakePop3Server server;
   std::string error;
   ASSERT_TRUE(server.Start("bad-pass", 0, &error)) << error;
@@ -125,8 +221,41 @@ TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
   auto r = Receive(AccountOn(server));
   EXPECT_EQ(r.visits[0].result.status, LinkStatus::WrongPassword);
   EXPECT_EQ(r.visits[0].result.error, "Invalid user name or password.");
-  EXPECT_EQ(r.connectFailures, "fake@example.org");
+  EXPECT_EQ(r.wrongPasswords, "fake@example.org");
+  EXPECT_EQ(r.connectFailures, "");
   EXPECT_TRUE(Spooled().empty());
+}
+
+TEST_F(FakeServerTest, ARefusedPasswordIsAskedAgainOncePerRun) {
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("none", 0, &error)) << error;
+  auto wrong = AccountOn(server);
+  wrong.password = "not it";
+  struct Case {
+    std::vector<std::string> answers;  // given in turn when asked again
+    LinkStatus status;
+    size_t spooled;
+  } const cases[] = {
+      {{"still wrong", server.password()}, LinkStatus::WrongPassword, 0},  // asked once only
+      {{""}, LinkStatus::WrongPassword, 0},                                 // the user gave none
+      {{server.password()}, LinkStatus::Ok, 1},
+  };
+  Fill(server, 1);
+  for (const auto& c : cases) {
+    size_t asked = 0;
+    askPasswordAgain = [&](const std::string& account) -> std::optional<std::string> {
+      EXPECT_EQ(account, wrong.name);
+      return c.answers[std::min(asked++, c.answers.size() - 1)];
+    };
+    auto r = Receive(wrong);
+    EXPECT_EQ(asked, 1u);
+    EXPECT_EQ(r.visits[0].result.status, c.status);
+    EXPECT_EQ(r.wrongPasswords, c.status == LinkStatus::Ok ? "" : wrong.name);
+    EXPECT_EQ(r.connectFailures, "");
+    EXPECT_EQ(Spooled().size(), c.spooled);
+  }
+  askPasswordAgain = nullptr;
 }
 
 TEST_F(FakeServerTest, SkipAndStopOnASlowServer) {

@@ -114,7 +114,7 @@ bool NetworkMessageWriter::Line(std::string_view line) {
   return ok;
 }
 
-bool NetworkMessageWriter::Commit() {
+bool NetworkMessageWriter::Commit(std::string_view key) {
   if (inHeader_) {
     // No empty line: the account line follows the last line.
     scan_.Finish();
@@ -125,7 +125,14 @@ bool NetworkMessageWriter::Commit() {
       return false;
     }
   }
-  if (!writer_.Commit()) {
+  if (!key.empty()) {
+    const std::string keyed = mailformat::KeyedRawName(name_, key);
+    if (!writer_.CommitAs(keyed)) {
+      error_ = writer_.errorText();
+      return false;
+    }
+    name_ = keyed;
+  } else if (!writer_.Commit()) {
     error_ = writer_.errorText();
     return false;
   }

@@ -34,8 +34,9 @@ public:
   // One line with its line end (the last line may lack one).
   bool Line(std::string_view line);
   // Ends the header when the message had no empty line, flushes the file to the disk and
-  // renames it into place. The path is then Path().
-  bool Commit();
+  // renames it into place. The path is then Path(). With a `key` (the message's key on its
+  // server) the spool name carries it (KeyedRawName), so the filer drops a second copy.
+  bool Commit(std::string_view key = {});
   void Discard();
   std::string Path() const { return path_; }
   std::string Name() const { return name_; }

@@ -179,13 +179,30 @@ void Pop3Client::Close() {
   rpos_ = rscan_ = 0;
 }
 
+int64_t Pop3Client::SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 bool Pop3Client::WaitFor(bool write) {
   pollfd p[2] = {{fd_, short(write ? POLLOUT : POLLIN), 0}, {stopFd_, POLLIN, 0}};
   for (;;) {
     if (stopped_) return Fail(ErrorKind::Stopped, "Stopped");
-    int n = ::poll(p, stopFd_ >= 0 ? 2 : 1, timeoutMs_);
+    int wait = timeoutMs_;
+    bool paced = false;
+    if (deadlineMs_ > 0) {
+      const int64_t left = deadlineMs_ - SteadyMs();
+      if (left <= 0) return Fail(ErrorKind::Timeout, "The server is too slow: it was given up on.");
+      if (left < wait) {
+        wait = static_cast<int>(left);
+        paced = true;
+      }
+    }
+    int n = ::poll(p, stopFd_ >= 0 ? 2 : 1, wait);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(ErrorKind::Closed, std::string("poll: ") + std::strerror(errno));
+    if (n == 0 && paced) return Fail(ErrorKind::Timeout, "The server is too slow: it was given up on.");
     if (n == 0) return Fail(ErrorKind::Timeout, "The server did not answer in time.");
     if (stopped_) return Fail(ErrorKind::Stopped, "Stopped");
     return true;

@@ -76,6 +76,12 @@ public:
 
   // Time-out of the connection and of every wait for the server, in milliseconds.
   void SetTimeout(int ms) { timeoutMs_ = ms; }
+  // A point in time (steady clock, milliseconds, see SteadyMs) by which whatever runs must be
+  // done, however the server paces its bytes; a wait that would pass it fails with Timeout.
+  // 0: none.
+  void SetDeadline(int64_t steadyMs) { deadlineMs_ = steadyMs; }
+  int64_t deadline() const { return deadlineMs_; }
+  static int64_t SteadyMs();
 
   // Connects, reads the greeting, asks CAPA, and starts TLS as `security` says.
   bool Connect(const std::string& host, int port, Security security);
@@ -141,6 +147,7 @@ private:
   std::atomic<bool> stopped_{false};
   bool broken_ = false;
   int timeoutMs_ = 180000;
+  int64_t deadlineMs_ = 0;
   std::string rbuf_;
   size_t rpos_ = 0;   // start of unread data
   size_t rscan_ = 0;  // no line end before this offset

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <map>
 #include <unistd.h>
 #include <unordered_set>
@@ -58,6 +59,19 @@ bool SyncSpool(const mailformat::MailSpool& spool, std::string& error) {
   return true;
 }
 
+// Whether the spool's disk still has room to split a message of `bytes` once it is filed.
+bool RoomToFile(const mailformat::MailSpool& spool, uint64_t bytes) {
+  struct statvfs vfs;
+  if (::statvfs(spool.folder().c_str(), &vfs) != 0) return true;  // not known: the filer will tell
+  const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return avail >= bytes + (1u << 20);
+}
+
+int64_t PaceMs(const Pop3Pace& pace, int64_t bytes) {
+  const int64_t rate = std::max<int64_t>(pace.minBytesPerSecond, 1);
+  return std::max<int64_t>(bytes, 0) * 1000 / rate;
+}
+
 // Turns the spool's flush of every file off while one account is received (batches are flushed
 // together instead), and back on afterwards.
 class BatchedSync {
@@ -73,8 +87,8 @@ private:
 
 }  // namespace
 
-ThreadRecvPOP::ThreadRecvPOP(ExternalAccount account, int timeoutMs)
-    : account_(std::move(account)), timeoutMs_(timeoutMs) {}
+ThreadRecvPOP::ThreadRecvPOP(ExternalAccount account, int timeoutMs, Pop3Pace pace)
+    : account_(std::move(account)), timeoutMs_(timeoutMs), pace_(pace) {}
 
 std::string ThreadRecvPOP::KeyPrefix(const ExternalAccount& a) {
   return a.user + "@" + a.server + " ";
@@ -97,6 +111,9 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
     return result;
   }
   client_.SetTimeout(timeoutMs_);
+  // Every step has a deadline of its own, however the server paces its bytes: the log-in and
+  // the counting, the listings (by the number of messages), then each message (below).
+  client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + timeoutMs_);
   if (!client_.Connect(address->host, address->port, account_.security) ||
       !client_.Login(account_.user, account_.password)) {
     ErrorKind kind = client_.error();
@@ -137,6 +154,7 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   bool completed = false;
 
   if (count > 0) {
+    client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + PaceMs(pace_, count * 64));
     if (!client_.List(count, sizes)) {
       sessionFailed();
       client_.Close();
@@ -162,6 +180,12 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
     for (int64_t n = 1; n <= count; ++n) total += std::max<int64_t>(sizes[n], 0);
     ctx.events.ReceiveStarting(total);
     int64_t base = 0;
+    // The whole account has a deadline (of what there is to fetch), and so has each message.
+    const int64_t accountDeadline = Pop3Client::SteadyMs() + 2 * pace_.graceMs + PaceMs(pace_, total);
+    auto paceFor = [&](int64_t bytes) {
+      client_.SetDeadline(std::min(accountDeadline, Pop3Client::SteadyMs() + pace_.graceMs + PaceMs(pace_, bytes)));
+    };
+    bool noRoom = false;
 
     BatchedSync batched(ctx.spool);
     struct Doomed {
@@ -171,10 +195,12 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
     std::vector<Doomed> doomed;  // to be deleted once what was fetched is on the disk
     bool unsynced = false;
     uint64_t batchBytes = 0;
+    size_t batchCount = 0;
     // Flushes the batch to the disk, then marks its messages for deletion. False when the
     // session or the disk failed.
     auto flush = [&]() -> bool {
       batchBytes = 0;
+      batchCount = 0;
       if (unsynced && batched.enabled()) {
         std::string error;
         if (!SyncSpool(ctx.spool, error)) {
@@ -185,6 +211,15 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
         }
       }
       unsynced = false;
+      // What was fetched is remembered on the disk before anything is deleted: a run that is
+      // killed before QUIT then finds these messages known and does not fetch them again.
+      std::string saveError;
+      if (!list.SaveIfModified(&saveError)) {
+        note(LinkStatus::ReceiveFailed, saveError);
+        for (const auto& d : doomed) keys[d.n] = d.key;
+        doomed.clear();
+        return false;
+      }
       if (doomed.empty()) return true;
       std::vector<int64_t> numbers;
       for (const auto& d : doomed) numbers.push_back(d.n);
@@ -213,6 +248,7 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
       bool keyFromOrder = key.empty();
       std::string from;
       bool headerRead = false;
+      paceFor(listed);
       if (blocking || (key.empty() && (account_.keep || hadLines))) {
         std::string header;
         if (!client_.Top(n, header)) {
@@ -254,16 +290,21 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
           ctx.events.Progress(base + std::min(got, std::max<int64_t>(listed, 0)));
           return true;
         });
-        if (ok && !diskFailed && writer.Commit()) {
+        if (ok && !diskFailed && key.empty()) {
+          key = writer.messageId().empty() ? "hdr:" + Hex(writer.HeaderDigest()) : writer.messageId();
+          key = ordered(key);
+        }
+        // A key the server vouches for (UIDL) goes with the file, so a copy fetched again after
+        // a crash is dropped when it is filed.
+        const std::string fileKey = keyFromOrder ? std::string() : prefix + key;
+        if (ok && !diskFailed && writer.Commit(fileKey)) {
           unsynced = true;
           batchBytes += writer.size();
+          ++batchCount;
           fetched = true;
           ++result.messagesSpooled;
           ctx.events.MessageSpooled(writer.Path());
-          if (key.empty()) {
-            key = writer.messageId().empty() ? "hdr:" + Hex(writer.HeaderDigest()) : writer.messageId();
-            key = ordered(key);
-          }
+          if (!RoomToFile(ctx.spool, writer.size())) noRoom = true;
           // Remembered even when the message is to be deleted: until QUIT is acknowledged it
           // is still on the server.
           list.Add(prefix + key);
@@ -285,14 +326,23 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
       }
       base += std::max<int64_t>(listed, 0);
       ctx.events.Progress(base);
-      if ((fetched || blocked || seen) && !account_.keep) {
+      if ((fetched || blocked || seen) && !account_.keep && !(fetched && noRoom)) {
         doomed.push_back({n, key});
       } else {
         if (key.empty()) allKeysKnown = false;
         keys[n] = key;
       }
-      if ((doomed.size() >= kBatchMessages || batchBytes >= kBatchBytes) && !flush()) break;
+      if (noRoom) {
+        // The message is safe in the spool but the disk has no room to file it: it stays on
+        // the server too, and nothing more is fetched.
+        note(LinkStatus::ReceiveFailed, "The disk is full: " + ctx.spool.folder());
+        break;
+      }
+      if ((doomed.size() >= kBatchMessages || batchCount >= kBatchMessages || batchBytes >= kBatchBytes) &&
+          !flush())
+        break;
     }
+    client_.SetDeadline(0);
     // What was fetched reaches the disk (and its deletions the server) even after a failure,
     // as long as the session still works.
     if (client_.IsUsable()) {
@@ -302,17 +352,19 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
       SyncSpool(ctx.spool, error);
       for (const auto& d : doomed) keys[d.n] = d.key;
     }
-    completed = n > count;
+    completed = n > count && !noRoom;
     ctx.events.ReceiveFinished();
   } else {
     completed = true;
   }
+  client_.SetDeadline(0);
 
   if (!client_.IsUsable()) {
     sessionFailed();
     client_.Close();
     return result;
   }
+  client_.SetDeadline(0);  // QUIT has a time-out of its own
   if (!client_.Quit()) {
     // The deletions may not have happened: every fetched message stays remembered.
     sessionFailed();
@@ -336,11 +388,12 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
 
 namespace px::transport::pop3 {
 
-void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts, int timeoutMs) {
+void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts, int timeoutMs,
+                  Pop3Pace pace) {
   for (const auto& a : accounts) {
     if (a.IsService()) continue;
     bool ready = a.enabled && a.IsComplete();
-    chain.AddLink(std::make_unique<ThreadRecvPOP>(a, timeoutMs));
+    chain.AddLink(std::make_unique<ThreadRecvPOP>(a, timeoutMs, pace));
     chain.SetTicked(chain.LinkCount() - 1, ready);
   }
 }

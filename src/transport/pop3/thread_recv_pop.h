@@ -13,9 +13,18 @@
 
 namespace px::transport::pop3 {
 
+// How slow a server may be before a run gives up on it. A message must arrive within
+// graceMs + its size / minRate; the whole account within 2 * graceMs + the size of what it
+// fetches / minRate. A server that trickles its bytes (each read well within the time-out)
+// is thus abandoned all the same, and what arrived before it is kept.
+struct Pop3Pace {
+  int64_t graceMs = 120000;
+  int64_t minBytesPerSecond = 1024;
+};
+
 class ThreadRecvPOP : public ReceiveLink {
 public:
-  explicit ThreadRecvPOP(ExternalAccount account, int timeoutMs = 180000);
+  explicit ThreadRecvPOP(ExternalAccount account, int timeoutMs = 180000, Pop3Pace pace = {});
 
   std::string AccountName() const override { return account_.name; }
   bool NeedsPassword() const override { return account_.password.empty(); }
@@ -30,6 +39,7 @@ public:
 private:
   ExternalAccount account_;
   int timeoutMs_;
+  Pop3Pace pace_;
   Pop3Client client_;
 };
 
@@ -45,6 +55,6 @@ namespace px::transport::pop3 {
 // enabled and has a server and a user. Accounts on the mail service itself are left to the
 // service's own link.
 void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts,
-                  int timeoutMs = 180000);
+                  int timeoutMs = 180000, Pop3Pace pace = {});
 
 }  // namespace px::transport::pop3
