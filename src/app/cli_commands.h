@@ -66,6 +66,7 @@ int runRefileQuarantine(const Args& args);
 // Files what waits in the mail spool, printing a line per message filed; the exit status.
 int FileWaitingMail(bool quiet);
 int runWhere(const Args& args);
+int runSearch(const Args& args);
 int runImportContacts(const Args& args);
 int runImport(const Args& args);
 // "accounts smtp NAME ...": args start with NAME.

@@ -34,6 +34,7 @@ const Command kCommands[] = {
     {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
+    {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 

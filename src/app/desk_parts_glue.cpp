@@ -5,6 +5,7 @@
 #include "app/document_opener_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
+#include "app/search_glue.h"
 #include "app/transfer_glue.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -18,6 +19,7 @@ bool AssembleDesk(desk::TfrmDesk& desk, desk::DeskState& state) {
   InstallDocumentOpener(desk, state);
   InstallTransfers(desk, state);
   InstallOptions(desk, state);
+  InstallSearch(desk, state);
   // Last: it wraps the grid's handlers the others set.
   InstallContacts(desk, state);
   return true;

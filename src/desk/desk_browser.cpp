@@ -374,6 +374,7 @@ store::ListingContext DeskBrowser::listingContext() const {
   ctx.addressSorting = state_.settings.AddressSorting();
   ctx.firstNameFirst = state_.settings.FirstNameFirst();
   ctx.contactsTabShown = tab_ == GridTab::Contacts;
+  if (tab_ == GridTab::Files && searchFilter) ctx.searchMatches = searchFilter;
   if (state_.addressMap) ctx.addressLookup = state_.addressMap->Lookup();
   // A link row's card lies in the Contacts folder itself.
   ctx.contactDetails = [root = state_.locations.contacts](const store::DocRecord& r) {

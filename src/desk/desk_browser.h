@@ -161,6 +161,9 @@ public:
   std::function<void(const std::string& path)> openWithDesktop;
   // Called when a listing has been swapped in (tests and the smoke benchmark).
   std::function<void()> listed;
+  // The filter panel's test of a document: while set, listings of the Files tab keep only the
+  // documents it passes.
+  std::function<bool(const store::DocRecord&)> searchFilter;
   // Called with the folder whose rows the grid has just taken (before listed).
   std::function<void(const std::string& folder)> swappedIn;
 
