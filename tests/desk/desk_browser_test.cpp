@@ -293,7 +293,9 @@ TEST_F(DeskBrowserTest, NameCollisionsAreAskedAndTheAnswerIsFollowed) {
     EXPECT_EQ(log.collisionQuestions[0].proposedTitle, "notes (2)");
     EXPECT_TRUE(log.collisionQuestions[0].offerReplace);
     EXPECT_EQ(test::readFile(docs + "Other/notes.txt"), c.expectOld);
-    if (*c.expectNewFile) EXPECT_EQ(test::readFile(docs + c.expectNewFile), "notes");
+    if (*c.expectNewFile) {
+      EXPECT_EQ(test::readFile(docs + c.expectNewFile), "notes");
+    }
     EXPECT_EQ(fs::exists(docs + "Other/notes (2).txt"), std::string(c.expectNewFile) == "Other/notes (2).txt");
     EXPECT_TRUE(Exists("Work/notes.txt"));
   }
@@ -360,7 +362,9 @@ TEST_F(DeskBrowserTest, TheTreeFollowsSubfoldersMadeOutsideInEveryShownNode) {
     bool found = false;
     for (const auto& ch : parent->children) found = found || ch->path == docs + c.child;
     EXPECT_EQ(found, c.present);
-    if (c.present) EXPECT_TRUE(browser->Model(0).hasChildren(browser->Model(0).IndexOf(parent)));
+    if (c.present) {
+      EXPECT_TRUE(browser->Model(0).hasChildren(browser->Model(0).IndexOf(parent)));
+    }
   }
 }
 
@@ -416,7 +420,9 @@ TEST_F(DeskBrowserTest, ALargeFolderShowsAProgressBarWhileItLists) {
   ASSERT_FALSE(grid.progress.empty());
   EXPECT_EQ(grid.progress.back(), -1);  // gone once the rows are in
   const bool shown = std::any_of(grid.progress.begin(), grid.progress.end(), [](int p) { return p >= 0; });
-  if (shown) EXPECT_EQ(grid.progressEntries, 3000u);
+  if (shown) {
+    EXPECT_EQ(grid.progressEntries, 3000u);
+  }
 }
 
 TEST(GridListingProgress, TheListingReportsHowFarItIs) {

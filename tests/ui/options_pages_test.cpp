@@ -68,7 +68,9 @@ TEST(OptionsWindow, ImportContactsRunsWhenTheDeskOffersIt) {
   EXPECT_EQ(imports, 1);
   // Importing mail and accounts is still to come.
   for (auto* b : w.Panel(OptionPage::Import)->findChildren<QPushButton*>())
-    if (b != btn) EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+    if (b != btn) {
+      EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+    }
 }
 
 TEST(OptionsWindow, LeavingAPageSavesWhatChanged) {
