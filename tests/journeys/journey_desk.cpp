@@ -534,7 +534,7 @@ void JourneyDesk::Shot(const std::string& name) {
   if (dir.isEmpty() || QGuiApplication::platformName() != QLatin1String("xcb")) return;
   // Let the windows paint and the window manager place them first.
   QTest::qWait(400);
-  char num[8];
+  char num[16];
   std::snprintf(num, sizeof num, "%02d", ++shots_);
   const QString file = QString::fromUtf8(dir) + "/" + QString::fromStdString(journey_ + "-" + num + "-" + name) + ".png";
   QProcess p;
