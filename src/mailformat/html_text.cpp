@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "foundation/charset.h"
+#include "foundation/utf8.h"
 #include "foundation/text_case.h"
 #include "mailformat/codecs.h"
 
@@ -13,24 +14,6 @@ namespace {
 bool IsUtf8Name(std::string_view charset) {
   return charset.empty() || SameText(charset, "utf-8") || SameText(charset, "utf8") ||
          CodePageOfCharset(charset) == kCodePageUtf8;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The character `cp` written in `charset`, or "_" when the charset cannot hold it. Taking the

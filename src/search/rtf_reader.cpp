@@ -1,6 +1,7 @@
 #include "search/rtf_reader.h"
 
 #include "foundation/charset.h"
+#include "foundation/utf8.h"
 
 #include <fcntl.h>
 #include <unicode/ucnv.h>
@@ -32,24 +33,6 @@ int hexValue(unsigned char c) {
 }
 
 bool isLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 }  // namespace
 
@@ -117,7 +100,7 @@ void RtfDecoder::EmitCodeUnit(uint32_t unit) {
   std::string s;
   if (unit >= 0xDC00 && unit <= 0xDFFF) {
     if (highSurrogate_) {
-      appendUtf8(s, 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00));
+      AppendUtf8(s, 0x10000 + ((highSurrogate_ - 0xD800) << 10) + (unit - 0xDC00));
       highSurrogate_ = 0;
       out_ += s;
       return;
@@ -126,7 +109,7 @@ void RtfDecoder::EmitCodeUnit(uint32_t unit) {
   } else if (unit < 0x20 && unit != '\t' && unit != '\n') {
     s = " ";
   } else {
-    appendUtf8(s, unit);
+    AppendUtf8(s, unit);
   }
   Emit(s);
 }
