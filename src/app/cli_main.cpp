@@ -32,6 +32,7 @@ const Command kCommands[] = {
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
+    {"rules", px::cli::runRules, "rules list | add NAME (--move FOLDER | --copy FOLDER | --delete) [--all] [--disabled] CONDITION... | remove NAME | apply FOLDER [--dry-run]   the mail sorting rules (CONDITION: \"FIELDS < VALUE\" includes, \"FIELDS > VALUE\" does not; FIELDS of FTCBSXA)"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
