@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# GUI smoke benchmark: the desk, offscreen, lists a folder of N documents (default 100,000) as
-# its first node and reports the time from selecting the node to the first paint of the grid.
+# GUI smoke benchmark: the desk lists a folder of N documents (default 100,000) as its first node
+# and reports the time from selecting the node to the first paint of the grid. It runs offscreen,
+# or under X (Xvfb with openbox) with "x11" as the second argument.
 #
-#   bench/gui_grid_smoke.sh [N]        (PLUMADEX_BUILD_DIR selects the build, default build/)
+#   bench/gui_grid_smoke.sh [N] [offscreen|x11]   (PLUMADEX_BUILD_DIR selects the build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD="${PLUMADEX_BUILD_DIR:-build}"
 N="${1:-100000}"
+MODE="${2:-offscreen}"
 home="$(mktemp -d)"
 log="$home/desk.log"
 pid=""
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null || true; rm -rf "$home"; }
+xpid=""
+wmpid=""
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  [ -n "$wmpid" ] && kill "$wmpid" 2>/dev/null || true
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null || true
+  rm -rf "$home"
+}
 trap cleanup EXIT
 
 "$BUILD/bench/make_folder" "$home" "$N" >/dev/null
@@ -22,7 +31,24 @@ rmdir "$home/Documents/Archive"
 mkdir -p "$home/data"
 [ -f "$home/data/User.ini" ] || printf '[User]\r\nOwn Accounts Only=1\r\n' >"$home/data/User.ini"
 
-QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES="plumadex.grid.debug=true" PLUMADEX_HOME="$home" \
+platform=offscreen
+if [ "$MODE" = x11 ]; then
+  # A display of our own, with a window manager, as a person's desktop has.
+  # A display number nobody uses; the server must be ours, never another session's.
+  n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  display=":$n"
+  Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+  xpid=$!
+  export DISPLAY="$display"
+  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  kill -0 "$xpid" 2>/dev/null || { echo "Xvfb did not start on $display"; exit 1; }
+  openbox >/dev/null 2>&1 &
+  wmpid=$!
+  sleep 0.5
+  platform=xcb
+fi
+QT_QPA_PLATFORM=$platform QT_LOGGING_RULES="plumadex.grid.debug=true" PLUMADEX_HOME="$home" \
   "$BUILD/src/plumadex" >"$log" 2>&1 &
 pid=$!
 for _ in $(seq 1 600); do
@@ -30,3 +56,5 @@ for _ in $(seq 1 600); do
   sleep 0.1
 done
 grep "first paint" "$log" || { echo "no paint seen"; cat "$log"; exit 1; }
+echo "platform: $platform, $N documents"
+[ -n "${SHOT:-}" ] && [ "$MODE" = x11 ] && import -window root "$SHOT" || true

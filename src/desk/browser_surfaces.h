@@ -5,6 +5,7 @@
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/tree_model.h"
+#include "store/collision_choice.h"
 #include "store/doc_record.h"
 
 #include <cstdint>
@@ -22,6 +23,12 @@ public:
   virtual const GridModel& model() const = 0;
   // The busy cursor over the grid.
   virtual void SetBusy(bool on) = 0;
+  // A large folder is being listed: the progress bar over the empty grid (0 to 100; -1 hides
+  // it) and how many entries the folder has.
+  virtual void ShowListingProgress(int percent, size_t entries) {
+    (void)percent;
+    (void)entries;
+  }
   virtual void Clear() = 0;
   // A new listing is shown (the model is taken over whole).
   virtual void TakeModel(GridModel&& model) = 0;
@@ -74,6 +81,8 @@ public:
   // The colour label chooser: 0 (none) or 1 to 8; nullopt when cancelled. current: the colour
   // checked in the chooser.
   virtual std::optional<int> ChooseColour(int current) = 0;
+  // A document meets a file of its name in the target folder: Replace, Keep both or Skip.
+  virtual store::CollisionAnswer AskCollision(const store::CollisionQuestion& question) = 0;
 };
 
 }  // namespace px::desk

@@ -95,6 +95,7 @@ int CarryCursorOf(const CursorInput& in) {
 DragPicture DragPictureOf(Hand hand, bool slotPicked) {
   switch (hand) {
     case Hand::Documents:
+    case Hand::Snapshot:  // carried on to another tab: still seen in hand
     case Hand::MailSorting: return {true, -32, 16};
     case Hand::Folder: return {true, -8, 16};
     case Hand::MoveIcons: return {slotPicked, 0, 0};  // where the button was grabbed
@@ -155,6 +156,22 @@ void CarryHand::PutDown() {
   snapshot_.clear();
   snapshotCurrent_.clear();
   pressDrag_ = false;
+}
+
+bool CarryHand::DragEnded(DragEnd how) {
+  pressDrag_ = false;
+  if (how == DragEnd::DeskNode) {
+    dropAfterDrag_ = true;
+    return false;
+  }
+  dropAfterDrag_ = false;
+  return true;
+}
+
+bool CarryHand::DropOnNodeDone() {
+  if (!dropAfterDrag_) return false;
+  dropAfterDrag_ = false;
+  return true;
 }
 
 void CarryHand::Press(int x, int y) {

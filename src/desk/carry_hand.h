@@ -79,6 +79,14 @@ struct PictureRows {
 };
 PictureRows DragPictureRows(size_t selected, int rowHeight, int screenHeight);
 
+// How a drag of the hand's content (the system's drag and drop) ended.
+enum class DragEnd {
+  Cancelled,     // Escape, or let go where nothing takes it
+  OtherProgram,  // another program took copies
+  DeskGrid,      // let go over the desk's own grid
+  DeskNode,      // let go over one of the desk's folder nodes: that drop runs next
+};
+
 class CarryHand {
 public:
   Hand state() const { return state_; }
@@ -110,6 +118,12 @@ public:
   std::vector<size_t> Reselect(const store::DocRows& rows);
   // Cancelling, a completed drop or an emptied selection: the hand is empty again.
   void PutDown();
+  // A drag that ended leaves nothing in hand: true when the hand is to be put down now; a drop
+  // on a folder node runs first and DropOnNodeDone puts the hand down after it.
+  bool DragEnded(DragEnd how);
+  // The drop a drag ended on has run (or the node was gone): true when the hand is to be put
+  // down, whatever the drop did.
+  bool DropOnNodeDone();
 
   // The last press (screen coordinates); clears the press-drag flag.
   void Press(int x, int y);
@@ -134,6 +148,7 @@ private:
   std::string snapshotCurrent_;  // folder + section of the current item
   int pressX_ = 0, pressY_ = 0;
   bool pressDrag_ = false;
+  bool dropAfterDrag_ = false;
 };
 
 // ---- picking up rows ----

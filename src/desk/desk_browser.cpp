@@ -8,10 +8,13 @@
 #include "foundation/strings.h"
 #include "incoming/blocked_senders.h"
 #include "store/desk_actions.h"
+#include "store/folder_files.h"
+#include "store/list_file.h"
 #include "store/doc_operations.h"
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/tree_ops.h"
+#include "store/unique_names.h"
 #include "store/unread_list.h"
 
 #include <QFileInfo>
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 namespace px::desk {
@@ -77,6 +81,7 @@ DeskBrowser::~DeskBrowser() {
   worker_.Cancel();
   worker_.WaitIdle();
   if (state_.unreadList) state_.unreadList->SetNodeRefresh(nullptr);
+  RememberExpanded();
   // Lists made here (a browser without the desk's start-up) are saved here; the desk state
   // keeps owning them.
   if (madeLists_ && !state_.locations.dataRoot.empty()) {
@@ -160,8 +165,12 @@ store::OpCollaborators DeskBrowser::collaborators() {
   // The rules follow folders the browser renames or moves; the desk's mail side loads them.
   if (!state_.sortRules) state_.sortRules = std::make_unique<incoming::MailSortRules>();
   store::SortingRuleLinks& rules = *state_.sortRules;
-  return {none.resolver, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, rules,
+  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, rules,
           pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
+}
+
+store::CollisionAnswer DeskBrowser::PromptResolver::Ask(const store::CollisionQuestion& q) {
+  return b_.prompts_->AskCollision(q);
 }
 
 void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
@@ -201,6 +210,53 @@ void DeskBrowser::BuildTrees() {
   // Selections the views report while their models change are not the user's.
   const bool wasQuiet = std::exchange(quiet_, true);
   for (int t = 0; t < 3; ++t) models_[t].SetRoot(roots_[t].get());
+  quiet_ = wasQuiet;
+  RestoreExpanded();
+}
+
+namespace {
+std::string ExpandedListPath(const Locations& loc) {
+  return loc.dataRoot.empty() ? std::string() : store::WithSlash(loc.dataRoot) + "expanded.lst";
+}
+}  // namespace
+
+void DeskBrowser::RememberExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty() || !roots_[0]) return;
+  std::set<std::string> open;
+  for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
+    if (roots_[t]) open.merge(ExpandedFolders(*roots_[t]));
+  StringList lines(open.begin(), open.end());
+  if (lines == savedExpanded_) return;
+  // A list that cannot be written costs only the open folders of the next start.
+  if (store::SaveListFile(path, lines).ok()) savedExpanded_ = std::move(lines);
+}
+
+void DeskBrowser::RestoreExpanded() {
+  const std::string path = ExpandedListPath(state_.locations);
+  if (path.empty()) return;
+  savedExpanded_ = store::ReadListFile(path);
+  StringList folders = savedExpanded_;
+  // Parents open before their children.
+  std::sort(folders.begin(), folders.end());
+  const bool wasQuiet = std::exchange(quiet_, true);
+  for (const std::string& folder : folders) {
+    if (folder.empty() || folder.back() != '/') continue;
+    for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
+      if (!roots_[t]) continue;
+      // Only folders of this tree, and only those still there.
+      TreeNode* node = nullptr;
+      if (roots_[t]->path == folder) {
+        node = roots_[t].get();
+      } else {
+        node = models_[t].FindNode(folder, true);
+      }
+      if (!node) continue;
+      if (!node->childrenLoaded) models_[t].Load(node);
+      node->expanded = true;
+      if (trees_[t]) trees_[t]->ExpandNode(node);
+    }
+  }
   quiet_ = wasQuiet;
 }
 
@@ -263,6 +319,7 @@ void DeskBrowser::ShowNode(TreeNode* node, bool expand) {
   selectClock_.start();
   RememberTopRow();
   worker_.Cancel();
+  grid_.ShowListingProgress(-1, 0);
   grid_.SetBusy(false);
   // A new listing of the same folder keeps the old rows on screen until the new ones are in.
   relisting_ = node == shown_;
@@ -339,13 +396,29 @@ void DeskBrowser::ListFolder(TreeNode* node, const std::string& folder) {
   pendingTopRow_ = restore ? *restore : 0;
   if (CountEntriesUpTo(folder, kWorkerListingThreshold) >= kWorkerListingThreshold) {
     // A large folder is listed in a worker; the window stays responsive meanwhile, and the busy
-    // cursor shows only when the listing takes longer than 250 ms.
+    // cursor and the progress bar show only when the listing takes longer than 250 ms.
     const uint64_t gen = ++listingGen_;
-    QTimer::singleShot(250, this, [this, gen] {
-      if (gen == listingGen_ && worker_.Running()) grid_.SetBusy(true);
+    auto progress = std::make_shared<std::atomic<int>>(0);
+    req.progress = progress;
+    const size_t entries = CountEntriesUpTo(folder, size_t(10'000'000));
+    QTimer::singleShot(250, this, [this, gen, progress, entries] {
+      if (gen != listingGen_ || !worker_.Running()) return;
+      grid_.SetBusy(true);
+      grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      auto* tick = new QTimer(this);
+      tick->setInterval(100);
+      connect(tick, &QTimer::timeout, this, [this, gen, progress, entries, tick] {
+        if (gen != listingGen_ || !worker_.Running()) {
+          tick->deleteLater();
+          return;
+        }
+        grid_.ShowListingProgress(progress->load(std::memory_order_relaxed), entries);
+      });
+      tick->start();
     });
     worker_.Start(std::move(req), [this, folder](ListingOutcome& out) {
       ++listingGen_;
+      grid_.ShowListingProgress(-1, 0);
       grid_.SetBusy(false);
       SwapIn(out, folder);
     });
@@ -436,16 +509,17 @@ void DeskBrowser::ReloadChildren(int tree, TreeNode* parent) {
 }
 
 void DeskBrowser::CheckTreeChanges() {
-  // The folders the trees show the subfolders of are watched; a change there reloads that
-  // node alone.
+  // Every node the trees show is watched, closed and childless ones too: a subfolder made in
+  // one gives it its expander at once. A change reloads that node alone.
   std::set<std::string> folders;
   for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)})
-    if (roots_[t]) folders.merge(ExpandedFolders(*roots_[t]));
+    if (roots_[t]) folders.merge(ShownFolders(*roots_[t]));
   treeWatch_.SetFolders(folders);
+  RememberExpanded();
   for (const std::string& folder : treeWatch_.TakeChangedFolders()) {
     for (int t : {Ix(GridTab::Files), Ix(GridTab::Contacts)}) {
       if (!roots_[t]) continue;
-      if (TreeNode* node = FindExpandedNode(*roots_[t], folder)) ReloadChildren(t, node);
+      if (TreeNode* node = FindShownNode(*roots_[t], folder)) ReloadChildren(t, node);
     }
   }
 }
@@ -554,7 +628,9 @@ void DeskBrowser::DeleteAction() {
   request.trashFull = trash && tab_ == GridTab::Files;
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = InTrash(shownFolder_);
+  request.count = items.size();
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   switch (plan.action) {
     case store::DeleteAction::Refuse:
       Warn(plan.refusal);
@@ -635,8 +711,10 @@ void DeskBrowser::aDuplicateExecute(std::optional<std::string> title) {
   }
   const store::OpItem& item = items.front();
   if (!title) {
+    // The name offered is free already ("notes (2)"); a taken name typed over it is asked about.
+    const store::UniqueName free = store::UniqueFileName(item.folder, store::EditableTitle(item), item.ext);
     const auto text = prompts_->AskText(std::string(store::kNewDocumentTitle), std::string(store::kNewDocumentPrompt),
-                                        store::EditableTitle(item));
+                                        free.ok ? free.title : store::EditableTitle(item));
     if (!text || Trim(*text).empty()) return;
     title = Trim(*text);
   }
@@ -672,7 +750,9 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   request.folderDeletable = node && node->parent && NodeIsMovable(*node);
   request.contactsTab = tab_ == GridTab::Contacts;
   request.insideTrash = node && InTrash(node->path);
+  if (node) request.folderTitle = node->caption;
   const store::DeletePlan plan = store::PlanDelete(request);
+  if (!plan.question.empty() && !prompts_->AskYesNo(plan.question)) return;
   if (plan.action == store::DeleteAction::Refuse) {
     Warn(plan.refusal);
     return;
@@ -778,7 +858,9 @@ void DeskBrowser::OpenRecord(int record) {
   const DocRecord& r = rows[record];
   if (openDocument && openDocument(r)) return;
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
-    if (TreeNode* n = models_[1].FindNode(r.folder + r.name + "/", true)) ShowNode(n);
+    std::string name = r.name;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (TreeNode* n = models_[1].FindNode(store::WithSlash(r.folder) + name + "/", true)) ShowNode(n);
     return;
   }
   const std::string path = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt ? r.name : r.FilePath();

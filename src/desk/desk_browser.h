@@ -71,6 +71,10 @@ public:
   // nodes whose subfolders changed (CheckTreeChanges).
   void CheckFolderChanges();
   void CheckTreeChanges();
+  // The open folders of the files and contacts trees are kept in the data root's
+  // "expanded.lst" (written when they changed) and opened again when the trees are built.
+  void RememberExpanded();
+  void RestoreExpanded();
 
   // TreeChange: selects and shows the node.
   void ShowNode(TreeNode* node, bool expand = false);
@@ -199,9 +203,18 @@ private:
   ListingWorker worker_;
   FolderPositions positions_;
   RandomSource random_;
-  // Not yet part of the desk: collisions take the proposed name, no open-document watch, no
-  // Quickboard, no sorting rules.
+  // Not yet part of the desk: no Quickboard, no sorting rules.
   store::NullCollaborators absent_;
+  // Name collisions are asked through the browser's dialogs.
+  class PromptResolver final : public store::CollisionResolver {
+  public:
+    explicit PromptResolver(DeskBrowser& b) : b_(b) {}
+    store::CollisionAnswer Ask(const store::CollisionQuestion& q) override;
+
+  private:
+    DeskBrowser& b_;
+  };
+  PromptResolver resolver_{*this};
   // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
   std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   store::OpenDocuments* openDocs_ = nullptr;
@@ -216,6 +229,7 @@ private:
   int pendingTopRow_ = -1;
   store::FolderWatch watch_;
   store::TreeWatch treeWatch_;
+  StringList savedExpanded_;  // what expanded.lst holds
   bool relisting_ = false;
   bool quiet_ = false;  // selections reported by the views now are the program's own
   uint64_t listingGen_ = 0;  // the busy cursor belongs to the latest listing only

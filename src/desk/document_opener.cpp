@@ -66,7 +66,7 @@ bool CopyFileExclusive(const std::string& from, const std::string& to, std::stri
     *error = std::strerror(errno);
     return false;
   }
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (out < 0) {
     *error = std::strerror(errno);
     ::close(in);
@@ -396,7 +396,7 @@ bool DocumentOpener::NewDocument(const NewDocumentTemplate& t, const std::string
   const std::string path = tmpl.toStdString() + "/" + SafeFileName(title, 200) + (t.ext.empty() ? "" : "." + t.ext);
   bool made;
   if (t.path.empty()) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     made = fd >= 0 && ::close(fd) == 0;
   } else {
     made = CopyFileExclusive(t.path, path, &error);

@@ -23,7 +23,12 @@ GridColumns ComputeColumns(const GridGeometryInput& in) {
   c.A = (1000 - addrW) * c.P / 1000 + sb;
   const int w = in.dateTextWidth;
   c.nameFiles = c.A - w - 37;
-  if (!contacts) {
+  if (!contacts && in.sizeTextWidth > 0) {
+    c.sizeColumn = in.sizeTextWidth + 12;
+    c.nameFiles -= c.sizeColumn;
+    c.N = c.nameFiles;
+    c.sections = {21, 50, c.A - w - 107 - c.sizeColumn, c.sizeColumn, w + 16, 21, c.G - c.A - 1};
+  } else if (!contacts) {
     c.N = c.nameFiles;
     const int size = (w + 17) / 2;
     c.sections = {21, 50, c.A - w - 107, size, w + 16 - size, 21, c.G - c.A - 1};

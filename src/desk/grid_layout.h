@@ -31,6 +31,9 @@ struct GridGeometryInput {
   int scrollBarWidth = 0;   // width of the scroll bar
   bool scrollBarVisible = false;
   int dateTextWidth = 0;    // width of the sample date in the grid font, bold italic
+  // Width of the widest size text ("999.9 MB"): the files tab shows sizes in a column of their
+  // own before the date. 0: one column shows the date or the size.
+  int sizeTextWidth = 0;
   ColumnWidths widths;
 };
 
@@ -41,6 +44,7 @@ struct GridColumns {
   int A = 0;        // start of the address column - 1
   int N = 0;        // end of the name column(s)
   int nameFiles = 0;  // end of the files tab's name column (zone encoding 4000+)
+  int sizeColumn = 0; // width of the size column that precedes the date (0: none)
   std::vector<int> sections;  // widths of the header sections, in order
 };
 

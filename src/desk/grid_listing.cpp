@@ -14,6 +14,10 @@ ListingOutcome RunListing(const ListingRequest& request) {
   ctx.hiddenContacts = &out.hiddenContacts;
   ctx.sortAndFilter = [](store::DocRows&) {};  // the grid model sorts once, below
   store::DocRows rows;
+  auto step = [&](int percent) {
+    if (request.progress) request.progress->store(percent, std::memory_order_relaxed);
+  };
+  step(5);
   if (request.contacts) {
     out.result = store::FetchContacts(ctx, request.folder, rows);
   } else {
@@ -26,7 +30,9 @@ ListingOutcome RunListing(const ListingRequest& request) {
       out.unread = store::CountUnread(rows, 0, own);
     }
   }
+  step(70);  // the records are read; sorting and grouping remain
   out.model.SetRows(std::move(rows), request.options);
+  step(100);
   return out;
 }
 

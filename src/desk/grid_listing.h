@@ -25,6 +25,8 @@ struct ListingRequest {
   std::vector<std::string> alsoFolders;  // listed into the same rows (the common desktop)
   store::ListingContext ctx;   // its unread counter and hidden-contacts list are not used
   GridOptions options;
+  // How far the listing is (0 to 100), for the busy sign; null when nobody watches.
+  std::shared_ptr<std::atomic<int>> progress;
 };
 
 struct ListingOutcome {

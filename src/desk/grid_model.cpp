@@ -7,6 +7,8 @@
 #include "store/doc_sort.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 
 namespace px::desk {
 
@@ -188,7 +190,7 @@ int GridModel::FindRecord(const std::string& folder, const std::string& sectionN
 // ---- header ----
 
 std::vector<HeaderSectionLook> HeaderLook(GridTab tab, int sorting, bool showSize,
-                                          bool firstNameFirst) {
+                                          bool firstNameFirst, bool sizeColumn) {
   std::vector<HeaderSectionLook> out;
   const HeaderPicture dir = sorting > 0 ? HeaderPicture::Ascending : HeaderPicture::Descending;
   const int code = Code(sorting);
@@ -209,8 +211,10 @@ std::vector<HeaderSectionLook> HeaderLook(GridTab tab, int sorting, bool showSiz
          {"Name", HeaderPicture::None, true}, {"Size", HeaderPicture::None, true},
          {"Date", HeaderPicture::None, true}, {"", HeaderPicture::MailKind, true},
          {"Address", HeaderPicture::None, true}};
-  HeaderSectionLook& hidden = out[showSize ? fsDate : fsSize];
-  hidden.caption = "(" + hidden.caption + ")";
+  if (!sizeColumn) {
+    HeaderSectionLook& hidden = out[showSize ? fsDate : fsSize];
+    hidden.caption = "(" + hidden.caption + ")";
+  }
   for (size_t s = 0; s < kFileSectionCodes.size(); ++s)
     if (kFileSectionCodes[s] == code) out[s].picture = dir;
   return out;
@@ -264,7 +268,7 @@ std::string SelectionStatusText(const DocRows& rows) {
     total += r.size;
   }
   return SubstituteArgs("  %1 file(s) selected, total size %2",
-                        {std::to_string(count), FormatSize(static_cast<int64_t>(total))});
+                        {std::to_string(count), HumanSize(total)});
 }
 
 std::string TypeAheadStatusText(const std::string& typed) { return "  Looking for:  " + typed; }
@@ -298,6 +302,24 @@ int ColourAfterChooser(int rowColour, bool confirmed, int chosen) {
 }
 
 // ---- drawing facts ----
+
+std::string HumanSize(uint64_t n) {
+  if (n == 1) return "1 byte";
+  if (n < 1000) return std::to_string(n) + " bytes";
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+  double v = static_cast<double>(n) / 1000.0;
+  size_t u = 0;
+  while (v >= 999.95 && u + 1 < std::size(kUnits)) {
+    v /= 1000.0;
+    ++u;
+  }
+  char b[32];
+  if (v < 99.95)
+    std::snprintf(b, sizeof b, "%.1f %s", v, kUnits[u]);
+  else
+    std::snprintf(b, sizeof b, "%.0f %s", v, kUnits[u]);
+  return b;
+}
 
 std::string DateColumnText(const DocRecord& r, bool showSize, const std::string& formattedDate) {
   if (showSize) return FormatSize(static_cast<int64_t>(r.size));

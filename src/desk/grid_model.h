@@ -104,8 +104,9 @@ struct HeaderSectionLook {
   HeaderPicture picture = HeaderPicture::None;
   bool clickable = true;
 };
+// sizeColumn: sizes have a column of their own (both captions shown plain).
 std::vector<HeaderSectionLook> HeaderLook(GridTab tab, int sorting, bool showSize,
-                                          bool firstNameFirst);
+                                          bool firstNameFirst, bool sizeColumn = false);
 
 struct HeaderClickResult {
   bool ignored = false;
@@ -160,6 +161,8 @@ inline int FlagsWithColour(int flags, int colour) {
 
 // The text of the date column: the date (formatted by the caller's formatter) or "unknown",
 // or the size with showSize.
+// A size as people read it: "512 bytes", "12.3 KB", "2.4 MB", "1.1 GB" (powers of 1000).
+std::string HumanSize(uint64_t bytes);
 std::string DateColumnText(const store::DocRecord& r, bool showSize,
                            const std::string& formattedDate);
 

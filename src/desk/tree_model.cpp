@@ -287,6 +287,28 @@ TreeNode* FindExpandedNode(TreeNode& root, const std::string& folder) {
   return nullptr;
 }
 
+std::set<std::string> ShownFolders(const TreeNode& root) {
+  std::set<std::string> out;
+  std::vector<const TreeNode*> todo{&root};
+  while (!todo.empty()) {
+    const TreeNode* n = todo.back();
+    todo.pop_back();
+    if (!n->path.empty()) out.insert(n->path);
+    if (!n->expanded || !n->childrenLoaded) continue;
+    for (const auto& c : n->children) todo.push_back(c.get());
+  }
+  return out;
+}
+
+TreeNode* FindShownNode(TreeNode& root, const std::string& folder) {
+  if (root.path == folder) return &root;
+  if (!root.expanded || !root.childrenLoaded) return nullptr;
+  for (auto& c : root.children)
+    if (folder.starts_with(c->path) || c->path.empty())
+      if (TreeNode* n = FindShownNode(*c, folder)) return n;
+  return nullptr;
+}
+
 bool TreeSiblingLess(const TreeNode& a, const TreeNode& b) {
   const int ra = SortRankOf(a.image), rb = SortRankOf(b.image);
   if (ra != rb) return ra < rb;

@@ -117,6 +117,11 @@ void ReloadTreeChildren(TreeNode& node, const TreeEnvironment& env);
 std::set<std::string> ExpandedFolders(const TreeNode& root);
 // The loaded, expanded node showing folder below root (no loading on the way), or nullptr.
 TreeNode* FindExpandedNode(TreeNode& root, const std::string& folder);
+// The folders of every node a tree shows (the root and everything below open nodes), open or
+// not, with children or without: a subfolder made in any of them must show at once.
+std::set<std::string> ShownFolders(const TreeNode& root);
+// The shown node of folder (null when it is not among them).
+TreeNode* FindShownNode(TreeNode& root, const std::string& folder);
 // Sorts the node's children: by rank, then caption without regard to case (drives by letter).
 void SortTreeChildren(TreeNode& node);
 // Less-than of two siblings under the sort above.

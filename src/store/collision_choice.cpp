@@ -7,7 +7,7 @@ CollisionAnswer CollisionChoice::Decide(const CollisionQuestion& q) {
   if (kept_) {
     a.action = keptAction_;
     if (a.action == CollisionAction::Replace && !q.offerReplace) a.action = CollisionAction::Rename;
-    a.title = q.proposedTitle;
+    if (a.action == CollisionAction::Rename) a.title = q.proposedTitle;
     a.applyToAll = true;
     return a;
   }
@@ -20,8 +20,9 @@ CollisionAnswer CollisionChoice::Decide(const CollisionQuestion& q) {
   a = resolver_->Ask(q);
   if (a.action == CollisionAction::Rename && a.title.empty()) a.title = q.proposedTitle;
   if (a.action == CollisionAction::Replace && !q.offerReplace) a.action = CollisionAction::Skip;
-  // The choice for all is kept only for Replace and Rename, and only when it was offered.
-  if (a.applyToAll && q.severalItems && a.action != CollisionAction::Skip) {
+  // The choice for all (Skip too) is kept only when it was offered; a dismissed dialog skips
+  // this document alone.
+  if (a.applyToAll && q.severalItems) {
     kept_ = true;
     keptAction_ = a.action;
   }

@@ -25,7 +25,7 @@ struct CollisionQuestion {
 };
 
 struct CollisionAnswer {
-  CollisionAction action = CollisionAction::Skip;  // Skip = Cancel
+  CollisionAction action = CollisionAction::Skip;  // Skip: this document stays where it is
   std::string title;        // the edited title for Rename
   bool applyToAll = false;
 };
@@ -53,7 +53,8 @@ private:
   CollisionAction action_;
 };
 
-// One operation's collision choices: asks the resolver until the user ticks "Apply to all",
+// One operation's collision choices: asks the resolver until the user ticks "for all" (Replace,
+// Keep both or Skip),
 // then repeats that choice (with each item's own proposed name) for the rest of the operation.
 class CollisionChoice {
 public:

@@ -20,6 +20,9 @@ DeletePlan PlanDelete(const DeleteRequest& r) {
     if (r.openBelowFolder) return refuse(kOpenBelowFolder);
     p.action = (r.contactsTab || r.insideTrash) ? DeleteAction::DeleteFinal : DeleteAction::MoveToTrash;
     p.code = p.action == DeleteAction::DeleteFinal ? opDeleteFolder : opMove;
+    if (r.insideTrash)
+      p.question = "Delete the folder \"" + r.folderTitle +
+                   "\" and everything in it for good? It cannot be restored afterwards.";
     return p;
   }
   if (!r.anySelected) {
@@ -37,6 +40,10 @@ DeletePlan PlanDelete(const DeleteRequest& r) {
   }
   p.action = (r.contactsTab || r.insideTrash) ? DeleteAction::DeleteFinal : DeleteAction::MoveToTrash;
   p.code = p.action == DeleteAction::DeleteFinal ? opDelete : opMove;
+  if (r.insideTrash && !r.contactsTab)
+    p.question = r.count == 1 ? std::string("Delete this document for good? It cannot be restored afterwards.")
+                              : "Delete these " + std::to_string(r.count) +
+                                    " documents for good? They cannot be restored afterwards.";
   return p;
 }
 

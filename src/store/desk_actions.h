@@ -1,6 +1,7 @@
 #pragma once
 // The desk's Delete, Rename and Duplicate actions decide what to do before an operation runs;
 // these are those decisions, free of widgets, plus the trash indicator.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,8 @@ struct DeleteRequest {
   bool openBelowFolder = false;     // a document opened from the folder or below it
   bool contactsTab = false;
   bool insideTrash = false;         // the shown folder is the trash or lies in it
+  size_t count = 0;                 // documents selected (with the hidden parts of messages)
+  std::string folderTitle;          // onFolder: the folder's caption
 };
 
 enum class DeleteAction {
@@ -49,6 +52,8 @@ struct DeletePlan {
   DeleteAction action = DeleteAction::Nothing;
   std::string refusal;
   int code = 0;  // the operation to run (0 for none)
+  // DeleteFinal inside the trash: what to ask (Yes/No) before erasing for good; "" asks nothing.
+  std::string question;
 };
 
 DeletePlan PlanDelete(const DeleteRequest& r);

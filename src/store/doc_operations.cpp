@@ -136,6 +136,10 @@ OpItem DuplicateItem(const OpItem& it, const std::string& utf8Title) {
   copy.ext = it.ext;
   copy.charset = it.charset;
   copy.title = EditedTitle(it, utf8Title);
+  copy.askOnCollision = true;
+  // The copy keeps what the user gave the original: colour, sticker, flags, addresses.
+  copy.entryFolder = it.folder;
+  copy.entrySection = it.Section();
   return copy;
 }
 

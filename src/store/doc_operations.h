@@ -64,6 +64,11 @@ struct OpItem {
 
   std::string targetFolder;  // copy, move, store, create folder
   std::string sourceFile;    // store (codes 2, 7): the file to take
+  // Store (code 2): a file placed by the user (a drop, a paste, Duplicate) asks when its name
+  // is taken, as code 7 always does; copies made by the program (mail, notes) never ask.
+  bool askOnCollision = false;
+  // Store: the index entry the new document takes a copy of (Duplicate), "" for none.
+  std::string entryFolder, entrySection;
   std::string newTitle;      // rename (code 5)
   std::string addresses;     // contacts (codes 14, 15): further addresses, ", " joined
   // Outbox (code 8).

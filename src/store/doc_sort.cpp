@@ -53,6 +53,32 @@ public:
     t.len = static_cast<uint32_t>(buf_.size() - t.off);
     return t;
   }
+  // Titles sort naturally ("bulk 99" before "bulk 149"): each run of digits is stored as "0",
+  // a byte for its length without leading zeros, then those digits, so plain byte order of the
+  // key is the natural order (a digit still sorts where "0" does among other characters).
+  Text AddNatural(std::string_view s) {
+    const Text folded = Add(s);
+    std::string tmp(View(folded));
+    buf_.resize(folded.off);
+    Text t{static_cast<uint32_t>(buf_.size()), 0};
+    for (size_t i = 0; i < tmp.size();) {
+      if (tmp[i] < '0' || tmp[i] > '9') {
+        buf_ += tmp[i++];
+        continue;
+      }
+      size_t end = i;
+      while (end < tmp.size() && tmp[end] >= '0' && tmp[end] <= '9') ++end;
+      size_t lead = i;
+      while (lead + 1 < end && tmp[lead] == '0') ++lead;
+      const size_t digits = std::min<size_t>(end - lead, 200);
+      buf_ += '0';
+      buf_ += static_cast<char>('0' + digits);
+      buf_.append(tmp, lead, digits);
+      i = end;
+    }
+    t.len = static_cast<uint32_t>(buf_.size() - t.off);
+    return t;
+  }
   std::string_view View(Text t) const { return std::string_view(buf_).substr(t.off, t.len); }
   void Reserve(size_t n) { buf_.reserve(n); }
 
@@ -137,19 +163,19 @@ std::vector<size_t> SortOrder(const DocRows& rows, const SortOptions& options, s
         break;
       case 3:
         key.text1 = arena.Add(r.ext);
-        key.text2 = arena.Add(r.title);
+        key.text2 = arena.AddNatural(r.title);
         break;
       case 4:
         if (options.contactsTab && IsContactExt(r.ext) && r.ext != std::string_view(&kGroupMarkerExt, 1)) {
-          key.text1 = arena.Add(FormatPersonName(r.title, options.firstNameFirst));
+          key.text1 = arena.AddNatural(FormatPersonName(r.title, options.firstNameFirst));
           key.tail = arena.Add(r.msgId);
         } else {
-          key.text1 = arena.Add(r.title);
+          key.text1 = arena.AddNatural(r.title);
         }
         break;
       case 5:
         key.num1 = ColourOfFlags(r.flags);
-        key.text1 = arena.Add(r.title);
+        key.text1 = arena.AddNatural(r.title);
         break;
       case 6:
         key.num1 = (r.flags >> 12) & 3;

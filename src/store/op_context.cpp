@@ -72,14 +72,17 @@ std::string StoredTitle(const std::string& utf8, const std::string& original,
 
 CollisionOutcome AskCollision(OpContext& cx, FolderNames& target, const std::string& existing,
                               const std::string& nameTitle, const std::string& title,
-                              const std::string& charset, const std::string& ext) {
+                              const std::string& charset, const std::string& ext,
+                              const std::string& source) {
   CollisionQuestion q;
   q.fileName = existing;
   // The question and its answer carry titles in the item's charset, as the index does.
   q.proposedTitle = StoredTitle(UniqueFileName(target, nameTitle, ext).title, title, charset);
   q.charset = charset;
   q.severalItems = cx.several;
-  q.offerReplace = IsRegularFile(target.Folder() + existing);
+  // A folder is never replaced, nor the document by itself.
+  q.offerReplace = IsRegularFile(target.Folder() + existing) &&
+                   (source.empty() || !IsSameEntry(source, target.Folder() + existing));
   const CollisionAnswer a = cx.choice.Decide(q);
   CollisionOutcome out;
   if (a.action == CollisionAction::Skip) {

@@ -53,7 +53,8 @@ struct CollisionOutcome {
 // nameTitle the naming title, title the item's title as stored.
 CollisionOutcome AskCollision(OpContext& cx, FolderNames& target, const std::string& existing,
                               const std::string& nameTitle, const std::string& title,
-                              const std::string& charset, const std::string& ext);
+                              const std::string& charset, const std::string& ext,
+                              const std::string& source = {});
 
 // The pending register (sent.ini) follows an outgoing entry (msgId, entryFlags) to its new
 // section, and when folder is not empty to that folder with newFlags. An entry the register

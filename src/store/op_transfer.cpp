@@ -21,15 +21,25 @@ bool TransferFolder(OpContext& cx, OpItem& it, bool move);
 bool TransferContact(OpContext& cx, OpItem& it, bool move);
 
 // The trash remembers the folder a document or folder came from, so that Restore can put it
-// back there; anything leaving the trash forgets it.
+// back there.
 void KeepTrashOrigin(OpContext& cx, const std::string& from, const std::string& target,
-                     const std::string& section, bool move, const StringList& lines) {
+                     const std::string& section, bool move) {
   const std::string& trash = cx.svc.trashFolder;
   if (trash.empty()) return;
   if (move && IsBelow(target, trash) && !IsBelow(from, trash))
     cx.tx.Write(target, section, kTrashOriginKey, from);
-  else if (!IsBelow(target, trash) && !ValueOf(lines, kTrashOriginKey).empty())
-    cx.tx.DeleteKey(target, section, kTrashOriginKey);
+}
+
+// The entry lines a document takes to target: anything leaving the trash forgets where it came
+// from (the key is never written, so an entry that held nothing else leaves no empty section).
+StringList LinesFor(const OpContext& cx, const std::string& target, StringList lines) {
+  const std::string& trash = cx.svc.trashFolder;
+  if (trash.empty() || IsBelow(target, trash)) return lines;
+  const std::string key = std::string(kTrashOriginKey) + "=";
+  std::erase_if(lines, [&](const std::string& l) {
+    return l.size() >= key.size() && SameText(std::string_view(l).substr(0, key.size()), key);
+  });
+  return lines;
 }
 }  // namespace
 
@@ -174,7 +184,7 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
     }
   }
   cx.tx.Remember(target, targetSection);
-  cx.tx.WriteLines(target, targetSection, lines);
+  cx.tx.WriteLines(target, targetSection, LinesFor(cx, target, lines));
   const std::string shownTitle = StoredTitle(newTitle, it.title, it.charset);
   // Compared as stored: a title in another charset reads differently from the UTF-8 file name.
   if (shownTitle != StripExtension(newName))
@@ -187,7 +197,7 @@ bool TransferDoc(OpContext& cx, OpItem& it, bool move) {
   if (newFlags != flags) cx.tx.Write(target, targetSection, "Flags", std::to_string(newFlags));
   if (!it.sticker.empty() && it.sticker != ValueOf(lines, "Sticker"))
     cx.tx.Write(target, targetSection, "Sticker", it.sticker);
-  KeepTrashOrigin(cx, it.folder, target, targetSection, move, lines);
+  KeepTrashOrigin(cx, it.folder, target, targetSection, move);
 
   if (move) {
     cx.tx.Erase(it.folder, srcSection);
@@ -278,12 +288,12 @@ bool TransferFolder(OpContext& cx, OpItem& it, bool move) {
   StringList lines = cx.tx.Lines(it.folder, oldSection);
   for (const auto& s : cx.tx.SectionsOf(target, newSection)) cx.tx.Erase(target, s);
   cx.tx.Remember(target, newSection);
-  cx.tx.WriteLines(target, newSection, lines);
+  cx.tx.WriteLines(target, newSection, LinesFor(cx, target, lines));
   if (u.title != u.fileName || IsBelow(target, cx.svc.contactsFolder))
     cx.tx.Write(target, newSection, "Title", u.title);
   else
     cx.tx.DeleteKey(target, newSection, "Title");
-  KeepTrashOrigin(cx, it.folder, target, newSection, move, lines);
+  KeepTrashOrigin(cx, it.folder, target, newSection, move);
   if (move) {
     cx.tx.Erase(it.folder, oldSection);
     FolderMovedAlong(cx, src, dst);
@@ -334,8 +344,10 @@ bool StoreFile(OpContext& cx, OpItem& it, bool move) {
   if (!ext.empty()) plain += "." + ext;
   std::string chosenTitle = nameTitle;
   const std::string existing = tn.Existing(plain);
-  if (move && !existing.empty()) {
-    CollisionOutcome c = AskCollision(cx, tn, existing, nameTitle, title, it.charset, ext);
+  // The source itself holding the name (a copy beside the original) is no question: both stay.
+  const bool ask = (move || it.askOnCollision) && !existing.empty() && !IsSameEntry(src, target + existing);
+  if (ask) {
+    CollisionOutcome c = AskCollision(cx, tn, existing, nameTitle, title, it.charset, ext, src);
     if (c.skip) return true;
     replace = c.replace;
     if (!replace) chosenTitle = c.title;
@@ -376,6 +388,22 @@ bool StoreFile(OpContext& cx, OpItem& it, bool move) {
     cx.tx.Erase(target, s);
   }
   cx.tx.Remember(target, newName);
+  if (!it.entrySection.empty()) {
+    // A duplicate: the original's entry, as a copy (not pending, not received again, not
+    // from the trash).
+    const StringList lines = cx.tx.Lines(Slashed(it.entryFolder), it.entrySection);
+    if (!lines.empty()) {
+      cx.tx.WriteLines(target, newName, lines);
+      const int flags = FlagsOf(lines, 0);
+      int newFlags = flags;
+      if (IsPendingFlags(flags)) newFlags &= ~(dfPending | dfResent);
+      if (newFlags != flags) cx.tx.Write(target, newName, "Flags", std::to_string(newFlags));
+      if (flags & dfReceived) cx.tx.DeleteKey(target, newName, "Recv");
+      cx.tx.DeleteKey(target, newName, "Title");
+      if (!ValueOf(lines, kTrashOriginKey).empty()) cx.tx.DeleteKey(target, newName, kTrashOriginKey);
+      if (newFlags & dfUnread) cx.tx.ChangeUnread(target, +1);
+    }
+  }
   const std::string shownTitle = StoredTitle(newTitle, title, it.charset);
   if (shownTitle != StripExtension(newName)) cx.tx.Write(target, newName, "Title", shownTitle);
   if (!it.charset.empty()) cx.tx.Write(target, newName, "Charset", it.charset);

@@ -54,6 +54,31 @@ TEST(CarryHand, ClickingThreeNamesHoldsThemAndClickingOneAgainPutsOnlyItDown) {
   EXPECT_EQ(hand.state(), Hand::Documents);
 }
 
+TEST(CarryHand, ADragThatEndedLeavesNothingInHandWhereverItWent) {
+  struct Case {
+    DragEnd how;
+    bool putDownNow;
+    bool putDownAfterDrop;
+  };
+  const Case cases[] = {{DragEnd::Cancelled, true, false},
+                        {DragEnd::OtherProgram, true, false},
+                        {DragEnd::DeskGrid, true, false},
+                        {DragEnd::DeskNode, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.how));
+    CarryHand hand;
+    hand.HoldDocuments(3);
+    hand.Press(0, 0);
+    hand.MoveWithButton(10, 0);
+    EXPECT_EQ(hand.DragEnded(c.how), c.putDownNow);
+    EXPECT_FALSE(hand.PressDragging());
+    EXPECT_EQ(hand.DropOnNodeDone(), c.putDownAfterDrop);
+    // Only the drop the drag ended on puts the hand down afterwards; a later click-carry drop
+    // does not.
+    EXPECT_FALSE(hand.DropOnNodeDone());
+  }
+}
+
 TEST(CarryHand, PressingAndMovingFivePixelsKeepsTheRowInHand) {
   GridModel m = Rows();
   CarryHand hand;
@@ -147,7 +172,9 @@ TEST(CarryHand, CursorsAndPicturesFollowTheHand) {
   EXPECT_EQ(rows.offsetX, -32);
   EXPECT_EQ(rows.offsetY, 16);
   EXPECT_EQ(folder.offsetX, -8);
-  EXPECT_FALSE(DragPictureOf(Hand::Snapshot).shown);
+  // Documents carried to another tab are still seen in hand.
+  EXPECT_TRUE(DragPictureOf(Hand::Snapshot).shown);
+  EXPECT_EQ(DragPictureOf(Hand::Snapshot).offsetX, -32);
   EXPECT_FALSE(DragPictureOf(Hand::Sticker).shown);
   auto pr = DragPictureRows(3, 24, 1000);
   EXPECT_EQ(pr.rows, 3u);

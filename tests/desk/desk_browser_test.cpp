@@ -3,6 +3,7 @@
 
 #include "contacts/contact_folder.h"
 #include "desk/desk_browser.h"
+#include "desk/grid_listing.h"
 #include "desk/desk_state.h"
 #include "foundation/locations.h"
 #include "incoming/blocked_senders.h"
@@ -11,7 +12,12 @@
 #include "store/index_file.h"
 #include "support/test_support.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <filesystem>
 
 namespace px::desk {
@@ -24,6 +30,12 @@ public:
   GridModel& model() override { return model_; }
   const GridModel& model() const override { return model_; }
   void SetBusy(bool on) override { busy = on; }
+  void ShowListingProgress(int percent, size_t entries) override {
+    progress.push_back(percent);
+    if (percent >= 0) progressEntries = entries;
+  }
+  std::vector<int> progress;
+  size_t progressEntries = 0;
   void Clear() override { model_ = GridModel(); }
   void TakeModel(GridModel&& m) override { model_ = std::move(m); }
   void SetRows(store::DocRows rows) override {
@@ -71,6 +83,8 @@ public:
     std::deque<bool> answers;
     std::deque<std::string> folders;
     std::deque<std::optional<int>> colours;
+    std::deque<store::CollisionAnswer> collisions;
+    std::vector<store::CollisionQuestion> collisionQuestions;
     std::vector<std::string> refusals;  // what the folder chooser was told about the node asked
     const TreeNode* refusalNode = nullptr;
   };
@@ -102,6 +116,18 @@ public:
     auto c = log_.colours.front();
     log_.colours.pop_front();
     return c;
+  }
+
+  store::CollisionAnswer AskCollision(const store::CollisionQuestion& q) override {
+    log_.asked.push_back("collision " + q.fileName);
+    log_.collisionQuestions.push_back(q);
+    if (log_.collisions.empty()) {
+      ADD_FAILURE() << "unexpected collision question: " << q.fileName;
+      return {};
+    }
+    auto a = log_.collisions.front();
+    log_.collisions.pop_front();
+    return a;
   }
 
 private:
@@ -190,6 +216,222 @@ TEST_F(DeskBrowserTest, DeleteMovesTheSelectionIntoTheTrashAndTheTrashShowsFull)
   EXPECT_EQ(Trash()->image, niTrashEmpty);
   EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kEmptyTrashQuestion),
                                                  std::string(store::kEmptyTrashQuestion)}));
+}
+
+// Deleting inside the trash erases for good: the desk asks first, naming how many.
+TEST_F(DeskBrowserTest, DeleteInsideTheTrashAsksBeforeErasing) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> selected;
+    bool answer;
+    const char* question;
+  };
+  const Case cases[] = {
+      {"one, No keeps it", {"a.txt"}, false, "Delete this document for good? It cannot be restored afterwards."},
+      {"one, Yes erases", {"a.txt"}, true, "Delete this document for good? It cannot be restored afterwards."},
+      {"two, Yes erases both", {"a.txt", "b.txt"}, true, "Delete these 2 documents for good? They cannot be restored afterwards."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* n : {"a.txt", "b.txt"}) test::writeFile(state.locations.trash + n, n);
+    browser->ShowNode(Trash());
+    grid.model().ClearSelection();
+    for (const auto& n : c.selected) {
+      const int r = grid.model().FindRecord(browser->ShownFolder(), n);
+      ASSERT_GE(r, 0) << n;
+      grid.model().SetSelected(r, true);
+    }
+    log.asked.clear();
+    log.answers = {c.answer};
+    browser->DeleteAction();
+    EXPECT_EQ(log.asked, (std::vector<std::string>{c.question}));
+    for (const auto& n : c.selected) EXPECT_EQ(fs::exists(state.locations.trash + n), !c.answer) << n;
+  }
+  // A folder inside the trash, deleted from the tree, is asked about by name.
+  test::makeDirs(state.locations.trash + "Old/");
+  test::writeFile(state.locations.trash + "Old/x.txt", "x");
+  browser->ReloadChildren(Trash());
+  TreeNode* old = browser->Model(0).FindNode(state.locations.trash + "Old/", true);
+  ASSERT_NE(old, nullptr);
+  log.asked.clear();
+  log.answers = {false};
+  browser->DeleteFolderNode(old);
+  EXPECT_TRUE(fs::exists(state.locations.trash + "Old/x.txt"));
+  ASSERT_EQ(log.asked.size(), 1u);
+  EXPECT_NE(log.asked[0].find("\"Old\""), std::string::npos) << log.asked[0];
+}
+
+// Every placing action of the desk asks when a name is taken: Replace, Keep both, Skip.
+TEST_F(DeskBrowserTest, NameCollisionsAreAskedAndTheAnswerIsFollowed) {
+  using store::CollisionAction;
+  struct Case {
+    const char* what;
+    CollisionAction action;
+    const char* title;
+    const char* expectOld;       // what Other/notes.txt holds afterwards
+    const char* expectNewFile;   // a second file made ("" none)
+  };
+  const Case cases[] = {
+      {"replace", CollisionAction::Replace, "", "notes", ""},
+      {"keep both", CollisionAction::Rename, "notes (2)", "old", "Other/notes (2).txt"},
+      {"keep both, edited", CollisionAction::Rename, "kept", "old", "Other/kept.txt"},
+      {"skip", CollisionAction::Skip, "", "old", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(docs + "Other");
+    test::makeDirs(docs + "Other");
+    test::writeFile(docs + "Other/notes.txt", "old");
+    browser->ShowNode(Node("Work/"));
+    Select("notes.txt");
+    log.folders = {docs + "Other/"};
+    log.collisions = {{c.action, c.title, false}};
+    log.collisionQuestions.clear();
+    browser->CarryToAction(false);
+    ASSERT_EQ(log.collisionQuestions.size(), 1u);
+    EXPECT_EQ(log.collisionQuestions[0].fileName, "notes.txt");
+    EXPECT_EQ(log.collisionQuestions[0].proposedTitle, "notes (2)");
+    EXPECT_TRUE(log.collisionQuestions[0].offerReplace);
+    EXPECT_EQ(test::readFile(docs + "Other/notes.txt"), c.expectOld);
+    if (*c.expectNewFile) EXPECT_EQ(test::readFile(docs + c.expectNewFile), "notes");
+    EXPECT_EQ(fs::exists(docs + "Other/notes (2).txt"), std::string(c.expectNewFile) == "Other/notes (2).txt");
+    EXPECT_TRUE(Exists("Work/notes.txt"));
+  }
+  // Duplicate under a name that is taken asks too; the name offered first is a free one.
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.asked.clear();
+  log.texts = {std::string("report")};
+  test::writeFile(docs + "Work/report.txt", "other");
+  log.collisions = {{CollisionAction::Skip, "", false}};
+  browser->aDuplicateExecute();
+  EXPECT_EQ(log.asked, (std::vector<std::string>{std::string(store::kNewDocumentPrompt), "collision report.txt"}));
+  EXPECT_EQ(test::readFile(docs + "Work/report.txt"), "other");
+}
+
+TEST_F(DeskBrowserTest, DuplicateKeepsTheEntryOfTheOriginal) {
+  {
+    store::TPXIniFile ini(state.indexRegistry, store::IndexPathOf(docs + "Work/"));
+    ini.WriteString("notes.txt", "Flags", std::to_string(FlagsWithColour(0, 2)));
+    ini.WriteString("notes.txt", "Sticker", "remember");
+  }
+  browser->ShowNode(Node("Work/"));
+  Select("notes.txt");
+  log.texts = {std::nullopt};
+  browser->aDuplicateExecute();
+  // The name offered is the free one.
+  Select("notes.txt");
+  log.texts = {std::string("notes (2)")};
+  browser->aDuplicateExecute();
+  const int r = grid.model().FindRecord(docs + "Work/", "notes (2).txt");
+  ASSERT_GE(r, 0);
+  EXPECT_EQ(store::ColourOfFlags(grid.model().rows()[r].flags), 2);
+  EXPECT_EQ(grid.model().rows()[r].sticker, "remember");
+}
+
+// Folders made or removed outside the desk show at once in every node the tree shows, closed
+// and childless ones too.
+TEST_F(DeskBrowserTest, TheTreeFollowsSubfoldersMadeOutsideInEveryShownNode) {
+  TreeNode* work = Node("Work/");
+  ASSERT_NE(work, nullptr);
+  for (TreeNode* n = work->parent; n; n = n->parent) n->expanded = true;
+  ASSERT_TRUE(work->children.empty());
+  ASSERT_FALSE(work->expanded);
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    const char* parent;  // the node that must show the change
+    const char* child;
+    bool present;
+  };
+  const Case cases[] = {
+      {"a closed node without subfolders gets one", [&] { test::makeDirs(docs + "Work/New"); }, "Work/", "Work/New/", true},
+      {"an open node gets another", [&] { test::makeDirs(docs + "Third"); }, "", "Third/", true},
+      {"a subfolder goes away", [&] { fs::remove_all(docs + "Other"); }, "", "Other/", false},
+      {"a closed node that has children gets one more", [&] { test::makeDirs(docs + "Work/Newer"); }, "Work/", "Work/Newer/", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    browser->CheckTreeChanges();  // watches what is shown now
+    c.change();
+    browser->CheckTreeChanges();
+    TreeNode* parent = browser->Model(0).FindNode(docs + c.parent, false);
+    ASSERT_NE(parent, nullptr);
+    bool found = false;
+    for (const auto& ch : parent->children) found = found || ch->path == docs + c.child;
+    EXPECT_EQ(found, c.present);
+    if (c.present) EXPECT_TRUE(browser->Model(0).hasChildren(browser->Model(0).IndexOf(parent)));
+  }
+}
+
+TEST_F(DeskBrowserTest, OpenFoldersAreOpenAgainAfterARestart) {
+  test::makeDirs(docs + "Work/2025/Q1");
+  TreeNode* work = Node("Work/");
+  ASSERT_NE(work, nullptr);
+  browser->Model(0).Load(work);
+  work->expanded = true;
+  TreeNode* year = Node("Work/2025/");
+  ASSERT_NE(year, nullptr);
+  browser->Model(0).Load(year);
+  year->expanded = true;
+  browser->CheckTreeChanges();  // the clock tick keeps the list
+  browser.reset();
+  FakeTree fresh[3];
+  browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &fresh[t]);
+  browser->BuildTrees();
+  for (const char* rel : {"Work/", "Work/2025/"}) {
+    SCOPED_TRACE(rel);
+    TreeNode* n = browser->Model(0).FindNode(docs + rel, false);
+    ASSERT_NE(n, nullptr);
+    EXPECT_TRUE(n->expanded);
+    EXPECT_NE(std::find(fresh[0].expanded.begin(), fresh[0].expanded.end(), n), fresh[0].expanded.end());
+  }
+  // A folder that was closed stays closed.
+  TreeNode* other = browser->Model(0).FindNode(docs + "Other/", false);
+  ASSERT_NE(other, nullptr);
+  EXPECT_FALSE(other->expanded);
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, nullptr);
+  browser.reset();
+  for (int t = 0; t < 3; ++t) fresh[t].current = nullptr;
+  browser = std::make_unique<DeskBrowser>(state, grid, std::make_unique<ScriptedPrompts>(log));
+  for (int t = 0; t < 3; ++t) browser->SetTreeSurface(t, &trees[t]);
+  browser->BuildTrees();
+}
+
+// A large folder is listed in a worker; while it takes longer than a moment the grid shows a
+// progress bar (naming how many documents), which goes once the rows are in.
+TEST_F(DeskBrowserTest, ALargeFolderShowsAProgressBarWhileItLists) {
+  test::makeDirs(docs + "Bulk");
+  for (int i = 0; i < 3000; ++i) test::writeFile(docs + "Bulk/bulk " + std::to_string(i) + ".txt", "x");
+  browser->ReloadChildren(0, browser->Model(0).FindNode(docs, true));
+  ASSERT_NE(Node("Bulk/"), nullptr);
+  browser->ShowNode(Node("Bulk/"));
+  ASSERT_TRUE(browser->ListingRunning());
+  QElapsedTimer t;
+  t.start();
+  while (browser->ListingRunning() && t.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(grid.model().size(), 3000u);
+  ASSERT_FALSE(grid.progress.empty());
+  EXPECT_EQ(grid.progress.back(), -1);  // gone once the rows are in
+  const bool shown = std::any_of(grid.progress.begin(), grid.progress.end(), [](int p) { return p >= 0; });
+  if (shown) EXPECT_EQ(grid.progressEntries, 3000u);
+}
+
+TEST(GridListingProgress, TheListingReportsHowFarItIs) {
+  test::TempHome home;
+  const std::string folder = home.path("Docs/");
+  test::makeDirs(folder);
+  for (int i = 0; i < 10; ++i) test::writeFile(folder + std::to_string(i) + ".txt", "x");
+  ListingRequest req;
+  req.folder = folder;
+  req.progress = std::make_shared<std::atomic<int>>(0);
+  store::IniRegistry registry;
+  req.ctx.registry = &registry;
+  const ListingOutcome out = RunListing(req);
+  EXPECT_EQ(out.model.size(), 10u);
+  EXPECT_EQ(req.progress->load(), 100);
 }
 
 TEST_F(DeskBrowserTest, DeleteOnARestrictedNodeIsRefusedAndTouchesNothing) {

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace px::desk {
 namespace {
 
@@ -44,7 +46,9 @@ protected:
       return name_;
     };
     svc_.storeNew = [this](const std::string& file, const std::string& folder, const std::string& title, bool) {
-      stored_.push_back({file, folder, title, read(file)});
+      struct stat st{};
+      const unsigned mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+      stored_.push_back({file, folder, title, read(file), mode});
       return true;
     };
     svc_.changedInPlace = [this](const std::string& folder, const std::string& name) { changed_ = folder + name; };
@@ -79,7 +83,14 @@ protected:
   }
   struct Stored {
     std::string file, folder, title, content;
+    unsigned mode = 0;
   };
+  // The usual umask, whatever the test runner has.
+  const unsigned test_umask_ = 022;
+  struct UmaskGuard {
+    mode_t old = ::umask(022);
+    ~UmaskGuard() { ::umask(old); }
+  } umaskGuard_;
   QTemporaryDir dir_;
   std::string root_, docs_, asked_, changed_;
   std::optional<std::string> name_ = std::string("My copy");
@@ -102,6 +113,9 @@ TEST_F(DocumentOpenerTest, ASealedReceivedMessageIsOpenedFromAPrivateCopyAndItsC
   EXPECT_EQ(stored_[0].folder, docs_);
   EXPECT_EQ(stored_[0].title, "My copy");
   EXPECT_EQ(stored_[0].content, "original\nedited\n");
+  // The new document follows the umask like every other (the private folder keeps it private
+  // while it is open).
+  EXPECT_EQ(stored_[0].mode, 0666u & ~test_umask_) << std::oct << stored_[0].mode;
   EXPECT_EQ(asked_, r.title);
   // The program got the private copy's path as one argument, under the document's own name.
   const std::string args = read(root_ + "args");
@@ -208,6 +222,7 @@ TEST_F(DocumentOpenerTest, NewDocumentsComeFromTheTemplatesAndAreStoredOnlyWhenC
   RunUntilClosed(opener);
   ASSERT_EQ(stored_.size(), 1u);
   EXPECT_EQ(stored_[0].content, "Dear\nedited\n");
+  EXPECT_EQ(stored_[0].mode, 0666u & ~test_umask_) << std::oct << stored_[0].mode;
   EXPECT_EQ(asked_, "New document 12/10/26 10:01");
   EXPECT_FALSE(opener.NewDocument(templates[0], docs_, true, "x"));  // restricted folder
   EXPECT_TRUE(QDir(QString::fromStdString(root_ + "private")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());

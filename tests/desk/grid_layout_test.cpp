@@ -5,6 +5,7 @@
 
 #include "desk/folder_pos.h"
 #include "desk/grid_layout.h"
+#include "desk/grid_model.h"
 #include "desk/grid_zones.h"
 
 namespace px::desk {
@@ -42,6 +43,24 @@ TEST(GridLayout, FilesSectionsTileTheGrid) {
     // Everything left of the address column ends at A + 1; the address runs to G.
     EXPECT_EQ(std::accumulate(c.sections.begin(), c.sections.end(), 0), c.G);
   }
+}
+
+TEST(GridLayout, SizesHaveAColumnOfTheirOwnBeforeTheDate) {
+  GridGeometryInput in = FilesInput(1002, false);
+  in.sizeTextWidth = 60;
+  const GridColumns c = ComputeColumns(in);
+  ASSERT_EQ(c.sections.size(), 7u);
+  EXPECT_EQ(c.sizeColumn, 72);
+  EXPECT_EQ(c.sections[fsSize], 72);
+  EXPECT_EQ(c.sections[fsDate], 136);  // the whole date column, as without sizes
+  EXPECT_EQ(c.N, c.A - 157 - 72);
+  EXPECT_EQ(c.nameFiles, c.N);
+  EXPECT_EQ(std::accumulate(c.sections.begin(), c.sections.end(), 0), c.G);
+  // Both captions show plainly; without the column one of them is in parentheses.
+  const auto look = HeaderLook(GridTab::Files, -1, false, true, true);
+  EXPECT_EQ(look[fsSize].caption, "Size");
+  EXPECT_EQ(look[fsDate].caption, "Date");
+  EXPECT_EQ(HeaderLook(GridTab::Files, -1, false, true)[fsSize].caption, "(Size)");
 }
 
 TEST(GridLayout, ContactsSectionsTileTheGrid) {

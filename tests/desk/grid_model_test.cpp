@@ -289,9 +289,18 @@ TEST(GridStatus, SelectionTextCountsDocumentsNotContacts) {
   rows.back().selected = true;
   rows.push_back(Rec("b", "doc", 1));
   rows.back().size = 10;
-  EXPECT_EQ(SelectionStatusText(rows),
-            "  2 file(s) selected, total size " + FormatSize((int64_t{5} << 30) + 3000));
+  EXPECT_EQ(SelectionStatusText(rows), "  2 file(s) selected, total size 5.4 GB");
   EXPECT_EQ(TypeAheadStatusText("do"), "  Looking for:  do");
+}
+
+TEST(GridStatus, SizesReadAsPeopleReadThem) {
+  const std::pair<uint64_t, const char*> cases[] = {
+      {0, "0 bytes"},          {1, "1 byte"},           {999, "999 bytes"},    {1000, "1.0 KB"},
+      {12345, "12.3 KB"},      {99949, "99.9 KB"},      {99960, "100 KB"},     {999499, "999 KB"},
+      {999960, "1.0 MB"},      {2400000, "2.4 MB"},     {2449999, "2.4 MB"},   {1100000000, "1.1 GB"},
+      {uint64_t{5} << 40, "5.5 TB"}, {UINT64_MAX, "18.4 EB"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(HumanSize(bytes), text) << bytes;
 }
 
 TEST(GridTypeAhead, FindsFirstVisibleNameIgnoringCase) {

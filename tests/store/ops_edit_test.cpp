@@ -127,8 +127,12 @@ TEST_F(OpsFixture, DuplicateStoresACopyBesideTheDocument) {
   EXPECT_EQ(readFile(a + copy.name), "the cv");
   EXPECT_EQ(value(a, copy.name, "Title"), latin);
   EXPECT_EQ(value(a, copy.name, "Charset"), "ISO-8859-1");
+  // The name is taken now: the user is asked, and Keep both gives the next free name.
   OpItem again = DuplicateItem(it, EditableTitle(it));
+  resolver.answers = {{CollisionAction::Rename, "", false}};
   ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, again));
+  ASSERT_EQ(resolver.asked.size(), 1u);
+  EXPECT_EQ(resolver.asked[0].fileName, "r\xc3\xa9sum\xc3\xa9.txt");
   EXPECT_EQ(again.name, "r\xc3\xa9sum\xc3\xa9 (2).txt");
   EXPECT_EQ(readFile(a + "cv.txt"), "the cv");
 }

@@ -171,13 +171,20 @@ TEST(OpsNaming, CollisionChoiceKeepsApplyToAllForOneOperation) {
   EXPECT_EQ(third.action, CollisionAction::Rename);
   EXPECT_EQ(third.title, "b (2)");
 
-  // Cancel is never kept; "apply to all" on a single item is not kept either.
+  // Skip for all skips the rest without asking; a dismissed dialog (Skip alone) asks again;
+  // "for all" on a single item is not kept either.
   CountingResolver r2;
   r2.answer = {CollisionAction::Skip, {}, true};
   CollisionChoice c2(&r2);
-  c2.Decide(q);
-  c2.Decide(q);
-  EXPECT_EQ(r2.calls, 2);
+  EXPECT_EQ(c2.Decide(q).action, CollisionAction::Skip);
+  EXPECT_EQ(c2.Decide(q).action, CollisionAction::Skip);
+  EXPECT_EQ(r2.calls, 1);
+  CountingResolver r4;
+  r4.answer = {CollisionAction::Skip, {}, false};
+  CollisionChoice c4(&r4);
+  c4.Decide(q);
+  c4.Decide(q);
+  EXPECT_EQ(r4.calls, 2);
   CountingResolver r3;
   r3.answer = {CollisionAction::Rename, "", true};
   CollisionChoice c3(&r3);

@@ -356,3 +356,75 @@ TEST_F(OpsFixture, CollisionQuestionAndAnswerUseTheItemsCharset) {
   EXPECT_EQ(readFile(b + "Счёт.txt"), "new");
   EXPECT_EQ(value(b, "Счёт.txt", "Charset"), "windows-1251");
 }
+
+namespace px::store::test {
+
+// Thrown away and restored, a document or folder that had no entry leaves none behind, in its
+// folder or in the trash.
+TEST_F(OpsFixture, RestoringFromTheTrashLeavesNoEmptySections) {
+  struct Case {
+    const char* what;
+    bool folder;
+    std::vector<std::string> lines;  // the entry before ("" none)
+    const char* title;               // the restored entry's Title ("<none>")
+  };
+  const Case cases[] = {
+      {"document without an entry", false, {}, "<none>"},
+      {"document with a colour", false, {"Flags=4"}, "<none>"},
+      {"folder without an entry", true, {}, "<none>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string a = dir(std::string("R") + (c.folder ? "F" : "D"));
+    const std::string name = c.folder ? "2025" : "red.png";
+    const std::string section = c.folder ? name + "." : name;
+    if (c.folder) {
+      px::test::makeDirs(a + name);
+      writeFile(a + name + "/inside.txt", "x");
+    } else {
+      doc(a, name, "png", c.lines);
+    }
+    OpItem thrown = item(a, name, c.folder ? name : "red", trash);
+    if (c.folder) thrown.ext.clear();
+    ASSERT_TRUE(ops->RunDocOperation(opMove, thrown));
+    EXPECT_EQ(value(trash, section, std::string(kTrashOriginKey)), a);
+    EXPECT_FALSE(hasSection(a, section));
+    OpItem back = item(trash, name, c.folder ? name : "red", a);
+    if (c.folder) back.ext.clear();
+    ASSERT_TRUE(ops->RunDocOperation(opMove, back));
+    EXPECT_TRUE(exists(a + name));
+    EXPECT_FALSE(hasSection(trash, section));
+    EXPECT_EQ(hasSection(a, section), !c.lines.empty()) << "an empty section was left";
+    EXPECT_EQ(value(a, section, std::string(kTrashOriginKey)), "<none>");
+    if (!c.lines.empty()) EXPECT_EQ(value(a, section, "Flags"), "4");
+  }
+}
+
+// Duplicate keeps the original's entry (colour, sticker), as a copy that is not pending.
+TEST_F(OpsFixture, ADuplicateTakesACopyOfTheOriginalsEntry) {
+  const std::string a = dir("Dup");
+  doc(a, "pic.png", "png", {"Flags=" + std::to_string(0x0004 | 0x2000 | 0x0400), "Sticker=look", "Address=bob@x"});
+  OpItem it = item(a, "pic.png", "pic");
+  OpItem copy = DuplicateItem(it, "pic copy");
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, copy));
+  EXPECT_EQ(readFile(a + "pic copy.png"), "png");
+  EXPECT_EQ(value(a, "pic copy.png", "Flags"), std::to_string(0x0004 | 0x2000));
+  EXPECT_EQ(value(a, "pic copy.png", "Sticker"), "look");
+  EXPECT_EQ(value(a, "pic copy.png", "Address"), "bob@x");
+  EXPECT_EQ(value(a, "pic.png", "Flags"), std::to_string(0x0004 | 0x2000 | 0x0400));
+  EXPECT_TRUE(resolver.asked.empty());
+  // A taken name is asked about; the original itself holding it is not (both stay).
+  doc(a, "taken.png", "other");
+  OpItem onto = DuplicateItem(it, "taken");
+  resolver.answers = {{CollisionAction::Skip, "", false}};
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, onto));
+  ASSERT_EQ(resolver.asked.size(), 1u);
+  EXPECT_TRUE(resolver.asked[0].offerReplace);
+  EXPECT_EQ(readFile(a + "taken.png"), "other");
+  OpItem self = DuplicateItem(it, "pic");
+  ASSERT_TRUE(ops->RunDocOperation(opStoreCopy, self));
+  EXPECT_EQ(resolver.asked.size(), 1u);
+  EXPECT_EQ(readFile(a + "pic (2).png"), "png");
+}
+
+}  // namespace px::store::test

@@ -45,6 +45,28 @@ TEST(SortDocRecords, DateAndNameDirections) {
   EXPECT_EQ(NormalizeSorting(-7), -7);
 }
 
+TEST(SortDocRecords, TitlesSortNaturally) {
+  struct Case {
+    std::vector<std::string> titles;
+    std::vector<std::string> sorted;
+  };
+  const Case cases[] = {
+      {{"bulk 149", "bulk 99", "bulk 1000", "bulk 9"}, {"bulk 9", "bulk 99", "bulk 149", "bulk 1000"}},
+      {{"v10.2", "v2.10", "v2.9"}, {"v2.9", "v2.10", "v10.2"}},
+      {{"a 007", "a 8", "a 06"}, {"a 06", "a 007", "a 8"}},
+      {{"Report 2", "report 10", "Report"}, {"Report", "Report 2", "report 10"}},
+      {{"x1y", "x", "x y", "xa"}, {"x", "x y", "x1y", "xa"}},
+      {{"123456789012345678901234567890", "99"}, {"99", "123456789012345678901234567890"}},
+  };
+  for (const Case& c : cases) {
+    DocRows rows;
+    for (const auto& t : c.titles) rows.push_back(Doc(t));
+    EXPECT_EQ(Titles(Sorted(rows, 4)), c.sorted);
+    std::vector<std::string> reversed(c.sorted.rbegin(), c.sorted.rend());
+    EXPECT_EQ(Titles(Sorted(rows, -4)), reversed);
+  }
+}
+
 TEST(SortDocRecords, SizesCompareAsSixtyFourBitNumbers) {
   DocRows rows = {Doc("big", 0, 5'000'000'000ull), Doc("small", 0, 1000), Doc("mid", 0, 0xFFFFFFFFull)};
   EXPECT_THAT(Titles(Sorted(rows, 7)), ElementsAre("small", "mid", "big"));
@@ -137,7 +159,9 @@ TEST(SortDocRecords, LargeInputIsAPermutation) {
   DocRows rows;
   for (int i = 0; i < 5000; ++i) rows.push_back(Doc("t" + std::to_string((i * 7919) % 5000), (i * 31) % 97));
   DocRows sorted = Sorted(rows, 4);
-  for (size_t i = 1; i < sorted.size(); ++i) EXPECT_LE(sorted[i - 1].title, sorted[i].title);
+  // Natural order: "t9" before "t10".
+  for (size_t i = 1; i < sorted.size(); ++i)
+    EXPECT_LE(std::stoi(sorted[i - 1].title.substr(1)), std::stoi(sorted[i].title.substr(1)));
   EXPECT_EQ(sorted.size(), rows.size());
 }
 

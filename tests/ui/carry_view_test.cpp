@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -333,6 +334,96 @@ TEST_F(CarryTest, DocumentsInHandGoAlongToTheContactsTabAndComeBack) {
 }  // namespace
 
 namespace {
+
+// A drag of the desk's rows that ended anywhere leaves nothing in hand: a later click on a folder
+// node only shows that folder and moves nothing.
+TEST_F(CarryTest, ADragThatEndedLeavesNothingInHand) {
+  struct Case {
+    const char* what;
+    Qt::DropAction outcome;
+  };
+  const Case cases[] = {{"another program took copies", Qt::CopyAction},
+                        {"another program moved it", Qt::MoveAction},
+                        {"cancelled", Qt::IgnoreAction}};
+  browser->SetDragDefault(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    browser->ShowNode(Node("Work"));
+    int drags = 0;
+    carry->runDrag = [&](QDrag&) {
+      ++drags;
+      return c.outcome;
+    };
+    const QPoint p = NamePoint("report.doc");
+    QTest::mousePress(gridPort(), Qt::LeftButton, {}, p);
+    QMouseEvent move(QEvent::MouseMove, QPointF(p + QPoint(12, 0)), QPointF(gridPort()->mapToGlobal(p + QPoint(12, 0))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(gridPort(), &move);
+    QTest::mouseRelease(gridPort(), Qt::LeftButton, {}, p + QPoint(12, 0));
+    EXPECT_EQ(drags, 1);
+    EXPECT_EQ(carry->hand().state(), Hand::Empty);
+    EXPECT_EQ(model().SelectedCount(), 0u);
+    EXPECT_FALSE(carry->DragWindow()->isVisible());
+    QTest::mouseClick(view->tree(0)->viewport(), Qt::LeftButton, {}, NodePoint(Node("Other")));
+    QTest::qWait(kDropFeedbackMs + 150);
+    EXPECT_TRUE(std::filesystem::exists(docs + "Work/report.doc"));
+    EXPECT_FALSE(std::filesystem::exists(docs + "Other/report.doc"));
+    EXPECT_EQ(browser->ShownFolder(), docs + "Other/");
+  }
+}
+
+// Documents in hand survive a click on the Contacts tab and go to the contact or group clicked
+// there: a message to the person, or to the group.
+TEST_F(CarryTest, DocumentsCarriedToTheContactsTabGoToTheContactOrGroupClicked) {
+  const std::string contacts = state.locations.contacts;
+  test::makeDirs(contacts + "Team");
+  test::writeFile(contacts + "ann.vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Smith;Ann\r\nEMAIL;INTERNET:ann@example.org\r\nEND:VCARD\r\n");
+  {
+    store::TPXIniFile ini(state.indexRegistry, store::IndexPathOf(contacts));
+    ini.WriteString("ann.vcf", "Title", "Smith, Ann");
+    ini.WriteString("ann.vcf", "Address", "ann@example.org");
+    ini.WriteString("Team.", "Title", "Team");
+  }
+  {
+    store::TPXIniFile ini(state.indexRegistry, store::IndexPathOf(contacts + "Team/"));
+    ini.WriteString("$$$AB.ann.vcf", "Flags", "0");
+  }
+  std::vector<std::pair<std::vector<std::string>, std::string>> sent;
+  carry->sendToPerson = [&](const std::vector<std::string>& files, const std::string& to) { sent.push_back({files, to}); };
+  carry->sendToGroup = [&](const std::vector<std::string>& files, const std::string& group) {
+    sent.push_back({files, "group " + group});
+  };
+  for (const char* target : {"Ann", "Team"}) {
+    SCOPED_TRACE(target);
+    QTest::mouseClick(gridPort(), Qt::LeftButton, {}, NamePoint("plan.txt"));
+    ASSERT_EQ(carry->hand().state(), Hand::Documents);
+    QTabBar* bar = trees->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(DeskBrowser::Ix(GridTab::Contacts)).center());
+    QTest::qWait(50);
+    ASSERT_EQ(browser->CurrentTab(), GridTab::Contacts);
+    ASSERT_EQ(carry->hand().state(), Hand::Snapshot);
+    // Still seen in hand there.
+    EXPECT_TRUE(carry->DragWindow()->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model().size() >= 2; }, 2000));
+    int record = -1;
+    for (size_t r = 0; r < model().size(); ++r)
+      if (model().rows()[r].title.find(target) != std::string::npos) record = static_cast<int>(r);
+    ASSERT_GE(record, 0);
+    const int v = model().VisibleOfRecord(static_cast<size_t>(record));
+    const int h = view->grid()->grid()->rowHeight();
+    QTest::mouseClick(gridPort(), Qt::LeftButton, {}, QPoint(110, (v - view->grid()->grid()->topRow()) * h + h / 2));
+    QTest::qWait(50);
+    EXPECT_EQ(carry->hand().state(), Hand::Empty);
+    EXPECT_EQ(browser->CurrentTab(), GridTab::Files);
+    browser->ShowNode(Node("Work"));
+  }
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].first, (std::vector<std::string>{docs + "Work/plan.txt"}));
+  EXPECT_NE(sent[0].second.find("Ann"), std::string::npos) << sent[0].second;
+  EXPECT_NE(sent[0].second.find("<ann@example.org>"), std::string::npos) << sent[0].second;
+  EXPECT_EQ(sent[1].first, (std::vector<std::string>{docs + "Work/plan.txt"}));
+  EXPECT_EQ(sent[1].second, "group " + contacts + "Team/");
+}
 
 TEST_F(CarryTest, OpeningARowLeavesNothingInHand) {
   bool opened = false;

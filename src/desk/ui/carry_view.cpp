@@ -7,10 +7,13 @@
 #include "desk/opening.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
+#include "contacts/address_map.h"
+#include "foundation/address.h"
 #include "foundation/ini_file.h"
 #include "foundation/strings.h"
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
+#include "store/folder_files.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,6 +33,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
 
@@ -192,11 +196,35 @@ DeskCarry::DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window)
   };
   keys(grid);
   if (view_.tabs()) {
+    tabBar_ = view_.tabs()->tabBar();
+    tabBar_->setAcceptDrops(true);
+  }
+  if (view_.tabs()) {
     keys(view_.tabs());
   } else {
     for (int t = 0; t < 3; ++t) keys(view_.tree(t));
   }
 
+  // Rows selected with the keyboard are in hand as clicked ones are; the picture follows.
+  connect(grid, &GridPanel::selectionChanged, this, [this] {
+    const GridModel& m = view_.grid()->model();
+    if (hand_.state() == Hand::Empty && m.SelectedCount() > 0) {
+      const int cur = view_.grid()->grid()->CurrentRow();
+      int rec = cur >= 0 && static_cast<size_t>(cur) < m.VisibleCount() ? static_cast<int>(m.RecordOfVisible(cur)) : -1;
+      if (rec < 0 || !m.rows()[rec].selected)
+        for (size_t r = 0; r < m.size(); ++r)
+          if (m.rows()[r].selected) {
+            rec = static_cast<int>(r);
+            break;
+          }
+      hand_.HoldDocuments(rec);
+    } else if (hand_.state() == Hand::Documents && m.SelectedCount() == 0) {
+      hand_.PutDown();
+    } else if (hand_.state() != Hand::Documents) {
+      return;
+    }
+    Refresh();
+  });
   // A new listing: carried documents follow their rows, or the hand is put down.
   auto previous = browser_.listed;
   browser_.listed = [this, previous] {
@@ -271,10 +299,19 @@ QPixmap DeskCarry::BuildPicture() const {
     p.drawText(QRect(24, 0, pm.width() - 24, rowH), Qt::AlignVCenter | Qt::AlignLeft, caption);
     return pm;
   }
-  const auto& rows = grid->model().rows();
-  std::vector<const store::DocRecord*> picked;
-  for (const auto& r : rows)
-    if (r.selected && !(browser_.CurrentTab() == GridTab::Contacts && (r.searchState & store::rsChild))) picked.push_back(&r);
+  // The rows in hand: the selection, or the documents carried over from another tab.
+  struct Picked {
+    std::string title, ext;
+    int flags = 0;
+  };
+  std::vector<Picked> picked;
+  if (hand_.state() == Hand::Snapshot) {
+    for (const auto& s : hand_.snapshot()) picked.push_back({s.title, s.ext, s.flags});
+  } else {
+    for (const auto& r : grid->model().rows())
+      if (r.selected && !(browser_.CurrentTab() == GridTab::Contacts && (r.searchState & store::rsChild)))
+        picked.push_back({r.title, r.ext, r.flags});
+  }
   const QScreen* screen = window_ ? window_->screen() : QGuiApplication::primaryScreen();
   const PictureRows pr = DragPictureRows(picked.size(), rowH, screen ? screen->geometry().height() : 0);
   if (pr.rows == 0) return {};
@@ -285,7 +322,7 @@ QPixmap DeskCarry::BuildPicture() const {
   QPainter p(&pm);
   p.setFont(font);
   for (size_t i = 0; i < pr.rows; ++i) {
-    const store::DocRecord& r = *picked[i];
+    const Picked& r = picked[i];
     const int y = static_cast<int>(i) * rowH;
     QString text = Q(r.title);
     if (r.flags & store::dfDraft) text = QStringLiteral("DRAFT: ") + text;
@@ -424,10 +461,9 @@ void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
     case DropAction::MakeSticker: StickerToDocument(node); return;
     case DropAction::SendToGroup:
       if (sendToGroup) {
-        std::vector<std::string> files;
-        for (const auto& it : browser_.SelectedItemsWithParts()) files.push_back(it.Path());
-        sendToGroup(files, node->path);
+        const std::vector<std::string> files = CarriedFiles();
         FinishDrop();
+        if (!files.empty()) sendToGroup(files, node->path);
       }
       return;
     default: return;  // dropped where it already is: nothing happens
@@ -501,6 +537,9 @@ void DeskCarry::DuplicateOne() {
   copy.name = it.name;
   copy.ext = it.ext;
   copy.charset = it.charset;
+  copy.askOnCollision = true;
+  copy.entryFolder = it.folder;
+  copy.entrySection = it.Section();
   browser_.Operations().RunDocOperation(store::opStoreCopy, copy);
   FinishDrop();
   browser_.AfterOperation(false);
@@ -558,6 +597,60 @@ void DeskCarry::GiveSticker(int record) {
   Refresh();
 }
 
+std::vector<std::string> DeskCarry::CarriedFiles() const {
+  std::vector<std::string> files;
+  if (hand_.state() == Hand::Snapshot) {
+    for (const auto& rec : hand_.snapshot()) {
+      const store::OpItem it = store::ItemFromSelection(rec, state_.locations.contacts);
+      if (!it.ext.empty() && !IsContactExt(it.ext)) files.push_back(it.Path());
+    }
+    return files;
+  }
+  for (const auto& it : browser_.SelectedItemsWithParts())
+    if (!it.ext.empty()) files.push_back(it.Path());
+  return files;
+}
+
+bool DeskCarry::GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files) {
+  if (files.empty()) return false;
+  if (row.ext.size() == 1 && row.ext[0] == kGroupMarkerExt) {
+    // A group row is named after its section, the folder's name with "." after it.
+    std::string name = row.name;
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    const std::string folder = store::WithSlash(row.folder) + name + "/";
+    PutDown();
+    if (sendToGroup) sendToGroup(files, folder);
+    return true;
+  }
+  if (!row.IsContact() || row.address.empty()) return false;
+  // Contact rows carry "Last, First" (a lone first name as ", First").
+  std::string title = Trim(row.title);
+  if (!title.empty() && title.front() == ',') title = Trim(title.substr(1));
+  const std::string to =
+      FormatAddressElement(contacts::ContactDisplayName(title, state_.settings.FirstNameFirst()), row.address);
+  PutDown();
+  if (sendToPerson) sendToPerson(files, to);
+  return true;
+}
+
+bool DeskCarry::TabBarDrag(QEvent* e) {
+  auto* de = static_cast<QDropEvent*>(e);
+  if (!Ours(de->mimeData())) return false;
+  if (e->type() == QEvent::Drop) {
+    de->ignore();
+    return true;
+  }
+  auto* me = static_cast<QDragMoveEvent*>(e);
+  const int index = tabBar_->tabAt(me->position().toPoint());
+  // The files and contacts tabs take carried documents; hovering one shows it.
+  if ((index == DeskBrowser::Ix(GridTab::Files) || index == DeskBrowser::Ix(GridTab::Contacts)) &&
+      index != tabBar_->currentIndex() && !Busy())
+    tabBar_->setCurrentIndex(index);
+  me->setDropAction(Qt::CopyAction);
+  me->accept();
+  return true;
+}
+
 void DeskCarry::FinishDrop() {
   hand_.PutDown();
   autoExpand_.Stop();
@@ -578,6 +671,7 @@ void DeskCarry::RunStore(const std::vector<std::string>& files, const std::strin
     it.name = fi.fileName().toStdString();
     it.ext = fi.suffix().toStdString();
     it.title = fi.suffix().isEmpty() ? it.name : fi.completeBaseName().toStdString();
+    it.askOnCollision = true;
     items.push_back(std::move(it));
   }
   browser_.Operations().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
@@ -684,6 +778,9 @@ void DeskCarry::Paste() {
       c.name = it.name;
       c.ext = it.ext;
       c.charset = it.charset;
+      c.askOnCollision = true;
+      c.entryFolder = it.folder;
+      c.entrySection = it.Section();
       copies.push_back(std::move(c));
     }
     browser_.Operations().RunOnSelection(store::opStoreCopy, copies);
@@ -891,20 +988,28 @@ void DeskCarry::startDrag(bool folder) {
   }
   dragging_ = true;
   droppedHere_ = false;
+  droppedOnNode_ = false;
   drag_->hide();
   // Other programs may only copy: a file manager never takes a document away from its entry.
-  const Qt::DropAction result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+  Qt::DropAction result = Qt::IgnoreAction;
+  if (runDrag) {
+    result = runDrag(*drag);
+    drag->deleteLater();
+  } else {
+    result = drag->exec(Qt::CopyAction, Qt::CopyAction);
+  }
   dragging_ = false;
   autoExpand_.Stop();
   tmrAutoExpand_.stop();
   ShowShownNode(view_.tree(DeskBrowser::Ix(browser_.CurrentTab())));
-  if (result == Qt::IgnoreAction && !droppedHere_) {
-    // Released outside every target: put down.
+  const DragEnd how = droppedOnNode_ ? DragEnd::DeskNode
+                      : droppedHere_ ? DragEnd::DeskGrid
+                      : result == Qt::IgnoreAction ? DragEnd::Cancelled
+                                                   : DragEnd::OtherProgram;
+  // A drag that ended leaves nothing in hand, so no later click drops it somewhere unasked.
+  if (hand_.DragEnded(how)) {
     PutDown();
     return;
-  }
-  if (!droppedHere_) {
-    // Another program took copies; the rows stay in hand.
   }
   Refresh();
 }
@@ -932,11 +1037,18 @@ bool DeskCarry::GridMouse(QEvent* e) {
     const size_t rec = m.RecordOfVisible(static_cast<size_t>(v));
     const ZoneFrame frame = MakeZoneFrame(grid->columns(), tg->rowHeight());
     const int zone = HitZone(pos.x(), pos.y() - (v - tg->topRow()) * tg->rowHeight(), frame, grid->FactsOf(rec));
+    // The pressed row is the keyboard's too (Shift keeps the anchor it extends from).
+    tg->SetCurrentRow(v, !(me->modifiers() & Qt::ShiftModifier));
     pressRecord_ = static_cast<int>(rec);
     pressZone_ = zone;
     if (hand_.state() == Hand::Sticker && zone == gzSticker) {
       GiveSticker(static_cast<int>(rec));
       return true;
+    }
+    if (hand_.state() == Hand::Snapshot && browser_.CurrentTab() == GridTab::Contacts && zone != gzNone) {
+      // Documents carried over from the files tab go to the person or group clicked.
+      const store::DocRecord row = m.rows()[rec];
+      if (GiveToContactRow(row, CarriedFiles())) return true;
     }
     if (me->modifiers() & Qt::AltModifier) {
       m.SelectAllVisible();
@@ -1041,6 +1153,18 @@ bool DeskCarry::GridDrag(QEvent* e) {
       droppedHere_ = true;
       de->setDropAction(Qt::CopyAction);
       de->accept();
+      if (browser_.CurrentTab() == GridTab::Contacts) {
+        TheGrid* tg = view_.grid()->grid();
+        const GridModel& m = view_.grid()->model();
+        const int y = de->position().toPoint().y();
+        const int v = tg->topRow() + y / std::max(1, tg->rowHeight());
+        if (y >= 0 && v < static_cast<int>(m.VisibleCount())) {
+          // The drag ends first; the message opens afterwards.
+          const store::DocRecord row = m.rows()[m.RecordOfVisible(static_cast<size_t>(v))];
+          const std::vector<std::string> files = CarriedFiles();
+          QTimer::singleShot(0, this, [this, row, files] { GiveToContactRow(row, files); });
+        }
+      }
       return true;
     }
     const auto paths = PathsOfMime(mime, nullptr);
@@ -1152,8 +1276,10 @@ bool DeskCarry::TreeEvent(TPXTreeView* view, QEvent* e) {
       de->accept();
       if (Ours(de->mimeData())) {
         droppedHere_ = true;
+        droppedOnNode_ = true;
         QTimer::singleShot(0, this, [this, view, node, path = node->path, mods] {
           if (TreeNode* again = StillThere(view, node, path)) DropOnNode(again, mods);
+          if (hand_.DropOnNodeDone()) PutDown();
         });
       } else {
         const auto paths = PathsOfMime(de->mimeData(), nullptr);
@@ -1208,6 +1334,7 @@ bool DeskCarry::eventFilter(QObject* watched, QEvent* e) {
   const bool dnd = t == QEvent::DragEnter || t == QEvent::DragMove || t == QEvent::DragLeave || t == QEvent::Drop;
   if (!mouse && !dnd && t != QEvent::KeyPress && t != QEvent::MouseButtonDblClick) return false;
   if (!window_ || !drag_ || !gridViewport_) return false;
+  if (dnd && tabBar_ && watched == tabBar_.data()) return t == QEvent::DragLeave ? false : TabBarDrag(e);
   if (watched == gridViewport_.data()) {
     if (t == QEvent::MouseButtonDblClick) {
       // A double click opens the row: nothing stays in hand.

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+class QDrag;
+class QTabBar;
 class QMimeData;
 class QMenu;
 
@@ -96,6 +98,9 @@ public:
   // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
   // cancelled. Tests answer without a dialog.
   std::function<std::optional<std::string>(const std::string& proposed)> askName;
+  // Runs a drag of the hand's content to its end (unset: the system's drag and drop). Tests
+  // play the other program.
+  std::function<Qt::DropAction(QDrag& drag)> runDrag;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
@@ -106,6 +111,12 @@ private:
   bool TreeEvent(TPXTreeView* view, QEvent* e);
   bool AppEvent(QObject* watched, QEvent* e);
   void startDrag(bool folder);
+  // The files of the documents in hand: the selection, or the snapshot carried to another tab.
+  std::vector<std::string> CarriedFiles() const;
+  // Documents in hand given to a contact or group row of the contacts tab: a message to the
+  // person, or to the group's members. False when the row is neither.
+  bool GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files);
+  bool TabBarDrag(QEvent* e);
   QPixmap BuildPicture() const;
   void DropDocuments(TreeNode* node, bool move);
   void DropFolder(TreeNode* node, bool move);
@@ -145,6 +156,8 @@ private:
   TPXTreeView* pressView_ = nullptr;
   bool dragging_ = false;
   bool droppedHere_ = false;  // a drag of ours ended on one of the desk's targets
+  bool droppedOnNode_ = false;
+  QPointer<QTabBar> tabBar_;  // hovering a tab during a drag shows that tab  // ... on a folder node, whose drop runs after the drag
 };
 
 }  // namespace px::desk

@@ -1,5 +1,7 @@
 #include "desk/ui/desk_prompts.h"
 
+#include "dialogs/ui/frm_rename.h"
+
 #include "desk/ui/folder_chooser.h"
 #include "desk/ui/grid_view.h"
 
@@ -29,6 +31,10 @@ std::optional<std::string> DialogPrompts::AskText(const std::string& caption, co
 bool DialogPrompts::AskYesNo(const std::string& question) {
   return QMessageBox::question(parent_, QStringLiteral("Plumadex"), Q(question), QMessageBox::Yes | QMessageBox::No) ==
          QMessageBox::Yes;
+}
+
+store::CollisionAnswer DialogPrompts::AskCollision(const store::CollisionQuestion& question) {
+  return dialogs::ui::DialogCollisionResolver(parent_).Ask(question);
 }
 
 bool DialogPrompts::AskOkCancel(const std::string& question) {

@@ -18,6 +18,7 @@ public:
   std::string ChooseCarryFolder(const std::string& caption, const TreeEnvironment& env,
                                 const std::function<std::string(const TreeNode*)>& refusal) override;
   std::optional<int> ChooseColour(int current) override;
+  store::CollisionAnswer AskCollision(const store::CollisionQuestion& question) override;
 
 private:
   QPointer<QWidget> parent_;

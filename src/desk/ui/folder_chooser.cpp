@@ -52,7 +52,7 @@ std::string ChooseCarryFolder(QWidget* parent, const QString& caption, const Tre
                    [tree, &listed](const QModelIndex& index) { tree->expand(listed.mapFromSource(index)); });
   model.SetRoot(root.get());
   tree->setCurrentIndex(listed.index(0, 0));
-  dlg.resize(320, 400);
+  dlg.resize(QSize(320, 400).expandedTo(dlg.sizeHint()));
   int result = QDialog::Rejected;
   std::string chosenPath;
   while ((result = dlg.exec()) == QDialog::Accepted) {

@@ -112,7 +112,7 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
     if (name == editing_) chkEnabled->setChecked(item->checkState() == Qt::Checked);
   });
   reload({});
-  resize(760, 560);
+  resize(QSize(760, 560).expandedTo(sizeHint()));
 }
 
 TfrmAccounts::~TfrmAccounts() { *alive_ = false; }

@@ -55,7 +55,7 @@ TfrmMail::TfrmMail(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindows
     btnSkip->hide();
     if (onSkip) onSkip();
   });
-  resize(460, 260);
+  resize(QSize(460, 260).expandedTo(sizeHint()));
 }
 
 TfrmMail::~TfrmMail() = default;

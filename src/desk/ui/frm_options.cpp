@@ -89,7 +89,7 @@ TfrmOptions::TfrmOptions(OptionsServices services, OptionPage first, QWidget* pa
     ShowSettings(static_cast<OptionPage>(r));
   });
   ShowSettings(first);
-  resize(980, 580);
+  resize(QSize(980, 580).expandedTo(sizeHint()));
 }
 
 TfrmOptions::~TfrmOptions() = default;

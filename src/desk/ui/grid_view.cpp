@@ -1,4 +1,5 @@
 #include "desk/ui/grid_view.h"
+#include "desk/ui/progress_bar.h"
 
 #include "desk/ui/icon_worker.h"
 #include "foundation/address.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -130,7 +132,7 @@ void GridHeader::paintEvent(QPaintEvent*) {
   const GridTab tab = panel_.tab();
   if (tab == GridTab::Tools) return;
   const auto look = HeaderLook(tab, panel_.CurrentSorting(), panel_.look().showSize,
-                               panel_.model().options().firstNameFirst);
+                               panel_.model().options().firstNameFirst, panel_.columns().sizeColumn > 0);
   const auto& s = panel_.columns().sections;
   int left = 0;
   for (size_t i = 0; i < s.size() && i < look.size(); ++i) {
@@ -242,6 +244,16 @@ void TheGrid::SetHotRow(int row) {
   if (row == hotRow_) return;
   const int old = hotRow_;
   hotRow_ = row;
+  for (int r : {old, row}) {
+    if (r < 0) continue;
+    viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
+  }
+}
+
+void TheGrid::SetCurrentRow(int row, bool anchor) {
+  const int old = cursor_.current;
+  cursor_.current = row;
+  if (anchor) cursor_.anchor = row;
   for (int r : {old, row}) {
     if (r < 0) continue;
     viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
@@ -419,7 +431,18 @@ void TheGrid::PaintRow(QPainter& p, size_t v, int y) {
     p.setPen(pal.color(QPalette::Text));
     // Contacts carry a date far in the future only to sort apart: it is not shown.
     const bool shellRow = r.ext.size() == 1 && r.ext[0] == kFolderMarkerExt;
-    if (!r.IsContact() && !shellRow) drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+    if (!r.IsContact() && !shellRow) {
+      if (cols.sizeColumn > 0) {
+        // Sizes in their own column, right-aligned so that the units line up; folders have none.
+        const int sizeLeft = cols.nameFiles + 2;
+        if (!r.ext.empty() || r.size > 0)
+          p.drawText(QRect(sizeLeft, y, cols.sizeColumn - 8, rowHeight_), Qt::AlignRight | Qt::AlignVCenter,
+                     Q(HumanSize(r.size)));
+        drawText(sizeLeft + cols.sizeColumn, cols.A - 21, DateText(r, false));
+      } else {
+        drawText(cols.nameFiles + 2, cols.A - 21, DateText(r, panel_.look().showSize));
+      }
+    }
     // Mail kind.
     const QRect mk = rectOf(zone(gzMailKind));
     if (r.flags & store::dfReceived)
@@ -438,6 +461,14 @@ void TheGrid::PaintRow(QPainter& p, size_t v, int y) {
   if (verticalScrollBar()->isVisible()) {
     p.setPen(pal.color(QPalette::Light));
     p.drawLine(w - 1, y, w - 1, y + rowHeight_);
+  }
+  // The keyboard's current row, while the grid has the focus.
+  if (static_cast<int>(v) == cursor_.current && hasFocus()) {
+    QPen pen(pal.color(QPalette::Highlight));
+    pen.setStyle(Qt::DotLine);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(row.adjusted(1, 2, -2, -1));
   }
 }
 
@@ -481,13 +512,15 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return;
   if (e->modifiers() & (Qt::ShiftModifier | Qt::AltModifier)) {
     // Extend the selection from the anchor to this row.
-    const int from = anchor_ >= 0 ? std::min(anchor_, v) : v;
-    const int to = anchor_ >= 0 ? std::max(anchor_, v) : v;
+    const int anchor = cursor_.anchor;
+    const int from = anchor >= 0 ? std::min(anchor, v) : v;
+    const int to = anchor >= 0 ? std::max(anchor, v) : v;
     for (int i = from; i <= to; ++i) panel_.model().SetSelected(panel_.model().RecordOfVisible(i), true);
+    SetCurrentRow(v, false);
     panel_.SelectionTouched();
     return;
   }
-  anchor_ = v;
+  SetCurrentRow(v);
   panel_.ZoneClicked(rec, zone, e->modifiers());
 }
 
@@ -505,32 +538,36 @@ void TheGrid::keyPressEvent(QKeyEvent* e) {
   }
   GridModel& m = panel_.model();
   const int count = static_cast<int>(m.VisibleCount());
-  int row = hotRow_ >= 0 ? hotRow_ : topRow();
-  auto moveTo = [&](int r) {
-    if (count == 0) return;
-    r = std::clamp(r, 0, count - 1);
-    ensureVisible(r);
-    SetHotRow(r);
+  const bool shift = e->modifiers() & Qt::ShiftModifier;
+  const bool ctrl = e->modifiers() & Qt::ControlModifier;
+  auto key = [&](GridKey k) {
+    const int old = cursor_.current;
+    const GridKeyOutcome out = ApplyGridKey(m, cursor_, k, shift, ctrl, rowsShown());
+    if (cursor_.current >= 0) ensureVisible(cursor_.current);
+    for (int r : {old, cursor_.current})
+      if (r >= 0) viewport()->update(QRect(0, (r - topRow()) * rowHeight_, viewport()->width(), rowHeight_));
+    if (out.selectionChanged) {
+      viewport()->update();
+      panel_.SelectionTouched();
+    }
+    if (out.open >= 0) panel_.ZoneClicked(static_cast<size_t>(out.open), gzTypeIcon, {});
   };
   switch (e->key()) {
-    case Qt::Key_Up: moveTo(row - 1); return;
-    case Qt::Key_Down: moveTo(hotRow_ < 0 ? topRow() : row + 1); return;
-    case Qt::Key_PageUp: moveTo(row - rowsShown()); return;
-    case Qt::Key_PageDown: moveTo(row + rowsShown()); return;
-    case Qt::Key_Home: moveTo(0); return;
-    case Qt::Key_End: moveTo(count - 1); return;
+    case Qt::Key_Up: key(GridKey::Up); return;
+    case Qt::Key_Down: key(GridKey::Down); return;
+    case Qt::Key_PageUp: key(GridKey::PageUp); return;
+    case Qt::Key_PageDown: key(GridKey::PageDown); return;
+    case Qt::Key_Home: key(GridKey::Home); return;
+    case Qt::Key_End: key(GridKey::End); return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzTypeIcon, {});
-      return;
-    case Qt::Key_Space:
-      if (hotRow_ >= 0 && hotRow_ < count) panel_.ZoneClicked(m.RecordOfVisible(hotRow_), gzName, {});
-      return;
+    case Qt::Key_Enter: key(GridKey::Enter); return;
+    case Qt::Key_Space: key(GridKey::Space); return;
     case Qt::Key_Insert:
-      if (hotRow_ >= 0 && hotRow_ < count) {
-        m.SetSelected(m.RecordOfVisible(hotRow_), true);
+      if (cursor_.current >= 0 && cursor_.current < count) {
+        m.SetSelected(m.RecordOfVisible(cursor_.current), true);
         panel_.SelectionTouched();
-        moveTo(hotRow_ + 1);
+        SetCurrentRow(std::min(cursor_.current + 1, count - 1));
+        ensureVisible(cursor_.current);
       }
       return;
     case Qt::Key_Delete:
@@ -608,6 +645,7 @@ void GridPanel::ReloadLook() {
   bi.setItalic(true);
   const QDateTime sample(QDate(2000, 12, 30), QTime(22, 22, 22));
   dateWidth_ = QFontMetrics(bi).horizontalAdvance(QLocale().toString(sample, QLocale::ShortFormat));
+  sizeWidth_ = QFontMetrics(font()).horizontalAdvance(QStringLiteral("999.9 bytes"));
   const GridHeights h = ComputeHeights(fontMetrics().height(), fontMetrics().height(),
                                        fontMetrics().height(), height(), tab_ == GridTab::Files);
   grid_->setRowHeight(h.row);
@@ -634,6 +672,7 @@ void GridPanel::RefreshLayout() {
   in.scrollBarVisible = grid_->verticalScrollBar()->isVisible() ||
                         static_cast<int>(model_.VisibleCount()) > grid_->rowsShown();
   in.dateTextWidth = dateWidth_;
+  in.sizeTextWidth = sizeWidth_;
   in.widths = widths();
   columns_ = ComputeColumns(in);
   header_->update();
@@ -692,6 +731,7 @@ void GridPanel::SetTab(GridTab tab) {
 void GridPanel::TakeModel(GridModel&& model) {
   model_ = std::move(model);
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   RefreshLayout();
   emit StatusTextChanged(QString::fromStdString(StatusText()));
@@ -717,6 +757,7 @@ void GridPanel::SetRows(store::DocRows rows) {
   awaiting_.clear();
   model_.SetRows(std::move(rows), CurrentOptions());
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   RefreshLayout();
   emit StatusTextChanged(QString::fromStdString(StatusText()));
@@ -725,6 +766,7 @@ void GridPanel::SetRows(store::DocRows rows) {
 void GridPanel::Clear() {
   model_.Clear();
   grid_->SetHotRow(-1);
+  grid_->SetCurrentRow(-1);
   grid_->UpdateRange();
   grid_->viewport()->update();
 }
@@ -739,6 +781,38 @@ void GridPanel::SetBusy(bool on) {
   else
     QApplication::restoreOverrideCursor();
 }
+
+void GridPanel::ShowListingProgress(int percent, size_t entries) {
+  if (percent < 0) {
+    if (listingBox_) listingBox_->hide();
+    return;
+  }
+  if (!listingBox_) {
+    listingBox_ = new QWidget(grid_->viewport());
+    listingBox_->setObjectName(QStringLiteral("pnlListing"));
+    listingBox_->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(listingBox_);
+    listingText_ = new QLabel(listingBox_);
+    listingText_->setAlignment(Qt::AlignCenter);
+    listingBar_ = new TPXProgressBar(listingBox_);
+    listingBar_->setObjectName(QStringLiteral("pbListing"));
+    listingBar_->SetRange(0, 100);
+    listingBar_->SetShowText(false);
+    listingBar_->setMinimumWidth(220);
+    layout->addWidget(listingText_);
+    layout->addWidget(listingBar_);
+  }
+  listingText_->setText(QStringLiteral("Reading %1 documents\u2026").arg(QLocale().toString(static_cast<qulonglong>(entries))));
+  listingBar_->SetPosition(percent);
+  listingBox_->adjustSize();
+  const QSize s = listingBox_->sizeHint();
+  const QRect area = grid_->viewport()->rect();
+  listingBox_->setGeometry(QRect(area.center() - QPoint(s.width() / 2, s.height() / 2), s));
+  listingBox_->show();
+  listingBox_->raise();
+}
+
+QWidget* GridPanel::ListingProgress() const { return listingBox_; }
 
 void GridPanel::SetEmptyText(QString text) {
   emptyText_ = std::move(text);
@@ -865,6 +939,7 @@ void GridPanel::OnHeaderResized(int section, int newWidth, bool final) {
   in.scrollBarWidth = grid_->verticalScrollBar()->sizeHint().width();
   in.scrollBarVisible = grid_->verticalScrollBar()->isVisible();
   in.dateTextWidth = dateWidth_;
+  in.sizeTextWidth = sizeWidth_;
   resizingLive_ = false;
   in.widths = widths();
   const ColumnWidths w = ApplySectionResize(in, section, newWidth);

@@ -3,6 +3,7 @@
 // the contacts tab) and the rows (TheGrid). The rows are painted straight from the grid model's
 // visible-row index, only those on screen; everything the rows mean lives in GridModel.
 #include "desk/browser_surfaces.h"
+#include "desk/grid_keys.h"
 #include "desk/grid_layout.h"
 #include "desk/grid_model.h"
 #include "desk/grid_zones.h"
@@ -15,6 +16,7 @@
 
 #include <functional>
 
+class QLabel;
 class QTabBar;
 
 namespace px {
@@ -24,6 +26,7 @@ class Settings;
 namespace px::desk {
 
 class IconWorker;
+class TPXProgressBar;
 class GridPanel;
 
 struct GridLook {
@@ -72,6 +75,10 @@ public:
   int HotRow() const { return hotRow_; }  // visible row under the pointer, -1
   int HotZone() const { return hotRow_ >= 0 ? hotZone_ : 0; }  // its zone under the pointer
   void SetHotRow(int row);
+  // The keyboard's current row (visible row, -1 none), drawn with a focus frame; a click on a
+  // row makes it current and the anchor of Shift.
+  int CurrentRow() const { return cursor_.current; }
+  void SetCurrentRow(int row, bool anchor = true);
   void UpdateRange();
   void setRowHeight(int h) { rowHeight_ = h; }
   // Paint count since creation (the smoke benchmark waits for the first paint).
@@ -97,7 +104,7 @@ private:
   int rowHeight_ = 24;
   int hotRow_ = -1;
   int hotZone_ = 0;
-  int anchor_ = -1;
+  GridCursor cursor_;
   int paints_ = 0;
 };
 
@@ -131,6 +138,8 @@ public:
   // Tool pages sort by name whatever the setting says.
   void SetFixedSorting(int sorting) override { fixedSorting_ = sorting; }
   void SetBusy(bool on) override;
+  void ShowListingProgress(int percent, size_t entries) override;
+  QWidget* ListingProgress() const;
   bool Busy() const { return busy_; }
   void SetEmptyText(QString text);
   const QString& EmptyText() const { return emptyText_; }
@@ -205,7 +214,11 @@ private:
   int fixedSorting_ = 0;
   bool searchActive_ = false;
   bool busy_ = false;
+  QWidget* listingBox_ = nullptr;  // the progress bar and its caption over the empty grid
+  TPXProgressBar* listingBar_ = nullptr;
+  QLabel* listingText_ = nullptr;
   int dateWidth_ = 0;
+  int sizeWidth_ = 0;
   QString emptyText_;
   TypeAhead typeAhead_;
   mutable QHash<QString, bool> unknownTypes_;  // lower-case extension -> no registered type

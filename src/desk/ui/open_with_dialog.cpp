@@ -60,7 +60,7 @@ TfrmOpenWith::TfrmOpenWith(const std::string& fileName, const std::string& mimeT
       lstPrograms_->setCurrentRow(i);
       break;
     }
-  resize(420, 460);
+  resize(QSize(420, 460).expandedTo(sizeHint()));
 }
 
 std::optional<platform::DesktopEntry> TfrmOpenWith::Chosen() const {
