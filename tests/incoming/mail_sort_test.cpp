@@ -7,6 +7,7 @@
 #include "filer_fixture.h"
 #include "incoming/mail_sort.h"
 #include "incoming/mail_sort_apply.h"
+#include "incoming/mail_sort_model.h"
 #include "store/doc_operations.h"
 #include "store/list_file.h"
 
@@ -90,6 +91,30 @@ TEST(MailSortFile, StoredValuesAndNewNames) {
   EXPECT_EQ(rules.NewRuleName(), "Rule 002");
   rules.Add(*ParseRule("Rule 002|OM /d/"));
   EXPECT_EQ(rules.NewRuleName(), "Rule 004");
+}
+
+TEST(MailSortFile, ConditionsAsTheWindowShowsThem) {
+  EXPECT_EQ(ConditionText({"FTC", true, "ann"}), "\"From\", \"To\" or \"Cc\" includes \"ann\"");
+  EXPECT_EQ(ConditionText({"FT", false, "ann"}), "\"From\" and \"To\" does not include \"ann\"");
+  EXPECT_EQ(ConditionText({"S", true, "x"}), "\"Subject\" includes \"x\"");
+  EXPECT_EQ(ConditionText({"#", true, ""}), "(New condition)");
+  EXPECT_EQ(ConditionText({"FQ", true, "x"}), "(Invalid condition)");
+}
+
+TEST(MailSortFile, TheWindowModelTicksARuleGivenItsFirstCondition) {
+  MailSortRules rules;
+  MailSortModel m(rules, "/d/", "/d/TRASH/");
+  size_t r = m.New("/d/");
+  EXPECT_EQ(m.At(r).folder, "/d/TRASH/");  // from the documents folder: the trash
+  r = m.New("/d/Bank/");
+  EXPECT_EQ(m.At(r).name, "Rule 002");
+  m.SetEnabled(r, false);
+  m.AddCondition(r, {"F", true, "News <NEWS@bank.example>"});
+  EXPECT_TRUE(m.At(r).enabled);
+  EXPECT_EQ(FormatRule(m.At(r)), "Rule 002|OM /d/Bank/|F < news@bank.example");
+  EXPECT_EQ(m.MoveBy(r, -1), 0u);
+  EXPECT_EQ(m.At(0).name, "Rule 002");
+  EXPECT_EQ(m.MoveBy(0, -1), 0u);
 }
 
 // ---- evaluation --------------------------------------------------------------------------------
