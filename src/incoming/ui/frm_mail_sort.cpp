@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace px::incoming {
 
 namespace {
@@ -184,9 +186,11 @@ void TfrmMailSort::fillRules(int select) {
   filling_ = true;
   lstRules->clear();
   for (size_t i = 0; i < model_.Count(); ++i) {
-    auto* it = new QListWidgetItem(Q(model_.At(i).name), lstRules);
+    // Made whole before it joins the list, so no change of it reaches the model.
+    auto* it = new QListWidgetItem(Q(model_.At(i).name));
     it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
     it->setCheckState(model_.At(i).enabled ? Qt::Checked : Qt::Unchecked);
+    lstRules->addItem(it);
   }
   filling_ = false;
   lstRules->setCurrentRow(select);
@@ -194,7 +198,7 @@ void TfrmMailSort::fillRules(int select) {
 }
 
 void TfrmMailSort::showRule() {
-  filling_ = true;
+  const bool wasFilling = std::exchange(filling_, true);
   lstConditions->clear();
   const int r = row();
   const bool any = r >= 0;
@@ -217,18 +221,18 @@ void TfrmMailSort::showRule() {
     rbOr->setVisible(rule.conditions.size() >= 2);
     rbAnd->setVisible(rule.conditions.size() >= 2);
   }
-  filling_ = false;
+  filling_ = wasFilling;
 }
 
 void TfrmMailSort::showCondition() {
   const int r = row(), c = lstConditions->currentRow();
   if (r < 0 || c < 0) return;
   const SortCondition& cond = model_.At(static_cast<size_t>(r)).conditions.at(static_cast<size_t>(c));
-  filling_ = true;
+  const bool wasFilling = std::exchange(filling_, true);
   for (int i = 0; i < 7; ++i) cbField[i]->setChecked(cond.fields.find("FTCBSXA"[i]) != std::string::npos);
   cbRelation->setCurrentIndex(cond.includes ? 0 : 1);
   edtValue->setText(Q(cond.value));
-  filling_ = false;
+  filling_ = wasFilling;
 }
 
 SortCondition TfrmMailSort::editedCondition() const {
