@@ -33,6 +33,7 @@ const Command kCommands[] = {
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
     {"rules", px::cli::runRules, "rules list | add NAME (--move FOLDER | --copy FOLDER | --delete) [--all] [--disabled] CONDITION... | remove NAME | apply FOLDER [--dry-run]   the mail sorting rules (CONDITION: \"FIELDS < VALUE\" includes, \"FIELDS > VALUE\" does not; FIELDS of FTCBSXA)"},
+    {"preview", px::cli::runPreview, "preview [ACCOUNT]   list the mail waiting on the POP3 accounts without downloading it (account, key, sender, subject, date, size)"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };

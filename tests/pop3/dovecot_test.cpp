@@ -8,6 +8,7 @@
 #include "pop3/receive_fixture.h"
 #include "support/test_paths.h"
 #include "transport/pop3/account_check.h"
+#include "transport/pop3/pop3_preview.h"
 
 namespace px::test {
 namespace {
@@ -359,6 +360,31 @@ TEST_F(DovecotTest, ReceivedMailIsSortedByTheRules) {
   EXPECT_EQ(receive.first, 0);
   EXPECT_FALSE(there(docs + "Accounts/Minutes (2).txt"));
   EXPECT_FALSE(there(docs + "Finance/Statement (2).txt"));
+}
+
+}  // namespace
+}  // namespace px::test
+
+namespace px::test {
+namespace {
+
+// The preview reads headers and sizes only: the messages stay on the server, whole.
+TEST_F(DovecotTest, PreviewListsWaitingMailWithoutTakingIt) {
+  server().PutMessage(user_, MakeMessage("=?utf-8?q?Caf=C3=A9?=", "<p1@x>", std::string(499, 'a')));
+  server().PutMessage(user_, MakeMessage("Second", "<p2@x>", "b\r\n", "Bank <news@bank.example>"));
+  transport::ExternalAccount a = Tls();
+  auto r = transport::pop3::PreviewAccount(a, 10000);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[0].subject, "Café");
+  EXPECT_EQ(r.rows[1].from, "Bank <news@bank.example>");
+  EXPECT_FALSE(r.rows[0].key.empty());
+  EXPECT_NE(r.rows[0].key, r.rows[1].key);
+  EXPECT_GT(r.rows[0].size, 499);
+  EXPECT_EQ(r.rows[1].date, "Thu, 10 Dec 2026 10:00:00 +0000");
+  EXPECT_EQ(server().Messages(user_).size(), 2u);
+  EXPECT_EQ(transport::pop3::PreviewSizeText(499), "0K");
+  EXPECT_EQ(transport::pop3::PreviewSizeText(500), "1K");
 }
 
 }  // namespace
