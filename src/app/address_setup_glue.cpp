@@ -32,7 +32,7 @@ bool RunAddressSetupWindows(desk::TfrmDesk& desk, desk::DeskState& state) {
       // The host is chosen afresh and the client lives only for this request.
       HttpClient client(ServiceHttpSettings(state.locations));
       RandomSource random;
-      return RunRegistration(client, ServiceHost(state.settings), m, f, state.settings, random);
+      return RunRegistration(client, RegHost(f, state.settings), m, f, state.settings, random);
     };
     TfrmReg dlg(mode, request, notify, host, &desk);
     dlg.exec();

@@ -93,6 +93,11 @@ int runReceive(const Args& args) {
                  report.connectFailures.c_str());
     status = 1;
   }
+  if (!report.wrongPasswords.empty()) {
+    PrintErr("The server refused the user name or password of %s. Please check external e-mail settings.\n",
+             report.wrongPasswords.c_str());
+    status = 1;
+  }
   if (!report.receiveFailures.empty()) {
     PrintErr("An error occurred during communication with %s. Try connecting again.\n",
                  report.receiveFailures.c_str());

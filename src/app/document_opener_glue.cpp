@@ -104,6 +104,29 @@ public:
         view->extendContextMenu = [this, b](QMenu& menu, const store::DocRecord* row) { extendMenu(menu, row, b); };
       // Copy, move, delete and rename leave documents alone while their program has them open.
       b->SetOpenDocuments(opener_.get());
+      // New Text Document (menu bar and context menus): an empty text document in the shown
+      // folder, opened at once.
+      desk_.commands().Provide(
+          "actNewDocument",
+          [this, b] {
+            desk::TreeNode* node = b->ShownNode();
+            if (!node) return;
+            for (const desk::NewDocumentTemplate& t : opener_->Templates()) {
+              if (t.ext != "txt") continue;
+              const QDateTime now = QDateTime::currentDateTime();
+              const QLocale locale;
+              const std::string when = (locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                                        locale.toString(now.time(), QLocale::LongFormat))
+                                           .toStdString();
+              opener_->NewDocument(t, node->path, b->ShownRestricted(), when);
+              afterOpen();
+              return;
+            }
+          },
+          [b] {
+            return b->CurrentTab() == desk::GridTab::Files && b->ShownNode() && !b->ShownNode()->path.empty() &&
+                   !b->ShownRestricted();
+          });
     }
     if (auto* grid = desk_.findChild<desk::GridPanel*>()) {
       connect(grid, &desk::GridPanel::OpenSticker, this, [this, grid](int record) { editSticker(grid, record, false); });

@@ -8,109 +8,14 @@
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/strings.h"
-#include "foundation/dates.h"
 #include "foundation/message_queue.h"
-#include "foundation/password.h"
-#include "foundation/random.h"
 #include "foundation/settings.h"
 #include "store/doc_record.h"
-#include "transport/crypto_seam.h"
-#include "transport/outgoing.h"
-#include "transport/send_thread.h"
-#include "transport/sent_notice.h"
-#include "transport/sent_stamp.h"
-#include "transport/service_protocol.h"
+#include "transport/identities.h"
 
-#include <QStatusBar>
-
-#include <deque>
 #include <memory>
 
 namespace px::app {
-
-namespace {
-
-// Send Now: a send-only run over the messages just queued, one run at a time; a message
-// queued while a run is active waits for the next one.
-class SendNowRunner : public QObject {
-public:
-  SendNowRunner(px::desk::DeskState& state, std::function<void()> relist, QObject* parent)
-      : QObject(parent), state_(state), relist_(std::move(relist)) {}
-  // Told "Sent to ..." for each message that left.
-  std::function<void(const std::string&)> sentNotice;
-
-  void Send(const std::string& base) {
-    waiting_.push_back(base);
-    if (!run_ || !run_->Running()) startNext();
-  }
-
-private:
-  void startNext() {
-    if (waiting_.empty() || !state_.sentIni) return;
-    transport::SnapshotInputs in;
-    in.sent = state_.sentIni.get();
-    in.registry = &state_.indexRegistry;
-    in.random = &random_;
-    in.crypto = &crypto_;
-    in.trashFolder = state_.locations.trash;
-    in.ownFromAddress = OwnFromAddress(state_.settings);
-    in.onlyBases.insert(waiting_.begin(), waiting_.end());
-    waiting_.clear();
-    transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
-    for (const auto& w : snap.warnings) state_.messages.QueueMessage(MessageKind::Warning, w);
-    if (!snap.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, snap.saveError);
-    std::string password = UnscramblePassword(state_.settings.Password());
-    if (snap.messages.empty() || state_.settings.ID().empty() || password.empty()) {
-      // Without a service account the message stays pending for the next transfer.
-      state_.messages.ShowQueuedMessages();
-      return;
-    }
-    transport::SendJob job;
-    job.messages = snap.messages;
-    sending_ = snap.messages;
-    job.service.http = transport::ServiceHttpSettings(state_.locations);
-    job.service.host = transport::ServiceHost(state_.settings);
-    job.service.user = state_.settings.ID();
-    job.service.password = password;
-    job.service.ownFromAddress = in.ownFromAddress;
-    job.service.tempFolder = state_.locations.tempFolder;
-    job.service.noTags = state_.settings.NoTags();
-    std::fill(password.begin(), password.end(), '\0');
-    transport::SendContext ctx;
-    ctx.sent = state_.sentIni.get();
-    ctx.registry = &state_.indexRegistry;
-    ctx.random = &random_;
-    ctx.crypto = &crypto_;
-    ctx.messages = &state_.messages;
-    ctx.dataRoot = state_.locations.dataRoot;
-    run_ = std::make_unique<transport::SendRun>(ctx, this);
-    connect(run_.get(), &transport::SendRun::finished, this, [this](int code) {
-      const std::string notice = transport::TransferErrorNotice(code);
-      if (!notice.empty() && !run_->Stopped()) state_.messages.QueueMessage(MessageKind::Error, notice);
-      const auto reports = run_->Reports();
-      for (size_t i = 0; i < reports.size() && i < sending_.size(); ++i)
-        if (reports[i].state == transport::MessageReport::Sent && sentNotice)
-          sentNotice(transport::SentNoticeText(sending_[i]));
-      const transport::CommitResult commit =
-          transport::CommitSentMail(*state_.sentIni, state_.indexRegistry, NowDateTime(), crypto_.Available());
-      if (!commit.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, commit.saveError);
-      if (relist_) relist_();
-      state_.messages.ShowQueuedMessages();
-      QMetaObject::invokeMethod(this, [this] { startNext(); }, Qt::QueuedConnection);
-    });
-    run_->Start(std::move(job));
-  }
-
-  px::desk::DeskState& state_;
-  std::function<void()> relist_;
-  RandomSource random_;
-  transport::NoCrypto crypto_;
-  std::unique_ptr<transport::SendRun> run_;
-  std::deque<std::string> waiting_;
-  std::vector<transport::OutgoingMessage> sending_;
-};
-
-}  // namespace
 
 px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk, px::desk::DeskState& state) {
   using namespace px::compose::ui;
@@ -129,13 +34,14 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
   ops.trashFolder = state.locations.trash;
   ops.contactsFolder = state.locations.contacts;
   cfg.online = [&desk] { return !desk.hooks().internetAvailable || desk.hooks().internetAvailable(); };
-  auto* sender = new SendNowRunner(state, [browser] {
-    if (browser) browser->Relist();
-  }, &desk);
-  sender->sentNotice = [&desk](const std::string& text) {
-    desk.statusBar()->showMessage(QString::fromStdString(text), 15000);
+  // Send Now is a send-only transfer run: whatever is pending goes, each message by the route
+  // its From chose (the service, or the account's outgoing server).
+  cfg.sendNow = [&desk](const std::string&) {
+    if (desk.hooks().startTransfer) desk.hooks().startTransfer(px::desk::TransferKind::Send);
   };
-  cfg.sendNow = [sender](const std::string& base) { sender->Send(base); };
+  cfg.sendRefusal = [&state](const std::string& from, const std::string& recipients) {
+    return transport::SendRefusal(state.settings, from, recipients);
+  };
   cfg.filed = [browser] {
     if (browser) browser->Relist();
   };
@@ -155,6 +61,15 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
   desk.hooks().openMailto = [windows, &state](const std::string& url) {
     windows->NewMessage(state.locations.documents, url);
   };
+  // New Message (menu bar, toolbar, Ctrl+N, context menus): filed in the shown folder when it
+  // is one of the user's folders, else in the documents folder.
+  desk.commands().Provide("actNewMessage", [windows, browser, &state] {
+    std::string folder = state.locations.documents;
+    if (browser && browser->CurrentTab() == px::desk::GridTab::Files && !browser->ShownRestricted() &&
+        !browser->ShownFolder().empty())
+      folder = browser->ShownFolder();
+    windows->NewMessage(folder);
+  });
   if (browser) {
     browser->openDocument = [windows](const store::DocRecord& r) {
       if (!IsMessageExt(r.ext) || r.IsContact()) return false;

@@ -39,7 +39,6 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
 
 #include <memory>
@@ -73,6 +72,8 @@ public:
     desk::TransferSetup s;
     s.messages = &state_.messages;
     s.sendContext.sent = &sent_;
+    // The one register of the desk: messages queued since the start are in it.
+    s.sentRegister = [this] { return &Sent(); };
     s.sendContext.registry = &state_.indexRegistry;
     s.sendContext.random = &random_;
     s.sendContext.crypto = &crypto_;
@@ -88,7 +89,10 @@ public:
       mail_->StartFiling();
       return mail_->Filing() ? -1 : 0;
     };
-    s.saveSentRegister = [this] { return sent_.Modified() ? sent_.UpdateFile() : FileStatus::Ok(); };
+    s.saveSentRegister = [this] {
+      if (state_.sentIni) return state_.sentIni->UpdateFile();
+      return sent_.Modified() ? sent_.UpdateFile() : FileStatus::Ok();
+    };
     s.playSound = [this](const std::string& name) {
       if (desk_.hooks().playSound) desk_.hooks().playSound(name);
     };
@@ -107,14 +111,19 @@ public:
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
       OfferNewVersion();
+      // Mail queued while this run was sending goes with a run of its own.
+      if (sendAgain_) {
+        sendAgain_ = false;
+        QTimer::singleShot(0, this, [this] { StartRun(false, false, true); });
+      }
     };
     s.endTimer = &desk_.controller().timers().tmrIP;
     run_ = new desk::TransferRun(std::move(s), this);
 
     auto& hooks = desk_.hooks();
     hooks.startTransfer = [this](desk::TransferKind kind) {
-      // The automatic check: not manual.
-      run_->Start(false, kind != desk::TransferKind::Send, kind != desk::TransferKind::Receive);
+      // The automatic check and Send Now: not manual.
+      StartRun(false, kind != desk::TransferKind::Send, kind != desk::TransferKind::Receive);
     };
     hooks.pollTransfer = [this] { run_->OnEndTimer(); };
     hooks.stopTransferForClose = [this] { return StopForClose(); };
@@ -157,15 +166,28 @@ public:
   }
 
 private:
+  // The desk's outgoing register once the start-up has opened it (the one the compose windows
+  // queue into), else the file read at construction.
+  TPXCustomIni& Sent() {
+    if (state_.sentIni && state_.sentIni->IsOpen()) return *state_.sentIni;
+    return sent_;
+  }
+
+  // A send asked for while the send side runs waits for the end of the run and goes then.
+  void StartRun(bool manual, bool receive, bool send) {
+    if (send && run_->Sending()) sendAgain_ = true;
+    run_->Start(manual, receive, send);
+  }
+
   std::optional<transport::SendJob> PrepareSend() {
     transport::SnapshotInputs in;
-    in.sent = &sent_;
+    in.sent = &Sent();
     in.registry = &state_.indexRegistry;
     in.random = &random_;
     in.crypto = &crypto_;
     in.trashFolder = state_.locations.trash;
     in.ownFromAddress = OwnFromAddress(state_.settings);
-    if (!transport::HasPendingMail(sent_)) return std::nullopt;
+    if (!transport::HasPendingMail(Sent())) return std::nullopt;
     transport::SmtpRouteSettings smtp = transport::ReadSmtpRouteSettings(state_.settings, state_.locations.tempFolder);
     transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
     for (const auto& w : snap.warnings) state_.messages.QueueMessage(MessageKind::Warning, w);
@@ -304,19 +326,26 @@ private:
     incoming::BlockedSenders* b = state_.blockedSenders.get();
     if (b && b->Size() > 0) cs.isBlocked = [b](std::string_view key) { return b->IsBlocked(key); };
     // Asked on the chain's thread; the question is shown on the main thread.
-    cs.askPassword = [this](const std::string& account) -> std::optional<std::string> {
+    auto ask = [this](const std::string& account, const QString& prompt) -> std::optional<std::string> {
       std::optional<std::string> answer;
       QMetaObject::invokeMethod(
           this,
           [&] {
-            const auto a =
-                desk::AskPassword(&desk_, QStringLiteral("Enter password for ") + QString::fromStdString(account));
+            const auto a = desk::AskPassword(&desk_, prompt);
             if (!a) return;
             answer = a->password;
             if (a->save) SaveAccountPassword(account, a->password);
           },
           Qt::BlockingQueuedConnection);
       return answer;
+    };
+    cs.askPassword = [ask](const std::string& account) {
+      return ask(account, QStringLiteral("Enter password for ") + QString::fromStdString(account));
+    };
+    // The server refused the user name or password: asked again, once in a run.
+    cs.askPasswordAgain = [ask](const std::string& account) {
+      const QString name = QString::fromStdString(account);
+      return ask(account, QStringLiteral("The server refused the password of %1.\nEnter password for %1").arg(name));
     };
     auto chain = std::make_unique<transport::ThreadRecvChain>(cs);
     StartVersionCheck();
@@ -344,22 +373,19 @@ private:
 
   bool CommitSent() {
     const transport::CommitResult c =
-        transport::CommitSentMail(sent_, state_.indexRegistry, NowDateTime(), crypto_.Available());
+        transport::CommitSentMail(Sent(), state_.indexRegistry, NowDateTime(), crypto_.Available());
     if (!c.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, c.saveError);
     return c.changed;
   }
 
   void BuildIndicators() {
-    auto* bar = desk_.addToolBar(QStringLiteral("Mail"));
-    bar->setObjectName(QStringLiteral("tbMail"));
-    auto add = [&](const QString& text, const char* name, bool receive, bool send) {
-      QAction* a = bar->addAction(text);
-      a->setObjectName(QLatin1String(name));
-      connect(a, &QAction::triggered, this, [this, receive, send] { run_->Start(true, receive, send); });
+    // The menu bar's and the toolbar's transfer commands.
+    auto provide = [&](const char* id, bool receive, bool send) {
+      desk_.commands().Provide(id, [this, receive, send] { StartRun(true, receive, send); });
     };
-    add(QStringLiteral("Send and receive mail"), "actSendReceive", true, true);
-    add(QStringLiteral("Receive only"), "actReceive", true, false);
-    add(QStringLiteral("Send only"), "actSend", false, true);
+    provide("actSendReceive", true, true);
+    provide("actReceive", true, false);
+    provide("actSend", false, true);
 
     QStatusBar* sb = desk_.statusBar();
     auto side = [&](const QString& caption, const char* barName, const char* stopName, desk::TPXProgressBar*& pb,
@@ -430,6 +456,7 @@ private:
   mailformat::MailSpool spool_;
   transport::LeftOnServerList leftOnServer_;
   std::string password_;
+  bool sendAgain_ = false;
   desk::DeskMail* mail_ = nullptr;
   desk::TransferRun* run_ = nullptr;
   QTimer refresh_;

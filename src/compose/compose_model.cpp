@@ -1,5 +1,7 @@
 #include "compose/compose_model.h"
 
+#include "transport/identities.h"
+
 #include "compose/mailto.h"
 #include "foundation/charset.h"
 #include "foundation/strings.h"
@@ -54,6 +56,7 @@ CaretPlace CaretPlaceOf(int options, std::string_view to, std::string_view subje
 }
 
 StringList SenderChoices(const ComposeEnv& env) {
+  if (!env.identities.empty()) return env.identities;
   StringList out;
   for (const std::string& e : SplitCommaList(env.alternativeFrom))
     if (!Trim(e).empty()) out.push_back(Trim(e));
@@ -119,6 +122,8 @@ std::string FolderNameOf(const std::string& path) {
 
 BodyPlan ComposeModel::Reply(bool all, const ViewedText& viewed, std::string_view ownServiceId) {
   StartComposing();
+  if (!env_.identities.empty() && (req_.options & eoReceived))
+    from = transport::IdentityForReply(env_.identities, req_.to, req_.cc);
   const std::string sender = req_.options & eoReceived ? req_.from : req_.to;
   const Recipients r = ReplyRecipients(sender, req_.to, req_.cc, env_.defaultSender, ownServiceId, all,
                                        env_.ownAddresses);
@@ -151,6 +156,8 @@ BodyPlan ComposeModel::Reply(bool all, const ViewedText& viewed, std::string_vie
 
 BodyPlan ComposeModel::Forward(const ViewedText& viewed) {
   StartComposing();
+  if (!env_.identities.empty() && (req_.options & eoReceived))
+    from = transport::IdentityForReply(env_.identities, req_.to, req_.cc);
   const bool hidden = req_.options & eoHidden;
   if (!hidden) to.clear(), cc.clear(), bcc.clear();
   subject = ForwardSubject(req_.subject);
@@ -188,7 +195,8 @@ BodyPlan ComposeModel::SendAsEmail(const ViewedText& viewed, bool newMessage) {
       to = m.to;
       if (!m.cc.empty()) cc = cc.empty() ? m.cc : cc + ", " + m.cc;
       if (!m.bcc.empty()) bcc = bcc.empty() ? m.bcc : bcc + ", " + m.bcc;
-      if (m.fromGiven) from = m.from;
+      // A link names who the mail is for; it never makes the user send as someone else.
+      if (m.fromGiven && (env_.identities.empty() || transport::IsIdentity(env_.identities, m.from))) from = m.from;
       if (m.subjectGiven) subject = m.subject;
       plan.lines = m.bodyLines;
     }

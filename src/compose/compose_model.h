@@ -168,6 +168,9 @@ struct ComposeEnv {
   std::string userId;            // service name
   std::string defaultSender;     // OwnFromAddress
   std::string alternativeFrom;   // comma list
+  // The addresses the user sends as, in full (transport/identities); when set, From offers
+  // these and a reply starts from the one the original came to.
+  StringList identities;
   StringList ownAddresses;       // every address of the user (the accounts'), for Reply To All
   bool htmlMessages = true;      // Message Format is not 1
   Signature signature;

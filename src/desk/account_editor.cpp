@@ -61,7 +61,8 @@ std::string ServerText(const std::string& host, int port) {
 void SetSmtp(AccountForm& f, const transport::SmtpServerSetting& s) {
   f.smtpServer = ServerText(s.host, s.port);
   f.smtpSecurity = s.security;
-  f.smtpSameLogin = s.user == f.user && s.password == f.password && !f.user.empty();
+  // Settings written before the choice was kept: the same login when user and password agree.
+  f.smtpSameLogin = s.sameLogin || (s.user == f.user && s.password == f.password && !f.user.empty());
   f.smtpUser = s.user;
   f.smtpPassword = s.password;
 }
@@ -191,6 +192,8 @@ std::optional<transport::SmtpServerSetting> AccountEditor::SmtpOf(const AccountF
   if (f.smtpSameLogin || onlySends) {
     s.user = Trim(f.user);
     s.password = f.password;
+    // Kept as a choice: whether the password is saved or not does not change it.
+    s.sameLogin = !onlySends;
   } else {
     s.user = Trim(f.smtpUser);
     s.password = f.smtpPassword;

@@ -24,6 +24,9 @@ GridMenu DecideGridMenu(const GridMenuInput& in) {
   m.del = !in.shownRestricted || in.tab == GridTab::Contacts;
   m.newFolder = !in.shownRestricted && in.shownHasFolder;
   m.newFolderText = NewFolderText(in.tab);
+  m.markRead = in.tab == GridTab::Files && in.selectedUnread > 0;
+  m.markUnread = in.tab == GridTab::Files && in.selectedRead > 0;
+  m.newMessage = true;
   if (!in.blockableSender.empty()) {
     m.blockText = in.senderBlocked ? "Unblock Sender" : "Block Sender";
     m.sender = in.blockableSender;
@@ -31,10 +34,17 @@ GridMenu DecideGridMenu(const GridMenuInput& in) {
   return m;
 }
 
-TreeMenu DecideTreeMenu(GridTab tab, const TreeNode* node) {
+TreeMenu DecideTreeMenu(GridTab tab, const TreeNode* node, const TreeNode* shown) {
   TreeMenu m;
-  if (!node || tab == GridTab::Tools) return m;
+  if (tab == GridTab::Tools) return m;
+  if (!node) {
+    m.shown = true;
+    m.newFolder = shown && !shown->Restricted() && !shown->path.empty();
+    m.newFolderText = NewFolderText(tab);
+    return m;
+  }
   m.shown = true;
+  m.onNode = true;
   m.newFolder = !node->Restricted() && !node->path.empty();
   m.rename = NodeIsMovable(*node);
   m.del = NodeIsMovable(*node);

@@ -16,6 +16,8 @@ struct GridMenuInput {
   size_t selected = 0;           // rows selected
   std::string blockableSender;   // a received row's sender ("": none, or no blocked-senders list)
   bool senderBlocked = false;
+  size_t selectedUnread = 0;     // selected documents marked unread
+  size_t selectedRead = 0;       // selected documents not marked unread
 };
 
 struct GridMenu {
@@ -25,6 +27,9 @@ struct GridMenu {
   bool del = false;
   bool newFolder = false;
   std::string newFolderText;     // "New Folder..." or "New Address Group..."
+  bool markRead = false;         // "Mark as Read": some selected document is unread
+  bool markUnread = false;       // "Mark as Unread": some selected document is read
+  bool newMessage = false;       // "New Message" (files and contacts)
   std::string blockText;         // "Block Sender", "Unblock Sender" or "" (no entry)
   std::string sender;            // whom the block entry is about
 };
@@ -37,10 +42,13 @@ struct TreeMenu {
   bool rename = false;
   bool del = false;
   bool emptyTrash = false;       // "Empty trash bin" is offered
+  bool onNode = false;           // the menu is about a node (not the empty space)
   std::string newFolderText;
 };
 
-TreeMenu DecideTreeMenu(GridTab tab, const TreeNode* node);
+// node null: the empty space below the nodes, which offers what is made there (new folder in
+// the shown node, new message, paste) and nothing about a node.
+TreeMenu DecideTreeMenu(GridTab tab, const TreeNode* node, const TreeNode* shown = nullptr);
 
 // Nodes the user may rename, delete or move: ordinary folders, address groups and favourites
 // subfolders outside restricted places.

@@ -1,5 +1,7 @@
 #include "desk/desk_browser.h"
 
+#include <set>
+
 #include "contacts/address_map.h"
 #include "contacts/contact_folder.h"
 #include "desk/carry_targets.h"
@@ -852,11 +854,66 @@ void DeskBrowser::WriteCollapse(int record, int flags) {
   ops().RunDocOperation(store::opWriteFlags, item);
 }
 
+void DeskBrowser::WriteReadMark(const std::vector<int>& records, bool read) {
+  std::vector<store::OpItem> items;
+  std::vector<int> changed;
+  {
+    const auto& rows = grid_.model().rows();
+    for (int record : records) {
+      if (record < 0 || static_cast<size_t>(record) >= rows.size()) continue;
+      const DocRecord& r = rows[record];
+      if (r.IsContact() || r.IsLink() || r.name.empty()) continue;
+      if (((r.flags & store::dfUnread) != 0) == !read) continue;
+      store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(r, record), state_.locations.contacts);
+      item.flags = read ? (r.flags & ~store::dfUnread) : (r.flags | store::dfUnread);
+      items.push_back(std::move(item));
+      changed.push_back(record);
+    }
+  }
+  if (items.empty()) return;
+  std::set<std::string> folders;
+  for (const auto& it : items) folders.insert(it.folder);
+  if (items.size() == 1)
+    ops().RunDocOperation(store::opWriteFlags, items.front());
+  else
+    ops().RunOnSelection(store::opWriteFlags, items);
+  auto& rows = grid_.model().MutableRows();
+  for (int record : changed) {
+    if (static_cast<size_t>(record) >= rows.size()) continue;
+    if (read)
+      rows[record].flags &= ~store::dfUnread;
+    else
+      rows[record].flags |= store::dfUnread;
+  }
+  for (const auto& f : folders) RefreshCounts(f);
+  grid_.RepaintRows();
+  state_.messages.ShowQueuedMessages();
+}
+
+void DeskBrowser::SetReadMark(bool read) {
+  std::vector<int> records;
+  const auto& rows = grid_.model().rows();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].selected) records.push_back(static_cast<int>(i));
+  WriteReadMark(records, read);
+}
+
 void DeskBrowser::OpenRecord(int record) {
   const auto& rows = grid_.model().rows();
   if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
   const DocRecord& r = rows[record];
-  if (openDocument && openDocument(r)) return;
+  const std::string folder = r.folder, name = r.name;
+  // Whoever showed it (the message window, a program), the document has been read; the row
+  // is looked up again, as opening may have listed the folder anew.
+  auto markRead = [this, record, folder, name] {
+    const auto& now = grid_.model().rows();
+    if (static_cast<size_t>(record) < now.size() && now[record].folder == folder && now[record].name == name)
+      WriteReadMark({record}, true);
+  };
+  if (openDocument && openDocument(r)) {
+    markRead();
+    return;
+  }
   if (r.ext.size() == 1 && r.ext[0] == kGroupMarkerExt) {
     std::string name = r.name;
     if (!name.empty() && name.back() == '.') name.pop_back();
@@ -868,7 +925,10 @@ void DeskBrowser::OpenRecord(int record) {
   const QFileInfo fi(QString::fromStdString(path));
   // Documents are opened by the desktop's default application; nothing is ever executed.
   if (!fi.exists() || path.ends_with(".desktop") || (fi.isFile() && fi.isExecutable())) return;
-  if (openWithDesktop) openWithDesktop(fi.absoluteFilePath().toStdString());
+  if (!openWithDesktop) return;
+  const bool file = fi.isFile();
+  openWithDesktop(fi.absoluteFilePath().toStdString());
+  if (file) markRead();
 }
 
 GridMenu DeskBrowser::GridMenuFor(int record) const {
@@ -878,6 +938,10 @@ GridMenu DeskBrowser::GridMenuFor(int record) const {
   in.shownHasFolder = shown_ && !shown_->path.empty();
   in.selected = grid_.model().SelectedCount();
   const auto& rows = grid_.model().rows();
+  for (const auto& r : rows) {
+    if (!r.selected || r.IsContact() || r.IsLink() || r.name.empty()) continue;
+    ++((r.flags & store::dfUnread) ? in.selectedUnread : in.selectedRead);
+  }
   if (state_.blockedSenders && record >= 0 && static_cast<size_t>(record) < rows.size()) {
     in.blockableSender = DeskMail::BlockableSender(rows[record]);
     in.senderBlocked = !in.blockableSender.empty() && state_.blockedSenders->IsBlocked(in.blockableSender);

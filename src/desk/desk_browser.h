@@ -113,8 +113,10 @@ public:
   void WriteCollapse(int record, int flags);
   // Block Sender (with the question) or Unblock Sender on the grid's menu: the stored form.
   void BlockSenderAction(const std::string& sender);
-  // A double click or Enter on a row.
+  // A double click or Enter on a row. A document that opened is read: its unread mark goes.
   void OpenRecord(int record);
+  // "Mark as read" / "Mark as unread" on the selected rows (the counts follow).
+  void SetReadMark(bool read);
   // The trash node's picture follows its contents.
   void CheckTrash();
   // Empty trash bin on the trash node's menu.
@@ -122,7 +124,9 @@ public:
 
   // What the context menus offer over record (-1: empty space) and over node.
   GridMenu GridMenuFor(int record) const;
-  TreeMenu TreeMenuFor(int tab, const TreeNode* node) const { return DecideTreeMenu(static_cast<GridTab>(tab), node); }
+  TreeMenu TreeMenuFor(int tab, const TreeNode* node) const {
+    return DecideTreeMenu(static_cast<GridTab>(tab), node, shown_);
+  }
 
   // After an operation: save errors told, the trash looked at, the shown node's children read
   // again when relistTree, the grid listed again, the messages shown.
@@ -192,6 +196,8 @@ private:
   void SelectQuietly(int tab, TreeNode* node);
   // Shows a warning at once (the actions run at a safe point of the event loop).
   void Warn(std::string_view text);
+  // Writes the unread mark of the given rows of the grid; the rows and the counts follow.
+  void WriteReadMark(const std::vector<int>& records, bool read);
 
   DeskState& state_;
   GridSurface& grid_;

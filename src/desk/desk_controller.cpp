@@ -59,7 +59,8 @@ std::string RequestOf(const std::vector<std::string>& args) {
 constexpr const char* kAlreadyRunning = "Plumadex is already running";
 constexpr const char* kNoAddress =
     "Your Plumadex address has not been set up. You will not be able to send or receive mail in "
-    "Plumadex. To set up your address, restart Plumadex.";
+    "Plumadex. To set up your address, choose \"Set up Plumadex address...\" in Options (Plumadex mail "
+    "configuration).";
 constexpr const char* kCloseFilesFirst = "Sorry, but you must close all opened files before exiting from Plumadex.";
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "foundation/settings.h"
 #include "transport/accounts.h"
+#include "transport/sent_notice.h"
 #include "transport/smtp/smtp_setting.h"
 
 #include "foundation/message_queue.h"
@@ -66,6 +67,10 @@ QString TransferRun::NewMailStatus(int total) {
   return QStringLiteral(" %1 new message(s)").arg(total);
 }
 
+QString TransferRun::SentToText(const transport::OutgoingMessage& message) {
+  return QString::fromStdString(transport::SentNoticeText(message));
+}
+
 void TransferRun::setStatus(const QString& text) {
   snap_.status = text;
 }
@@ -73,7 +78,11 @@ void TransferRun::setStatus(const QString& text) {
 bool TransferRun::Start(bool manual, bool receive, bool send) {
   if (setup_.hasUser && !setup_.hasUser()) return false;
   // The status to go back to when the run has nothing to say at its end.
-  if (!endTimer_->isActive()) statusBefore_ = snap_.status;
+  if (!endTimer_->isActive()) {
+    statusBefore_ = snap_.status;
+    snap_.log.clear();
+    sentThisRun_.clear();
+  }
   if (send && !sending_) stopSend_ = false;
   reportEvenZero_ = manual && receive;
   if (receive) {
@@ -155,7 +164,21 @@ void TransferRun::OnChainFinished() {
 void TransferRun::StartSend() {
   std::optional<transport::SendJob> job = setup_.prepareSend ? setup_.prepareSend() : std::nullopt;
   if (!job || job->messages.empty()) return;
-  send_ = std::make_unique<transport::SendRun>(setup_.sendContext);
+  transport::SendContext context = setup_.sendContext;
+  if (setup_.sentRegister)
+    if (TPXCustomIni* sent = setup_.sentRegister()) context.sent = sent;
+  send_ = std::make_unique<transport::SendRun>(context);
+  connect(send_.get(), &transport::SendRun::MessageDone, this, [this](int index) {
+    const auto& reports = send_->Reports();
+    const auto& messages = send_->Messages();
+    if (index < 0 || static_cast<size_t>(index) >= reports.size() || static_cast<size_t>(index) >= messages.size())
+      return;
+    if (reports[index].state != transport::MessageReport::Sent) return;
+    const QString line = SentToText(messages[index]);
+    snap_.log << line;
+    sentThisRun_ << line;
+    emit changed();
+  });
   connect(send_.get(), &transport::SendRun::UploadStarting, this, [this](int, qint64) {
     snap_.sendConnecting = false;
     setStatus(Transferring(kServiceName));
@@ -228,6 +251,9 @@ bool TransferRun::OnEndTimer() {
     const std::string mark(1, kConnectionNotice);
     if (!lastReport_.connectFailures.empty())
       notify(mark + "Cannot connect to " + lastReport_.connectFailures + ". Please check external e-mail settings.");
+    if (!lastReport_.wrongPasswords.empty())
+      notify(mark + "The server refused the user name or password of " + lastReport_.wrongPasswords +
+             ". Please check external e-mail settings.");
     if (!lastReport_.receiveFailures.empty())
       notify(mark + "An error occurred during communication with " + lastReport_.receiveFailures +
              ". Try connecting again.");
@@ -235,6 +261,9 @@ bool TransferRun::OnEndTimer() {
   if (!lastReport_.listSaveError.empty() && setup_.messages)
     setup_.messages->QueueMessage(MessageKind::Error, lastReport_.listSaveError);
 
+  // Nothing is connecting any more, whatever the filing still does.
+  snap_.sendConnecting = snap_.receiveConnecting = false;
+  setStatus(sentThisRun_.isEmpty() ? statusBefore_ : QStringLiteral(" ") + sentThisRun_.join(QStringLiteral("; ")));
   snap_.sending = snap_.receiving = false;
   snap_.sendPosition = snap_.sendMaximum = snap_.receivePosition = snap_.receiveMaximum = 0;
   awaitingFiling_ = filed < 0;
@@ -249,9 +278,13 @@ bool TransferRun::OnEndTimer() {
 void TransferRun::CountNewMail(int filed) {
   lastNew_ = filed;
   newMailTotal_ += filed;
+  // What left in this run is confirmed in the status line.
+  const QString sent = sentThisRun_.isEmpty() ? QString() : QStringLiteral(" ") + sentThisRun_.join(QStringLiteral("; "));
   if (reportEvenZero_ || filed > 0) {
     if (filed > 0 && setup_.playSound) setup_.playSound("MailBeep");
-    setStatus(NewMailStatus(newMailTotal_));
+    setStatus(sent.isEmpty() ? NewMailStatus(newMailTotal_) : sent + QStringLiteral(";") + NewMailStatus(newMailTotal_));
+  } else if (!sent.isEmpty()) {
+    setStatus(sent);
   } else {
     // An automatic check that found nothing leaves the status as it was before the run.
     setStatus(statusBefore_);

@@ -39,6 +39,9 @@ bool HasMailSetUp(const Settings& settings);
 struct TransferSetup {
   MessageQueue* messages = nullptr;          // failure notices
   transport::SendContext sendContext;        // where accepted messages are stamped
+  // The desk's outgoing register, read when a send side starts (it is opened during the desk's
+  // start-up, after the run is made); null or empty: sendContext.sent.
+  std::function<TPXCustomIni*()> sentRegister;
   // The service user is set up (a run does nothing otherwise).
   std::function<bool()> hasUser;
   // The job of everything pending; nullopt when nothing is pending or the password was not
@@ -74,6 +77,7 @@ struct TransferSnapshot {
   QStringList accounts;            // the accounts of the receive run, in visiting order
   QList<bool> accountTicked;       // each one is visited (the others are passed over)
   QString status;                  // the status bar's state text
+  QStringList log;                 // what the run did so far ("Sent to ..."), oldest first
 };
 
 class TransferRun : public QObject {
@@ -117,6 +121,8 @@ public:
   static std::vector<std::string> ErrorNotices(int receiveCode, int sendCode);
   // " ~ new message(s)" with the total.
   static QString NewMailStatus(int total);
+  // "Sent to " and the message's recipients (transport/sent_notice).
+  static QString SentToText(const transport::OutgoingMessage& message);
 
 signals:
   void started();
@@ -148,6 +154,7 @@ private:
   bool awaitingFiling_ = false;
   transport::ChainReport lastReport_;
   TransferSnapshot snap_;
+  QStringList sentThisRun_;  // "Sent to ..." of the messages this run delivered
   QString statusBefore_;
 };
 

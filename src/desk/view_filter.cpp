@@ -47,7 +47,8 @@ void ApplyViewFilter(DocRows& rows, ViewFilter filter) {
       for (auto& r : rows) SetHidden(r, store::IsMailFlags(r.flags));
       return;
     case ViewFilter::Pending: {
-      constexpr int kAttention = store::dfUnread | store::dfPending;
+      // Mail waiting to go out, with the rest of its message; received mail never shows here.
+      constexpr int kAttention = store::dfPending;
       std::unordered_set<std::string> bundles;
       for (const auto& r : rows)
         if ((r.flags & kAttention) && !r.msgId.empty()) bundles.insert(BundleKey(r));

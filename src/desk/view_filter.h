@@ -13,9 +13,9 @@ inline constexpr int kViewFilterCount = 5;
 
 ViewFilter ViewFilterFromIndex(int index);
 
-// Sets or clears the view-hidden row state of every row. The Pending tab shows every unread or
-// pending row together with every row of its message bundle (same folder and series base),
-// wherever in the listing those rows are.
+// Sets or clears the view-hidden row state of every row. The Pending tab shows every pending
+// (outgoing, not yet sent) row together with every row of its message bundle (same folder and
+// series base), wherever in the listing those rows are.
 void ApplyViewFilter(store::DocRows& rows, ViewFilter filter);
 
 // The tab captions as stored (padded with blanks).

@@ -51,7 +51,7 @@ WelcomeView MakeWelcomeView(const Settings& settings) {
                "> is found on this computer.";
     v.choices = {WelcomeChoice::UseThis, WelcomeChoice::SelectAnother, WelcomeChoice::RegisterAndUse};
   } else {
-    v.prompt = "You need to setup an Plumadex address.";
+    v.prompt = "You need to set up a Plumadex address.";
     v.choices = {WelcomeChoice::RegisterNew, WelcomeChoice::UseExisting, WelcomeChoice::OwnAccountsOnly};
   }
   return v;
@@ -105,6 +105,17 @@ bool ActionsEnabled(const RegFields& f) {
   return !Blank(f.name) && !Blank(f.user) && !Blank(f.password) && !Blank(f.repeat);
 }
 
+namespace {
+
+bool BadServerText(std::string_view s) {
+  if (s.empty()) return true;
+  for (char c : s)
+    if (static_cast<unsigned char>(c) <= ' ' || c == '/' || c == '\\' || c == '@' || c == '?' || c == '#') return true;
+  return false;
+}
+
+}  // namespace
+
 RegCheck CheckRegFields(RegMode mode, const RegFields& f) {
   RegCheck r;
   const std::string name = Trim(f.name), user = Trim(f.user), password = Trim(f.password),
@@ -128,6 +139,8 @@ RegCheck CheckRegFields(RegMode mode, const RegFields& f) {
   if (password != repeat)
     return refuse("The two password fields don't match. Please enter exactly the same password in both fields",
                   RegFocus::Password, true);
+  if (!Trim(f.server).empty() && BadServerText(Trim(f.server)))
+    return refuse("Sorry, but the server must be a host name or \"host:port\", without blanks.", RegFocus::Server);
   if (mode == RegMode::Register) {
     const std::string answer = Trim(f.answer);
     if (f.question < 1 || f.question > static_cast<int>(RecoveryQuestions().size()) || answer.empty())
@@ -155,7 +168,9 @@ void Store(const RegFields& f, Settings& settings, RandomSource& random) {
   settings.SetID(Lower(Trim(f.user)));
   settings.SetPassword(ScramblePassword(Trim(f.password), random));
   SetOwnAccountsOnly(settings, false);
+  if (!Trim(f.server).empty()) StoreServer(settings, Trim(f.server));
 }
+
 
 RegResult Failure(const HttpResult& res) {
   RegResult r;
@@ -208,6 +223,21 @@ RegResult RunRegistration(HttpClient& client, std::string_view host, RegMode mod
   Store(f, settings, random);
   r.stored = true;
   return r;
+}
+
+std::string RegHost(const RegFields& f, const Settings& settings) {
+  const std::string server = Trim(f.server);
+  return server.empty() ? ServiceHost(settings) : server;
+}
+
+void StoreServer(Settings& settings, std::string_view server) {
+  const std::string s = Trim(server);
+  if (s.empty() || Lower(s) == std::string(kDefaultServiceHost)) {
+    settings.SetUseLocalServer(false);
+    return;
+  }
+  settings.SetUseLocalServer(true);
+  settings.SetLocalServer(s);
 }
 
 std::string ForgottenPasswordUrl(std::string_view host) { return "https://" + std::string(host) + "/loginq.ws3"; }

@@ -50,9 +50,12 @@ struct RegFields {
   std::string repeat;
   int question = 0;  // 1..8, 0 when none is chosen
   std::string answer;
+  // The server of the mail service ("host" or "host:port"); "" or the standard host: the
+  // standard one. Kept as the local server once the address is stored.
+  std::string server;
 };
 
-enum class RegFocus { None, Name, User, Password, Question, Answer };
+enum class RegFocus { None, Name, User, Password, Question, Answer, Server };
 
 struct RegCheck {
   bool proceed = false;
@@ -76,6 +79,12 @@ std::string LowerUserName(std::string_view typed);
 bool ActionsEnabled(const RegFields& f);
 // The checks of the action button, in their order.
 RegCheck CheckRegFields(RegMode mode, const RegFields& f);
+
+// The host the request of the fields goes to: their server, else the one the settings name.
+std::string RegHost(const RegFields& f, const Settings& settings);
+// Keeps the server of the fields in the settings: the standard host (or none) turns the local
+// server off; any other is the local server from now on.
+void StoreServer(Settings& settings, std::string_view server);
 
 std::string RegisterPath(const RegFields& f);
 std::string VerifyPath();

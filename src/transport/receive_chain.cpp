@@ -160,6 +160,20 @@ void ThreadRecvChain::Body() {
     }
     visit.visited = true;
     visit.result = link.Run(context);
+    // A refused password of an account is asked again, once; the account is visited again.
+    if (visit.result.status == LinkStatus::WrongPassword && !link.IsService() && !stopReceive_) {
+      const auto& again = setup_.askPasswordAgain ? setup_.askPasswordAgain : setup_.askPassword;
+      std::optional<std::string> answer;
+      if (again) answer = again(visit.account);
+      if (answer && !answer->empty() && !stopReceive_) {
+        asked = true;
+        link.SetPassword(*answer);
+        emit AccountStarted(i, QString::fromStdString(visit.account));
+        const int spooled = visit.result.messagesSpooled;
+        visit.result = link.Run(context);
+        visit.result.messagesSpooled += spooled;
+      }
+    }
     {
       std::lock_guard lock(currentMutex_);
       current_ = nullptr;
@@ -171,8 +185,11 @@ void ThreadRecvChain::Body() {
     report_.errorCode = std::max(report_.errorCode, r.errorCode);
     switch (r.status) {
       case LinkStatus::ConnectFailed:
-      case LinkStatus::WrongPassword:
         if (!link.IsService()) AppendName(report_.connectFailures, visit.account);
+        break;
+      case LinkStatus::WrongPassword:
+        // Not an outage: the user name or password is wrong, and the notice says so.
+        if (!link.IsService()) AppendName(report_.wrongPasswords, visit.account);
         break;
       case LinkStatus::ReceiveFailed:
         if (!link.IsService()) AppendName(report_.receiveFailures, visit.account);

@@ -28,6 +28,9 @@ struct ChainSetup {
   // answer skips the account. The owner shows the question on the main thread (and saves the
   // password when the user asks for it); the chain waits for the answer.
   std::function<std::optional<std::string>(const std::string& account)> askPassword;
+  // Asked when the server refused the account's user name or password, once per account and
+  // run; the account is visited again with the answer. Empty: askPassword is asked.
+  std::function<std::optional<std::string>(const std::string& account)> askPasswordAgain;
 };
 
 struct ChainVisit {
@@ -40,6 +43,7 @@ struct ChainReport {
   int errorCode = 0;            // the larger transfer error code of the run
   std::string connectFailures;  // account names joined by ", "
   std::string receiveFailures;  // account names joined by ", "
+  std::string wrongPasswords;   // accounts whose server refused the user name or password
   int messagesSpooled = 0;
   bool stopped = false;         // Abort receiving: no failure is reported
   std::string listSaveError;    // "msgid.lst" could not be saved

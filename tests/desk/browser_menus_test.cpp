@@ -79,7 +79,8 @@ TEST(BrowserMenus, TreeMenuOffersChangesOnOrdinaryFoldersOnly) {
       {"computer", GridTab::Files, &computer, true, false, false, false},
       {"restricted folder", GridTab::Files, &locked, true, false, false, false},
       {"address group", GridTab::Contacts, &group, true, true, true, false},
-      {"no node", GridTab::Files, nullptr, false, false, false, false},
+      // The empty space below the nodes has a menu too (what can be made there).
+      {"no node", GridTab::Files, nullptr, true, false, false, false},
       {"tools tree", GridTab::Tools, &folder, false, false, false, false},
   };
   for (const auto& c : cases) {
@@ -92,6 +93,40 @@ TEST(BrowserMenus, TreeMenuOffersChangesOnOrdinaryFoldersOnly) {
     EXPECT_EQ(m.emptyTrash, c.empty);
   }
   EXPECT_EQ(DecideTreeMenu(GridTab::Contacts, &group).newFolderText, "New Address Group...");
+
+  // Empty space: a new folder goes into the shown folder, when one may be made there.
+  const TreeMenu space = DecideTreeMenu(GridTab::Files, nullptr, &folder);
+  EXPECT_TRUE(space.shown);
+  EXPECT_TRUE(space.newFolder);
+  EXPECT_FALSE(space.onNode);
+  EXPECT_FALSE(space.rename || space.del || space.emptyTrash);
+  EXPECT_FALSE(DecideTreeMenu(GridTab::Files, nullptr, &locked).newFolder);
+  EXPECT_FALSE(DecideTreeMenu(GridTab::Tools, nullptr, &folder).shown);
+}
+
+TEST(GridMenuDecision, MarkAsReadAndUnreadFollowTheSelection) {
+  struct Case {
+    GridTab tab;
+    size_t unread, read;
+    bool markRead, markUnread;
+  } const cases[] = {
+      {GridTab::Files, 1, 0, true, false},
+      {GridTab::Files, 0, 2, false, true},
+      {GridTab::Files, 1, 1, true, true},
+      {GridTab::Files, 0, 0, false, false},
+      {GridTab::Contacts, 1, 1, false, false},
+  };
+  for (const auto& c : cases) {
+    GridMenuInput in;
+    in.tab = c.tab;
+    in.selected = c.unread + c.read;
+    in.selectedUnread = c.unread;
+    in.selectedRead = c.read;
+    const GridMenu m = DecideGridMenu(in);
+    EXPECT_EQ(m.markRead, c.markRead);
+    EXPECT_EQ(m.markUnread, c.markUnread);
+    EXPECT_TRUE(m.newMessage);
+  }
 }
 
 }  // namespace

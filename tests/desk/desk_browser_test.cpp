@@ -651,6 +651,60 @@ TEST_F(DeskBrowserTest, BlockSenderAsksFirstAndUnblockDoesNot) {
   EXPECT_EQ(browser->GridMenuFor(0).blockText, "");
 }
 
+TEST_F(DeskBrowserTest, AnOpenedDocumentIsReadAndTheMenuMarksReadOrUnread) {
+  // Two received messages, unread, as filing leaves them.
+  {
+    store::TPXIniFile ix(state.indexRegistry, store::IndexPathOf(docs + "Work/"));
+    ix.WriteInteger("notes.txt", "Flags", 0x1201);
+    ix.WriteString("notes.txt", "MsgID", "A:001");
+    ix.WriteInteger("report.doc", "Flags", 0x1201);
+    ix.WriteString("report.doc", "MsgID", "B:001");
+    ASSERT_TRUE(ix.Release().ok());
+  }
+  browser->ShowNode(Node("Work/"));  // the listing counts the folder's unread entries
+  ASSERT_TRUE(state.unreadList);
+  auto own = [&] { return state.unreadList->GetUnreadCount(docs + "Work/").own; };
+  auto flagsOf = [&](const std::string& name) {
+    store::TPXIniFile ix(state.indexRegistry, store::IndexPathOf(docs + "Work/"));
+    return ix.ReadInteger(name, "Flags", 0);
+  };
+  const auto record = [&](const std::string& name) { return grid.model().FindRecord(docs + "Work/", name); };
+  ASSERT_EQ(own(), 2);
+
+  // Opened in the message window (the opener takes it) or in its program: read.
+  browser->openDocument = [](const store::DocRecord& r) { return r.name == "notes.txt"; };
+  std::vector<std::string> handed;
+  browser->openWithDesktop = [&](const std::string& path) { handed.push_back(path); };
+  browser->OpenRecord(record("notes.txt"));
+  EXPECT_EQ(flagsOf("notes.txt") & store::dfUnread, 0);
+  EXPECT_EQ(grid.model().rows()[record("notes.txt")].flags & store::dfUnread, 0);
+  EXPECT_EQ(own(), 1);
+  browser->OpenRecord(record("report.doc"));
+  EXPECT_EQ(handed.size(), 1u);
+  EXPECT_EQ(flagsOf("report.doc") & store::dfUnread, 0);
+  EXPECT_EQ(own(), 0);
+  // Received and sealed bits stay.
+  EXPECT_EQ(flagsOf("report.doc"), 0x1001);
+
+  // Mark as Unread, then as Read, on the selection.
+  Select("report.doc");
+  GridMenu menu = browser->GridMenuFor(record("report.doc"));
+  EXPECT_FALSE(menu.markRead);
+  EXPECT_TRUE(menu.markUnread);
+  browser->SetReadMark(false);
+  EXPECT_EQ(flagsOf("report.doc"), 0x1201);
+  EXPECT_EQ(own(), 1);
+  menu = browser->GridMenuFor(record("report.doc"));
+  EXPECT_TRUE(menu.markRead);
+  browser->SetReadMark(true);
+  EXPECT_EQ(flagsOf("report.doc"), 0x1001);
+  EXPECT_EQ(own(), 0);
+  // A second listing agrees with the index.
+  browser->Relist();
+  EXPECT_EQ(grid.model().rows()[record("report.doc")].flags & store::dfUnread, 0);
+  EXPECT_EQ(own(), 0);
+}
+
 TEST_F(DeskBrowserTest, OpeningARowGoesToTheOpenerFirstAndNeverRunsAProgram) {
   std::vector<std::string> handed;
   browser->openWithDesktop = [&](const std::string& path) { handed.push_back(path); };

@@ -147,17 +147,31 @@ TEST(GridViewFilter, RowsTheFilterHidesLeaveTheSelection) {
 
 TEST(GridViewFilter, PendingBringsEveryRowOfTheBundleWhereverItIs) {
   DocRows rows;
-  rows.push_back(Rec("att1", "pdf", 1, 0x1001, "M:002/003"));          // read, far from its message
+  rows.push_back(Rec("att1", "pdf", 1, 0x2000, "M:002/003"));          // not marked, far from its message
   rows.push_back(Rec("loose", "doc", 2, 0));
-  rows.push_back(Rec("msg", "txt", 3, 0x1201, "M:001/003"));           // unread
-  rows.push_back(Rec("read msg", "txt", 4, 0x1001, "R:001"));
-  rows.push_back(Rec("att2", "pdf", 5, 0x1001, "M:003/003"));
-  rows.push_back(Rec("elsewhere", "pdf", 5, 0x1001, "M:002/003", "/other/"));  // other folder
+  rows.push_back(Rec("msg", "txt", 3, 0x2400, "M:001/003"));           // waiting to be sent
+  rows.push_back(Rec("sent msg", "txt", 4, 0x2000, "R:001"));
+  rows.push_back(Rec("att2", "pdf", 5, 0x2000, "M:003/003"));
+  rows.push_back(Rec("elsewhere", "pdf", 5, 0x2000, "M:002/003", "/other/"));  // other folder
   rows.push_back(Rec("unsent", "doc", 6, 0x2400));                     // pending, no msgId
   ApplyViewFilter(rows, ViewFilter::Pending);
   std::string s;
   for (const auto& r : rows) s += r.Visible() ? '1' : '0';
   EXPECT_EQ(s, "1010101");
+}
+
+TEST(GridViewFilter, PendingShowsOutgoingMailOnlyNeverReceivedMail) {
+  DocRows rows;
+  rows.push_back(Rec("unread in", "txt", 1, 0x1201, "U:001/002"));     // received, unread
+  rows.push_back(Rec("its part", "pdf", 2, 0x1201, "U:002/002"));
+  rows.push_back(Rec("read in", "txt", 3, 0x1001, "I:001"));
+  rows.push_back(Rec("unread doc", "doc", 4, 0x0200));                 // a document marked unread
+  rows.push_back(Rec("queued", "txt", 5, 0x2400, "Q:001"));
+  rows.push_back(Rec("draft", "txt", 6, 0x4000, "D:001"));
+  ApplyViewFilter(rows, ViewFilter::Pending);
+  std::string s;
+  for (const auto& r : rows) s += r.Visible() ? '1' : '0';
+  EXPECT_EQ(s, "000010");
 }
 
 TEST(GridViewFilter, CaptionsArePaddedAlternately) {

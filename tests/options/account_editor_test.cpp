@@ -2,6 +2,8 @@
 
 #include "foundation/random.h"
 #include "foundation/settings.h"
+#include "transport/accounts.h"
+#include "transport/smtp/smtp_setting.h"
 
 #include <gtest/gtest.h>
 
@@ -179,6 +181,40 @@ TEST(AccountEditor, OutgoingServerIsKeptBesideTheAccount) {
   ASSERT_EQ(ed.Save(f, "Work"), "");
   EXPECT_FALSE(transport::ReadSmtpSetting(s, "Work"));
   EXPECT_EQ(ed.Accounts()[0].security, Security::StartTls);
+}
+
+TEST(AccountEditor, SavingThePasswordAndTheSameLoginAreIndependent) {
+  for (bool savePassword : {true, false}) {
+    SCOPED_TRACE(savePassword ? "password saved" : "password not saved");
+    Settings s;
+    RandomSource random(7);
+    AccountEditor ed(s, random);
+    AccountForm f = WithSmtp(Form("jo@example.org", "pop.example.org"), "smtp.example.org:587");
+    ASSERT_TRUE(f.smtpSameLogin);
+    f.savePassword = savePassword;
+    ASSERT_EQ(ed.Save(f, ""), "");
+    auto forms = ed.Forms();
+    ASSERT_EQ(forms.size(), 1u);
+    EXPECT_TRUE(forms[0].smtpSameLogin);
+    EXPECT_EQ(forms[0].savePassword, savePassword);
+    // A password saved later for the account (the password window's "Save password on disk")
+    // is the outgoing server's too, and the choice stays.
+    auto account = ed.Accounts()[0];
+    account.password = "later";
+    transport::WriteAccount(s, account, random);
+    forms = ed.Forms();
+    EXPECT_TRUE(forms[0].smtpSameLogin);
+    auto smtp = transport::ReadSmtpSetting(s, "jo@example.org");
+    ASSERT_TRUE(smtp);
+    EXPECT_EQ(smtp->user, "jo");
+    EXPECT_EQ(smtp->password, "later");
+    EXPECT_EQ(transport::ReadSmtpSettings(s)[0].password, "later");
+    // Saving the form again (password still not kept) leaves the choice as it is.
+    f.savePassword = false;
+    f.password = "";
+    ASSERT_EQ(ed.Save(forms[0].savePassword ? forms[0] : f, "jo@example.org"), "");
+    EXPECT_TRUE(ed.Forms()[0].smtpSameLogin);
+  }
 }
 
 TEST(AccountEditor, AccountThatOnlySends) {

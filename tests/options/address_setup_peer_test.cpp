@@ -6,6 +6,7 @@
 #include "foundation/settings.h"
 #include "transport/http_client.h"
 #include "transport/peer_fixture.h"
+#include "transport/service_protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,27 @@ TEST_F(AddressSetupPeer, RegisterStoresTheNewAddressAndItVerifiesAfterwards) {
   EXPECT_EQ(v.outcome, RegOutcome::Verified);
   EXPECT_EQ(other.ID(), "jo.smith");
   EXPECT_FALSE(other.NewInstall());
+}
+
+TEST_F(AddressSetupPeer, AnExistingAddressOnANamedServerKeepsThatServer) {
+  // The user names the server; the request goes there and the server is kept once verified.
+  RegFields f{"Jo", "taken", "oldsecret", "oldsecret", 0, ""};
+  f.server = peer.Host();
+  EXPECT_EQ(RegHost(f, settings), peer.Host());
+  HttpClient client(peer.Settings());
+  const RegResult r = RunRegistration(client, RegHost(f, settings), RegMode::Verify, f, settings, random);
+  ASSERT_EQ(r.outcome, RegOutcome::Verified) << r.message;
+  EXPECT_TRUE(settings.UseLocalServer());
+  EXPECT_EQ(settings.LocalServer(), peer.Host());
+  EXPECT_EQ(ServiceHost(settings), peer.Host());
+  // The standard server named again turns the local one off.
+  StoreServer(settings, "mail.plumadex.net");
+  EXPECT_FALSE(settings.UseLocalServer());
+  // A server with blanks is refused before anything is sent.
+  f.server = "bad host";
+  const RegCheck c = CheckRegFields(RegMode::Verify, f);
+  EXPECT_FALSE(c.proceed);
+  EXPECT_EQ(c.focus, RegFocus::Server);
 }
 
 TEST_F(AddressSetupPeer, TakenNameIsRefusedAndNothingIsWritten) {

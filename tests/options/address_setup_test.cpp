@@ -28,7 +28,7 @@ TEST(AddressSetup, WelcomeButtonsFollowTheStoredAddress) {
   Settings s;
   WelcomeView v = MakeWelcomeView(s);
   EXPECT_EQ(v.caption, "Welcome to Plumadex!");
-  EXPECT_EQ(v.prompt, "You need to setup an Plumadex address.");
+  EXPECT_EQ(v.prompt, "You need to set up a Plumadex address.");
   EXPECT_EQ(v.choices, (std::vector<WelcomeChoice>{WelcomeChoice::RegisterNew, WelcomeChoice::UseExisting,
                                                    WelcomeChoice::OwnAccountsOnly}));
   EXPECT_EQ(WelcomeChoiceText(WelcomeChoice::OwnAccountsOnly), "I only use my own mail accounts");

@@ -195,7 +195,8 @@ TEST_F(DovecotTest, BadAccountsAreReportedAndTheChainGoesOn) {
   auto unknown = Account("unknown@example.org", "no-such-host.invalid", "u", "p", Security::Tls);
   auto good = Tls();
   auto report = Receive({wrongPassword, refused, unknown, good});
-  EXPECT_EQ(report.connectFailures, "wrong@example.org, refused@example.org, unknown@example.org");
+  EXPECT_EQ(report.connectFailures, "refused@example.org, unknown@example.org");
+  EXPECT_EQ(report.wrongPasswords, "wrong@example.org");
   EXPECT_EQ(report.receiveFailures, "");
   EXPECT_EQ(report.visits[0].result.status, LinkStatus::WrongPassword);
   EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"good"}));

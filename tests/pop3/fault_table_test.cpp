@@ -213,7 +213,7 @@ TEST_F(FakeServerTest, NoRoomToFileKeepsMessagesOnTheServer) {
   EXPECT_TRUE(server.Messages().empty());
 }
 
-TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
+TEST_F(FakeServerTest, WrongPasswordIsToldApartFromAConnectFailure) {
   FakePop3Server server;
   std::string error;
   ASSERT_TRUE(server.Start("bad-pass", 0, &error)) << error;
@@ -221,8 +221,41 @@ TEST_F(FakeServerTest, WrongPasswordIsAConnectFailure) {
   auto r = Receive(AccountOn(server));
   EXPECT_EQ(r.visits[0].result.status, LinkStatus::WrongPassword);
   EXPECT_EQ(r.visits[0].result.error, "Invalid user name or password.");
-  EXPECT_EQ(r.connectFailures, "fake@example.org");
+  EXPECT_EQ(r.wrongPasswords, "fake@example.org");
+  EXPECT_EQ(r.connectFailures, "");
   EXPECT_TRUE(Spooled().empty());
+}
+
+TEST_F(FakeServerTest, ARefusedPasswordIsAskedAgainOncePerRun) {
+  FakePop3Server server;
+  std::string error;
+  ASSERT_TRUE(server.Start("none", 0, &error)) << error;
+  auto wrong = AccountOn(server);
+  wrong.password = "not it";
+  struct Case {
+    std::vector<std::string> answers;  // given in turn when asked again
+    LinkStatus status;
+    size_t spooled;
+  } const cases[] = {
+      {{"still wrong", server.password()}, LinkStatus::WrongPassword, 0},  // asked once only
+      {{""}, LinkStatus::WrongPassword, 0},                                 // the user gave none
+      {{server.password()}, LinkStatus::Ok, 1},
+  };
+  Fill(server, 1);
+  for (const auto& c : cases) {
+    size_t asked = 0;
+    askPasswordAgain = [&](const std::string& account) -> std::optional<std::string> {
+      EXPECT_EQ(account, wrong.name);
+      return c.answers[std::min(asked++, c.answers.size() - 1)];
+    };
+    auto r = Receive(wrong);
+    EXPECT_EQ(asked, 1u);
+    EXPECT_EQ(r.visits[0].result.status, c.status);
+    EXPECT_EQ(r.wrongPasswords, c.status == LinkStatus::Ok ? "" : wrong.name);
+    EXPECT_EQ(r.connectFailures, "");
+    EXPECT_EQ(Spooled().size(), c.spooled);
+  }
+  askPasswordAgain = nullptr;
 }
 
 TEST_F(FakeServerTest, SkipAndStopOnASlowServer) {

@@ -90,7 +90,8 @@ TEST_F(ChainTest, VisitsInOrderAndCollectsFailureNames) {
   chain.AddLink(std::make_unique<ScriptedLink>("d@x", S(LinkStatus::ReceiveFailed)));
   ChainReport r = chain.Run();
   EXPECT_EQ(log, (std::vector<std::string>{"Plumadex server", "a@x", "b@x", "c@x", "d@x"}));
-  EXPECT_EQ(r.connectFailures, "a@x, c@x");
+  EXPECT_EQ(r.connectFailures, "a@x");
+  EXPECT_EQ(r.wrongPasswords, "c@x");  // a refused password is not an outage
   EXPECT_EQ(r.receiveFailures, "b@x, d@x");
   EXPECT_EQ(r.messagesSpooled, 5);
   EXPECT_FALSE(r.stopped);

@@ -23,12 +23,14 @@ public:
   mailformat::MailSpool spool{home.path("Inbox/"), random};
   transport::LeftOnServerList leftOnServer{home.path("msgid.lst")};
   std::function<bool(std::string_view)> isBlocked;
+  std::function<std::optional<std::string>(const std::string&)> askPasswordAgain;
 
   transport::ChainReport Receive(const std::vector<transport::ExternalAccount>& accounts, int timeoutMs = 5000) {
     transport::ChainSetup setup;
     setup.spool = &spool;
     setup.leftOnServer = &leftOnServer;
     setup.isBlocked = isBlocked;
+    setup.askPasswordAgain = askPasswordAgain;
     transport::ThreadRecvChain chain(setup);
     for (const auto& a : accounts) chain.AddLink(std::make_unique<transport::pop3::ThreadRecvPOP>(a, timeoutMs));
     return chain.Run();

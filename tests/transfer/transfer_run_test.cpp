@@ -183,6 +183,24 @@ TEST_F(TransferRunTest, FailedAccountsAreNamedAfterTheRun) {
                                       "An error occurred during communication with home. Try connecting again."}));
 }
 
+TEST_F(TransferRunTest, AWrongPasswordIsToldAsSuchAndTheStatusDoesNotStayAtConnecting) {
+  links.push_back(std::make_unique<ScriptedLink>(
+      "work", transport::LinkResult{transport::LinkStatus::WrongPassword, 0, "Invalid user name or password.", 0}));
+  links.push_back(std::make_unique<ScriptedLink>(
+      "home", transport::LinkResult{transport::LinkStatus::ConnectFailed, 0, "refused", 0}));
+  filedNow = -1;  // filing goes on after the run, as in the desk
+  TransferRun run(setup);
+  ASSERT_TRUE(run.Start(false, true, false));
+  ASSERT_TRUE(run.WaitEnded(5000));
+  EXPECT_FALSE(run.Snapshot().status.contains(QStringLiteral("Connecting"))) << run.Snapshot().status.toStdString();
+  EXPECT_FALSE(run.Snapshot().receiveConnecting);
+  queue.ShowQueuedMessages();
+  EXPECT_EQ(presenter.shown,
+            (std::vector<std::string>{
+                "Cannot connect to home. Please check external e-mail settings.",
+                "The server refused the user name or password of work. Please check external e-mail settings."}));
+}
+
 TEST_F(TransferRunTest, AFailedSaveOfTheSentRegisterIsToldAfterTheRun) {
   // A file where the register's folder should be: the save cannot succeed, even for root.
   const std::string blocker = spoolDir.path().toStdString() + "/blocker";
@@ -317,13 +335,63 @@ TEST_F(TransferSendPeer, SendAndReceiveEndTogetherAndTheMessageIsStamped) {
   EXPECT_FALSE(again.Sending());
   ASSERT_TRUE(again.WaitEnded(3000));
 
-  // A send-only run leaves the status as it found it, not at "Connecting...".
+  // A send-only run does not stay at "Connecting...": it says where the message went.
   Queue("second.txt", "1A2B3C4D.00000003");
   TransferRun sendOnly(setup);
   sendOnly.Start(true, false, true);
   ASSERT_TRUE(sendOnly.WaitEnded(20000));
   EXPECT_FALSE(Doc("second.txt", "Sent").empty());
-  EXPECT_TRUE(sendOnly.Snapshot().status.isEmpty()) << sendOnly.Snapshot().status.toStdString();
+  EXPECT_EQ(sendOnly.Snapshot().status, QStringLiteral(" Sent to bob"));
+  EXPECT_EQ(sendOnly.Snapshot().log, QStringList{QStringLiteral("Sent to bob")});
+}
+
+TEST_F(TransferSendPeer, AMessageQueuedAfterTheStartGoesWithTheNextRunAndIsStampedInTheDesksRegister) {
+  // The desk opens its register after the run was made, and the compose windows queue into it.
+  store::TPXIniFile desk(registry, home.path("sent.ini"));
+  setup.sendContext.sent = sent.get();  // the copy read at construction: must not be used
+  TPXCustomIni* register_ = &desk;
+  TransferSetup withDesk = setup;
+  withDesk.sentRegister = [&] { return register_; };
+  withDesk.prepareSend = [this, &desk]() -> std::optional<transport::SendJob> {
+    transport::SnapshotInputs in;
+    in.sent = &desk;
+    in.registry = &registry;
+    in.random = &random;
+    in.crypto = &crypto;
+    in.trashFolder = docs + "TRASH/";
+    in.ownFromAddress = "alice";
+    transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
+    if (snap.messages.empty()) return std::nullopt;
+    transport::SendJob job;
+    job.messages = snap.messages;
+    job.service.http = peer_->Settings();
+    job.service.host = peer_->Host();
+    job.service.user = "alice";
+    job.service.password = password;
+    job.service.ownFromAddress = "alice";
+    job.service.tempFolder = temp.path().toStdString() + "/";
+    return job;
+  };
+  TransferRun later(withDesk);
+  writeFile(docs + "late.txt", "hello bob\n");
+  {
+    store::TPXIniFile ix(registry, store::IndexPathOf(docs));
+    ix.WriteInteger("late.txt", "Flags", 0x2400);
+    ix.WriteString("late.txt", "Address", "\"Bob\" <bob>, carol@example.org");
+    ix.WriteString("late.txt", "MsgID", "1A2B3C4D.00000004");
+    ASSERT_TRUE(ix.Release().ok());
+  }
+  desk.WriteString("$$$LNK.1A2B3C4D.00000004", "Path", docs);
+  desk.WriteString("$$$LNK.1A2B3C4D.00000004", "ID", "late.txt");
+  desk.WriteInteger("$$$LNK.1A2B3C4D.00000004", "Flags", 0x2400);
+  ASSERT_TRUE(later.Start(true, false, true));
+  ASSERT_TRUE(later.WaitEnded(20000));
+  EXPECT_EQ(later.SendErrorCode(), 0);
+  EXPECT_FALSE(Doc("late.txt", "Sent").empty());
+  // Stamped in the register it was queued in, so the bookkeeping of the desk sees it.
+  EXPECT_FALSE(transport::HasPendingMail(desk));
+  EXPECT_EQ(later.Snapshot().log, QStringList{QStringLiteral("Sent to \"Bob\" <bob>, carol@example.org")});
+  (void)desk.Release();
 }
 
 TEST_F(TransferSendPeer, AWrongPasswordIsNotHiddenBehindAReceiveFailure) {

@@ -115,6 +115,28 @@ TEST(OptionsWindow, LeavingAPageSavesWhatChanged) {
   EXPECT_EQ(f.checkMail, 1);
 }
 
+TEST(OptionsWindow, AChangedLocalServerAppliesAtOnce) {
+  Fixture f;
+  int changed = 0;
+  OptionsServices svc = f.Services();
+  svc.serverChanged = [&] { ++changed; };
+  TfrmOptions w(std::move(svc), OptionPage::PXMail);
+  // Ticked with no server yet: nothing is kept until there is one.
+  w.cbLocal->setChecked(true);
+  EXPECT_FALSE(f.settings.UseLocalServer());
+  w.edtLocalServer->setText(QStringLiteral("mail.lan:8443"));
+  emit w.edtLocalServer->editingFinished();
+  // Without leaving the page: the address set-up and the next transfer use it.
+  EXPECT_EQ(w.Shown(), OptionPage::PXMail);
+  EXPECT_TRUE(f.settings.UseLocalServer());
+  EXPECT_EQ(f.settings.LocalServer(), "mail.lan:8443");
+  EXPECT_EQ(changed, 1);
+  w.cbLocal->setChecked(false);
+  EXPECT_FALSE(f.settings.UseLocalServer());
+  EXPECT_EQ(changed, 2);
+  EXPECT_TRUE(f.notes.empty());
+}
+
 TEST(OptionsWindow, FontsAndColoursActAtOnce) {
   Fixture f;
   OptionsServices svc = f.Services();

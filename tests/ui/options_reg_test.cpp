@@ -3,6 +3,7 @@
 #include "foundation/settings.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -71,6 +72,42 @@ TEST(RegWindows, AddressWindowLowersTheUserNameChecksAndSendsOnce) {
   answer = RegResult{RegOutcome::Verified, true, "", MessageKind::Information};
   w.btnActionClick();
   EXPECT_TRUE(w.Completed());
+}
+
+TEST(RegWindows, AnExistingAddressCanNameItsServer) {
+  std::vector<RegFields> sent;
+  std::vector<std::string> shown;
+  TfrmReg w(
+      RegMode::Verify, [&](RegMode, const RegFields& f) {
+        sent.push_back(f);
+        return RegResult{RegOutcome::Verified, true, "", MessageKind::Information};
+      },
+      [&](MessageKind, const std::string& t) { shown.push_back(t); }, "mail.plumadex.net");
+  ASSERT_NE(w.edtServer, nullptr);
+  EXPECT_EQ(w.edtServer->text(), QStringLiteral("mail.plumadex.net"));  // the server in use
+  QTest::keyClicks(w.edtName, "Jo");
+  QTest::keyClicks(w.edtUser, "jo");
+  QTest::keyClicks(w.edtPassword, "secret1");
+  QTest::keyClicks(w.edtRepeat, "secret1");
+  w.edtServer->setText(QStringLiteral("bad host"));
+  w.btnActionClick();
+  EXPECT_TRUE(sent.empty());
+  ASSERT_EQ(shown.size(), 1u);
+  QTest::keyClicks(w.edtPassword, "secret1");
+  QTest::keyClicks(w.edtRepeat, "secret1");
+  w.edtServer->setText(QStringLiteral(" mail.lan:8443 "));
+  w.btnActionClick();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].server, "mail.lan:8443");
+  EXPECT_TRUE(w.Completed());
+}
+
+TEST(RegWindows, TheWelcomeAsksForAPlumadexAddress) {
+  Settings s;
+  TfrmReg2 welcome(MakeWelcomeView(s), [](RegMode) { return false; });
+  auto* prompt = welcome.findChild<QLabel*>(QStringLiteral("lblPrompt"));
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(prompt->text(), QStringLiteral("You need to set up a Plumadex address."));
 }
 
 }  // namespace

@@ -910,6 +910,19 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
   btnSendNow_->setEnabled(false);
   btnClose_->setEnabled(false);
   if (ComposeHeaderShown()) SyncModel();
+  if (kind == ComposeModel::QueueKind::Now && svc_.sendRefusal) {
+    const std::string refusal = svc_.sendRefusal(model_.from, model_.to + "," + model_.cc + "," + model_.bcc);
+    if (!refusal.empty()) {
+      if (svc_.messages) {
+        svc_.messages->QueueMessage(MessageKind::Warning, refusal);
+        svc_.messages->ShowQueuedMessages();
+      }
+      UpdateSendButtons();
+      btnSaveDraft_->setEnabled(true);
+      btnClose_->setEnabled(true);
+      return;
+    }
+  }
   model_.attachments.clear();
   StringList att;
   for (int i = 0; i < lstAttach_->count(); ++i) att.push_back(S(lstAttach_->item(i)->data(Qt::UserRole).toString()));

@@ -63,6 +63,9 @@ struct EditServices {
   std::function<int(const QString& text, bool withCancel)> ask;
   // "Add to Contacts..." on an address field: offers the field's addresses to the contacts.
   std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
+  // Send Now asks first why the message could not go ("" when it can); a reason is shown and
+  // the window stays open.
+  std::function<std::string(const std::string& from, const std::string& recipients)> sendRefusal;
   // Opens a part of the viewed message in its program; by default the system's handler.
   std::function<void(const std::string& path)> openAttachment;
   // Asks where to save a part ("" = cancelled); by default a file dialog.

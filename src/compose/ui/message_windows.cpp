@@ -1,5 +1,7 @@
 #include "compose/ui/message_windows.h"
 
+#include "transport/identities.h"
+
 #include "compose/open_request.h"
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
@@ -61,6 +63,7 @@ EditServices MessageWindows::ServicesForWindow() {
   e.blockSender = cfg_.blockSender;
   e.openUrl = cfg_.openUrl;
   e.ask = cfg_.ask;
+  e.sendRefusal = cfg_.sendRefusal;
   if (store::IniRegistry* reg = ops_->Services().registry)
     e.titleOf = [reg](const std::string& path) { return IndexTitleOf(*reg, path); };
   ComposeEnv& env = e.env;
@@ -77,7 +80,8 @@ EditServices MessageWindows::ServicesForWindow() {
   if (Settings* s = cfg_.settings) {
     env.userName = s->Name();
     env.userId = s->ID();
-    env.defaultSender = OwnFromAddress(*s);
+    env.identities = transport::SenderAddresses(*s);
+    env.defaultSender = env.identities.empty() ? OwnFromAddress(*s) : env.identities.front();
     env.alternativeFrom = s->AlternativeFromAddresses();
     env.ownAddresses = OwnAddresses(*s);
     env.htmlMessages = s->MessageFormat() != 1;

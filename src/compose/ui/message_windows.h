@@ -37,6 +37,8 @@ struct MessageWindowsConfig {
   std::function<bool()> online;           // [true]
   // Starts a send-only run for a message queued with Send Now.
   std::function<void(const std::string& seriesBase)> sendNow;
+  // Why a message from `from` to `recipients` cannot go now ("" when it can).
+  std::function<std::string(const std::string& from, const std::string& recipients)> sendRefusal;
   std::function<void()> filed;            // a message was filed (the desk lists the folder again)
   std::function<void(const std::string& address)> blockSender;
   std::function<void(const QUrl&)> openUrl;

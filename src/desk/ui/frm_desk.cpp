@@ -1,6 +1,7 @@
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/tree_view.h"  // grid and trees
 #include "desk/ui/desk_mail_view.h"  // received mail
+#include "desk/ui/desk_menu_bar.h"
 
 #include "platform/registry.h"
 
@@ -16,6 +17,7 @@
 #include <QPainterPath>
 #include <QRegularExpression>
 #include <QLinearGradient>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -125,6 +127,16 @@ TfrmDesk::TfrmDesk(DeskState& state, DeskOptions options, QWidget* parent)
   // 4. Captions.
   setWindowTitle(QStringLiteral("Plumadex"));
   WireHooks();
+  // The menu bar and the toolbar over the command table; the parts below provide the commands.
+  menuBar_ = new DeskMenuBar(commands_, this);
+  menuBar_->SetReady(false);  // until the curtain goes
+  commands_.Provide("actExit", [this] { close(); });
+  commands_.Provide("actAbout", [this] {
+    QMessageBox::about(this, QStringLiteral("About Plumadex"),
+                       QStringLiteral("Plumadex %1\nDocuments, mail and contacts.")
+                           .arg(QString::fromLatin1(platform::kProgramVersion.data(),
+                                                    static_cast<int>(platform::kProgramVersion.size()))));
+  });
   // --- grid and trees: the folder trees and the document grid fill pnlTrees and pnlGrid ---
   DeskBrowser* browser = InstallDeskBrowser(*this, state_);
   // --- received mail: tmrTraffic files the spool, blocked senders ---
@@ -266,6 +278,7 @@ void TfrmDesk::showSplash() {
 void TfrmDesk::removeSplash() {
   lblSplash_->hide();
   pnlCurtain_->hide();
+  if (menuBar_) menuBar_->SetReady(true);
   if (waitCursor_) {
     QApplication::restoreOverrideCursor();
     waitCursor_ = false;

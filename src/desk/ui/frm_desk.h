@@ -2,6 +2,7 @@
 // The desk window: the Quickboard bar at the top with the clock, the folder trees and the
 // document grid side by side, and the status bar. While the desk initialises, a curtain with
 // the splash covers it. The work is done by DeskController; this class is its window side.
+#include "desk/desk_commands.h"
 #include "desk/desk_controller.h"
 
 #include <QDateTime>
@@ -36,6 +37,9 @@ public:
   DeskController::StartResult startResult() const { return startResult_; }
   DeskController& controller() { return *controller_; }
   DeskHooks& hooks() { return hooks_; }
+  // The commands of the menu bar, the toolbar and the keys; the parts provide their handlers.
+  DeskCommands& commands() { return commands_; }
+  class DeskMenuBar* menus() const { return menuBar_; }
 
   // The two lines of the clock: time, three blanks and weekday; then the date. Day-name
   // patterns of the locale formats are left out.
@@ -86,6 +90,8 @@ private:
 
   DeskState& state_;
   DeskHooks hooks_;
+  DeskCommands commands_;
+  class DeskMenuBar* menuBar_ = nullptr;
   std::unique_ptr<DeskController> controller_;
   DeskController::StartResult startResult_ = DeskController::StartResult::Run;
 

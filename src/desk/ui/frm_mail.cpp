@@ -32,6 +32,12 @@ TfrmMail::TfrmMail(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindows
   lstAccounts->setSelectionMode(QAbstractItemView::SingleSelection);
   lstAccounts->setMinimumHeight(110);
   v->addWidget(lstAccounts, 1);
+  lblLog = new QLabel(this);
+  lblLog->setObjectName(QStringLiteral("lblLog"));
+  lblLog->setWordWrap(true);
+  lblLog->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblLog->hide();
+  v->addWidget(lblLog);
 
   // The row's controls sit over the right part of the list, on the visited account's row.
   pnlAccountRow = new QWidget(lstAccounts->viewport());
@@ -61,6 +67,8 @@ TfrmMail::TfrmMail(QWidget* parent) : QWidget(parent, Qt::Window | Qt::MSWindows
 TfrmMail::~TfrmMail() = default;
 
 void TfrmMail::Refresh(const TransferSnapshot& s) {
+  lblLog->setText(s.log.join(QLatin1Char('\n')));
+  lblLog->setVisible(!s.log.isEmpty());
   lblSend->setEnabled(s.sending);
   pbSendMail->setVisible(s.sending && !s.sendConnecting);
   if (!s.sending) btnStop->hide();

@@ -38,6 +38,7 @@ public:
   TPXProgressBar* pbReceiveMail = nullptr;
   QLabel* lblConnecting = nullptr;
   QPushButton* btnSkip = nullptr;
+  QLabel* lblLog = nullptr;           // what the run did: "Sent to ..."
 
 protected:
   void closeEvent(QCloseEvent* e) override;

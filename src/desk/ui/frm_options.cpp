@@ -233,6 +233,10 @@ void TfrmOptions::BuildPXMail(QFrame* p) {
   chkKeepOnServer = new QCheckBox(QStringLiteral("Leave a copy of messages on the server"), p);
   v->addWidget(chkKeepOnServer);
   connect(cbLocal, &QCheckBox::toggled, edtLocalServer, &QWidget::setEnabled);
+  // The server is used from the moment it is changed (the address set-up of this page, the
+  // next transfer), not only once the page is left.
+  connect(cbLocal, &QCheckBox::toggled, this, [this] { ApplyLocalServer(); });
+  connect(edtLocalServer, &QLineEdit::editingFinished, this, [this] { ApplyLocalServer(); });
 
   auto* address = new QGroupBox(QStringLiteral("Plumadex address"), p);
   auto* al = new QHBoxLayout(address);
@@ -350,7 +354,9 @@ void TfrmOptions::ShowSettings(OptionPage page) {
   }
   shown_ = page;
   anyShown_ = true;
+  filling_ = true;
   fill(page);
+  filling_ = false;
   pnlPages->setCurrentIndex(static_cast<int>(page));
   const QSignalBlocker block(lstPages);
   lstPages->setCurrentRow(static_cast<int>(page));
@@ -500,6 +506,19 @@ PXMailValues TfrmOptions::PxMailNow() const {
   v.localServer = S(edtLocalServer->text());
   v.keepOnServer = chkKeepOnServer->isChecked();
   return v;
+}
+
+void TfrmOptions::ApplyLocalServer() {
+  if (!svc_.settings || !anyShown_ || filling_ || shown_ != OptionPage::PXMail) return;
+  PXMailValues now = pxMailShown_;
+  now.useLocalServer = cbLocal->isChecked();
+  now.localServer = S(edtLocalServer->text());
+  // A server still being typed (or one that would be refused) waits for the page to be left.
+  if (!CheckPXMail(now).empty()) return;
+  (void)SavePXMail(*svc_.settings, pxMailShown_, now);
+  pxMailShown_.useLocalServer = now.useLocalServer;
+  pxMailShown_.localServer = svc_.settings->LocalServer();
+  if (svc_.serverChanged) svc_.serverChanged();
 }
 
 bool TfrmOptions::SaveSettingsPage() {

@@ -42,6 +42,7 @@ struct OptionsServices {
   std::function<void()> appearanceSaved;                // highlighting changed: repaint
   std::function<void()> checkMailChanged;               // tmrCheckMail is set anew
   std::function<void()> personalSaved;                  // OwnFromAddress recomputed
+  std::function<void()> serverChanged;                  // the mail service's server was changed
   std::function<void()> openAccounts;                   // the accounts window, modal
   std::function<void()> setUpAddress;                   // the service address set-up, modal
   std::function<void()> importContacts;                 // "Import contacts..."; null: disabled
@@ -65,6 +66,8 @@ public:
   void ShowSettings(OptionPage page);
   // Saves the visible page; false when a value was refused (the page stays).
   bool SaveSettingsPage();
+  // The local server box and field: a valid change is kept at once.
+  void ApplyLocalServer();
   OptionPage Shown() const { return shown_; }
 
   QListWidget* lstPages = nullptr;
@@ -164,6 +167,7 @@ private:
   ColorRef dashColor_ = kDefaultColor;
   ColorRef highlightColor_ = kDefaultHighlightColor;
   PXMailValues pxMailShown_;
+  bool filling_ = false;  // the page's controls are being filled from the settings
   bool signatureEdited_ = false;
   int fromEditing_ = -1;  // the entry the edit field replaces, -1 for a new one
 };

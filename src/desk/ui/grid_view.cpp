@@ -496,6 +496,8 @@ void TheGrid::mousePressEvent(QMouseEvent* e) {
       panel_.model().ClearSelection();
       panel_.SelectionTouched();
     }
+    // Below the rows: the menu of what can be made here.
+    if (e->button() == Qt::RightButton) emit panel_.ContextMenuRequested(-1, e->globalPosition().toPoint());
     return;
   }
   const size_t rec = panel_.model().RecordOfVisible(v);

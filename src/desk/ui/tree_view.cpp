@@ -34,6 +34,29 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
+// "New Message" and "New Text Document" (the desk's commands) and, over empty space, "Paste":
+// what a person makes where they clicked. Each entry runs on its own.
+void AddMakeEntries(QMenu& menu, DeskCommands* commands, DeskCarry* pasteInto) {
+  menu.addSeparator();
+  auto command = [&](const char* id, const char* name) {
+    QAction* a = menu.addAction(commands && commands->Find(id) ? Q(commands->Find(id)->text) : QString());
+    a->setObjectName(QLatin1String(name));
+    a->setEnabled(commands && commands->Enabled(id));
+    const std::string key = id;
+    QObject::connect(a, &QAction::triggered, a, [commands, key] {
+      // After the menu has closed: the command may open a window.
+      QTimer::singleShot(0, [commands, key] { commands->Run(key); });
+    });
+  };
+  command("actNewMessage", "aNewMessage");
+  command("actNewDocument", "aNewDocument");
+  if (pasteInto) {
+    QAction* paste = menu.addAction(QStringLiteral("Paste"));
+    paste->setObjectName(QStringLiteral("aPaste"));
+    QObject::connect(paste, &QAction::triggered, pasteInto, [pasteInto] { pasteInto->Paste(); });
+  }
+}
+
 }  // namespace
 
 // ---------------- tree view ----------------
@@ -301,6 +324,18 @@ void DeskBrowserView::OnContextMenu(int record, const QPoint& pos) {
   DeskBrowser& b = *browser_;
   const GridMenu decided = b.GridMenuFor(record);
   if (!decided.shown) return;
+  if (record < 0) {
+    // Empty space: what can be made in the shown folder.
+    QMenu menu(grid_);
+    QAction* newFolder = menu.addAction(Q(decided.newFolderText));
+    newFolder->setObjectName(QStringLiteral("aNewFolder"));
+    newFolder->setEnabled(decided.newFolder);
+    AddMakeEntries(menu, commands, carry_);
+    if (extendContextMenu) extendContextMenu(menu, nullptr);
+    QAction* chosen = menu.exec(pos);
+    if (chosen == newFolder) b.CreateTreeNode(b.ShownNode());
+    return;
+  }
   QMenu menu(grid_);
   QAction* open = menu.addAction(QStringLiteral("Open"));
   QAction* rename = menu.addAction(QStringLiteral("Rename..."));
@@ -321,8 +356,21 @@ void DeskBrowserView::OnContextMenu(int record, const QPoint& pos) {
     menu.addSeparator();
     block = menu.addAction(Q(decided.blockText));
   }
+  // Received mail and documents: read or not.
+  QAction* markRead = nullptr;
+  QAction* markUnread = nullptr;
+  if (b.CurrentTab() == GridTab::Files) {
+    menu.addSeparator();
+    markRead = menu.addAction(QStringLiteral("Mark as Read"));
+    markRead->setObjectName(QStringLiteral("aMarkRead"));
+    markRead->setEnabled(decided.markRead);
+    markUnread = menu.addAction(QStringLiteral("Mark as Unread"));
+    markUnread->setObjectName(QStringLiteral("aMarkUnread"));
+    markUnread->setEnabled(decided.markUnread);
+  }
   menu.addSeparator();
   QAction* newFolder = menu.addAction(Q(decided.newFolderText));
+  AddMakeEntries(menu, commands, nullptr);
   rename->setEnabled(decided.rename);
   duplicate->setEnabled(decided.duplicate);
   del->setEnabled(decided.del);
@@ -345,6 +393,8 @@ void DeskBrowserView::OnContextMenu(int record, const QPoint& pos) {
   else if (chosen == moveTo) b.CarryToAction(true);
   else if (chosen == newFolder) b.CreateTreeNode(b.ShownNode());
   else if (block && chosen == block) b.BlockSenderAction(decided.sender);
+  else if (markRead && chosen == markRead) b.SetReadMark(true);
+  else if (markUnread && chosen == markUnread) b.SetReadMark(false);
   else if (chosen->parent() == colours || colours->actions().contains(chosen)) b.ApplyColour(chosen->data().toInt());
 }
 
@@ -356,20 +406,25 @@ void DeskBrowserView::OnTreeContextMenu(int tab, const QPoint& pos) {
   if (!decided.shown) return;
   QMenu menu(view);
   QAction* newFolder = menu.addAction(Q(decided.newFolderText));
-  QAction* rename = menu.addAction(QStringLiteral("Rename..."));
-  QAction* del = menu.addAction(QStringLiteral("Delete"));
-  QAction* empty = nullptr;
-  if (decided.emptyTrash) empty = menu.addAction(QStringLiteral("Empty trash bin"));
   newFolder->setEnabled(decided.newFolder);
-  rename->setEnabled(decided.rename);
-  del->setEnabled(decided.del);
-  if (carry_) carry_->ExtendTreeMenu(menu, node);
+  QAction* rename = nullptr;
+  QAction* del = nullptr;
+  QAction* empty = nullptr;
+  if (decided.onNode) {
+    rename = menu.addAction(QStringLiteral("Rename..."));
+    del = menu.addAction(QStringLiteral("Delete"));
+    if (decided.emptyTrash) empty = menu.addAction(QStringLiteral("Empty trash bin"));
+    rename->setEnabled(decided.rename);
+    del->setEnabled(decided.del);
+  }
+  AddMakeEntries(menu, commands, node ? nullptr : carry_);
+  if (carry_ && node) carry_->ExtendTreeMenu(menu, node);
   QAction* chosen = menu.exec(view->viewport()->mapToGlobal(pos));
   if (!chosen) return;
-  if (chosen == newFolder) b.CreateTreeNode(node);
-  else if (chosen == rename) b.RenameFolderNode(node);
-  else if (chosen == del) b.DeleteFolderNode(node);
-  else if (chosen == empty) b.EmptyTrashAction();
+  if (chosen == newFolder) b.CreateTreeNode(node ? node : b.ShownNode());
+  else if (rename && chosen == rename) b.RenameFolderNode(node);
+  else if (del && chosen == del) b.DeleteFolderNode(node);
+  else if (empty && chosen == empty) b.EmptyTrashAction();
 }
 
 namespace {
@@ -423,10 +478,94 @@ private:
 
 }  // namespace
 
+int DeskBrowserView::CurrentRecord() const {
+  const GridModel& m = grid_->model();
+  const int hot = grid_->grid()->HotRow();
+  if (hot >= 0 && static_cast<size_t>(hot) < m.VisibleCount()) {
+    const size_t rec = m.RecordOfVisible(static_cast<size_t>(hot));
+    if (m.rows()[rec].selected) return static_cast<int>(rec);
+  }
+  const auto& rows = m.rows();
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (rows[i].selected) return static_cast<int>(i);
+  return -1;
+}
+
+namespace {
+
+// The commands of the menu bar that the grid, the trees and the hand carry out.
+void ProvideBrowserCommands(DeskCommands& c, DeskBrowserView& view) {
+  DeskBrowser& b = view.browser();
+  DeskBrowserView* v = &view;
+  auto selected = [&b] { return b.grid()->model().SelectedCount() > 0; };
+  auto notTools = [&b] { return b.CurrentTab() != GridTab::Tools; };
+  // The tree that has the keyboard, if one has.
+  auto focusedTree = [v, &b]() -> TPXTreeView* {
+    TPXTreeView* t = v->tree(DeskBrowser::Ix(b.CurrentTab()));
+    return t && t->hasFocus() ? t : nullptr;
+  };
+  c.Provide("actNewFolder", [&b, focusedTree] {
+    TPXTreeView* t = focusedTree();
+    b.CreateTreeNode(t && t->CurrentNode() ? t->CurrentNode() : b.ShownNode());
+  }, [&b] { return b.GridMenuFor(-1).newFolder; });
+  c.Provide("actOpen", [v, &b] {
+    const int r = v->CurrentRecord();
+    if (r >= 0) b.OpenRecord(r);
+  }, [v] { return v->CurrentRecord() >= 0; });
+  c.Provide("actCut", [v] { if (v->carry()) v->carry()->CopySelection(true); },
+            [selected, notTools] { return notTools() && selected(); });
+  c.Provide("actCopy", [v] { if (v->carry()) v->carry()->CopySelection(false); },
+            [selected, notTools] { return notTools() && selected(); });
+  c.Provide("actPaste", [v] { if (v->carry()) v->carry()->Paste(); }, notTools);
+  c.Provide("actRename", [&b, focusedTree] {
+    if (TPXTreeView* t = focusedTree()) {
+      if (TreeNode* n = t->CurrentNode()) b.RenameFolderNode(n);
+      return;
+    }
+    b.RenameAction();
+  }, [&b] { return b.GridMenuFor(-1).rename; });
+  c.Provide("actDuplicate", [&b] { b.aDuplicateExecute(); }, [&b] { return b.GridMenuFor(-1).duplicate; });
+  c.Provide("actDelete", [&b] { b.DeleteAction(); },
+            [&b, selected] { return selected() && b.GridMenuFor(-1).del; });
+  c.Provide("actCopyTo", [&b] { b.CarryToAction(false); }, [selected, notTools] { return notTools() && selected(); });
+  c.Provide("actMoveTo", [&b] { b.CarryToAction(true); },
+            [&b, selected] { return b.CurrentTab() == GridTab::Files && selected(); });
+  c.Provide("actSelectAll", [v] {
+    v->grid()->model().SelectAllVisible();
+    v->grid()->SelectionTouched();
+  }, notTools);
+  auto showTab = [v](int index) {
+    return [v, index] {
+      if (v->tabs()) v->tabs()->setCurrentIndex(index);
+      else v->browser().SwitchTab(static_cast<GridTab>(index));
+    };
+  };
+  c.Provide("actShowFiles", showTab(DeskBrowser::Ix(GridTab::Files)));
+  c.Provide("actShowContacts", showTab(DeskBrowser::Ix(GridTab::Contacts)));
+  c.Provide("actShowOptions", showTab(DeskBrowser::Ix(GridTab::Tools)));
+  c.Provide("actOptions", showTab(DeskBrowser::Ix(GridTab::Tools)));
+  c.Provide("actRefresh", [&b] {
+    if (b.ShownNode() && b.ShownNode()->childrenLoaded) b.ReloadChildren(b.ShownNode());
+    b.Relist();
+  });
+  c.Provide("actMarkRead", [&b] { b.SetReadMark(true); }, [&b] { return b.GridMenuFor(-1).markRead; });
+  c.Provide("actMarkUnread", [&b] { b.SetReadMark(false); }, [&b] { return b.GridMenuFor(-1).markUnread; });
+  auto blockTarget = [v, &b]() -> GridMenu { return b.GridMenuFor(v->CurrentRecord()); };
+  c.Provide("actBlockSender", [&b, blockTarget] {
+    const GridMenu m = blockTarget();
+    if (!m.sender.empty()) b.BlockSenderAction(m.sender);
+  }, [blockTarget] { return !blockTarget().sender.empty(); });
+  c.Provide("actEmptyTrash", [&b] { b.EmptyTrashAction(); });
+}
+
+}  // namespace
+
 DeskBrowser* InstallDeskBrowser(TfrmDesk& desk, DeskState& state) {
   auto* view = new DeskBrowserView(state, desk.pnlTrees(), desk.pnlGrid(), desk.StatusPanel(2), &desk);
   DeskBrowser* browser = &view->browser();
   view->SetCarry(new DeskCarry(*view, state, &desk));
+  view->commands = &desk.commands();
+  ProvideBrowserCommands(desk.commands(), *view);
   if (desk.StatusPanel(0) && desk.StatusPanel(1))
     new CopyMoveSwitch(*browser, desk.StatusPanel(0), desk.StatusPanel(1), view);
   DeskHooks& hooks = desk.hooks();

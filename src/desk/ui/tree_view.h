@@ -4,6 +4,7 @@
 // forwards their events to the browser (desk/desk_browser) and shows its menus and dialogs.
 #include "desk/browser_surfaces.h"
 #include "desk/desk_browser.h"
+#include "desk/desk_commands.h"
 #include "desk/folder_tree_model.h"
 #include "desk/grid_layout.h"
 
@@ -105,6 +106,10 @@ public:
   // null over empty space. Actions added here run their own slots.
   std::function<void(QMenu&, const store::DocRecord* row)> extendContextMenu;
   DeskCarry* carry() const { return carry_; }
+  // The desk's commands (New Message, New Text Document, ...) the context menus offer too.
+  DeskCommands* commands = nullptr;
+  // The row under the keyboard cursor, else the first selected one (-1: none).
+  int CurrentRecord() const;
   void SetCarry(DeskCarry* carry) { carry_ = carry; }
 
 private:

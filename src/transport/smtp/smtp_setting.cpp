@@ -152,6 +152,7 @@ std::string FormatSmtpWords(const SmtpServerSetting& s, RandomSource& random) {
   }
   if (!from.empty()) v += " smtp-from=" + from;
   if (!s.password.empty()) v += " smtp-password=" + ScramblePassword(s.password, random);
+  if (s.sameLogin) v += " smtp-login=same";
   return v;
 }
 
@@ -181,6 +182,8 @@ std::optional<SmtpServerSetting> ParseSmtpWords(std::string_view account, std::s
       if (v.empty() || !std::all_of(v.begin(), v.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
         return std::nullopt;
       s.password = UnscramblePassword(v);
+    } else if (k == "smtp-login") {
+      s.sameLogin = v == "same";
     }
     // Later versions' smtp words are left alone.
   }
@@ -189,18 +192,37 @@ std::optional<SmtpServerSetting> ParseSmtpWords(std::string_view account, std::s
   return s;
 }
 
+namespace {
+
+// A setting that logs in as its incoming account takes that account's user name and password
+// as they are now (a password saved since is the outgoing server's too).
+void TakeIncomingLogin(const Settings& settings, SmtpServerSetting& s) {
+  if (!s.sameLogin) return;
+  const auto account = ReadAccount(settings, s.account);
+  if (!account || account->IsService()) return;
+  if (!account->user.empty()) s.user = account->user;
+  if (!account->password.empty()) s.password = account->password;
+}
+
+}  // namespace
+
 std::vector<SmtpServerSetting> ReadSmtpSettings(const Settings& settings) {
   std::vector<SmtpServerSetting> out;
   StringList keys;
   settings.Ini().ReadSection(kAccountSettingsSection, keys);
   for (const auto& k : keys)
-    if (auto s = ParseSmtpWords(k, settings.ReadString(kAccountSettingsSection, k))) out.push_back(std::move(*s));
+    if (auto s = ParseSmtpWords(k, settings.ReadString(kAccountSettingsSection, k))) {
+      TakeIncomingLogin(settings, *s);
+      out.push_back(std::move(*s));
+    }
   return out;
 }
 
 std::optional<SmtpServerSetting> ReadSmtpSetting(const Settings& settings, std::string_view account) {
   if (!settings.ValueExists(kAccountSettingsSection, account)) return std::nullopt;
-  return ParseSmtpWords(account, settings.ReadString(kAccountSettingsSection, account));
+  auto s = ParseSmtpWords(account, settings.ReadString(kAccountSettingsSection, account));
+  if (s) TakeIncomingLogin(settings, *s);
+  return s;
 }
 
 void WriteSmtpSetting(Settings& settings, const SmtpServerSetting& s, RandomSource& random) {

@@ -4,7 +4,7 @@
 // Settings" under the account's name (accounts.h), which older settings files simply lack and
 // whose other words are left as they are:
 //   smtp=HOST:PORT smtp-security=tls|starttls|plain [smtp-user=USER] [smtp-from=A,B,...]
-//   [smtp-password=SCRAMBLED]
+//   [smtp-password=SCRAMBLED] [smtp-login=same]
 // Blanks and "%" inside the user name are written as "%20" and "%25". An IPv6 host is written
 // in brackets ("smtp=[::1]:587"). A user who has no incoming account can still have an
 // outgoing server under a name of its own.
@@ -35,6 +35,9 @@ struct SmtpServerSetting {
   std::string user;
   std::string password;      // in clear, in memory only; stored scrambled
   std::vector<std::string> fromAddresses;  // bare sender addresses that use this server
+  // Logs in with the user name and password of the incoming account of the same name
+  // ("smtp-login=same"): a password saved later for the account serves both servers.
+  bool sameLogin = false;
 
   int EffectivePort() const { return port > 0 ? port : DefaultSmtpPort(security); }
   bool Complete() const { return !host.empty(); }

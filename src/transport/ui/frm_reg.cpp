@@ -1,6 +1,7 @@
 #include "transport/ui/frm_reg.h"
 
 #include "foundation/address.h"
+#include "transport/service_protocol.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
@@ -66,12 +67,21 @@ TfrmReg::TfrmReg(RegMode mode, RegRequest request, RegNotify notify, std::string
     cbQuestion->hide();
     edtAnswer->hide();
   }
+  // The mail service's server: the standard one unless the user names another (a server of
+  // their organisation); kept once the address is stored.
+  edtServer = new QLineEdit(Q(host_), this);
+  edtServer->setObjectName(QStringLiteral("edtServer"));
+  edtServer->setPlaceholderText(Q(std::string(kDefaultServiceHost)));
+  form->addRow(QStringLiteral("Server:"), edtServer);
 
   lblForgot = new QLabel(QStringLiteral("<a href=\"#\">Click here if you forgot your password</a>"), this);
   lblForgot->setObjectName(QStringLiteral("lblForgot"));
   lblForgot->setVisible(mode == RegMode::Verify);
   connect(lblForgot, &QLabel::linkActivated, this,
-          [this] { QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordUrl(host_)))); });
+          [this] {
+            const std::string server = S(edtServer->text().trimmed());
+            QDesktopServices::openUrl(QUrl(Q(ForgottenPasswordUrl(server.empty() ? host_ : server))));
+          });
   outer->addWidget(lblForgot);
 
   lblStatus = new QLabel(QStringLiteral("Make sure you are connected to the Internet."), this);
@@ -110,6 +120,7 @@ RegFields TfrmReg::Fields() const {
   f.repeat = S(edtRepeat->text());
   f.question = cbQuestion->currentIndex() + 1;
   f.answer = S(edtAnswer->text());
+  f.server = S(edtServer->text().trimmed());
   return f;
 }
 
@@ -126,6 +137,7 @@ void TfrmReg::FocusOn(RegFocus f) {
     case RegFocus::Password: edtPassword->setFocus(); break;
     case RegFocus::Question: cbQuestion->setFocus(); break;
     case RegFocus::Answer: edtAnswer->setFocus(); break;
+    case RegFocus::Server: edtServer->setFocus(); break;
     case RegFocus::None: break;
   }
 }

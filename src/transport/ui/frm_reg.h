@@ -33,6 +33,7 @@ public:
   QLineEdit* edtRepeat = nullptr;
   QComboBox* cbQuestion = nullptr;
   QLineEdit* edtAnswer = nullptr;
+  QLineEdit* edtServer = nullptr;
   QPushButton* btnRegister = nullptr;
   QPushButton* btnVerify = nullptr;
   QLabel* lblForgot = nullptr;
