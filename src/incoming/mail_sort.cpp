@@ -68,16 +68,6 @@ std::optional<SortCondition> ParseCondition(std::string_view f) {
   return c;
 }
 
-bool SameAddress(std::string_view a, std::string_view storedValue) {
-  const std::string x = RuleAddressForm(a);
-  return !x.empty() && x == RuleAddressForm(storedValue);
-}
-
-bool ListHolds(std::string_view list, std::string_view value) {
-  for (const auto& e : ParseAddressList(list))
-    if (SameAddress(e, value)) return true;
-  return false;
-}
 
 std::string ReplaceAll(std::string s, std::string_view what, std::string_view with) {
   for (size_t pos = 0; (pos = s.find(what, pos)) != std::string::npos; pos += with.size())
@@ -172,11 +162,15 @@ std::optional<SortRule> ParseRule(std::string_view line, std::string* why) {
 
 // ---- text of a message -------------------------------------------------------------------------
 
-bool RuleTextSource::Matches(const std::string& text, const std::vector<std::string>& keywords) {
-  if (keywords.empty()) return !text.empty();
-  const std::string hay = LowerCase(text);
+std::string RuleTextSource::Prepare(std::string text) {
+  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
+  return ascii ? AsciiLower(text) : LowerCase(text);
+}
+
+bool RuleTextSource::Matches(const std::string& prepared, const std::vector<std::string>& keywords) {
+  if (keywords.empty()) return !prepared.empty();
   for (const auto& k : keywords)
-    if (hay.find(LowerCase(k)) == std::string::npos) return false;
+    if (prepared.find(LowerCase(k)) == std::string::npos) return false;
   return true;
 }
 
@@ -189,10 +183,17 @@ std::optional<std::string> PlainRuleTextSource::TextOf(const std::string& path, 
     for (const auto& l : t.lines) out += mailformat::DescriptorTextToUtf8(l, t.charset) + "\n";
     return out;
   }
+  // Plain text and HTML are read here; other formats wait for the search engine's readers.
+  if (k != "txt" && k != "htm" && k != "html" && k != "mht" && k != "mhtml" && k != "text") return std::nullopt;
   std::string bytes;
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return std::nullopt;
-  bytes.resize(kMaxRuleText);
+  // Only what the file holds, up to the cap: most bodies are small.
+  struct stat st{};
+  const size_t want = ::fstat(::fileno(f), &st) == 0 && st.st_size >= 0
+                          ? std::min(kMaxRuleText, static_cast<size_t>(st.st_size))
+                          : kMaxRuleText;
+  bytes.resize(want);
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
   std::fclose(f);
   if (k == "htm" || k == "html" || k == "mht" || k == "mhtml") {
@@ -201,7 +202,6 @@ std::optional<std::string> PlainRuleTextSource::TextOf(const std::string& path, 
     for (const auto& l : r.lines) out += l + "\n";
     return out;
   }
-  // Anything else is scanned as it stands (plain text and most other bodies).
   return bytes;
 }
 
@@ -288,6 +288,7 @@ bool MailSortRules::TextHolds(const RuleMessage& m, const std::string& value) co
     cachedPath_ = m.bodyPath;
     try {
       cachedText_ = text_->TextOf(m.bodyPath, m.bodyKind);
+      if (cachedText_) cachedText_ = text_->Prepare(std::move(*cachedText_));
     } catch (...) {
       cachedText_.reset();  // an error counts as no match
     }
@@ -295,12 +296,37 @@ bool MailSortRules::TextHolds(const RuleMessage& m, const std::string& value) co
   return cachedText_ && text_->Matches(*cachedText_, KeywordsOf(value));
 }
 
+const std::string& MailSortRules::FormOf(const std::string& address) const {
+  if (forms_.size() > 4096) forms_.clear();
+  auto it = forms_.find(address);
+  if (it == forms_.end()) it = forms_.emplace(address, RuleAddressForm(address)).first;
+  return it->second;
+}
+
+bool MailSortRules::ListHolds(const std::string& list, const std::string& value) const {
+  auto it = lists_.find(list);
+  if (it == lists_.end()) {
+    std::vector<std::string> forms;
+    for (const auto& e : ParseAddressList(list)) forms.push_back(RuleAddressForm(e));
+    it = lists_.emplace(list, std::move(forms)).first;
+  }
+  const std::string& v = FormOf(value);
+  if (v.empty()) return false;
+  for (const auto& f : it->second)
+    if (f == v) return true;
+  return false;
+}
+
 bool MailSortRules::MatchesCondition(const SortCondition& c, const RuleMessage& m) const {
   bool result = !c.includes;
   for (char letter : c.fields) {
     bool hit = false;
     switch (letter) {
-      case 'F': hit = SameAddress(m.sender, c.value); break;
+      case 'F': {
+        const std::string& v = FormOf(c.value);
+        hit = !v.empty() && FormOf(m.sender) == v;
+        break;
+      }
       case 'T': hit = ListHolds(m.to, c.value); break;
       case 'C': hit = ListHolds(m.cc, c.value); break;
       case 'B': hit = ListHolds(m.bcc, c.value); break;
@@ -372,6 +398,7 @@ void MailSortRules::Evaluate(const SortInput& in, std::vector<SortAction>& actio
   }
   cachedPath_.clear();
   cachedText_.reset();
+  lists_.clear();
 }
 
 // ---- folders and quick sort --------------------------------------------------------------------

@@ -69,8 +69,10 @@ public:
   virtual ~RuleTextSource() = default;
   // The readable text of the file (kind: its extension without the dot); nullopt when none.
   virtual std::optional<std::string> TextOf(const std::string& path, std::string_view kind) = 0;
-  // True when the text holds every keyword (the value's lines); the default ignores case.
-  virtual bool Matches(const std::string& text, const std::vector<std::string>& keywords);
+  // The text made ready for Matches, once per message (the default lower-cases it).
+  virtual std::string Prepare(std::string text);
+  // True when the prepared text holds every keyword (the value's lines); the default ignores case.
+  virtual bool Matches(const std::string& prepared, const std::vector<std::string>& keywords);
 };
 class PlainRuleTextSource final : public RuleTextSource {
 public:
@@ -149,6 +151,11 @@ private:
   mutable std::string cachedPath_;
   mutable std::optional<std::string> cachedText_;
   std::set<std::string> warnedMissing_;
+  // Reduced addresses (values and the message's own), and the message's address lists.
+  mutable std::map<std::string, std::string, std::less<>> forms_;
+  mutable std::map<std::string, std::vector<std::string>, std::less<>> lists_;
+  const std::string& FormOf(const std::string& address) const;
+  bool ListHolds(const std::string& list, const std::string& value) const;
 };
 
 // The message of a stored document, for "Apply rules now" and the rules window's test.
