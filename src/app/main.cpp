@@ -1,10 +1,5 @@
 // plumadex: the desktop program.
-#include "app/address_setup_glue.h"
-#include "app/contacts_glue.h"
-#include "app/document_opener_glue.h"
-#include "app/message_windows_glue.h"
-#include "app/options_glue.h"
-#include "app/transfer_glue.h"
+#include "app/desk_parts_glue.h"
 #include "compose/ui/mail_web_view.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
@@ -89,17 +84,10 @@ int main(int argc, char** argv) {
   px::desk::DeskOptions options;
   options.eventLog = qEnvironmentVariable("PLUMADEX_EVENT_LOG").toStdString();
   px::desk::TfrmDesk desk(state, std::move(options));
-  px::app::InstallAddressSetup(desk, state);  // before the start-up timer fires
-  if (desk.startResult() != px::desk::DeskController::StartResult::Run) {
+  if (!px::app::AssembleDesk(desk, state)) {
     state.messages.ShowQueuedMessages();
     return 0;
   }
-  px::app::InstallMessageWindows(desk, state);
-  px::app::InstallDocumentOpener(desk, state);
-  px::app::InstallTransfers(desk, state);
-  px::app::InstallOptions(desk, state);
-  // Last: it wraps the grid's handlers the others set.
-  px::app::InstallContacts(desk, state);
   InstallTerminateHandler(&desk, state);
   desk.showMaximized();
   const int rc = app.exec();

@@ -29,6 +29,9 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
@@ -62,6 +65,14 @@ public:
         spool_(state.locations.inbox, random_),
         leftOnServer_(state.locations.dataRoot + "msgid.lst") {
     setObjectName(QStringLiteral("pxTransferHost"));
+  }
+  // The run goes first: ending it waits for its workers, whose last reports still stamp the
+  // sent register and read the spool this host owns.
+  ~TransferHost() override {
+    refresh_.stop();
+    if (run_) disconnect(run_, nullptr, this, nullptr);
+    delete run_;
+    run_ = nullptr;
   }
 
   // The password the next runs use (after the user changed it in the options).
@@ -127,6 +138,18 @@ public:
     };
     hooks.pollTransfer = [this] { run_->OnEndTimer(); };
     hooks.stopTransferForClose = [this] { return StopForClose(); };
+    // The desk is going (also without the close question: the session ends): a run still going
+    // is stopped and its workers' last reports are taken in before the registers they stamp
+    // are released.
+    hooks.stopThreads = [this, previous = hooks.stopThreads] {
+      run_->StopSend();
+      run_->StopReceive();
+      QElapsedTimer waited;
+      waited.start();
+      while ((run_->Sending() || run_->Receiving()) && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      if (previous) previous();
+    };
     hooks.commitSentMail = [this] { return CommitSent(); };
     hooks.internetAvailable = [] {
       // Unknown (no backend, or it has not decided) counts as online.

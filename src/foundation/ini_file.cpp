@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace px {
 namespace {
@@ -620,6 +621,12 @@ FileStatus TPXIniBase::SaveLocked() {
     DropDamagedLinesLocked();
   }
   FileStatus st = SaveFileAtomic(fileName_, Text(), kind_ != Kind::FolderIndex);
+  if (st.ok() && !keptAside_.empty()) {
+    notice_ = "The index file " + fileName_ + " held text that could not be read. It was kept as " + keptAside_ +
+              " and a new index was written in its place.";
+    qWarning("%s", notice_.c_str());
+    keptAside_.clear();
+  }
   if (st.ok()) {
     modified_ = false;
     changes_.clear();
@@ -637,17 +644,43 @@ void TPXIniBase::DropDamagedLinesLocked() {
     uint32_t count = 0;
     bool dropped = false;
     forEachLine(linesOf(s), s.count, [&](std::string_view line) {
-      if (looksDamaged(line)) {
-        dropped = true;
+      if (!looksDamaged(line)) {
+        if (count++) kept += '\n';
+        kept.append(line);
         return;
       }
+      dropped = true;
+      // A key=value line keeps its value: NUL bytes at its end go (a zeroed tail), the others
+      // become blanks, as a writer makes them. Any other damaged line goes.
+      const size_t eq = line.find('=');
+      if (eq == std::string_view::npos || eq == 0 || line.substr(0, eq).find('\0') != std::string_view::npos)
+        return;
+      std::string fixed(line);
+      while (!fixed.empty() && fixed.back() == '\0') fixed.pop_back();
+      std::replace(fixed.begin(), fixed.end(), '\0', ' ');
+      if (looksDamaged(fixed)) return;
       if (count++) kept += '\n';
-      kept.append(line);
+      kept += fixed;
     });
     if (!dropped) continue;
     s.own = std::make_unique<std::string>(std::move(kept));
     s.shared = false;
     s.count = count;
+  }
+  // A header with NUL in its name: the name is written with blanks in their place, as every
+  // name is, unless an entry of that name is there already (the original is kept aside).
+  std::vector<std::string> nulNamed;
+  for (const auto& e : sections_)
+    if (nameOf(e).find('\0') != std::string_view::npos) nulNamed.push_back(e.first);
+  for (const auto& key : nulNamed) {
+    auto node = sections_.extract(key);
+    const std::string clean = cleanText(node.mapped().name ? *node.mapped().name : node.key());
+    const std::string cleanKey = mapKeyOf(clean);
+    if (sections_.count(cleanKey)) continue;  // dropped with the node
+    node.mapped().name = cleanKey != clean ? std::make_unique<std::string>(clean) : nullptr;
+    if (node.mapped().repeats && looksDamaged(*node.mapped().repeats)) node.mapped().repeats.reset();
+    node.key() = cleanKey;
+    sections_.insert(std::move(node));
   }
 }
 
@@ -660,15 +693,24 @@ FileStatus TPXIniBase::PutAsideLocked() {
   const std::string base = fileName_ + ".damaged-" + date;
   for (int i = 1;; ++i) {
     const std::string aside = i == 1 ? base : base + "-" + std::to_string(i);
-    const int err = RenameNoReplace(fileName_, aside);
+    // A second name for the same file: the original stays in its place until the new index
+    // replaces it in one step, so a save that fails now (a full disk) leaves the folder with
+    // its index as it was, never with none.
+    int err = ::link(fileName_.c_str(), aside.c_str()) == 0 ? 0 : errno;
+    if (err == EEXIST) {
+      // Kept already by a save that could not write the new file: that copy serves.
+      struct stat live{}, kept{};
+      if (::lstat(fileName_.c_str(), &live) == 0 && ::lstat(aside.c_str(), &kept) == 0 &&
+          live.st_dev == kept.st_dev && live.st_ino == kept.st_ino)
+        err = 0;
+    }
+    // A file system without hard links: moved aside instead (the save follows at once).
+    if (err == EPERM || err == ENOTSUP || err == EOPNOTSUPP || err == EMLINK) err = RenameNoReplace(fileName_, aside);
     if (err == EEXIST && i < 1000) continue;
     if (err == ENOENT) break;  // gone meanwhile: nothing left to keep
     if (err) return failure("keep aside", fileName_, err);
     (void)SyncFolderOf(fileName_);
-    notice_ = "The index file " + fileName_ +
-              " held text that could not be read. It was kept as " + aside +
-              " and a new index was written in its place.";
-    qWarning("%s", notice_.c_str());
+    keptAside_ = aside;
     break;
   }
   damaged_ = false;

@@ -220,6 +220,7 @@ private:
   Stamp stamp_;                   // the version on disk this copy was read from or saved as
   bool damaged_ = false;
   std::string notice_;
+  std::string keptAside_;  // the copy of a damaged file, told of once the new file is written
 };
 
 }  // namespace px

@@ -30,7 +30,7 @@ namespace {
 
 enum HeaderIndex {
   kFrom, kSubject, kTo, kDate, kReplyTo, kCC, kCharset, kContentType, kEncoding, kContentId,
-  kDisposition, kLocation, kReceived, kFolder, kOutbound, kDraft, kAccount, kProgram,
+  kDisposition, kLocation, kReceived, kFolder, kOutbound, kDraft, kUnread, kAccount, kProgram,
   kMessageId, kInReplyTo, kReferences,
   kHeaderCount
 };
@@ -38,7 +38,7 @@ enum HeaderIndex {
 constexpr std::array<std::string_view, kHeaderCount> kHeaderNames = {
     "From", "Subject", "To", "Date", "Reply-To", "CC", "Charset", "Content-Type",
     "Content-Transfer-Encoding", "Content-ID", "Content-Disposition", "Content-Location",
-    "Received", "_Folder", "_Outbound", "_Draft", "X-Plumadex-Account", "$$$Plumadex$$$",
+    "Received", "_Folder", "_Outbound", "_Draft", "_Unread", "X-Plumadex-Account", "$$$Plumadex$$$",
     "Message-ID", "In-Reply-To", "References"};
 
 constexpr size_t kMaxHeaderValue = 64 * 1024;        // one header, continuations included
@@ -241,6 +241,7 @@ struct Entity {
   std::string boundary;
   // Pseudo-header state (honoured ones only).
   bool hasFolder = false, outbound = false, draft = false, mark = false, hasAccount = false;
+  bool unread = false;  // an imported message its former program showed as not yet read
   std::string folder, account;
   bool hasReceived = false;
   bool keptWhole = false;  // a multipart stored whole as one EML part
@@ -362,6 +363,7 @@ private:
       }
       case kOutbound: e.outbound = true; break;
       case kDraft: e.draft = true; break;
+      case kUnread: e.unread = true; break;
       case kAccount: e.hasAccount = true; e.account = value; break;
       case kProgram: e.mark = true; break;
       default: break;
@@ -470,6 +472,7 @@ private:
       }
       e.outbound = e.outbound || p->outbound;
       e.draft = e.draft || p->draft;
+      e.unread = e.unread || p->unread;
       e.mark = e.mark || p->mark;
       if (!e.hasAccount && p->hasAccount) {
         e.hasAccount = true;
@@ -818,7 +821,8 @@ private:
       d.AddLine("_Draft");
     } else if (e.mark) {
       bool own = !e.hasReceived && !opt_.ownAddress.empty() && ContainsNoCase(e.v[kFrom], opt_.ownAddress);
-      d.AddLine(own ? "_Outbound" : "_Read");
+      if (own) d.AddLine("_Outbound");
+      else if (!e.unread) d.AddLine("_Read");
     }
     if (e.hasFolder) d.AddTag("_Folder: ", e.folder);
     if (e.hasAccount) d.AddTag("X-Plumadex-Account: ", e.account);

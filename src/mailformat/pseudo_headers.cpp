@@ -76,7 +76,7 @@ std::string InsertAccountHeader(std::string_view message, std::string_view accou
 }
 
 bool IsPseudoHeaderLine(std::string_view line) {
-  for (auto name : {kFolderHeader, kOutboundHeader, kDraftHeader, kAccountHeader, kProgramHeader})
+  for (auto name : {kFolderHeader, kOutboundHeader, kDraftHeader, kUnreadHeader, kAccountHeader, kProgramHeader})
     if (HeaderNameMatches(line, name)) return true;
   return StartsWithNoCase(line, kProgramHeader);
 }

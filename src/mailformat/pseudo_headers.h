@@ -11,6 +11,8 @@ namespace px::mailformat {
 inline constexpr std::string_view kFolderHeader = "_Folder";
 inline constexpr std::string_view kOutboundHeader = "_Outbound";
 inline constexpr std::string_view kDraftHeader = "_Draft";
+// An imported message that was not yet read: it is filed unread (other imported mail is read).
+inline constexpr std::string_view kUnreadHeader = "_Unread";
 inline constexpr std::string_view kAccountHeader = "X-Plumadex-Account";
 inline constexpr std::string_view kProgramHeader = "$$$Plumadex$$$";
 // Prefix put before a pseudo-header that is not honoured, so no later reader takes it for one.

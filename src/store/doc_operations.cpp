@@ -12,6 +12,7 @@
 #include "store/refusal_batch.h"
 #include "store/unique_names.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -233,10 +234,16 @@ size_t DocOperations::RunOnSelection(int code, std::vector<OpItem>& items,
       plan.push_back(std::move(j));
     }
     if (const int err = journal.Begin(plan, code == opMove)) {
-      if (svc_.messages)
-        svc_.messages->QueueMessage(MessageKind::Error,
-                                    "Cannot write " + journal.Path() + "\r\rError " + std::to_string(err) +
-                                        ": " + std::strerror(err));
+      // Nothing moved: without its journal a batch cut short could not be finished or undone.
+      if (svc_.messages) {
+        std::string text = FileStatus::Failure("write", journal.Path(), err).message;
+        if (err == ENOSPC || err == EDQUOT)
+          text += "\r\rThe disk that holds the data folder is full, so nothing was " +
+                  std::string(code == opMove ? "moved" : "copied") +
+                  ". Make room on it (emptying the trash bin, or deleting documents for good, works on a full disk) and "
+                  "try again.";
+        svc_.messages->QueueMessage(MessageKind::Error, text);
+      }
       return 0;
     }
   }

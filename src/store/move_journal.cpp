@@ -325,7 +325,11 @@ BatchJournal::~BatchJournal() = default;
 int BatchJournal::Begin(const std::vector<JournalItem>& items, bool move) {
   End();
   if (folder_.empty() || items.empty()) return 0;
-  if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
+    const int err = errno;
+    path_ = folder_;  // named in the failure
+    return err;
+  }
   std::string text(kHeader);
   text += "\nop ";
   text += move ? "move" : "copy";
@@ -341,13 +345,12 @@ int BatchJournal::Begin(const std::vector<JournalItem>& items, bool move) {
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   path_ = folder_ + "batch-" + std::to_string(::getpid()) + "-" + std::to_string(stamp) + std::string(kJournalExt);
   UniqueFd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return errno;
+  if (!fd) return errno;  // path_ names the file
   // Locked before a byte is written: a start-up elsewhere leaves a running batch alone.
   if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAllToFd(fd.get(), text) || ::fsync(fd.get()) != 0) {
     const int err = errno ? errno : EIO;
     ::unlink(path_.c_str());
-    path_.clear();
-    return err;
+    return err;  // path_ still names the file, for the failure
   }
   (void)SyncFolderOf(path_);
   fd_ = std::move(fd);

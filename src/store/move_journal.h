@@ -58,6 +58,7 @@ public:
   // The batch's indexes are saved (or it was put back): the journal goes.
   void End();
   bool Active() const { return static_cast<bool>(fd_); }
+  // The journal file; after a failed Begin, the file (or folder) that could not be written.
   const std::string& Path() const { return path_; }
 
 private:

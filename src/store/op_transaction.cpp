@@ -9,7 +9,11 @@
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <set>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace px::store {
@@ -304,9 +308,51 @@ void OpTransaction::SyncChangedFolders() const {
   for (const std::string& f : folders) (void)SyncFolderOf(f + ".");
 }
 
-FileStatus OpTransaction::Commit() {
-  SettleUnread();
-  SyncChangedFolders();
+bool OpTransaction::RemoveParkedToMakeRoom() {
+  // The room the parked files give back, on the file system of each index to be written.
+  struct Disk {
+    uint64_t free = 0, freed = 0, needed = 0;
+  };
+  std::map<dev_t, Disk> disks;
+  auto diskOf = [&](const std::string& path) -> Disk* {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return nullptr;
+    auto [it, fresh] = disks.try_emplace(st.st_dev);
+    if (fresh) {
+      struct statvfs vfs{};
+      if (::statvfs(path.c_str(), &vfs) == 0) it->second.free = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+    }
+    return &it->second;
+  };
+  for (const auto& p : parked_) {
+    struct stat st{};
+    if (::lstat(p.c_str(), &st) != 0) continue;
+    const size_t slash = p.rfind('/');
+    if (Disk* d = diskOf(p.substr(0, slash + 1))) d->freed += uint64_t(st.st_blocks) * 512;
+  }
+  std::set<std::string> changed;
+  for (const Undo& u : undo_)
+    if (u.kind == Undo::Section) changed.insert(u.a);
+  for (const auto& folder : changed) {
+    // The new index is written beside the old one before it replaces it; with entries erased
+    // it is not larger than the old one.
+    struct stat st{};
+    const uint64_t size = ::lstat(IndexPathOf(folder).c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    if (Disk* d = diskOf(folder)) d->needed += size + 4096;
+  }
+  for (const auto& [dev, d] : disks)
+    if (d.needed > d.free + d.freed) return false;
+  // Past this point the deleted files cannot be put back: their entries still can, and an
+  // entry that names no file is only shown as absent.
+  std::set<std::string> gone(parked_.begin(), parked_.end());
+  for (const auto& p : parked_) ::unlink(p.c_str());
+  for (const auto& p : parked_) (void)SyncFolderOf(p);
+  parked_.clear();
+  std::erase_if(undo_, [&](const Undo& u) { return u.kind == Undo::FileMoved && gone.count(u.b); });
+  return true;
+}
+
+FileStatus OpTransaction::SaveAll() {
   FileStatus failed;
   // sent.ini first: the pending mail it points at must never be lost to an index saved alone.
   if (sent_) failed = sent_->UpdateFile();
@@ -316,6 +362,17 @@ FileStatus OpTransaction::Commit() {
       if (!st.ok() && failed.ok()) failed = st;
     }
   }
+  return failed;
+}
+
+FileStatus OpTransaction::Commit() {
+  SettleUnread();
+  SyncChangedFolders();
+  FileStatus failed = SaveAll();
+  // A full disk: deleting is how the user makes room, so the files being deleted go first and
+  // the indexes, which only shrink by it, are written after them.
+  if ((failed.error == ENOSPC || failed.error == EDQUOT) && !parked_.empty() && RemoveParkedToMakeRoom())
+    failed = SaveAll();
   if (failed.ok()) {
     undo_.clear();
     for (const auto& p : parked_) ::unlink(p.c_str());

@@ -89,6 +89,10 @@ private:
   struct OpenIndex;
   struct Undo;
   OpenIndex& Open(const std::string& folder);
+  FileStatus SaveAll();
+  // On a full disk: removes the parked (deleted) files for good when the room they give back
+  // lets the changed indexes be written; false when it would not be enough.
+  bool RemoveParkedToMakeRoom();
   void SyncChangedFolders() const;
   // Notes the folder's unread count before its index changes for the first time in a batch.
   void Baseline(OpenIndex& ix);

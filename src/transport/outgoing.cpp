@@ -36,6 +36,12 @@ void RenameSection(TPXCustomIni& ini, const std::string& from, const std::string
   }
 }
 
+std::string LowerAscii(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
 struct Candidate {
   std::string section;  // register section
   std::string id;       // without the prefix
@@ -66,6 +72,29 @@ bool HasPendingMail(const TPXCustomIni& sent) {
 
 StringList ExpandRecipients(std::string_view list, std::string_view excludeTo, const GroupMembersFn& groups) {
   return ParseAddressList(ExpandGroups(list, excludeTo, groups));
+}
+
+std::string RecordSettledRecipients(const OutgoingMessage& m, const std::vector<std::string>& accepted,
+                                    const std::vector<std::string>& refused, TPXCustomIni& sent) {
+  bool changed = false;
+  for (const auto& p : m.parts) {
+    if (p.registerSection.empty()) continue;
+    for (const auto& [key, list] : {std::pair{kAcceptedKey, &accepted}, std::pair{kRefusedKey, &refused}}) {
+      if (list->empty()) continue;
+      std::string value = sent.ReadString(p.registerSection, key, "");
+      bool grew = false;
+      for (const auto& a : *list) {
+        const std::string bare = LowerAscii(Trim(a));
+        if (!bare.empty() && CommaListAdd(bare, value)) grew = true;
+      }
+      if (!grew) continue;
+      sent.WriteString(p.registerSection, key, value);
+      changed = true;
+    }
+  }
+  if (!changed) return {};
+  const FileStatus st = sent.UpdateFile();
+  return st.ok() ? std::string() : st.message;
 }
 
 SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
@@ -162,6 +191,12 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
     }
     OutgoingMessage m;
     m.base = base;
+    for (const auto& c : parts) {
+      for (const auto& a : SplitCommaList(sent.ReadString(c.section, kAcceptedKey, "")))
+        if (!Trim(a).empty()) m.acceptedFor.insert(LowerAscii(Trim(a)));
+      for (const auto& a : SplitCommaList(sent.ReadString(c.section, kRefusedKey, "")))
+        if (!Trim(a).empty()) m.refusedFor.insert(LowerAscii(Trim(a)));
+    }
     m.address = parts[0].address;
     m.cc = parts[0].cc;
     m.bcc = parts[0].bcc;

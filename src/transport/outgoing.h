@@ -49,6 +49,10 @@ struct OutgoingMessage {
   std::string address, cc, bcc, excludeTo;
   // Recipients, groups expanded, less ExcludeTo, in their stored display form.
   StringList to, ccList, bccList;
+  // Recipients (bare, lower case) that an earlier delivery settled: taken by the server, or
+  // refused for good. The register keeps them (keys `Accepted` and `Refused`, comma lists);
+  // the message is sent again only to the others.
+  std::set<std::string> acceptedFor, refusedFor;
   bool sameService = false;  // some recipient is a user of the service
   uint64_t estimate = 0;     // bytes of its files + 1000 per part
 };
@@ -70,6 +74,15 @@ struct SnapshotInputs {
   GroupMembersFn groupMembers;      // null: groups stay as they are
   std::set<std::string> onlyBases;  // the send-only filter (empty: everything)
 };
+
+// The register keys of recipients already settled (see OutgoingMessage).
+inline constexpr std::string_view kAcceptedKey = "Accepted";
+inline constexpr std::string_view kRefusedKey = "Refused";
+
+// Adds bare addresses (lower-cased) to the register's `Accepted` / `Refused` lists of every
+// part of the message and saves the register; "" or the save error.
+std::string RecordSettledRecipients(const OutgoingMessage& message, const std::vector<std::string>& accepted,
+                                    const std::vector<std::string>& refused, TPXCustomIni& sent);
 
 // Some register section waits: no `Sent` and its Flags pending (the start check of a run).
 bool HasPendingMail(const TPXCustomIni& sent);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace px::transport {
 
@@ -28,6 +29,10 @@ struct RouteOutcome {
   // goes on with the next message without a run error code.
   bool messageOnly = false;
   std::string notice;     // shown to the user although the message was accepted
+  // Recipients (bare addresses) settled by this delivery: taken by the far end, or refused for
+  // good. They are recorded in the register, so a message that still waits for others (a
+  // mailbox that was busy) is later sent only to those.
+  std::vector<std::string> acceptedFor, refusedFor;
 };
 
 class MessageRoute {

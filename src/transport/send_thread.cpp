@@ -68,6 +68,12 @@ void SendWorker::Run() {
       return !stop_.load();
     });
     base += m.estimate;
+    if (!out.acceptedFor.empty() || !out.refusedFor.empty()) {
+      QStringList accepted, refused;
+      for (const auto& a : out.acceptedFor) accepted << QString::fromStdString(a);
+      for (const auto& a : out.refusedFor) refused << QString::fromStdString(a);
+      emit RecipientsSettled(static_cast<int>(i), accepted, refused);
+    }
     if (out.accepted) {
       emit MessageAccepted(static_cast<int>(i), QString::fromStdString(out.notice));
     } else if (out.messageOnly && !stop_.load()) {
@@ -110,6 +116,7 @@ bool SendRun::Start(SendJob job) {
   worker_ = new SendWorker(std::move(job), *ctx_.random, *ctx_.crypto);
   worker_->moveToThread(thread_);
   connect(thread_, &QThread::started, worker_, &SendWorker::Run);
+  connect(worker_, &SendWorker::RecipientsSettled, this, &SendRun::OnSettled, Qt::QueuedConnection);
   connect(worker_, &SendWorker::MessageAccepted, this, &SendRun::OnAccepted, Qt::QueuedConnection);
   connect(worker_, &SendWorker::MessageFailed, this, &SendRun::onFailed, Qt::QueuedConnection);
   connect(worker_, &SendWorker::KeyWithdrawn, this, &SendRun::OnKeyWithdrawn, Qt::QueuedConnection);
@@ -129,6 +136,20 @@ void SendRun::Wait() {
   QEventLoop loop;
   connect(this, &SendRun::finished, &loop, &QEventLoop::quit);
   if (thread_) loop.exec();
+}
+
+void SendRun::OnSettled(int index, const QStringList& accepted, const QStringList& refused) {
+  if (index < 0 || static_cast<size_t>(index) >= messages_.size()) return;
+  std::vector<std::string> a, r;
+  for (const auto& s : accepted) a.push_back(s.toStdString());
+  for (const auto& s : refused) r.push_back(s.toStdString());
+  // Recorded at once: a message still waiting for a busy mailbox is never sent again to
+  // those who have it.
+  const std::string err = RecordSettledRecipients(messages_[index], a, r, *ctx_.sent);
+  if (!err.empty()) {
+    reports_[index].text = err;
+    if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Error, err);
+  }
 }
 
 void SendRun::OnAccepted(int index, const QString& notice) {

@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -58,6 +59,8 @@ public slots:
 signals:
   void UploadStarting(int index, qint64 estimate);
   void progress(qint64 done, qint64 total);
+  // Recipients of a message settled by its delivery (emitted before its outcome).
+  void RecipientsSettled(int index, QStringList accepted, QStringList refused);
   void MessageAccepted(int index, QString notice);
   void MessageFailed(int index, int code, QString text);
   void KeyWithdrawn(bool deleteKeyRings);
@@ -117,6 +120,7 @@ signals:
   void finished(int code);
 
 private:
+  void OnSettled(int index, const QStringList& accepted, const QStringList& refused);
   void OnAccepted(int index, const QString& notice);
   void onFailed(int index, int code, const QString& text);
   void OnKeyWithdrawn(bool deleteKeyRings);

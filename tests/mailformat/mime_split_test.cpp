@@ -370,6 +370,26 @@ TEST(MimeSplit, ProgramMarkMakesSentOrReadMail) {
   }
 }
 
+TEST(MimeSplit, UnreadMarkKeepsImportedMailUnreadOnlyFromTrustedSources) {
+  const std::string raw = Crlf("_Folder: In\n_Unread: *\nFrom: a@example.org\n\nx\n");
+  {
+    SpoolFixture f;
+    SplitOptions o;
+    o.trust = SourceTrust::Trusted;
+    auto parts = f.Split(raw, o);
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_FALSE(parts[0].HasLine("_Read"));
+    EXPECT_EQ(parts[0].Tag("_Folder"), "_Folder: In");
+  }
+  // From the network neither line counts (and the mail is no import, so no "_Read" either).
+  SpoolFixture f;
+  auto parts = f.Split(raw);
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_FALSE(parts[0].HasLine("_Read"));
+  EXPECT_EQ(parts[0].Tag("_Folder"), "");
+  EXPECT_TRUE(IsPseudoHeaderLine("_unread: *"));
+}
+
 TEST(MimeSplit, AttachmentNamesAreCleanedBeforeTheyNameAFile) {
   struct Case { const char* header; const char* kind; };
   const Case cases[] = {

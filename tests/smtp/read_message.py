@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads a received message with Python's email package and prints what it found as JSON:
 the decoded headers, the defects, and every leaf part with its type, file name, charset and the
-SHA-256 and length of its decoded content."""
+SHA-256 and length of its decoded content; "body" is the text of the first text/plain part."""
 import email
 import email.policy
 import hashlib
@@ -23,6 +23,8 @@ def main():
             out["headers"][name] = str(msg[name])
     if "Date" in msg:
         out["date_ok"] = msg["Date"].datetime is not None
+    body = msg.get_body(preferencelist=("plain",))
+    out["body"] = body.get_content() if body is not None else None
     for part in msg.walk():
         if part.is_multipart():
             out["parts"].append({"type": part.get_content_type(), "multipart": True})

@@ -260,6 +260,83 @@ TEST_F(SmtpRouteTest, ARecipientRefusedByTheServerIsNamedAndTheRestIsSent) {
             (std::vector<std::string>{"bob@example.net", "hidden@example.org"}));
 }
 
+// A mailbox that is busy (450) keeps the message pending for that recipient alone; a refusal for
+// good (550) is named once and never tried again; the next run sends only to who still waits.
+TEST_F(SmtpRouteTest, ABusyMailboxKeepsTheMessagePendingForThatRecipientOnly) {
+  ServerOptions o;
+  o.extra = {"--refuse", "carol@example.com=450x1", "--refuse", "hidden@example.org=550"};
+  SmtpTestServer server(o);
+  Queue("note.txt", "705:001/001", "hi\r\n");
+  auto reports = Run(Smtp(&server));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].state, MessageReport::Failed);
+  EXPECT_EQ(reports[0].code, 0);
+  const std::string& text = reports[0].text;
+  EXPECT_NE(text.find("carol@example.com"), std::string::npos) << text;
+  EXPECT_NE(text.find("450"), std::string::npos) << text;
+  EXPECT_NE(text.find("hidden@example.org"), std::string::npos) << text;
+  EXPECT_NE(text.find("550"), std::string::npos) << text;
+  // Still pending, in the documents and in the register, which says who has it.
+  EXPECT_TRUE(Doc("note.txt", "Sent").empty());
+  EXPECT_EQ(Doc("note.txt", "Flags"), "9216");
+  {
+    TPXIniBase onDisk(home.path("sent.ini"));
+    EXPECT_TRUE(onDisk.ReadString("$$$LNK.705:001/001", "Sent", "").empty());
+    EXPECT_EQ(onDisk.ReadString("$$$LNK.705:001/001", "Accepted", ""), "bob@example.net");
+    EXPECT_EQ(onDisk.ReadString("$$$LNK.705:001/001", "Refused", ""), "hidden@example.org");
+  }
+  auto got = server.Messages();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(Strings(got[0].meta["rcpt_tos"].toArray()), (std::vector<std::string>{"bob@example.net"}));
+
+  // The mailbox has room now: only carol gets it, and the message counts as sent.
+  reports = Run(Smtp(&server));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].state, MessageReport::Sent) << reports[0].text;
+  got = server.Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(Strings(got[1].meta["rcpt_tos"].toArray()), (std::vector<std::string>{"carol@example.com"}));
+  // The same message: the headers still name everyone, the Message-ID is the first one's.
+  QJsonObject first = ReadWithPython(got[0].path)["headers"].toObject();
+  QJsonObject second = ReadWithPython(got[1].path)["headers"].toObject();
+  EXPECT_EQ(second["Message-ID"].toString(), first["Message-ID"].toString());
+  EXPECT_EQ(second["Cc"].toString(), "carol@example.com");
+  EXPECT_FALSE(Doc("note.txt", "Sent").empty());
+  EXPECT_TRUE(Run(Smtp(&server)).empty());
+  EXPECT_EQ(server.Messages().size(), 2u);
+}
+
+// Every recipient busy: nothing is settled, everything waits; every recipient refused for
+// good: the message is not sent and each address is named.
+TEST_F(SmtpRouteTest, RefusalsOfEveryRecipientNameThemAndKeepTheMessage) {
+  struct Case {
+    const char* code;
+    bool later;
+  } cases[] = {{"451", true}, {"553", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    ServerOptions o;
+    for (const char* a : {"bob@example.net", "carol@example.com", "hidden@example.org"})
+      o.extra.insert(o.extra.end(), {"--refuse", std::string(a) + "=" + c.code});
+    SmtpTestServer server(o);
+    const std::string id = std::string("706") + c.code + ":001/001";
+    Queue("note" + std::string(c.code) + ".txt", id, "hi\r\n");
+    auto reports = Run(Smtp(&server));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].state, MessageReport::Failed);
+    for (const char* a : {"bob@example.net", "carol@example.com", "hidden@example.org"})
+      EXPECT_NE(reports[0].text.find(a), std::string::npos) << reports[0].text;
+    EXPECT_EQ(reports[0].text.find("next run") != std::string::npos, c.later) << reports[0].text;
+    EXPECT_TRUE(server.Messages().empty());
+    EXPECT_TRUE(sent->ReadString("$$$LNK." + id, "Sent", "").empty());
+    EXPECT_TRUE(sent->ReadString("$$$LNK." + id, "Accepted", "").empty());
+    EXPECT_TRUE(sent->ReadString("$$$LNK." + id, "Refused", "").empty());
+    // The next run tries everyone again.
+    sent->EraseSection("$$$LNK." + id);
+    ASSERT_TRUE(sent->UpdateFile().ok());
+  }
+}
+
 TEST(SmtpRouteChoice, ServiceUsersGoThroughTheServiceTheRestThroughTheSendersServer) {
   OutgoingMessage m;
   m.parts.resize(1);

@@ -6,7 +6,8 @@ message it accepts is written to OUT as NNNN.eml (the bytes as received) and NNN
 recipients, the logged-in user), each placed only when complete. Ends when its standard input
 closes or on SIGTERM.
 
-Hostile behaviours for the tests: --refuse ADDRESS=CODE (reply CODE to that recipient),
+Hostile behaviours for the tests: --refuse ADDRESS=CODE[xN] (reply CODE to that recipient, or
+only to its first N RCPT commands, after which it is accepted: a mailbox busy for a while),
 --close-on-mail N (reply 421 to the N-th MAIL FROM and hang up), --drop-after-data (hang up
 instead of answering the message), --silent-data (never answer the message), --no-starttls.
 """
@@ -41,7 +42,11 @@ def main():
     refuse = {}
     for r in args.refuse:
         addr, code = r.rsplit("=", 1)
-        refuse[addr.lower()] = int(code)
+        times = None
+        if "x" in code:
+            code, times = code.split("x", 1)
+            times = int(times)
+        refuse[addr.lower()] = [int(code), times]
     state = {"mails": 0, "count": 0}
 
     context = None
@@ -70,9 +75,13 @@ def main():
             return "250 OK"
 
         async def handle_RCPT(self, server, session, envelope, address, options):
-            code = refuse.get(address.lower())
-            if code:
-                return "%d 5.2.2 Mailbox full: %s" % (code, address)
+            rule = refuse.get(address.lower())
+            if rule and (rule[1] is None or rule[1] > 0):
+                if rule[1] is not None:
+                    rule[1] -= 1
+                if rule[0] < 500:
+                    return "%d 4.2.1 Mailbox busy, try again later: %s" % (rule[0], address)
+                return "%d 5.2.2 Mailbox full: %s" % (rule[0], address)
             envelope.rcpt_tos.append(address)
             return "250 OK"
 

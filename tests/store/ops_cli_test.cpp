@@ -7,7 +7,9 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <string>
 #include <vector>
@@ -159,4 +161,63 @@ TEST(OpsCli, ListOfANonFolderFailsAndMessagesHoldNoCarriageReturn) {
     EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find('\r'), std::string::npos) << r.out;
   }
+}
+
+// A full disk under the data folder: a move is refused with a message that names the file that
+// could not be written and the cause, with --quiet as without; deleting still works, which is
+// how the user makes room.
+TEST(OpsCli, OnAFullDiskMovesSayWhyAndDeletingMakesRoom) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli")))
+    GTEST_SKIP() << "plumadex-cli is not built";
+  TempHome home;
+  const std::string root = home.path("disk");
+  makeDirs(root);
+  if (::mount("tmpfs", root.c_str(), "tmpfs", 0, "size=512k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{root};
+  qputenv("PLUMADEX_HOME", QByteArray::fromStdString(root));
+  const std::string docs = root + "/Documents/";
+  makeDirs(docs + "A");
+  makeDirs(docs + "B");
+  std::string index;
+  for (int i = 0; i < 4; ++i) {
+    const std::string n = "d" + std::to_string(i) + ".bin";
+    writeFile(docs + "A/" + n, std::string(40000, char('a' + i)));
+    index += "[" + n + "]\r\nTitle=Doc " + std::to_string(i) + "\r\nSticker=" + std::string(2000, 's') + "\r\n\r\n";
+  }
+  writeFile(docs + "A/Plumadex.ini", index);
+  auto q = [](const std::string& s) { return QString::fromStdString(s); };
+  // A first run makes the data folder.
+  ASSERT_EQ(runCli({"move", q(docs + "A/d0.bin"), q(docs + "B")}).status, 0);
+  for (int n = 0;; ++n) {
+    FILE* f = std::fopen((root + "/filler" + std::to_string(n)).c_str(), "wb");
+    if (!f) break;
+    std::string page(4096, 'f');
+    const bool full = std::fwrite(page.data(), 1, page.size(), f) != page.size();
+    if ((std::fclose(f) != 0) || full) break;
+  }
+
+  for (const QStringList& args : {QStringList{"move", "--quiet"}, QStringList{"move"}}) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    CliResult r = runCli(args + QStringList{q(docs + "A/d1.bin"), q(docs + "B")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("Cannot write " + root + "/data/Journal/"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Error 28: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("full"), std::string::npos) << r.err;
+    EXPECT_EQ(readFile(docs + "A/d1.bin"), std::string(40000, 'b'));
+  }
+
+  CliResult deleted = runCli({"delete", q(docs + "A/d1.bin")});
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_FALSE(QFileInfo::exists(q(docs + "A/d1.bin")));
+  const std::string after = readFile(docs + "A/Plumadex.ini");
+  EXPECT_EQ(after.find("[d1.bin]"), std::string::npos);
+  EXPECT_NE(after.find("Title=Doc 2"), std::string::npos);
+  EXPECT_NE(after.find("Title=Doc 3"), std::string::npos);
+  // With the room made, the move goes through.
+  CliResult moved = runCli({"move", "--quiet", q(docs + "A/d2.bin"), q(docs + "B")});
+  EXPECT_EQ(moved.status, 0) << moved.err;
 }

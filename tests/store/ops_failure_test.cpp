@@ -317,3 +317,163 @@ TEST_F(OpsFixture, UnwritableSentRegisterLeavesNoOutgoingEntry) {
   EXPECT_EQ(value(a, "Plan.doc", "Title"), "Plan");
   EXPECT_FALSE(messages.Pending().empty());
 }
+
+namespace {
+
+// Fills the disk at `folder` to the last page; true when it is full.
+bool FillDisk(const std::string& folder) {
+  for (int n = 0;; ++n) {
+    FILE* out = std::fopen((folder + ".filler" + std::to_string(n)).c_str(), "wb");
+    if (!out) return true;
+    std::string page(4096, 'f');
+    bool full = std::fwrite(page.data(), 1, page.size(), out) != page.size();
+    full = (std::fclose(out) != 0) || full;
+    if (full) return true;
+    if (n > 100000) return false;
+  }
+}
+
+}  // namespace
+
+// Deleting is how a user makes room on a full disk: the document goes first and the index,
+// which shrinks, is written after it. A document too small to make room for the index stays,
+// with its entry, and the message names the index and the cause.
+TEST_F(OpsFixture, DeletingOnAFullDiskMakesRoomForTheIndex) {
+  struct Case {
+    const char* name;
+    size_t bytes;
+    bool deleted;
+  } cases[] = {{"large document", 64 * 1024, true}, {"empty document", 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmallDisk disk(home.path(std::string("full-") + (c.deleted ? "a" : "b")), "256k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string small = disk.path + "/";
+    // An index of several pages, so the new one needs room of its own.
+    for (int i = 0; i < 6; ++i)
+      doc(small, "keep" + std::to_string(i) + ".txt", "k",
+          {"Title=Keep " + std::to_string(i), "Sticker=" + std::string(3000, 's')});
+    doc(small, "gone.bin", std::string(c.bytes, 'g'), {"Title=Gone", "Flags=512"});
+    unread.ChangeUnreadCount(small, 1, false);
+    const std::string indexBefore = readFile(small + "Plumadex.ini");
+    ASSERT_TRUE(FillDisk(small));
+    messages.Clear();
+    OpItem it = item(small, "gone.bin", "Gone");
+    it.flags = 512;
+    EXPECT_EQ(ops->RunDocOperation(opDelete, it), c.deleted) << lastMessage();
+    if (c.deleted) {
+      EXPECT_FALSE(exists(small + "gone.bin"));
+      EXPECT_FALSE(hasSection(small, "gone.bin"));
+      EXPECT_EQ(unread.GetUnreadCount(small).own, 0);
+    } else {
+      EXPECT_EQ(lastMessage().rfind("Cannot write " + small + "Plumadex.ini", 0), 0u) << lastMessage();
+      EXPECT_NE(lastMessage().find("Error 28: "), std::string::npos) << lastMessage();
+      EXPECT_TRUE(exists(small + "gone.bin"));
+      EXPECT_EQ(readFile(small + "Plumadex.ini"), indexBefore);
+      EXPECT_EQ(unread.GetUnreadCount(small).own, 1);
+    }
+    // Every other entry is whole, and nothing hidden is left behind.
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(value(small, "keep" + std::to_string(i) + ".txt", "Title"), "Keep " + std::to_string(i));
+    for (const auto& entry : std::filesystem::directory_iterator(small)) {
+      const std::string n = entry.path().filename().string();
+      EXPECT_FALSE(n.starts_with(".px-")) << n;
+    }
+  }
+}
+
+namespace {
+
+std::vector<std::string> DamagedCopies(const std::string& folder) {
+  std::vector<std::string> r;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string n = entry.path().filename().string();
+    if (n.starts_with("Plumadex.ini.damaged-")) r.push_back(n);
+  }
+  return r;
+}
+
+template <size_t N>
+std::string NulBytes(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
+
+}  // namespace
+
+// A folder index that holds NUL bytes is kept aside once; the new index keeps what the moved
+// entry carries and everything of the old that could be read, and holds no NUL itself (else
+// every later save would keep another copy aside and drop more).
+TEST_F(OpsFixture, MovingIntoAnIndexWithNulBytesKeepsTheMovedEntry) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"in a value", NulBytes("[old.txt]\r\nTitle=Old\0\0\r\nFlags=0\r\n")},
+      {"a line of NULs", NulBytes("[old.txt]\r\nTitle=Old\r\n\0\0\0\0\r\nFlags=0\r\n")},
+      {"in a header", NulBytes("[old.txt]\r\nTitle=Old\r\n[odd\0name.txt]\r\nTitle=Odd\r\n")},
+      {"in the moved name's header", NulBytes("[old.txt]\r\nTitle=Old\r\n[Re_ figures\0.eml]\r\nTitle=X\r\n")},
+      {"a zeroed tail", NulBytes("[old.txt]\r\nTitle=Old\r\n\0\0\0\0\0\0\0\0")},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string a = dir("A" + std::to_string(n)), b = dir("B" + std::to_string(n));
+    ++n;
+    doc(a, "m.eml", "mail", {"Title=Re: figures", "Address=\"Bob\" <bob@example.net>", "Charset=UTF-8",
+                             "Flags=4609", "Time=12/01/26 10:00:00"});
+    doc(a, "n.eml", "mail 2", {"Title=Next", "Address=carol@example.com", "Flags=4609"});
+    writeFile(b + "old.txt", "old");
+    writeFile(b + "Plumadex.ini", c.bytes);
+    OpItem it = item(a, "m.eml", "Re: figures", b);
+    it.flags = 4609;
+    ASSERT_TRUE(ops->RunDocOperation(opMove, it)) << lastMessage();
+    EXPECT_EQ(value(b, it.name, "Title"), "Re: figures");
+    EXPECT_EQ(value(b, it.name, "Address"), "\"Bob\" <bob@example.net>");
+    EXPECT_EQ(value(b, it.name, "Charset"), "UTF-8");
+    EXPECT_EQ(value(b, it.name, "Time"), "12/01/26 10:00:00");
+    EXPECT_EQ(value(b, "old.txt", "Title").substr(0, 3), "Old");
+    std::string live = readFile(b + "Plumadex.ini");
+    EXPECT_EQ(live.find('\0'), std::string::npos);
+    ASSERT_EQ(DamagedCopies(b).size(), 1u);
+    EXPECT_EQ(readFile(b + DamagedCopies(b)[0]), c.bytes);
+    // The next move in is an ordinary save.
+    OpItem next = item(a, "n.eml", "Next", b);
+    ASSERT_TRUE(ops->RunDocOperation(opMove, next)) << lastMessage();
+    EXPECT_EQ(value(b, next.name, "Address"), "carol@example.com");
+    EXPECT_EQ(value(b, it.name, "Address"), "\"Bob\" <bob@example.net>");
+    EXPECT_EQ(DamagedCopies(b).size(), 1u);
+  }
+}
+
+// The damaged index cannot be replaced on a full disk: it stays in place, whole, beside its
+// copy, so the folder never goes without an index.
+TEST_F(OpsFixture, ADamagedIndexOnAFullDiskStaysInPlace) {
+  SmallDisk disk(home.path("small"), "64k");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string a = dir("A");
+  const std::string small = disk.path + "/";
+  std::string damaged = "[old.txt]\r\nTitle=Old\r\nSticker=" + std::string(6000, 's') + "\r\n";
+  damaged += std::string(4, '\0');
+  writeFile(small + "old.txt", "old");
+  writeFile(small + "Plumadex.ini", damaged);
+  doc(a, "m.txt", "m", {"Title=Moved", "Address=bob@example.net"});
+  ASSERT_TRUE(FillDisk(small));
+  // Room for the document, not for a new index.
+  ::unlink((small + ".filler0").c_str());
+  OpItem it = item(a, "m.txt", "Moved", small);
+  EXPECT_FALSE(ops->RunDocOperation(opMove, it));
+  EXPECT_NE(lastMessage().find("Error 28"), std::string::npos) << lastMessage();
+  EXPECT_EQ(readFile(small + "Plumadex.ini"), damaged);
+  EXPECT_EQ(readFile(a + "m.txt"), "m");
+  EXPECT_EQ(value(a, "m.txt", "Address"), "bob@example.net");
+  // The copy is kept; the notice that a new index replaced it waits until one did.
+  EXPECT_EQ(DamagedCopies(small).size(), 1u);
+  for (const auto& m : messages.Pending()) EXPECT_EQ(m.find("written in its place"), std::string::npos) << m;
+  for (int i = 1; i <= 8; ++i) ::unlink((small + ".filler" + std::to_string(i)).c_str());
+  OpItem again = item(a, "m.txt", "Moved", small);
+  ASSERT_TRUE(ops->RunDocOperation(opMove, again)) << lastMessage();
+  EXPECT_EQ(value(small, again.name, "Address"), "bob@example.net");
+  EXPECT_EQ(value(small, "old.txt", "Title"), "Old");
+  EXPECT_EQ(DamagedCopies(small).size(), 1u);
+  EXPECT_NE(messages.Pending().back().find("written in its place"), std::string::npos);
+}

@@ -109,6 +109,9 @@ private:
   int sock_ = -1;                     // the open connection's socket, -1 when none
 };
 
+// A refusal that may pass (4xx: a busy or full mailbox, a grey list); anything else is for good.
+inline bool SmtpTemporaryRefusal(int code) { return code >= 400 && code < 500; }
+
 // A short text for the user naming the failure (never the password).
 std::string DescribeSmtpFailure(const SmtpResult& r, const std::string& server);
 

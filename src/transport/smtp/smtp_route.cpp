@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 #include "foundation/address.h"
 #include "foundation/dates.h"
@@ -54,6 +55,12 @@ InternetMessage MessageOf(const OutgoingMessage& m, const std::string& from) {
   for (const auto& p : m.parts)
     im.parts.push_back({p.filePath, AttachmentName(p), Lower(store::ExtensionOf(p.fileName)), p.charset});
   return im;
+}
+
+std::string JoinBare(const std::vector<std::string>& list) {
+  std::string out;
+  for (const auto& a : list) out += (out.empty() ? "" : ", ") + a;
+  return out;
 }
 
 }  // namespace
@@ -163,6 +170,23 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
     return out;
   }
 
+  // Recipients that an earlier run settled (taken by the server, or refused for good) are not
+  // sent to again: the message waits only for those whose mailbox was busy.
+  std::vector<std::string> recipients;
+  for (const auto& a : env.recipients) {
+    const std::string bare = Lower(a);
+    if (!m.acceptedFor.count(bare) && !m.refusedFor.count(bare)) recipients.push_back(a);
+  }
+  if (recipients.empty()) {
+    if (!m.acceptedFor.empty()) {
+      out.accepted = true;
+      out.code = 0;
+    } else {
+      out.text = "The message \"" + subject + "\" was not sent: the outgoing mail server refused every recipient.";
+    }
+    return out;
+  }
+
   // The message goes to a private temporary file first: its size is known before it is sent
   // and nothing is held in memory.
   const std::string path = settings_.tempFolder + "PX" + NewUniqueId(random_) + ".eml";
@@ -202,24 +226,64 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
   client.SetProgress([&](int64_t sent, int64_t total) {
     if (progress && total > 0) progress(static_cast<uint64_t>(static_cast<double>(sent) / total * m.estimate));
   });
-  SmtpResult r = client.Send(env.mailFrom, env.recipients, fd, size);
+  SmtpResult r = client.Send(env.mailFrom, recipients, fd, size);
   client.SetProgress(nullptr);
 
-  if (r.accepted) {
-    out.accepted = true;
-    out.code = 0;
-    if (r.PartlyRefused()) {
-      std::string list;
-      for (const auto& rep : r.refused)
-        list += (list.empty() ? "" : ", ") + rep.address + " (" + (rep.text.empty() ? std::to_string(rep.code) : rep.text) + ")";
-      out.notice = "The message \"" + subject + "\" was sent, but the outgoing mail server " + server->host +
-                   " did not accept it for: " + list + ".";
+  // Each refused recipient: for now (4xx: a busy or full mailbox, a grey list) or for good.
+  // Only the replies to RCPT count; a failure of the whole exchange settles nobody.
+  const bool perRecipient = r.accepted || (r.failure == SmtpFailure::Refused && !r.refused.empty() &&
+                                           r.refused.size() == recipients.size());
+  std::vector<SmtpReply> later, never;
+  if (perRecipient) {
+    for (const auto& rep : r.refused) (SmtpTemporaryRefusal(rep.code) ? later : never).push_back(rep);
+    if (r.accepted) {
+      for (const auto& a : recipients) {
+        const bool refused = std::any_of(r.refused.begin(), r.refused.end(),
+                                         [&](const SmtpReply& rep) { return Lower(rep.address) == Lower(a); });
+        if (!refused) out.acceptedFor.push_back(Lower(a));
+      }
     }
+  }
+  auto listOf = [](const std::vector<SmtpReply>& replies) {
+    std::string list;
+    for (const auto& rep : replies)
+      list += (list.empty() ? "" : ", ") + rep.address + " (" + (rep.text.empty() ? std::to_string(rep.code) : rep.text) + ")";
+    return list;
+  };
+  const bool everTaken = !out.acceptedFor.empty() || !m.acceptedFor.empty();
+  if (perRecipient && (r.accepted || !later.empty() || everTaken)) {
+    // Refusals for good are told once and never tried again; the message stays pending while
+    // some recipient's mailbox could not take it yet.
+    for (const auto& rep : never) out.refusedFor.push_back(Lower(rep.address));
+    std::string refusedText;
+    if (!never.empty())
+      refusedText = "The outgoing mail server " + server->host + " refused the message \"" + subject +
+                    "\" for: " + listOf(never) + ". It will not be sent to them.";
+    if (later.empty()) {
+      out.accepted = true;
+      out.code = 0;
+      out.notice = r.accepted && never.empty() ? std::string()
+                   : "The message \"" + subject + "\" was sent, but the outgoing mail server " + server->host +
+                         " did not accept it for: " + listOf(never) + ".";
+      return out;
+    }
+    out.text = std::string(r.accepted ? "The message \"" + subject + "\" was sent to " +
+                                            JoinBare(out.acceptedFor) + ", but the"
+                                      : "The message \"" + subject + "\" was not sent: the") +
+               " outgoing mail server " + server->host + " cannot take it now for: " + listOf(later) +
+               ". It stays in the outbox and is sent to them on the next run." +
+               (refusedText.empty() ? std::string() : " " + refusedText);
     return out;
   }
   out.text = DescribeSmtpFailure(r, server->host);
   switch (r.failure) {
     case SmtpFailure::Refused:
+      if (perRecipient) {
+        out.text = "The message \"" + subject + "\" was not sent: the outgoing mail server " + server->host +
+                   " refused every recipient: " + listOf(never) + ".";
+        break;
+      }
+      [[fallthrough]];
     case SmtpFailure::BadInput:
       out.text = "The message \"" + subject + "\" was not sent. " + out.text;
       break;
