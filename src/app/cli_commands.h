@@ -62,6 +62,8 @@ int runOutbox(const Args& args);
 int runSend(const Args& args);
 int runFile(const Args& args);
 int runRefileQuarantine(const Args& args);
+int runRules(const Args& args);
+int runPreview(const Args& args);
 
 // Files what waits in the mail spool, printing a line per message filed; the exit status.
 int FileWaitingMail(bool quiet);

@@ -16,6 +16,7 @@
 #include "foundation/message_queue.h"
 #include "foundation/random.h"
 #include "incoming/mail_filer.h"
+#include "incoming/mail_sort.h"
 #include "incoming/service_envelope.h"
 #include "mailformat/spool.h"
 #include "store/index_file.h"
@@ -94,6 +95,12 @@ int FileWaitingMail(bool quiet) {
   s.documentsFolder = loc.documents;
   s.quarantineFolder = incoming::QuarantineFolderOf(loc.dataRoot);
   s.trashFolder = loc.trash;
+  incoming::MailSortRules rules;
+  rules.SetMessages(&messages);
+  rules.SetDocumentsFolder(loc.documents);
+  rules.SetTrashFolder(loc.trash);
+  (void)rules.Load(loc.dataRoot + std::string(incoming::kMailSortFile));
+  s.rules = &rules;
   incoming::MailFiler filer(s);
   filer.onFiled = [quiet](const incoming::FiledDocument& d) {
     if (!quiet && d.newMessage) std::printf("%s%s\t%s\n", d.folder.c_str(), d.fileName.c_str(), d.sender.c_str());

@@ -4,6 +4,7 @@
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
 #include "foundation/random.h"
+#include "incoming/mail_sort.h"
 #include "store/collision_choice.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
@@ -73,10 +74,11 @@ struct Store {
   UnreadList unread;
   std::unique_ptr<TPXIniBase> sent;
   std::unique_ptr<FixedCollisionResolver> resolver;
-  // The command line has no open documents, Quickboard, sorting rules or pending list.
+  // The command line has no open documents, Quickboard or pending list; moved and renamed
+  // folders take their sorting rules along.
   NoOpenDocuments noOpenDocs;
   NoQuickboard noQuickboard;
-  NoSortingRules noRules;
+  incoming::MailSortRules rules;
   NoPendingRefresh noPending;
   // Index handles kept open while the items are read and the operation runs (read once).
   std::map<std::string, std::unique_ptr<TPXIniFile>> open;
@@ -90,6 +92,9 @@ struct Store {
     RecoverJournals(JournalFolderOf(loc.dataRoot), registry);
     SweepAllLeftovers(loc, registry, std::time(nullptr));
     unread.Load(loc.UnreadList());
+    rules.SetMessages(&messages);
+    rules.SetDocumentsFolder(loc.documents);
+    (void)rules.Load(loc.dataRoot + std::string(incoming::kMailSortFile));
     sent = std::make_unique<TPXIniBase>(loc.SentIni());
     resolver = std::make_unique<FixedCollisionResolver>(onCollision);
   }
@@ -114,7 +119,7 @@ struct Store {
     return s;
   }
   OpCollaborators collaborators() {
-    return {*resolver, noOpenDocs, noQuickboard, noRules, noPending};
+    return {*resolver, noOpenDocs, noQuickboard, rules, noPending};
   }
 
   // The current item for a path, from the index entry of its plain name.

@@ -164,7 +164,10 @@ void DeskBrowser::InitServices() {
 
 store::OpCollaborators DeskBrowser::collaborators() {
   store::OpCollaborators none = absent_.Get();
-  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, none.rules,
+  // The rules follow folders the browser renames or moves; the desk's mail side loads them.
+  if (!state_.sortRules) state_.sortRules = std::make_unique<incoming::MailSortRules>();
+  store::SortingRuleLinks& rules = *state_.sortRules;
+  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, rules,
           pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
 }
 

@@ -12,10 +12,16 @@ namespace px::desk {
 
 DeskMail::DeskMail(DeskState& state, QObject* parent) : QObject(parent), state_(state) {
   if (!state_.blockedSenders) state_.blockedSenders = std::make_unique<incoming::BlockedSenders>();
+  if (!state_.sortRules) state_.sortRules = std::make_unique<incoming::MailSortRules>();
 }
 
 void DeskMail::LoadLists() {
-  if (!state_.locations.dataRoot.empty()) blocked().Load(BlockedListPath());
+  if (state_.locations.dataRoot.empty()) return;
+  blocked().Load(BlockedListPath());
+  state_.sortRules->SetMessages(&state_.messages);
+  state_.sortRules->SetDocumentsFolder(state_.locations.documents);
+  state_.sortRules->SetTrashFolder(state_.locations.trash);
+  (void)state_.sortRules->Load(state_.locations.dataRoot + std::string(incoming::kMailSortFile));
 }
 
 DeskMail::~DeskMail() = default;
@@ -53,6 +59,7 @@ bool DeskMail::StartFiling() {
   s.documentsFolder = state_.locations.documents;
   s.quarantineFolder = incoming::QuarantineFolderOf(state_.locations.dataRoot);
   s.trashFolder = state_.locations.trash;
+  s.rules = state_.sortRules.get();
   s.shownFolder = [this] { return shownFolder ? shownFolder() : std::string(); };
   s.deliveryRecorded = [this](const std::string& f, const std::string& sec) {
     if (deliveryRecorded) deliveryRecorded(f, sec);

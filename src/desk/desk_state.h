@@ -6,6 +6,7 @@
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
 #include "incoming/blocked_senders.h"
+#include "incoming/mail_sort.h"
 #include "platform/mail_client.h"
 #include "platform/registry.h"
 #include "store/index_file.h"
@@ -67,6 +68,9 @@ struct DeskState {
   // The blocked senders (blacklist.lst): made with the desk's mail side and loaded once the
   // data root is known; the receive workers read it (every access is locked).
   std::unique_ptr<incoming::BlockedSenders> blockedSenders;
+  // The mail sorting rules (mailsort.lst): made and loaded with the blocked senders; filing,
+  // folder moves and renames, quick sort and the rules window use them on the main thread.
+  std::unique_ptr<incoming::MailSortRules> sortRules;
   // Engines other subsystems build; owned by them, set during start-up.
   contacts::AddressMap* addressMap = nullptr;
   skins::SkinEngine* skinEngine = nullptr;

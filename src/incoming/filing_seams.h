@@ -1,6 +1,6 @@
 #pragma once
 // What filing asks of parts built later: decrypting encrypted bodies and the user's sorting
-// rules. Until those exist, filing runs without them (no decryption, no rules).
+// rules (incoming/mail_sort). Without them filing runs with no decryption and no rules.
 #include <string>
 #include <vector>
 
@@ -24,6 +24,7 @@ struct SortInput {
   std::string sender;   // the normalised sender
   std::string subject;  // the subject as filed
   std::string baseId;   // the message id's base
+  std::string contentPath;  // the part's content file, for rules on the text
 };
 
 struct SortAction {

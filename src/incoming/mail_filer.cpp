@@ -796,7 +796,8 @@ void MailFiler::PlanOne(const std::string& name) {
       p.addedMsgId = true;
     }
     if (svc_.rules) {
-      SortInput in{&p.d, &p.tags, p.sender, p.subject, BaseOf(p.msgId)};
+      SortInput in{&p.d, &p.tags, p.sender, p.subject, BaseOf(p.msgId),
+                   spool_->PathOf(name, mf::kContentExt)};
       svc_.rules->Evaluate(in, actions_);
     }
   }
@@ -1154,6 +1155,24 @@ void MailFiler::ApplySortActions() {
   store::NullCollaborators none;
   store::DocOperations ops(os, none.Get());
   const std::string shown = svc_.shownFolder ? WithSlash(svc_.shownFolder()) : std::string();
+  // Per message: a delete rule sends it to the trash (after its copies); otherwise the first
+  // move rule whose folder exists moves it there, and the other rules' folders get copies. A
+  // moved message is moved, not copied and thrown away, so the trash holds no second copy.
+  std::unordered_map<std::string, std::string> moveTarget;
+  std::set<std::string> deleted;
+  for (const auto& a : actions_) {
+    if (a.kind != SortAction::Delete) continue;
+    if (a.onlyIfFolderExists.empty()) deleted.insert(a.baseId);
+    else if (!moveTarget.count(a.baseId) && IsRealDir(WithSlash(a.onlyIfFolderExists)))
+      moveTarget[a.baseId] = WithSlash(a.onlyIfFolderExists);
+  }
+  for (const auto& b : deleted) moveTarget.erase(b);
+  auto filedInto = [&](const std::string& folder, const std::string& base) {
+    if (svc_.newMail && folder != shown) svc_.newMail->Add(folder);
+    TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
+    HarmoniseMessageTimes(index, base + ":");
+    report_.changedFolders.insert(folder);
+  };
   for (const auto& a : actions_) {
     auto found = byBase.find(a.baseId);
     if (found == byBase.end()) continue;
@@ -1161,26 +1180,26 @@ void MailFiler::ApplySortActions() {
     for (const auto& it : found->second)
       if (store::PathExists(root + it.name)) items.push_back(it);
     if (items.empty()) continue;
+    auto mt = moveTarget.find(a.baseId);
     if (a.kind == SortAction::Copy) {
       const std::string folder = WithSlash(a.folder);
       if (!IsRealDir(folder)) continue;
+      if (mt != moveTarget.end() && mt->second == folder) continue;  // moved there below
       for (auto& it : items) it.targetFolder = folder;
-      if (ops.RunOnSelection(store::opCopy, items) > 0) {
-        if (svc_.newMail && folder != shown) svc_.newMail->Add(folder);
-        TPXIniFile index(*svc_.registry, store::IndexPathOf(folder));
-        HarmoniseMessageTimes(index, a.baseId + ":");
-        report_.changedFolders.insert(folder);
-      }
+      if (ops.RunOnSelection(store::opCopy, items) > 0) filedInto(folder, a.baseId);
     } else {
       if (!a.onlyIfFolderExists.empty() && !IsRealDir(WithSlash(a.onlyIfFolderExists))) continue;
-      // A rule's deletion goes to the trash, where the user can still find the message.
+      // A delete rule's deletion goes to the trash, where the user can still find the message.
+      const bool toTrash = mt == moveTarget.end();
+      const std::string target = toTrash ? svc_.trashFolder : mt->second;
       size_t counted = 0;
       for (auto& it : items) {
-        it.targetFolder = svc_.trashFolder;
+        it.targetFolder = target;
         if ((it.flags & kReceived) && mf::ParseMessageId(it.msgId).part <= 1) ++counted;
       }
       if (ops.RunOnSelection(store::opMove, items) > 0) {
-        report_.newMessages -= std::min(report_.newMessages, counted);
+        if (toTrash) report_.newMessages -= std::min(report_.newMessages, counted);
+        else filedInto(target, a.baseId);
         report_.changedFolders.insert(root);
       }
     }

@@ -122,3 +122,59 @@ TEST(EndToEnd, AForgottenPasswordThatCannotBeSavedIsTold) {
 
 }  // namespace
 }  // namespace px::incoming::test
+
+namespace px::incoming::test {
+namespace {
+
+TEST(EndToEnd, ReceivedMailIsSortedByTheRulesOnce) {
+  if (!QFileInfo::exists(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"))) GTEST_SKIP();
+  px::test::ServicePeer peer({"ann:annpw", "bob:bobpw"});
+  ASSERT_TRUE(peer.Running());
+  User ann(peer), bob(peer);
+  const QString server = QString::fromStdString(peer.Host());
+  ASSERT_EQ(ann.Run({"service", "set", "--user", "ann", "--server", server, "--password-stdin"}, "annpw\n").status, 0);
+  ASSERT_EQ(bob.Run({"service", "set", "--user", "bob", "--server", server, "--password-stdin"}, "bobpw\n").status, 0);
+  px::test::makeDirs(bob.docs() + "Friends/");
+  Cli c = bob.Run({"rules", "add", "Friends", "--move", "Friends", "F < ANN@plumadex.net"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  c = bob.Run({"rules", "add", "Junk", "--delete", "S < casino"});
+  ASSERT_EQ(c.status, 0) << c.err;
+
+  px::test::makeDirs(ann.docs());
+  px::test::writeFile(ann.docs() + "Dinner.txt", "At eight?\r\n");
+  px::test::writeFile(ann.docs() + "casino night.txt", "Bring chips\r\n");
+  for (const char* f : {"Dinner.txt", "casino night.txt"}) {
+    c = ann.Run({"outbox", QString::fromStdString(ann.docs() + f), "--to", "bob"});
+    ASSERT_EQ(c.status, 0) << c.err;
+  }
+  ASSERT_EQ(ann.Run({"send"}).status, 0);
+
+  c = bob.Run({"receive"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(px::test::readFile(bob.docs() + "Friends/Dinner.txt"), "At eight?\r\n");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bob.docs() + "Dinner.txt")));
+  // Both rules take the casino message: a copy in Friends, the original in the trash.
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(bob.docs() + "Friends/casino night.txt")));
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(bob.docs() + "TRASH/casino night.txt")));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bob.docs() + "casino night.txt")));
+  EXPECT_EQ(bob.Value(bob.docs() + "Friends/", "Dinner.txt", "Flags"), "4609");
+
+  // Once: a second receive brings and sorts nothing again.
+  c = bob.Run({"receive"});
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bob.docs() + "Friends/Dinner (2).txt")));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(bob.docs() + "Dinner.txt")));
+  QDir friends(QString::fromStdString(bob.docs() + "Friends/"));
+  QStringList files = friends.entryList(QDir::Files);
+  files.sort();
+  EXPECT_EQ(files, (QStringList{"Dinner.txt", "Plumadex.ini", "casino night.txt"}));
+
+  // Renaming the folder takes its rule along.
+  c = bob.Run({"rename", QString::fromStdString(bob.docs() + "Friends"), "Family"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  c = bob.Run({"rules", "list"});
+  EXPECT_NE(c.out.find("Friends|OM " + bob.docs() + "Family/|F < ann"), std::string::npos) << c.out;
+}
+
+}  // namespace
+}  // namespace px::incoming::test

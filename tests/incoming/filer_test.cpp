@@ -344,10 +344,13 @@ TEST_F(FilerFixture, SortingRulesCopyAndMoveThroughTheirSeam) {
   EXPECT_TRUE(exists(docs + "Copies/att.pdf"));
   EXPECT_TRUE(exists(docs + "Moved/sort me.txt"));
   EXPECT_FALSE(exists(docs + "sort me.txt"));
-  // The rule's deletion went to the trash, not away.
-  EXPECT_TRUE(exists(trash + "sort me.txt"));
+  // A move rule moves: the trash gets no second copy.
+  EXPECT_FALSE(exists(trash + "sort me.txt"));
+  EXPECT_TRUE(exists(docs + "Moved/att.pdf"));
+  EXPECT_TRUE(newMail.Contains(docs + "Moved/"));
   EXPECT_TRUE(exists(docs + "keep me.txt"));
-  EXPECT_EQ(r.newMessages, 1u);
+  // The moved message is still new mail, now in its folder.
+  EXPECT_EQ(r.newMessages, 2u);
   EXPECT_TRUE(newMail.Contains(docs + "Copies/"));
 }
 

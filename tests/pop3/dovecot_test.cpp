@@ -8,6 +8,7 @@
 #include "pop3/receive_fixture.h"
 #include "support/test_paths.h"
 #include "transport/pop3/account_check.h"
+#include "transport/pop3/pop3_preview.h"
 
 namespace px::test {
 namespace {
@@ -307,6 +308,84 @@ TEST_F(DovecotTest, ConnectionsCutByARelayLoseAndDuplicateNothing) {
     // Every message in the spool is whole.
     for (const auto& m : run.Spooled()) EXPECT_TRUE(m.ends_with(std::string(20000, m[m.size() - 3]) + "\r\n"));
   }
+}
+
+}  // namespace
+}  // namespace px::test
+
+namespace px::test {
+namespace {
+
+// Rules on the sender, the account and the text sort POP3 mail as it is filed, once.
+TEST_F(DovecotTest, ReceivedMailIsSortedByTheRules) {
+  server().PutMessage(user_, MakeMessage("Statement", "<r1@x>", "Your balance.\r\n", "Bank <news@bank.example>"));
+  server().PutMessage(user_, MakeMessage("Hello", "<r2@x>", "You won the LOTTERY!\r\n", "x@spam.example"));
+  server().PutMessage(user_, MakeMessage("Minutes", "<r3@x>", "Notes.\r\n"));
+  auto cli = [&](const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PLUMADEX_HOME", QString::fromStdString(home.root()));
+    env.insert("SSL_CERT_FILE", QString::fromStdString(server().ca().caFile));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(PX_BINARY_DIR "/src/plumadex-cli"), args);
+    p.waitForStarted();
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+  };
+  const QString name = QString::fromStdString(user_) + "@example.org";
+  const QString srv = "localhost:" + QString::number(server().pop3sPort());
+  ASSERT_EQ(cli({"accounts", "add", name, "--server", srv, "--user", QString::fromStdString(user_),
+                 "--password-stdin", "--security", "tls"},
+                QByteArray::fromStdString("pw-" + user_ + "\n")).first, 0);
+  const std::string docs = home.path("Documents/");
+  makeDirs(docs + "Finance/");
+  makeDirs(docs + "Accounts/");
+  ASSERT_EQ(cli({"rules", "add", "Bank", "--move", "Finance", "F < news@bank.example"}).first, 0);
+  ASSERT_EQ(cli({"rules", "add", "Copy all", "--copy", "Accounts", "A < " + name.toUpper()}).first, 0);
+  ASSERT_EQ(cli({"rules", "add", "Lottery", "--delete", "X < lottery"}).first, 0);
+  auto receive = cli({"receive", "--timeout", "10"});
+  ASSERT_EQ(receive.first, 0) << receive.second.toStdString();
+  auto there = [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); };
+  EXPECT_TRUE(there(docs + "Finance/Statement.txt"));
+  EXPECT_FALSE(there(docs + "Statement.txt"));
+  EXPECT_TRUE(there(docs + "Minutes.txt"));
+  EXPECT_TRUE(there(docs + "Accounts/Minutes.txt"));
+  EXPECT_TRUE(there(docs + "Accounts/Statement.txt"));
+  EXPECT_TRUE(there(docs + "TRASH/Hello.txt"));
+  EXPECT_FALSE(there(docs + "Hello.txt"));
+  EXPECT_TRUE(server().Messages(user_).empty());
+  // Nothing comes, or is sorted, twice.
+  receive = cli({"receive", "--timeout", "10"});
+  EXPECT_EQ(receive.first, 0);
+  EXPECT_FALSE(there(docs + "Accounts/Minutes (2).txt"));
+  EXPECT_FALSE(there(docs + "Finance/Statement (2).txt"));
+}
+
+}  // namespace
+}  // namespace px::test
+
+namespace px::test {
+namespace {
+
+// The preview reads headers and sizes only: the messages stay on the server, whole.
+TEST_F(DovecotTest, PreviewListsWaitingMailWithoutTakingIt) {
+  server().PutMessage(user_, MakeMessage("=?utf-8?q?Caf=C3=A9?=", "<p1@x>", std::string(499, 'a')));
+  server().PutMessage(user_, MakeMessage("Second", "<p2@x>", "b\r\n", "Bank <news@bank.example>"));
+  transport::ExternalAccount a = Tls();
+  auto r = transport::pop3::PreviewAccount(a, 10000);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[0].subject, "Café");
+  EXPECT_EQ(r.rows[1].from, "Bank <news@bank.example>");
+  EXPECT_FALSE(r.rows[0].key.empty());
+  EXPECT_NE(r.rows[0].key, r.rows[1].key);
+  EXPECT_GT(r.rows[0].size, 499);
+  EXPECT_EQ(r.rows[1].date, "Thu, 10 Dec 2026 10:00:00 +0000");
+  EXPECT_EQ(server().Messages(user_).size(), 2u);
+  EXPECT_EQ(transport::pop3::PreviewSizeText(499), "0K");
+  EXPECT_EQ(transport::pop3::PreviewSizeText(500), "1K");
 }
 
 }  // namespace
