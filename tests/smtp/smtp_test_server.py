@@ -99,8 +99,9 @@ def main():
                 "user": session.auth_data if session.authenticated else None,
                 "tls": server.transport.get_extra_info("sslcontext") is not None,
             }
-            for ext, data in ((".eml", envelope.original_content),
-                              (".json", json.dumps(meta).encode())):
+            # The .json first: a reader takes a message as soon as its .eml is there.
+            for ext, data in ((".json", json.dumps(meta).encode()),
+                              (".eml", envelope.original_content)):
                 with open(base + ext + ".tmp", "wb") as f:
                     f.write(data)
                 os.rename(base + ext + ".tmp", base + ext)
