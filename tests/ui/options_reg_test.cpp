@@ -108,6 +108,8 @@ TEST(RegWindows, TheWelcomeAsksForAPlumadexAddress) {
   auto* prompt = welcome.findChild<QLabel*>(QStringLiteral("lblPrompt"));
   ASSERT_NE(prompt, nullptr);
   EXPECT_EQ(prompt->text(), QStringLiteral("You need to set up a Plumadex address."));
+  // The title bar has room for the whole caption, not "Welcome…lumadex!".
+  EXPECT_GT(welcome.minimumWidth(), welcome.fontMetrics().horizontalAdvance(welcome.windowTitle()));
 }
 
 }  // namespace

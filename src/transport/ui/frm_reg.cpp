@@ -1,5 +1,7 @@
 #include "transport/ui/frm_reg.h"
 
+#include <algorithm>
+
 #include "foundation/address.h"
 #include "transport/service_protocol.h"
 
@@ -200,6 +202,8 @@ TfrmReg2::TfrmReg2(const WelcomeView& view, std::function<bool(RegMode)> openAdd
     buttons_.emplace_back(c, b);
     connect(b, &QPushButton::clicked, this, [this, c] { choose(c); });
   }
+  // Wide enough for the title bar to show the whole caption beside its buttons.
+  setMinimumWidth(std::max(sizeHint().width(), fontMetrics().horizontalAdvance(windowTitle()) + 160));
 }
 
 QPushButton* TfrmReg2::Button(WelcomeChoice c) const {
