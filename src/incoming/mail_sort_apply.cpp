@@ -62,14 +62,17 @@ std::vector<FolderMessage> MessagesOf(store::IniRegistry& registry, const std::s
       else if (SameText(k, "Charset")) it.charset = v;
       keys.emplace_back(std::move(k), std::move(v));
     }
-    if (msgId.empty() || !store::PathExists(folder + it.name)) return;
+    if (!store::PathExists(folder + it.name)) return;
+    // Received mail of a single part may carry no MsgID: it is a message of its own.
+    if (msgId.empty() && !(it.flags & store::dfReceived)) return;
     it.msgId = msgId;
     if (it.title.empty()) it.title = store::StripExtension(it.name);
     const auto id = mailformat::ParseMessageId(msgId);
-    auto [pos, fresh] = byBase.try_emplace(id.base, out.size());
+    const std::string base = msgId.empty() ? "/" + it.name : id.base;
+    auto [pos, fresh] = byBase.try_emplace(base, out.size());
     if (fresh) {
       out.emplace_back();
-      out.back().base = id.base;
+      out.back().base = base;
     }
     FolderMessage& m = out[pos->second];
     const int part = id.part > 0 ? id.part : 1;

@@ -354,5 +354,16 @@ TEST_F(RulesFiler, ApplyRulesNowSortsAFolderAndTheTestChangesNothing) {
   EXPECT_FALSE(exists(trash + "Old statement.txt"));
 }
 
+// Mail of one part may be filed or imported without a MsgID; the rules still see it.
+TEST_F(RulesFiler, ApplyRulesNowTakesReceivedMailWithoutAMessageId) {
+  px::test::writeFile(docs + "Lone.txt", "hello");
+  px::test::writeFile(docs + "Plumadex.ini", "[Lone.txt]\r\nFlags=4097\r\nAddress=news@bank.example\r\n");
+  px::test::writeFile(docs + "Own note.txt", "mine");
+  add("Bank|OM " + docs + "Finance/|F < news@bank.example");
+  ApplyRulesResult t = TestRulesOnFolder(sortRules, registry, docs);
+  ASSERT_EQ(t.hits.size(), 1u);
+  EXPECT_EQ(t.hits[0].title, "Lone");
+}
+
 }  // namespace
 }  // namespace px::incoming::test
