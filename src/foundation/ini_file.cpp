@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <set>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -150,7 +152,22 @@ TPXIniBase::TPXIniBase(std::string path) : fileName_(std::move(path)) {
 
 TPXIniBase::TPXIniBase(std::string path, Kind kind) : fileName_(std::move(path)), kind_(kind) {
   std::lock_guard lock(mutex_);
-  LoadLocked();
+  if (kind_ == Kind::FolderIndex)
+    unread_ = true;  // read when first asked
+  else
+    LoadLocked();
+}
+
+void TPXIniBase::EnsureLoadedLocked() const {
+  if (!unread_) return;
+  // The contents are read on demand: to the callers this object looks loaded all along.
+  auto* self = const_cast<TPXIniBase*>(this);
+  self->unread_ = false;
+  std::vector<Change> pending = std::move(self->changes_);
+  self->LoadLocked();
+  self->ReplayLocked(pending);
+  self->modified_ = !pending.empty();
+  self->changes_ = std::move(pending);
 }
 
 TPXIniBase::~TPXIniBase() = default;
@@ -359,6 +376,7 @@ const TPXIniBase::Section* TPXIniBase::FindLocked(std::string_view section) cons
 void TPXIniBase::SetText(std::string_view text) {
   std::string copy(text);
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   changes_.clear();
   changes_.push_back(Change{Change::Text, {}, {}, copy});
   ParseLocked(std::move(copy));
@@ -367,6 +385,7 @@ void TPXIniBase::SetText(std::string_view text) {
 
 std::string TPXIniBase::Text() const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   size_t total = 0;
   for (const auto& e : sections_) total += nameOf(e).size() + linesOf(e.second).size() + e.second.count + 8;
   std::string out;
@@ -392,6 +411,7 @@ std::string TPXIniBase::Text() const {
 
 FileStatus TPXIniBase::LoadStatus() const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   return loadStatus_;
 }
 
@@ -402,12 +422,14 @@ bool TPXIniBase::Modified() const {
 
 FileStatus TPXIniBase::Reload() {
   std::lock_guard lock(mutex_);
+  unread_ = false;
   LoadLocked();
   return loadStatus_;
 }
 
 bool TPXIniBase::Damaged() const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   return damaged_;
 }
 
@@ -420,6 +442,7 @@ std::string TPXIniBase::TakeNotice() {
 
 size_t TPXIniBase::SectionCount() const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   return sections_.size();
 }
 
@@ -428,6 +451,7 @@ std::string TPXIniBase::FileName() const { return fileName_; }
 std::string TPXIniBase::ReadString(std::string_view section, std::string_view key,
                                    std::string_view def) const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   const Section* s = FindLocked(section);
   if (!s) return std::string(def);
   std::string result(def);
@@ -444,7 +468,11 @@ std::string TPXIniBase::ReadString(std::string_view section, std::string_view ke
 void TPXIniBase::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   Change c{Change::Write, cleanText(section), cleanText(key), cleanText(value)};
   std::lock_guard lock(mutex_);
-  ApplyWrite(c.section, c.key, c.value);
+  if (unread_) {
+    modified_ = true;
+  } else {
+    ApplyWrite(c.section, c.key, c.value);
+  }
   changes_.push_back(std::move(c));
 }
 
@@ -481,6 +509,7 @@ void TPXIniBase::ApplyWrite(std::string_view section, std::string_view k, std::s
 void TPXIniBase::ReadSection(std::string_view section, StringList& keys) const {
   keys.clear();
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   const Section* s = FindLocked(section);
   if (!s) return;
   forEachLine(linesOf(*s), s->count, [&](std::string_view line) {
@@ -492,6 +521,7 @@ void TPXIniBase::ReadSection(std::string_view section, StringList& keys) const {
 void TPXIniBase::ReadSections(StringList& sections) const {
   sections.clear();
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   sections.reserve(sections_.size());
   for (const auto& e : sections_) sections.emplace_back(nameOf(e));
 }
@@ -499,6 +529,7 @@ void TPXIniBase::ReadSections(StringList& sections) const {
 void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) const {
   lines.clear();
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   const Section* s = FindLocked(section);
   if (!s) return;
   lines.reserve(s->count);
@@ -507,6 +538,7 @@ void TPXIniBase::ReadSectionValues(std::string_view section, StringList& lines) 
 
 void TPXIniBase::DeleteKey(std::string_view section, std::string_view key) {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   // Only a change that took effect here is applied again to a newer file: a key this copy
   // never saw is not taken from another writer.
   if (ApplyDeleteKey(section, key))
@@ -540,6 +572,12 @@ bool TPXIniBase::ApplyDeleteKey(std::string_view section, std::string_view key) 
 
 void TPXIniBase::EraseSection(std::string_view section) {
   std::lock_guard lock(mutex_);
+  if (unread_) {
+    // Whether the file holds the section is told when the change is saved or the file read.
+    changes_.push_back(Change{Change::Erase, std::string(section), {}, {}});
+    modified_ = true;
+    return;
+  }
   if (ApplyErase(section)) changes_.push_back(Change{Change::Erase, std::string(section), {}, {}});
 }
 
@@ -570,12 +608,14 @@ void TPXIniBase::ReplayLocked(const std::vector<Change>& changes) {
 
 bool TPXIniBase::SectionExists(std::string_view section) const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   const Section* s = FindLocked(section);
   return s && s->count > 0;
 }
 
 bool TPXIniBase::ValueExists(std::string_view section, std::string_view key) const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   const Section* s = FindLocked(section);
   if (!s) return false;
   bool found = false;
@@ -598,6 +638,14 @@ FileStatus TPXIniBase::SaveLocked() {
     // Where no lock file can be made no file can be written either: the save reports that.
     if (err != EACCES && err != EROFS && err != EPERM && err != ENOENT && err != ENOTDIR)
       return failure("lock", fileName_, err);
+  }
+  if (unread_) {
+    bool appended = false;
+    FileStatus st = TryAppendLocked(appended);
+    if (!st.ok() || appended) return st;
+    EnsureLoadedLocked();
+    if (!modified_) return FileStatus::Ok();
+    if (!loadStatus_.ok()) return loadStatus_;
   }
   if (!(StatLocked() == stamp_)) {
     // Another process saved the file since this copy was read: take its version and make our
@@ -633,6 +681,109 @@ FileStatus TPXIniBase::SaveLocked() {
     stamp_ = StatLocked();
   }
   return st;
+}
+
+FileStatus TPXIniBase::TryAppendLocked(bool& appended) {
+  appended = false;
+  // The sections the changes touch, by map key; any other kind of change needs the whole file.
+  std::set<std::string, KeyLess> touched;
+  for (const Change& c : changes_) {
+    if (c.op != Change::Write && c.op != Change::Erase) return FileStatus::Ok();
+    touched.insert(mapKeyOf(cleanText(c.section)));
+  }
+  const int fd = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return FileStatus::Ok();  // no file yet (or none we may write): the full save decides
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kMaxIniFileSize) {
+    ::close(fd);
+    return FileStatus::Ok();
+  }
+  // One pass over the file in pieces, memory bounded: none of the touched sections may be in it,
+  // and it must be text this program would write back as it is.
+  constexpr size_t kPiece = 1 << 20;
+  std::string piece;
+  std::string carry;  // the unfinished last line of the piece before
+  bool clean = true;
+  char last = '\n';
+  off_t at = 0;
+  auto checkLines = [&](std::string_view text) {
+    if (looksDamaged(text)) clean = false;
+    size_t pos = 0;
+    while (clean && pos < text.size()) {
+      size_t end = text.find_first_of("\r\n", pos);
+      if (end == std::string_view::npos) end = text.size();
+      const std::string_view line = text.substr(pos, end - pos);
+      pos = end + 1;
+      if (line.size() >= 2 && line.front() == '[' && line.back() == ']' &&
+          touched.count(mapKeyOf(line.substr(1, line.size() - 2))))
+        clean = false;
+    }
+  };
+  while (clean && at < st.st_size) {
+    piece.resize(kPiece);
+    const ssize_t n = ::pread(fd, piece.data(), kPiece, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      clean = false;
+      break;
+    }
+    piece.resize(size_t(n));
+    if (at == 0 && piece.size() >= 2 &&
+        ((piece[0] == '\xFF' && piece[1] == '\xFE') || (piece[0] == '\xFE' && piece[1] == '\xFF')))
+      clean = false;  // UTF-16: rewritten as 8-bit text by the full save
+    at += n;
+    last = piece.back();
+    const size_t cut = piece.find_last_of("\r\n");
+    if (cut == std::string::npos) {
+      carry += piece;
+      continue;
+    }
+    carry.append(piece, 0, cut + 1);
+    checkLines(carry);
+    carry.assign(piece, cut + 1, std::string::npos);
+  }
+  ::close(fd);
+  if (clean && !carry.empty()) checkLines(carry);
+  if (!clean || at != st.st_size) return FileStatus::Ok();
+
+  // The new sections as the full save would write them, made from the recorded changes.
+  ReplayLocked(changes_);
+  std::string text = st.st_size > 0 && last != '\n' && last != '\r' ? "\r\n" : "";
+  unread_ = false;  // Text() of just the new sections, without reading the file
+  text += Text();
+  unread_ = true;
+  sections_.clear();
+  if (text.empty() || text == "\r\n") {
+    // The changes only erased sections the file does not hold: nothing to write.
+    changes_.clear();
+    modified_ = false;
+    appended = true;
+    return FileStatus::Ok();
+  }
+  const int out = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+  if (out < 0) return failure("write", fileName_, errno);
+  int err = 0;
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(out, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += size_t(n);
+  }
+  if (!err && ::fdatasync(out) != 0) err = errno;
+  if (err) {
+    // A full disk: what was written of the new sections goes again, the file stays as it was.
+    (void)::ftruncate(out, st.st_size);
+    ::close(out);
+    return failure("write", fileName_, err);
+  }
+  if (::close(out) != 0) return failure("write", fileName_, errno);
+  changes_.clear();
+  modified_ = false;
+  appended = true;
+  return FileStatus::Ok();
 }
 
 void TPXIniBase::DropDamagedLinesLocked() {
@@ -726,6 +877,7 @@ FileStatus TPXIniBase::UpdateFile() {
 void TPXIniBase::GetStrings(StringList& out) const {
   out.clear();
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   for (const auto& e : sections_) {
     out.push_back("[" + std::string(nameOf(e)) + "]");
     forEachLine(linesOf(e.second), e.second.count, [&](std::string_view line) { out.emplace_back(line); });
@@ -736,6 +888,7 @@ void TPXIniBase::GetStrings(StringList& out) const {
 void TPXIniBase::ForEachSection(
     const std::function<void(std::string_view, std::span<const std::string_view>)>& fn) const {
   std::lock_guard lock(mutex_);
+  EnsureLoadedLocked();
   std::vector<std::string_view> lines;
   for (const auto& e : sections_) {
     lines.clear();

@@ -11,6 +11,13 @@
 // mode of an existing file is kept. A failed save leaves the old file untouched and is reported
 // through FileStatus.
 //
+// A folder index is read only when something asks for its contents. Until then its changes are
+// only recorded, and when they merely add sections the file does not hold yet (a new document's
+// entry), the save appends those sections to the file under its lock instead of rewriting it,
+// so adding entries costs the same in a folder of ten documents and of a hundred thousand. The
+// file is a valid index at every moment: readers sort its sections as they load it, and the
+// next full save writes it sorted again.
+//
 // Several processes may change one file at once (the desk, plumadex-cli, a second session): a
 // save holds the file's lock (FileLock) and, when the file on disk is no longer the one that
 // was loaded, reads it again and applies this copy's changes to it before writing, so nobody's
@@ -188,6 +195,11 @@ private:
   using SectionMap = std::map<std::string, Section, KeyLess>;
 
   void LoadLocked();
+  // A folder index not read yet is read now, with the changes recorded meanwhile made on it.
+  void EnsureLoadedLocked() const;
+  // Appends the sections the recorded changes add, when that is all they do and the file holds
+  // none of them; `appended` tells whether it did. Called with the file's lock held.
+  FileStatus TryAppendLocked(bool& appended);
   FileStatus ReadLocked(std::string& text, Stamp& stamp, bool& damaged) const;
   Stamp StatLocked() const;
   static Stamp StampOf(const struct stat& st);
@@ -221,6 +233,7 @@ private:
   bool damaged_ = false;
   std::string notice_;
   std::string keptAside_;  // the copy of a damaged file, told of once the new file is written
+  bool unread_ = false;    // a folder index whose file has not been read yet
 };
 
 }  // namespace px

@@ -39,7 +39,8 @@ bool FolderWatch::Watch(const std::string& folder, bool listedFromIndex) {
   Drain();
   folder_ = WithSlash(folder);
   if (folder_.empty()) return true;
-  wd_ = inotify_add_watch(fd_, folder_.c_str(), kNameChanges);
+  // Rows that are index entries also change when entries are added to the index in place.
+  wd_ = inotify_add_watch(fd_, folder_.c_str(), kNameChanges | (fromIndex_ ? IN_CLOSE_WRITE : 0u));
   return wd_ >= 0;
 }
 
@@ -84,6 +85,10 @@ bool FolderWatch::Drain() {
       // The folder itself went away: the watch is gone with it.
       wd_ = -1;
       changed = true;
+      return;
+    }
+    if (ev.mask & IN_CLOSE_WRITE) {
+      if (fromIndex_ && IsIndexFileName(ev.name)) changed = true;
       return;
     }
     if (!NamesHiddenFile(ev) || (fromIndex_ && IsIndexFileName(ev.name))) changed = true;

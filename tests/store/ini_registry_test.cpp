@@ -50,6 +50,7 @@ TEST(IniRegistry, FileIsReReadOnlyWhenNoHandleIsOpen) {
   writeFile(path, "[a]\r\nk=1\r\n");
   {
     TPXIniFile h(reg, path);
+    EXPECT_EQ(h.ReadString("a", "k", ""), "1");  // read when first asked
     writeFile(path, "[a]\r\nk=2\r\n");
     TPXIniFile h2(reg, path);
     EXPECT_EQ(h2.ReadString("a", "k", ""), "1");  // shares the copy already in memory
