@@ -146,44 +146,12 @@ void SyncDir(const std::string& folder) {
   ::close(fd);
 }
 
-// Moves a file into place without replacing anything; across file systems it is copied to a
-// hidden file beside the target, flushed and renamed into place, then the source goes.
+// Moves a file into place without replacing anything; across file systems it is copied
+// through a hidden temporary file beside the target, put in place, then the source goes.
 int MoveNoReplace(const std::string& src, const std::string& dst, bool sync) {
   if (mf::RenameNoReplace(src, dst)) return 0;
   if (errno != EXDEV) return errno;
-  int in = ::open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return errno;
-  const size_t slash = dst.rfind('/');
-  const std::string tmp = dst.substr(0, slash + 1) + ".px-filing-" + std::to_string(::getpid()) + ".tmp";
-  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (out < 0) {
-    int e = errno;
-    ::close(in);
-    return e;
-  }
-  std::string buf(256 * 1024, '\0');
-  int err = 0;
-  for (;;) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err = errno;
-      break;
-    }
-    if (n == 0) break;
-    if (!WriteAllToFd(out, std::string_view(buf.data(), static_cast<size_t>(n)))) {
-      err = errno;
-      break;
-    }
-  }
-  if (!err && sync && ::fsync(out) != 0) err = errno;
-  ::close(in);
-  if (::close(out) != 0 && !err) err = errno;
-  if (!err && !mf::RenameNoReplace(tmp, dst)) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
-    return err;
-  }
+  if (int err = CopyFileNoReplace(src, dst, sync)) return err;
   ::unlink(src.c_str());
   return 0;
 }
