@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "foundation/atomic_file.h"
 #include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "foundation/fd_io.h"
@@ -31,6 +32,7 @@
 #include "mailformat/stored_part.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
+#include "store/index_entry.h"
 #include "store/op_services.h"
 #include "store/index_file.h"
 #include "store/list_file.h"
@@ -191,15 +193,11 @@ bool SameBytes(const std::string& a, const std::string& b) {
 }
 
 std::string MsgIdOfLines(std::span<const std::string_view> lines) {
-  for (auto l : lines)
-    if (l.size() > 6 && SameText(l.substr(0, 6), "MsgID=")) return std::string(l.substr(6));
-  return {};
+  return std::string(store::EntryValue(lines, "MsgID").value_or(""));
 }
 
 std::string TimeOfLines(std::span<const std::string_view> lines) {
-  for (auto l : lines)
-    if (l.size() > 5 && SameText(l.substr(0, 5), "Time=")) return std::string(l.substr(5));
-  return {};
+  return std::string(store::EntryValue(lines, "Time").value_or(""));
 }
 
 }  // namespace
@@ -1097,15 +1095,13 @@ void MailFiler::ApplySortActions() {
       it.name = std::string(name);
       it.ext = store::ExtensionOf(it.name);
       it.msgId = id;
-      for (auto l : lines) {
-        const size_t eq = l.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view k = l.substr(0, eq), v = l.substr(eq + 1);
-        if (SameText(k, "Title")) it.title = std::string(v);
-        else if (SameText(k, "Flags")) it.flags = std::atoi(std::string(v).c_str());
-        else if (SameText(k, "Address")) it.address = std::string(v);
-        else if (SameText(k, "Charset")) it.charset = std::string(v);
-      }
+      const auto value = [&lines](std::string_view key) {
+        return std::string(store::EntryValue(lines, key).value_or(""));
+      };
+      it.title = value("Title");
+      it.flags = store::EntryFlags(lines, 0);
+      it.address = value("Address");
+      it.charset = value("Charset");
       if (it.title.empty()) it.title = store::StripExtension(it.name);
       byBase[BaseOf(id)].push_back(std::move(it));
     });
