@@ -248,15 +248,15 @@ TEST_F(ComposeWindowTest, ClosingAModifiedMessageAsksAndCancelKeepsIt) {
 TEST_F(ComposeWindowTest, SavingADocumentReplacesItWholeOrKeepsItAndTheChanges) {
   const std::string folder = docs + "Notes/";
   px::test::makeDirs(folder);
-  Entry(folder, "notes.txt", "first words\r\n", {"Title=notes"});
+  Entry(folder, "notes.txt", "first line\r\nsecond", {"Title=notes"});
   TfrmEdit* w = windows->OpenDocument(folder, "notes.txt");
   ASSERT_NE(w, nullptr);
   ASSERT_EQ(w->Mode(), emTextEditor);
   w->txtText()->moveCursor(QTextCursor::End);
-  QTest::keyClicks(w->txtText(), "more");
+  QTest::keyClicks(w->txtText(), " more");
   ASSERT_TRUE(w->textModified());
   w->btnSave()->click();
-  EXPECT_EQ(px::test::readFile(folder + "notes.txt"), "first words\r\nmore");
+  EXPECT_EQ(px::test::readFile(folder + "notes.txt"), "first line\r\nsecond more");
   EXPECT_FALSE(w->isVisible());
 
   // A disk too full for the new text: the document stays whole, the failure is told, and the
@@ -268,7 +268,7 @@ TEST_F(ComposeWindowTest, SavingADocumentReplacesItWholeOrKeepsItAndTheChanges) 
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
   } unmount{small};
-  const std::string old = "old line\r\n" + std::string(20000, 'o') + "\r\n";
+  const std::string old = "old line\r\n" + std::string(20000, 'o');
   Entry(small, "big.txt", old, {"Title=big"});
   TfrmEdit* b = windows->OpenDocument(small, "big.txt");
   ASSERT_NE(b, nullptr);
