@@ -1,4 +1,5 @@
 // Index file of a big mail folder: 100,000 sections of about ten keys (about 20 MB).
+#include "foundation/atomic_file.h"
 #include "store/index_file.h"
 
 #include <benchmark/benchmark.h>

@@ -2,6 +2,7 @@
 // index with its cross-process lock and the check for a newer file, against the bare atomic
 // rewrite of the same bytes; and the intent journal of a batch of documents, written and
 // flushed before the first file moves, then removed.
+#include "foundation/atomic_file.h"
 #include "foundation/ini_file.h"
 #include "store/move_journal.h"
 

@@ -29,11 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   m.subject = std::string(reinterpret_cast<const char*>(data), std::min<size_t>(size, 200));
   m.parts.push_back({body, "body.eml", "eml", ""});
   if (data[0] & 1) m.parts.push_back({body, "copy.bin", "bin", ""});
-  std::string out, error;
+  std::string out;
   if (!WriteInternetMessage(m, random, [&out](std::string_view b) {
-        out.append(b);
-        return true;
-      }, error))
+         out.append(b);
+         return true;
+       }).ok())
     return 0;
   size_t start = 0;
   while (start < out.size()) {

@@ -57,8 +57,8 @@ int runSend(const Args& args) {
   in.ownFromAddress = OwnFromAddress(settings);
   SendSnapshot snap = TakeSendSnapshot(in);
   for (const auto& w : snap.warnings) messages.QueueMessage(MessageKind::Warning, w);
-  if (!snap.saveError.empty()) {
-    messages.QueueMessage(MessageKind::Error, snap.saveError);
+  if (!snap.saveError.ok()) {
+    messages.QueueMessage(MessageKind::Error, snap.saveError.message);
     return 1;
   }
   int status = snap.warnings.empty() ? 0 : 1;
@@ -128,8 +128,8 @@ int runSend(const Args& args) {
   }
   // No transfer timer here: the bookkeeping of what was sent runs at once.
   const CommitResult commit = CommitSentMail(sent, registry, NowDateTime(), crypto.Available());
-  if (!commit.saveError.empty()) {
-    messages.QueueMessage(MessageKind::Error, commit.saveError);
+  if (!commit.saveError.ok()) {
+    messages.QueueMessage(MessageKind::Error, commit.saveError.message);
     status = 1;
   }
   return status;

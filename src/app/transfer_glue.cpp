@@ -214,8 +214,8 @@ private:
     transport::SmtpRouteSettings smtp = transport::ReadSmtpRouteSettings(state_.settings, state_.locations.tempFolder);
     transport::SendSnapshot snap = transport::TakeSendSnapshot(in);
     for (const auto& w : snap.warnings) state_.messages.QueueMessage(MessageKind::Warning, w);
-    if (!snap.saveError.empty()) {
-      state_.messages.QueueMessage(MessageKind::Error, snap.saveError);
+    if (!snap.saveError.ok()) {
+      state_.messages.QueueMessage(MessageKind::Error, snap.saveError.message);
       return std::nullopt;
     }
     if (snap.messages.empty()) return std::nullopt;
@@ -397,7 +397,7 @@ private:
   bool CommitSent() {
     const transport::CommitResult c =
         transport::CommitSentMail(Sent(), state_.indexRegistry, NowDateTime(), crypto_.Available());
-    if (!c.saveError.empty()) state_.messages.QueueMessage(MessageKind::Error, c.saveError);
+    if (!c.saveError.ok()) state_.messages.QueueMessage(MessageKind::Error, c.saveError.message);
     return c.changed;
   }
 

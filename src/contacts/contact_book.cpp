@@ -9,6 +9,7 @@
 #include "contacts/contact_folder.h"
 #include "contacts/groups.h"
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
@@ -209,34 +210,22 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
 }
 
 std::string ContactAttachmentCopy(const std::string& cardPath, const std::string& folder,
-                                  RandomSource& random, std::string* error) {
+                                  RandomSource& random, FileStatus* error) {
   std::string card;
-  if (const FileStatus st = ReadWholeFile(cardPath, card); !st.ok()) {
-    if (error) *error = st.message;
+  FileStatus st = ReadWholeFile(cardPath, card);
+  if (!st.ok()) {
+    if (error) *error = st;
     return {};
   }
+  // Two contacts sent in the same moment never share a copy: a taken name is never replaced.
   const std::string dir = store::WithSlash(folder);
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    const std::string unique = NewUniqueId(random);
-    const std::string temp = dir + ".PX" + unique + ".tmp";
-    FileStatus st = SaveFileAtomic(temp, card);
-    if (!st.ok()) {
-      if (error) *error = st.message;
-      return {};
-    }
-    // Two contacts sent in the same moment never share a copy: link() fails on a taken name.
-    const std::string path = dir + "$$PXtmp" + unique + ".vcf";
-    const int rc = ::link(temp.c_str(), path.c_str());
-    const int err = errno;
-    ::unlink(temp.c_str());
-    if (rc == 0) return path;
-    if (err != EEXIST) {
-      if (error) *error = FileErrorText("write", path, {}, err);
-      return {};
-    }
+  const std::string name =
+      PlaceNewFile(dir, card, [&random](int) { return "$$PXtmp" + NewUniqueId(random) + ".vcf"; }, &st);
+  if (name.empty()) {
+    if (error) *error = st;
+    return {};
   }
-  if (error) *error = "Cannot write a copy of " + cardPath + " in " + dir;
-  return {};
+  return dir + name;
 }
 
 }  // namespace px::contacts

@@ -9,6 +9,7 @@
 #include "contacts/address_map.h"
 #include "contacts/contact_import.h"
 #include "contacts/vcard.h"
+#include "foundation/file_status.h"
 #include "foundation/random.h"
 #include "foundation/types.h"
 #include "store/index_file.h"
@@ -79,8 +80,8 @@ DropImportResult ImportDroppedCards(const ContactBook& book, const std::vector<s
                                     const SharedAddressResolver& shared = {});
 
 // A copy of a contact card to be sent as an attachment, under a name no other copy has
-// ("$$PXtmp" + unique name + ".vcf" in folder); "" on failure.
+// ("$$PXtmp" + unique name + ".vcf" in folder); "" on failure, with *error set.
 std::string ContactAttachmentCopy(const std::string& cardPath, const std::string& folder,
-                                  RandomSource& random, std::string* error = nullptr);
+                                  RandomSource& random, FileStatus* error = nullptr);
 
 }  // namespace px::contacts

@@ -10,6 +10,7 @@
 
 #include "contacts/contact_summary.h"
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/dates.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
@@ -113,31 +114,11 @@ SyncResult SynchroniseContacts(const std::string& contactsFolder, store::IniRegi
 
 std::string PlaceNewContactFile(const std::string& folder, const AddrRec& rec,
                                 RandomSource& random, FileStatus* error) {
-  std::string dir = store::WithSlash(folder);
-  std::string card = WriteVCard(rec, RevStamp());
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    std::string name = NewUniqueId(random) + ".vcf";
-    std::string temp = dir + ".PX" + NewUniqueId(random) + ".tmp";
-    FileStatus st = SaveFileAtomic(temp, card);
-    if (!st.ok()) {
-      if (error) *error = st;
-      return {};
-    }
-    // link() places the card only where nothing is yet.
-    int rc = ::link(temp.c_str(), (dir + name).c_str());
-    int err = errno;
-    ::unlink(temp.c_str());
-    if (rc == 0) return name;
-    if (err != EEXIST) {
-      if (error) *error = FileStatus::Failure("write", dir + name, err);
-      return {};
-    }
-  }
-  if (error) {
-    error->error = EEXIST;
-    error->message = "Cannot write a new contact file in " + dir;
-  }
-  return {};
+  FileStatus st;
+  const std::string name = PlaceNewFile(store::WithSlash(folder), WriteVCard(rec, RevStamp()),
+                                        [&random](int) { return NewUniqueId(random) + ".vcf"; }, &st);
+  if (name.empty() && error) *error = st;
+  return name;
 }
 
 std::string DuplicateAddressMessage(std::string_view displayName, std::string_view address) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/charset.h"
 #include "foundation/strings.h"
 #include "foundation/text_case.h"

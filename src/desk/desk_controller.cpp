@@ -1,5 +1,6 @@
 #include "desk/desk_controller.h"
 
+#include "foundation/atomic_file.h"
 #include "platform/single_instance.h"
 #include "store/folder_listing.h"
 #include "store/pending_register.h"
@@ -150,8 +151,8 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
   step(6);
   const std::string request = RequestOf(state_.arguments);
   if (StartsWithNoCase(request, "mailto:") && platform::SingleInstance::IsAcceptableRequest(request)) {
-    std::ofstream f(loc.HandOverFile(), std::ios::binary | std::ios::trunc);
-    f << request << "\r\n";
+    // Not written (a full disk): the running desk is not asked to open it.
+    (void)SaveFileAtomic(loc.HandOverFile(), request + "\r\n");
   }
 
   // 7. Single instance: the lock decides.

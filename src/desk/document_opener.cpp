@@ -1,5 +1,6 @@
 #include "desk/document_opener.h"
 
+#include "foundation/atomic_file.h"
 #include "foundation/message_queue.h"
 #include "foundation/strings.h"
 #include "platform/process_launch.h"
@@ -61,45 +62,9 @@ bool IsMarker(const store::DocRecord& r) {
 
 // Copies a file without following a link at the target and without replacing anything.
 bool CopyFileExclusive(const std::string& from, const std::string& to, std::string* error) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
-    *error = std::strerror(errno);
-    return false;
-  }
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (out < 0) {
-    *error = std::strerror(errno);
-    ::close(in);
-    return false;
-  }
-  char buf[1 << 16];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buf + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        break;
-      }
-      done += w;
-    }
-    if (!ok) break;
-  }
-  if (!ok) *error = std::strerror(errno);
-  ::close(in);
-  if (::close(out) != 0 && ok) {
-    *error = std::strerror(errno);
-    ok = false;
-  }
-  if (!ok) ::unlink(to.c_str());
-  return ok;
+  const int err = CopyFileNoReplace(from, to, /*sync=*/false, /*followLink=*/true);  // the original stays
+  if (err) *error = std::strerror(err);
+  return err == 0;
 }
 
 }  // namespace
@@ -256,8 +221,8 @@ std::string DocumentOpener::MakePrivateCopy(const std::string& source, std::stri
     return {};
   }
   // Remember where it came from, for a run that ends without closing it.
-  QFile origin(QString::fromLocal8Bit(tmpl) + QStringLiteral("/.origin"));
-  if (origin.open(QIODevice::WriteOnly)) origin.write(QByteArray::fromStdString(source));
+  // Without it a copy left by a crash is kept as a new document.
+  (void)SaveFileAtomic(tmpl.toStdString() + "/.origin", source);
   return copy;
 }
 
@@ -396,8 +361,7 @@ bool DocumentOpener::NewDocument(const NewDocumentTemplate& t, const std::string
   const std::string path = tmpl.toStdString() + "/" + SafeFileName(title, 200) + (t.ext.empty() ? "" : "." + t.ext);
   bool made;
   if (t.path.empty()) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    made = fd >= 0 && ::close(fd) == 0;
+    made = !PlaceNewFile(tmpl.toStdString(), {}, [&path](int) { return BaseName(path); }, nullptr, 1).empty();
   } else {
     made = CopyFileExclusive(t.path, path, &error);
   }

@@ -3,7 +3,9 @@
 #include "foundation/fd_io.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -90,6 +92,26 @@ int AtomicFile::Open(mode_t mode) {
   return error_;
 }
 
+int AtomicFile::OpenForRewrite(bool followLinks) {
+  struct stat lst {};
+  if (followLinks && ::lstat(path_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    // Written through to the file it names, so the link stays in place.
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+      path_ = real;
+      std::free(real);
+    }
+  }
+  struct stat old {};
+  bool exists = (followLinks ? ::stat(path_.c_str(), &old) : ::lstat(path_.c_str(), &old)) == 0;
+  if (exists && !followLinks && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) exists = false;
+  if (exists && S_ISDIR(old.st_mode)) return error_ = EISDIR;
+  if (int err = Open(exists ? (old.st_mode & 07777) : 0666)) return err;
+  // Not fatal when it fails: a file of another owner may refuse; it is rewritten with the
+  // default mode.
+  if (exists) (void)::fchmod(fd_.get(), old.st_mode & 07777);
+  return 0;
+}
+
 bool AtomicFile::Write(std::string_view bytes) {
   if (!fd_) {
     if (!error_) error_ = EBADF;
@@ -140,6 +162,70 @@ void AtomicFile::Discard() {
     ::unlink(tmp_.c_str());
     tmp_.clear();
   }
+}
+
+FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks, bool sync) {
+  AtomicFile file(path);
+  file.SetSync(sync);
+  if (int err = file.OpenForRewrite(followLinks)) return FileStatus::Failure("write", path, err);
+  file.Write(bytes);
+  if (int err = file.Commit(true)) return FileStatus::Failure("write", path, err);
+  return FileStatus::Ok();
+}
+
+FileStatus SaveFileAtomic(const std::string& path, const std::function<bool(const ByteWriter&)>& produce,
+                          bool followLinks) {
+  AtomicFile file(path);
+  if (int err = file.OpenForRewrite(followLinks)) return FileStatus::Failure("write", path, err);
+  const bool produced = produce([&file](std::string_view bytes) { return file.Write(bytes); });
+  if (!produced) {
+    const int err = file.Error();
+    file.Discard();
+    return FileStatus::Failure("write", path, err ? err : EIO);
+  }
+  if (int err = file.Commit(true)) return FileStatus::Failure("write", path, err);
+  return FileStatus::Ok();
+}
+
+std::string PlaceNewFile(const std::string& folder, std::string_view bytes,
+                         const std::function<std::string(int attempt)>& nameAt, FileStatus* error,
+                         int attempts, mode_t mode) {
+  const std::string dir = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  std::string name = nameAt(0);
+  AtomicFile file(dir + name);
+  if (int err = file.Open(mode)) {
+    if (error) *error = FileStatus::Failure("write", dir + name, err);
+    return {};
+  }
+  file.Write(bytes);
+  for (int attempt = 1;; ++attempt) {
+    const int err = file.Commit(false);
+    if (err == 0) return name;
+    if (err != EEXIST || attempt >= attempts) {
+      if (error) *error = FileStatus::Failure("write", dir + name, err);
+      return {};
+    }
+    // The written file waits under its temporary name for a free one.
+    name = nameAt(attempt);
+    file.SetPath(dir + name);
+  }
+}
+
+int CopyFileNoReplace(const std::string& from, const std::string& to, bool sync, bool followLink) {
+  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+  if (!in) return errno;
+  AtomicFile out(to);
+  out.SetSync(sync);
+  if (int err = out.Open()) return err;
+  std::string buf(256 * 1024, '\0');
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;  // the temporary file goes with `out`
+    if (n == 0) break;
+    if (!out.Write(std::string_view(buf.data(), static_cast<size_t>(n)))) return out.Error();
+  }
+  return out.Commit(false);  // a kept temporary file (EEXIST) goes with `out`
 }
 
 }  // namespace px

@@ -4,7 +4,12 @@
 // or refusing to), after which the folder itself is flushed so the new name survives a crash.
 // Until then the old file (or no file) stays as it was; a temporary file that was not committed
 // is removed when its AtomicFile goes away. Temporary files are named ".px-tmp-<random>": hidden
-// from listings, and recognised by the start-up sweep when a crash left one behind.
+// from listings, and recognised by the start-up sweep when a crash left one behind. Every file
+// the program places or rewrites goes this way (logs that are only appended to and lock files
+// excepted), so that one name is all the sweep has to know.
+#include "foundation/file_status.h"
+
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -54,6 +59,10 @@ public:
 
   // Creates the temporary file with `mode` (less the umask). 0 or errno.
   int Open(mode_t mode = 0666);
+  // Opens for rewriting the file at Path(): a symbolic link there is written through to the file
+  // it names (with `followLinks`; else the link itself is replaced), and an existing file keeps
+  // its mode. EISDIR when a folder is in the way. 0 or errno.
+  int OpenForRewrite(bool followLinks = true);
   int fd() const { return fd_.get(); }
   // Appends bytes; false (and Error() set) when the write failed.
   bool Write(std::string_view bytes);
@@ -82,6 +91,28 @@ private:
   int error_ = 0;
   bool sync_ = true;
 };
+
+// Rewrites (or creates) `path` with `bytes` through an AtomicFile opened by OpenForRewrite; on
+// failure the old file is left as it was. Without `sync` nothing is flushed (scratch files that
+// may be lost in a crash).
+FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks = true,
+                          bool sync = true);
+// The same, with the bytes given piece by piece by `produce` to the writer it is handed; a
+// false from `produce` (or a failed write) leaves the old file.
+using ByteWriter = std::function<bool(std::string_view)>;
+FileStatus SaveFileAtomic(const std::string& path, const std::function<bool(const ByteWriter&)>& produce,
+                          bool followLinks = true);
+// Places a new file with `bytes` under the first free name `nameAt(attempt)` gives in `folder`
+// (attempt 0, 1, ...; at most `attempts`), never over an existing file. Returns the name placed
+// ("" with *error set when none could be).
+std::string PlaceNewFile(const std::string& folder, std::string_view bytes,
+                         const std::function<std::string(int attempt)>& nameAt, FileStatus* error,
+                         int attempts = 50, mode_t mode = 0666);
+
+// Copies the file `from` to `to` through an AtomicFile, never replacing a file there (EEXIST).
+// A link at `from` is followed only with `followLink`; without `sync` nothing is flushed.
+// 0 or errno; on failure `to` is as it was.
+int CopyFileNoReplace(const std::string& from, const std::string& to, bool sync = true, bool followLink = false);
 
 // Flushes the folder that holds `path` (its entries: a rename or a new file in it). 0 or errno.
 int SyncFolderOf(const std::string& path);

@@ -1,5 +1,5 @@
 #pragma once
-// The program's own INI class, its typed readers and the whole-file read and atomic rewrite.
+// The program's own INI class, its typed readers and the whole-file read.
 //
 // An INI file is held whole in memory by a TPXIniBase: sections sorted without regard to case
 // (duplicates ignored, the first one wins), each with its key=value lines kept verbatim and in
@@ -41,11 +41,7 @@
 
 namespace px {
 
-// Atomic save and whole-file read (also for other files the program rewrites).
-// SaveFileAtomic writes a temporary file beside `path`, flushes it to disk and renames it over
-// `path`, keeping the mode of an existing file; on failure the old file is left as it was.
-// With `followLinks` false a symbolic link at `path` is replaced, never written through.
-FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks = true);
+// Whole-file read (the atomic save is SaveFileAtomic in atomic_file.h).
 // Reads the whole file; error ENOENT when it does not exist, EFBIG when it is larger than
 // `maxSize` bytes, EINVAL when it is not a regular file (a FIFO, a device, a folder: never
 // waited on). With `noFollow` a symbolic link is not followed and reads as ELOOP.

@@ -48,37 +48,14 @@ void MakeNormalisedFolder(const std::string& parent, const std::string& name) {
   dir.mkpath(QString::fromStdString(name));
 }
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qint64 left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= n;
-  }
-  return true;
-}
-
 // Creates `path` with `bytes`, private (mode 0600) from the start, and never over an existing
 // file. The content is written to a temporary file beside it first, so a full disk or a crash
 // leaves either the whole file or none (the next start copies again), never a cut one.
 void CreatePrivateFile(const std::string& path, const QByteArray& bytes) {
-  std::string tmp = path + ".XXXXXX";
-  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);  // mode 0600
-  if (fd < 0) return;
-  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (written) {
-    // link() refuses to replace a file that appeared meanwhile; a file system without hard
-    // links falls back to a rename after checking again.
-    struct stat st {};
-    if (::link(tmp.c_str(), path.c_str()) != 0 && errno != EEXIST && ::stat(path.c_str(), &st) != 0)
-      ::rename(tmp.c_str(), path.c_str());
-  }
-  ::unlink(tmp.c_str());
-  if (written) (void)SyncFolderOf(path);  // the new name survives a crash as the bytes do
+  AtomicFile file(path);
+  if (file.Open(0600) != 0) return;
+  file.Write(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+  (void)file.Commit(false);  // a file that appeared meanwhile is kept; a failure copies again next time
 }
 
 }  // namespace

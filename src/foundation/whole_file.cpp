@@ -1,6 +1,5 @@
-// Whole-file reading and atomic rewriting of the files the program keeps.
+// Whole-file reading of the files the program keeps.
 #include "foundation/ini_file.h"
-#include "foundation/atomic_file.h"
 
 #include <cerrno>
 #include <climits>
@@ -61,31 +60,6 @@ FileStatus ReadWholeFile(const std::string& path, std::string& bytes, uint64_t m
     bytes.append(buf, size_t(n));
   }
   ::close(fd);
-  return FileStatus::Ok();
-}
-
-FileStatus SaveFileAtomic(const std::string& path, std::string_view bytes, bool followLinks) {
-  // Write through a symbolic link to the file it names, so the link stays in place.
-  std::string target = path;
-  struct stat lst;
-  if (followLinks && ::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
-  struct stat old;
-  bool exists = (followLinks ? ::stat(target.c_str(), &old) : ::lstat(target.c_str(), &old)) == 0;
-  if (exists && !followLinks && !S_ISREG(old.st_mode) && !S_ISDIR(old.st_mode)) exists = false;
-  if (exists && S_ISDIR(old.st_mode)) return failure("write", path, EISDIR);
-
-  AtomicFile file(target);
-  if (int err = file.Open(exists ? (old.st_mode & 07777) : 0666)) return failure("write", path, err);
-  if (exists && ::fchmod(file.fd(), old.st_mode & 07777) != 0) {
-    // Not fatal: a file of another owner may refuse; it is rewritten with the default mode.
-  }
-  file.Write(bytes);
-  if (int err = file.Commit(true)) return failure("write", path, err);
   return FileStatus::Ok();
 }
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "foundation/atomic_file.h"
 #include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "foundation/fd_io.h"
@@ -31,6 +32,7 @@
 #include "mailformat/stored_part.h"
 #include "store/doc_operations.h"
 #include "store/doc_record.h"
+#include "store/index_entry.h"
 #include "store/op_services.h"
 #include "store/index_file.h"
 #include "store/list_file.h"
@@ -146,44 +148,12 @@ void SyncDir(const std::string& folder) {
   ::close(fd);
 }
 
-// Moves a file into place without replacing anything; across file systems it is copied to a
-// hidden file beside the target, flushed and renamed into place, then the source goes.
+// Moves a file into place without replacing anything; across file systems it is copied
+// through a hidden temporary file beside the target, put in place, then the source goes.
 int MoveNoReplace(const std::string& src, const std::string& dst, bool sync) {
   if (mf::RenameNoReplace(src, dst)) return 0;
   if (errno != EXDEV) return errno;
-  int in = ::open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return errno;
-  const size_t slash = dst.rfind('/');
-  const std::string tmp = dst.substr(0, slash + 1) + ".px-filing-" + std::to_string(::getpid()) + ".tmp";
-  int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (out < 0) {
-    int e = errno;
-    ::close(in);
-    return e;
-  }
-  std::string buf(256 * 1024, '\0');
-  int err = 0;
-  for (;;) {
-    ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err = errno;
-      break;
-    }
-    if (n == 0) break;
-    if (!WriteAllToFd(out, std::string_view(buf.data(), static_cast<size_t>(n)))) {
-      err = errno;
-      break;
-    }
-  }
-  if (!err && sync && ::fsync(out) != 0) err = errno;
-  ::close(in);
-  if (::close(out) != 0 && !err) err = errno;
-  if (!err && !mf::RenameNoReplace(tmp, dst)) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
-    return err;
-  }
+  if (int err = CopyFileNoReplace(src, dst, sync)) return err;
   ::unlink(src.c_str());
   return 0;
 }
@@ -223,15 +193,11 @@ bool SameBytes(const std::string& a, const std::string& b) {
 }
 
 std::string MsgIdOfLines(std::span<const std::string_view> lines) {
-  for (auto l : lines)
-    if (l.size() > 6 && SameText(l.substr(0, 6), "MsgID=")) return std::string(l.substr(6));
-  return {};
+  return std::string(store::EntryValue(lines, "MsgID").value_or(""));
 }
 
 std::string TimeOfLines(std::span<const std::string_view> lines) {
-  for (auto l : lines)
-    if (l.size() > 5 && SameText(l.substr(0, 5), "Time=")) return std::string(l.substr(5));
-  return {};
+  return std::string(store::EntryValue(lines, "Time").value_or(""));
 }
 
 }  // namespace
@@ -1129,15 +1095,13 @@ void MailFiler::ApplySortActions() {
       it.name = std::string(name);
       it.ext = store::ExtensionOf(it.name);
       it.msgId = id;
-      for (auto l : lines) {
-        const size_t eq = l.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view k = l.substr(0, eq), v = l.substr(eq + 1);
-        if (SameText(k, "Title")) it.title = std::string(v);
-        else if (SameText(k, "Flags")) it.flags = std::atoi(std::string(v).c_str());
-        else if (SameText(k, "Address")) it.address = std::string(v);
-        else if (SameText(k, "Charset")) it.charset = std::string(v);
-      }
+      const auto value = [&lines](std::string_view key) {
+        return std::string(store::EntryValue(lines, key).value_or(""));
+      };
+      it.title = value("Title");
+      it.flags = store::EntryFlags(lines, 0);
+      it.address = value("Address");
+      it.charset = value("Charset");
       if (it.title.empty()) it.title = store::StripExtension(it.name);
       byBase[BaseOf(id)].push_back(std::move(it));
     });

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/ini_file.h"
 #include "foundation/fd_io.h"
 #include "foundation/file_status.h"

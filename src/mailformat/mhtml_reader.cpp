@@ -1,5 +1,6 @@
 #include "mailformat/mhtml_reader.h"
 
+#include "foundation/atomic_file.h"
 #include "foundation/fd_io.h"
 
 #include <cerrno>
@@ -213,10 +214,10 @@ private:
     return name;
   }
 
-  // Opens a new file in the resource folder under the cleaned name, made unique. The next
-  // number to try is kept per name, so many parts of one name do not each test every
-  // " (n)" from the start.
-  int CreateResource(const std::string& wanted, std::string& path) {
+  // Puts the written resource in the resource folder under the cleaned name, made unique. The
+  // next number to try is kept per name, so many parts of one name do not each test every
+  // " (n)" from the start. 0 or errno.
+  int PlaceResource(AtomicFile& file, const std::string& wanted, std::string& path) {
     std::string stem = wanted, ext;
     size_t dot = wanted.rfind('.');
     if (dot != std::string::npos && dot > 0) {
@@ -226,14 +227,14 @@ private:
     int& next = nextNumber_[wanted];
     for (int n = std::max(next, 1), tries = 0; tries < 100000; ++n, ++tries) {
       path = doc_.resourceFolder + (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ext;
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-      if (fd >= 0) {
-        next = n + 1;
-        return fd;
+      file.SetPath(path);
+      const int err = file.Commit(false);
+      if (err != EEXIST) {
+        if (!err) next = n + 1;
+        return err;
       }
-      if (errno != EEXIST) return -1;
     }
-    return -1;
+    return EEXIST;
   }
 
   Stop Extract(const TMsgHeader& h) {
@@ -261,15 +262,20 @@ private:
       return Skip();
     }
     ++extracted_;
-    std::string path;
-    int fd = CreateResource(wanted, path);
-    if (fd < 0) {
+    // Written under a temporary name, then given its own; a scratch copy, never flushed.
+    AtomicFile file(doc_.resourceFolder + wanted);
+    file.SetSync(false);
+    if (file.Open() != 0) {
       failed_ = true;
       return Skip();
     }
-    FileOut out(fd);
+    FileOut out(file.fd());
     Stop s = Decode(h, out);
-    if (::close(fd) != 0) failed_ = true;
+    std::string path;
+    if (PlaceResource(file, wanted, path) != 0) {
+      failed_ = true;
+      return s;
+    }
     doc_.references.emplace(key, path);  // the first resource of a reference wins
     return s;
   }

@@ -2,13 +2,13 @@
 
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "foundation/atomic_file.h"
 #include "foundation/charset.h"
 #include "foundation/text_case.h"
 #include "mailformat/codecs.h"
@@ -369,10 +369,8 @@ void TDHTMLEditWrap::InsertImage(const std::string& path) {
 }
 
 bool TDHTMLEditWrap::WriteFile(const std::string& path, std::string_view bytes) {
-  QSaveFile f(QString::fromStdString(path));
-  if (!f.open(QIODevice::WriteOnly) ||
-      f.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) || !f.commit()) {
-    error_ = "Cannot write " + path + "\r\rError: " + f.errorString().toStdString();
+  if (const FileStatus st = SaveFileAtomic(path, bytes); !st.ok()) {
+    error_ = st.message;
     return false;
   }
   return true;
@@ -389,16 +387,12 @@ bool TDHTMLEditWrap::Save(const std::string& pathIn) {
   std::string ext = QFileInfo(QString::fromStdString(path)).suffix().toLower().toStdString();
   std::string html = editor_.Html();
   if (ext == "mht" || ext == "eml") {
-    QSaveFile f(QString::fromStdString(path));
     MhtmlBuildResult r;
-    bool written = f.open(QIODevice::WriteOnly) &&
-                   WriteMhtml(html, editor_.Text(), charset_, baseFolder_, Policy(), random_, r,
-                              [&f](std::string_view bytes) {
-                                return f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                                       static_cast<qint64>(bytes.size());
-                              });
-    if (!written || !f.commit()) {
-      error_ = "Cannot write " + path + "\r\rError: " + f.errorString().toStdString();
+    const FileStatus st = SaveFileAtomic(path, [&](const ByteWriter& write) {
+      return WriteMhtml(html, editor_.Text(), charset_, baseFolder_, Policy(), random_, r, write);
+    });
+    if (!st.ok()) {
+      error_ = st.message;
       return false;
     }
   } else {

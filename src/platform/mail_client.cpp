@@ -1,3 +1,4 @@
+#include "foundation/atomic_file.h"
 #include "platform/mail_client.h"
 
 #include <QByteArray>
@@ -5,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -176,10 +176,7 @@ bool DefaultMailClient::SetUserValue(const std::string& value) {
   if (changed == text) return true;
   const QFileInfo info(QString::fromStdString(env_.userMimeApps));
   if (!QDir().mkpath(info.absolutePath())) return false;
-  QSaveFile f(info.absoluteFilePath());
-  if (!f.open(QIODevice::WriteOnly)) return false;
-  f.write(changed.data(), static_cast<qint64>(changed.size()));
-  return f.commit();
+  return SaveFileAtomic(env_.userMimeApps, changed).ok();
 }
 
 bool DefaultMailClient::installed() const {

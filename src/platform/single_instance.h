@@ -8,7 +8,6 @@
 // by closing the connection; anything that is not an acceptable request is ignored.
 #include <QByteArray>
 #include <QHash>
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -16,6 +15,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+// QtNetwork is this layer's own library: its classes are named here, never included.
+class QLocalServer;
+class QLocalSocket;
 
 namespace px::platform {
 
@@ -54,13 +57,13 @@ signals:
 
 private:
   void OnNewConnection();
-  void finish(class QLocalSocket* socket);
+  void finish(QLocalSocket* socket);
 
   std::string folder_;
   Role role_ = Role::Failed;
   std::unique_ptr<QLockFile> lock_;
   QLocalServer* server_ = nullptr;
-  QHash<class QLocalSocket*, QByteArray> buffers_;
+  QHash<QLocalSocket*, QByteArray> buffers_;
 };
 
 }  // namespace px::platform

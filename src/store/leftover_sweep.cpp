@@ -19,8 +19,9 @@ constexpr size_t kMaxName = 255;
 constexpr int kMaxDepth = 64;
 constexpr time_t kSettleSeconds = kLeftoverAgeSeconds;
 
-// Hidden work files of a writer that did not finish: the temporaries of AtomicFile, the filer's
-// copy to another disk, a mail-service download under way.
+// Hidden work files of a writer that did not finish: the temporaries of AtomicFile, through
+// which every file is written. The two other names are those earlier versions gave the filer's
+// copy to another disk and a mail-service download under way.
 bool IsWorkFile(std::string_view name) {
   return name.starts_with(kTempFilePrefix) || name.starts_with(".px-filing-") ||
          (name.size() > 10 && name[0] == '.' && name.ends_with(".$$7.part"));

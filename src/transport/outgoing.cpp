@@ -5,6 +5,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
+#include "store/index_entry.h"
 #include "store/index_file.h"
 #include "transport/crypto_seam.h"
 #include "transport/upload_record.h"
@@ -56,16 +57,8 @@ bool HasPendingMail(const TPXCustomIni& sent) {
   bool found = false;
   sent.ForEachSection([&](std::string_view, std::span<const std::string_view> lines) {
     if (found) return;
-    bool hasSent = false;
-    int flags = 0;
-    for (auto l : lines) {
-      const size_t eq = l.find('=');
-      if (eq == std::string_view::npos) continue;
-      const auto key = l.substr(0, eq);
-      if (SameText(key, "Sent") && !Trim(l.substr(eq + 1)).empty()) hasSent = true;
-      if (SameText(key, "Flags")) flags = std::atoi(std::string(l.substr(eq + 1)).c_str());
-    }
-    if (!hasSent && store::IsPendingFlags(flags)) found = true;
+    const bool hasSent = !Trim(store::EntryValue(lines, "Sent").value_or("")).empty();
+    if (!hasSent && store::IsPendingFlags(store::EntryFlags(lines, 0))) found = true;
   });
   return found;
 }
@@ -139,7 +132,7 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
       registerChanged = true;
       continue;
     }
-    const int flags = static_cast<int>(ix.ReadInteger(docSection, "Flags", 0));
+    const int flags = store::ReadEntryFlags(ix, docSection, 0);
     if (!store::IsPendingFlags(flags) || !Trim(ix.ReadString(docSection, "Sent", "")).empty()) continue;
     Candidate c;
     c.section = section;
@@ -255,14 +248,14 @@ SendSnapshot TakeSendSnapshot(const SnapshotInputs& in) {
   // The register first: the documents it points at must never be lost to an index saved alone.
   if (registerChanged) {
     const FileStatus st = sent.UpdateFile();
-    if (!st.ok()) snap.saveError = st.message;
+    if (!st.ok()) snap.saveError = st;
   }
   for (auto& [folder, h] : indexes) {
     const FileStatus st = h->Release();
-    if (!st.ok() && snap.saveError.empty()) snap.saveError = st.message;
+    if (!st.ok() && snap.saveError.ok()) snap.saveError = st;
   }
   // Nothing is sent from a store that could not be saved.
-  if (!snap.saveError.empty()) snap.messages.clear();
+  if (!snap.saveError.ok()) snap.messages.clear();
   return snap;
 }
 

@@ -7,6 +7,7 @@
 // (base:k/N in the documents and the register), then saves the register, so the send thread
 // never writes the store. Messages come out in the order their smallest identifier sorts.
 #include "foundation/address.h"
+#include "foundation/file_status.h"
 #include "foundation/types.h"
 
 #include <cstdint>
@@ -60,7 +61,7 @@ struct OutgoingMessage {
 struct SendSnapshot {
   std::vector<OutgoingMessage> messages;
   std::vector<std::string> warnings;  // parts held back or dropped, for the user
-  std::string saveError;              // the register or an index could not be saved
+  FileStatus saveError;               // the register or an index could not be saved
   uint64_t estimate = 0;
 };
 

@@ -159,10 +159,10 @@ void SendRun::OnAccepted(int index, const QString& notice) {
     reports_[index].notice = notice.toStdString();
     if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Warning, reports_[index].notice);
   }
-  const std::string err = StampSent(messages_[index], NowDateTime(), *ctx_.sent, *ctx_.registry);
-  if (!err.empty()) {
-    reports_[index].text = err;
-    if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Error, err);
+  const FileStatus st = StampSent(messages_[index], NowDateTime(), *ctx_.sent, *ctx_.registry);
+  if (!st.ok()) {
+    reports_[index].text = st.message;
+    if (ctx_.messages) ctx_.messages->QueueMessage(MessageKind::Error, st.message);
   }
   emit MessageDone(index);
 }

@@ -5,6 +5,7 @@
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/doc_record.h"
+#include "store/index_entry.h"
 #include "store/index_file.h"
 #include "transport/outgoing.h"
 
@@ -28,14 +29,15 @@ public:
     if (!slot) slot = std::make_unique<TPXIniFile>(registry_, store::IndexPathOf(folder));
     return *slot;
   }
-  std::string ReleaseAll() {
-    std::string err;
+  // Saves and lets go of every index; the first failure.
+  FileStatus ReleaseAll() {
+    FileStatus first;
     for (auto& [f, h] : open_) {
-      const FileStatus st = h->Release();
-      if (!st.ok() && err.empty()) err = st.message;
+      FileStatus st = h->Release();
+      if (!st.ok() && first.ok()) first = std::move(st);
     }
     open_.clear();
-    return err;
+    return first;
   }
 
 private:
@@ -60,7 +62,7 @@ std::string DeliveryRecord(std::string_view time, std::string_view address, std:
   return r;
 }
 
-std::string StampSent(const OutgoingMessage& m, DateTime now, TPXCustomIni& sent, IniRegistry& registry) {
+FileStatus StampSent(const OutgoingMessage& m, DateTime now, TPXCustomIni& sent, IniRegistry& registry) {
   const std::string time = FormatShortDate(now);
   IndexCache index(registry);
   for (size_t i = 0; i < m.parts.size(); ++i) {
@@ -89,12 +91,9 @@ std::string StampSent(const OutgoingMessage& m, DateTime now, TPXCustomIni& sent
     if (CommaListAdd(DeliveryRecord(time, m.address, m.cc, m.bcc), list)) answered.WriteString(name, key, list);
   }
   // The register first, flushed: from here on the message counts as sent.
-  std::string err;
-  const FileStatus st = sent.UpdateFile();
-  if (!st.ok()) err = st.message;
-  const std::string ie = index.ReleaseAll();
-  if (err.empty()) err = ie;
-  return err;
+  FileStatus st = sent.UpdateFile();
+  FileStatus ie = index.ReleaseAll();
+  return st.ok() ? ie : st;
 }
 
 CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime now, bool cryptoAvailable) {
@@ -108,7 +107,7 @@ CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime 
     const std::string& section = *it;
     const std::string sentTime = Trim(sent.ReadString(section, "Sent", ""));
     if (sentTime.empty()) continue;
-    const int regFlags = static_cast<int>(sent.ReadInteger(section, "Flags", 0));
+    const int regFlags = store::ReadEntryFlags(sent, section, 0);
     if (!(regFlags & store::dfPending)) {
       const DateTime t = ParseShortDate(sentTime);
       if (t != 0 && now - t > 60.0) {
@@ -146,13 +145,8 @@ CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime 
     std::map<std::string, DateTime> latest(bases.begin(), bases.end());
     std::vector<std::pair<std::string, std::string>> sectionsToSet;  // section, base
     ix.ForEachSection([&](std::string_view name, std::span<const std::string_view> lines) {
-      std::string msgId, time;
-      for (auto l : lines) {
-        const size_t eq = l.find('=');
-        if (eq == std::string_view::npos) continue;
-        if (SameText(l.substr(0, eq), "MsgID")) msgId = std::string(l.substr(eq + 1));
-        else if (SameText(l.substr(0, eq), "Time")) time = std::string(l.substr(eq + 1));
-      }
+      const std::string msgId(store::EntryValue(lines, "MsgID").value_or(""));
+      const std::string time(store::EntryValue(lines, "Time").value_or(""));
       if (msgId.empty()) return;
       auto it = latest.find(SeriesBase(msgId));
       if (it == latest.end()) return;
@@ -166,11 +160,10 @@ CommitResult CommitSentMail(TPXCustomIni& sent, IniRegistry& registry, DateTime 
     }
   }
   if (result.changed) {
-    const FileStatus st = sent.UpdateFile();
-    if (!st.ok()) result.saveError = st.message;
+    result.saveError = sent.UpdateFile();
   }
-  const std::string ie = index.ReleaseAll();
-  if (result.saveError.empty()) result.saveError = ie;
+  FileStatus ie = index.ReleaseAll();
+  if (result.saveError.ok()) result.saveError = std::move(ie);
   return result;
 }
 

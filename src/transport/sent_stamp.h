@@ -2,6 +2,7 @@
 // The main thread's side of sending, shared by every route a message can take (the mail
 // service today, SMTP next): stamping a message the moment its route accepted it, and the
 // later bookkeeping from the transfer timer.
+#include "foundation/file_status.h"
 #include "foundation/types.h"
 
 #include <string>
@@ -20,9 +21,8 @@ struct OutgoingMessage;
 // Stamps `Sent` (short machine form of `now`) on every part in the register and in the
 // documents, gives later parts the first part's lists, records replies and forwards on the
 // answered messages (and removes `Original`), then saves the register and the indexes at
-// once, so an accepted message is never sent again. Returns the first save error ("" when all
-// was saved).
-std::string StampSent(const OutgoingMessage& message, DateTime now, TPXCustomIni& sent,
+// once, so an accepted message is never sent again. Returns the first failed save.
+FileStatus StampSent(const OutgoingMessage& message, DateTime now, TPXCustomIni& sent,
                       store::IniRegistry& registry);
 
 // The record appended to `Replied` / `Forwarded`: time + " " + Address [", cc: " Cc]
@@ -32,7 +32,7 @@ std::string DeliveryRecord(std::string_view time, std::string_view address, std:
 
 struct CommitResult {
   bool changed = false;   // the register changed (rebuild the pending-folder list, repaint)
-  std::string saveError;  // "" when everything was saved
+  FileStatus saveError;   // the first failed save; ok when everything was saved
 };
 
 // The transfer timer's bookkeeping: stamped parts lose their pending bit (and become sealed,

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
+#include "foundation/file_status.h"
 #include "mailformat/mime_header.h"
 #include "mailformat/spool.h"
 #include "transport/left_on_server.h"
@@ -63,10 +65,11 @@ ServiceReceiveLink::Fetch ServiceReceiveLink::download(ReceiveContext& ctx, cons
                                                       int64_t base, std::string& error) {
   mailformat::MailSpool& spool = ctx.spool;
   const std::string name = spool.NewName();
-  const std::string tmp = spool.folder() + "." + name + ".$$7.part";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "Cannot create " + tmp + ": " + std::strerror(errno);
+  // Fetched into a hidden temporary file that takes the container's name once it is whole.
+  AtomicFile file(spool.PathOf(name, mailformat::kContainerExt));
+  file.SetSync(account_.sync);
+  if (int err = file.Open(0600)) {
+    error = FileErrorText("create", file.Path(), {}, err);
     return Fetch::Fatal;
   }
   if (!m.IsReceipt())
@@ -74,33 +77,23 @@ ServiceReceiveLink::Fetch ServiceReceiveLink::download(ReceiveContext& ctx, cons
       ctx.events.Progress(base + got);
       return true;
     });
-  HttpResult r = client_->GetToFile(ServiceUrl(account_.host, GetFilePath(m.fileName)), fd);
+  HttpResult r = client_->GetToFile(ServiceUrl(account_.host, GetFilePath(m.fileName)), file.fd());
   client_->SetProgress(nullptr);
   struct stat st{};
-  const bool sized = ::fstat(fd, &st) == 0;
-  bool ok = r.Ok();
+  const bool sized = ::fstat(file.fd(), &st) == 0;
   // A refused or short file is this message's trouble; a lost connection ends the run.
-  Fetch failure = (r.curlCode != 0 || r.aborted || r.status == 401) ? Fetch::Fatal : Fetch::Skipped;
-  if (ok && (!sized || st.st_size != m.size)) {
+  const Fetch failure = (r.curlCode != 0 || r.aborted || r.status == 401) ? Fetch::Fatal : Fetch::Skipped;
+  if (r.Ok() && (!sized || st.st_size != m.size)) {
     error = "File size mismatch";
-    ok = false;
-  } else if (!ok) {
-    error = Describe(r);
-  }
-  if (ok && account_.sync && ::fsync(fd) != 0) {
-    error = "Cannot write " + tmp + ": " + std::strerror(errno);
-    ok = false;
-    failure = Fetch::Fatal;
-  }
-  ::close(fd);
-  if (ok && !mailformat::RenameNoReplace(tmp, spool.PathOf(name, mailformat::kContainerExt))) {
-    error = "Cannot rename " + tmp + ": " + std::strerror(errno);
-    ok = false;
-    failure = Fetch::Fatal;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
     return failure;
+  }
+  if (!r.Ok()) {
+    error = Describe(r);
+    return failure;
+  }
+  if (int err = file.Commit(false)) {
+    error = FileErrorText("write", file.Path(), {}, err);
+    return Fetch::Fatal;
   }
   // The marker says the download is whole; its lines are the listing's, made single lines.
   std::string marker = mailformat::OneLine(m.from) + "\r\n" + mailformat::OneLine(m.subject) + "\r\n";

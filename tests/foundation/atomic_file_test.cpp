@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace px;
@@ -69,6 +70,55 @@ TEST(AtomicFile, AMissingFolderIsReportedAndLeavesNothing) {
   EXPECT_EQ(f.Open(), ENOENT);
   EXPECT_FALSE(f.Write("x"));
   EXPECT_NE(f.Commit(), 0);
+}
+
+TEST(AtomicFile, PlacingANewFileTakesTheFirstFreeNameAndNeverReplaces) {
+  px::test::TempHome home;
+  const std::string dir = home.path("f/");
+  px::test::makeDirs(dir);
+  writeFile(dir + "n0.txt", "theirs");
+  writeFile(dir + "n1.txt", "theirs too");
+  FileStatus error;
+  const auto name = [](int attempt) { return "n" + std::to_string(attempt) + ".txt"; };
+  EXPECT_EQ(PlaceNewFile(dir, "mine", name, &error), "n2.txt");
+  EXPECT_TRUE(error.ok());
+  EXPECT_EQ(readFile(dir + "n0.txt"), "theirs");
+  EXPECT_EQ(readFile(dir + "n2.txt"), "mine");
+  // Every name taken: nothing placed, the failure says so, no temporary is left.
+  EXPECT_EQ(PlaceNewFile(dir, "more", name, &error, 3), "");
+  EXPECT_EQ(error.error, EEXIST);
+  EXPECT_EQ(PlaceNewFile(home.path("missing/"), "x", name, &error), "");
+  EXPECT_EQ(error.error, ENOENT);
+  EXPECT_EQ(temporaries(dir), 0u);
+}
+
+TEST(AtomicFile, ARewriteKeepsTheModeAndTheLinkAndAFailedProducerKeepsTheOldFile) {
+  px::test::TempHome home;
+  const std::string dir = home.path("f/");
+  px::test::makeDirs(dir);
+  writeFile(dir + "real.txt", "old");
+  ASSERT_EQ(::chmod((dir + "real.txt").c_str(), 0640), 0);
+  ASSERT_EQ(::symlink("real.txt", (dir + "link.txt").c_str()), 0);
+  ASSERT_TRUE(SaveFileAtomic(dir + "link.txt", "new").ok());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "link.txt"));
+  EXPECT_EQ(readFile(dir + "real.txt"), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir + "real.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  const FileStatus failed = SaveFileAtomic(dir + "real.txt", [](const ByteWriter& write) {
+    return write("half of it") && false;
+  });
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.path, dir + "real.txt");
+  EXPECT_EQ(readFile(dir + "real.txt"), "new");
+  ASSERT_TRUE(SaveFileAtomic(dir + "real.txt", [](const ByteWriter& write) {
+    return write("in ") && write("pieces");
+  }).ok());
+  EXPECT_EQ(readFile(dir + "real.txt"), "in pieces");
+  px::test::makeDirs(dir + "folder");
+  EXPECT_EQ(SaveFileAtomic(dir + "folder", "x").error, EISDIR);
+  EXPECT_EQ(temporaries(dir), 0u);
 }
 
 TEST(UniqueFd, ClosesOnceAndHandsOver) {

@@ -46,11 +46,12 @@ protected:
   }
 
   std::string Build(const InternetMessage& m) {
-    std::string out, error;
-    EXPECT_TRUE(WriteInternetMessage(m, random, [&out](std::string_view b) {
+    std::string out;
+    const FileStatus st = WriteInternetMessage(m, random, [&out](std::string_view b) {
       out.append(b);
       return true;
-    }, error)) << error;
+    });
+    EXPECT_TRUE(st.ok()) << st.message;
     return out;
   }
 
@@ -305,12 +306,16 @@ TEST_F(InternetMessageTest, ADocumentSentAloneIsAnAttachment) {
 TEST_F(InternetMessageTest, AnUnreadablePartFailsTheMessage) {
   InternetMessage m = Basic();
   m.parts = {File("body.txt", "x\r\n"), {home.path("docs/missing.pdf"), "missing.pdf", "pdf", ""}};
-  std::string out, error;
-  EXPECT_FALSE(WriteInternetMessage(m, random, [&out](std::string_view b) {
+  std::string out;
+  const FileStatus st = WriteInternetMessage(m, random, [&out](std::string_view b) {
     out.append(b);
     return true;
-  }, error));
-  EXPECT_NE(error.find("missing.pdf"), std::string::npos);
+  });
+  EXPECT_EQ(st.verb, "read");
+  EXPECT_EQ(st.path, home.path("docs/missing.pdf"));
+  EXPECT_NE(st.message.find("missing.pdf"), std::string::npos);
+  // A sink that refuses fails the message too.
+  EXPECT_EQ(WriteInternetMessage(Basic(), random, [](std::string_view) { return false; }).verb, "write");
 }
 
 TEST(MessageIdTest, FromBaseAndSenderDomain) {

@@ -73,7 +73,7 @@ TEST_F(Register, PartsAreRenumberedInDocumentsAndRegister) {
   Queue(docs, "c.pdf", "555:003/003");
   Queue(docs, "single.txt", "444");
   SendSnapshot snap = Take();
-  ASSERT_TRUE(snap.saveError.empty());
+  ASSERT_TRUE(snap.saveError.ok());
   ASSERT_EQ(snap.messages.size(), 2u);
   // The smaller identifier goes first.
   EXPECT_EQ(snap.messages[0].base, "444");
@@ -174,7 +174,7 @@ TEST_F(Register, StampingRecordsRepliesAndCommitFinishesTheParts) {
     m.parts.push_back(p);
   }
   const DateTime when = MakeDateTime(2026, 12, 2, 9, 30, 0);
-  ASSERT_EQ(StampSent(m, when, *sent, registry), "");
+  ASSERT_TRUE(StampSent(m, when, *sent, registry).ok());
   EXPECT_EQ(sent->ReadString("$$$LNK.300:001/002", "Sent", ""), "12/02/26 09:30:00");
   EXPECT_EQ(Doc(docs, "answer.txt", "Sent"), "12/02/26 09:30:00");
   EXPECT_EQ(Doc(docs, "card.vcf", "Address"), "bob, carol");  // the first part's lists
@@ -188,7 +188,7 @@ TEST_F(Register, StampingRecordsRepliesAndCommitFinishesTheParts) {
 
   const CommitResult c = CommitSentMail(*sent, registry, when + 0.01, false);
   EXPECT_TRUE(c.changed);
-  EXPECT_EQ(c.saveError, "");
+  EXPECT_TRUE(c.saveError.ok());
   EXPECT_EQ(Doc(docs, "answer.txt", "Flags"), std::to_string(0x2001));  // sealed, not encrypted without PGP
   EXPECT_EQ(Doc(docs, "card.vcf", "Flags"), std::to_string(0x2000));   // a card is never sealed
   EXPECT_EQ(Doc(docs, "answer.txt", "Time"), "12/02/26 09:30:00");

@@ -35,6 +35,7 @@
 #include <QWebEnginePage>
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace px::compose::ui {
@@ -242,6 +243,52 @@ TEST_F(ComposeWindowTest, ClosingAModifiedMessageAsksAndCancelKeepsIt) {
   const FiledMessage& m = windows->Filed().back();
   ASSERT_TRUE(m.ok);
   EXPECT_EQ(Value(m.folder, m.documents[0], "Flags"), std::to_string(0x6400));
+}
+
+TEST_F(ComposeWindowTest, SavingADocumentReplacesItWholeOrKeepsItAndTheChanges) {
+  const std::string folder = docs + "Notes/";
+  px::test::makeDirs(folder);
+  Entry(folder, "notes.txt", "first line\r\nsecond", {"Title=notes"});
+  TfrmEdit* w = windows->OpenDocument(folder, "notes.txt");
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(w->Mode(), emTextEditor);
+  w->txtText()->moveCursor(QTextCursor::End);
+  QTest::keyClicks(w->txtText(), " more");
+  ASSERT_TRUE(w->textModified());
+  w->btnSave()->click();
+  EXPECT_EQ(px::test::readFile(folder + "notes.txt"), "first line\r\nsecond more");
+  EXPECT_FALSE(w->isVisible());
+
+  // A disk too full for the new text: the document stays whole, the failure is told, and the
+  // window stays open with its changes still marked.
+  const std::string small = docs + "Small/";
+  px::test::makeDirs(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=128k") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  const std::string old = "old line\r\n" + std::string(20000, 'o');
+  Entry(small, "big.txt", old, {"Title=big"});
+  TfrmEdit* b = windows->OpenDocument(small, "big.txt");
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(b->Mode(), emTextEditor);
+  b->show();
+  // Fill the disk, leaving less than the new text needs.
+  px::test::writeFile(small + "filler", std::string(80 * 1024, 'f'));
+  b->txtText()->moveCursor(QTextCursor::End);
+  b->txtText()->insertPlainText(QString(QStringLiteral("x")).repeated(30000));
+  b->btnSave()->click();
+  EXPECT_EQ(px::test::readFile(small + "big.txt"), old);
+  EXPECT_TRUE(b->isVisible());
+  EXPECT_TRUE(b->textModified());
+  ASSERT_FALSE(messages.Pending().empty());
+  EXPECT_NE(messages.Pending().back().find("big.txt"), std::string::npos) << messages.Pending().back();
+  // Room again: the same window saves.
+  ::unlink((small + "filler").c_str());
+  b->btnSave()->click();
+  EXPECT_EQ(px::test::readFile(small + "big.txt").size(), old.size() + 30000);
+  EXPECT_FALSE(b->isVisible());
 }
 
 TEST_F(ComposeWindowTest, MailtoOpensAFilledInMessage) {

@@ -3,6 +3,7 @@
 #include "compose/link_check.h"
 #include "compose/message_view.h"
 #include "compose/ui/mail_web_view.h"
+#include "foundation/atomic_file.h"
 #include "foundation/charset.h"
 #include "foundation/dates.h"
 #include "foundation/message_queue.h"
@@ -57,8 +58,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <fstream>
-
 namespace px::compose::ui {
 
 namespace {
@@ -92,11 +91,9 @@ protected:
 
 std::string WriteScratch(const std::string& folder, RandomSource& random, const std::string& ext,
                          const std::string& bytes) {
-  const std::string path = folder + "PX" + NewUniqueId(random) + ext;
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  f.close();
-  return f ? path : std::string();
+  const std::string name =
+      PlaceNewFile(folder, bytes, [&](int) { return "PX" + NewUniqueId(random) + ext; }, nullptr);
+  return name.empty() ? std::string() : folder + name;
 }
 
 QPushButton* MakeButton(const QString& text, QWidget* parent, QHBoxLayout* row) {
@@ -214,7 +211,7 @@ void TfrmEdit::BuildWindow() {
   btnSendNow_->setObjectName(QStringLiteral("btnSendNow"));
   v->addLayout(bottom);
   connect(btnSave_, &QPushButton::clicked, this, [this] {
-    SaveDocument();
+    if (!SaveDocument()) return;  // the window stays open with its changes
     closingChecked_ = true;
     close();
   });
@@ -966,21 +963,28 @@ void TfrmEdit::QueueMessage(ComposeModel::QueueKind kind) {
   if (!inClose_) close();
 }
 
-void TfrmEdit::SaveDocument() {
+bool TfrmEdit::SaveDocument() {
   const std::string& path = model_.Request().path;
   if (!textModified() || documentReleased_ || path.empty()) {
     if (model_.charset != openedCharset_) emit CharsetChanged(Q(path), Q(model_.charset));
-    return;
+    return true;
   }
+  // Written whole beside the document and put in its place: a full disk or a vanished folder
+  // leaves the document as it was, and the window keeps the changes for another try.
+  std::string error;
   if (mode_ == emHtmlEditor) {
-    wrap_->Save(path);
+    if (!wrap_->Save(path)) error = wrap_->LastError();
   } else {
     const std::string bytes = EncodeToCharset(JoinLines(SplitLines(S(txtText_->toPlainText()))), model_.charset);
-    QFile f(Q(path));
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(QByteArray::fromStdString(bytes));
+    if (const FileStatus st = SaveFileAtomic(path, bytes); !st.ok()) error = st.message;
+  }
+  if (!error.empty()) {
+    if (svc_.messages) svc_.messages->QueueMessage(MessageKind::Error, error);
+    return false;
   }
   textChanged_ = false;
   if (model_.charset != openedCharset_) emit CharsetChanged(Q(path), Q(model_.charset));
+  return true;
 }
 
 void TfrmEdit::Block() {
@@ -1215,7 +1219,10 @@ void TfrmEdit::closeEvent(QCloseEvent* e) {
           e->ignore();
           return;
         }
-        if (a == QMessageBox::Yes) SaveDocument();
+        if (a == QMessageBox::Yes && !SaveDocument()) {
+          e->ignore();  // not saved: the changes stay in the open window
+          return;
+        }
       }
     } else if (!composing && model_.charset != openedCharset_) {
       emit CharsetChanged(Q(model_.Request().path), Q(model_.charset));

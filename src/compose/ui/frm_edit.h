@@ -93,7 +93,8 @@ public:
   void Forward();
   void SendAsEmail();
   void QueueMessage(ComposeModel::QueueKind kind);
-  void SaveDocument();
+  // Saves the document the window shows (false, with the failure told, when it could not be).
+  bool SaveDocument();
   void Block();
   void AllowRemoteContent();
   // The message's other parts in the header panel: Open, and "Save as..." anywhere on disk.
@@ -136,6 +137,8 @@ public:
   QToolBar* tbFormat() const { return tbFormat_; }
   QAction* action(const QString& name) const;
   mailformat::TDHTMLEditWrap* HtmlWrap() const { return wrap_.get(); }
+  // The text was changed since it was opened or last saved.
+  bool textModified() const;
 
 signals:
   void QueuedMessage();
@@ -163,7 +166,6 @@ private:
   void UpdateSendButtons();
   void EncryptToggled(bool on);
   bool TextEmpty() const;
-  bool textModified() const;
   std::string bodyText() const;
   void FillContacts();
   void ContactChecked(int row, bool on);

@@ -2,6 +2,7 @@
 
 #include "compose/link_check.h"
 #include "compose/message_view.h"
+#include "foundation/atomic_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,11 +192,8 @@ void MailWebView::ShowMessage(const std::string& html, const std::string& resour
   // message's own folder.
   QDir().mkpath(QString::fromStdString(scratchFolder));
   const QString pageFile = QDir(QString::fromStdString(scratchFolder)).absoluteFilePath(QStringLiteral("message.html"));
-  QFile f(pageFile);
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    f.write(QByteArray::fromStdString(ForceUtf8Meta(html)));
-    f.close();
-  }
+  // A scratch page: not flushed, and a failure shows as a page that does not load.
+  (void)SaveFileAtomic(pageFile.toStdString(), ForceUtf8Meta(html), true, false);
   QString res;
   if (!resourceFolder.empty()) {
     res = QFileInfo(QString::fromStdString(resourceFolder)).absoluteFilePath();

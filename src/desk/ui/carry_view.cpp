@@ -9,6 +9,7 @@
 #include "desk/ui/tree_view.h"
 #include "contacts/address_map.h"
 #include "foundation/address.h"
+#include "foundation/atomic_file.h"
 #include "foundation/ini_file.h"
 #include "foundation/strings.h"
 #include "store/desk_actions.h"

@@ -304,7 +304,7 @@ bool LineNeedsEncoding(std::string_view line) {
 
 class Writer {
 public:
-  Writer(const ByteSink& sink, std::string& error) : sink_(sink), error_(error) {}
+  Writer(const ByteSink& sink, FileStatus& error) : sink_(sink), error_(error) {}
 
   void Put(std::string_view s) {
     buf_.append(s);
@@ -319,7 +319,7 @@ public:
   bool Flush(bool all = false) {
     size_t keep = !all && buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, "\r\n") == 0 ? 2 : 0;
     if (ok_ && buf_.size() > keep && !sink_(std::string_view(buf_).substr(0, buf_.size() - keep)))
-      Fail("Cannot write the message");
+      Fail(FileStatus{EIO, "Cannot write the message", "write", {}, {}});
     buf_.erase(0, buf_.size() - keep);
     return ok_;
   }
@@ -327,16 +327,18 @@ public:
   void DropFinalBreak() {
     if (buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, "\r\n") == 0) buf_.resize(buf_.size() - 2);
   }
-  void Fail(std::string text) {
-    if (ok_) error_ = std::move(text);
+  void Fail(FileStatus failure) {
+    if (ok_) error_ = std::move(failure);
     ok_ = false;
   }
+  // A part's file could not be read (errno as the reader left it).
+  void CannotRead(const std::string& path) { Fail(FileStatus::Failure("read", path, errno)); }
   bool ok() const { return ok_; }
   std::string& buffer() { return buf_; }
 
 private:
   const ByteSink& sink_;
-  std::string& error_;
+  FileStatus& error_;
   std::string buf_;
   bool ok_ = true;
 };
@@ -363,7 +365,7 @@ void WriteTextEntity(Writer& w, const MimePart& p, std::string_view subtype, boo
         endsWithBreak = ended;
         return true;
       })) {
-    w.Fail("Cannot read " + p.path);
+    w.CannotRead(p.path);
     return;
   }
   if (alone && !empty && !endsWithBreak) encode = true;
@@ -377,7 +379,7 @@ void WriteTextEntity(Writer& w, const MimePart& p, std::string_view subtype, boo
       return w.Flush();
     });
     qp.Finish(alone);
-    if (!ok && w.ok()) w.Fail("Cannot read " + p.path);
+    if (!ok && w.ok()) w.CannotRead(p.path);
   } else {
     bool first = true;
     ForEachLine(p.path, [&](const std::string& line, bool ended) {
@@ -671,7 +673,7 @@ void WriteAttachment(Writer& w, const MimePart& p) {
   enc.Finish(w.buffer());
   // The encoder ends its last line; that break is the one before the next boundary.
   if (any) w.DropFinalBreak();
-  if (!ok && w.ok()) w.Fail("Cannot read " + p.path);
+  if (!ok && w.ok()) w.CannotRead(p.path);
 }
 
 }  // namespace
@@ -768,8 +770,8 @@ std::string MakeMessageId(std::string_view base, std::string_view fromAddress) {
   return left + ".plumadex@" + domain;
 }
 
-bool WriteInternetMessage(const InternetMessage& m, RandomSource& random, const ByteSink& sink, std::string& error) {
-  error.clear();
+FileStatus WriteInternetMessage(const InternetMessage& m, RandomSource& random, const ByteSink& sink) {
+  FileStatus error;
   Writer w(sink, error);
 
   w.Line("Date: " + FormatMailDate(m.date ? m.date : NowDateTime()));
@@ -802,14 +804,13 @@ bool WriteInternetMessage(const InternetMessage& m, RandomSource& random, const 
   if (body && body->ext == "eml") {
     eml.emplace(body->path);
     if (!eml->Scan()) {
-      error = "Cannot read " + body->path;
-      return false;
+      return FileStatus::Failure("read", body->path, errno);
     }
   }
   auto writeBody = [&]() {
     if (!body) return;
     if (eml) {
-      if (!eml->Write(w, alone) && w.ok()) w.Fail("Cannot read " + body->path);
+      if (!eml->Write(w, alone) && w.ok()) w.CannotRead(body->path);
     } else {
       WriteTextEntity(w, *body, body->ext == "txt" ? "plain" : "html", alone);
     }
@@ -837,7 +838,8 @@ bool WriteInternetMessage(const InternetMessage& m, RandomSource& random, const 
     }
     w.Put("\r\n--" + boundary + "--\r\n");
   }
-  return w.Flush(true) && w.ok();
+  w.Flush(true);
+  return error;
 }
 
 }  // namespace px::transport

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/file_status.h"
 #include "foundation/types.h"
 
 namespace px {
@@ -55,8 +56,8 @@ std::string MakeMessageId(std::string_view base, std::string_view fromAddress);
 
 using ByteSink = std::function<bool(std::string_view)>;
 
-// Writes the message. False with `error` when a part's file cannot be read or the sink fails.
-bool WriteInternetMessage(const InternetMessage& m, RandomSource& random, const ByteSink& sink, std::string& error);
+// Writes the message. A failure when a part's file cannot be read or the sink fails.
+FileStatus WriteInternetMessage(const InternetMessage& m, RandomSource& random, const ByteSink& sink);
 
 // ---- header pieces (exposed for the tests) ----------------------------------------------------
 

@@ -205,8 +205,7 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
   } cleanup{fd, path};
 
   int64_t size = 0;
-  std::string error;
-  bool built = WriteInternetMessage(im, random_, [&](std::string_view bytes) {
+  const FileStatus built = WriteInternetMessage(im, random_, [&](std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -216,9 +215,9 @@ RouteOutcome SmtpRoute::Deliver(const OutgoingMessage& m, const Progress& progre
     }
     size += static_cast<int64_t>(bytes.size());
     return true;
-  }, error);
-  if (!built || ::lseek(fd, 0, SEEK_SET) != 0) {
-    out.text = "The message \"" + subject + "\" was not sent: " + (error.empty() ? "cannot write " + path : error);
+  });
+  if (!built.ok() || ::lseek(fd, 0, SEEK_SET) != 0) {
+    out.text = "The message \"" + subject + "\" was not sent: " + (built.ok() ? "cannot write " + path : built.message);
     return out;
   }
 
