@@ -81,9 +81,10 @@ Looks LooksLikeMailbox(const std::string& path) {
 
 class MboxSource final : public ImportSource {
 public:
-  explicit MboxSource(std::string path) : path_(std::move(path)) {}
-  std::string kind() const override { return "mbox"; }
-  std::string title() const override { return "Mail from mbox files: " + path_; }
+  MboxSource(std::string path, std::string kind = "mbox", std::string label = "Mail from mbox files: ")
+      : path_(std::move(path)), kind_(std::move(kind)), label_(std::move(label)) {}
+  std::string kind() const override { return kind_; }
+  std::string title() const override { return label_ + path_; }
   std::string root() const override { return path_; }
 
   std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
@@ -140,7 +141,7 @@ private:
     }
   }
 
-  std::string path_;
+  std::string path_, kind_, label_;
 };
 
 bool IsMaildir(const std::string& dir) { return IsDir(dir + "cur") || IsDir(dir + "new"); }
@@ -160,9 +161,10 @@ std::vector<std::string> MaildirPlusNames(const std::string& name) {
 
 class MaildirSource final : public ImportSource {
 public:
-  explicit MaildirSource(std::string path) : path_(WithSlash(std::move(path))) {}
-  std::string kind() const override { return "maildir"; }
-  std::string title() const override { return "Mail from Maildir folders: " + path_; }
+  MaildirSource(std::string path, std::string kind = "maildir", std::string label = "Mail from Maildir folders: ")
+      : path_(WithSlash(std::move(path))), kind_(std::move(kind)), label_(std::move(label)) {}
+  std::string kind() const override { return kind_; }
+  std::string title() const override { return label_ + path_; }
   std::string root() const override { return path_; }
 
   std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
@@ -206,7 +208,7 @@ private:
     }
   }
 
-  std::string path_;
+  std::string path_, kind_, label_;
 };
 
 class ThunderbirdSource final : public ImportSource {
@@ -278,6 +280,17 @@ std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string pa
     return MakeThunderbirdSource(std::move(path));
   }
   if (kind == "maildir") return MakeMaildirSource(std::move(path));
+  if (kind == "evolution") {
+    // Evolution's local mail is a Maildir++ tree; its data folder stands for it.
+    std::string p = WithSlash(path);
+    if (IsDir(p + "mail/local/")) p += "mail/local/";
+    else if (IsDir(p + "local/")) p += "local/";
+    return std::make_unique<MaildirSource>(Resolved(p), "evolution", "Mail from Evolution: ");
+  }
+  if (kind == "netscape") {
+    // A Netscape or Mozilla mail folder: mailbox files with .snm/.msf summaries, .sbd subfolders.
+    return std::make_unique<MboxSource>(Resolved(std::move(path)), "netscape", "Mail from Netscape: ");
+  }
   return nullptr;
 }
 
@@ -367,6 +380,8 @@ std::vector<std::unique_ptr<ImportSource>> DiscoverSources(const DiscoveryPlaces
     for (const auto& ini : ThunderbirdProfileLists(home))
       for (const auto& profile : ThunderbirdProfiles(ini))
         if (IsDir(profile)) r.push_back(MakeThunderbirdSource(profile));
+    if (const std::string evo = home + ".local/share/evolution/mail/local/"; IsDir(evo) && IsMaildir(evo))
+      r.push_back(MakeSource("evolution", evo));
   }
   return r;
 }

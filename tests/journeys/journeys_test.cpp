@@ -57,6 +57,26 @@ enum class Way { Toolbar, Shortcut, MenuBar, GridMenu, EmptyGridMenu };
 const QString kNewMessage = QStringLiteral("actNewMessage");
 const QString kNewMessageInMenu = QStringLiteral("aNewMessage");
 
+// Opens the desk's menu that holds the action and clicks it; false when no menu holds it.
+bool ClickMenuBarAction(JourneyDesk& d, const QString& name) {
+  QMenuBar* bar = d.window().menuBar();
+  QMenu* holder = nullptr;
+  QAction* action = nullptr;
+  for (QAction* top : bar->actions())
+    if (QMenu* m = top->menu())
+      for (QAction* a : m->actions())
+        if (a->objectName() == name) holder = m, action = a;
+  if (!action) return false;
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(holder->menuAction()).center());
+  // The menu bar's menus pop up without a loop of their own.
+  if (!WaitUntil([&] { return holder->isVisible(); }, 3000)) {
+    d.user.ExpectMenuAction(name);  // some styles run it modally
+  } else {
+    ClickMenuAction(holder, action);
+  }
+  return true;
+}
+
 TfrmEdit* NewMessage(JourneyDesk& d, Way way) {
   const auto before = d.MessageWindows();
   desk::TfrmDesk& desk = d.window();
@@ -73,27 +93,9 @@ TfrmEdit* NewMessage(JourneyDesk& d, Way way) {
       Press(QApplication::focusWidget() ? QApplication::focusWidget() : grid, Qt::Key_N, Qt::ControlModifier);
       break;
     }
-    case Way::MenuBar: {
-      QMenuBar* bar = desk.menuBar();
-      QMenu* holder = nullptr;
-      QAction* action = nullptr;
-      for (QAction* top : bar->actions())
-        if (QMenu* m = top->menu())
-          for (QAction* a : m->actions())
-            if (a->objectName() == kNewMessage) holder = m, action = a;
-      if (!action) {
-        ADD_FAILURE() << "no \"New message\" in the desk's menu bar";
-        break;
-      }
-      QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(holder->menuAction()).center());
-      // The menu bar's menus pop up without a loop of their own.
-      if (!WaitUntil([&] { return holder->isVisible(); }, 3000)) {
-        d.user.ExpectMenuAction(kNewMessage);  // some styles run it modally
-      } else {
-        ClickMenuAction(holder, action);
-      }
+    case Way::MenuBar:
+      if (!ClickMenuBarAction(d, kNewMessage)) ADD_FAILURE() << "no \"New message\" in the desk's menu bar";
       break;
-    }
     case Way::GridMenu:
       d.user.ExpectMenuAction(kNewMessageInMenu);
       d.RightClickGridRow(0);
