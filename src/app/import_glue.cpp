@@ -12,6 +12,8 @@
 
 #include <QTimer>
 
+#include <memory>
+
 namespace px::app {
 
 namespace {
@@ -46,11 +48,24 @@ public:
     if (!ran) return;
     const import::ImportTotals& t = model.totals();
     // What was spooled (also before a cancel) is filed now, like received mail.
+    // The imported folders are new: the trees are built again once filing has made them, and
+    // the first node shown.
+    auto& h = desk_.hooks();
     if (t.messages > 0)
-      if (auto* mail = desk_.findChild<desk::DeskMail*>()) mail->StartFiling();
-    if (t.contacts > 0 || t.merged > 0 || t.lists > 0 || t.accounts > 0) {
-      auto& h = desk_.hooks();
-      if (h.relistFolder) h.relistFolder();
+      if (auto* mail = desk_.findChild<desk::DeskMail*>()) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(mail, &desk::DeskMail::filingFinished, this, [this, once](qint64, bool changed) {
+          disconnect(*once);
+          auto& hooks = desk_.hooks();
+          if (!changed || !hooks.buildTrees) return;
+          hooks.buildTrees();
+          if (hooks.selectFirstNode) hooks.selectFirstNode();
+        });
+        mail->StartFiling();
+      }
+    if ((t.contacts > 0 || t.merged > 0 || t.lists > 0) && h.buildTrees && t.messages == 0) {
+      h.buildTrees();
+      if (h.selectFirstNode) h.selectFirstNode();
     }
     state_.messages.QueueMessage(t.errors.empty() ? MessageKind::Information : MessageKind::Warning, t.Summary());
     state_.messages.ShowQueuedMessages();
