@@ -159,7 +159,7 @@ int AddForeignAccounts(Settings& settings, const std::vector<std::string>& addre
   int added = 0;
   for (const std::string& a : addresses) {
     if (!IsSafeAccountAddress(a)) {
-      skipped.push_back({a, "cannot be an account name here (it holds \"=\", brackets, line breaks or control characters)"});
+      skipped.push_back({a, kRefusedAccount});
       continue;
     }
     if (settings.ValueExists(kExternalAccountsSection, a)) continue;

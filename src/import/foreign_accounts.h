@@ -27,6 +27,9 @@ struct ForeignAccount {
 // account's first identity (user@server when it has none). Bounded: prefs.js is read up to 8 MiB.
 std::vector<ForeignAccount> ThunderbirdAccounts(const std::string& profile);
 
+inline constexpr const char* kRefusedAccount =
+    "cannot be an account name here (it holds \"=\", brackets, line breaks or control characters)";
+
 // An address that may become a key of the settings file.
 bool IsSafeAccountAddress(std::string_view address);
 

@@ -20,6 +20,12 @@ bool IsDirPath(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::string Printable(std::string s) {
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return s;
+}
+
 std::string Plural(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -50,7 +56,7 @@ std::string ImportTotals::Summary() const {
       s += "\n... and " + std::to_string(skipped.size() - 10) + " more left out.";
       break;
     }
-    s += "\nLeft out: " + k.what + ": " + k.reason;
+    s += "\nLeft out: " + Printable(k.what) + ": " + k.reason;
   }
   for (const auto& e : errors) s += "\n" + e;
   return s;
@@ -129,9 +135,16 @@ int ImportModel::AddSource(const std::string& kindIn, const std::string& path, s
     const std::string profile = source ? source->root() : path;
     addMail("thunderbird", profile);
     addBooks("thunderbird", profile, ThunderbirdAddressBooks(profile));
-    auto accounts = ThunderbirdAccounts(profile);
-    if (!accounts.empty()) {
+    std::vector<ForeignAccount> accounts;
+    std::vector<SkippedItem> refused;
+    // An address that cannot be a settings key is never offered; the summary names it.
+    for (auto& a : ThunderbirdAccounts(profile)) {
+      if (IsSafeAccountAddress(a.address)) accounts.push_back(std::move(a));
+      else refused.push_back({a.address, kRefusedAccount});
+    }
+    if (!accounts.empty() || !refused.empty()) {
       ImportItem item;
+      item.refused = std::move(refused);
       item.kind = ImportItem::Kind::Accounts;
       item.source = "thunderbird";
       item.path = profile;
@@ -322,6 +335,7 @@ void ImportModel::RunAccounts(const ImportItem& item) {
   std::vector<std::string> addresses;
   for (size_t i = 0; i < item.accounts.size(); ++i)
     if (i < item.accountChecked.size() && item.accountChecked[i]) addresses.push_back(item.accounts[i].address);
+  totals_.skipped.insert(totals_.skipped.end(), item.refused.begin(), item.refused.end());
   totals_.accounts += AddForeignAccounts(*context_.settings, addresses, totals_.skipped);
 }
 

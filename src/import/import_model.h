@@ -35,6 +35,7 @@ struct ImportItem {
   bool checked = true;
   std::vector<ForeignAccount> accounts;  // Accounts: the accounts offered
   std::vector<bool> accountChecked;
+  std::vector<SkippedItem> refused;      // Accounts: addresses that cannot be account names here
 };
 
 // Where contacts and accounts go.

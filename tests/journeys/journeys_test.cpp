@@ -720,10 +720,10 @@ void ImportFromThunderbird(JourneyDesk& d) {
   d.user.ExpectDialog(QStringLiteral("frmImport"), [&](QWidget* w) {
     auto* dlg = static_cast<import::ui::TfrmImport*>(w);
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Import to Plumadex"));
-    // Mail, contacts and accounts of the profile, all ticked; the three accounts offered.
+    // Mail, contacts and accounts of the profile, all ticked; the one usable account offered.
     EXPECT_EQ(dlg->lstImport->count(), 3);
     for (int i = 0; i < dlg->lstImport->count(); ++i) EXPECT_EQ(dlg->lstImport->item(i)->checkState(), Qt::Checked);
-    EXPECT_EQ(dlg->lstAccounts->count(), 3);
+    EXPECT_EQ(dlg->lstAccounts->count(), 1);
     d.Shot("import-window");
     Click(dlg->btnImport);
   });
