@@ -43,6 +43,64 @@ std::string SourceName(const std::string& kind) {
 
 }  // namespace
 
+ContactBookOutcome ImportContactBook(const std::string& kind, const std::string& path, const ImportContext& context) {
+  ContactBookOutcome out;
+  if (context.contactsFolder.empty() || !context.registry || !context.random) return out;
+  ContactBookRead read = ReadContactBook(kind, path);
+  out.skipped = std::move(read.skipped);
+  out.read = read.result.people;
+  out.empty = read.result.empty;
+  contacts::AddressMap map;
+  const contacts::SharedAddressResolver shared =
+      context.shared ? context.shared
+                     : contacts::SharedAddressResolver([](const contacts::SharedAddressQuestion&) {
+                         return contacts::SharedAddressChoice::Skip;
+                       });
+  if (!read.result.cards.empty()) {
+    contacts::ImportResult r = contacts::ImportContactCards(context.contactsFolder, read.result.cards, *context.registry,
+                                                            map, context.firstNameFirst, *context.random, shared);
+    out.contacts = r.imported;
+    out.merged = r.merged;
+    out.known = r.known;
+    out.empty += r.empty;
+    out.errors = std::move(r.errors);
+  }
+  if (read.result.lists.empty()) return out;
+  // Address lists become groups: a folder in Contacts (its name made safe, inside Contacts)
+  // whose index links the members. A group met again is the same group.
+  contacts::SynchroniseContacts(context.contactsFolder, *context.registry, map, context.firstNameFirst);
+  for (const ContactList& list : read.result.lists) {
+    std::string folder = contacts::GroupFolderOf(context.contactsFolder, *context.registry, list.name);
+    struct stat st;
+    if (folder.empty() || ::stat(folder.c_str(), &st) != 0) {
+      // A name that had to be made safe is found by the title its group keeps.
+      folder.clear();
+      for (const auto& g : contacts::ListGroups(context.contactsFolder, *context.registry))
+        if (QString::fromStdString(g.caption).compare(QString::fromStdString(list.name), Qt::CaseInsensitive) == 0)
+          folder = g.folder;
+    }
+    if (folder.empty()) {
+      std::string error;
+      contacts::GroupInfo g = contacts::CreateGroup(context.contactsFolder, *context.registry, list.name, &error);
+      if (g.folder.empty()) {
+        out.skipped.push_back({list.name, error.empty() ? "cannot be a group" : error});
+        continue;
+      }
+      folder = g.folder;
+      ++out.lists;
+    }
+    std::vector<std::string> members;
+    for (const std::string& a : list.members)
+      if (const contacts::AddrAliasRec* rec = map.FindAddress(a); rec && !rec->section.empty() && rec->section.back() != '.')
+        members.push_back(rec->section);
+    if (members.empty()) continue;
+    FileStatus err;
+    contacts::AddGroupMembers(*context.registry, WithSlash(folder), members, &err);
+    if (!err.ok()) out.errors.push_back(err.message);
+  }
+  return out;
+}
+
 std::string ImportTotals::Summary() const {
   std::string s = "Imported " + Plural(messages, "message", "messages") + ", " +
                   Plural(static_cast<uint64_t>(contacts), "contact", "contacts") + " and " +
@@ -276,58 +334,21 @@ void ImportModel::Next() {
       if (job_->Start(std::move(source), options)) return;  // continues when the job ends
       continue;
     }
-    if (item.kind == ImportItem::Kind::Contacts) RunContacts(item);
-    else RunAccounts(item);
+    if (item.kind == ImportItem::Kind::Contacts) {
+      ContactBookOutcome o = ImportContactBook(item.source, item.path, context_);
+      totals_.contacts += o.contacts;
+      totals_.merged += o.merged;
+      totals_.lists += o.lists;
+      totals_.skipped.insert(totals_.skipped.end(), o.skipped.begin(), o.skipped.end());
+      totals_.errors.insert(totals_.errors.end(), o.errors.begin(), o.errors.end());
+    } else {
+      RunAccounts(item);
+    }
   }
   if (cancel_) totals_.cancelled = totals_.cancelled || totals_.errors.empty();
   running_ = false;
   emit changed();
   emit finished();
-}
-
-void ImportModel::RunContacts(const ImportItem& item) {
-  if (context_.contactsFolder.empty() || !context_.registry || !context_.random) return;
-  ContactBookRead read = ReadContactBook(item.source, item.path);
-  totals_.skipped.insert(totals_.skipped.end(), read.skipped.begin(), read.skipped.end());
-  contacts::AddressMap map;
-  const contacts::SharedAddressResolver shared =
-      context_.shared ? context_.shared
-                      : contacts::SharedAddressResolver([](const contacts::SharedAddressQuestion&) {
-                          return contacts::SharedAddressChoice::Skip;
-                        });
-  if (!read.result.cards.empty()) {
-    contacts::ImportResult r = contacts::ImportContactCards(context_.contactsFolder, read.result.cards, *context_.registry,
-                                                            map, context_.firstNameFirst, *context_.random, shared);
-    totals_.contacts += r.imported;
-    totals_.merged += r.merged;
-    totals_.errors.insert(totals_.errors.end(), r.errors.begin(), r.errors.end());
-  }
-  if (read.result.lists.empty()) return;
-  // Address lists become groups: a folder in Contacts (its name made safe, inside Contacts)
-  // whose index links the members. A group met again is the same group.
-  contacts::SynchroniseContacts(context_.contactsFolder, *context_.registry, map, context_.firstNameFirst);
-  for (const ContactList& list : read.result.lists) {
-    std::string folder = contacts::GroupFolderOf(context_.contactsFolder, *context_.registry, list.name);
-    struct stat st;
-    if (folder.empty() || ::stat(folder.c_str(), &st) != 0) {
-      std::string error;
-      contacts::GroupInfo g = contacts::CreateGroup(context_.contactsFolder, *context_.registry, list.name, &error);
-      if (g.folder.empty()) {
-        totals_.skipped.push_back({list.name, error.empty() ? "cannot be a group" : error});
-        continue;
-      }
-      folder = g.folder;
-      ++totals_.lists;
-    }
-    std::vector<std::string> members;
-    for (const std::string& a : list.members)
-      if (const contacts::AddrAliasRec* rec = map.FindAddress(a); rec && !rec->section.empty() && rec->section.back() != '.')
-        members.push_back(rec->section);
-    if (members.empty()) continue;
-    FileStatus err;
-    contacts::AddGroupMembers(*context_.registry, WithSlash(folder), members, &err);
-    if (!err.ok()) totals_.errors.push_back(err.message);
-  }
 }
 
 void ImportModel::RunAccounts(const ImportItem& item) {

@@ -48,6 +48,21 @@ struct ImportContext {
   contacts::SharedAddressResolver shared;  // a card whose address a contact has; null: skip it
 };
 
+// What importing one address book did.
+struct ContactBookOutcome {
+  int read = 0;       // cards found in the book
+  int contacts = 0;   // new contacts
+  int merged = 0;
+  int known = 0;      // left out: their address is a contact's already
+  int empty = 0;
+  int lists = 0;      // new groups
+  std::vector<SkippedItem> skipped;
+  std::vector<std::string> errors;
+};
+// Reads an address book (ReadContactBook's kinds) into the Contacts folder; its address lists
+// become groups (a group met again is the same group, its members added).
+ContactBookOutcome ImportContactBook(const std::string& kind, const std::string& path, const ImportContext& context);
+
 struct ImportTotals {
   uint64_t messages = 0, duplicates = 0, folders = 0;
   int contacts = 0, merged = 0, lists = 0, accounts = 0;
@@ -103,7 +118,6 @@ signals:
 
 private:
   void Next();
-  void RunContacts(const ImportItem& item);
   void RunAccounts(const ImportItem& item);
   bool Listed(ImportItem::Kind kind, const std::string& source, const std::string& path) const;
   void AddItem(ImportItem item);

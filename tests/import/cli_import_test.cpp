@@ -169,16 +169,24 @@ TEST_F(CliImportTest, MaildirKeepsReadStateAndIntoNamesTheTarget) {
   EXPECT_EQ(out.status, 2);
 }
 
-TEST_F(CliImportTest, AnLdifAddressBookImportedTwiceAddsItsPeopleOnce) {
+TEST_F(CliImportTest, AnLdifAddressBookImportedTwiceAddsItsPeopleAndGroupsOnce) {
   px::test::writeFile(src() + "book.ldif",
                       "dn: cn=Ann Example,mail=ann@example.org\nobjectclass: person\ngivenName: Ann\nsn: Example\n"
-                      "mail: ann@example.org\n\ndn: cn=List\nobjectclass: groupOfNames\ncn: List\n");
+                      "mail: ann@example.org\n\ndn: cn=List\nobjectclass: groupOfNames\ncn: List\n"
+                      "member: cn=Ann Example,mail=ann@example.org\n\n"
+                      "dn: cn=..\nobjectclass: groupOfNames\ncn: ..\n");
   Out o = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
   ASSERT_EQ(o.status, 0) << o.out << o.err;
-  EXPECT_NE(o.out.find("Imported: 0 messages, 1 contact(s)"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("1 address list(s)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Imported: 0 messages, 1 contact(s), 2 group(s)"), std::string::npos) << o.out;
+  // The list is a group folder holding its member; the hostile name stays inside Contacts.
+  const std::string group = home() + "data/Contacts/List/";
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(group)).isDir());
+  EXPECT_NE(px::test::readFile(group + "Plumadex.ini").find("[$$$AB."), std::string::npos);
+  for (const auto& f : AllFiles())
+    EXPECT_TRUE(f.starts_with("Documents/") || f.starts_with("data/")) << f;
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(home() + "data/Contacts/__")).isDir());
   Out again = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
-  EXPECT_NE(again.out.find("Imported: 0 messages, 0 contact(s)"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("Imported: 0 messages, 0 contact(s), 0 group(s)"), std::string::npos) << again.out;
   EXPECT_NE(again.out.find("1 card(s): already in Contacts"), std::string::npos) << again.out;
   int cards = 0;
   for (const auto& f : AllFiles()) cards += f.ends_with(".vcf");
