@@ -95,7 +95,7 @@ CardTotals ImportBooks(const std::string& kind, const std::vector<std::string>& 
 void PrintCardLines(const CardTotals& t) {
   if (t.known) std::printf("  %d card(s): already in Contacts\n", t.known);
   if (t.empty) std::printf("  %d card(s): empty\n", t.empty);
-  for (const auto& k : t.skipped) std::printf("  %s: %s\n", ForConsole(k.what).c_str(), ForConsole(k.reason).c_str());
+  for (const auto& k : t.skipped) std::printf("  %s: %s\n", ForConsole(import::Printable(k.what)).c_str(), ForConsole(k.reason).c_str());
   for (const std::string& e : t.errors) std::printf("  %s\n", ForConsole(e).c_str());
 }
 
@@ -262,8 +262,8 @@ int runImport(const Args& args) {
                                                                  static_cast<size_t>(cards.known + cards.empty)));
   if (s.duplicates) std::printf("  %llu message(s): already imported\n", static_cast<unsigned long long>(s.duplicates));
   if (s.deleted) std::printf("  %llu message(s): deleted in their mailbox\n", static_cast<unsigned long long>(s.deleted));
-  for (const auto& k : s.skipped) std::printf("  %s: %s\n", ForConsole(k.what).c_str(), ForConsole(k.reason).c_str());
-  for (const auto& k : accountSkips) std::printf("  %s: %s\n", ForConsole(k.what).c_str(), ForConsole(k.reason).c_str());
+  for (const auto& k : s.skipped) std::printf("  %s: %s\n", ForConsole(import::Printable(k.what)).c_str(), ForConsole(k.reason).c_str());
+  for (const auto& k : accountSkips) std::printf("  %s: %s\n", ForConsole(import::Printable(k.what)).c_str(), ForConsole(k.reason).c_str());
   PrintCardLines(cards);
   if (s.cancelled) status = 1;
   return status;

@@ -20,12 +20,6 @@ bool IsDirPath(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string Printable(std::string s) {
-  for (char& c : s)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
-  return s;
-}
-
 std::string Plural(uint64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -42,6 +36,12 @@ std::string SourceName(const std::string& kind) {
 }
 
 }  // namespace
+
+std::string Printable(std::string s) {
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return s;
+}
 
 ContactBookOutcome ImportContactBook(const std::string& kind, const std::string& path, const ImportContext& context) {
   ContactBookOutcome out;

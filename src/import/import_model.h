@@ -63,6 +63,9 @@ struct ContactBookOutcome {
 // become groups (a group met again is the same group, its members added).
 ContactBookOutcome ImportContactBook(const std::string& kind, const std::string& path, const ImportContext& context);
 
+// A name from outside shown on one line: control characters become blanks.
+std::string Printable(std::string s);
+
 struct ImportTotals {
   uint64_t messages = 0, duplicates = 0, folders = 0;
   int contacts = 0, merged = 0, lists = 0, accounts = 0;
