@@ -28,6 +28,7 @@ std::string SourceName(const std::string& kind) {
   if (kind == "thunderbird") return "Thunderbird";
   if (kind == "evolution") return "Evolution";
   if (kind == "netscape") return "Netscape";
+  if (kind == "dbx") return "Outlook Express";
   if (kind == "maildir") return "Maildir folders";
   if (kind == "mbox") return "mbox files";
   if (kind == "vcard") return "a vCard file";
@@ -136,6 +137,7 @@ const std::vector<std::pair<std::string, std::string>>& ImportModel::BrowseKinds
       {"maildir", "Maildir folder..."},
       {"evolution", "Evolution data folder..."},
       {"netscape", "Netscape mail folder..."},
+      {"dbx", "Outlook Express store folder..."},
       {"vcard", "vCard file..."},
       {"ldif", "LDIF address book..."},
   };

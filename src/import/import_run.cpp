@@ -17,6 +17,7 @@
 #include "foundation/locations.h"
 #include "foundation/strings.h"
 #include "incoming/service_envelope.h"
+#include "import/dbx_reader.h"
 #include "import/mbox_splitter.h"
 #include "mailformat/mime_header.h"
 #include "mailformat/pseudo_headers.h"
@@ -458,6 +459,26 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
       int err = 0;
       if (!FeedFile(f.path, splitter, writer, &err))
         summary.skipped.push_back({f.path, "cannot be read: " + SysText(err)});
+      continue;
+    }
+    if (f.kind == SourceFolder::Kind::Dbx) {
+      DbxBytes file;
+      if (!file.Open(f.path)) {
+        summary.skipped.push_back({f.path, "cannot be read: " + SysText(errno)});
+        continue;
+      }
+      writer.SetMailbox(false);
+      writer.SetUnread(false);
+      writer.SetDraftMessage(false);
+      uint64_t cut = 0;
+      const bool ok = ForEachDbxMessage(file, [&](std::string_view text) {
+        MboxSplitter splitter(writer, MboxSplitter::Mode::Single);
+        splitter.Feed(text);
+        splitter.Finish();
+        return !writer.stopped();
+      }, &cut);
+      if (!ok) summary.skipped.push_back({f.path, "not an Outlook Express folder file"});
+      if (cut) summary.skipped.push_back({f.path, std::to_string(cut) + " message(s) cut off at 64 MiB"});
       continue;
     }
     // Maildir: cur/ and new/, in name order (names begin with the delivery time).

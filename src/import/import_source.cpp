@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "foundation/locations.h"
+#include "import/dbx_reader.h"
 
 namespace px::import {
 
@@ -242,6 +243,50 @@ private:
   std::string path_;
 };
 
+class DbxSource final : public ImportSource {
+public:
+  explicit DbxSource(std::string path) : path_(std::move(path)) {}
+  std::string kind() const override { return "dbx"; }
+  std::string title() const override { return "Mail from Outlook Express: " + path_; }
+  std::string root() const override { return path_; }
+
+  std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
+    std::vector<SourceFolder> out;
+    if (!IsDir(path_)) {
+      // One folder file given by itself: its name (without .dbx) is the folder.
+      std::string name = BaseName(path_);
+      if (EndsWith(name, ".dbx") || EndsWith(name, ".DBX")) name.resize(name.size() - 4);
+      out.push_back({SourceFolder::Kind::Dbx, {name}, path_});
+      return out;
+    }
+    const std::string dir = WithSlash(path_);
+    DbxBytes list;
+    if (!list.Open(dir + "folders.dbx") && !list.Open(dir + "Folders.dbx")) {
+      skipped.push_back({dir, "no Outlook Express folder list (folders.dbx) found"});
+      return out;
+    }
+    std::vector<DbxFolder> folders = ReadDbxFolders(list);
+    if (folders.empty()) skipped.push_back({dir + "folders.dbx", "not an Outlook Express folder list, or it lists no folder"});
+    for (auto& f : folders) {
+      if (f.file.empty()) continue;
+      // The file name comes from the store: only a plain name inside the store folder is read.
+      if (f.file.find('/') != std::string::npos || f.file.find('\\') != std::string::npos || f.file[0] == '.') {
+        skipped.push_back({f.file, "a folder file name that leads outside the store"});
+        continue;
+      }
+      if (!IsFile(dir + f.file)) {
+        skipped.push_back({dir + f.file, "missing"});
+        continue;
+      }
+      out.push_back({SourceFolder::Kind::Dbx, std::move(f.names), dir + f.file});
+    }
+    return out;
+  }
+
+private:
+  std::string path_;
+};
+
 std::string EnvOr(const char* name, std::string fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::string(v) : fallback;
@@ -268,7 +313,12 @@ std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile) {
   return std::make_unique<ThunderbirdSource>(Resolved(std::move(profile)));
 }
 
+std::unique_ptr<ImportSource> MakeDbxSource(std::string path) {
+  return std::make_unique<DbxSource>(Resolved(std::move(path)));
+}
+
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path) {
+  if (kind == "dbx") return MakeDbxSource(std::move(path));
   if (kind == "mbox") return MakeMboxSource(std::move(path));
   if (kind == "thunderbird") {
     // A profiles.ini, or the folder that holds one, stands for its default profile.
