@@ -7,6 +7,7 @@
 #include <QDir>
 
 #include <atomic>
+#include <random>
 
 #include "foundation/random.h"
 #include "import/dbx_reader.h"
@@ -105,6 +106,15 @@ TEST(DbxReader, DamagedFilesEndTheBranchNotTheRead) {
   // Cut anywhere: never a read past the end, never a crash.
   const std::string whole = MakeDbxMessageFile(msgs);
   for (size_t n = 0; n < whole.size(); n += 97) Texts(whole.substr(0, n));
+  // Bytes changed at random, many times over: every read ends, nothing is longer than the file.
+  std::mt19937 rng(11);
+  const std::string list = MakeDbxFolderList({{1, 0, "Local Folders", ""}, {2, 1, "Inbox", "Inbox.dbx"}, {3, 2, "Sub", "S.dbx"}});
+  for (int round = 0; round < 3000; ++round) {
+    std::string m = round % 2 ? whole : list;
+    for (int k = 0; k < 1 + round % 8; ++k) m[16 + rng() % (m.size() - 16)] = static_cast<char>(rng());
+    for (const auto& t : Texts(m)) ASSERT_LE(t.size(), m.size());
+    for (const auto& f : ReadDbxFolders(DbxBytes::OfMemory(m))) ASSERT_LE(f.names.size(), 64u);
+  }
   // A node that points at itself through every link.
   std::string self = MakeDbxMessageFile({});
   uint32_t node = 0x400;
