@@ -21,6 +21,7 @@
 #include "foundation/settings.h"
 #include "import/import_run.h"
 #include "import/import_source.h"
+#include "import/bookmarks.h"
 #include "import/contact_sources.h"
 #include "import/foreign_accounts.h"
 #include "import/import_model.h"
@@ -154,6 +155,33 @@ int runImport(const Args& args) {
   if (const char* why = Unavailable(kind)) {
     PrintErr("import %s: %s\n", kind.c_str(), why);
     return 2;
+  }
+  if (kind == "bookmarks") {
+    if (path.empty()) {
+      PrintErr("import bookmarks: give the bookmark file (bookmarks.html, bookmark.htm)\n");
+      return 2;
+    }
+    const Locations loc = ComputeLocations();
+    std::string target = "Imported\\bookmarks";
+    if (haveInto) {
+      auto t = TargetOf(into, loc.documents);
+      if (!t || t->empty()) {
+        PrintErr("import: --into must name a folder inside the documents folder %s\n", loc.documents.c_str());
+        return 2;
+      }
+      target = *t;
+    }
+    for (char& c : target)
+      if (c == '\\') c = '/';
+    if (!dryRun) MakeDataFolders(loc);
+    store::IniRegistry registry;
+    const import::BookmarkResult b = import::ImportBookmarks(path, WithSlash(loc.documents) + target + "/", registry, dryRun);
+    std::printf("%s: %d bookmark(s) in %d new folder(s) into %s%s/\n", dryRun ? "Would import" : "Imported", b.bookmarks,
+                b.folders, loc.documents.c_str(), ForConsole(target).c_str());
+    std::printf("Skipped: %zu\n", static_cast<size_t>(b.known) + b.skipped.size());
+    if (b.known) std::printf("  %d bookmark(s): already there\n", b.known);
+    for (const auto& k : b.skipped) std::printf("  %s: %s\n", ForConsole(import::Printable(k.what)).c_str(), ForConsole(k.reason).c_str());
+    return b.skipped.empty() || b.bookmarks > 0 ? 0 : 1;
   }
   if (kind == "vcard" || kind == "ldif") {
     if (path.empty()) {
