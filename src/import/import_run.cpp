@@ -55,10 +55,11 @@ public:
         step_(std::move(step)) {}
 
   // The folder of the messages that follow.
-  void SetFolder(std::string folderValue, std::string sourceFolder, bool draft) {
+  void SetFolder(std::string folderValue, std::string sourceFolder, bool draft, bool outbound = false) {
     folderValue_ = std::move(folderValue);
     sourceFolder_ = std::move(sourceFolder);
     draft_ = draft;
+    outbound_ = outbound;
   }
   void SetUnread(bool unread) { unread_ = unread; }
   // Whether spooled messages are flushed to the disk before their keys are recorded.
@@ -91,7 +92,8 @@ public:
         unread = status_->find('R') == std::string::npos;
       }
     }
-    std::string pseudo = mf::ImportPseudoHeaders(folderValue_, false, draft_ || draftMessage_);
+    std::string pseudo = mf::ImportPseudoHeaders(folderValue_, outbound_ && !(draft_ || draftMessage_),
+                                                 draft_ || draftMessage_);
     if (unread) pseudo += std::string(mf::kUnreadHeader) + ": *\r\n";
     Write(pseudo);
     Write(held_);
@@ -251,7 +253,7 @@ private:
   std::string name_, folderValue_, sourceFolder_, messageId_;
   QCryptographicHash headerHash_{QCryptographicHash::Sha1}, bodyHash_{QCryptographicHash::Sha1};
   bool open_ = false, inHeader_ = true, inMessageId_ = false, stopped_ = false;
-  bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false;
+  bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false, outbound_ = false;
   bool headWritten_ = false, deleted_ = false, flush_ = true;
   std::string held_;
   std::vector<std::string> pending_;  // keys of spooled messages not yet in the record
@@ -449,7 +451,11 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     ++summary.folders;
     shown.folder = JoinNames(f.names);
     const bool drafts = !f.names.empty() && EqualNoCase(f.names.back(), "Drafts");
-    writer.SetFolder(*folderValue, JoinNames(f.names), drafts);
+    // The other program's sent-side folders hold outgoing mail.
+    bool sent = false;
+    for (const char* n : {"Sent", "Sent Items", "Sent Messages", "Sent Mail", "Outbox", "Unsent Messages"})
+      sent = sent || (!f.names.empty() && EqualNoCase(f.names.back(), n));
+    writer.SetFolder(*folderValue, JoinNames(f.names), drafts, sent);
     report(true);
     if (f.kind == SourceFolder::Kind::Mbox) {
       writer.SetUnread(false);
