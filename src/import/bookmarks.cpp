@@ -13,6 +13,8 @@
 
 #include "foundation/locations.h"
 #include "foundation/strings.h"
+#include "foundation/utf8.h"
+#include "import/file_probe.h"
 #include "store/index_file.h"
 #include "store/unique_names.h"
 
@@ -31,48 +33,7 @@ std::string Upper(std::string_view s) {
   return r;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string ShortcutText(const std::string& url) { return "[InternetShortcut]\r\nURL=" + url + "\r\n"; }
-
-bool ReadSmall(const std::string& path, std::string& out, size_t max) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  out.clear();
-  char buf[4096];
-  for (ssize_t n; out.size() <= max && (n = ::read(fd, buf, sizeof buf)) != 0;) {
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
-    }
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return out.size() <= max;
-}
-
-bool IsDir(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 class Builder {
 public:
@@ -81,7 +42,7 @@ public:
   // The shortcuts already in a folder: title + "\n" + address.
   const std::set<std::string>& Known(const std::string& folder) {
     auto [it, fresh] = known_.try_emplace(folder);
-    if (!fresh || dry_ && !IsDir(folder)) return it->second;
+    if (!fresh || (dry_ && !IsFolder(folder))) return it->second;
     DIR* d = ::opendir(folder.c_str());
     if (!d) return it->second;
     store::TPXIniFile index(registry_, store::IndexPathOf(folder));
@@ -89,7 +50,7 @@ public:
       std::string n = e->d_name;
       if (n.size() < 5 || n.compare(n.size() - 4, 4, ".url") != 0) continue;
       std::string text;
-      if (!ReadSmall(folder + n, text, kMaxUrl + 64)) continue;
+      if (!ReadBounded(folder + n, text, kMaxUrl + 64)) continue;
       size_t u = text.find("URL=");
       if (u == std::string::npos) continue;
       std::string url = text.substr(u + 4, text.find_first_of("\r\n", u) - u - 4);
@@ -150,7 +111,7 @@ public:
     std::string name = SafeFileName(title.empty() ? "Bookmarks" : title, 200);
     if (name.empty() || name == "." || name == "..") name = "Bookmarks";
     const std::string path = parent + name + "/";
-    if (dry_ || IsDir(path)) return path;
+    if (dry_ || IsFolder(path)) return path;
     if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
       r_.skipped.push_back({path, std::strerror(errno)});
       return {};
@@ -198,7 +159,11 @@ std::string DecodeTitle(std::string_view t) {
       const std::string digits(name.substr(hex ? 2 : 1));
       char* end = nullptr;
       const unsigned long v = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
-      if (!digits.empty() && end && *end == 0) AppendUtf8(rep, static_cast<uint32_t>(std::min<unsigned long>(v, 0x110000)));
+      if (!digits.empty() && end && *end == 0) {
+        uint32_t cp = static_cast<uint32_t>(std::min<unsigned long>(v, 0x110000));
+        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        AppendUtf8(rep, cp);
+      }
     }
     if (rep.empty()) {
       out += '&';
@@ -217,16 +182,16 @@ BookmarkResult ImportBookmarks(const std::string& file, const std::string& targe
                                bool dryRun) {
   BookmarkResult r;
   std::string text;
-  if (!ReadSmall(file, text, kMaxFile)) {
+  if (!ReadBounded(file, text, kMaxFile)) {
     r.skipped.push_back({file, "cannot be read, or larger than 64 MiB"});
     return r;
   }
   const std::string target = WithSlash(targetIn);
-  if (!dryRun && !IsDir(target)) {
+  if (!dryRun && !IsFolder(target)) {
     std::string p;
     for (size_t s = 1; s <= target.size(); ++s)
       if (target[s - 1] == '/') ::mkdir(target.substr(0, s).c_str(), 0755);
-    if (!IsDir(target)) {
+    if (!IsFolder(target)) {
       r.skipped.push_back({target, "cannot be made"});
       return r;
     }

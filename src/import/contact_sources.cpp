@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "foundation/locations.h"
+#include "import/file_probe.h"
 
 namespace px::import {
 
@@ -26,12 +27,7 @@ constexpr size_t kMaxValue = 64 * 1024;
 constexpr size_t kMaxCard = 1 << 20;
 constexpr int kMaxCards = 200000;
 
-bool IsRegular(const std::string& p, off_t* size = nullptr) {
-  struct stat st;
-  if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size) *size = st.st_size;
-  return true;
-}
+bool IsRegular(const std::string& p, off_t* size = nullptr) { return IsRegularFile(p, size); }
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -140,11 +136,6 @@ std::vector<std::string> FilesIn(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-bool IsFolder(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
 #include "foundation/locations.h"
 #include "foundation/settings.h"
+#include "import/file_probe.h"
 #include "transport/accounts.h"
 
 namespace px::import {
@@ -17,19 +19,9 @@ namespace {
 constexpr size_t kMaxPrefs = 8u << 20;
 constexpr size_t kMaxAddress = 254;
 
-std::string ReadBounded(const std::string& path) {
+std::string ReadPrefs(const std::string& path) {
   std::string text;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return text;
-  std::string buf(64 * 1024, '\0');
-  for (ssize_t n; text.size() < kMaxPrefs;) {
-    n = ::read(fd, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf.data(), static_cast<size_t>(n));
-  }
-  ::close(fd);
-  if (text.size() > kMaxPrefs) text.resize(kMaxPrefs);
+  if (!ReadBounded(path, text, kMaxPrefs)) text.resize(std::min(text.size(), kMaxPrefs));
   return text;
 }
 
@@ -118,7 +110,7 @@ bool IsSafeAccountAddress(std::string_view a) {
 
 std::vector<ForeignAccount> ThunderbirdAccounts(const std::string& profile) {
   std::vector<ForeignAccount> out;
-  const auto prefs = StringPrefs(ReadBounded(WithSlash(profile) + "prefs.js"));
+  const auto prefs = StringPrefs(ReadPrefs(WithSlash(profile) + "prefs.js"));
   // The accounts in the order Thunderbird lists them, each with its server and identities.
   std::string list = Get(prefs, "mail.accountmanager.accounts");
   std::vector<std::string> accounts;

@@ -13,6 +13,7 @@
 
 #include "foundation/locations.h"
 #include "import/dbx_reader.h"
+#include "import/file_probe.h"
 
 namespace px::import {
 
@@ -38,16 +39,8 @@ bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
 }
 
 // lstat: symbolic links are never followed out of the tree being read.
-bool IsDir(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-bool IsFile(const std::string& p, off_t* size = nullptr) {
-  struct stat st;
-  if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size) *size = st.st_size;
-  return true;
-}
+bool IsDir(const std::string& p) { return IsFolder(p); }
+bool IsFile(const std::string& p, off_t* size = nullptr) { return IsRegularFile(p, size); }
 
 std::string BaseName(std::string p) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
