@@ -35,7 +35,7 @@ const Command kCommands[] = {
     {"rules", px::cli::runRules, "rules list | add NAME (--move FOLDER | --copy FOLDER | --delete) [--all] [--disabled] CONDITION... | remove NAME | apply FOLDER [--dry-run]   the mail sorting rules (CONDITION: \"FIELDS < VALUE\" includes, \"FIELDS > VALUE\" does not; FIELDS of FTCBSXA)"},
     {"preview", px::cli::runPreview, "preview [ACCOUNT]   list the mail waiting on the POP3 accounts without downloading it (account, key, sender, subject, date, size)"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
-    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
+    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|evolution|netscape|dbx|pst|bookmarks|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
     {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };

@@ -157,6 +157,7 @@ void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::st
   svc.openAccounts = [&desk, &state] { OpenAccountsPage(desk, state); };
   svc.setUpAddress = [&desk, &state] { RunAddressSetupWindows(desk, state); };
   if (desk.hooks().importContacts) svc.importContacts = [&desk] { desk.hooks().importContacts(); };
+  svc.importMail = [&desk] { desk.commands().Run("actImport"); };
   svc.changePassword = [&desk, &state](const std::string& oldPassword, const std::string& newPassword,
                                        bool save) {
     transport::HttpClient client(transport::ServiceHttpSettings(state.locations));

@@ -33,6 +33,8 @@ DeskCommands::DeskCommands() {
       Cmd("actNewMessage", {"File", "Mail"}, "New Message", "Ctrl+N", false, false, true),
       Cmd("actNewFolder", {"File"}, "New Folder...", "Ctrl+Shift+N"),
       Cmd("actNewDocument", {"File"}, "New Text Document"),
+      Cmd("actImport", {"File"}, "Import...", {}, false, true),
+      Cmd("actImportContacts", {"File"}, "Import Contacts..."),
       Cmd("actOpen", {"File"}, "Open", "Return", true, true),
       Cmd("actExit", {"File"}, "Exit", "Ctrl+Q", false, true),
 

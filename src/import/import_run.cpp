@@ -17,6 +17,7 @@
 #include "foundation/locations.h"
 #include "foundation/strings.h"
 #include "incoming/service_envelope.h"
+#include "import/dbx_reader.h"
 #include "import/mbox_splitter.h"
 #include "mailformat/mime_header.h"
 #include "mailformat/pseudo_headers.h"
@@ -54,10 +55,11 @@ public:
         step_(std::move(step)) {}
 
   // The folder of the messages that follow.
-  void SetFolder(std::string folderValue, std::string sourceFolder, bool draft) {
+  void SetFolder(std::string folderValue, std::string sourceFolder, bool draft, bool outbound = false) {
     folderValue_ = std::move(folderValue);
     sourceFolder_ = std::move(sourceFolder);
     draft_ = draft;
+    outbound_ = outbound;
   }
   void SetUnread(bool unread) { unread_ = unread; }
   // Whether spooled messages are flushed to the disk before their keys are recorded.
@@ -90,7 +92,8 @@ public:
         unread = status_->find('R') == std::string::npos;
       }
     }
-    std::string pseudo = mf::ImportPseudoHeaders(folderValue_, false, draft_ || draftMessage_);
+    std::string pseudo = mf::ImportPseudoHeaders(folderValue_, outbound_ && !(draft_ || draftMessage_),
+                                                 draft_ || draftMessage_);
     if (unread) pseudo += std::string(mf::kUnreadHeader) + ": *\r\n";
     Write(pseudo);
     Write(held_);
@@ -250,7 +253,7 @@ private:
   std::string name_, folderValue_, sourceFolder_, messageId_;
   QCryptographicHash headerHash_{QCryptographicHash::Sha1}, bodyHash_{QCryptographicHash::Sha1};
   bool open_ = false, inHeader_ = true, inMessageId_ = false, stopped_ = false;
-  bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false;
+  bool draft_ = false, draftMessage_ = false, unread_ = false, mailbox_ = false, outbound_ = false;
   bool headWritten_ = false, deleted_ = false, flush_ = true;
   std::string held_;
   std::vector<std::string> pending_;  // keys of spooled messages not yet in the record
@@ -448,7 +451,11 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
     ++summary.folders;
     shown.folder = JoinNames(f.names);
     const bool drafts = !f.names.empty() && EqualNoCase(f.names.back(), "Drafts");
-    writer.SetFolder(*folderValue, JoinNames(f.names), drafts);
+    // The other program's sent-side folders hold outgoing mail.
+    bool sent = false;
+    for (const char* n : {"Sent", "Sent Items", "Sent Messages", "Sent Mail", "Outbox", "Unsent Messages"})
+      sent = sent || (!f.names.empty() && EqualNoCase(f.names.back(), n));
+    writer.SetFolder(*folderValue, JoinNames(f.names), drafts, sent);
     report(true);
     if (f.kind == SourceFolder::Kind::Mbox) {
       writer.SetUnread(false);
@@ -458,6 +465,26 @@ ImportSummary ImportRun::Run(const ImportSource& source, const ImportOptions& op
       int err = 0;
       if (!FeedFile(f.path, splitter, writer, &err))
         summary.skipped.push_back({f.path, "cannot be read: " + SysText(err)});
+      continue;
+    }
+    if (f.kind == SourceFolder::Kind::Dbx) {
+      DbxBytes file;
+      if (!file.Open(f.path)) {
+        summary.skipped.push_back({f.path, "cannot be read: " + SysText(errno)});
+        continue;
+      }
+      writer.SetMailbox(false);
+      writer.SetUnread(false);
+      writer.SetDraftMessage(false);
+      uint64_t cut = 0;
+      const bool ok = ForEachDbxMessage(file, [&](std::string_view text) {
+        MboxSplitter splitter(writer, MboxSplitter::Mode::Single);
+        splitter.Feed(text);
+        splitter.Finish();
+        return !writer.stopped();
+      }, &cut);
+      if (!ok) summary.skipped.push_back({f.path, "not an Outlook Express folder file"});
+      if (cut) summary.skipped.push_back({f.path, std::to_string(cut) + " message(s) cut off at 64 MiB"});
       continue;
     }
     // Maildir: cur/ and new/, in name order (names begin with the delivery time).

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "foundation/locations.h"
+#include "import/dbx_reader.h"
+#include "import/file_probe.h"
 
 namespace px::import {
 
@@ -37,16 +39,8 @@ bool ListFolder(const std::string& dir, std::vector<std::string>& names) {
 }
 
 // lstat: symbolic links are never followed out of the tree being read.
-bool IsDir(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-bool IsFile(const std::string& p, off_t* size = nullptr) {
-  struct stat st;
-  if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size) *size = st.st_size;
-  return true;
-}
+bool IsDir(const std::string& p) { return IsFolder(p); }
+bool IsFile(const std::string& p, off_t* size = nullptr) { return IsRegularFile(p, size); }
 
 std::string BaseName(std::string p) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -81,9 +75,10 @@ Looks LooksLikeMailbox(const std::string& path) {
 
 class MboxSource final : public ImportSource {
 public:
-  explicit MboxSource(std::string path) : path_(std::move(path)) {}
-  std::string kind() const override { return "mbox"; }
-  std::string title() const override { return "Mail from mbox files: " + path_; }
+  MboxSource(std::string path, std::string kind = "mbox", std::string label = "Mail from mbox files: ")
+      : path_(std::move(path)), kind_(std::move(kind)), label_(std::move(label)) {}
+  std::string kind() const override { return kind_; }
+  std::string title() const override { return label_ + path_; }
   std::string root() const override { return path_; }
 
   std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
@@ -140,7 +135,7 @@ private:
     }
   }
 
-  std::string path_;
+  std::string path_, kind_, label_;
 };
 
 bool IsMaildir(const std::string& dir) { return IsDir(dir + "cur") || IsDir(dir + "new"); }
@@ -160,9 +155,10 @@ std::vector<std::string> MaildirPlusNames(const std::string& name) {
 
 class MaildirSource final : public ImportSource {
 public:
-  explicit MaildirSource(std::string path) : path_(WithSlash(std::move(path))) {}
-  std::string kind() const override { return "maildir"; }
-  std::string title() const override { return "Mail from Maildir folders: " + path_; }
+  MaildirSource(std::string path, std::string kind = "maildir", std::string label = "Mail from Maildir folders: ")
+      : path_(WithSlash(std::move(path))), kind_(std::move(kind)), label_(std::move(label)) {}
+  std::string kind() const override { return kind_; }
+  std::string title() const override { return label_ + path_; }
   std::string root() const override { return path_; }
 
   std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
@@ -206,7 +202,7 @@ private:
     }
   }
 
-  std::string path_;
+  std::string path_, kind_, label_;
 };
 
 class ThunderbirdSource final : public ImportSource {
@@ -240,6 +236,50 @@ private:
   std::string path_;
 };
 
+class DbxSource final : public ImportSource {
+public:
+  explicit DbxSource(std::string path) : path_(std::move(path)) {}
+  std::string kind() const override { return "dbx"; }
+  std::string title() const override { return "Mail from Outlook Express: " + path_; }
+  std::string root() const override { return path_; }
+
+  std::vector<SourceFolder> Folders(std::vector<SkippedItem>& skipped) const override {
+    std::vector<SourceFolder> out;
+    if (!IsDir(path_)) {
+      // One folder file given by itself: its name (without .dbx) is the folder.
+      std::string name = BaseName(path_);
+      if (EndsWith(name, ".dbx") || EndsWith(name, ".DBX")) name.resize(name.size() - 4);
+      out.push_back({SourceFolder::Kind::Dbx, {name}, path_});
+      return out;
+    }
+    const std::string dir = WithSlash(path_);
+    DbxBytes list;
+    if (!list.Open(dir + "folders.dbx") && !list.Open(dir + "Folders.dbx")) {
+      skipped.push_back({dir, "no Outlook Express folder list (folders.dbx) found"});
+      return out;
+    }
+    std::vector<DbxFolder> folders = ReadDbxFolders(list);
+    if (folders.empty()) skipped.push_back({dir + "folders.dbx", "not an Outlook Express folder list, or it lists no folder"});
+    for (auto& f : folders) {
+      if (f.file.empty()) continue;
+      // The file name comes from the store: only a plain name inside the store folder is read.
+      if (f.file.find('/') != std::string::npos || f.file.find('\\') != std::string::npos || f.file[0] == '.') {
+        skipped.push_back({f.file, "a folder file name that leads outside the store"});
+        continue;
+      }
+      if (!IsFile(dir + f.file)) {
+        skipped.push_back({dir + f.file, "missing"});
+        continue;
+      }
+      out.push_back({SourceFolder::Kind::Dbx, std::move(f.names), dir + f.file});
+    }
+    return out;
+  }
+
+private:
+  std::string path_;
+};
+
 std::string EnvOr(const char* name, std::string fallback) {
   const char* v = std::getenv(name);
   return v && *v ? std::string(v) : fallback;
@@ -266,7 +306,12 @@ std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile) {
   return std::make_unique<ThunderbirdSource>(Resolved(std::move(profile)));
 }
 
+std::unique_ptr<ImportSource> MakeDbxSource(std::string path) {
+  return std::make_unique<DbxSource>(Resolved(std::move(path)));
+}
+
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path) {
+  if (kind == "dbx") return MakeDbxSource(std::move(path));
   if (kind == "mbox") return MakeMboxSource(std::move(path));
   if (kind == "thunderbird") {
     // A profiles.ini, or the folder that holds one, stands for its default profile.
@@ -278,6 +323,17 @@ std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string pa
     return MakeThunderbirdSource(std::move(path));
   }
   if (kind == "maildir") return MakeMaildirSource(std::move(path));
+  if (kind == "evolution") {
+    // Evolution's local mail is a Maildir++ tree; its data folder stands for it.
+    std::string p = WithSlash(path);
+    if (IsDir(p + "mail/local/")) p += "mail/local/";
+    else if (IsDir(p + "local/")) p += "local/";
+    return std::make_unique<MaildirSource>(Resolved(p), "evolution", "Mail from Evolution: ");
+  }
+  if (kind == "netscape") {
+    // A Netscape or Mozilla mail folder: mailbox files with .snm/.msf summaries, .sbd subfolders.
+    return std::make_unique<MboxSource>(Resolved(std::move(path)), "netscape", "Mail from Netscape: ");
+  }
   return nullptr;
 }
 
@@ -367,6 +423,8 @@ std::vector<std::unique_ptr<ImportSource>> DiscoverSources(const DiscoveryPlaces
     for (const auto& ini : ThunderbirdProfileLists(home))
       for (const auto& profile : ThunderbirdProfiles(ini))
         if (IsDir(profile)) r.push_back(MakeThunderbirdSource(profile));
+    if (const std::string evo = home + ".local/share/evolution/mail/local/"; IsDir(evo) && IsMaildir(evo))
+      r.push_back(MakeSource("evolution", evo));
   }
   return r;
 }

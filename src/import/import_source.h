@@ -14,7 +14,7 @@ struct SkippedItem {
 };
 
 struct SourceFolder {
-  enum class Kind { Mbox, Maildir };
+  enum class Kind { Mbox, Maildir, Dbx };
   Kind kind = Kind::Mbox;
   std::vector<std::string> names;  // the folder's place in the source's tree, top first (raw names)
   std::string path;                // the mailbox file, or the Maildir folder (ending in "/")
@@ -42,6 +42,9 @@ std::unique_ptr<ImportSource> MakeMaildirSource(std::string path);
 // A Thunderbird profile folder: the mailbox trees of its local and POP accounts (Mail/) and the
 // offline copies of its IMAP accounts (ImapMail/), one top folder per account.
 std::unique_ptr<ImportSource> MakeThunderbirdSource(std::string profile);
+// An Outlook Express store folder (folders.dbx and a .dbx file per folder), or one .dbx folder
+// file; only the "Local Folders" store.
+std::unique_ptr<ImportSource> MakeDbxSource(std::string path);
 // By kind name; nullptr for a kind this program cannot read.
 std::unique_ptr<ImportSource> MakeSource(const std::string& kind, std::string path);
 

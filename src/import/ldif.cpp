@@ -47,7 +47,7 @@ std::string Esc(std::string_view v) {
   return r;
 }
 
-using Entry = std::multimap<std::string, std::string>;  // attribute (lower case) -> value
+using Entry = ContactFields;  // attribute (lower case) -> value
 
 std::string First(const Entry& e, std::initializer_list<const char*> names) {
   for (const char* n : names) {
@@ -132,11 +132,37 @@ void Finish(const std::vector<std::string>& lines, LdifResult& out) {
   bool group = false;
   for (auto [it, end] = e.equal_range("objectclass"); it != end; ++it)
     if (Lower(it->second) == "groupofnames") group = true;
-  if (group) ++out.groups;
-  else Card(e, out);
+  if (group) {
+    ++out.groups;
+    ContactList list;
+    list.name = First(e, {"cn", "displayname"});
+    for (auto [it, end] = e.equal_range("member"); it != end; ++it)
+      if (std::string a = MemberAddress(it->second); !a.empty()) list.members.push_back(std::move(a));
+    if (!list.name.empty() && out.lists.size() < kMaxLines) out.lists.push_back(std::move(list));
+  } else {
+    Card(e, out);
+  }
 }
 
 }  // namespace
+
+void AddCard(const ContactFields& fields, LdifResult& out) { Card(fields, out); }
+
+std::string MemberAddress(std::string_view dn) {
+  // Pieces of the name are separated by unescaped commas; "mail=" names the address.
+  size_t start = 0;
+  while (start <= dn.size()) {
+    size_t end = start;
+    while (end < dn.size() && dn[end] != ',') end += dn[end] == '\\' ? 2 : 1;
+    std::string_view piece = Trim(dn.substr(start, std::min(end, dn.size()) - start));
+    if (piece.size() > 5 && Lower(piece.substr(0, 5)) == "mail=") {
+      std::string_view a = Trim(piece.substr(5));
+      if (a.find('@') != std::string_view::npos && a.size() < 320) return std::string(a);
+    }
+    start = end + 1;
+  }
+  return {};
+}
 
 LdifResult LdifToVCards(std::string_view ldif) {
   LdifResult out;

@@ -1,5 +1,7 @@
 #include "import/mbox_splitter.h"
 
+#include <algorithm>
+
 namespace px::import {
 
 bool IsMboxSeparator(std::string_view line) { return line.starts_with("From "); }
@@ -84,7 +86,13 @@ void MboxSplitter::Feed(std::string_view bytes) {
       EndLine();
       pendingCr_ = true;
     } else {
-      line_ += c;
+      // The rest of the line (up to the piece's limit) at once.
+      const size_t limit = std::min(bytes.size(), i + (kMaxPiece - line_.size()));
+      size_t end = i + 1;
+      while (end < limit && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+      line_.append(bytes.data() + i, end - i);
+      offset_ += end - i - 1;
+      i = end - 1;
       if (line_.size() >= kMaxPiece) FlushPiece(false);
     }
   }

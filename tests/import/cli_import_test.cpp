@@ -14,6 +14,7 @@
 #include "store/index_file.h"
 #include "support/test_paths.h"
 #include "support/test_support.h"
+#include "support/thunderbird_profile.h"
 
 namespace px::import {
 namespace {
@@ -169,20 +170,93 @@ TEST_F(CliImportTest, MaildirKeepsReadStateAndIntoNamesTheTarget) {
   EXPECT_EQ(out.status, 2);
 }
 
-TEST_F(CliImportTest, AnLdifAddressBookImportedTwiceAddsItsPeopleOnce) {
+TEST_F(CliImportTest, AnLdifAddressBookImportedTwiceAddsItsPeopleAndGroupsOnce) {
   px::test::writeFile(src() + "book.ldif",
                       "dn: cn=Ann Example,mail=ann@example.org\nobjectclass: person\ngivenName: Ann\nsn: Example\n"
-                      "mail: ann@example.org\n\ndn: cn=List\nobjectclass: groupOfNames\ncn: List\n");
+                      "mail: ann@example.org\n\ndn: cn=List\nobjectclass: groupOfNames\ncn: List\n"
+                      "member: cn=Ann Example,mail=ann@example.org\n\n"
+                      "dn: cn=..\nobjectclass: groupOfNames\ncn: ..\n");
   Out o = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
   ASSERT_EQ(o.status, 0) << o.out << o.err;
-  EXPECT_NE(o.out.find("Imported: 0 messages, 1 contact(s)"), std::string::npos) << o.out;
-  EXPECT_NE(o.out.find("1 address list(s)"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("Imported: 0 messages, 1 contact(s), 2 group(s)"), std::string::npos) << o.out;
+  // The list is a group folder holding its member; the hostile name stays inside Contacts.
+  const std::string group = home() + "data/Contacts/List/";
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(group)).isDir());
+  EXPECT_NE(px::test::readFile(group + "Plumadex.ini").find("[$$$AB."), std::string::npos);
+  for (const auto& f : AllFiles())
+    EXPECT_TRUE(f.starts_with("Documents/") || f.starts_with("data/")) << f;
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(home() + "data/Contacts/__")).isDir());
   Out again = Run({"import", "ldif", QString::fromStdString(src() + "book.ldif")});
-  EXPECT_NE(again.out.find("Imported: 0 messages, 0 contact(s)"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("Imported: 0 messages, 0 contact(s), 0 group(s)"), std::string::npos) << again.out;
   EXPECT_NE(again.out.find("1 card(s): already in Contacts"), std::string::npos) << again.out;
   int cards = 0;
   for (const auto& f : AllFiles()) cards += f.ends_with(".vcf");
   EXPECT_EQ(cards, 1);
+}
+
+// Every source the command reads, imported twice: the second time adds nothing, and nothing is
+// written outside the documents and data folders.
+TEST_F(CliImportTest, EverySourceImportedTwiceAddsNothingTheSecondTime) {
+  const test::ThunderbirdProfile tb = test::MakeThunderbirdProfile(src() + "tbhome/");
+  // Evolution: local mail as Maildir++, an address book in contacts.db.
+  const std::string evo = src() + "evolution/";
+  px::test::makeDirs(evo + "mail/local/cur");
+  px::test::makeDirs(evo + "mail/local/new");
+  px::test::makeDirs(evo + "mail/local/.Lists/cur");
+  px::test::makeDirs(evo + "mail/local/.Lists/new");
+  px::test::writeFile(evo + "mail/local/cur/1.host:2,S", "From: a@x.org\nSubject: evo read\nMessage-ID: <e1@x>\n\nhi\n");
+  px::test::writeFile(evo + "mail/local/.Lists/new/2.host", "From: b@x.org\nSubject: evo list\n\nho\n");
+  px::test::makeDirs(evo + "addressbook/system");
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open((evo + "addressbook/system/contacts.db").c_str(), &db);
+    sqlite3_exec(db,
+                 "CREATE TABLE folder_id (uid TEXT PRIMARY KEY, vcard TEXT);"
+                 "INSERT INTO folder_id VALUES ('p1', 'BEGIN:VCARD\nVERSION:3.0\nFN:Evo Person\nEMAIL:evo@x.org\nEND:VCARD');",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  // Netscape: mailbox files with .snm summaries and a .sbd subfolder.
+  const std::string ns = src() + "netscape/";
+  px::test::makeDirs(ns + "Inbox.sbd");
+  px::test::writeFile(ns + "Inbox", "From - Mon Jan 1 00:00:00 2001\r\nSubject: ns one\r\n\r\nbody\r\n");
+  px::test::writeFile(ns + "Inbox.snm", std::string("\x00\x01binary summary", 17));
+  px::test::writeFile(ns + "Inbox.sbd/Old", "From - Mon Jan 1 00:00:00 2001\nSubject: ns two\n\nbody\n");
+  px::test::writeFile(src() + "cards.vcf",
+                      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Card One\r\nEMAIL:one@x.org\r\nEND:VCARD\r\n"
+                      "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Card Two\r\nEMAIL:two@x.org\r\nEND:VCARD\r\n");
+  const struct {
+    const char* source;
+    std::string path;
+    const char* first;
+  } cases[] = {
+      {"thunderbird", tb.profile, "Imported: 4 message(s) in 3 folder(s), 3 contact(s), 1 account(s)"},
+      {"evolution", evo, "Imported: 2 message(s) in 2 folder(s), 1 contact(s), 0 account(s)"},
+      {"netscape", ns, "Imported: 2 message(s) in 2 folder(s), 0 contact(s), 0 account(s)"},
+      {"vcard", src() + "cards.vcf", "Imported: 0 messages, 2 contact(s)"},
+  };
+  for (const auto& c : cases) {
+    Out o = Run({"import", c.source, QString::fromStdString(c.path)});
+    EXPECT_EQ(o.status, 0) << c.source << o.out << o.err;
+    EXPECT_NE(o.out.find(c.first), std::string::npos) << c.source << "\n" << o.out;
+    Out again = Run({"import", c.source, QString::fromStdString(c.path)});
+    const bool mail = std::string(c.source) != "vcard";
+    EXPECT_NE(again.out.find(mail ? "Imported: 0 message(s)" : "Imported: 0 messages, 0 contact(s)"), std::string::npos)
+        << c.source << "\n" << again.out;
+    EXPECT_NE(again.out.find(", 0 contact(s)"), std::string::npos) << c.source << "\n" << again.out;
+    EXPECT_EQ(again.out.find("1 account(s)"), std::string::npos) << c.source << "\n" << again.out;
+    // A name from outside never breaks the summary's lines.
+    EXPECT_EQ(again.out.find("\n[Settings]"), std::string::npos) << again.out;
+  }
+  for (const auto& f : AllFiles())
+    EXPECT_TRUE(f.starts_with("Documents/") || f.starts_with("data/")) << f;
+  EXPECT_EQ(Docs(docs() + "Imported/netscape/Inbox/Old/").count("ns two"), 1u);
+  EXPECT_EQ(Docs(docs() + "Imported/evolution/Lists/").count("evo list"), 1u);
+
+  // Outlook stores say why they cannot be read, and change nothing.
+  Out pst = Run({"import", "pst", QString::fromStdString(src() + "x.pst")});
+  EXPECT_EQ(pst.status, 2);
+  EXPECT_NE(pst.err.find("cannot be read"), std::string::npos) << pst.err;
 }
 
 }  // namespace

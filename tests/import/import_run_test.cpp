@@ -109,6 +109,23 @@ TEST_F(ImportRunTest, MboxMessagesGoToTheSpoolHeadedByTheirFolderWithTheirOwnSte
   EXPECT_TRUE(s.skipped.empty());
 }
 
+TEST_F(ImportRunTest, SentSideFoldersHoldOutgoingMailAndDraftsStayDrafts) {
+  makeDirs(root() + "mail");
+  for (const char* n : {"Sent", "sent items", "Unsent Messages", "Drafts", "Inbox"}) writeFile(root() + "mail/" + n, kMbox);
+  ImportSummary s = Import(*MakeMboxSource(root() + "mail"));
+  ASSERT_EQ(s.messages, 10u);
+  std::map<std::string, int> outbound, drafts;
+  for (const auto& [name, text] : Spooled()) {
+    const std::string folder = text.substr(9, text.find('\r') - 9);
+    outbound[folder] += text.find("\r\n_Outbound: *\r\n") != std::string::npos;
+    drafts[folder] += text.find("\r\n_Draft: *\r\n") != std::string::npos;
+  }
+  EXPECT_EQ(outbound, (std::map<std::string, int>{{"Imported\\mbox\\Drafts", 0}, {"Imported\\mbox\\Inbox", 0},
+                                                   {"Imported\\mbox\\Sent", 2}, {"Imported\\mbox\\Unsent Messages", 2},
+                                                   {"Imported\\mbox\\sent items", 2}}));
+  EXPECT_EQ(drafts["Imported\\mbox\\Drafts"], 2);
+}
+
 TEST_F(ImportRunTest, ASecondImportAddsNothingAndANewMessageOnlyItself) {
   writeFile(root() + "inbox", kMbox);
   auto src = MakeMboxSource(root() + "inbox");

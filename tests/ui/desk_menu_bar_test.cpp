@@ -42,18 +42,21 @@ TEST(DeskCommandTable, EveryMenuHasItsCommandsAndLaterPartsCanAddTheirs) {
   EXPECT_TRUE(c.Run("actNewMessage"));
   EXPECT_EQ(runs, 1);
   EXPECT_FALSE(c.Provide("actNoSuchThing", [] {}));
+  // The import commands sit in the File menu.
+  EXPECT_NE(c.Find("actImport"), nullptr);
+  EXPECT_NE(c.Find("actImportContacts"), nullptr);
   // A later part adds its command where it belongs.
-  DeskCommand imp;
-  imp.id = "actImportContacts";
-  imp.menus = {"File"};
-  imp.text = "Import contacts...";
-  ASSERT_TRUE(c.Add(imp, "actNewDocument"));
-  EXPECT_FALSE(c.Add(imp));
+  DeskCommand exp;
+  exp.id = "actExportContacts";
+  exp.menus = {"File"};
+  exp.text = "Export contacts...";
+  ASSERT_TRUE(c.Add(exp, "actNewDocument"));
+  EXPECT_FALSE(c.Add(exp));
   const auto file = c.InMenu("File");
   auto at = std::find_if(file.begin(), file.end(), [](const DeskCommand* d) { return d->id == "actNewDocument"; });
   ASSERT_NE(at, file.end());
   ASSERT_NE(at + 1, file.end());
-  EXPECT_EQ((*(at + 1))->id, "actImportContacts");
+  EXPECT_EQ((*(at + 1))->id, "actExportContacts");
 }
 
 class DeskMenuTest : public ::testing::Test {

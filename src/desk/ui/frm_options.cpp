@@ -334,9 +334,9 @@ void TfrmOptions::BuildWaiting(QFrame* p, OptionPage page) {
       add(QStringLiteral("Publish my public key"));
       break;
     case OptionPage::Import:
-      add(QStringLiteral("Import mail..."));
+      add(QStringLiteral("Import mail..."), svc_.importMail)->setObjectName(QStringLiteral("btnImportMail"));
       add(QStringLiteral("Import contacts..."), svc_.importContacts)->setObjectName(QStringLiteral("btnImportContacts"));
-      add(QStringLiteral("Import accounts..."));
+      add(QStringLiteral("Import accounts..."), svc_.importMail)->setObjectName(QStringLiteral("btnImportAccounts"));
       break;
     case OptionPage::Wizard: add(QStringLiteral("Launch Configuration Wizard")); break;
     default: break;

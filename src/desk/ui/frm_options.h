@@ -46,6 +46,7 @@ struct OptionsServices {
   std::function<void()> openAccounts;                   // the accounts window, modal
   std::function<void()> setUpAddress;                   // the service address set-up, modal
   std::function<void()> importContacts;                 // "Import contacts..."; null: disabled
+  std::function<void()> importMail;                     // "Import mail...", "Import accounts..."; null: disabled
   // Request 7; null: the group is disabled.
   std::function<transport::PasswordChangeOutcome(const std::string& oldPassword, const std::string& newPassword,
                                                  bool savePassword)>
