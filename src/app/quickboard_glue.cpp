@@ -1,5 +1,7 @@
 #include "app/quickboard_glue.h"
 
+#include "contacts/address_map.h"
+#include "contacts/contact_summary.h"
 #include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "desk/document_opener.h"
@@ -10,6 +12,7 @@
 #include "desk/ui/tree_view.h"
 #include "foundation/dates.h"
 #include "foundation/random.h"
+#include "foundation/strings.h"
 #include "platform/desktop_apps.h"
 #include "platform/process_launch.h"
 #include "store/folder_files.h"
@@ -61,7 +64,8 @@ public:
     setObjectName(QStringLiteral("quickboardHost"));
     const std::string contacts = store::WithSlash(state_.locations.contacts);
     fs_ = std::make_unique<desk::SystemQuickboardFs>(
-        [&registry = state_.indexRegistry](const std::string& path, std::string* charset) {
+        [&registry = state_.indexRegistry, contacts, firstFirst = state_.settings.FirstNameFirst()](
+            const std::string& path, std::string* charset) {
           // Title (and Charset) of a document or folder in its folder's index; read only.
           const std::string folder = FolderOf(path);
           if (folder.empty()) return std::string();
@@ -70,6 +74,9 @@ public:
           std::string title = index.ReadString(section, "Title", "");
           if (charset) *charset = index.ReadString(section, "Charset", "");
           (void)index.Release();
+          // A contact is shown by its name in the user's name order.
+          if (folder == contacts && !title.empty() && !contacts::IsGroupSection(section))
+            title = contacts::ContactDisplayName(title, firstFirst);
           return title;
         },
         [&registry = state_.indexRegistry, contacts](const std::string& name) {
@@ -123,6 +130,10 @@ public:
       OpenWith(program, files);
     };
     bar_->customiseItem = [this](int slot) { Customise(slot); };
+    bar_->summaryOf = [this](const desk::QuickboardItem& item) {
+      // A contact's hint is its card's summary.
+      return Q(contacts::ContactSummaryOf(item.path, '\n', state_.settings.FirstNameFirst()));
+    };
     bar_->dropCarried = [this](int slot) { return DropCarried(slot); };
     bar_->extendMenu = [this](QMenu& menu, int) {
       for (const char* id : {"aHand", "aCustomizeIcons", "btnResizeDashUp", "btnResizeDashDn"}) {

@@ -86,6 +86,14 @@ void TfrmHint::Fill() {
   pnlSticker->setVisible(!content_.sticker.empty());
 }
 
+void TfrmHint::FitSize() {
+  // As large as the panels need, never larger (a window that was bigger keeps no gap).
+  for (QWidget* w : {static_cast<QWidget*>(lblHead), static_cast<QWidget*>(lblHint), static_cast<QWidget*>(lblSticker)})
+    w->adjustSize();
+  layout()->activate();
+  setFixedSize(layout()->sizeHint());
+}
+
 void TfrmHint::ShowFor(HintContent content, const QRect& row, int left, int wrapWidth, bool above) {
   content_ = std::move(content);
   tag_ = content_.gridInfo ? 2 : 0;
@@ -124,7 +132,7 @@ void TfrmHint::ShowFor(HintContent content, const QRect& row, int left, int wrap
   const QScreen* screen = QGuiApplication::screenAt(row.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  adjustSize();
+  FitSize();
   HintGeometry g;
   g.rowTop = row.top();
   g.rowBottom = row.bottom() + 1;
@@ -143,7 +151,7 @@ void TfrmHint::ShowFor(HintContent content, const QRect& row, int left, int wrap
   if (p.cut) {
     CutHint(content_, p);
     Fill();
-    adjustSize();
+    FitSize();
   }
   move(p.x, p.y);
   show();

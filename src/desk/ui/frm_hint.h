@@ -32,6 +32,7 @@ public:
 
 private:
   void Fill();
+  void FitSize();
   HintContent content_;
   int tag_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "desk/ui/quickboard_view.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -210,7 +211,7 @@ void DashBoard::HandleDrop(int slot, const QMimeData* mime) {
   if (drop.paths.empty()) return;
   if (drop.paths.size() == 1 && QFileInfo(Q(drop.paths.front())).isDir()) {
     drop.kind = SlotDrop::Folder;
-    drop.paths.front() = QFileInfo(Q(drop.paths.front())).absoluteFilePath().toStdString() + "/";
+    drop.paths.front() = QDir::cleanPath(QFileInfo(Q(drop.paths.front())).absoluteFilePath()).toStdString() + "/";
   }
   const DropPlan plan = model_.PlanDrop(slot, drop);
   if (plan.action == DropPlan::Place) model_.Place(slot, plan.item);

@@ -15,6 +15,7 @@
 
 class QGridLayout;
 class QMenu;
+class QMimeData;
 
 namespace px::desk {
 
