@@ -90,7 +90,10 @@ void TfrmHint::FitSize() {
   // As large as the panels need, never larger (a window that was bigger keeps no gap).
   for (QWidget* w : {static_cast<QWidget*>(lblHead), static_cast<QWidget*>(lblHint), static_cast<QWidget*>(lblSticker)})
     w->adjustSize();
-  layout()->activate();
+  // The panels' layouts keep their last hints until told.
+  pnlHint->layout()->invalidate();
+  pnlSticker->layout()->invalidate();
+  layout()->invalidate();
   setFixedSize(layout()->sizeHint());
 }
 
