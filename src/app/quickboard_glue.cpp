@@ -90,6 +90,7 @@ public:
     env.iniPath = state_.locations.QuickboardIni();
     env.iconsFolder = store::WithSlash(state_.locations.icons);
     env.contactsFolder = contacts;
+    env.trashFolder = store::WithSlash(state_.locations.trash);
     env.fs = fs_.get();
     env.templates = Templates();
     model_ = std::make_unique<desk::Quickboard>(env);

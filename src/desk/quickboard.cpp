@@ -594,6 +594,11 @@ DropPlan Quickboard::PlanDrop(int slot, const SlotDrop& drop) const {
 // ---------------- following documents and folders ----------------
 
 void Quickboard::PathMoved(const std::string& oldPath, const std::string& newPath, bool folder) {
+  // Into the trash is away from the bar: the slots empty as for a delete.
+  if (!env_.trashFolder.empty() && AtOrBelow(newPath, env_.trashFolder)) {
+    PathRemoved(oldPath, folder);
+    return;
+  }
   bool any = false;
   for (size_t i = 0; i < items_.size(); ++i) {
     QuickboardItem& it = items_[i];

@@ -157,6 +157,7 @@ public:
     std::string iniPath;          // quickboard.ini
     std::string iconsFolder;      // ends in "/"
     std::string contactsFolder;   // ends in "/"
+    std::string trashFolder;      // ends in "/": what moves there is gone from the bar
     const QuickboardFs* fs = nullptr;
     std::vector<QuickboardTemplate> templates;
   };
