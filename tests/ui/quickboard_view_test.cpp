@@ -136,6 +136,17 @@ TEST(TfrmHintTest, ColumnsStickerAndCutting) {
   EXPECT_GE(hint.y(), screen.top());
   EXPECT_LE(hint.y() + hint.height(), screen.bottom() + 1 + 4);
 
+  // A small pop-up, then a larger one with labels: the window grows to show all of it.
+  HintContent small;
+  small.lines = {{{}, "Quarterly report draft"}};
+  hint.ShowFor(small, QRect(screen.left() + 10, screen.top() + 10, 300, 20), screen.left() + 10, 0, false);
+  HintContent typed;
+  typed.gridInfo = true;
+  typed.lines = {{"File type: ", "Plain Text E-mail Message"}, {"Size: ", "91 bytes"}, {"Sent: ", "Thu, 10 Dec 2026"}};
+  hint.ShowFor(typed, QRect(screen.left() + 10, screen.top() + 10, 300, 20), screen.left() + 10, 0, false);
+  EXPECT_GE(hint.width(), hint.lblHead->sizeHint().width() + hint.lblHint->sizeHint().width());
+  EXPECT_GE(hint.height(), hint.lblHint->sizeHint().height());
+
   // Nothing to say: hidden.
   hint.ShowFor({}, QRect(0, 0, 10, 10), 0, 0, false);
   EXPECT_FALSE(hint.isVisible());

@@ -90,14 +90,18 @@ void TfrmHint::FitSize() {
   // As large as the panels need, never larger (a window that was bigger keeps no gap).
   for (QWidget* w : {static_cast<QWidget*>(lblHead), static_cast<QWidget*>(lblHint), static_cast<QWidget*>(lblSticker)})
     w->adjustSize();
-  // The panels' layouts keep their last hints until told.
+  // The panels' layouts, and the window's record of the panels, keep their last hints until told.
   pnlHint->layout()->invalidate();
   pnlSticker->layout()->invalidate();
+  pnlHint->updateGeometry();
+  pnlSticker->updateGeometry();
   layout()->invalidate();
   setFixedSize(layout()->sizeHint());
 }
 
 void TfrmHint::ShowFor(HintContent content, const QRect& row, int left, int wrapWidth, bool above) {
+  // Laid out afresh while hidden: panels shown or hidden since the last time count again.
+  hide();
   content_ = std::move(content);
   tag_ = content_.gridInfo ? 2 : 0;
   if (content_.lines.empty() && content_.sticker.empty()) {
