@@ -53,8 +53,11 @@ public:
   // is now, so a listing on a worker thread is not disturbed by a later rebuild.
   store::AddressLookup Lookup() const;
 
-private:
+  // The map as it is now, for a worker: it never changes (a later change makes a new map).
   using Map = std::unordered_map<std::string, AddrAliasRec>;
+  std::shared_ptr<const Map> Snapshot() const { return map_; }
+
+private:
   void Add(std::string key, AddrAliasRec rec);
   std::shared_ptr<Map> map_ = std::make_shared<Map>();
 };

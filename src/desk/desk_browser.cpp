@@ -167,7 +167,7 @@ store::OpCollaborators DeskBrowser::collaborators() {
   // The rules follow folders the browser renames or moves; the desk's mail side loads them.
   if (!state_.sortRules) state_.sortRules = std::make_unique<incoming::MailSortRules>();
   store::SortingRuleLinks& rules = *state_.sortRules;
-  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, none.quickboard, rules,
+  return {resolver_, openDocs_ ? *openDocs_ : none.openDocs, quickboard_ ? *quickboard_ : none.quickboard, rules,
           pendingRefresh_ ? static_cast<store::PendingRefresh&>(*pendingRefresh_) : none.pending};
 }
 
@@ -177,8 +177,17 @@ store::CollisionAnswer DeskBrowser::PromptResolver::Ask(const store::CollisionQu
 
 void DeskBrowser::SetOpenDocuments(store::OpenDocuments* docs) {
   openDocs_ = docs;
+  RemakeOperations();
+}
+
+void DeskBrowser::SetQuickboard(store::QuickboardLinks* quickboard) {
+  quickboard_ = quickboard;
+  RemakeOperations();
+}
+
+void DeskBrowser::RemakeOperations() {
   if (!ops_) return;
-  // Operations made before the opener was there are made again with it.
+  // Operations made before a collaborator was there are made again with it.
   store::OpServices svc = ops_->Services();
   ops_ = std::make_unique<store::DocOperations>(std::move(svc), collaborators());
 }

@@ -180,6 +180,8 @@ public:
   std::function<HandState()> handState;
   // The documents opened from the desk: operations leave them alone (null: none are watched).
   void SetOpenDocuments(store::OpenDocuments* docs);
+  // The Quickboard's buttons follow the documents and folders the operations move (null: none).
+  void SetQuickboard(store::QuickboardLinks* quickboard);
 
 signals:
   // The tab shown changed (by the user or by the program).
@@ -189,6 +191,7 @@ private:
   // Lists and operations need the data locations, known once the desk has started.
   void InitServices();
   store::OpCollaborators collaborators();
+  void RemakeOperations();
   store::DocOperations& ops() { return Operations(); }
   void ListFolder(TreeNode* node, const std::string& folder);
   void ShowToolRows(TreeNode* node);
@@ -212,7 +215,7 @@ private:
   ListingWorker worker_;
   FolderPositions positions_;
   RandomSource random_;
-  // Not yet part of the desk: no Quickboard, no sorting rules.
+  // The parts not (yet) given to the browser.
   store::NullCollaborators absent_;
   // Name collisions are asked through the browser's dialogs.
   class PromptResolver final : public store::CollisionResolver {
@@ -227,6 +230,7 @@ private:
   // Pending marks follow the operations: the list is rebuilt from sent.ini after each run.
   std::unique_ptr<store::PendingRegisterRefresh> pendingRefresh_;
   store::OpenDocuments* openDocs_ = nullptr;
+  store::QuickboardLinks* quickboard_ = nullptr;
   std::unique_ptr<store::DocOperations> ops_;
   // The lists were made here (into the desk state) for want of the desk's start-up.
   bool madeLists_ = false;

@@ -193,6 +193,12 @@ bool DocumentOpener::OpenWith(const store::DocRecord& r, bool restricted) {
   const std::optional<platform::DesktopEntry> chosen =
       svc_.chooseApplication(r.name, type.name, forType, apps_.OtherApps(forType));
   if (!chosen) return true;
+  return OpenWithProgram(r, *chosen, restricted);
+}
+
+bool DocumentOpener::OpenWithProgram(const store::DocRecord& r, const platform::DesktopEntry& entry, bool restricted) {
+  const std::string path = r.FilePath();
+  const TypeInfo type = TypeOf(path);
   // A program that came as mail is still never run, whatever runs it.
   OpenRequest req;
   req.ext = r.ext;
@@ -203,7 +209,7 @@ bool DocumentOpener::OpenWith(const store::DocRecord& r, bool restricted) {
     queue(static_cast<int>(MessageKind::Warning), DecideOpen(req).message);
     return true;
   }
-  return OpenWithEntry(r, *chosen, restricted, !WebExtension(r.ext));
+  return OpenWithEntry(r, entry, restricted, !WebExtension(r.ext));
 }
 
 std::string DocumentOpener::MakePrivateCopy(const std::string& source, std::string* error) {

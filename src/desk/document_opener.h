@@ -74,6 +74,8 @@ public:
   bool OpenAsText(const store::DocRecord& record);
   // Opens with a program the user picks.
   bool OpenWith(const store::DocRecord& record, bool restricted);
+  // Opens with the given program (a document dropped on a program's Quickboard button).
+  bool OpenWithProgram(const store::DocRecord& record, const platform::DesktopEntry& entry, bool restricted);
   // A new document of a template in folder (hidden until it is named and stored).
   bool NewDocument(const NewDocumentTemplate& t, const std::string& folder, bool restricted, const std::string& now);
   std::vector<NewDocumentTemplate> Templates() const;

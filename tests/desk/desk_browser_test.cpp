@@ -4,6 +4,7 @@
 #include "contacts/contact_folder.h"
 #include "desk/desk_browser.h"
 #include "desk/grid_listing.h"
+#include "desk/quickboard.h"
 #include "desk/desk_state.h"
 #include "foundation/locations.h"
 #include "incoming/blocked_senders.h"
@@ -732,6 +733,37 @@ TEST_F(DeskBrowserTest, OpeningARowGoesToTheOpenerFirstAndNeverRunsAProgram) {
   browser->OpenRecord(99);
   EXPECT_EQ(taken, 1);
 }
+
+// The Quickboard given to the browser follows its renames and deletes: the slots take the new
+// paths, and a deleted document's slot empties.
+TEST_F(DeskBrowserTest, QuickboardButtonsFollowRenamesAndDeletes) {
+  SystemQuickboardFs fs({}, {});
+  Quickboard::Env env;
+  env.iniPath = state.locations.QuickboardIni();
+  env.iconsFolder = state.locations.icons;
+  env.trashFolder = state.locations.trash;
+  env.fs = &fs;
+  test::writeFile(env.iniPath, "[$$.Plumadex]\r\nContents=" + docs + "Work/|" + docs + "Work/notes.txt|" + docs +
+                                   "Other/\r\n[" + docs + "Work/notes.txt]\r\nCaption=Mine\r\n");
+  Quickboard qb(env);
+  (void)qb.Load();
+  browser->SetQuickboard(&qb);
+  TreeNode* work = Node("Work/");
+  browser->ShowNode(work);
+  log.texts = {std::string("Projects")};
+  browser->RenameFolderNode(work);
+  ASSERT_TRUE(Exists("Projects/notes.txt"));
+  EXPECT_EQ(qb.Item(0)->path, docs + "Projects/");
+  EXPECT_EQ(qb.Item(1)->path, docs + "Projects/notes.txt");
+  EXPECT_EQ(qb.Item(1)->label, "Mine");
+  Select("notes.txt");
+  browser->DeleteAction();
+  EXPECT_TRUE(qb.Item(1)->Empty());
+  const std::string saved = test::readFile(env.iniPath);
+  EXPECT_NE(saved.find("Contents=" + docs + "Projects/||" + docs + "Other/"), std::string::npos) << saved;
+  browser->SetQuickboard(nullptr);
+}
+
 
 }  // namespace
 }  // namespace px::desk

@@ -292,6 +292,9 @@ void TfrmEdit::BuildComposeHeader() {
   tabContacts_ = new QTabWidget(pnlHeader_);
   lstContacts_ = new QListWidget(tabContacts_);
   lstContacts_->setObjectName(QStringLiteral("lstContacts"));
+  lstQuick_ = new QListWidget(tabContacts_);
+  lstQuick_->setObjectName(QStringLiteral("lstQuick"));
+  tabContacts_->addTab(lstQuick_, QStringLiteral("Quick List"));
   tabContacts_->addTab(lstContacts_, QStringLiteral("All Contacts"));
   tabContacts_->setMaximumWidth(260);
   row->addWidget(tabContacts_, 1);
@@ -321,9 +324,10 @@ void TfrmEdit::BuildComposeHeader() {
     if (on) EncryptToggled(true);
     model_.headerChanged = true;
   });
-  connect(lstContacts_, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
-    ContactChecked(lstContacts_->row(item), item->checkState() == Qt::Checked);
-  });
+  for (QListWidget* list : {lstContacts_, lstQuick_})
+    connect(list, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+      ContactChecked(item->text(), item->checkState() == Qt::Checked);
+    });
 }
 
 void TfrmEdit::BuildToolbars() {
@@ -1044,20 +1048,34 @@ void TfrmEdit::ChooseCharset(const std::string& charset) {
 }
 
 void TfrmEdit::FillContacts() {
-  QSignalBlocker block(lstContacts_);
-  lstContacts_->clear();
-  StringList sorted = svc_.contacts;
+  FillList(lstContacts_, svc_.contacts);
+  SetQuickList(svc_.quickList);
+}
+
+void TfrmEdit::SetQuickList(const StringList& entries) {
+  svc_.quickList = entries;
+  FillList(lstQuick_, entries);
+  // The tab is there only while the shown folder knows someone.
+  const int ix = tabContacts_->indexOf(lstQuick_);
+  tabContacts_->setTabVisible(ix, !entries.empty());
+  if (entries.empty() && tabContacts_->currentIndex() == ix) tabContacts_->setCurrentWidget(lstContacts_);
+}
+
+void TfrmEdit::FillList(QListWidget* list, const StringList& entries) {
+  QSignalBlocker block(list);
+  list->clear();
+  StringList sorted = entries;
   std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
   for (const std::string& c : sorted) {
-    auto* item = new QListWidgetItem(Q(c), lstContacts_);
+    auto* item = new QListWidgetItem(Q(c), list);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(AddressInList(S(servedField_->text()), BareAddressOf(c)) ? Qt::Checked : Qt::Unchecked);
   }
 }
 
-void TfrmEdit::ContactChecked(int row, bool on) {
-  if (row < 0 || row >= static_cast<int>(svc_.contacts.size())) return;
-  const std::string entry = S(lstContacts_->item(row)->text());
+void TfrmEdit::ContactChecked(const QString& text, bool on) {
+  const std::string entry = S(text);
+  if (entry.empty()) return;
   std::string field = S(servedField_->text());
   if (on) {
     const std::string name = DisplayNameOf(entry), address = BareAddressOf(entry);

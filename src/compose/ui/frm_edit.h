@@ -54,6 +54,8 @@ struct EditServices {
   QFont textFont;                         // plain-text editor
   QFont htmlFont;                         // HTML editor
   StringList contacts;                    // the address map as entries ("Name <addr>", groups)
+  // The known people of the folder the desk shows ("Quick List"); empty: no such tab.
+  StringList quickList;
   // Title of a document for the record's subject ("" when none).
   std::function<std::string(const std::string& path)> titleOf;
   std::function<void(const std::string& address)> blockSender;
@@ -108,6 +110,8 @@ public:
   void PrintTo(QPrinter& printer, bool selectionOnly = false);
   bool ExportPdf(const QString& file);
   // Adds files as attachments (the Attach button, drops).
+  // The desk's quick list changed (the shown folder was read again): the tab follows.
+  void SetQuickList(const StringList& entries);
   void AttachFiles(const QStringList& files);
   // Runs a clicked link through the link check.
   void OpenLink(const QUrl& url, const QString& shownText);
@@ -168,7 +172,8 @@ private:
   bool TextEmpty() const;
   std::string bodyText() const;
   void FillContacts();
-  void ContactChecked(int row, bool on);
+  void FillList(QListWidget* list, const StringList& entries);
+  void ContactChecked(const QString& entry, bool on);
   void BuildEncodingMenu();
   int AskUser(const QString& text, bool withCancel);
 
@@ -203,6 +208,7 @@ private:
   QCheckBox* chkEncrypt_ = nullptr;
   QTabWidget* tabContacts_ = nullptr;
   QListWidget* lstContacts_ = nullptr;
+  QListWidget* lstQuick_ = nullptr;
   QStackedWidget* stkBody_ = nullptr;
   QPlainTextEdit* txtText_ = nullptr;
   QTextEdit* htmlEdit_ = nullptr;

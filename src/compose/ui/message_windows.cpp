@@ -57,6 +57,7 @@ EditServices MessageWindows::ServicesForWindow() {
   e.random = &random_;
   e.tempFolder = cfg_.tempFolder;
   e.contacts = cfg_.contactEntries ? cfg_.contactEntries() : cfg_.contacts;
+  if (cfg_.quickList) e.quickList = cfg_.quickList();
   e.addToContacts = cfg_.addToContacts;
   e.openAttachment = cfg_.openAttachment;
   e.askSaveFile = cfg_.askSaveFile;
@@ -158,6 +159,13 @@ int MessageWindows::OpenWindows() const {
   for (const auto& w : windows_)
     if (w && w->isVisible()) ++n;
   return n;
+}
+
+void MessageWindows::QuickListChanged() {
+  if (!cfg_.quickList) return;
+  const StringList entries = cfg_.quickList();
+  for (const auto& w : windows_)
+    if (w) w->SetQuickList(entries);
 }
 
 }  // namespace px::compose::ui

@@ -46,6 +46,8 @@ struct MessageWindowsConfig {
   // The contacts as they are when a window opens (overrides `contacts`), the members of a
   // group, and "Add to Contacts..." on the address fields.
   std::function<StringList()> contactEntries;
+  // The known people of the folder the desk shows, as entries (the "Quick List" tab).
+  std::function<StringList()> quickList;
   GroupMembersFn groupMembers;
   std::function<void(const std::string& addresses, QWidget* parent)> addToContacts;
   // Opens a part of a viewed message (the desk's document opener); by default the system's handler.
@@ -71,6 +73,9 @@ public:
   NewMessageList& Outbox() { return outbox_; }
   const std::vector<FiledMessage>& Filed() const { return filed_; }
   int OpenWindows() const;
+  // The quick list changed: every open window's tab follows.
+  void QuickListChanged();
+  void SetQuickListSource(std::function<StringList()> source) { cfg_.quickList = std::move(source); }
   EditServices ServicesForWindow();
 
 private:
