@@ -3,6 +3,7 @@
 #include "app/address_setup_glue.h"
 #include "app/contacts_glue.h"
 #include "app/document_opener_glue.h"
+#include "app/mail_sort_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
 #include "app/search_glue.h"
@@ -20,6 +21,7 @@ bool AssembleDesk(desk::TfrmDesk& desk, desk::DeskState& state) {
   InstallTransfers(desk, state);
   InstallOptions(desk, state);
   InstallSearch(desk, state);
+  InstallMailSorting(desk, state);
   // Last: it wraps the grid's handlers the others set.
   InstallContacts(desk, state);
   return true;

@@ -10,6 +10,8 @@
 #include "desk/ui/frm_desk.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/password_prompt.h"
+#include "incoming/ui/frm_mail_preview.h"
+#include "incoming/ui/frm_mail_sort.h"
 #include "pop3/pop3_servers.h"
 #include "smtp/smtp_fixture.h"
 #include "store/doc_record.h"
@@ -37,6 +39,8 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QToolBar>
+#include <QTabBar>
+#include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 
@@ -694,6 +698,119 @@ void WrongThenRightPassword(JourneyDesk& d) {
   d.RunTransfer(QStringLiteral("actReceive"));
 }
 
+// Chooses a command from the desk's menu bar as a person does: the menu, then its entry.
+bool ChooseFromMenu(JourneyDesk& d, const QString& menuName, const QString& actionName) {
+  auto* bar = Named<QMenuBar>(&d.window(), QStringLiteral("mnuDesk"));
+  auto* menu = Named<QMenu>(&d.window(), QStringLiteral("mnu") + menuName);
+  if (!bar || !menu) return false;
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(menu->menuAction()).center());
+  if (!WaitUntil([&] { return menu->isVisible(); }, 3000)) return false;
+  for (QAction* a : menu->actions())
+    if (a->objectName() == actionName) {
+      if (!a->isEnabled()) {
+        menu->close();
+        return false;
+      }
+      ClickMenuAction(menu, a);
+      return true;
+    }
+  menu->close();
+  return false;
+}
+
+// "Mail from the bank goes to Finance": the rule made in the rules window, then a receive
+// run files the bank's statement there and leaves the rest in the documents folder.
+void SortBankMailIntoFinance(JourneyDesk& d) {
+  const OwnAccount account = d.MakeOwnAccount("alice@example.org");
+  d.Dovecot().PutMessage(account.user, test::MakeMessage("Your statement", "<st@bank.example>", "Balance: 10\r\n",
+                                                         "Bank <news@bank.example>"));
+  d.Dovecot().PutMessage(account.user, test::MakeMessage("Lunch?", "<l@x>", "At noon\r\n", "Bob <bob@example.org>"));
+  d.StartAsOwnAccountsUser(account);
+  const std::string finance = d.Documents() + "Finance/";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(finance)));
+
+  ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actMailSortRules")));
+  incoming::TfrmMailSort* w = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (w = Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort"))) && w->isVisible(); }, 5000))
+      << "the rules window did not open";
+  Click(w->btnNew);
+  Type(w->edtName, QStringLiteral("Bank"));
+  Click(w->btnRename);
+  w->cbAction->setCurrentIndex(1);  // "moved to folder"
+  Type(w->edtFolder, QString::fromStdString(finance));
+  Press(w->edtFolder, Qt::Key_Tab);
+  Click(w->cbField[0]);  // From:
+  Type(w->edtValue, QStringLiteral("news@bank.example"));
+  Click(w->btnAddCondition);
+  ASSERT_EQ(w->lstConditions->count(), 1);
+  EXPECT_EQ(w->lstConditions->item(0)->text(), QStringLiteral("\"From\" includes \"news@bank.example\""));
+  d.Shot("rule");
+  Click(w->btnClose);
+  EXPECT_TRUE(WaitUntil([&] { return !Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort")); }, 5000));
+  ASSERT_NE(d.state().sortRules->File(), "");
+  EXPECT_NE(test::readFile(d.state().sortRules->File()).find("Bank|OM " + finance + "|F < news@bank.example"),
+            std::string::npos)
+      << test::readFile(d.state().sortRules->File());
+
+  d.RunTransfer(QStringLiteral("actReceive"));
+  EXPECT_TRUE(WaitUntil([&] { return EntryTitled(finance, "Your statement").has_value(); }, 20000))
+      << "the statement is not in Finance: " << d.IndexText(finance);
+  EXPECT_FALSE(EntryTitled(d.Documents(), "Your statement").has_value());
+  EXPECT_TRUE(EntryTitled(d.Documents(), "Lunch?").has_value()) << d.IndexText(d.Documents());
+}
+
+// 500 messages wait on the server: the preview lists them without downloading any, the spam is
+// deleted there before anything is fetched, and one chosen message is received.
+void PreviewAndDeleteSpam(JourneyDesk& d) {
+  const OwnAccount account = d.MakeOwnAccount("alice@example.org");
+  for (int i = 1; i <= 500; ++i) {
+    const bool spam = i % 25 == 0;
+    const std::string n = std::to_string(i);
+    d.Dovecot().PutMessage(account.user,
+                           test::MakeMessage(spam ? "WIN BIG " + n : "Note " + n, "<m" + n + "@x>", "text " + n + "\r\n",
+                                             spam ? "Prize <spam@bad.example>" : "Bob <bob@example.org>"));
+  }
+  d.StartAsOwnAccountsUser(account);
+  ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actPreviewMail")));
+  incoming::TfrmMailPreview* w = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (w = Named<incoming::TfrmMailPreview>(nullptr, QStringLiteral("frmMailPreview"))) && w->isVisible(); }, 60000))
+      << "the preview window did not open: " << d.user.Messages().join(" | ").toStdString();
+  ASSERT_EQ(w->tabAccounts->count(), 1);
+  EXPECT_EQ(w->tabAccounts->tabText(0), QStringLiteral("  alice@example.org  "));
+  ASSERT_EQ(w->lstMessages->topLevelItemCount(), 500);
+  EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 500u);
+  EXPECT_FALSE(EntryTitled(d.Documents(), "Note 1").has_value()) << "nothing is downloaded to be previewed";
+
+  // Only the spam ticked, then deleted (the window asks first).
+  Click(w->btnUnselectAll);
+  EXPECT_FALSE(w->btnDelete->isEnabled());
+  for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
+    QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
+    if (it->text(1).startsWith(QStringLiteral("WIN BIG"))) it->setCheckState(0, Qt::Checked);
+  }
+  d.Shot("preview");
+  d.user.ExpectMessage(QStringLiteral("Delete selected messages from server?"), QMessageBox::Yes);
+  Click(w->btnDelete);
+  EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 480 && w->btnSelectAll->isEnabled(); }, 30000))
+      << w->lstMessages->topLevelItemCount();
+  const auto left = d.Dovecot().Messages(account.user);
+  EXPECT_EQ(left.size(), 480u);
+  for (const auto& m : left) EXPECT_EQ(m.find("WIN BIG"), std::string::npos);
+
+  // One message received from the list: it is filed; the others stay on the server.
+  for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
+    QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
+    if (it->text(1) == QStringLiteral("Note 7")) it->setCheckState(0, Qt::Checked);
+  }
+  Click(w->btnReceive);
+  EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 479; }, 30000));
+  EXPECT_TRUE(WaitUntil([&] { return EntryTitled(d.Documents(), "Note 7").has_value(); }, 20000))
+      << d.IndexText(d.Documents());
+  EXPECT_FALSE(EntryTitled(d.Documents(), "Note 8").has_value());
+  EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 479u);
+  Click(w->btnClose);
+}
+
 // A journey that needs work still under way names it: it is skipped with that reason (set
 // PLUMADEX_JOURNEYS_ALL=1 to walk it anyway).
 struct Journey {
@@ -712,6 +829,8 @@ const Journey kJourneys[] = {
     {"DraftSaveCloseReopen", DraftSaveCloseReopen},
     {"MailtoWhileRunning", MailtoWhileRunning},
     {"WrongThenRightPassword", WrongThenRightPassword},
+    {"SortBankMailIntoFinance", SortBankMailIntoFinance},
+    {"PreviewAndDeleteSpam", PreviewAndDeleteSpam},
 };
 
 class Journeys : public ::testing::TestWithParam<Journey> {};
