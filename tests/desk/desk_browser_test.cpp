@@ -536,11 +536,14 @@ TEST_F(DeskBrowserTest, RulesFollowAFolderRenamedOrMovedInTheDesk) {
   EXPECT_NE(shown.texts[0].find("Minutes"), std::string::npos);
   EXPECT_EQ(shown.texts[0].find("Rest"), std::string::npos);
 
-  // Moved with Move to...: the rules go along.
-  browser->ShowNode(browser->root(0));
-  Select("Projects");
-  log.folders = {docs + "Other/"};
-  browser->CarryToAction(true);
+  // Moved (as a drop of its node on another does) by the desk's operations: the rules go along.
+  store::OpItem item;
+  item.folder = docs;
+  item.name = "Projects";
+  item.title = "Projects";
+  item.targetFolder = docs + "Other/";
+  std::vector<store::OpItem> items{item};
+  browser->Operations().RunOnSelection(store::opMove, items);
   ASSERT_TRUE(Exists("Other/Projects/report.doc"));
   EXPECT_EQ(state.sortRules->Rules()[0].folder, docs + "Other/Projects/");
   EXPECT_NE(test::readFile(file).find("Minutes|OC " + docs + "Other/Projects/|"), std::string::npos);

@@ -729,24 +729,27 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
   const std::string finance = d.Documents() + "Finance/";
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(finance)));
 
+  // The rules window: a new rule "Bank", moving mail from the bank into Finance.
+  d.user.ExpectDialog(QStringLiteral("frmMailSort"), [&](QWidget* window) {
+    auto* w = static_cast<incoming::TfrmMailSort*>(window);
+    Click(w->btnNew);
+    Type(w->edtName, QStringLiteral("Bank"));
+    Click(w->btnRename);
+    w->cbAction->setCurrentIndex(1);  // "moved to folder"
+    Type(w->edtFolder, QString::fromStdString(finance));
+    Press(w->edtFolder, Qt::Key_Tab);
+    Click(w->cbField[0]);  // From:
+    Type(w->edtValue, QStringLiteral("news@bank.example"));
+    Click(w->btnAddCondition);
+    EXPECT_EQ(w->lstConditions->count(), 1);
+    if (w->lstConditions->count() == 1)
+      EXPECT_EQ(w->lstConditions->item(0)->text(), QStringLiteral("\"From\" includes \"news@bank.example\""));
+    d.Shot("rule");
+    Click(w->btnClose);
+  });
   ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actMailSortRules")));
-  incoming::TfrmMailSort* w = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (w = Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort"))) && w->isVisible(); }, 5000))
-      << "the rules window did not open";
-  Click(w->btnNew);
-  Type(w->edtName, QStringLiteral("Bank"));
-  Click(w->btnRename);
-  w->cbAction->setCurrentIndex(1);  // "moved to folder"
-  Type(w->edtFolder, QString::fromStdString(finance));
-  Press(w->edtFolder, Qt::Key_Tab);
-  Click(w->cbField[0]);  // From:
-  Type(w->edtValue, QStringLiteral("news@bank.example"));
-  Click(w->btnAddCondition);
-  ASSERT_EQ(w->lstConditions->count(), 1);
-  EXPECT_EQ(w->lstConditions->item(0)->text(), QStringLiteral("\"From\" includes \"news@bank.example\""));
-  d.Shot("rule");
-  Click(w->btnClose);
-  EXPECT_TRUE(WaitUntil([&] { return !Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort")); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return d.user.Done() && !Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort")); }, 20000))
+      << "the rules window did not come and go";
   ASSERT_NE(d.state().sortRules->File(), "");
   EXPECT_NE(test::readFile(d.state().sortRules->File()).find("Bank|OM " + finance + "|F < news@bank.example"),
             std::string::npos)
@@ -771,44 +774,51 @@ void PreviewAndDeleteSpam(JourneyDesk& d) {
                                              spam ? "Prize <spam@bad.example>" : "Bob <bob@example.org>"));
   }
   d.StartAsOwnAccountsUser(account);
+  // The window, once the listing has run: the spam deleted first, then one message received.
+  bool walked = false;
+  d.user.ExpectDialog(QStringLiteral("frmMailPreview"), [&](QWidget* window) {
+    auto* w = static_cast<incoming::TfrmMailPreview*>(window);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Plumadex Mail"));
+    EXPECT_EQ(w->tabAccounts->count(), 1);
+    EXPECT_EQ(w->tabAccounts->tabText(0), QStringLiteral("  alice@example.org  "));
+    EXPECT_EQ(w->lstMessages->topLevelItemCount(), 500);
+    EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 500u);
+    EXPECT_FALSE(EntryTitled(d.Documents(), "Note 1").has_value()) << "nothing is downloaded to be previewed";
+
+    // Only the spam ticked, then deleted (the window asks first).
+    Click(w->btnUnselectAll);
+    EXPECT_FALSE(w->btnDelete->isEnabled());
+    for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
+      QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
+      if (it->text(1).startsWith(QStringLiteral("WIN BIG"))) it->setCheckState(0, Qt::Checked);
+    }
+    d.Shot("preview");
+    d.user.ExpectMessage(QStringLiteral("Delete selected messages from server?"), QMessageBox::Yes);
+    Click(w->btnDelete);
+    EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 480 && w->btnSelectAll->isEnabled(); }, 15000))
+        << w->lstMessages->topLevelItemCount();
+    const auto left = d.Dovecot().Messages(account.user);
+    EXPECT_EQ(left.size(), 480u);
+    for (const auto& m : left) EXPECT_EQ(m.find("WIN BIG"), std::string::npos);
+
+    // One message received from the list: it is filed; the others stay on the server.
+    for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
+      QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
+      if (it->text(1) == QStringLiteral("Note 7")) it->setCheckState(0, Qt::Checked);
+    }
+    Click(w->btnReceive);
+    EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 479 && w->btnSelectAll->isEnabled(); }, 15000));
+    d.Shot("received");
+    Click(w->btnClose);
+    walked = true;
+  });
   ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actPreviewMail")));
-  incoming::TfrmMailPreview* w = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (w = Named<incoming::TfrmMailPreview>(nullptr, QStringLiteral("frmMailPreview"))) && w->isVisible(); }, 60000))
-      << "the preview window did not open: " << d.user.Messages().join(" | ").toStdString();
-  ASSERT_EQ(w->tabAccounts->count(), 1);
-  EXPECT_EQ(w->tabAccounts->tabText(0), QStringLiteral("  alice@example.org  "));
-  ASSERT_EQ(w->lstMessages->topLevelItemCount(), 500);
-  EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 500u);
-  EXPECT_FALSE(EntryTitled(d.Documents(), "Note 1").has_value()) << "nothing is downloaded to be previewed";
-
-  // Only the spam ticked, then deleted (the window asks first).
-  Click(w->btnUnselectAll);
-  EXPECT_FALSE(w->btnDelete->isEnabled());
-  for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
-    QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
-    if (it->text(1).startsWith(QStringLiteral("WIN BIG"))) it->setCheckState(0, Qt::Checked);
-  }
-  d.Shot("preview");
-  d.user.ExpectMessage(QStringLiteral("Delete selected messages from server?"), QMessageBox::Yes);
-  Click(w->btnDelete);
-  EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 480 && w->btnSelectAll->isEnabled(); }, 30000))
-      << w->lstMessages->topLevelItemCount();
-  const auto left = d.Dovecot().Messages(account.user);
-  EXPECT_EQ(left.size(), 480u);
-  for (const auto& m : left) EXPECT_EQ(m.find("WIN BIG"), std::string::npos);
-
-  // One message received from the list: it is filed; the others stay on the server.
-  for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
-    QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
-    if (it->text(1) == QStringLiteral("Note 7")) it->setCheckState(0, Qt::Checked);
-  }
-  Click(w->btnReceive);
-  EXPECT_TRUE(WaitUntil([&] { return w->lstMessages->topLevelItemCount() == 479; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return walked && !Named<incoming::TfrmMailPreview>(nullptr, QStringLiteral("frmMailPreview")); }, 90000))
+      << "the preview window did not come and go: " << d.user.Messages().join(" | ").toStdString();
   EXPECT_TRUE(WaitUntil([&] { return EntryTitled(d.Documents(), "Note 7").has_value(); }, 20000))
       << d.IndexText(d.Documents());
   EXPECT_FALSE(EntryTitled(d.Documents(), "Note 8").has_value());
   EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 479u);
-  Click(w->btnClose);
 }
 
 // A journey that needs work still under way names it: it is skipped with that reason (set
