@@ -2,26 +2,16 @@
 // downloading it (the service's listing; LIST, UIDL and TOP n 0), as the desk's preview lists it.
 // One line per message: account, key, sender, subject, received, size.
 #include "app/cli_commands.h"
+#include "app/cli_receive_chain.h"
 
 #include <cstdio>
 
 #include <QDateTime>
 
 #include "foundation/dates.h"
-#include "foundation/locations.h"
-#include "foundation/password.h"
-#include "foundation/random.h"
-#include "foundation/settings.h"
 #include "foundation/text_case.h"
-#include "incoming/blocked_senders.h"
 #include "incoming/mail_preview.h"
-#include "mailformat/spool.h"
-#include "transport/accounts.h"
-#include "transport/left_on_server.h"
-#include "transport/pop3/thread_recv_pop.h"
 #include "transport/receive_chain.h"
-#include "transport/service_protocol.h"
-#include "transport/service_receive.h"
 
 namespace px::cli {
 
@@ -30,34 +20,8 @@ int runPreview(const Args& args) {
     PrintErr("plumadex-cli: usage: preview [ACCOUNT]\n");
     return 2;
   }
-  Locations loc = ComputeLocations();
-  MakeDataFolders(loc);
-  Settings settings(loc.UserIni());
-  RandomSource random;
-  mailformat::MailSpool spool(loc.inbox, random);
-  transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
-  incoming::BlockedSenders blocked;
-  blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
-
-  transport::ChainSetup setup;
-  setup.spool = &spool;
-  setup.leftOnServer = &leftOnServer;
-  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
-  setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
-    PrintErr("plumadex-cli preview: %s has no saved password: skipped\n", account.c_str());
-    return std::nullopt;
-  };
-  transport::ThreadRecvChain chain(setup);
-  if (!settings.ID().empty()) {
-    transport::ServiceAccount account;
-    account.user = settings.ID();
-    account.password = UnscramblePassword(settings.Password());
-    account.host = transport::ServiceHost(settings);
-    account.http = transport::ServiceHttpSettings(loc);
-    account.keepOnServer = settings.KeepOnServer();
-    chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
-  }
-  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), 30000);
+  CliReceiveRun run("preview", 30000);
+  transport::ThreadRecvChain& chain = *run.chain;
   size_t named = 0;
   for (int i = 0; i < chain.LinkCount(); ++i) {
     transport::PreviewOrder order;

@@ -60,7 +60,8 @@ void MailSortHost::Wire() {
     if (!row || desk::DeskMail::BlockableSender(*row).empty()) return;
     QAction* a = menu.addAction(QStringLiteral("Sort Mail..."));
     a->setObjectName(QStringLiteral("aSortMail"));
-    connect(a, &QAction::triggered, this, [this] { SortSelectedMail(); });
+    // After the menu has gone: the folder chooser and the rules window open over the desk.
+    connect(a, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, [this] { SortSelectedMail(); }); });
   };
 }
 
@@ -136,16 +137,8 @@ bool MailSortHost::SortSelectedMail() {
     state_.messages.ShowQueuedMessages();
     return true;
   }
+  // The rules say where the mail will go (through the message window).
   const std::string rule = state_.sortRules->QuickSort(senders, folder);
-  std::string who;
-  for (const auto& s : senders) who += (who.empty() ? "" : ", ") + s;
-  std::string shown = folder.substr(documents.size());
-  if (!shown.empty() && shown.back() == '/') shown.pop_back();
-  state_.messages.QueueMessage(
-      MessageKind::Information,
-      SubstituteArgs("Incoming messages from %1 will be placed into the folder '%2'. The corresponding sorting rule "
-                     "is named '%3'",
-                     {who, shown, rule}));
   state_.messages.ShowQueuedMessages();
   OpenRules(rule);
   return true;

@@ -41,6 +41,9 @@
 #include <QToolBar>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QTreeView>
+#include <QDialogButtonBox>
+#include <QAbstractItemModel>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 
@@ -760,6 +763,47 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
       << "the statement is not in Finance: " << d.IndexText(finance);
   EXPECT_FALSE(EntryTitled(d.Documents(), "Your statement").has_value());
   EXPECT_TRUE(EntryTitled(d.Documents(), "Lunch?").has_value()) << d.IndexText(d.Documents());
+
+  // Quick sort: Bob's message, from its context menu, into Finance too. The rule moving mail
+  // there takes Bob as a second sender, and the rules window opens on it.
+  int lunch = -1;
+  ASSERT_TRUE(WaitUntil([&] { return (lunch = d.GridRowOf(QStringLiteral("Lunch?"))) >= 0; }, 10000));
+  d.user.ExpectMenuAction(QStringLiteral("aSortMail"));
+  d.user.Expect(
+      QStringLiteral("folder chooser"),
+      [](QWidget* w) { return w->findChild<QTreeView*>(QStringLiteral("tvwFolders")) != nullptr; },
+      [&](QWidget* w) {
+        auto* tree = w->findChild<QTreeView*>(QStringLiteral("tvwFolders"));
+        QAbstractItemModel* m = tree->model();
+        const QModelIndex root = m->index(0, 0);
+        tree->expand(root);
+        QModelIndex target;
+        WaitUntil(
+            [&] {
+              if (m->canFetchMore(root)) m->fetchMore(root);
+              for (int r = 0; r < m->rowCount(root); ++r)
+                if (m->index(r, 0, root).data().toString().startsWith(QStringLiteral("Finance"))) target = m->index(r, 0, root);
+              return target.isValid();
+            },
+            5000);
+        EXPECT_TRUE(target.isValid()) << "no Finance in the folder chooser";
+        tree->setCurrentIndex(target);
+        d.Shot("sort-into");
+        Click(w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok));
+      });
+  d.user.ExpectMessage(QStringLiteral("Incoming messages from bob@example.org will be placed into the folder 'Finance'"));
+  d.user.ExpectDialog(QStringLiteral("frmMailSort"), [&](QWidget* window) {
+    auto* w = static_cast<incoming::TfrmMailSort*>(window);
+    EXPECT_TRUE(w->lstRules->currentItem() && w->lstRules->currentItem()->text() == QStringLiteral("Bank"));
+    EXPECT_EQ(w->lstConditions->count(), 2);
+    d.Shot("quick-sort-rule");
+    Click(w->btnClose);
+  });
+  d.RightClickGridRow(lunch);
+  EXPECT_TRUE(WaitUntil([&] { return d.user.Done(); }, 30000)) << "never came: " << d.user.Pending().join("; ").toStdString();
+  EXPECT_NE(test::readFile(d.state().sortRules->File()).find("|F < news@bank.example|F < bob@example.org"),
+            std::string::npos)
+      << test::readFile(d.state().sortRules->File());
 }
 
 // 500 messages wait on the server: the preview lists them without downloading any, the spam is
