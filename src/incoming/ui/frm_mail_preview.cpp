@@ -1,6 +1,7 @@
 #include "incoming/ui/frm_mail_preview.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -36,7 +37,12 @@ TfrmMailPreview::TfrmMailPreview(MailPreviewList& list, BlockedSenders& blocked,
   lstMessages->header()->setStretchLastSection(false);
   lstMessages->header()->setSectionResizeMode(1, QHeaderView::Stretch);
   lstMessages->setColumnWidth(0, 200);
-  lstMessages->setColumnWidth(2, 130);
+  {
+    // Wide enough for a whole date and time in the locale's short form.
+    transport::TMailPreviewItem sample;
+    sample.date = 46387.9583;  // 31 Dec 2026 23:00
+    lstMessages->setColumnWidth(2, lstMessages->fontMetrics().horizontalAdvance(Q(PreviewReceived(sample))) + 24);
+  }
   lstMessages->setColumnWidth(3, 60);
   top->addWidget(lstMessages, 1);
   auto* buttons = new QHBoxLayout;
