@@ -804,6 +804,14 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
   EXPECT_NE(test::readFile(d.state().sortRules->File()).find("|F < news@bank.example|F < bob@example.org"),
             std::string::npos)
       << test::readFile(d.state().sortRules->File());
+
+  // Apply Rules Now on the documents folder: Bob's message, already here, goes to Finance too.
+  d.user.ExpectMessage(QStringLiteral("Messages copied: 0, moved: 1, moved to the Trash Bin: 0."));
+  ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actApplyRules")));
+  EXPECT_TRUE(WaitUntil([&] { return d.user.Done(); }, 20000)) << "never came: " << d.user.Pending().join("; ").toStdString();
+  EXPECT_TRUE(EntryTitled(finance, "Lunch?").has_value()) << d.IndexText(finance);
+  EXPECT_FALSE(EntryTitled(d.Documents(), "Lunch?").has_value());
+  EXPECT_TRUE(WaitUntil([&] { return d.GridRowOf(QStringLiteral("Lunch?")) < 0; }, 5000)) << "the grid still shows it";
 }
 
 // 500 messages wait on the server: the preview lists them without downloading any, the spam is
