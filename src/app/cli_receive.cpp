@@ -1,6 +1,7 @@
 // plumadex-cli receive: one receive run over the mail accounts (the mail service's first, then
 // the POP3 accounts) into the spool, then the spool is filed.
 #include "app/cli_commands.h"
+#include "app/cli_receive_chain.h"
 
 #include <QObject>
 
@@ -49,35 +50,9 @@ int runReceive(const Args& args) {
       return 2;
     }
   }
-  Locations loc = ComputeLocations();
-  MakeDataFolders(loc);
-  Settings settings(loc.UserIni());
-  RandomSource random;
-  mailformat::MailSpool spool(loc.inbox, random);
-  transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
-
-  incoming::BlockedSenders blocked;
-  blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
-
-  transport::ChainSetup setup;
-  setup.spool = &spool;
-  setup.leftOnServer = &leftOnServer;
-  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
-  setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
-    PrintErr("plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
-    return std::nullopt;
-  };
-  transport::ThreadRecvChain chain(setup);
-  if (!settings.ID().empty()) {
-    transport::ServiceAccount account;
-    account.user = settings.ID();
-    account.password = UnscramblePassword(settings.Password());
-    account.host = transport::ServiceHost(settings);
-    account.http = transport::ServiceHttpSettings(loc);
-    account.keepOnServer = settings.KeepOnServer();
-    chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
-  }
-  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs, pace);
+  CliReceiveRun run("receive", timeoutMs, pace);
+  Settings& settings = run.settings;
+  transport::ThreadRecvChain& chain = *run.chain;
 
   QObject::connect(&chain, &transport::ThreadRecvChain::AccountFinished,
                    [&](int index, int status, const QString& error) {

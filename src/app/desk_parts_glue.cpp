@@ -6,6 +6,7 @@
 #include "app/import_glue.h"
 #include "app/info_hint_glue.h"
 #include "app/local_addresses_glue.h"
+#include "app/mail_sort_glue.h"
 #include "app/message_windows_glue.h"
 #include "app/options_glue.h"
 #include "app/quickboard_glue.h"
@@ -28,6 +29,7 @@ bool AssembleDesk(desk::TfrmDesk& desk, desk::DeskState& state) {
   InstallQuickboard(desk, state, opener);
   InstallInfoHint(desk, state);
   InstallLocalAddresses(desk, state, windows);
+  InstallMailSorting(desk, state);
   // Last: it wraps the grid's handlers the others set.
   InstallContacts(desk, state);
   return true;

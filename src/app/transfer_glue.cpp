@@ -151,6 +151,8 @@ public:
       if (previous) previous();
     };
     hooks.commitSentMail = [this] { return CommitSent(); };
+    hooks.prepareReceiveChain = [this] { return PrepareReceive(); };
+    hooks.transferRunning = [this] { return run_->Sending() || run_->Receiving(); };
     hooks.internetAvailable = [] {
       // Unknown (no backend, or it has not decided) counts as online.
       auto* info = QNetworkInformation::instance();
@@ -160,7 +162,10 @@ public:
     QNetworkInformation::loadDefaultBackend();
     // Filing belongs to the desk's mail part; it waits while a run adds files to the spool.
     if (mail_) {
-      mail_->transferRunning = [this] { return run_->Sending() || run_->Receiving(); };
+      mail_->transferRunning = [this] {
+        const auto& h = desk_.hooks();
+        return run_->Sending() || run_->Receiving() || (h.previewRunning && h.previewRunning());
+      };
       connect(mail_, &desk::DeskMail::filingFinished, this,
               [this](qint64 fresh, bool) { run_->FilingFinished(static_cast<int>(fresh)); });
     }
@@ -198,6 +203,9 @@ private:
 
   // A send asked for while the send side runs waits for the end of the run and goes then.
   void StartRun(bool manual, bool receive, bool send) {
+    // A preview run uses the same spool and list of fetched mail: the run waits for its end.
+    const auto& h = desk_.hooks();
+    if (h.previewRunning && h.previewRunning()) return;
     if (send && run_->Sending()) sendAgain_ = true;
     run_->Start(manual, receive, send);
   }

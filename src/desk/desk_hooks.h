@@ -3,8 +3,13 @@
 // program. Every hook is optional: an empty one does nothing (or answers with the value in
 // brackets), so a part plugs in by setting its hook without changing the order of the steps.
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace px::transport {
+class ThreadRecvChain;
+}
 
 namespace px::desk {
 
@@ -64,6 +69,11 @@ struct DeskHooks {
   std::function<void()> filterType;
   std::function<void()> filterMove;
   std::function<void()> showServerPreview;             // modal
+  // A receive chain over every account, made as a receive run makes it (passwords asked on
+  // the way); null when there is nothing to visit. The preview runs use it.
+  std::function<std::unique_ptr<transport::ThreadRecvChain>()> prepareReceiveChain;
+  std::function<bool()> transferRunning;               // [false] a send or receive run is going
+  std::function<bool()> previewRunning;                // [false] a preview run is going
   std::function<void()> reapplySkin;
   std::function<void()> terminate;                     // ends the program (closes the desk)
 

@@ -36,10 +36,7 @@ std::string DeskMail::BlockableSender(const store::DocRecord& row) {
 }
 
 std::string DeskMail::BlockQuestion(const std::string& storedForm) {
-  return SubstituteArgs(
-      "Messages from %1 will blocked. You will not receive any messages from them until you unblock "
-      "them in E-mail Blocking section of Options.",
-      {storedForm});
+  return incoming::BlockNotice(storedForm);
 }
 
 void DeskMail::Block(const std::string& storedForm) { blocked().Block(storedForm); }

@@ -85,4 +85,11 @@ size_t BlockedSenders::Size() const {
   return entries_.size();
 }
 
+std::string BlockNotice(std::string_view who) {
+  return SubstituteArgs(
+      "Messages from %1 will blocked. You will not receive any messages from them until you unblock "
+      "them in E-mail Blocking section of Options.",
+      {std::string(who)});
+}
+
 }  // namespace px::incoming

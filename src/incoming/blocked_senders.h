@@ -18,6 +18,9 @@ inline constexpr std::string_view kBlockedSendersFile = "blacklist.lst";
 // service mail domain stripped, lower-cased. "" when nothing is left.
 std::string BlockedForm(std::string_view sender);
 
+// "Messages from %1 will blocked. ..." with %1 = who.
+std::string BlockNotice(std::string_view who);
+
 class BlockedSenders {
 public:
   BlockedSenders() = default;

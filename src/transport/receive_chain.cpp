@@ -42,6 +42,10 @@ public:
   void MessageSpooled(const std::string& path) override {
     emit chain_.messageSpooled(QString::fromStdString(path));
   }
+  void PreviewListed(const TMailPreviewItem& item) override { emit chain_.previewListed(item); }
+  void PreviewHandled(const std::string& account, const std::string& key) override {
+    emit chain_.previewHandled(QString::fromStdString(account), QString::fromStdString(key));
+  }
 
 private:
   ThreadRecvChain& chain_;
@@ -51,7 +55,9 @@ private:
 };
 
 ThreadRecvChain::ThreadRecvChain(ChainSetup setup, QObject* parent)
-    : QObject(parent), setup_(std::move(setup)) {}
+    : QObject(parent), setup_(std::move(setup)) {
+  qRegisterMetaType<px::transport::TMailPreviewItem>();
+}
 
 ThreadRecvChain::~ThreadRecvChain() {
   if (thread_) {
@@ -68,6 +74,11 @@ void ThreadRecvChain::AddLink(std::unique_ptr<ReceiveLink> link) {
     ticks[i] = i < tickedSize_ ? ticked_[i].load() : true;
   ticked_ = std::move(ticks);
   tickedSize_ = links_.size();
+}
+
+bool ThreadRecvChain::SetPreview(int index, PreviewOrder order) {
+  if (index < 0 || index >= LinkCount() || running_) return false;
+  return links_[index]->SetPreview(std::move(order));
 }
 
 std::string ThreadRecvChain::AccountName(int index) const {

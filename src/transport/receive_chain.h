@@ -61,6 +61,9 @@ public:
   void AddLink(std::unique_ptr<ReceiveLink> link);
   int LinkCount() const { return static_cast<int>(links_.size()); }
   std::string AccountName(int index) const;
+  // Makes the run a preview run for this link (see PreviewOrder); only before the run starts.
+  // False when the link cannot preview.
+  bool SetPreview(int index, PreviewOrder order);
   // The account's tick in the transfer window; an unticked account is passed over when its
   // turn comes. May change while the chain runs.
   void SetTicked(int index, bool ticked);
@@ -87,6 +90,9 @@ signals:
   void progress(int index, qint64 position);
   void receiveFinished(int index);
   void messageSpooled(const QString& path);
+  // Preview runs: a waiting message listed; a chosen one received or deleted (by its key).
+  void previewListed(const px::transport::TMailPreviewItem& item);
+  void previewHandled(const QString& account, const QString& key);
   // status is a LinkStatus; error is empty when it went well.
   void AccountFinished(int index, int status, const QString& error);
   void finished();
@@ -107,3 +113,5 @@ private:
 };
 
 }  // namespace px::transport
+
+Q_DECLARE_METATYPE(px::transport::TMailPreviewItem)

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "transport/preview_item.h"
+
 namespace px::mailformat {
 class MailSpool;
 }
@@ -31,6 +33,10 @@ public:
   virtual void ReceiveFinished() {}
   // A message is complete in the spool under `path`.
   virtual void MessageSpooled(const std::string& path) {}
+  // Preview listing: a message waits on the server (nothing of it was downloaded).
+  virtual void PreviewListed(const TMailPreviewItem& item) {}
+  // Preview action: the message with this key was received or deleted on the server.
+  virtual void PreviewHandled(const std::string& account, const std::string& key) {}
 };
 
 // What every link shares with the chain for one run.
@@ -72,6 +78,9 @@ public:
   // The link needs a password before it can run (none was saved); the chain asks the user.
   virtual bool NeedsPassword() const { return false; }
   virtual void SetPassword(const std::string& password) {}
+  // The next Run lists the waiting mail or acts on chosen rows instead of receiving everything;
+  // false when this kind of account cannot.
+  virtual bool SetPreview(PreviewOrder order) { return false; }
   // Visits the account. Runs on the chain's thread; returns when done, failed or stopped.
   virtual LinkResult Run(ReceiveContext& context) = 0;
   // Any thread: end Run() as soon as possible (within a second). Nothing not yet safely in

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/types.h"
+#include "transport/preview_item.h"
 
 namespace px::transport {
 
@@ -41,22 +42,6 @@ enum class ListingStatus { Ok, Empty, Bad };
 // as the bytes they were); CR, LF and NUL inside values become blanks.
 ListingStatus ParseServiceListing(std::string_view xml, std::vector<ListedMessage>& out,
                                   std::string* error = nullptr);
-
-// The preview window's row of one message (TMailPreviewItem).
-struct TMailPreviewItem {
-  std::string account;
-  std::string fileName;
-  std::string sender;
-  std::string recipients;
-  std::string subject;
-  std::string charset;
-  DateTime date = 0;  // local time
-  int64_t size = 0;
-  std::string extension;
-  std::string messageId;
-  std::string partKey;
-  bool ticked = false;
-};
 
 // The preview row of a listed service message.
 TMailPreviewItem PreviewItemOf(const ListedMessage& m, std::string_view account);

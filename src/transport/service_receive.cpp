@@ -44,15 +44,9 @@ std::string ServiceReceiveLink::LeftOnServerKey(const std::string& fileName) con
   return account_.user + "@* " + fileName;
 }
 
-void ServiceReceiveLink::SetPreviewListing(std::vector<TMailPreviewItem>* items) {
-  preview_ = items;
-  previewAction_ = false;
-}
-
-void ServiceReceiveLink::SetPreviewAction(std::vector<TMailPreviewItem>* items, bool deleteOnly) {
-  preview_ = items;
-  previewAction_ = true;
-  deleteOnly_ = deleteOnly;
+bool ServiceReceiveLink::SetPreview(PreviewOrder order) {
+  preview_ = std::move(order);
+  return true;
 }
 
 void ServiceReceiveLink::Stop() {
@@ -136,10 +130,12 @@ LinkResult ServiceReceiveLink::Run(ReceiveContext& ctx) {
   auto blocked = [&ctx](const std::string& key) { return ctx.isBlocked && !key.empty() && ctx.isBlocked(key); };
 
   // 1. The listing (not when acting on preview rows).
+  using Mode = PreviewOrder::Mode;
+  const bool previewing = preview_.mode != Mode::Off;
+  const bool previewAction = preview_.mode == Mode::Receive || preview_.mode == Mode::Delete;
   std::vector<ListedMessage> listed;
-  if (previewAction_) {
-    for (const auto& p : *preview_) {
-      if (!p.ticked) continue;
+  if (previewAction) {
+    for (const auto& p : preview_.items) {
       ListedMessage m;
       m.fileName = p.fileName;
       m.from = p.sender;
@@ -175,13 +171,13 @@ LinkResult ServiceReceiveLink::Run(ReceiveContext& ctx) {
   int64_t total = 0;
   bool receipts = false;
   for (const auto& m : listed) {
-    if (!previewAction_ && (blocked(SenderKey(m.from)) || left.Contains(LeftOnServerKey(m.fileName)))) continue;
+    if (!previewAction && (blocked(SenderKey(m.from)) || left.Contains(LeftOnServerKey(m.fileName)))) continue;
     if (m.IsReceipt()) receipts = true;
     else if (m.size > 0) total += m.size;
   }
-  if (total == 0 && !receipts && !previewAction_) {
+  if (total == 0 && !receipts && !previewAction) {
     // Nothing new; messages left on the server are still cleaned up below.
-  } else if (total > 0 && !preview_) {
+  } else if (total > 0 && !previewing) {
     ctx.events.ShowSkip();
     ctx.events.ReceiveStarting(total);
   }
@@ -194,16 +190,17 @@ LinkResult ServiceReceiveLink::Run(ReceiveContext& ctx) {
     const ListedMessage& m = listed[i];
     const std::string key = SenderKey(m.from);
     const std::string leftKey = LeftOnServerKey(m.fileName);
-    const bool seen = !previewAction_ && left.Contains(leftKey);
-    const bool isBlocked = !previewAction_ && blocked(key);
-    const bool deleteOnly = previewAction_ && deleteOnly_;
+    const bool seen = !previewAction && left.Contains(leftKey);
+    const bool isBlocked = !previewAction && blocked(key);
+    const bool deleteOnly = preview_.mode == Mode::Delete;
+    if (preview_.mode == Mode::Listing) {
+      // Only told: a listing neither fetches nor confirms anything.
+      if (!isBlocked && !seen && !m.IsReceipt()) ctx.events.PreviewListed(PreviewItemOf(m, AccountName()));
+      continue;
+    }
     std::string err;
     bool fetched = false;
     if (!isBlocked && !deleteOnly && !seen) {
-      if (preview_ && !previewAction_) {
-        if (!m.IsReceipt()) preview_->push_back(PreviewItemOf(m, AccountName()));
-        continue;
-      }
       if (m.size < 0 || m.fileName.empty()) {
         res.error = "the listing gives no usable file for a message";
         itemFailed = true;
@@ -252,24 +249,18 @@ LinkResult ServiceReceiveLink::Run(ReceiveContext& ctx) {
       }
       if (seen) left.Remove(leftKey);
     }
-    if (previewAction_) {
-      for (auto it = preview_->begin(); it != preview_->end(); ++it)
-        if (it->ticked && it->fileName == m.fileName) {
-          preview_->erase(it);
-          break;
-        }
-    }
+    if (previewAction) ctx.events.PreviewHandled(AccountName(), m.fileName);
   }
   if (failed || (itemFailed && !stopped())) {
     res.status = stopped() ? LinkStatus::Stopped : LinkStatus::ReceiveFailed;
     res.errorCode = stopped() ? 0 : teCommunication;
   } else if (stopped()) {
     res.status = LinkStatus::Stopped;
-  } else if (!preview_ && !keep) {
+  } else if (!previewing && !keep) {
     // Nothing of this account is left on the server any more.
     left.RemovePrefix(account_.user + "@* ");
   }
-  if (total > 0 && !preview_) ctx.events.ReceiveFinished();
+  if (total > 0 && !previewing) ctx.events.ReceiveFinished();
   {
     std::lock_guard lock(clientMutex_);
     client_.reset();

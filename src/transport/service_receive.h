@@ -42,11 +42,10 @@ public:
   LinkResult Run(ReceiveContext& context) override;
   void Stop() override;
 
-  // Preview: list only (the rows go to *items; receipts are never listed, nothing is fetched).
-  void SetPreviewListing(std::vector<TMailPreviewItem>* items);
-  // Preview: act on the ticked rows of *items: fetch them, or delete them unread on the
-  // service. Done rows leave the list.
-  void SetPreviewAction(std::vector<TMailPreviewItem>* items, bool deleteOnly);
+  // Listing: the waiting messages are told as preview rows (receipts never; nothing is
+  // fetched or confirmed). Receive or Delete: only the order's rows, by their file names;
+  // each one done is told as handled.
+  bool SetPreview(PreviewOrder order) override;
 
   // The left-on-server line of a stored file.
   std::string LeftOnServerKey(const std::string& fileName) const;
@@ -61,9 +60,7 @@ private:
   std::unique_ptr<HttpClient> client_;
   std::mutex clientMutex_;
   std::atomic<bool> stop_{false};
-  std::vector<TMailPreviewItem>* preview_ = nullptr;
-  bool previewAction_ = false;
-  bool deleteOnly_ = false;
+  PreviewOrder preview_;
 };
 
 }  // namespace px::transport

@@ -512,6 +512,44 @@ TEST_F(DeskBrowserTest, RenameOfAFolderNodeFollowsTheShownNodeAndRefusesSpecialN
   EXPECT_EQ(shown.texts, (std::vector<std::string>{std::string(store::kCannotRenameFolder)}));
 }
 
+// The sorting rules follow a folder the desk renames or moves, saved at once, with one message
+// naming every rule that changed.
+TEST_F(DeskBrowserTest, RulesFollowAFolderRenamedOrMovedInTheDesk) {
+  const std::string file = state.locations.dataRoot + "mailsort.lst";
+  test::writeFile(file, "Boss|OM " + docs + "Work/|F < boss@x.example\r\n" +
+                            "Minutes|OC " + docs + "Work/|S < minutes\r\n" +
+                            "Rest|OM " + docs + "Other/|F < ann@x.example\r\n");
+  if (!state.sortRules) state.sortRules = std::make_unique<incoming::MailSortRules>();
+  state.sortRules->Load(file);
+  log.texts = {std::string("Projects")};
+  browser->RenameFolderNode(Node("Work/"));
+  ASSERT_TRUE(Exists("Projects/report.doc"));
+  const auto& rules = state.sortRules->Rules();
+  ASSERT_EQ(rules.size(), 3u);
+  EXPECT_EQ(rules[0].folder, docs + "Projects/");
+  EXPECT_EQ(rules[1].folder, docs + "Projects/");
+  EXPECT_EQ(rules[2].folder, docs + "Other/");
+  EXPECT_NE(test::readFile(file).find("Boss|OM " + docs + "Projects/|"), std::string::npos);
+  state.messages.ShowQueuedMessages();
+  ASSERT_EQ(shown.texts.size(), 1u);
+  EXPECT_NE(shown.texts[0].find("mail sorting rules"), std::string::npos);
+  EXPECT_NE(shown.texts[0].find("Boss"), std::string::npos);
+  EXPECT_NE(shown.texts[0].find("Minutes"), std::string::npos);
+  EXPECT_EQ(shown.texts[0].find("Rest"), std::string::npos);
+
+  // Moved (as a drop of its node on another does) by the desk's operations: the rules go along.
+  store::OpItem item;
+  item.folder = docs;
+  item.name = "Projects";
+  item.title = "Projects";
+  item.targetFolder = docs + "Other/";
+  std::vector<store::OpItem> items{item};
+  browser->Operations().RunOnSelection(store::opMove, items);
+  ASSERT_TRUE(Exists("Other/Projects/report.doc"));
+  EXPECT_EQ(state.sortRules->Rules()[0].folder, docs + "Other/Projects/");
+  EXPECT_NE(test::readFile(file).find("Minutes|OC " + docs + "Other/Projects/|"), std::string::npos);
+}
+
 TEST_F(DeskBrowserTest, NewFolderIsMadeAndShownBelowItsParent) {
   TreeNode* work = Node("Work/");
   browser->ShowNode(work);

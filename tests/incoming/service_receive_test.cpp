@@ -10,6 +10,7 @@
 
 #include "incoming/blocked_senders.h"
 #include "incoming/filer_fixture.h"
+#include "incoming/mail_preview.h"
 #include "transport/left_on_server.h"
 #include "transport/peer_fixture.h"
 #include "transport/service_protocol.h"
@@ -30,6 +31,14 @@ public:
   void ReceiveStarting(int64_t t) override { total = t; }
   void ReceiveFinished() override { finished = true; }
   void MessageSpooled(const std::string&) override { ++spooled; }
+  // Preview runs report into the list, as the desk's chain does.
+  incoming::MailPreviewList* list = nullptr;
+  void PreviewListed(const transport::TMailPreviewItem& item) override {
+    if (list) list->Listed(item);
+  }
+  void PreviewHandled(const std::string& account, const std::string& key) override {
+    if (list) list->Handled(account, key);
+  }
 };
 
 class ServiceReceive : public FilerFixture {
@@ -257,10 +266,12 @@ TEST_F(ServiceReceive, DamagedRecordsAreKeptAsideAndDoNotHoldUpTheRest) {
 TEST_F(ServiceReceive, PreviewListsThenActsOnTickedRows) {
   message("r17", "Look", "ann", "41");
   message("r17", "Drop", "ann");
+  message("r17", "Stays", "bob");
   EnvelopeSpec receipt;
   receipt.ext = "$$$r";
   store("r17", Container(Envelope(receipt), ""), "ann", "receipt", "&ext=$$$r");
-  std::vector<transport::TMailPreviewItem> items;
+  incoming::MailPreviewList list;
+  events.list = &list;
   transport::ServiceAccount a;
   a.user = "r17";
   a.password = "pw";
@@ -269,35 +280,38 @@ TEST_F(ServiceReceive, PreviewListsThenActsOnTickedRows) {
   a.sync = false;
   left->LoadIfNeeded();
   transport::ReceiveContext ctx{*spool, *left, {}, events};
-  {
+  using Mode = transport::PreviewOrder::Mode;
+  auto run = [&](Mode mode) {
     transport::ServiceReceiveLink link(a);
-    link.SetPreviewListing(&items);
-    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
-  }
+    transport::PreviewOrder order;
+    order.mode = mode;
+    if (mode != Mode::Listing) order.items = list.Ticked("Plumadex server");
+    EXPECT_TRUE(link.SetPreview(std::move(order)));
+    return link.Run(ctx).status;
+  };
+  auto tickOnly = [&](const std::string& subject) {
+    for (const auto* r : list.Rows("Plumadex server")) list.SetTicked(r->account, r->fileName, r->subject == subject);
+  };
+  ASSERT_EQ(run(Mode::Listing), LinkStatus::Ok);
   // Receipts are never listed; nothing was fetched or confirmed.
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0].account, "Plumadex server");
+  ASSERT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.Accounts(), (std::vector<std::string>{"Plumadex server"}));
   EXPECT_TRUE(spoolFiles().empty());
+  EXPECT_EQ(mailboxCount("r17"), 4u);
+  tickOnly("Drop");
+  ASSERT_EQ(run(Mode::Delete), LinkStatus::Ok);
+  EXPECT_EQ(list.Count(), 2u);
   EXPECT_EQ(mailboxCount("r17"), 3u);
-  for (auto& it : items) it.ticked = it.subject == "Drop";
-  {
-    transport::ServiceReceiveLink link(a);
-    link.SetPreviewAction(&items, true);
-    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
-  }
-  EXPECT_EQ(items.size(), 1u);
-  EXPECT_EQ(mailboxCount("r17"), 2u);
   EXPECT_TRUE(spoolFiles().empty());
-  items[0].ticked = true;
-  {
-    transport::ServiceReceiveLink link(a);
-    link.SetPreviewAction(&items, false);
-    ASSERT_EQ(link.Run(ctx).status, LinkStatus::Ok);
-  }
-  EXPECT_TRUE(items.empty());
+  tickOnly("Look");
+  ASSERT_EQ(run(Mode::Receive), LinkStatus::Ok);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.Rows("Plumadex server")[0]->subject, "Stays");  // the unticked row is left alone
+  EXPECT_EQ(mailboxCount("r17"), 2u);  // "Stays" and the receipt
   runFiler();
   EXPECT_TRUE(exists(docs + "Look.txt"));
   EXPECT_FALSE(exists(docs + "Drop.txt"));
+  EXPECT_FALSE(exists(docs + "Stays.txt"));
 }
 
 TEST_F(ServiceReceive, StopEndsASlowDownloadUnconfirmed) {

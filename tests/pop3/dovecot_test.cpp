@@ -390,3 +390,90 @@ TEST_F(DovecotTest, PreviewListsWaitingMailWithoutTakingIt) {
 
 }  // namespace
 }  // namespace px::test
+
+namespace px::test {
+namespace {
+
+using Mode = transport::PreviewOrder::Mode;
+
+std::vector<std::string> RowSubjects(const incoming::MailPreviewList& list, const std::string& account) {
+  std::vector<std::string> out;
+  for (const auto* r : list.Rows(account)) out.push_back(r->subject);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void TickOnly(incoming::MailPreviewList& list, const std::string& account, const std::string& word) {
+  for (const auto* r : list.Rows(account)) list.SetTicked(account, r->fileName, r->subject.find(word) != std::string::npos);
+}
+
+// The preview of two accounts, then deleting and receiving chosen rows on one of them. The
+// second action works from the first listing although the server has renumbered its messages
+// since: every message is found by its key, never by its old position.
+TEST_F(DovecotTest, PreviewRunsListThenDeleteAndReceiveOnlyTheChosenMailByKey) {
+  for (const char* subject : {"keep 1", "spam 1", "keep 2", "spam 2", "wanted"})
+    server().PutMessage(user_, MakeMessage(subject, std::string("<") + subject + "@x>"));
+  const std::string other = server().NewUser();
+  server().PutMessage(other, MakeMessage("other", "<o@x>"));
+  transport::ExternalAccount a = Tls();
+  transport::ExternalAccount b = Account(other + "@example.org", "localhost:" + std::to_string(server().pop3sPort()),
+                                         other, "pw-" + other, Security::Tls, false);
+  incoming::MailPreviewList list;
+  auto report = PreviewRun({a, b}, list);
+  ASSERT_EQ(report.visits.size(), 2u);
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::Ok) << report.visits[0].result.error;
+  EXPECT_EQ(list.Accounts(), (std::vector<std::string>{a.name, b.name}));  // one tab per account
+  EXPECT_EQ(RowSubjects(list, a.name), (std::vector<std::string>{"keep 1", "keep 2", "spam 1", "spam 2", "wanted"}));
+  for (const auto* r : list.Rows(a.name)) {
+    EXPECT_TRUE(r->ticked);
+    EXPECT_GT(r->size, 0);
+    EXPECT_FALSE(r->fileName.empty());
+  }
+  EXPECT_TRUE(Spooled().empty());  // nothing downloaded to be previewed
+  EXPECT_EQ(server().Messages(user_).size(), 5u);
+
+  // Delete selected: the spam goes, the others stay on the server and in the list.
+  TickOnly(list, a.name, "spam");
+  incoming::MailPreviewList stale = list;  // the listing the second action works from
+  report = PreviewRun({a, b}, list, Mode::Delete, a.name);
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::Ok) << report.visits[0].result.error;
+  EXPECT_EQ(RowSubjects(list, a.name), (std::vector<std::string>{"keep 1", "keep 2", "wanted"}));
+  EXPECT_EQ(Subjects(server().Messages(user_)), (std::vector<std::string>{"keep 1", "keep 2", "wanted"}));
+  EXPECT_TRUE(Spooled().empty());
+
+  // Receive selected, from the old listing: "wanted" was message 5 and is now message 3.
+  TickOnly(stale, a.name, "wanted");
+  report = PreviewRun({a, b}, stale, Mode::Receive, a.name);
+  EXPECT_EQ(report.visits[0].result.status, LinkStatus::Ok) << report.visits[0].result.error;
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"wanted"}));
+  EXPECT_EQ(Subjects(server().Messages(user_)), (std::vector<std::string>{"keep 1", "keep 2"}));
+  EXPECT_EQ(RowSubjects(stale, a.name), (std::vector<std::string>{"keep 1", "keep 2", "spam 1", "spam 2"}));
+  // The other account was not touched by either action.
+  EXPECT_EQ(server().Messages(other).size(), 1u);
+  // A new listing shows what waits now; the received mail is not remembered as waiting.
+  incoming::MailPreviewList again;
+  PreviewRun({a}, again);
+  EXPECT_EQ(RowSubjects(again, a.name), (std::vector<std::string>{"keep 1", "keep 2"}));
+}
+
+// An account that keeps its mail on the server: a received row stays there but is not listed
+// as waiting again, and a normal run later does not fetch it a second time.
+TEST_F(DovecotTest, PreviewReceiveOnAnAccountThatKeepsMailIsNotFetchedTwice) {
+  server().PutMessage(user_, MakeMessage("kept", "<k@x>"));
+  server().PutMessage(user_, MakeMessage("later", "<l@x>"));
+  transport::ExternalAccount a = Tls(true);
+  incoming::MailPreviewList list;
+  PreviewRun({a}, list);
+  TickOnly(list, a.name, "kept");
+  PreviewRun({a}, list, Mode::Receive, a.name);
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(server().Messages(user_).size(), 2u);
+  incoming::MailPreviewList again;
+  PreviewRun({a}, again);
+  EXPECT_EQ(RowSubjects(again, a.name), (std::vector<std::string>{"later"}));
+  Receive(a);
+  EXPECT_EQ(SpooledSubjects(), (std::vector<std::string>{"kept", "later"}));
+}
+
+}  // namespace
+}  // namespace px::test

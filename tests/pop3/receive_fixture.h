@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/random.h"
+#include "incoming/mail_preview.h"
 #include "mailformat/spool.h"
 #include "pop3/pop3_servers.h"
 #include "support/test_support.h"
@@ -37,6 +38,31 @@ public:
   }
   transport::ChainReport Receive(const transport::ExternalAccount& a, int timeoutMs = 5000) {
     return Receive(std::vector<transport::ExternalAccount>{a}, timeoutMs);
+  }
+  // A preview run as the desk makes it: every account lists into `list`, or (Receive, Delete)
+  // only `account` works on its ticked rows of `list`, which follows the run's reports.
+  transport::ChainReport PreviewRun(const std::vector<transport::ExternalAccount>& accounts,
+                                    incoming::MailPreviewList& list,
+                                    transport::PreviewOrder::Mode mode = transport::PreviewOrder::Mode::Listing,
+                                    const std::string& account = {}) {
+    transport::ChainSetup setup;
+    setup.spool = &spool;
+    setup.leftOnServer = &leftOnServer;
+    setup.isBlocked = isBlocked;
+    transport::ThreadRecvChain chain(setup);
+    for (const auto& a : accounts) {
+      chain.AddLink(std::make_unique<transport::pop3::ThreadRecvPOP>(a, 5000));
+      transport::PreviewOrder order;
+      order.mode = mode;
+      if (a.name == account) order.items = list.Ticked(account);
+      EXPECT_TRUE(chain.SetPreview(chain.LinkCount() - 1, std::move(order)));
+    }
+    QObject::connect(&chain, &transport::ThreadRecvChain::previewListed,
+                     [&list](const transport::TMailPreviewItem& i) { list.Listed(i); });
+    QObject::connect(&chain, &transport::ThreadRecvChain::previewHandled, [&list](const QString& a, const QString& k) {
+      list.Handled(a.toStdString(), k.toStdString());
+    });
+    return chain.Run();
   }
   std::vector<std::string> Spooled() const { return SpoolMessages(home.path("Inbox")); }
   // The subjects of the spooled messages, sorted.

@@ -27,6 +27,15 @@ TEST(DeskCommandTable, EveryMenuHasItsCommandsAndLaterPartsCanAddTheirs) {
   DeskCommands c;
   EXPECT_EQ(DeskCommands::Menus(), (std::vector<std::string>{"File", "Edit", "View", "Mail", "Tools", "Help"}));
   for (const auto& menu : DeskCommands::Menus()) EXPECT_FALSE(c.InMenu(menu).empty()) << menu;
+  auto ids = [&c](std::string_view menu) {
+    std::vector<std::string> out;
+    for (const DeskCommand* d : c.InMenu(menu)) out.push_back(d->id);
+    return out;
+  };
+  EXPECT_EQ(ids("Mail"), (std::vector<std::string>{"actNewMessage", "actSendReceive", "actReceive", "actSend",
+                                                   "actPreviewMail", "actMarkRead", "actMarkUnread", "actBlockSender",
+                                                   "actSortMail", "actMailSortRules", "actApplyRules",
+                                                   "actRefileQuarantine"}));
   const DeskCommand* n = c.Find("actNewMessage");
   ASSERT_NE(n, nullptr);
   EXPECT_EQ(n->shortcut, "Ctrl+N");

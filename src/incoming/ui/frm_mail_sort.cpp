@@ -180,6 +180,14 @@ TfrmMailSort::TfrmMailSort(MailSortRules& rules, store::IniRegistry& registry, s
 
 TfrmMailSort::~TfrmMailSort() = default;
 
+void TfrmMailSort::SelectRule(const std::string& name) {
+  for (size_t i = model_.Count(); i-- > 0;)
+    if (model_.At(i).name == name) {
+      fillRules(static_cast<int>(i));
+      return;
+    }
+}
+
 int TfrmMailSort::row() const { return lstRules->currentRow(); }
 
 void TfrmMailSort::fillRules(int select) {

@@ -31,6 +31,8 @@ public:
   ~TfrmMailSort() override;
 
   MailSortModel& model() { return model_; }
+  // Chooses the rule of that name (the last one when several have it).
+  void SelectRule(const std::string& name);
   // The folder "Test..." uses; tests set it instead of the folder chooser.
   std::function<std::string()> chooseFolder;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "transport/accounts.h"
+#include "transport/preview_item.h"
 
 namespace px::transport::pop3 {
 
@@ -24,6 +25,9 @@ struct PreviewResult {
 };
 
 PreviewResult PreviewAccount(const ExternalAccount& account, int timeoutMs);
+
+// The preview row the window shows (fileName: the UIDL key; texts in UTF-8).
+TMailPreviewItem PreviewItemOfRow(const PreviewRow& row);
 
 // "(size + 500) div 1000" followed by "K".
 std::string PreviewSizeText(int64_t size);

@@ -95,6 +95,7 @@ std::string ThreadRecvPOP::KeyPrefix(const ExternalAccount& a) {
 }
 
 LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
+  if (preview_.mode != PreviewOrder::Mode::Off) return RunPreview(ctx);
   LinkResult result;
   auto note = [&](LinkStatus status, const std::string& text) {
     if (result.status == LinkStatus::Ok) {

@@ -31,16 +31,26 @@ public:
   void SetPassword(const std::string& password) override { account_.password = password; }
   LinkResult Run(ReceiveContext& context) override;
   void Stop() override { client_.Stop(); }
+  // Listing: every waiting message not fetched before and not from a blocked sender is told
+  // from LIST, UIDL and TOP n 0. Receive or Delete: only the order's rows, found by their UIDL
+  // (a server without UIDL refuses: positions are never trusted); each one done is told.
+  bool SetPreview(PreviewOrder order) override {
+    preview_ = std::move(order);
+    return true;
+  }
 
   // The left-on-server line prefix of this account: user + "@" + server + " ". The server as
   // written, port and all: two mailboxes of one user on one host never share their lines.
   static std::string KeyPrefix(const ExternalAccount& account);
 
 private:
+  LinkResult RunPreview(ReceiveContext& context);  // pop3_preview.cpp
+
   ExternalAccount account_;
   int timeoutMs_;
   Pop3Pace pace_;
   Pop3Client client_;
+  PreviewOrder preview_;
 };
 
 }  // namespace px::transport::pop3
