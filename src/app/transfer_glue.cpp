@@ -16,6 +16,7 @@
 #include "mailformat/spool.h"
 #include "transport/accounts.h"
 #include "transport/crypto_seam.h"
+#include "transport/pgp_crypto.h"
 #include "transport/left_on_server.h"
 #include "transport/outgoing.h"
 #include "transport/pop3/thread_recv_pop.h"
@@ -474,7 +475,7 @@ private:
   desk::TfrmDesk& desk_;
   desk::DeskState& state_;
   RandomSource random_;
-  transport::NoCrypto crypto_;
+  transport::PgpCrypto crypto_{[this] { return state_.pgp.get(); }};
   TPXIniBase sent_;
   mailformat::MailSpool spool_;
   transport::LeftOnServerList leftOnServer_;
