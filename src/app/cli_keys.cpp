@@ -64,7 +64,7 @@ int runKeys(const Args& args) {
       std::string state = k.revoked ? "revoked" : k.expired ? "expired" : k.disabled ? "disabled" : k.invalid ? "invalid"
                                                                                                   : "valid";
       const std::string created =
-          QDateTime::fromSecsSinceEpoch(k.created, QTimeZone::UTC).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+          QDateTime::fromSecsSinceEpoch(k.created, QTimeZone::utc()).toString(QStringLiteral("yyyy-MM-dd")).toStdString();
       std::printf("%s  %s  %s  %s%s  %s\n", k.fingerprint.c_str(), created.c_str(), secret ? "pair" : "pub ",
                   state.c_str(), k.canEncrypt ? "" : " (cannot encrypt)", ForConsole(k.userId).c_str());
     }
