@@ -78,6 +78,8 @@ public:
 
   // The password the next runs use (after the user changed it in the options).
   void SetServicePassword(const std::string& password) { password_ = password; }
+  const std::string& Password() const { return password_; }
+  bool EnsurePassword() { return ServicePassword(); }
 
   desk::TransferRun* Make() {
     mail_ = desk_.findChild<desk::DeskMail*>();
@@ -502,6 +504,12 @@ private:
 void SetServicePassword(desk::TfrmDesk& desk, const std::string& password) {
   if (auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost"))))
     host->SetServicePassword(password);
+}
+
+std::optional<std::string> ServicePasswordOf(desk::TfrmDesk& desk) {
+  auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost")));
+  if (!host || !host->EnsurePassword()) return std::nullopt;
+  return host->Password();
 }
 
 desk::TransferRun* InstallTransfers(desk::TfrmDesk& desk, desk::DeskState& state) {

@@ -162,6 +162,8 @@ private:
   void SyncModel();
   void UpdateSendButtons();
   void EncryptToggled(bool on);
+  // Checks "Encrypt message" when a recipient's contact asks for it.
+  void CheckAlwaysEncrypt();
   bool TextEmpty() const;
   bool textModified() const;
   std::string bodyText() const;
