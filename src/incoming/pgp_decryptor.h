@@ -14,6 +14,7 @@ public:
     if (!r.status.ok() && error) *error = r.status.Message();
     return r.status.ok();
   }
+  MessageOutcome DecryptMessage(const std::string& in, const std::string& out) override;
 
 private:
   crypto::PgpBridge& bridge_;
