@@ -56,6 +56,7 @@ int runDelete(const Args& args);
 int runRename(const Args& args);
 int RunStore(const Args& args);
 int runAccounts(const Args& args);
+int runKeys(const Args& args);
 int runReceive(const Args& args);
 int runService(const Args& args);
 int runOutbox(const Args& args);

@@ -15,7 +15,9 @@
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
 #include "foundation/random.h"
+#include "crypto/pgp_setup.h"
 #include "incoming/mail_filer.h"
+#include "incoming/pgp_decryptor.h"
 #include "incoming/mail_sort.h"
 #include "incoming/service_envelope.h"
 #include "mailformat/spool.h"
@@ -96,6 +98,11 @@ int FileWaitingMail(bool quiet) {
   s.documentsFolder = loc.documents;
   s.quarantineFolder = incoming::QuarantineFolderOf(loc.dataRoot);
   s.trashFolder = loc.trash;
+  std::vector<std::string> pgpNotices;
+  std::unique_ptr<crypto::PgpBridge> pgp = crypto::OpenPgp(loc.dataRoot, &pgpNotices);
+  for (const auto& n : pgpNotices) messages.QueueMessage(MessageKind::Warning, n);
+  incoming::PgpDecryptor decryptor(*pgp);
+  s.decryptor = &decryptor;
   incoming::MailSortRules rules;
   rules.SetMessages(&messages);
   rules.SetDocumentsFolder(loc.documents);

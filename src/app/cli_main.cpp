@@ -28,7 +28,7 @@ const Command kCommands[] = {
     {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--grace SECONDS] [--min-rate BYTES] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it (a POP3 server slower than --min-rate bytes a second, after --grace seconds, is given up on)"},
     {"store", px::cli::RunStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},
-    {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES   queue documents as outgoing mail"},
+    {"outbox", px::cli::runOutbox, "outbox PATH... --to ADDRESSES [--encrypt]   queue documents as outgoing mail (encrypted to the recipients' keys)"},
     {"send", px::cli::runSend, "send   send the queued mail: to service users through the service, to others through the sender's outgoing server (PLUMADEX_SERVICE_CA and PLUMADEX_SMTP_CA name other trusted roots)"},
     {"file", px::cli::runFile, "file [MESSAGE...] [--quiet]   file the mail waiting in the spool (after putting the raw MESSAGE files there)"},
     {"refile-quarantine", px::cli::runRefileQuarantine, "refile-quarantine [--quiet]   put the messages kept aside in the data folder's Quarantine back into the spool and file them again"},
@@ -37,6 +37,7 @@ const Command kCommands[] = {
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"import", px::cli::runImport, "import mbox|maildir|thunderbird|evolution|netscape|dbx|pst|bookmarks|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
     {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
+    {"keys", px::cli::runKeys, "keys list | import FILE|- | export [ADDRESS|FINGERPRINT] | publish | withdraw   the encryption keys: list, take keys from another program (gpg --export), give out a public key, publish or withdraw your own key on the key server"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 

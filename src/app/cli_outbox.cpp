@@ -26,11 +26,13 @@ namespace px::cli {
 using namespace px::store;
 
 int runOutbox(const Args& args) {
-  const char* usage = "usage: outbox PATH... --to ADDRESSES";
+  const char* usage = "usage: outbox PATH... --to ADDRESSES [--encrypt]";
   std::string to;
+  bool encrypt = false;
   std::vector<std::string> paths;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--to" && i + 1 < args.size()) to = args[++i];
+    else if (args[i] == "--encrypt") encrypt = true;
     else if (args[i].size() > 1 && args[i][0] == '-') {
       PrintErr("plumadex-cli: %s\n", usage);
       return 2;
@@ -95,10 +97,21 @@ int runOutbox(const Args& args) {
   }
   NullCollaborators none;
   DocOperations ops(svc, none.Get());
+  std::vector<std::pair<std::string, std::string>> queued;
   const size_t done = ops.RunOnSelection(opOutbox, items, [&](OpItem& it, bool ok) {
     if (ok) std::printf("%s%s %s\n", it.folder.c_str(), it.name.c_str(), it.seriesId.c_str());
+    if (ok) queued.emplace_back(it.folder, it.name);
   });
   int status = done == items.size() && !bad ? 0 : 1;
+  // Marked to go encrypted: sending holds them back rather than send them in clear.
+  for (const auto& [folder, name] : encrypt ? queued : decltype(queued){}) {
+    TPXIniFile ix(registry, IndexPathOf(folder));
+    ix.WriteInteger(name, "Flags", ix.ReadInteger(name, "Flags", 0) | dfEncrypted);
+    if (const FileStatus st = ix.Release(); !st.ok()) {
+      messages.QueueMessage(MessageKind::Error, st.message);
+      status = 1;
+    }
+  }
   const FileStatus us = unread.Save(loc.UnreadList());
   if (!us.ok()) status = 1;
   const FileStatus ss = sent.UpdateFile();

@@ -9,7 +9,8 @@
 #include "foundation/random.h"
 #include "foundation/settings.h"
 #include "store/index_file.h"
-#include "transport/crypto_seam.h"
+#include "crypto/pgp_setup.h"
+#include "transport/pgp_crypto.h"
 #include "transport/outgoing.h"
 #include "transport/send_thread.h"
 #include "transport/sent_stamp.h"
@@ -36,7 +37,10 @@ int runSend(const Args& args) {
   Settings settings(loc.UserIni());
   store::IniRegistry registry;
   RandomSource random;
-  NoCrypto crypto;
+  std::vector<std::string> pgpNotices;
+  std::unique_ptr<crypto::PgpBridge> pgp = crypto::OpenPgp(loc.dataRoot, &pgpNotices);
+  for (const auto& n : pgpNotices) messages.QueueMessage(MessageKind::Warning, n);
+  PgpCrypto crypto(*pgp);
   TPXIniBase sent(loc.SentIni());
 
   const std::string user = settings.ID();

@@ -78,7 +78,8 @@ public:
     b.map = &map_;
     b.random = &random_;
     b.firstNameFirst = state_.settings.FirstNameFirst();
-    // No encryption software is wired in yet: the always-encrypt list is not kept.
+    // The contact editor offers "always encrypt" only where encryption works.
+    if (state_.pgp && state_.pgp->Available()) b.alwaysEncrypt = &alwaysEncrypt_;
     return b;
   }
 
@@ -106,8 +107,11 @@ public:
       if (previousListed) previousListed();
       RebuildWhenChanged();
     };
-    if (desk::GridPanel* grid = view ? view->grid() : nullptr)
+    if (desk::GridPanel* grid = view ? view->grid() : nullptr) {
       connect(grid, &desk::GridPanel::composeTo, this, [this](int record) { ComposeTo(record); });
+      // The lock mark on encrypted mail and always-encrypt contacts.
+      grid->encryptionPresent = [this] { return state_.pgp && state_.pgp->Available(); };
+    }
     desk_.hooks().importContactCards = [this](const std::vector<std::string>& paths) {
       ImportCards(paths, state_.locations.contacts);
     };
@@ -330,6 +334,7 @@ public:
   contacts::AddressMap& Map() { return map_; }
 
 private:
+  StringList alwaysEncrypt_;  // kept by the contact book as contacts are saved
   desk::TfrmDesk& desk_;
   desk::DeskState& state_;
   contacts::AddressMap map_;
@@ -368,6 +373,17 @@ StringList ContactEntries(desk::TfrmDesk& desk, desk::DeskState& state) {
     else out.push_back(FormatPersonName(rec.displayName, firstFirst) + " <" + key + ">");
   }
   return out;
+}
+
+std::function<bool(std::string_view)> AlwaysEncryptOf(desk::DeskState& state) {
+  return [&state](std::string_view address) {
+    if (!state.pgp || !state.pgp->Available() || state.locations.contacts.empty()) return false;
+    store::TPXIniFile index(state.indexRegistry, store::IndexPathOf(store::WithSlash(state.locations.contacts)));
+    const StringList list = contacts::BuildAlwaysEncryptList(index);
+    (void)index.Release();  // only read
+    const std::string want = contacts::AddressKey(BareAddressOf(address));
+    return std::binary_search(list.begin(), list.end(), want);
+  };
 }
 
 GroupMembersFn GroupMembersOf(desk::DeskState& state) {

@@ -6,6 +6,7 @@
 // parts, so that it sees the grid's handlers they set.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/address.h"
@@ -26,6 +27,8 @@ void InstallContacts(px::desk::TfrmDesk& desk, px::desk::DeskState& state);
 // "title (GROUP)"), the members of a group, and "Add to Contacts" for an address field.
 StringList ContactEntries(px::desk::TfrmDesk& desk, px::desk::DeskState& state);
 GroupMembersFn GroupMembersOf(px::desk::DeskState& state);
+// Whether mail to an address is always to be encrypted (its contact says so; only with PGP).
+std::function<bool(std::string_view)> AlwaysEncryptOf(px::desk::DeskState& state);
 void AddToContacts(px::desk::TfrmDesk& desk, const std::vector<std::string>& addressTexts, QWidget* parent);
 
 }  // namespace px::app

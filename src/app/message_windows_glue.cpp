@@ -54,6 +54,8 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
   };
   cfg.contactEntries = [&desk, &state] { return ContactEntries(desk, state); };
   cfg.groupMembers = GroupMembersOf(state);
+  cfg.encryptionReady = [&state] { return state.pgp && state.pgp->Available(); };
+  cfg.alwaysEncrypt = AlwaysEncryptOf(state);
   cfg.addToContacts = [&desk](const std::string& addresses, QWidget* parent) {
     AddToContacts(desk, {addresses}, parent);
   };

@@ -17,18 +17,23 @@
 #include "foundation/ui/standard_font.h"
 #include "store/doc_record.h"
 #include "transport/http_client.h"
+#include "transport/key_exchange.h"
 #include "transport/pop3/account_check.h"
 #include "transport/service_protocol.h"
 #include "transport/service_requests.h"
 #include "transport/smtp/smtp_client.h"
 
 #include <QColorDialog>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontDialog>
 #include <QFontMetrics>
 #include <QMessageBox>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <set>
 
 namespace px::app {
 
@@ -141,6 +146,63 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
   dlg.exec();
 }
 
+// The Encryption page: the key button publishes or withdraws the own key on the key server;
+// "Import key..." takes keys that another program exported.
+static void AddEncryptionPage(desk::TfrmDesk& desk, desk::DeskState& state, desk::OptionsServices& svc) {
+  svc.encryptionState = [&state] {
+    desk::OptionsServices::EncryptionState st;
+    st.available = state.pgp && state.pgp->Available();
+    st.reason = state.pgp ? state.pgp->ReasonText() : std::string("not started");
+    st.hasUser = !state.settings.ID().empty();
+    if (!st.available) return st;
+    st.hasOwnKey = transport::HasOwnKey(*state.pgp, state.settings.ID());
+    std::set<std::string> pairs;
+    for (const auto& k : state.pgp->ListKeys(true)) pairs.insert(k.fingerprint);
+    for (const auto& k : state.pgp->ListKeys()) {
+      if (!k.Usable()) continue;
+      st.keys.push_back(k.userId + (pairs.count(k.fingerprint) ? "  (your key pair)" : "") + "  " + k.fingerprint);
+    }
+    return st;
+  };
+  svc.encryptionKeyAction = [&desk, &state] {
+    if (!state.pgp || !state.pgp->Available()) return;
+    const std::optional<std::string> password = ServicePasswordOf(desk);
+    if (!password) return;
+    transport::KeyServerAccess a;
+    a.http = transport::ServiceHttpSettings(state.locations);
+    a.host = transport::ServiceHost(state.settings);
+    a.user = state.settings.ID();
+    a.password = *password;
+    a.name = state.settings.Name();
+    const transport::KeyExchangeOutcome o = transport::HasOwnKey(*state.pgp, a.user)
+                                                ? transport::WithdrawOwnKey(*state.pgp, a)
+                                                : transport::PublishOwnKey(*state.pgp, a);
+    if (o.done) QMessageBox::information(&desk, QStringLiteral("Plumadex"), QString::fromStdString(o.text));
+    else Warn(&desk, o.text);
+  };
+  svc.importKey = [&desk, &state] {
+    if (!state.pgp || !state.pgp->Available()) return;
+    const QString file = QFileDialog::getOpenFileName(&desk, QStringLiteral("Import key"), QString(),
+                                                      QStringLiteral("Keys (*.asc *.gpg *.pgp *.key);;All files (*)"));
+    if (file.isEmpty()) return;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > (16 << 20)) {
+      Warn(&desk, "Cannot read " + file.toStdString());
+      return;
+    }
+    const QByteArray bytes = f.readAll();
+    const crypto::ImportOutcome r = state.pgp->Import(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    if (!r.status.ok()) {
+      Warn(&desk, r.status.Message());
+      return;
+    }
+    std::string text = std::to_string(r.fingerprints.size()) + " key(s) imported.";
+    if (!r.refused.empty())
+      text += " Secret keys protected by a passphrase were not taken; Plumadex uses keys without one.";
+    QMessageBox::information(&desk, QStringLiteral("Plumadex"), QString::fromStdString(text));
+  };
+}
+
 void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::string& caption) {
   desk::OptionsServices svc;
   svc.settings = &state.settings;
@@ -158,6 +220,7 @@ void OpenOptionsPage(desk::TfrmDesk& desk, desk::DeskState& state, const std::st
   svc.setUpAddress = [&desk, &state] { RunAddressSetupWindows(desk, state); };
   if (desk.hooks().importContacts) svc.importContacts = [&desk] { desk.hooks().importContacts(); };
   svc.importMail = [&desk] { desk.commands().Run("actImport"); };
+  AddEncryptionPage(desk, state, svc);
   svc.changePassword = [&desk, &state](const std::string& oldPassword, const std::string& newPassword,
                                        bool save) {
     transport::HttpClient client(transport::ServiceHttpSettings(state.locations));

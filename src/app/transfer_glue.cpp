@@ -16,6 +16,7 @@
 #include "mailformat/spool.h"
 #include "transport/accounts.h"
 #include "transport/crypto_seam.h"
+#include "transport/pgp_crypto.h"
 #include "transport/left_on_server.h"
 #include "transport/outgoing.h"
 #include "transport/pop3/thread_recv_pop.h"
@@ -77,6 +78,8 @@ public:
 
   // The password the next runs use (after the user changed it in the options).
   void SetServicePassword(const std::string& password) { password_ = password; }
+  const std::string& Password() const { return password_; }
+  bool EnsurePassword() { return ServicePassword(); }
 
   desk::TransferRun* Make() {
     mail_ = desk_.findChild<desk::DeskMail*>();
@@ -482,7 +485,7 @@ private:
   desk::TfrmDesk& desk_;
   desk::DeskState& state_;
   RandomSource random_;
-  transport::NoCrypto crypto_;
+  transport::PgpCrypto crypto_{[this] { return state_.pgp.get(); }};
   TPXIniBase sent_;
   mailformat::MailSpool spool_;
   transport::LeftOnServerList leftOnServer_;
@@ -509,6 +512,12 @@ private:
 void SetServicePassword(desk::TfrmDesk& desk, const std::string& password) {
   if (auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost"))))
     host->SetServicePassword(password);
+}
+
+std::optional<std::string> ServicePasswordOf(desk::TfrmDesk& desk) {
+  auto* host = dynamic_cast<TransferHost*>(desk.findChild<QObject*>(QStringLiteral("pxTransferHost")));
+  if (!host || !host->EnsurePassword()) return std::nullopt;
+  return host->Password();
 }
 
 desk::TransferRun* InstallTransfers(desk::TfrmDesk& desk, desk::DeskState& state) {

@@ -258,6 +258,15 @@ void ComposeModel::RemoveAttachment(size_t index) {
 bool ComposeModel::SendLaterEnabled() const { return !Trim(to).empty(); }
 bool ComposeModel::SendNowEnabled() const { return SendLaterEnabled() && env_.online; }
 
+bool ComposeModel::RecipientWantsEncryption() const {
+  if (!env_.encryptionAvailable || !env_.alwaysEncrypt) return false;
+  const GroupMembersFn none = [](std::string_view) { return StringList{}; };
+  const std::string all = ExpandGroups(to + "," + cc + "," + bcc, excludeTo, env_.groupMembers ? env_.groupMembers : none);
+  for (const std::string& e : ParseAddressList(all))
+    if (env_.alwaysEncrypt(BareAddressOf(e))) return true;
+  return false;
+}
+
 bool ComposeModel::CheckEncryption() {
   if (!encrypt) return false;
   if (!RecipientsCanDecrypt(to, cc, bcc, excludeTo, env_.groupMembers)) encrypt = false;

@@ -176,6 +176,7 @@ struct ComposeEnv {
   Signature signature;
   TemplateFont htmlFont;
   bool encryptionAvailable = false;
+  std::function<bool(std::string_view address)> alwaysEncrypt;  // may be empty
   bool online = true;
   GroupMembersFn groupMembers;   // may be empty
 };
@@ -223,6 +224,8 @@ public:
 
   // Encryption: unchecks the box when a recipient cannot decrypt; true when it stays checked.
   bool CheckEncryption();
+  // Some recipient (groups expanded) is a contact whose mail is always encrypted.
+  bool RecipientWantsEncryption() const;
 
   enum class QueueKind { Draft, Later, Now };
   // The subject the record gets: the field, else the only attachment's title, else

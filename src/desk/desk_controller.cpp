@@ -1,6 +1,8 @@
 #include "desk/desk_controller.h"
 
 #include "foundation/atomic_file.h"
+#include "crypto/pgp_setup.h"
+
 #include "platform/single_instance.h"
 #include "store/folder_listing.h"
 #include "store/pending_register.h"
@@ -308,6 +310,11 @@ void DeskController::InitSteps() {
   state_.newMailList->Load(state_.locations.NewMailList());
   Call(hooks_.createLists);
   step(22);
+  if (!state_.pgp) {
+    std::vector<std::string> notices;
+    state_.pgp = crypto::OpenPgp(state_.locations.dataRoot, &notices);
+    for (const auto& n : notices) state_.messages.QueueMessage(MessageKind::Warning, n);
+  }
   Call(hooks_.startThreads);
   step(23);
   state_.sentIni = std::make_unique<store::TPXIniFile>(state_.indexRegistry, state_.locations.SentIni());
@@ -556,6 +563,7 @@ void DeskController::Destroy() {
   guarded(0, hooks_.deleteImportScratch);
   state_.userId.clear();
   guarded(0, hooks_.closeSentRegister);
+  state_.pgp.reset();  // stops its key agent
   if (state_.sentIni) {
     const FileStatus st = state_.sentIni->Release();
     if (!st.ok()) Log("sent.ini: " + st.message);

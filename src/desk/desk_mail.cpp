@@ -4,6 +4,7 @@
 
 #include "foundation/strings.h"
 #include "incoming/mail_filer.h"
+#include "incoming/pgp_decryptor.h"
 #include "store/doc_record.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -57,6 +58,10 @@ bool DeskMail::StartFiling() {
   s.quarantineFolder = incoming::QuarantineFolderOf(state_.locations.dataRoot);
   s.trashFolder = state_.locations.trash;
   s.rules = state_.sortRules.get();
+  if (state_.pgp) {
+    if (!decryptor_) decryptor_ = std::make_unique<incoming::PgpDecryptor>(*state_.pgp);
+    s.decryptor = decryptor_.get();
+  }
   s.shownFolder = [this] { return shownFolder ? shownFolder() : std::string(); };
   s.deliveryRecorded = [this](const std::string& f, const std::string& sec) {
     if (deliveryRecorded) deliveryRecorded(f, sec);

@@ -12,6 +12,7 @@
 #include "desk/desk_state.h"
 #include "foundation/random.h"
 #include "incoming/blocked_senders.h"
+#include "incoming/filing_seams.h"
 
 namespace px::incoming {
 class MailFiler;
@@ -74,6 +75,7 @@ private:
   DeskState& state_;
   RandomSource random_;
   std::unique_ptr<incoming::MailFiler> filer_;
+  std::unique_ptr<incoming::Decryptor> decryptor_;
   int sliceMs_ = 40;
 };
 

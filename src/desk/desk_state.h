@@ -2,6 +2,7 @@
 // The desk's process-wide state: one object, created by the desk and passed explicitly to
 // whatever needs it. Subsystems add their own members here as they are built (keep it a plain
 // aggregate of owned objects and non-owning pointers).
+#include "crypto/pgp_bridge.h"
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
 #include "foundation/settings.h"
@@ -73,6 +74,9 @@ struct DeskState {
   // The mail sorting rules (mailsort.lst): made and loaded with the blocked senders; filing,
   // folder moves and renames, quick sort and the rules window use them on the main thread.
   std::unique_ptr<incoming::MailSortRules> sortRules;
+  // PGP over the key folder of the data root: started with the threads, its agent stopped when
+  // the desk is destroyed. Null before start-up; present but not Available() without GnuPG.
+  std::unique_ptr<crypto::PgpBridge> pgp;
   // Engines other subsystems build; owned by them, set during start-up.
   contacts::AddressMap* addressMap = nullptr;
   skins::SkinEngine* skinEngine = nullptr;

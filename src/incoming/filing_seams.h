@@ -15,6 +15,16 @@ public:
   virtual bool Available() const = 0;
   // Decrypts file `in` into a new file `out`; false with *error when it cannot.
   virtual bool Decrypt(const std::string& in, const std::string& out, std::string* error) = 0;
+
+  // A raw Internet message sent with OpenPGP (PGP/MIME, or an inline block in a plain text):
+  // the readable message goes into the new file `out`.
+  enum class MessageState { Plain, Decrypted, Failed };
+  struct MessageOutcome {
+    MessageState state = MessageState::Plain;
+    std::string error;      // Failed: why
+    std::string signature;  // Decrypted and signed: who signed, and whether it checks out
+  };
+  virtual MessageOutcome DecryptMessage(const std::string& /*in*/, const std::string& /*out*/) { return {}; }
 };
 
 // One received message as the rules see it.

@@ -568,7 +568,43 @@ void MailFiler::SplitOne(const std::string& name) {
   }
   mf::SplitOptions opt;
   opt.trust = TrustOfRawName(name);
-  mf::SplitResult r = mf::SplitSpoolMessage(*spool_, name, opt, /*keepRaw=*/true);
+  // Mail sent with OpenPGP is split in its readable form; the encrypted original stays in the
+  // spool until the pairs are filed, and one that cannot be read is kept in quarantine.
+  Decryptor::MessageOutcome pgp;
+  const std::string readable = svc_.spoolFolder + "." + name + ".pgp.tmp";
+  if (svc_.decryptor && svc_.decryptor->Available()) {
+    ::unlink(readable.c_str());
+    pgp = svc_.decryptor->DecryptMessage(spool_->PathOf(name, mf::kRawExt), readable);
+    if (pgp.state == Decryptor::MessageState::Failed) {
+      ::unlink(readable.c_str());
+      report_.undecryptable.push_back(ReportLine(std::string(kUnknownLine), name + std::string(mf::kRawExt)));
+      quarantine(name, {mf::kRawExt}, pgp.error);
+      return;
+    }
+  }
+  mf::SplitResult r;
+  if (pgp.state == Decryptor::MessageState::Decrypted) {
+    mf::RemoveSplitLeftovers(*spool_, name);
+    opt.partPrefix = name;
+    r = mf::SplitMessageFile(readable, *spool_, opt);
+    ::unlink(readable.c_str());
+    if (r.ok()) {
+      // Each part is marked as having come encrypted (the lock mark).
+      for (const std::string& part : r.parts) {
+        const std::string d = spool_->PathOf(part, mf::kDescriptorExt);
+        const int fd = ::open(d.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+        const std::string line = "_Encrypted\r\n";
+        if (fd < 0 || ::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+            (svc_.sync && ::fsync(fd) != 0))
+          error(SysError("write", d, errno));
+        if (fd >= 0) ::close(fd);
+      }
+    } else if (r.status == mf::SplitStatus::Failed) {
+      (void)spool_->MarkFailed(name);
+    }
+  } else {
+    r = mf::SplitSpoolMessage(*spool_, name, opt, /*keepRaw=*/true);
+  }
   if (r.ok()) {
     received_.Add(key);
     splitDone_.push_back(name);

@@ -10,6 +10,7 @@
 
 #include "mailformat/part_descriptor.h"
 #include "mailformat/pseudo_headers.h"
+#include "transport/upload_record.h"
 
 namespace px::mailformat {
 class MailSpool;
@@ -20,7 +21,7 @@ namespace px::incoming {
 // Tagged line that only the unpacker writes: the descriptor came from the mail service, so a
 // receipt kind in it is genuine.
 inline constexpr std::string_view kUnpackedLine = "_Unpacked";
-inline constexpr std::string_view kEncryptedKindPrefix = "$$$PGP$$$";
+using transport::kEncryptedKindPrefix;
 
 // Largest envelope, compressed or not. Real ones are a few hundred bytes.
 inline constexpr uint32_t kMaxEnvelopeBytes = 16u << 20;

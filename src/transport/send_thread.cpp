@@ -9,7 +9,10 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
+#include <stdio.h>
 #include <cstdio>
 
 namespace px::transport {
@@ -179,9 +182,15 @@ void SendRun::onFailed(int index, int code, const QString& text) {
 }
 
 void SendRun::OnKeyWithdrawn(bool deleteKeyRings) {
-  if (deleteKeyRings && !ctx_.dataRoot.empty()) {
-    std::remove((ctx_.dataRoot + "plumadex.skr").c_str());
-    std::remove((ctx_.dataRoot + "plumadex.pkr").c_str());
+  if (!deleteKeyRings || ctx_.dataRoot.empty()) return;
+  // The old key rings are put aside, never deleted: a secret key is not to be lost because the
+  // server forgot its public half.
+  for (const char* name : {"plumadex.skr", "plumadex.pkr"}) {
+    const std::string from = ctx_.dataRoot + name;
+    for (int n = 0; n < 100; ++n) {
+      const std::string to = from + ".withdrawn" + (n ? "-" + std::to_string(n) : std::string());
+      if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 || errno != EEXIST) break;
+    }
   }
 }
 

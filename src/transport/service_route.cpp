@@ -1,6 +1,9 @@
 #include "transport/service_route.h"
 
+#include "foundation/address.h"
 #include "foundation/dates.h"
+#include "foundation/random.h"
+#include "foundation/text_case.h"
 #include "mailformat/message_id.h"
 #include "store/doc_record.h"
 #include "transport/crypto_seam.h"
@@ -10,6 +13,10 @@
 
 #include <QMimeDatabase>
 
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace px::transport {
@@ -43,6 +50,24 @@ RouteOutcome ServiceRoute::Deliver(const OutgoingMessage& m, const Progress& pro
     return !progress || progress(done / 2);  // packing is the first half of the work
   };
   const std::string date = FormatMailDate(NowDateTime());
+  // Encrypted parts go as one copy per recipient, each to that recipient's key only.
+  std::vector<std::string> keyed;
+  const bool encrypt = crypto_.Available() && std::any_of(m.parts.begin(), m.parts.end(), [](const OutgoingPart& p) {
+                         return (p.flags & store::dfEncrypted) != 0;
+                       });
+  if (encrypt) {
+    std::string warnings;
+    if (!FetchKeys(m, &keyed, &out, &warnings)) return out;
+    out.notice = warnings;
+  }
+  // Temporary encrypted copies are removed whatever happens.
+  std::vector<std::string> temporaries;
+  struct Cleanup {
+    std::vector<std::string>& files;
+    ~Cleanup() {
+      for (const auto& f : files) std::remove(f.c_str());
+    }
+  } cleanup{temporaries};
   for (size_t i = 0; i < m.parts.size(); ++i) {
     const OutgoingPart& p = m.parts[i];
     EnvelopeFields f;
@@ -69,7 +94,36 @@ RouteOutcome ServiceRoute::Deliver(const OutgoingMessage& m, const Progress& pro
         f.currPart = id.part;
       }
     }
-    // Encrypted copies need the PGP bridge; such messages are held back before they get here.
+    if (encrypt && (p.flags & store::dfEncrypted)) {
+      f.ext = std::string(kEncryptedKindPrefix) + ext;
+      f.mimeType.clear();
+      for (const std::string& r : keyed) {
+        const std::string copy = settings_.tempFolder + "PX" + std::to_string(random_.Below(1000000000)) +
+                                 std::to_string(random_.Below(1000000000)) + ".pgp";
+        temporaries.push_back(copy);
+        std::string why;
+        if (!crypto_.EncryptFile(p.filePath, copy, KeyAddressOf(r), &why)) {
+          out.messageOnly = true;
+          out.text = "The message \"" + f.subject + "\" could not be encrypted for " + r + ": " + why +
+                     " It stays in the outbox.";
+          return out;
+        }
+        struct stat st;
+        if (::stat(copy.c_str(), &st) != 0) {
+          out.code = teCommunication;
+          out.text = "Cannot read " + copy;
+          return out;
+        }
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        const std::string text = EnvelopeText(f, size, keyed.size() > 1 ? StripServiceDomain(r) : std::string());
+        if (!stream.AppendRecord(text, copy, size, &error, onBytes)) {
+          out.code = teCommunication;
+          out.text = error;
+          return out;
+        }
+      }
+      continue;
+    }
     const std::string text = EnvelopeText(f, p.fileSize);
     if (!stream.AppendRecord(text, p.filePath, p.fileSize, &error, onBytes)) {
       out.code = teCommunication;
@@ -99,6 +153,61 @@ RouteOutcome ServiceRoute::Deliver(const OutgoingMessage& m, const Progress& pro
   }
   out.accepted = true;
   return out;
+}
+
+std::string ServiceRoute::KeyAddressOf(std::string_view recipient) {
+  return recipient.find('@') == std::string_view::npos ? AddServiceDomain(recipient) : std::string(recipient);
+}
+
+bool ServiceRoute::FetchKeys(const OutgoingMessage& m, std::vector<std::string>* keyed, RouteOutcome* out,
+                             std::string* warnings) {
+  std::vector<std::string> noKey;
+  std::set<std::string> seen;
+  const std::string self = AsciiLower(StripServiceDomain(settings_.user));
+  for (const StringList* list : {&m.to, &m.ccList, &m.bccList}) {
+    for (const std::string& element : *list) {
+      const std::string bare = BareAddressOf(element);
+      const std::string reduced = StripServiceDomain(bare);
+      const std::string lower = AsciiLower(reduced);
+      if (lower.empty() || !seen.insert(lower).second) continue;
+      const std::string address = KeyAddressOf(reduced);
+      if (!fetched_.count(lower)) {
+        // Our own key is never fetched: mail to ourselves uses the key pair held here.
+        if (lower != self) {
+          const HttpResult r = client_.PostForm(ServiceUrl(settings_.host, KeyServerPath()),
+                                                {{"type", "listkey"}, {"who", reduced}});
+          if (!r.Ok()) {
+            out->code = ErrorCodeOf(r, teCommunication);
+            out->text = r.error;
+            return false;
+          }
+          if (r.body.find("BEGIN PGP") == std::string::npos) {
+            noKey.push_back(element);
+            continue;
+          }
+          std::string warning, error;
+          if (!crypto_.ImportKeyFor(r.body, address, &warning, &error)) {
+            noKey.push_back(element);
+            continue;
+          }
+          if (!warning.empty()) *warnings += (warnings->empty() ? "" : "\r") + warning;
+        }
+        if (!crypto_.HasKeyFor(address)) {
+          noKey.push_back(element);
+          continue;
+        }
+        fetched_.insert(lower);
+      }
+      keyed->push_back(reduced);
+    }
+  }
+  if (!noKey.empty()) {
+    // Held back, never sent in clear; the rest of the run goes on.
+    out->messageOnly = true;
+    out->text = NoKeyNotice(noKey);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace px::transport

@@ -6,7 +6,9 @@
 #include "transport/send_route.h"
 
 #include <atomic>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace px {
 class RandomSource;
@@ -34,10 +36,17 @@ public:
   HttpClient& Client() { return client_; }
 
 private:
+  // Fetches the keys of the message's recipients that were not fetched in this run (request 6,
+  // "listkey") into the key rings; *keyed gets every recipient to encrypt for. False with *out
+  // set when a recipient has no key (the message waits) or the request failed (the run ends).
+  bool FetchKeys(const OutgoingMessage& m, std::vector<std::string>* keyed, RouteOutcome* out, std::string* warnings);
+  static std::string KeyAddressOf(std::string_view recipient);
+
   ServiceRouteSettings settings_;
   RandomSource& random_;
   Crypto& crypto_;
   HttpClient client_;
+  std::set<std::string> fetched_;  // recipients (lower case) whose key is here, this run
 };
 
 // The content type of an extension ("" when nothing better than octet-stream is known).

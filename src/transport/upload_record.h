@@ -23,6 +23,8 @@ namespace px::transport {
 
 // Largest part file a record can describe (its length is a 32-bit word).
 inline constexpr uint64_t kMaxPartFileSize = 0xFFFFFFFFull;
+// The extension of an encrypted part on the wire begins with this.
+inline constexpr std::string_view kEncryptedKindPrefix = "$$$PGP$$$";
 
 struct EnvelopeFields {
   std::string from;       // the part's From

@@ -230,6 +230,37 @@ TEST(ComposeModel, EncryptionNeedsServiceRecipients) {
   EXPECT_FALSE(m.encrypt);
 }
 
+TEST(ComposeModel, AContactWhoseMailIsAlwaysEncryptedAsksForEncryption) {
+  ComposeEnv env = TestEnv();
+  env.encryptionAvailable = true;
+  env.alwaysEncrypt = [](std::string_view a) { return a == "carol"; };
+  env.groupMembers = [](std::string_view g) { return g == "Team" ? StringList{"ann", "carol"} : StringList{}; };
+  const struct {
+    const char *to, *cc, *exclude;
+    bool wants;
+  } cases[] = {
+      {"ann", "", "", false},
+      {"ann", "\"Carol\" <carol>", "", true},
+      {"Team (GROUP)", "", "", true},
+      {"Team (GROUP)", "", "carol", false},
+      {"carolyn", "", "", false},
+  };
+  for (const auto& c : cases) {
+    ComposeModel m(env);
+    m.Open(OpenRequest{});
+    m.to = c.to;
+    m.cc = c.cc;
+    m.excludeTo = c.exclude;
+    EXPECT_EQ(m.RecipientWantsEncryption(), c.wants) << c.to << " " << c.cc;
+  }
+  // Without encryption software nothing is asked for.
+  env.encryptionAvailable = false;
+  ComposeModel off(env);
+  off.Open(OpenRequest{});
+  off.to = "carol";
+  EXPECT_FALSE(off.RecipientWantsEncryption());
+}
+
 TEST(LinkCheck, OnlyWebAndMailLinksOpenWithoutAsking) {
   const struct {
     const char *target, *shown;

@@ -24,6 +24,9 @@ FAULT is one of:
 Stored records can also be put into a mailbox as they are (damaged ones included):
     POST /_test/store?user=NAME[&from=..][&subject=..][&ext=..][&messageid=..][&currpart=..]
          [&size=N]   the body is the record; SIZE overrides the size the listing gives
+The key server's store can be read and set:
+    GET /_test/key                the published keys as JSON (user name -> armoured text)
+    POST /_test/key?user=NAME     the body becomes what "listkey" answers for NAME (empty: none)
 Each fault applies COUNT times (default 1), in the order they were added for that kind. New
 kinds of request add a handler and an entry in HANDLERS; faults then work for them unchanged.
 """
@@ -419,6 +422,20 @@ class Handler(BaseHTTPRequestHandler):
             with self.service.lock:
                 body = json.dumps(self.service.log)
             return self.refuse(200, body)
+        if path == "/_test/key":
+            # POST sets what "listkey" answers for USER (any text: a key, an HTML page, another
+            # user's key); GET returns the published keys as JSON.
+            if self.command == "POST":
+                body = self.read_body(None).decode("utf-8", "replace")
+                with self.service.lock:
+                    if body:
+                        self.service.keys[q.get("user", "").lower()] = body
+                    else:
+                        self.service.keys.pop(q.get("user", "").lower(), None)
+                return self.refuse(200, "OK")
+            with self.service.lock:
+                body = json.dumps(self.service.keys)
+            return self.refuse(200, body)
         self.refuse(404)
 
     # -- the service's requests --
@@ -651,6 +668,8 @@ def main():
     p.add_argument("--host-name", default="localhost",
                    help="name the server certificate is made for (default localhost, also valid for 127.0.0.1)")
     p.add_argument("--expired", action="store_true", help="serve a certificate that has expired")
+    p.add_argument("--key", action="append", default=[], metavar="NAME=FILE",
+                   help="a key published for user NAME from the start (armoured text in FILE; repeatable)")
     args = p.parse_args()
 
     users = {}
@@ -667,6 +686,12 @@ def main():
     ctx.minimum_version = ssl.TLSVersion.TLSv1_2
     ctx.load_cert_chain(crt, key)
     Handler.service = Service(state, users)
+    for k in args.key:
+        name, sep, path = k.partition("=")
+        if not sep or not name:
+            p.error("--key takes NAME=FILE")
+        with open(path, encoding="utf-8", errors="replace") as f:
+            Handler.service.keys[name.lower()] = f.read()
     server = Server(("127.0.0.1", args.port), Handler)
     server.socket = ctx.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
     signal.signal(signal.SIGTERM, lambda *a: threading.Thread(target=server.shutdown).start())

@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -66,6 +69,21 @@ public:
   bool ClearFaults() const {
     transport::HttpClient c(Settings());
     return c.Get(Url("/_test/fault?clear=1")).Ok();
+  }
+  // What the key server answers to "listkey" for `user` (empty: nothing published).
+  bool SetKey(const std::string& user, const std::string& text) const {
+    QTemporaryFile f;
+    if (!f.open() || f.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !f.flush())
+      return false;
+    ::lseek(f.handle(), 0, SEEK_SET);
+    transport::HttpClient c(Settings());
+    return c.PostStream(Url("/_test/key?user=" + user), f.handle(), static_cast<int64_t>(text.size())).Ok();
+  }
+  // The published keys as JSON text (user name -> armoured key).
+  std::string Keys() const {
+    transport::HttpClient c(Settings());
+    return c.Get(Url("/_test/key")).body;
   }
   // The peer's log as JSON text.
   std::string Log() const {

@@ -341,6 +341,9 @@ TEST_F(SendRunPeer, KeyIsWithdrawnWhenNoPgpIsAvailable) {
   EXPECT_EQ(run.ErrorCode(), teNone);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.skr")));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.pkr")));
+  // Put aside, not deleted: the secret key is still there.
+  EXPECT_EQ(px::test::readFile(dataRoot + "plumadex.skr.withdrawn"), "secret ring");
+  EXPECT_EQ(px::test::readFile(dataRoot + "plumadex.pkr.withdrawn"), "public ring");
   EXPECT_NE(peer_->Log().find("\"op\": \"delkey\""), std::string::npos);
 }
 

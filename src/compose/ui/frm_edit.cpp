@@ -33,6 +33,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -307,6 +308,7 @@ void TfrmEdit::BuildComposeHeader() {
       SyncModel();
       UpdateSendButtons();
       if (chkEncrypt_->isChecked()) EncryptToggled(false);
+      else CheckAlwaysEncrypt();
     });
   }
   connect(edtSubject_, &QLineEdit::textEdited, this, [this] { model_.headerChanged = true; });
@@ -567,6 +569,22 @@ void TfrmEdit::ShowInfo(const StringList& headerLines) {
     infoGrid_->addWidget(v, r, 1);
     ++r;
   }
+  // The lock mark: this message travelled encrypted.
+  if (r > 0 && (model_.Request().flags & store::dfEncrypted) && (model_.Request().flags & store::dfMailMask)) {
+    auto* box = new QWidget(pnlInfo_);
+    box->setObjectName(QStringLiteral("lblEncrypted"));
+    auto* h = new QHBoxLayout(box);
+    h->setContentsMargins(0, 0, 0, 0);
+    auto* icon = new QLabel(box);
+    const QIcon lock = QIcon::fromTheme(QStringLiteral("changes-prevent"),
+                                        style()->standardIcon(QStyle::SP_MessageBoxInformation));
+    icon->setPixmap(lock.pixmap(16, 16));
+    h->addWidget(icon);
+    h->addWidget(new QLabel(QStringLiteral("Encrypted"), box), 1);
+    box->setToolTip(QStringLiteral("The message was encrypted to your key on its way to you."));
+    infoGrid_->addWidget(box, r, 1);
+    ++r;
+  }
   infoGrid_->setColumnStretch(1, 1);
   pnlInfo_->setVisible(r > 0);
 }
@@ -793,6 +811,8 @@ void TfrmEdit::ShowComposeHeader() {
   setWindowTitle(Q(model_.windowTitle));
   UpdateSendButtons();
   setMode(mode_);
+  // A reply or a message started for a contact whose mail is always encrypted.
+  if (!model_.headerChanged) CheckAlwaysEncrypt();
 }
 
 void TfrmEdit::ApplyPlan(const BodyPlan& plan) {
@@ -876,6 +896,14 @@ void TfrmEdit::EncryptToggled(bool byUser) {
       svc_.messages->QueueMessage(MessageKind::Warning,
                                   "Sorry, but only Plumadex users can receive encrypted messages from you.");
   }
+}
+
+void TfrmEdit::CheckAlwaysEncrypt() {
+  if (chkEncrypt_->isChecked() || !svc_.env.encryptionAvailable) return;
+  SyncModel();
+  if (!model_.RecipientWantsEncryption()) return;
+  chkEncrypt_->setChecked(true);
+  EncryptToggled(false);
 }
 
 void TfrmEdit::AttachFiles(const QStringList& files) {
@@ -1097,6 +1125,7 @@ void TfrmEdit::ContactChecked(const QString& text, bool on) {
   model_.headerChanged = true;
   SyncModel();
   UpdateSendButtons();
+  if (on) CheckAlwaysEncrypt();
 }
 
 int TfrmEdit::AskUser(const QString& text, bool withCancel) {

@@ -169,6 +169,8 @@ private:
   void SyncModel();
   void UpdateSendButtons();
   void EncryptToggled(bool on);
+  // Checks "Encrypt message" when a recipient's contact asks for it.
+  void CheckAlwaysEncrypt();
   bool TextEmpty() const;
   std::string bodyText() const;
   void FillContacts();

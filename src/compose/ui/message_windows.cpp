@@ -69,7 +69,8 @@ EditServices MessageWindows::ServicesForWindow() {
     e.titleOf = [reg](const std::string& path) { return IndexTitleOf(*reg, path); };
   ComposeEnv& env = e.env;
   env.online = cfg_.online ? cfg_.online() : true;
-  env.encryptionAvailable = cfg_.encryptionAvailable;
+  env.encryptionAvailable = cfg_.encryptionReady ? cfg_.encryptionReady() : cfg_.encryptionAvailable;
+  env.alwaysEncrypt = cfg_.alwaysEncrypt;
   env.groupMembers = cfg_.groupMembers;
   FontValue textBase, htmlBase;
   textBase.name = "Courier New";

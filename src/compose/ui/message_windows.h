@@ -32,6 +32,9 @@ struct MessageWindowsConfig {
   std::string dataRoot;
   std::string documentsFolder;
   bool encryptionAvailable = false;
+  std::function<bool()> encryptionReady;  // asked when a window opens; overrides the flag above
+  // Mail to this address is always encrypted (the contact says so).
+  std::function<bool(std::string_view address)> alwaysEncrypt;
   StringList contacts;                    // the address map's entries, when there is one
   std::function<std::string(const std::string& to)> normaliseTo;
   std::function<bool()> online;           // [true]

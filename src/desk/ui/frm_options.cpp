@@ -7,6 +7,7 @@
 #include "foundation/ui/font_value_qt.h"
 #include "incoming/blocked_senders.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -72,6 +73,10 @@ TfrmOptions::TfrmOptions(OptionsServices services, OptionPage first, QWidget* pa
       case OptionPage::PXMail: BuildPXMail(frame); break;
       case OptionPage::ExtMail: BuildExtMail(frame); break;
       case OptionPage::BlackList: BuildBlackList(frame); break;
+      case OptionPage::Encryption:
+        if (svc_.encryptionState) BuildEncryption(frame);
+        else BuildWaiting(frame, page);
+        break;
       default: BuildWaiting(frame, page); break;
     }
   }
@@ -316,6 +321,62 @@ void TfrmOptions::BuildBlackList(QFrame* p) {
   }
 }
 
+void TfrmOptions::BuildEncryption(QFrame* p) {
+  auto* v = new QVBoxLayout(p);
+  lblPgpHint = MakeNote(p, "In order to activate PGP encryption in Plumadex, you must first install PGP. Please "
+                           "click here for help.");
+  lblPgpHint->setObjectName(QStringLiteral("lblPgpHint"));
+  v->addWidget(lblPgpHint);
+  btnPgpKey = new QPushButton(QStringLiteral("Create encryption key"), p);
+  btnPgpKey->setObjectName(QStringLiteral("btnPgpKey"));
+  v->addWidget(btnPgpKey, 0, Qt::AlignLeft);
+  lblPgpBusy = new QLabel(QStringLiteral("Contacting key server..."), p);
+  lblPgpBusy->setObjectName(QStringLiteral("lblPgpBusy"));
+  lblPgpBusy->hide();
+  v->addWidget(lblPgpBusy);
+  v->addWidget(new QLabel(QStringLiteral("Keys you hold:"), p));
+  lstKeys = new QListWidget(p);
+  lstKeys->setObjectName(QStringLiteral("lstKeys"));
+  v->addWidget(lstKeys, 1);
+  btnImportKey = new QPushButton(QStringLiteral("Import key..."), p);
+  btnImportKey->setObjectName(QStringLiteral("btnImportKey"));
+  btnImportKey->setToolTip(QStringLiteral("Take public keys from another program (for example the output of gpg --export --armor)"));
+  v->addWidget(btnImportKey, 0, Qt::AlignLeft);
+  connect(btnPgpKey, &QPushButton::clicked, this, [this] {
+    if (!svc_.encryptionKeyAction) return;
+    // The key server is asked on this thread: the window waits, saying so.
+    btnPgpKey->hide();
+    lblPgpBusy->show();
+    setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    svc_.encryptionKeyAction();
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
+    lblPgpBusy->hide();
+    FillEncryption();
+  });
+  connect(btnImportKey, &QPushButton::clicked, this, [this] {
+    if (svc_.importKey) svc_.importKey();
+    FillEncryption();
+  });
+}
+
+void TfrmOptions::FillEncryption() {
+  if (!svc_.encryptionState || !btnPgpKey) return;
+  const OptionsServices::EncryptionState st = svc_.encryptionState();
+  lblPgpHint->setVisible(!st.available);
+  if (!st.available && !st.reason.empty())
+    lblPgpHint->setText(QStringLiteral("In order to activate PGP encryption in Plumadex, you must first install PGP "
+                                       "(GnuPG). Please click here for help.\n(") +
+                        Q(st.reason) + QStringLiteral(")"));
+  btnPgpKey->setVisible(st.available && st.hasUser);
+  btnPgpKey->setText(st.hasOwnKey ? QStringLiteral("Delete encryption key") : QStringLiteral("Create encryption key"));
+  btnImportKey->setEnabled(st.available && static_cast<bool>(svc_.importKey));
+  lstKeys->clear();
+  for (const auto& k : st.keys) lstKeys->addItem(Q(k));
+}
+
 void TfrmOptions::BuildWaiting(QFrame* p, OptionPage page) {
   auto* v = new QVBoxLayout(p);
   notes_[static_cast<int>(page)] = MakeNote(p, OptionPageNote(page));
@@ -412,6 +473,7 @@ void TfrmOptions::fill(OptionPage page) {
     }
     case OptionPage::ExtMail: FillAccounts(); break;
     case OptionPage::BlackList: FillBlocked(); break;
+    case OptionPage::Encryption: FillEncryption(); break;
     default: break;
   }
 }

@@ -56,6 +56,19 @@ struct OptionsServices {
   // Font dialog: returns the chosen font or nullopt.
   std::function<std::optional<FontValue>(const FontValue& current, const std::string& caption)> chooseFont;
   FontValue baseFont;                                    // the standard UI font
+  // The Encryption page; null: the page waits under a note.
+  struct EncryptionState {
+    bool available = false;
+    std::string reason;      // why not, when not available
+    bool hasUser = false;    // a service user name is set
+    bool hasOwnKey = false;
+    std::vector<std::string> keys;  // the keys held, one line each
+  };
+  std::function<EncryptionState()> encryptionState;
+  // Creates and publishes the own key, or withdraws it; the outcome goes through notify/inform.
+  std::function<void()> encryptionKeyAction;
+  // "Import key...": keys from another program; the outcome goes through notify/inform.
+  std::function<void()> importKey;
 };
 
 class TfrmOptions : public QDialog {
@@ -123,6 +136,12 @@ public:
   // External e-mail configuration.
   QListWidget* lstAccount = nullptr;
   QPushButton* btnAccounts = nullptr;
+  // Encryption.
+  QLabel* lblPgpHint = nullptr;
+  QPushButton* btnPgpKey = nullptr;
+  QLabel* lblPgpBusy = nullptr;
+  QPushButton* btnImportKey = nullptr;
+  QListWidget* lstKeys = nullptr;
   // E-mail blocking.
   QListWidget* lstBlocked = nullptr;
   QLineEdit* edtBlocked = nullptr;
@@ -146,6 +165,8 @@ private:
   void BuildExtMail(QFrame* p);
   void BuildBlackList(QFrame* p);
   void BuildWaiting(QFrame* p, OptionPage page);
+  void BuildEncryption(QFrame* p);
+  void FillEncryption();
   void fill(OptionPage page);
   void FillFromList();
   void FillAccounts();
