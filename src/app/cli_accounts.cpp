@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "usage: plumadex-cli accounts list\n"
     "       plumadex-cli accounts add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep]"
     " [--security tls|starttls|plain]\n"
+    "                            [--imap [--folder NAME]...]\n"
     "       plumadex-cli accounts remove NAME\n"
     "       plumadex-cli accounts test NAME [--timeout SECONDS]\n"
     "       plumadex-cli accounts smtp NAME --server HOST[:PORT] --user USER [--password-stdin]"
@@ -55,6 +56,7 @@ int Add(Settings& settings, const Args& args) {
   a.name = args[1];
   a.enabled = true;
   bool passwordFromStdin = false;
+  std::vector<std::string> folders;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& o = args[i];
     auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
@@ -74,6 +76,12 @@ int Add(Settings& settings, const Args& args) {
       passwordFromStdin = true;
     } else if (o == "--keep") {
       a.keep = true;
+    } else if (o == "--imap") {
+      a.SetImap(true);
+    } else if (o == "--folder") {
+      const std::string* v = value();
+      if (!v || v->empty() || v->find_first_of("\r\n") != std::string::npos) return Usage();
+      folders.push_back(*v);
     } else if (o == "--security") {
       const std::string* v = value();
       auto s = v ? transport::pop3::ParseSecurity(*v) : std::nullopt;
@@ -88,6 +96,13 @@ int Add(Settings& settings, const Args& args) {
     }
   }
   if (a.server.empty() || a.user.empty()) return Usage();
+  if (!folders.empty()) {
+    if (!a.IsImap()) {
+      PrintErr("plumadex-cli accounts: --folder is for IMAP accounts (--imap)\n");
+      return 2;
+    }
+    a.SetImapFolders(folders);
+  }
   if (a.user.find_first_of(" \t\r\n") != std::string::npos || a.server.find_first_of(" \t") != std::string::npos) {
     PrintErr("plumadex-cli accounts: the server and the user name cannot hold blanks\n");
     return 2;

@@ -14,6 +14,7 @@
 #include "mailformat/spool.h"
 #include "transport/accounts.h"
 #include "transport/left_on_server.h"
+#include "transport/imap/thread_recv_imap.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/receive_chain.h"
 #include "transport/service_protocol.h"
@@ -77,7 +78,7 @@ int runReceive(const Args& args) {
     account.keepOnServer = settings.KeepOnServer();
     chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
   }
-  transport::pop3::AddPop3Links(chain, transport::ReadAccounts(settings), timeoutMs, pace);
+  transport::imap::AddExternalLinks(chain, transport::ReadAccounts(settings), timeoutMs, pace);
 
   QObject::connect(&chain, &transport::ThreadRecvChain::AccountFinished,
                    [&](int index, int status, const QString& error) {

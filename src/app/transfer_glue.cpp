@@ -18,6 +18,7 @@
 #include "transport/crypto_seam.h"
 #include "transport/left_on_server.h"
 #include "transport/outgoing.h"
+#include "transport/imap/thread_recv_imap.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/sent_stamp.h"
 #include "transport/send_route.h"
@@ -382,7 +383,7 @@ private:
       account.keepOnServer = state_.settings.KeepOnServer();
       chain->AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
     }
-    transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
+    transport::imap::AddExternalLinks(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
     return chain;
   }
 

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/statvfs.h>
 #include <map>
 #include <unistd.h>
 #include <unordered_set>
@@ -42,48 +40,10 @@ std::string SenderKey(const std::string& from) {
   return FoldCase(BareAddressOf(from));
 }
 
-// Messages are written without a flush each and made durable together before their DELE goes
-// out: one flush of the spool's file system per batch instead of two per message.
-constexpr size_t kBatchMessages = 64;
-constexpr uint64_t kBatchBytes = 32ull * 1024 * 1024;
-
-bool SyncSpool(const mailformat::MailSpool& spool, std::string& error) {
-  int fd = ::open(spool.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || ::syncfs(fd) != 0) {
-    error = "Cannot flush " + spool.folder() + " to the disk\r\rError " + std::to_string(errno) + ": " +
-            std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
-
-// Whether the spool's disk still has room to split a message of `bytes` once it is filed.
-bool RoomToFile(const mailformat::MailSpool& spool, uint64_t bytes) {
-  struct statvfs vfs;
-  if (::statvfs(spool.folder().c_str(), &vfs) != 0) return true;  // not known: the filer will tell
-  const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-  return avail >= bytes + (1u << 20);
-}
-
 int64_t PaceMs(const Pop3Pace& pace, int64_t bytes) {
   const int64_t rate = std::max<int64_t>(pace.minBytesPerSecond, 1);
   return std::max<int64_t>(bytes, 0) * 1000 / rate;
 }
-
-// Turns the spool's flush of every file off while one account is received (batches are flushed
-// together instead), and back on afterwards.
-class BatchedSync {
-public:
-  explicit BatchedSync(mailformat::MailSpool& spool) : spool_(spool), was_(spool.sync()) { spool.setSync(false); }
-  ~BatchedSync() { spool_.setSync(was_); }
-  bool enabled() const { return was_; }
-
-private:
-  mailformat::MailSpool& spool_;
-  bool was_;
-};
 
 }  // namespace
 
@@ -391,7 +351,7 @@ namespace px::transport::pop3 {
 void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts, int timeoutMs,
                   Pop3Pace pace) {
   for (const auto& a : accounts) {
-    if (a.IsService()) continue;
+    if (a.IsService() || a.IsImap()) continue;
     bool ready = a.enabled && a.IsComplete();
     chain.AddLink(std::make_unique<ThreadRecvPOP>(a, timeoutMs, pace));
     chain.SetTicked(chain.LinkCount() - 1, ready);
