@@ -87,6 +87,15 @@ int runReceive(const Args& args) {
                                   error.toStdString().c_str());
                    });
   transport::ChainReport report = chain.Run();
+  // Refresh tokens an OAuth2 provider renewed replace the old ones.
+  for (const auto& v : report.visits) {
+    if (v.result.renewedSecret.empty()) continue;
+    if (auto a = transport::ReadAccount(settings, v.account)) {
+      a->password = v.result.renewedSecret;
+      RandomSource random;
+      transport::WriteAccount(settings, *a, random);
+    }
+  }
 
   int status = 0;
   if (!report.connectFailures.empty()) {

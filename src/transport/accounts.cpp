@@ -259,6 +259,11 @@ std::string DescribeAccount(const ExternalAccount& a) {
       case pop3::Security::Plain: r += "  plain text (not encrypted)"; break;
     }
   }
+  if (!a.Option("oauth2").empty()) {
+    r += "  OAuth2 (" + a.Option("oauth2") + ")";
+    r += a.password.empty() ? "  not signed in" : "  signed in";
+    return r;
+  }
   r += a.password.empty() ? "  no password saved" : "  password saved";
   return r;
 }

@@ -8,7 +8,10 @@
 
 #include "mailformat/pseudo_headers.h"
 #include "pop3/receive_fixture.h"
+#include <QCoreApplication>
+
 #include "transport/imap/imap_client.h"
+#include "transport/imap/imap_idle.h"
 #include "transport/imap/thread_recv_imap.h"
 #include "transport/pop3/account_check.h"
 
@@ -210,6 +213,39 @@ TEST_F(DovecotImapTest, IdleWakesUpWhenMailArrives) {
   stopper.join();
   EXPECT_EQ(client.error(), transport::ErrorKind::Stopped);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(DovecotImapTest, TheWatchSaysWhenMailArrivesAndStopsAtOnce) {
+  transport::imap::IdleTiming timing;
+  timing.idleMs = 2000;
+  timing.timeoutMs = 5000;
+  transport::imap::ImapIdleWatch watch(timing);
+  int news = 0;
+  QString which;
+  QObject::connect(&watch, &transport::imap::ImapIdleWatch::newMail, [&](const QString& a) {
+    ++news;
+    which = a;
+  });
+  auto account = Imap();
+  auto unwatched = account;
+  unwatched.name = "no password";
+  unwatched.password.clear();
+  watch.Update({account, unwatched});
+  EXPECT_EQ(watch.Watching(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  server().PutMessage(user_, MakeMessage("news", "<w@x>"));
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (news == 0 && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(news, 1);
+  EXPECT_EQ(which.toStdString(), account.name);
+  // Unchanged accounts keep their watch; a changed one is watched anew; stopping is quick.
+  watch.Update({account});
+  EXPECT_EQ(watch.Watching(), 1);
+  auto start = std::chrono::steady_clock::now();
+  watch.StopAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(watch.Watching(), 0);
 }
 
 // A relay cuts the first session after so many bytes from the server; the next run goes

@@ -71,6 +71,8 @@ public:
   bool Logout();
 
   bool Has(std::string_view capability) const;
+  // Whether the server offers a SASL mechanism.
+  bool Offers(std::string_view mechanism) const { return Has("AUTH=" + std::string(mechanism)); }
   const std::set<std::string>& capabilities() const { return caps_; }
   const MailboxState& mailbox() const { return mailbox_; }
 

@@ -7,6 +7,7 @@
 
 #include "mailformat/spool.h"
 #include "transport/left_on_server.h"
+#include "transport/sign_in.h"
 #include "transport/pop3/network_message.h"
 #include "transport/receive_chain.h"
 
@@ -107,16 +108,25 @@ LinkResult ThreadRecvIMAP::Run(ReceiveContext& ctx) {
   }
   client_.SetTimeout(timeoutMs_);
   client_.SetDeadline(MailSocket::SteadyMs() + kGraceMs + timeoutMs_);
+  SignInOutcome signIn;
   if (!client_.Connect(address->host, address->port, account_.security) ||
-      !client_.Login(account_.user, account_.password)) {
+      !(signIn = SignInTo(client_, account_, address->host, address->port ? address->port : kImapsPort)).ok) {
+    if (!signIn.tokenError.empty()) {
+      result.status = LinkStatus::ConnectFailed;
+      result.error = signIn.tokenError;
+      client_.Close();
+      return result;
+    }
     ErrorKind kind = client_.error();
     result.status = kind == ErrorKind::Stopped         ? LinkStatus::Stopped
-                    : kind == ErrorKind::LoginRejected ? LinkStatus::WrongPassword
+                    // A refused OAuth2 token is no wrong password to ask for again.
+                    : kind == ErrorKind::LoginRejected && !oauth2::ProviderOf(account_) ? LinkStatus::WrongPassword
                                                        : LinkStatus::ConnectFailed;
     result.error = client_.errorText();
     client_.Close();
     return result;
   }
+  result.renewedSecret = signIn.renewedSecret;
   ctx.events.ReceiveStarting(0);
   for (const auto& folder : account_.ImapFolders()) {
     if (!ReceiveFolder(ctx, folder, result)) break;

@@ -2,6 +2,7 @@
 
 #include "transport/imap/imap_client.h"
 #include "transport/pop3/pop3_client.h"
+#include "transport/sign_in.h"
 
 namespace px::transport::pop3 {
 
@@ -22,15 +23,16 @@ AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
   }
   auto check = [&](auto& client, auto&& leave) {
     client.SetTimeout(timeoutMs);
+    SignInOutcome signIn;
     if (client.Connect(address->host, address->port, account.security) &&
-        client.Login(account.user, account.password)) {
+        (signIn = SignInTo(client, account, address->host, address->port)).ok) {
       r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";
       leave(client);
       r.works = true;
       r.message = kAccountWorks;
       return r;
     }
-    r.detail = client.errorText();
+    r.detail = signIn.tokenError.empty() ? client.errorText() : signIn.tokenError;
     switch (client.error()) {
       case ErrorKind::HostNotFound: r.message = kServerNotFound; break;
       case ErrorKind::LoginRejected: r.message = kInvalidLogin; break;

@@ -9,6 +9,8 @@
 
 #include <openssl/ssl.h>
 
+#include "mailformat/codecs.h"
+
 namespace px::transport::pop3 {
 
 namespace {
@@ -207,6 +209,19 @@ bool Pop3Client::ReadCapa() {
     else if (word == "UIDL") caps_.uidl = true;
     else if (word == "TOP") caps_.top = true;
     else if (word == "PIPELINING") caps_.pipelining = true;
+    else if (word == "SASL") {
+      std::string_view rest = StripLineEnd(l);
+      size_t p = rest.find_first_of(" \t");
+      while (p != std::string_view::npos && caps_.sasl.size() < 32) {
+        size_t b = rest.find_first_not_of(" \t", p);
+        if (b == std::string_view::npos) break;
+        size_t e = rest.find_first_of(" \t", b);
+        std::string m(rest.substr(b, e == std::string_view::npos ? std::string_view::npos : e - b));
+        for (char& c : m) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        caps_.sasl.push_back(m);
+        p = e;
+      }
+    }
     return true;
   });
   // A list cut short after too many lines still leaves a usable session.
@@ -286,6 +301,32 @@ bool Pop3Client::Login(const std::string& user, const std::string& password) {
     return false;
   }
   return true;
+}
+
+bool Pop3Client::Offers(std::string_view mechanism) const {
+  for (const auto& m : caps_.sasl)
+    if (m.size() == mechanism.size() &&
+        std::equal(m.begin(), m.end(), mechanism.begin(),
+                   [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); }))
+      return true;
+  return false;
+}
+
+bool Pop3Client::Authenticate(std::string_view mechanism, std::string_view initialResponse) {
+  if (!Command("AUTH " + std::string(mechanism) + " " +
+               (initialResponse.empty() ? std::string("=") : mailformat::Base64Encode(initialResponse))))
+    return false;
+  for (int round = 0; round < 2; ++round) {
+    std::string_view line;
+    if (!ReadLine(line, kMaxLine)) return false;
+    line = StripLineEnd(line);
+    if (line.starts_with("+OK")) return true;
+    if (line.starts_with("-ERR")) return Fail(ErrorKind::LoginRejected, "The server refused the sign-in: " + PrintableReply(line));
+    // A challenge after the initial response carries the server's error details: an empty
+    // answer makes it say -ERR.
+    if (!line.starts_with("+") || !WriteAll("\r\n")) return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + PrintableReply(line));
+  }
+  return Fail(ErrorKind::Protocol, "The server kept asking during the sign-in.");
 }
 
 bool Pop3Client::Stat(int64_t& count, int64_t& size) {

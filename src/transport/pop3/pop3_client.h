@@ -43,6 +43,7 @@ struct Capabilities {
   bool uidl = false;
   bool top = false;
   bool pipelining = false;
+  std::vector<std::string> sasl;  // mechanisms of the SASL line, upper-case
 };
 
 // Limits on what the server may send.
@@ -60,6 +61,8 @@ public:
   bool Adopt(int fd);
   // USER and PASS. A refusal is LoginRejected.
   bool Login(const std::string& user, const std::string& password);
+  // AUTH with a SASL mechanism and its initial response (RFC 5034); a refusal is LoginRejected.
+  bool Authenticate(std::string_view mechanism, std::string_view initialResponse);
   bool Stat(int64_t& count, int64_t& size);
   // Sizes by message number (index 0 unused), for messages 1..count.
   bool List(int64_t count, std::vector<int64_t>& sizes);
@@ -80,6 +83,8 @@ public:
   bool Quit();
 
   const Capabilities& caps() const { return caps_; }
+  // Whether the server offers a SASL mechanism.
+  bool Offers(std::string_view mechanism) const;
 
 private:
   bool Command(std::string_view cmd);

@@ -12,6 +12,7 @@
 #include "foundation/text_case.h"
 #include "mailformat/spool.h"
 #include "transport/left_on_server.h"
+#include "transport/sign_in.h"
 #include "transport/pop3/network_message.h"
 
 namespace px::transport::pop3 {
@@ -74,17 +75,26 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   // Every step has a deadline of its own, however the server paces its bytes: the log-in and
   // the counting, the listings (by the number of messages), then each message (below).
   client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + timeoutMs_);
+  SignInOutcome signIn;
   if (!client_.Connect(address->host, address->port, account_.security) ||
-      !client_.Login(account_.user, account_.password)) {
+      !(signIn = SignInTo(client_, account_, address->host, address->port ? address->port : kPop3sPort)).ok) {
+    if (!signIn.tokenError.empty()) {
+      result.status = LinkStatus::ConnectFailed;
+      result.error = signIn.tokenError;
+      client_.Close();
+      return result;
+    }
     ErrorKind kind = client_.error();
     result.status = kind == ErrorKind::Stopped         ? LinkStatus::Stopped
-                    : kind == ErrorKind::LoginRejected ? LinkStatus::WrongPassword
+                    // A refused OAuth2 token is no wrong password to ask for again.
+                    : kind == ErrorKind::LoginRejected && !oauth2::ProviderOf(account_) ? LinkStatus::WrongPassword
                                                        : LinkStatus::ConnectFailed;
     result.error = client_.errorText();
     client_.Close();
     return result;
   }
 
+  result.renewedSecret = signIn.renewedSecret;
   LeftOnServerList& list = ctx.leftOnServer;
   const std::string prefix = KeyPrefix(account_);
   // Lines written before keys named the user began with the host alone.
