@@ -5,7 +5,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "pop3/pop3_servers.h"
+#include "pop3/receive_fixture.h"
+#include "transport/imap/thread_recv_imap.h"
 #include "support/test_paths.h"
 #include "transport/oauth2.h"
 
@@ -154,6 +155,60 @@ TEST_F(OAuth2Flow, RefusalAndWrongCertificateAreClearErrors) {
   untrusted.caFile = ca_.otherCaFile;
   EXPECT_FALSE(Refresh(provider_, untrusted, "whatever", &error));
   EXPECT_NE(error.find("Cannot reach"), std::string::npos) << error;
+}
+
+// A real server that takes OAuth2: Dovecot's oauth2 passdb asks the loopback authorization
+// server about each token. The account keeps only the refresh token; a run renews it.
+TEST_F(OAuth2Flow, DovecotTakesTheTokenOverImapAndPop3) {
+  if (::getuid() != 0) GTEST_SKIP() << "Dovecot is started as root by the tests";
+  DovecotServer dovecot(true);
+  dovecot.EnableOAuth("https://localhost:" + std::to_string(port_) + "/introspect", ca_.caFile);
+  std::string error;
+  ASSERT_TRUE(dovecot.Start(&error)) << error;
+  // Both test CAs are trusted: Dovecot's and the authorization server's.
+  const std::string bundle = dir_.path().toStdString() + "/both.pem";
+  writeFile(bundle, readFile(ca_.caFile) + readFile(dovecot.ca().caFile));
+  ScopedCertFile trustBoth(bundle);
+
+  const std::string user = dovecot.NewUser();
+  dovecot.PutMessage(user, MakeMessage("by token", "<t@x>"));
+  auto tokens = SignIn(provider_, ProviderHttpSettings(), user, Browser(), 30000, &error);
+  ASSERT_TRUE(tokens) << error;
+
+  ReceiveFixture f;
+  for (bool imap : {true, false}) {
+    SCOPED_TRACE(imap ? "IMAP" : "POP3");
+    auto a = Account(user + "@example.org",
+                     "localhost:" + std::to_string(imap ? dovecot.imapsPort() : dovecot.pop3sPort()), user,
+                     tokens->refreshToken, transport::pop3::Security::Tls, true);
+    a.SetImap(imap);
+    SetProvider(a, provider_);
+    transport::ChainSetup setup;
+    setup.spool = &f.spool;
+    setup.leftOnServer = &f.leftOnServer;
+    transport::ThreadRecvChain chain(setup);
+    transport::imap::AddExternalLinks(chain, {a}, 5000);
+    auto report = chain.Run();
+    ASSERT_EQ(report.visits.size(), 1u);
+    EXPECT_EQ(report.visits[0].result.status, transport::LinkStatus::Ok) << report.visits[0].result.error;
+    // The server rotated the refresh token: the new one comes back to be saved.
+    ASSERT_FALSE(report.visits[0].result.renewedSecret.empty());
+    tokens->refreshToken = report.visits[0].result.renewedSecret;
+  }
+  EXPECT_EQ(f.SpooledSubjects(), (std::vector<std::string>{"by token", "by token"}));
+  // A token the server does not know is a refusal, not a question for a password.
+  auto a = Account(user + "@example.org", "localhost:" + std::to_string(dovecot.imapsPort()), user, "stale",
+                   transport::pop3::Security::Tls, true);
+  a.SetImap(true);
+  SetProvider(a, provider_);
+  transport::ChainSetup setup;
+  setup.spool = &f.spool;
+  setup.leftOnServer = &f.leftOnServer;
+  transport::ThreadRecvChain chain(setup);
+  transport::imap::AddExternalLinks(chain, {a}, 5000);
+  auto report = chain.Run();
+  EXPECT_EQ(report.visits[0].result.status, transport::LinkStatus::ConnectFailed);
+  EXPECT_NE(report.visits[0].result.error.find("sign in again"), std::string::npos) << report.visits[0].result.error;
 }
 
 }  // namespace

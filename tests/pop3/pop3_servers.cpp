@@ -193,10 +193,14 @@ bool DovecotServer::Start(std::string* error) {
         "ssl_cert = <" + ca_.certFile + "\n"
         "ssl_key = <" + ca_.keyFile + "\n"
         "disable_plaintext_auth = no\n"
-        "auth_mechanisms = plain\n"
+        "auth_mechanisms = plain" + std::string(oauthUrl_.empty() ? "" : " xoauth2 oauthbearer") + "\n"
         "auth_failure_delay = 0\n"
         "login_trusted_networks =\n"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " + dir_ + "/passwd\n}\n"
+        "passdb {\n  driver = passwd-file\n" + std::string(oauthUrl_.empty() ? "" : "  mechanisms = plain login\n") +
+        "  args = scheme=PLAIN username_format=%u " + dir_ + "/passwd\n}\n" +
+        (oauthUrl_.empty() ? std::string()
+                           : "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + dir_ +
+                                 "/oauth2.conf.ext\n}\n") +
         "userdb {\n  driver = static\n  args = uid=" + std::to_string(mailUid_) + " gid=" + std::to_string(mailGid_) +
         " home=" + dir_ + "/mail/%u\n}\n"
         "mail_location = maildir:~/Maildir\n"
@@ -218,6 +222,11 @@ bool DovecotServer::Start(std::string* error) {
           "  inet_listener imaps {\n    port = " + std::to_string(imapsPort_) + "\n    ssl = yes\n  }\n"
           "}\n";
     writeFile(dir_ + "/dovecot.conf", conf);
+    if (!oauthUrl_.empty())
+      writeFile(dir_ + "/oauth2.conf.ext", "introspection_mode = post\nintrospection_url = " + oauthUrl_ +
+                                               "\nforce_introspection = yes\nusername_attribute = username\n"
+                                               "active_attribute = active\nactive_value = true\ntls_ca_cert_file = " +
+                                               oauthCa_ + "\n");
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start("/usr/sbin/dovecot", {"-F", "-c", QString::fromStdString(dir_ + "/dovecot.conf")});
     if (!process_.waitForStarted(10000)) {

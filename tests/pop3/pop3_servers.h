@@ -43,6 +43,12 @@ public:
   // Starts Dovecot; false (with *error) when it cannot run here.
   bool Start(std::string* error);
   void Stop();
+  // Before Start: XOAUTH2 and OAUTHBEARER too, their tokens checked at an RFC 7662
+  // introspection endpoint (HTTPS trusted through `caFile`).
+  void EnableOAuth(const std::string& introspectionUrl, const std::string& caFile) {
+    oauthUrl_ = introspectionUrl;
+    oauthCa_ = caFile;
+  }
   int pop3Port() const { return pop3Port_; }
   int pop3sPort() const { return pop3sPort_; }
   int imapPort() const { return imapPort_; }
@@ -69,6 +75,7 @@ private:
   QProcess process_;
   TestCa ca_;
   bool withImap_ = false;
+  std::string oauthUrl_, oauthCa_;
   int pop3Port_ = 0, pop3sPort_ = 0, imapPort_ = 0, imapsPort_ = 0;
   int sequence_ = 0;
   int users_ = 0;
