@@ -125,6 +125,9 @@ public:
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
       OfferNewVersion();
+      // Refresh tokens an OAuth2 provider renewed replace the old ones.
+      for (const auto& v : run_->LastReceiveReport().visits)
+        if (!v.result.renewedSecret.empty()) SaveAccountPassword(v.account, v.result.renewedSecret);
       // The IMAP watches follow changes of the accounts.
       idle_.Update(transport::ReadAccounts(state_.settings));
       if (receiveAgain_) {

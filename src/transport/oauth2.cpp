@@ -17,6 +17,7 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include "foundation/text_case.h"
 #include "mailformat/codecs.h"
 
 namespace px::transport::oauth2 {
@@ -28,12 +29,6 @@ constexpr std::string_view kClientKey = "oauth2-client";
 constexpr std::string_view kAuthorizeKey = "oauth2-authorize";
 constexpr std::string_view kTokenKey = "oauth2-token";
 constexpr std::string_view kScopeKey = "oauth2-scope";
-
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -113,7 +108,7 @@ std::optional<Provider> PresetNamed(std::string_view name) {
 std::optional<Provider> PresetForAddress(std::string_view address) {
   size_t at = address.rfind('@');
   if (at == std::string_view::npos) return std::nullopt;
-  std::string domain = Lower(address.substr(at + 1));
+  std::string domain = AsciiLower(address.substr(at + 1));
   for (const auto& d : KnownDomains())
     for (auto known : d.domains)
       if (domain == known) return PresetNamed(d.provider);
@@ -170,10 +165,11 @@ std::string RandomState() { return Base64Url(RandomBytes(24)); }
 
 std::string AuthorizationUrl(const Provider& p, const std::string& redirectUri, const Pkce& pkce,
                              const std::string& state, const std::string& loginHint) {
-  QUrl url(QString::fromStdString(p.authorizeUrl));
-  QUrlQuery q(url);
+  // Values encoded as a form would be: every reserved character, ":" and "/" too.
+  std::string query;
   auto add = [&](const char* k, const std::string& v) {
-    q.addQueryItem(QString::fromLatin1(k), QString::fromStdString(v));
+    query += (query.empty() ? "" : "&") + std::string(k) + "=" +
+             QUrl::toPercentEncoding(QString::fromStdString(v)).toStdString();
   };
   add("response_type", "code");
   add("client_id", p.clientId);
@@ -188,8 +184,7 @@ std::string AuthorizationUrl(const Provider& p, const std::string& redirectUri, 
     add("access_type", "offline");
     add("prompt", "consent");
   }
-  url.setQuery(q.query(QUrl::FullyEncoded), QUrl::StrictMode);
-  return url.toString(QUrl::FullyEncoded).toStdString();
+  return p.authorizeUrl + (p.authorizeUrl.find('?') == std::string::npos ? "?" : "&") + query;
 }
 
 std::string XOAuth2(const std::string& user, const std::string& token) {

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include "pop3/receive_fixture.h"
 #include "transport/imap/thread_recv_imap.h"
 #include "support/test_paths.h"
@@ -162,7 +164,9 @@ TEST_F(OAuth2Flow, RefusalAndWrongCertificateAreClearErrors) {
 TEST_F(OAuth2Flow, DovecotTakesTheTokenOverImapAndPop3) {
   if (::getuid() != 0) GTEST_SKIP() << "Dovecot is started as root by the tests";
   DovecotServer dovecot(true);
-  dovecot.EnableOAuth("https://localhost:" + std::to_string(port_) + "/introspect", ca_.caFile);
+  // Dovecot's auth process reads the CA from the test folder.
+  ::chmod(dir_.path().toLocal8Bit().constData(), 0755);
+  dovecot.EnableOAuth("https://127.0.0.1:" + std::to_string(port_) + "/introspect", ca_.caFile);
   std::string error;
   ASSERT_TRUE(dovecot.Start(&error)) << error;
   // Both test CAs are trusted: Dovecot's and the authorization server's.
@@ -176,6 +180,14 @@ TEST_F(OAuth2Flow, DovecotTakesTheTokenOverImapAndPop3) {
   ASSERT_TRUE(tokens) << error;
 
   ReceiveFixture f;
+  auto receive = [&](const transport::ExternalAccount& a) {
+    transport::ChainSetup setup;
+    setup.spool = &f.spool;
+    setup.leftOnServer = &f.leftOnServer;
+    transport::ThreadRecvChain chain(setup);
+    transport::imap::AddExternalLinks(chain, {a}, 5000);
+    return chain.Run();
+  };
   for (bool imap : {true, false}) {
     SCOPED_TRACE(imap ? "IMAP" : "POP3");
     auto a = Account(user + "@example.org",
@@ -183,14 +195,10 @@ TEST_F(OAuth2Flow, DovecotTakesTheTokenOverImapAndPop3) {
                      tokens->refreshToken, transport::pop3::Security::Tls, true);
     a.SetImap(imap);
     SetProvider(a, provider_);
-    transport::ChainSetup setup;
-    setup.spool = &f.spool;
-    setup.leftOnServer = &f.leftOnServer;
-    transport::ThreadRecvChain chain(setup);
-    transport::imap::AddExternalLinks(chain, {a}, 5000);
-    auto report = chain.Run();
+    auto report = receive(a);
     ASSERT_EQ(report.visits.size(), 1u);
-    EXPECT_EQ(report.visits[0].result.status, transport::LinkStatus::Ok) << report.visits[0].result.error;
+    EXPECT_EQ(report.visits[0].result.status, transport::LinkStatus::Ok)
+        << report.visits[0].result.error << "\n" << dovecot.Log();
     // The server rotated the refresh token: the new one comes back to be saved.
     ASSERT_FALSE(report.visits[0].result.renewedSecret.empty());
     tokens->refreshToken = report.visits[0].result.renewedSecret;
@@ -201,12 +209,7 @@ TEST_F(OAuth2Flow, DovecotTakesTheTokenOverImapAndPop3) {
                    transport::pop3::Security::Tls, true);
   a.SetImap(true);
   SetProvider(a, provider_);
-  transport::ChainSetup setup;
-  setup.spool = &f.spool;
-  setup.leftOnServer = &f.leftOnServer;
-  transport::ThreadRecvChain chain(setup);
-  transport::imap::AddExternalLinks(chain, {a}, 5000);
-  auto report = chain.Run();
+  auto report = receive(a);
   EXPECT_EQ(report.visits[0].result.status, transport::LinkStatus::ConnectFailed);
   EXPECT_NE(report.visits[0].result.error.find("sign in again"), std::string::npos) << report.visits[0].result.error;
 }

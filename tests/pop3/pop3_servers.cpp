@@ -245,6 +245,8 @@ bool DovecotServer::Start(std::string* error) {
   return false;
 }
 
+std::string DovecotServer::Log() const { return dir_.empty() ? std::string() : readFile(dir_ + "/dovecot.log"); }
+
 std::string DovecotServer::MaildirOf(const std::string& user) const { return dir_ + "/mail/" + user + "/Maildir"; }
 
 std::string DovecotServer::NewUser() {

@@ -52,6 +52,7 @@ public:
   int pop3Port() const { return pop3Port_; }
   int pop3sPort() const { return pop3sPort_; }
   int imapPort() const { return imapPort_; }
+  std::string Log() const;  // what Dovecot wrote to its log
   int imapsPort() const { return imapsPort_; }
   const TestCa& ca() const { return ca_; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/text_case.h"
 #include "mailformat/codecs.h"
 
 namespace px::transport::imap {
@@ -12,21 +13,9 @@ namespace {
 constexpr size_t kUidsPerCommand = 500;
 constexpr int kLogoutTimeoutMs = 30000;
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
-
-std::string Upper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
-}
-
 // Whether a refusal of a password says the server wants OAuth2 sign-in instead.
 bool WantsOAuth(std::string_view text) {
-  std::string t = Lower(text);
+  std::string t = AsciiLower(text);
   for (std::string_view hint : {"oauth", "web browser", "application-specific", "app password", "web login"})
     if (t.find(hint) != std::string::npos) return true;
   return false;
@@ -40,12 +29,12 @@ uint32_t ToUid(std::optional<int64_t> n) {
 
 std::string ImapClient::NextTag() { return "A" + std::to_string(++tagCounter_); }
 
-bool ImapClient::Has(std::string_view capability) const { return caps_.count(Upper(capability)) > 0; }
+bool ImapClient::Has(std::string_view capability) const { return caps_.count(AsciiUpper(capability)) > 0; }
 
 void ImapClient::TakeCapabilities(const std::vector<Value>& values) {
   caps_.clear();
   for (const auto& v : values)
-    if (v.type == Value::Type::Atom && caps_.size() < 1000) caps_.insert(Upper(v.text));
+    if (v.type == Value::Type::Atom && caps_.size() < 1000) caps_.insert(AsciiUpper(v.text));
 }
 
 void ImapClient::TakeCapabilities(std::string_view words) {
@@ -54,7 +43,7 @@ void ImapClient::TakeCapabilities(std::string_view words) {
   while (p < words.size() && caps_.size() < 1000) {
     size_t e = words.find(' ', p);
     if (e == std::string_view::npos) e = words.size();
-    if (e > p) caps_.insert(Upper(words.substr(p, e - p)));
+    if (e > p) caps_.insert(AsciiUpper(words.substr(p, e - p)));
     p = e + 1;
   }
 }

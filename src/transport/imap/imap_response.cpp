@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "foundation/text_case.h"
+
 namespace px::transport::imap {
 
 namespace {
@@ -12,12 +14,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
   return true;
-}
-
-std::string Upper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return r;
 }
 
 bool ParseUnsigned(std::string_view s, int64_t& out) {
@@ -59,7 +55,7 @@ public:
     }
     std::string_view inner = s_.substr(p_ + 1, close - p_ - 1);
     size_t sp = inner.find(' ');
-    code = Upper(inner.substr(0, sp));
+    code = AsciiUpper(inner.substr(0, sp));
     arg = sp == std::string_view::npos ? std::string() : std::string(inner.substr(sp + 1));
     p_ = close + 1;
     SkipSpaces();
@@ -245,7 +241,7 @@ std::optional<Response> ParseResponse(std::string_view bytes, std::string* error
     r.tag = std::string(tag);
   }
   if (word.empty()) return fail("a response without a name");
-  r.name = Upper(word);
+  r.name = AsciiUpper(word);
   if (r.IsStatus()) {
     if (!p.Code(r.code, r.codeArg)) return fail(p.error());
     r.text = std::string(p.Rest());

@@ -100,33 +100,9 @@ std::string ThreadRecvIMAP::KeyPrefix(const ExternalAccount& a, const std::strin
 LinkResult ThreadRecvIMAP::Run(ReceiveContext& ctx) {
   LinkResult result;
   ctx.events.ShowSkip();
-  auto address = pop3::ParseServerAddress(account_.server);
-  if (!address) {
-    result.status = LinkStatus::ConnectFailed;
-    result.error = "Not a server name: " + account_.server;
-    return result;
-  }
   client_.SetTimeout(timeoutMs_);
   client_.SetDeadline(MailSocket::SteadyMs() + kGraceMs + timeoutMs_);
-  SignInOutcome signIn;
-  if (!client_.Connect(address->host, address->port, account_.security) ||
-      !(signIn = SignInTo(client_, account_, address->host, address->port ? address->port : kImapsPort)).ok) {
-    if (!signIn.tokenError.empty()) {
-      result.status = LinkStatus::ConnectFailed;
-      result.error = signIn.tokenError;
-      client_.Close();
-      return result;
-    }
-    ErrorKind kind = client_.error();
-    result.status = kind == ErrorKind::Stopped         ? LinkStatus::Stopped
-                    // A refused OAuth2 token is no wrong password to ask for again.
-                    : kind == ErrorKind::LoginRejected && !oauth2::ProviderOf(account_) ? LinkStatus::WrongPassword
-                                                       : LinkStatus::ConnectFailed;
-    result.error = client_.errorText();
-    client_.Close();
-    return result;
-  }
-  result.renewedSecret = signIn.renewedSecret;
+  if (!ConnectAndSignIn(client_, account_, kImapsPort, result)) return result;
   ctx.events.ReceiveStarting(0);
   for (const auto& folder : account_.ImapFolders()) {
     if (!ReceiveFolder(ctx, folder, result)) break;

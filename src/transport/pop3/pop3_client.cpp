@@ -313,10 +313,11 @@ bool Pop3Client::Offers(std::string_view mechanism) const {
 }
 
 bool Pop3Client::Authenticate(std::string_view mechanism, std::string_view initialResponse) {
-  if (!Command("AUTH " + std::string(mechanism) + " " +
-               (initialResponse.empty() ? std::string("=") : mailformat::Base64Encode(initialResponse))))
-    return false;
-  for (int round = 0; round < 2; ++round) {
+  const std::string encoded = initialResponse.empty() ? std::string("=") : mailformat::Base64Encode(initialResponse);
+  // A command line is at most 255 octets: a longer initial response follows the server's "+".
+  bool pending = 6 + mechanism.size() + 1 + encoded.size() > 255;
+  if (!Command("AUTH " + std::string(mechanism) + (pending ? std::string() : " " + encoded))) return false;
+  for (int round = 0; round < 3; ++round) {
     std::string_view line;
     if (!ReadLine(line, kMaxLine)) return false;
     line = StripLineEnd(line);
@@ -324,7 +325,9 @@ bool Pop3Client::Authenticate(std::string_view mechanism, std::string_view initi
     if (line.starts_with("-ERR")) return Fail(ErrorKind::LoginRejected, "The server refused the sign-in: " + PrintableReply(line));
     // A challenge after the initial response carries the server's error details: an empty
     // answer makes it say -ERR.
-    if (!line.starts_with("+") || !WriteAll("\r\n")) return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + PrintableReply(line));
+    if (!line.starts_with("+")) return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + PrintableReply(line));
+    if (!WriteAll(pending ? encoded + "\r\n" : std::string("\r\n"))) return false;
+    pending = false;
   }
   return Fail(ErrorKind::Protocol, "The server kept asking during the sign-in.");
 }

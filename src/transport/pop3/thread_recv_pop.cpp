@@ -65,36 +65,11 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   };
   ctx.events.ShowSkip();
 
-  auto address = ParseServerAddress(account_.server);
-  if (!address) {
-    result.status = LinkStatus::ConnectFailed;
-    result.error = "Not a server name: " + account_.server;
-    return result;
-  }
   client_.SetTimeout(timeoutMs_);
   // Every step has a deadline of its own, however the server paces its bytes: the log-in and
   // the counting, the listings (by the number of messages), then each message (below).
   client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + timeoutMs_);
-  SignInOutcome signIn;
-  if (!client_.Connect(address->host, address->port, account_.security) ||
-      !(signIn = SignInTo(client_, account_, address->host, address->port ? address->port : kPop3sPort)).ok) {
-    if (!signIn.tokenError.empty()) {
-      result.status = LinkStatus::ConnectFailed;
-      result.error = signIn.tokenError;
-      client_.Close();
-      return result;
-    }
-    ErrorKind kind = client_.error();
-    result.status = kind == ErrorKind::Stopped         ? LinkStatus::Stopped
-                    // A refused OAuth2 token is no wrong password to ask for again.
-                    : kind == ErrorKind::LoginRejected && !oauth2::ProviderOf(account_) ? LinkStatus::WrongPassword
-                                                       : LinkStatus::ConnectFailed;
-    result.error = client_.errorText();
-    client_.Close();
-    return result;
-  }
-
-  result.renewedSecret = signIn.renewedSecret;
+  if (!ConnectAndSignIn(client_, account_, kPop3sPort, result)) return result;
   LeftOnServerList& list = ctx.leftOnServer;
   const std::string prefix = KeyPrefix(account_);
   // Lines written before keys named the user began with the host alone.
