@@ -39,7 +39,10 @@ ImapIdleWatch::ImapIdleWatch(IdleTiming timing, QObject* parent) : QObject(paren
 ImapIdleWatch::~ImapIdleWatch() { StopAll(); }
 
 bool ImapIdleWatch::Watchable(const ExternalAccount& a) {
-  return a.IsImap() && a.enabled && a.IsComplete() && !a.password.empty() && a.Option("idle") != "0";
+  // Accounts signed in with OAuth2 are left to the timed checks: a watch that renewed their
+  // token could not save the renewal.
+  return a.IsImap() && a.enabled && a.IsComplete() && !a.password.empty() && a.Option("idle") != "0" &&
+         a.Option("oauth2").empty();
 }
 
 int ImapIdleWatch::Watching() const { return static_cast<int>(watches_.size()); }
@@ -84,6 +87,7 @@ void ImapIdleWatch::Loop(Watch& w) {
   int retryMs = timing_.firstRetryMs;
   const QString name = QString::fromStdString(w.account.name);
   const std::string folder = w.account.ImapFolders().front();
+  uint32_t lastUidNext = 0;
   while (!w.stop) {
     ImapClient client;
     {
@@ -97,6 +101,10 @@ void ImapIdleWatch::Loop(Watch& w) {
     MailboxState box;
     if (address && client.Connect(address->host, address->port, w.account.security) &&
         client.Login(w.account.user, w.account.password) && client.Select(folder, true, box)) {
+      // Mail that came while nobody watched (before the first connection, or between two)
+      // is announced too.
+      if ((lastUidNext == 0 && box.exists > 0) || (lastUidNext != 0 && box.uidNext != lastUidNext)) emit newMail(name);
+      lastUidNext = box.uidNext ? box.uidNext : 1;
       for (;;) {
         bool grew = false;
         if (!client.Idle(timing_.idleMs, grew)) break;

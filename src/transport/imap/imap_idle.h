@@ -33,8 +33,8 @@ public:
   ~ImapIdleWatch() override;
 
   // Watches the IMAP accounts among `accounts` that are enabled, complete, have a saved
-  // password and do not say "idle=0". Watches whose account did not change go on; the others
-  // are stopped or started.
+  // password and do not say "idle=0" (nor sign in with OAuth2). Watches whose account did
+  // not change go on; the others are stopped or started.
   void Update(const std::vector<ExternalAccount>& accounts);
   void StopAll();
   int Watching() const;
