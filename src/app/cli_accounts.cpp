@@ -1,6 +1,8 @@
 // plumadex-cli accounts: lists, adds, removes and checks the external mail accounts of User.ini.
 #include "app/cli_commands.h"
 
+#include <QProcess>
+
 #include <cstdio>
 #include <iostream>
 
@@ -8,6 +10,7 @@
 #include "foundation/random.h"
 #include "foundation/settings.h"
 #include "transport/accounts.h"
+#include "transport/oauth2.h"
 #include "transport/smtp/smtp_setting.h"
 #include "transport/pop3/account_check.h"
 
@@ -19,6 +22,10 @@ constexpr const char* kUsage =
     "usage: plumadex-cli accounts list\n"
     "       plumadex-cli accounts add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep]"
     " [--security tls|starttls|plain]\n"
+    "                            [--imap [--folder NAME]...]\n"
+    "                            [--oauth2 google|microsoft|yahoo|custom --client-id ID\n"
+    "                             [--authorize URL --token URL --scope SCOPE]]\n"
+    "       plumadex-cli accounts signin NAME   (OAuth2: opens the provider's page in the browser)\n"
     "       plumadex-cli accounts remove NAME\n"
     "       plumadex-cli accounts test NAME [--timeout SECONDS]\n"
     "       plumadex-cli accounts smtp NAME --server HOST[:PORT] --user USER [--password-stdin]"
@@ -55,6 +62,9 @@ int Add(Settings& settings, const Args& args) {
   a.name = args[1];
   a.enabled = true;
   bool passwordFromStdin = false;
+  std::vector<std::string> folders;
+  std::optional<transport::oauth2::Provider> provider;
+  std::vector<std::pair<std::string, std::string>> oauthFields;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& o = args[i];
     auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
@@ -74,6 +84,23 @@ int Add(Settings& settings, const Args& args) {
       passwordFromStdin = true;
     } else if (o == "--keep") {
       a.keep = true;
+    } else if (o == "--oauth2" || o == "--client-id" || o == "--authorize" || o == "--token" || o == "--scope") {
+      const std::string* v = value();
+      if (!v || v->empty() || (o != "--scope" && v->find_first_of(" \t\r\n") != std::string::npos)) return Usage();
+      if (o == "--oauth2") {
+        provider = transport::oauth2::PresetNamed(*v).value_or(transport::oauth2::Provider{*v, "", "", "", ""});
+        if (*v != "custom" && !transport::oauth2::PresetNamed(*v)) {
+          PrintErr("plumadex-cli accounts: --oauth2 takes google, microsoft, yahoo or custom\n");
+          return 2;
+        }
+      }
+      else oauthFields.emplace_back(o, *v);
+    } else if (o == "--imap") {
+      a.SetImap(true);
+    } else if (o == "--folder") {
+      const std::string* v = value();
+      if (!v || v->empty() || v->find_first_of("\r\n") != std::string::npos) return Usage();
+      folders.push_back(*v);
     } else if (o == "--security") {
       const std::string* v = value();
       auto s = v ? transport::pop3::ParseSecurity(*v) : std::nullopt;
@@ -88,9 +115,34 @@ int Add(Settings& settings, const Args& args) {
     }
   }
   if (a.server.empty() || a.user.empty()) return Usage();
+  if (!folders.empty()) {
+    if (!a.IsImap()) {
+      PrintErr("plumadex-cli accounts: --folder is for IMAP accounts (--imap)\n");
+      return 2;
+    }
+    a.SetImapFolders(folders);
+  }
   if (a.user.find_first_of(" \t\r\n") != std::string::npos || a.server.find_first_of(" \t") != std::string::npos) {
     PrintErr("plumadex-cli accounts: the server and the user name cannot hold blanks\n");
     return 2;
+  }
+  if (!oauthFields.empty() && !provider) return Usage();
+  if (provider) {
+    for (const auto& [k, v] : oauthFields) {
+      if (k == "--client-id") provider->clientId = v;
+      else if (k == "--authorize") provider->authorizeUrl = v;
+      else if (k == "--token") provider->tokenUrl = v;
+      else provider->scope = v;
+    }
+    if (provider->clientId.empty() || provider->authorizeUrl.empty() || provider->tokenUrl.empty()) {
+      PrintErr("plumadex-cli accounts: OAuth2 needs --client-id (and for custom, --authorize and --token)\n");
+      return 2;
+    }
+    transport::oauth2::SetProvider(a, provider);
+    if (passwordFromStdin) {
+      PrintErr("plumadex-cli accounts: an OAuth2 account has no password: sign in with \"accounts signin\"\n");
+      return 2;
+    }
   }
   if (!transport::IsValidAccountName(a.name)) {
     PrintErr("plumadex-cli accounts: \"%s\" cannot name an account\n", a.name.c_str());
@@ -110,6 +162,43 @@ int Add(Settings& settings, const Args& args) {
   if (a.security == transport::pop3::Security::Plain)
     PrintErr("plumadex-cli accounts: %s uses plain text: its password and mail travel unencrypted\n",
                  a.name.c_str());
+  return 0;
+}
+
+int SignIn(Settings& settings, const Args& args) {
+  if (args.size() != 2) return Usage();
+  auto a = transport::ReadAccount(settings, args[1]);
+  if (!a) {
+    PrintErr("plumadex-cli accounts: no account named \"%s\"\n", args[1].c_str());
+    return 1;
+  }
+  auto provider = transport::oauth2::ProviderOf(*a);
+  if (!provider) {
+    PrintErr("plumadex-cli accounts: %s signs in with a password, not OAuth2\n", a->name.c_str());
+    return 1;
+  }
+  std::string error;
+  auto tokens = transport::oauth2::SignIn(
+      *provider, transport::oauth2::ProviderHttpSettings(), a->user,
+      [](const std::string& url) {
+        std::printf("Sign in on this page (it opens in your browser):\n%s\n", url.c_str());
+        std::fflush(stdout);
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromStdString(url)}) || true;
+      },
+      10 * 60 * 1000, &error);
+  if (!tokens) {
+    PrintErr("plumadex-cli accounts: %s\n", error.c_str());
+    return 1;
+  }
+  if (tokens->refreshToken.empty()) {
+    PrintErr("plumadex-cli accounts: the provider gave no refresh token: the sign-in cannot be kept\n");
+    return 1;
+  }
+  a->password = tokens->refreshToken;
+  RandomSource random;
+  transport::WriteAccount(settings, *a, random);
+  if (!CheckSaved(settings)) return 1;
+  std::printf("%s is signed in.\n", a->name.c_str());
   return 0;
 }
 
@@ -161,6 +250,7 @@ int runAccounts(const Args& args) {
   if (sub == "add") return Add(settings, args);
   if (sub == "remove") return Remove(settings, args);
   if (sub == "test") return Test(settings, args);
+  if (sub == "signin") return SignIn(settings, args);
   return Usage();
 }
 

@@ -24,7 +24,7 @@ const Command kCommands[] = {
     {"trash", px::cli::runTrash, "trash PATH... [--quiet]   move documents into the trash"},
     {"delete", px::cli::runDelete, "delete PATH...   delete documents or folders for good"},
     {"rename", px::cli::runRename, "rename PATH NEW-TITLE   rename a document or folder after a new title"},
-    {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] | remove NAME | test NAME | smtp NAME --server HOST[:PORT] --user USER [--password-stdin] [--security tls|starttls|plain] [--from ADDRESS...]   manage the external mail accounts and their outgoing servers"},
+    {"accounts", px::cli::runAccounts, "accounts list | add NAME --server HOST[:PORT] --user USER [--password-stdin] [--keep] [--security tls|starttls|plain] [--imap [--folder NAME]...] [--oauth2 PROVIDER --client-id ID] | signin NAME | remove NAME | test NAME | smtp NAME --server HOST[:PORT] --user USER [--password-stdin] [--security tls|starttls|plain] [--from ADDRESS...]   manage the external mail accounts and their outgoing servers"},
     {"receive", px::cli::runReceive, "receive [--timeout SECONDS] [--grace SECONDS] [--min-rate BYTES] [--no-file] [--quiet]   fetch the mail of the service and every enabled account, then file it (a POP3 server slower than --min-rate bytes a second, after --grace seconds, is given up on)"},
     {"store", px::cli::RunStore, "store FILE... --into FOLDER [--title T] [--move] [--replace]   file files as new documents"},
     {"service", px::cli::runService, "service set --user ID [--server HOST[:PORT]] [--password-stdin]   set up the mail service account"},

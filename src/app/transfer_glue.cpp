@@ -19,6 +19,8 @@
 #include "transport/pgp_crypto.h"
 #include "transport/left_on_server.h"
 #include "transport/outgoing.h"
+#include "transport/imap/imap_idle.h"
+#include "transport/imap/thread_recv_imap.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/sent_stamp.h"
 #include "transport/send_route.h"
@@ -70,6 +72,7 @@ public:
   // The run goes first: ending it waits for its workers, whose last reports still stamp the
   // sent register and read the spool this host owns.
   ~TransferHost() override {
+    idle_.StopAll();
     refresh_.stop();
     if (run_) disconnect(run_, nullptr, this, nullptr);
     delete run_;
@@ -125,6 +128,15 @@ public:
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
       OfferNewVersion();
+      // Refresh tokens an OAuth2 provider renewed replace the old ones.
+      for (const auto& v : run_->LastReceiveReport().visits)
+        if (!v.result.renewedSecret.empty()) SaveAccountPassword(v.account, v.result.renewedSecret);
+      // The IMAP watches follow changes of the accounts.
+      idle_.Update(transport::ReadAccounts(state_.settings));
+      if (receiveAgain_) {
+        receiveAgain_ = false;
+        QTimer::singleShot(0, this, [this] { StartRun(false, true, false); });
+      }
       // Mail queued while this run was sending goes with a run of its own.
       if (sendAgain_) {
         sendAgain_ = false;
@@ -145,6 +157,7 @@ public:
     // is stopped and its workers' last reports are taken in before the registers they stamp
     // are released.
     hooks.stopThreads = [this, previous = hooks.stopThreads] {
+      idle_.StopAll();
       run_->StopSend();
       run_->StopReceive();
       QElapsedTimer waited;
@@ -172,6 +185,13 @@ public:
       connect(mail_, &desk::DeskMail::filingFinished, this,
               [this](qint64 fresh, bool) { run_->FilingFinished(static_cast<int>(fresh)); });
     }
+
+    // New mail announced by an IMAP server starts a receive run at once (after the one going).
+    connect(&idle_, &transport::imap::ImapIdleWatch::newMail, this, [this] {
+      if (run_->Receiving()) receiveAgain_ = true;
+      else StartRun(false, true, false);
+    });
+    idle_.Update(transport::ReadAccounts(state_.settings));
 
     BuildIndicators();
     connect(run_, &desk::TransferRun::changed, this, [this] {
@@ -393,7 +413,7 @@ private:
       account.keepOnServer = state_.settings.KeepOnServer();
       chain->AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
     }
-    transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
+    transport::imap::AddExternalLinks(*chain, transport::ReadAccounts(state_.settings), kPop3TimeoutMs);
     return chain;
   }
 
@@ -491,6 +511,8 @@ private:
   transport::LeftOnServerList leftOnServer_;
   std::string password_;
   bool sendAgain_ = false;
+  bool receiveAgain_ = false;
+  transport::imap::ImapIdleWatch idle_;
   desk::DeskMail* mail_ = nullptr;
   desk::TransferRun* run_ = nullptr;
   QTimer refresh_;

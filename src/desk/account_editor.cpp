@@ -26,10 +26,10 @@ const std::vector<Security>& SecurityChoices() {
   return c;
 }
 
-std::string SecurityCaption(Security s) {
+std::string SecurityCaption(Security s, bool imap) {
   switch (s) {
-    case Security::Tls: return "TLS (port 995)";
-    case Security::StartTls: return "STARTTLS (port 110)";
+    case Security::Tls: return imap ? "TLS (port 993)" : "TLS (port 995)";
+    case Security::StartTls: return imap ? "STARTTLS (port 143)" : "STARTTLS (port 110)";
     case Security::Plain: return "None - plain text (not encrypted)";
     case Security::Auto: return "TLS, else STARTTLS";
   }
@@ -69,6 +69,22 @@ void SetSmtp(AccountForm& f, const transport::SmtpServerSetting& s) {
 
 }  // namespace
 
+void SetProtocol(transport::ExternalAccount& a, const AccountForm& f) {
+  a.SetImap(f.imap);
+  std::vector<std::string> folders;
+  if (f.imap) {
+    size_t p = 0;
+    while (p <= f.folders.size()) {
+      size_t e = f.folders.find(',', p);
+      if (e == std::string::npos) e = f.folders.size();
+      std::string name = Trim(f.folders.substr(p, e - p));
+      if (!name.empty()) folders.push_back(name);
+      p = e + 1;
+    }
+  }
+  a.SetImapFolders(folders);
+}
+
 AccountForm FormOf(const transport::ExternalAccount& a, const std::optional<transport::SmtpServerSetting>& smtp) {
   AccountForm f;
   f.name = a.name;
@@ -79,6 +95,12 @@ AccountForm FormOf(const transport::ExternalAccount& a, const std::optional<tran
   f.keep = a.keep;
   f.enabled = a.enabled;
   f.security = a.security;
+  f.imap = a.IsImap();
+  if (f.imap) {
+    const auto folders = a.ImapFolders();
+    if (folders.size() != 1 || folders[0] != "INBOX")
+      for (const auto& folder : folders) f.folders += (f.folders.empty() ? "" : ", ") + folder;
+  }
   if (smtp) {
     SetSmtp(f, *smtp);
     if (!smtp->password.empty()) f.savePassword = true;
@@ -130,6 +152,7 @@ std::string CheckConnectionFields(const AccountForm& f) {
   if (HasControl(user) || user.find(' ') != std::string::npos)
     return "Sorry, but the user name cannot contain blanks or line breaks.";
   if (HasControl(f.password)) return "Sorry, but the password cannot contain line breaks.";
+  if (f.imap && HasControl(f.folders)) return "Sorry, but the folder names cannot contain line breaks.";
   return CheckSmtpFields(f);
 }
 
@@ -210,6 +233,7 @@ transport::ExternalAccount AccountEditor::AccountOf(const AccountForm& f) {
   a.keep = f.keep;
   a.enabled = f.enabled;
   a.security = f.security;
+  SetProtocol(a, f);
   return a;
 }
 
@@ -221,7 +245,10 @@ std::string AccountEditor::Save(const AccountForm& f, const std::string& origina
   const bool hadIncoming = !originalName.empty() && settings_.ValueExists(kExternalAccountsSection, originalName);
   // Words of the settings line this version does not know stay with the account.
   if (!originalName.empty()) {
-    if (auto old = transport::ReadAccount(settings_, originalName)) a.extra = old->extra;
+    if (auto old = transport::ReadAccount(settings_, originalName)) {
+      a.extra = old->extra;
+      SetProtocol(a, f);
+    }
     if (a.name != originalName) {
       if (hadIncoming) {
         if (!transport::RenameAccount(settings_, originalName, a.name))

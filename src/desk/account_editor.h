@@ -30,6 +30,8 @@ struct AccountForm {
   bool keep = false;
   bool enabled = true;
   transport::pop3::Security security = transport::pop3::Security::Tls;
+  bool imap = false;        // receive over IMAP instead of POP3
+  std::string folders;      // IMAP folders to receive from, separated by ","; empty: INBOX
   // The outgoing server: "" for none. An account may have only this one (server left empty).
   std::string smtpServer;  // "host" or "host:port"
   transport::SmtpSecurity smtpSecurity = transport::SmtpSecurity::StartTls;
@@ -44,13 +46,15 @@ std::string SmtpSecurityCaption(transport::SmtpSecurity s);
 
 // The security choices offered, in the order of the list.
 const std::vector<transport::pop3::Security>& SecurityChoices();
-std::string SecurityCaption(transport::pop3::Security s);
+std::string SecurityCaption(transport::pop3::Security s, bool imap = false);
 
 AccountForm FormOf(const transport::ExternalAccount& a,
                    const std::optional<transport::SmtpServerSetting>& smtp = std::nullopt);
 
 // "" when the form may be saved (or tested), else the message to show. `originalName` is the
 // name the account had when the form was opened ("" for a new one); `taken` the names in use.
+// The protocol words of the form (IMAP and its folders) on an account.
+void SetProtocol(transport::ExternalAccount& a, const AccountForm& f);
 std::string CheckAccountForm(const AccountForm& f, const std::string& originalName,
                              const std::vector<std::string>& taken);
 // The same checks, without the name (a test needs no name).

@@ -1,5 +1,7 @@
 #include "transport/accounts.h"
 
+#include <algorithm>
+
 #include "foundation/address.h"
 #include "foundation/password.h"
 #include "foundation/settings.h"
@@ -104,6 +106,57 @@ std::string FormatAccountSettings(const ExternalAccount& a) {
   return r;
 }
 
+std::vector<std::string> ExternalAccount::ImapFolders() const {
+  std::vector<std::string> r;
+  std::string value = Option(kFoldersKey);
+  size_t p = 0;
+  while (p <= value.size() && !value.empty()) {
+    size_t e = value.find(',', p);
+    if (e == std::string::npos) e = value.size();
+    std::string name;
+    for (size_t i = p; i < e; ++i) {
+      int hi = 0, lo = 0;
+      auto hex = [](char c, int& v) {
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else return false;
+        return true;
+      };
+      if (value[i] == '%' && i + 2 < e && hex(value[i + 1], hi) && hex(value[i + 2], lo)) {
+        name += static_cast<char>(hi * 16 + lo);
+        i += 2;
+      } else {
+        name += value[i];
+      }
+    }
+    if (!name.empty() && std::find(r.begin(), r.end(), name) == r.end()) r.push_back(name);
+    p = e + 1;
+  }
+  if (r.empty()) r.push_back("INBOX");
+  return r;
+}
+
+void ExternalAccount::SetImapFolders(const std::vector<std::string>& folders) {
+  std::string value;
+  for (const auto& f : folders) {
+    if (f.empty()) continue;
+    if (!value.empty()) value += ',';
+    for (unsigned char c : f) {
+      if (c <= 0x20 || c == '%' || c == ',' || c == '=' || c == 0x7f) {
+        static const char kHex[] = "0123456789ABCDEF";
+        value += '%';
+        value += kHex[c >> 4];
+        value += kHex[c & 15];
+      } else {
+        value += static_cast<char>(c);
+      }
+    }
+  }
+  // INBOX alone is the default and needs no word.
+  SetOption(kFoldersKey, value == "INBOX" ? std::string() : value);
+}
+
 void ApplyAccountSettings(std::string_view value, ExternalAccount& a) {
   a.extra.clear();
   a.security = pop3::Security::Auto;
@@ -190,6 +243,14 @@ std::string DescribeAccount(const ExternalAccount& a) {
   r += "  user ";
   r += a.user.empty() ? std::string("-") : a.user;
   if (a.keep) r += "  keep on server";
+  if (a.IsImap()) {
+    r += "  IMAP";
+    auto folders = a.ImapFolders();
+    if (folders.size() != 1 || folders[0] != "INBOX") {
+      r += " folders";
+      for (const auto& f : folders) r += " " + f;
+    }
+  }
   if (!a.IsService()) {
     switch (a.security) {
       case pop3::Security::Auto: r += "  encrypted (TLS or STLS)"; break;
@@ -197,6 +258,11 @@ std::string DescribeAccount(const ExternalAccount& a) {
       case pop3::Security::StartTls: r += "  encrypted (STLS)"; break;
       case pop3::Security::Plain: r += "  plain text (not encrypted)"; break;
     }
+  }
+  if (!a.Option("oauth2").empty()) {
+    r += "  OAuth2 (" + a.Option("oauth2") + ")";
+    r += a.password.empty() ? "  not signed in" : "  signed in";
+    return r;
   }
   r += a.password.empty() ? "  no password saved" : "  password saved";
   return r;

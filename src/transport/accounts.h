@@ -45,6 +45,16 @@ struct ExternalAccount {
   // An extra setting by name ("" when absent), for settings kept beside the record.
   std::string Option(std::string_view key) const;
   void SetOption(std::string_view key, std::string_view value);  // empty value removes it
+
+  // The word "protocol=imap": mail is received over IMAP instead of POP3.
+  bool IsImap() const { return Option(kProtocolKey) == "imap"; }
+  void SetImap(bool imap) { SetOption(kProtocolKey, imap ? "imap" : ""); }
+  // IMAP folders to receive from ("folders=" word, names separated by ","); INBOX when none.
+  std::vector<std::string> ImapFolders() const;
+  void SetImapFolders(const std::vector<std::string>& folders);
+
+  static constexpr std::string_view kProtocolKey = "protocol";
+  static constexpr std::string_view kFoldersKey = "folders";
 };
 
 // The record value in either form; the password is unscrambled.

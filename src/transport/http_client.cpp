@@ -255,4 +255,23 @@ HttpResult HttpClient::PostForm(const std::string& url, const std::vector<FormFi
   return r;
 }
 
+HttpResult HttpClient::PostUrlEncoded(const std::string& url, const std::vector<FormField>& fields) {
+  CURL* h = impl_->curl;
+  std::string body;
+  for (const auto& f : fields) {
+    char* k = curl_easy_escape(h, f.name.data(), static_cast<int>(f.name.size()));
+    char* v = curl_easy_escape(h, f.value.data(), static_cast<int>(f.value.size()));
+    if (!body.empty()) body += '&';
+    body += std::string(k ? k : "") + "=" + (v ? v : "");
+    curl_free(k);
+    curl_free(v);
+  }
+  curl_easy_setopt(h, CURLOPT_POST, 1L);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, body.c_str());
+  HttpResult r = perform(url, false, -1);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr);
+  return r;
+}
+
 }  // namespace px::transport

@@ -68,6 +68,8 @@ public:
   HttpResult PostStream(const std::string& url, int fd, int64_t size);
   // POST of multipart/form-data with plain fields.
   HttpResult PostForm(const std::string& url, const std::vector<FormField>& fields);
+  // POST of fields as application/x-www-form-urlencoded (OAuth2 token requests).
+  HttpResult PostUrlEncoded(const std::string& url, const std::vector<FormField>& fields);
 
   // Stops the running request (thread-safe); later requests run again after ResetAbort().
   void Abort() { abort_.store(true); }

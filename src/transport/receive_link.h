@@ -65,6 +65,8 @@ struct LinkResult {
   // What went wrong, for logs and the command line (never holds a password).
   std::string error;
   int messagesSpooled = 0;
+  // An OAuth2 provider renewed the account's refresh token: it is saved in place of the old.
+  std::string renewedSecret;
 };
 
 class ReceiveLink {

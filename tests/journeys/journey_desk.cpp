@@ -313,7 +313,7 @@ JourneyDesk::~JourneyDesk() {
 
 test::DovecotServer& JourneyDesk::Dovecot() {
   if (!dovecot_) {
-    dovecot_ = std::make_unique<test::DovecotServer>();
+    dovecot_ = std::make_unique<test::DovecotServer>(true);
     std::string error;
     if (!dovecot_->Start(&error)) ADD_FAILURE() << "Dovecot: " << error;
     popTrust_ = std::make_unique<test::ScopedCertFile>(dovecot_->ca().caFile);
@@ -376,7 +376,10 @@ void JourneyDesk::StartAsOwnAccountsUser(const OwnAccount& account) {
     auto* dlg = static_cast<desk::TfrmAccounts*>(w);
     Shot("accounts-window");
     Type(dlg->edtName, QString::fromStdString(account.address));
-    Type(dlg->edtServer, QStringLiteral("127.0.0.1:%1").arg(Dovecot().pop3sPort()));
+    if (account.imap) dlg->cbProtocol->setCurrentIndex(dlg->cbProtocol->findText(QStringLiteral("IMAP")));
+    Type(dlg->edtServer,
+         QStringLiteral("127.0.0.1:%1").arg(account.imap ? Dovecot().imapsPort() : Dovecot().pop3sPort()));
+    if (account.imap) Shot("accounts-window-imap");
     dlg->cbSecurity->setCurrentIndex(dlg->cbSecurity->findData(static_cast<int>(transport::pop3::Security::Tls)));
     Type(dlg->edtUser, QString::fromStdString(account.user));
     Type(dlg->edtPassword,

@@ -127,6 +127,7 @@ struct OwnAccount {
   std::string user, password; // the POP3 log-in (also the SMTP one)
   std::string typedPassword;  // what the user types in the accounts window ("" = password)
   bool savePassword = true;
+  bool imap = false;          // received over IMAP instead of POP3
 };
 
 class JourneyDesk {

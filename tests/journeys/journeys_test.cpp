@@ -515,6 +515,24 @@ void ReceiveAndOpen(JourneyDesk& d) {
 
 }
 
+// An IMAP account: the first message comes with Receive, the next one by itself while the
+// desk runs (the server's IDLE says it has arrived); both stay on the server read as before.
+void ReceiveOverImap(JourneyDesk& d) {
+  OwnAccount account = d.MakeOwnAccount("alice@example.org");
+  account.imap = true;
+  d.Dovecot().PutMessage(account.user, HtmlWithPicture("Alice <alice@example.org>"));
+  d.StartAsOwnAccountsUser(account);
+  auto saved = transport::ReadAccount(d.state().settings, account.address);
+  ASSERT_TRUE(saved && saved->IsImap()) << "the account was not saved as IMAP";
+
+  ASSERT_GE(ReceiveAndFind(d, QStringLiteral("Garden plans")), 0);
+  EXPECT_TRUE(d.Dovecot().Messages(account.user).empty()) << "the received message stayed on the server";
+  d.Dovecot().PutMessage(account.user, TextWithAttachment("alice@example.org", "x"));
+  EXPECT_TRUE(WaitUntil([&] { return EntryTitled(d.Documents(), "Minutes").has_value(); }, 60000))
+      << "new mail did not arrive by itself: " << d.IndexText(d.Documents());
+  d.Shot("arrived-by-idle");
+}
+
 // Reply and reply all to a received message: the thread's headers, the quoted text, the people.
 void ReplyAndReplyAll(JourneyDesk& d) {
   const OwnAccount account = d.MakeOwnAccount("alice@example.org");
@@ -957,6 +975,7 @@ const Journey kJourneys[] = {
     {"SendThroughOwnSmtp", SendThroughOwnSmtp},
     {"SendThroughService", SendThroughService},
     {"ReceiveAndOpen", ReceiveAndOpen},
+    {"ReceiveOverImap", ReceiveOverImap},
     {"ReplyAndReplyAll", ReplyAndReplyAll},
     {"ForwardWithAttachment", ForwardWithAttachment},
     {"DraftSaveCloseReopen", DraftSaveCloseReopen},

@@ -252,3 +252,37 @@ TEST(AccountEditor, AccountThatOnlySends) {
 
 }  // namespace
 }  // namespace px::desk
+
+namespace px::desk {
+namespace {
+
+TEST(AccountEditor, ImapAccountKeepsItsFoldersAndUnknownWords) {
+  Settings s;
+  RandomSource random(7);
+  AccountEditor ed(s, random);
+  AccountForm f = Form("jo@example.org", "imap.example.org:993");
+  f.imap = true;
+  f.folders = " INBOX ,Lists/Work,, Archive ";
+  ASSERT_EQ(ed.Save(f, ""), "");
+  auto a = ed.Accounts().at(0);
+  EXPECT_TRUE(a.IsImap());
+  EXPECT_EQ(a.ImapFolders(), (std::vector<std::string>{"INBOX", "Lists/Work", "Archive"}));
+  // A word of a later version stays when the account is saved again; POP3 again drops the folders.
+  s.WriteString("External Account Settings", "jo@example.org",
+                s.ReadString("External Account Settings", "jo@example.org") + " future=1");
+  AccountForm g = FormOf(ed.Accounts().at(0));
+  EXPECT_TRUE(g.imap);
+  EXPECT_EQ(g.folders, "INBOX, Lists/Work, Archive");
+  g.imap = false;
+  ASSERT_EQ(ed.Save(g, "jo@example.org"), "");
+  a = ed.Accounts().at(0);
+  EXPECT_FALSE(a.IsImap());
+  EXPECT_EQ(a.Option("future"), "1");
+  EXPECT_EQ(a.Option("folders"), "");
+  AccountForm bad = f;
+  bad.folders = "INBOX\nA1 LOGOUT";
+  EXPECT_NE(CheckAccountForm(bad, "", {}), "");
+}
+
+}  // namespace
+}  // namespace px::desk

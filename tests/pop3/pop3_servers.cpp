@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <set>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -119,7 +120,6 @@ ScopedCertFile::~ScopedCertFile() {
 
 // ---- Dovecot ------------------------------------------------------------------------------------
 
-DovecotServer::DovecotServer() = default;
 
 DovecotServer::~DovecotServer() {
   Stop();
@@ -142,6 +142,11 @@ bool DovecotServer::Start(std::string* error) {
   }
   if (::access("/usr/sbin/dovecot", X_OK) != 0) {
     *error = "/usr/sbin/dovecot is missing (scripts/install-deps.sh installs it)";
+    return false;
+  }
+  const bool imap = withImap_;
+  if (imap && ::access("/usr/lib/dovecot/imap", X_OK) != 0) {
+    *error = "Dovecot's IMAP server is missing (dovecot-imapd; scripts/install-deps.sh installs it)";
     return false;
   }
   // Mail processes must not run as root: the Maildirs belong to "nobody".
@@ -174,21 +179,28 @@ bool DovecotServer::Start(std::string* error) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     pop3Port_ = FreePort();
     pop3sPort_ = FreePort();
-    if (pop3Port_ == pop3sPort_) continue;
+    imapPort_ = FreePort();
+    imapsPort_ = FreePort();
+    std::set<int> distinct = {pop3Port_, pop3sPort_, imapPort_, imapsPort_};
+    if (distinct.size() != 4) continue;
     std::string conf =
         "base_dir = " + dir_ + "/run\n"
         "state_dir = " + dir_ + "/state\n"
         "log_path = " + dir_ + "/dovecot.log\n"
-        "protocols = pop3\n"
+        "protocols = " + std::string(imap ? "pop3 imap" : "pop3") + "\n"
         "listen = 127.0.0.1\n"
         "ssl = yes\n"
         "ssl_cert = <" + ca_.certFile + "\n"
         "ssl_key = <" + ca_.keyFile + "\n"
         "disable_plaintext_auth = no\n"
-        "auth_mechanisms = plain\n"
+        "auth_mechanisms = plain" + std::string(oauthUrl_.empty() ? "" : " xoauth2 oauthbearer") + "\n"
         "auth_failure_delay = 0\n"
         "login_trusted_networks =\n"
-        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " + dir_ + "/passwd\n}\n"
+        "passdb {\n  driver = passwd-file\n" + std::string(oauthUrl_.empty() ? "" : "  mechanisms = plain login\n") +
+        "  args = scheme=PLAIN username_format=%u " + dir_ + "/passwd\n}\n" +
+        (oauthUrl_.empty() ? std::string()
+                           : "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + dir_ +
+                                 "/oauth2.conf.ext\n}\n") +
         "userdb {\n  driver = static\n  args = uid=" + std::to_string(mailUid_) + " gid=" + std::to_string(mailGid_) +
         " home=" + dir_ + "/mail/%u\n}\n"
         "mail_location = maildir:~/Maildir\n"
@@ -202,7 +214,19 @@ bool DovecotServer::Start(std::string* error) {
         "  inet_listener pop3s {\n    port = " + std::to_string(pop3sPort_) + "\n    ssl = yes\n  }\n"
         "}\n"
         "service anvil {\n  chroot =\n}\n";
+    if (imap)
+      conf +=
+          "mailbox_idle_check_interval = 1 secs\n"
+          "service imap-login {\n"
+          "  inet_listener imap {\n    port = " + std::to_string(imapPort_) + "\n  }\n"
+          "  inet_listener imaps {\n    port = " + std::to_string(imapsPort_) + "\n    ssl = yes\n  }\n"
+          "}\n";
     writeFile(dir_ + "/dovecot.conf", conf);
+    if (!oauthUrl_.empty())
+      writeFile(dir_ + "/oauth2.conf.ext", "introspection_mode = post\nintrospection_url = " + oauthUrl_ +
+                                               "\nforce_introspection = yes\nusername_attribute = username\n"
+                                               "active_attribute = active\nactive_value = true\ntls_ca_cert_file = " +
+                                               oauthCa_ + "\n");
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.start("/usr/sbin/dovecot", {"-F", "-c", QString::fromStdString(dir_ + "/dovecot.conf")});
     if (!process_.waitForStarted(10000)) {
@@ -211,7 +235,8 @@ bool DovecotServer::Start(std::string* error) {
     }
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < until && process_.state() == QProcess::Running) {
-      if (CanConnect(pop3Port_) && CanConnect(pop3sPort_)) return true;
+      if (CanConnect(pop3Port_) && CanConnect(pop3sPort_) && (!imap || (CanConnect(imapPort_) && CanConnect(imapsPort_))))
+        return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     Stop();
@@ -219,6 +244,8 @@ bool DovecotServer::Start(std::string* error) {
   }
   return false;
 }
+
+std::string DovecotServer::Log() const { return dir_.empty() ? std::string() : readFile(dir_ + "/dovecot.log"); }
 
 std::string DovecotServer::MaildirOf(const std::string& user) const { return dir_ + "/mail/" + user + "/Maildir"; }
 
@@ -236,20 +263,42 @@ void DovecotServer::MakeUser(const std::string& user) {
   ::chown(home.c_str(), mailUid_, mailGid_);
 }
 
-void DovecotServer::PutMessage(const std::string& user, const std::string& bytes) {
+void DovecotServer::PutMessage(const std::string& user, const std::string& bytes, const std::string& folder) {
   // Maildir names that sort in the order of putting, so the UIDs follow it.
   const int n = ++sequence_;
   std::string name = std::to_string(1000000000 + n) + ".M" + Seq(n) + "P1.test";
-  std::string tmp = MaildirOf(user) + "/tmp/" + name;
+  std::string dir = MaildirOf(user) + (folder.empty() ? "" : "/." + folder);
+  for (const char* sub : {"", "/new", "/cur", "/tmp"}) {
+    makeDirs(dir + sub);
+    ::chown((dir + sub).c_str(), mailUid_, mailGid_);
+  }
+  std::string tmp = dir + "/tmp/" + name;
   writeFile(tmp, bytes);
   ::chown(tmp.c_str(), mailUid_, mailGid_);
-  ::rename(tmp.c_str(), (MaildirOf(user) + "/new/" + name).c_str());
+  ::rename(tmp.c_str(), (dir + "/new/" + name).c_str());
 }
 
-std::vector<std::string> DovecotServer::Messages(const std::string& user) const {
-  std::vector<std::pair<std::string, std::string>> files;
+void DovecotServer::RenumberMailbox(const std::string& user) {
+  for (const char* f : {"/dovecot-uidlist", "/dovecot.index", "/dovecot.index.cache", "/dovecot.index.log",
+                        "/dovecot.index.log.2", "/dovecot-uidvalidity"})
+    ::unlink((MaildirOf(user) + f).c_str());
+  for (const auto& n : FilesIn(MaildirOf(user)))
+    if (n.rfind("dovecot-uidvalidity", 0) == 0) ::unlink((MaildirOf(user) + "/" + n).c_str());
+}
+
+std::vector<std::string> DovecotServer::MessageFiles(const std::string& user, const std::string& folder) const {
+  std::string dir = MaildirOf(user) + (folder.empty() ? "" : "/." + folder);
+  std::vector<std::string> r;
   for (const char* sub : {"/new/", "/cur/"})
-    for (const auto& n : FilesIn(MaildirOf(user) + sub)) files.emplace_back(n, readFile(MaildirOf(user) + sub + n));
+    for (const auto& n : FilesIn(dir + sub)) r.push_back(sub + n);
+  return r;
+}
+
+std::vector<std::string> DovecotServer::Messages(const std::string& user, const std::string& folder) const {
+  std::vector<std::pair<std::string, std::string>> files;
+  std::string dir = MaildirOf(user) + (folder.empty() ? "" : "/." + folder);
+  for (const char* sub : {"/new/", "/cur/"})
+    for (const auto& n : FilesIn(dir + sub)) files.emplace_back(n, readFile(dir + sub + n));
   std::sort(files.begin(), files.end());
   std::vector<std::string> r;
   for (auto& f : files) r.push_back(std::move(f.second));

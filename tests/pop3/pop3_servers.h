@@ -37,22 +37,37 @@ private:
 
 class DovecotServer {
 public:
-  DovecotServer();
+  // With `imap`, Dovecot serves IMAP and IMAPS too.
+  explicit DovecotServer(bool imap = false) : withImap_(imap) {}
   ~DovecotServer();
   // Starts Dovecot; false (with *error) when it cannot run here.
   bool Start(std::string* error);
   void Stop();
+  // Before Start: XOAUTH2 and OAUTHBEARER too, their tokens checked at an RFC 7662
+  // introspection endpoint (HTTPS trusted through `caFile`).
+  void EnableOAuth(const std::string& introspectionUrl, const std::string& caFile) {
+    oauthUrl_ = introspectionUrl;
+    oauthCa_ = caFile;
+  }
   int pop3Port() const { return pop3Port_; }
   int pop3sPort() const { return pop3sPort_; }
+  int imapPort() const { return imapPort_; }
+  std::string Log() const;  // what Dovecot wrote to its log
+  int imapsPort() const { return imapsPort_; }
   const TestCa& ca() const { return ca_; }
 
   // A fresh user with an empty Maildir; the password is "pw-" + the user name. The users are
   // made before Dovecot starts, so no log-in ever races a change of the password file.
   std::string NewUser();
-  // Puts a message into the user's Maildir (new/), after the ones put there before.
-  void PutMessage(const std::string& user, const std::string& bytes);
-  // The messages in the user's Maildir, in the order they were put there.
-  std::vector<std::string> Messages(const std::string& user) const;
+  // Puts a message into the user's Maildir (new/), after the ones put there before; into one
+  // of its folders when `folder` is given.
+  void PutMessage(const std::string& user, const std::string& bytes, const std::string& folder = {});
+  // The messages in the user's Maildir (or one of its folders), in the order they were put there.
+  std::vector<std::string> Messages(const std::string& user, const std::string& folder = {}) const;
+  // Their file names ("/new/..." or "/cur/...", with the flags Dovecot gave them).
+  std::vector<std::string> MessageFiles(const std::string& user, const std::string& folder = {}) const;
+  // Forgets the IMAP UIDs of the user's INBOX: its next UIDVALIDITY differs.
+  void RenumberMailbox(const std::string& user);
 
 private:
   std::string MaildirOf(const std::string& user) const;
@@ -60,7 +75,9 @@ private:
   std::string dir_;
   QProcess process_;
   TestCa ca_;
-  int pop3Port_ = 0, pop3sPort_ = 0;
+  bool withImap_ = false;
+  std::string oauthUrl_, oauthCa_;
+  int pop3Port_ = 0, pop3sPort_ = 0, imapPort_ = 0, imapsPort_ = 0;
   int sequence_ = 0;
   int users_ = 0;
   unsigned mailUid_ = 0, mailGid_ = 0;

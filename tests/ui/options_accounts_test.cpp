@@ -63,6 +63,41 @@ TEST(AccountsWindow, AddTestAndSaveAnAccount) {
   EXPECT_EQ(w.lstAccount->count(), 0);
 }
 
+TEST(AccountsWindow, OffersImapWithItsFolders) {
+  Settings s;
+  RandomSource random(3);
+  AccountEditor ed(s, random);
+  transport::ExternalAccount tested;
+  TfrmAccounts w(
+      ed, [&](const transport::ExternalAccount& a) {
+        tested = a;
+        return transport::pop3::AccountCheck{true, transport::pop3::kAccountWorks, ""};
+      },
+      [](const std::string&) {});
+  EXPECT_FALSE(w.edtFolders->isEnabled());
+  w.edtName->setText(QStringLiteral("jo@example.org"));
+  w.cbProtocol->setCurrentIndex(w.cbProtocol->findText(QStringLiteral("IMAP")));
+  EXPECT_TRUE(w.edtFolders->isEnabled());
+  EXPECT_EQ(w.cbSecurity->currentText(), QStringLiteral("TLS (port 993)"));
+  w.edtServer->setText(QStringLiteral("imap.example.org"));
+  w.edtUser->setText(QStringLiteral("jo"));
+  w.edtPassword->setText(QStringLiteral("secret"));
+  w.edtFolders->setText(QStringLiteral("INBOX, Work"));
+  w.btnTestClick();
+  QTRY_VERIFY(!w.Testing());
+  EXPECT_TRUE(tested.IsImap());
+  w.btnSaveClick();
+  auto all = ed.Accounts();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_TRUE(all[0].IsImap());
+  EXPECT_EQ(all[0].ImapFolders(), (std::vector<std::string>{"INBOX", "Work"}));
+  // Shown again as saved.
+  w.lstAccount->setCurrentRow(-1);
+  w.lstAccount->setCurrentRow(0);
+  EXPECT_EQ(w.cbProtocol->currentText(), QStringLiteral("IMAP"));
+  EXPECT_EQ(w.edtFolders->text(), QStringLiteral("INBOX, Work"));
+}
+
 TEST(AccountsWindow, OutgoingServerIsTestedAndSaved) {
   Settings s;
   RandomSource random(3);

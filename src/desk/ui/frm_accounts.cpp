@@ -51,12 +51,25 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   edtName = new QLineEdit(this);
   edtName->setPlaceholderText(QStringLiteral("jo@example.org"));
   form->addRow(QStringLiteral("Account name:"), edtName);
+  cbProtocol = new QComboBox(this);
+  cbProtocol->setObjectName(QStringLiteral("cbProtocol"));
+  cbProtocol->addItem(QStringLiteral("POP3"), false);
+  cbProtocol->addItem(QStringLiteral("IMAP"), true);
+  form->addRow(QStringLiteral("Incoming mail protocol:"), cbProtocol);
   edtServer = new QLineEdit(this);
-  edtServer->setPlaceholderText(QStringLiteral("pop.example.org:995"));
-  form->addRow(QStringLiteral("Incoming mail server (POP3):"), edtServer);
+  edtServer->setObjectName(QStringLiteral("edtServer"));
+  lblServer = new QLabel(this);
+  form->addRow(lblServer, edtServer);
   cbSecurity = new QComboBox(this);
   for (auto s : SecurityChoices()) cbSecurity->addItem(Q(SecurityCaption(s)), static_cast<int>(s));
   form->addRow(QStringLiteral("Security:"), cbSecurity);
+  edtFolders = new QLineEdit(this);
+  edtFolders->setObjectName(QStringLiteral("edtFolders"));
+  edtFolders->setPlaceholderText(QStringLiteral("INBOX"));
+  edtFolders->setToolTip(QStringLiteral("The IMAP folders to receive from, separated by commas"));
+  form->addRow(QStringLiteral("IMAP folders:"), edtFolders);
+  connect(cbProtocol, &QComboBox::currentIndexChanged, this, [this] { UpdateProtocol(); });
+  UpdateProtocol();
   edtUser = new QLineEdit(this);
   form->addRow(QStringLiteral("User name:"), edtUser);
   edtPassword = new QLineEdit(this);
@@ -127,6 +140,8 @@ AccountForm TfrmAccounts::Form() const {
   f.keep = chkKeep->isChecked();
   f.enabled = chkEnabled->isChecked();
   f.security = static_cast<transport::pop3::Security>(cbSecurity->currentData().toInt());
+  f.imap = cbProtocol->currentData().toBool();
+  f.folders = S(edtFolders->text());
   f.smtpServer = S(edtSmtpServer->text());
   f.smtpSecurity = static_cast<transport::SmtpSecurity>(cbSmtpSecurity->currentData().toInt());
   f.smtpSameLogin = chkSmtpSameLogin->isChecked();
@@ -145,6 +160,9 @@ void TfrmAccounts::SetForm(const AccountForm& f) {
   chkEnabled->setChecked(f.enabled);
   int idx = cbSecurity->findData(static_cast<int>(f.security));
   cbSecurity->setCurrentIndex(idx < 0 ? 0 : idx);  // the old automatic choice shows as TLS
+  cbProtocol->setCurrentIndex(f.imap ? 1 : 0);
+  edtFolders->setText(Q(f.folders));
+  UpdateProtocol();
   edtSmtpServer->setText(Q(f.smtpServer));
   idx = cbSmtpSecurity->findData(static_cast<int>(f.smtpSecurity));
   cbSmtpSecurity->setCurrentIndex(idx < 0 ? 0 : idx);
@@ -153,6 +171,15 @@ void TfrmAccounts::SetForm(const AccountForm& f) {
   edtSmtpPassword->setText(Q(f.smtpSameLogin ? std::string() : f.smtpPassword));
   UpdateSmtpLogin();
   lblResult->clear();
+}
+
+void TfrmAccounts::UpdateProtocol() {
+  const bool imap = cbProtocol->currentData().toBool();
+  lblServer->setText(imap ? QStringLiteral("Incoming mail server (IMAP):") : QStringLiteral("Incoming mail server (POP3):"));
+  edtServer->setPlaceholderText(imap ? QStringLiteral("imap.example.org:993") : QStringLiteral("pop.example.org:995"));
+  for (int i = 0; i < cbSecurity->count(); ++i)
+    cbSecurity->setItemText(i, Q(SecurityCaption(static_cast<transport::pop3::Security>(cbSecurity->itemData(i).toInt()), imap)));
+  edtFolders->setEnabled(imap);
 }
 
 void TfrmAccounts::UpdateSmtpLogin() {

@@ -31,6 +31,9 @@ public:
   QLineEdit* edtName = nullptr;
   QLineEdit* edtServer = nullptr;
   QComboBox* cbSecurity = nullptr;
+  QComboBox* cbProtocol = nullptr;
+  QLineEdit* edtFolders = nullptr;
+  QLabel* lblServer = nullptr;
   QLineEdit* edtUser = nullptr;
   QLineEdit* edtPassword = nullptr;
   QCheckBox* chkSavePassword = nullptr;
@@ -63,6 +66,8 @@ private:
 
   AccountEditor& editor_;
   void UpdateSmtpLogin();
+  // The captions and fields that depend on POP3 or IMAP.
+  void UpdateProtocol();
 
   AccountChecker checker_;
   SmtpChecker smtpChecker_;

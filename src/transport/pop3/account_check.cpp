@@ -1,6 +1,8 @@
 #include "transport/pop3/account_check.h"
 
+#include "transport/imap/imap_client.h"
 #include "transport/pop3/pop3_client.h"
+#include "transport/sign_in.h"
 
 namespace px::transport::pop3 {
 
@@ -19,24 +21,33 @@ AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
     r.detail = "Not a server name: " + account.server;
     return r;
   }
-  Pop3Client client;
-  client.SetTimeout(timeoutMs);
-  if (client.Connect(address->host, address->port, account.security) &&
-      client.Login(account.user, account.password)) {
-    r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";
-    client.Quit();
-    r.works = true;
-    r.message = kAccountWorks;
+  auto check = [&](auto& client, auto&& leave) {
+    client.SetTimeout(timeoutMs);
+    SignInOutcome signIn;
+    if (client.Connect(address->host, address->port, account.security) &&
+        (signIn = SignInTo(client, account, address->host, address->port)).ok) {
+      r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";
+      leave(client);
+      r.works = true;
+      r.message = kAccountWorks;
+      return r;
+    }
+    r.detail = signIn.tokenError.empty() ? client.errorText() : signIn.tokenError;
+    switch (client.error()) {
+      case ErrorKind::HostNotFound: r.message = kServerNotFound; break;
+      case ErrorKind::LoginRejected: r.message = kInvalidLogin; break;
+      case ErrorKind::NeedsOAuth: r.message = kNeedsOAuth; break;
+      default: r.message = kCannotConnect; break;
+    }
+    client.Close();
     return r;
+  };
+  if (account.IsImap()) {
+    imap::ImapClient client;
+    return check(client, [](imap::ImapClient& c) { c.Logout(); });
   }
-  r.detail = client.errorText();
-  switch (client.error()) {
-    case ErrorKind::HostNotFound: r.message = kServerNotFound; break;
-    case ErrorKind::LoginRejected: r.message = kInvalidLogin; break;
-    default: r.message = kCannotConnect; break;
-  }
-  client.Close();
-  return r;
+  Pop3Client client;
+  return check(client, [](Pop3Client& c) { c.Quit(); });
 }
 
 }  // namespace px::transport::pop3

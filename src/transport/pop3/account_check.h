@@ -20,8 +20,10 @@ inline constexpr const char* kAccountWorks = "This account works.";
 inline constexpr const char* kServerNotFound = "Cannot find this e-mail server.";
 inline constexpr const char* kInvalidLogin = "Invalid user name or password.";
 inline constexpr const char* kCannotConnect = "Cannot connect to this e-mail server.";
+inline constexpr const char* kNeedsOAuth =
+    "This server wants you to sign in with your provider (OAuth2) instead of a password.";
 
-// Checks a POP3 account. An account on the mail service (server "plumadex") is checked by
+// Checks a POP3 or IMAP account. An account on the mail service (server "plumadex") is checked by
 // `serviceCheck` (user, password) when given; without it the check fails.
 AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs = 180000,
                           const std::function<AccountCheck(const std::string& user,

@@ -1,5 +1,11 @@
 #include "transport/pop3/network_message.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include "foundation/strings.h"
 #include "mailformat/pseudo_headers.h"
 
@@ -141,5 +147,24 @@ bool NetworkMessageWriter::Commit(std::string_view key) {
 }
 
 void NetworkMessageWriter::Discard() { writer_.Discard(); }
+
+bool SyncSpool(const mailformat::MailSpool& spool, std::string& error) {
+  int fd = ::open(spool.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 || ::syncfs(fd) != 0) {
+    error = "Cannot flush " + spool.folder() + " to the disk\r\rError " + std::to_string(errno) + ": " +
+            std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool RoomToFile(const mailformat::MailSpool& spool, uint64_t bytes) {
+  struct statvfs vfs;
+  if (::statvfs(spool.folder().c_str(), &vfs) != 0) return true;  // not known: the filer will tell
+  const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+  return avail >= bytes + (1u << 20);
+}
 
 }  // namespace px::transport::pop3

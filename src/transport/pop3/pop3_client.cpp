@@ -1,49 +1,24 @@
 #include "transport/pop3/pop3_client.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+
+#include "mailformat/codecs.h"
 
 namespace px::transport::pop3 {
 
 namespace {
 
-constexpr size_t kReadChunk = 256 * 1024;
 // Bytes dropped while skipping the rest of a reply that was given up on; past this the
 // session is abandoned instead.
 constexpr uint64_t kMaxDrop = 64ull * 1024 * 1024;
 constexpr int kQuitTimeoutMs = 30000;
-
-bool IsIpAddress(const std::string& host) {
-  unsigned char buf[sizeof(in6_addr)];
-  return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
-}
-
-std::string OpenSslErrors() {
-  std::string r;
-  while (unsigned long e = ERR_get_error()) {
-    char buf[256];
-    ERR_error_string_n(e, buf, sizeof buf);
-    if (!r.empty()) r += "; ";
-    r += buf;
-  }
-  return r;
-}
 
 bool ParseNumber(std::string_view s, int64_t& out) {
   auto r = std::from_chars(s.data(), s.data() + s.size(), out);
@@ -68,13 +43,6 @@ std::pair<std::string_view, std::string_view> TwoWords(std::string_view s) {
 std::string_view StripLineEnd(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line;
-}
-
-// Server text for an error message: printable ASCII only, short.
-std::string Printable(std::string_view s) {
-  std::string r;
-  for (char c : s.substr(0, 200)) r += (c >= 0x20 && c < 0x7f) ? c : '?';
-  return r;
 }
 
 }  // namespace
@@ -132,285 +100,6 @@ std::optional<ServerAddress> ParseServerAddress(std::string_view text) {
   return a;
 }
 
-Pop3Client::Pop3Client() { stopFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
-
-Pop3Client::~Pop3Client() {
-  Close();
-  if (ctx_) SSL_CTX_free(ctx_);
-  if (stopFd_ >= 0) ::close(stopFd_);
-}
-
-void Pop3Client::Stop() {
-  stopped_ = true;
-  if (stopFd_ >= 0) {
-    uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(stopFd_, &one, sizeof one);
-  }
-}
-
-bool Pop3Client::Fail(ErrorKind kind, std::string text) {
-  if (stopped_) {
-    kind = ErrorKind::Stopped;
-    text = "Stopped";
-  }
-  error_ = kind;
-  errorText_ = std::move(text);
-  // Replies after these cannot be told apart from the rest of the broken one.
-  switch (kind) {
-    case ErrorKind::LoginRejected:
-    case ErrorKind::ServerError:
-      break;
-    default:
-      broken_ = true;
-  }
-  return false;
-}
-
-void Pop3Client::Close() {
-  if (ssl_) {
-    SSL_free(ssl_);
-    ssl_ = nullptr;
-  }
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  rbuf_.clear();
-  rpos_ = rscan_ = 0;
-}
-
-int64_t Pop3Client::SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-bool Pop3Client::WaitFor(bool write) {
-  pollfd p[2] = {{fd_, short(write ? POLLOUT : POLLIN), 0}, {stopFd_, POLLIN, 0}};
-  for (;;) {
-    if (stopped_) return Fail(ErrorKind::Stopped, "Stopped");
-    int wait = timeoutMs_;
-    bool paced = false;
-    if (deadlineMs_ > 0) {
-      const int64_t left = deadlineMs_ - SteadyMs();
-      if (left <= 0) return Fail(ErrorKind::Timeout, "The server is too slow: it was given up on.");
-      if (left < wait) {
-        wait = static_cast<int>(left);
-        paced = true;
-      }
-    }
-    int n = ::poll(p, stopFd_ >= 0 ? 2 : 1, wait);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(ErrorKind::Closed, std::string("poll: ") + std::strerror(errno));
-    if (n == 0 && paced) return Fail(ErrorKind::Timeout, "The server is too slow: it was given up on.");
-    if (n == 0) return Fail(ErrorKind::Timeout, "The server did not answer in time.");
-    if (stopped_) return Fail(ErrorKind::Stopped, "Stopped");
-    return true;
-  }
-}
-
-bool Pop3Client::ConnectSocket(const std::string& host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  std::string service = std::to_string(port);
-  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
-  if (rc != 0) {
-    if (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAIL || rc == EAI_AGAIN)
-      return Fail(ErrorKind::HostNotFound, "Host not found: " + host);
-    return Fail(ErrorKind::HostNotFound, std::string("Cannot resolve ") + host + ": " + gai_strerror(rc));
-  }
-  ErrorKind kind = ErrorKind::ConnectFailed;
-  std::string text = "Cannot connect to " + host;
-  for (addrinfo* ai = res; ai; ai = ai->ai_next) {
-    int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-    if (fd < 0) continue;
-    int err = 0;
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-      err = errno;
-      if (err == EINPROGRESS) {
-        fd_ = fd;
-        if (!WaitFor(true)) {
-          fd_ = -1;
-          ::close(fd);
-          broken_ = false;
-          if (error_ == ErrorKind::Stopped) {
-            ::freeaddrinfo(res);
-            return false;
-          }
-          kind = ErrorKind::Timeout;
-          text = "Connecting to " + host + " timed out";
-          continue;
-        }
-        fd_ = -1;
-        socklen_t len = sizeof err;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
-      }
-    }
-    if (err == 0) {
-      int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      fd_ = fd;
-      ::freeaddrinfo(res);
-      return true;
-    }
-    ::close(fd);
-    if (err == ECONNREFUSED) {
-      kind = ErrorKind::Refused;
-      text = "Connection refused by " + host + " port " + service;
-    } else if (kind != ErrorKind::Refused) {
-      kind = ErrorKind::ConnectFailed;
-      text = "Cannot connect to " + host + " port " + service + ": " + std::strerror(err);
-    }
-  }
-  ::freeaddrinfo(res);
-  return Fail(kind, text);
-}
-
-bool Pop3Client::StartTls(const std::string& host) {
-  if (!ctx_) {
-    ctx_ = SSL_CTX_new(TLS_client_method());
-    if (!ctx_) return Fail(ErrorKind::TlsFailed, "TLS: " + OpenSslErrors());
-    SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    // OpenSSL's default trust paths: the system store, or SSL_CERT_FILE / SSL_CERT_DIR.
-    SSL_CTX_set_default_verify_paths(ctx_);
-    SSL_CTX_set_verify(ctx_, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_mode(ctx_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  }
-  ssl_ = SSL_new(ctx_);
-  if (!ssl_) return Fail(ErrorKind::TlsFailed, "TLS: " + OpenSslErrors());
-  SSL_set_fd(ssl_, fd_);
-  if (IsIpAddress(host)) {
-    X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_), host.c_str());
-  } else {
-    SSL_set_tlsext_host_name(ssl_, host.c_str());
-    SSL_set1_host(ssl_, host.c_str());
-  }
-  for (;;) {
-    ERR_clear_error();
-    int r = SSL_connect(ssl_);
-    if (r == 1) break;
-    int e = SSL_get_error(ssl_, r);
-    if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-      if (!WaitFor(e == SSL_ERROR_WANT_WRITE)) return false;
-      continue;
-    }
-    long v = SSL_get_verify_result(ssl_);
-    if (v != X509_V_OK)
-      return Fail(ErrorKind::CertificateRejected,
-                  std::string("The server's certificate was rejected: ") +
-                      X509_verify_cert_error_string(v));
-    std::string detail = OpenSslErrors();
-    return Fail(ErrorKind::TlsFailed, "TLS handshake failed" + (detail.empty() ? "" : ": " + detail));
-  }
-  return true;
-}
-
-bool Pop3Client::ReadMore() {
-  if (rpos_ > 0 && (rpos_ == rbuf_.size() || rpos_ >= kReadChunk)) {
-    rbuf_.erase(0, rpos_);
-    rscan_ -= std::min(rscan_, rpos_);
-    rpos_ = 0;
-  }
-  size_t old = rbuf_.size();
-  rbuf_.resize(old + kReadChunk);
-  for (;;) {
-    if (stopped_) {
-      rbuf_.resize(old);
-      return Fail(ErrorKind::Stopped, "Stopped");
-    }
-    ssize_t n;
-    if (ssl_) {
-      ERR_clear_error();
-      int r = SSL_read(ssl_, rbuf_.data() + old, static_cast<int>(kReadChunk));
-      if (r > 0) {
-        n = r;
-      } else {
-        int e = SSL_get_error(ssl_, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          if (!WaitFor(e == SSL_ERROR_WANT_WRITE)) {
-            rbuf_.resize(old);
-            return false;
-          }
-          continue;
-        }
-        rbuf_.resize(old);
-        if (e == SSL_ERROR_ZERO_RETURN || (e == SSL_ERROR_SYSCALL && ERR_peek_error() == 0))
-          return Fail(ErrorKind::Closed, "The server closed the connection.");
-        return Fail(ErrorKind::TlsFailed, "TLS: " + OpenSslErrors());
-      }
-    } else {
-      n = ::recv(fd_, rbuf_.data() + old, kReadChunk, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!WaitFor(false)) {
-          rbuf_.resize(old);
-          return false;
-        }
-        continue;
-      }
-      if (n <= 0) {
-        rbuf_.resize(old);
-        return Fail(ErrorKind::Closed, n == 0 ? "The server closed the connection."
-                                              : std::string("recv: ") + std::strerror(errno));
-      }
-    }
-    rbuf_.resize(old + static_cast<size_t>(n));
-    return true;
-  }
-}
-
-bool Pop3Client::ReadLine(std::string_view& line, size_t cap) {
-  for (;;) {
-    size_t from = std::max(rscan_, rpos_);
-    size_t nl = rbuf_.find('\n', from);
-    if (nl != std::string::npos) {
-      line = std::string_view(rbuf_).substr(rpos_, nl + 1 - rpos_);
-      rpos_ = nl + 1;
-      rscan_ = rpos_;
-      if (line.size() > cap) return Fail(ErrorKind::LineTooLong, "The server sent a line longer than 1 MiB.");
-      return true;
-    }
-    rscan_ = rbuf_.size();
-    if (rbuf_.size() - rpos_ > cap) {
-      rpos_ = rbuf_.size();  // the start of the line is dropped; the rest may be skipped
-      return Fail(ErrorKind::LineTooLong, "The server sent a line longer than 1 MiB.");
-    }
-    if (!ReadMore()) return false;
-  }
-}
-
-bool Pop3Client::WriteAll(std::string_view data) {
-  while (!data.empty()) {
-    if (stopped_) return Fail(ErrorKind::Stopped, "Stopped");
-    ssize_t n;
-    if (ssl_) {
-      ERR_clear_error();
-      int r = SSL_write(ssl_, data.data(), static_cast<int>(std::min<size_t>(data.size(), 1 << 20)));
-      if (r <= 0) {
-        int e = SSL_get_error(ssl_, r);
-        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
-          if (!WaitFor(e == SSL_ERROR_WANT_WRITE)) return false;
-          continue;
-        }
-        return Fail(ErrorKind::Closed, "Cannot send to the server: " + OpenSslErrors());
-      }
-      n = r;
-    } else {
-      n = ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!WaitFor(true)) return false;
-        continue;
-      }
-      if (n < 0) return Fail(ErrorKind::Closed, std::string("Cannot send to the server: ") + std::strerror(errno));
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 bool Pop3Client::Command(std::string_view cmd) {
   if (fd_ < 0 || broken_) return Fail(ErrorKind::Closed, "Not connected.");
   std::string line(cmd);
@@ -428,9 +117,9 @@ bool Pop3Client::ReadStatus(std::string* text) {
   }
   if (line.starts_with("-ERR")) {
     if (text) *text = std::string(line.substr(4));
-    return Fail(ErrorKind::ServerError, "The server answered: " + Printable(line));
+    return Fail(ErrorKind::ServerError, "The server answered: " + PrintableReply(line));
   }
-  return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + Printable(line));
+  return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + PrintableReply(line));
 }
 
 bool Pop3Client::Simple(std::string_view cmd, std::string* text) {
@@ -444,7 +133,7 @@ bool Pop3Client::ReadBody(uint64_t maxBytes, const std::function<bool(std::strin
     std::string_view l;
     if (!ReadLine(l, kMaxLine)) {
       // An endless line: drop the rest so the session goes on with the next message.
-      if (error_ == ErrorKind::LineTooLong && fd_ >= 0 && !stopped_) {
+      if (error_ == ErrorKind::LineTooLong && fd_ >= 0 && !IsStopped()) {
         ErrorKind kind = error_;
         std::string text = errorText_;
         broken_ = false;
@@ -520,6 +209,19 @@ bool Pop3Client::ReadCapa() {
     else if (word == "UIDL") caps_.uidl = true;
     else if (word == "TOP") caps_.top = true;
     else if (word == "PIPELINING") caps_.pipelining = true;
+    else if (word == "SASL") {
+      std::string_view rest = StripLineEnd(l);
+      size_t p = rest.find_first_of(" \t");
+      while (p != std::string_view::npos && caps_.sasl.size() < 32) {
+        size_t b = rest.find_first_not_of(" \t", p);
+        if (b == std::string_view::npos) break;
+        size_t e = rest.find_first_of(" \t", b);
+        std::string m(rest.substr(b, e == std::string_view::npos ? std::string_view::npos : e - b));
+        for (char& c : m) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        caps_.sasl.push_back(m);
+        p = e;
+      }
+    }
     return true;
   });
   // A list cut short after too many lines still leaves a usable session.
@@ -528,9 +230,7 @@ bool Pop3Client::ReadCapa() {
 
 bool Pop3Client::Connect(const std::string& host, int port, Security security) {
   Close();
-  broken_ = false;
-  error_ = ErrorKind::None;
-  errorText_.clear();
+  ClearError();
   host_ = host;
   if (security == Security::Auto) {
     if (port == 0 || port == kPop3sPort) {
@@ -569,8 +269,7 @@ bool Pop3Client::Connect(const std::string& host, int port, Security security) {
       return false;
     }
     // What the server said before TLS cannot be trusted: ask again.
-    rbuf_.clear();
-    rpos_ = rscan_ = 0;
+    DropBuffered();
     if (!ReadCapa()) {
       Close();
       return false;
@@ -580,13 +279,7 @@ bool Pop3Client::Connect(const std::string& host, int port, Security security) {
 }
 
 bool Pop3Client::Adopt(int fd) {
-  Close();
-  broken_ = false;
-  error_ = ErrorKind::None;
-  errorText_.clear();
-  int flags = ::fcntl(fd, F_GETFL);
-  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  fd_ = fd;
+  AdoptSocket(fd);
   if (!ReadStatus() || !ReadCapa()) {
     Close();
     return false;
@@ -610,12 +303,41 @@ bool Pop3Client::Login(const std::string& user, const std::string& password) {
   return true;
 }
 
+bool Pop3Client::Offers(std::string_view mechanism) const {
+  for (const auto& m : caps_.sasl)
+    if (m.size() == mechanism.size() &&
+        std::equal(m.begin(), m.end(), mechanism.begin(),
+                   [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); }))
+      return true;
+  return false;
+}
+
+bool Pop3Client::Authenticate(std::string_view mechanism, std::string_view initialResponse) {
+  const std::string encoded = initialResponse.empty() ? std::string("=") : mailformat::Base64Encode(initialResponse);
+  // A command line is at most 255 octets: a longer initial response follows the server's "+".
+  bool pending = 6 + mechanism.size() + 1 + encoded.size() > 255;
+  if (!Command("AUTH " + std::string(mechanism) + (pending ? std::string() : " " + encoded))) return false;
+  for (int round = 0; round < 3; ++round) {
+    std::string_view line;
+    if (!ReadLine(line, kMaxLine)) return false;
+    line = StripLineEnd(line);
+    if (line.starts_with("+OK")) return true;
+    if (line.starts_with("-ERR")) return Fail(ErrorKind::LoginRejected, "The server refused the sign-in: " + PrintableReply(line));
+    // A challenge after the initial response carries the server's error details: an empty
+    // answer makes it say -ERR.
+    if (!line.starts_with("+")) return Fail(ErrorKind::Protocol, "Not a POP3 reply: " + PrintableReply(line));
+    if (!WriteAll(pending ? encoded + "\r\n" : std::string("\r\n"))) return false;
+    pending = false;
+  }
+  return Fail(ErrorKind::Protocol, "The server kept asking during the sign-in.");
+}
+
 bool Pop3Client::Stat(int64_t& count, int64_t& size) {
   std::string text;
   if (!Simple("STAT", &text)) return false;
   auto [a, b] = TwoWords(text);
   if (!ParseNumber(a, count) || !ParseNumber(b, size))
-    return Fail(ErrorKind::Protocol, "Not a STAT reply: " + Printable(text));
+    return Fail(ErrorKind::Protocol, "Not a STAT reply: " + PrintableReply(text));
   return true;
 }
 

@@ -3,7 +3,6 @@
 // of QUIT matters (that is where the server commits deletions) and because the log-in must be
 // plain USER/PASS inside TLS. Every wait is bounded by a time-out, every reply by a size cap,
 // and Stop() from any thread ends a wait at once.
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -12,8 +11,7 @@
 #include <utility>
 #include <vector>
 
-typedef struct ssl_ctx_st SSL_CTX;
-typedef struct ssl_st SSL;
+#include "transport/mail_socket.h"
 
 namespace px::transport::pop3 {
 
@@ -37,23 +35,7 @@ struct ServerAddress {
 };
 std::optional<ServerAddress> ParseServerAddress(std::string_view text);
 
-enum class ErrorKind {
-  None,
-  HostNotFound,
-  Refused,
-  ConnectFailed,
-  Timeout,
-  TlsFailed,
-  CertificateRejected,
-  NoTls,           // the server offers no STLS and plain text is not allowed
-  LoginRejected,   // -ERR after USER or PASS
-  ServerError,     // -ERR to another command
-  Protocol,        // a reply that is not POP3
-  LineTooLong,
-  ReplyTooLong,    // a message or header far longer than announced or allowed
-  Closed,          // the server closed the connection
-  Stopped,
-};
+using px::transport::ErrorKind;
 
 struct Capabilities {
   bool known = false;  // CAPA answered
@@ -61,27 +43,16 @@ struct Capabilities {
   bool uidl = false;
   bool top = false;
   bool pipelining = false;
+  std::vector<std::string> sasl;  // mechanisms of the SASL line, upper-case
 };
 
 // Limits on what the server may send.
 inline constexpr size_t kMaxLine = 1024 * 1024;
 inline constexpr size_t kMaxHeader = 1024 * 1024;
 
-class Pop3Client {
+class Pop3Client : public MailSocket {
 public:
-  Pop3Client();
-  ~Pop3Client();
-  Pop3Client(const Pop3Client&) = delete;
-  Pop3Client& operator=(const Pop3Client&) = delete;
-
-  // Time-out of the connection and of every wait for the server, in milliseconds.
-  void SetTimeout(int ms) { timeoutMs_ = ms; }
-  // A point in time (steady clock, milliseconds, see SteadyMs) by which whatever runs must be
-  // done, however the server paces its bytes; a wait that would pass it fails with Timeout.
-  // 0: none.
-  void SetDeadline(int64_t steadyMs) { deadlineMs_ = steadyMs; }
-  int64_t deadline() const { return deadlineMs_; }
-  static int64_t SteadyMs();
+  Pop3Client() = default;
 
   // Connects, reads the greeting, asks CAPA, and starts TLS as `security` says.
   bool Connect(const std::string& host, int port, Security security);
@@ -90,6 +61,8 @@ public:
   bool Adopt(int fd);
   // USER and PASS. A refusal is LoginRejected.
   bool Login(const std::string& user, const std::string& password);
+  // AUTH with a SASL mechanism and its initial response (RFC 5034); a refusal is LoginRejected.
+  bool Authenticate(std::string_view mechanism, std::string_view initialResponse);
   bool Stat(int64_t& count, int64_t& size);
   // Sizes by message number (index 0 unused), for messages 1..count.
   bool List(int64_t count, std::vector<int64_t>& sizes);
@@ -108,29 +81,12 @@ public:
   bool DeleMany(const std::vector<int64_t>& messages, std::vector<int>& accepted);
   // QUIT; true only when the server acknowledged it, which is when deletions are committed.
   bool Quit();
-  void Close();
-  bool IsConnected() const { return fd_ >= 0; }
-  // Whether the session can still take commands after the last failure.
-  bool IsUsable() const { return fd_ >= 0 && !broken_; }
-
-  // Any thread: ends the current wait with Stopped and closes nothing else.
-  void Stop();
-  bool IsStopped() const { return stopped_; }
 
   const Capabilities& caps() const { return caps_; }
-  bool encrypted() const { return ssl_ != nullptr; }
-  ErrorKind error() const { return error_; }
-  // What went wrong, in words (for reports and logs; never holds the password).
-  const std::string& errorText() const { return errorText_; }
+  // Whether the server offers a SASL mechanism.
+  bool Offers(std::string_view mechanism) const;
 
 private:
-  bool Fail(ErrorKind kind, std::string text);
-  bool ConnectSocket(const std::string& host, int port);
-  bool StartTls(const std::string& host);
-  bool WaitFor(bool write);
-  bool ReadMore();
-  bool ReadLine(std::string_view& line, size_t cap);
-  bool WriteAll(std::string_view data);
   bool Command(std::string_view cmd);
   bool ReadStatus(std::string* text = nullptr);
   bool Simple(std::string_view cmd, std::string* text = nullptr);
@@ -140,21 +96,7 @@ private:
   bool ReadBody(uint64_t maxBytes, const std::function<bool(std::string_view)>& line);
   bool DropBody(uint64_t maxBytes);
 
-  int fd_ = -1;
-  int stopFd_ = -1;
-  SSL_CTX* ctx_ = nullptr;
-  SSL* ssl_ = nullptr;
-  std::atomic<bool> stopped_{false};
-  bool broken_ = false;
-  int timeoutMs_ = 180000;
-  int64_t deadlineMs_ = 0;
-  std::string rbuf_;
-  size_t rpos_ = 0;   // start of unread data
-  size_t rscan_ = 0;  // no line end before this offset
   Capabilities caps_;
-  ErrorKind error_ = ErrorKind::None;
-  std::string errorText_;
-  std::string host_;
 };
 
 }  // namespace px::transport::pop3

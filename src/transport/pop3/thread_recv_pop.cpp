@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/statvfs.h>
 #include <map>
 #include <unistd.h>
 #include <unordered_set>
@@ -14,6 +12,7 @@
 #include "foundation/text_case.h"
 #include "mailformat/spool.h"
 #include "transport/left_on_server.h"
+#include "transport/sign_in.h"
 #include "transport/pop3/network_message.h"
 
 namespace px::transport::pop3 {
@@ -42,48 +41,10 @@ std::string SenderKey(const std::string& from) {
   return FoldCase(BareAddressOf(from));
 }
 
-// Messages are written without a flush each and made durable together before their DELE goes
-// out: one flush of the spool's file system per batch instead of two per message.
-constexpr size_t kBatchMessages = 64;
-constexpr uint64_t kBatchBytes = 32ull * 1024 * 1024;
-
-bool SyncSpool(const mailformat::MailSpool& spool, std::string& error) {
-  int fd = ::open(spool.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || ::syncfs(fd) != 0) {
-    error = "Cannot flush " + spool.folder() + " to the disk\r\rError " + std::to_string(errno) + ": " +
-            std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return false;
-  }
-  ::close(fd);
-  return true;
-}
-
-// Whether the spool's disk still has room to split a message of `bytes` once it is filed.
-bool RoomToFile(const mailformat::MailSpool& spool, uint64_t bytes) {
-  struct statvfs vfs;
-  if (::statvfs(spool.folder().c_str(), &vfs) != 0) return true;  // not known: the filer will tell
-  const uint64_t avail = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
-  return avail >= bytes + (1u << 20);
-}
-
 int64_t PaceMs(const Pop3Pace& pace, int64_t bytes) {
   const int64_t rate = std::max<int64_t>(pace.minBytesPerSecond, 1);
   return std::max<int64_t>(bytes, 0) * 1000 / rate;
 }
-
-// Turns the spool's flush of every file off while one account is received (batches are flushed
-// together instead), and back on afterwards.
-class BatchedSync {
-public:
-  explicit BatchedSync(mailformat::MailSpool& spool) : spool_(spool), was_(spool.sync()) { spool.setSync(false); }
-  ~BatchedSync() { spool_.setSync(was_); }
-  bool enabled() const { return was_; }
-
-private:
-  mailformat::MailSpool& spool_;
-  bool was_;
-};
 
 }  // namespace
 
@@ -105,27 +66,11 @@ LinkResult ThreadRecvPOP::Run(ReceiveContext& ctx) {
   };
   ctx.events.ShowSkip();
 
-  auto address = ParseServerAddress(account_.server);
-  if (!address) {
-    result.status = LinkStatus::ConnectFailed;
-    result.error = "Not a server name: " + account_.server;
-    return result;
-  }
   client_.SetTimeout(timeoutMs_);
   // Every step has a deadline of its own, however the server paces its bytes: the log-in and
   // the counting, the listings (by the number of messages), then each message (below).
   client_.SetDeadline(Pop3Client::SteadyMs() + pace_.graceMs + timeoutMs_);
-  if (!client_.Connect(address->host, address->port, account_.security) ||
-      !client_.Login(account_.user, account_.password)) {
-    ErrorKind kind = client_.error();
-    result.status = kind == ErrorKind::Stopped         ? LinkStatus::Stopped
-                    : kind == ErrorKind::LoginRejected ? LinkStatus::WrongPassword
-                                                       : LinkStatus::ConnectFailed;
-    result.error = client_.errorText();
-    client_.Close();
-    return result;
-  }
-
+  if (!ConnectAndSignIn(client_, account_, kPop3sPort, result)) return result;
   LeftOnServerList& list = ctx.leftOnServer;
   const std::string prefix = KeyPrefix(account_);
   // Lines written before keys named the user began with the host alone.
@@ -392,7 +337,7 @@ namespace px::transport::pop3 {
 void AddPop3Links(ThreadRecvChain& chain, const std::vector<ExternalAccount>& accounts, int timeoutMs,
                   Pop3Pace pace) {
   for (const auto& a : accounts) {
-    if (a.IsService()) continue;
+    if (a.IsService() || a.IsImap()) continue;
     bool ready = a.enabled && a.IsComplete();
     chain.AddLink(std::make_unique<ThreadRecvPOP>(a, timeoutMs, pace));
     chain.SetTicked(chain.LinkCount() - 1, ready);
