@@ -36,7 +36,8 @@ const Command kCommands[] = {
     {"preview", px::cli::runPreview, "preview [ACCOUNT]   list the mail waiting on the POP3 accounts without downloading it (account, key, sender, subject, date, size)"},
     {"import-contacts", px::cli::runImportContacts, "import-contacts [--on-shared=skip|merge|keep-both] FILE...   add the cards of vCard files to Contacts, each card its own contact"},
     {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
-    {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
+    {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents the query finds: from the index once built (words, \"phrases\", from:, to:, subject:, date:A..B, AND/OR/NOT), else (or with --scan) by scanning the tree for the words"},
+    {"index", px::cli::runIndex, "index [--rebuild]   build the search index of the documents or bring it up to date"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 
