@@ -3,11 +3,14 @@
 // the filter's file test with the scan's results.
 #include "search/doc_index.h"
 #include "search/filter.h"
+#include "search/index_keeper.h"
 #include "search/search_thread.h"
 
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -251,6 +254,44 @@ TEST_F(IndexTest, OneWriterAtATime) {
   EXPECT_TRUE(outer.ok);
   EXPECT_FALSE(inner.ok);
   EXPECT_EQ(inner.error, "The search index is being updated by another program.");
+}
+
+// Runs the event loop until pred holds (or 30 s pass).
+bool waitFor(const std::function<bool()>& pred) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred() && t.elapsed() < 30000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return pred();
+}
+
+TEST_F(IndexTest, KeeperBuildsOnceThenFollowsChangedFolders) {
+  IndexKeeper::Config cfg;
+  cfg.indexFolder = indexFolder;
+  cfg.documents = root;
+  cfg.trash = trash;
+  cfg.listing.registry = &registry;
+  cfg.listing.documentsFolder = root;
+  cfg.delayMs = 10;
+  IndexKeeper keeper(cfg);
+  EXPECT_FALSE(keeper.Built());
+  std::vector<std::pair<qint64, qint64>> progress;
+  int updates = 0;
+  QObject::connect(&keeper, &IndexKeeper::Progress, [&](qint64 d, qint64 t) { progress.push_back({d, t}); });
+  QObject::connect(&keeper, &IndexKeeper::Updated, [&](bool) { ++updates; });
+  keeper.EnsureBuilt();
+  ASSERT_TRUE(waitFor([&] { return updates == 1; }));
+  EXPECT_TRUE(keeper.Built());
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), (std::pair<qint64, qint64>{5, 5}));
+
+  // A document filed into a folder, as the filer does: the index file's save names the folder.
+  writeFile(root + "letters/new.txt", "a parcel of saffron");
+  keeper.IndexSaved(root + "letters/Plumadex.ini");
+  keeper.FolderChanged(trash);               // the trash is never indexed
+  keeper.FolderChanged(home.path("other/"));  // nor anything outside the tree
+  ASSERT_TRUE(waitFor([&] { return updates == 2; }));
+  EXPECT_EQ(RunIndexQuery(indexFolder, "saffron").hits.size(), 1u);
+  EXPECT_TRUE(RunIndexQuery(indexFolder, "bakery", trash).hits.empty());
 }
 
 }  // namespace
