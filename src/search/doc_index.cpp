@@ -9,10 +9,13 @@
 
 #include <xapian.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <set>
 #include <unordered_set>
@@ -71,6 +74,18 @@ FileFacts factsOf(const std::string& path) {
   f.dev = st.st_dev;
   f.ino = st.st_ino;
   return f;
+}
+
+// A NUL byte in the first 8 KiB, without the byte-order mark of UTF-16: not text.
+bool looksBinary(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  char buf[8192];
+  ssize_t n;
+  do n = ::read(fd, buf, sizeof buf); while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n >= 2 && ((buf[0] == '\xFF' && buf[1] == '\xFE') || (buf[0] == '\xFE' && buf[1] == '\xFF'))) return false;
+  return n > 0 && std::memchr(buf, 0, static_cast<size_t>(n)) != nullptr;
 }
 
 std::string ymdOf(DateTime t) {
@@ -280,10 +295,13 @@ private:
     Xapian::Document doc;
     tg_.set_document(doc);
     tg_.set_termpos(0);
-    TermSink sink(tg_);
-    const ExtractStatus st = ExtractText(m.path, sink, true);
-    if (!st.ok || st.error) return;  // left to the scan, which reports it
-    sink.Flush();
+    // Binary files (pictures, archives, programs) have no words: only their index data is kept.
+    if (!(KindOfFile(m.path, true) == DocKind::Plain && looksBinary(m.path))) {
+      TermSink sink(tg_);
+      const ExtractStatus st = ExtractText(m.path, sink, true);
+      if (!st.ok || st.error) return;  // left to the scan, which reports it
+      sink.Flush();
+    }
     addMeta(doc, tg_, m, f);
     db_.replace_document(kIdTerm + hashOf(m.path), doc);
     ++counts_.extracted;

@@ -75,6 +75,8 @@ protected:
               "[msg.eml]\r\nTitle=Greetings\r\nFlags=8192\r\nAddress=bob@example.org\r\n"
               "Time=05/06/25 09:00:00\r\n\r\n");
     writeFile(trash + "thrown.txt", "bakery");
+    // A picture beside the letters: held without words.
+    writeFile(root + "letters/photo.jpg", std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0 pixels", 17));
   }
 
   IndexUpdateRequest request(bool rebuild = false) {
@@ -151,7 +153,11 @@ TEST_F(IndexTest, FilterAnswersFromTheIndexAsTheScanDoes) {
   // The index really answers: every file of the tree is held, the trash's is not.
   const auto answers = AnswerKeywords(indexFolder, root, {"bakery"}, true, false);
   ASSERT_NE(answers, nullptr);
-  EXPECT_EQ(answers->Held(), 7u);
+  EXPECT_EQ(answers->Held(), 8u);
+  EXPECT_EQ(answers->FileMatches(root + "letters/photo.jpg"), std::optional<bool>(false));
+  // Where the two differ on purpose: letters inside a binary file are not words to the index.
+  EXPECT_EQ(AnswerKeywords(indexFolder, root, {"pixels"}, true, false)->FileMatches(root + "letters/photo.jpg"),
+            std::optional<bool>(false));
   EXPECT_EQ(answers->FileMatches(root + "letters/minutes.odt"), std::optional<bool>(true));
   EXPECT_EQ(answers->FileMatches(root + "mail/body.txt"), std::optional<bool>(false));
   EXPECT_EQ(answers->FileMatches(trash + "thrown.txt"), std::nullopt);
@@ -189,7 +195,7 @@ TEST_F(IndexTest, QueryLanguage) {
 TEST_F(IndexTest, UpdatesRepointMovesAndReadOnlyWhatChanged) {
   IndexUpdateResult first = update();
   ASSERT_TRUE(first.ok) << first.error;
-  EXPECT_EQ(first.counts.extracted, 7);
+  EXPECT_EQ(first.counts.extracted, 8);
   EXPECT_TRUE(IndexBuilt(indexFolder));
   // Nothing changed: nothing is read.
   EXPECT_EQ(update().counts.extracted, 0);
@@ -223,7 +229,7 @@ TEST_F(IndexTest, UpdatesRepointMovesAndReadOnlyWhatChanged) {
   EXPECT_EQ(query("bread"), (V{"mail/msg.eml"}));
 
   // A rebuild starts again from nothing.
-  EXPECT_EQ(update(true).counts.extracted, 5);
+  EXPECT_EQ(update(true).counts.extracted, 6);
 }
 
 TEST_F(IndexTest, AStoppedBuildResumes) {
@@ -239,7 +245,7 @@ TEST_F(IndexTest, AStoppedBuildResumes) {
   EXPECT_EQ(AnswerKeywords(indexFolder, root, {"bakery"}, true, false), nullptr);  // not built yet
   const IndexUpdateResult rest = update();
   EXPECT_TRUE(rest.ok);
-  EXPECT_EQ(part.counts.extracted + rest.counts.extracted, 7);
+  EXPECT_EQ(part.counts.extracted + rest.counts.extracted, 8);
   EXPECT_TRUE(IndexBuilt(indexFolder));
 }
 
