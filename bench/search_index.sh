@@ -15,7 +15,8 @@ COUNT="${1:-2000}"
 DOCS="${2:-100000}"
 BUILD_DIR="${BUILD_DIR:-build}"
 WORK="${WORK:-/tmp/plumadex-bench-index}"
-CLI="$ROOT/$BUILD_DIR/src/plumadex-cli"
+case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$ROOT/$BUILD_DIR" ;; esac
+CLI="$BUILD_DIR/src/plumadex-cli"
 [ -x "$CLI" ] || { echo "build plumadex-cli first ($CLI)" >&2; exit 2; }
 command -v notmuch >/dev/null || { echo "install notmuch (scripts/deps/search-bench.list)" >&2; exit 2; }
 mkdir -p "$WORK"

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 namespace px::search {
@@ -84,6 +85,24 @@ TokenSpan NextToken(std::string_view text, size_t start) {
 
 namespace {
 
+// The foldings of the characters of the basic plane, looked up by index (filled as they are met).
+struct FoldedBmp {
+  uint8_t len = 0xFF;  // 0xFF: not known yet
+  char bytes[15];
+};
+
+const FoldedBmp& foldedBmp(UChar32 c) {
+  thread_local std::unique_ptr<FoldedBmp[]> table(new FoldedBmp[0x10000]);
+  FoldedBmp& f = table[static_cast<size_t>(c)];
+  if (f.len == 0xFF) {
+    const std::string& s = foldedCharacter(c);
+    const size_t len = std::min(s.size(), sizeof f.bytes);
+    std::memcpy(f.bytes, s.data(), len);
+    f.len = static_cast<uint8_t>(len);
+  }
+  return f;
+}
+
 // ASCII upper case to lower case in place, without branches (the compiler vectorises it).
 void lowerAscii(char* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -135,7 +154,12 @@ void FoldForMatchInto(std::string_view text, std::string& out) {
       out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
       continue;
     }
-    out += foldedCharacter(c);
+    if (c < 0x10000) {
+      const FoldedBmp& f = foldedBmp(c);
+      out.append(f.bytes, f.len);
+    } else {
+      out += foldedCharacter(c);
+    }
   }
 }
 
