@@ -70,7 +70,6 @@ protected:
     desk->show();
     QApplication::processEvents();
     desk->controller().OnApp();
-    clock->Advance(kSplashMinimumMs);
     QApplication::processEvents();
     desk->commands().Provide("actNewMessage", [this] { ++newMessages; });
   }
@@ -187,7 +186,6 @@ TEST(DeskMenuWhileStarting, TheMenusAndKeysWaitForTheCurtainToGo) {
   EXPECT_EQ(runs, 0);
   desk->show();
   desk->controller().OnApp();
-  clock->Advance(kSplashMinimumMs);
   QApplication::processEvents();
   EXPECT_FALSE(desk->CurtainShown());
   EXPECT_TRUE(newMessage->isEnabled());
