@@ -165,8 +165,9 @@ void dropMeta(Xapian::Document& doc) {
 // The file's text into the term generator; a word cut between two pieces is kept whole.
 class TermSink final : public TextSink {
 public:
-  explicit TermSink(Xapian::TermGenerator& tg) : tg_(tg) {}
+  TermSink(Xapian::TermGenerator& tg, const std::atomic<bool>& stop) : tg_(tg), stop_(stop) {}
   bool Put(std::string_view utf8) override {
+    if (stop_.load()) return false;  // a long file does not hold up a stop
     carry_.append(utf8);
     size_t cut = carry_.size();
     while (cut > 0) {
@@ -187,6 +188,7 @@ public:
 
 private:
   Xapian::TermGenerator& tg_;
+  const std::atomic<bool>& stop_;
   std::string carry_;
 };
 
@@ -297,9 +299,10 @@ private:
     tg_.set_termpos(0);
     // Binary files (pictures, archives, programs) have no words: only their index data is kept.
     if (!(KindOfFile(m.path, true) == DocKind::Plain && looksBinary(m.path))) {
-      TermSink sink(tg_);
+      TermSink sink(tg_, stop_);
       const ExtractStatus st = ExtractText(m.path, sink, true);
       if (!st.ok || st.error) return;  // left to the scan, which reports it
+      if (stop_.load()) return;        // cut short: read again next time
       sink.Flush();
     }
     addMeta(doc, tg_, m, f);

@@ -6,6 +6,7 @@
 #include "search/index_keeper.h"
 #include "search/search_thread.h"
 
+#include "search/zip_fixture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <QElapsedTimer>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <atomic>
 #include <set>
@@ -26,17 +26,6 @@ namespace {
 using px::test::TempHome;
 using px::test::makeDirs;
 using px::test::writeFile;
-
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-  ASSERT_NE(z, nullptr);
-  for (const auto& [name, bytes] : entries) {
-    zip_source_t* src = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
-    ASSERT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE), 0);
-  }
-  ASSERT_EQ(zip_close(z), 0);
-}
 
 class IndexTest : public ::testing::Test {
 protected:

@@ -5,6 +5,7 @@
 #include "search/search_engine.h"
 
 #include "foundation/charset.h"
+#include "search/zip_fixture.h"
 #include "support/test_support.h"
 
 #include <gsf/gsf-outfile-msole.h>
@@ -13,7 +14,6 @@
 #include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zip.h>
 
 #include <cstring>
 #include <string>
@@ -110,17 +110,6 @@ void writeOle(const std::string& path, const std::vector<std::pair<const char*, 
   gsf_output_close(GSF_OUTPUT(ole));
   g_object_unref(ole);
   g_object_unref(out);
-}
-
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-  ASSERT_NE(z, nullptr);
-  for (const auto& [name, bytes] : entries) {
-    zip_source_t* src = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
-    ASSERT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE), 0);
-  }
-  ASSERT_EQ(zip_close(z), 0);
 }
 
 TEST(WordReader, ReadsUtf16And8BitPiecesAsOneText) {
