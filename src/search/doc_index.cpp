@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
@@ -242,7 +243,14 @@ public:
       const std::string path = db_.get_document(*p).get_value(kPath);
       if (!listed.count(path)) vanished_.push_back({*p, path});
     }
-    db_.commit();
+    // Committed every few seconds (a run stopped or killed loses no more), not folder by folder:
+    // each commit writes new blocks, and a tree of many small folders would bloat the index.
+    const auto now = std::chrono::steady_clock::now();
+    if (uncommitted_ >= kCommitEvery || (uncommitted_ > 0 && now - lastCommit_ >= kCommitAfter)) {
+      db_.commit();
+      uncommitted_ = 0;
+      lastCommit_ = now;
+    }
     return true;
   }
 
@@ -275,6 +283,7 @@ public:
 
 private:
   void repoint(Xapian::docid id, Xapian::Document& doc, const Meta& m, const FileFacts& f) {
+    ++uncommitted_;
     dropMeta(doc);
     doc.clear_values();
     addMeta(doc, tg_, m, f);
@@ -308,6 +317,7 @@ private:
     addMeta(doc, tg_, m, f);
     db_.replace_document(kIdTerm + hashOf(m.path), doc);
     ++counts_.extracted;
+    ++uncommitted_;
   }
 
   Xapian::WritableDatabase& db_;
@@ -316,6 +326,10 @@ private:
   IndexProgress& counts_;
   Xapian::TermGenerator tg_;
   std::vector<std::pair<Xapian::docid, std::string>> vanished_;
+  static constexpr size_t kCommitEvery = 5000;
+  static constexpr std::chrono::seconds kCommitAfter{2};
+  size_t uncommitted_ = 0;
+  std::chrono::steady_clock::time_point lastCommit_ = std::chrono::steady_clock::now();
 };
 
 constexpr const char* kBuiltKey = "built";

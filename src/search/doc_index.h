@@ -9,8 +9,8 @@
 // the entries: a file whose size and change time are those recorded is not read again; a
 // document whose index data changed gets new index words only; a document that appears under a
 // new path with the identity, size and change time of one that vanished (moved or renamed) is
-// re-pointed, not read again. Entries are committed folder by folder, so a run that is stopped
-// or killed resumes where it was on the next run. One writer at a time (across processes:
+// re-pointed, not read again. Entries are committed every few seconds and when the run ends, so
+// a run that is stopped or killed resumes about where it was on the next run. One writer at a time (across processes:
 // Xapian's lock); readers never wait.
 //
 // Searches that the index answers:
