@@ -5,6 +5,7 @@
 #include "store/pending_register.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -296,7 +297,11 @@ void DeskController::InitSteps() {
   // What an earlier run left behind when it was stopped half-way: batches first, so that a
   // document moved before the stop gets its entry, then the parked and temporary files.
   store::RecoverJournals(store::JournalFolderOf(state_.locations.dataRoot), state_.indexRegistry);
-  store::SweepAllLeftovers(state_.locations, state_.indexRegistry, std::time(nullptr));
+  {
+    const time_t now = std::time(nullptr);
+    state_.runMark = std::make_unique<store::RunMark>(state_.locations.dataRoot, now);
+    store::SweepAfterStoppedRuns(state_.locations, state_.indexRegistry, *state_.runMark, now);
+  }
   state_.unreadList = std::make_unique<store::UnreadList>();
   state_.newMailList = std::make_unique<store::NewMailList>();
   state_.newMailList->Load(state_.locations.NewMailList());

@@ -189,7 +189,6 @@ TEST_F(DeskStartupTest, AddressSetupAndVersionMarker) {
       return c.checkOk;
     };
     auto fc = std::make_unique<test::FakeDeskClock>(1000);
-    test::FakeDeskClock* raw = fc.get();
     DeskController dc(st, hooks, std::move(fc));
     ASSERT_EQ(dc.FormCreate(false), DeskController::StartResult::Run);
     dc.OnApp();
@@ -322,7 +321,6 @@ TEST_F(DeskStartupTest, OwnArgumentsGoThroughTheHandOverFile) {
   other.registry = std::make_unique<platform::MemoryRegistry>();
   other.arguments = {"/web:7"};
   auto fc = std::make_unique<test::FakeDeskClock>(1000);
-  test::FakeDeskClock* raw = fc.get();
   DeskController dc(other, hooks, std::move(fc));
   dc.FormCreate(false);
   dc.OnApp();

@@ -174,7 +174,6 @@ TEST(DeskMenuWhileStarting, TheMenusAndKeysWaitForTheCurtainToGo) {
   DeskOptions options;
   options.singleInstance = false;
   auto c = std::make_unique<test::FakeDeskClock>(0);
-  test::FakeDeskClock* clock = c.get();
   options.clock = std::move(c);
   auto desk = std::make_unique<TfrmDesk>(state, std::move(options));
   int runs = 0;
