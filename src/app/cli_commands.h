@@ -70,6 +70,7 @@ int runPreview(const Args& args);
 int FileWaitingMail(bool quiet);
 int runWhere(const Args& args);
 int runSearch(const Args& args);
+int runIndex(const Args& args);
 int runImportContacts(const Args& args);
 int runImport(const Args& args);
 // "accounts smtp NAME ...": args start with NAME.

@@ -38,6 +38,9 @@ const Command kCommands[] = {
     {"import", px::cli::runImport, "import mbox|maildir|thunderbird|evolution|netscape|dbx|pst|bookmarks|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
     {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents whose titles, addresses or text hold the words (scans the tree: there is no index yet)"},
     {"keys", px::cli::runKeys, "keys list | import FILE|- | export [ADDRESS|FINGERPRINT] | publish | withdraw   the encryption keys: list, take keys from another program (gpg --export), give out a public key, publish or withdraw your own key on the key server"},
+    {"import", px::cli::runImport, "import mbox|maildir|thunderbird|vcard|ldif [PATH] [--into FOLDER] [--dry-run]   bring mail or contacts from other programs (mail lands in FOLDER, default Imported/SOURCE, keeping the folders)"},
+    {"search", px::cli::runSearch, "search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...   print the documents the query finds: from the index once built (words, \"phrases\", from:, to:, subject:, date:A..B, AND/OR/NOT), else (or with --scan) by scanning the tree for the words"},
+    {"index", px::cli::runIndex, "index [--rebuild]   build the search index of the documents or bring it up to date"},
     {"where", px::cli::runWhere, "where   print the program folder, data root, documents, contacts and spool folders"},
 };
 

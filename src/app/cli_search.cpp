@@ -1,13 +1,18 @@
 // plumadex-cli search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...
-// Prints the path of every document under FOLDER (the documents folder by default) whose title,
-// addresses, sticker note or text holds the words of QUERY (all of them, or any with --any).
-// Documents are read as the filter panel reads them with "Search inside files": Word, rich text,
-// OpenDocument, Office XML, HTML, messages and plain files. There is no index yet, so every search
-// scans the tree (--scan says so explicitly). Exit status: 0 when something was found, 1 when
-// nothing was, 2 on a usage or folder error.
+// Prints the path of every document under FOLDER (the documents folder by default) that QUERY
+// finds. Once the index is built (plumadex-cli index) it answers: QUERY is then the query
+// language of the index (words, "phrases", from:, to:, subject:, date:A..B, AND, OR, NOT, word*).
+// With --scan, --case, or while there is no index, the tree is scanned as the filter panel does
+// with "Search inside files": QUERY's words are sought in titles, addresses, sticker notes and
+// the documents' text (all of them, or any with --any). Exit status: 0 when something was found,
+// 1 when nothing was, 2 on a usage, folder or query error.
+//
+// plumadex-cli index [--rebuild] builds the index of the documents folder or brings it up to
+// date, with a progress line; --rebuild starts from an empty index.
 #include "app/cli_commands.h"
 
 #include "foundation/locations.h"
+#include "search/doc_index.h"
 #include "search/filter.h"
 #include "search/search_thread.h"
 #include "store/index_file.h"
@@ -16,6 +21,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -26,6 +32,17 @@ namespace {
 int Usage() {
   PrintErr("usage: plumadex-cli search [--in FOLDER] [--scan] [--whole-words] [--case] [--any] QUERY...\n");
   return 2;
+}
+
+store::ListingContext listingOf(const Locations& loc, store::IniRegistry& registry) {
+  store::ListingContext ctx;
+  ctx.registry = &registry;
+  ctx.documentsFolder = loc.documents;
+  ctx.contactsFolder = loc.contacts;
+  ctx.dataRoot = loc.dataRoot;
+  ctx.tempFolder = loc.tempFolder;
+  ctx.bundlesTogether = false;
+  return ctx;
 }
 
 std::string absoluteFolder(std::string f) {
@@ -46,6 +63,7 @@ std::string absoluteFolder(std::string f) {
 int runSearch(const Args& args) {
   std::string folder;
   std::string query;
+  bool scan = false;
   search::FilterCriteria criteria;
   criteria.searchInside = true;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -54,7 +72,7 @@ int runSearch(const Args& args) {
       if (i + 1 >= args.size()) return Usage();
       folder = args[++i];
     } else if (a == "--scan") {
-      // the only way there is until the index exists
+      scan = true;
     } else if (a == "--whole-words") {
       criteria.wholeWords = true;
     } else if (a == "--case") {
@@ -82,17 +100,25 @@ int runSearch(const Args& args) {
   }
   criteria.contactsFolder = loc.contacts;
 
+  const std::string indexFolder = search::IndexFolderOf(loc.dataRoot);
+  if (!scan && !criteria.caseSensitive && search::IndexBuilt(indexFolder)) {
+    const search::QueryResult qr = search::RunIndexQuery(indexFolder, query.substr(1), folder);
+    if (!qr.ok) {
+      PrintErr("plumadex-cli search: %s\n", qr.error.c_str());
+      return 2;
+    }
+    std::string out;
+    for (const search::IndexHit& h : qr.hits) out += ForConsole(h.path) + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return qr.hits.empty() ? 1 : 0;
+  }
+
   store::IniRegistry registry;
   search::SearchRequest req;
   req.root = folder;
   req.trashFolder = loc.trash;
   req.criteria = criteria;
-  req.listing.registry = &registry;
-  req.listing.documentsFolder = loc.documents;
-  req.listing.contactsFolder = loc.contacts;
-  req.listing.dataRoot = loc.dataRoot;
-  req.listing.tempFolder = loc.tempFolder;
-  req.listing.bundlesTogether = false;
+  req.listing = listingOf(loc, registry);
   req.criteria.bundles = false;
   req.keepFound = true;
   req.listRoot = true;
@@ -107,6 +133,47 @@ int runSearch(const Args& args) {
   const std::string summary = search::UnreadableFiles::Summary(r.unreadable);
   if (!summary.empty()) PrintErr("%s\n", summary.c_str());
   return r.found.empty() ? 1 : 0;
+}
+
+int runIndex(const Args& args) {
+  bool rebuild = false;
+  for (const std::string& a : args) {
+    if (a == "--rebuild") {
+      rebuild = true;
+    } else {
+      PrintErr("usage: plumadex-cli index [--rebuild]\n");
+      return 2;
+    }
+  }
+  const Locations loc = ComputeLocations();
+  store::IniRegistry registry;
+  search::IndexUpdateRequest req;
+  req.indexFolder = search::IndexFolderOf(loc.dataRoot);
+  req.root = loc.documents;
+  req.trashFolder = loc.trash;
+  req.listing = listingOf(loc, registry);
+  req.rebuild = rebuild;
+  std::atomic<bool> stop{false};
+  const bool tty = ::isatty(STDERR_FILENO);
+  auto last = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+  const search::IndexUpdateResult r = search::UpdateIndex(req, stop, [&](const search::IndexProgress& p) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last < std::chrono::milliseconds(tty ? 100 : 2000) && p.foldersDone != p.foldersTotal) return;
+    last = now;
+    PrintErr("%sIndexing: %lld/%lld folders, %lld documents (%lld read)%s", tty ? "\r" : "",
+             static_cast<long long>(p.foldersDone), static_cast<long long>(p.foldersTotal),
+             static_cast<long long>(p.documents), static_cast<long long>(p.extracted), tty ? "" : "\n");
+  });
+  if (tty) PrintErr("\n");
+  if (!r.ok) {
+    PrintErr("plumadex-cli index: %s\n", r.error.c_str());
+    return 2;
+  }
+  std::printf("Indexed %lld documents in %lld folders: %lld read, %lld moved, %lld removed.\n",
+              static_cast<long long>(r.counts.documents), static_cast<long long>(r.counts.foldersDone),
+              static_cast<long long>(r.counts.extracted), static_cast<long long>(r.counts.repointed),
+              static_cast<long long>(r.counts.removed));
+  return 0;
 }
 
 }  // namespace px::cli

@@ -4,7 +4,9 @@
 #include "desk/desk_browser.h"
 #include "desk/desk_state.h"
 #include "desk/ui/frm_desk.h"
+#include "search/doc_index.h"
 #include "search/filter_session.h"
+#include "search/index_keeper.h"
 #include "search/ui/pnl_filter.h"
 
 #include <QAction>
@@ -47,6 +49,26 @@ void InstallSearch(desk::TfrmDesk& desk, desk::DeskState& state) {
   panel->hide();
   layout->addWidget(panel);
   auto* session = new search::FilterSession(&desk);
+
+  // The instant index of the documents: built the first time "Search inside files" is used,
+  // then kept current by the folders the desk lists again after a change and by every saved
+  // folder index (document operations, the filer).
+  search::IndexKeeper::Config kc;
+  kc.indexFolder = search::IndexFolderOf(state.locations.dataRoot);
+  kc.documents = state.locations.documents;
+  kc.trash = state.locations.trash;
+  kc.listing = workerListing(state);
+  search::IndexKeeper* keeper = nullptr;
+  if (!state.locations.dataRoot.empty() && !state.locations.documents.empty()) {
+    keeper = new search::IndexKeeper(kc, &desk);
+    keeper->setObjectName("indexKeeper");
+    session->SetIndexFolder(kc.indexFolder);
+    state.indexRegistry.SetSaveObserver([keeper](const std::string& path) { keeper->IndexSaved(path); });
+    // The desk goes before its children: the registry stops telling the keeper first.
+    QObject::connect(&desk, &QObject::destroyed, [&state] { state.indexRegistry.SetSaveObserver({}); });
+    QObject::connect(keeper, &search::IndexKeeper::Progress, panel, &search::TpnlFilter::ShowIndexing);
+    QObject::connect(keeper, &search::IndexKeeper::Updated, panel, [panel] { panel->ShowIndexing(0, 0); });
+  }
   auto browser = [&desk] { return desk.findChild<desk::DeskBrowser*>(); };
   auto status = [&desk](const QString& text) {
     if (QLabel* l = desk.StatusPanel(2)) l->setText(text);
@@ -78,6 +100,7 @@ void InstallSearch(desk::TfrmDesk& desk, desk::DeskState& state) {
     auto previous = b->swappedIn;
     b->swappedIn = [=](const std::string& folder) {
       if (previous) previous(folder);
+      if (keeper) keeper->FolderChanged(folder);
       if (session->Active() && session->Criteria().subfolders) startSearch(folder);
     };
   };
@@ -86,7 +109,9 @@ void InstallSearch(desk::TfrmDesk& desk, desk::DeskState& state) {
     desk::DeskBrowser* b = browser();
     if (!b || !b->FilesTabShown()) return;
     hook(b);
-    session->Activate(search::CriteriaFromPanel(panel->State(), state.locations.contacts), workerGroupMembers(state));
+    search::FilterCriteria criteria = search::CriteriaFromPanel(panel->State(), state.locations.contacts);
+    if (keeper && criteria.searchInside && !criteria.keywords.empty()) keeper->EnsureBuilt();
+    session->Activate(std::move(criteria), workerGroupMembers(state));
     b->searchFilter = [session](const store::DocRecord& d) { return session->Matches(d); };
     status({});
     b->Relist();

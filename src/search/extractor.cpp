@@ -162,6 +162,7 @@ DocKind KindOfFile(const std::string& path, bool otherFormats) {
   if (ext == "docx" || ext == "docm" || ext == "dotx" || ext == "xlsx" || ext == "pptx") return DocKind::OfficeXml;
   if (ext == "htm" || ext == "html" || ext == "xhtml") return DocKind::Html;
   if (ext == "eml" || ext == "mht" || ext == "mhtml") return DocKind::Mail;
+  if (ext == "pdf") return DocKind::Pdf;
   return DocKind::Plain;
 }
 
@@ -175,6 +176,7 @@ ExtractStatus ExtractText(const std::string& path, TextSink& sink, bool otherFor
     case DocKind::OfficeXml: return ExtractZipXml(path, kind, sink);
     case DocKind::Html: return ExtractHtml(path, sink);
     case DocKind::Mail: return ExtractMail(path, sink);
+    case DocKind::Pdf: return ExtractPdf(path, sink);
   }
   return ExtractPlain(path, sink);
 }

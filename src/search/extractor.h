@@ -1,7 +1,7 @@
 #pragma once
 // Text of a document, for the search and its index: one interface over the readers of plain
 // files, Word files (the piece table of the OLE "WordDocument" stream), rich text and Write,
-// OpenDocument and Office Open XML, HTML and stored messages. A reader hands out the text as
+// OpenDocument and Office Open XML, PDF, HTML and stored messages. A reader hands out the text as
 // UTF-8 pieces through a TextSink, a window at a time: memory is bounded by the window, not by
 // the file. Readers never change the file.
 #include <cstddef>
@@ -18,7 +18,7 @@ public:
   virtual bool Put(std::string_view utf8) = 0;
 };
 
-enum class DocKind { Plain, Word, RichText, OpenDocument, OfficeXml, Html, Mail };
+enum class DocKind { Plain, Word, RichText, OpenDocument, OfficeXml, Html, Mail, Pdf };
 
 // The reader a file goes to, by its extension (lower-cased) and its first bytes. Without
 // otherFormats every file is plain.
@@ -39,6 +39,7 @@ ExtractStatus ExtractRichText(const std::string& path, TextSink& sink);
 ExtractStatus ExtractZipXml(const std::string& path, DocKind kind, TextSink& sink);
 ExtractStatus ExtractHtml(const std::string& path, TextSink& sink);
 ExtractStatus ExtractMail(const std::string& path, TextSink& sink);
+ExtractStatus ExtractPdf(const std::string& path, TextSink& sink);
 
 // The text of a Word "WordDocument" stream with its table stream (0Table or 1Table) through the
 // piece table; false when the streams do not hold a readable piece table (the caller falls back).

@@ -1,5 +1,7 @@
 #include "search/filter.h"
 
+#include "search/doc_index.h"
+
 #include "foundation/strings.h"
 #include "foundation/text_case.h"
 #include "store/index_value.h"
@@ -136,6 +138,8 @@ bool MatchesFilter(const store::DocRecord& d, const FilterEnv& env) {
   // A document whose file was not read because a stop is pending is not a match.
   if (env.stop && env.stop->load()) return false;
   const std::string path = FileToSearch(d, c);
+  if (env.indexed)
+    if (const std::optional<bool> known = env.indexed->FileMatches(path)) return *known;
   const FileAnswer a = env.engine->SearchFile(path);
   if (a.unreadable && env.unreadable) env.unreadable->Add(path, a.error);
   return a.match;

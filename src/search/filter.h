@@ -55,12 +55,17 @@ private:
 };
 
 // What a test of a document needs besides the criteria.
+class IndexAnswers;
+
 struct FilterEnv {
   const FilterCriteria* criteria = nullptr;
   const TSearchEngine* engine = nullptr;    // configured from the criteria (ConfigureEngine)
   GroupMembersFn groupMembers;              // members of an address group
   const std::atomic<bool>* stop = nullptr;  // a stop request: files are no longer read
   UnreadableFiles* unreadable = nullptr;
+  // The file-text test answered from the index (documents it does not hold as they are on disk
+  // are scanned); null: every file is scanned.
+  const IndexAnswers* indexed = nullptr;
 };
 
 void ConfigureEngine(TSearchEngine& engine, const FilterCriteria& criteria);

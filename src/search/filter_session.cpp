@@ -1,5 +1,7 @@
 #include "search/filter_session.h"
 
+#include "search/doc_index.h"
+
 namespace px::search {
 
 FilterCriteria CriteriaFromPanel(const FilterPanelState& p, const std::string& contactsFolder) {
@@ -38,6 +40,10 @@ void FilterSession::Activate(FilterCriteria criteria, GroupMembersFn groupMember
   env_.groupMembers = std::move(groupMembers);
   env_.stop = &stop_;
   env_.unreadable = unreadable_.get();
+  indexed_.reset();
+  if (criteria_.searchInside && !criteria_.caseSensitive && !indexFolder_.empty())
+    indexed_ = AnswerKeywords(indexFolder_, "", criteria_.keywords, criteria_.wholeWords, criteria_.anyKeyword);
+  env_.indexed = indexed_.get();
   stop_ = false;
   active_ = true;
   counts_.clear();
@@ -47,6 +53,8 @@ void FilterSession::Activate(FilterCriteria criteria, GroupMembersFn groupMember
 void FilterSession::Deactivate() {
   StopSearch();
   active_ = false;
+  env_.indexed = nullptr;
+  indexed_.reset();
   counts_.clear();
   found_.clear();
 }
@@ -64,6 +72,7 @@ bool FilterSession::StartSearch(const std::string& root, const std::string& tras
   req.listing = std::move(listing);
   req.listing.searchMatches = {};
   req.groupMembers = env_.groupMembers;
+  req.indexed = indexed_;
   req.keepFound = criteria_.combine;
   req.listRoot = true;  // the root's own count comes from the same listing as the others
   thread_ = new TSearchThread(std::move(req), this);

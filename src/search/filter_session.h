@@ -37,6 +37,11 @@ public:
   // Clears the filter (the search is stopped first) and the folder counts.
   void Deactivate();
   bool Active() const { return active_; }
+  // Where the search index is ("" = none): the keywords' file test is answered from it for the
+  // documents it holds as they are on disk.
+  void SetIndexFolder(std::string folder) { indexFolder_ = std::move(folder); }
+  // The active filter's file test comes from the index.
+  bool FromIndex() const { return indexed_ != nullptr; }
   const FilterCriteria& Criteria() const { return criteria_; }
   // The test of one document under the active filter (for the folder listing).
   bool Matches(const store::DocRecord& doc) const;
@@ -63,6 +68,8 @@ private:
   bool active_ = false;
   FilterCriteria criteria_;
   TSearchEngine engine_;
+  std::string indexFolder_;
+  std::shared_ptr<const IndexAnswers> indexed_;
   FilterEnv env_;
   std::atomic<bool> stop_{false};
   std::unique_ptr<UnreadableFiles> unreadable_;

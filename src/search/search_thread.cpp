@@ -1,47 +1,13 @@
 #include "search/search_thread.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "search/doc_index.h"
+#include "search/folder_walk.h"
 
 #include <set>
 
 namespace px::search {
-namespace {
 
-using Identity = std::pair<dev_t, ino_t>;
-
-bool identityOf(const std::string& path, Identity& id) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  id = {st.st_dev, st.st_ino};
-  return true;
-}
-
-// The subfolders of a folder that the walk enters: real directories, not hidden, not links.
-std::vector<std::pair<std::string, Identity>> subfoldersOf(const std::string& folder) {
-  std::vector<std::pair<std::string, Identity>> out;
-  const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return out;
-  DIR* dir = ::fdopendir(dfd);
-  if (!dir) {
-    ::close(dfd);
-    return out;
-  }
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    if (name.empty() || name[0] == '.') continue;
-    struct stat st{};
-    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
-    out.push_back({folder + name + "/", {st.st_dev, st.st_ino}});
-  }
-  ::closedir(dir);
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-}  // namespace
+using Identity = FolderIdentity;
 
 SearchRunResult SearchTree(const SearchRequest& req, const std::atomic<bool>& stop,
                            const std::function<void(const std::string&)>& progress) {
@@ -55,15 +21,16 @@ SearchRunResult SearchTree(const SearchRequest& req, const std::atomic<bool>& st
   env.groupMembers = req.groupMembers;
   env.stop = &stop;
   env.unreadable = &unreadable;
+  env.indexed = req.indexed.get();
 
   store::ListingContext ctx = req.listing;
   ctx.searchMatches = [&env](const store::DocRecord& d) { return MatchesFilter(d, env); };
   ctx.bundlesTogether = req.criteria.bundles;
 
   Identity trash{};
-  const bool hasTrash = !req.trashFolder.empty() && identityOf(req.trashFolder, trash);
+  const bool hasTrash = !req.trashFolder.empty() && IdentityOfFolder(req.trashFolder, trash);
   Identity rootId{};
-  if (!identityOf(req.root, rootId)) return result;
+  if (!IdentityOfFolder(req.root, rootId)) return result;
 
   struct Node {
     std::string folder;
@@ -92,7 +59,7 @@ SearchRunResult SearchTree(const SearchRequest& req, const std::atomic<bool>& st
       if (req.keepFound)
         for (store::DocRecord& r : rows) result.found.push_back(std::move(r));
     }
-    auto subs = subfoldersOf(folder);
+    auto subs = SubfoldersOf(folder);
     for (auto it = subs.rbegin(); it != subs.rend(); ++it) {
       if (hasTrash && it->second == trash) continue;
       if (!visited.insert(it->second).second) continue;

@@ -43,6 +43,8 @@ struct SearchRequest {
   GroupMembersFn groupMembers;
   bool keepFound = false;      // hand the found records back ("Combine results")
   bool listRoot = false;       // list the root too (when no grid has listed it)
+  // The keywords' file-text test answered from the index (null: every file is scanned).
+  std::shared_ptr<const IndexAnswers> indexed;
 };
 
 // The walk itself, run on whichever thread calls it. progress gets each folder before it is

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 namespace px::search {
@@ -82,25 +83,69 @@ TokenSpan NextToken(std::string_view text, size_t start) {
   return {i, j - i};
 }
 
-std::string FoldForMatch(std::string_view text) {
-  std::string out(text);
-  if (isAscii(text)) {
-    for (char& c : out)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+namespace {
+
+// The foldings of the characters of the basic plane, looked up by index (filled as they are met).
+struct FoldedBmp {
+  uint8_t len = 0xFF;  // 0xFF: not known yet
+  char bytes[15];
+};
+
+const FoldedBmp& foldedBmp(UChar32 c) {
+  thread_local std::unique_ptr<FoldedBmp[]> table(new FoldedBmp[0x10000]);
+  FoldedBmp& f = table[static_cast<size_t>(c)];
+  if (f.len == 0xFF) {
+    const std::string& s = foldedCharacter(c);
+    const size_t len = std::min(s.size(), sizeof f.bytes);
+    std::memcpy(f.bytes, s.data(), len);
+    f.len = static_cast<uint8_t>(len);
   }
-  // ASCII byte by byte, other characters through the cache of their foldings; bytes that are
-  // not UTF-8 stay as they are.
+  return f;
+}
+
+// ASCII upper case to lower case in place, without branches (the compiler vectorises it).
+void lowerAscii(char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    p[i] = static_cast<char>(c + ((static_cast<unsigned char>(c - 'A') < 26) << 5));
+  }
+}
+
+// The length of the run of ASCII bytes at the start of s.
+size_t asciiRun(const char* s, size_t n) {
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    if (w & 0x8080808080808080ull) break;
+  }
+  while (i < n && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
+
+}  // namespace
+
+void FoldForMatchInto(std::string_view text, std::string& out) {
   out.clear();
+  if (isAscii(text)) {
+    out.assign(text);
+    lowerAscii(out.data(), out.size());
+    return;
+  }
+  // Runs of ASCII at once, other characters through the cache of their foldings; bytes that
+  // are not UTF-8 stay as they are.
+  out.reserve(text.size() + text.size() / 8);
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const int32_t n = static_cast<int32_t>(text.size());
   int32_t i = 0;
   while (i < n) {
-    const uint8_t b = p[i];
-    if (b < 0x80) {
-      out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b);
-      ++i;
-      continue;
+    const size_t run = asciiRun(text.data() + i, static_cast<size_t>(n - i));
+    if (run) {
+      const size_t at = out.size();
+      out.append(text.data() + i, run);
+      lowerAscii(out.data() + at, run);
+      i += static_cast<int32_t>(run);
+      if (i >= n) break;
     }
     const int32_t start = i;
     UChar32 c;
@@ -109,8 +154,18 @@ std::string FoldForMatch(std::string_view text) {
       out.append(text.substr(static_cast<size_t>(start), static_cast<size_t>(i - start)));
       continue;
     }
-    out += foldedCharacter(c);
+    if (c < 0x10000) {
+      const FoldedBmp& f = foldedBmp(c);
+      out.append(f.bytes, f.len);
+    } else {
+      out += foldedCharacter(c);
+    }
   }
+}
+
+std::string FoldForMatch(std::string_view text) {
+  std::string out;
+  FoldForMatchInto(text, out);
   return out;
 }
 
@@ -177,11 +232,10 @@ bool KeywordMatcher::FindIn(const Keyword& k, std::string_view text, bool before
 bool KeywordMatcher::Feed(std::string_view window, bool continuesBefore, bool continuesAfter) {
   if (window.empty() || Decided()) return Decided();
   sawText_ = true;
-  std::string folded;
   std::string_view text = window;
   if (!(flags_ & SF_CASESENSITIVE)) {
-    folded = FoldForMatch(window);
-    text = folded;
+    FoldForMatchInto(window, folded_);
+    text = folded_;
   }
   for (size_t i = 0; i < keywords_.size(); ++i) {
     if (found_[i]) continue;

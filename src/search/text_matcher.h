@@ -39,6 +39,8 @@ TokenSpan NextToken(std::string_view text, size_t start);
 // The form in which text is compared without regard to case: ASCII lower-cased byte by byte,
 // anything else through ICU's full case folding.
 std::string FoldForMatch(std::string_view text);
+// The same into out (its storage kept from one window to the next).
+void FoldForMatchInto(std::string_view text, std::string& out);
 
 class KeywordMatcher {
 public:
@@ -72,6 +74,7 @@ private:
   unsigned flags_ = 0;
   size_t overlap_ = 64;
   bool sawText_ = false;
+  std::string folded_;  // the last window, folded
 };
 
 }  // namespace px::search

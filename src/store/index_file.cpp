@@ -150,15 +150,22 @@ std::vector<std::string> IniRegistry::TakeNotices() {
   return r;
 }
 
-void IniRegistry::NoteSaved(TPXIniBase& base) {
+void IniRegistry::NoteSaved(TPXIniBase& base, bool wrote) {
   std::string notice = base.TakeNotice();
   if (!notice.empty()) notices_.push_back(std::move(notice));
+  if (wrote && saved_) saved_(base.FileName());
+}
+
+void IniRegistry::SetSaveObserver(std::function<void(const std::string& indexPath)> observer) {
+  std::lock_guard lock(mutex_);
+  saved_ = std::move(observer);
 }
 
 FileStatus IniRegistry::release(const std::shared_ptr<TPXIniBase>& base, bool fromDestructor) {
   std::lock_guard lock(mutex_);
+  const bool changed = base->Modified();
   FileStatus st = base->UpdateFile();
-  NoteSaved(*base);
+  NoteSaved(*base, changed && st.ok());
   auto it = open_.find(keyOf(base->FileName()));
   if (it != open_.end() && it->second.base == base && --it->second.handles <= 0) open_.erase(it);
   if (!st.ok() && fromDestructor) {
@@ -235,11 +242,12 @@ bool TPXIniFile::ValueExists(std::string_view section, std::string_view key) con
 
 FileStatus TPXIniFile::UpdateFile() {
   if (!base_) return FileStatus::Ok();
+  const bool changed = base_->Modified();
   FileStatus st = base_->UpdateFile();
   if (!st.ok()) lastError_ = st;
   {
     std::lock_guard lock(registry_->mutex_);
-    registry_->NoteSaved(*base_);
+    registry_->NoteSaved(*base_, changed && st.ok());
   }
   return st;
 }

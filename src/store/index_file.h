@@ -58,6 +58,11 @@ public:
   // Reports of damaged index files that a save kept aside, oldest first; the list is emptied.
   std::vector<std::string> TakeNotices();
 
+  // Told the path of every index file saved with changes (the search index follows them). Set
+  // once where the program is put together; called on the saving thread, under the registry's
+  // lock: it must only take note.
+  void SetSaveObserver(std::function<void(const std::string& indexPath)> observer);
+
   // Number of files with open handles (for tests and diagnostics).
   size_t OpenCount() const;
   bool IsOpen(std::string_view indexPath) const;
@@ -77,7 +82,8 @@ private:
   std::map<std::string, OpenFile> open_;                         // key of real path -> base
   std::vector<FileStatus> saveErrors_;
   std::vector<std::string> notices_;
-  void NoteSaved(TPXIniBase& base);
+  void NoteSaved(TPXIniBase& base, bool wrote);
+  std::function<void(const std::string&)> saved_;
 };
 
 // A handle on a shared index file: opened from the registry, released by Release() or the

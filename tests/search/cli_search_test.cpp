@@ -52,4 +52,33 @@ TEST(CliSearch, PrintsMatchingPathsOfTheTree) {
   EXPECT_EQ(cli({"search", "--in", "/nonexistent/x", "word"}).code, 2);
 }
 
+TEST(CliSearch, IndexBuiltThenAnswersQueries) {
+  TempHome home;
+  const std::string docs = home.path("Documents/");
+  makeDirs(docs + "mail");
+  makeDirs(home.path("data"));
+  writeFile(docs + "report.txt", "The quarterly report of the bakery");
+  writeFile(docs + "mail/body.txt", "Please send the quarterly invoice");
+  writeFile(docs + "mail/Plumadex.ini", "[body.txt]\r\nTitle=Order\r\nFlags=4096\r\nAddress=miller@mill.example\r\n");
+  const CliRun built = cli({"index"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_EQ(built.out, "Indexed 2 documents in 2 folders: 2 read, 0 moved, 0 removed.\n");
+  EXPECT_NE(built.err.find("Indexing: 2/2 folders, 2 documents (2 read)"), std::string::npos) << built.err;
+
+  EXPECT_EQ(cli({"search", "quarterly"}).out, docs + "mail/body.txt\n" + docs + "report.txt\n");
+  EXPECT_EQ(cli({"search", "\"quarterly report\""}).out, docs + "report.txt\n");
+  EXPECT_EQ(cli({"search", "quarterly", "NOT", "from:miller@mill.example"}).out, docs + "report.txt\n");
+  EXPECT_EQ(cli({"search", "--in", QString::fromStdString(docs + "mail"), "quarterly"}).out, docs + "mail/body.txt\n");
+  // The index finds words; the scan finds the letters inside words too.
+  EXPECT_EQ(cli({"search", "quarter"}).code, 1);
+  EXPECT_EQ(cli({"search", "--scan", "quarter"}).out, docs + "report.txt\n" + docs + "mail/body.txt\n");
+  // A document changed after the index was built is found once the index is brought up to date.
+  writeFile(docs + "late.txt", "quarterly too");
+  EXPECT_EQ(cli({"index"}).out, "Indexed 3 documents in 2 folders: 1 read, 0 moved, 0 removed.\n");
+  EXPECT_EQ(cli({"index", "--rebuild"}).out, "Indexed 3 documents in 2 folders: 3 read, 0 moved, 0 removed.\n");
+  EXPECT_EQ(cli({"search", "quarterly"}).out,
+            docs + "late.txt\n" + docs + "mail/body.txt\n" + docs + "report.txt\n");
+  EXPECT_EQ(cli({"index", "--bogus"}).code, 2);
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include "search/search_engine.h"
 
 #include "foundation/charset.h"
+#include "search/zip_fixture.h"
 #include "support/test_support.h"
 
 #include <gsf/gsf-outfile-msole.h>
@@ -13,7 +14,6 @@
 #include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zip.h>
 
 #include <cstring>
 #include <string>
@@ -110,17 +110,6 @@ void writeOle(const std::string& path, const std::vector<std::pair<const char*, 
   gsf_output_close(GSF_OUTPUT(ole));
   g_object_unref(ole);
   g_object_unref(out);
-}
-
-void writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries) {
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-  ASSERT_NE(z, nullptr);
-  for (const auto& [name, bytes] : entries) {
-    zip_source_t* src = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
-    ASSERT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE), 0);
-  }
-  ASSERT_EQ(zip_close(z), 0);
 }
 
 TEST(WordReader, ReadsUtf16And8BitPiecesAsOneText) {
@@ -318,6 +307,55 @@ TEST(HtmlAndMailReaders, MarkupIsNotTextAndPartsAreDecoded) {
   EXPECT_TRUE(found(home.path("m.eml"), {"café", "crème"}, SF_WHOLEWORDS));
 }
 
+// A PDF as a writer makes it: objects, a content stream that places text in pieces, and the
+// cross-reference table with the byte offsets of the objects.
+std::string makePdf(const std::vector<std::string>& pageStreams) {
+  std::vector<std::string> objects;
+  std::string kids;
+  const size_t n = pageStreams.size();
+  objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  for (size_t i = 0; i < n; ++i) kids += std::to_string(4 + 2 * i) + " 0 R ";
+  objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) + " >>");
+  objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (size_t i = 0; i < n; ++i) {
+    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                      "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
+    objects.push_back("<< /Length " + std::to_string(pageStreams[i].size()) + " >>\nstream\n" + pageStreams[i] +
+                      "\nendstream");
+  }
+  std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t o : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+    pdf += line;
+  }
+  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return pdf;
+}
+
+TEST(PdfReader, PagesTextWithWordsSplitAcrossShowOperators) {
+  TempHome home;
+  writeFile(home.path("a.pdf"),
+            makePdf({"BT /F1 12 Tf 72 700 Td [(Quar) -10 (terly)] TJ ( report) Tj ET",
+                     "BT /F1 12 Tf 72 700 Td (Second page about the bakery) Tj ET"}));
+  const std::string text = textOf(home.path("a.pdf"));
+  EXPECT_NE(text.find("Quarterly report"), std::string::npos) << text;
+  EXPECT_TRUE(found(home.path("a.pdf"), {"quarterly", "bakery"}, SF_WHOLEWORDS));
+  EXPECT_FALSE(found(home.path("a.pdf"), {"Helvetica"}));  // the font's name is not text
+  // Not a PDF after all (or damaged beyond repair): its bytes are scanned.
+  writeFile(home.path("b.pdf"), "just words in a file named pdf");
+  EXPECT_TRUE(found(home.path("b.pdf"), {"words"}));
+  EXPECT_EQ(KindOfFile(home.path("B.PDF"), true), DocKind::Pdf);
+}
+
 // Real documents made by other programs (installed for the tests, scripts/deps/search.list).
 constexpr const char* kMimetypeData = "/usr/share/gocode/src/github.com/gabriel-vasile/mimetype/testdata/";
 
@@ -334,6 +372,17 @@ TEST(RealDocuments, ReadsDocumentsOfOtherWriters) {
   EXPECT_TRUE(found(rtf, {"flétris", "Apollinaire"}, SF_WHOLEWORDS));
   EXPECT_TRUE(found(rtf, {"FERMÉ LA PORTE"}, SF_WHOLEWORDS));
   EXPECT_FALSE(found(rtf, {"Times New Roman"}));
+}
+
+TEST(RealDocuments, WordFileOfAnotherWriter) {
+  const std::string doc = "/usr/share/gocode/src/github.com/rclone/rclone/backend/drive/test/files/example2.doc";
+  struct stat st{};
+  if (::stat(doc.c_str(), &st) != 0) GTEST_SKIP() << "install scripts/deps/search.list";
+  // Written by LibreOffice with German styles: the body from the piece table, not the style names.
+  EXPECT_TRUE(found(doc, {"Phasellus auctor", "Maecenas egestas"}, SF_WHOLEWORDS));
+  EXPECT_TRUE(found(doc, {"suspendisse", "posuere"}, SF_WHOLEWORDS));
+  EXPECT_FALSE(found(doc, {"Liberation Serif"}));
+  EXPECT_FALSE(found(doc, {"Beschriftung"}));
 }
 
 }  // namespace

@@ -43,6 +43,36 @@ TEST(IniRegistry, HandlesShareOneCopyAndEveryReleaseSaves) {
   EXPECT_TRUE(a.Release().ok());
 }
 
+TEST(IniRegistry, SavesWithChangesAreToldToTheObserver) {
+  TempHome home;
+  IniRegistry reg;
+  std::vector<std::string> saved;
+  reg.SetSaveObserver([&saved](const std::string& p) { saved.push_back(p); });
+  const std::string path = home.path("Plumadex.ini");
+  { TPXIniFile reader(reg, path); }  // read only: nothing written, nothing told
+  EXPECT_TRUE(saved.empty());
+  {
+    TPXIniFile h(reg, path);
+    h.WriteString("Doc.txt", "Title", "Hello");
+    EXPECT_TRUE(h.UpdateFile().ok());
+    EXPECT_EQ(saved, std::vector<std::string>{path});
+  }  // the release has nothing left to write
+  EXPECT_EQ(saved.size(), 1u);
+  {
+    TPXIniFile h(reg, path);
+    h.WriteString("Doc.txt", "Flags", "512");
+  }
+  EXPECT_EQ(saved.size(), 2u);
+  // A save that fails is not a change.
+  makeDirs(home.path("ro/Plumadex.ini"));
+  {
+    TPXIniFile h(reg, home.path("ro/Plumadex.ini"));
+    h.WriteString("a", "b", "c");
+  }
+  (void)reg.TakeSaveErrors();
+  EXPECT_EQ(saved.size(), 2u);
+}
+
 TEST(IniRegistry, FileIsReReadOnlyWhenNoHandleIsOpen) {
   TempHome home;
   IniRegistry reg;

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -65,6 +66,22 @@ TEST(FilterPanel, ButtonsFollowTheBusyState) {
   p.ShowSearching(false);
   EXPECT_TRUE(p.btnDoFilter->isVisible());
   EXPECT_FALSE(p.lblSearching->isVisible());
+}
+
+TEST(FilterPanel, IndexBuildProgressShowsWhileItRuns) {
+  TpnlFilter p;
+  p.show();
+  EXPECT_FALSE(p.pbIndex->isVisible());
+  p.ShowIndexing(30, 120);
+  EXPECT_TRUE(p.pbIndex->isVisible());
+  EXPECT_TRUE(p.lblIndexing->isVisible());
+  EXPECT_EQ(p.pbIndex->maximum(), 120);
+  EXPECT_EQ(p.pbIndex->value(), 30);
+  EXPECT_EQ(p.pbIndex->text(), "30 / 120 folders");
+  p.ShowIndexing(120, 120);  // done
+  EXPECT_FALSE(p.pbIndex->isVisible());
+  p.ShowIndexing(0, 0);  // ended (stopped or failed)
+  EXPECT_FALSE(p.lblIndexing->isVisible());
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include "foundation/dates.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <QButtonGroup>
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -12,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -127,7 +131,18 @@ TpnlFilter::TpnlFilter(QWidget* parent) : QFrame(parent) {
   buttons->addWidget(btnDoFilter);
   buttons->addWidget(btnStopSearch);
   buttons->addWidget(btnFilterCancel);
+  // The index being built: its progress, shown only while it runs.
+  auto* indexing = new QHBoxLayout;
+  lblIndexing = named(new QLabel("Indexing documents", this), "lblIndexing");
+  pbIndex = named(new QProgressBar(this), "pbIndex");
+  pbIndex->setTextVisible(true);
+  pbIndex->setFormat("%v / %m folders");
+  lblIndexing->setVisible(false);
+  pbIndex->setVisible(false);
+  indexing->addWidget(lblIndexing);
+  indexing->addWidget(pbIndex, 1);
   kw->addStretch(1);
+  kw->addLayout(indexing);
   kw->addLayout(buttons);
   row->addLayout(kw, 1);
   row->addWidget(bevel(this));
@@ -250,5 +265,14 @@ void TpnlFilter::ShowSearching(bool on) {
 }
 
 void TpnlFilter::SetStatusText(const QString& text) { lblSearching->setText(text); }
+
+void TpnlFilter::ShowIndexing(qint64 done, qint64 total) {
+  const bool on = total > 0 && done < total;
+  lblIndexing->setVisible(on);
+  pbIndex->setVisible(on);
+  if (!on) return;
+  pbIndex->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
+  pbIndex->setValue(static_cast<int>(std::min<qint64>(done, INT_MAX)));
+}
 
 }  // namespace px::search

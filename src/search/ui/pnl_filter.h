@@ -11,6 +11,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTimer;
@@ -26,6 +27,8 @@ public:
   // "Search" hidden and "Stop", "Searching..." shown while on.
   void ShowSearching(bool on);
   void SetStatusText(const QString& text);
+  // The index's first build: folders done of total; hidden once done (or total 0).
+  void ShowIndexing(qint64 done, qint64 total);
 
   QCalendarWidget* FilterCalendar = nullptr;
   QComboBox* cbFilterYear = nullptr;
@@ -58,6 +61,8 @@ public:
   QPushButton* btnFilterCancel = nullptr;
   QPushButton* btnStopSearch = nullptr;
   QLabel* lblSearching = nullptr;
+  QLabel* lblIndexing = nullptr;
+  QProgressBar* pbIndex = nullptr;
 
 signals:
   void SearchClicked();
