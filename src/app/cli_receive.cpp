@@ -15,7 +15,6 @@
 #include "mailformat/spool.h"
 #include "transport/accounts.h"
 #include "transport/left_on_server.h"
-#include "transport/imap/thread_recv_imap.h"
 #include "transport/pop3/thread_recv_pop.h"
 #include "transport/receive_chain.h"
 #include "transport/service_protocol.h"
@@ -54,35 +53,6 @@ int runReceive(const Args& args) {
   CliReceiveRun run("receive", timeoutMs, pace);
   Settings& settings = run.settings;
   transport::ThreadRecvChain& chain = *run.chain;
-  Locations loc = ComputeLocations();
-  MakeDataFolders(loc);
-  Settings settings(loc.UserIni());
-  RandomSource random;
-  mailformat::MailSpool spool(loc.inbox, random);
-  transport::LeftOnServerList leftOnServer(loc.dataRoot + "msgid.lst");
-
-  incoming::BlockedSenders blocked;
-  blocked.Load(loc.dataRoot + std::string(incoming::kBlockedSendersFile));
-
-  transport::ChainSetup setup;
-  setup.spool = &spool;
-  setup.leftOnServer = &leftOnServer;
-  if (blocked.Size() > 0) setup.isBlocked = [&blocked](std::string_view key) { return blocked.IsBlocked(key); };
-  setup.askPassword = [](const std::string& account) -> std::optional<std::string> {
-    PrintErr("plumadex-cli receive: %s has no saved password: skipped\n", account.c_str());
-    return std::nullopt;
-  };
-  transport::ThreadRecvChain chain(setup);
-  if (!settings.ID().empty()) {
-    transport::ServiceAccount account;
-    account.user = settings.ID();
-    account.password = UnscramblePassword(settings.Password());
-    account.host = transport::ServiceHost(settings);
-    account.http = transport::ServiceHttpSettings(loc);
-    account.keepOnServer = settings.KeepOnServer();
-    chain.AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
-  }
-  transport::imap::AddExternalLinks(chain, transport::ReadAccounts(settings), timeoutMs, pace);
 
   QObject::connect(&chain, &transport::ThreadRecvChain::AccountFinished,
                    [&](int index, int status, const QString& error) {
@@ -96,8 +66,7 @@ int runReceive(const Args& args) {
     if (v.result.renewedSecret.empty()) continue;
     if (auto a = transport::ReadAccount(settings, v.account)) {
       a->password = v.result.renewedSecret;
-      RandomSource random;
-      transport::WriteAccount(settings, *a, random);
+      transport::WriteAccount(settings, *a, run.random);
     }
   }
 

@@ -5,6 +5,7 @@
 #include "app/cli_commands.h"
 #include "foundation/password.h"
 #include "transport/accounts.h"
+#include "transport/imap/thread_recv_imap.h"
 #include "transport/service_protocol.h"
 #include "transport/service_receive.h"
 
@@ -42,7 +43,7 @@ CliReceiveRun::CliReceiveRun(const char* command, int timeoutMs, transport::pop3
     account.keepOnServer = settings.KeepOnServer();
     chain->AddLink(std::make_unique<transport::ServiceReceiveLink>(std::move(account)));
   }
-  transport::pop3::AddPop3Links(*chain, transport::ReadAccounts(settings), timeoutMs, pace);
+  transport::imap::AddExternalLinks(*chain, transport::ReadAccounts(settings), timeoutMs, pace);
 }
 
 }  // namespace px::cli
