@@ -21,6 +21,7 @@
 #include "support/test_paths.h"
 #include "support/thunderbird_profile.h"
 #include "transport/accounts.h"
+#include "transport/accounts.h"
 #include "transport/peer_fixture.h"
 
 #include <QApplication>
@@ -805,6 +806,8 @@ void ImportFromThunderbird(JourneyDesk& d) {
   if (row >= 0) EXPECT_TRUE(d.GridRowBold(row));
   EXPECT_GE(d.GridRowOf(QStringLiteral("Harvest festival")), 0);
   d.Shot("imported");
+}
+
 // Chooses a command from the desk's menu bar as a person does: the menu, then its entry.
 bool ChooseFromMenu(JourneyDesk& d, const QString& menuName, const QString& actionName) {
   auto* bar = Named<QMenuBar>(&d.window(), QStringLiteral("mnuDesk"));
@@ -824,14 +827,18 @@ bool ChooseFromMenu(JourneyDesk& d, const QString& menuName, const QString& acti
   menu->close();
   return false;
 }
+
 // "Mail from the bank goes to Finance": the rule made in the rules window, then a receive
 // run files the bank's statement there and leaves the rest in the documents folder.
 void SortBankMailIntoFinance(JourneyDesk& d) {
+  const OwnAccount account = d.MakeOwnAccount("alice@example.org");
   d.Dovecot().PutMessage(account.user, test::MakeMessage("Your statement", "<st@bank.example>", "Balance: 10\r\n",
                                                          "Bank <news@bank.example>"));
   d.Dovecot().PutMessage(account.user, test::MakeMessage("Lunch?", "<l@x>", "At noon\r\n", "Bob <bob@example.org>"));
+  d.StartAsOwnAccountsUser(account);
   const std::string finance = d.Documents() + "Finance/";
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(finance)));
+
   // The rules window: a new rule "Bank", moving mail from the bank into Finance.
   d.user.ExpectDialog(QStringLiteral("frmMailSort"), [&](QWidget* window) {
     auto* w = static_cast<incoming::TfrmMailSort*>(window);
@@ -849,6 +856,7 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
       EXPECT_EQ(w->lstConditions->item(0)->text(), QStringLiteral("\"From\" includes \"news@bank.example\""));
     d.Shot("rule");
     Click(w->btnClose);
+  });
   ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actMailSortRules")));
   ASSERT_TRUE(WaitUntil([&] { return d.user.Done() && !Named<incoming::TfrmMailSort>(nullptr, QStringLiteral("frmMailSort")); }, 20000))
       << "the rules window did not come and go";
@@ -856,11 +864,13 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
   EXPECT_NE(test::readFile(d.state().sortRules->File()).find("Bank|OM " + finance + "|F < news@bank.example"),
             std::string::npos)
       << test::readFile(d.state().sortRules->File());
+
   d.RunTransfer(QStringLiteral("actReceive"));
   EXPECT_TRUE(WaitUntil([&] { return EntryTitled(finance, "Your statement").has_value(); }, 20000))
       << "the statement is not in Finance: " << d.IndexText(finance);
   EXPECT_FALSE(EntryTitled(d.Documents(), "Your statement").has_value());
   EXPECT_TRUE(EntryTitled(d.Documents(), "Lunch?").has_value()) << d.IndexText(d.Documents());
+
   // Quick sort: Bob's message, from its context menu, into Finance too. The rule moving mail
   // there takes Bob as a second sender, and the rules window opens on it.
   int lunch = -1;
@@ -895,11 +905,13 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
     EXPECT_EQ(w->lstConditions->count(), 2);
     d.Shot("quick-sort-rule");
     Click(w->btnClose);
+  });
   d.RightClickGridRow(lunch);
   EXPECT_TRUE(WaitUntil([&] { return d.user.Done(); }, 30000)) << "never came: " << d.user.Pending().join("; ").toStdString();
   EXPECT_NE(test::readFile(d.state().sortRules->File()).find("|F < news@bank.example|F < bob@example.org"),
             std::string::npos)
       << test::readFile(d.state().sortRules->File());
+
   // Apply Rules Now on the documents folder: Bob's message, already here, goes to Finance too.
   d.user.ExpectMessage(QStringLiteral("Messages copied: 0, moved: 1, moved to the Trash Bin: 0."));
   ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actApplyRules")));
@@ -908,9 +920,11 @@ void SortBankMailIntoFinance(JourneyDesk& d) {
   EXPECT_FALSE(EntryTitled(d.Documents(), "Lunch?").has_value());
   EXPECT_TRUE(WaitUntil([&] { return d.GridRowOf(QStringLiteral("Lunch?")) < 0; }, 5000)) << "the grid still shows it";
 }
+
 // 500 messages wait on the server: the preview lists them without downloading any, the spam is
 // deleted there before anything is fetched, and one chosen message is received.
 void PreviewAndDeleteSpam(JourneyDesk& d) {
+  const OwnAccount account = d.MakeOwnAccount("alice@example.org");
   for (int i = 1; i <= 500; ++i) {
     const bool spam = i % 25 == 0;
     const std::string n = std::to_string(i);
@@ -918,6 +932,7 @@ void PreviewAndDeleteSpam(JourneyDesk& d) {
                            test::MakeMessage(spam ? "WIN BIG " + n : "Note " + n, "<m" + n + "@x>", "text " + n + "\r\n",
                                              spam ? "Prize <spam@bad.example>" : "Bob <bob@example.org>"));
   }
+  d.StartAsOwnAccountsUser(account);
   // The window, once the listing has run: the spam deleted first, then one message received.
   bool walked = false;
   d.user.ExpectDialog(QStringLiteral("frmMailPreview"), [&](QWidget* window) {
@@ -928,6 +943,7 @@ void PreviewAndDeleteSpam(JourneyDesk& d) {
     EXPECT_EQ(w->lstMessages->topLevelItemCount(), 500);
     EXPECT_EQ(d.Dovecot().Messages(account.user).size(), 500u);
     EXPECT_FALSE(EntryTitled(d.Documents(), "Note 1").has_value()) << "nothing is downloaded to be previewed";
+
     // Only the spam ticked, then deleted (the window asks first).
     Click(w->btnUnselectAll);
     EXPECT_FALSE(w->btnDelete->isEnabled());
@@ -943,6 +959,7 @@ void PreviewAndDeleteSpam(JourneyDesk& d) {
     const auto left = d.Dovecot().Messages(account.user);
     EXPECT_EQ(left.size(), 480u);
     for (const auto& m : left) EXPECT_EQ(m.find("WIN BIG"), std::string::npos);
+
     // One message received from the list: it is filed; the others stay on the server.
     for (int r = 0; r < w->lstMessages->topLevelItemCount(); ++r) {
       QTreeWidgetItem* it = w->lstMessages->topLevelItem(r);
@@ -953,6 +970,7 @@ void PreviewAndDeleteSpam(JourneyDesk& d) {
     d.Shot("received");
     Click(w->btnClose);
     walked = true;
+  });
   ASSERT_TRUE(ChooseFromMenu(d, QStringLiteral("Mail"), QStringLiteral("actPreviewMail")));
   ASSERT_TRUE(WaitUntil([&] { return walked && !Named<incoming::TfrmMailPreview>(nullptr, QStringLiteral("frmMailPreview")); }, 90000))
       << "the preview window did not come and go: " << d.user.Messages().join(" | ").toStdString();
