@@ -5,7 +5,8 @@
 namespace px::transport::pop3 {
 
 AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
-                          const std::function<AccountCheck(const std::string&, const std::string&)>& serviceCheck) {
+                          const std::function<AccountCheck(const std::string&, const std::string&)>& serviceCheck,
+                          StopSwitch* stop) {
   AccountCheck r;
   if (account.IsService()) {
     if (serviceCheck) return serviceCheck(account.user, account.password);
@@ -21,6 +22,7 @@ AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
   }
   Pop3Client client;
   client.SetTimeout(timeoutMs);
+  const StopAttached attached(stop, [&client] { client.Stop(); });
   if (client.Connect(address->host, address->port, account.security) &&
       client.Login(account.user, account.password)) {
     r.detail = client.encrypted() ? "Encrypted connection." : "Plain-text connection (not encrypted).";

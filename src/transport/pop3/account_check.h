@@ -5,6 +5,7 @@
 #include <string>
 
 #include "transport/accounts.h"
+#include "transport/stop_switch.h"
 
 namespace px::transport::pop3 {
 
@@ -22,9 +23,11 @@ inline constexpr const char* kInvalidLogin = "Invalid user name or password.";
 inline constexpr const char* kCannotConnect = "Cannot connect to this e-mail server.";
 
 // Checks a POP3 account. An account on the mail service (server "plumadex") is checked by
-// `serviceCheck` (user, password) when given; without it the check fails.
+// `serviceCheck` (user, password) when given; without it the check fails. stop (from another
+// thread) ends the check's wait on the server at once.
 AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs = 180000,
                           const std::function<AccountCheck(const std::string& user,
-                                                           const std::string& password)>& serviceCheck = {});
+                                                           const std::string& password)>& serviceCheck = {},
+                          StopSwitch* stop = nullptr);
 
 }  // namespace px::transport::pop3
