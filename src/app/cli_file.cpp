@@ -21,6 +21,7 @@
 #include "mailformat/spool.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
 
@@ -106,7 +107,9 @@ int FileWaitingMail(bool quiet) {
     if (!quiet && d.newMessage) std::printf("%s%s\t%s\n", d.folder.c_str(), d.fileName.c_str(), d.sender.c_str());
   };
   // What a stopped run may have left in the spool and the folders.
-  store::SweepAllLeftovers(loc, registry, std::time(nullptr));
+  const time_t runStart = std::time(nullptr);
+  store::RunMark mark(loc.dataRoot, runStart);
+  store::SweepAfterStoppedRuns(loc, registry, mark, runStart);
   const incoming::FilingReport& r = filer.Run();
   if (r.busy) {
     PrintErr("plumadex-cli: another program is filing this mail now\n");

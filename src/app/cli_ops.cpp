@@ -11,6 +11,7 @@
 #include "store/index_entry.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
 #include "store/move_journal.h"
 #include "store/tree_ops.h"
 #include "store/unread_list.h"
@@ -72,6 +73,8 @@ struct Store {
   IniRegistry registry;
   RandomSource random;
   UnreadList unread;
+  const time_t runStart = std::time(nullptr);
+  std::unique_ptr<RunMark> mark;  // this run's mark: the next run knows it ended well
   std::unique_ptr<TPXIniBase> sent;
   std::unique_ptr<FixedCollisionResolver> resolver;
   // The command line has no open documents, Quickboard or pending list; moved and renamed
@@ -90,7 +93,8 @@ struct Store {
     // What an earlier run left behind when it was stopped half-way: batches first, so that a
     // document moved before the stop gets its entry, then the parked and temporary files.
     RecoverJournals(JournalFolderOf(loc.dataRoot), registry);
-    SweepAllLeftovers(loc, registry, std::time(nullptr));
+    mark = std::make_unique<RunMark>(loc.dataRoot, runStart);
+    SweepAfterStoppedRuns(loc, registry, *mark, runStart);
     unread.Load(loc.UnreadList());
     rules.SetMessages(&messages);
     rules.SetDocumentsFolder(loc.documents);

@@ -5,6 +5,7 @@
 #include "store/pending_register.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
 #include "store/move_journal.h"
 #include "store/newmail_list.h"
 #include "store/unread_list.h"
@@ -204,9 +205,10 @@ DeskController::StartResult DeskController::FormCreate(bool singleInstance) {
   step(11);
   state_.tlsRoots = loc.programFolder + "plumadex.pem";
 
-  // 12. The initialisation runs from the event loop.
+  // 12. The initialisation runs from the event loop, as soon as it turns: the window shows first.
   step(12);
-  RequestApp(kTagInitDesk);
+  timers_.appTag = kTagInitDesk;
+  timers_.tmrApp.start(0);
   return StartResult::Run;
 }
 
@@ -217,6 +219,7 @@ void DeskController::RequestApp(int tag) {
 
 void DeskController::OnApp() {
   timers_.tmrApp.stop();
+  timers_.tmrApp.setInterval(100);
   const int tag = timers_.appTag;
   timers_.appTag = 0;
   switch (tag) {
@@ -255,17 +258,8 @@ void DeskController::InitDesk() {
   } catch (...) {
     ReportInitFailure({});
   }
-  if (splashShownAt_ < 0) splashShownAt_ = clock_->NowMs();
-
-  // 30. The splash stays at least its minimum time; the rest runs when it is over.
-  const int64_t shown = clock_->NowMs() - splashShownAt_;
-  if (shown < kSplashMinimumMs) {
-    clock_->After(static_cast<int>(kSplashMinimumMs - shown), [this] {
-      if (!state_.closing && !destroyed_) FinishInit();
-    });
-  } else {
-    FinishInit();
-  }
+  // 30. The splash shows while the steps above run; a ready desk is never held behind it.
+  if (!state_.closing && !destroyed_) FinishInit();
 }
 
 void DeskController::InitSteps() {
@@ -298,13 +292,16 @@ void DeskController::InitSteps() {
 
   step(20);
   Call(hooks_.showSplash);
-  splashShownAt_ = clock_->NowMs();
 
   step(21);
   // What an earlier run left behind when it was stopped half-way: batches first, so that a
   // document moved before the stop gets its entry, then the parked and temporary files.
   store::RecoverJournals(store::JournalFolderOf(state_.locations.dataRoot), state_.indexRegistry);
-  store::SweepAllLeftovers(state_.locations, state_.indexRegistry, std::time(nullptr));
+  {
+    const time_t now = std::time(nullptr);
+    state_.runMark = std::make_unique<store::RunMark>(state_.locations.dataRoot, now);
+    store::SweepAfterStoppedRuns(state_.locations, state_.indexRegistry, *state_.runMark, now);
+  }
   state_.unreadList = std::make_unique<store::UnreadList>();
   state_.newMailList = std::make_unique<store::NewMailList>();
   state_.newMailList->Load(state_.locations.NewMailList());

@@ -50,7 +50,6 @@ private:
 
 // The welcome request that the installer hands over: the two welcome messages are filed.
 inline constexpr std::string_view kWelcomeQuery = "?subject=Send%20Me%20One%20More%20Welcome";
-inline constexpr int kSplashMinimumMs = 3000;
 
 // The timers of the desk, created stopped with their intervals.
 struct DeskTimers {
@@ -150,7 +149,6 @@ private:
   // The process-wide lists and the outgoing register, shared through the state.
   std::vector<int> trace_;
   std::vector<std::string> deferred_;
-  int64_t splashShownAt_ = -1;  // not yet shown
   bool initRunning_ = false;
   bool destroyed_ = false;
   std::string lastTrafficError_;

@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "store/index_file.h"
 #include "store/newmail_list.h"
+#include "store/run_mark.h"
 #include "store/unread_list.h"
 
 #include <memory>
@@ -61,6 +62,7 @@ struct DeskState {
 
   // The process-wide lists, owned here and nowhere else: made during start-up (the desk
   // controller's step 21 and 23), saved and dropped at shutdown.
+  std::unique_ptr<store::RunMark> runMark;  // this run's mark in the data root's Runs/
   std::unique_ptr<store::UnreadList> unreadList;
   std::unique_ptr<store::NewMailList> newMailList;
   std::unique_ptr<store::TPXIniFile> sentIni;  // sent.ini, open for the whole run

@@ -1,4 +1,5 @@
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
 
 #include "foundation/atomic_file.h"
 #include "foundation/locations.h"
@@ -16,7 +17,7 @@ namespace {
 
 constexpr size_t kMaxName = 255;
 constexpr int kMaxDepth = 64;
-constexpr time_t kSettleSeconds = 600;
+constexpr time_t kSettleSeconds = kLeftoverAgeSeconds;
 
 // Hidden work files of a writer that did not finish: the temporaries of AtomicFile, the filer's
 // copy to another disk, a mail-service download under way.
@@ -120,6 +121,13 @@ SweepResult SweepAllLeftovers(const Locations& loc, IniRegistry& registry, time_
     all.kept += r.kept;
   }
   return all;
+}
+
+SweepResult SweepAfterStoppedRuns(const Locations& loc, IniRegistry& registry, RunMark& mark, time_t runStart) {
+  if (!mark.SweepNeeded()) return {};
+  SweepResult r = SweepAllLeftovers(loc, registry, runStart);
+  mark.Swept(runStart);
+  return r;
 }
 
 SweepResult SweepLeftovers(const std::string& root, IniRegistry& registry, time_t runStart) {

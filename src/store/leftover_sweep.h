@@ -18,6 +18,7 @@ struct Locations;
 namespace px::store {
 
 class IniRegistry;
+class RunMark;
 
 inline constexpr std::string_view kParkedPrefix = ".px-deleted-";
 
@@ -36,5 +37,8 @@ SweepResult SweepLeftovers(const std::string& root, IniRegistry& registry, time_
 // The sweep of every tree the program writes into: the documents, the mail spool (Inbox) and
 // the contacts.
 SweepResult SweepAllLeftovers(const Locations& loc, IniRegistry& registry, time_t runStart);
+// SweepAllLeftovers when `mark` says an earlier run stopped half-way, else nothing: a run after
+// runs that all ended well does not walk the trees.
+SweepResult SweepAfterStoppedRuns(const Locations& loc, IniRegistry& registry, RunMark& mark, time_t runStart);
 
 }  // namespace px::store

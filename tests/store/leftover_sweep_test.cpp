@@ -3,9 +3,13 @@
 #include "foundation/atomic_file.h"
 #include "store/index_file.h"
 #include "store/leftover_sweep.h"
+#include "store/run_mark.h"
+#include "foundation/locations.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
 
 #include <ctime>
 #include <sys/stat.h>
@@ -78,6 +82,88 @@ TEST(LeftoverSweep, LeavesWhatARunningProcessJustMade) {
   EXPECT_TRUE(exists(temp));
   EXPECT_TRUE(exists(parked));
   EXPECT_EQ(r.removed + r.restored, 0u);
+}
+
+
+
+// Runs leave marks: a run after runs that all ended well does not walk the trees; a run that
+// was stopped makes the next runs sweep until a sweep has run long enough after it to take
+// everything it can have left.
+TEST(RunMarks, OnlyARunThatWasStoppedMakesTheNextOnesSweep) {
+  px::test::TempHome home;
+  const std::string data = home.path("data/");
+  px::test::makeDirs(data);
+  const std::string runs = data + "Runs/";
+  const time_t t0 = std::time(nullptr);
+  {
+    // A data root never marked before may hold anything: sweep.
+    RunMark first(data, t0);
+    EXPECT_TRUE(first.SweepNeeded());
+    first.Swept(t0);
+  }
+  {
+    // Swept too soon for files the earlier runs left just before: the next run sweeps again.
+    RunMark second(data, t0 + 1);
+    EXPECT_TRUE(second.SweepNeeded());
+    second.Swept(t0 + kLeftoverAgeSeconds);
+  }
+  {
+    RunMark calm(data, t0 + kLeftoverAgeSeconds + 1);
+    EXPECT_FALSE(calm.SweepNeeded());
+    // Its own mark is there while it runs, and names this process.
+    EXPECT_TRUE(exists(runs + std::to_string(::getpid()) + "-" + std::to_string(ProcessStartTicks(::getpid()))));
+  }
+  // A run that ended well leaves no mark; only the note of the sweep-less start is gone too.
+  EXPECT_TRUE(QDir(QString::fromStdString(runs)).entryList(QDir::Files | QDir::Hidden).isEmpty());
+
+  // A mark of a process that is gone (pid 1 runs, but started at another tick): a stopped run.
+  const std::string gone = runs + "1-" + std::to_string(ProcessStartTicks(1) + 1);
+  writeFile(gone, "");
+  const time_t t1 = t0 + 2 * kLeftoverAgeSeconds;
+  {
+    RunMark after(data, t1);
+    EXPECT_TRUE(after.SweepNeeded());
+    after.Swept(t1);
+  }
+  EXPECT_FALSE(exists(gone));
+  {
+    RunMark later(data, t1 + kLeftoverAgeSeconds);
+    EXPECT_TRUE(later.SweepNeeded());
+    later.Swept(t1 + kLeftoverAgeSeconds);
+  }
+  EXPECT_FALSE(RunMark(data, t1 + kLeftoverAgeSeconds + 1).SweepNeeded());
+
+  // The mark of a run going on now is left alone and never taken for a stopped one.
+  const std::string live = runs + "1-" + std::to_string(ProcessStartTicks(1));
+  writeFile(live, "");
+  EXPECT_FALSE(RunMark(data, t1 + 3 * kLeftoverAgeSeconds).SweepNeeded());
+  EXPECT_TRUE(exists(live));
+}
+
+TEST(RunMarks, TheSweepRunsOnlyAfterAStoppedRun) {
+  px::test::TempHome home;
+  Locations loc;
+  loc.dataRoot = home.path("data/");
+  loc.documents = home.path("Documents/");
+  px::test::makeDirs(loc.dataRoot);
+  px::test::makeDirs(loc.documents);
+  IniRegistry registry;
+  const time_t t0 = std::time(nullptr) + 3600;  // long after the files below were written
+  {
+    RunMark mark(loc.dataRoot, t0 - 2 * kLeftoverAgeSeconds);
+    mark.Swept(t0);
+  }
+  const std::string temp = loc.documents + std::string(kTempFilePrefix) + "0123456789abcdef";
+  writeFile(temp, "temp");
+  {
+    RunMark calm(loc.dataRoot, t0);
+    EXPECT_EQ(SweepAfterStoppedRuns(loc, registry, calm, t0).removed, 0u);
+    EXPECT_TRUE(exists(temp));
+  }
+  writeFile(loc.dataRoot + "Runs/1-" + std::to_string(ProcessStartTicks(1) + 1), "");
+  RunMark after(loc.dataRoot, t0);
+  EXPECT_EQ(SweepAfterStoppedRuns(loc, registry, after, t0).removed, 1u);
+  EXPECT_FALSE(exists(temp));
 }
 
 }  // namespace

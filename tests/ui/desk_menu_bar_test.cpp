@@ -70,7 +70,6 @@ protected:
     desk->show();
     QApplication::processEvents();
     desk->controller().OnApp();
-    clock->Advance(kSplashMinimumMs);
     QApplication::processEvents();
     desk->commands().Provide("actNewMessage", [this] { ++newMessages; });
   }
@@ -175,7 +174,6 @@ TEST(DeskMenuWhileStarting, TheMenusAndKeysWaitForTheCurtainToGo) {
   DeskOptions options;
   options.singleInstance = false;
   auto c = std::make_unique<test::FakeDeskClock>(0);
-  test::FakeDeskClock* clock = c.get();
   options.clock = std::move(c);
   auto desk = std::make_unique<TfrmDesk>(state, std::move(options));
   int runs = 0;
@@ -187,7 +185,6 @@ TEST(DeskMenuWhileStarting, TheMenusAndKeysWaitForTheCurtainToGo) {
   EXPECT_EQ(runs, 0);
   desk->show();
   desk->controller().OnApp();
-  clock->Advance(kSplashMinimumMs);
   QApplication::processEvents();
   EXPECT_FALSE(desk->CurtainShown());
   EXPECT_TRUE(newMessage->isEnabled());

@@ -9,6 +9,7 @@
 #include "desk/ui/icon_worker.h"
 
 #include <QCursor>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QLabel>
@@ -271,7 +272,8 @@ DeskBrowserView::DeskBrowserView(DeskState& state, QTabWidget* trees, QWidget* g
     if (!lcGrid().isDebugEnabled()) return;
     const size_t rows = grid_->model().size();
     grid_->grid()->afterNextPaint = [b, folder, rows] {
-      qCDebug(lcGrid) << "listed" << Q(folder) << rows << "rows; first paint after" << b->MsSinceSelect() << "ms";
+      qCDebug(lcGrid) << "listed" << Q(folder) << rows << "rows; first paint after" << b->MsSinceSelect()
+                      << "ms; at epoch ms" << QDateTime::currentMSecsSinceEpoch();
     };
   };
   // The wheel over the grid, its scroll bar or a tree moves the grid.
