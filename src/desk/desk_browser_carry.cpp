@@ -28,20 +28,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
-std::string ParentOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
-std::string NameOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? f : f.substr(slash + 1);
-}
-
 void Taken(const DeskBrowser::DropTaken& taken) {
   if (taken) taken();
 }
@@ -138,8 +124,8 @@ void DeskBrowser::CarryFolder(const std::string& path, TreeNode* node, bool move
     return;
   }
   store::OpItem item;
-  item.folder = ParentOfFolder(path);
-  item.name = NameOfFolder(path);
+  item.folder = ParentFolderOf(path);
+  item.name = FolderNameOf(path);
   item.title = source->caption;
   item.targetFolder = node->path;
   TreeNode* oldParent = source->parent;
@@ -402,14 +388,14 @@ bool DeskBrowser::RestoreSelection() {
 
 void DeskBrowser::RestoreFolder(TreeNode* node) {
   const std::string& trash = state_.locations.trash;
-  if (!node || ParentOfFolder(node->path) != trash) return;
+  if (!node || ParentFolderOf(node->path) != trash) return;
   if (Busy()) {
     Warn(kBusyDropRefusal);
     return;
   }
   store::OpItem item;
   item.folder = trash;
-  item.name = NameOfFolder(node->path);
+  item.name = FolderNameOf(node->path);
   item.title = node->caption;
   const std::string origin = store::TrashOriginOf(state_.indexRegistry, trash, item.name + ".");
   std::error_code ec;

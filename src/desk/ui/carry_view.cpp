@@ -59,20 +59,6 @@ std::vector<std::string> PathsOfMime(const QMimeData* mime, bool* cut) {
   return {};
 }
 
-std::string ParentOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
-std::string NameOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? f : f.substr(slash + 1);
-}
-
 Qt::CursorShape ShapeOf(int cursor, bool moves) {
   switch (cursor) {
     case ccDrag:
@@ -269,7 +255,7 @@ QPixmap DeskCarry::BuildPicture() const {
   const int rowH = grid->grid()->rowHeight();
   if (hand_.state() == Hand::Folder) {
     const TreeNode* n = NodeOfPath(hand_.folder());
-    const QString caption = n ? Q(n->caption) : Q(NameOfFolder(hand_.folder()));
+    const QString caption = n ? Q(n->caption) : Q(FolderNameOf(hand_.folder()));
     QPixmap pm(fm.horizontalAdvance(caption) + 28, rowH);
     pm.fill(pal.color(QPalette::Highlight));
     QPainter p(&pm);
@@ -562,7 +548,7 @@ void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
       a->setChecked(browser_.DragMoves() == move);
     }
   }
-  if (!state_.locations.trash.empty() && ParentOfFolder(node->path) == state_.locations.trash)
+  if (!state_.locations.trash.empty() && ParentFolderOf(node->path) == state_.locations.trash)
     menu.addAction(QStringLiteral("Restore"), this, [this, node] { RestoreFolder(node); });
 }
 
