@@ -2,6 +2,8 @@
 #include "app/cli_commands.h"
 #include "app/cli_console.h"
 
+#include <QCoreApplication>
+
 #include "foundation/dates.h"
 #include "foundation/locations.h"
 #include "foundation/message_queue.h"
@@ -100,8 +102,10 @@ int runSend(const Args& args) {
     ctx.messages = &messages;
     ctx.dataRoot = loc.dataRoot;
     SendRun run(ctx);
-    run.Start(std::move(job));
-    run.Wait();
+    // The command's event loop runs until the worker's last report has come in.
+    QObject::connect(&run, &SendRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (run.Start(std::move(job))) QCoreApplication::exec();
     if (needService && settings.CheckPGP()) settings.ClearCheckPGP();
     RemoveTempFolder(loc);
 

@@ -116,18 +116,16 @@ public:
       ImportCards(paths, state_.locations.contacts);
     };
     desk_.hooks().importContacts = [this] { ImportContactsCommand(); };
-    if (desk::DeskCarry* carry = view ? view->carry() : nullptr) {
-      carry->importCards = [this](const std::vector<std::string>& cards, const std::string& folder) {
-        ImportCards(cards, folder);
+    b->importCards = [this](const std::vector<std::string>& cards, const std::string& folder) {
+      ImportCards(cards, folder);
+    };
+    b->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
+      SendToGroup(files, groupFolder);
+    };
+    if (!b->sendToPerson)
+      b->sendToPerson = [this](const std::vector<std::string>& files, const std::string& to) {
+        StartMessage(to, files);
       };
-      carry->sendToGroup = [this](const std::vector<std::string>& files, const std::string& groupFolder) {
-        SendToGroup(files, groupFolder);
-      };
-      if (!carry->sendToPerson)
-        carry->sendToPerson = [this](const std::vector<std::string>& files, const std::string& to) {
-          StartMessage(to, files);
-        };
-    }
   }
 
   // The contact editor over a card of the Contacts folder; a card received elsewhere is

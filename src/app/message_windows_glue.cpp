@@ -83,17 +83,14 @@ px::compose::ui::MessageWindows* InstallMessageWindows(px::desk::TfrmDesk& desk,
       return windows->OpenDocument(r.folder, r.name, r.prefix) != nullptr;
     };
     // Documents carried onto a person: a new message to that person with them attached.
-    auto* view = desk.findChild<px::desk::DeskBrowserView*>();
-    if (px::desk::DeskCarry* carry = view ? view->carry() : nullptr) {
-      carry->sendToPerson = [windows, browser](const std::vector<std::string>& files, const std::string& to) {
-        const std::string folder = browser->ShownFolder();
-        TfrmEdit* w = windows->NewMessage(folder, to);
-        if (!w) return;
-        QStringList list;
-        for (const auto& f : files) list << QString::fromStdString(f);
-        w->AttachFiles(list);
-      };
-    }
+    browser->sendToPerson = [windows, browser](const std::vector<std::string>& files, const std::string& to) {
+      const std::string folder = browser->ShownFolder();
+      TfrmEdit* w = windows->NewMessage(folder, to);
+      if (!w) return;
+      QStringList list;
+      for (const auto& f : files) list << QString::fromStdString(f);
+      w->AttachFiles(list);
+    };
   }
   return windows;
 }

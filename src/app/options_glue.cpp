@@ -40,12 +40,13 @@ namespace px::app {
 namespace {
 
 // Logs in to an outgoing server and leaves, in the words of the incoming check.
-transport::pop3::AccountCheck CheckSmtpServer(const transport::SmtpServerSetting& s) {
+transport::pop3::AccountCheck CheckSmtpServer(const transport::SmtpServerSetting& s, transport::StopSwitch& stop) {
   transport::SmtpConfig config = transport::SmtpConfig::From(s);
   if (const char* ca = std::getenv("PLUMADEX_SMTP_CA"); ca && *ca) config.caFile = ca;
   config.connectTimeoutSec = 20;
   config.replyTimeoutSec = 60;
   transport::SmtpClient client(config);
+  const transport::StopAttached attached(&stop, [&client] { client.Stop(); });
   const transport::SmtpResult r = client.Check();
   transport::pop3::AccountCheck out;
   out.works = r.failure == transport::SmtpFailure::None;
@@ -136,7 +137,10 @@ void OpenAccountsPage(desk::TfrmDesk& desk, desk::DeskState& state) {
   RandomSource random;
   desk::AccountEditor editor(state.settings, random);
   desk::TfrmAccounts dlg(
-      editor, [](const transport::ExternalAccount& a) { return transport::pop3::CheckAccount(a, 60000); },
+      editor,
+      [](const transport::ExternalAccount& a, transport::StopSwitch& stop) {
+        return transport::pop3::CheckAccount(a, 60000, {}, &stop);
+      },
       [&desk](const std::string& text) {
         // Shown at once: the message window holds its queue while the desk starts.
         Warn(&desk, text);

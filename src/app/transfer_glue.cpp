@@ -33,8 +33,6 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
@@ -74,6 +72,7 @@ public:
   ~TransferHost() override {
     idle_.StopAll();
     refresh_.stop();
+    StopVersionCheck();
     if (run_) disconnect(run_, nullptr, this, nullptr);
     delete run_;
     run_ = nullptr;
@@ -125,6 +124,11 @@ public:
         state_.settings.SetPassword("");
         (void)state_.settings.UpdateFile();  // a failure reaches the settings' save-failure handler
       }
+      // The desk waited for this end to close: it closes now, with nothing new started.
+      if (closeWhenEnded_) {
+        QTimer::singleShot(0, &desk_, [this] { desk_.close(); });
+        return;
+      }
       auto& h = desk_.hooks();
       if (h.folderSelected && h.folderSelected() && h.relistFolder) h.relistFolder();
       OfferNewVersion();
@@ -158,12 +162,8 @@ public:
     // are released.
     hooks.stopThreads = [this, previous = hooks.stopThreads] {
       idle_.StopAll();
-      run_->StopSend();
-      run_->StopReceive();
-      QElapsedTimer waited;
-      waited.start();
-      while ((run_->Sending() || run_->Receiving()) && waited.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+      run_->Shutdown();
+      StopVersionCheck();
       if (previous) previous();
     };
     hooks.commitSentMail = [this] { return CommitSent(); };
@@ -284,22 +284,21 @@ private:
     return true;
   }
 
-  // The run is going: asks whether to stop it; true once it has ended.
+  // The run is going: asks whether to stop it and exit. The close never waits here: on Yes the
+  // run stops, and its end (ended) closes the desk.
   bool StopForClose() {
+    if (closeWhenEnded_) return false;  // stopping already: the end of the run closes the desk
     const auto answer = QMessageBox::question(
         &desk_, QStringLiteral("Plumadex"),
         QStringLiteral("Mail is being sent or received. Stop the transfer and exit Plumadex?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes) return false;
+    // The workers check the stop flag between blocks: a stopped run ends within a second or two,
+    // and its end closes the desk.
+    closeWhenEnded_ = true;
     run_->StopSend();
     run_->StopReceive();
-    // The workers check the stop flag between blocks: a stopped run ends within a second or two.
-    if (!run_->WaitEnded(5000)) {
-      QMessageBox::information(&desk_, QStringLiteral("Plumadex"),
-                               QStringLiteral("The transfer is still stopping. Please try again in a moment."));
-      return false;
-    }
-    return true;
+    return false;
   }
 
   void OpenTransferWindow() {
@@ -322,27 +321,36 @@ private:
   // At the start of a receive run from the service, at most once a day: the published
   // version is fetched on its own thread and read when the run ends.
   struct VersionFetch {
+    explicit VersionFetch(const transport::HttpSettings& http) : client(http) {}
+    transport::HttpClient client;
     std::mutex mutex;
     bool done = false;
     bool ok = false;
     std::string body;
+    std::thread thread;  // joined when the result is read or the desk goes
   };
 
   void StartVersionCheck() {
     if (state_.settings.ID().empty() || versionFetch_ || !transport::VersionCheckDue(state_.settings, NowDateTime()))
       return;
-    auto fetch = std::make_shared<VersionFetch>();
-    versionFetch_ = fetch;
-    const transport::HttpSettings http = transport::ServiceHttpSettings(state_.locations);
+    versionFetch_ = std::make_unique<VersionFetch>(transport::ServiceHttpSettings(state_.locations));
+    VersionFetch* fetch = versionFetch_.get();
     const std::string url = transport::PublishedVersionUrl(transport::ServiceHost(state_.settings));
-    std::thread([fetch, http, url] {
-      transport::HttpClient client(http);
-      const transport::HttpResult r = client.Get(url, true);
+    fetch->thread = std::thread([fetch, url] {
+      const transport::HttpResult r = fetch->client.Get(url, true);
       std::lock_guard<std::mutex> lock(fetch->mutex);
       fetch->ok = r.Ok();
       fetch->body = r.body.substr(0, 256);
       fetch->done = true;
-    }).detach();
+    });
+  }
+
+  // The desk is going: a fetch still on its way is aborted and its thread joined.
+  void StopVersionCheck() {
+    if (!versionFetch_) return;
+    versionFetch_->client.Abort();
+    if (versionFetch_->thread.joinable()) versionFetch_->thread.join();
+    versionFetch_.reset();
   }
 
   void OfferNewVersion() {
@@ -355,6 +363,7 @@ private:
       ok = versionFetch_->ok;
       body = versionFetch_->body;
     }
+    versionFetch_->thread.join();  // done: the thread is past its last step
     versionFetch_.reset();
     const DateTime now = NowDateTime();
     const transport::PublishedVersionResult r = transport::ReadPublishedVersion(ok, body, state_.settings, now);
@@ -379,29 +388,20 @@ private:
     // sender checks at all.
     incoming::BlockedSenders* b = state_.blockedSenders.get();
     if (b && b->Size() > 0) cs.isBlocked = [b](std::string_view key) { return b->IsBlocked(key); };
-    // Asked on the chain's thread; the question is shown on the main thread.
-    auto ask = [this](const std::string& account, const QString& prompt) -> std::optional<std::string> {
-      std::optional<std::string> answer;
-      QMetaObject::invokeMethod(
-          this,
-          [&] {
-            const auto a = desk::AskPassword(&desk_, prompt);
-            if (!a) return;
-            answer = a->password;
-            if (a->save) SaveAccountPassword(account, a->password);
-          },
-          Qt::BlockingQueuedConnection);
-      return answer;
-    };
-    cs.askPassword = [ask](const std::string& account) {
-      return ask(account, QStringLiteral("Enter password for ") + QString::fromStdString(account));
-    };
-    // The server refused the user name or password: asked again, once in a run.
-    cs.askPasswordAgain = [ask](const std::string& account) {
-      const QString name = QString::fromStdString(account);
-      return ask(account, QStringLiteral("The server refused the password of %1.\nEnter password for %1").arg(name));
-    };
     auto chain = std::make_unique<transport::ThreadRecvChain>(cs);
+    // The chain's worker asks for a password and waits for the answer (or for Stop); the
+    // question is shown here, and nothing on this thread waits for the worker meanwhile.
+    QPointer<transport::ThreadRecvChain> asking(chain.get());
+    connect(chain.get(), &transport::ThreadRecvChain::passwordWanted, this,
+            [this, asking](int, const QString& account, bool again) {
+              const QString prompt =
+                  again ? QStringLiteral("The server refused the password of %1.\nEnter password for %1").arg(account)
+                        : QStringLiteral("Enter password for ") + account;
+              const auto a = desk::AskPassword(&desk_, prompt);
+              if (a && a->save) SaveAccountPassword(account.toStdString(), a->password);
+              // The run may have been stopped or ended while the question was open.
+              if (asking) asking->AnswerPassword(a ? std::optional<std::string>(a->password) : std::nullopt);
+            });
     StartVersionCheck();
     // The mail service's account first; its password is asked now, on the main thread.
     if (!state_.settings.ID().empty() && ServicePassword()) {
@@ -526,7 +526,8 @@ private:
   QLabel* receiveConnecting_ = nullptr;
   QLabel* lblState_ = nullptr;
   QPointer<desk::TfrmMail> frmMail_;
-  std::shared_ptr<VersionFetch> versionFetch_;
+  std::unique_ptr<VersionFetch> versionFetch_;
+  bool closeWhenEnded_ = false;  // the close question was answered Yes: the run's end closes the desk
 };
 
 }  // namespace

@@ -17,13 +17,6 @@ namespace px::desk {
 
 namespace {
 
-std::string ParentFolderOf(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
 bool Below(const std::string& path, const std::string& folder) {
   return !folder.empty() && path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0;
 }
@@ -414,6 +407,20 @@ const TreeNode* AutoExpand::Due(int64_t nowMs) {
   if (!mayHaveChildren) return nullptr;
   fired_ = true;
   return node_;
+}
+
+std::string ParentFolderOf(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
+}
+
+std::string FolderNameOf(const std::string& folder) {
+  std::string f = folder;
+  if (!f.empty() && f.back() == '/') f.pop_back();
+  const size_t slash = f.rfind('/');
+  return slash == std::string::npos ? f : f.substr(slash + 1);
 }
 
 }  // namespace px::desk

@@ -151,6 +151,10 @@ private:
   bool dropAfterDrag_ = false;
 };
 
+// A folder path's parent ("/a/b/" gives "/a/") and its last name ("b").
+std::string ParentFolderOf(const std::string& folder);
+std::string FolderNameOf(const std::string& folder);
+
 // ---- picking up rows ----
 
 // Selects or deselects a row; a parent whose children are collapsed takes them along.

@@ -38,20 +38,6 @@ bool SetHasBelow(const std::set<std::string>& set, const std::string& folder) {
   return it != set.end() && it->starts_with(folder);
 }
 
-std::string ParentFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
-std::string FolderName(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? f : f.substr(slash + 1);
-}
-
 }  // namespace
 
 DeskBrowser::DeskBrowser(DeskState& state, GridSurface& grid, std::unique_ptr<DeskPrompts> prompts, QObject* parent)
@@ -771,8 +757,8 @@ void DeskBrowser::DeleteFolderNode(TreeNode* node) {
   }
   TreeNode* parent = node->parent;
   store::OpItem item;
-  item.folder = ParentFolder(node->path);
-  item.name = FolderName(node->path);
+  item.folder = ParentFolderOf(node->path);
+  item.name = FolderNameOf(node->path);
   item.title = node->caption;
   if (plan.action == store::DeleteAction::MoveToTrash) item.targetFolder = state_.locations.trash;
   ops().RunDocOperation(plan.code, item);
@@ -792,8 +778,8 @@ void DeskBrowser::RenameFolderNode(TreeNode* node) {
   const auto title = prompts_->AskText("Plumadex", std::string(store::kRenameDialogTitle), node->caption);
   if (!title || Trim(*title).empty() || *title == node->caption) return;
   store::OpItem item;
-  item.folder = ParentFolder(node->path);
-  item.name = FolderName(node->path);
+  item.folder = ParentFolderOf(node->path);
+  item.name = FolderNameOf(node->path);
   item.title = node->caption;
   item.newTitle = Trim(*title);
   const std::string refusal = store::RenameRefusal(item.folder, item.name, item.newTitle, "");

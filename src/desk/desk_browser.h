@@ -6,6 +6,7 @@
 // reached only through GridSurface, TreeSurface and DeskPrompts, so it runs headless in tests.
 #include "desk/browser_menus.h"
 #include "desk/browser_surfaces.h"
+#include "desk/carry_hand.h"
 #include "desk/folder_pos.h"
 #include "desk/folder_tree_model.h"
 #include "desk/grid_layout.h"
@@ -183,6 +184,54 @@ public:
   // The Quickboard's buttons follow the documents and folders the operations move (null: none).
   void SetQuickboard(store::QuickboardLinks* quickboard);
 
+  // ---- carrying: what the hand's drops, Ctrl+V and Restore do (planned in desk/carry_hand,
+  // run as the menus' operations; the view only feeds the hand) ----
+  // An operation, a listing or other work of the desk (busyElsewhere: filing, a transfer) runs:
+  // drops are refused, never queued.
+  bool Busy() const;
+  std::function<bool()> busyElsewhere;
+  // Called when a drop is taken, before it runs on (the view empties the hand).
+  using DropTaken = std::function<void()>;
+  struct CarryOutcome {
+    DropAction action = DropAction::Ignore;  // what the plan decided (Refuse: told, the hand kept)
+    int heldRecord = -1;                     // a sticker became this selected document
+  };
+  // What the hand holds dropped on node (a click while carrying, or the end of a drag).
+  CarryOutcome DropCarried(CarryHand hand, TreeNode* node, bool ctrl, bool shift, const DropTaken& taken);
+  // The files of the documents in hand: the selection, or the snapshot carried to another tab.
+  std::vector<std::string> CarriedFiles(const CarryHand& hand) const;
+  // Documents in hand given to a contact or group row of the contacts tab: a message to the
+  // person, or to the group's members. False when the row is neither.
+  bool GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files, const DropTaken& taken);
+  // The documents in hand given to a person (the address zone of a row).
+  void GiveToAddress(const CarryHand& hand, const std::string& to, const DropTaken& taken);
+  // A sticker in hand written onto a row (it stays in hand for further rows).
+  void WriteStickerOn(int record, const std::string& sticker);
+  // Files from another program dropped on a folder node (null: the shown folder): contact cards
+  // on the contacts root or a group are imported there, others stored (PlanOutsideDrop).
+  void DropFiles(const TreeNode* node, const std::vector<std::string>& paths, bool shift);
+  // Ctrl+V of the desk's own clipboard into the shown folder (PlanPaste). cutTaken: the cut
+  // documents went, so the clipboard is empty now.
+  struct PasteOutcome {
+    bool ran = false;
+    bool cutTaken = false;
+  };
+  PasteOutcome Paste(DeskClipboard& clip);
+  // Restore: the selected documents of the trash go back where they came from; a folder of the
+  // trash too (RestoreTargetOf).
+  bool RestoreAvailable() const;
+  bool RestoreSelection();
+  void RestoreFolder(TreeNode* node);
+
+  // Sending documents to an address group belongs to the message window (unset: such drops do
+  // nothing).
+  std::function<void(const std::vector<std::string>& files, const std::string& groupFolder)> sendToGroup;
+  // Documents carried onto a person: a new message to the address with the files attached.
+  std::function<void(const std::vector<std::string>& files, const std::string& to)> sendToPerson;
+  // Contact cards (.vcf) from another program dropped on the contacts root or a group: imported
+  // into that folder. Unset: such drops are refused as any other file would be.
+  std::function<void(const std::vector<std::string>& cards, const std::string& folder)> importCards;
+
 signals:
   // The tab shown changed (by the user or by the program).
   void TabChanged(px::desk::GridTab tab);
@@ -202,6 +251,17 @@ private:
   void SelectQuietly(int tab, TreeNode* node);
   // Shows a warning at once (the actions run at a safe point of the event loop).
   void Warn(std::string_view text);
+  // The node of a folder in the trees (the shown tab's first).
+  TreeNode* NodeOfPath(const std::string& path) const;
+  void CarryDocuments(TreeNode* node, bool move, const DropTaken& taken);
+  void CarryFolder(const std::string& path, TreeNode* node, bool move, const DropTaken& taken);
+  void DuplicateCarried(const DropTaken& taken);
+  int StickerToDocument(const CarryHand& hand, TreeNode* node, const DropTaken& taken);
+  void StoreFiles(const std::vector<std::string>& files, const std::string& folder, bool move);
+  // A folder moved from oldParent into the folder target: both nodes are read again and the
+  // shown node, when it went with the folder, is shown where it is now.
+  void FollowMovedFolder(TreeNode* oldParent, const std::string& targetPath, const std::string& movedPath,
+                         bool shownInside);
   // Writes the unread mark of the given rows of the grid; the rows and the counts follow.
   void WriteReadMark(const std::vector<int>& records, bool read);
 

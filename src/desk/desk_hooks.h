@@ -80,7 +80,8 @@ struct DeskHooks {
   // --- Shutdown ---
   std::function<bool()> openedDocumentsStillOpen;      // [false] temporary copies still open
   std::function<void()> bringOpenedDocumentToFront;
-  // A transfer runs: asks whether to stop it and exit; true once the run has ended.
+  // A transfer runs: asks whether to stop it and exit; true when the desk may close now. On Yes
+  // the run is stopped and the close waits for its end, which closes the desk again.
   std::function<bool()> stopTransferForClose;          // [false]
   std::function<void()> hideOptionsPanels;             // saves their values
   std::function<void()> removeSkin;

@@ -8,8 +8,6 @@
 #include "foundation/message_queue.h"
 #include "transport/service_protocol.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
 namespace px::desk {
 
@@ -42,12 +40,24 @@ TransferRun::TransferRun(TransferSetup setup, QObject* parent) : QObject(parent)
 }
 
 TransferRun::~TransferRun() {
-  // A run still going is stopped; the chain's destructor waits for its thread.
-  if (send_ && send_->Running()) {
-    send_->Stop();
-    send_->Wait();
+  // A run still going is stopped; the destructors of the chain and the send run join their
+  // workers.
+  chain_.reset();
+  send_.reset();
+}
+
+void TransferRun::Shutdown() {
+  if (chain_) {
+    stopReceive_ = true;
+    chain_->Stop();
+  }
+  if (send_) {
+    stopSend_ = true;
+    send_->StopAndJoin();  // finished() comes in here: the side has ended
   }
   chain_.reset();
+  receiving_ = false;
+  snap_.receiving = false;
 }
 
 std::vector<std::string> TransferRun::ErrorNotices(int receiveCode, int sendCode) {
@@ -296,16 +306,6 @@ void TransferRun::FilingFinished(int newMessages) {
   awaitingFiling_ = false;
   CountNewMail(newMessages);
   emit changed();
-}
-
-bool TransferRun::WaitEnded(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (Active() && t.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!ownTimer_ && !sending_ && !receiving_) OnEndTimer();
-  }
-  return !Active();
 }
 
 }  // namespace px::desk

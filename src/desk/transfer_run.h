@@ -104,8 +104,10 @@ public:
   bool OnEndTimer();
   // Filing that the end of the run started has ended with `newMessages` new messages.
   void FilingFinished(int newMessages);
-  // Waits, running the event loop, until the run has ended or ms have passed.
-  bool WaitEnded(int ms);
+  // The program is going: both sides stop, their workers are joined and the send side's last
+  // reports are taken in (acceptances stamp the register still open). Whoever can wait for the
+  // end of a run (the close of the desk) stops it and follows ended() instead.
+  void Shutdown();
 
   TransferSnapshot Snapshot() const { return snap_; }
   int NewMailTotal() const { return newMailTotal_; }

@@ -420,10 +420,12 @@ FilingProgress MailFiler::Progress() const {
   return {phase_, next_, items_.size()};
 }
 
+int64_t MailFiler::Now() const { return svc_.clockMs ? svc_.clockMs() : NowMs(); }
+
 bool MailFiler::Step(int budgetMs) {
   if (state_ != State::Working) return false;
-  const int64_t deadline = NowMs() + std::max(budgetMs, 1);
-  while (state_ == State::Working && NowMs() < deadline) {
+  const int64_t deadline = Now() + std::max(budgetMs, 1);
+  while (state_ == State::Working && Now() < deadline) {
     if (!StepPhase(deadline)) break;
   }
   if (phase_ == 4 && state_ == State::Working && !CommitBatch()) state_ = State::Done;
@@ -448,7 +450,7 @@ bool MailFiler::StepPhase(int64_t deadline) {
         break;
     }
     if (splitDone_.size() + unpackDone_.size() >= kTakenBatch) FlushTaken();
-    if (NowMs() >= deadline && next_ < items_.size()) {
+    if (Now() >= deadline && next_ < items_.size()) {
       FlushTaken();
       return false;
     }

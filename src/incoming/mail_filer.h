@@ -75,6 +75,8 @@ struct FilingServices {
   // Flush files and folders before going on (tests and benchmarks of a throw-away tree may
   // switch it off).
   bool sync = true;
+  // The clock the slices are measured by, in milliseconds (unset: the steady clock).
+  std::function<int64_t()> clockMs;
 };
 
 // One document filed.
@@ -142,6 +144,7 @@ private:
   struct FolderState;
 
   bool StepPhase(int64_t deadline);
+  int64_t Now() const;
   void ListPhase();
   void UnpackOne(const std::string& name);
   void DecryptOne(const std::string& name);

@@ -1,5 +1,6 @@
 #include "transport/receive_chain.h"
 
+#include <QMetaMethod>
 #include <QThread>
 
 #include <chrono>
@@ -119,8 +120,43 @@ ChainReport ThreadRecvChain::Run() {
 
 void ThreadRecvChain::Stop() {
   stopReceive_ = true;
-  std::lock_guard lock(currentMutex_);
-  if (current_) current_->Stop();
+  {
+    std::lock_guard lock(currentMutex_);
+    if (current_) current_->Stop();
+  }
+  // Taken so that a worker about to wait for an answer sees the stop.
+  { std::lock_guard lock(askMutex_); }
+  askWake_.notify_all();
+}
+
+void ThreadRecvChain::AnswerPassword(std::optional<std::string> password) {
+  {
+    std::lock_guard lock(askMutex_);
+    if (!asking_) return;  // given up meanwhile
+    answer_ = std::move(password);
+    answered_ = true;
+  }
+  askWake_.notify_all();
+}
+
+std::optional<std::string> ThreadRecvChain::AskPassword(int index, const std::string& account, bool again) {
+  const bool onWorker = thread_ && QThread::currentThread() == thread_;
+  if (!onWorker || !isSignalConnected(QMetaMethod::fromSignal(&ThreadRecvChain::passwordWanted))) {
+    const auto& ask = again && setup_.askPasswordAgain ? setup_.askPasswordAgain : setup_.askPassword;
+    return ask ? ask(account) : std::nullopt;
+  }
+  {
+    std::lock_guard lock(askMutex_);
+    asking_ = true;
+    answered_ = false;
+    answer_.reset();
+  }
+  emit passwordWanted(index, QString::fromStdString(account), again);
+  std::unique_lock lock(askMutex_);
+  askWake_.wait(lock, [this] { return answered_ || stopReceive_; });
+  asking_ = false;
+  if (!answered_) return std::nullopt;
+  return std::move(answer_);
 }
 
 void ThreadRecvChain::Skip() {
@@ -150,8 +186,7 @@ void ThreadRecvChain::Body() {
     bool asked = false;
     if (link.NeedsPassword()) {
       asked = true;
-      std::optional<std::string> answer;
-      if (setup_.askPassword) answer = setup_.askPassword(visit.account);
+      const std::optional<std::string> answer = AskPassword(i, visit.account, false);
       if (!answer || answer->empty()) {
         report_.visits.push_back(std::move(visit));
         continue;
@@ -173,9 +208,7 @@ void ThreadRecvChain::Body() {
     visit.result = link.Run(context);
     // A refused password of an account is asked again, once; the account is visited again.
     if (visit.result.status == LinkStatus::WrongPassword && !link.IsService() && !stopReceive_) {
-      const auto& again = setup_.askPasswordAgain ? setup_.askPasswordAgain : setup_.askPassword;
-      std::optional<std::string> answer;
-      if (again) answer = again(visit.account);
+      const std::optional<std::string> answer = AskPassword(i, visit.account, true);
       if (answer && !answer->empty() && !stopReceive_) {
         asked = true;
         link.SetPassword(*answer);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,9 +25,9 @@ struct ChainSetup {
   // then released.
   LeftOnServerList* leftOnServer = nullptr;
   std::function<bool(std::string_view senderKey)> isBlocked;
-  // Asked on the chain's thread for an account without a saved password; nullopt or an empty
-  // answer skips the account. The owner shows the question on the main thread (and saves the
-  // password when the user asks for it); the chain waits for the answer.
+  // Asked for an account without a saved password; nullopt or an empty answer skips the
+  // account. A chain started on its worker whose owner listens to passwordWanted asks the owner
+  // instead (see there); otherwise these are called on the chain's thread.
   std::function<std::optional<std::string>(const std::string& account)> askPassword;
   // Asked when the server refused the account's user name or password, once per account and
   // run; the account is visited again with the answer. Empty: askPassword is asked.
@@ -73,8 +74,11 @@ public:
   void Start();
   // Runs the chain on the calling thread (command line, tests); signals are direct.
   ChainReport Run();
-  // Abort receiving: the current link stops and the chain ends.
+  // Abort receiving: the current link stops and the chain ends; a password question the worker
+  // waits for is given up.
   void Stop();
+  // The owner's answer to passwordWanted (any thread; nullopt or "": the account is passed over).
+  void AnswerPassword(std::optional<std::string> password);
   // Skip: the current link stops and the chain goes on with the next account.
   void Skip();
   bool IsRunning() const { return running_; }
@@ -96,10 +100,15 @@ signals:
   // status is a LinkStatus; error is empty when it went well.
   void AccountFinished(int index, int status, const QString& error);
   void finished();
+  // The worker needs the password of account (again: the server refused the one given). It is
+  // asked on the owner's thread, which never waits for the worker: the owner shows the question
+  // and answers with AnswerPassword; the worker waits for that or for Stop().
+  void passwordWanted(int index, const QString& account, bool again);
 
 private:
   class Events;
   void Body();
+  std::optional<std::string> AskPassword(int index, const std::string& account, bool again);
   ChainSetup setup_;
   std::vector<std::unique_ptr<ReceiveLink>> links_;
   std::unique_ptr<std::atomic<bool>[]> ticked_;
@@ -109,6 +118,12 @@ private:
   std::atomic<bool> stopReceive_{false};
   std::atomic<bool> running_{false};
   QThread* thread_ = nullptr;
+  // The password question open on the owner's side.
+  std::mutex askMutex_;
+  std::condition_variable askWake_;
+  bool asking_ = false;
+  bool answered_ = false;
+  std::optional<std::string> answer_;
   ChainReport report_;
 };
 

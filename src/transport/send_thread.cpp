@@ -7,7 +7,6 @@
 #include "transport/service_protocol.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 #include <cerrno>
 #include <chrono>
@@ -134,11 +133,14 @@ void SendRun::Stop() {
   if (worker_) worker_->Stop();
 }
 
-void SendRun::Wait() {
+void SendRun::StopAndJoin() {
   if (!thread_) return;
-  QEventLoop loop;
-  connect(this, &SendRun::finished, &loop, &QEventLoop::quit);
-  if (thread_) loop.exec();
+  Stop();
+  // The worker's Run returns soon after Stop (the routes shut their sockets); its thread has no
+  // more work once it has.
+  thread_->quit();
+  thread_->wait();
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void SendRun::OnSettled(int index, const QStringList& accepted, const QStringList& refused) {

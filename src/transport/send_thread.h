@@ -105,8 +105,10 @@ public:
   bool Start(SendJob job);
   void Stop();
   bool Running() const { return thread_ != nullptr; }
-  // Waits until the run has finished, running the caller's event loop meanwhile.
-  void Wait();
+  // The owner is going (the program ends): the worker is stopped and joined, and the reports it
+  // sent before it ended (acceptances to stamp, failures, finished) are taken in now. A run
+  // that may end in its own time is followed through finished() instead.
+  void StopAndJoin();
 
   int ErrorCode() const { return code_; }
   bool Stopped() const { return stopped_; }

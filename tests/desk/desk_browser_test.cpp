@@ -332,6 +332,67 @@ TEST_F(DeskBrowserTest, DuplicateKeepsTheEntryOfTheOriginal) {
   EXPECT_EQ(grid.model().rows()[r].sticker, "remember");
 }
 
+// A link row duplicated by the menu, by dropping it on its own folder or by Ctrl+V there: the
+// copy goes beside the link, where the user sees the row, never into the linked file's folder.
+TEST_F(DeskBrowserTest, ALinkRowIsDuplicatedBesideTheLinkByTheMenuADropAndAPaste) {
+  {
+    store::TPXIniFile work(state.indexRegistry, store::IndexPathOf(docs + "Work/"));
+    work.WriteString("notes.txt", "Title", "notes");
+    work.WriteString("notes.txt", "Sticker", "linked");
+  }
+  enum class Way { Menu, Drop, Paste };
+  const std::pair<Way, const char*> ways[] = {{Way::Menu, "ByMenu/"}, {Way::Drop, "ByDrop/"}, {Way::Paste, "ByPaste/"}};
+  for (const auto& [way, folder] : ways) {
+    test::makeDirs(docs + folder);
+    store::TPXIniFile links(state.indexRegistry, store::IndexPathOf(docs + folder));
+    links.WriteString(std::string(store::kLinkPrefix) + "notes.txt", "Path", docs + "Work/");
+    links.WriteString(std::string(store::kLinkPrefix) + "notes.txt", "ID", "notes.txt");
+  }
+  browser->ReloadChildren(0, Node(""));
+  browser->SetDragDefault(false);
+  for (const auto& [way, folder] : ways) {
+    SCOPED_TRACE(folder);
+    ASSERT_NE(Node(folder), nullptr);
+    browser->ShowNode(Node(folder));
+    ASSERT_EQ(grid.model().size(), 1u);
+    ASSERT_TRUE(grid.model().rows()[0].IsLink());
+    grid.model().SelectOnly(0);
+    switch (way) {
+      case Way::Menu:
+        log.texts = {std::string("notes")};
+        browser->aDuplicateExecute();
+        break;
+      case Way::Drop: {
+        // Onto another node of the same folder (as a favourite shows it).
+        TreeNode same;
+        same.path = docs + folder;
+        same.caption = "same";
+        same.image = niFolder;
+        CarryHand hand;
+        hand.HoldDocuments(0);
+        int taken = 0;
+        const auto out = browser->DropCarried(hand, &same, false, false, [&] { ++taken; });
+        EXPECT_EQ(out.action, DropAction::Duplicate);
+        EXPECT_EQ(taken, 1);
+        break;
+      }
+      case Way::Paste: {
+        DeskClipboard clip;
+        clip.Put(store::SnapshotSelection(grid.model().rows()), false);
+        EXPECT_TRUE(browser->Paste(clip).ran);
+        break;
+      }
+    }
+    EXPECT_EQ(test::readFile(docs + folder + "notes.txt"), "notes");
+    EXPECT_FALSE(Exists("Work/notes (2).txt"));
+    const int r = grid.model().FindRecord(docs + folder, "notes.txt");
+    ASSERT_GE(r, 0);
+    EXPECT_FALSE(grid.model().rows()[r].IsLink());
+    EXPECT_EQ(grid.model().rows()[r].sticker, "linked");
+  }
+  EXPECT_TRUE(shown.texts.empty());
+}
+
 // Folders made or removed outside the desk show at once in every node the tree shows, closed
 // and childless ones too.
 TEST_F(DeskBrowserTest, TheTreeFollowsSubfoldersMadeOutsideInEveryShownNode) {

@@ -262,17 +262,41 @@ TEST_F(FilerFixture, EightBitTextWithoutACharsetIsConvertedOnce) {
   EXPECT_EQ(value(docs, "Men\xc3\xbc.txt", "Charset"), "<none>");
 }
 
+// Filing runs in slices: a Step stops when its time is up and the next goes on where it
+// stopped. The slices are measured by a clock that moves a millisecond each time it is read,
+// so a slice of a few milliseconds takes a few files.
 TEST_F(FilerFixture, WorksInSlicesWithProgress) {
-  for (int i = 0; i < 30; ++i) pair("ann", "txt", "same", {}, std::to_string(i));
-  MailFiler f(services());
+  constexpr size_t kMessages = 30;
+  constexpr int kBudgetMs = 4;
+  for (size_t i = 0; i < kMessages; ++i) pair("ann", "txt", "same", {}, std::to_string(i));
+  FilingServices svc = services();
+  int64_t ticks = 0;
+  svc.clockMs = [&ticks] { return ++ticks; };
+  MailFiler f(svc);
   ASSERT_TRUE(f.Begin());
-  FilingProgress p = f.Progress();
-  EXPECT_GE(p.phase, 1);
-  while (f.Step(0)) {
-    EXPECT_GE(f.Progress().phase, 1);
+  FilingProgress last = f.Progress();
+  EXPECT_GE(last.phase, 1);
+  size_t steps = 0, partSlices = 0;
+  while (f.Step(kBudgetMs)) {
+    ++steps;
+    const FilingProgress p = f.Progress();
+    SCOPED_TRACE(steps);
+    // Every slice moves on, and no slice takes more than its budget's worth of files.
+    EXPECT_TRUE(p.phase > last.phase || (p.phase == last.phase && p.done > last.done));
+    if (p.phase == 4) {
+      EXPECT_EQ(p.total, kMessages);
+      EXPECT_LT(p.done, p.total);
+      EXPECT_LE(p.done - (last.phase == 4 ? last.done : 0), static_cast<size_t>(kBudgetMs));
+      ++partSlices;
+    }
+    last = p;
+    ASSERT_LT(steps, 10 * kMessages) << "the slices do not move on";
   }
+  // The burst took many slices, each a part of it.
+  EXPECT_GE(partSlices, kMessages / kBudgetMs);
   EXPECT_TRUE(f.Done());
-  EXPECT_EQ(f.Report().newMessages, 30u);
+  EXPECT_EQ(f.Progress().phase, 0);
+  EXPECT_EQ(f.Report().newMessages, kMessages);
   EXPECT_TRUE(exists(docs + "same (30).txt"));
   EXPECT_TRUE(spoolFiles().empty());
 }

@@ -160,6 +160,62 @@ TEST_F(ChainTest, SkipMovesOnStopEndsTheRun) {
   }
 }
 
+// A password is asked on the owner's thread while the worker waits for the answer; nothing on
+// the owner's side waits for the worker meanwhile, so the owner may answer, stop the run, or
+// drop the chain (the desk closing) with the question open.
+TEST_F(ChainTest, AnOpenPasswordQuestionNeverHoldsTheOwnerAndStopEndsIt) {
+  enum class Owner { Answers, Stops, DropsTheChain };
+  for (Owner how : {Owner::Answers, Owner::Stops, Owner::DropsTheChain}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    log.clear();
+    auto chain = std::make_unique<ThreadRecvChain>(MakeSetup());
+    Script needs = S();
+    needs.needsPassword = true;
+    chain->AddLink(std::make_unique<ScriptedLink>("p@x", needs));
+    chain->AddLink(std::make_unique<ScriptedLink>("a@x", S()));
+    QEventLoop loop;
+    bool finished = false;
+    std::vector<std::string> asked;
+    QObject::connect(chain.get(), &ThreadRecvChain::finished, &loop, [&] {
+      finished = true;
+      loop.quit();
+    });
+    QObject::connect(chain.get(), &ThreadRecvChain::passwordWanted, &loop,
+                     [&](int index, const QString& account, bool again) {
+                       asked.push_back(std::to_string(index) + account.toStdString() + (again ? " again" : ""));
+                       switch (how) {
+                         case Owner::Answers: chain->AnswerPassword(std::string("secret")); break;
+                         case Owner::Stops: chain->Stop(); break;
+                         case Owner::DropsTheChain:
+                           // Stops the worker and joins it: returns only if the worker let go.
+                           chain.reset();
+                           loop.quit();
+                           break;
+                       }
+                     });
+    chain->Start();
+    loop.exec();
+    EXPECT_EQ(asked, std::vector<std::string>{"0p@x"});
+    switch (how) {
+      case Owner::Answers:
+        EXPECT_TRUE(finished);
+        EXPECT_EQ(log, (std::vector<std::string>{"p@x:secret", "a@x"}));
+        EXPECT_FALSE(chain->Report().stopped);
+        break;
+      case Owner::Stops:
+        EXPECT_TRUE(finished);
+        EXPECT_TRUE(log.empty());
+        EXPECT_TRUE(chain->Report().stopped);
+        EXPECT_FALSE(chain->Report().visits[0].visited);
+        break;
+      case Owner::DropsTheChain:
+        EXPECT_EQ(chain, nullptr);
+        EXPECT_TRUE(log.empty());
+        break;
+    }
+  }
+}
+
 TEST_F(ChainTest, LeftOnServerListIsSavedWhenChanged) {
   ThreadRecvChain chain(MakeSetup());
   Script s = S();

@@ -95,7 +95,7 @@ protected:
     ctx.crypto = &crypto;
     SendRun run(ctx);
     EXPECT_TRUE(run.Start(std::move(job)));
-    run.Wait();
+    test::RunUntilSignal(&run, &SendRun::finished, [&] { return run.Running(); });
     EXPECT_EQ(run.ErrorCode(), 0);
     return run.Reports();
   }

@@ -1,5 +1,7 @@
 #pragma once
 // Shared test helpers: a private PLUMADEX_HOME per test and small file utilities.
+#include <QEventLoop>
+#include <QObject>
 #include <QTemporaryDir>
 #include <string>
 
@@ -22,5 +24,15 @@ private:
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 void makeDirs(const std::string& path);
+
+// Runs the test's event loop until sender emits signal, unless running() says it is over
+// already. (The program never waits this way: its windows react to the signal.)
+template <typename Sender, typename Signal, typename Running>
+void RunUntilSignal(Sender* sender, Signal signal, Running running) {
+  if (!running()) return;
+  QEventLoop loop;
+  QObject::connect(sender, signal, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  loop.exec();
+}
 
 }  // namespace px::test

@@ -24,6 +24,13 @@
 namespace px::desk {
 namespace {
 
+// Runs the event loop until the run has ended (a run that never ends is stopped by the test
+// harness's time limit).
+bool Ended(TransferRun& run) {
+  test::RunUntilSignal(&run, &TransferRun::ended, [&] { return run.Active(); });
+  return !run.Active();
+}
+
 using px::test::ServicePeer;
 using px::test::makeDirs;
 using px::test::writeFile;
@@ -130,7 +137,7 @@ TEST_F(TransferRunTest, NothingHappensWithoutAServiceUser) {
 TEST_F(TransferRunTest, AManualReceiveFindingNothingShowsZeroAndAnAutomaticOneStaysQuiet) {
   TransferRun run(setup);
   ASSERT_TRUE(run.Start(true, true, false));
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_EQ(filings, 1);
   EXPECT_EQ(rearmed, 1);
   EXPECT_EQ(run.Snapshot().status, QStringLiteral(" 0 new message(s)"));
@@ -138,7 +145,7 @@ TEST_F(TransferRunTest, AManualReceiveFindingNothingShowsZeroAndAnAutomaticOneSt
 
   TransferRun automatic(setup);
   ASSERT_TRUE(automatic.Start(false, true, false));
-  ASSERT_TRUE(automatic.WaitEnded(3000));
+  ASSERT_TRUE(Ended(automatic));
   EXPECT_TRUE(automatic.Snapshot().status.isEmpty());
 }
 
@@ -146,10 +153,10 @@ TEST_F(TransferRunTest, NewMessagesAddUpAndBeep) {
   TransferRun run(setup);
   filedNow = 2;
   run.Start(false, true, false);
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   filedNow = 3;
   run.Start(false, true, false);
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_EQ(run.NewMailTotal(), 5);
   EXPECT_EQ(run.Snapshot().status, QStringLiteral(" 5 new message(s)"));
   EXPECT_EQ(sounds, (std::vector<std::string>{"MailBeep", "MailBeep"}));
@@ -159,7 +166,7 @@ TEST_F(TransferRunTest, FilingThatGoesOnAfterTheRunIsCountedWhenItEnds) {
   TransferRun run(setup);
   filedNow = -1;  // filing runs on from the event loop
   run.Start(true, true, false);
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_EQ(run.NewMailTotal(), 0);
   run.FilingFinished(4);
   EXPECT_EQ(run.NewMailTotal(), 4);
@@ -176,7 +183,7 @@ TEST_F(TransferRunTest, FailedAccountsAreNamedAfterTheRun) {
   TransferRun run(setup);
   run.Start(true, true, false);
   EXPECT_TRUE(run.Receiving());
-  ASSERT_TRUE(run.WaitEnded(5000));
+  ASSERT_TRUE(Ended(run));
   queue.ShowQueuedMessages();
   EXPECT_EQ(presenter.shown,
             (std::vector<std::string>{"Cannot connect to work. Please check external e-mail settings.",
@@ -191,7 +198,7 @@ TEST_F(TransferRunTest, AWrongPasswordIsToldAsSuchAndTheStatusDoesNotStayAtConne
   filedNow = -1;  // filing goes on after the run, as in the desk
   TransferRun run(setup);
   ASSERT_TRUE(run.Start(false, true, false));
-  ASSERT_TRUE(run.WaitEnded(5000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_FALSE(run.Snapshot().status.contains(QStringLiteral("Connecting"))) << run.Snapshot().status.toStdString();
   EXPECT_FALSE(run.Snapshot().receiveConnecting);
   queue.ShowQueuedMessages();
@@ -210,7 +217,7 @@ TEST_F(TransferRunTest, AFailedSaveOfTheSentRegisterIsToldAfterTheRun) {
   setup.saveSentRegister = [&] { return sent.UpdateFile(); };
   TransferRun run(setup);
   ASSERT_TRUE(run.Start(true, true, false));
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   queue.ShowQueuedMessages();
   ASSERT_EQ(presenter.shown.size(), 1u);
   EXPECT_EQ(presenter.shown[0].rfind("Cannot ", 0), 0u) << presenter.shown[0];
@@ -228,7 +235,7 @@ TEST_F(TransferRunTest, AbortReceivingEndsTheRunWithoutNotices) {
   WaitFor([&] { return run.Snapshot().receiveMaximum > 0; });
   EXPECT_EQ(run.Snapshot().receiveMaximum, 1000);
   run.StopReceive();
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_TRUE(presenter.shown.empty());
   EXPECT_EQ(filings, 1);  // what arrived before the stop is still filed
 }
@@ -241,7 +248,7 @@ TEST_F(TransferRunTest, SkipGoesOnWithTheNextAccount) {
   run.Start(true, true, false);
   WaitFor([&] { return run.Snapshot().receiveMaximum > 0; });
   run.Skip();
-  ASSERT_TRUE(run.WaitEnded(3000));
+  ASSERT_TRUE(Ended(run));
   queue.ShowQueuedMessages();
   EXPECT_EQ(presenter.shown,
             (std::vector<std::string>{"Cannot connect to next. Please check external e-mail settings."}));
@@ -322,7 +329,7 @@ TEST_F(TransferSendPeer, SendAndReceiveEndTogetherAndTheMessageIsStamped) {
   ASSERT_TRUE(run.Start(true, true, true));
   EXPECT_TRUE(run.Sending());
   EXPECT_GT(run.Snapshot().sendMaximum, 0);
-  ASSERT_TRUE(run.WaitEnded(20000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_FALSE(Doc("note.txt", "Sent").empty());
   EXPECT_EQ(run.SendErrorCode(), 0);
   EXPECT_TRUE(presenter.shown.empty());
@@ -333,13 +340,13 @@ TEST_F(TransferSendPeer, SendAndReceiveEndTogetherAndTheMessageIsStamped) {
   TransferRun again(setup);
   again.Start(true, false, true);
   EXPECT_FALSE(again.Sending());
-  ASSERT_TRUE(again.WaitEnded(3000));
+  ASSERT_TRUE(Ended(again));
 
   // A send-only run does not stay at "Connecting...": it says where the message went.
   Queue("second.txt", "1A2B3C4D.00000003");
   TransferRun sendOnly(setup);
   sendOnly.Start(true, false, true);
-  ASSERT_TRUE(sendOnly.WaitEnded(20000));
+  ASSERT_TRUE(Ended(sendOnly));
   EXPECT_FALSE(Doc("second.txt", "Sent").empty());
   EXPECT_EQ(sendOnly.Snapshot().status, QStringLiteral(" Sent to bob"));
   EXPECT_EQ(sendOnly.Snapshot().log, QStringList{QStringLiteral("Sent to bob")});
@@ -385,7 +392,7 @@ TEST_F(TransferSendPeer, AMessageQueuedAfterTheStartGoesWithTheNextRunAndIsStamp
   desk.WriteString("$$$LNK.1A2B3C4D.00000004", "ID", "late.txt");
   desk.WriteInteger("$$$LNK.1A2B3C4D.00000004", "Flags", 0x2400);
   ASSERT_TRUE(later.Start(true, false, true));
-  ASSERT_TRUE(later.WaitEnded(20000));
+  ASSERT_TRUE(Ended(later));
   EXPECT_EQ(later.SendErrorCode(), 0);
   EXPECT_FALSE(Doc("late.txt", "Sent").empty());
   // Stamped in the register it was queued in, so the bookkeeping of the desk sees it.
@@ -401,7 +408,7 @@ TEST_F(TransferSendPeer, AWrongPasswordIsNotHiddenBehindAReceiveFailure) {
   links.push_back(std::make_unique<ScriptedLink>("home", failed));
   TransferRun run(setup);
   run.Start(true, true, true);
-  ASSERT_TRUE(run.WaitEnded(20000));
+  ASSERT_TRUE(Ended(run));
   EXPECT_EQ(run.SendErrorCode(), transport::teAuthorisation);
   EXPECT_TRUE(Doc("note.txt", "Sent").empty());
   std::vector<std::string> want = {transport::TransferErrorNotice(transport::teConnect),

@@ -92,7 +92,7 @@ protected:
     ctx.crypto = &crypto;
     SendRun run(ctx);
     EXPECT_TRUE(run.Start(std::move(job)));
-    run.Wait();
+    test::RunUntilSignal(&run, &SendRun::finished, [&] { return run.Running(); });
     out.code = run.ErrorCode();
     out.reports = run.Reports();
     return out;
@@ -301,7 +301,7 @@ TEST_F(SendRunPeer, StopEndsTheRunWithoutStampingOrACode) {
   SendRun run(ctx);
   ASSERT_TRUE(run.Start(std::move(job)));
   QTimer::singleShot(300, &run, [&run] { run.Stop(); });
-  run.Wait();
+  test::RunUntilSignal(&run, &SendRun::finished, [&] { return run.Running(); });
   EXPECT_TRUE(run.Stopped());
   EXPECT_EQ(run.ErrorCode(), teNone);  // the user stopped it: no code message
   EXPECT_EQ(run.Reports()[0].state, MessageReport::Failed);
@@ -337,7 +337,7 @@ TEST_F(SendRunPeer, KeyIsWithdrawnWhenNoPgpIsAvailable) {
   ctx.dataRoot = dataRoot;
   SendRun run(ctx);
   ASSERT_TRUE(run.Start(std::move(job)));
-  run.Wait();
+  test::RunUntilSignal(&run, &SendRun::finished, [&] { return run.Running(); });
   EXPECT_EQ(run.ErrorCode(), teNone);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.skr")));
   EXPECT_FALSE(QFile::exists(QString::fromStdString(dataRoot + "plumadex.pkr")));
@@ -374,7 +374,7 @@ TEST_F(SendRunPeer, PeerListsServesAndConfirmsStoredMail) {
   SendContext ctx{sent.get(), &registry, &random, &crypto, nullptr, {}};
   SendRun run(ctx);
   ASSERT_TRUE(run.Start(std::move(job)));
-  run.Wait();
+  test::RunUntilSignal(&run, &SendRun::finished, [&] { return run.Running(); });
   ASSERT_EQ(run.ErrorCode(), teNone);
 
   HttpClient c(peer.Settings());

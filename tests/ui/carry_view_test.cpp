@@ -3,6 +3,7 @@
 // busy refusal.
 #include "desk/desk_state.h"
 #include "desk/ui/carry_view.h"
+#include "desk/ui/desk_prompts.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
 #include "foundation/message_queue.h"
@@ -28,6 +29,18 @@ using namespace px::desk;
 
 namespace {
 
+// The desk's dialogs, with the name of a new document answered from the test.
+class NamePrompts : public DialogPrompts {
+public:
+  NamePrompts(QWidget* parent, const std::optional<std::string>& answer) : DialogPrompts(parent), answer_(answer) {}
+  std::optional<std::string> AskText(const std::string&, const std::string&, const std::string&) override {
+    return answer_;
+  }
+
+private:
+  const std::optional<std::string>& answer_;
+};
+
 class CarryTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -44,7 +57,7 @@ protected:
     browser = &view->browser();
     carry = new DeskCarry(*view, state, &host);
     view->SetCarry(carry);
-    carry->askName = [this](const std::string&) { return nameAnswer; };
+    browser->SetPrompts(std::make_unique<NamePrompts>(&host, nameAnswer));
     browser->BuildTrees();
     host.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
@@ -223,7 +236,7 @@ TEST_F(CarryTest, CardFilesDroppedOnContactsAreImportedThere) {
   test::writeFile(outside + "OLD.VCF", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Old;One\r\nEND:VCARD\r\n");
   test::writeFile(outside + "letter.odt", "odt");
   std::vector<std::pair<std::vector<std::string>, std::string>> imports;
-  carry->importCards = [&](const std::vector<std::string>& cards, const std::string& folder) {
+  browser->importCards = [&](const std::vector<std::string>& cards, const std::string& folder) {
     imports.emplace_back(cards, folder);
   };
   // On the "My Contacts" node, and on the contacts grid.
@@ -389,8 +402,8 @@ TEST_F(CarryTest, DocumentsCarriedToTheContactsTabGoToTheContactOrGroupClicked) 
     ini.WriteString("$$$AB.ann.vcf", "Flags", "0");
   }
   std::vector<std::pair<std::vector<std::string>, std::string>> sent;
-  carry->sendToPerson = [&](const std::vector<std::string>& files, const std::string& to) { sent.push_back({files, to}); };
-  carry->sendToGroup = [&](const std::vector<std::string>& files, const std::string& group) {
+  browser->sendToPerson = [&](const std::vector<std::string>& files, const std::string& to) { sent.push_back({files, to}); };
+  browser->sendToGroup = [&](const std::vector<std::string>& files, const std::string& group) {
     sent.push_back({files, "group " + group});
   };
   for (const char* target : {"Ann", "Team"}) {

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace px::desk {
 namespace {
@@ -25,7 +27,7 @@ TEST(AccountsWindow, AddTestAndSaveAnAccount) {
   std::atomic<int> checks{0};
   transport::pop3::AccountCheck answer{false, transport::pop3::kInvalidLogin, "-ERR auth"};
   TfrmAccounts w(
-      ed, [&](const transport::ExternalAccount& a) { ++checks; EXPECT_EQ(a.server, "127.0.0.1:1995"); return answer; },
+      ed, [&](const transport::ExternalAccount& a, transport::StopSwitch&) { ++checks; EXPECT_EQ(a.server, "127.0.0.1:1995"); return answer; },
       [&](const std::string& m) { shown.push_back(m); });
   EXPECT_EQ(w.lstAccount->count(), 0);
   EXPECT_EQ(w.edtPassword->echoMode(), QLineEdit::Password);
@@ -105,9 +107,9 @@ TEST(AccountsWindow, OutgoingServerIsTestedAndSaved) {
   std::vector<std::string> shown;
   std::atomic<int> smtpChecks{0};
   TfrmAccounts w(
-      ed, [&](const transport::ExternalAccount&) { return transport::pop3::AccountCheck{true, transport::pop3::kAccountWorks, ""}; },
+      ed, [&](const transport::ExternalAccount&, transport::StopSwitch&) { return transport::pop3::AccountCheck{true, transport::pop3::kAccountWorks, ""}; },
       [&](const std::string& m) { shown.push_back(m); });
-  w.SetSmtpChecker([&](const transport::SmtpServerSetting& smtp) {
+  w.SetSmtpChecker([&](const transport::SmtpServerSetting& smtp, transport::StopSwitch&) {
     ++smtpChecks;
     EXPECT_EQ(smtp.host, "127.0.0.1");
     EXPECT_EQ(smtp.port, 2525);
@@ -156,6 +158,50 @@ TEST(AccountsWindow, OutgoingServerIsTestedAndSaved) {
   w.btnSaveClick();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(transport::ReadSmtpSetting(s, "Home")->port, 2525);
+}
+
+// A check still waiting on its server when the window closes is stopped, and the window waits
+// for its worker: nothing of the window's runs on after it has gone.
+TEST(AccountsWindow, ACheckStillRunningIsStoppedAndJoinedWhenTheWindowGoes) {
+  Settings s;
+  RandomSource random(3);
+  AccountEditor ed(s, random);
+  std::mutex m;
+  std::condition_variable wake;
+  bool started = false, stopped = false;
+  std::atomic<bool> returned{false};
+  {
+    TfrmAccounts w(
+        ed,
+        [&](const transport::ExternalAccount&, transport::StopSwitch& stop) {
+          // A server that never answers: only the client's Stop ends the wait.
+          stop.Attach([&] {
+            std::lock_guard lock(m);
+            stopped = true;
+            wake.notify_all();
+          });
+          std::unique_lock lock(m);
+          started = true;
+          wake.notify_all();
+          wake.wait(lock, [&] { return stopped; });
+          lock.unlock();
+          stop.Detach();
+          returned = true;
+          return transport::pop3::AccountCheck{false, transport::pop3::kCannotConnect, "stopped"};
+        },
+        [](const std::string&) {});
+    w.edtName->setText(QStringLiteral("Home"));
+    w.edtServer->setText(QStringLiteral("127.0.0.1:1995"));
+    w.edtUser->setText(QStringLiteral("jo"));
+    w.edtPassword->setText(QStringLiteral("pw"));
+    w.btnTestClick();
+    std::unique_lock lock(m);
+    wake.wait(lock, [&] { return started; });
+  }
+  EXPECT_TRUE(returned);
+  EXPECT_TRUE(stopped);
+  // The report the worker posted finds no window.
+  QCoreApplication::processEvents();
 }
 
 }  // namespace

@@ -7,10 +7,6 @@
 #include "desk/opening.h"
 #include "desk/ui/grid_view.h"
 #include "desk/ui/tree_view.h"
-#include "contacts/address_map.h"
-#include "foundation/address.h"
-#include "foundation/atomic_file.h"
-#include "foundation/ini_file.h"
 #include "foundation/strings.h"
 #include "store/desk_actions.h"
 #include "store/doc_operations.h"
@@ -24,9 +20,7 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -40,8 +34,6 @@
 
 #include <unistd.h>
 
-#include <filesystem>
-#include <map>
 
 namespace px::desk {
 
@@ -67,20 +59,6 @@ std::vector<std::string> PathsOfMime(const QMimeData* mime, bool* cut) {
   return {};
 }
 
-std::string ParentOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? std::string() : f.substr(0, slash + 1);
-}
-
-std::string NameOfFolder(const std::string& folder) {
-  std::string f = folder;
-  if (!f.empty() && f.back() == '/') f.pop_back();
-  const size_t slash = f.rfind('/');
-  return slash == std::string::npos ? f : f.substr(slash + 1);
-}
-
 Qt::CursorShape ShapeOf(int cursor, bool moves) {
   switch (cursor) {
     case ccDrag:
@@ -98,10 +76,7 @@ Qt::CursorShape ShapeOf(int cursor, bool moves) {
   }
 }
 
-bool Movable(const TreeNode* n) {
-  return n && n->parent && !n->Restricted() && !n->path.empty() &&
-         (n->image == niFolder || n->image == niGroup || n->image == niFavoritesSub);
-}
+bool Movable(const TreeNode* n) { return n && n->parent && !n->path.empty() && NodeIsMovable(*n); }
 
 }  // namespace
 
@@ -255,12 +230,11 @@ DeskCarry::DeskCarry(DeskBrowserView& view, DeskState& state, QWidget* window)
       default: return HandState::Other;
     }
   };
-  askName = [this](const std::string& proposed) -> std::optional<std::string> {
-    bool ok = false;
-    const QString name = QInputDialog::getText(window_, QStringLiteral("New document"), QStringLiteral("Enter name for new file"),
-                                               QLineEdit::Normal, Q(proposed), &ok);
-    if (!ok || name.trimmed().isEmpty()) return std::nullopt;
-    return name.trimmed().toStdString();
+  // Filing and transfers belong to the desk's mail part: drops wait for them too.
+  browser_.busyElsewhere = [this] {
+    if (!window_) return false;
+    auto* mail = window_->findChild<DeskMail*>();
+    return mail && (mail->Filing() || (mail->transferRunning && mail->transferRunning()));
   };
 }
 
@@ -269,16 +243,7 @@ DeskCarry::~DeskCarry() {
   if (overrideCursor_) QGuiApplication::restoreOverrideCursor();
 }
 
-bool DeskCarry::Busy() const {
-  if (state_.busy || browser_.ListingRunning()) return true;
-  if (window_) {
-    if (auto* mail = window_->findChild<DeskMail*>()) {
-      if (mail->Filing()) return true;
-      if (mail->transferRunning && mail->transferRunning()) return true;
-    }
-  }
-  return false;
-}
+bool DeskCarry::Busy() const { return browser_.Busy(); }
 
 // ---- the hand's look ----
 
@@ -290,7 +255,7 @@ QPixmap DeskCarry::BuildPicture() const {
   const int rowH = grid->grid()->rowHeight();
   if (hand_.state() == Hand::Folder) {
     const TreeNode* n = NodeOfPath(hand_.folder());
-    const QString caption = n ? Q(n->caption) : Q(NameOfFolder(hand_.folder()));
+    const QString caption = n ? Q(n->caption) : Q(FolderNameOf(hand_.folder()));
     QPixmap pm(fm.horizontalAdvance(caption) + 28, rowH);
     pm.fill(pal.color(QPalette::Highlight));
     QPainter p(&pm);
@@ -417,221 +382,21 @@ TreeNode* DeskCarry::StillThere(TPXTreeView* view, TreeNode* node, const std::st
 }
 
 void DeskCarry::DropOnNode(TreeNode* node, Qt::KeyboardModifiers mods) {
-  if (!node) return;
-  DropInput in;
-  in.tab = browser_.CurrentTab();
-  in.target = node;
-  in.targetIsShown = node == browser_.ShownNode();
-  in.copyMoveIsMove = browser_.DragMoves();
-  in.trashFolder = state_.locations.trash;
-  in.contactsFolder = state_.locations.contacts;
-  in.fromFilesTab = browser_.CurrentTab() == GridTab::Files;
-  switch (hand_.state()) {
-    case Hand::Documents:
-    case Hand::Snapshot: {
-      GridModel& m = view_.grid()->model();
-      in.what = browser_.CurrentTab() == GridTab::Contacts ? DragKind::Contacts : DragKind::Documents;
-      in.count = static_cast<int>(m.SelectedCount());
-      in.sourceFolder = browser_.ShownFolder();
-      if (hand_.state() == Hand::Snapshot && m.SelectedCount() == 0) return;  // nothing of it is here
-      break;
-    }
-    case Hand::Folder:
-      in.what = DragKind::Folder;
-      in.sourceFolder = hand_.folder();
-      break;
-    case Hand::Sticker: in.what = DragKind::Stickers; break;
-    default: return;
-  }
-  const bool ctrl = mods & Qt::ControlModifier, shift = mods & Qt::ShiftModifier;
-  const DropDecision d = PlanCarryDrop(in, Busy(), ctrl, shift);
-  switch (d.action) {
-    case DropAction::Refuse:
-      state_.messages.QueueMessage(MessageKind::Warning, d.message);
-      state_.messages.ShowQueuedMessages();
-      return;
-    case DropAction::Copy:
-    case DropAction::Move:
-    case DropAction::AddGroupMembers:
-      if (hand_.state() == Hand::Folder)
-        DropFolder(node, d.action == DropAction::Move);
-      else
-        DropDocuments(node, d.action == DropAction::Move);
-      return;
-    case DropAction::Duplicate: DuplicateOne(); return;
-    case DropAction::MakeSticker: StickerToDocument(node); return;
-    case DropAction::SendToGroup:
-      if (sendToGroup) {
-        const std::vector<std::string> files = CarriedFiles();
-        FinishDrop();
-        if (!files.empty()) sendToGroup(files, node->path);
-      }
-      return;
-    default: return;  // dropped where it already is: nothing happens
-  }
-}
-
-void DeskCarry::DropDocuments(TreeNode* node, bool move) {
-  auto items = browser_.SelectedItemsWithParts();
-  if (items.empty()) return;
-  // Attachments carried without their message keep its text as a sticker.
-  store::MarkOrphanAttachments(view_.grid()->model().rows(), items);
-  bool folders = false;
-  for (auto& it : items) {
-    it.targetFolder = node->path;
-    folders = folders || it.ext.empty();
-  }
-  browser_.Operations().RunOnSelection(move ? store::opMove : store::opCopy, items);
-  if (folders && node->childrenLoaded) browser_.Model(DeskBrowser::Ix(browser_.CurrentTab())).Load(node);
-  FinishDrop();
-  browser_.AfterOperation(folders);
-}
-
-void DeskCarry::DropFolder(TreeNode* node, bool move) {
-  const std::string path = hand_.folder();
-  TreeNode* source = NodeOfPath(path);
-  if (!source || !Movable(source)) {
-    PutDown();
-    return;
-  }
-  store::OpItem item;
-  item.folder = ParentOfFolder(path);
-  item.name = NameOfFolder(path);
-  item.title = source->caption;
-  item.targetFolder = node->path;
-  TreeNode* oldParent = source->parent;
-  const std::string targetPath = node->path;
-  const bool shownInside = browser_.ShownNode() && browser_.ShownNode()->path.starts_with(path);
-  FinishDrop();
-  if (!browser_.Operations().RunDocOperation(move ? store::opMove : store::opCopy, item)) {
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  // The tree follows: the folder leaves its old parent and shows under the target.
-  if (move && shownInside) {
-    browser_.ForgetShownNode();
-  }
-  FolderTreeModel& model = browser_.Model(DeskBrowser::Ix(browser_.CurrentTab()));
-  if (move && oldParent) model.Load(oldParent);
-  if (TreeNode* target = NodeOfPath(targetPath)) {
-    target->expanded = true;
-    model.Load(target);
-    if (move && shownInside) {
-      TreeNode* again = model.FindNode(item.folder + item.name + "/", true);
-      browser_.ShowNode(again ? again : target);
-    }
-  }
-  if (!browser_.ShownNode()) browser_.ShowNode(browser_.root(DeskBrowser::Ix(browser_.CurrentTab())));
-  browser_.CheckTrash();
-  state_.messages.ShowQueuedMessages();
-}
-
-void DeskCarry::DuplicateOne() {
-  auto items = browser_.SelectedItems();
-  if (items.size() != 1) return;
-  store::OpItem& it = items.front();
-  if (it.ext.empty() || px::IsContactExt(it.ext)) return;
-  store::OpItem copy;
-  copy.sourceFile = it.Path();
-  copy.targetFolder = it.folder;
-  copy.title = it.title;
-  copy.name = it.name;
-  copy.ext = it.ext;
-  copy.charset = it.charset;
-  copy.askOnCollision = true;
-  copy.entryFolder = it.folder;
-  copy.entrySection = it.Section();
-  browser_.Operations().RunDocOperation(store::opStoreCopy, copy);
-  FinishDrop();
-  browser_.AfterOperation(false);
-}
-
-void DeskCarry::StickerToDocument(TreeNode* node) {
-  const std::string text = StickerTextForEditing(hand_.sticker());
-  const std::string charset = hand_.StickerCharset();
-  const std::string target = node->path;
-  FinishDrop();
-  const auto title = askName ? askName("Sticker") : std::nullopt;
-  if (!title) return;
-  // The note is written to a scratch file and stored from there as a new document.
-  const std::string scratchFolder = state_.locations.tempFolder.empty() ? state_.locations.documents : state_.locations.tempFolder;
-  const std::string scratch = scratchFolder + "(Temporary Sticker File).txt";
-  std::error_code ec;
-  std::filesystem::create_directories(scratchFolder, ec);
-  if (!SaveFileAtomic(scratch, text, false).ok()) {
-    state_.messages.QueueMessage(MessageKind::Error, "Cannot create " + scratch);
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  store::OpItem item;
-  item.sourceFile = scratch;
-  item.targetFolder = target;
-  item.title = *title;
-  item.name = "(Temporary Sticker File).txt";
-  item.ext = "txt";
-  item.charset = charset;
-  if (!browser_.Operations().RunDocOperation(store::opStoreMove, item)) ::unlink(scratch.c_str());
-  browser_.AfterOperation(false);
-  // The new document is selected where it is shown.
-  if (item.targetFolder == browser_.ShownFolder() || item.folder == browser_.ShownFolder()) {
-    GridModel& m = view_.grid()->model();
-    const int r = m.FindRecord(item.folder, item.Section());
-    if (r >= 0) {
-      m.SelectOnly(static_cast<size_t>(r));
-      hand_.HoldDocuments(r);
-      view_.grid()->SelectionTouched();
-      Refresh();
-    }
+  const DeskBrowser::CarryOutcome out = browser_.DropCarried(
+      hand_, node, mods & Qt::ControlModifier, mods & Qt::ShiftModifier, [this] { FinishDrop(); });
+  if (out.heldRecord >= 0) {
+    // A sticker became a document: it is in hand as a clicked row would be.
+    hand_.HoldDocuments(out.heldRecord);
+    Refresh();
   }
 }
 
 void DeskCarry::GiveSticker(int record) {
-  const auto& rows = view_.grid()->model().rows();
-  if (record < 0 || static_cast<size_t>(record) >= rows.size()) return;
-  store::OpItem item = store::ItemFromSelection(store::MakeSelectionRecord(rows[record], record), state_.locations.contacts);
-  item.sticker = hand_.sticker();
-  browser_.Operations().RunDocOperation(store::opWriteSticker, item);
   // The sticker stays in hand for further rows.
   const std::string sticker = hand_.sticker(), charset = hand_.StickerCharset();
-  browser_.AfterOperation(false);
+  browser_.WriteStickerOn(record, sticker);
   hand_.HoldSticker(sticker, charset);
   Refresh();
-}
-
-std::vector<std::string> DeskCarry::CarriedFiles() const {
-  std::vector<std::string> files;
-  if (hand_.state() == Hand::Snapshot) {
-    for (const auto& rec : hand_.snapshot()) {
-      const store::OpItem it = store::ItemFromSelection(rec, state_.locations.contacts);
-      if (!it.ext.empty() && !IsContactExt(it.ext)) files.push_back(it.Path());
-    }
-    return files;
-  }
-  for (const auto& it : browser_.SelectedItemsWithParts())
-    if (!it.ext.empty()) files.push_back(it.Path());
-  return files;
-}
-
-bool DeskCarry::GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files) {
-  if (files.empty()) return false;
-  if (row.ext.size() == 1 && row.ext[0] == kGroupMarkerExt) {
-    // A group row is named after its section, the folder's name with "." after it.
-    std::string name = row.name;
-    if (!name.empty() && name.back() == '.') name.pop_back();
-    const std::string folder = store::WithSlash(row.folder) + name + "/";
-    PutDown();
-    if (sendToGroup) sendToGroup(files, folder);
-    return true;
-  }
-  if (!row.IsContact() || row.address.empty()) return false;
-  // Contact rows carry "Last, First" (a lone first name as ", First").
-  std::string title = Trim(row.title);
-  if (!title.empty() && title.front() == ',') title = Trim(title.substr(1));
-  const std::string to =
-      FormatAddressElement(contacts::ContactDisplayName(title, state_.settings.FirstNameFirst()), row.address);
-  PutDown();
-  if (sendToPerson) sendToPerson(files, to);
-  return true;
 }
 
 bool DeskCarry::TabBarDrag(QEvent* e) {
@@ -661,50 +426,8 @@ void DeskCarry::FinishDrop() {
   Refresh();
 }
 
-void DeskCarry::RunStore(const std::vector<std::string>& files, const std::string& folder, bool move) {
-  if (files.empty()) return;
-  std::vector<store::OpItem> items;
-  for (const auto& f : files) {
-    const QFileInfo fi(Q(f));
-    store::OpItem it;
-    it.sourceFile = f;
-    it.targetFolder = folder;
-    it.name = fi.fileName().toStdString();
-    it.ext = fi.suffix().toStdString();
-    it.title = fi.suffix().isEmpty() ? it.name : fi.completeBaseName().toStdString();
-    it.askOnCollision = true;
-    items.push_back(std::move(it));
-  }
-  browser_.Operations().RunOnSelection(move ? store::opStoreMove : store::opStoreCopy, items);
-}
-
 void DeskCarry::DropFromOutside(const TreeNode* node, const std::vector<std::string>& paths, bool shift) {
-  if (!node) node = browser_.ShownNode();
-  if (node && importCards && (node->image == niContacts || node->image == niGroup)) {
-    std::vector<std::string> cards;
-    for (const auto& p : paths)
-      if (QFileInfo(Q(p)).suffix().compare(QLatin1String("vcf"), Qt::CaseInsensitive) == 0) cards.push_back(p);
-    if (!cards.empty()) {
-      importCards(cards, node->path);
-      return;
-    }
-  }
-  const OutsideDropPlan plan = PlanOutsideDrop(node, paths, Busy(), shift,
-                                               {state_.locations.documents, state_.locations.dataRoot});
-  if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
-    std::vector<std::string> take, copy;
-    for (const auto& f : plan.files)
-      (std::find(plan.copiedInstead.begin(), plan.copiedInstead.end(), f) != plan.copiedInstead.end() ? copy : take).push_back(f);
-    RunStore(take, node->path, plan.action == DropAction::Move);
-    RunStore(copy, node->path, false);
-    if (!plan.message.empty()) state_.messages.QueueMessage(MessageKind::Warning, plan.message);
-    browser_.AfterOperation(false);
-    return;
-  }
-  if (!plan.message.empty()) {
-    state_.messages.QueueMessage(MessageKind::Warning, plan.message);
-    state_.messages.ShowQueuedMessages();
-  }
+  browser_.DropFiles(node, paths, shift);
 }
 
 // ---- clipboard ----
@@ -757,132 +480,23 @@ void DeskCarry::Paste() {
     // Files copied or cut in another program.
     bool cut = false;
     const auto paths = PathsOfMime(mime, &cut);
-    if (!paths.empty()) DropFromOutside(target, paths, cut);
+    if (!paths.empty()) browser_.DropFiles(target, paths, cut);
     return;
   }
-  const PastePlan plan = PlanPaste(clip_, target, Busy(), state_.locations.trash);
-  if (plan.action == DropAction::Refuse) {
-    state_.messages.QueueMessage(MessageKind::Warning, plan.message);
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  std::vector<store::OpItem> items;
-  for (const auto& rec : clip_.items()) items.push_back(store::ItemFromSelection(rec, state_.locations.contacts));
-  if (plan.action == DropAction::Duplicate) {
-    std::vector<store::OpItem> copies;
-    for (const auto& it : items) {
-      if (it.ext.empty()) continue;
-      store::OpItem c;
-      c.sourceFile = it.Path();
-      c.targetFolder = target->path;
-      c.title = it.title;
-      c.name = it.name;
-      c.ext = it.ext;
-      c.charset = it.charset;
-      c.askOnCollision = true;
-      c.entryFolder = it.folder;
-      c.entrySection = it.Section();
-      copies.push_back(std::move(c));
-    }
-    browser_.Operations().RunOnSelection(store::opStoreCopy, copies);
-  } else if (plan.action == DropAction::Copy || plan.action == DropAction::Move) {
-    bool folders = false;
-    for (auto& it : items) {
-      it.targetFolder = target->path;
-      folders = folders || it.ext.empty();
-    }
-    browser_.Operations().RunOnSelection(plan.action == DropAction::Move ? store::opMove : store::opCopy, items);
-    if (clip_.Cut()) {
-      clip_.Clear();
-      QGuiApplication::clipboard()->clear();
-    }
-    if (folders) {
-      // Folders moved away leave their old parents; the target shows them.
-      for (int t = 0; t < 2; ++t)
-        if (browser_.root(t)) {
-          browser_.root(t)->expanded = true;
-          browser_.Model(t).Load(browser_.root(t));
-        }
-      browser_.ForgetShownNode();
-      TreeNode* again =
-          browser_.Model(DeskBrowser::Ix(browser_.CurrentTab())).FindNode(target->path, true);
-      browser_.ShowNode(again ? again : browser_.root(DeskBrowser::Ix(browser_.CurrentTab())));
-    }
-  } else {
-    return;
-  }
-  PutDown();
-  browser_.AfterOperation(false);
+  const DeskBrowser::PasteOutcome out = browser_.Paste(clip_);
+  if (out.cutTaken) QGuiApplication::clipboard()->clear();
+  if (out.ran) PutDown();
 }
 
 // ---- trash ----
 
-bool DeskCarry::RestoreAvailable() const {
-  const std::string& trash = state_.locations.trash;
-  return !trash.empty() && browser_.CurrentTab() == GridTab::Files && browser_.ShownFolder().starts_with(trash) &&
-         view_.grid()->model().SelectedCount() > 0;
-}
+bool DeskCarry::RestoreAvailable() const { return browser_.RestoreAvailable(); }
 
 void DeskCarry::RestoreSelection() {
-  if (!RestoreAvailable()) {
-    state_.messages.QueueMessage(MessageKind::Warning, kNothingToRestore);
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (Busy()) {
-    state_.messages.QueueMessage(MessageKind::Warning, kBusyDropRefusal);
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  auto items = browser_.SelectedItemsWithParts();
-  const std::string& trash = state_.locations.trash;
-  std::map<std::string, std::vector<store::OpItem>> byTarget;
-  for (auto& it : items) {
-    const std::string origin =
-        it.folder == trash ? store::TrashOriginOf(state_.indexRegistry, trash, it.Section()) : std::string();
-    std::error_code ec;
-    const bool exists = !origin.empty() && std::filesystem::is_directory(origin, ec) && !origin.starts_with(trash);
-    it.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
-    byTarget[it.targetFolder].push_back(it);
-  }
-  for (auto& [target, group] : byTarget) browser_.Operations().RunOnSelection(store::opMove, group);
-  PutDown();
-  browser_.AfterOperation(false);
+  if (browser_.RestoreSelection()) PutDown();
 }
 
-void DeskCarry::RestoreFolder(TreeNode* node) {
-  const std::string& trash = state_.locations.trash;
-  if (!node || ParentOfFolder(node->path) != trash) return;
-  if (Busy()) {
-    state_.messages.QueueMessage(MessageKind::Warning, kBusyDropRefusal);
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  store::OpItem item;
-  item.folder = trash;
-  item.name = NameOfFolder(node->path);
-  item.title = node->caption;
-  const std::string origin = store::TrashOriginOf(state_.indexRegistry, trash, item.name + ".");
-  std::error_code ec;
-  const bool exists = !origin.empty() && std::filesystem::is_directory(origin, ec) && !origin.starts_with(trash);
-  item.targetFolder = RestoreTargetOf(origin, state_.locations.documents, exists);
-  const bool shownInside = browser_.ShownNode() && browser_.ShownNode()->path.starts_with(node->path);
-  TreeNode* trashNode = node->parent;
-  if (!browser_.Operations().RunDocOperation(store::opMove, item)) {
-    state_.messages.ShowQueuedMessages();
-    return;
-  }
-  if (shownInside) browser_.ForgetShownNode();
-  FolderTreeModel& model = browser_.Model(0);
-  model.Load(trashNode);
-  if (TreeNode* home = NodeOfPath(item.targetFolder)) {
-    home->expanded = true;
-    model.Load(home);
-  }
-  if (!browser_.ShownNode()) browser_.ShowNode(trashNode);
-  browser_.CheckTrash();
-  state_.messages.ShowQueuedMessages();
-}
+void DeskCarry::RestoreFolder(TreeNode* node) { browser_.RestoreFolder(node); }
 
 // ---- menus ----
 
@@ -934,7 +548,7 @@ void DeskCarry::ExtendTreeMenu(QMenu& menu, TreeNode* node) {
       a->setChecked(browser_.DragMoves() == move);
     }
   }
-  if (!state_.locations.trash.empty() && ParentOfFolder(node->path) == state_.locations.trash)
+  if (!state_.locations.trash.empty() && ParentFolderOf(node->path) == state_.locations.trash)
     menu.addAction(QStringLiteral("Restore"), this, [this, node] { RestoreFolder(node); });
 }
 
@@ -1049,7 +663,7 @@ bool DeskCarry::GridMouse(QEvent* e) {
     if (hand_.state() == Hand::Snapshot && browser_.CurrentTab() == GridTab::Contacts && zone != gzNone) {
       // Documents carried over from the files tab go to the person or group clicked.
       const store::DocRecord row = m.rows()[rec];
-      if (GiveToContactRow(row, CarriedFiles())) return true;
+      if (browser_.GiveToContactRow(row, browser_.CarriedFiles(hand_), [this] { PutDown(); })) return true;
     }
     if (me->modifiers() & Qt::AltModifier) {
       m.SelectAllVisible();
@@ -1067,14 +681,7 @@ bool DeskCarry::GridMouse(QEvent* e) {
     if (zone == gzAddress && hand_.state() == Hand::Documents && browser_.CurrentTab() == GridTab::Files &&
         !m.rows()[rec].selected && !m.rows()[rec].address.empty()) {
       // The person receives what is in hand.
-      if (sendToPerson) {
-        std::vector<std::string> files;
-        for (const auto& it : browser_.SelectedItemsWithParts())
-          if (!it.ext.empty()) files.push_back(it.Path());
-        const std::string to = m.rows()[rec].address;
-        FinishDrop();
-        sendToPerson(files, to);
-      }
+      browser_.GiveToAddress(hand_, m.rows()[rec].address, [this] { FinishDrop(); });
       return true;
     }
     if (zone == gzName) {
@@ -1162,8 +769,8 @@ bool DeskCarry::GridDrag(QEvent* e) {
         if (y >= 0 && v < static_cast<int>(m.VisibleCount())) {
           // The drag ends first; the message opens afterwards.
           const store::DocRecord row = m.rows()[m.RecordOfVisible(static_cast<size_t>(v))];
-          const std::vector<std::string> files = CarriedFiles();
-          QTimer::singleShot(0, this, [this, row, files] { GiveToContactRow(row, files); });
+          const std::vector<std::string> files = browser_.CarriedFiles(hand_);
+          QTimer::singleShot(0, this, [this, row, files] { browser_.GiveToContactRow(row, files, [this] { PutDown(); }); });
         }
       }
       return true;

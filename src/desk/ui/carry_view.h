@@ -1,7 +1,8 @@
 #pragma once
 // Carrying in the desk window: the drag window TfrmDrag that shows what is in hand next to the
 // pointer, and DeskCarry, which feeds the mouse, the keys and drag and drop (also with other
-// programs, as text/uri-list) into the hand model and runs the drops as document operations.
+// programs, as text/uri-list) into the hand model; the drops, Ctrl+V and Restore run in the
+// browser (DeskBrowser), which plans them as the menus do.
 #include "desk/carry_hand.h"
 
 #include <QElapsedTimer>
@@ -85,19 +86,6 @@ public:
   void ExtendRowMenu(QMenu& menu, int record);
   void ExtendTreeMenu(QMenu& menu, TreeNode* node);
 
-  // Sending documents to an address group belongs to the message window (until it is there,
-  // such drops do nothing).
-  std::function<void(const std::vector<std::string>& files, const std::string& groupFolder)> sendToGroup;
-  // Documents carried onto a person (the address zone of a row): a new message to the address
-  // with the files attached. Unset: such drops do nothing.
-  std::function<void(const std::vector<std::string>& files, const std::string& to)> sendToPerson;
-  // Contact cards (.vcf) from another program dropped on the contacts root or a group (the node,
-  // or the grid showing it): imported into that folder. Unset: such drops are refused as any
-  // other file would be.
-  std::function<void(const std::vector<std::string>& cards, const std::string& folder)> importCards;
-  // Names the document a sticker becomes ("New document" / "Enter name for new file"); nullopt:
-  // cancelled. Tests answer without a dialog.
-  std::function<std::optional<std::string>(const std::string& proposed)> askName;
   // Runs a drag of the hand's content to its end (unset: the system's drag and drop). Tests
   // play the other program.
   std::function<Qt::DropAction(QDrag& drag)> runDrag;
@@ -111,19 +99,9 @@ private:
   bool TreeEvent(TPXTreeView* view, QEvent* e);
   bool AppEvent(QObject* watched, QEvent* e);
   void startDrag(bool folder);
-  // The files of the documents in hand: the selection, or the snapshot carried to another tab.
-  std::vector<std::string> CarriedFiles() const;
-  // Documents in hand given to a contact or group row of the contacts tab: a message to the
-  // person, or to the group's members. False when the row is neither.
-  bool GiveToContactRow(const store::DocRecord& row, const std::vector<std::string>& files);
   bool TabBarDrag(QEvent* e);
   QPixmap BuildPicture() const;
-  void DropDocuments(TreeNode* node, bool move);
-  void DropFolder(TreeNode* node, bool move);
-  void DuplicateOne();
-  void StickerToDocument(TreeNode* node);
   void GiveSticker(int record);
-  void RunStore(const std::vector<std::string>& files, const std::string& folder, bool move);
   void FinishDrop();
   TreeNode* NodeOfPath(const std::string& path) const;
   // The node a delayed drop was aimed at, found again after the tree may have been rebuilt.

@@ -128,7 +128,11 @@ TfrmAccounts::TfrmAccounts(AccountEditor& editor, AccountChecker checker,
   resize(QSize(760, 560).expandedTo(sizeHint()));
 }
 
-TfrmAccounts::~TfrmAccounts() { *alive_ = false; }
+TfrmAccounts::~TfrmAccounts() {
+  *alive_ = false;
+  if (checkStop_) checkStop_->Stop();
+  if (check_.joinable()) check_.join();
+}
 
 AccountForm TfrmAccounts::Form() const {
   AccountForm f;
@@ -268,7 +272,9 @@ void TfrmAccounts::btnTestClick() {
   // The check may wait on the network for minutes: it runs on its own thread and reports back
   // to this window only while it still exists.
   QPointer<TfrmAccounts> self(this);
-  std::thread([self, account, smtp, checker = checker_, smtpChecker = smtpChecker_]() {
+  if (check_.joinable()) check_.join();  // the last check has reported: its worker is done
+  checkStop_ = std::make_shared<transport::StopSwitch>();
+  check_ = std::thread([self, account, smtp, checker = checker_, smtpChecker = smtpChecker_, stop = checkStop_]() {
     auto line = [](const char* what, const transport::pop3::AccountCheck& r) {
       QString text = QLatin1String(what) + Q(r.message);
       if (!r.works && !r.detail.empty()) text += QStringLiteral(" (") + Q(r.detail) + QStringLiteral(")");
@@ -276,13 +282,13 @@ void TfrmAccounts::btnTestClick() {
     };
     QStringList lines;
     if (account) {
-      const auto r = checker ? checker(*account) : transport::pop3::AccountCheck{};
+      const auto r = checker ? checker(*account, *stop) : transport::pop3::AccountCheck{};
       lines << (smtp ? line("Incoming: ", r) : line("", r));
     }
     if (smtp) {
       transport::pop3::AccountCheck r;
       if (smtpChecker)
-        r = smtpChecker(*smtp);
+        r = smtpChecker(*smtp, *stop);
       else
         r.message = "The outgoing server cannot be checked here.";
       lines << (account ? line("Outgoing: ", r) : line("", r));
@@ -293,7 +299,7 @@ void TfrmAccounts::btnTestClick() {
       self->btnTest->setEnabled(true);
       self->lblResult->setText(lines.join(QStringLiteral("\n")));
     }, Qt::QueuedConnection);
-  }).detach();
+  });
 }
 
 }  // namespace px::desk

@@ -6,6 +6,8 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
+#include <thread>
 
 class QCheckBox;
 class QComboBox;
@@ -16,10 +18,13 @@ class QPushButton;
 
 namespace px::desk {
 
-// Runs the account test; called on a worker thread, so it must not touch widgets.
-using AccountChecker = std::function<transport::pop3::AccountCheck(const transport::ExternalAccount&)>;
+// Runs the account test; called on a worker thread, so it must not touch widgets. The window
+// going stops the check through the switch (its client's Stop) and joins the worker.
+using AccountChecker =
+    std::function<transport::pop3::AccountCheck(const transport::ExternalAccount&, transport::StopSwitch&)>;
 // Checks the outgoing server in the same way (log in and leave).
-using SmtpChecker = std::function<transport::pop3::AccountCheck(const transport::SmtpServerSetting&)>;
+using SmtpChecker =
+    std::function<transport::pop3::AccountCheck(const transport::SmtpServerSetting&, transport::StopSwitch&)>;
 
 class TfrmAccounts : public QDialog {
 public:
@@ -75,6 +80,9 @@ private:
   std::string editing_;  // the shown account's stored name; "" for a new one
   bool testing_ = false;
   std::shared_ptr<bool> alive_;
+  // The check on its worker: stopped and joined when the window goes.
+  std::shared_ptr<transport::StopSwitch> checkStop_;
+  std::thread check_;
 };
 
 }  // namespace px::desk

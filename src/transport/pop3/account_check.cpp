@@ -7,7 +7,8 @@
 namespace px::transport::pop3 {
 
 AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
-                          const std::function<AccountCheck(const std::string&, const std::string&)>& serviceCheck) {
+                          const std::function<AccountCheck(const std::string&, const std::string&)>& serviceCheck,
+                          StopSwitch* stop) {
   AccountCheck r;
   if (account.IsService()) {
     if (serviceCheck) return serviceCheck(account.user, account.password);
@@ -23,6 +24,7 @@ AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs,
   }
   auto check = [&](auto& client, auto&& leave) {
     client.SetTimeout(timeoutMs);
+    const StopAttached attached(stop, [&client] { client.Stop(); });
     SignInOutcome signIn;
     if (client.Connect(address->host, address->port, account.security) &&
         (signIn = SignInTo(client, account, address->host, address->port)).ok) {

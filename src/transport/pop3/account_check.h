@@ -5,6 +5,7 @@
 #include <string>
 
 #include "transport/accounts.h"
+#include "transport/stop_switch.h"
 
 namespace px::transport::pop3 {
 
@@ -24,9 +25,11 @@ inline constexpr const char* kNeedsOAuth =
     "This server wants you to sign in with your provider (OAuth2) instead of a password.";
 
 // Checks a POP3 or IMAP account. An account on the mail service (server "plumadex") is checked by
-// `serviceCheck` (user, password) when given; without it the check fails.
+// `serviceCheck` (user, password) when given; without it the check fails. stop (from another
+// thread) ends the check's wait on the server at once.
 AccountCheck CheckAccount(const ExternalAccount& account, int timeoutMs = 180000,
                           const std::function<AccountCheck(const std::string& user,
-                                                           const std::string& password)>& serviceCheck = {});
+                                                           const std::string& password)>& serviceCheck = {},
+                          StopSwitch* stop = nullptr);
 
 }  // namespace px::transport::pop3
