@@ -254,12 +254,12 @@ public:
     const std::vector<std::string> files = SelectedFiles();
     auto* view = desk_.findChild<desk::DeskBrowserView*>();
     desk::DeskCarry* carry = view ? view->carry() : nullptr;
-    if (!files.empty() && carry && carry->sendToPerson) {
-      carry->sendToPerson(files, entry);
+    desk::DeskBrowser* b = desk_.findChild<desk::DeskBrowser*>();
+    if (!files.empty() && carry && b && b->sendToPerson) {
+      b->sendToPerson(files, entry);
       carry->PutDown();
       return;
     }
-    desk::DeskBrowser* b = desk_.findChild<desk::DeskBrowser*>();
     if (windows_) windows_->NewMessage(b && !b->ShownRestricted() ? b->ShownFolder() : state_.locations.documents, entry);
   }
 

@@ -7,6 +7,7 @@
 #include "desk/carry_targets.h"
 #include "desk/desk_state.h"
 #include "desk/opening.h"
+#include "foundation/atomic_file.h"
 #include "foundation/address.h"
 #include "foundation/ini_file.h"
 #include "foundation/strings.h"

@@ -71,7 +71,7 @@ TEST(AccountsWindow, OffersImapWithItsFolders) {
   AccountEditor ed(s, random);
   transport::ExternalAccount tested;
   TfrmAccounts w(
-      ed, [&](const transport::ExternalAccount& a) {
+      ed, [&](const transport::ExternalAccount& a, transport::StopSwitch&) {
         tested = a;
         return transport::pop3::AccountCheck{true, transport::pop3::kAccountWorks, ""};
       },
