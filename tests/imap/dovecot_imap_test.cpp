@@ -222,7 +222,8 @@ TEST_F(DovecotImapTest, TheWatchSaysWhenMailArrivesAndStopsAtOnce) {
   transport::imap::ImapIdleWatch watch(timing);
   int news = 0;
   QString which;
-  QObject::connect(&watch, &transport::imap::ImapIdleWatch::newMail, [&](const QString& a) {
+  // Told on this thread (the watch's workers emit; the connection queues it here).
+  QObject::connect(&watch, &transport::imap::ImapIdleWatch::newMail, &watch, [&](const QString& a) {
     ++news;
     which = a;
   });
