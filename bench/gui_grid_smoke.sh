@@ -6,6 +6,7 @@
 #   bench/gui_grid_smoke.sh [N] [offscreen|x11]   (PLUMADEX_BUILD_DIR selects the build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/x_display.sh
 BUILD="${PLUMADEX_BUILD_DIR:-build}"
 N="${1:-100000}"
 MODE="${2:-offscreen}"
@@ -33,19 +34,7 @@ mkdir -p "$home/data"
 
 platform=offscreen
 if [ "$MODE" = x11 ]; then
-  # A display of our own, with a window manager, as a person's desktop has.
-  # A display number nobody uses; the server must be ours, never another session's.
-  n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  display=":$n"
-  Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-  xpid=$!
-  export DISPLAY="$display"
-  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  kill -0 "$xpid" 2>/dev/null || { echo "Xvfb did not start on $display"; exit 1; }
-  openbox >/dev/null 2>&1 &
-  wmpid=$!
-  sleep 0.5
+  start_x_display
   platform=xcb
 fi
 QT_QPA_PLATFORM=$platform QT_LOGGING_RULES="plumadex.grid.debug=true" PLUMADEX_HOME="$home" \

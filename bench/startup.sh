@@ -11,6 +11,7 @@
 # Goal: the desk is usable (first row painted) within 0.5 s of its start with 10,000 documents.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/x_display.sh
 BUILD="${PLUMADEX_BUILD_DIR:-build}"
 MODE="${1:-offscreen}"
 SIZES="${SIZES:-0 10000}"
@@ -29,16 +30,7 @@ trap cleanup EXIT
 
 platform=offscreen
 if [ "$MODE" = x11 ]; then
-  n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-  xpid=$!
-  export DISPLAY=":$n"
-  for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  kill -0 "$xpid" 2>/dev/null || { echo "Xvfb did not start on $DISPLAY"; exit 1; }
-  openbox >/dev/null 2>&1 &
-  wmpid=$!
-  sleep 0.5
+  start_x_display
   platform=xcb
 fi
 export QT_QPA_PLATFORM=$platform
