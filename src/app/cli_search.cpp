@@ -145,7 +145,8 @@ int runIndex(const Args& args) {
       return 2;
     }
   }
-  const Locations loc = ComputeLocations();
+  Locations loc = ComputeLocations();
+  MakeDataFolders(loc);  // a first run: the index lives in the data root
   store::IniRegistry registry;
   search::IndexUpdateRequest req;
   req.indexFolder = search::IndexFolderOf(loc.dataRoot);

@@ -52,6 +52,16 @@ TEST(CliSearch, PrintsMatchingPathsOfTheTree) {
   EXPECT_EQ(cli({"search", "--in", "/nonexistent/x", "word"}).code, 2);
 }
 
+// The first command of a new user: no data folder yet.
+TEST(CliSearch, IndexingAFreshHomeMakesTheDataFolder) {
+  TempHome home;
+  makeDirs(home.path("Documents"));
+  writeFile(home.path("Documents/report.txt"), "The bakery");
+  const CliRun built = cli({"index"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_EQ(cli({"search", "bakery"}).out, home.path("Documents/report.txt") + "\n");
+}
+
 TEST(CliSearch, IndexBuiltThenAnswersQueries) {
   TempHome home;
   const std::string docs = home.path("Documents/");
